@@ -1,0 +1,129 @@
+// Veltora.pcp: the interface a host program sees.
+//
+// A host loads the shared library Veltora.pcp (dlopen), looks the exports up
+// by name and calls them on one thread at a time: calls must not overlap
+// (the library keeps a module-wide byte-order setting and fixed temp names).
+//
+// Every export but Decode returns a 32-bit result code (HRESULT below).
+// Strings are narrow, NUL-terminated; paths are '/'-separated byte strings.
+// Host objects (strings, arrays, records, packed DIBs) belong to the host;
+// the library only empties and fills them. A DIB returned by Decode belongs
+// to the host, which frees it with GlobalFree.
+//
+// Records that cross this boundary have fixed offsets under the 32-bit model
+// (pointers 4 bytes); under x86-64 the same declarations give the natural
+// 64-bit layout.
+#ifndef VELTORA_PLUGIN_VELTORA_H_
+#define VELTORA_PLUGIN_VELTORA_H_
+
+#include <stdint.h>
+
+#include "plugin/host_types.h"
+
+#if defined(VELTORA_BUILDING_PLUGIN)
+#define VELTORA_API extern "C" __attribute__((visibility("default")))
+#else
+#define VELTORA_API extern "C"
+#endif
+
+// ---- Result codes --------------------------------------------------------
+typedef int32_t HRESULT;
+
+#define VELTORA_HRESULT(x) (static_cast<HRESULT>(static_cast<uint32_t>(x)))
+constexpr HRESULT S_OK = 0;
+constexpr HRESULT S_FALSE = 1;
+constexpr HRESULT E_INVALIDARG = VELTORA_HRESULT(0x80070057u);
+constexpr HRESULT E_FAIL = VELTORA_HRESULT(0x80004005u);
+constexpr HRESULT E_ABORT = VELTORA_HRESULT(0x80004004u);
+constexpr HRESULT E_OUTOFMEMORY = VELTORA_HRESULT(0x8007000Eu);
+constexpr HRESULT E_NOTEXIF = VELTORA_HRESULT(0x8878000Bu);
+constexpr HRESULT E_FILE_NOT_ENOUGH_MEMORY = VELTORA_HRESULT(0x8878000Cu);
+constexpr HRESULT E_FILE_OUTOFMEMORY = VELTORA_HRESULT(0x8878000Du);
+constexpr HRESULT E_FILE_ACCESS_DENIED = VELTORA_HRESULT(0x8878000Eu);
+constexpr HRESULT E_FILE_CANNOT_MAKE = VELTORA_HRESULT(0x8878000Fu);
+
+// 0x80070000 | Win32 error (low 16 bits); an error <= 0 is returned unchanged.
+constexpr HRESULT HRESULT_FROM_WIN32(int32_t error) {
+  return error <= 0 ? error
+                    : VELTORA_HRESULT(0x80070000u | (static_cast<uint32_t>(error) & 0xFFFFu));
+}
+// 0x82000000 | -e for a negative imaging library error e.
+constexpr HRESULT ResultFromImagingError(int32_t error) {
+  return VELTORA_HRESULT(0x82000000u | static_cast<uint32_t>(-static_cast<int64_t>(error)));
+}
+
+constexpr uint32_t PLUGIN_VERSION = 0x00010000u;
+
+// ---- Image formats (also the format bits of Encode's flag word) ---------
+constexpr int32_t IMAGE_FORMAT_UNKNOWN = -1;
+constexpr int32_t IMAGE_FORMAT_JPEG = 1;
+constexpr int32_t IMAGE_FORMAT_BMP = 2;
+constexpr int32_t IMAGE_FORMAT_PNG = 4;
+constexpr int32_t IMAGE_FORMAT_TIFF = 8;
+constexpr int32_t IMAGE_FORMAT_GIF = 0x100;
+
+// ---- Encode flag word ------------------------------------------------------
+constexpr uint32_t ENCODE_JPEG = 0x00000001u;
+constexpr uint32_t ENCODE_BMP = 0x00000002u;
+constexpr uint32_t ENCODE_PNG = 0x00000004u;
+constexpr uint32_t ENCODE_TIFF = 0x00000008u;
+constexpr uint32_t ENCODE_EXIF = 0x00000010u;
+constexpr uint32_t ENCODE_JPEG_MODE1 = 0x00000020u;
+constexpr uint32_t ENCODE_JPEG_MODE2 = 0x00000040u;
+constexpr uint32_t ENCODE_GIF = 0x00000100u;
+constexpr uint32_t ENCODE_BY_EXTENSION = 0x00008000u;
+constexpr uint32_t ENCODE_EXIF_RECORDS = 0x00010000u;
+constexpr uint32_t ENCODE_NEW_EXIF_FILE = 0x00100000u;
+
+// ---- Exports -------------------------------------------------------------
+// Plug-in frame.
+VELTORA_API HRESULT GetPluginVersion(uint32_t* version);
+VELTORA_API HRESULT GetNumOfSupportedExtentions(uint32_t* count);
+VELTORA_API HRESULT GetSupportedExtention(int32_t index, char* buffer);
+VELTORA_API HRESULT IsSupported(const char* path, uint32_t* supported);
+
+// EXIF queries.
+VELTORA_API HRESULT IsExifFile(const char* path, uint32_t* is_exif);
+VELTORA_API HRESULT IsExifEx(const char* path, uint32_t* is_exif, uint32_t* has_print_matching,
+                             uint32_t* is_exif_version22);
+VELTORA_API HRESULT GetOrientation(const char* path, uint32_t* primary_orientation,
+                                   uint32_t* thumbnail_orientation, int32_t allow_tiff);
+VELTORA_API HRESULT GetDateTimeOriginal(const char* path, SYSTEMTIME* date_time);
+VELTORA_API HRESULT GetExifValue(const char* path, uint32_t directory, uint16_t tag, void* buffer,
+                                 uint32_t* buffer_size, uint16_t* type, uint32_t* count);
+VELTORA_API HRESULT GetExifMakerValue(const char* path, const char* maker_signature, uint16_t tag,
+                                      void* buffer, uint32_t* buffer_size, uint16_t* type,
+                                      uint32_t* count);
+VELTORA_API HRESULT GetMakerNoteValue(const char* path, CString* maker_signature, CWordArray* tags,
+                                      CDWordArray* values);
+VELTORA_API HRESULT GetExif(const char* path, ExifTagSet* exif, GpsTagSet* gps,
+                            MakerTagSet* maker);
+
+// EXIF editing.
+VELTORA_API HRESULT SetOrientation(const char* output_path, const char* input_path,
+                                   int32_t orientation, int32_t allow_rebuild);
+VELTORA_API HRESULT SetDateTimeOriginal(const char* path, SYSTEMTIME date_time);
+VELTORA_API HRESULT ReplaceExifGps(const char* output_path, const char* input_path, int32_t quality,
+                                   GpsTagSet* gps);
+VELTORA_API HRESULT ReplaceExifImage(const char* output_path, const char* input_path, HGLOBAL dib,
+                                     int32_t quality);
+VELTORA_API HRESULT ReplaceThumbImage(const char* output_path, const char* input_path, HGLOBAL dib,
+                                      int32_t quality);
+VELTORA_API HRESULT AppendExif(const char* target_path, const char* source_path,
+                               ImageInfoList* records, int32_t require_exif);
+
+// Pictures.
+VELTORA_API HGLOBAL Decode(const char* path, int32_t mode);
+VELTORA_API HRESULT Encode(HGLOBAL dib, const char* path, uint32_t flags, int32_t quality,
+                           void* host_data);
+VELTORA_API HRESULT Draw(HDC dc, HGLOBAL dib, int32_t left, int32_t top, int32_t right,
+                         int32_t bottom);
+VELTORA_API HRESULT DrawImage(const char* path, HDC dc, int32_t left, int32_t top, int32_t right,
+                              int32_t bottom, int32_t angle, int32_t crop_left, int32_t crop_top,
+                              int32_t crop_right, int32_t crop_bottom, int32_t whiten,
+                              int32_t whiten_percent);
+
+// Description.
+VELTORA_API HRESULT GetStillImageInfo(const char* path, void* out, uint32_t flags);
+
+#endif  // VELTORA_PLUGIN_VELTORA_H_
