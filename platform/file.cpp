@@ -1,0 +1,247 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <utility>
+#include <vector>
+
+#include "platform/fault_injection.h"
+#include "platform/win32_error.h"
+
+namespace veltora::platform {
+namespace {
+
+// Copy through a buffer of this size: large enough that a photo takes a few
+// dozen system calls, small enough to live on any stack of heap.
+constexpr size_t kCopyChunk = 1 << 20;
+
+uint32_t LastError(const char* path = nullptr) { return Win32ErrorFromErrno(errno, path); }
+
+uint32_t WriteAll(int fd, const uint8_t* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return LastError();
+    }
+    if (n == 0) return kErrorDiskFull;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return kErrorSuccess;
+}
+
+}  // namespace
+
+File::~File() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+uint32_t File::Open(const char* path, Access access, File* out) {
+  if (path == nullptr || *path == '\0' || out == nullptr) return kErrorInvalidParameter;
+  out->Close();
+  int flags = O_CLOEXEC;
+  mode_t mode = 0644;
+  FaultSite site = FaultSite::kOpen;
+  switch (access) {
+    case Access::kRead:
+      flags |= O_RDONLY;
+      break;
+    case Access::kWriteExisting:
+      flags |= O_WRONLY;
+      break;
+    case Access::kCreateAlways:
+      flags |= O_WRONLY | O_CREAT | O_TRUNC;
+      site = FaultSite::kCreate;
+      break;
+    case Access::kCreateNew:
+      flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
+      mode = 0600;
+      site = FaultSite::kCreate;
+      break;
+  }
+  if (uint32_t fault = CheckFault(site)) return fault;
+  int fd;
+  do {
+    fd = ::open(path, flags, mode);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return LastError(path);
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return kErrorAccessDenied;
+  }
+  *out = File(fd);
+  return kErrorSuccess;
+}
+
+uint32_t File::ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) {
+  *got = 0;
+  if (fd_ < 0) return kErrorInvalidHandle;
+  auto* p = static_cast<uint8_t*>(buffer);
+  while (*got < size) {
+    ssize_t n = ::pread(fd_, p + *got, size - *got, static_cast<off_t>(offset + *got));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return kErrorReadFault;
+    }
+    if (n == 0) break;
+    *got += static_cast<size_t>(n);
+  }
+  return kErrorSuccess;
+}
+
+uint32_t File::Read(void* buffer, size_t size, size_t* got) {
+  *got = 0;
+  if (fd_ < 0) return kErrorInvalidHandle;
+  auto* p = static_cast<uint8_t*>(buffer);
+  while (*got < size) {
+    ssize_t n = ::read(fd_, p + *got, size - *got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return kErrorReadFault;
+    }
+    if (n == 0) break;
+    *got += static_cast<size_t>(n);
+  }
+  return kErrorSuccess;
+}
+
+uint32_t File::Write(const void* buffer, size_t size) {
+  if (fd_ < 0) return kErrorInvalidHandle;
+  if (uint32_t fault = CheckFault(FaultSite::kWrite)) return fault;
+  return WriteAll(fd_, static_cast<const uint8_t*>(buffer), size);
+}
+
+uint32_t File::Seek(uint64_t offset) {
+  if (fd_ < 0) return kErrorInvalidHandle;
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return kErrorInvalidParameter;
+  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) return LastError();
+  return kErrorSuccess;
+}
+
+uint32_t File::Size(uint64_t* size) const {
+  *size = 0;
+  if (fd_ < 0) return kErrorInvalidHandle;
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return LastError();
+  *size = static_cast<uint64_t>(st.st_size);
+  return kErrorSuccess;
+}
+
+uint32_t File::Close() {
+  if (fd_ < 0) return kErrorSuccess;
+  int rc = ::close(std::exchange(fd_, -1));
+  return rc == 0 || errno == EINTR ? kErrorSuccess : LastError();
+}
+
+FileAttributes GetFileAttributes(const char* path) {
+  FileAttributes attributes;
+  struct stat st {};
+  if (path == nullptr || ::stat(path, &st) != 0) return attributes;
+  attributes.mode = st.st_mode & 07777;
+  if (S_ISDIR(st.st_mode)) {
+    attributes.flags = kFileAttributeDirectory;
+  } else {
+    attributes.flags = (st.st_mode & S_IWUSR) ? kFileAttributeNormal : kFileAttributeReadOnly;
+  }
+  return attributes;
+}
+
+uint32_t SetFileAttributes(const char* path, const FileAttributes& attributes) {
+  if (path == nullptr || !attributes.Valid()) return kErrorInvalidParameter;
+  if (uint32_t fault = CheckFault(FaultSite::kAttributes)) return fault;
+  if (::chmod(path, static_cast<mode_t>(attributes.mode)) != 0) return LastError(path);
+  return kErrorSuccess;
+}
+
+uint32_t SetFileAttributesNormal(const char* path) {
+  FileAttributes attributes = GetFileAttributes(path);
+  if (!attributes.Valid()) return LastError(path);
+  attributes.mode |= S_IWUSR;
+  return SetFileAttributes(path, attributes);
+}
+
+uint32_t CopyFile(const char* from, const char* to, bool fail_if_exists) {
+  if (from == nullptr || to == nullptr || *from == '\0' || *to == '\0') {
+    return kErrorInvalidParameter;
+  }
+  if (uint32_t fault = CheckFault(FaultSite::kCopy)) return fault;
+  int in = ::open(from, O_RDONLY | O_CLOEXEC);
+  if (in < 0) return LastError(from);
+  struct stat st {};
+  if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
+    uint32_t error = S_ISDIR(st.st_mode) ? kErrorAccessDenied : LastError();
+    ::close(in);
+    return error;
+  }
+  int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (fail_if_exists ? O_EXCL : 0);
+  int out = ::open(to, flags, st.st_mode & 07777);
+  if (out < 0) {
+    uint32_t error = LastError(to);
+    ::close(in);
+    return error;
+  }
+  uint32_t error = kErrorSuccess;
+  std::vector<uint8_t> chunk(kCopyChunk);
+  for (;;) {
+    ssize_t n = ::read(in, chunk.data(), chunk.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = kErrorReadFault;
+      break;
+    }
+    if (n == 0) break;
+    error = WriteAll(out, chunk.data(), static_cast<size_t>(n));
+    if (error != kErrorSuccess) break;
+  }
+  if (error == kErrorSuccess && ::fchmod(out, st.st_mode & 07777) != 0) error = LastError();
+  ::close(in);
+  if (::close(out) != 0 && error == kErrorSuccess && errno != EINTR) error = LastError();
+  return error;
+}
+
+uint32_t DeleteFile(const char* path) {
+  if (path == nullptr || *path == '\0') return kErrorInvalidParameter;
+  if (uint32_t fault = CheckFault(FaultSite::kDelete)) return fault;
+  struct stat st {};
+  if (::lstat(path, &st) == 0 && S_ISDIR(st.st_mode)) return kErrorAccessDenied;
+  if (::unlink(path) != 0) return LastError(path);
+  return kErrorSuccess;
+}
+
+bool IsSameFile(const char* a, const char* b) {
+  if (a == nullptr || b == nullptr) return false;
+  struct stat sa {}, sb {};
+  if (::stat(a, &sa) == 0 && ::stat(b, &sb) == 0) {
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  }
+  std::error_code ec_a, ec_b;
+  auto ca = std::filesystem::weakly_canonical(a, ec_a);
+  auto cb = std::filesystem::weakly_canonical(b, ec_b);
+  return !ec_a && !ec_b && ca == cb;
+}
+
+std::string DirectoryOf(const char* path) {
+  std::string dir(path == nullptr ? "" : path);
+  size_t slash = dir.find_last_of('/');
+  if (slash == std::string::npos) return "./";
+  dir.resize(slash + 1);
+  return dir;
+}
+
+}  // namespace veltora::platform

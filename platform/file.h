@@ -1,0 +1,91 @@
+// Files with Win32 error numbers: the file calls the plug-in makes, with the
+// failures reported the way the Windows calls report them (see
+// win32_error.h for the errno mapping). Paths are '/'-separated byte strings,
+// never transcoded. Every call passes the fault-injection seam first.
+#ifndef VELTORA_PLATFORM_FILE_H_
+#define VELTORA_PLATFORM_FILE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace veltora::platform {
+
+// An open file; move-only, closed by its destructor. All calls return a Win32
+// error number, 0 on success.
+class File {
+ public:
+  enum class Access : uint8_t {
+    kRead,           // existing file, read only
+    kWriteExisting,  // existing file, written in place: neither created nor truncated
+    kCreateAlways,   // created, or truncated when it exists
+    kCreateNew,      // created; fails with 80 when the name exists (links not followed)
+  };
+
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // New files are created with mode 0644 less the umask (0600 for kCreateNew,
+  // which makes temporary files).
+  static uint32_t Open(const char* path, Access access, File* out);
+
+  // Reads up to `size` bytes at `offset`; `*got` < size only at the end of
+  // the file. Does not move the position used by Read and Write.
+  uint32_t ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got);
+  uint32_t Read(void* buffer, size_t size, size_t* got);
+  // Writes all `size` bytes or reports the error (disk full is 112, a file
+  // size limit 223; a short write is never reported as success).
+  uint32_t Write(const void* buffer, size_t size);
+  uint32_t Seek(uint64_t offset);
+  uint32_t Size(uint64_t* size) const;
+  // Closes the file; reports a deferred write error of the close itself.
+  uint32_t Close();
+  bool IsOpen() const { return fd_ >= 0; }
+
+ private:
+  explicit File(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+// File attributes. Only the read-only mark has a meaning here: it is the
+// owner's write permission bit. The mode is carried along so that restoring
+// saved attributes puts the exact old permission bits back.
+constexpr uint32_t kFileAttributeReadOnly = 0x01;
+constexpr uint32_t kFileAttributeDirectory = 0x10;
+constexpr uint32_t kFileAttributeNormal = 0x80;
+constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
+
+struct FileAttributes {
+  uint32_t flags = kInvalidFileAttributes;
+  uint32_t mode = 0;  // permission bits as stat reports them (07777)
+  bool Valid() const { return flags != kInvalidFileAttributes; }
+};
+
+// flags == kInvalidFileAttributes when the path cannot be examined.
+FileAttributes GetFileAttributes(const char* path);
+// Puts `attributes.mode` back on the file.
+uint32_t SetFileAttributes(const char* path, const FileAttributes& attributes);
+// FILE_ATTRIBUTE_NORMAL: clears the read-only mark (adds the owner write bit).
+uint32_t SetFileAttributesNormal(const char* path);
+
+// Copies the bytes and permission bits of `from` to `to`, replacing `to`
+// unless `fail_if_exists`. A failure may leave `to` partly written.
+uint32_t CopyFile(const char* from, const char* to, bool fail_if_exists);
+uint32_t DeleteFile(const char* path);
+
+// True when both paths name the same file (device and inode), or, when either
+// does not exist yet, the same canonical path. Linux paths are case-sensitive,
+// so no case folding is done.
+bool IsSameFile(const char* a, const char* b);
+
+// The directory part of `path` with its trailing '/', or "./" for a path
+// without any '/': such a path names a file in the current directory.
+std::string DirectoryOf(const char* path);
+
+}  // namespace veltora::platform
+
+#endif  // VELTORA_PLATFORM_FILE_H_
