@@ -176,7 +176,7 @@ uint32_t SetFileAttributesNormal(const char* path) {
   return SetFileAttributes(path, attributes);
 }
 
-uint32_t CopyFile(const char* from, const char* to, bool fail_if_exists) {
+uint32_t CopyFile(const char* from, const char* to, bool fail_if_exists, bool copy_permissions) {
   if (from == nullptr || to == nullptr || *from == '\0' || *to == '\0') {
     return kErrorInvalidParameter;
   }
@@ -190,7 +190,7 @@ uint32_t CopyFile(const char* from, const char* to, bool fail_if_exists) {
     return error;
   }
   int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (fail_if_exists ? O_EXCL : 0);
-  int out = ::open(to, flags, st.st_mode & 07777);
+  int out = ::open(to, flags, copy_permissions ? (st.st_mode & 07777) : 0644);
   if (out < 0) {
     uint32_t error = LastError(to);
     ::close(in);
@@ -209,7 +209,9 @@ uint32_t CopyFile(const char* from, const char* to, bool fail_if_exists) {
     error = WriteAll(out, chunk.data(), static_cast<size_t>(n));
     if (error != kErrorSuccess) break;
   }
-  if (error == kErrorSuccess && ::fchmod(out, st.st_mode & 07777) != 0) error = LastError();
+  if (error == kErrorSuccess && copy_permissions && ::fchmod(out, st.st_mode & 07777) != 0) {
+    error = LastError();
+  }
   ::close(in);
   if (::close(out) != 0 && error == kErrorSuccess && errno != EINTR) error = LastError();
   return error;

@@ -74,7 +74,11 @@ uint32_t SetFileAttributesNormal(const char* path);
 
 // Copies the bytes and permission bits of `from` to `to`, replacing `to`
 // unless `fail_if_exists`. A failure may leave `to` partly written.
-uint32_t CopyFile(const char* from, const char* to, bool fail_if_exists);
+// With `copy_permissions` false only the bytes are copied: an existing `to`
+// keeps its mode and a new one is created 0644 less the umask (for built
+// files, whose temporary 0600 mode must not reach the user's file).
+uint32_t CopyFile(const char* from, const char* to, bool fail_if_exists,
+                  bool copy_permissions = true);
 uint32_t DeleteFile(const char* path);
 
 // True when both paths name the same file (device and inode), or, when either
