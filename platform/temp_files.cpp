@@ -66,11 +66,13 @@ uint32_t GetTempPath(std::string* directory) {
   return kErrorSuccess;
 }
 
-uint32_t GetTempFileName(const std::string& directory, const char* prefix, std::string* path) {
+uint32_t GetTempFileName(const std::string& directory, const char* prefix, std::string* path,
+                         uint32_t first_unique) {
   path->clear();
   if (prefix == nullptr) return kErrorInvalidParameter;
   std::string base = directory + std::string(prefix).substr(0, 3);
-  uint32_t unique = FirstUnique();
+  uint32_t unique =
+      first_unique >= 1 && first_unique <= kUniqueNames ? first_unique : FirstUnique();
   uint32_t last_error = kErrorFileExists;
   for (uint32_t tries = 0; tries < kUniqueNames; ++tries) {
     char name[16];

@@ -19,7 +19,10 @@ uint32_t GetTempPath(std::string* directory);
 // hex digits, as the Windows call names them) exclusively: an existing name,
 // a planted link included, is never opened but skipped for the next number.
 // `directory` ends with '/'. Returns 0 and the full name, or a Win32 error.
-uint32_t GetTempFileName(const std::string& directory, const char* prefix, std::string* path);
+// The search starts at `first_unique` (1 to 0xFFFF), or at a number that
+// differs between processes when it is 0.
+uint32_t GetTempFileName(const std::string& directory, const char* prefix, std::string* path,
+                         uint32_t first_unique = 0);
 
 // GetTempPath then GetTempFileName: a new file in the user's temp directory.
 uint32_t MakeTempFile(const char* prefix, std::string* path);

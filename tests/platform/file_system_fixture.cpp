@@ -1,0 +1,92 @@
+#include "tests/platform/file_system_fixture.h"
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+namespace veltora::testing {
+
+namespace fs = std::filesystem;
+
+std::vector<uint8_t> ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> PatternBytes(size_t size, uint8_t seed) {
+  std::vector<uint8_t> bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
+  return bytes;
+}
+
+uint32_t ModeOf(const fs::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0xFFFFFFFF;
+}
+
+void FileSystemTest::SetUp() {
+  std::string pattern = (fs::temp_directory_path() / "veltora-test-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  root_ = pattern;
+  fs::permissions(root_, fs::perms(0755));
+  temp_ = root_ / "tmp";
+  fs::create_directory(temp_);
+  fs::permissions(temp_, fs::perms(0700));
+  if (const char* old = std::getenv("TMPDIR")) {
+    had_tmpdir_ = true;
+    saved_tmpdir_ = old;
+  }
+  ::setenv("TMPDIR", temp_.c_str(), 1);
+}
+
+void FileSystemTest::TearDown() {
+  if (had_tmpdir_) {
+    ::setenv("TMPDIR", saved_tmpdir_.c_str(), 1);
+  } else {
+    ::unsetenv("TMPDIR");
+  }
+  std::error_code ec;
+  for (auto& entry : fs::recursive_directory_iterator(root_, ec)) {
+    fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::remove_all(root_, ec);
+}
+
+std::vector<std::string> FileSystemTest::TempLeftovers() const {
+  std::vector<std::string> names;
+  for (const fs::path& dir : {temp_, root_}) {
+    std::error_code ec;
+    for (auto& entry : fs::directory_iterator(dir, ec)) {
+      if (entry.path().extension() == ".TMP") names.push_back(entry.path().string());
+    }
+  }
+  return names;
+}
+
+int RunUnprivileged(const std::function<int()>& step) {
+  pid_t child = ::fork();
+  if (child == 0) {
+    if (::geteuid() == 0) {
+      constexpr uid_t kNobody = 65534;
+      if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+          ::setresuid(kNobody, kNobody, kNobody) != 0) {
+        ::_exit(250);
+      }
+    }
+    ::_exit(step() & 0xFF);
+  }
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace veltora::testing

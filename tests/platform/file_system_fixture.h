@@ -1,0 +1,48 @@
+// Scratch directories, a private $TMPDIR, and running a step without root's
+// power to ignore permission bits: what the file-layer tests share.
+#ifndef VELTORA_TESTS_PLATFORM_FILE_SYSTEM_FIXTURE_H_
+#define VELTORA_TESTS_PLATFORM_FILE_SYSTEM_FIXTURE_H_
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace veltora::testing {
+
+std::vector<uint8_t> ReadBytes(const std::filesystem::path& path);
+void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> PatternBytes(size_t size, uint8_t seed);
+uint32_t ModeOf(const std::filesystem::path& path);
+
+// Each test gets a fresh directory `root()` (mode 0755, removed afterwards)
+// with a private temp directory `temp()` (0700) that $TMPDIR points at, so
+// that leftover temporary files can be found.
+class FileSystemTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  const std::filesystem::path& root() const { return root_; }
+  const std::filesystem::path& temp() const { return temp_; }
+  std::string Path(const std::string& name) const { return (root_ / name).string(); }
+  // Names of *.TMP files in the temp directory and in root().
+  std::vector<std::string> TempLeftovers() const;
+
+ private:
+  std::filesystem::path root_;
+  std::filesystem::path temp_;
+  std::string saved_tmpdir_;
+  bool had_tmpdir_ = false;
+};
+
+// Runs `step` in a child process. As root the child first drops to the
+// "nobody" user, so that permission bits bind it as they bind a user. The
+// child's return value (0..255) is returned, -1 when it died.
+int RunUnprivileged(const std::function<int()>& step);
+
+}  // namespace veltora::testing
+
+#endif  // VELTORA_TESTS_PLATFORM_FILE_SYSTEM_FIXTURE_H_

@@ -1,0 +1,224 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "platform/fault_injection.h"
+#include "platform/local_time.h"
+#include "platform/page_memory.h"
+#include "platform/win32_error.h"
+#include "tests/platform/file_system_fixture.h"
+
+namespace veltora::platform {
+namespace {
+
+using testing::FileSystemTest;
+using testing::ModeOf;
+using testing::PatternBytes;
+using testing::ReadBytes;
+using testing::WriteBytes;
+namespace fs = std::filesystem;
+
+class FileTest : public FileSystemTest {};
+
+TEST_F(FileTest, ErrnoMapsToTheWin32ErrorsTheResultCodesExpect) {
+  WriteBytes(Path("present"), {1});
+  struct {
+    int error;
+    const char* path;
+    uint32_t expected;
+  } cases[] = {
+      {ENOENT, nullptr, kErrorFileNotFound},
+      {ENOENT, "", kErrorFileNotFound},
+      {ENOTDIR, nullptr, kErrorFileNotFound},
+      {EACCES, nullptr, kErrorAccessDenied},
+      {EPERM, nullptr, kErrorAccessDenied},
+      {EROFS, nullptr, kErrorAccessDenied},
+      {ENOMEM, nullptr, kErrorNotEnoughMemory},
+      {ENOSPC, nullptr, kErrorDiskFull},
+      {EDQUOT, nullptr, kErrorDiskFull},
+      {EEXIST, nullptr, kErrorFileExists},
+      {ENAMETOOLONG, nullptr, kErrorFilenameExceedsRange},
+      {EMFILE, nullptr, kErrorTooManyOpenFiles},
+      {EFBIG, nullptr, kErrorFileTooLarge},
+      {EXDEV, nullptr, kErrorCannotMake},
+  };
+  for (auto c : cases) {
+    EXPECT_EQ(Win32ErrorFromErrno(c.error, c.path), c.expected) << "errno " << c.error;
+  }
+  std::string in_missing_dir = Path("missing/file.jpg");
+  EXPECT_EQ(Win32ErrorFromErrno(ENOENT, in_missing_dir.c_str()), kErrorPathNotFound);
+  std::string in_present_dir = Path("absent.jpg");
+  EXPECT_EQ(Win32ErrorFromErrno(ENOENT, in_present_dir.c_str()), kErrorFileNotFound);
+}
+
+TEST_F(FileTest, OpenReportsWindowsErrors) {
+  File file;
+  EXPECT_EQ(File::Open(Path("absent.jpg").c_str(), File::Access::kRead, &file), kErrorFileNotFound);
+  EXPECT_EQ(File::Open(Path("no/such/dir.jpg").c_str(), File::Access::kCreateAlways, &file),
+            kErrorPathNotFound);
+  EXPECT_EQ(File::Open(root().c_str(), File::Access::kRead, &file), kErrorAccessDenied);
+  EXPECT_EQ(File::Open("", File::Access::kRead, &file), kErrorInvalidParameter);
+  WriteBytes(Path("present"), {1, 2, 3});
+  EXPECT_EQ(File::Open(Path("present").c_str(), File::Access::kCreateNew, &file), kErrorFileExists);
+  EXPECT_FALSE(file.IsOpen());
+}
+
+TEST_F(FileTest, CreateNewNeverFollowsAPlantedLink) {
+  WriteBytes(Path("victim"), {9, 9, 9});
+  fs::create_symlink(Path("victim"), Path("planted"));
+  File file;
+  EXPECT_EQ(File::Open(Path("planted").c_str(), File::Access::kCreateNew, &file), kErrorFileExists);
+  EXPECT_EQ(ReadBytes(Path("victim")), (std::vector<uint8_t>{9, 9, 9}));
+}
+
+TEST_F(FileTest, WritesReadsAndPatchesInPlace) {
+  auto bytes = PatternBytes(10000, 3);
+  {
+    File file;
+    ASSERT_EQ(File::Open(Path("f").c_str(), File::Access::kCreateAlways, &file), 0u);
+    ASSERT_EQ(file.Write(bytes.data(), bytes.size()), 0u);
+    EXPECT_EQ(file.Close(), 0u);
+  }
+  {
+    File file;
+    ASSERT_EQ(File::Open(Path("f").c_str(), File::Access::kWriteExisting, &file), 0u);
+    ASSERT_EQ(file.Seek(5000), 0u);
+    uint8_t patch[2] = {0xAB, 0xCD};
+    ASSERT_EQ(file.Write(patch, 2), 0u);
+  }
+  bytes[5000] = 0xAB;
+  bytes[5001] = 0xCD;
+  EXPECT_EQ(ReadBytes(Path("f")), bytes);
+
+  File file;
+  ASSERT_EQ(File::Open(Path("f").c_str(), File::Access::kRead, &file), 0u);
+  uint64_t size = 0;
+  ASSERT_EQ(file.Size(&size), 0u);
+  EXPECT_EQ(size, 10000u);
+  uint8_t tail[8];
+  size_t got = 99;
+  EXPECT_EQ(file.ReadAt(9996, tail, sizeof tail, &got), 0u);
+  EXPECT_EQ(got, 4u);
+  EXPECT_EQ(file.ReadAt(uint64_t{1} << 40, tail, sizeof tail, &got), 0u);
+  EXPECT_EQ(got, 0u);
+}
+
+TEST_F(FileTest, DiskFullIsReportedNotSwallowed) {
+  File full;
+  ASSERT_EQ(File::Open("/dev/full", File::Access::kWriteExisting, &full), 0u);
+  auto bytes = PatternBytes(4096, 1);
+  EXPECT_EQ(full.Write(bytes.data(), bytes.size()), kErrorDiskFull);
+}
+
+TEST_F(FileTest, InjectedFaultFiresOnceAtTheNthCallOfItsSite) {
+  File file;
+  ASSERT_EQ(File::Open(Path("f").c_str(), File::Access::kCreateAlways, &file), 0u);
+  ArmFault(FaultSite::kWrite, 2, kErrorDiskFull);
+  uint8_t byte = 1;
+  EXPECT_EQ(file.Write(&byte, 1), 0u);
+  EXPECT_EQ(file.Write(&byte, 1), kErrorDiskFull);
+  EXPECT_TRUE(FaultFired());
+  EXPECT_EQ(file.Write(&byte, 1), 0u);
+  EXPECT_EQ(FaultCallCount(FaultSite::kWrite), 3u);
+  DisarmFault();
+}
+
+TEST_F(FileTest, AttributesFollowTheOwnerWriteBitAndRestoreExactly) {
+  WriteBytes(Path("f"), {1});
+  fs::permissions(Path("f"), fs::perms(0440));
+  FileAttributes saved = GetFileAttributes(Path("f").c_str());
+  ASSERT_TRUE(saved.Valid());
+  EXPECT_EQ(saved.flags, kFileAttributeReadOnly);
+  ASSERT_EQ(SetFileAttributesNormal(Path("f").c_str()), 0u);
+  EXPECT_EQ(ModeOf(Path("f")), 0640u);
+  EXPECT_EQ(GetFileAttributes(Path("f").c_str()).flags, kFileAttributeNormal);
+  ASSERT_EQ(SetFileAttributes(Path("f").c_str(), saved), 0u);
+  EXPECT_EQ(ModeOf(Path("f")), 0440u);
+  EXPECT_FALSE(GetFileAttributes(Path("absent").c_str()).Valid());
+  EXPECT_EQ(GetFileAttributes(root().c_str()).flags, kFileAttributeDirectory);
+}
+
+TEST_F(FileTest, CopyKeepsBytesAndModeOrOnlyBytesWhenAsked) {
+  auto bytes = PatternBytes(3 << 20, 5);  // more than one copy chunk
+  WriteBytes(Path("src"), bytes);
+  fs::permissions(Path("src"), fs::perms(0604));
+  ASSERT_EQ(CopyFile(Path("src").c_str(), Path("dst").c_str(), false), 0u);
+  EXPECT_EQ(ReadBytes(Path("dst")), bytes);
+  EXPECT_EQ(ModeOf(Path("dst")), 0604u);
+  EXPECT_EQ(CopyFile(Path("src").c_str(), Path("dst").c_str(), true), kErrorFileExists);
+
+  WriteBytes(Path("kept"), {1});
+  fs::permissions(Path("kept"), fs::perms(0660));
+  ASSERT_EQ(CopyFile(Path("src").c_str(), Path("kept").c_str(), false, false), 0u);
+  EXPECT_EQ(ModeOf(Path("kept")), 0660u);
+  EXPECT_EQ(CopyFile(Path("absent").c_str(), Path("x").c_str(), false), kErrorFileNotFound);
+  EXPECT_EQ(CopyFile(Path("src").c_str(), Path("no/dir/x").c_str(), false), kErrorPathNotFound);
+}
+
+TEST_F(FileTest, DeleteAndIdentity) {
+  WriteBytes(Path("a"), {1});
+  fs::create_hard_link(Path("a"), Path("b"));
+  EXPECT_TRUE(IsSameFile(Path("a").c_str(), Path("b").c_str()));
+  EXPECT_TRUE(IsSameFile(Path("a").c_str(), (root() / "." / "a").c_str()));
+  EXPECT_FALSE(IsSameFile(Path("a").c_str(), Path("A").c_str()));  // case matters here
+  EXPECT_TRUE(IsSameFile(Path("new").c_str(), (root() / "tmp" / ".." / "new").c_str()));
+  EXPECT_EQ(DeleteFile(Path("a").c_str()), 0u);
+  EXPECT_EQ(DeleteFile(Path("a").c_str()), kErrorFileNotFound);
+  EXPECT_EQ(DeleteFile(root().c_str()), kErrorAccessDenied);
+  EXPECT_EQ(DirectoryOf("photo.jpg"), "./");
+  EXPECT_EQ(DirectoryOf("/a/b.jpg"), "/a/");
+  EXPECT_EQ(DirectoryOf("/b.jpg"), "/");
+}
+
+TEST_F(FileTest, PermissionDenialIsAccessDeniedForAUser) {
+  fs::create_directory(Path("locked"));
+  WriteBytes(Path("locked/f"), {1});
+  fs::permissions(Path("locked/f"), fs::perms(0444));
+  fs::permissions(Path("locked"), fs::perms(0555));
+  std::string inside = Path("locked/new"), file = Path("locked/f");
+  int status = testing::RunUnprivileged([&] {
+    File f;
+    if (File::Open(inside.c_str(), File::Access::kCreateAlways, &f) != kErrorAccessDenied) return 1;
+    if (File::Open(file.c_str(), File::Access::kWriteExisting, &f) != kErrorAccessDenied) return 2;
+    if (DeleteFile(file.c_str()) != kErrorAccessDenied) return 3;
+    return 0;
+  });
+  EXPECT_EQ(status, 0);
+}
+
+TEST(LocalTimeTest, CalendarCheck) {
+  EXPECT_TRUE(IsValidDateTime(2024, 2, 29, 23, 59, 59));
+  EXPECT_FALSE(IsValidDateTime(2023, 2, 29, 0, 0, 0));
+  EXPECT_TRUE(IsValidDateTime(2000, 2, 29, 0, 0, 0));
+  EXPECT_FALSE(IsValidDateTime(1900, 2, 29, 0, 0, 0));
+  EXPECT_FALSE(IsValidDateTime(2024, 4, 31, 0, 0, 0));
+  EXPECT_FALSE(IsValidDateTime(2024, 13, 1, 0, 0, 0));
+  EXPECT_FALSE(IsValidDateTime(2024, 0, 1, 0, 0, 0));
+  EXPECT_FALSE(IsValidDateTime(2024, 1, 0, 0, 0, 0));
+  EXPECT_FALSE(IsValidDateTime(2024, 1, 1, 24, 0, 0));
+  EXPECT_FALSE(IsValidDateTime(2024, 1, 1, 0, 60, 0));
+  EXPECT_FALSE(IsValidDateTime(2024, 1, 1, 0, 0, 60));
+  EXPECT_FALSE(IsValidDateTime(0, 1, 1, 0, 0, 0));
+  EXPECT_FALSE(IsValidDateTime(10000, 1, 1, 0, 0, 0));
+  SYSTEMTIME now = GetLocalTime();
+  EXPECT_TRUE(IsValidDateTime(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond));
+  EXPECT_LT(now.wMilliseconds, 1000);
+}
+
+TEST(PageMemoryTest, ZeroFilledPagesAndNullForNothing) {
+  EXPECT_EQ(PageAlloc(0), nullptr);
+  auto* p = static_cast<uint8_t*>(PageAlloc(10000));
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p[0], 0);
+  EXPECT_EQ(p[9999], 0);
+  p[9999] = 1;
+  PageFree(p, 10000);
+}
+
+}  // namespace
+}  // namespace veltora::platform

@@ -1,0 +1,109 @@
+#include "platform/temp_files.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+
+#include "platform/file.h"
+#include "platform/win32_error.h"
+#include "tests/platform/file_system_fixture.h"
+
+namespace veltora::platform {
+namespace {
+
+using testing::FileSystemTest;
+using testing::ModeOf;
+using testing::ReadBytes;
+using testing::WriteBytes;
+namespace fs = std::filesystem;
+
+class TempFilesTest : public FileSystemTest {
+ protected:
+  std::string FallbackDir() const { return "/tmp/veltora-" + std::to_string(::geteuid()) + "/"; }
+};
+
+TEST_F(TempFilesTest, PrivateTmpdirIsUsed) {
+  std::string dir;
+  ASSERT_EQ(GetTempPath(&dir), 0u);
+  EXPECT_EQ(dir, temp().string() + "/");
+}
+
+TEST_F(TempFilesTest, UnsafeTmpdirFallsBackToAPrivateDirectory) {
+  fs::create_directory(Path("open"));
+  fs::permissions(Path("open"), fs::perms(01777));
+  fs::create_directory_symlink(temp(), Path("link"));
+  for (std::string unsafe : {Path("open"), Path("link"), Path("absent"), std::string("relative")}) {
+    ::setenv("TMPDIR", unsafe.c_str(), 1);
+    std::string dir;
+    ASSERT_EQ(GetTempPath(&dir), 0u) << unsafe;
+    EXPECT_EQ(dir, FallbackDir()) << unsafe;
+    struct stat st {};
+    ASSERT_EQ(::lstat(dir.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(st.st_uid, ::geteuid());
+  }
+}
+
+TEST_F(TempFilesTest, NamesFollowThePrefixHexPattern) {
+  std::string a, b;
+  ASSERT_EQ(MakeTempFile("PIC", &a), 0u);
+  ASSERT_EQ(MakeTempFile("PIC", &b), 0u);
+  EXPECT_NE(a, b);
+  std::regex pattern(".*/PIC[0-9A-F]{1,4}\\.TMP");
+  EXPECT_TRUE(std::regex_match(a, pattern)) << a;
+  EXPECT_EQ(fs::file_size(a), 0u);
+  EXPECT_EQ(ModeOf(a), 0600u);
+  EXPECT_EQ(fs::path(a).parent_path(), temp());
+  DeleteFile(a.c_str());
+  DeleteFile(b.c_str());
+}
+
+TEST_F(TempFilesTest, PlantedLinkAndTakenNamesAreSkippedNotFollowed) {
+  std::string dir = temp().string() + "/";
+  WriteBytes(Path("victim"), {7});
+  fs::create_symlink(Path("victim"), dir + "PIC10.TMP");
+  WriteBytes(dir + "PIC11.TMP", {8});
+  std::string path;
+  ASSERT_EQ(GetTempFileName(dir, "PIC", &path, 0x10), 0u);
+  EXPECT_EQ(path, dir + "PIC12.TMP");
+  EXPECT_EQ(ReadBytes(Path("victim")), std::vector<uint8_t>{7});
+  EXPECT_EQ(ReadBytes(dir + "PIC11.TMP"), std::vector<uint8_t>{8});
+}
+
+TEST_F(TempFilesTest, TheNumberWrapsAfterFFFF) {
+  std::string dir = temp().string() + "/";
+  WriteBytes(dir + "THMFFFF.TMP", {});
+  std::string path;
+  ASSERT_EQ(GetTempFileName(dir, "THM", &path, 0xFFFF), 0u);
+  EXPECT_EQ(path, dir + "THM1.TMP");
+}
+
+TEST_F(TempFilesTest, MissingDirectoryIsPathNotFound) {
+  std::string path;
+  EXPECT_EQ(GetTempFileName(Path("missing") + "/", "CHK", &path), kErrorPathNotFound);
+  EXPECT_TRUE(path.empty());
+}
+
+TEST_F(TempFilesTest, AnotherUsersPlantedDirectoryIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to plant a directory as another user";
+  // The fallback directory of "nobody" is planted by root, with root as owner.
+  std::string planted = "/tmp/veltora-65534";
+  std::error_code ec;
+  fs::remove_all(planted, ec);
+  ASSERT_TRUE(fs::create_directory(planted));
+  fs::permissions(planted, fs::perms(0777));
+  ::setenv("TMPDIR", "/nonexistent", 1);
+  int status = testing::RunUnprivileged([] {
+    std::string dir;
+    return GetTempPath(&dir) == kErrorAccessDenied ? 0 : 1;
+  });
+  fs::remove_all(planted, ec);
+  EXPECT_EQ(status, 0);
+}
+
+}  // namespace
+}  // namespace veltora::platform
