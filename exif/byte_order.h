@@ -1,0 +1,27 @@
+// Byte order of TIFF data and the fixed-width number reads and writes every
+// reader and writer of that structure uses. The routines take raw pointers:
+// callers have already checked (through ByteView) that the 2 or 4 bytes exist.
+#ifndef VELTORA_EXIF_BYTE_ORDER_H_
+#define VELTORA_EXIF_BYTE_ORDER_H_
+
+#include <cstdint>
+
+namespace veltora::exif {
+
+// 0 is little-endian (the TIFF header's "II"); every other value is
+// big-endian ("MM"), so a flag read from anywhere can be passed straight in.
+using ByteOrder = uint32_t;
+inline constexpr ByteOrder kLittleEndian = 0;
+inline constexpr ByteOrder kBigEndian = 1;
+
+uint16_t Read16(const uint8_t* bytes, ByteOrder order);
+uint32_t Read32(const uint8_t* bytes, ByteOrder order);
+void Write16(uint8_t* bytes, uint16_t value, ByteOrder order);
+void Write32(uint8_t* bytes, uint32_t value, ByteOrder order);
+
+uint16_t Swap16(uint16_t value);
+uint32_t Swap32(uint32_t value);
+
+}  // namespace veltora::exif
+
+#endif  // VELTORA_EXIF_BYTE_ORDER_H_

@@ -1,0 +1,107 @@
+#include "exif/byte_view.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace veltora::exif {
+namespace {
+
+constexpr uint64_t kMax64 = std::numeric_limits<uint64_t>::max();
+
+TEST(ByteViewTest, RangeChecksNeverWrap) {
+  const std::vector<uint8_t> bytes(16, 0xAB);
+  const ByteView view(bytes, kLittleEndian);
+  struct {
+    uint64_t off, n;
+    bool inside;
+  } cases[] = {
+      {0, 16, true},           {16, 0, true},  // an empty range at the very end is inside
+      {16, 1, false},          {17, 0, false},
+      {15, 1, true},           {15, 2, false},
+      {0xFFFFFFFF, 1, false},  {0xFFFFFFFC, 4, false},
+      {1, 0xFFFFFFFF, false},  {kMax64, 1, false},
+      {1, kMax64, false},      {kMax64 - 1, 2, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(view.Contains(c.off, c.n), c.inside) << "off=" << c.off << " n=" << c.n;
+    EXPECT_EQ(view.Sub(c.off, c.n).has_value(), c.inside) << "off=" << c.off << " n=" << c.n;
+  }
+  EXPECT_FALSE(view.U8(16));
+  EXPECT_FALSE(view.U16(15));
+  EXPECT_FALSE(view.U32(13));
+  EXPECT_FALSE(view.U32(kMax64 - 1));
+  EXPECT_TRUE(view.U32(12));
+  ASSERT_TRUE(view.From(16));
+  EXPECT_EQ(view.From(16)->size(), 0u);
+  EXPECT_FALSE(view.From(17));
+}
+
+TEST(ByteViewTest, ReadsInBothOrdersAndSubViewsKeepTheOrder) {
+  const std::vector<uint8_t> bytes = {0x01, 0x02, 0x03, 0x04, 0x05};
+  const ByteView le(bytes, kLittleEndian);
+  const ByteView be(bytes, kBigEndian);
+  EXPECT_EQ(*le.U16(0), 0x0201);
+  EXPECT_EQ(*be.U16(0), 0x0102);
+  EXPECT_EQ(*le.U32(1), 0x05040302u);
+  EXPECT_EQ(*be.U32(1), 0x02030405u);
+  // Any non-zero order flag is big-endian.
+  EXPECT_EQ(*ByteView(bytes, 0x4D4D).U16(0), 0x0102);
+  const auto sub = be.Sub(1, 4);
+  ASSERT_TRUE(sub);
+  EXPECT_EQ(*sub->U32(0), 0x02030405u);
+  EXPECT_FALSE(sub->U8(4));  // a sub-view does not see its parent's bytes
+}
+
+TEST(ByteViewTest, CheckedArithmetic) {
+  EXPECT_EQ(CheckedMul(0xFFFFFFFF, 8), uint64_t{0xFFFFFFFF} * 8);
+  EXPECT_FALSE(CheckedMul(kMax64 / 2 + 1, 2));
+  EXPECT_EQ(CheckedMul(0, kMax64), 0u);
+  EXPECT_FALSE(CheckedAdd(kMax64, 1));
+  EXPECT_EQ(CheckedAdd(0xFFFFFFFF, 0xFFFFFFFF), uint64_t{0x1FFFFFFFE});
+  // A count times an element size checked against a small window: the 64-bit
+  // product is far larger than the window, whereas a 32-bit product would wrap to 4.
+  const std::vector<uint8_t> bytes(16);
+  const ByteView view(bytes, kLittleEndian);
+  EXPECT_FALSE(view.Sub(0, *CheckedMul(0x40000001, 4)));
+}
+
+TEST(ByteCursorTest, ErrorIsStickyAndPositionStops) {
+  const std::vector<uint8_t> bytes = {0x4D, 0x4D, 0x00, 0x2A, 0x00, 0x00, 0x00, 0x08, 0xEE};
+  ByteCursor cursor(ByteView(bytes, kBigEndian));
+  EXPECT_EQ(cursor.U16(), 0x4D4D);
+  EXPECT_EQ(cursor.U16(), 42);
+  EXPECT_EQ(cursor.U32(), 8u);
+  EXPECT_TRUE(cursor.ok());
+  EXPECT_EQ(cursor.pos(), 8u);
+  EXPECT_EQ(cursor.U16(), 0);  // one byte left: fails
+  EXPECT_FALSE(cursor.ok());
+  EXPECT_EQ(cursor.pos(), 8u);
+  EXPECT_EQ(cursor.U8(), 0);  // would fit, but the error is sticky
+  EXPECT_FALSE(cursor.Skip(0));
+  EXPECT_EQ(cursor.Take(0).size(), 0u);
+  EXPECT_EQ(cursor.pos(), 8u);
+  EXPECT_EQ(cursor.remaining(), 0u);
+}
+
+TEST(ByteCursorTest, SkipAndTakeAreBoundedAndAStartPastTheEndIsAnError) {
+  const std::vector<uint8_t> bytes(10, 7);
+  ByteCursor cursor(ByteView(bytes, kLittleEndian));
+  EXPECT_TRUE(cursor.Skip(4));
+  EXPECT_EQ(cursor.Take(6).size(), 6u);
+  EXPECT_TRUE(cursor.ok());
+  EXPECT_EQ(cursor.remaining(), 0u);
+  EXPECT_FALSE(cursor.Skip(kMax64));
+  ByteCursor past(ByteView(bytes, kLittleEndian), 11);
+  EXPECT_FALSE(past.ok());
+  EXPECT_EQ(past.U8(), 0);
+  ByteCursor at_end(ByteView(bytes, kLittleEndian), 10);
+  EXPECT_TRUE(at_end.ok());
+  EXPECT_EQ(at_end.U8(), 0);
+  EXPECT_FALSE(at_end.ok());
+}
+
+}  // namespace
+}  // namespace veltora::exif
