@@ -72,10 +72,12 @@ std::vector<std::string> FileSystemTest::TempLeftovers() const {
   return names;
 }
 
-int RunUnprivileged(const std::function<int()>& step) {
+namespace {
+
+int RunChild(const std::function<int()>& step, bool unprivileged) {
   pid_t child = ::fork();
   if (child == 0) {
-    if (::geteuid() == 0) {
+    if (unprivileged && ::geteuid() == 0) {
       constexpr uid_t kNobody = 65534;
       if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
           ::setresuid(kNobody, kNobody, kNobody) != 0) {
@@ -88,5 +90,11 @@ int RunUnprivileged(const std::function<int()>& step) {
   if (child < 0 || ::waitpid(child, &status, 0) != child) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+}  // namespace
+
+int RunInChild(const std::function<int()>& step) { return RunChild(step, false); }
+
+int RunUnprivileged(const std::function<int()>& step) { return RunChild(step, true); }
 
 }  // namespace veltora::testing

@@ -38,9 +38,11 @@ class FileSystemTest : public ::testing::Test {
   bool had_tmpdir_ = false;
 };
 
-// Runs `step` in a child process. As root the child first drops to the
-// "nobody" user, so that permission bits bind it as they bind a user. The
-// child's return value (0..255) is returned, -1 when it died.
+// Runs `step` in a child process and returns its value (0..255), -1 when
+// the child died.
+int RunInChild(const std::function<int()>& step);
+// The same, but as root the child first drops to the "nobody" user, so that
+// permission bits bind it as they bind a user.
 int RunUnprivileged(const std::function<int()>& step);
 
 }  // namespace veltora::testing
