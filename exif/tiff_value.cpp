@@ -1,0 +1,169 @@
+#include "exif/tiff_value.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace veltora::exif {
+namespace {
+
+bool IsByteLike(uint16_t type) {
+  return type == kTypeByte || type == kTypeAscii || type == kTypeUndefined;
+}
+
+// Inline bytes as a number with byte 0 least significant, whatever the machine.
+uint32_t PackBytes(const uint8_t* bytes, uint32_t n) {
+  uint32_t v = 0;
+  for (uint32_t i = 0; i < n && i < 4; ++i) v |= uint32_t{bytes[i]} << (8 * i);
+  return v;
+}
+
+void UnpackBytes(uint32_t value, uint32_t n, uint8_t* out) {
+  for (uint32_t i = 0; i < n && i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// Bytes and ASCII share one rule: ASCII gives up its last delivered byte to the NUL.
+uint32_t DeliverBytes(const uint8_t* bytes, uint32_t available, uint16_t type, uint8_t* out,
+                      uint32_t capacity) {
+  const uint32_t n = std::min(available, capacity);
+  const uint32_t copied = (type == kTypeAscii && n > 0) ? n - 1 : n;
+  if (copied > 0) std::memcpy(out, bytes, copied);
+  return n;
+}
+
+}  // namespace
+
+uint16_t TypeSize(uint16_t type) {
+  switch (type) {
+    case kTypeByte:
+    case kTypeAscii:
+    case kTypeUndefined:
+      return 1;
+    case kTypeShort:
+      return 2;
+    case kTypeLong:
+    case kTypeSLong:
+      return 4;
+    case kTypeRational:
+    case kTypeSRational:
+      return 8;
+    default:
+      return 0;
+  }
+}
+
+uint32_t EntryValueSize(const IfdEntry* entry) {
+  if (entry == nullptr) return 0;
+  return uint32_t{TypeSize(entry->type)} * entry->count;
+}
+
+int DecodeEntry(const uint8_t* raw12, ByteOrder order, IfdEntry* entry) {
+  if (raw12 == nullptr || entry == nullptr) return 0;
+  *entry = IfdEntry{};
+  entry->tag = Read16(raw12, order);
+  entry->type = Read16(raw12 + 2, order);
+  entry->count = Read32(raw12 + 4, order);
+  const uint32_t size = EntryValueSize(entry);
+  if (size == 0) return 0;
+  const uint8_t* v = raw12 + 8;
+  if (size > 4) {
+    entry->value = Read32(v, order);
+  } else if (IsByteLike(entry->type)) {
+    entry->value = PackBytes(v, size);
+  } else if (entry->type == kTypeShort) {
+    entry->value = entry->count == 1 ? Read16(v, order)
+                                     : uint32_t{Read16(v, order)} << 16 | Read16(v + 2, order);
+  } else {  // LONG or SLONG, count 1
+    entry->value = Read32(v, order);
+  }
+  return 1;
+}
+
+int EncodeEntry(uint8_t* raw12, ByteOrder order, const IfdEntry& entry) {
+  if (raw12 == nullptr) return 0;
+  Write16(raw12, entry.tag, order);
+  Write16(raw12 + 2, entry.type, order);
+  Write32(raw12 + 4, entry.count, order);
+  Write32(raw12 + 8, 0, order);
+  const uint32_t size = EntryValueSize(&entry);
+  if (size == 0) {
+    Write32(raw12 + 4, 0, order);
+    return 0;
+  }
+  uint8_t* v = raw12 + 8;
+  if (size > 4) {
+    Write32(v, entry.value, order);
+  } else if (IsByteLike(entry.type)) {
+    UnpackBytes(entry.value, size, v);
+  } else if (entry.type == kTypeShort) {
+    if (entry.count == 1) {
+      Write16(v, static_cast<uint16_t>(entry.value), order);
+    } else {
+      Write16(v, static_cast<uint16_t>(entry.value >> 16), order);
+      Write16(v + 2, static_cast<uint16_t>(entry.value), order);
+    }
+  } else {
+    Write32(v, entry.value, order);
+  }
+  return 1;
+}
+
+uint32_t CopyInlineValue(const IfdEntry& entry, uint32_t value_size, void* buffer,
+                         uint32_t capacity) {
+  if (buffer == nullptr) return 0;
+  auto* out = static_cast<uint8_t*>(buffer);
+  std::memset(out, 0, capacity);
+  if (IsByteLike(entry.type)) {
+    uint8_t bytes[4];
+    UnpackBytes(entry.value, 4, bytes);
+    return DeliverBytes(bytes, std::min<uint32_t>(value_size, 4), entry.type, out, capacity);
+  }
+  if (entry.type == kTypeShort) {
+    uint16_t numbers[2];
+    uint32_t available = 0;
+    if (entry.count == 1) {
+      numbers[0] = static_cast<uint16_t>(entry.value);
+      available = 1;
+    } else if (entry.count == 2) {
+      numbers[0] = static_cast<uint16_t>(entry.value >> 16);
+      numbers[1] = static_cast<uint16_t>(entry.value);
+      available = 2;
+    }
+    const uint32_t k = std::min(available, capacity / 2);
+    std::memcpy(out, numbers, k * 2);
+    return k;
+  }
+  if (entry.type == kTypeLong || entry.type == kTypeSLong) {
+    if (capacity < 4) return 0;
+    std::memcpy(out, &entry.value, 4);
+    return 1;
+  }
+  return 0;
+}
+
+uint32_t DecodeValueBytes(const uint8_t* source, uint32_t value_size, uint16_t type,
+                          ByteOrder order, void* buffer, uint32_t capacity) {
+  if (buffer == nullptr) return 0;
+  auto* out = static_cast<uint8_t*>(buffer);
+  std::memset(out, 0, capacity);
+  if (source == nullptr || type == 0 || type > kTypeSRational) return 0;
+  if (IsByteLike(type)) return DeliverBytes(source, value_size, type, out, capacity);
+  const uint32_t element = TypeSize(type);
+  if (element == 0 || capacity < element) return 0;
+  const uint32_t k = std::min(value_size / element, capacity / element);
+  for (uint32_t i = 0; i < k; ++i) {
+    const uint8_t* in = source + uint64_t{i} * element;
+    uint8_t* at = out + uint64_t{i} * element;
+    if (element == 2) {
+      const uint16_t v = Read16(in, order);
+      std::memcpy(at, &v, 2);
+    } else {
+      for (uint32_t half = 0; half < element; half += 4) {
+        const uint32_t v = Read32(in + half, order);
+        std::memcpy(at + half, &v, 4);
+      }
+    }
+  }
+  return k;
+}
+
+}  // namespace veltora::exif

@@ -1,0 +1,107 @@
+#include "exif/date_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace veltora::exif {
+namespace {
+
+SYSTEMTIME Date(uint16_t y, uint16_t mo, uint16_t d, uint16_t h, uint16_t mi, uint16_t s,
+                uint16_t ms) {
+  SYSTEMTIME t{};
+  t.wYear = y;
+  t.wMonth = mo;
+  t.wDay = d;
+  t.wHour = h;
+  t.wMinute = mi;
+  t.wSecond = s;
+  t.wMilliseconds = ms;
+  return t;
+}
+
+TEST(ParseDateTextTest, NumbersAndSubSecondPrecision) {
+  struct {
+    const char* sub;
+    uint16_t ms;
+  } cases[] = {{"", 0}, {"7", 700}, {"12", 120}, {"123", 123}, {"123456", 123}, {"05", 50}};
+  for (const auto& c : cases) {
+    SYSTEMTIME t{};
+    t.wDayOfWeek = 5;
+    ASSERT_EQ(ParseDateText("2006:05:14 09:30:05", c.sub, &t), 1) << c.sub;
+    EXPECT_EQ(t.wYear, 2006);
+    EXPECT_EQ(t.wMonth, 5);
+    EXPECT_EQ(t.wDay, 14);
+    EXPECT_EQ(t.wHour, 9);
+    EXPECT_EQ(t.wMinute, 30);
+    EXPECT_EQ(t.wSecond, 5);
+    EXPECT_EQ(t.wDayOfWeek, 0);
+    EXPECT_EQ(t.wMilliseconds, c.ms) << "sub-second '" << c.sub << "'";
+  }
+}
+
+TEST(ParseDateTextTest, LengthIsCheckedButSeparatorsAndDigitsAreNot) {
+  SYSTEMTIME t = Date(1, 1, 1, 1, 1, 1, 1);
+  EXPECT_EQ(ParseDateText("2006:05:14 09:30:0", "", &t), 0);
+  EXPECT_EQ(ParseDateText("2006:05:14 09:30:055", "", &t), 0);
+  // A stored text with its NUL counts as 19 characters; one cut short by a NUL does not.
+  EXPECT_EQ(ParseDateText(std::string("2006:05:14 09:30:0\0X", 20), "", &t), 0);
+  EXPECT_EQ(t.wYear, 1);  // untouched on failure
+  ASSERT_EQ(ParseDateText(std::string("2006:05:14 09:30:05\0", 20), "", &t), 1);
+  ASSERT_EQ(ParseDateText("2006/05/14-09.30.05", "", &t), 1);
+  EXPECT_EQ(t.wMonth, 5);
+  EXPECT_EQ(t.wSecond, 5);
+  ASSERT_EQ(ParseDateText("    :  :     :  :  ", "", &t), 1);  // an unset camera clock
+  EXPECT_EQ(t.wYear, 0);
+  EXPECT_EQ(t.wSecond, 0);
+  ASSERT_EQ(ParseDateText(" 7x9:-1:1a 09:30:05", "", &t), 1);
+  EXPECT_EQ(t.wYear, 7);  // conversion stops at the first non-digit
+  EXPECT_EQ(t.wMonth, static_cast<uint16_t>(-1));
+  EXPECT_EQ(t.wDay, 1);
+}
+
+TEST(FormatDateTextTest, KeepsSeparatorsAndSubSecondPrecision) {
+  std::string text = "2001/01/01-00.00.00";
+  std::string sub = "12";
+  ASSERT_EQ(FormatDateText(&text, &sub, Date(2024, 2, 29, 23, 5, 9, 345)), 1);
+  EXPECT_EQ(text, "2024/02/29-23.05.09");
+  EXPECT_EQ(sub, "34");
+  struct {
+    const char* old_sub;
+    const char* new_sub;
+  } cases[] = {{"1", "3"}, {"12", "34"}, {"123", "345"}, {"12345", "34545"}, {"", ""}};
+  for (const auto& c : cases) {
+    std::string t = "2001:01:01 00:00:00";
+    std::string s = c.old_sub;
+    ASSERT_EQ(FormatDateText(&t, &s, Date(2001, 1, 1, 0, 0, 0, 345)), 1);
+    EXPECT_EQ(s, c.new_sub) << "old '" << c.old_sub << "'";
+  }
+  std::string t = "2001:01:01 00:00:00";
+  EXPECT_EQ(FormatDateText(&t, nullptr, Date(7, 1, 2, 3, 4, 5, 0)), 1);
+  EXPECT_EQ(t, "0007:01:02 03:04:05");
+}
+
+TEST(FormatDateTextTest, RefusesAMissingOrMisshapenTemplate) {
+  std::string sub = "12";
+  for (const char* old : {"", "2001:01:01 00:00:0", "2001:01:01 00:00:000"}) {
+    std::string text = old;
+    EXPECT_EQ(FormatDateText(&text, &sub, Date(2024, 1, 1, 0, 0, 0, 0)), 0) << old;
+    EXPECT_EQ(text, old);
+    EXPECT_EQ(sub, "12");
+  }
+  EXPECT_EQ(FormatDateText(nullptr, &sub, Date(2024, 1, 1, 0, 0, 0, 0)), 0);
+}
+
+TEST(DateTextTest, FormatThenParseRoundTrips) {
+  std::string text = "0000:00:00 00:00:00";
+  std::string sub = "000";
+  const SYSTEMTIME in = Date(1999, 12, 31, 23, 59, 58, 7);
+  ASSERT_EQ(FormatDateText(&text, &sub, in), 1);
+  SYSTEMTIME out{};
+  ASSERT_EQ(ParseDateText(text, sub, &out), 1);
+  EXPECT_EQ(0, std::memcmp(&in, &out, sizeof in));
+}
+
+}  // namespace
+}  // namespace veltora::exif

@@ -1,0 +1,202 @@
+#include "exif/tiff_value.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "exif/current_byte_order.h"
+
+namespace veltora::exif {
+namespace {
+
+class TiffValueTest : public ::testing::TestWithParam<ByteOrder> {
+ protected:
+  ByteOrder order() const { return GetParam(); }
+  // A stored entry laid out by hand: numbers in the order under test, the
+  // value field given as raw stored bytes.
+  std::array<uint8_t, 12> Raw(uint16_t tag, uint16_t type, uint32_t count,
+                              std::array<uint8_t, 4> value_bytes) const {
+    std::array<uint8_t, 12> raw{};
+    Write16(raw.data(), tag, order());
+    Write16(raw.data() + 2, type, order());
+    Write32(raw.data() + 4, count, order());
+    std::memcpy(raw.data() + 8, value_bytes.data(), 4);
+    return raw;
+  }
+  std::array<uint8_t, 4> Shorts(uint16_t a, uint16_t b) const {
+    std::array<uint8_t, 4> v{};
+    Write16(v.data(), a, order());
+    Write16(v.data() + 2, b, order());
+    return v;
+  }
+};
+
+TEST_P(TiffValueTest, TypesWithoutSizeCarryNoValue) {
+  for (uint16_t type : {kTypeSByte, kTypeSShort, kTypeFloat, kTypeDouble, uint16_t{0},
+                        uint16_t{13}, uint16_t{0xFFFF}}) {
+    EXPECT_EQ(TypeSize(type), 0) << "type " << type;
+    IfdEntry e;
+    e.value = 0xDEADBEEF;
+    EXPECT_EQ(DecodeEntry(Raw(0x100, type, 1, {1, 2, 3, 4}).data(), order(), &e), 0)
+        << "type " << type;
+    EXPECT_EQ(e.tag, 0x100);
+    EXPECT_EQ(e.type, type);
+    EXPECT_EQ(e.value, 0u) << "type " << type;
+  }
+  IfdEntry zero_count;
+  EXPECT_EQ(DecodeEntry(Raw(1, kTypeLong, 0, {1, 2, 3, 4}).data(), order(), &zero_count), 0);
+  EXPECT_EQ(zero_count.value, 0u);
+  EXPECT_EQ(DecodeEntry(nullptr, order(), &zero_count), 0);
+  EXPECT_EQ(DecodeEntry(Raw(1, kTypeLong, 1, {}).data(), order(), nullptr), 0);
+  EXPECT_EQ(EntryValueSize(nullptr), 0u);
+}
+
+TEST_P(TiffValueTest, ShortPairPacksFirstHighAndCopiesOutInOrder) {
+  IfdEntry e;
+  ASSERT_EQ(DecodeEntry(Raw(0x212, kTypeShort, 2, Shorts(0x0102, 0x0304)).data(), order(), &e),
+            1);
+  EXPECT_EQ(e.value, 0x01020304u);
+  uint16_t out[3] = {9, 9, 9};
+  EXPECT_EQ(CopyInlineValue(e, 4, out, 4), 2u);
+  EXPECT_EQ(out[0], 0x0102);
+  EXPECT_EQ(out[1], 0x0304);
+  EXPECT_EQ(out[2], 9);  // past the capacity: untouched
+  EXPECT_EQ(CopyInlineValue(e, 4, out, 3), 1u);
+  EXPECT_EQ(out[0], 0x0102);
+  EXPECT_EQ(out[1] & 0xFF, 0);  // the third byte is cleared though no number fits there
+  EXPECT_EQ(CopyInlineValue(e, 4, out, 2), 1u);
+  EXPECT_EQ(CopyInlineValue(e, 4, out, 1), 0u);
+
+  IfdEntry one;
+  ASSERT_EQ(DecodeEntry(Raw(0x112, kTypeShort, 1, Shorts(6, 0xFFFF)).data(), order(), &one), 1);
+  EXPECT_EQ(one.value, 6u);  // the unused half of the field is ignored
+}
+
+TEST_P(TiffValueTest, InlineBytesAndTextKeepStoredOrder) {
+  IfdEntry e;
+  ASSERT_EQ(DecodeEntry(Raw(0x9000, kTypeUndefined, 4, {'0', '2', '2', '1'}).data(), order(), &e),
+            1);
+  EXPECT_EQ(e.value, 0x31323230u);  // byte 0 least significant in either file order
+  char bytes[6] = "xxxxx";
+  EXPECT_EQ(CopyInlineValue(e, 4, bytes, 6), 4u);
+  EXPECT_STREQ(bytes, "0221");
+
+  IfdEntry text;
+  ASSERT_EQ(DecodeEntry(Raw(0x10F, kTypeAscii, 3, {'O', 'K', 0, 0x55}).data(), order(), &text),
+            1);
+  EXPECT_EQ(text.value, 0x00004B4Fu);  // bytes past the value size are not taken
+  char two[2] = {'x', 'x'};
+  EXPECT_EQ(CopyInlineValue(text, 3, two, 2), 2u);
+  EXPECT_EQ(two[0], 'O');
+  EXPECT_EQ(two[1], 0);
+  char none[1] = {'x'};
+  EXPECT_EQ(CopyInlineValue(text, 3, none, 1), 1u);
+  EXPECT_EQ(none[0], 0);
+}
+
+TEST_P(TiffValueTest, EncodeIsTheInverseAndLeftJustifies) {
+  const IfdEntry entries[] = {
+      {0x10F, kTypeAscii, 3, 0x00004B4F}, {0x9000, kTypeUndefined, 4, 0x31323230},
+      {0x1, kTypeByte, 1, 0x2},           {0x112, kTypeShort, 1, 8},
+      {0x212, kTypeShort, 2, 0x00020001}, {0x8769, kTypeLong, 1, 0x1234},
+      {0x9204, kTypeSLong, 1, 0xFFFFFFFE}, {0x829A, kTypeRational, 1, 0x200},
+      {0x9201, kTypeSRational, 3, 0x300},  {0x927C, kTypeUndefined, 100, 0x400},
+  };
+  for (const IfdEntry& in : entries) {
+    std::array<uint8_t, 12> raw{};
+    raw.fill(0xCC);
+    ASSERT_EQ(EncodeEntry(raw.data(), order(), in), 1) << "tag " << in.tag;
+    IfdEntry out;
+    ASSERT_EQ(DecodeEntry(raw.data(), order(), &out), 1) << "tag " << in.tag;
+    EXPECT_EQ(out.tag, in.tag);
+    EXPECT_EQ(out.type, in.type);
+    EXPECT_EQ(out.count, in.count);
+    EXPECT_EQ(out.value, in.value) << "tag " << in.tag;
+    // Unused value bytes are written as zero, not left as they were.
+    const uint32_t size = EntryValueSize(&in);
+    for (uint32_t i = size; i < 4 && size <= 4; ++i) EXPECT_EQ(raw[8 + i], 0) << "tag " << in.tag;
+  }
+  std::array<uint8_t, 12> raw{};
+  raw.fill(0xCC);
+  EXPECT_EQ(EncodeEntry(raw.data(), order(), {0x100, kTypeShort, 1, 0x1234}), 1);
+  EXPECT_EQ(Read16(raw.data() + 8, order()), 0x1234);  // the SHORT sits in the first two bytes
+  EXPECT_EQ(EncodeEntry(raw.data(), order(), {0x100, kTypeFloat, 5, 0x1234}), 0);
+  EXPECT_EQ(Read32(raw.data() + 4, order()), 0u);  // no value: count written as 0
+  EXPECT_EQ(Read32(raw.data() + 8, order()), 0u);
+}
+
+TEST_P(TiffValueTest, DecodeValueBytesConvertsEveryElementAndClearsTheRest) {
+  std::vector<uint8_t> stored(16);
+  Write32(stored.data(), 10, order());
+  Write32(stored.data() + 4, 1250, order());
+  uint8_t buffer[64];
+  std::memset(buffer, 0xEE, sizeof buffer);
+  ASSERT_EQ(DecodeValueBytes(stored.data(), 8, kTypeRational, order(), buffer, 64), 1u);
+  uint32_t pair[2];
+  std::memcpy(pair, buffer, 8);
+  EXPECT_EQ(pair[0], 10u);
+  EXPECT_EQ(pair[1], 1250u);
+  for (int i = 8; i < 64; ++i) ASSERT_EQ(buffer[i], 0) << "byte " << i;
+
+  for (int i = 0; i < 8; ++i) Write16(stored.data() + 2 * i, static_cast<uint16_t>(i + 1), order());
+  uint16_t shorts[8] = {};
+  EXPECT_EQ(DecodeValueBytes(stored.data(), 16, kTypeShort, order(), shorts, 7), 3u);
+  EXPECT_EQ(shorts[0], 1);
+  EXPECT_EQ(shorts[2], 3);
+  EXPECT_EQ(shorts[3], 0);  // the odd byte of capacity is cleared, not filled
+  // Capacity smaller than one element: nothing, but the buffer is still cleared.
+  uint8_t small[3] = {1, 1, 1};
+  EXPECT_EQ(DecodeValueBytes(stored.data(), 16, kTypeLong, order(), small, 3), 0u);
+  EXPECT_EQ(small[0] | small[1] | small[2], 0);
+  // Sizeless and unknown types deliver nothing.
+  for (uint16_t type : {uint16_t{0}, kTypeSShort, kTypeFloat, kTypeDouble, uint16_t{11}}) {
+    EXPECT_EQ(DecodeValueBytes(stored.data(), 16, type, order(), buffer, 64), 0u) << type;
+  }
+  const char text[] = "2006:05:14 09:30:05";
+  char ten[10];
+  EXPECT_EQ(DecodeValueBytes(reinterpret_cast<const uint8_t*>(text), 20, kTypeAscii, order(), ten,
+                             10),
+            10u);
+  EXPECT_STREQ(ten, "2006:05:1");
+}
+
+TEST_P(TiffValueTest, ValueSizeIsAWrapping32BitProduct) {
+  IfdEntry e{0x111, kTypeLong, 0x40000001, 0};
+  EXPECT_EQ(EntryValueSize(&e), 4u);
+  e = {0x111, kTypeRational, 0x20000000, 0};
+  EXPECT_EQ(EntryValueSize(&e), 0u);
+  e = {0x10F, kTypeAscii, 0xFFFFFFFF, 0};
+  EXPECT_EQ(EntryValueSize(&e), 0xFFFFFFFFu);
+}
+
+std::string OrderName(const ::testing::TestParamInfo<ByteOrder>& param) {
+  return param.param ? "MM" : "II";
+}
+INSTANTIATE_TEST_SUITE_P(BothByteOrders, TiffValueTest,
+                         ::testing::Values(kLittleEndian, kBigEndian), OrderName);
+
+TEST(CurrentByteOrderTest, OnlyTheBigEndianMarkSwaps) {
+  const uint8_t bytes[4] = {0x12, 0x34, 0x56, 0x78};
+  const uint16_t saved = CurrentByteOrder;
+  for (uint16_t mark : {uint16_t{0}, kMarkLittleEndian, uint16_t{0x4D49}, uint16_t{1}}) {
+    CurrentByteOrder = mark;
+    EXPECT_EQ(CurrentRead16(bytes), 0x3412) << mark;
+    EXPECT_EQ(CurrentRead32(bytes), 0x78563412u) << mark;
+    EXPECT_EQ(CurrentOrder32(0x12345678), 0x12345678u) << mark;
+  }
+  CurrentByteOrder = kMarkBigEndian;
+  EXPECT_EQ(CurrentRead16(bytes), 0x1234);
+  EXPECT_EQ(CurrentRead32(bytes), 0x12345678u);
+  EXPECT_EQ(CurrentOrder16(0x1234), 0x3412);
+  EXPECT_EQ(CurrentOrder32(CurrentOrder32(0x12345678)), 0x12345678u);
+  EXPECT_EQ(CurrentOrder32(0x12345678), 0x78563412u);
+  EXPECT_EQ(CurrentValueSize(kTypeRational, 3), 24u);
+  EXPECT_EQ(CurrentValueSize(kTypeSShort, 3), 0u);
+  CurrentByteOrder = saved;
+}
+
+}  // namespace
+}  // namespace veltora::exif
