@@ -1,0 +1,191 @@
+// EXIF queries side by side with the libraries a user would otherwise call:
+// (a) orientation + capture date of one file, (b) the bulk read a browser
+// makes, each per file over the corpus and over many copies of it, against
+// the floor of opening a file, reading 4 KiB and closing it.
+//
+// Usage: exif_query_bench [corpus-dir] [rounds] [copies]
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "bench/peer_timing.h"
+#include "plugin/veltora.h"
+
+#if defined(VELTORA_HAVE_EXIV2)
+#include <exiv2/exiv2.hpp>
+#endif
+#if defined(VELTORA_HAVE_LIBEXIF)
+#include <libexif/exif-data.h>
+#endif
+
+namespace veltora::bench {
+namespace {
+
+struct Plugin {
+  void* handle = nullptr;
+  decltype(&::GetOrientation) get_orientation = nullptr;
+  decltype(&::GetDateTimeOriginal) get_date_time_original = nullptr;
+  decltype(&::GetExif) get_exif = nullptr;
+};
+
+Plugin LoadPlugin(const std::string& path) {
+  Plugin plugin;
+  plugin.handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (plugin.handle == nullptr) {
+    std::fprintf(stderr, "cannot load %s: %s\n", path.c_str(), ::dlerror());
+    return plugin;
+  }
+  plugin.get_orientation =
+      reinterpret_cast<decltype(&::GetOrientation)>(::dlsym(plugin.handle, "GetOrientation"));
+  plugin.get_date_time_original = reinterpret_cast<decltype(&::GetDateTimeOriginal)>(
+      ::dlsym(plugin.handle, "GetDateTimeOriginal"));
+  plugin.get_exif = reinterpret_cast<decltype(&::GetExif)>(::dlsym(plugin.handle, "GetExif"));
+  return plugin;
+}
+
+bool ReadFloor(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char buffer[4096];
+  ssize_t n = ::pread(fd, buffer, sizeof buffer, 0);
+  ::close(fd);
+  return n > 0;
+}
+
+#if defined(VELTORA_HAVE_EXIV2)
+bool Exiv2Query(const std::string& path) {
+  try {
+    auto image = Exiv2::ImageFactory::open(path);
+    image->readMetadata();
+    Exiv2::ExifData& exif = image->exifData();
+    auto orientation = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+    auto date = exif.findKey(Exiv2::ExifKey("Exif.Photo.DateTimeOriginal"));
+    volatile long o = orientation != exif.end() ? orientation->toLong() : 0;
+    volatile size_t d = date != exif.end() ? date->toString().size() : 0;
+    (void)o;
+    (void)d;
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool Exiv2ReadAll(const std::string& path) {
+  try {
+    auto image = Exiv2::ImageFactory::open(path);
+    image->readMetadata();
+    size_t total = 0;
+    for (const auto& datum : image->exifData()) total += datum.toString().size();
+    volatile size_t sink = total;
+    (void)sink;
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+#endif
+
+#if defined(VELTORA_HAVE_LIBEXIF)
+bool LibexifQuery(const std::string& path) {
+  ExifData* data = exif_data_new_from_file(path.c_str());
+  if (data == nullptr) return false;
+  ExifEntry* orientation = exif_data_get_entry(data, EXIF_TAG_ORIENTATION);
+  ExifEntry* date = exif_data_get_entry(data, EXIF_TAG_DATE_TIME_ORIGINAL);
+  char text[64];
+  if (orientation != nullptr) exif_entry_get_value(orientation, text, sizeof text);
+  if (date != nullptr) exif_entry_get_value(date, text, sizeof text);
+  exif_data_unref(data);
+  return true;
+}
+
+void ValueOfEntry(ExifEntry* entry, void* sink) {
+  char text[256];
+  exif_entry_get_value(entry, text, sizeof text);
+  *static_cast<size_t*>(sink) += text[0] != 0;
+}
+
+void ValuesOfContent(ExifContent* content, void* sink) {
+  exif_content_foreach_entry(content, ValueOfEntry, sink);
+}
+
+bool LibexifReadAll(const std::string& path) {
+  ExifData* data = exif_data_new_from_file(path.c_str());
+  if (data == nullptr) return false;
+  size_t values = 0;
+  exif_data_foreach_content(data, ValuesOfContent, &values);
+  exif_data_unref(data);
+  return true;
+}
+#endif
+
+}  // namespace
+}  // namespace veltora::bench
+
+int main(int argc, char** argv) {
+  using namespace veltora::bench;
+  std::string corpus = argc > 1 && argv[1][0] != 0 ? argv[1] : VELTORA_CORPUS_DIR;
+#if defined(VELTORA_HAVE_EXIV2)
+  Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+#endif
+  int rounds = argc > 2 ? std::atoi(argv[2]) : 15;
+  int copies = argc > 3 ? std::atoi(argv[3]) : 20;
+  auto files = CorpusPictures(corpus);
+  if (files.empty()) {
+    std::printf("no corpus at %s: nothing to measure\n", corpus.c_str());
+    return 0;
+  }
+  Plugin plugin = LoadPlugin(VELTORA_PLUGIN_PATH);
+
+  std::vector<Contender> single;
+  if (plugin.get_orientation != nullptr && plugin.get_date_time_original != nullptr) {
+    single.push_back({"veltora GetOrientation+GetDateTime", [&](const std::string& path) {
+                        uint32_t primary = 0, thumbnail = 0;
+                        SYSTEMTIME when{};
+                        plugin.get_orientation(path.c_str(), &primary, &thumbnail, 1);
+                        plugin.get_date_time_original(path.c_str(), &when);
+                        return true;
+                      }});
+  } else {
+    std::printf("Veltora.pcp does not export the orientation/date queries yet\n");
+  }
+  single.push_back({"floor: open + 4 KiB read + close", ReadFloor});
+#if defined(VELTORA_HAVE_EXIV2)
+  single.push_back({"exiv2 open+readMetadata+2 keys", Exiv2Query});
+#endif
+#if defined(VELTORA_HAVE_LIBEXIF)
+  single.push_back({"libexif new_from_file+2 entries", LibexifQuery});
+#endif
+
+  std::vector<Contender> bulk;
+  if (plugin.get_exif != nullptr) {
+    bulk.push_back({"veltora GetExif (default lists)", [&](const std::string& path) {
+                      return plugin.get_exif(path.c_str(), nullptr, nullptr, nullptr) != E_FAIL;
+                    }});
+  }
+#if defined(VELTORA_HAVE_EXIV2)
+  bulk.push_back({"exiv2 readMetadata + all values", Exiv2ReadAll});
+#endif
+#if defined(VELTORA_HAVE_LIBEXIF)
+  bulk.push_back({"libexif read + all values", LibexifReadAll});
+#endif
+
+  std::string scratch = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
+                        "/veltora-bench-copies";
+  auto many = CopiesOf(files, scratch, copies);
+  std::printf("%zu corpus files, %zu copies, %d rounds; ratios are medians of per-file ratios\n",
+              files.size(), many.size(), rounds);
+  PrintTable("(a) single-tag query, corpus files", CompareOnFiles(single, files, rounds));
+  PrintTable("(a) single-tag query, many copies", CompareOnFiles(single, many, 3));
+  if (!bulk.empty()) {
+    PrintTable("(b) bulk read, corpus files", CompareOnFiles(bulk, files, rounds));
+    PrintTable("(b) bulk read, many copies", CompareOnFiles(bulk, many, 3));
+  }
+  std::filesystem::remove_all(scratch);
+  return 0;
+}

@@ -1,0 +1,122 @@
+#include "bench/peer_timing.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace veltora::bench {
+namespace {
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  size_t mid = values.size() / 2;
+  return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+}  // namespace
+
+std::vector<ContenderResult> CompareOnFiles(const std::vector<Contender>& contenders,
+                                            const std::vector<std::string>& files, int rounds) {
+  using Clock = std::chrono::steady_clock;
+  // samples[contender][file] = one time per round, in microseconds.
+  std::vector<std::vector<std::vector<double>>> samples(
+      contenders.size(), std::vector<std::vector<double>>(files.size()));
+  std::vector<std::vector<bool>> failed(contenders.size(), std::vector<bool>(files.size()));
+  for (int round = 0; round < rounds; ++round) {
+    for (size_t f = 0; f < files.size(); ++f) {
+      for (size_t c = 0; c < contenders.size(); ++c) {
+        // Alternate the order so that no contender always runs first.
+        size_t k = (round % 2 == 0) ? c : contenders.size() - 1 - c;
+        auto start = Clock::now();
+        bool ok = contenders[k].run(files[f]);
+        auto end = Clock::now();
+        samples[k][f].push_back(std::chrono::duration<double, std::micro>(end - start).count());
+        if (!ok) failed[k][f] = true;
+      }
+    }
+  }
+  std::vector<ContenderResult> results;
+  for (size_t c = 0; c < contenders.size(); ++c) {
+    ContenderResult result;
+    result.name = contenders[c].name;
+    std::vector<double> per_file, ratios;
+    for (size_t f = 0; f < files.size(); ++f) {
+      if (failed[c][f]) {
+        ++result.failures;
+        continue;
+      }
+      double mine = Median(samples[c][f]);
+      per_file.push_back(mine);
+      double reference = Median(samples[0][f]);
+      if (!failed[0][f] && reference > 0) ratios.push_back(mine / reference);
+    }
+    result.median_us = Median(per_file);
+    result.ratio_to_reference = Median(ratios);
+    results.push_back(result);
+  }
+  return results;
+}
+
+void PrintTable(const std::string& title, const std::vector<ContenderResult>& results) {
+  std::printf("\n%s\n", title.c_str());
+  std::printf("| %-34s | %12s | %14s | %8s |\n", "contender", "median us", "x reference",
+              "failed");
+  std::printf("|%s|%s|%s|%s|\n", std::string(36, '-').c_str(), std::string(14, '-').c_str(),
+              std::string(16, '-').c_str(), std::string(10, '-').c_str());
+  for (const ContenderResult& r : results) {
+    std::printf("| %-34s | %12.2f | %14.3f | %8zu |\n", r.name.c_str(), r.median_us,
+                r.ratio_to_reference, r.failures);
+  }
+}
+
+std::vector<std::string> CorpusPictures(const std::string& corpus_dir) {
+  std::vector<std::string> files;
+  std::error_code ec;
+  for (auto& entry : std::filesystem::directory_iterator(corpus_dir, ec)) {
+    std::string ext = entry.path().extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char ch) {
+      return static_cast<char>(std::tolower(ch));
+    });
+    if (entry.is_regular_file() && (ext == ".jpg" || ext == ".jpeg" || ext == ".tif" ||
+                                    ext == ".tiff")) {
+      files.push_back(entry.path().string());
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+std::vector<std::string> CopiesOf(const std::vector<std::string>& files, const std::string& dir,
+                                  int copies) {
+  std::vector<std::string> out;
+  std::filesystem::create_directories(dir);
+  for (int i = 0; i < copies; ++i) {
+    for (const std::string& file : files) {
+      std::filesystem::path p(file);
+      std::string target = dir + "/" + std::to_string(i) + "_" + p.filename().string();
+      std::filesystem::copy_file(file, target, std::filesystem::copy_options::overwrite_existing);
+      out.push_back(target);
+    }
+  }
+  return out;
+}
+
+long PeakResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+void ResetPeakResident() {
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5";
+}
+
+}  // namespace veltora::bench
