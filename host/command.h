@@ -1,0 +1,70 @@
+// Subcommands of the veltora host and the context they run in.
+//
+// A subcommand is one file in host/commands/ that defines a setup function
+// and registers it with a file-scope CommandRegistration; nothing else needs
+// to change (the build picks up every commands/*.cpp). See README.usage.md.
+#ifndef VELTORA_HOST_COMMAND_H_
+#define VELTORA_HOST_COMMAND_H_
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/plugin_loader.h"
+
+namespace CLI {
+class App;
+}
+
+namespace veltora::host {
+
+// What every subcommand can reach: the plug-in (loaded on first use, so that
+// --help and usage errors never need it) and the executable's location.
+class Host {
+ public:
+  // `plugin_option` is the --plugin value, empty when not given.
+  explicit Host(std::string plugin_option);
+
+  // The loaded plug-in. Throws HostError when it cannot be loaded.
+  PluginLoader& plugin();
+
+  // veltora-sample.jpg next to the executable: the file a file-taking
+  // subcommand works on when it is given none.
+  std::string SamplePicturePath() const;
+
+ private:
+  std::string plugin_option_;
+  PluginLoader plugin_;
+};
+
+// Runs a parsed subcommand; returns the exit status (host_error.h). May throw
+// HostError for a condition that stops the whole command.
+using CommandAction = std::function<int(Host&)>;
+
+// Adds the subcommand's options and positionals to `command`. The storage
+// they bind to must live in the returned action (capture a shared_ptr): the
+// action runs after parsing, outside the setup function.
+using CommandSetup = CommandAction (*)(CLI::App& command);
+
+struct CommandDefinition {
+  const char* name;
+  const char* description;
+  // Position in the help listing, lowest first: 100s plug-in information,
+  // 200s EXIF queries, 300s EXIF edits, 400s pictures, 500s description.
+  int rank;
+  CommandSetup setup;
+};
+
+// Declared at file scope in a command's file; adds the definition to the
+// registry during static initialisation.
+class CommandRegistration {
+ public:
+  explicit CommandRegistration(const CommandDefinition& definition);
+};
+
+// All registered subcommands, ordered by rank, then name.
+std::vector<CommandDefinition> RegisteredCommands();
+
+}  // namespace veltora::host
+
+#endif  // VELTORA_HOST_COMMAND_H_

@@ -1,0 +1,105 @@
+// The conventions every file-taking subcommand shares:
+//  - many files per call, processed in order; a failed file is reported and
+//    the others still run;
+//  - table output for people on stdout, failures on stderr as
+//    "veltora: <file>: <export>: 0x8878000B E_NOTEXIF";
+//  - --json: one array on stdout with one object per file, "SourceFile"
+//    first, failures as "Error" (name), "ErrorCode" (hex) and "Call" fields;
+//  - no file given: the sample picture, announced on stderr;
+//  - exit status kExitOk when every file succeeded, kExitFileFailed otherwise;
+//  - more than kProgressThreshold files with stderr on a terminal: a progress
+//    line on stderr.
+#ifndef VELTORA_HOST_FILE_RUNNER_H_
+#define VELTORA_HOST_FILE_RUNNER_H_
+
+#include <cstdio>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/command.h"
+#include "plugin/veltora.h"
+
+namespace CLI {
+class App;
+}
+
+namespace veltora::host {
+
+// Below this many files a progress line would only flicker.
+constexpr size_t kProgressThreshold = 20;
+
+struct FileOptions {
+  std::vector<std::string> files;
+  bool json = false;
+};
+
+// Adds --json to `command`.
+void AddJsonOption(CLI::App& command, bool& json);
+// Adds the positional FILE... and --json to `command`.
+void AddFileOptions(CLI::App& command, FileOptions& options);
+
+// What one file produced: result fields (JSON keys after "SourceFile", rows
+// of the table form) and, when it failed, the first failure.
+class FileReport {
+ public:
+  explicit FileReport(std::string path);
+
+  const std::string& path() const { return path_; }
+  nlohmann::ordered_json& fields() { return fields_; }
+  const nlohmann::ordered_json& fields() const { return fields_; }
+
+  // Records that export `call` returned `result`; true when it is a success
+  // (result >= 0, so S_FALSE counts as success: its meaning is the caller's).
+  // Only the first failure of a file is kept.
+  bool Check(std::string_view call, HRESULT result);
+  // Records a failure that has no result code (e.g. a refused output path).
+  void Fail(std::string message);
+
+  bool failed() const { return failed_; }
+  // "IsSupported: 0x80004005 E_FAIL", or the message given to Fail.
+  std::string ErrorText() const;
+  // {"SourceFile": ..., <fields>..., ["Error", "ErrorCode", "Call"]}.
+  nlohmann::ordered_json ToJson() const;
+
+ private:
+  std::string path_;
+  nlohmann::ordered_json fields_ = nlohmann::ordered_json::object();
+  bool failed_ = false;
+  std::string call_;
+  std::optional<HRESULT> result_;
+  std::string message_;
+};
+
+// Runs the subcommand's work on one file, filling `report`. Exceptions other
+// than HostError are caught and reported as that file's failure.
+using FileAction = std::function<void(FileReport& report)>;
+
+// Prints a successful file in table form; `many` is true when the call has
+// more than one file (print the file's name then).
+using TableRenderer = std::function<void(std::FILE* out, const FileReport& report, bool many)>;
+
+// The default table form: for several files a "======== <file>" line, then
+// one "Key: value" line per field, keys aligned.
+void PrintFields(std::FILE* out, const FileReport& report, bool many);
+
+// The files named on the command line, or the sample picture (with a note on
+// stderr) when there are none.
+std::vector<std::string> InputFiles(const Host& host, const FileOptions& options);
+
+// Runs `action` for every input file and prints the results. Returns
+// kExitOk or kExitFileFailed; HostError from `action` propagates (the
+// command stops, output so far stays printed and the JSON array is closed).
+int ForEachFile(const Host& host, const FileOptions& options, const FileAction& action,
+                const TableRenderer& render = PrintFields);
+
+// A JSON document as printed by the host: indented, and text that is not
+// valid UTF-8 (paths are opaque bytes) replaced rather than refused.
+std::string DumpJson(const nlohmann::ordered_json& value, int indent = 2);
+
+}  // namespace veltora::host
+
+#endif  // VELTORA_HOST_FILE_RUNNER_H_

@@ -1,0 +1,68 @@
+#include "host/output_path.h"
+
+#include <sys/stat.h>
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <system_error>
+
+#include "host/host_error.h"
+
+namespace veltora::host {
+
+void AddOutputOptions(CLI::App& command, OutputOptions& options) {
+  auto* output = command.add_option("-o,--output", options.output,
+                                    "Write the result to FILE (one input only)");
+  auto* directory = command.add_option("--output-dir", options.output_dir,
+                                       "Write each result to DIR under the input's file name");
+  auto* in_place = command.add_flag("--in-place", options.in_place, "Rewrite the input files");
+  output->excludes(directory)->excludes(in_place);
+  directory->excludes(in_place);
+}
+
+void ValidateOutputOptions(const OutputOptions& options, size_t input_count) {
+  if (options.output.empty() && options.output_dir.empty() && !options.in_place) {
+    throw HostError("say where to write: -o FILE, --output-dir DIR or --in-place");
+  }
+  if (!options.output.empty() && input_count > 1) {
+    throw HostError("-o names one output file; use --output-dir DIR for several inputs");
+  }
+}
+
+bool IsSameFile(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  if (stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0) {
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+  }
+  std::error_code error_a;
+  std::error_code error_b;
+  const auto canonical_a = std::filesystem::weakly_canonical(a, error_a);
+  const auto canonical_b = std::filesystem::weakly_canonical(b, error_b);
+  if (error_a || error_b) return a == b;
+  return canonical_a == canonical_b;
+}
+
+std::optional<std::string> ResolveOutputPath(const OutputOptions& options, const std::string& input,
+                                             std::span<const std::string> inputs,
+                                             std::string& refusal) {
+  if (options.in_place) return input;
+  std::string output = options.output;
+  if (output.empty()) {
+    output = (std::filesystem::path(options.output_dir) / std::filesystem::path(input).filename())
+                 .string();
+  }
+  if (IsSameFile(output, input)) {
+    refusal = "the output " + output + " is the input; use --in-place to rewrite it";
+    return std::nullopt;
+  }
+  for (const std::string& other : inputs) {
+    if (IsSameFile(output, other)) {
+      refusal = "the output " + output + " is the input " + other + "; refusing to replace it";
+      return std::nullopt;
+    }
+  }
+  return output;
+}
+
+}  // namespace veltora::host

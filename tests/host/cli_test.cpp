@@ -1,0 +1,202 @@
+// End-to-end: the built veltora executable, the plug-in it loads, exit
+// statuses and the shapes of its output.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "run_host.h"
+
+namespace veltora::host::testing {
+namespace {
+
+using ::testing::AllOf;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+class HostCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (access(HostExecutable().c_str(), X_OK) != 0) GTEST_SKIP() << "no " << HostExecutable();
+    if (access(PluginPath().c_str(), R_OK) != 0) GTEST_SKIP() << "no " << PluginPath();
+  }
+};
+
+// The subcommand names listed by "veltora --help".
+std::vector<std::string> ListedSubcommands(const std::string& help) {
+  std::vector<std::string> names;
+  bool in_list = false;
+  const std::regex entry(R"(^  ([a-z][a-z-]*)\s)");
+  for (const auto& line : Lines(help)) {
+    if (line.rfind("Subcommands:", 0) == 0) {
+      in_list = true;
+      continue;
+    }
+    std::smatch match;
+    if (in_list && std::regex_search(line, match, entry)) names.push_back(match[1]);
+  }
+  return names;
+}
+
+TEST_F(HostCliTest, VersionPrintsTheVersionInBothFormsAndThePathLoaded) {
+  const HostRun table = RunHost({"version"});
+  EXPECT_EQ(table.exit_status, 0) << table.err;
+  EXPECT_THAT(table.out, AllOf(HasSubstr("1.0 (0x00010000)"), HasSubstr(PluginPath())));
+
+  const HostRun json = RunHost({"version", "--json"});
+  ASSERT_EQ(json.exit_status, 0) << json.err;
+  const auto object = nlohmann::json::parse(json.out);
+  EXPECT_EQ(object["Version"], "1.0");
+  EXPECT_EQ(object["VersionCode"], "0x00010000");
+  EXPECT_EQ(object["Plugin"], PluginPath());
+}
+
+TEST_F(HostCliTest, FormatsListsTheEightExtensionsByIndex) {
+  const HostRun table = RunHost({"formats"});
+  ASSERT_EQ(table.exit_status, 0) << table.err;
+  EXPECT_THAT(Lines(table.out), ElementsAre("0 png", "1 tif", "2 tiff", "3 jpeg", "4 jpg",
+                                            "5 jpe", "6 bmp", "7 gif"));
+
+  const HostRun json = RunHost({"formats", "--json"});
+  ASSERT_EQ(json.exit_status, 0) << json.err;
+  const auto array = nlohmann::json::parse(json.out);
+  ASSERT_EQ(array.size(), 8u);
+  EXPECT_EQ(array[2]["Extension"], "tiff");
+  EXPECT_EQ(array[4]["Index"], 4);
+  EXPECT_EQ(array[4]["Extension"], "jpg");
+}
+
+TEST_F(HostCliTest, OneUnsupportedFileFailsTheRunButNotTheOtherFiles) {
+  const HostRun table = RunHost({"supported", "a.JPG", "b.zip", "c.Tiff"});
+  EXPECT_EQ(table.exit_status, 1);
+  EXPECT_THAT(Lines(table.out), ElementsAre("a.JPG: supported", "c.Tiff: supported"));
+  EXPECT_THAT(table.err, HasSubstr("b.zip: IsSupported: 0x80004005 E_FAIL"));
+
+  const HostRun json = RunHost({"supported", "--json", "a.JPG", "b.zip"});
+  EXPECT_EQ(json.exit_status, 1);
+  EXPECT_THAT(json.err, IsEmpty());
+  const auto array = nlohmann::json::parse(json.out);
+  ASSERT_EQ(array.size(), 2u);
+  EXPECT_EQ(array[0], nlohmann::json({{"SourceFile", "a.JPG"}, {"Supported", true}}));
+  EXPECT_EQ(array[1]["SourceFile"], "b.zip");
+  EXPECT_EQ(array[1]["Supported"], false);
+  EXPECT_EQ(array[1]["Error"], "E_FAIL");
+  EXPECT_EQ(array[1]["ErrorCode"], "0x80004005");
+  // SourceFile leads every object, as tools reading exiftool-style JSON expect.
+  EXPECT_EQ(json.out.find("\"SourceFile\""), json.out.find('"'));
+
+  const HostRun all_good = RunHost({"supported", "x.png", "dir.jpg/y.gif"});
+  EXPECT_EQ(all_good.exit_status, 0) << all_good.err;
+}
+
+TEST_F(HostCliTest, AnEmptyPathIsReportedWithItsResultCode) {
+  const HostRun run = RunHost({"supported", "--json", ""});
+  EXPECT_EQ(run.exit_status, 1);
+  const auto array = nlohmann::json::parse(run.out);
+  EXPECT_EQ(array[0]["ErrorCode"], "0x80070057");
+  EXPECT_EQ(array[0]["Error"], "E_INVALIDARG");
+}
+
+TEST_F(HostCliTest, PathsThatAreNotUtf8StillGiveValidJson) {
+  const HostRun run = RunHost({"supported", "--json", "caf\xE9.jpg", "\xFF\xFE.zip"});
+  EXPECT_EQ(run.exit_status, 1);
+  nlohmann::json array;
+  ASSERT_NO_THROW(array = nlohmann::json::parse(run.out)) << run.out;
+  EXPECT_EQ(array.size(), 2u);
+}
+
+TEST_F(HostCliTest, NoFileUsesTheSamplePictureAndSaysSo) {
+  const std::string sample =
+      (std::filesystem::path(HostExecutable()).parent_path() / "veltora-sample.jpg").string();
+  const HostRun run = RunHost({"supported"});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("sample picture " + sample));
+  EXPECT_EQ(run.out, sample + ": supported\n");
+}
+
+TEST_F(HostCliTest, UsageErrorsExitWithTwo) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"no-such-command"}, {"--no-such-option"}, {"formats", "extra"},
+      {"version", "--plugin"}, {"supported", "--json=maybe"}};
+  for (const auto& args : cases) {
+    const HostRun run = RunHost(args);
+    EXPECT_EQ(run.exit_status, 2) << args[0] << (args.size() > 1 ? " " + args[1] : "");
+    EXPECT_THAT(run.err, Not(IsEmpty())) << args[0];
+  }
+}
+
+TEST_F(HostCliTest, EverySubcommandHasHelpAndNoSubcommandPrintsIt) {
+  const HostRun top = RunHost({});
+  ASSERT_EQ(top.exit_status, 0) << top.err;
+  const std::vector<std::string> names = ListedSubcommands(top.out);
+  EXPECT_THAT(names, ::testing::IsSupersetOf({"version", "formats", "supported"}));
+  for (const auto& name : names) {
+    // --help needs no plug-in: it must work even when none can be loaded.
+    const HostRun help = RunHost({name, "--help"}, {"VELTORA_PLUGIN=/nonexistent/Veltora.pcp"});
+    EXPECT_EQ(help.exit_status, 0) << name << ": " << help.err;
+    EXPECT_THAT(help.out, HasSubstr("Usage: veltora " + name)) << name;
+  }
+}
+
+TEST_F(HostCliTest, AMissingExportStopsTheCommandAndNamesTheExport) {
+  const HostRun formats = RunHost({"--plugin", StubPluginPath(), "formats"});
+  EXPECT_EQ(formats.exit_status, 2);
+  EXPECT_THAT(formats.err, HasSubstr("Veltora.pcp does not export GetNumOfSupportedExtentions"));
+  EXPECT_THAT(formats.out, IsEmpty());
+
+  // Checked before the first file, so no half-written JSON array.
+  const HostRun supported = RunHost({"supported", "--json", "--plugin", StubPluginPath(), "a.jpg"});
+  EXPECT_EQ(supported.exit_status, 2);
+  EXPECT_THAT(supported.err, HasSubstr("does not export IsSupported"));
+  EXPECT_THAT(supported.out, IsEmpty());
+
+  // version needs GetPluginVersion only, and counts what is missing.
+  const HostRun version = RunHost({"version", "--plugin", StubPluginPath()});
+  EXPECT_EQ(version.exit_status, 0) << version.err;
+  EXPECT_THAT(version.out, AllOf(HasSubstr("2.3 (0x00020003)"), HasSubstr("1 of 23"),
+                                 HasSubstr("GetStillImageInfo")));
+}
+
+TEST_F(HostCliTest, PluginChoiceOptionBeatsEnvironmentBeatsDefault) {
+  const std::string stub_env = "VELTORA_PLUGIN=" + StubPluginPath();
+  const HostRun from_env = RunHost({"version"}, {stub_env});
+  EXPECT_THAT(from_env.out, HasSubstr(StubPluginPath()));
+
+  const HostRun from_option = RunHost({"version", "--plugin", PluginPath()}, {stub_env});
+  EXPECT_THAT(from_option.out, HasSubstr("1.0 (0x00010000)"));
+
+  const HostRun missing = RunHost({"version", "--plugin", "/nonexistent/Veltora.pcp"});
+  EXPECT_EQ(missing.exit_status, 2);
+  EXPECT_THAT(missing.err, HasSubstr("cannot load the plug-in /nonexistent/Veltora.pcp"));
+
+  // A bare file name is a file in the current directory, not a library
+  // search: no such file here, so the load fails instead of finding another.
+  const HostRun bare = RunHost({"version", "--plugin", "libc.so.6"});
+  EXPECT_EQ(bare.exit_status, 2);
+}
+
+TEST_F(HostCliTest, ProgressLineOnlyForManyFilesOnATerminal) {
+  std::string command = "'" + HostExecutable() + "' supported";
+  for (int i = 0; i < 25; ++i) command += " f" + std::to_string(i) + ".jpg";
+  const HostRun terminal = RunOnTerminal(command + " >/dev/null");
+  if (terminal.exit_status < 0) GTEST_SKIP() << "script(1) unavailable";
+  EXPECT_THAT(terminal.out, HasSubstr("\r[25/25] f24.jpg"));
+
+  const HostRun few = RunOnTerminal("'" + HostExecutable() + "' supported a.jpg >/dev/null");
+  EXPECT_THAT(few.out, Not(HasSubstr("[1/1]")));
+
+  std::vector<std::string> args = {"supported"};
+  for (int i = 0; i < 25; ++i) args.push_back("f" + std::to_string(i) + ".jpg");
+  const HostRun piped = RunHost(args);
+  EXPECT_THAT(piped.err, Not(HasSubstr("\r")));
+}
+
+}  // namespace
+}  // namespace veltora::host::testing
