@@ -1,38 +1,26 @@
-// Host-side types that cross the plug-in boundary. Included by veltora.h.
-// (Skeleton: the full record declarations are being filled in.)
+// Types that cross the boundary between a host program and Veltora.pcp.
+//
+// Layout rule: every record here has fixed offsets under the 32-bit model
+// (pointers 4 bytes, little-endian), the model the hosts were built for; holes
+// in that layout are spelled out as reserved fields so that no offset depends
+// on the compiler's padding. Under x86-64 the same declarations give the
+// natural 64-bit layout (pointers 8 bytes, aligned), which is what a 64-bit
+// host compiled from this header uses. tests/abi pins both.
+//
+// Zero rule: an all-zero object of any type declared here is a valid, empty
+// object (empty text, empty array, empty list, mask 0). Records made with
+// calloc or memset therefore need no further construction.
+//
+// Memory rule: everything a host object owns (characters, array elements,
+// list nodes, blobs, global memory) is allocated with malloc/realloc and
+// released with free, by inline helpers compiled into each side, so either
+// side may release what the other allocated. The helpers export no symbol.
 #ifndef VELTORA_PLUGIN_HOST_TYPES_H_
 #define VELTORA_PLUGIN_HOST_TYPES_H_
 
-#include <stdint.h>
-
-typedef struct _cairo cairo_t;
-typedef cairo_t* HDC;
-typedef void* HGLOBAL;
-
-struct SYSTEMTIME {
-  uint16_t wYear;
-  uint16_t wMonth;
-  uint16_t wDayOfWeek;
-  uint16_t wDay;
-  uint16_t wHour;
-  uint16_t wMinute;
-  uint16_t wSecond;
-  uint16_t wMilliseconds;
-};
-
-struct RECT {
-  int32_t left;
-  int32_t top;
-  int32_t right;
-  int32_t bottom;
-};
-
-struct CString;
-struct CWordArray;
-struct CDWordArray;
-struct ImageInfoList;
-struct ExifTagSet;
-struct GpsTagSet;
-struct MakerTagSet;
+#include "plugin/global_memory.h"
+#include "plugin/host_objects.h"
+#include "plugin/host_records.h"
+#include "plugin/host_win32.h"
 
 #endif  // VELTORA_PLUGIN_HOST_TYPES_H_

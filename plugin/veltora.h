@@ -8,7 +8,8 @@
 // Strings are narrow, NUL-terminated; paths are '/'-separated byte strings.
 // Host objects (strings, arrays, records, packed DIBs) belong to the host;
 // the library only empties and fills them. A DIB returned by Decode belongs
-// to the host, which frees it with GlobalFree.
+// to the host, which frees it with GlobalFree. The types and the inline
+// helpers that create, fill, empty and destroy them are in host_types.h.
 //
 // Records that cross this boundary have fixed offsets under the 32-bit model
 // (pointers 4 bytes); under x86-64 the same declarations give the natural
@@ -74,6 +75,34 @@ constexpr uint32_t ENCODE_GIF = 0x00000100u;
 constexpr uint32_t ENCODE_BY_EXTENSION = 0x00008000u;
 constexpr uint32_t ENCODE_EXIF_RECORDS = 0x00010000u;
 constexpr uint32_t ENCODE_NEW_EXIF_FILE = 0x00100000u;
+// With ENCODE_NEW_EXIF_FILE: the host data is an EncodeExifData (text record
+// and GpsTagSet) instead of a bare ImageTextInfo.
+constexpr uint32_t ENCODE_NEW_EXIF_GPS = 0x00200000u;
+
+// ---- Decode modes --------------------------------------------------------------
+constexpr int32_t DECODE_PICTURE = 0;
+constexpr int32_t DECODE_PREVIEW = 1;  // the preview embedded in the file
+
+// ---- Directory codes of GetExifValue ---------------------------------------------
+constexpr uint32_t EXIF_DIR_IFD0 = 1;
+constexpr uint32_t EXIF_DIR_EXIF = 2;
+constexpr uint32_t EXIF_DIR_GPS = 3;
+constexpr uint32_t EXIF_DIR_INTEROP = 4;
+constexpr uint32_t EXIF_DIR_IFD1 = 257;
+
+// ---- ImageInfoList record types; also GetStillImageInfo's request bits ---------
+constexpr uint32_t INFO_IMAGE = 0x00000001u;       // ImageSummary of the picture
+constexpr uint32_t INFO_THUMBNAIL = 0x00000002u;   // ImageSummary of the embedded preview
+constexpr uint32_t INFO_TIFF_MAIN = 0x00010000u;   // TiffInfo of IFD0
+constexpr uint32_t INFO_TIFF_THUMB = 0x00020000u;  // TiffInfo of IFD1
+constexpr uint32_t INFO_EXIF = 0x00040000u;        // ExifInfo
+constexpr uint32_t INFO_GPS = 0x00080000u;         // GpsInfo
+// A request must hold at least one bit of this mask. It also holds 0x4 and
+// 0x8, which name no record: a request of only those is accepted and yields
+// nothing.
+constexpr uint32_t INFO_REQUEST_MASK = 0x000F000Fu;
+// The records read from the file's EXIF data.
+constexpr uint32_t INFO_EXIF_RECORDS = INFO_TIFF_MAIN | INFO_TIFF_THUMB | INFO_EXIF | INFO_GPS;
 
 // ---- Exports -------------------------------------------------------------
 // Plug-in frame.
@@ -123,7 +152,9 @@ VELTORA_API HRESULT DrawImage(const char* path, HDC dc, int32_t left, int32_t to
                               int32_t crop_right, int32_t crop_bottom, int32_t whiten,
                               int32_t whiten_percent);
 
-// Description.
+// Description. `out` points to a StillImageInfoOut (host_records.h says how
+// to tell one record from a list); the records become the host's, released
+// with ImageInfoRecordDelete.
 VELTORA_API HRESULT GetStillImageInfo(const char* path, void* out, uint32_t flags);
 
 #endif  // VELTORA_PLUGIN_VELTORA_H_
