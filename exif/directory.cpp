@@ -1,0 +1,39 @@
+#include "exif/directory.h"
+
+#include <algorithm>
+
+namespace veltora::exif {
+
+int FindInTable(ByteView table, IfdEntry* entry) {
+  if (entry == nullptr) return 0;
+  for (uint64_t pos = 0; table.Contains(pos, kEntrySize); pos += kEntrySize) {
+    IfdEntry decoded;
+    DecodeEntry(table.data() + pos, table.order(), &decoded);
+    if (decoded.tag == entry->tag) {
+      entry->type = decoded.type;
+      entry->count = decoded.count;
+      entry->value = decoded.value;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+uint32_t CollectFromTable(ByteView table, std::vector<IfdEntry>* list) {
+  if (list == nullptr) return 0;
+  std::vector<uint16_t> wanted;
+  wanted.reserve(list->size());
+  for (const IfdEntry& e : *list) wanted.push_back(e.tag);
+  std::sort(wanted.begin(), wanted.end());
+  list->clear();
+  for (uint64_t pos = 0; table.Contains(pos, kEntrySize); pos += kEntrySize) {
+    IfdEntry decoded;
+    DecodeEntry(table.data() + pos, table.order(), &decoded);
+    if (wanted.empty() || std::binary_search(wanted.begin(), wanted.end(), decoded.tag)) {
+      list->push_back(decoded);
+    }
+  }
+  return static_cast<uint32_t>(list->size());
+}
+
+}  // namespace veltora::exif

@@ -1,0 +1,315 @@
+// ExifReader's directory access: directories by code, tag lookups, value
+// conversion and the composite reads built on them. Every operation reads
+// from the loaded data when there is any, else opens the file for that one
+// operation; both give the same answers for bytes inside the metadata range.
+#include <algorithm>
+#include <cstring>
+
+#include "exif/date_text.h"
+#include "exif/exif_reader.h"
+
+namespace veltora::exif {
+namespace {
+
+// The reader's record of a directory: its offset and its remembered count.
+struct DirectoryRecord {
+  uint32_t* offset = nullptr;
+  uint16_t* count = nullptr;
+};
+
+// "0220" read as a little-endian number: versions at or above it pass.
+constexpr uint32_t kExifVersion22 = 0x30323230;
+
+}  // namespace
+
+int ExifReader::GetIfdHeader(uint32_t code, IfdLocation* location) {
+  if (location == nullptr) return 0;
+  *location = IfdLocation{};
+  DirectoryRecord record;
+  switch (code) {
+    case kIfd0:
+      record = {&primaryImage.ifdOffset, &primaryImage.entryCount};
+      break;
+    case kExifIfd:
+      record = {&exifIfd.offset, &exifIfd.entryCount};
+      break;
+    case kGpsIfd:
+      record = {&gpsIfd.offset, &gpsIfd.entryCount};
+      break;
+    case kInteropIfd:
+      record = {&interopIfd.offset, &interopIfd.entryCount};
+      break;
+    case kIfd1:
+      record = {&thumbnailImage.ifdOffset, &thumbnailImage.entryCount};
+      break;
+    default:
+      return 0;
+  }
+  if (*record.offset != 0 && *record.count == 0) {
+    std::vector<uint8_t> scratch;
+    std::optional<ByteView> bytes;
+    if (data != nullptr) {
+      bytes = Data().Sub(*record.offset, 2);
+    } else {
+      SourceReader file;
+      if (OpenSource(&file)) bytes = Fetch(&file, *record.offset, 2, &scratch);
+    }
+    if (!bytes) return 0;
+    *record.count = *bytes->U16(0);
+  }
+  location->offset = *record.offset;
+  location->entryCount = *record.count;
+  return 1;
+}
+
+std::optional<ByteView> ExifReader::ReadEntryTable(const IfdLocation& location,
+                                                   std::vector<uint8_t>* scratch) {
+  const uint64_t at = uint64_t{location.offset} + 2;
+  const uint16_t size = EntryTableSize(location.entryCount);
+  if (data != nullptr) return Data().Sub(at, size);
+  SourceReader file;
+  if (!OpenSource(&file)) return std::nullopt;
+  return Fetch(&file, at, size, scratch);
+}
+
+int ExifReader::FindEntry(uint32_t code, IfdEntry* entry) {
+  IfdLocation location;
+  if (entry == nullptr || !GetIfdHeader(code, &location)) return -1;
+  if (location.offset == 0 || location.entryCount == 0) return 0;
+  std::vector<uint8_t> scratch;
+  const auto table = ReadEntryTable(location, &scratch);
+  if (!table) return 0;
+  return FindInTable(*table, entry);
+}
+
+int ExifReader::CollectEntries(uint32_t code, std::vector<IfdEntry>* list) {
+  IfdLocation location;
+  if (list == nullptr || !GetIfdHeader(code, &location)) return -1;
+  std::vector<uint8_t> scratch;
+  std::optional<ByteView> table;
+  if (location.offset != 0 && location.entryCount != 0) table = ReadEntryTable(location, &scratch);
+  if (!table) {
+    list->clear();
+    return 0;
+  }
+  return static_cast<int>(CollectFromTable(*table, list));
+}
+
+uint32_t ExifReader::GetEntryValue(const IfdEntry* entry, void* buffer, uint32_t capacity) {
+  if (entry == nullptr || buffer == nullptr || capacity < TypeSize(entry->type)) return 0;
+  const uint32_t size = EntryValueSize(entry);
+  if (size <= 4) return CopyInlineValue(*entry, size, buffer, capacity);
+  if (data != nullptr) {
+    const auto value = Data().Sub(entry->value, size);
+    if (!value) return 0;
+    return DecodeValueBytes(value->data(), size, entry->type, byteOrder, buffer, capacity);
+  }
+  SourceReader file;
+  if (!OpenSource(&file)) return 0;
+  const uint64_t at = uint64_t{tiffHeaderOffset} + entry->value;
+  if (at > file.size() || size > file.size() - at) return 0;
+  // The conversion never looks past the first `capacity` bytes, so only those
+  // are read: a large value costs no more than the caller's buffer.
+  const uint32_t needed = std::min(size, capacity);
+  std::vector<uint8_t> scratch;
+  const auto value = Fetch(&file, entry->value, needed, &scratch);
+  if (!value) return 0;
+  return DecodeValueBytes(value->data(), needed, entry->type, byteOrder, buffer, capacity);
+}
+
+uint16_t ExifReader::GetOrientationTag(uint32_t which) {
+  if (!HasExifIfd() || which > 1) return 0;
+  IfdEntry entry;
+  entry.tag = kTagOrientation;
+  if (FindEntry(which == 0 ? kIfd0 : kIfd1, &entry) != 1) return 0;
+  if (entry.type != kTypeShort || entry.count != 1) return 0;
+  return static_cast<uint16_t>(entry.value);
+}
+
+int ExifReader::ReadDateText(uint32_t which, uint32_t kind, std::string* text) {
+  if (text == nullptr) return 0;
+  text->clear();
+  IfdEntry entry;
+  uint32_t code = 0;
+  switch (kind) {
+    case 0:
+      entry.tag = kTagDateTime;
+      code = which == 0 ? kIfd0 : kIfd1;
+      break;
+    case 16:
+      entry.tag = kTagDateTimeOriginal;
+      code = which == 0 ? kExifIfd : kThumbnailExifIfd;
+      break;
+    case 17:
+      entry.tag = kTagDateTimeDigitized;
+      code = which == 0 ? kExifIfd : kThumbnailExifIfd;
+      break;
+    default:
+      return 0;
+  }
+  if (FindEntry(code, &entry) < 1) return 0;
+  const uint32_t size = EntryValueSize(&entry);
+  if (size == 0 || size > kMaxDateValueSize) return 0;
+  std::vector<char> buffer(size);
+  const uint32_t delivered = GetEntryValue(&entry, buffer.data(), size);
+  text->assign(buffer.data(), strnlen(buffer.data(), delivered));
+  return delivered == kDateTextStoredSize ? 1 : 0;
+}
+
+ImageSize ExifReader::GetImageSize() const {
+  if (HasJpegDimensions()) return {sofWidth, sofHeight};
+  if (HasTiffDimensions()) return {primaryImage.width, primaryImage.length};
+  return {};
+}
+
+int ExifReader::GetResolution(Rational* x_resolution, Rational* y_resolution) {
+  const auto from_ifd0 = [this](uint16_t tag, Rational* out) {
+    IfdEntry entry;
+    entry.tag = tag;
+    if (FindEntry(kIfd0, &entry) != 1 || entry.type != kTypeRational) return -1;  // absent
+    uint32_t pair[2];
+    if (GetEntryValue(&entry, pair, sizeof pair) < 1) return 0;
+    *out = {pair[0], pair[1]};
+    return 1;
+  };
+  int result = 0;
+  if (x_resolution != nullptr) {
+    if (HasJpegDimensions()) {
+      *x_resolution = {jfifXDensity, 1};
+      result = 1;
+    } else if (HasTiffDimensions()) {
+      result = std::max(from_ifd0(kTagXResolution, x_resolution), 0);
+    }
+  }
+  if (y_resolution != nullptr) {
+    if (HasJpegDimensions()) {
+      *y_resolution = {jfifYDensity, 1};
+      result = 1;
+    } else if (HasTiffDimensions()) {
+      // An absent YResolution leaves the result for x standing.
+      const int y = from_ifd0(kTagYResolution, y_resolution);
+      if (y >= 0) result = y;
+    }
+  }
+  return result;
+}
+
+int ExifReader::GetImageDescription(uint32_t code, ImageDescription* description) {
+  if (description == nullptr) return 0;
+  *description = ImageDescription{};
+  if (code != kIfd0 && code != kIfd1) return 0;
+  ImageDescription& record = code == kIfd0 ? primaryImage : thumbnailImage;
+  const bool summarised = record.entryCount != 0 && record.planarConfiguration != 0;
+  if (record.ifdOffset == 0 || summarised || !HasTiffDimensions()) {
+    *description = record;
+    return 1;
+  }
+  uint32_t offset = record.ifdOffset;
+  int result = 0;
+  if (data != nullptr) {
+    if (Data().Contains(offset, 2)) result = ParseImageDirectory(nullptr, &offset, &record, nullptr, nullptr, nullptr);
+  } else {
+    SourceReader file;
+    if (OpenSource(&file)) {
+      result = ParseImageDirectory(&file, &offset, &record, nullptr, nullptr, nullptr);
+    }
+  }
+  *description = record;
+  return result;
+}
+
+int ExifReader::HasThumbnailDirectory() {
+  ImageDescription description;
+  GetImageDescription(kIfd1, &description);
+  return description.ifdOffset > 0 ? 1 : 0;
+}
+
+int ExifReader::GetThumbnailLocation(uint32_t* offset, uint32_t* length) {
+  if (offset == nullptr || length == nullptr) return 0;
+  *offset = 0;
+  *length = 0;
+  if (IsExifJpeg()) {
+    std::vector<IfdEntry> list(2);
+    list[0].tag = kTagJpegInterchangeFormat;
+    list[1].tag = kTagJpegInterchangeFormatLength;
+    if (CollectEntries(kIfd1, &list) != 2) return 0;
+    // Taken in directory order, as the two tags are always written.
+    if (list[0].type == kTypeLong) *offset = list[0].value;
+    if (list[1].type == kTypeLong) *length = list[1].value;
+    if (*offset <= dataSize) {
+      *length = std::min(*length, dataSize - *offset);
+    } else {
+      *offset = 0;
+      *length = 0;
+    }
+  } else if (IsExifTiff() && data != nullptr) {
+    IfdLocation ifd1;
+    if (!GetIfdHeader(kIfd1, &ifd1) || ifd1.offset == 0 || ifd1.entryCount == 0) return 0;
+    IfdEntry strips;
+    strips.tag = kTagStripOffsets;
+    if (FindEntry(kIfd1, &strips) != 1) return 0;
+    if (strips.type != kTypeShort && strips.type != kTypeLong) return 0;
+    uint32_t first = strips.value;
+    if (EntryValueSize(&strips) > 4) {
+      const ByteView metadata = Data().Sub(0, std::min(dataSize, dataLoadedSize)).value_or(ByteView());
+      const auto element = metadata.Sub(strips.value, TypeSize(strips.type));
+      if (!element) return 0;
+      first = strips.type == kTypeShort ? uint32_t{*element->U16(0)} : *element->U32(0);
+    }
+    // An IFD1 whose strips lie inside the TIFF data: the thumbnail is the
+    // whole TIFF structure, re-rooted at IFD1 by CopyThumbnail.
+    if (first > 0 && first < dataSize) *length = dataSize;
+  }
+  return *length > 0 ? 1 : 0;
+}
+
+int ExifReader::CopyThumbnail(uint8_t* destination, uint32_t offset, uint32_t length) {
+  if (data == nullptr || destination == nullptr) return 0;
+  std::memset(destination, 0, length);
+  const bool jpeg = IsExifJpeg() != 0;
+  const bool tiff = !jpeg && IsExifTiff() != 0;
+  if (!jpeg && !tiff) return 0;
+  if (!Data().Copy(offset, length, destination)) return 0;
+  if (tiff && length >= 8) Write32(destination + 4, thumbnailImage.ifdOffset, byteOrder);
+  return 1;
+}
+
+uint32_t ExifReader::GetThumbnail(std::vector<uint8_t>* thumbnail) {
+  if (thumbnail == nullptr) return 0;
+  thumbnail->clear();
+  if (!HasExifIfd()) return 0;
+  const bool loaded_here = data == nullptr;
+  if (loaded_here && LoadExifData(0, nullptr) == nullptr) return 0;
+  uint32_t offset = 0;
+  uint32_t length = 0;
+  GetThumbnailLocation(&offset, &length);
+  if (length > 0) {
+    thumbnail->resize(length);
+    if (!CopyThumbnail(thumbnail->data(), offset, length)) {
+      thumbnail->clear();
+      length = 0;
+    }
+  }
+  if (loaded_here) FreeExifData();
+  return length;
+}
+
+int ExifReader::GetCaptureTime(SYSTEMTIME* date_time) {
+  if (date_time == nullptr) return 0;
+  *date_time = SYSTEMTIME{};
+  if (!HasExifIfd()) return 0;
+  std::string text;
+  if (!ReadDateText(0, 16, &text)) return 0;
+  return ParseDateText(text, "", date_time);
+}
+
+int ExifReader::IsExifVersion22() {
+  if (!IsExif()) return 0;
+  IfdEntry entry;
+  entry.tag = kTagExifVersion;
+  if (FindEntry(kExifIfd, &entry) != 1) return 0;
+  if (entry.type != kTypeUndefined || entry.count != 4) return 0;
+  return entry.value >= kExifVersion22 ? 1 : 0;
+}
+
+}  // namespace veltora::exif

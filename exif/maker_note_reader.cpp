@@ -1,0 +1,175 @@
+#include "exif/maker_note_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace veltora::exif {
+namespace {
+
+// The maker-note tag that carries print-image-matching data.
+constexpr uint16_t kMakerTagPrintIm = 0x0E00;
+// Bytes between the end of a signature and its first entry: NUL, two skipped
+// bytes, the count.
+constexpr uint32_t kSignatureHeaderExtra = 5;
+constexpr uint32_t kCountFirstHeader = 2;
+
+}  // namespace
+
+MakerNoteReader::MakerNoteReader(const char* path_arg, uint32_t load_data,
+                                 uint32_t use_page_allocator)
+    : ExifReader(path_arg, load_data, use_page_allocator) {
+  LocateMakerNote();
+}
+
+MakerNoteReader::MakerNoteReader(std::span<const uint8_t> file_bytes, uint32_t load_data,
+                                 uint32_t use_page_allocator)
+    : ExifReader(file_bytes, load_data, use_page_allocator) {
+  LocateMakerNote();
+}
+
+MakerNoteReader::~MakerNoteReader() = default;
+
+void MakerNoteReader::LocateMakerNote() {
+  makerByteOrder = byteOrder;
+  if (!HasExifIfd()) return;
+  IfdEntry entry;
+  entry.tag = kTagMakerNote;
+  // The entry's type is not examined: makers store the note as UNDEFINED,
+  // but some as BYTE or LONG, and only its byte extent matters here.
+  if (FindEntry(kExifIfd, &entry) != 1 || entry.count <= 4 || entry.value == 0) return;
+  makerNoteSize = entry.count;
+  makerNoteOffset = entry.value;
+  LoadMakerNote();
+  ParseMakerNoteHeader();
+}
+
+int MakerNoteReader::HasMakerNote() const { return makerNoteSize > 0 ? 1 : 0; }
+
+int MakerNoteReader::MakerNoteInData() const {
+  return uint64_t{dataSize} >= uint64_t{makerNoteOffset} + makerNoteSize ? 1 : 0;
+}
+
+const uint8_t* MakerNoteReader::LoadMakerNote() {
+  if (data != nullptr && makerNoteSize > 0) {
+    const auto note = Data().Sub(makerNoteOffset, makerNoteSize);
+    makerNote = note ? note->data() : nullptr;
+    return makerNote;
+  }
+  if (makerNote == nullptr && makerNoteSize > 0) {
+    SourceReader file;
+    std::vector<uint8_t> bytes;
+    // Fetch checks the note against the file before allocating its size.
+    if (OpenSource(&file) && Fetch(&file, makerNoteOffset, makerNoteSize, &bytes)) {
+      copy_ = std::move(bytes);
+      makerNote = copy_.data();
+    }
+  }
+  return makerNote;
+}
+
+int MakerNoteReader::FreeMakerNote() {
+  if (data == nullptr) std::vector<uint8_t>().swap(copy_);
+  makerNote = nullptr;
+  return 1;
+}
+
+ByteView MakerNoteReader::NoteView() const {
+  const ByteView none({}, makerByteOrder);
+  if (makerNote == nullptr) return none;
+  if (!copy_.empty() && makerNote == copy_.data()) return ByteView(copy_, makerByteOrder);
+  // A pointer into data is trusted only while that data is still loaded.
+  if (data != nullptr) {
+    const auto note = Data().Sub(makerNoteOffset, makerNoteSize);
+    if (note && note->data() == makerNote) return note->WithOrder(makerByteOrder);
+  }
+  return none;
+}
+
+int MakerNoteReader::ParseMakerNoteHeader() {
+  const ByteView note = NoteView();
+  if (note.empty()) return 0;
+  const bool in_data = copy_.empty() || makerNote != copy_.data();
+  if (in_data && !MakerNoteInData()) return 0;
+  const auto lead = note.bytes().first(static_cast<size_t>(
+      std::min<uint64_t>(note.size(), kMaxSignatureLength)));
+  const auto nul = std::find(lead.begin(), lead.end(), uint8_t{0});
+  makerSignature.assign(lead.begin(), nul);
+  if (makerSignature.empty()) return 0;
+  if (makerSignature.size() < 3) makerSignature.clear();
+
+  const uint64_t s = makerSignature.size();
+  const uint64_t start = s == 0 ? kCountFirstHeader : s + kSignatureHeaderExtra;
+  const auto count = note.U16(start - 2);
+  makerEntryCount = count.value_or(0);
+  if (!count || uint64_t{makerEntryCount} * kEntrySize + start > makerNoteSize) {
+    makerEntryCount = 0;
+    return 0;
+  }
+  return 1;
+}
+
+std::optional<ByteView> MakerNoteReader::MakerEntryTable() const {
+  const ByteView note = NoteView();
+  if (note.empty() || !HasMakerNote() || !MakerNoteInData() || makerEntryCount == 0) {
+    return std::nullopt;
+  }
+  const uint64_t start = makerSignature.empty() ? kCountFirstHeader
+                                                : makerSignature.size() + kSignatureHeaderExtra;
+  const uint16_t size = EntryTableSize(makerEntryCount);
+  if (makerNoteSize < uint64_t{size} + start) return std::nullopt;
+  return note.Sub(start, size);
+}
+
+int MakerNoteReader::FindMakerEntry(IfdEntry* entry) {
+  const auto table = MakerEntryTable();
+  if (entry == nullptr || !table) return 0;
+  return FindInTable(*table, entry);
+}
+
+int MakerNoteReader::CollectMakerEntries(std::vector<IfdEntry>* list) {
+  const auto table = MakerEntryTable();
+  if (list == nullptr) return 0;
+  if (!table) {
+    list->clear();
+    return 0;
+  }
+  return static_cast<int>(CollectFromTable(*table, list));
+}
+
+uint32_t MakerNoteReader::GetMakerEntryValue(const IfdEntry* entry, void* buffer,
+                                             uint32_t capacity) {
+  if (entry == nullptr || buffer == nullptr || NoteView().empty() || !HasMakerNote() ||
+      !MakerNoteInData() || makerEntryCount == 0 || capacity < TypeSize(entry->type)) {
+    return 0;
+  }
+  const uint32_t size = EntryValueSize(entry);
+  if (size <= 4) return CopyInlineValue(*entry, size, buffer, capacity);
+  // Larger values are read only from loaded data, never from the file.
+  const auto value = Data().Sub(entry->value, size);
+  if (!value) return 0;
+  return DecodeValueBytes(value->data(), size, entry->type, byteOrder, buffer, capacity);
+}
+
+std::string MakerNoteReader::GetMakerSignature() {
+  if (makerSignature.empty() && makerEntryCount == 0) ParseMakerNoteHeader();
+  return makerSignature;
+}
+
+int MakerNoteReader::HasPrintMatching() {
+  PrintImLocation print;
+  GetPrintImLocation(&print);
+  const bool located = print.offset != 0 && print.length != 0;
+  if (HasJpegDimensions() && app6Offset > 0 && app6Length > 2 && located) return 1;
+  if (IsExif() && located) return 1;
+  if (HasMakerNote()) {
+    IfdEntry entry;
+    entry.tag = kMakerTagPrintIm;
+    if (FindMakerEntry(&entry) == 1 && entry.type == kTypeUndefined && entry.value != 0 &&
+        entry.count != 0) {
+      return 1;
+    }
+  }
+  return 0;
+}
+
+}  // namespace veltora::exif

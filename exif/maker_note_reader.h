@@ -1,0 +1,75 @@
+// MakerNoteReader: an ExifReader that also locates the camera maker's own
+// directory (the value of EXIF tag MakerNote) and offers lookups in it that
+// mirror the standard ones. Two layouts are read, told apart by the note's
+// leading NUL-terminated text:
+//   3+ characters: signature, NUL, two skipped bytes, u16 count, entries
+//                  (entries at signature length + 5);
+//   1-2 characters: no signature: u16 count at byte 0, entries from byte 2;
+//   empty:         unreadable, no entries.
+// Entries use the TIFF data's byte order, and values larger than four bytes
+// lie at offsets from the TIFF header, not from the note.
+#ifndef VELTORA_EXIF_MAKER_NOTE_READER_H_
+#define VELTORA_EXIF_MAKER_NOTE_READER_H_
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "exif/exif_reader.h"
+
+namespace veltora::exif {
+
+class MakerNoteReader : public ExifReader {
+ public:
+  // Only this much of the leading text is considered for the signature.
+  static constexpr size_t kMaxSignatureLength = 19;
+
+  MakerNoteReader(const char* path, uint32_t load_data, uint32_t use_page_allocator);
+  MakerNoteReader(std::span<const uint8_t> file_bytes, uint32_t load_data,
+                  uint32_t use_page_allocator);
+  ~MakerNoteReader() override;
+
+  ByteOrder makerByteOrder = kLittleEndian;  // the TIFF data's order
+  uint16_t makerEntryCount = 0;              // 0 when unreadable
+  std::string makerSignature;                // empty for the count-first form
+  uint32_t makerNoteSize = 0;                // the MakerNote count; 0 when none
+  uint32_t makerNoteOffset = 0;              // relative to the TIFF header
+  // The note's bytes: inside `data` when loaded, else this object's own copy;
+  // null when not available. Valid while the data stays loaded.
+  const uint8_t* makerNote = nullptr;
+
+  int HasMakerNote() const;
+  // The note lies inside the metadata range.
+  int MakerNoteInData() const;
+  // Points makerNote into the loaded data or reads a copy of the note; null
+  // when the note's bytes are not all available.
+  const uint8_t* LoadMakerNote();
+  int FreeMakerNote();
+  // 1 when the header and the declared directory fit the note, else 0 (a
+  // signature found is kept even then).
+  int ParseMakerNoteHeader();
+  // 1 found (type, count and value filled), 0 otherwise.
+  int FindMakerEntry(IfdEntry* entry);
+  // Number of entries placed in `list`, wanted-set rule of CollectEntries.
+  int CollectMakerEntries(std::vector<IfdEntry>* list);
+  // Items delivered; values larger than four bytes only from loaded data.
+  uint32_t GetMakerEntryValue(const IfdEntry* entry, void* buffer, uint32_t capacity);
+  std::string GetMakerSignature();
+
+  // Print-image-matching data in an APP6 segment, in IFD0 or in the maker note.
+  int HasPrintMatching();
+
+ private:
+  void LocateMakerNote();
+  // The note as a view of makerNoteSize bytes; empty when not available.
+  ByteView NoteView() const;
+  // The directory's entry table, when the note is usable for lookups.
+  std::optional<ByteView> MakerEntryTable() const;
+
+  std::vector<uint8_t> copy_;  // the note's bytes when no data is loaded
+};
+
+}  // namespace veltora::exif
+
+#endif  // VELTORA_EXIF_MAKER_NOTE_READER_H_
