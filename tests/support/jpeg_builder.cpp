@@ -1,0 +1,322 @@
+#include "tests/support/jpeg_builder.h"
+
+#include <turbojpeg.h>
+
+#include <memory>
+#include <stdexcept>
+
+#include "tests/support/temp_dir.h"
+
+namespace veltora::testing {
+namespace {
+
+// A segment's length field counts itself (2 bytes), so at most 65533 bytes of
+// payload fit.
+constexpr size_t kMaxPayload = 0xFFFF - 2;
+
+bool IsApp(uint8_t marker) { return marker >= 0xE0 && marker <= 0xEF; }
+bool IsRst(uint8_t marker) { return marker >= 0xD0 && marker <= 0xD7; }
+
+uint32_t Be16(const std::vector<uint8_t>& b, size_t pos) {
+  return uint32_t{b[pos]} << 8 | b[pos + 1];
+}
+
+struct TjDeleter {
+  void operator()(void* handle) const { tjDestroy(static_cast<tjhandle>(handle)); }
+};
+using TjHandle = std::unique_ptr<void, TjDeleter>;
+
+}  // namespace
+
+std::vector<JpegSegment> WalkSegments(const std::vector<uint8_t>& jpeg) {
+  std::vector<JpegSegment> segments;
+  if (jpeg.size() < 2 || jpeg[0] != 0xFF || jpeg[1] != kSoi) return segments;
+  segments.push_back({kSoi, 0, 0, false});
+  size_t pos = 2;
+  while (pos < jpeg.size()) {
+    if (jpeg[pos] != 0xFF) {
+      segments.push_back({0, pos, 0, false});
+      break;
+    }
+    while (pos + 1 < jpeg.size() && jpeg[pos + 1] == 0xFF) ++pos;  // fill bytes
+    if (pos + 1 >= jpeg.size()) {
+      segments.push_back({0xFF, pos, 0, true});
+      break;
+    }
+    const uint8_t marker = jpeg[pos + 1];
+    if (marker == kEoi) {
+      segments.push_back({marker, pos, 0, false});
+      break;
+    }
+    if (IsRst(marker) || marker == 0x01) {
+      segments.push_back({marker, pos, 0, false});
+      pos += 2;
+      continue;
+    }
+    if (pos + 4 > jpeg.size()) {
+      segments.push_back({marker, pos, 0, true});
+      break;
+    }
+    const uint32_t length = Be16(jpeg, pos + 2);
+    const bool truncated = length > jpeg.size() - pos - 2;
+    segments.push_back({marker, pos, length, truncated});
+    if (length < 2 || truncated) break;
+    pos += 2 + length;
+    if (marker == kSos) {
+      // Entropy-coded data ends at the first marker that is not a stuffed
+      // zero, a restart marker or fill.
+      while (pos + 1 < jpeg.size() &&
+             !(jpeg[pos] == 0xFF && jpeg[pos + 1] != 0 && jpeg[pos + 1] != 0xFF &&
+               !IsRst(jpeg[pos + 1]))) {
+        ++pos;
+      }
+      if (pos + 1 >= jpeg.size()) break;
+    }
+  }
+  return segments;
+}
+
+JpegBuilder& JpegBuilder::Soi() {
+  last_offset_ = out_.size();
+  length_at_.reset();
+  out_.insert(out_.end(), {0xFF, kSoi});
+  return *this;
+}
+
+JpegBuilder& JpegBuilder::Eoi() {
+  last_offset_ = out_.size();
+  length_at_.reset();
+  out_.insert(out_.end(), {0xFF, kEoi});
+  return *this;
+}
+
+JpegBuilder& JpegBuilder::Segment(uint8_t marker, const std::vector<uint8_t>& payload) {
+  if (payload.size() > kMaxPayload) throw std::logic_error("segment payload over 65533 bytes");
+  last_offset_ = out_.size();
+  const size_t length = payload.size() + 2;
+  out_.insert(out_.end(), {0xFF, marker, static_cast<uint8_t>(length >> 8),
+                           static_cast<uint8_t>(length)});
+  length_at_ = last_offset_ + 2;
+  out_.insert(out_.end(), payload.begin(), payload.end());
+  return *this;
+}
+
+JpegBuilder& JpegBuilder::App0Jfif(uint8_t units, uint16_t x_density, uint16_t y_density,
+                                   uint8_t major, uint8_t minor) {
+  return Segment(kApp0, {'J', 'F', 'I', 'F', 0, major, minor, units,
+                         static_cast<uint8_t>(x_density >> 8), static_cast<uint8_t>(x_density),
+                         static_cast<uint8_t>(y_density >> 8), static_cast<uint8_t>(y_density),
+                         0, 0});
+}
+
+JpegBuilder& JpegBuilder::App1Exif(const std::vector<uint8_t>& tiff) {
+  std::vector<uint8_t> payload = {'E', 'x', 'i', 'f', 0, 0};
+  payload.insert(payload.end(), tiff.begin(), tiff.end());
+  return Segment(kApp1, payload);
+}
+
+JpegBuilder& JpegBuilder::App1(const std::vector<uint8_t>& payload) {
+  return Segment(kApp1, payload);
+}
+
+JpegBuilder& JpegBuilder::App2(const std::vector<uint8_t>& payload) {
+  return Segment(kApp2, payload);
+}
+
+JpegBuilder& JpegBuilder::App6PrintIm(const std::vector<uint8_t>& print_im_block) {
+  return Segment(kApp6, print_im_block);
+}
+
+JpegBuilder& JpegBuilder::App6Eppim(const std::vector<uint8_t>& tiff) {
+  std::vector<uint8_t> payload = {'E', 'P', 'P', 'I', 'M', 0};
+  payload.insert(payload.end(), tiff.begin(), tiff.end());
+  return Segment(kApp6, payload);
+}
+
+JpegBuilder& JpegBuilder::Sof0(uint16_t width, uint16_t height, uint8_t components) {
+  std::vector<uint8_t> p = {8,
+                            static_cast<uint8_t>(height >> 8),
+                            static_cast<uint8_t>(height),
+                            static_cast<uint8_t>(width >> 8),
+                            static_cast<uint8_t>(width),
+                            components};
+  for (uint8_t c = 1; c <= components; ++c) {
+    p.push_back(c);
+    p.push_back(c == 1 && components == 3 ? 0x22 : 0x11);
+    p.push_back(c == 1 ? 0 : 1);
+  }
+  return Segment(kSof0, p);
+}
+
+JpegBuilder& JpegBuilder::Dqt() {
+  std::vector<uint8_t> p(65, 1);
+  p[0] = 0;  // 8-bit precision, table 0
+  return Segment(kDqt, p);
+}
+
+JpegBuilder& JpegBuilder::Dht() {
+  std::vector<uint8_t> p = {0x00, 0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0};
+  for (uint8_t v = 0; v < 12; ++v) p.push_back(v);
+  return Segment(kDht, p);
+}
+
+JpegBuilder& JpegBuilder::Sos(const std::vector<uint8_t>& scan, uint8_t components) {
+  std::vector<uint8_t> p = {components};
+  for (uint8_t c = 1; c <= components; ++c) {
+    p.push_back(c);
+    p.push_back(c == 1 ? 0x00 : 0x11);
+  }
+  p.insert(p.end(), {0, 63, 0});
+  Segment(kSos, p);
+  out_.insert(out_.end(), scan.begin(), scan.end());
+  return *this;
+}
+
+JpegBuilder& JpegBuilder::ImageSegments(const std::vector<uint8_t>& jpeg) {
+  if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != kSoi) {
+    throw std::logic_error("ImageSegments(): not a JPEG");
+  }
+  size_t pos = 2;
+  while (pos + 4 <= jpeg.size()) {
+    const uint8_t marker = jpeg[pos + 1];
+    if (marker == kSos) {
+      last_offset_ = out_.size();
+      length_at_ = last_offset_ + 2;
+      out_.insert(out_.end(), jpeg.begin() + static_cast<ptrdiff_t>(pos), jpeg.end());
+      return *this;
+    }
+    const size_t end = pos + 2 + Be16(jpeg, pos + 2);
+    if (end > jpeg.size()) break;
+    if (!IsApp(marker) && marker != kCom) {
+      last_offset_ = out_.size();
+      length_at_ = last_offset_ + 2;
+      out_.insert(out_.end(), jpeg.begin() + static_cast<ptrdiff_t>(pos),
+                  jpeg.begin() + static_cast<ptrdiff_t>(end));
+    }
+    pos = end;
+  }
+  throw std::logic_error("ImageSegments(): no scan found");
+}
+
+JpegBuilder& JpegBuilder::Raw(const std::vector<uint8_t>& bytes) {
+  out_.insert(out_.end(), bytes.begin(), bytes.end());
+  return *this;
+}
+
+JpegBuilder& JpegBuilder::Fill(size_t n) {
+  out_.insert(out_.end(), n, 0xFF);
+  return *this;
+}
+
+JpegBuilder& JpegBuilder::WithLength(uint16_t length) {
+  if (!length_at_) throw std::logic_error("WithLength(): no segment with a length field");
+  out_[*length_at_] = static_cast<uint8_t>(length >> 8);
+  out_[*length_at_ + 1] = static_cast<uint8_t>(length);
+  return *this;
+}
+
+JpegBuilder& JpegBuilder::TruncateTo(size_t size) {
+  truncate_to_ = size;
+  return *this;
+}
+
+std::vector<uint8_t> JpegBuilder::Bytes() const {
+  auto out = out_;
+  if (truncate_to_ && *truncate_to_ < out.size()) out.resize(*truncate_to_);
+  return out;
+}
+
+std::filesystem::path JpegBuilder::Write(const TempDir& dir, std::string_view name) const {
+  auto path = dir.path() / name;
+  WriteFile(path, Bytes());
+  return path;
+}
+
+RgbPicture TestPattern(int width, int height) {
+  RgbPicture image{width, height, {}};
+  image.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      uint8_t* p = &image.pixels[(static_cast<size_t>(y) * static_cast<size_t>(width) +
+                                  static_cast<size_t>(x)) * 3];
+      const bool cross = x == width / 2 || y == height / 2;
+      p[0] = cross ? 128 : static_cast<uint8_t>(x * 255 / (width > 1 ? width - 1 : 1));
+      p[1] = cross ? 128 : static_cast<uint8_t>(y * 255 / (height > 1 ? height - 1 : 1));
+      p[2] = cross ? 128 : 64;
+    }
+  }
+  return image;
+}
+
+std::vector<uint8_t> EncodeJpeg(const RgbPicture& image, int quality) {
+  if (image.width <= 0 || image.height <= 0 ||
+      image.pixels.size() != static_cast<size_t>(image.width) *
+                                 static_cast<size_t>(image.height) * 3) {
+    throw std::logic_error("EncodeJpeg(): pixel buffer does not match the size");
+  }
+  TjHandle handle(tjInitCompress());
+  if (!handle) throw std::runtime_error("tjInitCompress failed");
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  if (tjCompress2(handle.get(), image.pixels.data(), image.width, 0, image.height, TJPF_RGB,
+                  &buffer, &size, TJSAMP_420, quality, TJFLAG_ACCURATEDCT) != 0) {
+    std::string message = tjGetErrorStr2(handle.get());
+    tjFree(buffer);
+    throw std::runtime_error("tjCompress2: " + message);
+  }
+  std::vector<uint8_t> out(buffer, buffer + size);
+  tjFree(buffer);
+  return out;
+}
+
+std::vector<uint8_t> RealJpeg(int width, int height, int quality) {
+  return EncodeJpeg(TestPattern(width, height), quality);
+}
+
+const std::vector<uint8_t>& SmallJpeg() {
+  static const std::vector<uint8_t> jpeg = RealJpeg(16, 16);
+  return jpeg;
+}
+
+std::vector<uint8_t> SpliceExif(const std::vector<uint8_t>& jpeg, const std::vector<uint8_t>& tiff,
+                                bool keep_app0) {
+  if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != kSoi) {
+    throw std::logic_error("SpliceExif(): not a JPEG");
+  }
+  JpegBuilder builder;
+  builder.Soi();
+  size_t pos = 2;
+  // Leading APP0 segments are kept or dropped; the EXIF APP1 follows them.
+  while (pos + 4 <= jpeg.size() && jpeg[pos] == 0xFF && jpeg[pos + 1] == kApp0) {
+    const size_t end = pos + 2 + Be16(jpeg, pos + 2);
+    if (end > jpeg.size()) break;
+    if (keep_app0) {
+      builder.Raw(std::vector<uint8_t>(jpeg.begin() + static_cast<ptrdiff_t>(pos),
+                                       jpeg.begin() + static_cast<ptrdiff_t>(end)));
+    }
+    pos = end;
+  }
+  builder.App1Exif(tiff);
+  builder.Raw(std::vector<uint8_t>(jpeg.begin() + static_cast<ptrdiff_t>(pos), jpeg.end()));
+  return builder.Bytes();
+}
+
+std::optional<DecodedSize> DecodeCleanly(const std::vector<uint8_t>& jpeg) {
+  TjHandle handle(tjInitDecompress());
+  if (!handle) return std::nullopt;
+  int width = 0, height = 0, subsampling = 0, colorspace = 0;
+  auto* data = const_cast<unsigned char*>(jpeg.data());
+  const auto size = static_cast<unsigned long>(jpeg.size());
+  if (tjDecompressHeader3(handle.get(), data, size, &width, &height, &subsampling,
+                          &colorspace) != 0) {
+    return std::nullopt;
+  }
+  std::vector<uint8_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+  if (tjDecompress2(handle.get(), data, size, pixels.data(), width, 0, height, TJPF_RGB,
+                    TJFLAG_STOPONWARNING) != 0) {
+    return std::nullopt;
+  }
+  return DecodedSize{width, height};
+}
+
+}  // namespace veltora::testing

@@ -1,0 +1,142 @@
+// Builds JPEG files segment by segment for tests, well-formed or broken on
+// purpose, and makes real decodable pictures with libturbojpeg.
+//
+// Segments are appended in call order; nothing is reordered or added, so a
+// test controls exactly what a marker walk sees:
+//
+//   auto file = JpegBuilder().Soi().App0Jfif().App1Exif(tiff.Bytes())
+//                   .ImageSegments(SmallJpeg()).Bytes();
+//   auto broken = JpegBuilder().Soi().App1Exif(tiff.Bytes()).WithLength(0xFFFF).Bytes();
+//
+// The With...() hooks change the segment added last. Misuse of the builder
+// (a hook with no segment, a payload that cannot fit a length field)
+// throws std::logic_error.
+#ifndef VELTORA_TESTS_SUPPORT_JPEG_BUILDER_H_
+#define VELTORA_TESTS_SUPPORT_JPEG_BUILDER_H_
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace veltora::testing {
+
+class TempDir;
+
+// Marker codes (second byte after 0xFF).
+inline constexpr uint8_t kSoi = 0xD8, kEoi = 0xD9, kSos = 0xDA, kDqt = 0xDB, kDht = 0xC4,
+                         kSof0 = 0xC0, kSof2 = 0xC2, kApp0 = 0xE0, kApp1 = 0xE1, kApp2 = 0xE2,
+                         kApp6 = 0xE6, kCom = 0xFE;
+
+// One segment as found by WalkSegments().
+struct JpegSegment {
+  uint8_t marker = 0;       // 0 when the bytes at `offset` are no marker
+  size_t offset = 0;        // of the 0xFF
+  uint32_t length = 0;      // the length field (0 for SOI/EOI/RSTn or when cut off)
+  bool truncated = false;   // the segment runs past the end of the file
+};
+
+// A simple reference walk for tests: follows SOI, length-prefixed segments
+// and, after SOS, the entropy-coded data to the next non-RST marker. It skips
+// 0xFF fill bytes and stops at EOI, at bytes that are no marker (recorded
+// with marker 0) or at a segment that runs past the end (recorded truncated).
+std::vector<JpegSegment> WalkSegments(const std::vector<uint8_t>& jpeg);
+
+class JpegBuilder {
+ public:
+  JpegBuilder() = default;
+
+  JpegBuilder& Soi();
+  JpegBuilder& Eoi();
+  // APP0 "JFIF\0", version 1.01, the given density units (0 none, 1 dpi,
+  // 2 dpcm) and densities, no thumbnail.
+  JpegBuilder& App0Jfif(uint8_t units = 1, uint16_t x_density = 72, uint16_t y_density = 72,
+                        uint8_t major = 1, uint8_t minor = 1);
+  // APP1 "Exif\0\0" followed by `tiff` (a TIFF block starting at its header).
+  JpegBuilder& App1Exif(const std::vector<uint8_t>& tiff);
+  JpegBuilder& App1(const std::vector<uint8_t>& payload);
+  JpegBuilder& App2(const std::vector<uint8_t>& payload);
+  // APP6 whose payload is a print-matching block starting "PrintIM\0".
+  JpegBuilder& App6PrintIm(const std::vector<uint8_t>& print_im_block);
+  // APP6 "EPPIM\0" followed by a TIFF block (whose IFD0 carries tag 50341).
+  JpegBuilder& App6Eppim(const std::vector<uint8_t>& tiff);
+  // Any marker with a length field and payload (APPn, COM, DQT, ...).
+  JpegBuilder& Segment(uint8_t marker, const std::vector<uint8_t>& payload);
+  // Baseline frame header: precision 8, `components` (1 or 3) with the usual
+  // sampling (2x2 for Y when 3 components) and table numbers.
+  JpegBuilder& Sof0(uint16_t width, uint16_t height, uint8_t components = 3);
+  // One 8-bit quantisation table of all ones (table 0).
+  JpegBuilder& Dqt();
+  // The standard DC luminance Huffman table (class 0, id 0).
+  JpegBuilder& Dht();
+  // SOS header for `components` (1 or 3), then `scan` bytes verbatim.
+  JpegBuilder& Sos(const std::vector<uint8_t>& scan, uint8_t components = 3);
+  // Every segment of `jpeg` after its SOI except APP0..APP15 and COM: the
+  // tables, frame, scan data and EOI of a real picture.
+  JpegBuilder& ImageSegments(const std::vector<uint8_t>& jpeg);
+  // Bytes appended verbatim (garbage between markers, raw scan data).
+  JpegBuilder& Raw(const std::vector<uint8_t>& bytes);
+  // `n` fill bytes 0xFF (legal padding before a marker).
+  JpegBuilder& Fill(size_t n);
+
+  // Hooks on the last segment added with a length field.
+  // Writes `length` into the length field; the payload stays as it is.
+  JpegBuilder& WithLength(uint16_t length);
+
+  // Cuts the output to its first `size` bytes.
+  JpegBuilder& TruncateTo(size_t size);
+
+  // Offset of the last segment added (of its 0xFF), for tests that compute
+  // expectations.
+  size_t LastSegmentOffset() const { return last_offset_; }
+  std::vector<uint8_t> Bytes() const;
+  std::filesystem::path Write(const TempDir& dir, std::string_view name = "picture.jpg") const;
+
+ private:
+  std::vector<uint8_t> out_;
+  size_t last_offset_ = 0;
+  std::optional<size_t> length_at_;
+  std::optional<size_t> truncate_to_;
+};
+
+// ---- Real pictures (libturbojpeg).
+
+// Interleaved RGB, 3 bytes per pixel, rows top to bottom.
+struct RgbPicture {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> pixels;
+};
+
+// A recognisable test pattern: horizontal and vertical gradients with a
+// mid-grey cross, so a decoded picture can be checked for orientation.
+RgbPicture TestPattern(int width, int height);
+
+// Encodes `image` as a baseline JPEG (4:2:0). The result starts with SOI and
+// a JFIF APP0 as libturbojpeg writes it. Throws std::runtime_error when the
+// codec fails.
+std::vector<uint8_t> EncodeJpeg(const RgbPicture& image, int quality = 85);
+// EncodeJpeg(TestPattern(width, height), quality).
+std::vector<uint8_t> RealJpeg(int width, int height, int quality = 85);
+// A cached 16x16 RealJpeg, for files whose pixels do not matter.
+const std::vector<uint8_t>& SmallJpeg();
+
+// Removes every APP0 segment of `jpeg` and inserts an APP1 "Exif\0\0" + `tiff`
+// right after SOI. With `keep_app0` the APP0 segments stay (before the APP1).
+// Existing APP1 segments are left in place. Throws std::logic_error when
+// `jpeg` does not start with SOI.
+std::vector<uint8_t> SpliceExif(const std::vector<uint8_t>& jpeg, const std::vector<uint8_t>& tiff,
+                                bool keep_app0 = false);
+
+// Decodes with libturbojpeg, treating warnings (corrupt data, premature end)
+// as failures. Returns the picture's size, or nullopt when it does not decode.
+struct DecodedSize {
+  int width = 0;
+  int height = 0;
+};
+std::optional<DecodedSize> DecodeCleanly(const std::vector<uint8_t>& jpeg);
+
+}  // namespace veltora::testing
+
+#endif  // VELTORA_TESTS_SUPPORT_JPEG_BUILDER_H_

@@ -1,0 +1,138 @@
+#include "tests/support/oracle.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <sstream>
+
+extern char** environ;
+
+namespace veltora::testing {
+namespace {
+
+// Closes both ends on every path.
+struct Pipe {
+  int fd[2] = {-1, -1};
+  ~Pipe() {
+    for (int f : fd) {
+      if (f >= 0) close(f);
+    }
+  }
+};
+
+}  // namespace
+
+bool HaveTool(std::string_view name) {
+  const char* path = std::getenv("PATH");
+  if (!path) return false;
+  std::stringstream dirs(path);
+  std::string dir;
+  while (std::getline(dirs, dir, ':')) {
+    if (dir.empty()) continue;
+    const std::string candidate = dir + "/" + std::string(name);
+    if (access(candidate.c_str(), X_OK) == 0) return true;
+  }
+  return false;
+}
+
+std::optional<ToolResult> RunTool(const std::vector<std::string>& argv) {
+  if (argv.empty()) return std::nullopt;
+  Pipe out, err;
+  if (pipe2(out.fd, O_CLOEXEC) != 0 || pipe2(err.fd, O_CLOEXEC) != 0) return std::nullopt;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out.fd[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err.fd[1], 2);
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return std::nullopt;
+  close(out.fd[1]);
+  close(err.fd[1]);
+  out.fd[1] = err.fd[1] = -1;
+
+  ToolResult result;
+  pollfd fds[2] = {{out.fd[0], POLLIN, 0}, {err.fd[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open_streams = 2;
+  char buffer[4096];
+  while (open_streams > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        fds[i].fd = -1;
+        --open_streams;
+      }
+    }
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::optional<nlohmann::json> ExiftoolJson(const std::filesystem::path& file,
+                                           const std::vector<std::string>& extra) {
+  if (!HaveTool("exiftool")) return std::nullopt;
+  std::vector<std::string> argv = {"exiftool", "-j", "-n", "-G1"};
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  argv.push_back(file.string());
+  auto run = RunTool(argv);
+  if (!run) return std::nullopt;
+  auto parsed = nlohmann::json::parse(run->out, nullptr, /*allow_exceptions=*/false);
+  if (!parsed.is_array() || parsed.empty() || !parsed[0].is_object()) return std::nullopt;
+  return parsed[0];
+}
+
+std::optional<std::vector<std::string>> ExiftoolValidate(const std::filesystem::path& file) {
+  if (!HaveTool("exiftool")) return std::nullopt;
+  auto run = RunTool({"exiftool", "-validate", "-warning", "-error", "-a", "-G1", "-s",
+                      file.string()});
+  if (!run) return std::nullopt;
+  std::vector<std::string> lines;
+  std::stringstream text(run->out);
+  std::string line;
+  while (std::getline(text, line)) {
+    if (line.empty() || line.find("Validate") != std::string::npos) continue;
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::optional<Exiv2Output> Exiv2Values(const std::filesystem::path& file) {
+  if (!HaveTool("exiv2")) return std::nullopt;
+  auto run = RunTool({"exiv2", "-Pkv", file.string()});
+  if (!run) return std::nullopt;
+  Exiv2Output result{run->exit_code, run->err, {}};
+  std::stringstream text(run->out);
+  std::string line;
+  while (std::getline(text, line)) {
+    const size_t space = line.find(' ');
+    if (space == std::string::npos) {
+      result.values.emplace(line, "");
+      continue;
+    }
+    const size_t value = line.find_first_not_of(' ', space);
+    result.values.emplace(line.substr(0, space),
+                          value == std::string::npos ? "" : line.substr(value));
+  }
+  return result;
+}
+
+}  // namespace veltora::testing

@@ -1,0 +1,53 @@
+// Running the independent EXIF tools (exiftool, exiv2) over files the tests
+// build or the plug-in writes.
+#ifndef VELTORA_TESTS_SUPPORT_ORACLE_H_
+#define VELTORA_TESTS_SUPPORT_ORACLE_H_
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace veltora::testing {
+
+struct ToolResult {
+  int exit_code = -1;  // -1 when the tool died from a signal
+  std::string out;
+  std::string err;
+};
+
+// True when `name` is an executable file in one of $PATH's folders.
+bool HaveTool(std::string_view name);
+
+// Runs argv[0] (looked up in $PATH) with the arguments, no shell involved,
+// stdin from /dev/null. nullopt when it cannot be started at all.
+std::optional<ToolResult> RunTool(const std::vector<std::string>& argv);
+
+// `exiftool -j -n -G1 <extra...> file`: the tool's one JSON object for the
+// file (keys like "IFD0:Make", "ExifIFD:FNumber", "GPS:GPSLatitude"; numbers
+// as numbers). nullopt when exiftool is missing, fails or prints no object.
+std::optional<nlohmann::json> ExiftoolJson(const std::filesystem::path& file,
+                                           const std::vector<std::string>& extra = {});
+
+// Lines of `exiftool -validate -warning -a -G1 -s file` output, one per
+// warning or error ("ExifTool:Warning: ..."), excluding the Validate summary
+// line. nullopt when exiftool is missing.
+std::optional<std::vector<std::string>> ExiftoolValidate(const std::filesystem::path& file);
+
+// `exiv2 -Pkv file`: every tag's key ("Exif.GPSInfo.GPSLatitude") and plain
+// value ("48/1 51/1 3024/100"; text without its NUL). A key that occurs twice
+// keeps its first value. nullopt when exiv2 is missing.
+struct Exiv2Output {
+  int exit_code = -1;
+  std::string err;  // warnings and errors exiv2 printed
+  std::map<std::string, std::string> values;
+};
+std::optional<Exiv2Output> Exiv2Values(const std::filesystem::path& file);
+
+}  // namespace veltora::testing
+
+#endif  // VELTORA_TESTS_SUPPORT_ORACLE_H_

@@ -1,0 +1,709 @@
+#include "tests/support/tiff_builder.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <stdexcept>
+
+#include "tests/support/jpeg_builder.h"
+#include "tests/support/temp_dir.h"
+
+namespace veltora::testing {
+namespace {
+
+constexpr uint16_t kExifPointerTag = 34665;
+constexpr uint16_t kGpsPointerTag = 34853;
+constexpr uint16_t kInteropPointerTag = 40965;
+constexpr uint16_t kMakerNoteTag = 37500;
+constexpr uint16_t kThumbnailOffsetTag = 513;
+constexpr uint16_t kThumbnailLengthTag = 514;
+constexpr uint16_t kStripOffsetsTag = 273;
+constexpr uint16_t kStripByteCountsTag = 279;
+
+// The order in which blocks follow the header unless LayoutOrder() says
+// otherwise: the order most cameras write.
+constexpr Dir kDefaultOrder[] = {kIfd0,      kExif, kInterop,       kGps,
+                                 kMakerNote, kIfd1, kThumbnailData, kStripData};
+
+bool IsDataBlock(uint16_t block) { return block == kThumbnailData || block == kStripData; }
+
+void Put16(std::vector<uint8_t>& out, size_t pos, uint16_t v, Endian order) {
+  if (order == kBig) {
+    out[pos] = static_cast<uint8_t>(v >> 8);
+    out[pos + 1] = static_cast<uint8_t>(v);
+  } else {
+    out[pos] = static_cast<uint8_t>(v);
+    out[pos + 1] = static_cast<uint8_t>(v >> 8);
+  }
+}
+
+void Put32(std::vector<uint8_t>& out, size_t pos, uint32_t v, Endian order) {
+  if (order == kBig) {
+    Put16(out, pos, static_cast<uint16_t>(v >> 16), order);
+    Put16(out, pos + 2, static_cast<uint16_t>(v), order);
+  } else {
+    Put16(out, pos, static_cast<uint16_t>(v), order);
+    Put16(out, pos + 2, static_cast<uint16_t>(v >> 16), order);
+  }
+}
+
+void Append16(std::vector<uint8_t>& out, uint16_t v, Endian order) {
+  out.resize(out.size() + 2);
+  Put16(out, out.size() - 2, v, order);
+}
+
+void Append32(std::vector<uint8_t>& out, uint32_t v, Endian order) {
+  out.resize(out.size() + 4);
+  Put32(out, out.size() - 4, v, order);
+}
+
+uint32_t Align2(uint64_t v) { return static_cast<uint32_t>((v + 1) & ~uint64_t{1}); }
+
+uint32_t Checked32(uint64_t v) {
+  if (v > UINT32_MAX) throw std::logic_error("TIFF block larger than 4 GiB");
+  return static_cast<uint32_t>(v);
+}
+
+bool OutOfLine(const TiffBuilder::Entry& e) {
+  return e.value.size() > 4 && !e.value_field && !e.value_field_from_end && !e.link;
+}
+
+// Bytes of a directory block: count, entries, next pointer, values.
+uint32_t DirectorySize(const std::vector<TiffBuilder::Entry>& entries) {
+  uint64_t size = 2 + 12 * uint64_t{entries.size()} + 4;
+  for (const auto& e : entries) {
+    if (OutOfLine(e)) size = Align2(size) + e.value.size();
+  }
+  return Checked32(size);
+}
+
+}  // namespace
+
+const char* EndianName(Endian order) { return order == kBig ? "MM" : "II"; }
+
+uint32_t StandardTypeSize(uint16_t type) {
+  switch (type) {
+    case kByte: case kAscii: case kSByte: case kUndefined: return 1;
+    case kShort: case kSShort: return 2;
+    case kLong: case kSLong: case kFloat: return 4;
+    case kRational: case kSRational: case kDouble: return 8;
+    default: return 0;
+  }
+}
+
+std::vector<uint8_t> PrintImBlock(Endian order,
+                                  const std::vector<std::pair<uint16_t, uint32_t>>& entries,
+                                  std::string_view version) {
+  std::vector<uint8_t> out = {'P', 'r', 'i', 'n', 't', 'I', 'M', 0};
+  for (size_t i = 0; i < 4; ++i) out.push_back(i < version.size() ? uint8_t(version[i]) : 0);
+  out.insert(out.end(), {0, 0});
+  Append16(out, static_cast<uint16_t>(entries.size()), order);
+  for (auto [tag, value] : entries) {
+    Append16(out, tag, order);
+    Append32(out, value, order);
+  }
+  return out;
+}
+
+TiffBuilder::TiffBuilder(Endian order) : order_(order) { dirs_[kIfd0].exists = true; }
+
+Endian TiffBuilder::OrderOf(uint16_t dir) const {
+  return dir == kMakerNote && maker_order_ ? *maker_order_ : order_;
+}
+
+TiffBuilder::DirState& TiffBuilder::State(Dir dir) {
+  if (IsDataBlock(dir)) throw std::logic_error("data blocks hold no entries");
+  auto& state = dirs_[dir];
+  state.exists = true;
+  return state;
+}
+
+TiffBuilder::Entry& TiffBuilder::Current() {
+  if (!current_) throw std::logic_error("hook used before any entry was added");
+  return dirs_.at(current_->first).entries.at(current_->second);
+}
+
+TiffBuilder& TiffBuilder::Add(Dir dir, uint16_t tag, uint16_t type, uint32_t count,
+                              std::vector<uint8_t> value) {
+  auto& entries = State(dir).entries;
+  Entry e;
+  e.tag = tag;
+  e.type = type;
+  e.count = count;
+  e.value = std::move(value);
+  entries.push_back(std::move(e));
+  current_ = {dir, entries.size() - 1};
+  return *this;
+}
+
+std::vector<uint8_t> TiffBuilder::U16(std::vector<uint16_t> values) const {
+  std::vector<uint8_t> out;
+  for (uint16_t v : values) Append16(out, v, order_);
+  return out;
+}
+
+std::vector<uint8_t> TiffBuilder::U32(std::vector<uint32_t> values) const {
+  std::vector<uint8_t> out;
+  for (uint32_t v : values) Append32(out, v, order_);
+  return out;
+}
+
+TiffBuilder& TiffBuilder::Byte(Dir dir, uint16_t tag, std::vector<uint8_t> values) {
+  auto n = static_cast<uint32_t>(values.size());
+  return Add(dir, tag, kByte, n, std::move(values));
+}
+
+TiffBuilder& TiffBuilder::Ascii(Dir dir, uint16_t tag, std::string_view text, bool terminate) {
+  std::vector<uint8_t> bytes(text.begin(), text.end());
+  if (terminate) bytes.push_back(0);
+  auto n = static_cast<uint32_t>(bytes.size());
+  return Add(dir, tag, kAscii, n, std::move(bytes));
+}
+
+TiffBuilder& TiffBuilder::Short(Dir dir, uint16_t tag, uint16_t value) {
+  return Shorts(dir, tag, {value});
+}
+
+TiffBuilder& TiffBuilder::Shorts(Dir dir, uint16_t tag, std::vector<uint16_t> values) {
+  std::vector<uint8_t> out;
+  for (uint16_t v : values) Append16(out, v, OrderOf(dir));
+  return Add(dir, tag, kShort, static_cast<uint32_t>(values.size()), std::move(out));
+}
+
+TiffBuilder& TiffBuilder::Long(Dir dir, uint16_t tag, uint32_t value) {
+  return Longs(dir, tag, {value});
+}
+
+TiffBuilder& TiffBuilder::Longs(Dir dir, uint16_t tag, std::vector<uint32_t> values) {
+  std::vector<uint8_t> out;
+  for (uint32_t v : values) Append32(out, v, OrderOf(dir));
+  return Add(dir, tag, kLong, static_cast<uint32_t>(values.size()), std::move(out));
+}
+
+TiffBuilder& TiffBuilder::Rational(Dir dir, uint16_t tag, uint32_t numerator,
+                                   uint32_t denominator) {
+  return Rationals(dir, tag, {{numerator, denominator}});
+}
+
+TiffBuilder& TiffBuilder::Rationals(Dir dir, uint16_t tag,
+                                    std::vector<std::pair<uint32_t, uint32_t>> values) {
+  std::vector<uint8_t> out;
+  for (auto [n, d] : values) {
+    Append32(out, n, OrderOf(dir));
+    Append32(out, d, OrderOf(dir));
+  }
+  return Add(dir, tag, kRational, static_cast<uint32_t>(values.size()), std::move(out));
+}
+
+TiffBuilder& TiffBuilder::SRational(Dir dir, uint16_t tag, int32_t numerator,
+                                    int32_t denominator) {
+  std::vector<uint8_t> out;
+  Append32(out, static_cast<uint32_t>(numerator), OrderOf(dir));
+  Append32(out, static_cast<uint32_t>(denominator), OrderOf(dir));
+  return Add(dir, tag, kSRational, 1, std::move(out));
+}
+
+TiffBuilder& TiffBuilder::SLong(Dir dir, uint16_t tag, int32_t value) {
+  std::vector<uint8_t> out;
+  Append32(out, static_cast<uint32_t>(value), OrderOf(dir));
+  return Add(dir, tag, kSLong, 1, std::move(out));
+}
+
+TiffBuilder& TiffBuilder::SByte(Dir dir, uint16_t tag, std::vector<int8_t> values) {
+  std::vector<uint8_t> out;
+  for (int8_t v : values) out.push_back(static_cast<uint8_t>(v));
+  return Add(dir, tag, kSByte, static_cast<uint32_t>(values.size()), std::move(out));
+}
+
+TiffBuilder& TiffBuilder::SShort(Dir dir, uint16_t tag, std::vector<int16_t> values) {
+  std::vector<uint8_t> out;
+  for (int16_t v : values) Append16(out, static_cast<uint16_t>(v), OrderOf(dir));
+  return Add(dir, tag, kSShort, static_cast<uint32_t>(values.size()), std::move(out));
+}
+
+TiffBuilder& TiffBuilder::Float(Dir dir, uint16_t tag, std::vector<float> values) {
+  std::vector<uint8_t> out;
+  for (float v : values) Append32(out, std::bit_cast<uint32_t>(v), OrderOf(dir));
+  return Add(dir, tag, kFloat, static_cast<uint32_t>(values.size()), std::move(out));
+}
+
+TiffBuilder& TiffBuilder::Double(Dir dir, uint16_t tag, std::vector<double> values) {
+  std::vector<uint8_t> out;
+  for (double v : values) {
+    auto bits = std::bit_cast<uint64_t>(v);
+    auto hi = static_cast<uint32_t>(bits >> 32), lo = static_cast<uint32_t>(bits);
+    Append32(out, OrderOf(dir) == kBig ? hi : lo, OrderOf(dir));
+    Append32(out, OrderOf(dir) == kBig ? lo : hi, OrderOf(dir));
+  }
+  return Add(dir, tag, kDouble, static_cast<uint32_t>(values.size()), std::move(out));
+}
+
+TiffBuilder& TiffBuilder::Undefined(Dir dir, uint16_t tag, std::vector<uint8_t> bytes) {
+  auto n = static_cast<uint32_t>(bytes.size());
+  return Add(dir, tag, kUndefined, n, std::move(bytes));
+}
+
+TiffBuilder& TiffBuilder::Raw(Dir dir, uint16_t tag, uint16_t type, uint32_t count,
+                              std::vector<uint8_t> value) {
+  return Add(dir, tag, type, count, std::move(value));
+}
+
+TiffBuilder& TiffBuilder::WithCount(uint32_t count) {
+  Current().count_field = count;
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::WithType(uint16_t type) {
+  Current().type_field = type;
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::WithOffset(uint32_t field) {
+  auto& e = Current();
+  e.value_field = field;
+  e.value_field_from_end.reset();
+  e.link.reset();
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::WithOffsetFromEnd(int64_t delta) {
+  auto& e = Current();
+  e.value_field_from_end = delta;
+  e.value_field.reset();
+  e.link.reset();
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::LinkTo(Dir target) {
+  auto& e = Current();
+  e.link = target;
+  e.value_field.reset();
+  e.value_field_from_end.reset();
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::Directory(Dir dir) {
+  State(dir);
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::Pointer(Dir child) {
+  Dir parent;
+  uint16_t tag;
+  switch (child) {
+    case kExif: parent = kIfd0; tag = kExifPointerTag; break;
+    case kGps: parent = kIfd0; tag = kGpsPointerTag; break;
+    case kInterop: parent = kExif; tag = kInteropPointerTag; break;
+    case kMakerNote: parent = kExif; tag = kMakerNoteTag; break;
+    default: throw std::logic_error("Pointer(): no pointer entry leads to this directory");
+  }
+  State(child);
+  auto& entries = State(parent).entries;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].link == child) {
+      current_ = {parent, i};
+      return *this;
+    }
+  }
+  if (child == kMakerNote) {
+    Add(parent, tag, kUndefined, 0, std::vector<uint8_t>(4));  // count set at layout
+  } else {
+    Add(parent, tag, kLong, 1, std::vector<uint8_t>(4));
+  }
+  Current().link = child;
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::WithoutPointer(Dir child) {
+  State(child).pointer_suppressed = true;
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::NextIfd(Dir dir, uint32_t raw) {
+  auto& s = State(dir);
+  s.next_raw = raw;
+  s.next_to.reset();
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::NextIfdTo(Dir dir, Dir target) {
+  auto& s = State(dir);
+  s.next_to = target;
+  s.next_raw.reset();
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::DeclareEntryCount(Dir dir, uint16_t count) {
+  State(dir).declared_count = count;
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::KeepEntryOrder() {
+  keep_order_ = true;
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::MakerNoteHeader(MakerNoteForm form, std::string signature,
+                                          std::array<uint8_t, 2> skipped) {
+  State(kMakerNote);
+  maker_form_ = form;
+  maker_signature_ = std::move(signature);
+  maker_skipped_ = skipped;
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::MakerNoteOrder(Endian order) {
+  if (dirs_.count(kMakerNote) && !dirs_[kMakerNote].entries.empty()) {
+    throw std::logic_error("MakerNoteOrder() must come before the maker-note entries");
+  }
+  maker_order_ = order;
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::RawMakerNote(std::vector<uint8_t> bytes) {
+  State(kMakerNote);
+  raw_maker_note_ = std::move(bytes);
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::JpegThumbnail(std::vector<uint8_t> jpeg) {
+  auto size = static_cast<uint32_t>(jpeg.size());
+  thumbnail_ = std::move(jpeg);
+  Long(kIfd1, kThumbnailOffsetTag, 0).LinkTo(kThumbnailData);
+  return Long(kIfd1, kThumbnailLengthTag, size);
+}
+
+TiffBuilder& TiffBuilder::Strips(Dir dir, std::vector<std::vector<uint8_t>> strips,
+                                 TiffType type) {
+  if (type != kShort && type != kLong) throw std::logic_error("strip offsets are SHORT or LONG");
+  auto n = static_cast<uint32_t>(strips.size());
+  std::vector<uint32_t> counts;
+  for (const auto& s : strips) counts.push_back(static_cast<uint32_t>(s.size()));
+  State(dir).strips = std::move(strips);
+  Add(dir, kStripOffsetsTag, type, n, std::vector<uint8_t>(n * StandardTypeSize(type)));
+  Current().strip_offsets = true;
+  auto offsets_entry = *current_;
+  if (type == kShort) {
+    std::vector<uint16_t> c16(counts.begin(), counts.end());
+    Shorts(dir, kStripByteCountsTag, c16);
+  } else {
+    Longs(dir, kStripByteCountsTag, counts);
+  }
+  current_ = offsets_entry;
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::RgbImage(Dir dir, uint32_t width, uint32_t height,
+                                   std::vector<uint8_t> rgb, uint32_t rows_per_strip) {
+  const size_t row = size_t{width} * 3;
+  if (rgb.empty()) {
+    rgb.resize(row * height);
+    for (uint32_t y = 0; y < height; ++y) {
+      for (uint32_t x = 0; x < width; ++x) {
+        uint8_t* p = &rgb[y * row + x * 3];
+        p[0] = static_cast<uint8_t>(x * 255 / std::max(width, 2u));
+        p[1] = static_cast<uint8_t>(y * 255 / std::max(height, 2u));
+        p[2] = 128;
+      }
+    }
+  }
+  if (rgb.size() != row * height) throw std::logic_error("RgbImage(): wrong pixel count");
+  if (rows_per_strip == 0) rows_per_strip = height;
+  std::vector<std::vector<uint8_t>> strips;
+  for (uint32_t y = 0; y < height; y += rows_per_strip) {
+    uint32_t rows = std::min(rows_per_strip, height - y);
+    strips.emplace_back(rgb.begin() + static_cast<ptrdiff_t>(y * row),
+                        rgb.begin() + static_cast<ptrdiff_t>((y + rows) * row));
+  }
+  Long(dir, 256, width);
+  Long(dir, 257, height);
+  Shorts(dir, 258, {8, 8, 8});
+  Short(dir, 259, 1);
+  Short(dir, 262, 2);
+  Short(dir, 277, 3);
+  Long(dir, 278, rows_per_strip);
+  Short(dir, 284, 1);
+  return Strips(dir, std::move(strips));
+}
+
+TiffBuilder& TiffBuilder::HeaderMagic(uint16_t magic) {
+  magic_ = magic;
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::HeaderOrderMark(uint8_t a, uint8_t b) {
+  order_mark_ = std::array<uint8_t, 2>{a, b};
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::Ifd0Pointer(uint32_t raw) {
+  ifd0_pointer_ = raw;
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::LayoutOrder(std::vector<Dir> blocks) {
+  layout_order_ = std::move(blocks);
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::PlaceAt(Dir block, uint32_t offset) {
+  place_at_[block] = offset;
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::TruncateTo(size_t size) {
+  truncate_to_ = size;
+  return *this;
+}
+
+TiffBuilder& TiffBuilder::AppendTrailer(std::vector<uint8_t> bytes) {
+  trailer_.insert(trailer_.end(), bytes.begin(), bytes.end());
+  return *this;
+}
+
+TiffLayout TiffBuilder::Layout() const {
+  // Work on a copy: adding the automatic pointers must not change the builder.
+  auto dirs = dirs_;
+  auto ensure_pointer = [&](Dir child, Dir parent, uint16_t tag, uint16_t type) {
+    auto it = dirs.find(child);
+    if (it == dirs.end() || !it->second.exists || it->second.pointer_suppressed) return;
+    auto& parent_state = dirs[parent];
+    parent_state.exists = true;
+    for (const auto& e : parent_state.entries) {
+      if (e.link == child) return;
+    }
+    Entry e;
+    e.tag = tag;
+    e.type = type;
+    e.count = 1;
+    e.value = std::vector<uint8_t>(4);
+    e.link = child;
+    parent_state.entries.push_back(e);
+  };
+  // The interoperability directory and the maker note hang off the EXIF
+  // directory, so they are linked first: that may create the EXIF directory.
+  ensure_pointer(kInterop, kExif, kInteropPointerTag, kLong);
+  ensure_pointer(kMakerNote, kExif, kMakerNoteTag, kUndefined);
+  ensure_pointer(kExif, kIfd0, kExifPointerTag, kLong);
+  ensure_pointer(kGps, kIfd0, kGpsPointerTag, kLong);
+  if (!keep_order_) {
+    for (auto& [dir, state] : dirs) {
+      std::stable_sort(state.entries.begin(), state.entries.end(),
+                       [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
+    }
+  }
+  auto exists = [&](uint16_t block) {
+    if (block == kThumbnailData) return thumbnail_.has_value();
+    if (block == kStripData) {
+      for (const auto& [d, s] : dirs) {
+        if (s.exists && !s.strips.empty()) return true;
+      }
+      return false;
+    }
+    auto it = dirs.find(block);
+    return it != dirs.end() && it->second.exists;
+  };
+
+  // Maker note: size of its header, and where its own offsets count from.
+  const Endian maker_order = maker_order_.value_or(order_);
+  uint32_t maker_header = 0;
+  switch (maker_form_) {
+    case MakerNoteForm::kSignature:
+      maker_header = static_cast<uint32_t>(maker_signature_.size()) + 3;
+      break;
+    case MakerNoteForm::kCountFirst: maker_header = 0; break;
+    case MakerNoteForm::kOwnTiffHeader:
+      maker_header = static_cast<uint32_t>(maker_signature_.size()) + 8;
+      break;
+  }
+
+  auto block_size = [&](uint16_t block) -> uint32_t {
+    if (block == kThumbnailData) return static_cast<uint32_t>(thumbnail_->size());
+    if (block == kStripData) {
+      uint64_t size = 0;
+      for (const auto& [d, s] : dirs) {
+        for (const auto& strip : s.strips) size = Align2(size) + strip.size();
+      }
+      return Checked32(size);
+    }
+    if (block == kMakerNote) {
+      if (raw_maker_note_) return static_cast<uint32_t>(raw_maker_note_->size());
+      return maker_header + DirectorySize(dirs.at(kMakerNote).entries);
+    }
+    return DirectorySize(dirs.at(block).entries);
+  };
+
+  // Assign offsets.
+  std::vector<uint16_t> blocks(layout_order_.begin(), layout_order_.end());
+  for (Dir d : kDefaultOrder) {
+    if (std::find(blocks.begin(), blocks.end(), d) == blocks.end()) blocks.push_back(d);
+  }
+  TiffLayout layout;
+  uint64_t pos = 8;
+  for (uint16_t block : blocks) {
+    if (!exists(block)) continue;
+    auto place = place_at_.find(block);
+    if (place != place_at_.end()) {
+      if (place->second < pos) throw std::logic_error("PlaceAt(): layout already past offset");
+      pos = place->second;
+    } else {
+      pos = Align2(pos);
+    }
+    layout.block_offset[block] = Checked32(pos);
+    pos += block_size(block);
+  }
+  const uint64_t metadata_end = pos;
+  const uint64_t total = metadata_end + trailer_.size();
+  layout.untruncated_size = Checked32(total);
+  std::vector<uint8_t> out(total);
+  std::copy(trailer_.begin(), trailer_.end(), out.begin() + static_cast<ptrdiff_t>(metadata_end));
+
+  // Strip positions, per directory, in directory order.
+  std::map<uint16_t, std::vector<uint32_t>> strip_pos;
+  if (exists(kStripData)) {
+    uint64_t p = layout.block_offset.at(kStripData);
+    for (const auto& [d, s] : dirs) {
+      for (const auto& strip : s.strips) {
+        p = Align2(p);
+        strip_pos[d].push_back(Checked32(p));
+        std::copy(strip.begin(), strip.end(), out.begin() + static_cast<ptrdiff_t>(p));
+        p += strip.size();
+      }
+    }
+  }
+  if (thumbnail_) {
+    uint32_t p = layout.block_offset.at(kThumbnailData);
+    std::copy(thumbnail_->begin(), thumbnail_->end(), out.begin() + p);
+    layout.thumbnail_offset = p;
+    layout.thumbnail_size = static_cast<uint32_t>(thumbnail_->size());
+  }
+  if (exists(kMakerNote)) {
+    layout.maker_note_offset = layout.block_offset.at(kMakerNote);
+    layout.maker_note_size = block_size(kMakerNote);
+  }
+
+  auto offset_of = [&](uint16_t block) -> uint32_t {
+    auto it = layout.block_offset.find(block);
+    return it == layout.block_offset.end() ? 0 : it->second;
+  };
+
+  // Writes one directory at absolute position `at`; offsets inside it are
+  // counted from absolute position `base`.
+  auto write_directory = [&](uint16_t dir, uint32_t at, uint32_t base, Endian order) {
+    const auto& state = dirs.at(dir);
+    const auto& entries = state.entries;
+    Put16(out, at, state.declared_count.value_or(static_cast<uint16_t>(entries.size())), order);
+    uint64_t value_pos = at + 2 + 12 * uint64_t{entries.size()} + 4;
+    for (size_t i = 0; i < entries.size(); ++i) {
+      Entry e = entries[i];
+      const uint32_t ep = static_cast<uint32_t>(at + 2 + 12 * i);
+      layout.entry_offset.emplace(std::pair{dir, e.tag}, ep);
+      if (e.strip_offsets) {
+        e.value.clear();
+        for (uint32_t p : strip_pos[dir]) {
+          if (e.type == kShort) {
+            Append16(e.value, static_cast<uint16_t>(p - base), order);
+          } else {
+            Append32(e.value, p - base, order);
+          }
+        }
+      }
+      uint32_t count = e.count;
+      if (e.link == kMakerNote) count = block_size(kMakerNote);
+      Put16(out, ep, e.tag, order);
+      Put16(out, ep + 2, e.type_field.value_or(e.type), order);
+      Put32(out, ep + 4, e.count_field.value_or(count), order);
+      if (e.value_field) {
+        Put32(out, ep + 8, *e.value_field, order);
+      } else if (e.value_field_from_end) {
+        Put32(out, ep + 8,
+              static_cast<uint32_t>(static_cast<int64_t>(total) + *e.value_field_from_end), order);
+      } else if (e.link) {
+        Put32(out, ep + 8, offset_of(*e.link) - base, order);
+      } else if (e.value.size() <= 4) {
+        std::copy(e.value.begin(), e.value.end(), out.begin() + ep + 8);
+      } else {
+        value_pos = Align2(value_pos);
+        Put32(out, ep + 8, static_cast<uint32_t>(value_pos - base), order);
+        layout.value_offset.emplace(std::pair{dir, e.tag}, static_cast<uint32_t>(value_pos));
+        std::copy(e.value.begin(), e.value.end(), out.begin() + static_cast<ptrdiff_t>(value_pos));
+        value_pos += e.value.size();
+      }
+    }
+    uint32_t next = 0;
+    if (state.next_raw) {
+      next = *state.next_raw;
+    } else if (state.next_to) {
+      next = offset_of(*state.next_to) - base;
+    } else if (dir == kIfd0) {
+      next = offset_of(kIfd1);
+    }
+    Put32(out, at + 2 + 12 * entries.size(), next, order);
+  };
+
+  for (const auto& [block, at] : layout.block_offset) {
+    if (IsDataBlock(block)) continue;
+    if (block != kMakerNote) {
+      write_directory(block, at, 0, order_);
+      continue;
+    }
+    if (raw_maker_note_) {
+      std::copy(raw_maker_note_->begin(), raw_maker_note_->end(), out.begin() + at);
+      continue;
+    }
+    switch (maker_form_) {
+      case MakerNoteForm::kSignature:
+        std::copy(maker_signature_.begin(), maker_signature_.end(), out.begin() + at);
+        out[at + maker_signature_.size() + 1] = maker_skipped_[0];
+        out[at + maker_signature_.size() + 2] = maker_skipped_[1];
+        write_directory(kMakerNote, at + maker_header, 0, maker_order);
+        break;
+      case MakerNoteForm::kCountFirst:
+        write_directory(kMakerNote, at, 0, maker_order);
+        break;
+      case MakerNoteForm::kOwnTiffHeader: {
+        const uint32_t header = at + static_cast<uint32_t>(maker_signature_.size());
+        std::copy(maker_signature_.begin(), maker_signature_.end(), out.begin() + at);
+        out[header] = out[header + 1] = maker_order == kBig ? 'M' : 'I';
+        Put16(out, header + 2, 42, maker_order);
+        Put32(out, header + 4, 8, maker_order);
+        write_directory(kMakerNote, header + 8, header, maker_order);
+        break;
+      }
+    }
+  }
+
+  // Header last: nothing above writes into it.
+  std::array<uint8_t, 2> mark = order_ == kBig ? std::array<uint8_t, 2>{'M', 'M'}
+                                               : std::array<uint8_t, 2>{'I', 'I'};
+  if (order_mark_) mark = *order_mark_;
+  out[0] = mark[0];
+  out[1] = mark[1];
+  Put16(out, 2, magic_, order_);
+  Put32(out, 4, ifd0_pointer_.value_or(offset_of(kIfd0)), order_);
+
+  if (truncate_to_ && *truncate_to_ < out.size()) out.resize(*truncate_to_);
+  layout.bytes = std::move(out);
+  return layout;
+}
+
+std::vector<uint8_t> TiffBuilder::ExifPayload() const {
+  std::vector<uint8_t> out = {'E', 'x', 'i', 'f', 0, 0};
+  auto block = Bytes();
+  out.insert(out.end(), block.begin(), block.end());
+  return out;
+}
+
+std::filesystem::path TiffBuilder::WriteTiff(const TempDir& dir, std::string_view name) const {
+  auto path = dir.path() / name;
+  WriteFile(path, Bytes());
+  return path;
+}
+
+std::filesystem::path TiffBuilder::WriteJpeg(const TempDir& dir, std::string_view name) const {
+  auto path = dir.path() / name;
+  WriteFile(path, JpegBuilder().Soi().App1Exif(Bytes()).ImageSegments(SmallJpeg()).Bytes());
+  return path;
+}
+
+}  // namespace veltora::testing
