@@ -1,0 +1,417 @@
+// The inline helpers for host objects: what both sides rely on when one
+// creates an object and the other fills, empties or frees it.
+#include <gtest/gtest.h>
+
+#include <stdint.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "plugin/veltora.h"
+
+namespace {
+
+// The length word as a reader of the records sees it.
+int32_t LengthWordAtMinus8(const CString& s) {
+  int32_t length;
+  memcpy(&length, s.chars - 8, sizeof length);
+  return length;
+}
+
+// ---- CString ----------------------------------------------------------------------
+
+TEST(CStringTest, ZeroFilledAndEmptiedTextsReadAsEmpty) {
+  CString zero{};
+  EXPECT_EQ(CStringLength(&zero), 0);
+  EXPECT_STREQ(CStringGet(&zero), "");
+  EXPECT_STREQ(CStringGet(nullptr), "");
+
+  CString s{};
+  ASSERT_TRUE(CStringSet(&s, "Quorvanta"));
+  CStringEmpty(&s);
+  ASSERT_NE(s.chars, nullptr);  // readers may look at the length word
+  EXPECT_EQ(LengthWordAtMinus8(s), 0);
+  EXPECT_EQ(s.chars[0], '\0');
+  CStringEmpty(&s);  // emptying the static empty text is harmless
+  CStringFree(&s);
+  EXPECT_EQ(s.chars, nullptr);
+}
+
+TEST(CStringTest, LengthWordSitsEightBytesBeforeTheNulTerminatedCharacters) {
+  CString s{};
+  for (const char* text : {"a", "2024:01:02 03:04:05", "", "WGS-84"}) {
+    ASSERT_TRUE(CStringSet(&s, text)) << text;
+    EXPECT_EQ(LengthWordAtMinus8(s), static_cast<int32_t>(strlen(text))) << text;
+    EXPECT_EQ(CStringLength(&s), static_cast<int32_t>(strlen(text))) << text;
+    EXPECT_EQ(s.chars[strlen(text)], '\0') << text;
+    EXPECT_STREQ(CStringGet(&s), text);
+  }
+  CStringFree(&s);
+}
+
+TEST(CStringTest, ShorterTextReusesTheBlockLongerTextMovesIt) {
+  CString s{};
+  ASSERT_TRUE(CStringSet(&s, "Canon EOS"));
+  char* block = s.chars;
+  ASSERT_TRUE(CStringSet(&s, "Nik"));
+  EXPECT_EQ(s.chars, block);
+  EXPECT_EQ(LengthWordAtMinus8(s), 3);
+  EXPECT_STREQ(s.chars, "Nik");  // NUL moved with the shorter length
+  ASSERT_TRUE(CStringSet(&s, "a much longer model name"));
+  EXPECT_STREQ(s.chars, "a much longer model name");
+  EXPECT_EQ(LengthWordAtMinus8(s), 24);
+  CStringFree(&s);
+}
+
+TEST(CStringTest, SettingFromItsOwnCharactersAndWithEmbeddedNuls) {
+  CString s{};
+  ASSERT_TRUE(CStringSet(&s, "0123456789"));
+  ASSERT_TRUE(CStringSetN(&s, s.chars + 2, 5));  // overlapping source
+  EXPECT_STREQ(s.chars, "23456");
+
+  const char raw[] = {'A', 'S', 'C', 'I', 'I', 0, 0, 0, 'x'};
+  ASSERT_TRUE(CStringSetN(&s, raw, sizeof raw));
+  EXPECT_EQ(CStringLength(&s), 9);
+  EXPECT_EQ(memcmp(s.chars, raw, sizeof raw), 0);
+  EXPECT_EQ(s.chars[9], '\0');
+  CStringFree(&s);
+}
+
+TEST(CStringTest, RefusesImpossibleLengthsAndLeavesTheTextAlone) {
+  CString s{};
+  ASSERT_TRUE(CStringSet(&s, "kept"));
+  EXPECT_FALSE(CStringSetN(&s, "x", kCStringMaxLength + 1));
+  EXPECT_FALSE(CStringSetN(&s, "x", SIZE_MAX));
+  EXPECT_FALSE(CStringSetN(&s, nullptr, 3));
+  EXPECT_STREQ(s.chars, "kept");
+  EXPECT_TRUE(CStringSet(&s, nullptr));  // null text: empty
+  EXPECT_EQ(CStringLength(&s), 0);
+  CStringFree(&s);
+}
+
+TEST(CStringTest, SharedBlockIsCopiedBeforeWritingAndFreedOnce) {
+  CString a{};
+  ASSERT_TRUE(CStringSet(&a, "shared"));
+  CString b = a;  // a host that shares the block counts the reference
+  reinterpret_cast<CStringData*>(a.chars - sizeof(CStringData))->refs = 2;
+  ASSERT_TRUE(CStringSet(&b, "own"));
+  EXPECT_NE(a.chars, b.chars);
+  EXPECT_STREQ(a.chars, "shared");
+  EXPECT_STREQ(b.chars, "own");
+  CStringFree(&b);
+  CStringFree(&a);  // the sanitizer build catches a double free or a leak
+}
+
+// ---- Arrays ----------------------------------------------------------------------
+
+TEST(HostArrayTest, GrowthStepDecidesTheCapacity) {
+  CWordArray a{};
+  ASSERT_TRUE(ArraySetSize(&a, 0, 10));
+  EXPECT_EQ(ArrayAdd(&a, 7), 0);
+  EXPECT_EQ(a.capacity, 10);
+  for (uint16_t i = 1; i < 11; ++i) ASSERT_EQ(ArrayAdd(&a, i), i);
+  EXPECT_EQ(a.count, 11);
+  EXPECT_EQ(a.capacity, 20);
+  EXPECT_EQ(ArrayGetAt(&a, 0), 7);
+  EXPECT_EQ(ArrayGetAt(&a, 10), 10);
+  ArrayFree(&a);
+  EXPECT_EQ(a.elements, nullptr);
+  EXPECT_EQ(a.grow_by, 0);
+}
+
+TEST(HostArrayTest, DefaultGrowthKeepsAppendingCheap) {
+  CDWordArray a{};
+  int reallocations = 0;
+  const uint32_t* last = nullptr;
+  for (uint32_t i = 0; i < 100000; ++i) {
+    ASSERT_GE(ArrayAdd(&a, i), 0);
+    if (a.elements != last) ++reallocations;
+    last = a.elements;
+  }
+  EXPECT_EQ(a.count, 100000);
+  EXPECT_GE(a.capacity, a.count);
+  EXPECT_LE(a.capacity - a.count, 1024);  // the step is at most 1024
+  EXPECT_LT(reallocations, 300);          // one per element would be quadratic
+  EXPECT_EQ(ArrayGetAt(&a, 99999), 99999u);
+  ArrayFree(&a);
+}
+
+TEST(HostArrayTest, SetSizeZeroFillsKeepsCapacityOnShrinkAndFreesAtZero) {
+  CByteArray a{};
+  ASSERT_TRUE(ArraySetSize(&a, 4));
+  EXPECT_EQ(a.count, 4);
+  for (uint8_t b : ArrayView(&a)) EXPECT_EQ(b, 0);
+  ASSERT_TRUE(ArraySetAt(&a, 3, 0xAB));
+  ASSERT_TRUE(ArraySetSize(&a, 2));
+  EXPECT_EQ(a.count, 2);
+  EXPECT_EQ(a.capacity, 4);
+  ASSERT_TRUE(ArraySetSize(&a, 4));  // regrown elements are zero again
+  EXPECT_EQ(ArrayGetAt(&a, 3), 0);
+  ASSERT_TRUE(ArraySetSize(&a, 0));
+  EXPECT_EQ(a.elements, nullptr);
+  EXPECT_EQ(a.capacity, 0);
+  EXPECT_FALSE(ArraySetSize(&a, -1));
+}
+
+TEST(HostArrayTest, OutOfRangeAccessIsRefused) {
+  CWordArray a{};
+  ASSERT_EQ(ArrayAdd(&a, 5), 0);
+  EXPECT_EQ(ArrayGetAt(&a, 1), 0);
+  EXPECT_EQ(ArrayGetAt(&a, -1), 0);
+  EXPECT_FALSE(ArraySetAt(&a, 1, 9));
+  EXPECT_FALSE(ArraySetAt(&a, -1, 9));
+  EXPECT_EQ(ArrayView(&a).size(), 1u);
+  CWordArray zero{};
+  EXPECT_TRUE(ArrayView(&zero).empty());
+  EXPECT_EQ(ArrayGetAt(&zero, 0), 0);
+  ArrayFree(&a);
+}
+
+TEST(HostArrayTest, CountsBeyondTheWordsOrTheAddressSpaceAreRefused) {
+  CDWordArray a{};
+  const uint32_t one = 1;
+  EXPECT_FALSE(ArrayAppend(&a, &one, SIZE_MAX));
+  EXPECT_FALSE(ArrayAppend(&a, &one, static_cast<size_t>(INT32_MAX) + 1));
+  EXPECT_EQ(a.count, 0);
+  EXPECT_EQ(a.elements, nullptr);
+
+  // A full count word: nothing is allocated or written.
+  uint32_t storage = 0;
+  a.elements = &storage;
+  a.count = INT32_MAX;
+  a.capacity = INT32_MAX;
+  EXPECT_EQ(ArrayAdd(&a, 1u), -1);
+  EXPECT_FALSE(ArrayAppend(&a, &one, 1));
+  a = CDWordArray{};
+
+  // Under the 32-bit model INT32_MAX u32 elements exceed the address space.
+  if (sizeof(void*) == 4) {
+    EXPECT_FALSE(ArraySetSize(&a, INT32_MAX));
+  }
+}
+
+TEST(HostArrayTest, ArraysBuiltWithElementsAndCountOnlyAreReadNotGrown) {
+  uint16_t tags[] = {2, 4, 29};
+  CWordArray a{};
+  a.elements = tags;
+  a.count = 3;  // capacity left 0, as a host that builds records may do
+  ASSERT_EQ(ArrayView(&a).size(), 3u);
+  EXPECT_EQ(ArrayGetAt(&a, 2), 29);
+  EXPECT_EQ(ArrayAdd(&a, 1), -1);  // growing would realloc memory we do not own
+  EXPECT_FALSE(ArraySetSize(&a, 5));
+  a.count = -4;
+  EXPECT_TRUE(ArrayView(&a).empty());
+}
+
+TEST(HostArrayTest, AppendCopiesAfterExistingElements) {
+  CByteArray a{};
+  ASSERT_EQ(ArrayAdd(&a, 'A'), 0);
+  const uint8_t more[] = {'S', 'C', 'I', 'I'};
+  ASSERT_TRUE(ArrayAppend(&a, more, sizeof more));
+  ASSERT_EQ(a.count, 5);
+  EXPECT_EQ(memcmp(a.elements, "ASCII", 5), 0);
+  ArrayRemoveAll(&a);
+  EXPECT_EQ(a.count, 0);
+  EXPECT_EQ(a.elements, nullptr);
+}
+
+// ---- ImageInfoList ------------------------------------------------------------
+
+std::vector<std::pair<uint32_t, void*>> Entries(const ImageInfoList& list) {
+  std::vector<std::pair<uint32_t, void*>> out;
+  ImageInfoListVisit(&list, [&](uint32_t type, void* record) { out.emplace_back(type, record); });
+  return out;
+}
+
+TEST(ImageInfoListTest, AppendKeepsOrderCountAndBothLinks) {
+  ImageInfoList list;
+  ASSERT_TRUE(ImageInfoListInit(&list));
+  EXPECT_EQ(list.sentinel->next, list.sentinel);
+  int a = 0, b = 0, c = 0;
+  ASSERT_TRUE(ImageInfoListAppend(&list, INFO_IMAGE, &a));
+  ASSERT_TRUE(ImageInfoListAppend(&list, INFO_TIFF_MAIN, &b));
+  ASSERT_TRUE(ImageInfoListAppend(&list, INFO_EXIF, &c));
+  EXPECT_EQ(list.count, 3u);
+  std::vector<std::pair<uint32_t, void*>> expected = {
+      {INFO_IMAGE, &a}, {INFO_TIFF_MAIN, &b}, {INFO_EXIF, &c}};
+  EXPECT_EQ(Entries(list), expected);
+  // Backwards from the sentinel: the reverse order, ending at the sentinel.
+  ImageInfoNode* node = list.sentinel->prev;
+  EXPECT_EQ(node->record, &c);
+  EXPECT_EQ(node->prev->record, &b);
+  EXPECT_EQ(node->prev->prev->record, &a);
+  EXPECT_EQ(node->prev->prev->prev, list.sentinel);
+  ImageInfoListFree(&list);
+  EXPECT_EQ(list.sentinel, nullptr);
+}
+
+TEST(ImageInfoListTest, FindReturnsTheFirstOfEqualTypes) {
+  ImageInfoList list{};  // zero-filled: the first append makes the sentinel
+  int first = 0, second = 0;
+  EXPECT_EQ(ImageInfoListFind(&list, INFO_GPS), nullptr);
+  ASSERT_TRUE(ImageInfoListAppend(&list, INFO_GPS, &first));
+  ASSERT_TRUE(ImageInfoListAppend(&list, INFO_GPS, &second));
+  EXPECT_EQ(ImageInfoListFind(&list, INFO_GPS), &first);
+  EXPECT_EQ(ImageInfoListFind(&list, INFO_EXIF), nullptr);
+  ImageInfoListFree(&list);
+}
+
+TEST(ImageInfoListTest, RemoveAllReleasesNodesButNeverRecords) {
+  ImageInfoList list{};
+  ImageSummary on_stack{};  // freeing it would be caught by the sanitizer build
+  ASSERT_TRUE(ImageInfoListAppend(&list, INFO_IMAGE, &on_stack));
+  ASSERT_TRUE(ImageInfoListAppend(&list, INFO_THUMBNAIL, &on_stack));
+  ImageInfoListRemoveAll(&list);
+  EXPECT_EQ(list.count, 0u);
+  EXPECT_EQ(list.sentinel->next, list.sentinel);
+  EXPECT_EQ(list.sentinel->prev, list.sentinel);
+  ASSERT_TRUE(ImageInfoListAppend(&list, INFO_IMAGE, &on_stack));  // still usable
+  EXPECT_EQ(Entries(list).size(), 1u);
+  ImageInfoListFree(&list);
+}
+
+TEST(ImageInfoListTest, WalkOfADamagedListEndsAfterCountNodes) {
+  ImageInfoList list{};
+  int r = 0;
+  ASSERT_TRUE(ImageInfoListAppend(&list, INFO_IMAGE, &r));
+  ASSERT_TRUE(ImageInfoListAppend(&list, INFO_EXIF, &r));
+  ImageInfoNode* second = list.sentinel->next->next;
+  second->next = list.sentinel->next;  // a cycle that skips the sentinel
+  EXPECT_EQ(Entries(list).size(), 2u);
+  EXPECT_EQ(ImageInfoListFind(&list, INFO_GPS), nullptr);
+  second->next = list.sentinel;
+  ImageInfoListFree(&list);
+}
+
+TEST(ImageInfoListTest, DeleteRecordsReleasesRecordsWithWhatTheyOwn) {
+  ImageInfoList list{};
+  auto* tiff = static_cast<TiffInfo*>(ImageInfoRecordNew(INFO_TIFF_MAIN));
+  auto* exif = static_cast<ExifInfo*>(ImageInfoRecordNew(INFO_EXIF));
+  auto* gps = static_cast<GpsInfo*>(ImageInfoRecordNew(INFO_GPS));
+  auto* summary = static_cast<ImageSummary*>(ImageInfoRecordNew(INFO_IMAGE));
+  ASSERT_TRUE(tiff && exif && gps && summary);
+  EXPECT_EQ(tiff->mask1, 0u);
+  EXPECT_EQ(CStringLength(&tiff->Make), 0);  // zero-filled is empty
+
+  ASSERT_TRUE(CStringSet(&tiff->Make, "Quorvanta"));
+  ASSERT_GE(ArrayAdd(&tiff->StripOffsets, 8u), 0);
+  const uint8_t pim[] = {'P', 'r', 'i', 'n', 't', 'I', 'M'};
+  ASSERT_TRUE(HostBlobSet(&tiff->PrintImageMatching, pim, sizeof pim));
+  ASSERT_TRUE(HostBlobSet(&exif->MakerNote, pim, sizeof pim));
+  ASSERT_TRUE(CStringSet(&exif->InteroperabilityIndex, "R98"));
+  ASSERT_GE(ArrayAdd(&exif->SubjectArea, 3), 0);
+  ASSERT_TRUE(CStringSet(&gps->GPSDateStamp, "2024:05:06"));
+  ASSERT_TRUE(HostBlobSet(&gps->GPSAreaInformation, pim, 3));
+
+  for (auto [type, record] : std::vector<std::pair<uint32_t, void*>>{
+           {INFO_IMAGE, summary}, {INFO_TIFF_MAIN, tiff}, {INFO_EXIF, exif}, {INFO_GPS, gps}}) {
+    ASSERT_TRUE(ImageInfoListAppend(&list, type, record));
+  }
+  ImageInfoListDeleteRecords(&list);  // the sanitizer build reports any leak
+  EXPECT_EQ(list.count, 0u);
+  ImageInfoListFree(&list);
+}
+
+TEST(ImageInfoListTest, RecordSizesFollowTheTypeCode) {
+  EXPECT_EQ(ImageInfoRecordSize(INFO_IMAGE), sizeof(ImageSummary));
+  EXPECT_EQ(ImageInfoRecordSize(INFO_THUMBNAIL), sizeof(ImageSummary));
+  EXPECT_EQ(ImageInfoRecordSize(INFO_TIFF_THUMB), sizeof(TiffInfo));
+  EXPECT_EQ(ImageInfoRecordSize(INFO_GPS), sizeof(GpsInfo));
+  EXPECT_EQ(ImageInfoRecordSize(0x4), 0u);
+  EXPECT_EQ(ImageInfoRecordNew(0x100000), nullptr);
+  ImageInfoRecordDelete(INFO_EXIF, nullptr);
+}
+
+TEST(HostBlobTest, SetCopiesAndRefusesWhatTheCountCannotHold) {
+  HostBlob blob{};
+  const char text[] = "UNICODE\0\0";
+  ASSERT_TRUE(HostBlobSet(&blob, text, 9));
+  EXPECT_EQ(blob.size, 9u);
+  EXPECT_NE(blob.data, reinterpret_cast<const uint8_t*>(text));
+  EXPECT_EQ(memcmp(blob.data, text, 9), 0);
+  if (sizeof(size_t) > 4) {
+    EXPECT_FALSE(HostBlobSet(&blob, text, static_cast<size_t>(UINT32_MAX) + 1));
+  }
+  EXPECT_FALSE(HostBlobSet(&blob, nullptr, 1));
+  EXPECT_EQ(blob.size, 9u);
+  ASSERT_TRUE(HostBlobSet(&blob, nullptr, 0));
+  EXPECT_EQ(blob.data, nullptr);
+  HostBlobFree(&blob);
+}
+
+// ---- Global memory ----------------------------------------------------------------
+
+TEST(GlobalMemoryTest, MoveableBlockIsZeroedSizedAndCountsLocks) {
+  HGLOBAL h = GlobalAlloc(GHND, 100);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(GlobalSize(h), 100u);
+  EXPECT_EQ(GlobalFlags(h) & GMEM_LOCKCOUNT, 0u);
+  auto* p = static_cast<uint8_t*>(GlobalLock(h));
+  ASSERT_NE(p, nullptr);
+  EXPECT_NE(static_cast<void*>(p), h);  // a handle is not the pointer
+  for (size_t i = 0; i < 100; ++i) ASSERT_EQ(p[i], 0) << i;
+  p[99] = 0x5A;
+  EXPECT_EQ(GlobalLock(h), p);  // the block does not move while held
+  EXPECT_EQ(GlobalFlags(h) & GMEM_LOCKCOUNT, 2u);
+  EXPECT_NE(GlobalUnlock(h), 0);  // still locked once
+  EXPECT_EQ(GlobalUnlock(h), 0);  // now unlocked
+  EXPECT_EQ(GlobalUnlock(h), 0);  // was not locked
+  EXPECT_EQ(GlobalFlags(h) & GMEM_LOCKCOUNT, 0u);
+  EXPECT_EQ(static_cast<uint8_t*>(GlobalLock(h))[99], 0x5A);
+  EXPECT_EQ(GlobalFree(h), nullptr);  // freed although locked
+}
+
+TEST(GlobalMemoryTest, FixedBlockIsItsOwnPointer) {
+  HGLOBAL h = GlobalAlloc(GPTR, 40);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(GlobalLock(h), h);
+  EXPECT_EQ(GlobalSize(h), 40u);
+  EXPECT_EQ(GlobalUnlock(h), 0);
+  EXPECT_EQ(static_cast<uint8_t*>(h)[39], 0);
+  EXPECT_EQ(GlobalFree(h), nullptr);
+}
+
+TEST(GlobalMemoryTest, EmptyMoveableBlockIsDiscarded) {
+  HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, 0);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(GlobalLock(h), nullptr);
+  EXPECT_EQ(GlobalSize(h), 0u);
+  EXPECT_NE(GlobalFlags(h) & GMEM_DISCARDED, 0u);
+  EXPECT_EQ(GlobalFree(h), nullptr);
+}
+
+TEST(GlobalMemoryTest, SizesThatWouldWrapAreRefused) {
+  for (size_t bytes : {SIZE_MAX, SIZE_MAX - 16, static_cast<size_t>(PTRDIFF_MAX),
+                       static_cast<size_t>(PTRDIFF_MAX) - 31}) {
+    EXPECT_EQ(GlobalAlloc(GHND, bytes), nullptr) << bytes;
+    EXPECT_EQ(GlobalAlloc(GMEM_FIXED, bytes), nullptr) << bytes;
+  }
+}
+
+TEST(GlobalMemoryTest, NullHandlesAreHarmless) {
+  EXPECT_EQ(GlobalLock(nullptr), nullptr);
+  EXPECT_EQ(GlobalUnlock(nullptr), 0);
+  EXPECT_EQ(GlobalSize(nullptr), 0u);
+  EXPECT_EQ(GlobalFree(nullptr), nullptr);
+}
+
+TEST(GlobalMemoryTest, PackedDibRoundTripsThroughAHandle) {
+  // 2 x 2, 8 bits: header, 256-entry colour table, two rows of 4 bytes.
+  const size_t size = sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD) + 2 * 4;
+  HGLOBAL h = GlobalAlloc(GHND, size);
+  ASSERT_NE(h, nullptr);
+  auto* info = static_cast<BITMAPINFO*>(GlobalLock(h));
+  info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info->bmiHeader.biWidth = 2;
+  info->bmiHeader.biHeight = 2;
+  info->bmiHeader.biBitCount = 8;
+  GlobalUnlock(h);
+  const auto* again = static_cast<const BITMAPINFOHEADER*>(GlobalLock(h));
+  EXPECT_EQ(again->biBitCount, 8);
+  EXPECT_EQ(GlobalSize(h), size);
+  GlobalUnlock(h);
+  EXPECT_EQ(GlobalFree(h), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,150 @@
+// The chief header as a host sees it: this file includes nothing else and is
+// built with every warning as an error (and syntax-checked under -m32 by
+// check_abi.sh). It prepares the arguments of each export the way a host
+// does and releases them, without loading the plug-in, and exits non-zero on
+// the first surprise.
+#include "plugin/veltora.h"
+
+namespace {
+
+// Every export, as the host's function-pointer types (looked up by name).
+using GetPluginVersionFn = decltype(&GetPluginVersion);
+using GetNumOfSupportedExtentionsFn = decltype(&GetNumOfSupportedExtentions);
+using GetSupportedExtentionFn = decltype(&GetSupportedExtention);
+using IsSupportedFn = decltype(&IsSupported);
+using IsExifFileFn = decltype(&IsExifFile);
+using IsExifExFn = decltype(&IsExifEx);
+using GetOrientationFn = decltype(&GetOrientation);
+using GetDateTimeOriginalFn = decltype(&GetDateTimeOriginal);
+using GetExifValueFn = decltype(&GetExifValue);
+using GetExifMakerValueFn = decltype(&GetExifMakerValue);
+using GetMakerNoteValueFn = decltype(&GetMakerNoteValue);
+using GetExifFn = decltype(&GetExif);
+using SetOrientationFn = decltype(&SetOrientation);
+using SetDateTimeOriginalFn = decltype(&SetDateTimeOriginal);
+using ReplaceExifGpsFn = decltype(&ReplaceExifGps);
+using ReplaceExifImageFn = decltype(&ReplaceExifImage);
+using ReplaceThumbImageFn = decltype(&ReplaceThumbImage);
+using AppendExifFn = decltype(&AppendExif);
+using DecodeFn = decltype(&Decode);
+using EncodeFn = decltype(&Encode);
+using DrawFn = decltype(&Draw);
+using DrawImageFn = decltype(&DrawImage);
+using GetStillImageInfoFn = decltype(&GetStillImageInfo);
+
+int failures = 0;
+
+void Expect(bool ok) {
+  if (!ok) ++failures;
+}
+
+// The GPS set a host gives ReplaceExifGps: 35 deg 40' N, WGS-84, tags in the
+// order they should be written.
+void BuildGpsTagSet() {
+  GpsTagSet gps{};
+  for (uint16_t tag : {uint16_t{1}, uint16_t{2}, uint16_t{18}, uint16_t{27}}) {
+    Expect(ArrayAdd(&gps.tags, tag) >= 0);
+  }
+  gps.GPSLatitudeRef[0] = 'N';
+  gps.GPSLatitude[0] = {35, 1};
+  gps.GPSLatitude[1] = {40, 1};
+  gps.GPSLatitude[2] = {0, 1};
+  Expect(CStringSet(&gps.GPSMapDatum, "WGS-84"));
+  const uint8_t method[] = {'A', 'S', 'C', 'I', 'I', 0, 0, 0, 'G', 'P', 'S'};
+  Expect(ArrayAppend(&gps.GPSProcessingMethod, method, sizeof method));
+  Expect(ArrayView(&gps.tags).size() == 4 && CStringLength(&gps.GPSMapDatum) == 6);
+  Expect(gps.GPSProcessingMethod.count == 11);
+  GpsTagSetRelease(&gps);
+}
+
+// The records a host hands Encode (ENCODE_EXIF | ENCODE_EXIF_RECORDS) or
+// AppendExif: the host owns them and releases them after the call.
+void BuildRecordList() {
+  ImageInfoList list{};
+  Expect(ImageInfoListInit(&list));
+  TiffInfo tiff{};
+  Expect(CStringSet(&tiff.Make, "Quorvanta"));
+  tiff.Orientation = 6;
+  tiff.mask1 = TIFF_M1_MAKE | TIFF_M1_ORIENTATION;
+  ExifInfo exif{};
+  exif.ExposureTime = {1, 250};
+  exif.mask_l = EXIF_L_EXPOSURE_TIME;
+  Expect(ImageInfoListAppend(&list, INFO_TIFF_MAIN, &tiff));
+  Expect(ImageInfoListAppend(&list, INFO_EXIF, &exif));
+  Expect(ImageInfoListFind(&list, INFO_EXIF) == &exif && list.count == 2);
+  ImageInfoListFree(&list);
+  TiffInfoRelease(&tiff);
+  ExifInfoRelease(&exif);
+}
+
+// What GetStillImageInfo leaves behind: one record in `single`, or a list.
+void ReadStillImageInfo() {
+  StillImageInfoOut out{};
+  // As if one summary had been returned.
+  out.single.type = INFO_IMAGE;
+  out.single.record = ImageInfoRecordNew(INFO_IMAGE);
+  Expect(out.single.record != nullptr);
+  if (out.single.type != 0) {
+    ImageInfoRecordDelete(out.single.type, out.single.record);
+  }
+  // As if two records had been returned in the list.
+  StillImageInfoOut many{};
+  Expect(ImageInfoListAppend(&many.list, INFO_IMAGE, ImageInfoRecordNew(INFO_IMAGE)));
+  Expect(ImageInfoListAppend(&many.list, INFO_GPS, ImageInfoRecordNew(INFO_GPS)));
+  Expect(many.single.type == 0 && many.list.count == 2);
+  ImageInfoListDeleteRecords(&many.list);
+  ImageInfoListFree(&many.list);
+}
+
+// A packed DIB a host passes to Encode or Draw: 1 x 1, 24 bits.
+void BuildDib() {
+  const size_t size = sizeof(BITMAPINFOHEADER) + 4;
+  HGLOBAL dib = GlobalAlloc(GHND, size);
+  Expect(dib != nullptr);
+  auto* header = static_cast<BITMAPINFOHEADER*>(GlobalLock(dib));
+  Expect(header != nullptr);
+  if (header != nullptr) {
+    header->biSize = sizeof(BITMAPINFOHEADER);
+    header->biWidth = 1;
+    header->biHeight = 1;
+    header->biPlanes = 1;
+    header->biBitCount = 24;
+    header->biCompression = BI_RGB;
+  }
+  GlobalUnlock(dib);
+  Expect(GlobalSize(dib) == size);
+  Expect(GlobalFree(dib) == nullptr);
+}
+
+void UseTheRest() {
+  SYSTEMTIME when{2024, 5, 1, 6, 12, 30, 0, 0};
+  RECT target{0, 0, 160, 120};
+  ImageTextInfo text{};
+  for (int i = 0; i < 4; ++i) text.version[i] = kImageTextInfoVersion[i];
+  text.capture_time = when;
+  EncodeExifData data{&text, nullptr};
+  CString signature{};
+  CWordArray tags{};
+  CDWordArray values{};
+  ExifTagSet exif{};
+  MakerTagSet maker{};
+  Expect(data.text_info == &text && target.right - target.left == 160);
+  Expect(ENCODE_NEW_EXIF_FILE == 0x00100000u && (INFO_REQUEST_MASK & INFO_GPS) != 0);
+  ImageTextInfoRelease(&text);
+  CStringFree(&signature);
+  ArrayFree(&tags);
+  ArrayFree(&values);
+  ExifTagSetRelease(&exif);
+  MakerTagSetRelease(&maker);
+}
+
+}  // namespace
+
+int main() {
+  BuildGpsTagSet();
+  BuildRecordList();
+  ReadStillImageInfo();
+  BuildDib();
+  UseTheRest();
+  return failures == 0 ? 0 : 1;
+}
