@@ -1,0 +1,191 @@
+#include "imaging/packed_dib.h"
+
+#include <bit>
+#include <cstring>
+#include <limits>
+
+namespace veltora::imaging {
+namespace {
+
+// Reads little-endian values inside a window; out-of-range reads fail.
+class LittleReader {
+ public:
+  explicit LittleReader(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+  bool Contains(uint64_t off, uint64_t n) const { return off <= bytes_.size() && n <= bytes_.size() - off; }
+  bool U16(uint64_t off, uint16_t* v) const {
+    if (!Contains(off, 2)) return false;
+    *v = static_cast<uint16_t>(bytes_[off] | (bytes_[off + 1] << 8));
+    return true;
+  }
+  bool U32(uint64_t off, uint32_t* v) const {
+    if (!Contains(off, 4)) return false;
+    *v = uint32_t{bytes_[off]} | (uint32_t{bytes_[off + 1]} << 8) | (uint32_t{bytes_[off + 2]} << 16) |
+         (uint32_t{bytes_[off + 3]} << 24);
+    return true;
+  }
+  const uint8_t* At(uint64_t off) const { return bytes_.data() + off; }
+
+ private:
+  std::span<const uint8_t> bytes_;
+};
+
+struct Channel {
+  uint32_t mask = 0;
+  int shift = 0;
+  uint32_t max = 0;
+  explicit Channel(uint32_t m = 0) : mask(m) {
+    if (m != 0) {
+      shift = std::countr_zero(m);
+      max = m >> shift;
+    }
+  }
+  uint8_t Get(uint32_t pixel) const {
+    if (max == 0) return 0;
+    return static_cast<uint8_t>((uint64_t{(pixel & mask) >> shift} * 255 + max / 2) / max);
+  }
+};
+
+void Put16(std::vector<uint8_t>* out, uint32_t v) {
+  out->push_back(static_cast<uint8_t>(v));
+  out->push_back(static_cast<uint8_t>(v >> 8));
+}
+void Put32(std::vector<uint8_t>* out, uint32_t v) {
+  Put16(out, v & 0xFFFF);
+  Put16(out, v >> 16);
+}
+
+}  // namespace
+
+int32_t DecodePackedDib(std::span<const uint8_t> dib, std::optional<uint64_t> bits_offset, Bitmap* out,
+                        FileInformation* info) {
+  const LittleReader r(dib);
+  uint32_t header_size = 0;
+  if (!r.U32(0, &header_size)) return kErrorCorrupt;
+  int64_t width = 0, height = 0;
+  uint16_t bits = 0;
+  uint32_t compression = kBiRgb, colours_used = 0;
+  int32_t x_ppm = 0, y_ppm = 0;
+  uint64_t entry_size = 4;
+  uint32_t masks[3] = {0, 0, 0};
+  uint64_t table_offset = header_size;
+  if (header_size == 12) {
+    uint16_t w = 0, h = 0;
+    if (!r.U16(4, &w) || !r.U16(6, &h) || !r.U16(10, &bits)) return kErrorCorrupt;
+    width = w;
+    height = h;
+    entry_size = 3;
+  } else if (header_size >= kDibHeaderSize) {
+    uint32_t w = 0, h = 0, xr = 0, yr = 0;
+    if (!r.U32(4, &w) || !r.U32(8, &h) || !r.U16(14, &bits) || !r.U32(16, &compression) || !r.U32(24, &xr) ||
+        !r.U32(28, &yr) || !r.U32(32, &colours_used)) {
+      return kErrorCorrupt;
+    }
+    width = static_cast<int32_t>(w);
+    height = static_cast<int32_t>(h);
+    x_ppm = static_cast<int32_t>(xr);
+    y_ppm = static_cast<int32_t>(yr);
+    if (compression == kBiBitfields) {
+      // Masks follow a 40-byte header; longer headers hold them at 40.
+      const uint64_t at = kDibHeaderSize;
+      if (!r.U32(at, &masks[0]) || !r.U32(at + 4, &masks[1]) || !r.U32(at + 8, &masks[2])) return kErrorCorrupt;
+      if (header_size == kDibHeaderSize) table_offset += 12;
+    }
+  } else {
+    return kErrorCorrupt;
+  }
+  const bool top_down = height < 0;
+  height = top_down ? -height : height;
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return kErrorUnsupported;
+  if (compression == kBiRle8 || compression == kBiRle4) return kErrorUnsupported;
+  if (compression != kBiRgb && !(compression == kBiBitfields && (bits == 16 || bits == 32))) {
+    return kErrorUnsupported;
+  }
+  if (const int32_t c = CheckSize(width, height); c != 1) return c == kErrorTooLarge ? c : kErrorCorrupt;
+  const int32_t native = bits == 16 || (bits == 32 && compression == kBiBitfields) ? 24 : bits;
+  if (info != nullptr) {
+    info->format = kSaveBmp;
+    info->width = static_cast<int32_t>(width);
+    info->height = static_cast<int32_t>(height);
+    info->bits_per_pixel = native;
+    info->decoded_size = (width * bits + 7) / 8 * height;
+    std::memcpy(info->compression, compression == kBiBitfields ? "BTF" : "RAW", 4);
+    info->view_perspective = kViewTopLeft;
+  }
+  if (out == nullptr) return 1;
+
+  const uint64_t table_entries =
+      bits <= 8 ? (colours_used != 0 ? colours_used : (uint64_t{1} << bits)) : uint64_t{colours_used};
+  if (table_entries > (uint64_t{1} << 16)) return kErrorCorrupt;
+  const uint64_t rows_at = bits_offset.value_or(table_offset + table_entries * entry_size);
+  const uint64_t stride = ((static_cast<uint64_t>(width) * bits + 31) / 32) * 4;
+  if (!r.Contains(rows_at, stride * static_cast<uint64_t>(height))) return kErrorCorrupt;
+
+  if (const int32_t c = CreateBitmap(out, static_cast<int32_t>(width), static_cast<int32_t>(height), native);
+      c != 1) {
+    return c;
+  }
+  out->x_pixels_per_metre = x_ppm;
+  out->y_pixels_per_metre = y_ppm;
+  if (bits <= 8) {
+    const uint64_t usable = std::min<uint64_t>(table_entries, uint64_t{1} << bits);
+    for (uint64_t i = 0; i < usable; ++i) {
+      const uint64_t at = table_offset + i * entry_size;
+      if (!r.Contains(at, entry_size)) break;  // a short table leaves black entries
+      const uint8_t* q = r.At(at);
+      out->palette[i] = RgbQuad{q[0], q[1], q[2], 0};
+    }
+  }
+  if (bits == 16 && compression == kBiRgb) {
+    masks[0] = 0x7C00;
+    masks[1] = 0x03E0;
+    masks[2] = 0x001F;
+  }
+  const Channel red(masks[0]), green(masks[1]), blue(masks[2]);
+  const size_t row_bytes = static_cast<size_t>(std::min<uint64_t>(stride, out->stride));
+  for (int64_t y = 0; y < height; ++y) {
+    const uint8_t* s = r.At(rows_at + static_cast<uint64_t>(y) * stride);
+    uint8_t* d = out->Row(static_cast<int32_t>(top_down ? y : height - 1 - y));
+    if (native == bits) {
+      std::memcpy(d, s, row_bytes);
+      continue;
+    }
+    const size_t in_bpp = bits / 8u;
+    for (int64_t x = 0; x < width; ++x, s += in_bpp, d += 3) {
+      const uint32_t p = bits == 16 ? uint32_t{s[0]} | (uint32_t{s[1]} << 8)
+                                    : uint32_t{s[0]} | (uint32_t{s[1]} << 8) | (uint32_t{s[2]} << 16) |
+                                          (uint32_t{s[3]} << 24);
+      d[0] = blue.Get(p);
+      d[1] = green.Get(p);
+      d[2] = red.Get(p);
+    }
+  }
+  return 1;
+}
+
+std::vector<uint8_t> EncodePackedDib(const Bitmap& bitmap) {
+  std::vector<uint8_t> out;
+  const size_t table = IsIndexedDepth(bitmap.bits_per_pixel) ? size_t{4} << bitmap.bits_per_pixel : 0;
+  out.reserve(kDibHeaderSize + table + bitmap.stride * static_cast<size_t>(bitmap.height));
+  Put32(&out, kDibHeaderSize);
+  Put32(&out, static_cast<uint32_t>(bitmap.width));
+  Put32(&out, static_cast<uint32_t>(bitmap.height));
+  Put16(&out, 1);
+  Put16(&out, static_cast<uint32_t>(bitmap.bits_per_pixel));
+  Put32(&out, kBiRgb);
+  Put32(&out, static_cast<uint32_t>(bitmap.stride * static_cast<size_t>(bitmap.height)));
+  Put32(&out, static_cast<uint32_t>(bitmap.x_pixels_per_metre));
+  Put32(&out, static_cast<uint32_t>(bitmap.y_pixels_per_metre));
+  Put32(&out, 0);
+  Put32(&out, 0);
+  for (size_t i = 0; i < table / 4; ++i) {
+    const RgbQuad q = i < bitmap.palette.size() ? bitmap.palette[i] : RgbQuad{};
+    out.insert(out.end(), {q.blue, q.green, q.red, 0});
+  }
+  for (int32_t y = bitmap.height - 1; y >= 0; --y) {
+    const uint8_t* row = bitmap.Row(y);
+    out.insert(out.end(), row, row + bitmap.stride);
+  }
+  return out;
+}
+
+}  // namespace veltora::imaging

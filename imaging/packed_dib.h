@@ -1,0 +1,39 @@
+// Packed DIBs (BITMAPINFOHEADER, colour table, pixel rows), the exchange form
+// with hosts, and the body of a BMP file.
+#ifndef VELTORA_IMAGING_PACKED_DIB_H_
+#define VELTORA_IMAGING_PACKED_DIB_H_
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "imaging/bitmap.h"
+#include "imaging/picture_files.h"
+
+namespace veltora::imaging {
+
+constexpr uint32_t kBiRgb = 0;
+constexpr uint32_t kBiRle8 = 1;
+constexpr uint32_t kBiRle4 = 2;
+constexpr uint32_t kBiBitfields = 3;
+constexpr uint32_t kDibHeaderSize = 40;
+
+// Decodes a packed DIB held in `dib`. The header may be a 12-byte core
+// header or a 40-byte (or longer: V2 to V5) info header; the colour table has
+// biClrUsed entries (2^bits when 0). The rows start at `bits_offset` when
+// given (a BMP file's bfOffBits, relative to `dib`), else right after the
+// colour table. Every read stays inside `dib`; rows that do not fit are
+// kErrorCorrupt. `info` (optional) receives what QueryFile would report,
+// `out` (optional) the bitmap.
+int32_t DecodePackedDib(std::span<const uint8_t> dib, std::optional<uint64_t> bits_offset, Bitmap* out,
+                        FileInformation* info);
+
+// Encodes a bitmap as a packed DIB: 40-byte header, bottom-up rows, a full
+// colour table (2^bits entries) for indexed depths, biClrUsed 0, BI_RGB.
+// Throws std::bad_alloc.
+std::vector<uint8_t> EncodePackedDib(const Bitmap& bitmap);
+
+}  // namespace veltora::imaging
+
+#endif  // VELTORA_IMAGING_PACKED_DIB_H_

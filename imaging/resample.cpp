@@ -1,0 +1,196 @@
+#include "imaging/resample.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+namespace veltora::imaging {
+namespace {
+
+constexpr int kWeightBits = 14;
+constexpr int32_t kWeightOne = 1 << kWeightBits;
+
+double CatmullRom(double x) {
+  x = std::fabs(x);
+  if (x < 1.0) return (1.5 * x - 2.5) * x * x + 1.0;
+  if (x < 2.0) return ((-0.5 * x + 2.5) * x - 4.0) * x + 2.0;
+  return 0.0;
+}
+
+// For each target index, a contiguous run of source indices and their
+// integer weights (summing to exactly kWeightOne).
+struct AxisTaps {
+  int max_taps = 0;
+  std::vector<int32_t> first;    // per target index
+  std::vector<int32_t> count;    // per target index
+  std::vector<int32_t> weights;  // max_taps per target index
+};
+
+AxisTaps ComputeTaps(int32_t source_size, int32_t target_size) {
+  AxisTaps taps;
+  const double scale = static_cast<double>(source_size) / target_size;
+  const double filter_scale = std::max(1.0, scale);
+  const double support = 2.0 * filter_scale;
+  taps.max_taps = static_cast<int>(std::ceil(support)) * 2 + 1;
+  taps.first.resize(static_cast<size_t>(target_size));
+  taps.count.resize(static_cast<size_t>(target_size));
+  taps.weights.assign(static_cast<size_t>(target_size) * static_cast<size_t>(taps.max_taps), 0);
+  std::vector<double> w(static_cast<size_t>(taps.max_taps));
+  for (int32_t o = 0; o < target_size; ++o) {
+    const double centre = (o + 0.5) * scale - 0.5;
+    const int lo_raw = static_cast<int>(std::ceil(centre - support));
+    const int hi_raw = static_cast<int>(std::floor(centre + support));
+    const int lo = std::clamp(lo_raw, 0, source_size - 1);
+    const int hi = std::clamp(hi_raw, 0, source_size - 1);
+    const int n = hi - lo + 1;
+    std::fill(w.begin(), w.end(), 0.0);
+    double total = 0.0;
+    for (int i = lo_raw; i <= hi_raw; ++i) {
+      const double k = CatmullRom((i - centre) / filter_scale);
+      w[static_cast<size_t>(std::clamp(i, lo, hi) - lo)] += k;  // edges extended
+      total += k;
+    }
+    int32_t* out = &taps.weights[static_cast<size_t>(o) * static_cast<size_t>(taps.max_taps)];
+    int32_t sum = 0, biggest = 0;
+    for (int k = 0; k < n; ++k) {
+      out[k] = static_cast<int32_t>(std::lround(w[static_cast<size_t>(k)] / total * kWeightOne));
+      sum += out[k];
+      if (out[k] > out[biggest]) biggest = k;
+    }
+    out[biggest] += kWeightOne - sum;
+    taps.first[static_cast<size_t>(o)] = lo;
+    taps.count[static_cast<size_t>(o)] = n;
+  }
+  return taps;
+}
+
+uint8_t ClampToByte(int32_t acc) {
+  const int32_t v = (acc + (kWeightOne / 2)) >> kWeightBits;
+  return static_cast<uint8_t>(std::clamp(v, 0, 255));
+}
+
+void ScaleRows(const Bitmap& source, Bitmap* target, size_t channels) {
+  const AxisTaps taps = ComputeTaps(source.width, target->width);
+  for (int32_t y = 0; y < source.height; ++y) {
+    const uint8_t* s = source.Row(y);
+    uint8_t* d = target->Row(y);
+    for (int32_t o = 0; o < target->width; ++o) {
+      const int32_t* w = &taps.weights[static_cast<size_t>(o) * static_cast<size_t>(taps.max_taps)];
+      const uint8_t* p = s + static_cast<size_t>(taps.first[static_cast<size_t>(o)]) * channels;
+      const int n = taps.count[static_cast<size_t>(o)];
+      int32_t acc[4] = {0, 0, 0, 0};
+      for (int k = 0; k < n; ++k, p += channels) {
+        for (size_t c = 0; c < channels; ++c) acc[c] += w[k] * p[c];
+      }
+      for (size_t c = 0; c < channels; ++c) d[static_cast<size_t>(o) * channels + c] = ClampToByte(acc[c]);
+    }
+  }
+}
+
+void ScaleColumns(const Bitmap& source, Bitmap* target, size_t channels) {
+  const AxisTaps taps = ComputeTaps(source.height, target->height);
+  const size_t row_bytes = static_cast<size_t>(source.width) * channels;
+  std::vector<int32_t> acc(row_bytes);
+  for (int32_t o = 0; o < target->height; ++o) {
+    std::fill(acc.begin(), acc.end(), 0);
+    const int32_t* w = &taps.weights[static_cast<size_t>(o) * static_cast<size_t>(taps.max_taps)];
+    for (int k = 0; k < taps.count[static_cast<size_t>(o)]; ++k) {
+      const uint8_t* s = source.Row(taps.first[static_cast<size_t>(o)] + k);
+      const int32_t weight = w[k];
+      for (size_t j = 0; j < row_bytes; ++j) acc[j] += weight * s[j];
+    }
+    uint8_t* d = target->Row(o);
+    for (size_t j = 0; j < row_bytes; ++j) d[j] = ClampToByte(acc[j]);
+  }
+}
+
+void ScaleNearest(const Bitmap& source, Bitmap* target) {
+  const int32_t bits = source.bits_per_pixel;
+  std::vector<int32_t> xs(static_cast<size_t>(target->width));
+  for (int32_t o = 0; o < target->width; ++o) {
+    xs[static_cast<size_t>(o)] = static_cast<int32_t>((2 * int64_t{o} + 1) * source.width / (2 * int64_t{target->width}));
+  }
+  for (int32_t y = 0; y < target->height; ++y) {
+    const int32_t sy = static_cast<int32_t>((2 * int64_t{y} + 1) * source.height / (2 * int64_t{target->height}));
+    const uint8_t* s = source.Row(sy);
+    uint8_t* d = target->Row(y);
+    if (bits >= 8) {
+      const size_t bpp = static_cast<size_t>(bits / 8);
+      for (int32_t o = 0; o < target->width; ++o) {
+        std::memcpy(d + static_cast<size_t>(o) * bpp, s + static_cast<size_t>(xs[static_cast<size_t>(o)]) * bpp, bpp);
+      }
+    } else {
+      for (int32_t o = 0; o < target->width; ++o) {
+        const size_t sx = static_cast<size_t>(xs[static_cast<size_t>(o)]);
+        const uint8_t index = bits == 1 ? static_cast<uint8_t>((s[sx >> 3] >> (7 - (sx & 7))) & 1)
+                                        : static_cast<uint8_t>((sx & 1) ? s[sx >> 1] & 0x0F : s[sx >> 1] >> 4);
+        const size_t ox = static_cast<size_t>(o);
+        if (bits == 1) {
+          if (index) d[ox >> 3] = static_cast<uint8_t>(d[ox >> 3] | (0x80 >> (ox & 7)));
+        } else {
+          d[ox >> 1] = static_cast<uint8_t>(d[ox >> 1] | ((ox & 1) ? index : index << 4));
+        }
+      }
+    }
+  }
+}
+
+// Scales `source` to width x height at its own depth into `out`.
+int32_t Scale(const Bitmap& source, int32_t width, int32_t height, bool filtered, Bitmap* out) {
+  if (const int32_t r = CreateBitmap(out, width, height, source.bits_per_pixel); r != 1) return r;
+  out->palette = source.palette;
+  out->flags = source.flags;
+  CopyDerivedFields(out, source);
+  if (!filtered || IsIndexedDepth(source.bits_per_pixel)) {
+    ScaleNearest(source, out);
+    return 1;
+  }
+  const size_t channels = static_cast<size_t>(source.bits_per_pixel / 8);
+  if (width == source.width) {
+    ScaleColumns(source, out, channels);
+  } else if (height == source.height) {
+    ScaleRows(source, out, channels);
+  } else {
+    Bitmap middle;
+    if (const int32_t r = CreateBitmap(&middle, width, source.height, source.bits_per_pixel); r != 1) return r;
+    ScaleRows(source, &middle, channels);
+    ScaleColumns(middle, out, channels);
+  }
+  return 1;
+}
+
+}  // namespace
+
+int32_t ResizeBitmap(Bitmap* bitmap, int32_t width, int32_t height, int32_t mode) {
+  if (bitmap == nullptr || (mode != kResizeNearest && mode != kResizeFiltered)) return kErrorInvalidArgument;
+  if (!bitmap->HoldsImage()) return kErrorNoImage;
+  if (const int32_t r = CheckSize(width, height); r != 1) return r;
+  try {
+    Bitmap out;
+    if (const int32_t r = Scale(*bitmap, width, height, mode == kResizeFiltered, &out); r != 1) return r;
+    *bitmap = std::move(out);
+  } catch (const std::bad_alloc&) {
+    return kErrorNoMemory;
+  }
+  return 1;
+}
+
+int32_t ResampleBitmap(const Bitmap& source, Bitmap* target) {
+  if (target == nullptr || target == &source) return kErrorInvalidArgument;
+  if (!source.HoldsImage() || !target->HoldsImage()) return kErrorNoImage;
+  try {
+    Bitmap scaled;
+    if (const int32_t r = Scale(source, target->width, target->height, true, &scaled); r != 1) return r;
+    if (scaled.bits_per_pixel == target->bits_per_pixel &&
+        (!IsIndexedDepth(scaled.bits_per_pixel) || scaled.palette == target->palette)) {
+      target->pixels = std::move(scaled.pixels);
+      return 1;
+    }
+    return PasteBitmap(target, 0, 0, target->width, target->height, scaled);
+  } catch (const std::bad_alloc&) {
+    return kErrorNoMemory;
+  }
+}
+
+}  // namespace veltora::imaging

@@ -1,0 +1,69 @@
+#include "imaging/save_jpeg.h"
+
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+#include "platform/file.h"
+
+namespace veltora::imaging {
+namespace {
+
+struct TjDeleter {
+  void operator()(void* handle) const { tjDestroy(handle); }
+};
+struct TjBufferDeleter {
+  void operator()(unsigned char* buffer) const { tjFree(buffer); }
+};
+
+}  // namespace
+
+int32_t EncodeJpeg(const Bitmap& bitmap, int32_t quality, int32_t mode, std::vector<uint8_t>* out) {
+  if (out == nullptr) return kErrorInvalidArgument;
+  int subsampling = TJSAMP_420;
+  int flags = TJFLAG_ACCURATEDCT;
+  switch (mode) {
+    case kJpegModeStandard: break;
+    case kJpegModeFullColour: subsampling = TJSAMP_444; break;
+    case kJpegModeProgressive: flags |= TJFLAG_PROGRESSIVE; break;
+    case kJpegModeExif: subsampling = TJSAMP_422; break;
+    default: return kErrorInvalidArgument;
+  }
+  if (!bitmap.HoldsImage()) return kErrorNoImage;
+  try {
+    Bitmap converted;
+    const Bitmap* source = &bitmap;
+    if (IsIndexedDepth(bitmap.bits_per_pixel) || (bitmap.flags & kBitmapHasAlpha) != 0) {
+      if (const int32_t r = ChangeBitDepth(&converted, bitmap, 24); r != 1) return r;
+      source = &converted;
+    }
+    std::unique_ptr<void, TjDeleter> handle(tjInitCompress());
+    if (!handle) return kErrorNoMemory;
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    const int result = tjCompress2(handle.get(), source->pixels.data(), source->width,
+                                   static_cast<int>(source->stride), source->height,
+                                   source->bits_per_pixel == 32 ? TJPF_BGRX : TJPF_BGR, &buffer, &size,
+                                   subsampling, std::clamp(quality, 1, 100), flags);
+    std::unique_ptr<unsigned char, TjBufferDeleter> owned(buffer);
+    if (result != 0 || buffer == nullptr) return kErrorEncode;
+    out->assign(buffer, buffer + size);
+  } catch (const std::bad_alloc&) {
+    return kErrorNoMemory;
+  }
+  return 0;
+}
+
+int32_t SaveJpegBitmap(const Bitmap& bitmap, const char* path, int32_t quality, int32_t mode) {
+  if (path == nullptr || *path == '\0') return kErrorInvalidArgument;
+  std::vector<uint8_t> bytes;
+  if (const int32_t r = EncodeJpeg(bitmap, quality, mode, &bytes); r != 0) return r;
+  platform::File file;
+  if (platform::File::Open(path, platform::File::Access::kCreateAlways, &file) != 0) return kErrorFileOpen;
+  if (file.Write(bytes.data(), bytes.size()) != 0 || file.Close() != 0) return kErrorFileWrite;
+  return 0;
+}
+
+}  // namespace veltora::imaging

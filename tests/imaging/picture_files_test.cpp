@@ -1,0 +1,294 @@
+#include "imaging/picture_files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "imaging/packed_dib.h"
+#include "imaging/save_jpeg.h"
+#include "imaging_test_support.h"
+
+namespace veltora::imaging {
+namespace {
+
+using testing::DecodeWithConvert;
+using testing::MakeNoise;
+using testing::MakePhoto;
+
+Bitmap Decode(const std::vector<uint8_t>& bytes, int32_t bits = 0) {
+  Bitmap b;
+  EXPECT_EQ(LoadMemory(bytes, &b, bits, kOrderBgr), 1);
+  return b;
+}
+
+// ---- Lossless round trips ---------------------------------------------------
+
+TEST(PictureFilesTest, LosslessFormatsRoundTripExactly) {
+  struct Case {
+    int32_t format, bits;
+  } cases[] = {{kSaveBmp, 1}, {kSaveBmp, 4}, {kSaveBmp, 8}, {kSaveBmp, 24}, {kSaveBmp, 32},
+               {kSavePng, 8}, {kSavePng, 24}, {kSavePng, 32}, {kSaveTiff, 24}};
+  for (const Case& c : cases) {
+    // Odd widths exercise row padding.
+    const Bitmap original = MakeNoise(37, 11, c.bits);
+    std::vector<uint8_t> bytes;
+    ASSERT_EQ(EncodeFile(original, c.format, c.bits, &bytes), 1) << c.format << "/" << c.bits;
+    FileInformation info;
+    ASSERT_EQ(QueryMemory(bytes, &info), 1);
+    EXPECT_EQ(info.format, c.format);
+    EXPECT_EQ(info.width, 37);
+    EXPECT_EQ(info.height, 11);
+    const Bitmap back = Decode(bytes, c.bits);
+    EXPECT_TRUE(testing::SameColours(original, back)) << "format " << c.format << " bits " << c.bits;
+    EXPECT_EQ(back.view_perspective, kViewTopLeft);
+  }
+}
+
+TEST(PictureFilesTest, GifKeepsPicturesOfAtMost256ColoursExactly) {
+  Bitmap indexed = MakeNoise(50, 20, 8);
+  Bitmap original;
+  ASSERT_EQ(ChangeBitDepth(&original, indexed, 24), 1);
+  std::vector<uint8_t> bytes;
+  ASSERT_EQ(EncodeFile(original, kSaveGif, 8, &bytes), 1);
+  ASSERT_EQ(std::memcmp(bytes.data(), "GIF8", 4), 0);
+  EXPECT_TRUE(testing::SameColours(original, Decode(bytes)));
+}
+
+TEST(PictureFilesTest, GifOfAPhotographUsesAnAdaptivePalette) {
+  // Like most photographs, its colours fill a small part of the RGB cube.
+  Bitmap original = MakePhoto(160, 120);
+  for (uint8_t& byte : original.pixels) byte = static_cast<uint8_t>(90 + byte / 4);
+  std::vector<uint8_t> bytes;
+  ASSERT_EQ(EncodeFile(original, kSaveGif, 8, &bytes), 1);
+  const Bitmap back = Decode(bytes, 24);
+  EXPECT_GT(testing::Psnr(original, back), 35.0);
+  // The same picture through a fixed 6x6x6 colour cube, the palette a
+  // non-adaptive writer would use.
+  Bitmap cube = original;
+  for (uint8_t& byte : cube.pixels) byte = static_cast<uint8_t>((byte + 25) / 51 * 51);
+  EXPECT_GT(testing::Psnr(original, back), testing::Psnr(original, cube) + 6.0);
+}
+
+TEST(PictureFilesTest, TiffIsWrittenWithLzwAndAcceptedAsSuch) {
+  std::vector<uint8_t> bytes;
+  ASSERT_EQ(EncodeFile(MakePhoto(64, 48), kSaveTiff, 24, &bytes), 1);
+  FileInformation info;
+  ASSERT_EQ(QueryMemory(bytes, &info), 1);
+  EXPECT_STREQ(info.compression, "LZW");
+  EXPECT_EQ(info.bits_per_pixel, 24);
+  EXPECT_EQ(info.decoded_size, 64 * 48 * 3);
+}
+
+// ---- JPEG writer --------------------------------------------------------------
+
+// The sampling factors of the first component in the frame header, and the
+// frame marker itself.
+struct JpegLayout {
+  uint8_t sof = 0, sampling = 0;
+  bool jfif = false;
+};
+JpegLayout ReadLayout(const std::vector<uint8_t>& bytes) {
+  JpegLayout layout;
+  size_t p = 2;
+  while (p + 4 <= bytes.size() && bytes[p] == 0xFF) {
+    const uint8_t marker = bytes[p + 1];
+    const size_t length = (bytes[p + 2] << 8) | bytes[p + 3];
+    if (marker == 0xE0 && p + 9 <= bytes.size() && std::memcmp(&bytes[p + 4], "JFIF", 5) == 0) layout.jfif = true;
+    if (marker >= 0xC0 && marker <= 0xC2) {
+      layout.sof = marker;
+      layout.sampling = bytes[p + 11];
+      break;
+    }
+    p += 2 + length;
+  }
+  return layout;
+}
+
+TEST(SaveJpegTest, ModesHaveTheirDocumentedLayout) {
+  const Bitmap photo = MakePhoto(96, 64);
+  struct Case {
+    int32_t mode;
+    uint8_t sof, sampling;
+  } cases[] = {{kJpegModeStandard, 0xC0, 0x22},
+               {kJpegModeFullColour, 0xC0, 0x11},
+               {kJpegModeProgressive, 0xC2, 0x22},
+               {kJpegModeExif, 0xC0, 0x21}};
+  for (const Case& c : cases) {
+    std::vector<uint8_t> bytes;
+    ASSERT_EQ(EncodeJpeg(photo, 90, c.mode, &bytes), 0) << c.mode;
+    const JpegLayout layout = ReadLayout(bytes);
+    EXPECT_TRUE(layout.jfif) << c.mode;
+    EXPECT_EQ(layout.sof, c.sof) << c.mode;
+    EXPECT_EQ(layout.sampling, c.sampling) << c.mode;
+    EXPECT_GE(testing::Psnr(photo, Decode(bytes)), 40.0) << c.mode;
+  }
+  std::vector<uint8_t> bytes;
+  EXPECT_EQ(EncodeJpeg(photo, 90, 3, &bytes), kErrorInvalidArgument);
+}
+
+TEST(SaveJpegTest, QualityOutsideTheRangeIsClampedAndIndexedPicturesAreEncoded) {
+  std::vector<uint8_t> low, clamped;
+  ASSERT_EQ(EncodeJpeg(MakePhoto(32, 32), -5, kJpegModeStandard, &low), 0);
+  ASSERT_EQ(EncodeJpeg(MakePhoto(32, 32), 1, kJpegModeStandard, &clamped), 0);
+  EXPECT_EQ(low, clamped);
+  std::vector<uint8_t> indexed;
+  EXPECT_EQ(EncodeJpeg(MakeNoise(9, 9, 4), 75, kJpegModeExif, &indexed), 0);
+  EXPECT_EQ(Decode(indexed).width, 9);
+}
+
+// ---- Loading options ----------------------------------------------------------
+
+TEST(PictureFilesTest, LoadConvertsToTheRequestedDepthAndFlattensAlphaOverWhite) {
+  Bitmap rgba;
+  ASSERT_EQ(CreateBitmap(&rgba, 2, 1, 32), 1);
+  rgba.flags |= kBitmapHasAlpha;
+  const uint8_t pixels[] = {0, 0, 255, 0, 0, 0, 255, 255};  // transparent red, opaque red
+  std::memcpy(rgba.pixels.data(), pixels, sizeof pixels);
+  std::vector<uint8_t> bytes;
+  ASSERT_EQ(EncodeFile(rgba, kSavePng, 32, &bytes), 1);
+  const Bitmap flat = Decode(bytes, 24);
+  EXPECT_EQ(flat.bits_per_pixel, 24);
+  EXPECT_EQ(GetPixelColour(flat, 0, 0), 0xFFFFFF);
+  EXPECT_EQ(GetPixelColour(flat, 1, 0), 0x0000FF);
+  EXPECT_EQ(Decode(bytes, 8).bits_per_pixel, 8);
+  Bitmap b;
+  EXPECT_EQ(LoadMemory(bytes, &b, 24, 3), kErrorInvalidArgument);
+  EXPECT_EQ(LoadMemory(bytes, &b, 16, kOrderBgr), kErrorInvalidArgument);
+}
+
+TEST(PictureFilesTest, FileOperationsReportMissingFilesAndWriteWhatTheyEncode) {
+  testing::ScratchDir dir;
+  Bitmap b;
+  FileInformation info;
+  EXPECT_EQ(LoadFile(dir.File("missing.png").c_str(), &b, 24, kOrderBgr, nullptr), kErrorFileOpen);
+  EXPECT_EQ(QueryFile(dir.File("missing.png").c_str(), &info), kErrorFileOpen);
+  EXPECT_EQ(SaveFile(dir.File("no/such/dir.png").c_str(), MakePhoto(4, 4), kSavePng, 24), kErrorFileOpen);
+  const std::string path = dir.File("out.bmp");
+  ASSERT_EQ(SaveFile(path.c_str(), MakePhoto(7, 3), kSaveBmp, 24), 1);
+  ASSERT_EQ(LoadFile(path.c_str(), &b, 24, kOrderBgr, &info), 1);
+  EXPECT_EQ(info.file_size, static_cast<int64_t>(std::filesystem::file_size(path)));
+  EXPECT_EQ(info.file_size, 14 + 40 + 24 * 3);
+  EXPECT_TRUE(testing::SameColours(b, MakePhoto(7, 3)));
+  Bitmap empty;
+  EXPECT_EQ(SaveFile(path.c_str(), empty, kSaveBmp, 24), kErrorNoImage);
+  EXPECT_EQ(SaveFile(path.c_str(), MakePhoto(4, 4), 99, 24), kErrorInvalidArgument);
+  EXPECT_EQ(SaveFile(path.c_str(), MakePhoto(4, 4), kSaveGif, 24), kErrorUnsupported);
+}
+
+// ---- Malformed input ----------------------------------------------------------
+
+// Every prefix of a valid file of each format, and a few byte flips, must
+// give a negative error or a picture, never a crash (the sanitizer build
+// checks the "never").
+TEST(PictureFilesTest, TruncatedAndCorruptedFilesFailCleanly) {
+  const Bitmap photo = MakePhoto(40, 30);
+  std::vector<std::vector<uint8_t>> files(5);
+  ASSERT_EQ(EncodeFile(photo, kSaveBmp, 24, &files[0]), 1);
+  ASSERT_EQ(EncodeFile(photo, kSavePng, 24, &files[1]), 1);
+  ASSERT_EQ(EncodeFile(photo, kSaveTiff, 24, &files[2]), 1);
+  ASSERT_EQ(EncodeFile(photo, kSaveGif, 8, &files[3]), 1);
+  ASSERT_EQ(EncodeJpeg(photo, 80, kJpegModeProgressive, &files[4]), 0);
+  for (const auto& file : files) {
+    for (size_t cut = 0; cut < file.size(); cut += 1 + cut / 8) {
+      const std::vector<uint8_t> part(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut));
+      Bitmap b;
+      FileInformation info;
+      const int32_t r = LoadMemory(part, &b, 24, kOrderBgr);
+      EXPECT_TRUE(r == 1 || r < 0) << "cut " << cut;
+      EXPECT_EQ(r == 1, b.HoldsImage());
+      const int32_t q = QueryMemory(part, &info);
+      EXPECT_TRUE(q == 1 || q < 0);
+    }
+    for (size_t at = 0; at < std::min<size_t>(file.size(), 200); at += 3) {
+      std::vector<uint8_t> flipped = file;
+      flipped[at] ^= 0x5A;
+      Bitmap b;
+      const int32_t r = LoadMemory(flipped, &b, 24, kOrderBgr);
+      EXPECT_TRUE(r == 1 || r < 0) << "flip " << at;
+    }
+  }
+  Bitmap b;
+  EXPECT_EQ(LoadMemory({}, &b, 24, kOrderBgr), kErrorUnknownFormat);
+  const std::vector<uint8_t> text = {'h', 'e', 'l', 'l', 'o'};
+  EXPECT_EQ(LoadMemory(text, &b, 24, kOrderBgr), kErrorUnknownFormat);
+}
+
+TEST(PictureFilesTest, HeadersAskingForHugePicturesAreRefusedBeforeAllocation) {
+  // A BMP header claiming 60000 x 60000 at 32 bits with no rows behind it.
+  std::vector<uint8_t> bmp;
+  ASSERT_EQ(EncodeFile(MakePhoto(2, 2), kSaveBmp, 32, &bmp), 1);
+  const uint32_t side = 60000;
+  std::memcpy(&bmp[18], &side, 4);
+  std::memcpy(&bmp[22], &side, 4);
+  Bitmap b;
+  EXPECT_EQ(LoadMemory(bmp, &b, 0, kOrderBgr), kErrorTooLarge);
+  // Within the caps but with rows missing.
+  const uint32_t small = 300;
+  std::memcpy(&bmp[18], &small, 4);
+  std::memcpy(&bmp[22], &small, 4);
+  EXPECT_EQ(LoadMemory(bmp, &b, 0, kOrderBgr), kErrorCorrupt);
+  // A JPEG frame header of 65500 x 65500.
+  std::vector<uint8_t> jpeg;
+  ASSERT_EQ(EncodeJpeg(MakePhoto(16, 16), 90, kJpegModeStandard, &jpeg), 0);
+  for (size_t p = 2; p + 8 < jpeg.size(); ++p) {
+    if (jpeg[p] == 0xFF && jpeg[p + 1] == 0xC0) {
+      jpeg[p + 5] = jpeg[p + 7] = 0xFF;
+      jpeg[p + 6] = jpeg[p + 8] = 0xDC;
+      break;
+    }
+  }
+  EXPECT_EQ(LoadMemory(jpeg, &b, 24, kOrderBgr), kErrorTooLarge);
+  EXPECT_FALSE(b.HoldsImage());
+}
+
+// ---- The corpus against an independent decoder --------------------------------
+
+TEST(CorpusTest, DecodesLikeImageMagick) {
+  if (!std::filesystem::exists(testing::CorpusDir())) GTEST_SKIP() << "no corpus";
+  if (!testing::HaveConvert()) GTEST_SKIP() << "ImageMagick convert is not installed";
+  testing::ScratchDir dir;
+  int compared = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(testing::CorpusDir())) {
+    const std::string ext = entry.path().extension().string();
+    if (ext != ".jpg" && ext != ".png" && ext != ".gif" && ext != ".bmp" && ext != ".tif") continue;
+    const std::string path = entry.path().string();
+    Bitmap ours;
+    const int32_t r = LoadFile(path.c_str(), &ours, 24, kOrderBgr, nullptr);
+    const std::optional<Bitmap> theirs = DecodeWithConvert(path, dir.File("oracle.ppm"));
+    if (r != 1) {
+      // The files we refuse must be ones the oracle cannot read either, or
+      // ones whose picture data is missing (the truncated category).
+      EXPECT_TRUE(!theirs || path.find("truncated") != std::string::npos || r == kErrorCorrupt)
+          << path << " result " << r;
+      continue;
+    }
+    if (!theirs) continue;
+    ASSERT_EQ(ours.width, theirs->width) << path;
+    ASSERT_EQ(ours.height, theirs->height) << path;
+    // Both decode JPEG with libjpeg's accurate integer DCT and smooth
+    // upsampling; lossless formats must agree exactly.
+    const int tolerance = ext == ".jpg" ? 1 : 0;
+    EXPECT_LE(testing::MaxChannelDifference(ours, *theirs), tolerance) << path;
+    ++compared;
+  }
+  EXPECT_GT(compared, 20);
+}
+
+TEST(CorpusTest, EveryCorpusFileLoadsOrFailsCleanly) {
+  if (!std::filesystem::exists(testing::CorpusDir())) GTEST_SKIP() << "no corpus";
+  for (const auto& entry : std::filesystem::directory_iterator(testing::CorpusDir())) {
+    Bitmap b;
+    FileInformation info;
+    const int32_t r = LoadFile(entry.path().c_str(), &b, 24, kOrderBgr, &info);
+    EXPECT_TRUE(r == 1 || r < 0) << entry.path();
+    if (r == 1) {
+      EXPECT_EQ(b.width, info.width) << entry.path();
+      EXPECT_EQ(b.height, info.height) << entry.path();
+      EXPECT_EQ(b.bits_per_pixel, 24);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace veltora::imaging
