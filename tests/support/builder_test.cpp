@@ -171,6 +171,31 @@ TEST_P(BothOrders, PlainTiffFileValidates) {
   EXPECT_EQ((*info)["ExifIFD:DateTimeOriginal"], "2020:01:02 03:04:05");
 }
 
+// Blocks can be put where a test needs them: here image data before the
+// EXIF directory, as the reader's metadata-size rule cares about.
+TEST_P(BothOrders, PlacedBlocksLandWhereAsked) {
+  TiffBuilder b(GetParam());
+  b.Strips(kIfd0, {std::vector<uint8_t>(64, 0x55)}, kShort)
+      .Long(kIfd0, 256, 8)
+      .Long(kIfd0, 257, 8)
+      .Ascii(kExif, 36867, "2020:01:02 03:04:05")
+      .RgbImage(kIfd1, 4, 2)
+      .LayoutOrder({kIfd0, kStripData, kIfd1, kExif})
+      .PlaceAt(kStripData, 0x2000)
+      .PlaceAt(kExif, 0x3000);
+  const auto layout = b.Layout();
+  EXPECT_EQ(layout.block_offset.at(kStripData), 0x2000u);
+  EXPECT_EQ(layout.block_offset.at(kExif), 0x3000u);
+  EXPECT_THROW(TiffBuilder(b).PlaceAt(kIfd1, 0x10).Layout(), std::logic_error);
+  if (!HaveTool("exiftool")) return;
+  auto info = ExiftoolJson(b.WriteTiff(dir_));
+  ASSERT_TRUE(info);
+  EXPECT_EQ((*info)["IFD0:StripOffsets"], 0x2000);
+  EXPECT_EQ((*info)["IFD1:ImageWidth"], 4);
+  EXPECT_EQ((*info)["IFD1:StripOffsets"], 0x2040);  // right behind IFD0's strip
+  EXPECT_EQ((*info)["ExifIFD:DateTimeOriginal"], "2020:01:02 03:04:05");
+}
+
 // A maker note that carries a TIFF header of its own counts its offsets from
 // that header; one that starts with its entry count counts them from the
 // enclosing TIFF header. exiftool knows both layouts from real cameras.

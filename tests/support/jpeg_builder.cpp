@@ -240,9 +240,9 @@ RgbPicture TestPattern(int width, int height) {
       uint8_t* p = &image.pixels[(static_cast<size_t>(y) * static_cast<size_t>(width) +
                                   static_cast<size_t>(x)) * 3];
       const bool cross = x == width / 2 || y == height / 2;
-      p[0] = cross ? 128 : static_cast<uint8_t>(x * 255 / (width > 1 ? width - 1 : 1));
-      p[1] = cross ? 128 : static_cast<uint8_t>(y * 255 / (height > 1 ? height - 1 : 1));
-      p[2] = cross ? 128 : 64;
+      p[0] = static_cast<uint8_t>(cross ? 128 : x * 255 / (width > 1 ? width - 1 : 1));
+      p[1] = static_cast<uint8_t>(cross ? 128 : y * 255 / (height > 1 ? height - 1 : 1));
+      p[2] = static_cast<uint8_t>(cross ? 128 : 64);
     }
   }
   return image;
