@@ -1,0 +1,224 @@
+#include "imaging/bitmap.h"
+
+#include <gtest/gtest.h>
+
+#include "imaging/paint.h"
+#include "imaging/resample.h"
+#include "imaging/rotate.h"
+#include "imaging_test_support.h"
+
+namespace veltora::imaging {
+namespace {
+
+using testing::MakeNoise;
+using testing::MakePhoto;
+
+Bitmap Solid(int32_t width, int32_t height, uint32_t colour, int32_t bits = 24) {
+  Bitmap b;
+  EXPECT_EQ(CreateBitmap(&b, width, height, bits), 1);
+  EXPECT_EQ(FillBitmap(&b, colour), 1);
+  return b;
+}
+
+TEST(BitmapTest, SetUpAllocateAndFreeFollowTheHoldsImageFlag) {
+  Bitmap b;
+  ASSERT_EQ(SetUpBitmap(&b, 3, 2, 8), 1);
+  EXPECT_FALSE(b.HoldsImage());
+  EXPECT_EQ(b.stride, 4u);
+  EXPECT_EQ(b.palette.size(), 256u);
+  EXPECT_EQ(GetPixelColour(b, 0, 0), kErrorNoImage);
+  ASSERT_EQ(AllocateBitmap(&b, 1), 1);
+  EXPECT_TRUE(b.HoldsImage());
+  FreeBitmap(&b);
+  EXPECT_FALSE(b.HoldsImage());
+  EXPECT_EQ(SetUpBitmap(&b, 0, 5, 24), kErrorInvalidArgument);
+  EXPECT_EQ(SetUpBitmap(&b, 5, 5, 16), kErrorInvalidArgument);
+  EXPECT_EQ(SetUpBitmap(&b, kMaxSide + 1, 1, 24), kErrorTooLarge);
+  EXPECT_EQ(SetUpBitmap(&b, 40000, 40000, 24), kErrorTooLarge);  // over the pixel cap
+}
+
+TEST(BitmapTest, PixelsReadBackAtEveryDepthAndOutsidePointsFail) {
+  for (int32_t bits : {1, 4, 8, 24, 32}) {
+    Bitmap b;
+    ASSERT_EQ(CreateBitmap(&b, 9, 3, bits), 1);
+    if (IsIndexedDepth(bits)) b.palette = GreyPalette(bits);
+    const uint32_t colour = bits == 1 ? 0xFFFFFF : (bits == 4 ? 0x888888 : 0x123456);
+    EXPECT_EQ(SetPixelColour(&b, 8, 2, colour), 1);
+    EXPECT_EQ(GetPixelColour(b, 8, 2), static_cast<int32_t>(bits == 8 ? 0x343434 : colour)) << bits;
+    EXPECT_EQ(GetPixelColour(b, 7, 2), 0) << "neighbour untouched, bits " << bits;
+    EXPECT_EQ(GetPixelColour(b, 9, 0), kErrorInvalidArgument);
+    EXPECT_EQ(SetPixelColour(&b, 0, -1, 0), kErrorInvalidArgument);
+  }
+}
+
+TEST(BitmapTest, TrimClipsToTheBitmapAndRefusesEmptyAreas) {
+  Bitmap b = MakeNoise(10, 8, 4);
+  const Bitmap original = b;
+  ASSERT_EQ(TrimBitmap(&b, 7, 5, 100, 100), 1);
+  EXPECT_EQ(b.width, 3);
+  EXPECT_EQ(b.height, 3);
+  EXPECT_EQ(GetPixelColour(b, 0, 0), GetPixelColour(original, 7, 5));
+  EXPECT_EQ(GetPixelColour(b, 2, 2), GetPixelColour(original, 9, 7));
+  Bitmap c = original;
+  EXPECT_EQ(TrimBitmap(&c, 10, 0, 5, 5), kErrorInvalidArgument);
+  EXPECT_EQ(TrimBitmap(&c, -5, 0, 5, 5), kErrorInvalidArgument);
+  EXPECT_EQ(TrimBitmap(&c, 0, 0, 0, 5), kErrorInvalidArgument);
+  EXPECT_TRUE(testing::SameColours(c, original));
+  EXPECT_EQ(TrimBitmap(&c, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX), kErrorInvalidArgument);
+}
+
+TEST(BitmapTest, PasteClipsAndConvertsToTheTargetPalette) {
+  Bitmap target = Solid(6, 4, 0x000000, 8);
+  target.palette = GreyPalette(8);
+  FillBitmap(&target, 0);
+  const Bitmap source = Solid(4, 4, 0xFFFFFF);
+  EXPECT_EQ(PasteBitmap(&target, 4, -2, 4, 4, source), 1);
+  EXPECT_EQ(GetPixelColour(target, 3, 0), 0);
+  EXPECT_EQ(GetPixelColour(target, 4, 0), 0xFFFFFF);
+  EXPECT_EQ(GetPixelColour(target, 5, 1), 0xFFFFFF);
+  EXPECT_EQ(GetPixelColour(target, 5, 2), 0);
+  EXPECT_EQ(PasteBitmap(&target, 100, 100, 4, 4, source), 1);  // nothing to do
+  EXPECT_EQ(PasteBitmap(&target, 0, 0, 4, 4, source, 0, 0, 0), kErrorInvalidArgument);
+}
+
+TEST(BitmapTest, ChangeDepthKeepsFewColoursExactlyAndQuantizesMany) {
+  // Three colours into 1 bit: only two fit, so the nearest are merged.
+  Bitmap three = Solid(3, 1, 0x000000);
+  SetPixelColour(&three, 1, 0, 0x0000FF);
+  SetPixelColour(&three, 2, 0, 0x0A0A0A);
+  Bitmap two;
+  ASSERT_EQ(ChangeBitDepth(&two, three, 1), 1);
+  EXPECT_EQ(GetPixelColour(two, 0, 0), GetPixelColour(two, 2, 0));
+  EXPECT_NE(GetPixelColour(two, 0, 0), GetPixelColour(two, 1, 0));
+  // Sixteen colours into 4 bits and back: exact.
+  const Bitmap sixteen = MakeNoise(20, 20, 4);
+  Bitmap wide, narrow;
+  ASSERT_EQ(ChangeBitDepth(&wide, sixteen, 24), 1);
+  ASSERT_EQ(ChangeBitDepth(&narrow, wide, 4), 1);
+  EXPECT_TRUE(testing::SameColours(narrow, sixteen));
+  // In place, and 24 -> 32 -> 24 is lossless.
+  Bitmap photo = MakePhoto(33, 7);
+  const Bitmap before = photo;
+  ASSERT_EQ(ChangeBitDepth(&photo, photo, 32), 1);
+  EXPECT_EQ(photo.bits_per_pixel, 32);
+  ASSERT_EQ(ChangeBitDepth(&photo, photo, 24), 1);
+  EXPECT_EQ(photo.pixels, before.pixels);
+}
+
+// ---- Scaling ------------------------------------------------------------------
+
+TEST(ResampleTest, FlatAreasKeepTheirExactColourAtAnyScale) {
+  for (auto [w, h] : {std::pair{1, 1}, {7, 3}, {160, 120}, {999, 2}}) {
+    Bitmap b = Solid(50, 40, 0x3C8AF1);
+    ASSERT_EQ(ResizeBitmap(&b, w, h, kResizeFiltered), 1);
+    EXPECT_EQ(b.width, w);
+    EXPECT_EQ(testing::MaxChannelDifference(b, Solid(w, h, 0x3C8AF1)), 0) << w << "x" << h;
+  }
+}
+
+TEST(ResampleTest, ShrinkingAveragesInsteadOfAliasing) {
+  // One-pixel stripes, black and white: nearest neighbour at half size
+  // picks one phase (all black or all white); the filter gives grey.
+  Bitmap stripes = Solid(64, 8, 0);
+  for (int32_t x = 1; x < 64; x += 2) {
+    for (int32_t y = 0; y < 8; ++y) SetPixelColour(&stripes, x, y, 0xFFFFFF);
+  }
+  Bitmap filtered = stripes, nearest = stripes;
+  ASSERT_EQ(ResizeBitmap(&filtered, 32, 8, kResizeFiltered), 1);
+  ASSERT_EQ(ResizeBitmap(&nearest, 32, 8, kResizeNearest), 1);
+  const int grey = GetPixelColour(filtered, 16, 4) & 0xFF;
+  EXPECT_NEAR(grey, 128, 2);
+  const int picked = GetPixelColour(nearest, 16, 4) & 0xFF;
+  EXPECT_TRUE(picked == 0 || picked == 255);
+  EXPECT_EQ(ResizeBitmap(&nearest, 32, 8, 7), kErrorInvalidArgument);
+}
+
+TEST(ResampleTest, ResampleIntoAPreparedBitmapKeepsItsPalette) {
+  const Bitmap source = MakeNoise(30, 30, 8);
+  Bitmap target;
+  ASSERT_EQ(SetUpBitmap(&target, 10, 10, 8), 1);
+  ASSERT_EQ(AllocateBitmap(&target, 1), 1);
+  target.palette = source.palette;
+  EXPECT_GT(ResampleBitmap(source, &target), 0);
+  EXPECT_EQ(target.palette, source.palette);
+  // Nearest neighbour: each target pixel is one of the source's.
+  EXPECT_EQ(GetPixelColour(target, 0, 0), GetPixelColour(source, 1, 1));
+  Bitmap not_allocated;
+  SetUpBitmap(&not_allocated, 5, 5, 24);
+  EXPECT_EQ(ResampleBitmap(source, &not_allocated), kErrorNoImage);
+}
+
+// ---- Rotation -----------------------------------------------------------------
+
+TEST(RotateTest, QuarterTurnsMovePixelsExactlyClockwise) {
+  Bitmap b = Solid(4, 2, 0);
+  SetPixelColour(&b, 0, 0, 0x0000FF);  // top-left marker
+  Bitmap turned = b;
+  ASSERT_EQ(RotateBitmap(&turned, 9000, kRotateDisplay, 0xFFFFFF), 1);
+  EXPECT_EQ(turned.width, 2);
+  EXPECT_EQ(turned.height, 4);
+  EXPECT_EQ(GetPixelColour(turned, 1, 0), 0x0000FF);  // now top-right
+  for (int32_t angle : {-27000, 36000 + 9000}) {
+    Bitmap same = b;
+    ASSERT_EQ(RotateBitmap(&same, angle, kRotateDisplay, 0xFFFFFF), 1);
+    EXPECT_TRUE(testing::SameColours(same, turned)) << angle;
+  }
+  Bitmap half = b;
+  ASSERT_EQ(RotateBitmap(&half, 18000, kRotateDisplay, 0), 1);
+  EXPECT_EQ(GetPixelColour(half, 3, 1), 0x0000FF);
+  Bitmap none = MakeNoise(5, 5, 4);
+  const Bitmap original = none;
+  ASSERT_EQ(RotateBitmap(&none, 0, kRotateDisplay, 0xFFFFFF), 1);
+  EXPECT_EQ(none.pixels, original.pixels);
+}
+
+TEST(RotateTest, FreeAnglesGrowTheCanvasAndFillTheCorners) {
+  Bitmap b = Solid(100, 50, 0x000000);
+  ASSERT_EQ(RotateBitmap(&b, 4500, kRotateDisplay, 0xFFFFFF), 1);
+  EXPECT_EQ(b.width, 106);  // (100 + 50) / sqrt(2)
+  EXPECT_EQ(b.height, 106);
+  EXPECT_EQ(GetPixelColour(b, 0, 0), 0xFFFFFF);
+  EXPECT_EQ(GetPixelColour(b, 105, 105), 0xFFFFFF);
+  EXPECT_EQ(GetPixelColour(b, 53, 53), 0x000000);
+  // Without canvas growth the size stays and the picture's corners are cut.
+  Bitmap kept = Solid(100, 50, 0x000000);
+  ASSERT_EQ(RotateBitmap(&kept, 3000, kRotateInterpolate, 0x00FF00), 1);
+  EXPECT_EQ(kept.width, 100);
+  EXPECT_EQ(GetPixelColour(kept, 0, 0), 0x00FF00);
+  EXPECT_EQ(RotateBitmap(&kept, 100, 8, 0), kErrorInvalidArgument);
+}
+
+// ---- Painting -----------------------------------------------------------------
+
+TEST(PaintTest, PaintStretchesTheBitmapIntoTheRectangleOnly) {
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 20, 20);
+  cairo_t* context = cairo_create(surface);
+  cairo_set_source_rgb(context, 0, 0, 1);
+  cairo_paint(context);
+  const Bitmap red = Solid(2, 2, 0x0000FF);
+  EXPECT_EQ(PaintBitmap(context, red, 5, 5, 15, 10), 1);
+  cairo_surface_flush(surface);
+  auto pixel = [&](int x, int y) {
+    const unsigned char* data = cairo_image_surface_get_data(surface);
+    return *reinterpret_cast<const uint32_t*>(data + y * cairo_image_surface_get_stride(surface) + 4 * x) &
+           0xFFFFFF;
+  };
+  EXPECT_EQ(pixel(5, 5), 0xFF0000u);
+  EXPECT_EQ(pixel(14, 9), 0xFF0000u);
+  EXPECT_EQ(pixel(15, 9), 0x0000FFu);
+  EXPECT_EQ(pixel(4, 5), 0x0000FFu);
+  EXPECT_EQ(PaintBitmap(context, red, 10, 10, 10, 50), kErrorInvalidArgument);
+  EXPECT_EQ(PaintBitmap(context, red, 0, 0, 5, 5, 0x00EE0086), kErrorInvalidArgument);
+  EXPECT_EQ(DrawBitmapAt(context, red, 0, 0, 3, 3), 1);
+  EXPECT_EQ(SurfaceBitsPerPixel(context), 32);
+  cairo_destroy(context);
+  cairo_surface_destroy(surface);
+  cairo_surface_t* mono = cairo_image_surface_create(CAIRO_FORMAT_A1, 8, 8);
+  cairo_t* mono_context = cairo_create(mono);
+  EXPECT_EQ(SurfaceBitsPerPixel(mono_context), 1);
+  cairo_destroy(mono_context);
+  cairo_surface_destroy(mono);
+}
+
+}  // namespace
+}  // namespace veltora::imaging
