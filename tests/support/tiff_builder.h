@@ -161,18 +161,21 @@ class TiffBuilder {
   TiffBuilder& WithOffset(uint32_t field);
   // As WithOffset(), the field being (final block size + delta), resolved at
   // layout: delta 0 is "offset == size", -1 a value starting in the last byte.
-  // The size is the block's size before TruncateTo().
+  // The size counts AppendTrailer() bytes and ignores TruncateTo().
   TiffBuilder& WithOffsetFromEnd(int64_t delta);
   // The value field holds the offset of directory/block `target` (a pointer
   // that leads back to IFD0, to its own directory, to the thumbnail, ...).
+  // An entry linked to kMakerNote also gets the note's size as its count
+  // unless WithCount() says otherwise.
   TiffBuilder& LinkTo(Dir target);
 
   // ---- Directories.
   // Makes `dir` exist even with no entries (it is written with count 0).
   TiffBuilder& Directory(Dir dir);
-  // Selects the pointer entry that leads to `child` (34665, 34853, 40965,
-  // 37500, or for kIfd1 nothing: use NextIfd* instead), creating the child
-  // directory and the entry if needed, so the hooks can break it.
+  // Selects the pointer entry that leads to `child` (34665, 34853, 40965 or
+  // 37500), creating the child directory and the entry if needed, so the
+  // hooks can break it. kIfd1 has no pointer entry (IFD0's next-IFD pointer
+  // leads to it: use NextIfd*()); asking for it throws.
   TiffBuilder& Pointer(Dir child);
   // Suppresses the automatic pointer to `child` (the directory is still laid
   // out, just unreachable).
@@ -191,10 +194,12 @@ class TiffBuilder {
   TiffBuilder& MakerNoteHeader(MakerNoteForm form, std::string signature = {},
                                std::array<uint8_t, 2> skipped = {0, 0});
   // Byte order of the maker note's entries (and its own header), when it
-  // differs from the TIFF data's.
+  // differs from the TIFF data's. Must come before the first maker-note
+  // entry (values are encoded when added); throws otherwise.
   TiffBuilder& MakerNoteOrder(Endian order);
   // Replaces the whole maker note with opaque bytes (a note that is no
-  // directory, or one of exactly 4 bytes).
+  // directory, or one of exactly 4 bytes). Use this rather than adding tag
+  // 37500 by hand, which would give the EXIF directory two MakerNote entries.
   TiffBuilder& RawMakerNote(std::vector<uint8_t> bytes);
 
   // ---- Image data.
