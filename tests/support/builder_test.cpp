@@ -34,11 +34,11 @@ std::string Text(const std::vector<uint8_t>& b, size_t pos, size_t n) {
                      b.begin() + static_cast<ptrdiff_t>(pos + n));
 }
 
-#define REQUIRE_TOOL(name)                          \
-  do {                                              \
-    if (!HaveTool(name)) {                          \
+#define REQUIRE_TOOL(name)                         \
+  do {                                             \
+    if (!HaveTool(name)) {                         \
       GTEST_SKIP() << name << " is not installed"; \
-    }                                               \
+    }                                              \
   } while (false)
 
 // Warnings and errors exiftool reported for the file, as one string.
@@ -83,7 +83,9 @@ class BothOrders : public ::testing::TestWithParam<Endian> {
   TempDir dir_;
 };
 INSTANTIATE_TEST_SUITE_P(ByteOrder, BothOrders, ::testing::Values(kLittle, kBig),
-                         [](const auto& param_info) { return std::string(EndianName(param_info.param)); });
+                         [](const auto& param_info) {
+                           return std::string(EndianName(param_info.param));
+                         });
 
 TEST_P(BothOrders, ExiftoolReadsEveryDirectoryBack) {
   REQUIRE_TOOL("exiftool");
@@ -137,9 +139,9 @@ TEST_P(BothOrders, ThumbnailAndLayoutAgree) {
   const auto& b = layout.bytes;
   ASSERT_EQ(Text(b, layout.thumbnail_offset, thumb.size()),
             std::string(thumb.begin(), thumb.end()));
-  EXPECT_EQ(DecodeCleanly(std::vector<uint8_t>(
-                b.begin() + layout.thumbnail_offset,
-                b.begin() + layout.thumbnail_offset + layout.thumbnail_size))
+  EXPECT_EQ(DecodeCleanly(
+                std::vector<uint8_t>(b.begin() + layout.thumbnail_offset,
+                                     b.begin() + layout.thumbnail_offset + layout.thumbnail_size))
                 ->width,
             32);
   // IFD0's next pointer leads to IFD1; every block starts on a word boundary.
@@ -201,14 +203,14 @@ TEST_P(BothOrders, PlacedBlocksLandWhereAsked) {
 // enclosing TIFF header. exiftool knows both layouts from real cameras.
 TEST_P(BothOrders, MakerNoteFormsReadByExiftool) {
   REQUIRE_TOOL("exiftool");
-  const auto own_header = TiffBuilder(GetParam())
-                              .Ascii(kIfd0, 271, "NIKON CORPORATION")
-                              .MakerNoteHeader(MakerNoteForm::kOwnTiffHeader,
-                                               std::string("Nikon\0\x02\x10\0\0", 10))
-                              .MakerNoteOrder(kBig)
-                              .Undefined(kMakerNote, 0x0001, {'0', '2', '1', '0'})
-                              .Ascii(kMakerNote, 0x0004, "FINE  ")
-                              .WriteJpeg(dir_, "own.jpg");
+  const auto own_header =
+      TiffBuilder(GetParam())
+          .Ascii(kIfd0, 271, "NIKON CORPORATION")
+          .MakerNoteHeader(MakerNoteForm::kOwnTiffHeader, std::string("Nikon\0\x02\x10\0\0", 10))
+          .MakerNoteOrder(kBig)
+          .Undefined(kMakerNote, 0x0001, {'0', '2', '1', '0'})
+          .Ascii(kMakerNote, 0x0004, "FINE  ")
+          .WriteJpeg(dir_, "own.jpg");
   auto info = ExiftoolJson(own_header);
   ASSERT_TRUE(info);
   EXPECT_EQ(ExiftoolComplaints(*info), "");
@@ -279,8 +281,7 @@ TEST_P(BothOrders, HooksBreakWhatTheySay) {
                      return Get32(l.bytes, at + 4, order) == 0xFFFFFFFF ? "" : "count";
                    },
                    true});
-  cases.push_back({"offset near 2^32",
-                   base().Ascii(kIfd0, 272, "Model12").WithOffset(0xFFFFFFFC),
+  cases.push_back({"offset near 2^32", base().Ascii(kIfd0, 272, "Model12").WithOffset(0xFFFFFFFC),
                    [&](const TiffLayout& l) {
                      auto at = l.entry_offset.at({kIfd0, 272});
                      return Get32(l.bytes, at + 8, order) == 0xFFFFFFFC ? "" : "offset";
@@ -296,8 +297,7 @@ TEST_P(BothOrders, HooksBreakWhatTheySay) {
   cases.push_back({"EXIF pointer to IFD0", base().Pointer(kExif).LinkTo(kIfd0),
                    [&](const TiffLayout& l) {
                      auto at = l.entry_offset.at({kIfd0, 34665});
-                     return Get32(l.bytes, at + 8, order) == l.block_offset.at(kIfd0) ? ""
-                                                                                      : "link";
+                     return Get32(l.bytes, at + 8, order) == l.block_offset.at(kIfd0) ? "" : "link";
                    },
                    true});
   cases.push_back({"IFD0 links to itself", base().NextIfdTo(kIfd0, kIfd0),
@@ -306,8 +306,7 @@ TEST_P(BothOrders, HooksBreakWhatTheySay) {
                      return Get32(l.bytes, ifd0 + 2 + 12 * 2, order) == ifd0 ? "" : "next";
                    },
                    true});
-  cases.push_back({"IFD1 links back to IFD0",
-                   base().Short(kIfd1, 259, 6).NextIfdTo(kIfd1, kIfd0),
+  cases.push_back({"IFD1 links back to IFD0", base().Short(kIfd1, 259, 6).NextIfdTo(kIfd1, kIfd0),
                    [&](const TiffLayout& l) {
                      auto ifd1 = l.block_offset.at(kIfd1);
                      return Get32(l.bytes, ifd1 + 2 + 12, order) == l.block_offset.at(kIfd0)

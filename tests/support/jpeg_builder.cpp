@@ -65,9 +65,8 @@ std::vector<JpegSegment> WalkSegments(const std::vector<uint8_t>& jpeg) {
     if (marker == kSos) {
       // Entropy-coded data ends at the first marker that is not a stuffed
       // zero, a restart marker or fill.
-      while (pos + 1 < jpeg.size() &&
-             !(jpeg[pos] == 0xFF && jpeg[pos + 1] != 0 && jpeg[pos + 1] != 0xFF &&
-               !IsRst(jpeg[pos + 1]))) {
+      while (pos + 1 < jpeg.size() && !(jpeg[pos] == 0xFF && jpeg[pos + 1] != 0 &&
+                                        jpeg[pos + 1] != 0xFF && !IsRst(jpeg[pos + 1]))) {
         ++pos;
       }
       if (pos + 1 >= jpeg.size()) break;
@@ -94,8 +93,8 @@ JpegBuilder& JpegBuilder::Segment(uint8_t marker, const std::vector<uint8_t>& pa
   if (payload.size() > kMaxPayload) throw std::logic_error("segment payload over 65533 bytes");
   last_offset_ = out_.size();
   const size_t length = payload.size() + 2;
-  out_.insert(out_.end(), {0xFF, marker, static_cast<uint8_t>(length >> 8),
-                           static_cast<uint8_t>(length)});
+  out_.insert(out_.end(),
+              {0xFF, marker, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)});
   length_at_ = last_offset_ + 2;
   out_.insert(out_.end(), payload.begin(), payload.end());
   return *this;
@@ -103,10 +102,10 @@ JpegBuilder& JpegBuilder::Segment(uint8_t marker, const std::vector<uint8_t>& pa
 
 JpegBuilder& JpegBuilder::App0Jfif(uint8_t units, uint16_t x_density, uint16_t y_density,
                                    uint8_t major, uint8_t minor) {
-  return Segment(kApp0, {'J', 'F', 'I', 'F', 0, major, minor, units,
-                         static_cast<uint8_t>(x_density >> 8), static_cast<uint8_t>(x_density),
-                         static_cast<uint8_t>(y_density >> 8), static_cast<uint8_t>(y_density),
-                         0, 0});
+  return Segment(kApp0,
+                 {'J', 'F', 'I', 'F', 0, major, minor, units, static_cast<uint8_t>(x_density >> 8),
+                  static_cast<uint8_t>(x_density), static_cast<uint8_t>(y_density >> 8),
+                  static_cast<uint8_t>(y_density), 0, 0});
 }
 
 JpegBuilder& JpegBuilder::App1Exif(const std::vector<uint8_t>& tiff) {
@@ -238,7 +237,8 @@ RgbPicture TestPattern(int width, int height) {
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
       uint8_t* p = &image.pixels[(static_cast<size_t>(y) * static_cast<size_t>(width) +
-                                  static_cast<size_t>(x)) * 3];
+                                  static_cast<size_t>(x)) *
+                                 3];
       const bool cross = x == width / 2 || y == height / 2;
       p[0] = static_cast<uint8_t>(cross ? 128 : x * 255 / (width > 1 ? width - 1 : 1));
       p[1] = static_cast<uint8_t>(cross ? 128 : y * 255 / (height > 1 ? height - 1 : 1));
@@ -250,8 +250,8 @@ RgbPicture TestPattern(int width, int height) {
 
 std::vector<uint8_t> EncodeJpeg(const RgbPicture& image, int quality) {
   if (image.width <= 0 || image.height <= 0 ||
-      image.pixels.size() != static_cast<size_t>(image.width) *
-                                 static_cast<size_t>(image.height) * 3) {
+      image.pixels.size() !=
+          static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 3) {
     throw std::logic_error("EncodeJpeg(): pixel buffer does not match the size");
   }
   TjHandle handle(tjInitCompress());
@@ -307,8 +307,8 @@ std::optional<DecodedSize> DecodeCleanly(const std::vector<uint8_t>& jpeg) {
   int width = 0, height = 0, subsampling = 0, colorspace = 0;
   auto* data = const_cast<unsigned char*>(jpeg.data());
   const auto size = static_cast<unsigned long>(jpeg.size());
-  if (tjDecompressHeader3(handle.get(), data, size, &width, &height, &subsampling,
-                          &colorspace) != 0) {
+  if (tjDecompressHeader3(handle.get(), data, size, &width, &height, &subsampling, &colorspace) !=
+      0) {
     return std::nullopt;
   }
   std::vector<uint8_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);

@@ -31,10 +31,10 @@ inline constexpr uint8_t kSoi = 0xD8, kEoi = 0xD9, kSos = 0xDA, kDqt = 0xDB, kDh
 
 // One segment as found by WalkSegments().
 struct JpegSegment {
-  uint8_t marker = 0;       // 0 when the bytes at `offset` are no marker
-  size_t offset = 0;        // of the 0xFF
-  uint32_t length = 0;      // the length field (0 for SOI/EOI/RSTn or when cut off)
-  bool truncated = false;   // the segment runs past the end of the file
+  uint8_t marker = 0;      // 0 when the bytes at `offset` are no marker
+  size_t offset = 0;       // of the 0xFF
+  uint32_t length = 0;     // the length field (0 for SOI/EOI/RSTn or when cut off)
+  bool truncated = false;  // the segment runs past the end of the file
 };
 
 // A simple reference walk for tests: follows SOI, length-prefixed segments

@@ -35,7 +35,8 @@ class Canvas {
   void Set(int x, int y, Rgb c) {
     if (x < 0 || y < 0 || x >= picture_.width || y >= picture_.height) return;
     uint8_t* p = &picture_.pixels[(static_cast<size_t>(y) * static_cast<size_t>(picture_.width) +
-                                   static_cast<size_t>(x)) * 3];
+                                   static_cast<size_t>(x)) *
+                                  3];
     p[0] = c.r;
     p[1] = c.g;
     p[2] = c.b;
@@ -70,8 +71,10 @@ RgbPicture DrawScene() {
   for (int y = 40; y < 160; ++y) {
     for (int x = 460; x < 580; ++x) {
       const double d = std::hypot(x - 520, y - 100);
-      if (d < 45) c.Set(x, y, {255, 220, 60});
-      else if (d < 55) c.Set(x, y, {255, 240, 150});
+      if (d < 45)
+        c.Set(x, y, {255, 220, 60});
+      else if (d < 55)
+        c.Set(x, y, {255, 240, 150});
     }
   }
   // Rolling hill in front of the horizon.
@@ -118,13 +121,17 @@ RgbPicture Shrink(const RgbPicture& src, int factor) {
         int sum = 0;
         for (int dy = 0; dy < factor; ++dy) {
           for (int dx = 0; dx < factor; ++dx) {
-            sum += src.pixels[(static_cast<size_t>(y * factor + dy) * static_cast<size_t>(src.width) +
-                               static_cast<size_t>(x * factor + dx)) * 3 + static_cast<size_t>(ch)];
+            sum +=
+                src.pixels[(static_cast<size_t>(y * factor + dy) * static_cast<size_t>(src.width) +
+                            static_cast<size_t>(x * factor + dx)) *
+                               3 +
+                           static_cast<size_t>(ch)];
           }
         }
         dst.pixels[(static_cast<size_t>(y) * static_cast<size_t>(dst.width) +
-                    static_cast<size_t>(x)) * 3 + static_cast<size_t>(ch)] =
-            static_cast<uint8_t>(sum / (factor * factor));
+                    static_cast<size_t>(x)) *
+                       3 +
+                   static_cast<size_t>(ch)] = static_cast<uint8_t>(sum / (factor * factor));
       }
     }
   }
@@ -144,23 +151,23 @@ TiffBuilder SampleExif(Endian order, std::vector<uint8_t> thumbnail) {
       .Ascii(kIfd0, 306, kCaptureTime)
       .Short(kIfd0, 531, 1);  // YCbCrPositioning: centred
 
-  b.Rational(kExif, 33434, 1, 250)      // ExposureTime
-      .Rational(kExif, 33437, 56, 10)   // FNumber
-      .Short(kExif, 34850, 2)           // ExposureProgram: normal
-      .Short(kExif, 34855, 100)         // ISO
+  b.Rational(kExif, 33434, 1, 250)     // ExposureTime
+      .Rational(kExif, 33437, 56, 10)  // FNumber
+      .Short(kExif, 34850, 2)          // ExposureProgram: normal
+      .Short(kExif, 34855, 100)        // ISO
       .Undefined(kExif, 36864, {'0', '2', '3', '0'})
       .Ascii(kExif, 36867, kCaptureTime)
       .Ascii(kExif, 36868, kCaptureTime)
-      .Undefined(kExif, 37121, {1, 2, 3, 0})  // ComponentsConfiguration: YCbCr
-      .SRational(kExif, 37377, 7965784, 1000000)  // ShutterSpeedValue (APEX)
-      .Rational(kExif, 37378, 497, 100)       // ApertureValue (APEX)
-      .SRational(kExif, 37380, 0, 1)          // ExposureBiasValue
-      .Short(kExif, 37383, 5)                 // MeteringMode: pattern
-      .Short(kExif, 37385, 16)                // Flash: did not fire, off
-      .Rational(kExif, 37386, 50, 1)          // FocalLength
-      .Ascii(kExif, 37520, "42")              // SubSecTime
-      .Ascii(kExif, 37521, "42")              // SubSecTimeOriginal
-      .Ascii(kExif, 37522, "42")              // SubSecTimeDigitized
+      .Undefined(kExif, 37121, {1, 2, 3, 0})          // ComponentsConfiguration: YCbCr
+      .SRational(kExif, 37377, 7965784, 1000000)      // ShutterSpeedValue (APEX)
+      .Rational(kExif, 37378, 497, 100)               // ApertureValue (APEX)
+      .SRational(kExif, 37380, 0, 1)                  // ExposureBiasValue
+      .Short(kExif, 37383, 5)                         // MeteringMode: pattern
+      .Short(kExif, 37385, 16)                        // Flash: did not fire, off
+      .Rational(kExif, 37386, 50, 1)                  // FocalLength
+      .Ascii(kExif, 37520, "42")                      // SubSecTime
+      .Ascii(kExif, 37521, "42")                      // SubSecTimeOriginal
+      .Ascii(kExif, 37522, "42")                      // SubSecTimeDigitized
       .Undefined(kExif, 40960, {'0', '1', '0', '0'})  // FlashpixVersion
       .Short(kExif, 40961, 1)                         // ColorSpace: sRGB
       .Long(kExif, 40962, kWidth)

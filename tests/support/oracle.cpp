@@ -102,8 +102,8 @@ std::optional<nlohmann::json> ExiftoolJson(const std::filesystem::path& file,
 
 std::optional<std::vector<std::string>> ExiftoolValidate(const std::filesystem::path& file) {
   if (!HaveTool("exiftool")) return std::nullopt;
-  auto run = RunTool({"exiftool", "-validate", "-warning", "-error", "-a", "-G1", "-s",
-                      file.string()});
+  auto run =
+      RunTool({"exiftool", "-validate", "-warning", "-error", "-a", "-G1", "-s", file.string()});
   if (!run) return std::nullopt;
   std::vector<std::string> lines;
   std::stringstream text(run->out);

@@ -83,11 +83,24 @@ const char* EndianName(Endian order) { return order == kBig ? "MM" : "II"; }
 
 uint32_t StandardTypeSize(uint16_t type) {
   switch (type) {
-    case kByte: case kAscii: case kSByte: case kUndefined: return 1;
-    case kShort: case kSShort: return 2;
-    case kLong: case kSLong: case kFloat: return 4;
-    case kRational: case kSRational: case kDouble: return 8;
-    default: return 0;
+    case kByte:
+    case kAscii:
+    case kSByte:
+    case kUndefined:
+      return 1;
+    case kShort:
+    case kSShort:
+      return 2;
+    case kLong:
+    case kSLong:
+    case kFloat:
+      return 4;
+    case kRational:
+    case kSRational:
+    case kDouble:
+      return 8;
+    default:
+      return 0;
   }
 }
 
@@ -195,8 +208,7 @@ TiffBuilder& TiffBuilder::Rationals(Dir dir, uint16_t tag,
   return Add(dir, tag, kRational, static_cast<uint32_t>(values.size()), std::move(out));
 }
 
-TiffBuilder& TiffBuilder::SRational(Dir dir, uint16_t tag, int32_t numerator,
-                                    int32_t denominator) {
+TiffBuilder& TiffBuilder::SRational(Dir dir, uint16_t tag, int32_t numerator, int32_t denominator) {
   std::vector<uint8_t> out;
   Append32(out, static_cast<uint32_t>(numerator), OrderOf(dir));
   Append32(out, static_cast<uint32_t>(denominator), OrderOf(dir));
@@ -291,11 +303,24 @@ TiffBuilder& TiffBuilder::Pointer(Dir child) {
   Dir parent;
   uint16_t tag;
   switch (child) {
-    case kExif: parent = kIfd0; tag = kExifPointerTag; break;
-    case kGps: parent = kIfd0; tag = kGpsPointerTag; break;
-    case kInterop: parent = kExif; tag = kInteropPointerTag; break;
-    case kMakerNote: parent = kExif; tag = kMakerNoteTag; break;
-    default: throw std::logic_error("Pointer(): no pointer entry leads to this directory");
+    case kExif:
+      parent = kIfd0;
+      tag = kExifPointerTag;
+      break;
+    case kGps:
+      parent = kIfd0;
+      tag = kGpsPointerTag;
+      break;
+    case kInterop:
+      parent = kExif;
+      tag = kInteropPointerTag;
+      break;
+    case kMakerNote:
+      parent = kExif;
+      tag = kMakerNoteTag;
+      break;
+    default:
+      throw std::logic_error("Pointer(): no pointer entry leads to this directory");
   }
   State(child);
   auto& entries = State(parent).entries;
@@ -373,8 +398,7 @@ TiffBuilder& TiffBuilder::JpegThumbnail(std::vector<uint8_t> jpeg) {
   return Long(kIfd1, kThumbnailLengthTag, size);
 }
 
-TiffBuilder& TiffBuilder::Strips(Dir dir, std::vector<std::vector<uint8_t>> strips,
-                                 TiffType type) {
+TiffBuilder& TiffBuilder::Strips(Dir dir, std::vector<std::vector<uint8_t>> strips, TiffType type) {
   if (type != kShort && type != kLong) throw std::logic_error("strip offsets are SHORT or LONG");
   auto n = static_cast<uint32_t>(strips.size());
   std::vector<uint32_t> counts;
@@ -511,7 +535,9 @@ TiffLayout TiffBuilder::Layout() const {
     case MakerNoteForm::kSignature:
       maker_header = static_cast<uint32_t>(maker_signature_.size()) + 3;
       break;
-    case MakerNoteForm::kCountFirst: maker_header = 0; break;
+    case MakerNoteForm::kCountFirst:
+      maker_header = 0;
+      break;
     case MakerNoteForm::kOwnTiffHeader:
       maker_header = static_cast<uint32_t>(maker_signature_.size()) + 8;
       break;
@@ -674,8 +700,8 @@ TiffLayout TiffBuilder::Layout() const {
   }
 
   // Header last: nothing above writes into it.
-  std::array<uint8_t, 2> mark = order_ == kBig ? std::array<uint8_t, 2>{'M', 'M'}
-                                               : std::array<uint8_t, 2>{'I', 'I'};
+  std::array<uint8_t, 2> mark =
+      order_ == kBig ? std::array<uint8_t, 2>{'M', 'M'} : std::array<uint8_t, 2>{'I', 'I'};
   if (order_mark_) mark = *order_mark_;
   out[0] = mark[0];
   out[1] = mark[1];

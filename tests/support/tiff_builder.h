@@ -104,9 +104,9 @@ enum class MakerNoteForm : uint8_t {
 // Where the builder put things, for tests that compute expectations or patch
 // bytes. All offsets are relative to the TIFF header.
 struct TiffLayout {
-  std::vector<uint8_t> bytes;                   // the block (after truncation)
-  uint32_t untruncated_size = 0;                // size before TruncateTo()
-  std::map<uint16_t, uint32_t> block_offset;    // Dir -> start of its block
+  std::vector<uint8_t> bytes;                 // the block (after truncation)
+  uint32_t untruncated_size = 0;              // size before TruncateTo()
+  std::map<uint16_t, uint32_t> block_offset;  // Dir -> start of its block
   // (Dir, tag) -> offset of the 12-byte entry (first one when duplicated).
   std::map<std::pair<uint16_t, uint16_t>, uint32_t> entry_offset;
   // (Dir, tag) -> offset of its out-of-line value; absent when inline.
@@ -148,7 +148,8 @@ class TiffBuilder {
   // Any type code (also unknown ones): `value` are the stored bytes exactly as
   // they go into the file (already in the builder's byte order); count is
   // given explicitly. Inline when `value` has at most 4 bytes.
-  TiffBuilder& Raw(Dir dir, uint16_t tag, uint16_t type, uint32_t count, std::vector<uint8_t> value);
+  TiffBuilder& Raw(Dir dir, uint16_t tag, uint16_t type, uint32_t count,
+                   std::vector<uint8_t> value);
 
   // ---- Hooks on the current entry.
   // Writes `count` into the count field; the stored value bytes stay as they
