@@ -25,12 +25,12 @@ bool IsBmp(Bytes bytes) { return bytes.size() >= kFileHeaderSize && bytes[0] == 
 
 int32_t QueryBmp(Bytes bytes, FileInformation* info) {
   if (!IsBmp(bytes)) return kErrorCorrupt;
-  return DecodePackedDib(bytes.subspan(kFileHeaderSize), RowsOffset(bytes), nullptr, info);
+  return DecodePackedDib(bytes.subspan(kFileHeaderSize), DibRules::kFile, RowsOffset(bytes), nullptr, info);
 }
 
 int32_t DecodeBmp(Bytes bytes, Bitmap* out) {
   if (!IsBmp(bytes)) return kErrorCorrupt;
-  return DecodePackedDib(bytes.subspan(kFileHeaderSize), RowsOffset(bytes), out, nullptr);
+  return DecodePackedDib(bytes.subspan(kFileHeaderSize), DibRules::kFile, RowsOffset(bytes), out, nullptr);
 }
 
 int32_t EncodeBmp(const Bitmap& bitmap, std::vector<uint8_t>* out) {

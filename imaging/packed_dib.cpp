@@ -56,11 +56,12 @@ void Put32(std::vector<uint8_t>* out, uint32_t v) {
 
 }  // namespace
 
-int32_t DecodePackedDib(std::span<const uint8_t> dib, std::optional<uint64_t> bits_offset, Bitmap* out,
-                        FileInformation* info) {
+int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optional<uint64_t> bits_offset,
+                        Bitmap* out, FileInformation* info) {
   const LittleReader r(dib);
   uint32_t header_size = 0;
   if (!r.U32(0, &header_size)) return kErrorCorrupt;
+  if (rules == DibRules::kHost) header_size = kDibHeaderSize;
   int64_t width = 0, height = 0;
   uint16_t bits = 0;
   uint32_t compression = kBiRgb, colours_used = 0;
@@ -113,8 +114,9 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, std::optional<uint64_t> bi
   }
   if (out == nullptr) return 1;
 
-  const uint64_t table_entries =
+  uint64_t table_entries =
       bits <= 8 ? (colours_used != 0 ? colours_used : (uint64_t{1} << bits)) : uint64_t{colours_used};
+  if (rules == DibRules::kHost) table_entries = bits < 16 ? uint64_t{1} << bits : 0;
   if (table_entries > (uint64_t{1} << 16)) return kErrorCorrupt;
   const uint64_t rows_at = bits_offset.value_or(table_offset + table_entries * entry_size);
   const uint64_t stride = ((static_cast<uint64_t>(width) * bits + 31) / 32) * 4;

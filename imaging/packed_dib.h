@@ -19,15 +19,23 @@ constexpr uint32_t kBiRle4 = 2;
 constexpr uint32_t kBiBitfields = 3;
 constexpr uint32_t kDibHeaderSize = 40;
 
-// Decodes a packed DIB held in `dib`. The header may be a 12-byte core
-// header or a 40-byte (or longer: V2 to V5) info header; the colour table has
-// biClrUsed entries (2^bits when 0). The rows start at `bits_offset` when
+// How the parts of a packed DIB are found.
+//  kFile: as BMP files lay them out: the header may be a 12-byte core header
+//    or a 40-byte or longer (V2 to V5) info header, the colour table has
+//    biClrUsed entries (2^bits when 0).
+//  kHost: as hosts hand DIBs over: the header is taken to be 40 bytes
+//    whatever biSize says, biClrUsed is not looked at, the colour table has
+//    2^bits entries below 16 bits and none otherwise; with BI_BITFIELDS three
+//    masks follow the header.
+enum class DibRules { kFile, kHost };
+
+// Decodes a packed DIB held in `dib`. The rows start at `bits_offset` when
 // given (a BMP file's bfOffBits, relative to `dib`), else right after the
-// colour table. Every read stays inside `dib`; rows that do not fit are
-// kErrorCorrupt. `info` (optional) receives what QueryFile would report,
-// `out` (optional) the bitmap.
-int32_t DecodePackedDib(std::span<const uint8_t> dib, std::optional<uint64_t> bits_offset, Bitmap* out,
-                        FileInformation* info);
+// colour table. Negative heights are top-down rows. Every read stays inside
+// `dib`; rows that do not fit are kErrorCorrupt. `info` (optional) receives
+// what QueryFile would report, `out` (optional) the bitmap.
+int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optional<uint64_t> bits_offset,
+                        Bitmap* out, FileInformation* info);
 
 // Encodes a bitmap as a packed DIB: 40-byte header, bottom-up rows, a full
 // colour table (2^bits entries) for indexed depths, biClrUsed 0, BI_RGB.

@@ -1,0 +1,280 @@
+#include "imaging/picture_io.h"
+
+#include <cstring>
+#include <new>
+
+#include "imaging/dib_memory.h"
+#include "imaging/picture_files.h"
+#include "imaging/resample.h"
+#include "imaging/save_jpeg.h"
+#include "platform/file.h"
+#include "plugin/veltora.h"
+
+namespace veltora::imaging {
+namespace {
+
+// A BMP file of this size or less holds its headers and nothing else.
+constexpr int64_t kBmpHeadersOnly = 54;
+// Pictures are loaded with B, G, R colour order.
+constexpr int32_t kLoadOrder = kOrderBgr;
+
+uint16_t BigEndian16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+
+int32_t LoadAccepted(const char* path, int32_t path_format, Bitmap* bitmap, int32_t bits) {
+  FileInformation info;
+  switch (path_format) {
+    case kPathBmp: {
+      const int32_t r = LoadFile(path, bitmap, bits, kLoadOrder, &info);
+      if (r != 1) return r;
+      if (info.file_size > kBmpHeadersOnly) return 1;
+      FreeBitmap(bitmap);
+      return 0;
+    }
+    case kPathJpeg:
+      if (CheckJpegFile(path) == 0) return 0;
+      return LoadFile(path, bitmap, bits, kLoadOrder, nullptr);
+    case kPathPng: {
+      if (const int32_t r = QueryFile(path, &info); r != 1) return r;
+      if (const int32_t r = LoadFile(path, bitmap, info.bits_per_pixel, kLoadOrder, nullptr); r != 1) return r;
+      const int32_t r = ChangeBitDepth(bitmap, *bitmap, bits);
+      if (r != 1) FreeBitmap(bitmap);
+      return r;
+    }
+    case kPathTiff: {
+      const int32_t r = LoadFile(path, bitmap, bits, kLoadOrder, &info);
+      if (r != 1) return r;
+      if (info.file_size > info.decoded_size || std::memcmp(info.compression, "LZW", 4) == 0) return 1;
+      FreeBitmap(bitmap);
+      return 0;
+    }
+    default:
+      return LoadFile(path, bitmap, bits, kLoadOrder, nullptr);
+  }
+}
+
+}  // namespace
+
+int32_t LoadPictureFile(const char* path, int32_t path_format, Bitmap* bitmap, int32_t bits) {
+  if (bitmap == nullptr) return kErrorInvalidArgument;
+  try {
+    return LoadAccepted(path, path_format, bitmap, bits);
+  } catch (...) {
+    FreeBitmap(bitmap);
+    return 0;
+  }
+}
+
+int32_t CheckJpegFile(const char* path) {
+  if (path == nullptr || *path == '\0') return 0;
+  platform::File file;
+  if (platform::File::Open(path, platform::File::Access::kRead, &file) != 0) return 0;
+  uint64_t size = 0;
+  if (file.Size(&size) != 0 || size < 2) return 0;
+  uint8_t head[2] = {0, 0};
+  size_t got = 0;
+  if (file.ReadAt(0, head, 2, &got) != 0 || got != 2) return 0;
+  if (head[0] != 0xFF || head[1] != 0xD8) return 1;
+  if (size > kMaxFileBytes) return 0;
+  std::vector<uint8_t> bytes;
+  try {
+    bytes.resize(static_cast<size_t>(size));
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+  if (file.ReadAt(0, bytes.data(), bytes.size(), &got) != 0 || got != bytes.size()) return 0;
+  return CheckJpegStream(bytes.data(), bytes.size());
+}
+
+int32_t CheckJpegStream(const uint8_t* buffer, size_t length) {
+  if (buffer == nullptr || length < 2) return 0;
+  size_t p = 0;
+  bool started = false;
+  // Every step moves p forward by at least 1, so the walk ends.
+  while (p + 1 < length) {
+    const uint16_t marker = BigEndian16(buffer + p);
+    if (marker == 0xFFD8) {
+      started = true;
+      p += 2;
+      continue;
+    }
+    if (marker == 0xFFD9) break;
+    if (marker == 0xFFDA) {
+      p += 2;
+      while (p + 1 < length) {
+        if (buffer[p] != 0xFF) {
+          ++p;
+          continue;
+        }
+        const uint8_t next = buffer[p + 1];
+        if (next == 0xD9) break;
+        if (next == 0x00 || (next >= 0xD0 && next <= 0xD7) || next == 0xDA || next == 0xFF) {
+          ++p;
+        } else if (next == 0xC4 || next == 0xDB) {
+          p = p + 3 < length ? p + size_t{2} + BigEndian16(buffer + p + 2) : p + 1;
+        } else {
+          return 0;
+        }
+      }
+      break;  // the scan ran to FF D9 or to the end of the data
+    }
+    if (p + 3 >= length) return 0;
+    p += size_t{2} + BigEndian16(buffer + p + 2);
+    if (!started) return 0;
+  }
+  return started ? 1 : 0;
+}
+
+int64_t PackedDibSize(const BITMAPINFOHEADER* header) {
+  if (header == nullptr) return -1;
+  const int64_t bits = header->biBitCount;
+  const int64_t stride = ((int64_t{header->biWidth} * bits + 31) / 32) * 4;
+  int64_t rows = 0;
+  // Saturates instead of wrapping: a header asking for more than 2^63 bytes
+  // is as unusable as one asking for exactly that.
+  if (__builtin_mul_overflow(stride, int64_t{header->biHeight}, &rows)) {
+    return (stride < 0) != (header->biHeight < 0) ? INT64_MIN / 2 : INT64_MAX / 2;
+  }
+  int64_t size = 40 + rows;
+  if (bits > 0 && bits < 16) size += 4 * (int64_t{1} << bits);
+  if (header->biCompression == BI_BITFIELDS) size += 12;
+  return size;
+}
+
+int32_t BitmapFromDib(HGLOBAL dib, Bitmap* bitmap) {
+  if (dib == nullptr || bitmap == nullptr) return E_INVALIDARG;
+  bitmap->width = 0;
+  bitmap->height = 0;
+  const auto* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(dib));
+  if (header == nullptr) return E_FAIL;
+  const size_t held = GlobalSize(dib);
+  if (held < sizeof(BITMAPINFOHEADER)) {
+    GlobalUnlock(dib);
+    return E_FAIL;
+  }
+  BITMAPINFOHEADER sized = *header;
+  if (sized.biHeight < 0) sized.biHeight = sized.biHeight == INT32_MIN ? INT32_MAX : -sized.biHeight;
+  const int64_t n = PackedDibSize(&sized);
+  // Beyond the largest DIB a picture within the pixel cap can need, the
+  // header is nonsense; the decoder would refuse it anyway.
+  constexpr int64_t kLargestDib = 40 + 1024 + 12 + kMaxDecodedPixels * 4 + int64_t{kMaxSide} * 4;
+  if (n < 40 || n > kLargestDib) {
+    GlobalUnlock(dib);
+    return E_FAIL;
+  }
+  HGLOBAL copy = GlobalAlloc(GHND, static_cast<size_t>(n));
+  void* target = copy != nullptr ? GlobalLock(copy) : nullptr;
+  if (target == nullptr) {
+    GlobalFree(copy);
+    GlobalUnlock(dib);
+    return E_FAIL;
+  }
+  std::memcpy(target, header, std::min(static_cast<size_t>(n), held));
+  GlobalUnlock(copy);
+  GlobalUnlock(dib);
+  return AttachDib(bitmap, copy) == 1 ? S_OK : E_FAIL;
+}
+
+HGLOBAL DibFromBitmap(const Bitmap* bitmap) { return bitmap == nullptr ? nullptr : MakeDib(*bitmap); }
+
+int32_t CheckBitmapLoaded(const Bitmap* bitmap) {
+  if (bitmap == nullptr) return E_INVALIDARG;
+  return bitmap->HoldsImage() ? S_OK : E_FAIL;
+}
+
+std::vector<uint8_t> LoadDibCopy(const char* path, int32_t path_format, int32_t mode) {
+  if (path == nullptr || *path == '\0' || mode != 0) return {};
+  Bitmap bitmap;
+  if (LoadPictureFile(path, path_format, &bitmap, 24) != 1) return {};
+  HGLOBAL dib = DibFromBitmap(&bitmap);
+  FreeBitmap(&bitmap);
+  if (dib == nullptr) return {};
+  std::vector<uint8_t> copy;
+  if (const auto* bytes = static_cast<const uint8_t*>(GlobalLock(dib)); bytes != nullptr) {
+    try {
+      copy.assign(bytes, bytes + GlobalSize(dib));
+    } catch (const std::bad_alloc&) {
+      copy.clear();
+    }
+    GlobalUnlock(dib);
+  }
+  GlobalFree(dib);
+  return copy;
+}
+
+int32_t SaveMainImage(const char* path, uint32_t flags, HGLOBAL dib, int32_t quality) {
+  if ((flags & kWriteJpegFlags) != 0) {
+    const int32_t r = SaveJpeg(dib, path, quality, kJpegModeExif);
+    if (r < 0 && path != nullptr) platform::DeleteFile(path);
+    return r;
+  }
+  if ((flags & kWriteTiff) == 0) return E_FAIL;
+  Bitmap bitmap;
+  if (BitmapFromDib(dib, &bitmap) != S_OK) return E_FAIL;
+  if (CheckBitmapLoaded(&bitmap) != S_OK) return E_FAIL;
+  const int32_t r = SaveFile(path, bitmap, kSaveTiff, 24);
+  FreeBitmap(&bitmap);
+  if (r > 0) return S_OK;
+  if (path != nullptr) platform::DeleteFile(path);
+  return ResultFromImagingError(r);
+}
+
+ThumbnailFit FitThumbnail(int32_t width, int32_t height) {
+  ThumbnailFit fit{};
+  if (3 * int64_t{width} < 4 * int64_t{height}) {
+    fit.height = kThumbnailHeight;
+    fit.width = static_cast<int32_t>(int64_t{width} * kThumbnailHeight / height);
+  } else {
+    fit.width = kThumbnailWidth;
+    fit.height = static_cast<int32_t>(int64_t{height} * kThumbnailWidth / width);
+  }
+  if (fit.width == 0) fit.width = 1;
+  if (fit.height == 0) fit.height = 1;
+  fit.left = (kThumbnailWidth - fit.width) / 2;
+  fit.top = (kThumbnailHeight - fit.height) / 2;
+  return fit;
+}
+
+int32_t EncodeThumbnail(const char* path, uint32_t flags, HGLOBAL dib, int32_t quality) {
+  const bool jpeg = (flags & kWriteJpegFlags) != 0;
+  if (path == nullptr || dib == nullptr || (!jpeg && (flags & kWriteTiff) == 0)) return E_INVALIDARG;
+  Bitmap source;
+  if (const int32_t r = BitmapFromDib(dib, &source); r != S_OK) return r;
+  int32_t hr = CheckBitmapLoaded(&source);
+  if (source.width < 1 || source.height < 1) return E_FAIL;
+  if (hr < 0) return hr;
+  const ThumbnailFit fit = FitThumbnail(source.width, source.height);
+
+  Bitmap scaled;
+  auto prepare = [&source](Bitmap* b, int32_t w, int32_t h) {
+    if (SetUpBitmap(b, w, h, source.bits_per_pixel) != 1 || AllocateBitmap(b, 1) != 1) return false;
+    b->palette = CopyPalette(source.palette);
+    CopyDerivedFields(b, source);
+    return true;
+  };
+  if (!prepare(&scaled, fit.width, fit.height)) return ResultFromImagingError(kErrorNoMemory);
+  if (const int32_t r = ResampleBitmap(source, &scaled); r <= 0) hr = ResultFromImagingError(r);
+
+  Bitmap canvas;
+  if (fit.width == kThumbnailWidth && fit.height == kThumbnailHeight) {
+    canvas = std::move(scaled);
+  } else {
+    if (!prepare(&canvas, kThumbnailWidth, kThumbnailHeight)) return ResultFromImagingError(kErrorNoMemory);
+    const int32_t r = PasteBitmap(&canvas, fit.left, fit.top, fit.width, fit.height, scaled, 0, 0, kPasteCopy);
+    if (r <= 0) hr = ResultFromImagingError(r);
+    FreeBitmap(&scaled);
+  }
+  if (hr >= 0) {
+    if (jpeg) {
+      HGLOBAL thumbnail = DibFromBitmap(&canvas);
+      hr = thumbnail != nullptr ? SaveJpeg(thumbnail, path, quality, kJpegModeExif)
+                                : ResultFromImagingError(kErrorNoMemory);
+      GlobalFree(thumbnail);
+    } else {
+      const int32_t r = SaveFile(path, canvas, kSaveTiff, 24);
+      hr = r > 0 ? S_OK : ResultFromImagingError(r);
+    }
+  }
+  return hr;
+}
+
+}  // namespace veltora::imaging

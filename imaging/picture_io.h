@@ -1,0 +1,102 @@
+// Picture loading, checking and saving: the operations through which the
+// exports reach pictures. Results are the plug-in's: load results follow
+// the library (1 success, 0 a rejection by the acceptance rules below, a
+// negative library error otherwise); the rest return result codes
+// (S_OK, E_INVALIDARG, E_FAIL, 0x82000000 | -e for library error e).
+#ifndef VELTORA_IMAGING_PICTURE_IO_H_
+#define VELTORA_IMAGING_PICTURE_IO_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "imaging/bitmap.h"
+#include "plugin/global_memory.h"
+#include "plugin/host_win32.h"
+
+namespace veltora::imaging {
+
+// The format codes of the path's extension (the plug-in's ImageFormat
+// values): callers pass DetectImageFormat(path).
+constexpr int32_t kPathJpeg = 1;
+constexpr int32_t kPathBmp = 2;
+constexpr int32_t kPathPng = 4;
+constexpr int32_t kPathTiff = 8;
+constexpr int32_t kPathGif = 0x100;
+
+// Loads `path` into `bitmap` at `bits` with the acceptance rules of the
+// format its extension names (`path_format`):
+//  BMP: a file of 54 bytes or less (headers only) is rejected (0).
+//  JPEG: CheckJpegFile must accept the file (else 0).
+//  PNG: loaded at its own depth, then changed to `bits`.
+//  TIFF: accepted when the file is larger than its decoded samples or LZW
+//        compressed; otherwise rejected (0).
+//  GIF and anything else: loaded as it is.
+// A rejected or failed load leaves the bitmap empty. Never throws (an
+// exception inside gives 0).
+int32_t LoadPictureFile(const char* path, int32_t path_format, Bitmap* bitmap, int32_t bits);
+
+// 1 accept, 0 reject. A file that does not begin with FF D8 is accepted (the
+// decoder judges it); otherwise the whole file must pass CheckJpegStream.
+int32_t CheckJpegFile(const char* path);
+
+// 1 when the bytes are a well-formed JPEG marker structure: the walk must
+// start at FF D8; segments are skipped by their lengths; in entropy-coded
+// data only FF 00, FF D0..D7, FF DA, FF FF, a table (FF C4, FF DB) or the
+// end (FF D9) may follow FF. Data ending inside a scan is accepted; bytes
+// after FF D9 are ignored. 0 otherwise, also for null or under 2 bytes.
+int32_t CheckJpegStream(const uint8_t* buffer, size_t length);
+
+// 40 + stride x biHeight (+ 4 x 2^bits for depths 1..15, + 12 for
+// BI_BITFIELDS), stride = ((biWidth x biBitCount + 31) / 32) x 4, in signed
+// 64-bit arithmetic; a product beyond 64 bits saturates to +-2^62 instead of
+// wrapping. -1 for a null header.
+int64_t PackedDibSize(const BITMAPINFOHEADER* header);
+
+// Converts the host's DIB (read only, never freed here) into `bitmap`
+// through a private copy of PackedDibSize bytes (never more than the block
+// holds; top-down DIBs are sized by the magnitude of biHeight). S_OK,
+// E_INVALIDARG for null arguments, E_FAIL for anything else.
+int32_t BitmapFromDib(HGLOBAL dib, Bitmap* bitmap);
+
+// A new DIB block for the bitmap (caller frees it with GlobalFree), null for
+// a null bitmap or on failure.
+HGLOBAL DibFromBitmap(const Bitmap* bitmap);
+
+// S_OK when the bitmap holds image data, E_FAIL when not, E_INVALIDARG for null.
+int32_t CheckBitmapLoaded(const Bitmap* bitmap);
+
+// Mode 0: the picture's packed DIB (LoadPictureFile at 24 bits) as a heap
+// copy; empty when the path is null or empty, the mode is not 0, or the
+// load fails. Mode 1 (the embedded preview) needs the EXIF reader and is
+// not served by this layer: it gives an empty result.
+std::vector<uint8_t> LoadDibCopy(const char* path, int32_t path_format, int32_t mode);
+
+// Format flags of the two writers: Encode's bits. Any of these means JPEG,
+// kWriteTiff TIFF; JPEG wins when both are present.
+constexpr uint32_t kWriteJpegFlags = 0x01 | 0x20 | 0x40;
+constexpr uint32_t kWriteTiff = 0x08;
+
+// Writes the whole DIB to `path`: JPEG through SaveJpeg in kJpegModeExif, or
+// TIFF (24 bits, LZW). S_OK, or the failure's code with the file deleted;
+// E_FAIL when neither format is named or the DIB cannot be converted.
+int32_t SaveMainImage(const char* path, uint32_t flags, HGLOBAL dib, int32_t quality);
+
+// Writes a 160 x 120 thumbnail of the DIB: the picture fitted inside with its
+// proportions, centred; the bands around it are black (the canvas is zeroed
+// when allocated). JPEG (kJpegModeExif) or TIFF as for SaveMainImage. S_OK,
+// E_INVALIDARG (null path or DIB, neither format), E_FAIL, or a library
+// failure's code. A failed write is left for the caller to delete.
+int32_t EncodeThumbnail(const char* path, uint32_t flags, HGLOBAL dib, int32_t quality);
+
+// The thumbnail's size for a W x H picture and its place on the canvas.
+struct ThumbnailFit {
+  int32_t width, height, left, top;
+};
+ThumbnailFit FitThumbnail(int32_t width, int32_t height);
+constexpr int32_t kThumbnailWidth = 160;
+constexpr int32_t kThumbnailHeight = 120;
+
+}  // namespace veltora::imaging
+
+#endif  // VELTORA_IMAGING_PICTURE_IO_H_

@@ -1,0 +1,333 @@
+#include "imaging/picture_io.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "imaging/dib_memory.h"
+#include "imaging/packed_dib.h"
+#include "imaging/picture_files.h"
+#include "imaging/save_jpeg.h"
+#include "imaging_test_support.h"
+#include "plugin/veltora.h"
+
+namespace veltora::imaging {
+namespace {
+
+using testing::MakePhoto;
+using testing::ScratchDir;
+using testing::WriteBytes;
+
+using Bytes = std::vector<uint8_t>;
+
+int32_t Check(const Bytes& b) { return CheckJpegStream(b.data(), b.size()); }
+
+// ---- CheckJpegStream ----------------------------------------------------------
+
+TEST(CheckJpegStreamTest, MarkerWalkCases) {
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    int32_t expected;
+  } cases[] = {
+      {"soi eoi", {0xFF, 0xD8, 0xFF, 0xD9}, 1},
+      {"soi only", {0xFF, 0xD8}, 1},
+      {"one byte", {0xFF}, 0},
+      {"no soi", {0xFF, 0xE0, 0x00, 0x02, 0xFF, 0xD8}, 0},
+      {"eoi first", {0xFF, 0xD9, 0xFF, 0xD8}, 0},
+      {"segment then eoi", {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x04, 0xAA, 0xBB, 0xFF, 0xD9}, 1},
+      {"length cut", {0xFF, 0xD8, 0xFF, 0xE1, 0x00}, 0},
+      {"non-marker value as segment", {0xFF, 0xD8, 0x12, 0x34, 0x00, 0x02, 0xFF, 0xD9}, 1},
+      {"scan ends without eoi", {0xFF, 0xD8, 0xFF, 0xDA, 0x01, 0x02, 0xFF, 0x00, 0x03}, 1},
+      {"scan with restart and fill", {0xFF, 0xD8, 0xFF, 0xDA, 0xFF, 0xD3, 0xFF, 0xFF, 0xD9}, 1},
+      {"sof inside scan", {0xFF, 0xD8, 0xFF, 0xDA, 0x01, 0xFF, 0xC0, 0x00, 0xFF, 0xD9}, 0},
+      {"table inside scan", {0xFF, 0xD8, 0xFF, 0xDA, 0xFF, 0xC4, 0x00, 0x03, 0xC0, 0x00, 0xFF, 0xD9}, 1},
+      {"table cut inside scan", {0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0xFF, 0xC4, 0x00}, 1},
+      {"garbage after eoi", {0xFF, 0xD8, 0xFF, 0xD9, 0x00, 0xFF, 0xC0}, 1},
+      {"scan before soi", {0xFF, 0xDA, 0x00, 0xFF, 0xD9}, 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Check(c.bytes), c.expected) << c.name;
+  EXPECT_EQ(CheckJpegStream(nullptr, 10), 0);
+}
+
+TEST(CheckJpegStreamTest, RealStreamsPassAndTheirPrefixesNeverCrash) {
+  for (int32_t mode : {kJpegModeStandard, kJpegModeProgressive}) {
+    Bytes jpeg;
+    ASSERT_EQ(EncodeJpeg(MakePhoto(64, 48), 85, mode, &jpeg), 0);
+    EXPECT_EQ(Check(jpeg), 1);
+    for (size_t cut = 2; cut < jpeg.size(); ++cut) {
+      const int32_t r = CheckJpegStream(jpeg.data(), cut);
+      EXPECT_TRUE(r == 0 || r == 1);
+    }
+  }
+}
+
+TEST(CheckJpegFileTest, OnlyFilesStartingWithSoiAreWalked) {
+  ScratchDir dir;
+  WriteBytes(dir.File("png.jpg"), {0x89, 'P', 'N', 'G'});
+  WriteBytes(dir.File("bad.jpg"), {0xFF, 0xD8, 0xFF, 0xDA, 0xFF, 0xC0});
+  WriteBytes(dir.File("short.jpg"), {0xFF});
+  EXPECT_EQ(CheckJpegFile(dir.File("png.jpg").c_str()), 1);
+  EXPECT_EQ(CheckJpegFile(dir.File("bad.jpg").c_str()), 0);
+  EXPECT_EQ(CheckJpegFile(dir.File("short.jpg").c_str()), 0);
+  EXPECT_EQ(CheckJpegFile(dir.File("missing.jpg").c_str()), 0);
+  EXPECT_EQ(CheckJpegFile(nullptr), 0);
+}
+
+// ---- DIBs ---------------------------------------------------------------------
+
+TEST(PackedDibTest, SizeRule) {
+  BITMAPINFOHEADER h{};
+  h.biWidth = 10;
+  h.biHeight = 3;
+  h.biBitCount = 8;
+  EXPECT_EQ(PackedDibSize(&h), 40 + 12 * 3 + 1024);
+  h.biBitCount = 24;
+  EXPECT_EQ(PackedDibSize(&h), 40 + 32 * 3);
+  h.biBitCount = 32;
+  h.biCompression = BI_BITFIELDS;
+  EXPECT_EQ(PackedDibSize(&h), 40 + 40 * 3 + 12);
+  h.biWidth = INT32_MAX;
+  h.biHeight = INT32_MAX;
+  EXPECT_GE(PackedDibSize(&h), (int64_t{1} << 62) - 1);  // saturated, not wrapped
+  EXPECT_EQ(PackedDibSize(nullptr), -1);
+}
+
+HGLOBAL HostDib(const Bytes& bytes) {
+  HGLOBAL h = GlobalAlloc(GHND, bytes.size());
+  std::memcpy(GlobalLock(h), bytes.data(), bytes.size());
+  GlobalUnlock(h);
+  return h;
+}
+
+TEST(PackedDibTest, BitmapAndDibConvertBothWaysAndTheHostDibStaysUntouched) {
+  for (int32_t bits : {1, 4, 8, 24, 32}) {
+    const Bitmap original = testing::MakeNoise(13, 5, bits);
+    HGLOBAL dib = DibFromBitmap(&original);
+    ASSERT_NE(dib, nullptr);
+    const auto* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(dib));
+    EXPECT_EQ(PackedDibSize(header), static_cast<int64_t>(GlobalSize(dib))) << bits;
+    const Bytes before(static_cast<const uint8_t*>(GlobalLock(dib)),
+                       static_cast<const uint8_t*>(GlobalLock(dib)) + GlobalSize(dib));
+    GlobalUnlock(dib);
+    GlobalUnlock(dib);
+    GlobalUnlock(dib);
+    Bitmap back;
+    ASSERT_EQ(BitmapFromDib(dib, &back), S_OK) << bits;
+    EXPECT_EQ(back.bits_per_pixel, bits);
+    EXPECT_TRUE(testing::SameColours(original, back)) << bits;
+    const auto* after = static_cast<const uint8_t*>(GlobalLock(dib));
+    EXPECT_EQ(Bytes(after, after + GlobalSize(dib)), before);
+    GlobalUnlock(dib);
+    EXPECT_EQ(GlobalFree(dib), nullptr);
+  }
+}
+
+TEST(PackedDibTest, HostDibVariants) {
+  // A top-down 16-bit (5-5-5) DIB, 2 x 2: red, green / blue, white.
+  Bytes dib(40 + 2 * 4, 0);
+  const int32_t header[] = {40, 2, -2};
+  std::memcpy(dib.data(), header, sizeof header);
+  dib[14] = 16;
+  const uint16_t pixels[] = {0x7C00, 0x03E0, 0x001F, 0x7FFF};
+  std::memcpy(&dib[40], pixels, sizeof pixels);
+  HGLOBAL h = HostDib(dib);
+  Bitmap b;
+  ASSERT_EQ(BitmapFromDib(h, &b), S_OK);
+  EXPECT_EQ(b.bits_per_pixel, 24);
+  EXPECT_EQ(GetPixelColour(b, 0, 0), 0x0000FF);
+  EXPECT_EQ(GetPixelColour(b, 1, 0), 0x00FF00);
+  EXPECT_EQ(GetPixelColour(b, 0, 1), 0xFF0000);
+  EXPECT_EQ(GetPixelColour(b, 1, 1), 0xFFFFFF);
+  GlobalFree(h);
+  // biSize is ignored for host DIBs: the table follows 40 bytes.
+  dib[0] = 124;
+  h = HostDib(dib);
+  EXPECT_EQ(BitmapFromDib(h, &b), S_OK);
+  GlobalFree(h);
+  // A block shorter than its header, a block whose rows are missing, bad depths.
+  h = HostDib(Bytes(20, 0));
+  EXPECT_EQ(BitmapFromDib(h, &b), E_FAIL);
+  GlobalFree(h);
+  Bytes missing = dib;
+  missing.resize(44);
+  h = HostDib(missing);
+  EXPECT_EQ(BitmapFromDib(h, &b), S_OK);  // copied up to PackedDibSize: zero rows
+  EXPECT_EQ(GetPixelColour(b, 1, 1), 0);
+  GlobalFree(h);
+  dib[14] = 7;
+  h = HostDib(dib);
+  EXPECT_EQ(BitmapFromDib(h, &b), E_FAIL);
+  GlobalFree(h);
+  EXPECT_EQ(BitmapFromDib(nullptr, &b), E_INVALIDARG);
+  EXPECT_EQ(DibFromBitmap(nullptr), nullptr);
+  Bitmap empty;
+  EXPECT_EQ(DibFromBitmap(&empty), nullptr);
+  EXPECT_EQ(CheckBitmapLoaded(&empty), E_FAIL);
+  EXPECT_EQ(CheckBitmapLoaded(nullptr), E_INVALIDARG);
+}
+
+// ---- LoadPictureFile acceptance -----------------------------------------------
+
+TEST(LoadPictureFileTest, BmpOfHeadersOnlySizeIsRejected) {
+  ScratchDir dir;
+  // A 1 x 1 1-bit BMP with a core header: 14 + 12 + 6 + 4 = 36 bytes.
+  Bytes tiny = {'B', 'M', 36, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0, 0, 12, 0, 0, 0, 1, 0, 1, 0, 1, 0, 1, 0,
+                0, 0, 0, 255, 255, 255, 0x80, 0, 0, 0};
+  WriteBytes(dir.File("tiny.bmp"), tiny);
+  Bitmap b;
+  EXPECT_EQ(LoadFile(dir.File("tiny.bmp").c_str(), &b, 24, kOrderBgr, nullptr), 1);  // the library reads it
+  EXPECT_EQ(LoadPictureFile(dir.File("tiny.bmp").c_str(), kPathBmp, &b, 24), 0);
+  EXPECT_FALSE(b.HoldsImage());
+  ASSERT_EQ(SaveFile(dir.File("ok.bmp").c_str(), MakePhoto(2, 2), kSaveBmp, 24), 1);
+  EXPECT_EQ(LoadPictureFile(dir.File("ok.bmp").c_str(), kPathBmp, &b, 24), 1);
+}
+
+TEST(LoadPictureFileTest, JpegMustPassTheStreamCheckUnlessItIsNotAJpeg) {
+  ScratchDir dir;
+  Bytes jpeg;
+  ASSERT_EQ(EncodeJpeg(MakePhoto(16, 16), 90, kJpegModeStandard, &jpeg), 0);
+  WriteBytes(dir.File("good.jpg"), jpeg);
+  Bytes broken = jpeg;
+  broken.insert(broken.end() - 2, {0xFF, 0xC0});  // a frame marker inside the scan
+  WriteBytes(dir.File("broken.jpg"), broken);
+  Bytes png;
+  ASSERT_EQ(EncodeFile(MakePhoto(5, 4), kSavePng, 24, &png), 1);
+  WriteBytes(dir.File("png.jpg"), png);
+  Bitmap b;
+  EXPECT_EQ(LoadPictureFile(dir.File("good.jpg").c_str(), kPathJpeg, &b, 24), 1);
+  EXPECT_EQ(LoadPictureFile(dir.File("broken.jpg").c_str(), kPathJpeg, &b, 24), 0);
+  EXPECT_EQ(LoadPictureFile(dir.File("png.jpg").c_str(), kPathJpeg, &b, 24), 1);
+  EXPECT_EQ(b.width, 5);
+  EXPECT_EQ(LoadPictureFile(dir.File("missing.jpg").c_str(), kPathJpeg, &b, 24), 0);
+  EXPECT_EQ(LoadPictureFile(dir.File("missing.gif").c_str(), kPathGif, &b, 24), kErrorFileOpen);
+}
+
+TEST(LoadPictureFileTest, PngLoadsAtItsOwnDepthThenTheRequestedOne) {
+  ScratchDir dir;
+  Bitmap indexed = testing::MakeNoise(6, 6, 8);
+  ASSERT_EQ(SaveFile(dir.File("p.png").c_str(), indexed, kSavePng, 8), 1);
+  Bitmap b;
+  ASSERT_EQ(LoadPictureFile(dir.File("p.png").c_str(), kPathPng, &b, 24), 1);
+  EXPECT_EQ(b.bits_per_pixel, 24);
+  EXPECT_TRUE(testing::SameColours(b, indexed));
+}
+
+TEST(LoadPictureFileTest, TiffIsAcceptedWhenLzwOrLargerThanDecoded) {
+  if (!testing::HaveConvert()) GTEST_SKIP() << "ImageMagick convert is not installed";
+  ScratchDir dir;
+  ASSERT_EQ(SaveFile(dir.File("flat.bmp").c_str(), Bitmap(MakePhoto(64, 64)), kSaveBmp, 24), 1);
+  const std::string bmp = dir.File("flat.bmp");
+  struct Case {
+    const char* compression;
+    int32_t expected;
+  } cases[] = {{"none", 1}, {"lzw", 1}, {"zip", 0}, {"jpeg", 0}};
+  for (const Case& c : cases) {
+    const std::string tif = dir.File(std::string(c.compression) + ".tif");
+    const std::string command = "convert '" + bmp + "' -compress " + c.compression + " '" + tif + "' 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << c.compression;
+    Bitmap b;
+    EXPECT_EQ(LoadPictureFile(tif.c_str(), kPathTiff, &b, 24), c.expected) << c.compression;
+    EXPECT_EQ(b.HoldsImage(), c.expected == 1);
+  }
+}
+
+TEST(LoadDibCopyTest, ModesAndFailures) {
+  ScratchDir dir;
+  ASSERT_EQ(SaveFile(dir.File("a.png").c_str(), MakePhoto(9, 7), kSavePng, 24), 1);
+  const Bytes copy = LoadDibCopy(dir.File("a.png").c_str(), kPathPng, 0);
+  ASSERT_FALSE(copy.empty());
+  EXPECT_EQ(static_cast<int64_t>(copy.size()),
+            PackedDibSize(reinterpret_cast<const BITMAPINFOHEADER*>(copy.data())));
+  EXPECT_TRUE(LoadDibCopy(dir.File("a.png").c_str(), kPathPng, 1).empty());
+  EXPECT_TRUE(LoadDibCopy(dir.File("a.png").c_str(), kPathPng, 2).empty());
+  EXPECT_TRUE(LoadDibCopy("", kPathPng, 0).empty());
+}
+
+// ---- Writers ------------------------------------------------------------------
+
+TEST(ThumbnailTest, FitKeepsProportionsInside160By120) {
+  struct Case {
+    int32_t w, h;
+    ThumbnailFit fit;
+  } cases[] = {{1000, 1000, {120, 120, 20, 0}},
+               {4000, 3000, {160, 120, 0, 0}},
+               {3000, 1, {160, 1, 0, 59}},
+               {1, 3000, {1, 120, 79, 0}}};
+  for (const Case& c : cases) {
+    const ThumbnailFit f = FitThumbnail(c.w, c.h);
+    EXPECT_EQ(f.width, c.fit.width) << c.w << "x" << c.h;
+    EXPECT_EQ(f.height, c.fit.height) << c.w << "x" << c.h;
+    EXPECT_EQ(f.left, c.fit.left) << c.w << "x" << c.h;
+    EXPECT_EQ(f.top, c.fit.top) << c.w << "x" << c.h;
+  }
+}
+
+Bitmap Solid(int32_t w, int32_t h, uint32_t colour) {
+  Bitmap b;
+  CreateBitmap(&b, w, h, 24);
+  FillBitmap(&b, colour);
+  return b;
+}
+
+TEST(ThumbnailTest, SquarePictureIsCentredOnTheCanvas) {
+  ScratchDir dir;
+  const Bitmap square = Solid(1000, 1000, 0x00FF00);
+  HGLOBAL dib = DibFromBitmap(&square);
+  for (uint32_t flags : {kWriteTiff, 0x01u}) {
+    const std::string path = dir.File(flags == kWriteTiff ? "t.tif" : "t.jpg");
+    ASSERT_EQ(EncodeThumbnail(path.c_str(), flags, dib, 90), S_OK);
+    Bitmap thumb;
+    ASSERT_EQ(LoadFile(path.c_str(), &thumb, 24, kOrderBgr, nullptr), 1);
+    EXPECT_EQ(thumb.width, 160);
+    EXPECT_EQ(thumb.height, 120);
+    const int tolerance = flags == kWriteTiff ? 0 : 8;
+    auto near = [&](int32_t x, int32_t y, uint32_t colour) {
+      Bitmap one = Solid(1, 1, colour), got;
+      CreateBitmap(&got, 1, 1, 24);
+      SetPixelColour(&got, 0, 0, static_cast<uint32_t>(GetPixelColour(thumb, x, y)));
+      return testing::MaxChannelDifference(one, got) <= tolerance;
+    };
+    EXPECT_TRUE(near(80, 60, 0x00FF00));
+    EXPECT_TRUE(near(2, 60, 0x000000));    // left band
+    EXPECT_TRUE(near(157, 60, 0x000000));  // right band
+  }
+  EXPECT_EQ(EncodeThumbnail(dir.File("x.png").c_str(), 0x04, dib, 90), E_INVALIDARG);
+  EXPECT_EQ(EncodeThumbnail(nullptr, 0x01, dib, 90), E_INVALIDARG);
+  GlobalFree(dib);
+}
+
+TEST(SaveMainImageTest, WritesJpegOrTiffAndDeletesFailedFiles) {
+  ScratchDir dir;
+  const Bitmap photo = MakePhoto(40, 30);
+  HGLOBAL dib = DibFromBitmap(&photo);
+  Bitmap back;
+  ASSERT_EQ(SaveMainImage(dir.File("m.tif").c_str(), kWriteTiff, dib, 90), S_OK);
+  ASSERT_EQ(LoadFile(dir.File("m.tif").c_str(), &back, 24, kOrderBgr, nullptr), 1);
+  EXPECT_TRUE(testing::SameColours(back, photo));
+  // JPEG wins over TIFF.
+  ASSERT_EQ(SaveMainImage(dir.File("m.jpg").c_str(), 0x40 | kWriteTiff, dib, 90), S_OK);
+  FileInformation info;
+  ASSERT_EQ(QueryFile(dir.File("m.jpg").c_str(), &info), 1);
+  EXPECT_EQ(info.format, kFormatJpeg);
+  EXPECT_EQ(SaveMainImage(dir.File("m.png").c_str(), 0x04, dib, 90), E_FAIL);
+  // A path that is a directory cannot be written; nothing is left behind.
+  std::filesystem::create_directory(dir.File("d.jpg"));
+  EXPECT_EQ(SaveMainImage(dir.File("d.jpg").c_str(), 0x01, dib, 90),
+            ResultFromImagingError(kErrorFileOpen));
+  GlobalFree(dib);
+  // A DIB whose depth the library cannot take.
+  Bytes bad(40 + 64, 0);
+  const int32_t header[] = {40, 4, 4};
+  std::memcpy(bad.data(), header, sizeof header);
+  bad[14] = 2;
+  HGLOBAL bad_dib = HostDib(bad);
+  EXPECT_EQ(SaveMainImage(dir.File("b.tif").c_str(), kWriteTiff, bad_dib, 90), E_FAIL);
+  EXPECT_LT(SaveMainImage(dir.File("b.jpg").c_str(), 0x01, bad_dib, 90), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("b.jpg")));
+  GlobalFree(bad_dib);
+}
+
+}  // namespace
+}  // namespace veltora::imaging
