@@ -44,6 +44,8 @@ class ExifReader {
   // outlive the reader.
   ExifReader(std::span<const uint8_t> file_bytes, uint32_t load_data,
              uint32_t use_page_allocator);
+  // A temporary would be gone before the reader's later reads.
+  ExifReader(std::vector<uint8_t>&&, uint32_t, uint32_t) = delete;
   virtual ~ExifReader();
   ExifReader(const ExifReader&) = delete;
   ExifReader& operator=(const ExifReader&) = delete;

@@ -28,6 +28,7 @@ class MakerNoteReader : public ExifReader {
   MakerNoteReader(const char* path, uint32_t load_data, uint32_t use_page_allocator);
   MakerNoteReader(std::span<const uint8_t> file_bytes, uint32_t load_data,
                   uint32_t use_page_allocator);
+  MakerNoteReader(std::vector<uint8_t>&&, uint32_t, uint32_t) = delete;
   ~MakerNoteReader() override;
 
   ByteOrder makerByteOrder = kLittleEndian;  // the TIFF data's order

@@ -163,7 +163,8 @@ TEST_P(ExifReaderTest, DirectoryCodesAndTextCapacities) {
 TEST_P(ExifReaderTest, SegmentRecordsDecideWhatIsExif) {
   const Block tiff = StandardTiff(order());
   {  // JFIF before EXIF: the EXIF data is read, but the file is not an EXIF file.
-    ExifReader r(ExifJpeg(tiff, true), 1, 0);
+    const auto bytes_r = ExifJpeg(tiff, true);
+    ExifReader r(bytes_r, 1, 0);
     EXPECT_EQ(r.valid, 1u);
     EXPECT_EQ(r.HasExifIfd(), 1);
     EXPECT_EQ(r.IsExif(), 0);
@@ -177,13 +178,15 @@ TEST_P(ExifReaderTest, SegmentRecordsDecideWhatIsExif) {
     test::JpegParts parts;
     parts.segments = {{0xE1, test::ExifPayload(tiff)},
                       {0xE1, "http://ns.adobe.com/xap/1.0/\0<x/>"}};
-    ExifReader r(test::Jpeg(parts), 0, 0);
+    const auto bytes_r = test::Jpeg(parts);
+    ExifReader r(bytes_r, 0, 0);
     EXPECT_EQ(r.valid, 0u);
   }
   {  // No APP1 at all: usable, not EXIF, nothing loaded.
     test::JpegParts parts;
     parts.segments = {{0xE0, test::Jfif(300, 300)}};
-    ExifReader r(test::Jpeg(parts), 1, 0);
+    const auto bytes_r = test::Jpeg(parts);
+    ExifReader r(bytes_r, 1, 0);
     EXPECT_EQ(r.valid, 1u);
     EXPECT_EQ(r.IsExif(), 0);
     EXPECT_EQ(r.data, nullptr);
@@ -193,7 +196,8 @@ TEST_P(ExifReaderTest, SegmentRecordsDecideWhatIsExif) {
   {  // APP6 print matching and an APP1 too short for EXIF data.
     test::JpegParts parts;
     parts.segments = {{0xE6, std::string("PrintIM\0" "0300", 12)}, {0xE1, "short"}};
-    ExifReader r(test::Jpeg(parts), 0, 0);
+    const auto bytes_r = test::Jpeg(parts);
+    ExifReader r(bytes_r, 0, 0);
     EXPECT_EQ(r.valid, 1u);
     EXPECT_EQ(r.printImOffset, r.app6Offset + 4);
     EXPECT_EQ(r.printImLength, 12);

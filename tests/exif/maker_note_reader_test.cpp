@@ -100,7 +100,8 @@ TEST_P(MakerNoteReaderTest, CountFirstFormDependsOnTheLeadingByte) {
   std::vector<IfdEntry> entries(26);
   for (uint16_t i = 0; i < 26; ++i) entries[i] = {uint16_t(i + 1), kTypeShort, 1, i};
   const std::string note = Count(order(), 0x1A) + Entries(order(), entries) + std::string(4, '\0');
-  MakerNoteReader r(FileWithNote(order(), note), 1, 0);
+  const auto bytes_r = FileWithNote(order(), note);
+  MakerNoteReader r(bytes_r, 1, 0);
   EXPECT_EQ(r.HasMakerNote(), 1);
   EXPECT_EQ(r.makerSignature, "");
   IfdEntry e;
@@ -117,14 +118,16 @@ TEST_P(MakerNoteReaderTest, CountFirstFormDependsOnTheLeadingByte) {
 
 TEST_P(MakerNoteReaderTest, NotesThatCannotBeRead) {
   {  // Exactly four bytes: ignored.
-    MakerNoteReader r(FileWithNote(order(), "ABCD"), 1, 0);
+    const auto bytes_r = FileWithNote(order(), "ABCD");
+    MakerNoteReader r(bytes_r, 1, 0);
     EXPECT_EQ(r.HasMakerNote(), 0);
     EXPECT_EQ(r.makerNote, nullptr);
   }
   {  // A signature whose count needs more bytes than the note has: signature kept.
     const std::string note = std::string("Quorvanta\0\0\0", 12) + Count(order(), 40) +
                              std::string(30, '\0');
-    MakerNoteReader r(FileWithNote(order(), note), 1, 0);
+    const auto bytes_r = FileWithNote(order(), note);
+    MakerNoteReader r(bytes_r, 1, 0);
     EXPECT_EQ(r.makerEntryCount, 0);
     EXPECT_EQ(r.GetMakerSignature(), "Quorvanta");
     IfdEntry e;
@@ -134,7 +137,8 @@ TEST_P(MakerNoteReaderTest, NotesThatCannotBeRead) {
   }
   {  // A 19-character text with no NUL leaves no room for a count.
     const std::string note(21, 'Q');
-    MakerNoteReader r(FileWithNote(order(), note), 1, 0);
+    const auto bytes_r = FileWithNote(order(), note);
+    MakerNoteReader r(bytes_r, 1, 0);
     EXPECT_EQ(r.makerSignature.size(), 19u);
     EXPECT_EQ(r.makerEntryCount, 0);
   }
@@ -142,7 +146,8 @@ TEST_P(MakerNoteReaderTest, NotesThatCannotBeRead) {
     const std::string note = std::string("Quorvanta\0\0\0", 12) + Count(order(), 1) +
                              Entries(order(), {{1, kTypeShort, 1, 1}});
     for (uint32_t load : {0u, 1u}) {
-      MakerNoteReader r(FileWithNote(order(), note, declared), load, 0);
+      const auto bytes_r = FileWithNote(order(), note, declared);
+      MakerNoteReader r(bytes_r, load, 0);
       EXPECT_EQ(r.HasMakerNote(), 1);
       IfdEntry e;
       e.tag = 1;
@@ -154,7 +159,8 @@ TEST_P(MakerNoteReaderTest, NotesThatCannotBeRead) {
 TEST_P(MakerNoteReaderTest, FreedDataIsNotReadThroughTheNote) {
   const std::string note = std::string("Quorvanta\0\0\0", 12) + Count(order(), 3) +
                            Entries(order(), ThreeEntries());
-  MakerNoteReader r(FileWithNote(order(), note), 1, 0);
+  const auto bytes_r = FileWithNote(order(), note);
+  MakerNoteReader r(bytes_r, 1, 0);
   ASSERT_NE(r.makerNote, nullptr);
   r.FreeExifData();
   IfdEntry e;
