@@ -2,7 +2,26 @@
 //
 // A subcommand is one file in host/commands/ that defines a setup function
 // and registers it with a file-scope CommandRegistration; nothing else needs
-// to change (the build picks up every commands/*.cpp). See README.usage.md.
+// to change (the build picks up every commands/*.cpp). The usual shape:
+//
+//   CommandAction SetUpOrientation(CLI::App& command) {
+//     auto options = std::make_shared<FileOptions>();
+//     AddFileOptions(command, *options);                      // FILE... --json
+//     return [options](Host& host) {
+//       const auto get = VELTORA_EXPORT(host.plugin(), GetOrientation);  // exit 2 if absent
+//       return ForEachFile(host, *options, [&](FileReport& report) {
+//         uint32_t primary = 0;
+//         if (!report.Check("GetOrientation", get(report.path().c_str(), &primary, nullptr, 1)))
+//           return;
+//         report.fields()["Orientation"] = primary;
+//       });
+//     };
+//   }
+//   const CommandRegistration kOrientation(
+//       {"orientation", "Print the Orientation tag", 210, &SetUpOrientation});
+//
+// Writing subcommands add AddOutputOptions (output_path.h) and resolve each
+// file's destination with ResolveOutputPath.
 #ifndef VELTORA_HOST_COMMAND_H_
 #define VELTORA_HOST_COMMAND_H_
 

@@ -85,8 +85,9 @@ void AddJsonOption(CLI::App& command, bool& json) {
 }
 
 void AddFileOptions(CLI::App& command, FileOptions& options) {
-  command.add_option("files", options.files,
-                     "Picture files (default: the sample picture veltora-sample.jpg)")
+  command
+      .add_option("files", options.files,
+                  "Picture files (default: the sample picture veltora-sample.jpg)")
       ->type_name("FILE");
   AddJsonOption(command, options.json);
 }

@@ -14,13 +14,15 @@ namespace veltora::host {
 
 // Every export of the chief header, in its order. Naming an export here that
 // the header does not declare fails to compile (see plugin_loader.cpp).
-#define VELTORA_HOST_EXPORTS(X)                                                      \
-  X(GetPluginVersion) X(GetNumOfSupportedExtentions) X(GetSupportedExtention)        \
-  X(IsSupported) X(IsExifFile) X(IsExifEx) X(GetOrientation) X(GetDateTimeOriginal)  \
-  X(GetExifValue) X(GetExifMakerValue) X(GetMakerNoteValue) X(GetExif)               \
-  X(SetOrientation) X(SetDateTimeOriginal) X(ReplaceExifGps) X(ReplaceExifImage)     \
-  X(ReplaceThumbImage) X(AppendExif) X(Decode) X(Encode) X(Draw) X(DrawImage)        \
+// clang-format off
+#define VELTORA_HOST_EXPORTS(X)                                                     \
+  X(GetPluginVersion) X(GetNumOfSupportedExtentions) X(GetSupportedExtention)       \
+  X(IsSupported) X(IsExifFile) X(IsExifEx) X(GetOrientation) X(GetDateTimeOriginal) \
+  X(GetExifValue) X(GetExifMakerValue) X(GetMakerNoteValue) X(GetExif)              \
+  X(SetOrientation) X(SetDateTimeOriginal) X(ReplaceExifGps) X(ReplaceExifImage)    \
+  X(ReplaceThumbImage) X(AppendExif) X(Decode) X(Encode) X(Draw) X(DrawImage)       \
   X(GetStillImageInfo)
+// clang-format on
 
 // The names of all 23 exports, in the header's order.
 const std::vector<std::string_view>& ExportNames();

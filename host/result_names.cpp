@@ -95,8 +95,6 @@ std::string ResultName(HRESULT result) {
   return "unknown result";
 }
 
-std::string DescribeResult(HRESULT result) {
-  return ResultHex(result) + " " + ResultName(result);
-}
+std::string DescribeResult(HRESULT result) { return ResultHex(result) + " " + ResultName(result); }
 
 }  // namespace veltora::host

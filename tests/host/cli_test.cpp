@@ -61,8 +61,8 @@ TEST_F(HostCliTest, VersionPrintsTheVersionInBothFormsAndThePathLoaded) {
 TEST_F(HostCliTest, FormatsListsTheEightExtensionsByIndex) {
   const HostRun table = RunHost({"formats"});
   ASSERT_EQ(table.exit_status, 0) << table.err;
-  EXPECT_THAT(Lines(table.out), ElementsAre("0 png", "1 tif", "2 tiff", "3 jpeg", "4 jpg",
-                                            "5 jpe", "6 bmp", "7 gif"));
+  EXPECT_THAT(Lines(table.out), ElementsAre("0 png", "1 tif", "2 tiff", "3 jpeg", "4 jpg", "5 jpe",
+                                            "6 bmp", "7 gif"));
 
   const HostRun json = RunHost({"formats", "--json"});
   ASSERT_EQ(json.exit_status, 0) << json.err;
@@ -122,9 +122,11 @@ TEST_F(HostCliTest, NoFileUsesTheSamplePictureAndSaysSo) {
 }
 
 TEST_F(HostCliTest, UsageErrorsExitWithTwo) {
-  const std::vector<std::vector<std::string>> cases = {
-      {"no-such-command"}, {"--no-such-option"}, {"formats", "extra"},
-      {"version", "--plugin"}, {"supported", "--json=maybe"}};
+  const std::vector<std::vector<std::string>> cases = {{"no-such-command"},
+                                                       {"--no-such-option"},
+                                                       {"formats", "extra"},
+                                                       {"version", "--plugin"},
+                                                       {"supported", "--json=maybe"}};
   for (const auto& args : cases) {
     const HostRun run = RunHost(args);
     EXPECT_EQ(run.exit_status, 2) << args[0] << (args.size() > 1 ? " " + args[1] : "");

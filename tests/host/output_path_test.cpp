@@ -67,7 +67,8 @@ TEST_F(OutputPathTest, AnInputIsReplacedOnlyInPlace) {
     const auto output = ResolveOutputPath(c.options, inputs[0], inputs, refusal);
     if (c.expected.empty()) {
       EXPECT_FALSE(output.has_value()) << c.label;
-      EXPECT_NE(refusal.find(c.options.output.empty() ? "out" : c.options.output), std::string::npos)
+      EXPECT_NE(refusal.find(c.options.output.empty() ? "out" : c.options.output),
+                std::string::npos)
           << c.label << ": the refusal names the output: " << refusal;
     } else {
       ASSERT_TRUE(output.has_value()) << c.label << ": " << refusal;
@@ -83,10 +84,10 @@ TEST_F(OutputPathTest, DestinationMustBeChosenAndFitTheInputs) {
   EXPECT_NO_THROW(ValidateOutputOptions({"", "out", false}, 2));
   EXPECT_NO_THROW(ValidateOutputOptions({"", "", true}, 2));
 
-  for (const auto& args : std::vector<std::vector<const char*>>{
-           {"veltora", "-o", "x.jpg", "--in-place"},
-           {"veltora", "--output-dir", "d", "--in-place"},
-           {"veltora", "-o", "x.jpg", "--output-dir", "d"}}) {
+  for (const auto& args :
+       std::vector<std::vector<const char*>>{{"veltora", "-o", "x.jpg", "--in-place"},
+                                             {"veltora", "--output-dir", "d", "--in-place"},
+                                             {"veltora", "-o", "x.jpg", "--output-dir", "d"}}) {
     CLI::App app;
     OutputOptions options;
     AddOutputOptions(app, options);
