@@ -128,7 +128,7 @@ struct MakerTagSet {
   uint32_t present_4950;   // 88
 };
 
-// Also the GPS part of ReplaceExifGps and of Encode's built EXIF block. The
+// Also what ReplaceExifGps and Encode's built EXIF block take. The
 // tag list selects what is written, in list order. Here the last GPS tags
 // are numbered 27 (processing method), 28 (area information), 29 (date
 // stamp), as in files.
@@ -492,11 +492,13 @@ constexpr uint32_t GPS_DATE_STAMP = 0x20000000u;
 constexpr uint32_t GPS_DIFFERENTIAL = 0x40000000u;
 
 // What GetStillImageInfo writes through its `out` pointer. With one record
-// the pair (type, record) goes into the first two words, i.e. `single`;
-// with more, `list` receives them. A host zero-fills the union (or inits the
-// list and clears allocator_reserved, which the list helpers never write),
-// calls, and then: single.type != 0 means one record; otherwise the list
-// holds the records (none when its count is 0).
+// the pair (type, record) goes into the first two words (`single`, over the
+// list's allocator word and sentinel); with more, `list` is emptied and
+// receives them. A host zero-fills the union (or ImageInfoListInit's the
+// list: the helpers keep allocator_reserved 0), calls, and then:
+// single.type != 0 means one record, and the list's old sentinel pointer is
+// overwritten (a host that made one keeps a copy to free it); otherwise the
+// list holds the records (none when its count is 0).
 struct StillImageInfoSingle {
   uint32_t type;
   void* record;
@@ -535,6 +537,18 @@ inline void ImageTextInfoRelease(ImageTextInfo* r) {
   CStringFree(&r->Make);
   CStringFree(&r->Model);
   CStringFree(&r->Software);
+}
+
+// Empties the four texts and zeroes the time of a record whose version is
+// "0120"; false (record untouched) for any other version.
+inline bool ImageTextInfoReset(ImageTextInfo* r) {
+  if (memcmp(r->version, kImageTextInfoVersion, sizeof r->version) != 0) return false;
+  CStringEmpty(&r->ImageDescription);
+  CStringEmpty(&r->Make);
+  CStringEmpty(&r->Model);
+  CStringEmpty(&r->Software);
+  r->capture_time = SYSTEMTIME{};
+  return true;
 }
 
 inline void TiffInfoRelease(TiffInfo* r) {

@@ -1,6 +1,6 @@
 // Win32-shaped basics that cross the boundary: the device context, dates,
-// rectangles and the packed DIB header. Part of the chief header
-// (plugin/veltora.h via host_types.h).
+// rectangles and the packed DIB header. Included by the chief header
+// (plugin/veltora.h, through host_types.h).
 #ifndef VELTORA_PLUGIN_HOST_WIN32_H_
 #define VELTORA_PLUGIN_HOST_WIN32_H_
 

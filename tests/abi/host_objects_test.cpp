@@ -323,6 +323,21 @@ TEST(ImageInfoListTest, RecordSizesFollowTheTypeCode) {
   ImageInfoRecordDelete(INFO_EXIF, nullptr);
 }
 
+TEST(ImageTextInfoTest, ResetEmptiesOnlyARecordOfVersion0120) {
+  ImageTextInfo info{};
+  memcpy(info.version, "0110", 4);
+  ASSERT_TRUE(CStringSet(&info.Make, "Quorvanta"));
+  info.capture_time.wYear = 2024;
+  EXPECT_FALSE(ImageTextInfoReset(&info));
+  EXPECT_EQ(CStringLength(&info.Make), 9);
+  memcpy(info.version, kImageTextInfoVersion, 4);
+  EXPECT_TRUE(ImageTextInfoReset(&info));
+  EXPECT_EQ(CStringLength(&info.Make), 0);
+  EXPECT_NE(info.Make.chars, nullptr);
+  EXPECT_EQ(info.capture_time.wYear, 0);
+  ImageTextInfoRelease(&info);
+}
+
 TEST(HostBlobTest, SetCopiesAndRefusesWhatTheCountCannotHold) {
   HostBlob blob{};
   const char text[] = "UNICODE\0\0";
