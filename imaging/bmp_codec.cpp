@@ -40,12 +40,12 @@ int32_t EncodeBmp(const Bitmap& bitmap, std::vector<uint8_t>* out) {
   if (total > 0xFFFFFFFFu) return kErrorTooLarge;
   const uint32_t size = static_cast<uint32_t>(total);
   const uint32_t rows_at = static_cast<uint32_t>(kFileHeaderSize + kDibHeaderSize + table);
-  out->clear();
-  out->reserve(size);
-  out->insert(out->end(), {'B', 'M', static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8),
-                           static_cast<uint8_t>(size >> 16), static_cast<uint8_t>(size >> 24), 0, 0, 0, 0,
-                           static_cast<uint8_t>(rows_at), static_cast<uint8_t>(rows_at >> 8),
-                           static_cast<uint8_t>(rows_at >> 16), static_cast<uint8_t>(rows_at >> 24)});
+  const uint8_t header[kFileHeaderSize] = {'B', 'M', static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8),
+                                           static_cast<uint8_t>(size >> 16), static_cast<uint8_t>(size >> 24),
+                                           0, 0, 0, 0, static_cast<uint8_t>(rows_at),
+                                           static_cast<uint8_t>(rows_at >> 8), static_cast<uint8_t>(rows_at >> 16),
+                                           static_cast<uint8_t>(rows_at >> 24)};
+  out->assign(header, header + kFileHeaderSize);
   out->insert(out->end(), dib.begin(), dib.end());
   return 1;
 }

@@ -145,15 +145,26 @@ PaletteMapper::PaletteMapper(const Palette& palette)
     : palette_(palette), cache_(kBins, -1) {
   // Bins that hold a palette colour are never cached: exact colours must map
   // to their own entry even when several share a bin.
-  for (const RgbQuad& q : palette_) cache_[static_cast<size_t>(BinOf(q.blue, q.green, q.red))] = -2;
+  for (size_t i = palette_.size(); i-- > 0;) {
+    const RgbQuad& q = palette_[i];
+    cache_[static_cast<size_t>(BinOf(q.blue, q.green, q.red))] = -2;
+    memo_[q.red | (uint32_t{q.green} << 8) | (uint32_t{q.blue} << 16)] = static_cast<uint8_t>(i);  // lowest index wins
+  }
 }
 
 uint8_t PaletteMapper::Map(uint8_t blue, uint8_t green, uint8_t red) {
   const size_t bin = static_cast<size_t>(BinOf(blue, green, red));
   if (cache_[bin] >= 0) return static_cast<uint8_t>(cache_[bin]);
   const uint32_t colour = red | (uint32_t{green} << 8) | (uint32_t{blue} << 16);
+  if (cache_[bin] == -2) {
+    if (const auto it = memo_.find(colour); it != memo_.end()) return it->second;
+  }
   const uint8_t index = NearestPaletteIndex(palette_, colour);
-  if (cache_[bin] == -1) cache_[bin] = index;
+  if (cache_[bin] == -1) {
+    cache_[bin] = index;
+  } else {
+    memo_.emplace(colour, index);
+  }
   return index;
 }
 

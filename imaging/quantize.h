@@ -3,6 +3,8 @@
 #define VELTORA_IMAGING_QUANTIZE_H_
 
 #include <cstdint>
+#include <unordered_map>
+#include <vector>
 
 #include "imaging/bitmap.h"
 
@@ -25,7 +27,9 @@ class PaletteMapper {
 
  private:
   const Palette& palette_;
-  std::vector<int16_t> cache_;  // -1: not computed yet
+  std::vector<int16_t> cache_;  // per 15-bit bin; -1 not computed, -2 see memo_
+  // Bins holding a palette colour are answered per exact colour.
+  std::unordered_map<uint32_t, uint8_t> memo_;
 };
 
 }  // namespace veltora::imaging

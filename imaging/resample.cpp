@@ -70,21 +70,31 @@ uint8_t ClampToByte(int32_t acc) {
   return static_cast<uint8_t>(std::clamp(v, 0, 255));
 }
 
-void ScaleRows(const Bitmap& source, Bitmap* target, size_t channels) {
+// The channel count is a template parameter so that the inner loops unroll.
+template <size_t kChannels>
+void ScaleRows(const Bitmap& source, Bitmap* target) {
   const AxisTaps taps = ComputeTaps(source.width, target->width);
   for (int32_t y = 0; y < source.height; ++y) {
     const uint8_t* s = source.Row(y);
     uint8_t* d = target->Row(y);
     for (int32_t o = 0; o < target->width; ++o) {
       const int32_t* w = &taps.weights[static_cast<size_t>(o) * static_cast<size_t>(taps.max_taps)];
-      const uint8_t* p = s + static_cast<size_t>(taps.first[static_cast<size_t>(o)]) * channels;
+      const uint8_t* p = s + static_cast<size_t>(taps.first[static_cast<size_t>(o)]) * kChannels;
       const int n = taps.count[static_cast<size_t>(o)];
-      int32_t acc[4] = {0, 0, 0, 0};
-      for (int k = 0; k < n; ++k, p += channels) {
-        for (size_t c = 0; c < channels; ++c) acc[c] += w[k] * p[c];
+      int32_t acc[kChannels] = {};
+      for (int k = 0; k < n; ++k, p += kChannels) {
+        for (size_t c = 0; c < kChannels; ++c) acc[c] += w[k] * p[c];
       }
-      for (size_t c = 0; c < channels; ++c) d[static_cast<size_t>(o) * channels + c] = ClampToByte(acc[c]);
+      for (size_t c = 0; c < kChannels; ++c) d[static_cast<size_t>(o) * kChannels + c] = ClampToByte(acc[c]);
     }
+  }
+}
+
+void ScaleRows(const Bitmap& source, Bitmap* target, size_t channels) {
+  if (channels == 4) {
+    ScaleRows<4>(source, target);
+  } else {
+    ScaleRows<3>(source, target);
   }
 }
 
