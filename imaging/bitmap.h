@@ -101,6 +101,11 @@ size_t RowStride(int32_t width, int32_t bits);
 // Checks a size against kMaxSide and kMaxDecodedPixels: 1, kErrorInvalidArgument
 // for a side under 1, kErrorTooLarge beyond the caps.
 int32_t CheckSize(int64_t width, int64_t height);
+// The same for sizes read from a file: a side under 1 is kErrorCorrupt.
+inline int32_t CheckDecodedSize(int64_t width, int64_t height) {
+  const int32_t r = CheckSize(width, height);
+  return r == kErrorInvalidArgument ? kErrorCorrupt : r;
+}
 // A grey ramp of 2^bits entries (indexed depths only).
 Palette GreyPalette(int32_t bits);
 

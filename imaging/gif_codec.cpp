@@ -76,9 +76,8 @@ int32_t FindFirstFrame(GifFileType* gif, FirstFrame* frame) {
   if (image.Width < 1 || image.Height < 1) return kErrorCorrupt;
   frame->screen_width = gif->SWidth > 0 ? gif->SWidth : image.Left + image.Width;
   frame->screen_height = gif->SHeight > 0 ? gif->SHeight : image.Top + image.Height;
-  if (CheckSize(frame->screen_width, frame->screen_height) != 1 || CheckSize(image.Width, image.Height) != 1) {
-    return kErrorTooLarge;
-  }
+  if (const int32_t r = CheckDecodedSize(frame->screen_width, frame->screen_height); r != 1) return r;
+  if (const int32_t r = CheckDecodedSize(image.Width, image.Height); r != 1) return r;
   if (image.ColorMap == nullptr && gif->SColorMap == nullptr) return kErrorCorrupt;
   return 1;
 }

@@ -25,7 +25,7 @@ int32_t ReadHeader(tjhandle handle, Bytes bytes, JpegHeader* header) {
                           &header->height, &header->subsampling, &header->colour_space) != 0) {
     return kErrorCorrupt;
   }
-  return CheckSize(header->width, header->height) == 1 ? 1 : kErrorTooLarge;
+  return CheckDecodedSize(header->width, header->height);
 }
 
 int StoredComponents(int colour_space) {

@@ -166,7 +166,7 @@ int32_t QueryPng(Bytes bytes, FileInformation* info) {
   ReadStructs structs(&job);
   if (!structs.ok()) return kErrorNoMemory;
   if (!ReadInfo(&job)) return kErrorCorrupt;
-  if (CheckSize(job.width, job.height) != 1) return kErrorTooLarge;
+  if (const int32_t r = CheckDecodedSize(job.width, job.height); r != 1) return r;
   FillInformation(job, info);
   return 1;
 }
@@ -178,7 +178,7 @@ int32_t DecodePng(Bytes bytes, Bitmap* out) {
   ReadStructs structs(&job);
   if (!structs.ok()) return kErrorNoMemory;
   if (!ReadInfo(&job)) return kErrorCorrupt;
-  if (const int32_t r = CheckSize(job.width, job.height); r != 1) return kErrorTooLarge;
+  if (const int32_t r = CheckDecodedSize(job.width, job.height); r != 1) return r;
   if (!RowBytesMatch(&job)) return kErrorUnsupported;
   const int32_t w = static_cast<int32_t>(job.width), h = static_cast<int32_t>(job.height);
   if (const int32_t r = CreateBitmap(out, w, h, job.out_bits); r != 1) return r;

@@ -116,9 +116,9 @@ int32_t Begin(TIFF* tif, TIFFRGBAImage* img) {
   char message[1024] = {0};
   if (!TIFFRGBAImageOK(tif, message)) return kErrorUnsupported;
   if (!TIFFRGBAImageBegin(img, tif, 0, message)) return kErrorCorrupt;
-  if (CheckSize(img->width, img->height) != 1) {
+  if (const int32_t r = CheckDecodedSize(img->width, img->height); r != 1) {
     TIFFRGBAImageEnd(img);
-    return kErrorTooLarge;
+    return r;
   }
   // Rows as stored: ask for the orientation the file has, so none is applied.
   img->req_orientation = img->orientation;

@@ -242,6 +242,21 @@ TEST(PictureFilesTest, HeadersAskingForHugePicturesAreRefusedBeforeAllocation) {
   EXPECT_FALSE(b.HoldsImage());
 }
 
+TEST(PictureFilesTest, JpegEndingBeforeItsScanIsCorruptNotTooLarge) {
+  std::vector<uint8_t> jpeg;
+  ASSERT_EQ(EncodeJpeg(MakePhoto(16, 16), 90, kJpegModeStandard, &jpeg), 0);
+  for (size_t p = 2; p + 1 < jpeg.size(); ++p) {
+    if (jpeg[p] == 0xFF && jpeg[p + 1] == 0xDA) {
+      jpeg.resize(p);
+      break;
+    }
+  }
+  Bitmap b;
+  EXPECT_EQ(LoadMemory(jpeg, &b, 24, kOrderBgr), kErrorCorrupt);
+  FileInformation info;
+  EXPECT_EQ(QueryMemory(jpeg, &info), kErrorCorrupt);
+}
+
 // ---- The corpus against an independent decoder --------------------------------
 
 TEST(CorpusTest, DecodesLikeImageMagick) {
