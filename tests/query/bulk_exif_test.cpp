@@ -1,0 +1,226 @@
+// GetExif into the three host records.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/query/query_test_files.h"
+
+namespace veltora::testing {
+namespace {
+
+// Host records built the way a host builds them: zero-filled, then filled.
+struct Records {
+  Records() {
+    std::memset(&exif, 0, sizeof exif);
+    std::memset(&gps, 0, sizeof gps);
+    std::memset(&maker, 0, sizeof maker);
+  }
+  ~Records() {
+    ExifTagSetRelease(&exif);
+    GpsTagSetRelease(&gps);
+    MakerTagSetRelease(&maker);
+  }
+  ExifTagSet exif;
+  GpsTagSet gps;
+  MakerTagSet maker;
+};
+
+std::vector<uint16_t> Tags(const ShortArray& list) {
+  auto view = ArrayView(&list);
+  return {view.begin(), view.end()};
+}
+
+void Want(ShortArray* list, std::vector<uint16_t> tags) {
+  ArrayAppend(list, tags.data(), tags.size());
+}
+
+using BulkExifTest = QueryTest;
+
+TEST_P(BulkExifTest, DefaultSelectionOnATypicalFile) {
+  Records r;
+  const std::string path = Jpeg(Typical());
+  EXPECT_EQ(GetExif(path.c_str(), &r.exif, &r.gps, &r.maker), S_OK);
+  // IFD0 tags first, each directory in its stored (sorted) order.
+  EXPECT_EQ(Tags(r.exif.tags), (std::vector<uint16_t>{271, 272, 274, 33434, 33437, 34855, 36864,
+                                                      36867, 37377, 37380, 37385, 41987}));
+  EXPECT_STREQ(CStringGet(&r.exif.Make), "Maker");
+  EXPECT_STREQ(CStringGet(&r.exif.Model), "Model X");
+  EXPECT_EQ(r.exif.Orientation, 6);
+  EXPECT_EQ(std::string(r.exif.ExifVersion, 4), "0230");
+  EXPECT_EQ(r.exif.DateTimeOriginal.wYear, 2024);
+  EXPECT_EQ(r.exif.DateTimeOriginal.wSecond, 5);
+  EXPECT_EQ(r.exif.ExposureTime.numerator, 1u);
+  EXPECT_EQ(r.exif.ExposureTime.denominator, 250u);
+  EXPECT_EQ(r.exif.FNumber.numerator, 56u);
+  EXPECT_EQ(r.exif.ISOSpeedRatings, 400);
+  EXPECT_EQ(r.exif.ShutterSpeedValue.numerator, -3);
+  EXPECT_EQ(r.exif.ShutterSpeedValue.denominator, 2);
+  EXPECT_EQ(r.exif.ExposureBiasValue.numerator, -1);
+  EXPECT_EQ(r.exif.Flash, 16);
+  EXPECT_EQ(r.exif.WhiteBalance, 1);
+  EXPECT_TRUE(Tags(r.gps.tags).empty());
+  EXPECT_TRUE(Tags(r.maker.tags).empty());
+  EXPECT_EQ(CStringLength(&r.maker.signature), 0);
+}
+
+TEST_P(BulkExifTest, UnsetCameraClockIsListedWithAnEmptyDate) {
+  Records r;
+  std::memset(&r.exif.DateTimeOriginal, 0xFF, sizeof r.exif.DateTimeOriginal);
+  TiffBuilder b = Builder();
+  b.Ascii(kExif, 36867, "0000:00:00 00:00:00");
+  EXPECT_EQ(GetExif(Jpeg(b).c_str(), &r.exif, nullptr, nullptr), S_OK);
+  EXPECT_EQ(Tags(r.exif.tags), (std::vector<uint16_t>{36867}));
+  const SYSTEMTIME zero{};
+  EXPECT_EQ(std::memcmp(&r.exif.DateTimeOriginal, &zero, sizeof zero), 0);
+}
+
+TEST_P(BulkExifTest, RequestedTagsSelectWithinTheirDirectory) {
+  const std::string path = Jpeg(Typical());
+  {
+    // Only an EXIF tag named: the empty IFD0 set collects all of IFD0.
+    Records r;
+    Want(&r.exif.tags, {33434});
+    EXPECT_EQ(GetExif(path.c_str(), &r.exif, nullptr, nullptr), S_OK);
+    EXPECT_EQ(Tags(r.exif.tags), (std::vector<uint16_t>{271, 272, 274, 33434}));
+  }
+  {
+    // Only a tag without a field: both sets empty, everything handled comes.
+    Records r;
+    Want(&r.exif.tags, {305});
+    EXPECT_EQ(GetExif(path.c_str(), &r.exif, nullptr, nullptr), S_OK);
+    EXPECT_EQ(Tags(r.exif.tags).size(), 12u);
+    EXPECT_STREQ(CStringGet(&r.exif.Make), "Maker");
+  }
+  {
+    Records r;
+    Want(&r.exif.tags, {274, 37385, 36867});
+    r.exif.ISOSpeedRatings = 1234;  // not asked for: left alone
+    EXPECT_EQ(GetExif(path.c_str(), &r.exif, nullptr, nullptr), S_OK);
+    EXPECT_EQ(Tags(r.exif.tags), (std::vector<uint16_t>{274, 36867, 37385}));
+    EXPECT_EQ(r.exif.ISOSpeedRatings, 1234);
+    EXPECT_EQ(CStringLength(&r.exif.Make), 0);
+  }
+}
+
+TiffBuilder WithGps(TiffBuilder b, Endian order) {
+  const std::vector<uint8_t> method = {'A', 'S', 'C', 'I', 'I', 0, 0, 0, 'G', 'P', 'S'};
+  b.Byte(kGps, 0, {2, 3, 0, 0})
+      .Ascii(kGps, 1, "N")
+      .Rationals(kGps, 2, {{48, 1}, {51, 1}, {3024, 100}})
+      .Ascii(kGps, 3, "W")
+      .Rationals(kGps, 4, {{2, 1}, {17, 1}, {4020, 100}})
+      .Byte(kGps, 5, {1})
+      .Rational(kGps, 6, 35, 2)
+      .Rationals(kGps, 7, {{7, 1}, {30, 1}, {5, 1}})
+      .Ascii(kGps, 18, "WGS-84")
+      .Undefined(kGps, 27, method)
+      .Ascii(kGps, 29, "2024:05:14")
+      .Raw(kGps, 100, 3, 1, order == kLittle ? std::vector<uint8_t>{5, 0} : std::vector<uint8_t>{0, 5});
+  return b;
+}
+
+TEST_P(BulkExifTest, GpsRecord) {
+  const std::string path = Jpeg(WithGps(Typical(), order()));
+  Records r;
+  // Left over from an earlier call: the export empties them.
+  const uint8_t old[] = {9, 9, 9};
+  ArrayAppend(&r.gps.GPSAreaInformation, old, 3);
+  EXPECT_EQ(GetExif(path.c_str(), nullptr, &r.gps, nullptr), S_OK);
+  EXPECT_EQ(Tags(r.gps.tags), (std::vector<uint16_t>{0, 1, 2, 3, 4, 5, 6, 7, 18, 27, 29}));
+  EXPECT_EQ(r.gps.GPSVersionID[1], 3);
+  EXPECT_EQ(std::string(r.gps.GPSLatitudeRef), "N");
+  EXPECT_EQ(r.gps.GPSLatitude[2].numerator, 3024u);
+  EXPECT_EQ(r.gps.GPSLatitude[2].denominator, 100u);
+  EXPECT_EQ(std::string(r.gps.GPSLongitudeRef), "W");
+  EXPECT_EQ(r.gps.GPSLongitude[1].numerator, 17u);
+  EXPECT_EQ(r.gps.GPSAltitudeRef, 1);
+  EXPECT_EQ(r.gps.GPSAltitude.numerator, 35u);
+  EXPECT_EQ(r.gps.GPSTimeStamp[1].numerator, 30u);
+  EXPECT_STREQ(CStringGet(&r.gps.GPSMapDatum), "WGS-84");
+  EXPECT_STREQ(CStringGet(&r.gps.GPSDateStamp), "2024:05:14");
+  ASSERT_EQ(r.gps.GPSProcessingMethod.count, 11);
+  EXPECT_EQ(std::memcmp(r.gps.GPSProcessingMethod.elements, "ASCII\0\0\0GPS", 11), 0);
+  EXPECT_EQ(r.gps.GPSAreaInformation.count, 0);
+
+  // A listed tag without a field is collected but cannot be delivered.
+  Records some;
+  Want(&some.gps.tags, {2, 100});
+  EXPECT_EQ(GetExif(path.c_str(), nullptr, &some.gps, nullptr), S_OK);
+  EXPECT_EQ(Tags(some.gps.tags), (std::vector<uint16_t>{2}));
+}
+
+TiffBuilder WithMakerNote(TiffBuilder b, const std::string& signature) {
+  b.MakerNoteHeader(MakerNoteForm::kSignature, signature)
+      .Short(kMakerNote, 0x0001, 11)
+      .Long(kMakerNote, 0x0002, 0x00010002)
+      .Short(kMakerNote, 0x0007, 77)
+      .Undefined(kMakerNote, 0x0021, {1, 0, 0, 0})
+      .Short(kMakerNote, 0x002D, 45)
+      .Ascii(kMakerNote, 0x0033, "2023:12:31 23:59:58")
+      .Raw(kMakerNote, 0x0E00, 7, 0, {})
+      .Short(kMakerNote, 0x0099, 1);
+  return b;
+}
+
+TEST_P(BulkExifTest, QuorvantaMakerRecord) {
+  Records r;
+  r.maker.present_4950 = 7;   // kept: only the other two flags are reset
+  r.maker.present_0E00 = 7;
+  const std::string path = Jpeg(WithMakerNote(Typical(), "Quorvanta"));
+  EXPECT_EQ(GetExif(path.c_str(), nullptr, nullptr, &r.maker), S_OK);
+  EXPECT_STREQ(CStringGet(&r.maker.signature), "Quorvanta");
+  // 0x0E00 has count 0: listed, flag 0. 0x0099 has no field.
+  EXPECT_EQ(Tags(r.maker.tags),
+            (std::vector<uint16_t>{0x0001, 0x0002, 0x0007, 0x0021, 0x002D, 0x0033, 0x0E00}));
+  EXPECT_EQ(r.maker.value_0001, 11);
+  uint32_t value_0002 = 0;
+  std::memcpy(&value_0002, r.maker.value_0002, 4);
+  EXPECT_EQ(value_0002, 0x00010002u);
+  EXPECT_EQ(r.maker.value_0007, 77);
+  EXPECT_EQ(r.maker.value_002D, 45);
+  EXPECT_EQ(r.maker.present_0021, 1u);
+  EXPECT_EQ(r.maker.present_0E00, 0u);
+  EXPECT_EQ(r.maker.present_4950, 7u);
+  EXPECT_EQ(r.maker.date_0033.wYear, 2023);
+  EXPECT_EQ(r.maker.date_0033.wSecond, 58);
+}
+
+TEST_P(BulkExifTest, OtherMakersLeaveTheMakerRecordEmpty) {
+  for (const char* signature : {"QuorvantaX", "Quorvant", "Other"}) {
+    Records r;
+    CStringSet(&r.maker.signature, "stale");
+    r.maker.present_0021 = 5;
+    const std::string path = Jpeg(WithMakerNote(Typical(), signature), "other.jpg");
+    EXPECT_EQ(GetExif(path.c_str(), nullptr, nullptr, &r.maker), E_FAIL) << signature;
+    EXPECT_EQ(CStringLength(&r.maker.signature), 0) << signature;
+    EXPECT_TRUE(Tags(r.maker.tags).empty()) << signature;
+    EXPECT_EQ(r.maker.present_0021, 0u) << signature;
+    // The other records still make the call a success.
+    EXPECT_EQ(GetExif(path.c_str(), &r.exif, nullptr, &r.maker), S_OK) << signature;
+  }
+}
+
+TEST_P(BulkExifTest, Refusals) {
+  Records r;
+  const std::string path = Jpeg(Typical());
+  EXPECT_EQ(GetExif(nullptr, &r.exif, nullptr, nullptr), E_INVALIDARG);
+  EXPECT_EQ(GetExif(path.c_str(), nullptr, nullptr, nullptr), E_INVALIDARG);
+  Want(&r.exif.tags, {271});
+  EXPECT_EQ(GetExif(JfifJpeg(Typical()).c_str(), &r.exif, &r.gps, &r.maker), E_NOTEXIF);
+  EXPECT_EQ(Tags(r.exif.tags), (std::vector<uint16_t>{271})) << "untouched when refused";
+  // Found but not convertible: the field is cleared, the tag not listed.
+  TiffBuilder broken = Builder();
+  broken.Rational(kExif, 33434, 1, 8).WithOffset(0xFFFFFFF8);
+  Records b;
+  b.exif.ExposureTime = {5, 5};
+  Want(&b.exif.tags, {33434});
+  EXPECT_EQ(GetExif(Jpeg(broken, "broken.jpg").c_str(), &b.exif, nullptr, nullptr), E_FAIL);
+  EXPECT_TRUE(Tags(b.exif.tags).empty());
+}
+
+VELTORA_BOTH_BYTE_ORDERS(BulkExifTest);
+
+}  // namespace
+}  // namespace veltora::testing

@@ -1,0 +1,225 @@
+// IsExifFile, IsExifEx, GetOrientation and GetDateTimeOriginal.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "tests/query/query_test_files.h"
+
+namespace veltora::testing {
+namespace {
+
+using PresenceTest = QueryTest;
+
+struct Orientations {
+  HRESULT result;
+  uint32_t primary, thumbnail;
+};
+
+Orientations Orient(const std::string& path, int32_t allow_tiff) {
+  Orientations o{0, 99, 99};
+  o.result = GetOrientation(path.c_str(), &o.primary, &o.thumbnail, allow_tiff);
+  return o;
+}
+
+TEST_P(PresenceTest, OrientationOfPrimaryAndThumbnail) {
+  TiffBuilder b = Typical();
+  b.Short(kIfd1, 274, 8);
+  const Orientations o = Orient(Jpeg(b), 0);
+  EXPECT_EQ(o.result, S_OK);
+  EXPECT_EQ(o.primary, 6u);
+  EXPECT_EQ(o.thumbnail, 8u);
+  // Only a SHORT with count 1 is an orientation.
+  TiffBuilder odd = Builder();
+  odd.Long(kIfd0, 274, 6).Shorts(kIfd1, 274, {3, 3}).Short(kExif, 34855, 1).Short(kIfd1, 259, 6);
+  const Orientations none = Orient(Jpeg(odd, "odd.jpg"), 0);
+  EXPECT_EQ(none.result, S_OK);
+  EXPECT_EQ(none.primary, 0u);
+  EXPECT_EQ(none.thumbnail, 0u);
+}
+
+TEST_P(PresenceTest, OrientationRefusals) {
+  const std::string jpeg = Jpeg(Typical());
+  EXPECT_EQ(GetOrientation(jpeg.c_str(), nullptr, nullptr, 1), E_FAIL);
+  uint32_t primary = 5;
+  EXPECT_EQ(GetOrientation((dir_ / "picture.png").c_str(), &primary, nullptr, 1), E_FAIL);
+  EXPECT_EQ(primary, 0u);
+  EXPECT_EQ(GetOrientation(nullptr, &primary, nullptr, 1), E_FAIL);
+  // JFIF APP0 in front of the EXIF data: not an EXIF file, and a JPEG has no
+  // IFD0 dimensions to fall back on.
+  const Orientations jfif = Orient(JfifJpeg(Typical()), 1);
+  EXPECT_EQ(jfif.result, E_NOTEXIF);
+  EXPECT_EQ(jfif.primary, 0u);
+  EXPECT_EQ(jfif.thumbnail, 0u);
+  EXPECT_EQ(Orient((dir_ / "missing.jpg").string(), 1).result, E_NOTEXIF);
+}
+
+TEST_P(PresenceTest, OrientationOfTiffFiles) {
+  // Not opened at all when TIFF is not allowed.
+  const Orientations skipped = Orient((dir_ / "missing.tif").string(), 0);
+  EXPECT_EQ(skipped.result, S_OK);
+  EXPECT_EQ(skipped.primary, 0u);
+  EXPECT_EQ(skipped.thumbnail, 0u);
+  // A plain TIFF (dimensions, no EXIF directory) is accepted, but its
+  // orientation counts only in an EXIF file.
+  TiffBuilder plain = Builder();
+  plain.RgbImage(kIfd0, 8, 8).Short(kIfd0, 274, 3);
+  const Orientations without_exif = Orient(Tiff(plain, "plain.tif"), 1);
+  EXPECT_EQ(without_exif.result, S_OK);
+  EXPECT_EQ(without_exif.primary, 0u);
+  TiffBuilder exif = Typical();
+  exif.RgbImage(kIfd0, 8, 8);
+  EXPECT_EQ(Orient(Tiff(exif, "exif.tiff"), 1).primary, 6u);
+  EXPECT_EQ(Orient(Tiff(exif, "exif.tiff"), 0).primary, 0u);
+}
+
+struct Date {
+  HRESULT result;
+  SYSTEMTIME when;
+};
+
+Date DateOf(const std::string& path) {
+  Date d;
+  std::memset(&d.when, 0xFF, sizeof d.when);
+  d.result = GetDateTimeOriginal(path.c_str(), &d.when);
+  return d;
+}
+
+bool IsZero(const SYSTEMTIME& t) {
+  const SYSTEMTIME zero{};
+  return std::memcmp(&t, &zero, sizeof t) == 0;
+}
+
+TEST_P(PresenceTest, CaptureTimeTexts) {
+  struct Case {
+    const char* text;
+    HRESULT result;
+    SYSTEMTIME expected;
+  } cases[] = {
+      {kCaptureText, S_OK, {2024, 5, 0, 14, 9, 30, 5, 0}},
+      {"2024/05/14 09-30-05", S_OK, {2024, 5, 0, 14, 9, 30, 5, 0}},  // separators not examined
+      {"2024:02:29 23:59:59", S_OK, {2024, 2, 0, 29, 23, 59, 59, 0}},
+      {"0000:00:00 00:00:00", S_FALSE, {}},  // clock never set
+      {"2023:02:29 12:00:00", S_FALSE, {}},  // no such day
+      {"2024:13:01 12:00:00", S_FALSE, {}},
+      {"2024:05:14 24:00:00", S_FALSE, {}},
+      {"2024:05:14 09:30", E_FAIL, {}},      // not 19 characters
+      {"    :  :     :  :  ", S_FALSE, {}},  // blanks: all numbers 0
+  };
+  for (const Case& c : cases) {
+    const std::string path =
+        Jpeg(Builder().Ascii(kExif, 36867, c.text).Short(kIfd0, 274, 1), "date.jpg");
+    const Date d = DateOf(path);
+    EXPECT_EQ(d.result, c.result) << c.text;
+    EXPECT_EQ(std::memcmp(&d.when, &c.expected, sizeof d.when), 0) << c.text;
+  }
+}
+
+TEST_P(PresenceTest, CaptureTimeRefusals) {
+  EXPECT_EQ(GetDateTimeOriginal(Jpeg(Typical()).c_str(), nullptr), E_FAIL);
+  const Date png = DateOf((dir_ / "x.png").string());
+  EXPECT_EQ(png.result, E_FAIL);
+  EXPECT_TRUE(IsZero(png.when));
+  const Date jfif = DateOf(JfifJpeg(Typical()));
+  EXPECT_EQ(jfif.result, E_NOTEXIF);
+  EXPECT_TRUE(IsZero(jfif.when));
+  const Date absent = DateOf(Jpeg(Builder().Ascii(kExif, 36868, kCaptureText), "digitized.jpg"));
+  EXPECT_EQ(absent.result, E_FAIL);
+  EXPECT_TRUE(IsZero(absent.when));
+}
+
+struct Flags {
+  HRESULT result;
+  uint32_t is_exif = 9, print = 9, v22 = 9;
+};
+
+Flags FlagsOf(const std::string& path) {
+  Flags f;
+  f.result = IsExifEx(path.c_str(), &f.is_exif, &f.print, &f.v22);
+  return f;
+}
+
+TEST_P(PresenceTest, ExifVersionTest) {
+  struct Case {
+    std::array<uint8_t, 4> version;
+    uint32_t v22;
+  } cases[] = {{{'0', '2', '2', '0'}, 1}, {{'0', '2', '2', '1'}, 1}, {{'0', '2', '3', '2'}, 1},
+               {{'0', '2', '1', '0'}, 0}, {{'0', '2', '0', '0'}, 0}, {{'0', '3', '0', '0'}, 0}};
+  for (const Case& c : cases) {
+    TiffBuilder b = Builder();
+    b.Undefined(kExif, 36864, {c.version.begin(), c.version.end()});
+    const Flags f = FlagsOf(Jpeg(b, "version.jpg"));
+    EXPECT_EQ(f.result, S_OK);
+    EXPECT_EQ(f.is_exif, 1u);
+    EXPECT_EQ(f.v22, c.v22) << std::string(c.version.begin(), c.version.end());
+  }
+  // Stored as ASCII, or with another count: not a version.
+  TiffBuilder ascii = Builder();
+  ascii.Ascii(kExif, 36864, "0230", false);
+  EXPECT_EQ(FlagsOf(Jpeg(ascii, "ascii.jpg")).v22, 0u);
+}
+
+TEST_P(PresenceTest, PrintMatchingInEachOfItsPlaces) {
+  const auto block = PrintImBlock(order(), {{1, 2}});
+  // APP6 segment with no EXIF data at all.
+  const std::string app6 =
+      JpegBuilder().Soi().App6PrintIm(block).ImageSegments(SmallJpeg()).Write(dir_, "app6.jpg");
+  uint32_t print = 9;
+  EXPECT_EQ(IsExifEx(app6.c_str(), nullptr, &print, nullptr), S_OK);
+  EXPECT_EQ(print, 1u);
+  // IFD0 tag 50341.
+  TiffBuilder ifd0 = Typical();
+  ifd0.Undefined(kIfd0, 50341, block);
+  EXPECT_EQ(FlagsOf(Jpeg(ifd0, "ifd0.jpg")).print, 1u);
+  // Maker-note tag 0x0E00 of type UNDEFINED.
+  TiffBuilder maker = Typical();
+  maker.MakerNoteHeader(MakerNoteForm::kSignature, "Quorvanta").Undefined(kMakerNote, 0x0E00, block);
+  EXPECT_EQ(FlagsOf(Jpeg(maker, "maker.jpg")).print, 1u);
+  const Flags none = FlagsOf(Jpeg(Typical(), "none.jpg"));
+  EXPECT_EQ(none.print, 0u);
+  EXPECT_EQ(none.is_exif, 1u);
+  EXPECT_EQ(none.v22, 1u);
+}
+
+TEST_P(PresenceTest, PresenceFlagsNeverFailOnUnreadableFiles) {
+  WriteFile(dir_ / "junk.jpg", std::vector<uint8_t>{0xFF, 0xD8, 0xFF});
+  for (const std::string& path :
+       {(dir_ / "missing.jpg").string(), (dir_ / "junk.jpg").string(), JfifJpeg(Typical())}) {
+    const Flags f = FlagsOf(path);
+    EXPECT_EQ(f.result, S_OK) << path;
+    EXPECT_EQ(f.is_exif, 0u) << path;
+    EXPECT_EQ(f.print, 0u) << path;
+    EXPECT_EQ(f.v22, 0u) << path;
+    uint32_t is_exif = 9;
+    EXPECT_EQ(IsExifFile(path.c_str(), &is_exif), S_OK) << path;
+    EXPECT_EQ(is_exif, 0u) << path;
+  }
+  uint32_t flag = 9;
+  EXPECT_EQ(IsExifEx(nullptr, &flag, nullptr, nullptr), E_INVALIDARG);
+  EXPECT_EQ(IsExifEx(Jpeg(Typical()).c_str(), nullptr, nullptr, nullptr), E_INVALIDARG);
+  EXPECT_EQ(flag, 9u);
+}
+
+TEST_P(PresenceTest, IsExifFileLooksAtTheExtensionFirst) {
+  const std::string jpeg = Jpeg(Typical());
+  uint32_t is_exif = 9;
+  EXPECT_EQ(IsExifFile(jpeg.c_str(), &is_exif), S_OK);
+  EXPECT_EQ(is_exif, 1u);
+  // The same bytes under a name of another format are not opened.
+  const std::string png = (dir_ / "exif.png").string();
+  std::filesystem::copy_file(jpeg, png);
+  EXPECT_EQ(IsExifFile(png.c_str(), &is_exif), S_OK);
+  EXPECT_EQ(is_exif, 0u);
+  TiffBuilder tiff = Typical();
+  tiff.RgbImage(kIfd0, 4, 4);
+  EXPECT_EQ(IsExifFile(Tiff(tiff).c_str(), &is_exif), S_OK);
+  EXPECT_EQ(is_exif, 1u);
+  EXPECT_EQ(IsExifFile("", &is_exif), E_INVALIDARG);
+  EXPECT_EQ(IsExifFile(nullptr, &is_exif), E_INVALIDARG);
+  EXPECT_EQ(IsExifFile(jpeg.c_str(), nullptr), E_INVALIDARG);
+}
+
+VELTORA_BOTH_BYTE_ORDERS(PresenceTest);
+
+}  // namespace
+}  // namespace veltora::testing

@@ -1,0 +1,85 @@
+// Fixtures shared by the query export tests: a scratch directory per test,
+// the byte order under test, and a typical camera file's EXIF data.
+#ifndef VELTORA_TESTS_QUERY_QUERY_TEST_FILES_H_
+#define VELTORA_TESTS_QUERY_QUERY_TEST_FILES_H_
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "plugin/veltora.h"
+#include "tests/support/jpeg_builder.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tiff_builder.h"
+
+namespace veltora::testing {
+
+inline constexpr char kCaptureText[] = "2024:05:14 09:30:05";
+
+// Parameterised over "II" and "MM".
+class QueryTest : public ::testing::TestWithParam<Endian> {
+ protected:
+  Endian order() const { return GetParam(); }
+  TiffBuilder Builder() const { return TiffBuilder(order()); }
+
+  // IFD0 (Make, Model, Orientation, Software), the EXIF directory with the
+  // attributes a browser shows, an interoperability directory, IFD1 with a
+  // small thumbnail. No GPS, no maker note.
+  TiffBuilder Typical() const {
+    TiffBuilder b = Builder();
+    b.Ascii(kIfd0, 271, "Maker")
+        .Ascii(kIfd0, 272, "Model X")
+        .Short(kIfd0, 274, 6)
+        .Ascii(kIfd0, 305, "firmware 1.0")
+        .Rational(kExif, 33434, 1, 250)
+        .Rational(kExif, 33437, 56, 10)
+        .Short(kExif, 34855, 400)
+        .Undefined(kExif, 36864, {'0', '2', '3', '0'})
+        .Ascii(kExif, 36867, kCaptureText)
+        .SRational(kExif, 37377, -3, 2)
+        .SRational(kExif, 37380, -1, 3)
+        .Short(kExif, 37385, 16)
+        .Short(kExif, 41987, 1)
+        .Ascii(kInterop, 1, "R98")
+        .Short(kIfd1, 259, 6)
+        .JpegThumbnail({0xFF, 0xD8, 0xFF, 0xD9});
+    return b;
+  }
+
+  std::string Jpeg(const TiffBuilder& b, std::string_view name = "exif.jpg") const {
+    return b.WriteJpeg(dir_, name).string();
+  }
+  std::string Tiff(const TiffBuilder& b, std::string_view name = "exif.tif") const {
+    return b.WriteTiff(dir_, name).string();
+  }
+  // The same EXIF data behind a JFIF APP0 segment.
+  std::string JfifJpeg(const TiffBuilder& b) const {
+    const auto bytes = SpliceExif(EncodeJpeg(TestPattern(16, 16)), b.Bytes(), true);
+    const auto path = dir_ / "jfif.jpg";
+    WriteFile(path, bytes);
+    return path.string();
+  }
+
+  TempDir dir_;
+};
+
+#define VELTORA_BOTH_BYTE_ORDERS(Suite)                                       \
+  INSTANTIATE_TEST_SUITE_P(BothByteOrders, Suite,                             \
+                           ::testing::Values(::veltora::testing::kLittle,     \
+                                             ::veltora::testing::kBig),       \
+                           [](const auto& param_info) { return EndianName(param_info.param); })
+
+template <typename T>
+T Load(const uint8_t* bytes) {
+  T value;
+  std::memcpy(&value, bytes, sizeof value);
+  return value;
+}
+
+}  // namespace veltora::testing
+
+#endif  // VELTORA_TESTS_QUERY_QUERY_TEST_FILES_H_

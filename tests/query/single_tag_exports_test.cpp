@@ -1,0 +1,332 @@
+// GetExifValue, GetExifMakerValue and GetMakerNoteValue over files made by
+// the builder, in both byte orders.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "tests/query/query_test_files.h"
+
+namespace veltora::testing {
+namespace {
+
+struct Value {
+  HRESULT result = 0;
+  uint32_t size = 0;
+  uint16_t type = 0xEEEE;
+  uint32_t count = 0xEEEEEEEE;
+  std::vector<uint8_t> buffer;
+};
+
+constexpr uint8_t kFill = 0xAA;
+
+Value Get(const std::string& path, uint32_t directory, uint16_t tag, uint32_t capacity) {
+  Value v;
+  v.buffer.assign(capacity + 1, kFill);  // one guard byte past the capacity
+  v.size = capacity;
+  v.result = GetExifValue(path.c_str(), directory, tag, v.buffer.data(), &v.size, &v.type, &v.count);
+  return v;
+}
+
+Value GetMaker(const std::string& path, const char* signature, uint16_t tag, uint32_t capacity) {
+  Value v;
+  v.buffer.assign(capacity + 1, kFill);
+  v.size = capacity;
+  v.result =
+      GetExifMakerValue(path.c_str(), signature, tag, v.buffer.data(), &v.size, &v.type, &v.count);
+  return v;
+}
+
+bool AllBytes(const std::vector<uint8_t>& bytes, size_t from, size_t to, uint8_t value) {
+  for (size_t i = from; i < to; ++i) {
+    if (bytes[i] != value) return false;
+  }
+  return true;
+}
+
+using SingleTagTest = QueryTest;
+
+TEST_P(SingleTagTest, ArgumentFaultsComeFirstAndTouchNothing) {
+  const std::string path = Jpeg(Typical());
+  uint8_t buffer[8];
+  struct Case {
+    const char* name;
+    const char* path;
+    uint32_t directory;
+    void* buffer;
+    uint32_t size;
+    bool null_size;
+  } cases[] = {
+      {"null path", nullptr, 1, buffer, 8, false},
+      {"null buffer", path.c_str(), 1, nullptr, 8, false},
+      {"null size", path.c_str(), 1, buffer, 8, true},
+      {"capacity 0", path.c_str(), 1, buffer, 0, false},
+      {"directory 0", path.c_str(), 0, buffer, 8, false},
+      {"directory 5", path.c_str(), 5, buffer, 8, false},
+      {"maker-note code 17", path.c_str(), 17, buffer, 8, false},
+      {"directory 256", path.c_str(), 256, buffer, 8, false},
+      {"directory 258", path.c_str(), 258, buffer, 8, false},
+  };
+  for (const Case& c : cases) {
+    uint32_t size = c.size;
+    uint16_t type = 77;
+    uint32_t count = 77;
+    EXPECT_EQ(GetExifValue(c.path, c.directory, 271, c.buffer, c.null_size ? nullptr : &size,
+                           &type, &count),
+              E_INVALIDARG)
+        << c.name;
+    EXPECT_EQ(size, c.size) << c.name;
+    EXPECT_EQ(type, 77) << c.name;
+    EXPECT_EQ(count, 77u) << c.name;
+  }
+  uint32_t size = 8;
+  EXPECT_EQ(GetExifMakerValue(nullptr, nullptr, 1, buffer, &size, nullptr, nullptr), E_INVALIDARG);
+  size = 0;
+  EXPECT_EQ(GetExifMakerValue(path.c_str(), nullptr, 1, buffer, &size, nullptr, nullptr),
+            E_INVALIDARG);
+}
+
+TEST_P(SingleTagTest, RationalIsDeliveredInMachineOrderAndTheRestOfTheBufferCleared) {
+  const Value v = Get(Jpeg(Typical()), EXIF_DIR_EXIF, 33434, 64);
+  EXPECT_EQ(v.result, S_OK);
+  EXPECT_EQ(v.size, 8u);
+  EXPECT_EQ(v.count, 1u);
+  EXPECT_EQ(v.type, 5);
+  EXPECT_EQ(Load<uint32_t>(&v.buffer[0]), 1u);
+  EXPECT_EQ(Load<uint32_t>(&v.buffer[4]), 250u);
+  EXPECT_TRUE(AllBytes(v.buffer, 8, 64, 0));
+  EXPECT_EQ(v.buffer[64], kFill) << "written past the capacity";
+}
+
+TEST_P(SingleTagTest, ShortCapacitiesDeliverWholeItemsOnly) {
+  const std::string path = Jpeg(Typical().Shorts(kIfd0, 530, {2, 1}));
+  // Text cut to the capacity keeps its NUL inside what is delivered.
+  Value date = Get(path, EXIF_DIR_EXIF, 36867, 10);
+  EXPECT_EQ(date.result, S_OK);
+  EXPECT_EQ(date.size, 10u);
+  EXPECT_EQ(date.count, 10u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(date.buffer.data()), 10),
+            std::string("2024:05:1") + '\0');
+
+  Value pair = Get(path, EXIF_DIR_IFD0, 530, 2);
+  EXPECT_EQ(pair.result, S_OK);
+  EXPECT_EQ(pair.size, 2u);
+  EXPECT_EQ(pair.count, 1u);
+  EXPECT_EQ(Load<uint16_t>(pair.buffer.data()), 2);
+
+  // Below one item's size: nothing delivered, buffer untouched.
+  Value rational = Get(path, EXIF_DIR_EXIF, 33434, 7);
+  EXPECT_EQ(rational.result, E_FAIL);
+  EXPECT_EQ(rational.size, 0u);
+  EXPECT_EQ(rational.type, 0);
+  EXPECT_EQ(rational.count, 0u);
+  EXPECT_TRUE(AllBytes(rational.buffer, 0, 8, kFill));
+}
+
+TEST_P(SingleTagTest, EveryDirectoryCodeReadsItsOwnDirectory) {
+  TiffBuilder b = Typical();
+  b.Rationals(kGps, 2, {{48, 1}, {51, 1}, {3024, 100}}).Long(kIfd1, 256, 160);
+  const std::string path = Jpeg(b);
+  const Value make = Get(path, EXIF_DIR_IFD0, 271, 32);
+  EXPECT_EQ(make.result, S_OK);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(make.buffer.data())), "Maker");
+  EXPECT_EQ(make.size, 6u);
+  EXPECT_EQ(make.type, 2);
+
+  const Value latitude = Get(path, EXIF_DIR_GPS, 2, 64);
+  EXPECT_EQ(latitude.result, S_OK);
+  EXPECT_EQ(latitude.size, 24u);
+  EXPECT_EQ(latitude.count, 3u);
+  EXPECT_EQ(Load<uint32_t>(&latitude.buffer[16]), 3024u);
+  EXPECT_EQ(Load<uint32_t>(&latitude.buffer[20]), 100u);
+
+  const Value width = Get(path, EXIF_DIR_IFD1, 256, 4);
+  EXPECT_EQ(width.result, S_OK);
+  EXPECT_EQ(Load<uint32_t>(width.buffer.data()), 160u);
+  // IFD0 and IFD1 are separate directories.
+  EXPECT_EQ(Get(path, EXIF_DIR_IFD1, 271, 32).result, E_FAIL);
+  EXPECT_EQ(Get(path, EXIF_DIR_IFD0, 256, 4).result, E_FAIL);
+  // The interoperability directory is never located, however present.
+  const Value interop = Get(path, EXIF_DIR_INTEROP, 1, 32);
+  EXPECT_EQ(interop.result, E_FAIL);
+  EXPECT_EQ(interop.size, 0u);
+}
+
+TEST_P(SingleTagTest, UndeliverableValuesFailWithEmptyOutputs) {
+  TiffBuilder b = Typical();
+  b.Ascii(kIfd0, 270, "outside").WithOffset(0xFFFFFFF0)
+      .Ascii(kIfd0, 315, "at the end").WithOffsetFromEnd(0)
+      .Raw(kIfd0, 33432, 2, 0x40000000, {'a', 'b', 'c', 'd'})
+      .SShort(kIfd0, 532, {1, 2});
+  const std::string path = Jpeg(b);
+  for (uint16_t tag : {270, 315, 33432, 532, 999}) {
+    const Value v = Get(path, EXIF_DIR_IFD0, tag, 16);
+    EXPECT_EQ(v.result, E_FAIL) << tag;
+    EXPECT_EQ(v.size, 0u) << tag;
+    EXPECT_EQ(v.type, 0) << tag;
+    EXPECT_EQ(v.count, 0u) << tag;
+  }
+  // An absent tag leaves the buffer as it was.
+  EXPECT_TRUE(AllBytes(Get(path, EXIF_DIR_IFD0, 999, 16).buffer, 0, 16, kFill));
+}
+
+TEST_P(SingleTagTest, FilesWithoutUsableExifAreRefused) {
+  const std::string jfif = JfifJpeg(Typical());
+  const std::string missing = (dir_ / "missing.jpg").string();
+  WriteFile(dir_ / "empty.jpg", std::vector<uint8_t>{});
+  for (const std::string& path : {jfif, missing, (dir_ / "empty.jpg").string()}) {
+    const Value v = Get(path, EXIF_DIR_IFD0, 271, 16);
+    EXPECT_EQ(v.result, E_NOTEXIF) << path;
+    EXPECT_EQ(v.size, 0u) << path;
+    EXPECT_EQ(v.type, 0) << path;
+    const Value m = GetMaker(path, nullptr, 1, 16);
+    EXPECT_EQ(m.result, E_NOTEXIF) << path;
+    EXPECT_EQ(m.size, 0u) << path;
+  }
+  // The extension is not looked at: a TIFF named .dat is read.
+  EXPECT_EQ(Get(Tiff(Typical().RgbImage(kIfd0, 4, 4), "tiff.dat"), EXIF_DIR_IFD0, 271, 16).result,
+            S_OK);
+}
+
+TiffBuilder WithQuorvantaNote(TiffBuilder b) {
+  b.MakerNoteHeader(MakerNoteForm::kSignature, "Quorvanta")
+      .KeepEntryOrder()
+      .Short(kMakerNote, 0x0002, 22)
+      .Short(kMakerNote, 0x0001, 11)
+      .Ascii(kMakerNote, 0x0033, kCaptureText)
+      .Long(kMakerNote, 0x0026, 0x01020304);
+  return b;
+}
+
+TEST_P(SingleTagTest, MakerValueRequiresTheWholeSignature) {
+  const std::string path = Jpeg(WithQuorvantaNote(Typical()));
+  for (const char* signature : {"Quorvanta", static_cast<const char*>(nullptr)}) {
+    const Value v = GetMaker(path, signature, 0x0033, 32);
+    EXPECT_EQ(v.result, S_OK);
+    EXPECT_EQ(v.size, 20u);
+    EXPECT_EQ(v.type, 2);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(v.buffer.data())), kCaptureText);
+  }
+  for (const char* signature : {"Quorvant", "QuorvantaX", "quorvanta", ""}) {
+    const Value v = GetMaker(path, signature, 0x0001, 32);
+    EXPECT_EQ(v.result, E_FAIL) << signature;
+    EXPECT_EQ(v.size, 0u) << signature;
+    EXPECT_EQ(v.count, 0u) << signature;
+  }
+  const Value absent = GetMaker(path, "Quorvanta", 0x0099, 32);
+  EXPECT_EQ(absent.result, E_FAIL);
+  EXPECT_EQ(absent.size, 0u);
+}
+
+struct MakerLists {
+  HRESULT result = 0;
+  std::string signature;
+  std::vector<uint16_t> tags;
+  std::vector<uint32_t> values;
+};
+
+MakerLists CallMakerNoteValue(const std::string& path, const std::string& signature,
+                              std::vector<uint16_t> wanted) {
+  CString s{};
+  CWordArray tags{};
+  CDWordArray values{};
+  CStringSet(&s, signature.c_str());
+  ArrayAppend(&tags, wanted.data(), wanted.size());
+  const uint32_t stale = 0xDEAD;
+  ArrayAppend(&values, &stale, 1);
+  MakerLists out;
+  out.result = GetMakerNoteValue(path.c_str(), &s, &tags, &values);
+  out.signature = CStringGet(&s);
+  auto t = ArrayView(&tags);
+  auto v = ArrayView(&values);
+  out.tags.assign(t.begin(), t.end());
+  out.values.assign(v.begin(), v.end());
+  CStringFree(&s);
+  ArrayFree(&tags);
+  ArrayFree(&values);
+  return out;
+}
+
+TEST_P(SingleTagTest, MakerNoteValuesComeInNoteOrderWithTheirValueFields) {
+  const TiffBuilder b = WithQuorvantaNote(Typical());
+  const std::string path = Jpeg(b);
+  const TiffLayout layout = b.Layout();
+
+  MakerLists wanted = CallMakerNoteValue(path, "Quorvanta", {0x0001, 0x0002});
+  EXPECT_EQ(wanted.result, S_OK);
+  EXPECT_EQ(wanted.tags, (std::vector<uint16_t>{0x0002, 0x0001}));
+  EXPECT_EQ(wanted.values, (std::vector<uint32_t>{22, 11}));
+
+  MakerLists all = CallMakerNoteValue(path, "", {});
+  EXPECT_EQ(all.result, S_OK);
+  EXPECT_EQ(all.signature, "Quorvanta");
+  ASSERT_EQ(all.tags, (std::vector<uint16_t>{0x0002, 0x0001, 0x0033, 0x0026}));
+  // Larger values are represented by their offset from the TIFF header.
+  EXPECT_EQ(all.values[2], layout.value_offset.at({kMakerNote, 0x0033}));
+  EXPECT_EQ(all.values[3], 0x01020304u);
+
+  MakerLists none = CallMakerNoteValue(path, "Quorvanta", {0x0099});
+  EXPECT_EQ(none.result, S_OK);
+  EXPECT_TRUE(none.tags.empty());
+  EXPECT_TRUE(none.values.empty());
+}
+
+TEST_P(SingleTagTest, MakerNoteValueWithAnotherSignatureAbortsAndReportsTheFilesOwn) {
+  const std::string path = Jpeg(WithQuorvantaNote(Typical()));
+  MakerLists first = CallMakerNoteValue(path, "Other", {0x0001});
+  EXPECT_EQ(first.result, E_ABORT);
+  EXPECT_EQ(first.signature, "Quorvanta");
+  EXPECT_TRUE(first.tags.empty());
+  EXPECT_TRUE(first.values.empty());
+  MakerLists second = CallMakerNoteValue(path, first.signature, {0x0001});
+  EXPECT_EQ(second.result, S_OK);
+  EXPECT_EQ(second.tags, (std::vector<uint16_t>{0x0001}));
+}
+
+TEST_P(SingleTagTest, MakerNoteValueRefusals) {
+  const std::string no_note = Jpeg(Typical(), "plain.jpg");
+  const std::string with_note = Jpeg(WithQuorvantaNote(Typical()), "note.jpg");
+  const std::string as_png = (dir_ / "note.png").string();
+  std::filesystem::copy_file(with_note, as_png);
+  EXPECT_EQ(CallMakerNoteValue(no_note, "", {}).result, E_FAIL);
+  EXPECT_EQ(CallMakerNoteValue(as_png, "", {}).result, E_FAIL);
+  EXPECT_EQ(CallMakerNoteValue(JfifJpeg(WithQuorvantaNote(Typical())), "", {}).result, E_NOTEXIF);
+  // values is emptied before anything else, also when the call is refused.
+  EXPECT_TRUE(CallMakerNoteValue(as_png, "", {}).values.empty());
+
+  CDWordArray values{};
+  const uint32_t stale = 1;
+  ArrayAppend(&values, &stale, 1);
+  CWordArray tags{};
+  EXPECT_EQ(GetMakerNoteValue(with_note.c_str(), nullptr, &tags, &values), E_INVALIDARG);
+  EXPECT_EQ(values.count, 0);
+  CString s{};
+  EXPECT_EQ(GetMakerNoteValue(with_note.c_str(), &s, nullptr, &values), E_INVALIDARG);
+  EXPECT_EQ(GetMakerNoteValue(with_note.c_str(), &s, &tags, nullptr), E_INVALIDARG);
+  ArrayFree(&values);
+}
+
+TEST_P(SingleTagTest, CountFirstMakerNoteHasAnEmptySignature) {
+  TiffBuilder b = Typical();
+  b.MakerNoteHeader(MakerNoteForm::kCountFirst).Short(kMakerNote, 0x0007, 70);
+  const std::string path = Jpeg(b);
+  MakerLists lists = CallMakerNoteValue(path, "", {});
+  EXPECT_EQ(lists.result, S_OK);
+  EXPECT_EQ(lists.signature, "");
+  EXPECT_EQ(GetMaker(path, "Quorvanta", 0x0007, 2).result, E_FAIL);
+  if (order() == kLittle) {
+    EXPECT_EQ(lists.tags, (std::vector<uint16_t>{0x0007}));
+    EXPECT_EQ(GetMaker(path, "", 0x0007, 2).result, S_OK);
+  } else {
+    // A big-endian count below 256 starts with a NUL: the note reads as
+    // empty text, which makes it unreadable; the maker note is still there.
+    EXPECT_TRUE(lists.tags.empty());
+    EXPECT_EQ(GetMaker(path, "", 0x0007, 2).result, E_FAIL);
+  }
+}
+
+VELTORA_BOTH_BYTE_ORDERS(SingleTagTest);
+
+}  // namespace
+}  // namespace veltora::testing
