@@ -3,11 +3,13 @@
 #include <cstring>
 #include <new>
 
+#include "exif/exif_reader.h"
 #include "imaging/dib_memory.h"
 #include "imaging/picture_files.h"
 #include "imaging/resample.h"
 #include "imaging/save_jpeg.h"
 #include "platform/file.h"
+#include "plugin/format_detection.h"
 #include "plugin/veltora.h"
 
 namespace veltora::imaging {
@@ -20,27 +22,27 @@ constexpr int32_t kLoadOrder = kOrderBgr;
 
 uint16_t BigEndian16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 
-int32_t LoadAccepted(const char* path, int32_t path_format, Bitmap* bitmap, int32_t bits) {
+int32_t LoadAccepted(const char* path, Bitmap* bitmap, int32_t bits) {
   FileInformation info;
-  switch (path_format) {
-    case kPathBmp: {
+  switch (DetectImageFormat(path)) {
+    case ImageFormat::kBmp: {
       const int32_t r = LoadFile(path, bitmap, bits, kLoadOrder, &info);
       if (r != 1) return r;
       if (info.file_size > kBmpHeadersOnly) return 1;
       FreeBitmap(bitmap);
       return 0;
     }
-    case kPathJpeg:
+    case ImageFormat::kJpeg:
       if (CheckJpegFile(path) == 0) return 0;
       return LoadFile(path, bitmap, bits, kLoadOrder, nullptr);
-    case kPathPng: {
+    case ImageFormat::kPng: {
       if (const int32_t r = QueryFile(path, &info); r != 1) return r;
       if (const int32_t r = LoadFile(path, bitmap, info.bits_per_pixel, kLoadOrder, nullptr); r != 1) return r;
       const int32_t r = ChangeBitDepth(bitmap, *bitmap, bits);
       if (r != 1) FreeBitmap(bitmap);
       return r;
     }
-    case kPathTiff: {
+    case ImageFormat::kTiff: {
       const int32_t r = LoadFile(path, bitmap, bits, kLoadOrder, &info);
       if (r != 1) return r;
       if (info.file_size > info.decoded_size || std::memcmp(info.compression, "LZW", 4) == 0) return 1;
@@ -54,10 +56,30 @@ int32_t LoadAccepted(const char* path, int32_t path_format, Bitmap* bitmap, int3
 
 }  // namespace
 
-int32_t LoadPictureFile(const char* path, int32_t path_format, Bitmap* bitmap, int32_t bits) {
+int32_t LoadPictureFile(const char* path, Bitmap* bitmap, int32_t bits) {
   if (bitmap == nullptr) return kErrorInvalidArgument;
   try {
-    return LoadAccepted(path, path_format, bitmap, bits);
+    return LoadAccepted(path, bitmap, bits);
+  } catch (...) {
+    FreeBitmap(bitmap);
+    return 0;
+  }
+}
+
+int32_t LoadEmbeddedPreview(const char* path, Bitmap* bitmap, int32_t /*bits*/) {
+  if (bitmap == nullptr) return kErrorInvalidArgument;
+  FreeBitmap(bitmap);
+  if (path == nullptr || *path == '\0') return 0;
+  try {
+    // Heap memory, not pages: the reader lives for this call only.
+    exif::ExifReader reader(path, /*load_data=*/1, /*use_page_allocator=*/0);
+    std::vector<uint8_t> thumbnail;
+    if (reader.GetThumbnail(&thumbnail) == 0 || thumbnail.empty()) return 0;
+    if (reader.IsExifTiff() == 0) {
+      if (reader.IsExifJpeg() == 0) return 0;
+      if (CheckJpegStream(thumbnail.data(), thumbnail.size()) != 1) return 0;
+    }
+    return LoadMemory(thumbnail, bitmap, 24, kLoadOrder);
   } catch (...) {
     FreeBitmap(bitmap);
     return 0;
@@ -181,10 +203,12 @@ int32_t CheckBitmapLoaded(const Bitmap* bitmap) {
   return bitmap->HoldsImage() ? S_OK : E_FAIL;
 }
 
-std::vector<uint8_t> LoadDibCopy(const char* path, int32_t path_format, int32_t mode) {
-  if (path == nullptr || *path == '\0' || mode != 0) return {};
+std::vector<uint8_t> LoadDibCopy(const char* path, int32_t mode) {
+  if (path == nullptr || *path == '\0' || (mode != kLoadPicture && mode != kLoadPreview)) return {};
   Bitmap bitmap;
-  if (LoadPictureFile(path, path_format, &bitmap, 24) != 1) return {};
+  const int32_t loaded =
+      mode == kLoadPicture ? LoadPictureFile(path, &bitmap, 24) : LoadEmbeddedPreview(path, &bitmap, 24);
+  if (loaded != 1) return {};
   HGLOBAL dib = DibFromBitmap(&bitmap);
   FreeBitmap(&bitmap);
   if (dib == nullptr) return {};

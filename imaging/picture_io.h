@@ -16,16 +16,9 @@
 
 namespace veltora::imaging {
 
-// The format codes of the path's extension (the plug-in's ImageFormat
-// values): callers pass DetectImageFormat(path).
-constexpr int32_t kPathJpeg = 1;
-constexpr int32_t kPathBmp = 2;
-constexpr int32_t kPathPng = 4;
-constexpr int32_t kPathTiff = 8;
-constexpr int32_t kPathGif = 0x100;
-
 // Loads `path` into `bitmap` at `bits` with the acceptance rules of the
-// format its extension names (`path_format`):
+// format its extension names (DetectImageFormat; the bytes still decide how
+// the file is decoded):
 //  BMP: a file of 54 bytes or less (headers only) is rejected (0).
 //  JPEG: CheckJpegFile must accept the file (else 0).
 //  PNG: loaded at its own depth, then changed to `bits`.
@@ -34,7 +27,15 @@ constexpr int32_t kPathGif = 0x100;
 //  GIF and anything else: loaded as it is.
 // A rejected or failed load leaves the bitmap empty. Never throws (an
 // exception inside gives 0).
-int32_t LoadPictureFile(const char* path, int32_t path_format, Bitmap* bitmap, int32_t bits);
+int32_t LoadPictureFile(const char* path, Bitmap* bitmap, int32_t bits);
+
+// Loads the preview embedded in the file's EXIF data: the JPEG thumbnail of
+// IFD1 (which must pass CheckJpegStream) or, in a TIFF file, the strip image
+// of IFD1. Always at 24 bits, whatever `bits` asks: previews are shown, never
+// edited. 0 when the file has no usable EXIF data or no thumbnail, or the
+// thumbnail fails the stream check; otherwise the load's result. The bitmap
+// is left empty on every failure. Never throws.
+int32_t LoadEmbeddedPreview(const char* path, Bitmap* bitmap, int32_t bits);
 
 // 1 accept, 0 reject. A file that does not begin with FF D8 is accepted (the
 // decoder judges it); otherwise the whole file must pass CheckJpegStream.
@@ -66,11 +67,15 @@ HGLOBAL DibFromBitmap(const Bitmap* bitmap);
 // S_OK when the bitmap holds image data, E_FAIL when not, E_INVALIDARG for null.
 int32_t CheckBitmapLoaded(const Bitmap* bitmap);
 
-// Mode 0: the picture's packed DIB (LoadPictureFile at 24 bits) as a heap
-// copy; empty when the path is null or empty, the mode is not 0, or the
-// load fails. Mode 1 (the embedded preview) needs the EXIF reader and is
-// not served by this layer: it gives an empty result.
-std::vector<uint8_t> LoadDibCopy(const char* path, int32_t path_format, int32_t mode);
+// Decode modes of LoadDibCopy (and of the Decode export).
+constexpr int32_t kLoadPicture = 0;
+constexpr int32_t kLoadPreview = 1;
+
+// The packed DIB of the picture (mode kLoadPicture, LoadPictureFile) or of
+// its embedded preview (kLoadPreview, LoadEmbeddedPreview), both at 24 bits,
+// as a heap copy; empty when the path is null or empty, the mode is another
+// value, or the load fails.
+std::vector<uint8_t> LoadDibCopy(const char* path, int32_t mode);
 
 // Format flags of the two writers: Encode's bits. Any of these means JPEG,
 // kWriteTiff TIFF; JPEG wins when both are present.
