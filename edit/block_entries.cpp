@@ -1,0 +1,103 @@
+#include "edit/block_entries.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "exif/byte_view.h"
+
+namespace veltora::edit {
+
+using exif::ByteView;
+using exif::kEntrySize;
+
+BlockEntry DecodeBlockEntry(std::span<const uint8_t> block, exif::ByteOrder order,
+                            uint32_t position) {
+  BlockEntry e;
+  e.position = position;
+  const uint8_t* raw = block.data() + position;
+  exif::DecodeEntry(raw, order, &e.entry);
+  e.entry.tag = exif::Read16(raw, order);
+  e.entry.type = exif::Read16(raw + 2, order);
+  e.entry.count = exif::Read32(raw + 4, order);
+  std::memcpy(e.field, raw + 8, 4);
+  e.size = uint64_t{exif::TypeSize(e.entry.type)} * e.entry.count;
+  // The 64-bit size decides: a count whose 32-bit product wraps below 5 is
+  // still an offset, never inline bytes.
+  if (e.OutOfLine()) e.entry.value = exif::Read32(e.field, order);
+  return e;
+}
+
+std::optional<BlockDirectory> ReadBlockDirectory(std::span<const uint8_t> block,
+                                                 exif::ByteOrder order, uint32_t offset) {
+  const ByteView view(block, order);
+  if (offset < kMinDirectoryOffset) return std::nullopt;
+  const auto count = view.U16(offset);
+  if (!count || !view.Contains(uint64_t{offset} + 2, uint64_t{kEntrySize} * *count)) {
+    return std::nullopt;
+  }
+  BlockDirectory dir;
+  dir.offset = offset;
+  dir.count = *count;
+  dir.entries.reserve(*count);
+  for (uint32_t i = 0; i < *count; ++i) {
+    dir.entries.push_back(DecodeBlockEntry(block, order, offset + 2 + kEntrySize * i));
+  }
+  dir.link = view.U32(uint64_t{offset} + 2 + uint64_t{kEntrySize} * *count);
+  return dir;
+}
+
+void WriteRawEntry(std::span<uint8_t> block, exif::ByteOrder order, uint32_t position,
+                   const BlockEntry& entry) {
+  uint8_t* raw = block.data() + position;
+  exif::Write16(raw, entry.entry.tag, order);
+  exif::Write16(raw + 2, entry.entry.type, order);
+  exif::Write32(raw + 4, entry.entry.count, order);
+  std::memcpy(raw + 8, entry.field, 4);
+}
+
+std::optional<std::span<const uint8_t>> ValueBytes(std::span<const uint8_t> block,
+                                                   const BlockEntry& entry) {
+  const uint64_t at = entry.entry.value;
+  if (!entry.OutOfLine() || at > block.size() || entry.size > block.size() - at) {
+    return std::nullopt;
+  }
+  return block.subspan(static_cast<size_t>(at), static_cast<size_t>(entry.size));
+}
+
+bool PatchShortEntry(std::span<uint8_t> block, exif::ByteOrder order, uint32_t offset,
+                     uint16_t tag, uint16_t value) {
+  const auto dir = ReadBlockDirectory(block, order, offset);
+  if (!dir) return false;
+  for (const BlockEntry& e : dir->entries) {
+    if (e.entry.tag != tag) continue;
+    if (e.entry.type != exif::kTypeShort || e.entry.count != 1) return false;
+    exif::Write16(block.data() + e.position + 8, value, order);
+    return true;
+  }
+  return false;
+}
+
+void ConvertValueOrder(std::span<uint8_t> bytes, uint16_t type, exif::ByteOrder from,
+                       exif::ByteOrder to) {
+  if ((from == exif::kLittleEndian) == (to == exif::kLittleEndian)) return;
+  size_t unit = 0;
+  switch (type) {
+    case exif::kTypeShort:
+      unit = 2;
+      break;
+    case exif::kTypeLong:
+    case exif::kTypeSLong:
+    case exif::kTypeRational:
+    case exif::kTypeSRational:
+      unit = 4;  // rationals are two 4-byte words
+      break;
+    default:
+      return;  // bytes have no order
+  }
+  for (size_t i = 0; i + unit <= bytes.size(); i += unit) {
+    std::reverse(bytes.begin() + static_cast<std::ptrdiff_t>(i),
+                 bytes.begin() + static_cast<std::ptrdiff_t>(i + unit));
+  }
+}
+
+}  // namespace veltora::edit

@@ -1,0 +1,69 @@
+// Reading and writing directory entries inside a mutable TIFF block. Shared
+// by the editor and the in-place writers; every access is bounds-checked
+// against the block.
+#ifndef VELTORA_EDIT_BLOCK_ENTRIES_H_
+#define VELTORA_EDIT_BLOCK_ENTRIES_H_
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "exif/byte_order.h"
+#include "exif/tiff_value.h"
+
+namespace veltora::edit {
+
+// One 12-byte entry as found in a block.
+struct BlockEntry {
+  exif::IfdEntry entry;  // IfdEntry form; for values over 4 bytes `value` is the offset
+  uint8_t field[4] = {};  // the stored value field, byte for byte
+  uint64_t size = 0;      // count * TypeSize in 64 bits (0 for types without a size)
+  uint32_t position = 0;  // of the 12 bytes in the block
+  bool OutOfLine() const { return size > 4; }
+};
+
+// A directory table that lies wholly inside the block.
+struct BlockDirectory {
+  uint32_t offset = 0;
+  uint16_t count = 0;
+  std::vector<BlockEntry> entries;
+  std::optional<uint32_t> link;  // next-IFD link, when its 4 bytes are inside the block
+  uint32_t LinkPosition() const { return offset + 2 + 12u * count; }
+};
+
+// Offsets below this would overlap the TIFF header.
+inline constexpr uint32_t kMinDirectoryOffset = 8;
+
+// The directory at `offset`; nullopt when its count or entry table is not
+// wholly inside the block (the table may be followed by a missing link).
+std::optional<BlockDirectory> ReadBlockDirectory(std::span<const uint8_t> block,
+                                                 exif::ByteOrder order, uint32_t offset);
+
+// Decodes the 12 bytes at `position` (the caller checked they exist).
+BlockEntry DecodeBlockEntry(std::span<const uint8_t> block, exif::ByteOrder order,
+                            uint32_t position);
+
+// Writes tag, type, count and the raw value field.
+void WriteRawEntry(std::span<uint8_t> block, exif::ByteOrder order, uint32_t position,
+                   const BlockEntry& entry);
+
+// The stored value bytes of an out-of-line entry, when inside the block.
+std::optional<std::span<const uint8_t>> ValueBytes(std::span<const uint8_t> block,
+                                                   const BlockEntry& entry);
+
+// Overwrites one SHORT of count 1 of `tag` in the directory at `offset`
+// (Orientation in place). False when absent or of another form.
+bool PatchShortEntry(std::span<uint8_t> block, exif::ByteOrder order, uint32_t offset,
+                     uint16_t tag, uint16_t value);
+
+// Converts stored value bytes from one byte order to another, unit by unit.
+void ConvertValueOrder(std::span<uint8_t> bytes, uint16_t type, exif::ByteOrder from,
+                       exif::ByteOrder to);
+
+// Rounds up to even, staying inside 32 bits.
+inline uint64_t PaddedSize(uint64_t n) { return n + (n & 1); }
+
+}  // namespace veltora::edit
+
+#endif  // VELTORA_EDIT_BLOCK_ENTRIES_H_

@@ -1,0 +1,158 @@
+// ExifEditor: rebuilds a file's TIFF block (header, directories, values and,
+// for JPEG files, the thumbnail) in a work block of its own, keeping every
+// offset inside it consistent after each change. The file itself is never
+// touched here; rebuilt_output.h writes the finished block into a new file.
+//
+// Results follow the engine's convention: 1 (or a positive count) for
+// success, 0 for failure, -1 for a directory code that names no directory.
+// Every operation that cannot be done inside the work block fails instead:
+// an entry or value that would pass the block's length is not touched, and
+// a change that would outgrow the block's headroom is refused, leaving the
+// block as it was.
+#ifndef VELTORA_EDIT_EXIF_EDITOR_H_
+#define VELTORA_EDIT_EXIF_EDITOR_H_
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "edit/range_list.h"
+#include "exif/exif_reader.h"
+
+namespace veltora::edit {
+
+using exif::ByteOrder;
+using exif::IfdEntry;
+using exif::IfdLocation;
+using exif::ImageDescription;
+
+// An entry to add to a directory, or to replace the entry with its tag.
+// `bytes` are the stored value bytes in the block's byte order when the value
+// is longer than 4 bytes; empty means "produce them" (value source), or, for
+// an entry equal to the directory's own entry with that tag, "keep them".
+struct EntryEdit {
+  IfdEntry entry;
+  std::vector<uint8_t> bytes;
+};
+
+// Where the maker note's own directory lies; offset 0 = none found.
+struct MakerNoteIfd {
+  uint32_t offset = 0;
+  uint16_t entryCount = 0;
+  uint16_t bytesFromIfd = 0;  // maker-note bytes from the directory on
+};
+
+class ExifEditor : public exif::ExifReader {
+ public:
+  // Room every work block has beyond what it holds: one rebuild may grow the
+  // block by at most this much (a GPS directory, a few added entries, an
+  // IFD1 with its thumbnail). Anything larger is refused.
+  static constexpr uint32_t kHeadroom = 0x10000;
+
+  ExifEditor(const char* path, uint32_t load_data);
+  ExifEditor(std::span<const uint8_t> file_bytes, uint32_t load_data);
+  ExifEditor(std::vector<uint8_t>&&, uint32_t) = delete;
+  ~ExifEditor() override;
+
+  // --- Record (read freely; the operations below keep it consistent).
+  std::string alternateSourcePath;   // read instead of the source for image data and segments
+  uint32_t alternateImageOffset = 0;  // first strip in the alternate source; 0 = own IFD0
+  std::string thumbnailPath;
+  std::vector<uint8_t> thumbnailBytes;  // appended after the block in the output
+  uint32_t blockLength = 0;             // bytes used in the work block
+  ImageDescription ifd0;  // firstStripOffset: position of the image data in the output
+  ImageDescription ifd1;  // firstStripOffset: position of the thumbnail; ifdOffset 0 = no IFD1
+  uint32_t imageDataLength = 0;
+  uint32_t thumbnailDataLength = 0;
+  IfdLocation exifHeader;
+  IfdLocation gpsHeader;
+  IfdLocation interopHeader;
+  MakerNoteIfd makerNoteIfd;
+  uint32_t makerNoteOffset = 0;  // the MakerNote value in the work block; 0 = none
+  uint32_t makerNoteLength = 0;
+
+  // The bytes in use; empty before StartEdit/CopyBlock.
+  std::span<uint8_t> Block() { return {workBlock_.get(), blockLength}; }
+  std::span<const uint8_t> Block() const { return {workBlock_.get(), blockLength}; }
+  uint32_t BlockCapacity() const { return workCapacity_; }
+  uint32_t ThumbnailLength() const { return static_cast<uint32_t>(thumbnailBytes.size()); }
+  // True for a bare TIFF file: its image data follows the block in the output.
+  bool IsTiffSource() const;
+
+  // --- Operations.
+  // The work block from the source's TIFF block without IFD1 and the old
+  // thumbnail. `drop_interop` also removes the Interoperability pointer.
+  int StartEdit(uint32_t drop_interop);
+  // The work block as an exact copy of the source's TIFF block.
+  int CopyBlock();
+  // Rewrites directory `code`: drops `deletions`, adds or replaces
+  // `additions`. Returns entries after − entries before; 0 also when the
+  // directory is absent or the rewrite was refused (callers read the sign).
+  // `value_source`, when given, supplies the bytes of added entries that
+  // carry none (another file's entry with the same tag).
+  int RewriteIfd(uint32_t code, std::span<const uint16_t> deletions,
+                 std::span<const EntryEdit> additions, exif::ExifReader* value_source = nullptr);
+  // Removes every entry with `tag` in place; the count removed, -1 bad code.
+  int RemoveTag(uint32_t code, uint16_t tag);
+  // Overwrites type, count and value field of the entry with entry.tag
+  // (value in IfdEntry form); >0 done, 0 absent, -1 bad code.
+  int SetEntryInPlace(uint32_t code, const IfdEntry& entry);
+  // -1 bad code or null, 0 absent, 1 found (entry filled, IfdEntry form).
+  int FindBlockEntry(uint32_t code, IfdEntry* entry);
+  // All entries of a directory in table order; -1 bad code, else the count.
+  int CollectBlockEntries(uint32_t code, std::vector<IfdEntry>* entries);
+  // Shifts every offset held by one directory with `ranges`; 1, 0 absent, -1 bad code.
+  int FixUpOffsets(uint32_t code, const RangeList& ranges);
+  // Records where image data (IFD0) or the thumbnail (IFD1) will lie in the
+  // output; the position is rounded up to even. 1 or 0.
+  int SetDataOffset(uint32_t code, uint32_t position);
+  // Image data length (IFD0) or thumbnail length (IFD1); 0 when none.
+  uint32_t GetDataLength(uint32_t code);
+  bool HasWorkBlock() const { return workBlock_ != nullptr && blockLength != 0; }
+  // Block length + thumbnail length: the APP1 payload behind "Exif\0\0".
+  uint64_t TotalSegmentSize() const { return uint64_t{blockLength} + thumbnailBytes.size(); }
+
+  // Appends `bytes` at the block's end (after padding it to even when
+  // `even`); returns the offset where they start, or nullopt when the
+  // headroom does not hold them (nothing changes then).
+  std::optional<uint32_t> Append(std::span<const uint8_t> bytes, bool even);
+  // Pads the block with one zero byte when its length is odd; false when full.
+  bool PadToEven();
+  // Offset of the 4-byte next-IFD link of a directory; nullopt when absent.
+  std::optional<uint32_t> NextLinkPosition(uint32_t code);
+  // Caches a new directory position (AppendGpsIfd, ReattachSourceThumbnail).
+  void SetHeader(uint32_t code, uint32_t offset, uint16_t count);
+  // Re-reads IFD0/IFD1 descriptors and the cached headers from the block.
+  void RefreshDescriptors();
+
+ private:
+  struct Located {
+    uint32_t offset = 0;
+    uint16_t count = 0;
+  };
+  bool KnownCode(uint32_t code) const;
+  // The directory of `code` in the work block when its entry table fits.
+  std::optional<Located> Locate(uint32_t code);
+  uint32_t* CachedOffset(uint32_t code);
+  void SetCachedCount(uint32_t code, uint16_t count);
+  bool Allocate(uint32_t length);
+  int LoadSource(bool* loaded_here);
+  void ReadHeadersFromBlock();
+  void LocateMakerNoteIfd();
+  bool DescribeImage(uint32_t code, ImageDescription* description);
+  // Moves every cached offset and every directory's offsets after a change.
+  void ShiftAll(const RangeList& ranges, uint32_t skip_code);
+  void RefreshOutputPositions();
+  void DropMakerNoteWithoutDirectory();
+
+  std::unique_ptr<uint8_t[]> workBlock_;
+  uint32_t workCapacity_ = 0;
+};
+
+}  // namespace veltora::edit
+
+#endif  // VELTORA_EDIT_EXIF_EDITOR_H_

@@ -1,0 +1,437 @@
+#include "edit/gps_replace.h"
+
+#include <algorithm>
+#include <cstring>
+#include <span>
+
+#include "edit/block_entries.h"
+#include "edit/rebuilt_output.h"
+#include "exif/byte_view.h"
+#include "plugin/export_guard.h"
+#include "plugin/safe_replace.h"
+#include "plugin/veltora.h"
+
+namespace veltora::edit {
+namespace {
+
+using exif::IfdEntry;
+using exif::kEntrySize;
+using exif::kTypeAscii;
+using exif::kTypeByte;
+using exif::kTypeLong;
+using exif::kTypeRational;
+using exif::kTypeUndefined;
+
+constexpr uint16_t kTagGpsVersion = 0;
+constexpr uint16_t kTagInteropPointer = 40965;
+constexpr uint16_t kTagStripByteCounts = 279;
+// The tags of GPS version 2.2 that an older directory must not carry.
+constexpr uint16_t kVersion22Tags[] = {27, 28, 29};
+
+uint32_t PackBytes(std::span<const uint8_t> bytes) {
+  uint32_t v = 0;
+  for (size_t i = 0; i < bytes.size() && i < 4; ++i) v |= uint32_t{bytes[i]} << (8 * i);
+  return v;
+}
+
+// Big-endian reading of 4 inline bytes held in IfdEntry form.
+uint32_t BigEndianOf(uint32_t packed) { return exif::Swap32(packed); }
+
+// An entry of `type` whose stored bytes are `bytes`: inline up to 4 bytes.
+EntryEdit MakeEntry(uint16_t tag, uint16_t type, uint32_t count, std::vector<uint8_t> bytes) {
+  EntryEdit e;
+  e.entry = IfdEntry{tag, type, count, 0};
+  if (bytes.size() <= 4) {
+    e.entry.value = PackBytes(bytes);
+  } else {
+    e.bytes = std::move(bytes);
+  }
+  return e;
+}
+
+std::vector<uint8_t> RationalBytes(std::span<const HostRational> values, exif::ByteOrder order) {
+  std::vector<uint8_t> out(values.size() * 8);
+  for (size_t i = 0; i < values.size(); ++i) {
+    exif::Write32(out.data() + 8 * i, values[i].numerator, order);
+    exif::Write32(out.data() + 8 * i + 4, values[i].denominator, order);
+  }
+  return out;
+}
+
+std::vector<uint8_t> TextBytes(const CString& text) {
+  const char* chars = CStringGet(&text);
+  const size_t n = chars == nullptr ? 0 : std::strlen(chars);
+  std::vector<uint8_t> out(chars, chars + n);
+  out.push_back(0);
+  return out;
+}
+
+uint32_t VersionOf(const std::vector<EntryEdit>& entries) {
+  for (const EntryEdit& e : entries) {
+    if (e.entry.tag == kTagGpsVersion && e.entry.type == kTypeByte && e.entry.count == 4) {
+      return BigEndianOf(e.entry.value);
+    }
+  }
+  return 0;
+}
+
+void Put(std::vector<EntryEdit>* entries, EntryEdit e) {
+  auto same = std::find_if(entries->begin(), entries->end(),
+                           [&](const EntryEdit& x) { return x.entry.tag == e.entry.tag; });
+  if (same != entries->end()) {
+    *same = std::move(e);
+  } else {
+    entries->push_back(std::move(e));
+  }
+}
+
+EntryEdit VersionEntry(uint32_t big_endian) {
+  return MakeEntry(kTagGpsVersion, kTypeByte, 4,
+                   {static_cast<uint8_t>(big_endian >> 24), static_cast<uint8_t>(big_endian >> 16),
+                    static_cast<uint8_t>(big_endian >> 8), static_cast<uint8_t>(big_endian)});
+}
+
+std::optional<EntryEdit> EntryFromSet(uint16_t tag, const GpsTagSet& set, exif::ByteOrder order) {
+  switch (tag) {
+    case 1:
+      return MakeEntry(1, kTypeAscii, 2, {uint8_t(set.GPSLatitudeRef[0]), uint8_t(set.GPSLatitudeRef[1])});
+    case 2:
+      return MakeEntry(2, kTypeRational, 3, RationalBytes(set.GPSLatitude, order));
+    case 3:
+      return MakeEntry(3, kTypeAscii, 2,
+                       {uint8_t(set.GPSLongitudeRef[0]), uint8_t(set.GPSLongitudeRef[1])});
+    case 4:
+      return MakeEntry(4, kTypeRational, 3, RationalBytes(set.GPSLongitude, order));
+    case 5:
+      return MakeEntry(5, kTypeByte, 1, {set.GPSAltitudeRef});
+    case 6:
+      return MakeEntry(6, kTypeRational, 1,
+                       RationalBytes(std::span<const HostRational>(&set.GPSAltitude, 1), order));
+    case 7:
+      return MakeEntry(7, kTypeRational, 3, RationalBytes(set.GPSTimeStamp, order));
+    case 18:
+    case 29: {
+      auto text = TextBytes(tag == 18 ? set.GPSMapDatum : set.GPSDateStamp);
+      const auto count = static_cast<uint32_t>(text.size());
+      return MakeEntry(tag, kTypeAscii, count, std::move(text));
+    }
+    case 27:
+    case 28: {
+      const auto bytes = ArrayView(tag == 27 ? &set.GPSProcessingMethod : &set.GPSAreaInformation);
+      // An empty array names no value; an UNDEFINED entry of count 0 is not written.
+      if (bytes.empty()) return std::nullopt;
+      return MakeEntry(tag, kTypeUndefined, static_cast<uint32_t>(bytes.size()),
+                       std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    }
+    default:
+      return std::nullopt;  // 0 is made separately; 8-17, 19-26 and above 29 are ignored
+  }
+}
+
+std::vector<EntryEdit> CurrentGpsEntries(ExifEditor& editor) {
+  std::vector<IfdEntry> entries;
+  editor.CollectBlockEntries(exif::kGpsIfd, &entries);
+  std::vector<EntryEdit> edits;
+  for (const IfdEntry& e : entries) edits.push_back({e, {}});
+  return edits;
+}
+
+struct ThumbnailRun {
+  uint32_t offset = 0;
+  uint32_t length = 0;
+  bool strips = false;
+};
+
+// Where the source's thumbnail lies inside its block: IFD1's JPEG interchange
+// pair, or one contiguous run of its strips.
+std::optional<ThumbnailRun> FindThumbnail(std::span<const uint8_t> block, exif::ByteOrder order,
+                                          const BlockDirectory& dir) {
+  ThumbnailRun run;
+  std::optional<uint32_t> jpeg_at, jpeg_length;
+  const BlockEntry* strip_offsets = nullptr;
+  const BlockEntry* strip_counts = nullptr;
+  for (const BlockEntry& e : dir.entries) {
+    if (e.OutOfLine()) {
+      if (e.entry.tag == exif::kTagStripOffsets) strip_offsets = &e;
+      if (e.entry.tag == kTagStripByteCounts) strip_counts = &e;
+      continue;
+    }
+    if (e.entry.tag == exif::kTagJpegInterchangeFormat) jpeg_at = e.entry.value;
+    if (e.entry.tag == exif::kTagJpegInterchangeFormatLength) jpeg_length = e.entry.value;
+    if (e.entry.tag == exif::kTagStripOffsets && e.entry.count == 1) strip_offsets = &e;
+    if (e.entry.tag == kTagStripByteCounts && e.entry.count == 1) strip_counts = &e;
+  }
+  const exif::ByteView view(block, order);
+  if (jpeg_at && jpeg_length) {
+    run = {*jpeg_at, *jpeg_length, false};
+  } else if (strip_offsets != nullptr && strip_counts != nullptr &&
+             strip_offsets->entry.count == strip_counts->entry.count) {
+    // Strips are taken as one run from the first to the end of the last.
+    const auto element = [&](const BlockEntry& e, uint32_t i) -> std::optional<uint32_t> {
+      const uint32_t unit = exif::TypeSize(e.entry.type);
+      if (unit != 2 && unit != 4) return std::nullopt;
+      if (!e.OutOfLine()) return e.entry.count == 1 ? std::optional(e.entry.value) : std::nullopt;
+      if (unit == 4) return view.U32(uint64_t{e.entry.value} + 4ull * i);
+      const auto v = view.U16(uint64_t{e.entry.value} + 2ull * i);
+      return v ? std::optional<uint32_t>(*v) : std::nullopt;
+    };
+    const uint32_t last = strip_offsets->entry.count - 1;
+    const auto first = element(*strip_offsets, 0);
+    const auto last_at = element(*strip_offsets, last);
+    const auto last_count = element(*strip_counts, last);
+    if (!first || !last_at || !last_count) return std::nullopt;
+    const uint64_t end = uint64_t{*last_at} + *last_count;
+    if (end <= *first) return std::nullopt;
+    run = {*first, static_cast<uint32_t>(std::min<uint64_t>(end - *first, UINT32_MAX)), true};
+  } else {
+    return std::nullopt;
+  }
+  if (run.length == 0 || !view.Contains(run.offset, run.length)) return std::nullopt;
+  return run;
+}
+
+}  // namespace
+
+std::optional<uint32_t> WorkBlockExifVersion(ExifEditor& editor) {
+  IfdEntry entry;
+  entry.tag = exif::kTagExifVersion;
+  if (editor.FindBlockEntry(exif::kExifIfd, &entry) != 1 || entry.count != 4 ||
+      exif::TypeSize(entry.type) != 1) {
+    return std::nullopt;
+  }
+  return BigEndianOf(entry.value);
+}
+
+void SetGpsVersionFromExif(GpsTagSet* set, uint32_t exif_version) {
+  uint32_t version = 0;
+  if (exif_version == 0x30323130) {  // "0210"
+    version = kGpsVersion20;
+  } else if (exif_version == 0x30323230 || exif_version == 0x30323231) {  // "0220", "0221"
+    version = kGpsVersion22;
+  } else {
+    return;
+  }
+  set->GPSVersionID[0] = static_cast<uint8_t>(version >> 24);
+  set->GPSVersionID[1] = static_cast<uint8_t>(version >> 16);
+  set->GPSVersionID[2] = static_cast<uint8_t>(version >> 8);
+  set->GPSVersionID[3] = static_cast<uint8_t>(version);
+}
+
+void BuildGpsEntries(std::vector<EntryEdit>* entries, const GpsTagSet& set,
+                     exif::ByteOrder order) {
+  const uint32_t current = std::max(VersionOf(*entries), kGpsVersion20);
+  const uint32_t from_set = uint32_t{set.GPSVersionID[0]} << 24 |
+                            uint32_t{set.GPSVersionID[1]} << 16 |
+                            uint32_t{set.GPSVersionID[2]} << 8 | set.GPSVersionID[3];
+  Put(entries, VersionEntry(std::max(current, from_set)));
+  for (uint16_t tag : ArrayView(&set.tags)) {
+    if (auto e = EntryFromSet(tag, set, order)) Put(entries, std::move(*e));
+  }
+  if (VersionOf(*entries) < kGpsVersion22) {
+    std::erase_if(*entries, [](const EntryEdit& e) {
+      return std::find(std::begin(kVersion22Tags), std::end(kVersion22Tags), e.entry.tag) !=
+             std::end(kVersion22Tags);
+    });
+  }
+}
+
+int AppendGpsIfd(ExifEditor& editor, GpsTagSet* set) {
+  IfdEntry pointer;
+  pointer.tag = exif::kTagGpsIfdPointer;
+  if (editor.FindBlockEntry(exif::kIfd0, &pointer) != 1) return 0;
+  const auto exif_version = WorkBlockExifVersion(editor);
+  // Below "0210" the set may not be used, which would leave an empty GPS
+  // directory: such files are refused instead.
+  if (!exif_version || *exif_version < kExifVersion0210) return 0;
+  SetGpsVersionFromExif(set, *exif_version);
+  std::vector<EntryEdit> entries = CurrentGpsEntries(editor);
+  BuildGpsEntries(&entries, *set, editor.byteOrder);
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const EntryEdit& a, const EntryEdit& b) { return a.entry.tag < b.entry.tag; });
+
+  if (!editor.PadToEven()) return 0;
+  const uint32_t start = editor.blockLength;
+  const size_t dir_size = 2 + size_t{kEntrySize} * entries.size() + 4;
+  std::vector<uint8_t> bytes(dir_size);
+  const exif::ByteOrder order = editor.byteOrder;
+  exif::Write16(bytes.data(), static_cast<uint16_t>(entries.size()), order);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    IfdEntry e = entries[i].entry;
+    const uint64_t size = uint64_t{exif::TypeSize(e.type)} * e.count;
+    if (size > 4) {
+      if (entries[i].bytes.size() == size) {
+        e.value = static_cast<uint32_t>(start + bytes.size());
+        bytes.insert(bytes.end(), entries[i].bytes.begin(), entries[i].bytes.end());
+        if (bytes.size() % 2 == 1) bytes.push_back(0);
+      } else {
+        e.count = 0;
+        e.value = 0;
+      }
+    }
+    exif::EncodeEntry(bytes.data() + 2 + kEntrySize * i, order, e);
+  }
+  if (uint64_t{start} + bytes.size() > editor.BlockCapacity()) return 0;
+  const auto at = editor.Append(bytes, true);
+  if (!at) return 0;
+  editor.SetHeader(exif::kGpsIfd, *at, static_cast<uint16_t>(entries.size()));
+  return editor.SetEntryInPlace(exif::kIfd0, IfdEntry{exif::kTagGpsIfdPointer, kTypeLong, 1, *at}) >
+                 0
+             ? 1
+             : 0;
+}
+
+int ReplaceGps(ExifEditor& editor, GpsTagSet* set) {
+  IfdEntry pointer;
+  pointer.tag = exif::kTagGpsIfdPointer;
+  const bool has_gps = editor.FindBlockEntry(exif::kIfd0, &pointer) == 1;
+  const bool has_tags = !ArrayView(&set->tags).empty();
+  if (has_gps && has_tags) {
+    const auto exif_version = WorkBlockExifVersion(editor);
+    if (!exif_version || *exif_version < kExifVersion0210) return 0;
+    // A pointer that leads nowhere gives no directory to merge into.
+    if (editor.gpsHeader.offset == 0) return 0;
+    SetGpsVersionFromExif(set, *exif_version);
+    std::vector<EntryEdit> entries = CurrentGpsEntries(editor);
+    BuildGpsEntries(&entries, *set, editor.byteOrder);
+    return editor.RewriteIfd(exif::kGpsIfd, {}, entries) >= 0 ? 1 : 0;
+  }
+  if (has_gps) {
+    std::vector<IfdEntry> current;
+    editor.CollectBlockEntries(exif::kGpsIfd, &current);
+    if (!current.empty()) {
+      std::vector<uint16_t> tags;
+      for (const IfdEntry& e : current) tags.push_back(e.tag);
+      if (editor.RewriteIfd(exif::kGpsIfd, tags, {}) >= 0) return 0;
+    }
+    const uint16_t gps_pointer = exif::kTagGpsIfdPointer;
+    return editor.RewriteIfd(exif::kIfd0, std::span<const uint16_t>(&gps_pointer, 1), {}) < 0 ? 1
+                                                                                            : 0;
+  }
+  if (!has_tags) return 0;
+  const EntryEdit add{IfdEntry{exif::kTagGpsIfdPointer, kTypeLong, 1, 0}, {}};
+  if (editor.RewriteIfd(exif::kIfd0, {}, std::span<const EntryEdit>(&add, 1)) <= 0) return 0;
+  const int created = AppendGpsIfd(editor, set);
+  if (editor.GetDataLength(exif::kIfd1) != 0 && editor.ThumbnailLength() != 0) {
+    editor.SetDataOffset(exif::kIfd1, editor.blockLength);
+  }
+  if (editor.GetDataLength(exif::kIfd0) != 0) {
+    editor.SetDataOffset(exif::kIfd0, editor.blockLength + editor.ThumbnailLength());
+  }
+  return created;
+}
+
+int ReattachSourceThumbnail(ExifEditor& editor) {
+  if (!editor.HasWorkBlock() || editor.ifd1.ifdOffset != 0) return 0;
+  editor.thumbnailBytes.clear();
+  editor.thumbnailPath.clear();
+  const bool loaded_here = editor.data == nullptr;
+  if (loaded_here && editor.LoadExifData(0, nullptr) == nullptr) return 0;
+  const std::span<const uint8_t> source(editor.data, editor.dataLoadedSize);
+  const exif::ByteOrder order = editor.byteOrder;
+
+  int attached = 0;
+  const auto dir = ReadBlockDirectory(source, order, editor.thumbnailImage.ifdOffset);
+  const auto thumbnail = dir ? FindThumbnail(source, order, *dir) : std::nullopt;
+  if (dir && thumbnail && editor.PadToEven()) {
+    std::vector<BlockEntry> entries;
+    for (const BlockEntry& e : dir->entries) {
+      if (e.entry.tag != exif::kTagExifIfdPointer && e.entry.tag != exif::kTagGpsIfdPointer &&
+          e.entry.tag != kTagInteropPointer) {
+        entries.push_back(e);
+      }
+    }
+    const uint32_t base = editor.blockLength;
+    const size_t dir_size = 2 + size_t{kEntrySize} * entries.size() + 4;
+    std::vector<uint8_t> bytes(dir_size);
+    exif::Write16(bytes.data(), static_cast<uint16_t>(entries.size()), order);
+    for (BlockEntry& e : entries) {
+      if (!e.OutOfLine()) continue;
+      if (auto value = ValueBytes(source, e)) {
+        e.entry.value = static_cast<uint32_t>(base + bytes.size());
+        exif::Write32(e.field, e.entry.value, order);
+        bytes.insert(bytes.end(), value->begin(), value->end());
+        if (bytes.size() % 2 == 1) bytes.push_back(0);
+      } else {
+        e.entry.count = 0;
+        exif::Write32(e.field, 0, order);
+      }
+    }
+    const uint64_t new_position = uint64_t{base} + bytes.size();
+    const int64_t delta = static_cast<int64_t>(new_position) - thumbnail->offset;
+    bytes.insert(bytes.end(), source.begin() + thumbnail->offset,
+                 source.begin() + thumbnail->offset + thumbnail->length);
+    for (size_t i = 0; i < entries.size(); ++i) {
+      BlockEntry& e = entries[i];
+      if (!thumbnail->strips && e.entry.tag == exif::kTagJpegInterchangeFormat) {
+        e.entry.value = static_cast<uint32_t>(new_position);
+        uint8_t raw[12];
+        exif::EncodeEntry(raw, order, e.entry);
+        std::memcpy(e.field, raw + 8, 4);
+      } else if (thumbnail->strips && e.entry.tag == exif::kTagStripOffsets) {
+        const uint32_t unit = exif::TypeSize(e.entry.type);
+        uint8_t* at = e.OutOfLine() ? bytes.data() + (e.entry.value - base) : e.field;
+        for (uint32_t k = 0; k < e.entry.count && (unit == 2 || unit == 4); ++k) {
+          if (unit == 2) {
+            const int64_t v = exif::Read16(at + 2 * k, order) + delta;
+            exif::Write16(at + 2 * k, static_cast<uint16_t>(std::clamp<int64_t>(v, 0, 0xFFFF)), order);
+          } else {
+            const int64_t v = exif::Read32(at + 4 * k, order) + delta;
+            exif::Write32(at + 4 * k, static_cast<uint32_t>(std::clamp<int64_t>(v, 0, UINT32_MAX)),
+                          order);
+          }
+        }
+      }
+      WriteRawEntry(bytes, order, static_cast<uint32_t>(2 + kEntrySize * i), e);
+    }
+    if (uint64_t{base} + bytes.size() <= editor.BlockCapacity()) {
+      if (const auto at = editor.Append(bytes, true)) {
+        if (const auto link = editor.NextLinkPosition(exif::kIfd0)) {
+          exif::Write32(editor.Block().data() + *link, *at, order);
+          editor.SetHeader(exif::kIfd1, *at, static_cast<uint16_t>(entries.size()));
+          editor.RefreshDescriptors();
+          attached = 1;
+        } else {
+          editor.blockLength = base;  // no link to hang it on: not counted
+        }
+      }
+    }
+  }
+  if (loaded_here) editor.FreeExifData();
+  if (!attached && editor.interopHeader.offset != 0) {
+    editor.RemoveTag(exif::kExifIfd, kTagInteropPointer);
+    editor.interopHeader = exif::IfdLocation{};
+  }
+  if (editor.IsTiffSource() && editor.GetDataLength(exif::kIfd0) != 0) {
+    editor.SetDataOffset(exif::kIfd0, editor.blockLength);
+  }
+  return attached;
+}
+
+namespace {
+
+HRESULT ReplaceExifGpsBody(const char* output_path, const char* input_path, int32_t quality,
+                           GpsTagSet* gps) {
+  if (output_path == nullptr || input_path == nullptr || gps == nullptr || *output_path == '\0' ||
+      *input_path == '\0') {
+    return E_INVALIDARG;
+  }
+  if (HRESULT probe = ProbeTargetDirectory(output_path); probe != S_OK) return probe;
+  ExifEditor editor(input_path, 0);
+  if (!editor.IsExif()) return E_NOTEXIF;
+  if (editor.IsExifJpeg() && (quality < 1 || quality > 100)) return E_INVALIDARG;
+  if (!editor.StartEdit(0) || !ReplaceGps(editor, gps)) return E_FAIL;
+  ReattachSourceThumbnail(editor);
+  if (!editor.HasWorkBlock()) return E_FAIL;
+  StampDateTime(editor);
+  return WriteEditedFile(editor, output_path);
+}
+
+}  // namespace
+}  // namespace veltora::edit
+
+VELTORA_API HRESULT ReplaceExifGps(const char* output_path, const char* input_path,
+                                   int32_t quality, GpsTagSet* gps) {
+  return veltora::GuardExport([&] {
+    return veltora::edit::ReplaceExifGpsBody(output_path, input_path, quality, gps);
+  });
+}

@@ -1,0 +1,184 @@
+// SetOrientation and SetDateTimeOriginal: single values of an existing file,
+// patched where they lie when their size does not change, else (orientation
+// only, when the caller allows it) by rebuilding the block.
+#include "edit/orientation_edit.h"
+
+#include <cstring>
+#include <string>
+
+#include "edit/block_entries.h"
+#include "edit/exif_editor.h"
+#include "edit/rebuilt_output.h"
+#include "exif/date_text.h"
+#include "platform/file.h"
+#include "platform/local_time.h"
+#include "plugin/export_guard.h"
+#include "plugin/format_detection.h"
+#include "plugin/veltora.h"
+
+namespace veltora::edit {
+namespace {
+
+struct Turn {
+  uint16_t angle;
+  bool mirrored;
+};
+
+// Values 1..8 as rotation and mirroring; index 0 is unused.
+constexpr Turn kTurns[9] = {{0, false},  {0, false},  {0, true},   {180, false}, {180, true},
+                            {90, true},  {90, false}, {270, true}, {270, false}};
+
+uint16_t ValueOf(uint32_t angle, bool mirrored) {
+  uint16_t value = angle == 90 ? 6 : angle == 180 ? 3 : angle == 270 ? 8 : 1;
+  if (!mirrored) return value;
+  return value == 1 || value == 3 ? static_cast<uint16_t>(value + 1)
+                                  : static_cast<uint16_t>(value - 1);
+}
+
+bool IsOrientation(int64_t v) { return v >= 1 && v <= 8; }
+
+bool IsEditableFormat(const char* path) {
+  const ImageFormat format = DetectImageFormat(path);
+  return format == ImageFormat::kJpeg || format == ImageFormat::kTiff;
+}
+
+// Writes Orientation into one directory of the work block, adding the entry
+// when it is missing.
+bool PutOrientation(ExifEditor& editor, uint32_t code, uint16_t value) {
+  const exif::IfdEntry entry{exif::kTagOrientation, exif::kTypeShort, 1, value};
+  if (editor.SetEntryInPlace(code, entry) > 0) return true;
+  const EntryEdit add{entry, {}};
+  return editor.RewriteIfd(code, {}, std::span<const EntryEdit>(&add, 1)) > 0;
+}
+
+HRESULT RebuildOrientation(ExifEditor& editor, const char* output_path, int32_t requested,
+                           uint16_t primary, uint16_t thumbnail) {
+  if (!editor.CopyBlock()) return E_FAIL;
+  if (!IsOrientation(requested) || primary > 8 || thumbnail > 8) return E_FAIL;
+  if (primary == 0) primary = 1;
+  if (thumbnail == 0) thumbnail = primary;
+  const auto r = static_cast<uint16_t>(requested);
+  if (primary != r) {
+    const OrientationPair next = NewOrientations(r, primary, thumbnail);
+    if (!PutOrientation(editor, exif::kIfd0, next.primary)) return E_FAIL;
+    if (editor.ifd1.ifdOffset != 0 && !PutOrientation(editor, exif::kIfd1, next.thumbnail)) {
+      return E_FAIL;
+    }
+  }
+  if (editor.IsTiffSource() && editor.GetDataLength(exif::kIfd0) != 0) {
+    editor.SetDataOffset(exif::kIfd0, editor.blockLength + editor.ThumbnailLength());
+  }
+  StampDateTime(editor);
+  return WriteEditedFile(editor, output_path);
+}
+
+HRESULT SetOrientationBody(const char* output_path, const char* input_path, int32_t orientation,
+                           int32_t allow_rebuild) {
+  if (output_path == nullptr || input_path == nullptr || *output_path == '\0' ||
+      *input_path == '\0') {
+    return E_INVALIDARG;
+  }
+  if (!IsEditableFormat(input_path)) return E_FAIL;
+  ExifEditor editor(input_path, 1);
+  if (!editor.IsExif()) return E_NOTEXIF;
+  const uint16_t primary = editor.GetOrientationTag(0);
+  const uint16_t thumbnail = editor.GetOrientationTag(1);
+
+  if (editor.data != nullptr && IsOrientation(orientation) && IsOrientation(primary) &&
+      IsOrientation(thumbnail)) {
+    const std::span<uint8_t> block(editor.data, editor.dataLoadedSize);
+    bool patched = true;
+    if (primary != orientation) {
+      const OrientationPair next =
+          NewOrientations(static_cast<uint16_t>(orientation), primary, thumbnail);
+      patched = PatchShortEntry(block, editor.byteOrder, editor.ifd0Offset, exif::kTagOrientation,
+                                next.primary);
+      if (patched && !PatchShortEntry(block, editor.byteOrder, editor.thumbnailImage.ifdOffset,
+                                      exif::kTagOrientation, next.thumbnail)) {
+        // Both or neither: the rebuild below starts from the loaded block.
+        PatchShortEntry(block, editor.byteOrder, editor.ifd0Offset, exif::kTagOrientation,
+                        primary);
+        patched = false;
+      }
+    }
+    if (patched) {
+      if (platform::IsSameFile(output_path, input_path)) {
+        StampDateTime(static_cast<exif::ExifReader&>(editor));
+        return WriteLoadedBlockInPlace(editor);
+      }
+      return CopyAndPatch(editor, output_path);
+    }
+  }
+  if (allow_rebuild == 0) return E_FAIL;
+  return RebuildOrientation(editor, output_path, orientation, primary, thumbnail);
+}
+
+// Rewrites the DateTimeOriginal text of the loaded block; false when the
+// file has none of exactly 19 characters stored in 20 ASCII bytes.
+bool PatchCaptureDate(exif::ExifReader& reader, const SYSTEMTIME& date) {
+  if (reader.data == nullptr) return false;
+  const std::span<uint8_t> block(reader.data, reader.dataLoadedSize);
+  const auto dir = ReadBlockDirectory(block, reader.byteOrder, reader.exifIfd.offset);
+  if (!dir) return false;
+  for (const BlockEntry& e : dir->entries) {
+    if (e.entry.tag != exif::kTagDateTimeOriginal) continue;
+    if (e.entry.type != exif::kTypeAscii || e.entry.count != exif::kDateTextStoredSize) {
+      return false;
+    }
+    const auto value = ValueBytes(block, e);
+    if (!value) return false;
+    const auto* chars = reinterpret_cast<const char*>(value->data());
+    std::string text(chars, strnlen(chars, value->size()));
+    std::string sub_second;
+    if (!exif::FormatDateText(&text, &sub_second, date) ||
+        text.size() != exif::kDateTextLength) {
+      return false;
+    }
+    std::memcpy(block.data() + e.entry.value, text.c_str(), exif::kDateTextStoredSize);
+    return true;
+  }
+  return false;
+}
+
+HRESULT SetDateTimeOriginalBody(const char* path, const SYSTEMTIME& date) {
+  if (path == nullptr || *path == '\0') return E_INVALIDARG;
+  if (!IsEditableFormat(path)) return E_FAIL;
+  exif::ExifReader reader(path, 1, 0);
+  if (!reader.IsExif()) return E_NOTEXIF;
+  if (!platform::IsValidDateTime(date.wYear, date.wMonth, date.wDay, date.wHour, date.wMinute,
+                                 date.wSecond)) {
+    return E_INVALIDARG;
+  }
+  if (!PatchCaptureDate(reader, date)) return E_FAIL;
+  StampDateTime(reader);
+  return WriteLoadedBlockInPlace(reader);
+}
+
+}  // namespace
+
+OrientationPair NewOrientations(uint16_t requested, uint16_t primary, uint16_t thumbnail) {
+  if (!IsOrientation(requested) || !IsOrientation(primary) || !IsOrientation(thumbnail)) {
+    return {primary, thumbnail};
+  }
+  if (primary == requested) return {primary, thumbnail};
+  if (primary == thumbnail) return {requested, requested};
+  const uint32_t a0 = kTurns[primary].angle;
+  const uint32_t a1 = kTurns[thumbnail].angle;
+  const uint32_t ar = kTurns[requested].angle;
+  const uint32_t angle = ((ar - a0 + 360) % 360 + a1 + 360) % 360;
+  return {requested, ValueOf(angle, kTurns[thumbnail].mirrored)};
+}
+
+}  // namespace veltora::edit
+
+VELTORA_API HRESULT SetOrientation(const char* output_path, const char* input_path,
+                                   int32_t orientation, int32_t allow_rebuild) {
+  return veltora::GuardExport([&] {
+    return veltora::edit::SetOrientationBody(output_path, input_path, orientation, allow_rebuild);
+  });
+}
+
+VELTORA_API HRESULT SetDateTimeOriginal(const char* path, SYSTEMTIME date_time) {
+  return veltora::GuardExport(
+      [&] { return veltora::edit::SetDateTimeOriginalBody(path, date_time); });
+}

@@ -1,0 +1,251 @@
+#include "edit/rebuilt_output.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "edit/block_entries.h"
+#include "exif/date_text.h"
+#include "platform/local_time.h"
+#include "plugin/safe_replace.h"
+
+namespace veltora::edit {
+namespace {
+
+using platform::File;
+
+constexpr uint16_t kMarkerSoi = 0xFFD8;
+constexpr uint16_t kMarkerEoi = 0xFFD9;
+constexpr uint16_t kMarkerSos = 0xFFDA;
+constexpr uint16_t kMarkerApp0 = 0xFFE0;
+constexpr uint16_t kMarkerApp1 = 0xFFE1;
+// Scan data and image data are streamed through a buffer of this size: large
+// enough that a copy costs few system calls, small enough to always allocate.
+constexpr size_t kCopyChunk = 256 * 1024;
+constexpr char kDateTemplate[] = "    :  :     :  :  ";
+
+// Memory stand-ins with the File calls the layouts use.
+class MemoryIn {
+ public:
+  explicit MemoryIn(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+  uint32_t Size(uint64_t* size) const {
+    *size = bytes_.size();
+    return 0;
+  }
+  uint32_t ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) const {
+    *got = 0;
+    if (offset >= bytes_.size()) return 0;
+    *got = std::min<uint64_t>(size, bytes_.size() - offset);
+    std::memcpy(buffer, bytes_.data() + offset, *got);
+    return 0;
+  }
+
+ private:
+  std::span<const uint8_t> bytes_;
+};
+
+class MemoryOut {
+ public:
+  explicit MemoryOut(std::vector<uint8_t>* bytes) : bytes_(bytes) { bytes_->clear(); }
+  uint32_t Seek(uint64_t offset) {
+    position_ = offset;
+    return 0;
+  }
+  uint32_t Write(const void* buffer, size_t size) {
+    if (bytes_->size() < position_ + size) bytes_->resize(position_ + size);
+    if (size > 0) std::memcpy(bytes_->data() + position_, buffer, size);
+    position_ += size;
+    return 0;
+  }
+
+ private:
+  std::vector<uint8_t>* bytes_;
+  uint64_t position_ = 0;
+};
+
+// Copies `length` bytes of `in` from `from` to the output's position, or to
+// the end of `in` when `length` is UINT64_MAX. `complete` is false when `in`
+// ended first.
+template <typename In, typename Out>
+uint32_t CopyRun(In& in, Out& out, uint64_t from, uint64_t length, bool* complete) {
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kCopyChunk]);
+  if (buffer == nullptr) return kErrorNotEnoughMemory;
+  *complete = false;
+  uint64_t done = 0;
+  while (done < length) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyChunk, length - done));
+    size_t got = 0;
+    if (uint32_t error = in.ReadAt(from + done, buffer.get(), want, &got)) return error;
+    if (got == 0) return length == UINT64_MAX ? (*complete = true, 0u) : 0u;
+    if (uint32_t error = out.Write(buffer.get(), got)) return error;
+    done += got;
+  }
+  *complete = true;
+  return 0;
+}
+
+template <typename In, typename Out>
+uint32_t JpegLayout(const ExifEditor& editor, Out& out, In& in) {
+  const uint64_t segment = editor.TotalSegmentSize() + kApp1Overhead;
+  if (segment > kMaxSegmentLength) return kErrorInvalidData;
+  uint64_t size = 0;
+  if (uint32_t error = in.Size(&size)) return error;
+  uint64_t pos = 0;
+  while (pos < size) {
+    uint8_t head[4];
+    size_t got = 0;
+    if (uint32_t error = in.ReadAt(pos, head, 4, &got)) return error;
+    if (got < 2) break;
+    const uint16_t marker = static_cast<uint16_t>(head[0] << 8 | head[1]);
+    const uint32_t length = got >= 4 ? uint32_t{head[2]} << 8 | head[3] : 0;
+    bool complete = true;
+    if (marker == kMarkerSoi) {
+      uint8_t app1[10] = {0xFF, 0xE1, static_cast<uint8_t>(segment >> 8),
+                          static_cast<uint8_t>(segment), 'E', 'x', 'i', 'f', 0, 0};
+      if (uint32_t error = out.Write(head, 2)) return error;
+      if (uint32_t error = out.Write(app1, sizeof app1)) return error;
+      const auto block = editor.Block();
+      if (uint32_t error = out.Write(block.data(), block.size())) return error;
+      if (!editor.thumbnailBytes.empty()) {
+        if (uint32_t error = out.Write(editor.thumbnailBytes.data(), editor.thumbnailBytes.size())) {
+          return error;
+        }
+      }
+      pos += 2;
+    } else if (marker == kMarkerEoi) {
+      return out.Write(head, 2);
+    } else if (got < 4 || length < 2) {
+      break;
+    } else if (marker == kMarkerSos) {
+      if (uint32_t error = out.Write(head, 4)) return error;
+      return CopyRun(in, out, pos + 4, UINT64_MAX, &complete);
+    } else if (marker == kMarkerApp0 || marker == kMarkerApp1) {
+      pos += uint64_t{length} + 2;  // every APP0 and APP1 of the source is dropped
+    } else {
+      if (uint32_t error = out.Write(head, 4)) return error;
+      if (uint32_t error = CopyRun(in, out, pos + 4, length - 2, &complete)) return error;
+      if (!complete) break;  // a segment cut off by the end of the file ends the copy
+      pos += uint64_t{length} + 2;
+    }
+  }
+  return 0;
+}
+
+template <typename In, typename Out>
+uint32_t TiffLayout(const ExifEditor& editor, Out& out, In& in) {
+  const auto block = editor.Block();
+  if (uint32_t error = out.Seek(0)) return error;
+  if (uint32_t error = out.Write(block.data(), block.size())) return error;
+  if (editor.ifd1.firstStripOffset != 0 && editor.thumbnailDataLength != 0 &&
+      !editor.thumbnailBytes.empty()) {
+    if (uint32_t error = out.Seek(editor.ifd1.firstStripOffset)) return error;
+    if (uint32_t error = out.Write(editor.thumbnailBytes.data(), editor.thumbnailBytes.size())) {
+      return error;
+    }
+  }
+  if (editor.ifd0.firstStripOffset == 0 || editor.imageDataLength == 0) return kErrorInvalidData;
+  const uint64_t from = !editor.alternateSourcePath.empty() && editor.alternateImageOffset != 0
+                            ? editor.alternateImageOffset
+                            : uint64_t{editor.tiffHeaderOffset} + editor.primaryImage.firstStripOffset;
+  if (uint32_t error = out.Seek(editor.ifd0.firstStripOffset)) return error;
+  bool complete = false;
+  if (uint32_t error = CopyRun(in, out, from, editor.imageDataLength, &complete)) return error;
+  return complete ? 0 : kErrorInvalidData;
+}
+
+}  // namespace
+
+uint32_t WriteJpegLayout(const ExifEditor& editor, File& out, File& in) {
+  return JpegLayout(editor, out, in);
+}
+
+uint32_t WriteTiffLayout(const ExifEditor& editor, File& out, File& in) {
+  return TiffLayout(editor, out, in);
+}
+
+uint32_t WriteJpegLayout(const ExifEditor& editor, std::span<const uint8_t> in,
+                         std::vector<uint8_t>* out) {
+  MemoryIn source(in);
+  MemoryOut sink(out);
+  return JpegLayout(editor, sink, source);
+}
+
+uint32_t WriteTiffLayout(const ExifEditor& editor, std::span<const uint8_t> in,
+                         std::vector<uint8_t>* out) {
+  MemoryIn source(in);
+  MemoryOut sink(out);
+  return TiffLayout(editor, sink, source);
+}
+
+int StampDateTime(std::span<uint8_t> block, exif::ByteOrder order, uint32_t ifd0_offset,
+                  const SYSTEMTIME& now) {
+  const auto dir = ReadBlockDirectory(block, order, ifd0_offset);
+  if (!dir) return 0;
+  for (const BlockEntry& e : dir->entries) {
+    if (e.entry.tag != exif::kTagDateTime) continue;
+    if (e.entry.type != exif::kTypeAscii || e.entry.count != exif::kDateTextStoredSize ||
+        e.entry.value == 0 || !ValueBytes(block, e)) {
+      return 0;
+    }
+    std::string text = kDateTemplate;
+    if (!exif::FormatDateText(&text, nullptr, now) || text.size() != exif::kDateTextLength) {
+      return 0;
+    }
+    std::memcpy(block.data() + e.entry.value, text.c_str(), exif::kDateTextStoredSize);
+    return 1;
+  }
+  return 0;
+}
+
+int StampDateTime(ExifEditor& editor) {
+  if (!editor.HasWorkBlock()) return 0;
+  return StampDateTime(editor.Block(), editor.byteOrder, editor.ifd0.ifdOffset,
+                       platform::GetLocalTime());
+}
+
+int StampDateTime(exif::ExifReader& reader) {
+  if (reader.data == nullptr) return 0;
+  return StampDateTime({reader.data, reader.dataLoadedSize}, reader.byteOrder, reader.ifd0Offset,
+                       platform::GetLocalTime());
+}
+
+HRESULT WriteEditedFile(ExifEditor& editor, const char* target) {
+  const bool tiff = editor.IsTiffSource();
+  const LayoutWriter layout = [&editor, tiff](File& out, File& in) {
+    return tiff ? WriteTiffLayout(editor, out, in) : WriteJpegLayout(editor, out, in);
+  };
+  const char* alternate =
+      editor.alternateSourcePath.empty() ? nullptr : editor.alternateSourcePath.c_str();
+  return WriteResultFile(target, editor.path.c_str(), alternate, layout);
+}
+
+HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader) {
+  if (reader.data == nullptr || reader.dataLoadedSize == 0) return E_FAIL;
+  return WriteBlockInPlace(reader.path.c_str(), reader.FileOffset(0), reader.data,
+                           reader.dataLoadedSize);
+}
+
+HRESULT CopyAndPatch(exif::ExifReader& reader, const char* target) {
+  StampDateTime(reader);
+  if (reader.data == nullptr || reader.dataLoadedSize == 0) return E_FAIL;
+  TempFile backup;
+  if (platform::GetFileAttributes(target).Valid()) {
+    if (uint32_t error = backup.Create(kBackupPrefix)) return MapWin32Error(error);
+    if (uint32_t error = platform::CopyFile(target, backup.c_str(), false)) {
+      return MapWin32Error(error);
+    }
+  }
+  HRESULT result = MapWin32Error(platform::CopyFile(reader.path.c_str(), target, false));
+  if (result == S_OK) {
+    result = WriteBlockInPlace(target, reader.FileOffset(0), reader.data, reader.dataLoadedSize);
+  }
+  if (result < 0 && !backup.empty()) {
+    // Without a good copy back, the backup is the user's file: keep it.
+    if (platform::CopyFile(backup.c_str(), target, false) != 0) backup.Keep();
+  }
+  return result;
+}
+
+}  // namespace veltora::edit

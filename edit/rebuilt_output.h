@@ -1,0 +1,73 @@
+// Writing an edited TIFF block into a file: the two layouts of a rebuilt
+// file (JPEG: a new APP1 replaces every APP0/APP1 of the source; TIFF: the
+// block heads the file and the image data follows it), the DateTime stamp
+// every write of an edited file carries, and the guarded writes on top of
+// plugin/safe_replace.h.
+#ifndef VELTORA_EDIT_REBUILT_OUTPUT_H_
+#define VELTORA_EDIT_REBUILT_OUTPUT_H_
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "edit/exif_editor.h"
+#include "platform/file.h"
+#include "plugin/veltora.h"
+
+namespace veltora::edit {
+
+// The largest APP1 segment: its 16-bit length field counts itself, the
+// "Exif\0\0" identifier, the block and the thumbnail.
+inline constexpr uint32_t kMaxSegmentLength = 0xFFFF;
+inline constexpr uint32_t kApp1Overhead = 8;  // length field + "Exif\0\0"
+
+// Win32 codes the layouts return besides those of the file calls.
+inline constexpr uint32_t kErrorInvalidData = 13;    // APP1 too large, no image data
+inline constexpr uint32_t kErrorNotEnoughMemory = 8;  // no copy buffer
+
+// Output: SOI, the new APP1 (block + thumbnail bytes), then every segment of
+// `in` except APP0 and APP1, in order, and everything from SOS on byte for
+// byte. Returns 0 or a Win32 code; 13 (nothing written) when the APP1 would
+// exceed 65535 bytes.
+uint32_t WriteJpegLayout(const ExifEditor& editor, platform::File& out, platform::File& in);
+// Output: the block at 0, the held thumbnail at the IFD1 position, the image
+// data (one contiguous run from the first strip to the end of the last) at
+// the IFD0 position. 13 when there is no image data to copy or `in` ends
+// before it does.
+uint32_t WriteTiffLayout(const ExifEditor& editor, platform::File& out, platform::File& in);
+
+// The same layouts over memory (the fuzzer, tests): `in` is the whole source
+// file, `out` receives the new one.
+uint32_t WriteJpegLayout(const ExifEditor& editor, std::span<const uint8_t> in,
+                         std::vector<uint8_t>* out);
+uint32_t WriteTiffLayout(const ExifEditor& editor, std::span<const uint8_t> in,
+                         std::vector<uint8_t>* out);
+
+// Writes `now` as "YYYY:MM:DD HH:MM:SS" and its NUL over IFD0's DateTime in
+// `block`, keeping the template's separators. Only an ASCII DateTime of
+// count exactly 20 whose 20 bytes lie inside the block is stamped; anything
+// else is left alone and no tag is added. 1 when stamped.
+int StampDateTime(std::span<uint8_t> block, exif::ByteOrder order, uint32_t ifd0_offset,
+                  const SYSTEMTIME& now);
+// The stamp with the current local time, on the work block or on a reader's
+// loaded block.
+int StampDateTime(ExifEditor& editor);
+int StampDateTime(exif::ExifReader& reader);
+
+// The rebuild's guarded write: WriteResultFile with the TIFF layout for a
+// bare TIFF source and the JPEG layout otherwise.
+HRESULT WriteEditedFile(ExifEditor& editor, const char* target);
+
+// Writes the reader's whole loaded block back over the same bytes of its own
+// file (no backup): 0, E_FAIL without a loaded block, or WriteBlockInPlace's code.
+HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader);
+
+// Stamps the reader's loaded block, copies its source file to `target`
+// (backing an existing target up first) and writes the patched block into
+// the copy. E_FAIL without a loaded block; a failure after the copy puts the
+// backup back. Every temporary file is gone on return.
+HRESULT CopyAndPatch(exif::ExifReader& reader, const char* target);
+
+}  // namespace veltora::edit
+
+#endif  // VELTORA_EDIT_REBUILT_OUTPUT_H_

@@ -1,0 +1,57 @@
+// What the editing tests share: reading values back through the reader,
+// building GPS sets, and the corpus files the edits can be tried on.
+#ifndef VELTORA_TESTS_EDIT_EDIT_TEST_SUPPORT_H_
+#define VELTORA_TESTS_EDIT_EDIT_TEST_SUPPORT_H_
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <utility>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "exif/exif_reader.h"
+#include "plugin/host_types.h"
+#include "tests/support/tiff_builder.h"
+
+namespace veltora::testing {
+
+// The value of `tag` in directory `code` of the file as the reader delivers
+// it (machine order), nullopt when absent; "type/count:" prefixed so that a
+// changed type or count also shows.
+std::optional<std::string> ReadValue(const std::filesystem::path& file, uint32_t code,
+                                     uint16_t tag);
+// Every (code, tag) -> ReadValue of IFD0, Exif, GPS and IFD1, except the
+// offsets that an edit moves (directory pointers, JPEGInterchangeFormat).
+std::map<std::pair<uint32_t, uint16_t>, std::string> AllValues(const std::filesystem::path& file);
+
+// A GpsTagSet for latitude/longitude in degrees, minutes and hundredths of
+// seconds, with the given tag list; owns its arrays (freed by the destructor).
+struct GpsSet {
+  GpsSet();
+  ~GpsSet();
+  GpsSet(const GpsSet&) = delete;
+  GpsSet& operator=(const GpsSet&) = delete;
+  GpsSet& Tags(std::vector<uint16_t> tags);
+  GpsSet& Position(char lat_ref, uint32_t lat_deg, char lon_ref, uint32_t lon_deg);
+  GpsSet& Datum(const char* text);
+  GpsSet& DateStamp(const char* text);
+  GpsSet& Method(std::vector<uint8_t> bytes);
+  GpsTagSet set{};
+};
+
+// Exiftool's "-validate" warnings for a file, without the ones every file of
+// the given original also has.
+std::vector<std::string> NewValidateWarnings(const std::filesystem::path& before,
+                                             const std::filesystem::path& after);
+
+// The block builders the tests start from: a camera-like JPEG block with
+// DateTime (count 20), Orientation in IFD0 and IFD1, an Exif IFD with
+// ExifVersion and DateTimeOriginal, and a JPEG thumbnail.
+TiffBuilder CameraBlock(Endian order, uint16_t orientation0 = 1, uint16_t orientation1 = 1,
+                        const char* exif_version = "0220");
+
+}  // namespace veltora::testing
+
+#endif  // VELTORA_TESTS_EDIT_EDIT_TEST_SUPPORT_H_

@@ -1,0 +1,270 @@
+// The block editor: cuts and insertions keep every offset pointing at the
+// same bytes, in both byte orders, whatever order the blocks were laid out in.
+#include "edit/exif_editor.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "edit/block_entries.h"
+#include "edit/rebuilt_output.h"
+#include "tests/edit/edit_test_support.h"
+#include "tests/support/jpeg_builder.h"
+#include "tests/support/temp_dir.h"
+
+namespace veltora::testing {
+namespace {
+
+using edit::EntryEdit;
+using edit::ExifEditor;
+
+class EditorTest : public ::testing::TestWithParam<Endian> {
+ protected:
+  TempDir dir_;
+  // Rebuilds `file` from the editor's block with the JPEG layout.
+  std::filesystem::path WriteOut(const ExifEditor& editor, const std::filesystem::path& file,
+                                 const char* name = "out.jpg") {
+    std::vector<uint8_t> out;
+    EXPECT_EQ(edit::WriteJpegLayout(editor, ReadFile(file), &out), 0u);
+    WriteFile(dir_ / name, out);
+    return dir_ / name;
+  }
+};
+INSTANTIATE_TEST_SUITE_P(ByteOrder, EditorTest, ::testing::Values(kLittle, kBig),
+                         [](const auto& p) { return std::string(EndianName(p.param)); });
+
+// Values of IFD0, Exif and GPS (IFD1 is cut by StartEdit).
+std::map<std::pair<uint32_t, uint16_t>, std::string> MainValues(const std::filesystem::path& f) {
+  auto all = AllValues(f);
+  std::erase_if(all, [](const auto& kv) { return kv.first.first == exif::kIfd1; });
+  return all;
+}
+
+TiffBuilder WithGps(TiffBuilder b) {
+  b.Byte(kGps, 0, {2, 2, 0, 0})
+      .Ascii(kGps, 1, "N")
+      .Rationals(kGps, 2, {{48, 1}, {51, 1}, {2160, 100}})
+      .Rational(kGps, 6, 1234, 10);
+  return b;
+}
+
+TEST_P(EditorTest, StartEditKeepsOffsetsWhenIfd1AndThumbnailLieBetweenValues) {
+  auto b = WithGps(CameraBlock(GetParam()));
+  b.LayoutOrder({kIfd0, kIfd1, kThumbnailData, kExif, kInterop, kGps});
+  const auto file = b.WriteJpeg(dir_);
+  const auto before = MainValues(file);
+  ASSERT_GE(before.size(), 14u);
+
+  ExifEditor editor(file.c_str(), 0);
+  ASSERT_EQ(editor.StartEdit(0), 1);
+  EXPECT_EQ(editor.ifd1.ifdOffset, 0u);
+  EXPECT_EQ(editor.data, nullptr) << "a block loaded by StartEdit is released again";
+  EXPECT_LT(editor.blockLength, b.Layout().bytes.size() - RealJpeg(32, 24).size());
+  exif::IfdEntry interop{1, 0, 0, 0};
+  ASSERT_EQ(editor.FindBlockEntry(exif::kInteropIfd, &interop), 1);
+  EXPECT_EQ(interop.value, 0x00383952u) << "R98 still where the pointer leads";
+
+  const auto out = WriteOut(editor, file);
+  EXPECT_EQ(MainValues(out), before);
+  EXPECT_FALSE(ReadValue(out, exif::kIfd1, 513));
+}
+
+TEST_P(EditorTest, StartEditDropsTheInteropPointerOnRequest) {
+  const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
+  ExifEditor editor(file.c_str(), 1);
+  ASSERT_EQ(editor.StartEdit(1), 1);
+  EXPECT_EQ(editor.StartEdit(1), 0) << "a second work block is refused";
+  exif::IfdEntry pointer{40965, 0, 0, 0};
+  EXPECT_EQ(editor.FindBlockEntry(exif::kExifIfd, &pointer), 0);
+  EXPECT_EQ(editor.interopHeader.offset, 0u);
+  EXPECT_NE(editor.data, nullptr) << "a block the caller loaded stays loaded";
+}
+
+TEST_P(EditorTest, RewriteAddsAnEntryAndMovesEveryOtherValue) {
+  // IFD0 first, its children after it: every one of them moves when IFD0 grows.
+  auto b = WithGps(CameraBlock(GetParam()));
+  b.LayoutOrder({kIfd0, kGps, kExif, kInterop, kIfd1, kThumbnailData});
+  const auto file = b.WriteJpeg(dir_);
+  const auto before = AllValues(file);
+
+  ExifEditor editor(file.c_str(), 1);
+  ASSERT_EQ(editor.CopyBlock(), 1);
+  const std::string software = "Veltora test writer 1.0";
+  EntryEdit add{{305, exif::kTypeAscii, static_cast<uint32_t>(software.size() + 1), 0},
+                std::vector<uint8_t>(software.begin(), software.end())};
+  add.bytes.push_back(0);
+  ASSERT_EQ(editor.RewriteIfd(exif::kIfd0, {}, std::span<const EntryEdit>(&add, 1)), 1);
+  const auto out = WriteOut(editor, file);
+
+  auto after = AllValues(out);
+  ASSERT_TRUE(after.count({exif::kIfd0, 305}));
+  const std::pair<uint32_t, uint16_t> key{exif::kIfd0, 305};
+  EXPECT_EQ(after[key], "2/24:" + software + '\0');
+  after.erase(key);
+  EXPECT_EQ(after, before);
+  exif::ExifReader reader(out.c_str(), 1, 0);
+  std::vector<uint8_t> thumbnail;
+  ASSERT_GT(reader.GetThumbnail(&thumbnail), 0u);
+  EXPECT_TRUE(DecodeCleanly(thumbnail)) << "JPEGInterchangeFormat follows the thumbnail";
+}
+
+TEST_P(EditorTest, RewriteOfADirectoryBetweenOthersLeavesTheirValuesAddressed) {
+  // GPS sits between the Exif IFD's values and the interoperability IFD, with
+  // a gap before it: deleting and replacing its entries moves only what follows.
+  auto b = WithGps(CameraBlock(GetParam()));
+  b.LayoutOrder({kIfd0, kExif, kGps, kInterop, kIfd1, kThumbnailData}).PlaceAt(kGps, 0x200);
+  const auto file = b.WriteJpeg(dir_);
+  auto before = AllValues(file);
+
+  ExifEditor editor(file.c_str(), 1);
+  ASSERT_EQ(editor.CopyBlock(), 1);
+  const uint16_t drop[] = {6};
+  const std::vector<uint8_t> lat(24, 0);
+  EntryEdit replace{{2, exif::kTypeRational, 3, 0}, lat};
+  ASSERT_EQ(editor.RewriteIfd(exif::kGpsIfd, drop, std::span<const EntryEdit>(&replace, 1)), -1);
+  const auto out = WriteOut(editor, file);
+  auto after = AllValues(out);
+  before.erase({exif::kGpsIfd, 6});
+  before.erase({exif::kGpsIfd, 2});
+  EXPECT_EQ(after.count({exif::kGpsIfd, 2}), 1u);
+  after.erase({exif::kGpsIfd, 2});
+  EXPECT_EQ(after, before);
+  exif::IfdEntry interop{1, 0, 0, 0};
+  ASSERT_EQ(editor.FindBlockEntry(exif::kInteropIfd, &interop), 1);
+  EXPECT_EQ(interop.value, 0x00383952u);
+}
+
+TEST_P(EditorTest, RemoveTagRemovesEveryCopyAndKeepsTheLink) {
+  auto b = CameraBlock(GetParam());
+  b.Ascii(kIfd0, 305, "first").Ascii(kIfd0, 305, "second").KeepEntryOrder();
+  const auto file = b.WriteJpeg(dir_);
+  ExifEditor editor(file.c_str(), 1);
+  ASSERT_EQ(editor.CopyBlock(), 1);
+  const uint16_t count = editor.ifd0.entryCount;
+  const auto link = editor.NextLinkPosition(exif::kIfd0);
+  ASSERT_TRUE(link);
+  const uint32_t ifd1 = exif::Read32(editor.Block().data() + *link, editor.byteOrder);
+
+  EXPECT_EQ(editor.RemoveTag(exif::kIfd0, 305), 2);
+  EXPECT_EQ(editor.RemoveTag(exif::kIfd0, 305), 0);
+  EXPECT_EQ(editor.RemoveTag(99, 305), -1);
+  EXPECT_EQ(editor.SetEntryInPlace(99, {274, 3, 1, 1}), -1);
+  EXPECT_EQ(editor.FindBlockEntry(99, nullptr), -1);
+  EXPECT_EQ(editor.RewriteIfd(99, {}, {}), 0);
+  EXPECT_EQ(editor.ifd0.entryCount, count - 2);
+  const auto new_link = editor.NextLinkPosition(exif::kIfd0);
+  ASSERT_TRUE(new_link);
+  EXPECT_EQ(*new_link, *link - 24);
+  EXPECT_EQ(exif::Read32(editor.Block().data() + *new_link, editor.byteOrder), ifd1);
+  const auto out = WriteOut(editor, file);
+  EXPECT_FALSE(ReadValue(out, exif::kIfd0, 305));
+  EXPECT_TRUE(ReadValue(out, exif::kIfd1, 513));
+}
+
+TEST_P(EditorTest, MakerNoteDirectoryBehindANineCharacterSignature) {
+  auto b = CameraBlock(GetParam());
+  b.MakerNoteHeader(MakerNoteForm::kSignature, "Quorvanta", {1, 0})
+      .Ascii(kMakerNote, 1, "a maker-note text value")
+      .Short(kMakerNote, 2, 7);
+  const auto layout = b.Layout();
+  const auto file = b.WriteJpeg(dir_);
+  ExifEditor editor(file.c_str(), 1);
+  ASSERT_EQ(editor.StartEdit(0), 1);
+  ASSERT_NE(editor.makerNoteOffset, 0u);
+  EXPECT_EQ(editor.makerNoteIfd.offset, editor.makerNoteOffset + 12);
+  EXPECT_EQ(editor.makerNoteIfd.entryCount, 2);
+  // The block changed (IFD1 cut), yet the note's text value still resolves.
+  exif::IfdEntry text{1, 0, 0, 0};
+  ASSERT_EQ(editor.FindBlockEntry(exif::kMakerNoteIfd, &text), 1);
+  ASSERT_LE(uint64_t{text.value} + 24, editor.blockLength);
+  EXPECT_EQ(std::memcmp(editor.Block().data() + text.value, "a maker-note text value", 24), 0);
+  EXPECT_LT(editor.blockLength, layout.bytes.size());
+}
+
+TEST_P(EditorTest, MakerNoteWithoutDirectoryIsDroppedWhenTheBlockChanges) {
+  auto b = CameraBlock(GetParam());
+  b.RawMakerNote({'Q', 'U', 'O', 'R', 'V', 'A', 0, 0, 0xFF, 0xFF, 1, 2, 3, 4});
+  const auto file = b.WriteJpeg(dir_);
+  ExifEditor copy(file.c_str(), 1);
+  ASSERT_EQ(copy.CopyBlock(), 1);
+  exif::IfdEntry note{exif::kTagMakerNote, 0, 0, 0};
+  EXPECT_EQ(copy.FindBlockEntry(exif::kExifIfd, &note), 1) << "an exact copy keeps it";
+  ExifEditor cut(file.c_str(), 1);
+  ASSERT_EQ(cut.StartEdit(0), 1);
+  EXPECT_EQ(cut.FindBlockEntry(exif::kExifIfd, &note), 0);
+}
+
+TEST_P(EditorTest, GrowthBeyondTheHeadroomIsRefusedAndChangesNothing) {
+  const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
+  ExifEditor editor(file.c_str(), 1);
+  ASSERT_EQ(editor.CopyBlock(), 1);
+  const std::vector<uint8_t> before(editor.Block().begin(), editor.Block().end());
+  EntryEdit huge{{700, exif::kTypeUndefined, ExifEditor::kHeadroom, 0},
+                 std::vector<uint8_t>(ExifEditor::kHeadroom, 0xAB)};
+  EXPECT_EQ(editor.RewriteIfd(exif::kIfd0, {}, std::span<const EntryEdit>(&huge, 1)), 0);
+  EXPECT_EQ(std::vector<uint8_t>(editor.Block().begin(), editor.Block().end()), before);
+  EXPECT_FALSE(editor.Append(std::vector<uint8_t>(editor.BlockCapacity()), false));
+
+  EntryEdit fits{{700, exif::kTypeUndefined, 60000, 0}, std::vector<uint8_t>(60000, 0xAB)};
+  EXPECT_EQ(editor.RewriteIfd(exif::kIfd0, {}, std::span<const EntryEdit>(&fits, 1)), 1);
+}
+
+TEST_P(EditorTest, TiffImageDataFollowsTheBlockAtAnEvenPosition) {
+  auto b = CameraBlock(GetParam());
+  b.RgbImage(kIfd0, 8, 20, {}, 4);
+  const auto layout = b.Layout();
+  const auto file = b.WriteTiff(dir_);
+  ExifEditor editor(file.c_str(), 1);
+  ASSERT_TRUE(editor.IsTiffSource());
+  ASSERT_EQ(editor.CopyBlock(), 1);
+  const uint32_t length = editor.GetDataLength(exif::kIfd0);
+  EXPECT_EQ(length, 8u * 20 * 3);
+  ASSERT_EQ(editor.SetDataOffset(exif::kIfd0, 4001), 1);
+  EXPECT_EQ(editor.ifd0.firstStripOffset, 4002u);
+
+  std::vector<uint8_t> out;
+  ASSERT_EQ(edit::WriteTiffLayout(editor, ReadFile(file), &out), 0u);
+  const auto& src = layout.bytes;
+  const uint32_t old_first = editor.primaryImage.firstStripOffset;
+  ASSERT_EQ(out.size(), 4002u + length);
+  EXPECT_TRUE(std::equal(out.begin() + 4002, out.end(), src.begin() + old_first));
+  WriteFile(dir_ / "moved.tif", out);
+  ExifEditor reread((dir_ / "moved.tif").c_str(), 1);
+  EXPECT_EQ(reread.primaryImage.firstStripOffset, 4002u);
+}
+
+TEST_P(EditorTest, BrokenBlocksAreEditedWithoutLeavingTheBlock) {
+  struct Case {
+    const char* name;
+    std::function<void(TiffBuilder&)> breakIt;
+  } cases[] = {
+      {"IFD1 count past the end", [](TiffBuilder& b) { b.DeclareEntryCount(kIfd1, 0xFFFF); }},
+      {"IFD1 links to itself", [](TiffBuilder& b) { b.NextIfdTo(kIfd1, kIfd1); }},
+      {"value offset near 2^32",
+       [](TiffBuilder& b) { b.Ascii(kIfd1, 305, "far away").WithOffset(0xFFFFFFF0); }},
+      {"value count overflows", [](TiffBuilder& b) {
+         b.Rationals(kIfd0, 318, {{1, 2}, {3, 4}}).WithCount(0x20000001);
+       }},
+      {"GPS pointer past the end", [](TiffBuilder& b) { b.Pointer(kGps).WithOffsetFromEnd(-1); }},
+      {"thumbnail length past the end",
+       [](TiffBuilder& b) { b.Long(kIfd1, 514, 0x7FFFFFFF); }},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto b = CameraBlock(GetParam());
+    c.breakIt(b);
+    const auto file = b.WriteJpeg(dir_);
+    ExifEditor editor(file.c_str(), 1);
+    if (editor.StartEdit(0) != 1) continue;
+    const EntryEdit add{{305, exif::kTypeAscii, 4, 0x00414141}, {}};
+    editor.RewriteIfd(exif::kIfd0, {}, std::span<const EntryEdit>(&add, 1));
+    editor.RewriteIfd(exif::kGpsIfd, {}, std::span<const EntryEdit>(&add, 1));
+    EXPECT_LE(editor.blockLength, editor.BlockCapacity());
+    const auto out = WriteOut(editor, file);
+    exif::ExifReader reread(out.c_str(), 1, 0);
+    EXPECT_EQ(reread.valid, 1u);
+  }
+}
+
+}  // namespace
+}  // namespace veltora::testing
