@@ -219,10 +219,16 @@ int32_t EncodeTiff(const Bitmap& bitmap, std::vector<uint8_t>* out) {
   TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
   TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
   TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+  // Baseline TIFF requires a resolution; a picture that carries none is
+  // written at 72 dpi, the value readers assume anyway.
   if (bitmap.x_pixels_per_metre > 0 && bitmap.y_pixels_per_metre > 0) {
     TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_CENTIMETER);
     TIFFSetField(t, TIFFTAG_XRESOLUTION, bitmap.x_pixels_per_metre / 100.0);
     TIFFSetField(t, TIFFTAG_YRESOLUTION, bitmap.y_pixels_per_metre / 100.0);
+  } else {
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, 72.0);
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, 72.0);
   }
   std::vector<uint8_t> row(static_cast<size_t>(bitmap.width) * 3);
   for (int32_t y = 0; y < bitmap.height; ++y) {

@@ -1,0 +1,431 @@
+// Decode and Encode as a host calls them: argument checks, flag routing and
+// order, result codes, safe replacement of the target under injected and
+// real failures, embedded previews, and round trips through every format.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+
+#include "imaging/dib_memory.h"
+#include "imaging/exif_writer_hooks.h"
+#include "imaging/picture_files.h"
+#include "imaging/picture_io.h"
+#include "imaging_test_support.h"
+#include "platform/fault_injection.h"
+#include "platform/win32_error.h"
+#include "plugin/veltora.h"
+#include "tests/platform/file_system_fixture.h"
+#include "tests/support/jpeg_builder.h"
+#include "tests/support/oracle.h"
+#include "tests/support/tiff_builder.h"
+
+namespace veltora::imaging {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+using veltora::testing::ReadBytes;
+using veltora::testing::WriteBytes;
+
+// A host DIB of the bitmap, freed with the object.
+class HostDib {
+ public:
+  explicit HostDib(const Bitmap& bitmap) : handle_(MakeDib(bitmap)) {}
+  explicit HostDib(HGLOBAL handle) : handle_(handle) {}
+  ~HostDib() { GlobalFree(handle_); }
+  HostDib(const HostDib&) = delete;
+  HostDib& operator=(const HostDib&) = delete;
+  HGLOBAL get() const { return handle_; }
+  Bytes bytes() const {
+    const auto* p = static_cast<const uint8_t*>(GlobalLock(handle_));
+    Bytes copy(p, p + GlobalSize(handle_));
+    GlobalUnlock(handle_);
+    return copy;
+  }
+  const BITMAPINFOHEADER& header() const {
+    header_ = *static_cast<const BITMAPINFOHEADER*>(GlobalLock(handle_));
+    GlobalUnlock(handle_);
+    return header_;
+  }
+
+ private:
+  HGLOBAL handle_;
+  mutable BITMAPINFOHEADER header_{};
+};
+
+// The DIB as a bitmap, for pixel comparisons.
+Bitmap FromDib(HGLOBAL dib) {
+  Bitmap b;
+  EXPECT_EQ(BitmapFromDib(dib, &b), S_OK);
+  return b;
+}
+
+bool StartsWith(const Bytes& bytes, std::initializer_list<uint8_t> magic) {
+  return bytes.size() >= magic.size() && std::equal(magic.begin(), magic.end(), bytes.begin());
+}
+const std::initializer_list<uint8_t> kJpegMagic = {0xFF, 0xD8}, kPngMagic = {0x89, 'P'},
+                                     kTiffMagic = {'I', 'I'}, kBmpMagic = {'B', 'M'}, kGifMagic = {'G', 'I', 'F'};
+
+class PictureExportsTest : public veltora::testing::FileSystemTest {
+ protected:
+  void TearDown() override {
+    platform::DisarmFault();
+    FileSystemTest::TearDown();
+  }
+  HostDib photo_{MakeDib(testing::MakePhoto(64, 48))};
+};
+
+// ---- Decode -------------------------------------------------------------------
+
+TEST_F(PictureExportsTest, DecodeRefusesModesAndExtensionsBeforeOpeningTheFile) {
+  ASSERT_EQ(SaveFile(Path("a.png").c_str(), testing::MakePhoto(5, 4), kSavePng, 24), 1);
+  fs::copy_file(Path("a.png"), Path("a.txt"));
+  platform::ResetFaultCounts();
+  EXPECT_EQ(Decode(Path("a.txt").c_str(), 0), nullptr);
+  EXPECT_EQ(Decode("", 0), nullptr);
+  EXPECT_EQ(Decode(nullptr, 0), nullptr);
+  EXPECT_EQ(platform::FaultCallCount(platform::FaultSite::kOpen), 0u);
+  EXPECT_EQ(Decode(Path("a.png").c_str(), 2), nullptr);
+  EXPECT_EQ(Decode(Path("a.png").c_str(), -1), nullptr);
+  EXPECT_EQ(Decode(Path("missing.png").c_str(), 0), nullptr);
+}
+
+TEST_F(PictureExportsTest, DecodeGivesAMoveable24BitDibOfExactlyItsPackedSize) {
+  const Bitmap indexed = testing::MakeNoise(7, 3, 8);  // odd width: padded rows
+  ASSERT_EQ(SaveFile(Path("a.png").c_str(), indexed, kSavePng, 8), 1);
+  HostDib dib(Decode(Path("a.png").c_str(), 0));
+  ASSERT_NE(dib.get(), nullptr);
+  EXPECT_NE(reinterpret_cast<uintptr_t>(dib.get()) & 1u, 0u) << "a moveable handle";
+  const BITMAPINFOHEADER& h = dib.header();
+  EXPECT_EQ(h.biWidth, 7);
+  EXPECT_EQ(h.biHeight, 3);  // bottom-up
+  EXPECT_EQ(h.biBitCount, 24);
+  EXPECT_EQ(static_cast<int64_t>(GlobalSize(dib.get())), PackedDibSize(&h));
+  EXPECT_EQ(GlobalSize(dib.get()), 40u + 24u * 3u);
+  EXPECT_TRUE(testing::SameColours(FromDib(dib.get()), indexed));
+  EXPECT_EQ(GlobalFlags(dib.get()) & GMEM_LOCKCOUNT, 0u) << "handed over unlocked";
+}
+
+// EXIF data with a JPEG thumbnail of `thumbnail` in IFD1.
+Bytes ExifJpeg(const Bytes& thumbnail, bool with_jfif = false) {
+  veltora::testing::TiffBuilder tiff;
+  tiff.Ascii(veltora::testing::kIfd0, 271, "Maker")
+      .Short(veltora::testing::kExif, 0x9209, 0)
+      .Short(veltora::testing::kIfd1, 259, 6)
+      .JpegThumbnail(thumbnail);
+  const Bytes main = veltora::testing::RealJpeg(96, 64);
+  return veltora::testing::SpliceExif(main, tiff.Bytes(), with_jfif);
+}
+
+TEST_F(PictureExportsTest, DecodePreviewTakesTheThumbnailOnlyWhenItIsWellFormed) {
+  const Bytes thumbnail = veltora::testing::RealJpeg(40, 30);
+  WriteBytes(Path("exif.jpg"), ExifJpeg(thumbnail));
+  HostDib preview(Decode(Path("exif.jpg").c_str(), 1));
+  ASSERT_NE(preview.get(), nullptr);
+  EXPECT_EQ(preview.header().biWidth, 40);
+  EXPECT_EQ(preview.header().biHeight, 30);
+  EXPECT_EQ(preview.header().biBitCount, 24);
+  HostDib picture(Decode(Path("exif.jpg").c_str(), 0));
+  ASSERT_NE(picture.get(), nullptr);
+  EXPECT_EQ(picture.header().biWidth, 96);
+
+  Bytes broken = thumbnail;
+  broken.insert(broken.end() - 2, {0xFF, 0xC0});  // a frame marker inside the scan
+  WriteBytes(Path("broken.jpg"), ExifJpeg(broken));
+  WriteBytes(Path("plain.jpg"), veltora::testing::RealJpeg(96, 64));
+  // A JFIF segment makes the file no EXIF file for the reader.
+  WriteBytes(Path("jfif.jpg"), ExifJpeg(thumbnail, /*with_jfif=*/true));
+  for (const char* name : {"broken.jpg", "plain.jpg", "jfif.jpg", "missing.jpg"}) {
+    EXPECT_EQ(Decode(Path(name).c_str(), 1), nullptr) << name;
+    EXPECT_TRUE(LoadDibCopy(Path(name).c_str(), kLoadPreview).empty()) << name;
+  }
+  const Bytes copy = LoadDibCopy(Path("exif.jpg").c_str(), kLoadPreview);
+  EXPECT_EQ(copy, preview.bytes());
+}
+
+TEST_F(PictureExportsTest, TiffPreviewIsTheStripImageOfIfd1AtTwentyFourBits) {
+  using namespace veltora::testing;  // NOLINT: the builder's names
+  TiffBuilder tiff;
+  // The EXIF directory behind the strips makes all the data metadata, so
+  // that the reader finds IFD1's strip inside it.
+  tiff.RgbImage(kIfd0, 8, 6)
+      .Short(kExif, 0x9209, 0)
+      .RgbImage(kIfd1, 4, 2)
+      .LayoutOrder({kIfd0, kStripData, kIfd1, kExif});
+  WriteBytes(Path("exif.tif"), tiff.Bytes());
+  Bitmap b;
+  ASSERT_EQ(LoadEmbeddedPreview(Path("exif.tif").c_str(), &b, 8), 1);  // 8 asked, 24 given
+  EXPECT_EQ(b.bits_per_pixel, 24);
+  EXPECT_EQ(b.width, 4);
+  EXPECT_EQ(b.height, 2);
+  HostDib picture(Decode(Path("exif.tif").c_str(), 0));
+  ASSERT_NE(picture.get(), nullptr);
+  EXPECT_EQ(picture.header().biWidth, 8);
+}
+
+// ---- Encode: arguments, routing and order ---------------------------------------
+
+TEST_F(PictureExportsTest, EncodeChecksArgumentsThenTheTargetDirectory) {
+  const std::string out = Path("out.png");
+  EXPECT_EQ(Encode(nullptr, out.c_str(), ENCODE_PNG, 90, nullptr), E_INVALIDARG);
+  EXPECT_EQ(Encode(photo_.get(), nullptr, ENCODE_PNG, 90, nullptr), E_INVALIDARG);
+  EXPECT_EQ(Encode(photo_.get(), "", ENCODE_PNG, 90, nullptr), E_INVALIDARG);
+  EXPECT_EQ(Encode(photo_.get(), out.c_str(), 0, 90, nullptr), E_INVALIDARG);
+  EXPECT_EQ(Encode(photo_.get(), Path("no/such/dir/out.png").c_str(), ENCODE_PNG, 90, nullptr),
+            static_cast<HRESULT>(0x80070003u));
+  // A DIB the library cannot take.
+  HGLOBAL bad = GlobalAlloc(GHND, 40);
+  static_cast<BITMAPINFOHEADER*>(GlobalLock(bad))->biBitCount = 7;
+  GlobalUnlock(bad);
+  HostDib bad_dib(bad);
+  EXPECT_EQ(Encode(bad_dib.get(), out.c_str(), ENCODE_PNG, 90, nullptr), E_FAIL);
+  EXPECT_FALSE(fs::exists(out));
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+TEST_F(PictureExportsTest, EveryFormatBitWritesInTheFixedOrderAndTheLastOneWins) {
+  struct Case {
+    uint32_t flags;
+    std::initializer_list<uint8_t> magic;
+  } cases[] = {
+      {ENCODE_JPEG | ENCODE_TIFF, kTiffMagic},
+      {ENCODE_BMP | ENCODE_JPEG, kJpegMagic},
+      {ENCODE_PNG | ENCODE_TIFF | ENCODE_BMP, kPngMagic},
+      {ENCODE_GIF | ENCODE_PNG, kGifMagic},
+      {ENCODE_JPEG_MODE1 | ENCODE_GIF, kJpegMagic},
+      {ENCODE_BMP, kBmpMagic},
+      {ENCODE_BY_EXTENSION, kGifMagic},  // .gif target
+  };
+  for (const Case& c : cases) {
+    const std::string out = Path("out.gif");
+    EXPECT_EQ(Encode(photo_.get(), out.c_str(), c.flags, 90, nullptr), S_OK) << std::hex << c.flags;
+    EXPECT_TRUE(StartsWith(ReadBytes(out), c.magic)) << std::hex << c.flags;
+  }
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+TEST_F(PictureExportsTest, NoFormatLeftGivesTheBareImagingCodeAndWritesNothing) {
+  EXPECT_EQ(Encode(photo_.get(), Path("out.png").c_str(), ENCODE_EXIF, 90, nullptr),
+            static_cast<HRESULT>(0x82000000u));
+  EXPECT_EQ(Encode(photo_.get(), Path("out.xyz").c_str(), ENCODE_BY_EXTENSION, 90, nullptr),
+            static_cast<HRESULT>(0x82000000u));
+  EXPECT_FALSE(fs::exists(Path("out.png")));
+  EXPECT_FALSE(fs::exists(Path("out.xyz")));
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+// Records which EXIF writer a call reached and with what.
+struct WriterCalls {
+  int new_file = 0, jpeg_with_exif = 0;
+  uint32_t flags = 0;
+  void* data = nullptr;
+  int32_t quality = 0;
+};
+WriterCalls* calls = nullptr;
+
+class ExifRoutingTest : public PictureExportsTest {
+ protected:
+  void SetUp() override {
+    PictureExportsTest::SetUp();
+    calls = &calls_;
+    saved_ = SetExifWriters(ExifWriters{
+        [](const char*, uint32_t flags, HGLOBAL, int32_t quality, void* data) {
+          ++calls->new_file;
+          calls->flags = flags;
+          calls->quality = quality;
+          calls->data = data;
+          return S_OK;
+        },
+        [](HGLOBAL, const char*, int32_t quality, void* records) {
+          ++calls->jpeg_with_exif;
+          calls->quality = quality;
+          calls->data = records;
+          return static_cast<HRESULT>(S_FALSE);
+        }});
+  }
+  void TearDown() override {
+    SetExifWriters(saved_);
+    calls = nullptr;
+    PictureExportsTest::TearDown();
+  }
+  WriterCalls calls_;
+  ExifWriters saved_{};
+  int records_ = 0;  // stands for the host's record list; never read here
+};
+
+TEST_F(ExifRoutingTest, RecordsOnAJpegPathGoToTheJpegWithExifWriter) {
+  EXPECT_EQ(Encode(photo_.get(), Path("a.jpeg").c_str(), ENCODE_BY_EXTENSION | ENCODE_EXIF_RECORDS, 77, &records_),
+            S_FALSE);
+  EXPECT_EQ(calls_.jpeg_with_exif, 1);
+  EXPECT_EQ(calls_.quality, 77);  // passed on unchanged, no range test
+  EXPECT_EQ(calls_.data, &records_);
+  // Without the extension step ENCODE_EXIF must be given.
+  EXPECT_EQ(Encode(photo_.get(), Path("a.jpg").c_str(), ENCODE_EXIF | ENCODE_EXIF_RECORDS, 500, &records_), S_FALSE);
+  EXPECT_EQ(calls_.jpeg_with_exif, 2);
+  EXPECT_EQ(calls_.quality, 500);
+}
+
+TEST_F(ExifRoutingTest, MissingRecordsFailWithoutTouchingTheTarget) {
+  const Bytes old = veltora::testing::PatternBytes(100, 1);
+  WriteBytes(Path("a.jpg"), old);
+  EXPECT_EQ(Encode(photo_.get(), Path("a.jpg").c_str(), ENCODE_EXIF | ENCODE_EXIF_RECORDS, 90, nullptr), E_FAIL);
+  EXPECT_EQ(Encode(photo_.get(), Path("a.jpg").c_str(), ENCODE_EXIF | ENCODE_JPEG, 90, &records_), E_FAIL);
+  EXPECT_EQ(calls_.jpeg_with_exif, 0);
+  EXPECT_EQ(ReadBytes(Path("a.jpg")), old);
+  // ENCODE_EXIF means nothing for other extensions: the plain road.
+  EXPECT_EQ(Encode(photo_.get(), Path("a.bmp").c_str(), ENCODE_EXIF | ENCODE_EXIF_RECORDS | ENCODE_BMP, 90,
+                   &records_),
+            S_OK);
+  EXPECT_TRUE(StartsWith(ReadBytes(Path("a.bmp")), kBmpMagic));
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+TEST_F(ExifRoutingTest, NewExifFileTakesTheWholeCallWithTheCompletedFlags) {
+  const uint32_t flags = ENCODE_NEW_EXIF_FILE | ENCODE_BY_EXTENSION | ENCODE_JPEG_MODE1 | 0x00200000u;
+  EXPECT_EQ(Encode(photo_.get(), Path("a.jpg").c_str(), flags, 90, &records_), S_OK);
+  EXPECT_EQ(calls_.new_file, 1);
+  EXPECT_EQ(calls_.flags, flags | ENCODE_JPEG);  // bit 0 added although MODE1 was set
+  EXPECT_EQ(calls_.data, &records_);
+  // The probe still runs first.
+  EXPECT_EQ(Encode(photo_.get(), Path("none/a.jpg").c_str(), flags, 90, &records_),
+            static_cast<HRESULT>(0x80070003u));
+  EXPECT_EQ(calls_.new_file, 1);
+}
+
+TEST_F(PictureExportsTest, ExifBranchesFailUntilTheWritersAreLinked) {
+  int records = 0;
+  EXPECT_EQ(Encode(photo_.get(), Path("a.jpg").c_str(), ENCODE_NEW_EXIF_FILE, 90, &records), E_FAIL);
+  EXPECT_EQ(Encode(photo_.get(), Path("a.jpg").c_str(), ENCODE_EXIF | ENCODE_EXIF_RECORDS, 90, &records), E_FAIL);
+  EXPECT_FALSE(fs::exists(Path("a.jpg")));
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+TEST_F(PictureExportsTest, AnExistingTargetIsReplacedAndKeepsItsPermissions) {
+  WriteBytes(Path("a.png"), veltora::testing::PatternBytes(10, 3));
+  fs::permissions(Path("a.png"), fs::perms(0640));
+  EXPECT_EQ(Encode(photo_.get(), Path("a.png").c_str(), ENCODE_PNG, 90, nullptr), S_OK);
+  EXPECT_TRUE(StartsWith(ReadBytes(Path("a.png")), kPngMagic));
+  EXPECT_EQ(veltora::testing::ModeOf(Path("a.png")), 0640u);
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+// ---- Encode under failures ---------------------------------------------------------
+
+// Makes the Nth call at each site fail until Encode gets through; after every
+// run the target holds either its old bytes or the new TIFF, and no
+// temporary file is left.
+TEST_F(PictureExportsTest, InjectedFailuresLeaveTheTargetWholeAndNoTempFile) {
+  const Bytes old = veltora::testing::PatternBytes(5000, 9);
+  bool saw_jpeg_failure_with_tiff_written = false;
+  for (platform::FaultSite site : {platform::FaultSite::kCreate, platform::FaultSite::kOpen,
+                                   platform::FaultSite::kWrite, platform::FaultSite::kCopy,
+                                   platform::FaultSite::kDelete}) {
+    for (uint32_t nth = 1;; ++nth) {
+      WriteBytes(Path("out.tif"), old);
+      platform::ArmFault(site, nth, platform::kErrorDiskFull);
+      const HRESULT result = Encode(photo_.get(), Path("out.tif").c_str(), ENCODE_JPEG | ENCODE_TIFF, 90, nullptr);
+      const bool fired = platform::FaultFired();
+      platform::DisarmFault();
+      const std::string label = "site " + std::to_string(static_cast<int>(site)) + " call " + std::to_string(nth);
+      // A failed delete may leave its file behind: that is the one leftover
+      // the platform cannot avoid.
+      if (site != platform::FaultSite::kDelete) {
+        EXPECT_TRUE(TempLeftovers().empty()) << label;
+      }
+      for (const std::string& name : TempLeftovers()) fs::remove(temp() / name);
+      if (!fired) {
+        EXPECT_EQ(result, S_OK) << label;
+        EXPECT_TRUE(StartsWith(ReadBytes(Path("out.tif")), kTiffMagic)) << label;
+        break;
+      }
+      if (result == S_OK) {
+        EXPECT_TRUE(StartsWith(ReadBytes(Path("out.tif")), kTiffMagic)) << label;
+      } else {
+        EXPECT_EQ(ReadBytes(Path("out.tif")), old) << label;
+      }
+      // The JPEG write failed, the TIFF write after it succeeded: the JPEG
+      // failure decides.
+      if (result == ResultFromImagingError(kErrorFileOpen)) saw_jpeg_failure_with_tiff_written = true;
+      ASSERT_LT(nth, 40u) << label;
+    }
+  }
+  EXPECT_TRUE(saw_jpeg_failure_with_tiff_written);
+}
+
+TEST_F(PictureExportsTest, FileSizeLimitRestoresTheTarget) {
+  const Bytes old = veltora::testing::PatternBytes(30000, 4);
+  WriteBytes(Path("out.bmp"), old);
+  HostDib big(MakeDib(testing::MakePhoto(200, 200)));  // a 120 KB BMP
+  const std::string target = Path("out.bmp");
+  const int status = veltora::testing::RunInChild([&] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {65536, 65536};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 10;
+    const HRESULT result = Encode(big.get(), target.c_str(), ENCODE_BMP, 90, nullptr);
+    // The temporary file itself cannot grow: the library save fails.
+    return result == ResultFromImagingError(kErrorFileWrite) ? 0 : 1;
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadBytes(target), old);
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+TEST_F(PictureExportsTest, FullDiskRestoresTheTarget) {
+  fs::create_directory(Path("small"));
+  if (::mount("tmpfs", Path("small").c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here";
+  }
+  const Bytes old = veltora::testing::PatternBytes(20000, 6);
+  WriteBytes(Path("small/out.bmp"), old);
+  HostDib big(MakeDib(testing::MakePhoto(200, 200)));
+  const HRESULT result = Encode(big.get(), Path("small/out.bmp").c_str(), ENCODE_BMP, 90, nullptr);
+  EXPECT_EQ(result, static_cast<HRESULT>(0x80070070u));
+  EXPECT_EQ(ReadBytes(Path("small/out.bmp")), old);
+  EXPECT_TRUE(TempLeftovers().empty());
+  ::umount(Path("small").c_str());
+}
+
+// ---- Round trips ----------------------------------------------------------------------
+
+TEST_F(PictureExportsTest, EncodeThenDecodeRoundTripsInEveryFormat) {
+  const Bitmap photo = testing::MakePhoto(97, 61);  // odd sizes: padding, odd chroma
+  HostDib dib(MakeDib(photo));
+  Bitmap few = testing::MakeNoise(33, 17, 8);  // at most 256 colours: GIF keeps them
+  HostDib few_dib(MakeDib(few));
+  struct Case {
+    const char* name;
+    uint32_t flags;
+    bool exact;
+  } cases[] = {{"a.bmp", ENCODE_BMP, true},   {"a.png", ENCODE_PNG, true},
+               {"a.tif", ENCODE_TIFF, true},  {"a.gif", ENCODE_GIF, true},
+               {"a.jpg", ENCODE_JPEG, false}, {"b.jpg", ENCODE_JPEG_MODE1, false},
+               {"c.jpg", ENCODE_JPEG_MODE2, false}};
+  for (const Case& c : cases) {
+    const bool gif = c.flags == ENCODE_GIF;
+    const std::string path = Path(c.name);
+    ASSERT_EQ(Encode(gif ? few_dib.get() : dib.get(), path.c_str(), c.flags, 90, nullptr), S_OK) << c.name;
+    HostDib back(Decode(path.c_str(), 0));
+    ASSERT_NE(back.get(), nullptr) << c.name;
+    const Bitmap decoded = FromDib(back.get());
+    if (c.exact) {
+      EXPECT_TRUE(testing::SameColours(decoded, gif ? few : photo)) << c.name;
+    } else {
+      EXPECT_GE(testing::Psnr(decoded, photo), 40.0) << c.name;
+    }
+    // Independent readers take the file without complaint.
+    auto identify = veltora::testing::RunTool({"identify", path});
+    ASSERT_TRUE(identify.has_value());
+    EXPECT_EQ(identify->exit_code, 0) << c.name << identify->err;
+    EXPECT_EQ(identify->err, "") << c.name;
+    const auto warnings = veltora::testing::ExiftoolValidate(path);
+    if (warnings.has_value()) {
+      EXPECT_TRUE(warnings->empty()) << c.name << ": " << (warnings->empty() ? "" : warnings->front());
+    }
+  }
+}
+
+}  // namespace
+}  // namespace veltora::imaging
