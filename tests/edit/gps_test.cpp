@@ -1,1 +1,167 @@
+// ReplaceExifGps: merge, creation and removal of the GPS directory.
+#include "edit/gps_replace.h"
+
 #include <gtest/gtest.h>
+
+#include "plugin/veltora.h"
+#include "tests/edit/edit_test_support.h"
+#include "tests/support/jpeg_builder.h"
+#include "tests/support/oracle.h"
+#include "tests/support/temp_dir.h"
+
+namespace veltora::testing {
+namespace {
+
+class GpsTest : public ::testing::TestWithParam<Endian> {
+ protected:
+  TempDir dir_;
+  std::filesystem::path out_ = dir_ / "out.jpg";
+};
+INSTANTIATE_TEST_SUITE_P(ByteOrder, GpsTest, ::testing::Values(kLittle, kBig),
+                         [](const auto& p) { return std::string(EndianName(p.param)); });
+
+TiffBuilder WithOldGps(TiffBuilder b) {
+  b.Byte(kGps, 0, {2, 0, 0, 0}).Ascii(kGps, 1, "S").Rational(kGps, 6, 99, 1);
+  return b;
+}
+
+std::vector<uint16_t> GpsTags(const std::filesystem::path& file) {
+  exif::ExifReader reader(file.c_str(), 0, 0);
+  std::vector<exif::IfdEntry> entries;
+  reader.CollectEntries(exif::kGpsIfd, &entries);
+  std::vector<uint16_t> tags;
+  for (const auto& e : entries) tags.push_back(e.tag);
+  return tags;
+}
+
+void ExpectThumbnailDecodes(const std::filesystem::path& file) {
+  exif::ExifReader reader(file.c_str(), 1, 0);
+  std::vector<uint8_t> thumbnail;
+  ASSERT_GT(reader.GetThumbnail(&thumbnail), 0u);
+  EXPECT_TRUE(DecodeCleanly(thumbnail));
+}
+
+TEST_P(GpsTest, MergeIntoAVersion22FileWritesSortedPositionAndDate) {
+  const auto file = WithOldGps(CameraBlock(GetParam(), 1, 1, "0220")).WriteJpeg(dir_);
+  GpsSet gps;
+  gps.Tags({29, 4, 3, 2, 1}).Position('N', 48, 'E', 2).DateStamp("2024:05:01");
+  ASSERT_EQ(ReplaceExifGps(out_.c_str(), file.c_str(), 90, &gps.set), S_OK);
+  EXPECT_EQ(GpsTags(out_), (std::vector<uint16_t>{0, 1, 2, 3, 4, 6, 29}));
+  EXPECT_EQ(gps.set.GPSVersionID[1], 2) << "the set's version is overwritten from ExifVersion";
+  EXPECT_EQ(*ReadValue(out_, exif::kGpsIfd, 0), std::string("1/4:\x02\x02\x00\x00", 8));
+  ExpectThumbnailDecodes(out_);
+  EXPECT_TRUE(DecodeCleanly(ReadFile(out_)));
+  if (HaveTool("exiftool")) {
+    auto info = ExiftoolJson(out_);
+    ASSERT_TRUE(info);
+    EXPECT_NEAR((*info)["GPS:GPSLatitude"].get<double>(), 48 + 30 / 60.0 + 12.34 / 3600, 1e-6);
+    EXPECT_EQ((*info)["GPS:GPSLongitudeRef"], "E");
+    EXPECT_EQ((*info)["GPS:GPSDateStamp"], "2024:05:01");
+    EXPECT_EQ((*info)["GPS:GPSAltitude"], 99) << "tags the set does not name stay";
+    EXPECT_EQ(NewValidateWarnings(file, out_), std::vector<std::string>{});
+  }
+}
+
+TEST_P(GpsTest, Version21FileGetsNoDateStamp) {
+  const auto file = CameraBlock(GetParam(), 1, 1, "0210").WriteJpeg(dir_);
+  GpsSet gps;
+  gps.Tags({1, 2, 3, 4, 29}).Position('S', 33, 'W', 70).DateStamp("2024:05:01");
+  ASSERT_EQ(ReplaceExifGps(out_.c_str(), file.c_str(), 90, &gps.set), S_OK);
+  EXPECT_EQ(GpsTags(out_), (std::vector<uint16_t>{0, 1, 2, 3, 4}));
+  EXPECT_EQ(*ReadValue(out_, exif::kGpsIfd, 0), std::string("1/4:\x02\x00\x00\x00", 8));
+}
+
+TEST_P(GpsTest, CreationAppendsADirectoryAndKeepsTheThumbnail) {
+  const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
+  const auto before = AllValues(file);
+  GpsSet gps;
+  gps.Tags({1, 2, 3, 4, 5, 6, 18, 27}).Position('N', 48, 'E', 2).Datum("WGS").Method(
+      {'A', 'S', 'C', 'I', 'I', 0, 0, 0, 'G', 'P', 'S'});
+  ASSERT_EQ(ReplaceExifGps(out_.c_str(), file.c_str(), 90, &gps.set), S_OK);
+  auto after = AllValues(out_);
+  for (const auto& [key, value] : before) {
+    if (key != std::pair<uint32_t, uint16_t>{exif::kIfd0, 306}) {
+      EXPECT_EQ(after[key], value) << key.first << "/" << key.second;
+    }
+  }
+  EXPECT_EQ(GpsTags(out_), (std::vector<uint16_t>{0, 1, 2, 3, 4, 5, 6, 18, 27}));
+  EXPECT_EQ(*ReadValue(out_, exif::kGpsIfd, 18), std::string("2/4:WGS\0", 8)) << "inline";
+  ExpectThumbnailDecodes(out_);
+  if (HaveTool("exiftool")) {
+    auto info = ExiftoolJson(out_);
+    ASSERT_TRUE(info);
+    EXPECT_EQ((*info)["GPS:GPSMapDatum"], "WGS");
+    EXPECT_EQ((*info)["InteropIFD:InteropIndex"], "R98");
+    EXPECT_EQ(NewValidateWarnings(file, out_), std::vector<std::string>{});
+  }
+  if (HaveTool("exiv2")) {
+    auto v = Exiv2Values(out_);
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->err, "");
+    EXPECT_EQ(v->values["Exif.GPSInfo.GPSLatitude"], "48/1 30/1 1234/100");
+  }
+}
+
+TEST_P(GpsTest, FourCharacterDatumGoesToTheValueArea) {
+  const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
+  GpsSet gps;
+  gps.Tags({18}).Datum("WGS8");
+  ASSERT_EQ(ReplaceExifGps(out_.c_str(), file.c_str(), 90, &gps.set), S_OK);
+  EXPECT_EQ(*ReadValue(out_, exif::kGpsIfd, 18), std::string("2/5:WGS8\0", 9));
+}
+
+TEST_P(GpsTest, EmptyTagListRemovesTheDirectoryAndItsPointer) {
+  const auto file = WithOldGps(CameraBlock(GetParam())).WriteJpeg(dir_);
+  GpsSet gps;
+  ASSERT_EQ(ReplaceExifGps(out_.c_str(), file.c_str(), 90, &gps.set), S_OK);
+  EXPECT_FALSE(ReadValue(out_, exif::kIfd0, 34853));
+  EXPECT_LT(ReadFile(out_).size(), ReadFile(file).size());
+  ExpectThumbnailDecodes(out_);
+  const auto without = CameraBlock(GetParam()).WriteJpeg(dir_, "plain.jpg");
+  EXPECT_EQ(ReplaceExifGps(out_.c_str(), without.c_str(), 90, &gps.set), E_FAIL);
+}
+
+TEST_P(GpsTest, TiffSourceKeepsItsImageData) {
+  TiffBuilder b(GetParam());
+  b.Ascii(kIfd0, 306, "2001:01:01 00:00:00")
+      .Undefined(kExif, 36864, {'0', '2', '2', '1'})
+      .RgbImage(kIfd0, 10, 6, {}, 4);
+  const auto file = b.WriteTiff(dir_, "in.tif");
+  const auto out = dir_ / "out.tif";
+  GpsSet gps;
+  gps.Tags({1, 2}).Position('N', 10, 'E', 20);
+  ASSERT_EQ(ReplaceExifGps(out.c_str(), file.c_str(), 0, &gps.set), S_OK);
+  exif::ExifReader a(file.c_str(), 0, 0), z(out.c_str(), 0, 0);
+  const auto in_bytes = ReadFile(file), out_bytes = ReadFile(out);
+  ASSERT_LE(z.primaryImage.firstStripOffset + 180u, out_bytes.size());
+  EXPECT_TRUE(std::equal(in_bytes.begin() + a.primaryImage.firstStripOffset,
+                         in_bytes.begin() + a.primaryImage.firstStripOffset + 180,
+                         out_bytes.begin() + z.primaryImage.firstStripOffset));
+  EXPECT_EQ(GpsTags(out), (std::vector<uint16_t>{0, 1, 2}));
+}
+
+TEST_P(GpsTest, ArgumentsAndOversizedApp1) {
+  const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
+  GpsSet gps;
+  gps.Tags({27}).Method(std::vector<uint8_t>(200, 'x'));
+  EXPECT_EQ(ReplaceExifGps(out_.c_str(), file.c_str(), 0, &gps.set), E_INVALIDARG);
+  EXPECT_EQ(ReplaceExifGps(out_.c_str(), file.c_str(), 101, &gps.set), E_INVALIDARG);
+  EXPECT_EQ(ReplaceExifGps(out_.c_str(), nullptr, 90, &gps.set), E_INVALIDARG);
+  EXPECT_EQ(ReplaceExifGps("", file.c_str(), 90, &gps.set), E_INVALIDARG);
+  EXPECT_EQ(ReplaceExifGps(out_.c_str(), file.c_str(), 90, nullptr), E_INVALIDARG);
+  EXPECT_EQ(ReplaceExifGps((dir_ / "missing" / "o.jpg").c_str(), file.c_str(), 90, &gps.set),
+            static_cast<HRESULT>(0x80070003u));
+  // A set that pushes the APP1 past 65535 bytes: the existing target stays.
+  const std::vector<uint8_t> old_target = {1, 2, 3};
+  WriteFile(out_, old_target);
+  auto big = CameraBlock(GetParam());
+  big.Undefined(kIfd0, 700, std::vector<uint8_t>(64000, 'y'));
+  const auto large = big.WriteJpeg(dir_, "large.jpg");
+  gps.Tags({27}).Method(std::vector<uint8_t>(600, 'x'));
+  EXPECT_EQ(ReplaceExifGps(out_.c_str(), large.c_str(), 90, &gps.set),
+            static_cast<HRESULT>(0x8007000Du));
+  EXPECT_EQ(ReadFile(out_), old_target);
+}
+
+}  // namespace
+}  // namespace veltora::testing

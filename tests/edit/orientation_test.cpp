@@ -1,1 +1,186 @@
+// SetOrientation and SetDateTimeOriginal through the exports.
+#include "edit/orientation_edit.h"
+
 #include <gtest/gtest.h>
+
+#include "exif/directory.h"
+#include "plugin/veltora.h"
+#include "tests/edit/edit_test_support.h"
+#include "tests/support/jpeg_builder.h"
+#include "tests/support/oracle.h"
+#include "tests/support/temp_dir.h"
+
+namespace veltora::testing {
+namespace {
+
+uint16_t Orientation(const std::filesystem::path& file, uint32_t which) {
+  exif::ExifReader reader(file.c_str(), 0, 0);
+  return reader.GetOrientationTag(which);
+}
+
+std::string DateTime(const std::filesystem::path& file, uint32_t kind) {
+  exif::ExifReader reader(file.c_str(), 0, 0);
+  std::string text;
+  reader.ReadDateText(0, kind, &text);
+  return text;
+}
+
+// Bytes that differ between two files of the same size.
+size_t Differences(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  size_t n = 0;
+  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) n += a[i] != b[i];
+  return n;
+}
+
+class OrientationTest : public ::testing::TestWithParam<Endian> {
+ protected:
+  TempDir dir_;
+};
+INSTANTIATE_TEST_SUITE_P(ByteOrder, OrientationTest, ::testing::Values(kLittle, kBig),
+                         [](const auto& p) { return std::string(EndianName(p.param)); });
+
+TEST(NewOrientations, ThumbnailTurnsWithTheMainImageAndKeepsItsMirroring) {
+  using edit::NewOrientations;
+  struct Case {
+    uint16_t r, c0, c1, n0, n1;
+  } cases[] = {{6, 1, 1, 6, 6}, {8, 6, 1, 8, 3}, {6, 1, 2, 6, 5}, {3, 3, 2, 3, 2},
+               {1, 6, 8, 1, 3}, {2, 1, 3, 2, 3}, {5, 7, 4, 5, 2}};
+  for (const auto& c : cases) {
+    const auto n = NewOrientations(c.r, c.c0, c.c1);
+    EXPECT_EQ(n.primary, c.n0) << c.r << " " << c.c0 << " " << c.c1;
+    EXPECT_EQ(n.thumbnail, c.n1) << c.r << " " << c.c0 << " " << c.c1;
+  }
+}
+
+TEST_P(OrientationTest, InPlaceChangesOnlyTheTwoValuesAndDateTime) {
+  const auto file = CameraBlock(GetParam(), 6, 1).WriteJpeg(dir_);
+  const auto before = ReadFile(file);
+  ASSERT_EQ(SetOrientation(file.c_str(), file.c_str(), 8, 0), S_OK);
+  const auto after = ReadFile(file);
+  ASSERT_EQ(after.size(), before.size());
+  EXPECT_EQ(Orientation(file, 0), 8);
+  EXPECT_EQ(Orientation(file, 1), 3);
+  EXPECT_LE(Differences(before, after), 2u + 19u);
+  EXPECT_NE(DateTime(file, 0), "2001:01:01 00:00:00") << "DateTime is stamped";
+}
+
+TEST_P(OrientationTest, SameOrientationStillStampsDateTime) {
+  const auto file = CameraBlock(GetParam(), 1, 1).WriteJpeg(dir_);
+  ASSERT_EQ(SetOrientation(file.c_str(), file.c_str(), 1, 0), S_OK);
+  EXPECT_EQ(Orientation(file, 0), 1);
+  EXPECT_NE(DateTime(file, 0), "2001:01:01 00:00:00");
+  EXPECT_EQ(DateTime(file, 0).size(), 19u);
+}
+
+TEST_P(OrientationTest, CopyToAnotherPathLeavesTheInputAlone) {
+  const auto file = CameraBlock(GetParam(), 1, 2).WriteJpeg(dir_);
+  const auto before = ReadFile(file);
+  const auto out = dir_ / "turned.jpg";
+  ASSERT_EQ(SetOrientation(out.c_str(), file.c_str(), 6, 0), S_OK);
+  EXPECT_EQ(ReadFile(file), before);
+  EXPECT_EQ(Orientation(out, 0), 6);
+  EXPECT_EQ(Orientation(out, 1), 5);
+  EXPECT_EQ(ReadFile(out).size(), before.size());
+}
+
+TEST_P(OrientationTest, MissingThumbnailOrientationNeedsTheRebuild) {
+  auto b = CameraBlock(GetParam(), 1, 1);
+  b = TiffBuilder(GetParam());
+  b.Ascii(kIfd0, 271, "Maker")
+      .Short(kIfd0, 274, 1)
+      .Ascii(kIfd0, 306, "2001:01:01 00:00:00")
+      .Undefined(kExif, 36864, {'0', '2', '2', '0'})
+      .Ascii(kInterop, 1, "R98")
+      .Short(kIfd1, 259, 6)
+      .JpegThumbnail(RealJpeg(32, 24));
+  const auto file = b.WriteJpeg(dir_);
+  const auto before = ReadFile(file);
+  EXPECT_EQ(SetOrientation(file.c_str(), file.c_str(), 6, 0), E_FAIL);
+  EXPECT_EQ(ReadFile(file), before);
+
+  ASSERT_EQ(SetOrientation(file.c_str(), file.c_str(), 6, 1), S_OK);
+  EXPECT_EQ(Orientation(file, 0), 6);
+  EXPECT_EQ(Orientation(file, 1), 6);
+  EXPECT_NE(DateTime(file, 0), "2001:01:01 00:00:00");
+  exif::ExifReader reader(file.c_str(), 1, 0);
+  std::vector<uint8_t> thumbnail;
+  ASSERT_GT(reader.GetThumbnail(&thumbnail), 0u);
+  EXPECT_TRUE(DecodeCleanly(thumbnail));
+  EXPECT_TRUE(DecodeCleanly(ReadFile(file)));
+  if (HaveTool("exiftool")) {
+    auto info = ExiftoolJson(file);
+    ASSERT_TRUE(info);
+    EXPECT_EQ((*info)["IFD1:Orientation"], 6);
+    EXPECT_EQ((*info)["InteropIFD:InteropIndex"], "R98");
+  }
+}
+
+TEST_P(OrientationTest, TiffIsRebuiltWithItsImageDataUnchanged) {
+  auto b = CameraBlock(GetParam(), 1, 1);
+  b = TiffBuilder(GetParam());
+  b.Ascii(kIfd0, 306, "2001:01:01 00:00:00")
+      .Undefined(kExif, 36864, {'0', '2', '2', '0'})
+      .RgbImage(kIfd0, 9, 7, {}, 3);
+  const auto layout = b.Layout();
+  const auto file = b.WriteTiff(dir_, "in.tif");
+  const auto out = dir_ / "out.tif";
+  ASSERT_EQ(SetOrientation(out.c_str(), file.c_str(), 3, 1), S_OK);
+  EXPECT_EQ(Orientation(out, 0), 3);
+  exif::ExifReader a(file.c_str(), 0, 0), z(out.c_str(), 0, 0);
+  const auto in_bytes = ReadFile(file), out_bytes = ReadFile(out);
+  const uint32_t n = 9 * 7 * 3;
+  ASSERT_LE(z.primaryImage.firstStripOffset + n, out_bytes.size());
+  EXPECT_TRUE(std::equal(in_bytes.begin() + a.primaryImage.firstStripOffset,
+                         in_bytes.begin() + a.primaryImage.firstStripOffset + n,
+                         out_bytes.begin() + z.primaryImage.firstStripOffset));
+  EXPECT_EQ(z.primaryImage.firstStripOffset % 2, 0u);
+  if (HaveTool("exiftool")) {
+    auto info = ExiftoolJson(out);
+    ASSERT_TRUE(info);
+    EXPECT_EQ((*info)["IFD0:Orientation"], 3);
+    EXPECT_FALSE(info->contains("ExifTool:Warning")) << info->dump();
+  }
+}
+
+TEST_P(OrientationTest, RefusalsLeaveTheFileAlone) {
+  const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
+  const auto before = ReadFile(file);
+  EXPECT_EQ(SetOrientation(file.c_str(), file.c_str(), 9, 1), E_FAIL);
+  EXPECT_EQ(SetOrientation(file.c_str(), file.c_str(), 0, 1), E_FAIL);
+  const auto png = dir_ / "picture.png";
+  WriteFile(png, before);
+  EXPECT_EQ(SetOrientation(png.c_str(), png.c_str(), 6, 1), E_FAIL);
+  EXPECT_EQ(SetOrientation(nullptr, file.c_str(), 6, 1), E_INVALIDARG);
+  SYSTEMTIME date{2020, 2, 0, 30, 10, 0, 0, 0};
+  EXPECT_EQ(SetDateTimeOriginal(file.c_str(), date), E_INVALIDARG);
+  date.wDay = 29;
+  date.wHour = 24;
+  EXPECT_EQ(SetDateTimeOriginal(file.c_str(), date), E_INVALIDARG);
+  EXPECT_EQ(ReadFile(file), before);
+
+  const auto jfif = dir_ / "jfif.jpg";
+  WriteFile(jfif, SpliceExif(SmallJpeg(), CameraBlock(GetParam()).Bytes(), true));
+  EXPECT_EQ(SetOrientation(jfif.c_str(), jfif.c_str(), 6, 1), E_NOTEXIF);
+  EXPECT_EQ(SetDateTimeOriginal(jfif.c_str(), SYSTEMTIME{2020, 1, 0, 1, 0, 0, 0, 0}), E_NOTEXIF);
+}
+
+TEST_P(OrientationTest, CaptureDateKeepsItsSeparatorsAndNeedsCount20) {
+  TiffBuilder b(GetParam());
+  b.Ascii(kIfd0, 306, "2001:01:01 00:00:00").Ascii(kExif, 36867, "2006/05/14 09-30-05");
+  const auto file = b.WriteJpeg(dir_);
+  const auto size = ReadFile(file).size();
+  ASSERT_EQ(SetDateTimeOriginal(file.c_str(), SYSTEMTIME{2024, 2, 4, 29, 7, 8, 9, 0}), S_OK);
+  EXPECT_EQ(DateTime(file, 16), "2024/02/29 07-08-09");
+  EXPECT_NE(DateTime(file, 0), "2001:01:01 00:00:00");
+  EXPECT_EQ(ReadFile(file).size(), size);
+
+  TiffBuilder short_text(GetParam());
+  short_text.Ascii(kIfd0, 306, "2001:01:01 00:00:00").Ascii(kExif, 36867, "2006:05:14");
+  const auto other = short_text.WriteJpeg(dir_, "short.jpg");
+  const auto before = ReadFile(other);
+  EXPECT_EQ(SetDateTimeOriginal(other.c_str(), SYSTEMTIME{2024, 2, 4, 29, 7, 8, 9, 0}), E_FAIL);
+  EXPECT_EQ(ReadFile(other), before);
+}
+
+}  // namespace
+}  // namespace veltora::testing

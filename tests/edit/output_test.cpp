@@ -1,1 +1,120 @@
+// The rebuilt file's layouts and the DateTime stamp.
+#include "edit/rebuilt_output.h"
+
 #include <gtest/gtest.h>
+
+#include "tests/edit/edit_test_support.h"
+#include "tests/support/jpeg_builder.h"
+#include "tests/support/temp_dir.h"
+
+namespace veltora::testing {
+namespace {
+
+using edit::ExifEditor;
+
+class OutputTest : public ::testing::TestWithParam<Endian> {
+ protected:
+  TempDir dir_;
+};
+INSTANTIATE_TEST_SUITE_P(ByteOrder, OutputTest, ::testing::Values(kLittle, kBig),
+                         [](const auto& p) { return std::string(EndianName(p.param)); });
+
+TEST_P(OutputTest, JpegLayoutDropsEveryApp0AndApp1AndKeepsTheRestInOrder) {
+  const auto block = CameraBlock(GetParam()).Bytes();
+  const std::vector<uint8_t> xmp = {'h', 't', 't', 'p', ':', '/', '/', 0, 'x'};
+  const auto file = JpegBuilder()
+                        .Soi()
+                        .App0Jfif()
+                        .App1(xmp)
+                        .App1Exif(block)
+                        .App2({'I', 'C', 'C', 0, 1})
+                        .Segment(kCom, {'h', 'i'})
+                        .ImageSegments(SmallJpeg())
+                        .Write(dir_, "in.jpg");
+  ExifEditor editor(file.c_str(), 1);
+  ASSERT_EQ(editor.CopyBlock(), 1);
+  std::vector<uint8_t> out;
+  ASSERT_EQ(edit::WriteJpegLayout(editor, ReadFile(file), &out), 0u);
+
+  const auto segments = WalkSegments(out);
+  std::vector<uint8_t> markers;
+  for (const auto& s : segments) markers.push_back(s.marker);
+  ASSERT_GE(markers.size(), 5u);
+  EXPECT_EQ(markers[0], kSoi);
+  EXPECT_EQ(markers[1], kApp1);
+  EXPECT_EQ(markers[2], kApp2);
+  EXPECT_EQ(markers[3], kCom);
+  EXPECT_EQ(std::count(markers.begin(), markers.end(), kApp1), 1);
+  EXPECT_EQ(std::count(markers.begin(), markers.end(), kApp0), 0);
+  EXPECT_EQ(segments[1].length, block.size() + 8);
+  // From the scan on, the output ends exactly as the source does.
+  const auto in = ReadFile(file);
+  const auto& small = SmallJpeg();
+  const size_t tail = small.size() - WalkSegments(small).back().offset;
+  EXPECT_TRUE(std::equal(out.end() - static_cast<ptrdiff_t>(tail), out.end(),
+                         in.end() - static_cast<ptrdiff_t>(tail)));
+  WriteFile(dir_ / "out.jpg", out);
+  EXPECT_TRUE(DecodeCleanly(out));
+  EXPECT_EQ(AllValues(dir_ / "out.jpg"), AllValues(file));
+}
+
+TEST_P(OutputTest, App1OfExactly65535BytesIsWrittenAndOneMoreIsRefused) {
+  const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
+  ExifEditor editor(file.c_str(), 1);
+  ASSERT_EQ(editor.CopyBlock(), 1);
+  const auto in = ReadFile(file);
+  editor.thumbnailBytes.assign(65527 - editor.blockLength, 0x5A);
+  EXPECT_EQ(editor.TotalSegmentSize(), 65527u);
+  std::vector<uint8_t> out;
+  ASSERT_EQ(edit::WriteJpegLayout(editor, in, &out), 0u);
+  EXPECT_EQ(WalkSegments(out).at(1).length, 0xFFFFu);
+  EXPECT_TRUE(DecodeCleanly(out));
+
+  editor.thumbnailBytes.push_back(0x5A);
+  EXPECT_EQ(edit::WriteJpegLayout(editor, in, &out), 13u);
+  EXPECT_TRUE(out.empty()) << "nothing is written";
+}
+
+TEST_P(OutputTest, TiffLayoutWithoutImageDataIsInvalid) {
+  auto b = CameraBlock(GetParam());
+  b.RgbImage(kIfd0, 4, 4);
+  const auto file = b.WriteTiff(dir_);
+  ExifEditor editor(file.c_str(), 1);
+  ASSERT_EQ(editor.CopyBlock(), 1);
+  std::vector<uint8_t> out;
+  editor.imageDataLength = 0;
+  EXPECT_EQ(edit::WriteTiffLayout(editor, ReadFile(file), &out), 13u);
+  editor.GetDataLength(exif::kIfd0);
+  auto cut = ReadFile(file);
+  cut.resize(cut.size() - 10);  // the strips end after the file does
+  EXPECT_EQ(edit::WriteTiffLayout(editor, cut, &out), 13u);
+}
+
+TEST_P(OutputTest, OnlyADateTimeOfCount20IsStamped) {
+  const SYSTEMTIME now{2024, 2, 0, 29, 23, 5, 9, 0};
+  struct Case {
+    std::string text;
+    bool terminate;
+    bool stamped;
+  } cases[] = {{"2001/01/01 00.00.00", true, true},
+               {"2001:01:01 00:00:00", false, false},
+               {"2001:01:01 00:00:00+01", true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    TiffBuilder b(GetParam());
+    b.Ascii(kIfd0, 271, "Maker").Ascii(kIfd0, 306, c.text, c.terminate).Ascii(kExif, 36867, "x");
+    auto layout = b.Layout();
+    auto bytes = layout.bytes;
+    EXPECT_EQ(edit::StampDateTime(bytes, GetParam() == kBig ? 1u : 0u, 8, now), c.stamped ? 1 : 0);
+    const uint32_t at = layout.value_offset.at({kIfd0, 306});
+    const std::string value(bytes.begin() + at, bytes.begin() + at + 20);
+    if (c.stamped) {
+      EXPECT_EQ(value, std::string("2024:02:29 23:05:09") + '\0') << "template separators";
+    } else {
+      EXPECT_EQ(bytes, layout.bytes);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace veltora::testing
