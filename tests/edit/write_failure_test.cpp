@@ -1,1 +1,205 @@
+// Every write path of the editing exports under failure: injected at every
+// file call in turn, and real (file-size limit, full disk, denied access).
+// After a failure the target holds its old bytes and mode, and no temporary
+// file is left anywhere.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "platform/fault_injection.h"
+#include "platform/win32_error.h"
+#include "plugin/veltora.h"
+#include "tests/edit/edit_test_support.h"
+#include "tests/platform/file_system_fixture.h"
+#include "tests/support/jpeg_builder.h"
+
+namespace veltora::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::FaultSite;
+
+constexpr FaultSite kSites[] = {FaultSite::kCreate, FaultSite::kOpen, FaultSite::kWrite,
+                                FaultSite::kCopy, FaultSite::kAttributes};
+
+struct WritePath {
+  const char* name;
+  bool same_file;  // the export writes its input
+  std::function<HRESULT(const std::string& out, const std::string& in)> run;
+};
+
+HRESULT CreateGps(const std::string& out, const std::string& in) {
+  GpsSet gps;
+  gps.Tags({1, 2, 3, 4}).Position('N', 48, 'E', 2);
+  return ReplaceExifGps(out.c_str(), in.c_str(), 90, &gps.set);
+}
+
+const WritePath kPaths[] = {
+    {"orientation in place", true,
+     [](const std::string& out, const std::string& in) {
+       return SetOrientation(out.c_str(), in.c_str(), 6, 0);
+     }},
+    {"orientation copied and patched", false,
+     [](const std::string& out, const std::string& in) {
+       return SetOrientation(out.c_str(), in.c_str(), 6, 0);
+     }},
+    {"orientation rebuilt over its input", true,
+     [](const std::string& out, const std::string& in) {
+       return SetOrientation(out.c_str(), in.c_str(), 6, 1);
+     }},
+    {"capture date", true,
+     [](const std::string&, const std::string& in) {
+       return SetDateTimeOriginal(in.c_str(), SYSTEMTIME{2024, 2, 0, 29, 1, 2, 3, 0});
+     }},
+    {"GPS to another file", false, CreateGps},
+    {"GPS over its input", true, CreateGps},
+};
+
+// A picture large enough to cross a 64 KiB size limit and fill a 128 KiB disk.
+const std::vector<uint8_t>& LargeSource() {
+  static const auto bytes =
+      SpliceExif(RealJpeg(1600, 1200, 98), CameraBlock(kLittle).Bytes());
+  return bytes;
+}
+
+class WriteFailureTest : public FileSystemTest {
+ protected:
+  // A JPEG whose IFD1 lacks Orientation for the rebuild path, else a full one.
+  std::vector<uint8_t> Source(bool without_thumbnail_orientation) {
+    TiffBuilder b = CameraBlock(kBig, 1, 1);
+    if (without_thumbnail_orientation) {
+      b = TiffBuilder(kBig);
+      b.Short(kIfd0, 274, 1)
+          .Ascii(kIfd0, 306, "2001:01:01 00:00:00")
+          .Undefined(kExif, 36864, {'0', '2', '2', '0'})
+          .Ascii(kExif, 36867, "2006:05:14 09:30:05")
+          .Short(kIfd1, 259, 6)
+          .JpegThumbnail(RealJpeg(32, 24));
+    }
+    return SpliceExif(RealJpeg(160, 120), b.Bytes());
+  }
+};
+
+TEST_F(WriteFailureTest, EveryInjectedFailureLeavesTheTargetIntact) {
+  const auto old_target = PatternBytes(3000, 7);
+  for (const WritePath& path : kPaths) {
+    const bool rebuild = std::string(path.name).find("rebuilt") != std::string::npos;
+    const auto source = Source(rebuild);
+    for (FaultSite site : kSites) {
+      for (uint32_t nth = 1;; ++nth) {
+        SCOPED_TRACE(::testing::Message()
+                     << path.name << " site " << static_cast<int>(site) << " call " << nth);
+        WriteBytes(Path("in.jpg"), source);
+        fs::permissions(Path("in.jpg"), fs::perms(0640));
+        const std::string target = path.same_file ? Path("in.jpg") : Path("out.jpg");
+        if (!path.same_file) {
+          WriteBytes(target, old_target);
+          fs::permissions(target, fs::perms(0604));
+        }
+        const auto before = ReadBytes(target);
+        const uint32_t mode = ModeOf(target);
+        platform::ArmFault(site, nth, platform::kErrorDiskFull);
+        const HRESULT result = path.run(target, Path("in.jpg"));
+        const bool fired = platform::FaultFired();
+        platform::DisarmFault();
+        EXPECT_TRUE(TempLeftovers().empty());
+        if (!fired) {
+          EXPECT_EQ(result, S_OK);
+          EXPECT_NE(ReadBytes(target), before);
+          break;
+        }
+        // An in-place write has no backup: when only the final restore of the
+        // attributes fails, the new bytes are already in the file.
+        const bool in_place = path.same_file && std::string(path.name).find("rebuilt") ==
+                                                    std::string::npos &&
+                              std::string(path.name).find("GPS") == std::string::npos;
+        if (result < 0 && !(in_place && site == FaultSite::kAttributes)) {
+          EXPECT_EQ(ReadBytes(target), before);
+          EXPECT_EQ(ModeOf(target), mode);
+        }
+        ASSERT_LT(nth, 30u) << "the fault loop does not end";
+      }
+    }
+  }
+}
+
+TEST_F(WriteFailureTest, FileSizeLimitRestoresTheTarget) {
+  // Large enough that the rebuilt file crosses the limit while being written.
+  const auto& source = LargeSource();
+  ASSERT_GT(source.size(), 200000u);
+  WriteBytes(Path("in.jpg"), source);
+  for (const WritePath& path : kPaths) {
+    if (path.same_file && std::string(path.name).find("GPS") == std::string::npos) continue;
+    SCOPED_TRACE(path.name);
+    const auto old_target = PatternBytes(5000, 3);
+    const std::string target = path.same_file ? Path("in.jpg") : Path("out.jpg");
+    if (!path.same_file) WriteBytes(target, old_target);
+    const auto before = ReadBytes(target);
+    const std::string in = Path("in.jpg");
+    const int status = RunInChild([&] {
+      ::signal(SIGXFSZ, SIG_IGN);
+      struct rlimit limit = {65536, 65536};
+      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 10;
+      return path.run(target, in) == static_cast<HRESULT>(0x800700DFu) ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(ReadBytes(target), before);
+    EXPECT_TRUE(TempLeftovers().empty());
+  }
+}
+
+TEST_F(WriteFailureTest, FullDiskRestoresTheTarget) {
+  fs::create_directory(Path("small"));
+  if (::mount("tmpfs", Path("small").c_str(), "tmpfs", 0, "size=128k") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here";
+  }
+  WriteBytes(Path("in.jpg"), LargeSource());
+  const auto old_target = PatternBytes(40000, 5);
+  for (const WritePath& path : kPaths) {
+    if (path.same_file) continue;
+    SCOPED_TRACE(path.name);
+    WriteBytes(Path("small/out.jpg"), old_target);
+    const HRESULT result = path.run(Path("small/out.jpg"), Path("in.jpg"));
+    EXPECT_EQ(result, static_cast<HRESULT>(0x80070070u));
+    EXPECT_EQ(ReadBytes(Path("small/out.jpg")), old_target);
+    EXPECT_TRUE(TempLeftovers().empty());
+  }
+  ::umount(Path("small").c_str());
+}
+
+TEST_F(WriteFailureTest, DeniedTargetIsUntouched) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs a second user to own the files";
+  fs::create_directory(Path("shared"));
+  fs::permissions(Path("shared"), fs::perms(01777));
+  for (const WritePath& path : kPaths) {
+    SCOPED_TRACE(path.name);
+    const bool rebuild = std::string(path.name).find("rebuilt") != std::string::npos;
+    WriteBytes(Path("shared/in.jpg"), Source(rebuild));  // ours, not nobody's
+    fs::permissions(Path("shared/in.jpg"), fs::perms(0644));
+    const auto old_target = PatternBytes(1000, 1);
+    WriteBytes(Path("shared/out.jpg"), old_target);
+    fs::permissions(Path("shared/out.jpg"), fs::perms(0644));
+    const std::string in = Path("shared/in.jpg");
+    const std::string target = path.same_file ? in : Path("shared/out.jpg");
+    const auto before = ReadBytes(target);
+    const int status = RunUnprivileged([&] {
+      ::unsetenv("TMPDIR");
+      return path.run(target, in) == static_cast<HRESULT>(0x80070005u) ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(ReadBytes(target), before);
+    EXPECT_EQ(ModeOf(target), 0644u);
+    for (auto& entry : fs::directory_iterator(Path("shared"))) {
+      const auto name = entry.path().filename().string();
+      EXPECT_TRUE(name == "in.jpg" || name == "out.jpg") << name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace veltora::testing
