@@ -1,0 +1,158 @@
+// Decode on the real corpus against independent decoders: every JPEG
+// against djpeg (libjpeg-turbo's own tool, same DCT and upsampling defaults,
+// so the pixels must be identical), every other format against ImageMagick,
+// the embedded previews against djpeg of the thumbnail exiftool extracts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "imaging/picture_io.h"
+#include "imaging_test_support.h"
+#include "plugin/veltora.h"
+#include "tests/support/oracle.h"
+
+namespace veltora::imaging {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ScratchDir;
+
+// Reads a binary PPM (P6) or PGM (P5) of maxval 255 into a 24-bit bitmap;
+// header fields may be separated by comments, as ImageMagick writes them.
+std::optional<Bitmap> ReadNetpbm(const std::vector<uint8_t>& bytes) {
+  size_t pos = 2;
+  auto next_number = [&]() -> std::optional<int> {
+    while (pos < bytes.size()) {
+      if (bytes[pos] == '#') {
+        while (pos < bytes.size() && bytes[pos] != '\n') ++pos;
+      } else if (std::isspace(bytes[pos]) != 0) {
+        ++pos;
+      } else {
+        break;
+      }
+    }
+    int value = 0;
+    const size_t start = pos;
+    while (pos < bytes.size() && std::isdigit(bytes[pos]) != 0 && value < 1000000) value = value * 10 + (bytes[pos++] - '0');
+    return pos > start ? std::optional<int>(value) : std::nullopt;
+  };
+  if (bytes.size() < 3 || bytes[0] != 'P' || (bytes[1] != '5' && bytes[1] != '6')) return std::nullopt;
+  const auto width = next_number(), height = next_number(), max = next_number();
+  if (!width || !height || !max || *max != 255) return std::nullopt;
+  const size_t channels = bytes[1] == '6' ? 3 : 1;
+  const size_t start = pos + 1;  // one whitespace byte ends the header
+  if (bytes.size() < start + static_cast<size_t>(*width) * static_cast<size_t>(*height) * channels) return std::nullopt;
+  Bitmap b;
+  if (CreateBitmap(&b, *width, *height, 24) != 1) return std::nullopt;
+  const uint8_t* s = bytes.data() + start;
+  for (int32_t y = 0; y < *height; ++y) {
+    for (int32_t x = 0; x < *width; ++x, s += channels) {
+      uint8_t* d = b.Row(y) + 3 * x;
+      d[0] = s[channels - 1];
+      d[1] = s[channels == 3 ? 1 : 0];
+      d[2] = s[0];
+    }
+  }
+  return b;
+}
+
+// ImageMagick's first frame, transparency flattened over white.
+std::optional<Bitmap> DecodeWithConvert(const std::string& path, const std::string& scratch) {
+  auto run = veltora::testing::RunTool(
+      {"convert", path + "[0]", "-background", "white", "-flatten", "-depth", "8", "ppm:" + scratch});
+  if (!run || run->exit_code != 0) return std::nullopt;
+  return ReadNetpbm(testing::ReadBytes(scratch));
+}
+
+std::optional<Bitmap> DecodeWithDjpeg(const std::string& jpeg, const std::string& scratch) {
+  auto run = veltora::testing::RunTool({"djpeg", "-outfile", scratch, jpeg});
+  if (!run || run->exit_code != 0) return std::nullopt;
+  return ReadNetpbm(testing::ReadBytes(scratch));
+}
+
+std::optional<Bitmap> DecodeExport(const std::string& path, int32_t mode) {
+  HGLOBAL dib = Decode(path.c_str(), mode);
+  if (dib == nullptr) return std::nullopt;
+  Bitmap b;
+  const int32_t r = BitmapFromDib(dib, &b);
+  GlobalFree(dib);
+  if (r != S_OK) return std::nullopt;
+  return b;
+}
+
+bool IsPictureFile(const fs::path& path) {
+  static const std::set<std::string> kExtensions = {".jpg", ".png", ".gif", ".bmp", ".tif", ".tiff"};
+  return kExtensions.contains(path.extension().string());
+}
+
+// Files the loading rules refuse although an independent decoder reads
+// them, with the rule that refuses each.
+const std::map<std::string, std::string> kRefusedByRule = {
+    {"gox_sample1.tif", "a TIFF neither LZW nor larger on disk than decoded (CCITT G4 fax)"},
+};
+
+TEST(DecodeCorpusTest, EveryAcceptedFileDecodesToTheOraclePixels) {
+  if (!fs::exists(testing::CorpusDir())) GTEST_SKIP() << "corpus not found";
+  if (!veltora::testing::HaveTool("djpeg") || !testing::HaveConvert()) GTEST_SKIP() << "djpeg or convert missing";
+  ScratchDir dir;
+  int compared = 0, refused = 0;
+  for (const auto& entry : fs::directory_iterator(testing::CorpusDir())) {
+    if (!IsPictureFile(entry.path())) continue;
+    const std::string path = entry.path().string();
+    const std::string name = entry.path().filename().string();
+    const bool jpeg = entry.path().extension() == ".jpg";
+    const auto expected = jpeg ? DecodeWithDjpeg(path, dir.File("oracle.pnm"))
+                               : DecodeWithConvert(path, dir.File("oracle.ppm"));
+    const auto decoded = DecodeExport(path, 0);
+    if (kRefusedByRule.contains(name)) {
+      EXPECT_TRUE(expected.has_value()) << name << ": the oracle should read it";
+      EXPECT_FALSE(decoded.has_value()) << name << ": " << kRefusedByRule.at(name);
+      ++refused;
+      continue;
+    }
+    if (!expected.has_value()) {
+      // Broken files (fuzzer findings, truncated streams): what no decoder
+      // reads is not decoded either.
+      EXPECT_FALSE(decoded.has_value()) << name;
+      continue;
+    }
+    ASSERT_TRUE(decoded.has_value()) << name;
+    ASSERT_EQ(decoded->width, expected->width) << name;
+    ASSERT_EQ(decoded->height, expected->height) << name;
+    EXPECT_EQ(testing::MaxChannelDifference(*decoded, *expected), 0) << name;
+    ++compared;
+  }
+  EXPECT_GE(compared, 40);
+  EXPECT_EQ(refused, static_cast<int>(kRefusedByRule.size()));
+}
+
+TEST(DecodeCorpusTest, PreviewsAreTheThumbnailsExiftoolExtracts) {
+  if (!fs::exists(testing::CorpusDir())) GTEST_SKIP() << "corpus not found";
+  if (!veltora::testing::HaveTool("djpeg") || !veltora::testing::HaveTool("exiftool")) GTEST_SKIP();
+  ScratchDir dir;
+  int compared = 0;
+  for (const auto& entry : fs::directory_iterator(testing::CorpusDir())) {
+    if (entry.path().extension() != ".jpg") continue;
+    const std::string name = entry.path().filename().string();
+    const auto preview = DecodeExport(entry.path().string(), 1);
+    if (!preview.has_value()) continue;
+    auto extracted = veltora::testing::RunTool({"exiftool", "-b", "-ThumbnailImage", entry.path().string()});
+    ASSERT_TRUE(extracted.has_value() && !extracted->out.empty()) << name;
+    testing::WriteBytes(dir.File("thumbnail.jpg"), std::vector<uint8_t>(extracted->out.begin(), extracted->out.end()));
+    const auto expected = DecodeWithDjpeg(dir.File("thumbnail.jpg"), dir.File("thumbnail.pnm"));
+    ASSERT_TRUE(expected.has_value()) << name;
+    ASSERT_EQ(preview->width, expected->width) << name;
+    ASSERT_EQ(preview->height, expected->height) << name;
+    EXPECT_EQ(testing::MaxChannelDifference(*preview, *expected), 0) << name;
+    ++compared;
+  }
+  EXPECT_GE(compared, 5);
+}
+
+}  // namespace
+}  // namespace veltora::imaging

@@ -1,0 +1,234 @@
+// Draw and DrawImage on cairo image surfaces: argument limits, whitening
+// values, rotation, crop, the 1-bit device branch, and a picture of a
+// DrawImage result left under the build tree for people to look at.
+#include <cairo.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "imaging/dib_memory.h"
+#include "imaging/picture_files.h"
+#include "imaging_test_support.h"
+#include "plugin/veltora.h"
+
+namespace veltora::imaging {
+namespace {
+
+constexpr uint32_t kUntouched = 0x00123456;  // what a surface holds before drawing (0x00RRGGBB)
+
+// An image surface filled with kUntouched and a context on it.
+class Canvas {
+ public:
+  Canvas(int width, int height, cairo_format_t format = CAIRO_FORMAT_RGB24)
+      : surface_(cairo_image_surface_create(format, width, height)), cr_(cairo_create(surface_)) {
+    if (format == CAIRO_FORMAT_RGB24) {
+      cairo_set_source_rgb(cr_, 0x12 / 255.0, 0x34 / 255.0, 0x56 / 255.0);
+      cairo_paint(cr_);
+    }
+    cairo_surface_flush(surface_);
+  }
+  ~Canvas() {
+    cairo_destroy(cr_);
+    cairo_surface_destroy(surface_);
+  }
+  Canvas(const Canvas&) = delete;
+  Canvas& operator=(const Canvas&) = delete;
+  HDC dc() const { return cr_; }
+  // 0x00RRGGBB of an RGB24 surface.
+  uint32_t At(int x, int y) const {
+    cairo_surface_flush(surface_);
+    const unsigned char* row = cairo_image_surface_get_data(surface_) + y * cairo_image_surface_get_stride(surface_);
+    return reinterpret_cast<const uint32_t*>(row)[x] & 0x00FFFFFF;
+  }
+  // The bit of an A1 surface.
+  bool BitAt(int x, int y) const {
+    cairo_surface_flush(surface_);
+    const unsigned char* row = cairo_image_surface_get_data(surface_) + y * cairo_image_surface_get_stride(surface_);
+    const uint32_t word = reinterpret_cast<const uint32_t*>(row)[x / 32];
+    return ((word >> (x % 32)) & 1u) != 0;  // little-endian bit order
+  }
+  void SavePng(const std::string& path) const { cairo_surface_write_to_png(surface_, path.c_str()); }
+
+ private:
+  cairo_surface_t* surface_;
+  cairo_t* cr_;
+};
+
+// Four flat quadrants, 40 x 30: red top left, green top right, blue bottom
+// left, black bottom right. Flat areas keep their exact colour through the
+// filtered resize, so points away from the borders can be compared exactly.
+Bitmap Quadrants() {
+  Bitmap b;
+  CreateBitmap(&b, 40, 30, 24);
+  for (int32_t y = 0; y < 30; ++y) {
+    for (int32_t x = 0; x < 40; ++x) {
+      const uint32_t colour = y < 15 ? (x < 20 ? 0x0000FF : 0x00FF00) : (x < 20 ? 0xFF0000 : 0x000000);
+      SetPixelColour(&b, x, y, colour);  // 0x00BBGGRR
+    }
+  }
+  return b;
+}
+constexpr uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF, kBlack = 0, kWhite = 0xFFFFFF;
+
+class DrawExportsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(SaveFile(picture_.c_str(), Quadrants(), kSavePng, 24), 1); }
+  HRESULT DrawPicture(const Canvas& canvas, int32_t angle, RECT crop = {}, int32_t whiten = 0, int32_t p = 0,
+                      RECT target = {0, 0, 40, 30}) {
+    return DrawImage(picture_.c_str(), canvas.dc(), target.left, target.top, target.right, target.bottom, angle,
+                     crop.left, crop.top, crop.right, crop.bottom, whiten, p);
+  }
+  testing::ScratchDir dir_;
+  std::string picture_ = dir_.File("quadrants.png");
+};
+
+TEST_F(DrawExportsTest, ArgumentLimits) {
+  Canvas canvas(40, 30);
+  HGLOBAL dib = MakeDib(Quadrants());
+  EXPECT_EQ(Draw(canvas.dc(), dib, 10, 10, 10, 50), E_INVALIDARG);
+  EXPECT_EQ(Draw(canvas.dc(), dib, 10, 50, 20, 50), E_INVALIDARG);
+  EXPECT_EQ(Draw(nullptr, dib, 0, 0, 4, 4), E_INVALIDARG);
+  EXPECT_EQ(Draw(canvas.dc(), nullptr, 0, 0, 4, 4), E_INVALIDARG);
+  EXPECT_EQ(DrawPicture(canvas, 0, {}, 0, 0, {10, 10, 10, 50}), E_INVALIDARG);
+  EXPECT_EQ(DrawPicture(canvas, 36001), E_INVALIDARG);
+  EXPECT_EQ(DrawPicture(canvas, -36001), E_INVALIDARG);
+  EXPECT_EQ(DrawImage("", canvas.dc(), 0, 0, 4, 4, 0, 0, 0, 0, 0, 0, 0), E_INVALIDARG);
+  EXPECT_EQ(DrawImage(nullptr, canvas.dc(), 0, 0, 4, 4, 0, 0, 0, 0, 0, 0, 0), E_INVALIDARG);
+  EXPECT_EQ(DrawImage(picture_.c_str(), nullptr, 0, 0, 4, 4, 0, 0, 0, 0, 0, 0, 0), E_INVALIDARG);
+  EXPECT_EQ(canvas.At(20, 20), kUntouched) << "nothing drawn on refusals";
+  EXPECT_EQ(DrawPicture(canvas, 36000), S_OK);
+  EXPECT_EQ(DrawPicture(canvas, -36000), S_OK);
+  EXPECT_EQ(canvas.At(5, 5), kRed) << "a full turn is the picture as it is";
+  GlobalFree(dib);
+}
+
+TEST_F(DrawExportsTest, FailuresAfterTheChecksDrawNothing) {
+  Canvas canvas(40, 30);
+  EXPECT_EQ(DrawImage(dir_.File("missing.png").c_str(), canvas.dc(), 0, 0, 40, 30, 0, 0, 0, 0, 0, 0, 0), E_FAIL);
+  // A crop wholly outside the turned picture.
+  EXPECT_EQ(DrawPicture(canvas, 0, {100, 100, 120, 120}), E_FAIL);
+  // A target no bitmap can be resized to.
+  EXPECT_EQ(DrawPicture(canvas, 0, {}, 0, 0, {INT32_MIN, 0, INT32_MAX, 30}), E_FAIL);
+  HGLOBAL bad = GlobalAlloc(GHND, 40);  // biBitCount 0: no DIB
+  EXPECT_EQ(Draw(canvas.dc(), bad, 0, 0, 40, 30), E_FAIL);
+  GlobalFree(bad);
+  EXPECT_EQ(canvas.At(5, 5), kUntouched);
+  EXPECT_EQ(canvas.At(35, 25), kUntouched);
+}
+
+TEST_F(DrawExportsTest, WhiteningMapsEachChannelAndKeepsTheLowEightBits) {
+  struct Case {
+    int32_t whiten, p;
+    uint32_t red_becomes, black_becomes;  // 0x00RRGGBB
+  } cases[] = {
+      {1, 0, kRed, kBlack},
+      {1, 100, kWhite, kWhite},
+      {1, 50, 0xFF7F7F, 0x7F7F7F},     // 0 -> 127, 255 -> 255
+      {0, 100, kRed, kBlack},          // the switch decides, not p
+      {-1, 50, kRed, kBlack},
+      {1, -100, 0xFF0101, 0x010101},   // 0 -> -255: low byte 0x01
+      {1, 200, 0xFFFEFE, 0xFEFEFE},    // 0 -> 510: low byte 0xFE
+  };
+  for (const Case& c : cases) {
+    Canvas canvas(40, 30);
+    ASSERT_EQ(DrawPicture(canvas, 0, {}, c.whiten, c.p), S_OK) << c.whiten << "/" << c.p;
+    EXPECT_EQ(canvas.At(5, 5), c.red_becomes) << c.whiten << "/" << c.p;
+    EXPECT_EQ(canvas.At(35, 25), c.black_becomes) << c.whiten << "/" << c.p;
+  }
+}
+
+TEST_F(DrawExportsTest, RotationTurnsClockwiseAndFillsWithWhite) {
+  {
+    Canvas canvas(30, 40);  // a quarter turn: 30 x 40
+    ASSERT_EQ(DrawPicture(canvas, 9000, {}, 0, 0, {0, 0, 30, 40}), S_OK);
+    EXPECT_EQ(canvas.At(3, 3), kBlue);     // bottom left came to the top left
+    EXPECT_EQ(canvas.At(26, 3), kRed);
+    EXPECT_EQ(canvas.At(26, 36), kGreen);
+    EXPECT_EQ(canvas.At(3, 36), kBlack);
+  }
+  {
+    Canvas canvas(40, 30);
+    ASSERT_EQ(DrawPicture(canvas, -18000), S_OK);
+    EXPECT_EQ(canvas.At(5, 5), kBlack);
+    EXPECT_EQ(canvas.At(35, 25), kRed);
+  }
+  {
+    Canvas canvas(100, 100);  // 45 degrees: the corners of the canvas are fill
+    ASSERT_EQ(DrawPicture(canvas, 4500, {}, 0, 0, {0, 0, 100, 100}), S_OK);
+    EXPECT_EQ(canvas.At(1, 1), kWhite);
+    EXPECT_EQ(canvas.At(98, 98), kWhite);
+  }
+}
+
+TEST_F(DrawExportsTest, CropIsTakenInTheTurnedPictureAndAnEmptyOneIsSkipped) {
+  Canvas canvas(40, 30);
+  // After a half turn the red quadrant is bottom right: (20, 15)-(40, 30).
+  ASSERT_EQ(DrawPicture(canvas, 18000, {20, 15, 40, 30}), S_OK);
+  EXPECT_EQ(canvas.At(5, 5), kRed);
+  EXPECT_EQ(canvas.At(35, 25), kRed);
+  // A crop reaching past the picture keeps what it covers.
+  ASSERT_EQ(DrawPicture(canvas, 0, {-100, -100, 20, 15}), S_OK);
+  EXPECT_EQ(canvas.At(35, 25), kRed);
+  // Empty crops (right <= left, bottom <= top) draw the whole picture.
+  for (RECT empty : {RECT{5, 5, 5, 20}, RECT{30, 5, 10, 20}, RECT{0, 20, 40, 10}}) {
+    ASSERT_EQ(DrawPicture(canvas, 0, empty), S_OK);
+    EXPECT_EQ(canvas.At(5, 5), kRed);
+    EXPECT_EQ(canvas.At(35, 25), kBlack);
+  }
+}
+
+TEST_F(DrawExportsTest, DrawStretchesTheDibIntoTheRectangleOnlyAndLeavesItAsItWas) {
+  HGLOBAL dib = MakeDib(Quadrants());
+  const size_t size = GlobalSize(dib);
+  std::vector<uint8_t> before(static_cast<uint8_t*>(GlobalLock(dib)), static_cast<uint8_t*>(GlobalLock(dib)) + size);
+  GlobalUnlock(dib);
+  GlobalUnlock(dib);
+  Canvas canvas(100, 100);
+  ASSERT_EQ(Draw(canvas.dc(), dib, 10, 20, 90, 80), S_OK);  // 80 x 60: twice the size
+  EXPECT_EQ(canvas.At(15, 25), kRed);
+  EXPECT_EQ(canvas.At(85, 25), kGreen);
+  EXPECT_EQ(canvas.At(15, 75), kBlue);
+  EXPECT_EQ(canvas.At(85, 75), kBlack);
+  EXPECT_EQ(canvas.At(5, 50), kUntouched);
+  EXPECT_EQ(canvas.At(95, 50), kUntouched);
+  EXPECT_EQ(canvas.At(50, 85), kUntouched);
+  const auto* after = static_cast<const uint8_t*>(GlobalLock(dib));
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), after));
+  GlobalUnlock(dib);
+  GlobalFree(dib);
+}
+
+TEST_F(DrawExportsTest, OneBitDevicesTakeThePictureAtItsPositionAndSize) {
+  HGLOBAL dib = MakeDib(Quadrants());
+  Canvas device(64, 64, CAIRO_FORMAT_A1);
+  ASSERT_EQ(Draw(device.dc(), dib, 8, 16, 40, 48), S_OK);
+  EXPECT_TRUE(device.BitAt(8, 16));
+  EXPECT_TRUE(device.BitAt(39, 47));
+  EXPECT_FALSE(device.BitAt(7, 16));
+  EXPECT_FALSE(device.BitAt(40, 30));
+  EXPECT_FALSE(device.BitAt(20, 48));
+  // DrawImage has no branch for them: it paints as everywhere.
+  Canvas other(64, 64, CAIRO_FORMAT_A1);
+  EXPECT_EQ(DrawPicture(other, 0, {}, 0, 0, {0, 0, 10, 10}), S_OK);
+  EXPECT_TRUE(other.BitAt(5, 5));
+  EXPECT_FALSE(other.BitAt(12, 5));
+  GlobalFree(dib);
+}
+
+// Leaves drawimage-example.png (a real photograph turned 12.34 degrees,
+// cropped and whitened by 30 %) in the build tree for people to look at.
+TEST(DrawImageExampleTest, SavesARotatedCroppedWhitenedPicture) {
+  const std::string photo = testing::CorpusDir() + "/mei_Canon_EOS_REBEL_T3i.jpg";
+  if (!std::filesystem::exists(photo)) GTEST_SKIP() << "corpus photograph not found";
+  const char* build = std::getenv("VELTORA_BUILD_DIR");
+  const std::string out = std::string(build != nullptr ? build : ".") + "/drawimage-example.png";
+  Canvas canvas(480, 360);
+  ASSERT_EQ(DrawImage(photo.c_str(), canvas.dc(), 0, 0, 480, 360, 1234, 150, 100, 1150, 850, 1, 30), S_OK);
+  canvas.SavePng(out);
+  EXPECT_TRUE(std::filesystem::exists(out));
+}
+
+}  // namespace
+}  // namespace veltora::imaging
