@@ -1,0 +1,549 @@
+// GetExifValue over the real files of the shared corpus, compared with what
+// exiftool (-n -G1, stored in oracle/<file>.exiftool.json) lists for IFD0,
+// the EXIF and GPS directories and IFD1, and the thumbnail's bytes with
+// exiftool's. Every disagreement must be explained by one of this system's
+// rules below; every query export must answer every corpus file, malformed
+// ones included, with a result code it is allowed to give.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "exif/exif_reader.h"
+#include "plugin/veltora.h"
+#include "tests/support/oracle.h"
+#include "tests/support/temp_dir.h"
+
+namespace veltora::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// exiftool's tag names -> tag numbers, from its EXIF and GPS tag tables. A
+// name with several numbers (ImageWidth 256 and 48256, ...) is looked up
+// under each in turn.
+const std::map<std::string, std::vector<uint16_t>>& TagNumbers() {
+  static const std::map<std::string, std::vector<uint16_t>> numbers = {
+      {"ApertureValue", {37378}},
+      {"BrightnessValue", {37379}},
+      {"CFAPattern", {41730}},
+      {"ColorSpace", {40961}},
+      {"ComponentsConfiguration", {37121}},
+      {"CompressedBitsPerPixel", {37122}},
+      {"Contrast", {41992, 65108}},
+      {"CreateDate", {36868}},
+      {"CustomRendered", {41985}},
+      {"DateTimeOriginal", {36867}},
+      {"DeviceSettingDescription", {41995}},
+      {"DigitalZoomRatio", {41988}},
+      {"ExifImageHeight", {40963}},
+      {"ExifImageWidth", {40962}},
+      {"ExifVersion", {36864}},
+      {"Exif_0x0127", {295}},
+      {"Exif_0x9103", {37123}},
+      {"ExposureCompensation", {37380}},
+      {"ExposureIndex", {37397, 41493}},
+      {"ExposureMode", {41986}},
+      {"ExposureProgram", {34850}},
+      {"ExposureTime", {33434}},
+      {"FNumber", {33437}},
+      {"FileSource", {41728}},
+      {"Flash", {37385}},
+      {"FlashpixVersion", {40960}},
+      {"FocalLength", {37386}},
+      {"FocalLengthIn35mmFormat", {41989}},
+      {"FocalPlaneResolutionUnit", {37392, 41488}},
+      {"FocalPlaneXResolution", {37390, 41486}},
+      {"FocalPlaneYResolution", {37391, 41487}},
+      {"GainControl", {41991}},
+      {"Gamma", {42240}},
+      {"ISO", {34855}},
+      {"ImageUniqueID", {42016}},
+      {"LensInfo", {42034}},
+      {"LensMake", {42035}},
+      {"LensModel", {42036}},
+      {"LightSource", {37384}},
+      {"MaxApertureValue", {37381}},
+      {"MeteringMode", {37383}},
+      {"OffsetSchema", {59933}},
+      {"RelatedSoundFile", {40964}},
+      {"Saturation", {41993, 65109}},
+      {"SceneCaptureType", {41990}},
+      {"SceneType", {41729}},
+      {"SensingMethod", {37399, 41495}},
+      {"SensitivityType", {34864}},
+      {"SerialNumber", {42033, 65001}},
+      {"Sharpness", {41994, 65110}},
+      {"ShutterSpeedValue", {37377}},
+      {"SubSecTime", {37520}},
+      {"SubSecTimeDigitized", {37522}},
+      {"SubSecTimeOriginal", {37521}},
+      {"SubjectArea", {37396}},
+      {"SubjectDistance", {37382}},
+      {"SubjectDistanceRange", {41996}},
+      {"UserComment", {37510}},
+      {"WhiteBalance", {41987, 65102}},
+      {"GPSAltitude", {6}},
+      {"GPSAltitudeRef", {5}},
+      {"GPSDOP", {11}},
+      {"GPSDateStamp", {29}},
+      {"GPSDestBearing", {24}},
+      {"GPSDestBearingRef", {23}},
+      {"GPSDestDistance", {26}},
+      {"GPSDestDistanceRef", {25}},
+      {"GPSDifferential", {30}},
+      {"GPSHPositioningError", {31}},
+      {"GPSImgDirection", {17}},
+      {"GPSImgDirectionRef", {16}},
+      {"GPSLatitude", {2}},
+      {"GPSLatitudeRef", {1}},
+      {"GPSLongitude", {4}},
+      {"GPSLongitudeRef", {3}},
+      {"GPSMapDatum", {18}},
+      {"GPSMeasureMode", {10}},
+      {"GPSProcessingMethod", {27}},
+      {"GPSSatellites", {8}},
+      {"GPSSpeed", {13}},
+      {"GPSSpeedRef", {12}},
+      {"GPSStatus", {9}},
+      {"GPSTimeStamp", {7}},
+      {"GPSTrack", {15}},
+      {"GPSTrackRef", {14}},
+      {"GPSVersionID", {0}},
+      {"Artist", {315}},
+      {"BitsPerSample", {258}},
+      {"Compression", {259}},
+      {"Copyright", {33432}},
+      {"DocumentName", {269}},
+      {"ExtraSamples", {338}},
+      {"FillOrder", {266}},
+      {"ImageDescription", {270}},
+      {"ImageHeight", {257, 48257}},
+      {"ImageWidth", {256, 48256}},
+      {"InteropIndex", {1}},
+      {"Make", {271}},
+      {"Model", {272}},
+      {"ModifyDate", {306}},
+      {"Orientation", {274}},
+      {"OtherImageStart", {273, 513}},
+      {"PhotometricInterpretation", {262}},
+      {"PlanarConfiguration", {284}},
+      {"Predictor", {317}},
+      {"PrimaryChromaticities", {319}},
+      {"RecommendedExposureIndex", {34866}},
+      {"ResolutionUnit", {296}},
+      {"RowsPerStrip", {278}},
+      {"SampleFormat", {339}},
+      {"SamplesPerPixel", {277}},
+      {"Software", {305}},
+      {"StripByteCounts", {279}},
+      {"StripOffsets", {273}},
+      {"SubfileType", {254}},
+      {"WhitePoint", {318}},
+      {"XResolution", {282}},
+      {"YCbCrCoefficients", {529}},
+      {"YCbCrPositioning", {531}},
+      {"YResolution", {283}},
+      {"ThumbnailLength", {514}},
+      {"ThumbnailOffset", {513}},
+  };
+  return numbers;
+}
+
+const std::map<std::string, uint32_t> kGroups = {
+    {"IFD0", EXIF_DIR_IFD0}, {"ExifIFD", EXIF_DIR_EXIF}, {"GPS", EXIF_DIR_GPS}, {"IFD1", EXIF_DIR_IFD1}};
+
+std::vector<fs::path> CorpusFiles() {
+  std::vector<fs::path> files;
+  if (auto dir = CorpusDir()) {
+    for (const auto& item : fs::directory_iterator(*dir)) {
+      if (item.is_regular_file() && item.path().extension() != ".tsv" &&
+          item.path().extension() != ".md") {
+        files.push_back(item.path());
+      }
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// JPEG or classic TIFF by the first bytes: files without an extension are
+// included, BigTIFF and other formats are not.
+bool IsJpegOrTiff(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  uint8_t head[4] = {};
+  in.read(reinterpret_cast<char*>(head), 4);
+  if (head[0] == 0xFF && head[1] == 0xD8) return true;
+  return (head[0] == 'I' && head[1] == 'I' && head[2] == 42 && head[3] == 0) ||
+         (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && head[3] == 42);
+}
+
+std::optional<nlohmann::json> Oracle(const fs::path& file) {
+  std::ifstream in(file.parent_path() / "oracle" / (file.filename().string() + ".exiftool.json"));
+  if (!in) return std::nullopt;
+  nlohmann::json j = nlohmann::json::parse(in, nullptr, false);
+  if (j.is_array() && !j.empty()) j = j[0];
+  if (!j.is_object()) return std::nullopt;
+  return j;
+}
+
+struct Delivered {
+  HRESULT result = 0;
+  uint16_t type = 0;
+  uint32_t count = 0;
+  uint32_t size = 0;
+  std::vector<uint8_t> bytes;
+};
+
+Delivered Query(const fs::path& file, uint32_t directory, uint16_t tag) {
+  Delivered d;
+  d.bytes.assign(1 << 16, 0);
+  d.size = static_cast<uint32_t>(d.bytes.size());
+  d.result = GetExifValue(file.c_str(), directory, tag, d.bytes.data(), &d.size, &d.type, &d.count);
+  d.bytes.resize(d.result == S_OK ? d.size : 0);
+  return d;
+}
+
+std::string Trim(std::string s) {
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+  return s;
+}
+
+template <typename T>
+T At(const std::vector<uint8_t>& bytes, size_t i) {
+  T v;
+  std::memcpy(&v, bytes.data() + i * sizeof(T), sizeof(T));
+  return v;
+}
+
+// Numbers of the delivered value (rationals as quotients); nullopt for text.
+std::optional<std::vector<double>> Numbers(const Delivered& d) {
+  std::vector<double> values;
+  for (uint32_t i = 0; i < d.count; ++i) {
+    switch (d.type) {
+      case 1: case 7: values.push_back(d.bytes[i]); break;
+      case 3: values.push_back(At<uint16_t>(d.bytes, i)); break;
+      case 4: values.push_back(At<uint32_t>(d.bytes, i)); break;
+      case 9: values.push_back(At<int32_t>(d.bytes, i)); break;
+      case 5: values.push_back(double(At<uint32_t>(d.bytes, 2 * i)) / At<uint32_t>(d.bytes, 2 * i + 1)); break;
+      case 10: values.push_back(double(At<int32_t>(d.bytes, 2 * i)) / At<int32_t>(d.bytes, 2 * i + 1)); break;
+      default: return std::nullopt;
+    }
+  }
+  return values;
+}
+
+bool HasZeroDenominator(const Delivered& d) {
+  if (d.type != 5 && d.type != 10) return false;
+  for (uint32_t i = 0; i < d.count; ++i) {
+    if (At<uint32_t>(d.bytes, 2 * i + 1) == 0) return true;
+  }
+  return false;
+}
+
+bool Near(double a, double b) { return std::fabs(a - b) <= 1e-6 * std::max(1.0, std::fabs(b)) + 1e-4; }
+
+std::vector<double> ParseNumbers(const std::string& text, char separator = ' ') {
+  std::vector<double> out;
+  std::string item;
+  std::istringstream in(text);
+  while (std::getline(in, item, separator)) {
+    if (item.empty()) continue;
+    try {
+      size_t used = 0;
+      out.push_back(std::stod(item, &used));
+      if (used != item.size()) return {};
+    } catch (...) {
+      return {};
+    }
+  }
+  return out;
+}
+
+bool SameNumbers(const std::vector<double>& ours, const std::vector<double>& theirs) {
+  if (ours.empty() || ours.size() != theirs.size()) return false;
+  for (size_t i = 0; i < ours.size(); ++i) {
+    if (!Near(ours[i], theirs[i])) return false;
+  }
+  return true;
+}
+
+// exiftool applies a value conversion to some tags even with -n; the same
+// conversion is applied to our stored value before comparing.
+// `tiff_header` is the file offset of the TIFF header: exiftool reports
+// offsets as file offsets, the file stores them from the TIFF header.
+bool Agrees(const std::string& name, const Delivered& d, const nlohmann::json& theirs,
+            uint32_t tiff_header) {
+  const std::string text = theirs.is_string() ? theirs.get<std::string>() : theirs.dump();
+  if (text.rfind("(Binary data ", 0) == 0) {
+    return std::to_string(d.size) == text.substr(13, text.find(' ', 13) - 13);
+  }
+  if (d.type == 2) {
+    const std::string ours = Trim(std::string(reinterpret_cast<const char*>(d.bytes.data()),
+                                              strnlen(reinterpret_cast<const char*>(d.bytes.data()), d.size)));
+    // exiftool's JSON makes a number of text that reads as one ("1.00").
+    if (theirs.is_number()) return SameNumbers(ParseNumbers(ours), {theirs.get<double>()});
+    return Trim(std::string(reinterpret_cast<const char*>(d.bytes.data()),
+                            strnlen(reinterpret_cast<const char*>(d.bytes.data()), d.size))) ==
+           Trim(text);
+  }
+  if (d.type == 7) {
+    const std::string raw(d.bytes.begin(), d.bytes.end());
+    if (name == "UserComment" || name == "GPSProcessingMethod" || name == "GPSAreaInformation") {
+      // An 8-byte character code, then text that ends at its first NUL.
+      return raw.size() >= 8 && Trim(raw.substr(8, raw.find('\0', 8) - 8)) == Trim(text);
+    }
+    if (Trim(raw) == Trim(text)) return true;  // versions: "0221"
+  }
+  std::optional<std::vector<double>> ours = Numbers(d);
+  if (!ours) return false;
+  if (name == "ShutterSpeedValue" && ours->size() == 1) (*ours)[0] = std::pow(2.0, -(*ours)[0]);
+  if ((name == "ApertureValue" || name == "MaxApertureValue") && ours->size() == 1) {
+    (*ours)[0] = std::pow(2.0, (*ours)[0] / 2);
+  }
+  if ((name == "GPSLatitude" || name == "GPSLongitude" || name == "GPSDestLatitude" ||
+       name == "GPSDestLongitude") && ours->size() == 3) {
+    *ours = {(*ours)[0] + (*ours)[1] / 60 + (*ours)[2] / 3600};
+  }
+  if (name == "ThumbnailOffset" || name == "StripOffsets" || name == "OtherImageStart") {
+    for (double& offset : *ours) offset += tiff_header;
+  }
+  if (name == "GPSTimeStamp") return SameNumbers(*ours, ParseNumbers(text, ':'));
+  if (theirs.is_number()) return SameNumbers(*ours, {theirs.get<double>()});
+  return SameNumbers(*ours, ParseNumbers(text));
+}
+
+// ---- Explanations -------------------------------------------------------------
+struct FileFacts {
+  bool jfif = false;        // an APP0 segment of any kind precedes
+  bool has_exif_ifd = false;
+  uint32_t tiff_header = 0;
+  bool tiff = false;  // a TIFF file rather than a JPEG
+};
+
+FileFacts Facts(const fs::path& file) {
+  exif::ExifReader reader(file.c_str(), 0, 0);
+  std::ifstream in(file, std::ios::binary);
+  const bool tiff = in.get() != 0xFF;
+  return {reader.app0Offset != 0, reader.HasExifIfd() != 0, reader.tiffHeaderOffset, tiff};
+}
+
+// A disagreement and the rule of this system that explains it.
+struct Case {
+  std::string file, key;
+  const Delivered* ours;
+  const nlohmann::json* theirs;
+  const FileFacts* facts;
+};
+struct Rule {
+  const char* reason;
+  std::function<bool(const Case&)> applies;
+};
+
+const std::vector<Rule>& Rules() {
+  static const std::vector<Rule> rules = {
+      {"an APP0 segment (JFIF, JFXX) makes a JPEG not an EXIF file: E_NOTEXIF",
+       [](const Case& c) { return c.ours->result == E_NOTEXIF && c.facts->jfif; }},
+      {"a JPEG's last APP1 segment is the one examined; when that holds XMP, no EXIF "
+       "directory is located: E_NOTEXIF",
+       [](const Case& c) {
+         return c.ours->result == E_NOTEXIF && !c.facts->has_exif_ifd && !c.facts->tiff;
+       }},
+      {"an EXIF file needs an EXIF directory: a TIFF without one (or whose pointer leads "
+       "nowhere) answers E_NOTEXIF even for its IFD0 tags",
+       [](const Case& c) {
+         return c.ours->result == E_NOTEXIF && !c.facts->has_exif_ifd && c.facts->tiff;
+       }},
+      {"n/0 rationals are delivered as stored; exiftool shows undef or inf",
+       [](const Case& c) {
+         return c.ours->result == S_OK && HasZeroDenominator(*c.ours);
+       }},
+  };
+  return rules;
+}
+
+const Rule* Explain(const Case& c) {
+  for (const Rule& rule : Rules()) {
+    if (rule.applies(c)) return &rule;
+  }
+  return nullptr;
+}
+
+TEST(QueryCorpusTest, GetExifValueAgreesWithExiftool) {
+  const auto files = CorpusFiles();
+  if (files.empty()) GTEST_SKIP() << "no corpus";
+  std::map<std::string, std::set<std::string>> explained;
+  size_t compared = 0, agreed = 0;
+  for (const fs::path& file : files) {
+    if (!IsJpegOrTiff(file)) continue;
+    const std::optional<nlohmann::json> oracle = Oracle(file);
+    if (!oracle) continue;
+    const FileFacts facts = Facts(file);
+    for (const auto& [key, theirs] : oracle->items()) {
+      const size_t colon = key.find(':');
+      const auto group = kGroups.find(key.substr(0, colon));
+      if (group == kGroups.end()) continue;
+      const std::string name = key.substr(colon + 1);
+      const auto numbers = TagNumbers().find(name);
+      if (numbers == TagNumbers().end()) continue;  // the thumbnail: compared below
+      Delivered ours;
+      for (uint16_t tag : numbers->second) {
+        ours = Query(file, group->second, tag);
+        if (ours.result != E_FAIL) break;
+      }
+      ++compared;
+      if (ours.result == S_OK && Agrees(name, ours, theirs, facts.tiff_header)) {
+        ++agreed;
+        continue;
+      }
+      const Case c{file.filename().string(), key, &ours, &theirs, &facts};
+      const Rule* rule = Explain(c);
+      if (rule != nullptr) {
+        explained[rule->reason].insert(c.file);
+        continue;
+      }
+      ADD_FAILURE() << c.file << " " << key << ": exiftool " << theirs.dump() << ", ours result 0x"
+                    << std::hex << uint32_t(ours.result) << std::dec << " type " << ours.type
+                    << " count " << ours.count;
+    }
+  }
+  std::cout << compared << " values compared, " << agreed << " agree\n";
+  for (const auto& [reason, names] : explained) {
+    std::cout << "  explained: " << reason << ":";
+    for (const std::string& n : names) std::cout << " " << n;
+    std::cout << "\n";
+  }
+  EXPECT_GT(agreed, 500u);
+}
+
+// The thumbnail's bytes, located through IFD1's offset and length tags as
+// GetExifValue delivers them, are the bytes exiftool extracts.
+TEST(QueryCorpusTest, ThumbnailBytesAgreeWithExiftool) {
+  const auto files = CorpusFiles();
+  if (files.empty()) GTEST_SKIP() << "no corpus";
+  if (!HaveTool("exiftool")) GTEST_SKIP() << "no exiftool";
+  size_t compared = 0, truncated = 0;
+  for (const fs::path& file : files) {
+    if (!IsJpegOrTiff(file)) continue;
+    const Delivered offset = Query(file, EXIF_DIR_IFD1, 513);
+    const Delivered length = Query(file, EXIF_DIR_IFD1, 514);
+    const std::optional<ToolResult> theirs =
+        RunTool({"exiftool", "-m", "-b", "-ThumbnailImage", file.string()});
+    ASSERT_TRUE(theirs.has_value());
+    if (offset.result != S_OK || length.result != S_OK || offset.type != 4 || length.type != 4) {
+      // Where we locate no thumbnail, exiftool may only extract one from a
+      // file we do not read as EXIF (see the rules above).
+      if (!theirs->out.empty()) {
+        EXPECT_EQ(offset.result, E_NOTEXIF) << file.filename() << ": exiftool has a thumbnail";
+      }
+      continue;
+    }
+    const FileFacts facts = Facts(file);
+    const std::vector<uint8_t> bytes = ReadFile(file);
+    const uint64_t start = uint64_t{facts.tiff_header} + At<uint32_t>(offset.bytes, 0);
+    const uint64_t size = At<uint32_t>(length.bytes, 0);
+    if (start > bytes.size() || size > bytes.size() - start) {
+      EXPECT_TRUE(theirs->out.empty()) << file.filename() << ": thumbnail past the end";
+      continue;
+    }
+    const std::optional<nlohmann::json> oracle = Oracle(file);
+    if (theirs->out.empty() && oracle && !oracle->contains("IFD1:ThumbnailLength")) {
+      // A JPEG that ends after its APP1 segment: exiftool stops with "JPEG
+      // format error" and reads no EXIF data at all; the segment itself is
+      // whole, and we read it.
+      ++truncated;
+      continue;
+    }
+    EXPECT_TRUE(std::equal(bytes.begin() + long(start), bytes.begin() + long(start + size),
+                           theirs->out.begin(), theirs->out.end(),
+                           [](uint8_t a, char b) { return a == uint8_t(b); }))
+        << file.filename();
+    ++compared;
+  }
+  std::cout << compared << " thumbnails compared; " << truncated
+            << " in truncated JPEGs that exiftool does not read\n";
+  EXPECT_GT(compared, 10u);
+}
+
+// Every query export on every corpus file, under a JPEG name so that the
+// exports that look at the extension read it too: only the result codes each
+// may give, delivered sizes within the capacity and whole items.
+TEST(QueryCorpusTest, EveryExportAnswersEveryFileWithAnAllowedResult) {
+  const auto files = CorpusFiles();
+  if (files.empty()) GTEST_SKIP() << "no corpus";
+  TempDir dir;
+  const std::set<HRESULT> value_results = {S_OK, E_FAIL, E_NOTEXIF};
+  for (const fs::path& original : files) {
+    const fs::path file = dir / (original.filename().string() + ".jpg");
+    fs::create_symlink(original, file);
+    const std::string name = original.filename().string();
+    for (uint32_t directory : {1u, 2u, 3u, 4u, 257u}) {
+      for (uint16_t tag : {0, 2, 271, 274, 513, 514, 33434, 36864, 36867, 37500, 50341}) {
+        for (uint32_t capacity : {1u, 7u, 64u}) {
+          std::vector<uint8_t> buffer(capacity + 1, 0xAA);
+          uint32_t size = capacity;
+          uint16_t type = 0;
+          uint32_t count = 0;
+          const HRESULT r = GetExifValue(file.c_str(), directory, tag, buffer.data(), &size, &type, &count);
+          EXPECT_TRUE(value_results.count(r)) << name << " " << directory << "/" << tag;
+          EXPECT_LE(size, capacity) << name;
+          EXPECT_EQ(buffer[capacity], 0xAA) << name << ": written past the capacity";
+          if (r == S_OK) {
+            EXPECT_GT(count, 0u) << name;
+          } else {
+            EXPECT_EQ(size, 0u) << name;
+          }
+        }
+      }
+    }
+    std::vector<uint8_t> buffer(64);
+    for (uint16_t tag : {1, 2, 0x0E00, 0x0033}) {
+      uint32_t size = 64;
+      EXPECT_TRUE(value_results.count(
+          GetExifMakerValue(file.c_str(), nullptr, tag, buffer.data(), &size, nullptr, nullptr)))
+          << name;
+      EXPECT_LE(size, 64u);
+    }
+    CString signature{};
+    CWordArray tags{};
+    CDWordArray values{};
+    const HRESULT maker = GetMakerNoteValue(file.c_str(), &signature, &tags, &values);
+    EXPECT_TRUE(maker == S_OK || maker == E_FAIL || maker == E_NOTEXIF) << name;
+    EXPECT_EQ(tags.count, values.count) << name;
+    CStringFree(&signature);
+    ArrayFree(&tags);
+    ArrayFree(&values);
+
+    uint32_t a = 9, b = 9, c = 9;
+    EXPECT_EQ(IsExifFile(file.c_str(), &a), S_OK) << name;
+    EXPECT_EQ(IsExifEx(file.c_str(), &a, &b, &c), S_OK) << name;
+    EXPECT_LE(a | b | c, 1u) << name;
+    const HRESULT orientation = GetOrientation(file.c_str(), &a, &b, 1);
+    EXPECT_TRUE(value_results.count(orientation)) << name;
+    SYSTEMTIME when;
+    const HRESULT date = GetDateTimeOriginal(file.c_str(), &when);
+    EXPECT_TRUE(value_results.count(date) || date == S_FALSE) << name;
+
+    ExifTagSet exif{};
+    GpsTagSet gps{};
+    MakerTagSet maker_set{};
+    EXPECT_TRUE(value_results.count(GetExif(file.c_str(), &exif, &gps, &maker_set))) << name;
+    ExifTagSetRelease(&exif);
+    GpsTagSetRelease(&gps);
+    MakerTagSetRelease(&maker_set);
+  }
+}
+
+}  // namespace
+}  // namespace veltora::testing
