@@ -1,0 +1,135 @@
+// veltora gps IN (-o OUT | --output-dir DIR | --in-place) --lat DEG --lon DEG
+// [--alt METRES] [--date YYYY:MM:DD] [--datum TEXT], or ... --remove: writes
+// a copy of IN whose GPS directory holds the given position (merged into an
+// existing one), or has none.
+#include <fmt/format.h>
+
+#include <CLI/CLI.hpp>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "host/command.h"
+#include "host/file_runner.h"
+#include "host/host_error.h"
+#include "host/output_path.h"
+
+namespace veltora::host {
+namespace {
+
+struct GpsOptions {
+  FileOptions files;
+  std::string input;
+  OutputOptions output;
+  std::optional<double> lat, lon, alt;
+  std::string date, datum;
+  bool remove = false;
+};
+
+// Degrees, minutes and hundredths of seconds, carried so that 59.995" never
+// prints as 60".
+void ToRationals(double degrees, HostRational out[3]) {
+  const double a = std::fabs(degrees);
+  auto hundredths = static_cast<uint64_t>(std::llround(a * 360000.0));
+  const auto whole = static_cast<uint32_t>(hundredths / 360000);
+  hundredths %= 360000;
+  out[0] = {whole, 1};
+  out[1] = {static_cast<uint32_t>(hundredths / 6000), 1};
+  out[2] = {static_cast<uint32_t>(hundredths % 6000), 100};
+}
+
+// Owns what the set's text and array members point at.
+struct OwnedGpsSet {
+  GpsTagSet set{};
+  OwnedGpsSet() {
+    CStringInit(&set.GPSMapDatum);
+    CStringInit(&set.GPSDateStamp);
+  }
+  ~OwnedGpsSet() {
+    ArrayFree(&set.tags);
+    CStringFree(&set.GPSMapDatum);
+    CStringFree(&set.GPSDateStamp);
+  }
+  OwnedGpsSet(const OwnedGpsSet&) = delete;
+  OwnedGpsSet& operator=(const OwnedGpsSet&) = delete;
+  void Add(uint16_t tag) {
+    if (ArrayAdd(&set.tags, tag) < 0) throw std::bad_alloc();
+  }
+};
+
+void FillSet(const GpsOptions& o, OwnedGpsSet* gps) {
+  if (o.remove) return;
+  if (!o.lat || !o.lon) throw HostError("give --lat and --lon, or --remove");
+  if (std::fabs(*o.lat) > 90 || std::fabs(*o.lon) > 180) {
+    throw HostError("--lat must lie within ±90 and --lon within ±180 degrees");
+  }
+  GpsTagSet& s = gps->set;
+  s.GPSLatitudeRef[0] = *o.lat < 0 ? 'S' : 'N';
+  s.GPSLongitudeRef[0] = *o.lon < 0 ? 'W' : 'E';
+  ToRationals(*o.lat, s.GPSLatitude);
+  ToRationals(*o.lon, s.GPSLongitude);
+  for (uint16_t tag : {uint16_t{1}, uint16_t{2}, uint16_t{3}, uint16_t{4}}) gps->Add(tag);
+  if (o.alt) {
+    s.GPSAltitudeRef = *o.alt < 0 ? 1 : 0;
+    s.GPSAltitude = {static_cast<uint32_t>(std::llround(std::fabs(*o.alt) * 100)), 100};
+    gps->Add(5);
+    gps->Add(6);
+  }
+  if (!o.datum.empty()) {
+    CStringSet(&s.GPSMapDatum, o.datum.c_str());
+    gps->Add(18);
+  }
+  if (!o.date.empty()) {
+    if (o.date.size() != 10 || o.date[4] != ':' || o.date[7] != ':') {
+      throw HostError("--date must read YYYY:MM:DD");
+    }
+    CStringSet(&s.GPSDateStamp, o.date.c_str());
+    gps->Add(29);
+  }
+}
+
+int RunGps(Host& host, GpsOptions& options) {
+  options.files.files = {options.input};
+  ValidateOutputOptions(options.output, 1);
+  OwnedGpsSet gps;
+  FillSet(options, &gps);
+  const auto replace = VELTORA_EXPORT(host.plugin(), ReplaceExifGps);
+  return ForEachFile(host, options.files, [&](FileReport& report) {
+    std::string refusal;
+    const auto out =
+        ResolveOutputPath(options.output, report.path(), options.files.files, refusal);
+    if (!out) return report.Fail(refusal);
+    if (!report.Check("ReplaceExifGps", replace(out->c_str(), report.path().c_str(), 95, &gps.set))) {
+      return;
+    }
+    report.fields()["Output"] = *out;
+    if (options.remove) {
+      report.fields()["GPS"] = "removed";
+    } else {
+      report.fields()["GPSLatitude"] = *options.lat;
+      report.fields()["GPSLongitude"] = *options.lon;
+    }
+  });
+}
+
+CommandAction SetUpGps(CLI::App& command) {
+  auto options = std::make_shared<GpsOptions>();
+  command.add_option("IN", options->input, "JPEG or TIFF file with EXIF data")->required();
+  auto* lat = command.add_option("--lat", options->lat, "Latitude in decimal degrees (south < 0)");
+  auto* lon = command.add_option("--lon", options->lon, "Longitude in decimal degrees (west < 0)");
+  auto* alt = command.add_option("--alt", options->alt, "Altitude in metres (below sea level < 0)");
+  auto* date = command.add_option("--date", options->date, "GPS date stamp YYYY:MM:DD");
+  auto* datum = command.add_option("--datum", options->datum, "Map datum, e.g. WGS-84");
+  auto* remove = command.add_flag("--remove", options->remove, "Remove the GPS directory");
+  for (auto* o : {lat, lon, alt, date, datum}) remove->excludes(o);
+  AddOutputOptions(command, options->output);
+  AddJsonOption(command, options->files.json);
+  return [options](Host& host) { return RunGps(host, *options); };
+}
+
+const CommandRegistration kGps({"gps", "Write, merge or remove the GPS position", 330,
+                                &SetUpGps});
+
+}  // namespace
+}  // namespace veltora::host
