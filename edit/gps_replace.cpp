@@ -416,7 +416,9 @@ HRESULT ReplaceExifGpsBody(const char* output_path, const char* input_path, int3
     return E_INVALIDARG;
   }
   if (HRESULT probe = ProbeTargetDirectory(output_path); probe != S_OK) return probe;
-  ExifEditor editor(input_path, 0);
+  // The block is loaded by the scan itself: StartEdit and the thumbnail's
+  // reattachment both read it, and one read of the file serves all three.
+  ExifEditor editor(input_path, 1);
   if (!editor.IsExif()) return E_NOTEXIF;
   if (editor.IsExifJpeg() && (quality < 1 || quality > 100)) return E_INVALIDARG;
   if (!editor.StartEdit(0) || !ReplaceGps(editor, gps)) return E_FAIL;

@@ -1,0 +1,198 @@
+// EXIF edits of existing files, against exiv2 doing the same edit and
+// against the floors of the file system: a 2-byte positioned write for the
+// in-place edits, reading the whole file and writing a new one for the
+// rebuild. Ratios are to the floor (the first contender of each table).
+//
+// Usage: exif_edit_bench [corpus-dir] [rounds] [copies]
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bench/peer_timing.h"
+#include "exif/exif_reader.h"
+#include "plugin/veltora.h"
+
+#if defined(VELTORA_HAVE_EXIV2)
+#include <exiv2/exiv2.hpp>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using veltora::bench::CompareOnFiles;
+using veltora::bench::Contender;
+using veltora::bench::PrintTable;
+
+// Alternating values, so that every in-place call really changes the file.
+uint16_t next_orientation = 6;
+
+bool TwoByteWrite(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY);
+  if (fd < 0) return false;
+  const uint8_t bytes[2] = {0, 6};
+  const bool ok = ::pwrite(fd, bytes, 2, 40) == 2;
+  ::close(fd);
+  return ok;
+}
+
+// The rebuild writes a new file: every contender starts by removing the
+// previous round's output, so that none of them pays for a backup of it.
+void RemoveOutput(const std::string& path) { ::unlink((path + ".out").c_str()); }
+
+bool CopyFloor(const std::string& path) {
+  RemoveOutput(path);
+  const int in = ::open(path.c_str(), O_RDONLY);
+  if (in < 0) return false;
+  std::vector<uint8_t> bytes(fs::file_size(path));
+  const bool read_ok = ::read(in, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  ::close(in);
+  const int out = ::open((path + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (out < 0) return false;
+  const bool ok = read_ok && ::write(out, bytes.data(), bytes.size()) ==
+                                 static_cast<ssize_t>(bytes.size());
+  ::close(out);
+  return ok;
+}
+
+bool VeltoraOrientation(const std::string& path) {
+  next_orientation = next_orientation == 6 ? 1 : 6;
+  return SetOrientation(path.c_str(), path.c_str(), next_orientation, 0) == S_OK;
+}
+
+bool VeltoraDate(const std::string& path) {
+  const SYSTEMTIME when{2024, 2, 0, 29, 10, 20, static_cast<uint16_t>(next_orientation), 0};
+  next_orientation = next_orientation == 6 ? 1 : 6;
+  return SetDateTimeOriginal(path.c_str(), when) == S_OK;
+}
+
+bool VeltoraGps(const std::string& path) {
+  RemoveOutput(path);
+  GpsTagSet gps{};
+  uint16_t tags[] = {1, 2, 3, 4};
+  gps.tags.elements = tags;
+  gps.tags.count = 4;
+  gps.GPSLatitudeRef[0] = 'N';
+  gps.GPSLongitudeRef[0] = 'E';
+  gps.GPSLatitude[0] = {48, 1};
+  gps.GPSLongitude[0] = {2, 1};
+  CStringInit(&gps.GPSMapDatum);
+  CStringInit(&gps.GPSDateStamp);
+  return ReplaceExifGps((path + ".out").c_str(), path.c_str(), 90, &gps) == S_OK;
+}
+
+#if defined(VELTORA_HAVE_EXIV2)
+bool Exiv2Set(const std::string& path, const char* key, const std::string& value) {
+  try {
+    auto image = Exiv2::ImageFactory::open(path);
+    image->readMetadata();
+    image->exifData()[key] = value;
+    image->writeMetadata();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool Exiv2Orientation(const std::string& path) {
+  next_orientation = next_orientation == 6 ? 1 : 6;
+  try {
+    auto image = Exiv2::ImageFactory::open(path);
+    image->readMetadata();
+    image->exifData()["Exif.Image.Orientation"] = uint16_t{next_orientation};
+    image->writeMetadata();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool Exiv2Date(const std::string& path) {
+  next_orientation = next_orientation == 6 ? 1 : 6;
+  return Exiv2Set(path, "Exif.Photo.DateTimeOriginal",
+                  next_orientation == 6 ? "2024:02:29 10:20:06" : "2024:02:29 10:20:01");
+}
+
+bool Exiv2Gps(const std::string& path) {
+  // exiv2 writes into the file it opened: the copy is part of the edit.
+  RemoveOutput(path);
+  const std::string out = path + ".out";
+  std::error_code error;
+  fs::copy_file(path, out, fs::copy_options::overwrite_existing, error);
+  if (error) return false;
+  try {
+    auto image = Exiv2::ImageFactory::open(out);
+    image->readMetadata();
+    auto& exif = image->exifData();
+    exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+    exif["Exif.GPSInfo.GPSLatitude"] = Exiv2::URationalValue(Exiv2::URational(48, 1));
+    exif["Exif.GPSInfo.GPSLongitudeRef"] = "E";
+    exif["Exif.GPSInfo.GPSLongitude"] = Exiv2::URationalValue(Exiv2::URational(2, 1));
+    image->writeMetadata();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+#endif
+
+// The files on which `edit` succeeds (JFIF files, files without an IFD1
+// Orientation and the like are refused by rule and left out).
+std::vector<std::string> Accepting(const std::vector<std::string>& files,
+                                   bool (*edit)(const std::string&)) {
+  std::vector<std::string> accepted;
+  for (const auto& f : files) {
+    if (edit(f)) accepted.push_back(f);
+  }
+  return accepted;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace veltora::bench;
+  const std::string corpus = argc > 1 && argv[1][0] != 0 ? argv[1] : VELTORA_CORPUS_DIR;
+  const int rounds = argc > 2 ? std::atoi(argv[2]) : 9;
+  const int copies = argc > 3 ? std::atoi(argv[3]) : 3;
+#if defined(VELTORA_HAVE_EXIV2)
+  Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+#endif
+  const auto pictures = CorpusPictures(corpus);
+  if (pictures.empty()) {
+    std::printf("no corpus at %s: nothing to measure\n", corpus.c_str());
+    return 0;
+  }
+  const std::string scratch = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
+                              "/veltora-edit-bench";
+  const auto files = CopiesOf(pictures, scratch, copies);
+
+  const auto orientation_files = Accepting(files, VeltoraOrientation);
+  std::vector<Contender> orientation = {{"floor: 2-byte pwrite", TwoByteWrite},
+                                        {"veltora SetOrientation in place", VeltoraOrientation}};
+  const auto date_files = Accepting(files, VeltoraDate);
+  std::vector<Contender> date = {{"floor: 2-byte pwrite", TwoByteWrite},
+                                 {"veltora SetDateTimeOriginal", VeltoraDate}};
+  const auto gps_files = Accepting(files, VeltoraGps);
+  std::vector<Contender> gps = {{"floor: read whole + write new", CopyFloor},
+                                {"veltora ReplaceExifGps to a new file", VeltoraGps}};
+#if defined(VELTORA_HAVE_EXIV2)
+  orientation.push_back({"exiv2 Orientation", Exiv2Orientation});
+  date.push_back({"exiv2 DateTimeOriginal", Exiv2Date});
+  gps.push_back({"exiv2 copy + GPS", Exiv2Gps});
+#endif
+  std::printf("%zu files (%d copies of the corpus pictures), %d rounds\n", files.size(), copies,
+              rounds);
+  PrintTable("in-place SetOrientation (" + std::to_string(orientation_files.size()) + " files)",
+             CompareOnFiles(orientation, orientation_files, rounds));
+  PrintTable("in-place SetDateTimeOriginal (" + std::to_string(date_files.size()) + " files)",
+             CompareOnFiles(date, date_files, rounds));
+  PrintTable("rebuilt ReplaceExifGps (" + std::to_string(gps_files.size()) + " files)",
+             CompareOnFiles(gps, gps_files, rounds));
+  std::error_code ignored;
+  fs::remove_all(scratch, ignored);
+  return 0;
+}
