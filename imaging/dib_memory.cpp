@@ -55,25 +55,50 @@ int32_t AttachDib(Bitmap* bitmap, HGLOBAL dib) {
 
 HGLOBAL MakeDib(const Bitmap& bitmap) {
   if (!bitmap.HoldsImage()) return nullptr;
-  try {
-    const std::vector<uint8_t> bytes = EncodePackedDib(bitmap);
-    HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
-    if (handle == nullptr) return nullptr;
+  // Written straight into the block: a decoded picture is copied once.
+  HGLOBAL handle = GlobalAlloc(GHND, PackedDibBytes(bitmap));
+  if (handle == nullptr) return nullptr;
+  {
     LockedBlock block(handle);
     if (block.data() == nullptr) {
       GlobalFree(handle);
       return nullptr;
     }
-    std::memcpy(block.data(), bytes.data(), bytes.size());
-    return handle;
-  } catch (const std::bad_alloc&) {
-    return nullptr;
+    WritePackedDib(bitmap, block.data());
   }
+  return handle;
+}
+
+// The common host DIB, bottom-up BI_RGB at 24 or 32 bits with all its rows
+// in the block, is encoded where it lies; 1 when it was (with `result` set),
+// 0 when the DIB needs the general decoder.
+int32_t SaveJpegInPlace(HGLOBAL dib, const char* path, int32_t quality, int32_t mode, int32_t* result) {
+  LockedBlock block(dib);
+  const std::span<const uint8_t> bytes = block.bytes();
+  if (bytes.size() < kDibHeaderSize) return 0;
+  BITMAPINFOHEADER header;
+  std::memcpy(&header, bytes.data(), sizeof header);
+  const int32_t bits = header.biBitCount;
+  if ((bits != 24 && bits != 32) || header.biCompression != kBiRgb || header.biWidth < 1 || header.biHeight < 1 ||
+      CheckSize(header.biWidth, header.biHeight) != 1) {
+    return 0;
+  }
+  const size_t stride = RowStride(header.biWidth, bits);
+  const uint64_t needed = kDibHeaderSize + uint64_t{stride} * static_cast<uint64_t>(header.biHeight);
+  if (stride == 0 || needed > bytes.size()) return 0;
+  std::vector<uint8_t> encoded;
+  const int32_t r = EncodeJpegRows(bytes.data() + kDibHeaderSize, header.biWidth, stride, header.biHeight, bits,
+                                   /*bottom_up=*/true, quality, mode, &encoded);
+  *result = r != 0 ? r : WriteJpegFile(path, encoded);
+  return 1;
 }
 
 int32_t SaveJpeg(HGLOBAL dib, const char* path, int32_t quality, int32_t mode) {
   if (dib == nullptr || path == nullptr || *path == '\0') return ResultFromImagingError(kErrorInvalidArgument);
   try {
+    if (int32_t r = 0; SaveJpegInPlace(dib, path, quality, mode, &r) == 1) {
+      return r == 0 ? 0 : ResultFromImagingError(r);
+    }
     Bitmap bitmap;
     if (const int32_t r = DecodeHostDib(dib, &bitmap); r != 1) return ResultFromImagingError(r);
     const int32_t r = SaveJpegBitmap(bitmap, path, quality, mode);

@@ -45,15 +45,6 @@ struct Channel {
   }
 };
 
-void Put16(std::vector<uint8_t>* out, uint32_t v) {
-  out->push_back(static_cast<uint8_t>(v));
-  out->push_back(static_cast<uint8_t>(v >> 8));
-}
-void Put32(std::vector<uint8_t>* out, uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
-}
-
 }  // namespace
 
 int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optional<uint64_t> bits_offset,
@@ -164,29 +155,44 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
   return 1;
 }
 
-std::vector<uint8_t> EncodePackedDib(const Bitmap& bitmap) {
-  std::vector<uint8_t> out;
+size_t PackedDibBytes(const Bitmap& bitmap) {
   const size_t table = IsIndexedDepth(bitmap.bits_per_pixel) ? size_t{4} << bitmap.bits_per_pixel : 0;
-  out.reserve(kDibHeaderSize + table + bitmap.stride * static_cast<size_t>(bitmap.height));
-  Put32(&out, kDibHeaderSize);
-  Put32(&out, static_cast<uint32_t>(bitmap.width));
-  Put32(&out, static_cast<uint32_t>(bitmap.height));
-  Put16(&out, 1);
-  Put16(&out, static_cast<uint32_t>(bitmap.bits_per_pixel));
-  Put32(&out, kBiRgb);
-  Put32(&out, static_cast<uint32_t>(bitmap.stride * static_cast<size_t>(bitmap.height)));
-  Put32(&out, static_cast<uint32_t>(bitmap.x_pixels_per_metre));
-  Put32(&out, static_cast<uint32_t>(bitmap.y_pixels_per_metre));
-  Put32(&out, 0);
-  Put32(&out, 0);
-  for (size_t i = 0; i < table / 4; ++i) {
-    const RgbQuad q = i < bitmap.palette.size() ? bitmap.palette[i] : RgbQuad{};
-    out.insert(out.end(), {q.blue, q.green, q.red, 0});
+  return kDibHeaderSize + table + bitmap.stride * static_cast<size_t>(bitmap.height);
+}
+
+void WritePackedDib(const Bitmap& bitmap, uint8_t* out) {
+  auto put = [&out](uint32_t value, size_t bytes) {
+    for (size_t i = 0; i < bytes; ++i) *out++ = static_cast<uint8_t>(value >> (8 * i));
+  };
+  const size_t image_bytes = bitmap.stride * static_cast<size_t>(bitmap.height);
+  put(kDibHeaderSize, 4);
+  put(static_cast<uint32_t>(bitmap.width), 4);
+  put(static_cast<uint32_t>(bitmap.height), 4);
+  put(1, 2);
+  put(static_cast<uint32_t>(bitmap.bits_per_pixel), 2);
+  put(kBiRgb, 4);
+  put(static_cast<uint32_t>(image_bytes), 4);
+  put(static_cast<uint32_t>(bitmap.x_pixels_per_metre), 4);
+  put(static_cast<uint32_t>(bitmap.y_pixels_per_metre), 4);
+  put(0, 4);
+  put(0, 4);
+  if (IsIndexedDepth(bitmap.bits_per_pixel)) {
+    for (size_t i = 0; i < (size_t{1} << bitmap.bits_per_pixel); ++i) {
+      const RgbQuad q = i < bitmap.palette.size() ? bitmap.palette[i] : RgbQuad{};
+      *out++ = q.blue;
+      *out++ = q.green;
+      *out++ = q.red;
+      *out++ = 0;
+    }
   }
-  for (int32_t y = bitmap.height - 1; y >= 0; --y) {
-    const uint8_t* row = bitmap.Row(y);
-    out.insert(out.end(), row, row + bitmap.stride);
+  for (int32_t y = bitmap.height - 1; y >= 0; --y, out += bitmap.stride) {
+    std::memcpy(out, bitmap.Row(y), bitmap.stride);
   }
+}
+
+std::vector<uint8_t> EncodePackedDib(const Bitmap& bitmap) {
+  std::vector<uint8_t> out(PackedDibBytes(bitmap));
+  WritePackedDib(bitmap, out.data());
   return out;
 }
 

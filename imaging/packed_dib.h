@@ -41,6 +41,10 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
 // colour table (2^bits entries) for indexed depths, biClrUsed 0, BI_RGB.
 // Throws std::bad_alloc.
 std::vector<uint8_t> EncodePackedDib(const Bitmap& bitmap);
+// The same in two steps, for callers that own the memory: the byte count,
+// then the bytes written to `out`, which must hold that many.
+size_t PackedDibBytes(const Bitmap& bitmap);
+void WritePackedDib(const Bitmap& bitmap, uint8_t* out);
 
 }  // namespace veltora::imaging
 

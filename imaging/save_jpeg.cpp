@@ -20,8 +20,9 @@ struct TjBufferDeleter {
 
 }  // namespace
 
-int32_t EncodeJpeg(const Bitmap& bitmap, int32_t quality, int32_t mode, std::vector<uint8_t>* out) {
-  if (out == nullptr) return kErrorInvalidArgument;
+int32_t EncodeJpegRows(const uint8_t* pixels, int32_t width, size_t pitch, int32_t height, int32_t bits,
+                       bool bottom_up, int32_t quality, int32_t mode, std::vector<uint8_t>* out) {
+  if (out == nullptr || pixels == nullptr || (bits != 24 && bits != 32)) return kErrorInvalidArgument;
   int subsampling = TJSAMP_420;
   int flags = TJFLAG_ACCURATEDCT;
   switch (mode) {
@@ -31,6 +32,31 @@ int32_t EncodeJpeg(const Bitmap& bitmap, int32_t quality, int32_t mode, std::vec
     case kJpegModeExif: subsampling = TJSAMP_422; break;
     default: return kErrorInvalidArgument;
   }
+  if (bottom_up) flags |= TJFLAG_BOTTOMUP;
+  if (const int32_t r = CheckSize(width, height); r != 1) return r;
+  std::unique_ptr<void, TjDeleter> handle(tjInitCompress());
+  if (!handle) return kErrorNoMemory;
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  const int result = tjCompress2(handle.get(), pixels, width, static_cast<int>(pitch), height,
+                                 bits == 32 ? TJPF_BGRX : TJPF_BGR, &buffer, &size, subsampling,
+                                 std::clamp(quality, 1, 100), flags);
+  std::unique_ptr<unsigned char, TjBufferDeleter> owned(buffer);
+  if (result != 0 || buffer == nullptr) return kErrorEncode;
+  try {
+    out->assign(buffer, buffer + size);
+  } catch (const std::bad_alloc&) {
+    return kErrorNoMemory;
+  }
+  return 0;
+}
+
+int32_t EncodeJpeg(const Bitmap& bitmap, int32_t quality, int32_t mode, std::vector<uint8_t>* out) {
+  if (out == nullptr) return kErrorInvalidArgument;
+  if (mode != kJpegModeStandard && mode != kJpegModeFullColour && mode != kJpegModeProgressive &&
+      mode != kJpegModeExif) {
+    return kErrorInvalidArgument;
+  }
   if (!bitmap.HoldsImage()) return kErrorNoImage;
   try {
     Bitmap converted;
@@ -39,20 +65,18 @@ int32_t EncodeJpeg(const Bitmap& bitmap, int32_t quality, int32_t mode, std::vec
       if (const int32_t r = ChangeBitDepth(&converted, bitmap, 24); r != 1) return r;
       source = &converted;
     }
-    std::unique_ptr<void, TjDeleter> handle(tjInitCompress());
-    if (!handle) return kErrorNoMemory;
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    const int result = tjCompress2(handle.get(), source->pixels.data(), source->width,
-                                   static_cast<int>(source->stride), source->height,
-                                   source->bits_per_pixel == 32 ? TJPF_BGRX : TJPF_BGR, &buffer, &size,
-                                   subsampling, std::clamp(quality, 1, 100), flags);
-    std::unique_ptr<unsigned char, TjBufferDeleter> owned(buffer);
-    if (result != 0 || buffer == nullptr) return kErrorEncode;
-    out->assign(buffer, buffer + size);
+    return EncodeJpegRows(source->pixels.data(), source->width, source->stride, source->height,
+                          source->bits_per_pixel, /*bottom_up=*/false, quality, mode, out);
   } catch (const std::bad_alloc&) {
     return kErrorNoMemory;
   }
+}
+
+int32_t WriteJpegFile(const char* path, const std::vector<uint8_t>& bytes) {
+  if (path == nullptr || *path == '\0') return kErrorInvalidArgument;
+  platform::File file;
+  if (platform::File::Open(path, platform::File::Access::kCreateAlways, &file) != 0) return kErrorFileOpen;
+  if (file.Write(bytes.data(), bytes.size()) != 0 || file.Close() != 0) return kErrorFileWrite;
   return 0;
 }
 
@@ -60,10 +84,7 @@ int32_t SaveJpegBitmap(const Bitmap& bitmap, const char* path, int32_t quality, 
   if (path == nullptr || *path == '\0') return kErrorInvalidArgument;
   std::vector<uint8_t> bytes;
   if (const int32_t r = EncodeJpeg(bitmap, quality, mode, &bytes); r != 0) return r;
-  platform::File file;
-  if (platform::File::Open(path, platform::File::Access::kCreateAlways, &file) != 0) return kErrorFileOpen;
-  if (file.Write(bytes.data(), bytes.size()) != 0 || file.Close() != 0) return kErrorFileWrite;
-  return 0;
+  return WriteJpegFile(path, bytes);
 }
 
 }  // namespace veltora::imaging

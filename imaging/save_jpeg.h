@@ -30,6 +30,13 @@ constexpr int32_t kJpegModeExif = 17;
 int32_t EncodeJpeg(const Bitmap& bitmap, int32_t quality, int32_t mode, std::vector<uint8_t>* out);
 // Encodes and writes `path` (created or truncated).
 int32_t SaveJpegBitmap(const Bitmap& bitmap, const char* path, int32_t quality, int32_t mode);
+// Encodes rows of B, G, R (24 bits) or B, G, R, x (32 bits) pixels where
+// they lie, `pitch` bytes apart, the bottom row first when `bottom_up`:
+// the same file EncodeJpeg makes of the same pixels, without a copy.
+int32_t EncodeJpegRows(const uint8_t* pixels, int32_t width, size_t pitch, int32_t height, int32_t bits,
+                       bool bottom_up, int32_t quality, int32_t mode, std::vector<uint8_t>* out);
+// Writes encoded bytes to `path` (created or truncated).
+int32_t WriteJpegFile(const char* path, const std::vector<uint8_t>& bytes);
 
 }  // namespace veltora::imaging
 

@@ -332,3 +332,31 @@ TEST(SaveMainImageTest, WritesJpegOrTiffAndDeletesFailedFiles) {
 
 }  // namespace
 }  // namespace veltora::imaging
+
+namespace veltora::imaging {
+namespace {
+
+// SaveJpeg encodes common DIBs where they lie; the file must be the one the
+// general road (DIB decoded to a bitmap, then encoded) makes.
+TEST(SaveJpegTest, DibsEncodedInPlaceGiveTheSameFileAsTheirBitmaps) {
+  ScratchDir dir;
+  for (int32_t bits : {24, 32, 8}) {
+    Bitmap photo = MakePhoto(37, 23);
+    if (bits != 24) {
+      ASSERT_EQ(ChangeBitDepth(&photo, photo, bits), 1);
+    }
+    HGLOBAL dib = MakeDib(photo);
+    for (int32_t mode : {kJpegModeStandard, kJpegModeFullColour, kJpegModeProgressive, kJpegModeExif}) {
+      ASSERT_EQ(SaveJpeg(dib, dir.File("dib.jpg").c_str(), 80, mode), 0) << bits << "/" << mode;
+      ASSERT_EQ(SaveJpegBitmap(photo, dir.File("bitmap.jpg").c_str(), 80, mode), 0);
+      EXPECT_EQ(testing::ReadBytes(dir.File("dib.jpg")), testing::ReadBytes(dir.File("bitmap.jpg")))
+          << bits << "/" << mode;
+    }
+    EXPECT_EQ(SaveJpeg(dib, dir.File("bad.jpg").c_str(), 80, 3), ResultFromImagingError(kErrorInvalidArgument));
+    EXPECT_EQ(SaveJpeg(dib, dir.File("no/dir.jpg").c_str(), 80, 0), ResultFromImagingError(kErrorFileOpen));
+    GlobalFree(dib);
+  }
+}
+
+}  // namespace
+}  // namespace veltora::imaging
