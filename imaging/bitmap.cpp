@@ -54,7 +54,9 @@ void StoreColour(Bitmap* bitmap, uint8_t* row, int32_t x, uint32_t colour, Palet
   const uint8_t red = static_cast<uint8_t>(colour), green = static_cast<uint8_t>(colour >> 8),
                 blue = static_cast<uint8_t>(colour >> 16);
   if (IsIndexedDepth(bitmap->bits_per_pixel)) {
-    SetIndexAt(row, x, bitmap->bits_per_pixel, mapper->Map(blue, green, red));
+    // Indexed targets always come with a mapper; the test keeps -O3 from
+    // doubting it.
+    if (mapper != nullptr) SetIndexAt(row, x, bitmap->bits_per_pixel, mapper->Map(blue, green, red));
     return;
   }
   uint8_t* p = row + static_cast<size_t>(x) * static_cast<size_t>(bitmap->bits_per_pixel / 8);
