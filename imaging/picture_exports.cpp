@@ -49,10 +49,17 @@ constexpr FormatWrite kWriteOrder[] = {
 
 // Steps 6 to 12 of Encode: every plain format written to one "PIC" temporary
 // file, which is then copied over the target with a backup.
+//
+// The DIB is checked as BitmapFromDib would take it, but converted only
+// when a library save needs the bitmap: SaveJpeg reads the host's DIB
+// itself, so a JPEG-only call never copies the picture.
 HRESULT WritePlainFormats(HGLOBAL dib, const char* path, uint32_t flags, int32_t quality) {
+  if (CheckDibConvertible(dib) != S_OK) return E_FAIL;
   Bitmap bitmap;
-  if (BitmapFromDib(dib, &bitmap) != S_OK) return E_FAIL;
-  if (!bitmap.HoldsImage()) return E_FAIL;
+  if ((flags & (ENCODE_BMP | ENCODE_TIFF | ENCODE_PNG | ENCODE_GIF)) != 0 &&
+      (BitmapFromDib(dib, &bitmap) != S_OK || !bitmap.HoldsImage())) {
+    return E_FAIL;
+  }
   TempFile built;  // deleted on every path
   if (const uint32_t error = built.Create(kBackupPrefix); error != 0) return MapWin32Error(error);
 

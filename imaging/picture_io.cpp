@@ -5,6 +5,7 @@
 
 #include "exif/exif_reader.h"
 #include "imaging/dib_memory.h"
+#include "imaging/packed_dib.h"
 #include "imaging/picture_files.h"
 #include "imaging/resample.h"
 #include "imaging/save_jpeg.h"
@@ -162,37 +163,103 @@ int64_t PackedDibSize(const BITMAPINFOHEADER* header) {
   return size;
 }
 
+namespace {
+
+// Beyond the largest DIB a picture within the pixel cap can need, the
+// header is nonsense; the decoder would refuse it anyway.
+constexpr int64_t kLargestDib = 40 + 1024 + 12 + kMaxDecodedPixels * 4 + int64_t{kMaxSide} * 4;
+
+// PackedDibSize of the locked DIB's header (top-down DIBs sized by the
+// magnitude of biHeight), or -1 when the block or the size is unusable.
+int64_t UsableDibSize(const uint8_t* bytes, size_t held) {
+  if (bytes == nullptr || held < sizeof(BITMAPINFOHEADER)) return -1;
+  BITMAPINFOHEADER sized;
+  std::memcpy(&sized, bytes, sizeof sized);
+  if (sized.biHeight < 0) sized.biHeight = sized.biHeight == INT32_MIN ? INT32_MAX : -sized.biHeight;
+  const int64_t n = PackedDibSize(&sized);
+  return n < 40 || n > kLargestDib ? -1 : n;
+}
+
+// The header (and bit-field masks) as the library's copy would hold them:
+// zero beyond what the block holds.
+bool HeaderDecodes(const uint8_t* bytes, size_t held) {
+  uint8_t head[kDibHeaderSize + 12] = {};
+  std::memcpy(head, bytes, std::min(held, sizeof head));
+  return DecodePackedDib(head, DibRules::kHost, std::nullopt, nullptr, nullptr) == 1;
+}
+
+class ScopedLock {
+ public:
+  explicit ScopedLock(HGLOBAL handle) : handle_(handle), bytes_(static_cast<const uint8_t*>(GlobalLock(handle))) {}
+  ~ScopedLock() {
+    if (bytes_ != nullptr) GlobalUnlock(handle_);
+  }
+  ScopedLock(const ScopedLock&) = delete;
+  ScopedLock& operator=(const ScopedLock&) = delete;
+  const uint8_t* bytes() const { return bytes_; }
+  size_t size() const { return bytes_ == nullptr ? 0 : GlobalSize(handle_); }
+
+ private:
+  HGLOBAL handle_;
+  const uint8_t* bytes_;
+};
+
+// A bottom-up BI_RGB DIB of 24 or 32 bits whose block holds all its rows:
+// the rows BitmapFromDib would copy unchanged, viewed where they lie, and
+// the bitmap record (no pixels) the copy would get.
+bool ViewDibRows(const uint8_t* bytes, size_t held, Bitmap* record, RowView* view) {
+  if (bytes == nullptr || held < kDibHeaderSize) return false;
+  BITMAPINFOHEADER h;
+  std::memcpy(&h, bytes, sizeof h);
+  if ((h.biBitCount != 24 && h.biBitCount != 32) || h.biCompression != BI_RGB || h.biHeight < 1 ||
+      CheckSize(h.biWidth, h.biHeight) != 1) {
+    return false;
+  }
+  const size_t stride = RowStride(h.biWidth, h.biBitCount);
+  if (stride == 0 || kDibHeaderSize + uint64_t{stride} * static_cast<uint64_t>(h.biHeight) > held) return false;
+  record->width = h.biWidth;
+  record->height = h.biHeight;
+  record->bits_per_pixel = h.biBitCount;
+  record->x_pixels_per_metre = h.biXPelsPerMeter;
+  record->y_pixels_per_metre = h.biYPelsPerMeter;
+  view->top = bytes + kDibHeaderSize + stride * static_cast<size_t>(h.biHeight - 1);
+  view->pitch = -static_cast<ptrdiff_t>(stride);
+  view->width = h.biWidth;
+  view->height = h.biHeight;
+  view->bits_per_pixel = h.biBitCount;
+  return true;
+}
+
+}  // namespace
+
+int32_t CheckDibConvertible(HGLOBAL dib) {
+  if (dib == nullptr) return E_INVALIDARG;
+  ScopedLock lock(dib);
+  if (lock.bytes() == nullptr) return E_FAIL;
+  return UsableDibSize(lock.bytes(), lock.size()) > 0 && HeaderDecodes(lock.bytes(), lock.size()) ? S_OK : E_FAIL;
+}
+
 int32_t BitmapFromDib(HGLOBAL dib, Bitmap* bitmap) {
   if (dib == nullptr || bitmap == nullptr) return E_INVALIDARG;
   bitmap->width = 0;
   bitmap->height = 0;
-  const auto* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(dib));
-  if (header == nullptr) return E_FAIL;
-  const size_t held = GlobalSize(dib);
-  if (held < sizeof(BITMAPINFOHEADER)) {
-    GlobalUnlock(dib);
-    return E_FAIL;
-  }
-  BITMAPINFOHEADER sized = *header;
-  if (sized.biHeight < 0) sized.biHeight = sized.biHeight == INT32_MIN ? INT32_MAX : -sized.biHeight;
-  const int64_t n = PackedDibSize(&sized);
-  // Beyond the largest DIB a picture within the pixel cap can need, the
-  // header is nonsense; the decoder would refuse it anyway.
-  constexpr int64_t kLargestDib = 40 + 1024 + 12 + kMaxDecodedPixels * 4 + int64_t{kMaxSide} * 4;
-  if (n < 40 || n > kLargestDib) {
-    GlobalUnlock(dib);
-    return E_FAIL;
-  }
-  HGLOBAL copy = GlobalAlloc(GHND, static_cast<size_t>(n));
-  void* target = copy != nullptr ? GlobalLock(copy) : nullptr;
+  ScopedLock lock(dib);
+  if (lock.bytes() == nullptr) return E_FAIL;
+  const size_t held = lock.size();
+  const int64_t n = UsableDibSize(lock.bytes(), held);
+  if (n < 0) return E_FAIL;
+  // Zero-filled as a whole only where the host's block is shorter than its
+  // header says; the rest is overwritten at once.
+  HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE, static_cast<size_t>(n));
+  auto* target = static_cast<uint8_t*>(copy != nullptr ? GlobalLock(copy) : nullptr);
   if (target == nullptr) {
     GlobalFree(copy);
-    GlobalUnlock(dib);
     return E_FAIL;
   }
-  std::memcpy(target, header, std::min(static_cast<size_t>(n), held));
+  const size_t copied = std::min(static_cast<size_t>(n), held);
+  std::memcpy(target, lock.bytes(), copied);
+  std::memset(target + copied, 0, static_cast<size_t>(n) - copied);
   GlobalUnlock(copy);
-  GlobalUnlock(dib);
   return AttachDib(bitmap, copy) == 1 ? S_OK : E_FAIL;
 }
 
@@ -261,9 +328,17 @@ ThumbnailFit FitThumbnail(int32_t width, int32_t height) {
 int32_t EncodeThumbnail(const char* path, uint32_t flags, HGLOBAL dib, int32_t quality) {
   const bool jpeg = (flags & kWriteJpegFlags) != 0;
   if (path == nullptr || dib == nullptr || (!jpeg && (flags & kWriteTiff) == 0)) return E_INVALIDARG;
+  // Large host pictures are resampled where they lie (the same pixels the
+  // library's copy would hold); others go through BitmapFromDib.
+  ScopedLock lock(dib);
   Bitmap source;
-  if (const int32_t r = BitmapFromDib(dib, &source); r != S_OK) return r;
-  int32_t hr = CheckBitmapLoaded(&source);
+  RowView rows;
+  const bool in_place = ViewDibRows(lock.bytes(), lock.size(), &source, &rows);
+  int32_t hr = S_OK;
+  if (!in_place) {
+    if (const int32_t r = BitmapFromDib(dib, &source); r != S_OK) return r;
+    hr = CheckBitmapLoaded(&source);
+  }
   if (source.width < 1 || source.height < 1) return E_FAIL;
   if (hr < 0) return hr;
   const ThumbnailFit fit = FitThumbnail(source.width, source.height);
@@ -276,7 +351,8 @@ int32_t EncodeThumbnail(const char* path, uint32_t flags, HGLOBAL dib, int32_t q
     return true;
   };
   if (!prepare(&scaled, fit.width, fit.height)) return ResultFromImagingError(kErrorNoMemory);
-  if (const int32_t r = ResampleBitmap(source, &scaled); r <= 0) hr = ResultFromImagingError(r);
+  const int32_t resampled = in_place ? ResampleRows(rows, &scaled) : ResampleBitmap(source, &scaled);
+  if (resampled <= 0) hr = ResultFromImagingError(resampled);
 
   Bitmap canvas;
   if (fit.width == kThumbnailWidth && fit.height == kThumbnailHeight) {

@@ -60,6 +60,10 @@ int64_t PackedDibSize(const BITMAPINFOHEADER* header);
 // E_INVALIDARG for null arguments, E_FAIL for anything else.
 int32_t BitmapFromDib(HGLOBAL dib, Bitmap* bitmap);
 
+// S_OK when BitmapFromDib would take the DIB (its memory permitting), the
+// same E_INVALIDARG or E_FAIL otherwise; nothing is copied.
+int32_t CheckDibConvertible(HGLOBAL dib);
+
 // A new DIB block for the bitmap (caller frees it with GlobalFree), null for
 // a null bitmap or on failure.
 HGLOBAL DibFromBitmap(const Bitmap* bitmap);

@@ -168,7 +168,10 @@ int32_t BoxStep(int32_t source_size, int32_t target_size) {
 // created here at ceil(w / step_x) x ceil(h / step_y); the last box of a row
 // or column may be partial and averages what it covers. Column sums fit 32
 // bits (255 x 65535 < 2^24), box sums are 64-bit, the mean is rounded.
-int32_t BoxReduce(const Bitmap& source, int32_t step_x, int32_t step_y, size_t channels, Bitmap* out) {
+// `Source` is a Bitmap or a RowView: anything with width, height,
+// bits_per_pixel and Row(y).
+template <typename Source>
+int32_t BoxReduce(const Source& source, int32_t step_x, int32_t step_y, size_t channels, Bitmap* out) {
   const int32_t w = (source.width + step_x - 1) / step_x, h = (source.height + step_y - 1) / step_y;
   if (const int32_t r = CreateBitmap(out, w, h, source.bits_per_pixel); r != 1) return r;
   const size_t row_values = static_cast<size_t>(source.width) * channels;
@@ -198,6 +201,9 @@ int32_t BoxReduce(const Bitmap& source, int32_t step_x, int32_t step_y, size_t c
   return 1;
 }
 
+int32_t ScaleCubic(const Bitmap& from, int32_t source_width, int32_t source_height, int32_t step_x,
+                   int32_t step_y, Bitmap* out);
+
 // Scales `source` to width x height at its own depth into `out`.
 int32_t Scale(const Bitmap& source, int32_t width, int32_t height, bool filtered, Bitmap* out) {
   if (!filtered || IsIndexedDepth(source.bits_per_pixel)) {
@@ -216,22 +222,31 @@ int32_t Scale(const Bitmap& source, int32_t width, int32_t height, bool filtered
     if (const int32_t r = BoxReduce(source, step_x, step_y, channels, &reduced); r != 1) return r;
     from = &reduced;
   }
-  // How many pixels of `from` the target spans: a partial last box counts
-  // for the part of a box it covers.
-  const double extent_x = static_cast<double>(source.width) / step_x;
-  const double extent_y = static_cast<double>(source.height) / step_y;
   if (const int32_t r = CreateBitmap(out, width, height, source.bits_per_pixel); r != 1) return r;
   out->palette = source.palette;
   out->flags = source.flags;
   CopyDerivedFields(out, source);
-  if (width == from->width && step_x == 1) {
-    ScaleColumns(*from, out, channels, extent_y);
-  } else if (height == from->height && step_y == 1) {
-    ScaleRows(*from, out, channels, extent_x);
+  return ScaleCubic(*from, source.width, source.height, step_x, step_y, out);
+}
+
+// The cubic pass from `from` (the source, or its box reduction by the
+// steps) into `out`, already created at its size.
+int32_t ScaleCubic(const Bitmap& from, int32_t source_width, int32_t source_height, int32_t step_x,
+                   int32_t step_y, Bitmap* out) {
+  const size_t channels = static_cast<size_t>(from.bits_per_pixel / 8);
+  const int32_t width = out->width, height = out->height;
+  // How many pixels of `from` the target spans: a partial last box counts
+  // for the part of a box it covers.
+  const double extent_x = static_cast<double>(source_width) / step_x;
+  const double extent_y = static_cast<double>(source_height) / step_y;
+  if (width == from.width && step_x == 1) {
+    ScaleColumns(from, out, channels, extent_y);
+  } else if (height == from.height && step_y == 1) {
+    ScaleRows(from, out, channels, extent_x);
   } else {
     Bitmap middle;
-    if (const int32_t r = CreateBitmap(&middle, width, from->height, source.bits_per_pixel); r != 1) return r;
-    ScaleRows(*from, &middle, channels, extent_x);
+    if (const int32_t r = CreateBitmap(&middle, width, from.height, from.bits_per_pixel); r != 1) return r;
+    ScaleRows(from, &middle, channels, extent_x);
     ScaleColumns(middle, out, channels, extent_y);
   }
   return 1;
@@ -265,6 +280,37 @@ int32_t ResampleBitmap(const Bitmap& source, Bitmap* target) {
       return 1;
     }
     return PasteBitmap(target, 0, 0, target->width, target->height, scaled);
+  } catch (const std::bad_alloc&) {
+    return kErrorNoMemory;
+  }
+}
+
+int32_t ResampleRows(const RowView& source, Bitmap* target) {
+  if (target == nullptr || source.top == nullptr) return kErrorInvalidArgument;
+  if (!target->HoldsImage()) return kErrorNoImage;
+  if ((source.bits_per_pixel != 24 && source.bits_per_pixel != 32) || target->bits_per_pixel != source.bits_per_pixel) {
+    return kErrorInvalidArgument;
+  }
+  if (const int32_t r = CheckSize(source.width, source.height); r != 1) return r;
+  try {
+    const int32_t step_x = BoxStep(source.width, target->width), step_y = BoxStep(source.height, target->height);
+    Bitmap from;
+    if (step_x > 1 || step_y > 1) {
+      // The one visit of every source pixel happens where the rows lie.
+      const size_t channels = static_cast<size_t>(source.bits_per_pixel / 8);
+      if (const int32_t r = BoxReduce(source, step_x, step_y, channels, &from); r != 1) return r;
+    } else {
+      if (const int32_t r = CreateBitmap(&from, source.width, source.height, source.bits_per_pixel); r != 1) return r;
+      const size_t row_bytes = static_cast<size_t>(source.width) * static_cast<size_t>(source.bits_per_pixel / 8);
+      for (int32_t y = 0; y < source.height; ++y) std::memcpy(from.Row(y), source.Row(y), row_bytes);
+    }
+    Bitmap scaled;
+    if (const int32_t r = CreateBitmap(&scaled, target->width, target->height, source.bits_per_pixel); r != 1) {
+      return r;
+    }
+    if (const int32_t r = ScaleCubic(from, source.width, source.height, step_x, step_y, &scaled); r != 1) return r;
+    target->pixels = std::move(scaled.pixels);
+    return 1;
   } catch (const std::bad_alloc&) {
     return kErrorNoMemory;
   }

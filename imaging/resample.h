@@ -2,6 +2,7 @@
 #ifndef VELTORA_IMAGING_RESAMPLE_H_
 #define VELTORA_IMAGING_RESAMPLE_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "imaging/bitmap.h"
@@ -30,6 +31,23 @@ int32_t ResizeBitmap(Bitmap* bitmap, int32_t width, int32_t height, int32_t mode
 // picture is scaled at the source's depth and then converted to the target's
 // depth and palette (nearest entry). Returns 1 (> 0) or a negative error.
 int32_t ResampleBitmap(const Bitmap& source, Bitmap* target);
+
+// Rows of 24- or 32-bit pixels where they lie (a host DIB's block): `top`
+// is the top row, `pitch` the signed distance in bytes from a row to the
+// one below it (negative for bottom-up rows). The caller keeps the bytes.
+struct RowView {
+  const uint8_t* top = nullptr;
+  ptrdiff_t pitch = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t bits_per_pixel = 0;
+  const uint8_t* Row(int32_t y) const { return top + static_cast<ptrdiff_t>(y) * pitch; }
+};
+
+// Resample from a view into `target`, set up and allocated at its wanted
+// size and at the view's depth: the same pixels ResampleBitmap gives for a
+// bitmap of those rows, without copying a large source first.
+int32_t ResampleRows(const RowView& source, Bitmap* target);
 
 }  // namespace veltora::imaging
 

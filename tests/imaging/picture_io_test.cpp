@@ -8,6 +8,7 @@
 #include "imaging/dib_memory.h"
 #include "imaging/packed_dib.h"
 #include "imaging/picture_files.h"
+#include "imaging/resample.h"
 #include "imaging/save_jpeg.h"
 #include "imaging_test_support.h"
 #include "plugin/veltora.h"
@@ -356,6 +357,56 @@ TEST(SaveJpegTest, DibsEncodedInPlaceGiveTheSameFileAsTheirBitmaps) {
     EXPECT_EQ(SaveJpeg(dib, dir.File("no/dir.jpg").c_str(), 80, 0), ResultFromImagingError(kErrorFileOpen));
     GlobalFree(dib);
   }
+}
+
+}  // namespace
+}  // namespace veltora::imaging
+
+namespace veltora::imaging {
+namespace {
+
+// Thumbnails of large host DIBs are resampled where the rows lie; the file
+// must be the one the general road (a bitmap copy of the DIB) gives.
+TEST(ThumbnailTest, InPlaceResamplingGivesTheGeneralRoadsFile) {
+  ScratchDir dir;
+  for (int32_t bits : {24, 32}) {
+    for (auto [w, h] : {std::pair{1203, 901}, std::pair{900, 1500}, std::pair{300, 200}}) {
+      Bitmap photo = MakePhoto(w, h);
+      if (bits == 32) {
+        ASSERT_EQ(ChangeBitDepth(&photo, photo, 32), 1);
+      }
+      HGLOBAL dib = MakeDib(photo);
+      ASSERT_EQ(EncodeThumbnail(dir.File("a.jpg").c_str(), 1, dib, 85), S_OK);
+      // The general road: resample the bitmap, paste it on the canvas.
+      const ThumbnailFit fit = FitThumbnail(w, h);
+      Bitmap scaled, canvas;
+      ASSERT_EQ(CreateBitmap(&scaled, fit.width, fit.height, bits), 1);
+      ASSERT_EQ(ResampleBitmap(photo, &scaled), 1);
+      ASSERT_EQ(CreateBitmap(&canvas, 160, 120, bits), 1);
+      ASSERT_EQ(PasteBitmap(&canvas, fit.left, fit.top, fit.width, fit.height, scaled), 1);
+      ASSERT_EQ(SaveJpegBitmap(canvas, dir.File("b.jpg").c_str(), 85, kJpegModeExif), 0);
+      EXPECT_EQ(testing::ReadBytes(dir.File("a.jpg")), testing::ReadBytes(dir.File("b.jpg"))) << bits << " " << w;
+      GlobalFree(dib);
+    }
+  }
+}
+
+TEST(PackedDibTest, ConvertibilityIsJudgedLikeTheConversion) {
+  Bitmap b;
+  for (uint16_t bits : {0, 1, 7, 8, 16, 24, 32, 48}) {
+    for (uint32_t compression : {BI_RGB, BI_RLE8, BI_BITFIELDS}) {
+      HGLOBAL dib = GlobalAlloc(GHND, 40 + 1024 + 12 + 64);
+      auto* h = static_cast<BITMAPINFOHEADER*>(GlobalLock(dib));
+      h->biWidth = 3;
+      h->biHeight = -2;
+      h->biBitCount = bits;
+      h->biCompression = compression;
+      GlobalUnlock(dib);
+      EXPECT_EQ(CheckDibConvertible(dib), BitmapFromDib(dib, &b)) << bits << "/" << compression;
+      GlobalFree(dib);
+    }
+  }
+  EXPECT_EQ(CheckDibConvertible(nullptr), E_INVALIDARG);
 }
 
 }  // namespace
