@@ -152,9 +152,10 @@ void ScaleNearest(const Bitmap& source, Bitmap* target) {
 // per target pixel. Beyond this factor a box reduction by an integer step
 // comes first, leaving the cubic a factor between 2 and 4: the box averages
 // every source pixel once (the area-correct part of the work), the cubic
-// shapes the result. Measured on an 8 MPix photograph to 160 x 120: the
-// result differs from the cubic alone by at most 2 levels, at a tenth of
-// the cost.
+// shapes the result. Against ImageMagick's Catmull-Rom resize of a picture
+// with fine rings the result stays within 16 levels (PSNR over 38 dB), the
+// cubic alone within 13; a 160 x 120 thumbnail of an 8 MPix photograph
+// takes about 13 ms instead of about 180 (bench/picture_bench.cpp).
 constexpr int32_t kBoxFactor = 4;
 
 // Box step for one axis: 1 (none) unless the shrink is at least kBoxFactor;
