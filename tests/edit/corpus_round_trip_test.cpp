@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <set>
 
 #include "edit/exif_editor.h"
@@ -41,6 +40,15 @@ bool PositionKey(const std::string& key) {
   return key.find("ThumbnailOffset") != std::string::npos ||
          key.find("StripOffsets") != std::string::npos ||
          key.find("PreviewImageStart") != std::string::npos;
+}
+
+// "[Group]   Error   : ..." (a tag whose name merely contains "Error", such
+// as GPSHPositioningError, is not one).
+bool IsErrorLine(const std::string& line) {
+  const size_t close = line.find(']');
+  if (close == std::string::npos) return false;
+  const size_t name = line.find_first_not_of(' ', close + 1);
+  return name != std::string::npos && line.compare(name, 6, "Error ") == 0;
 }
 
 // The scan data (from the first SOS on) of a JPEG, or empty.
@@ -225,7 +233,7 @@ TEST_P(CorpusRoundTrip, EveryPictureReadsBackWithOnlyTheEditChanged) {
     for (const auto& w : NewValidateWarnings(file, out)) {
       std::printf("[ note ] %s: %s: exiftool -validate: %s\n", file.filename().c_str(), edit.name,
                   w.c_str());
-      EXPECT_FALSE(std::regex_search(w, std::regex(R"(\]\s+Error\s)"))) << w;
+      EXPECT_FALSE(IsErrorLine(w)) << w;
     }
     if (HaveTool("exiv2")) {
       const auto old_v = Exiv2Values(file), new_v = Exiv2Values(out);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/edit/edit_test_support.h"
 #include "tests/support/jpeg_builder.h"
 #include "tests/support/temp_dir.h"
@@ -63,7 +65,10 @@ TEST_P(OutputTest, App1OfExactly65535BytesIsWrittenAndOneMoreIsRefused) {
   ExifEditor editor(file.c_str(), 1);
   ASSERT_EQ(editor.CopyBlock(), 1);
   const auto in = ReadFile(file);
-  editor.thumbnailBytes.assign(65527 - editor.blockLength, 0x5A);
+  ASSERT_LT(editor.blockLength, 65527u);
+  // Bounded for the compiler's sake: it cannot see the assertion above.
+  const size_t fill = std::min<size_t>(65527u - editor.blockLength, 65527u);
+  editor.thumbnailBytes.assign(fill, 0x5A);
   EXPECT_EQ(editor.TotalSegmentSize(), 65527u);
   std::vector<uint8_t> out;
   ASSERT_EQ(edit::WriteJpegLayout(editor, in, &out), 0u);
@@ -85,8 +90,10 @@ TEST_P(OutputTest, TiffLayoutWithoutImageDataIsInvalid) {
   editor.imageDataLength = 0;
   EXPECT_EQ(edit::WriteTiffLayout(editor, ReadFile(file), &out), 13u);
   editor.GetDataLength(exif::kIfd0);
-  auto cut = ReadFile(file);
-  cut.resize(cut.size() - 10);  // the strips end after the file does
+  const auto whole = ReadFile(file);
+  ASSERT_GT(whole.size(), 10u);
+  // The strips end after the file does.
+  const std::vector<uint8_t> cut(whole.begin(), whole.end() - 10);
   EXPECT_EQ(edit::WriteTiffLayout(editor, cut, &out), 13u);
 }
 
