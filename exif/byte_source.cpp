@@ -23,7 +23,8 @@ ByteSource ByteSource::FromMemory(std::span<const uint8_t> file_bytes) {
 
 bool SourceReader::Open(const ByteSource& source) {
   open_ = false;
-  ahead_size_ = 0;
+  window_.clear();
+  window_offset_ = 0;
   if (source.in_memory()) {
     in_memory_ = true;
     memory_ = source.memory();
@@ -51,6 +52,29 @@ size_t SourceReader::ReadFile(uint64_t offset, void* out, size_t n) {
   return got;
 }
 
+bool SourceReader::CoverWithWindow(uint64_t offset, size_t n) {
+  const uint64_t window_end = window_offset_ + window_.size();
+  if (offset >= window_offset_ && n <= window_end - std::min(offset, window_end) &&
+      offset <= window_end) {
+    return true;  // already inside
+  }
+  // Read a page beyond what is asked, but never past the end of the file.
+  const uint64_t want_end = std::min<uint64_t>(size_, offset + std::max<uint64_t>(n, kReadAheadSize));
+  if (!window_.empty() && offset >= window_offset_ && offset <= window_end + kMaxWindow &&
+      want_end - window_offset_ <= kMaxWindow) {
+    const size_t old_size = window_.size();
+    window_.resize(static_cast<size_t>(want_end - window_offset_));
+    size_t got = ReadFile(window_end, window_.data() + old_size, window_.size() - old_size);
+    window_.resize(old_size + got);
+    return true;
+  }
+  if (n > kReadAheadSize) return false;
+  window_offset_ = offset;
+  window_.resize(static_cast<size_t>(want_end - offset));
+  window_.resize(ReadFile(offset, window_.data(), window_.size()));
+  return true;
+}
+
 size_t SourceReader::ReadAt(uint64_t offset, void* out, size_t n) {
   if (!open_ || offset >= size_ || n == 0) return 0;
   const size_t want = static_cast<size_t>(std::min<uint64_t>(n, size_ - offset));
@@ -58,16 +82,12 @@ size_t SourceReader::ReadAt(uint64_t offset, void* out, size_t n) {
     std::memcpy(out, memory_.data() + offset, want);
     return want;
   }
-  if (want > kReadAheadSize) return ReadFile(offset, out, want);
-  const bool buffered = offset >= ahead_offset_ && offset - ahead_offset_ <= ahead_size_ &&
-                        want <= ahead_size_ - (offset - ahead_offset_);
-  if (!buffered) {
-    ahead_offset_ = offset;
-    ahead_size_ = ReadFile(offset, ahead_.data(), kReadAheadSize);
-  }
-  const size_t at = static_cast<size_t>(offset - ahead_offset_);
-  const size_t got = std::min(want, ahead_size_ - std::min(at, ahead_size_));
-  std::memcpy(out, ahead_.data() + at, got);
+  if (!CoverWithWindow(offset, want)) return ReadFile(offset, out, want);
+  const uint64_t window_end = window_offset_ + window_.size();
+  if (offset >= window_end) return 0;
+  const size_t at = static_cast<size_t>(offset - window_offset_);
+  const size_t got = std::min(want, window_.size() - at);
+  std::memcpy(out, window_.data() + at, got);
   return got;
 }
 

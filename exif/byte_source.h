@@ -5,11 +5,11 @@
 #ifndef VELTORA_EXIF_BYTE_SOURCE_H_
 #define VELTORA_EXIF_BYTE_SOURCE_H_
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "platform/file.h"
 
@@ -37,14 +37,21 @@ class ByteSource {
 };
 
 // One open access to a source: the file is open from a successful Open until
-// the reader is destroyed. Small reads are served from a read-ahead buffer so
-// that walking segment headers and directories costs one system call per
-// kReadAheadSize bytes, not one per field; large reads go straight to the file.
+// the reader is destroyed. Reads are served from a window of the file so that
+// walking segment headers and directories costs one system call per
+// kReadAheadSize bytes, not one per field. A short forward jump extends the
+// window instead of moving it: the walk jumps over the APP1 segment that the
+// load reads next, so reading the gap once serves both. Large reads outside
+// the window go straight to the file.
 class SourceReader {
  public:
   // Segment headers, a directory entry table and an IFD are all read in pieces
   // well under one page; a page-sized window catches most neighbours.
   static constexpr size_t kReadAheadSize = 4096;
+  // An APP1 segment is at most 64 KiB; together with the segments around it a
+  // window of this size holds everything a query reads in almost every file,
+  // while a query's memory stays far below half a megabyte.
+  static constexpr size_t kMaxWindow = 192 * 1024;
 
   SourceReader() = default;
   SourceReader(const SourceReader&) = delete;
@@ -63,15 +70,17 @@ class SourceReader {
 
  private:
   size_t ReadFile(uint64_t offset, void* out, size_t n);
+  // Makes the window cover [offset, offset + n) when that is cheap; false
+  // when the bytes are better read straight into the caller's buffer.
+  bool CoverWithWindow(uint64_t offset, size_t n);
 
   bool open_ = false;
   bool in_memory_ = false;
   std::span<const uint8_t> memory_;
   platform::File file_;
   uint64_t size_ = 0;
-  std::array<uint8_t, kReadAheadSize> ahead_{};
-  uint64_t ahead_offset_ = 0;
-  size_t ahead_size_ = 0;
+  std::vector<uint8_t> window_;  // file bytes from window_offset_ on
+  uint64_t window_offset_ = 0;
 };
 
 }  // namespace veltora::exif

@@ -41,12 +41,14 @@ File::~File() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+File::File(File&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), size_at_open_(std::exchange(other.size_at_open_, -1)) {}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = std::exchange(other.fd_, -1);
+    size_at_open_ = std::exchange(other.size_at_open_, -1);
   }
   return *this;
 }
@@ -80,12 +82,18 @@ uint32_t File::Open(const char* path, Access access, File* out) {
     fd = ::open(path, flags, mode);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return LastError(path);
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return kErrorAccessDenied;
+  if (access != Access::kRead) {
+    *out = File(fd, -1);  // opening a directory for writing failed with EISDIR already
+    return kErrorSuccess;
   }
-  *out = File(fd);
+  // Windows refuses to open a directory as a file.
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    uint32_t error = S_ISDIR(st.st_mode) ? kErrorAccessDenied : LastError();
+    ::close(fd);
+    return error;
+  }
+  *out = File(fd, static_cast<int64_t>(st.st_size));
   return kErrorSuccess;
 }
 
@@ -137,6 +145,10 @@ uint32_t File::Seek(uint64_t offset) {
 uint32_t File::Size(uint64_t* size) const {
   *size = 0;
   if (fd_ < 0) return kErrorInvalidHandle;
+  if (size_at_open_ >= 0) {
+    *size = static_cast<uint64_t>(size_at_open_);
+    return kErrorSuccess;
+  }
   struct stat st {};
   if (::fstat(fd_, &st) != 0) return LastError();
   *size = static_cast<uint64_t>(st.st_size);
@@ -145,6 +157,7 @@ uint32_t File::Size(uint64_t* size) const {
 
 uint32_t File::Close() {
   if (fd_ < 0) return kErrorSuccess;
+  size_at_open_ = -1;
   int rc = ::close(std::exchange(fd_, -1));
   return rc == 0 || errno == EINTR ? kErrorSuccess : LastError();
 }

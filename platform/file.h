@@ -41,14 +41,17 @@ class File {
   // size limit 223; a short write is never reported as success).
   uint32_t Write(const void* buffer, size_t size);
   uint32_t Seek(uint64_t offset);
+  // A file opened for reading answers from the size seen at open (which the
+  // open examines anyway), saving a system call on every query.
   uint32_t Size(uint64_t* size) const;
   // Closes the file; reports a deferred write error of the close itself.
   uint32_t Close();
   bool IsOpen() const { return fd_ >= 0; }
 
  private:
-  explicit File(int fd) : fd_(fd) {}
+  File(int fd, int64_t size_at_open) : fd_(fd), size_at_open_(size_at_open) {}
   int fd_ = -1;
+  int64_t size_at_open_ = -1;  // -1: not read-only, ask the system
 };
 
 // File attributes. Only the read-only mark has a meaning here: it is the
