@@ -5,6 +5,8 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <type_traits>
+#include <vector>
 
 #include "edit/block_entries.h"
 #include "exif/date_text.h"
@@ -24,6 +26,10 @@ constexpr uint16_t kMarkerApp1 = 0xFFE1;
 // Scan data and image data are streamed through a buffer of this size: large
 // enough that a copy costs few system calls, small enough to always allocate.
 constexpr size_t kCopyChunk = 256 * 1024;
+// An input up to this size is read whole and the new file assembled in
+// memory and written at once: a few system calls instead of a read and a
+// write per segment. Larger inputs are streamed.
+constexpr uint64_t kWholeFileLimit = 64ull << 20;
 constexpr char kDateTemplate[] = "    :  :     :  :  ";
 
 // Memory stand-ins with the File calls the layouts use.
@@ -40,6 +46,12 @@ class MemoryIn {
     *got = std::min<uint64_t>(size, bytes_.size() - offset);
     std::memcpy(buffer, bytes_.data() + offset, *got);
     return 0;
+  }
+  // Up to `length` bytes from `offset`, as far as the input goes.
+  std::span<const uint8_t> Run(uint64_t offset, uint64_t length) const {
+    if (offset >= bytes_.size()) return {};
+    return bytes_.subspan(static_cast<size_t>(offset),
+                          static_cast<size_t>(std::min<uint64_t>(length, bytes_.size() - offset)));
   }
 
  private:
@@ -70,6 +82,11 @@ class MemoryOut {
 // ended first.
 template <typename In, typename Out>
 uint32_t CopyRun(In& in, Out& out, uint64_t from, uint64_t length, bool* complete) {
+  if constexpr (std::is_same_v<In, MemoryIn> && std::is_same_v<Out, MemoryOut>) {
+    const auto run = in.Run(from, length);
+    *complete = length == UINT64_MAX || run.size() == length;
+    return out.Write(run.data(), run.size());
+  }
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kCopyChunk]);
   if (buffer == nullptr) return kErrorNotEnoughMemory;
   *complete = false;
@@ -157,12 +174,42 @@ uint32_t TiffLayout(const ExifEditor& editor, Out& out, In& in) {
 
 }  // namespace
 
+namespace {
+
+// Runs `layout` in memory when the input is small enough to hold (one read,
+// one write), else streams it between the files.
+template <typename MemoryLayout, typename FileLayout>
+uint32_t RunLayout(File& out, File& in, MemoryLayout memory_layout, FileLayout file_layout) {
+  uint64_t size = 0;
+  if (uint32_t error = in.Size(&size)) return error;
+  if (size > kWholeFileLimit) return file_layout();
+  std::vector<uint8_t> input(static_cast<size_t>(size));
+  size_t got = 0;
+  if (uint32_t error = in.ReadAt(0, input.data(), input.size(), &got)) return error;
+  input.resize(got);
+  std::vector<uint8_t> output;
+  if (uint32_t error = memory_layout(std::span<const uint8_t>(input), &output)) return error;
+  return out.Write(output.data(), output.size());
+}
+
+}  // namespace
+
 uint32_t WriteJpegLayout(const ExifEditor& editor, File& out, File& in) {
-  return JpegLayout(editor, out, in);
+  return RunLayout(
+      out, in,
+      [&](std::span<const uint8_t> bytes, std::vector<uint8_t>* output) {
+        return WriteJpegLayout(editor, bytes, output);
+      },
+      [&] { return JpegLayout(editor, out, in); });
 }
 
 uint32_t WriteTiffLayout(const ExifEditor& editor, File& out, File& in) {
-  return TiffLayout(editor, out, in);
+  return RunLayout(
+      out, in,
+      [&](std::span<const uint8_t> bytes, std::vector<uint8_t>* output) {
+        return WriteTiffLayout(editor, bytes, output);
+      },
+      [&] { return TiffLayout(editor, out, in); });
 }
 
 uint32_t WriteJpegLayout(const ExifEditor& editor, std::span<const uint8_t> in,

@@ -21,9 +21,12 @@ constexpr size_t kCopyChunk = 1 << 20;
 
 uint32_t LastError(const char* path = nullptr) { return Win32ErrorFromErrno(errno, path); }
 
-uint32_t WriteAll(int fd, const uint8_t* data, size_t size) {
+// Writes everything, at `offset` when it is not negative, else at the
+// position.
+uint32_t WriteAll(int fd, const uint8_t* data, size_t size, int64_t offset = -1) {
   while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
+    ssize_t n = offset >= 0 ? ::pwrite(fd, data, size, static_cast<off_t>(offset))
+                            : ::write(fd, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
       return LastError();
@@ -31,6 +34,7 @@ uint32_t WriteAll(int fd, const uint8_t* data, size_t size) {
     if (n == 0) return kErrorDiskFull;
     data += n;
     size -= static_cast<size_t>(n);
+    if (offset >= 0) offset += n;
   }
   return kErrorSuccess;
 }
@@ -133,6 +137,13 @@ uint32_t File::Write(const void* buffer, size_t size) {
   if (fd_ < 0) return kErrorInvalidHandle;
   if (uint32_t fault = CheckFault(FaultSite::kWrite)) return fault;
   return WriteAll(fd_, static_cast<const uint8_t*>(buffer), size);
+}
+
+uint32_t File::WriteAt(uint64_t offset, const void* buffer, size_t size) {
+  if (fd_ < 0) return kErrorInvalidHandle;
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return kErrorInvalidParameter;
+  if (uint32_t fault = CheckFault(FaultSite::kWrite)) return fault;
+  return WriteAll(fd_, static_cast<const uint8_t*>(buffer), size, static_cast<int64_t>(offset));
 }
 
 uint32_t File::Seek(uint64_t offset) {

@@ -40,6 +40,8 @@ class File {
   // Writes all `size` bytes or reports the error (disk full is 112, a file
   // size limit 223; a short write is never reported as success).
   uint32_t Write(const void* buffer, size_t size);
+  // Writes all `size` bytes at `offset` without moving the position.
+  uint32_t WriteAt(uint64_t offset, const void* buffer, size_t size);
   uint32_t Seek(uint64_t offset);
   // A file opened for reading answers from the size seen at open (which the
   // open examines anyway), saving a system call on every query.

@@ -53,17 +53,18 @@ HRESULT WriteBlockInPlace(const char* path, uint64_t offset, const uint8_t* byte
   if (HRESULT probe = ProbeTargetDirectory(path); probe != S_OK) return probe;
   FileAttributes saved = platform::GetFileAttributes(path);
   if (!saved.Valid()) return E_FAIL;
-  uint32_t error = platform::SetFileAttributesNormal(path);
+  // The read-only mark is cleared only when it is set, and put back after.
+  const bool read_only = saved.flags == platform::kFileAttributeReadOnly;
+  uint32_t error = read_only ? platform::SetFileAttributesNormal(path) : platform::kErrorSuccess;
   if (error == platform::kErrorSuccess) {
     File file;
     error = File::Open(path, File::Access::kWriteExisting, &file);
-    if (error == platform::kErrorSuccess) error = file.Seek(offset);
-    if (error == platform::kErrorSuccess) error = file.Write(bytes, length);
+    if (error == platform::kErrorSuccess) error = file.WriteAt(offset, bytes, length);
     uint32_t close_error = file.Close();
     if (error == platform::kErrorSuccess) error = close_error;
   }
-  uint32_t restore_error = platform::SetFileAttributes(path, saved);
-  if (error == platform::kErrorSuccess) error = restore_error;
+  // The result is the write's: a mark that cannot be put back does not undo it.
+  if (read_only) platform::SetFileAttributes(path, saved);
   return MapWin32Error(error);
 }
 
