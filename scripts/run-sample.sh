@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the veltora host on the bundled sample picture.
+# Sets up, builds and runs the veltora host on the bundled sample picture:
+# what the plug-in is, then the sample's EXIF records, orientation, capture
+# date and feature flags.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh build
 ./build/veltora version
-./build/veltora supported
+./build/veltora exif
+./build/veltora orientation
+./build/veltora date
+./build/veltora check
