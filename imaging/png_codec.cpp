@@ -116,7 +116,7 @@ class WriteStructs {
   PngJob* job_;
 };
 
-struct PngWriteSpec {
+struct PngWriteLayout {
   const png_color* palette = nullptr;
   int palette_size = 0;
   int colour_type = 0;
@@ -124,25 +124,25 @@ struct PngWriteSpec {
   png_uint_32 x_ppm = 0, y_ppm = 0;
 };
 
-bool WriteAll(PngJob* job, const PngWriteSpec* spec, png_bytepp rows) {
+bool WriteAll(PngJob* job, const PngWriteLayout* layout, png_bytepp rows) {
   if (setjmp(png_jmpbuf(job->png))) return false;
   png_set_write_fn(job->png, job, OnWrite, OnFlush);
-  png_set_IHDR(job->png, job->info, job->width, job->height, 8, spec->colour_type, PNG_INTERLACE_NONE,
+  png_set_IHDR(job->png, job->info, job->width, job->height, 8, layout->colour_type, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   // zlib level 3 with the Up filter alone: measured on an 8 MPix photograph,
   // 4x faster than libpng's default (level 6, adaptive choice among all five
   // filters per row) for a file 5 % larger; photographs hardly compress in
   // PNG either way, and flat graphics still shrink well with Up.
   png_set_compression_level(job->png, 3);
-  png_set_filter(job->png, PNG_FILTER_TYPE_BASE, spec->colour_type == PNG_COLOR_TYPE_PALETTE ? PNG_FILTER_NONE
+  png_set_filter(job->png, PNG_FILTER_TYPE_BASE, layout->colour_type == PNG_COLOR_TYPE_PALETTE ? PNG_FILTER_NONE
                                                                                           : PNG_FILTER_UP);
-  if (spec->palette != nullptr) png_set_PLTE(job->png, job->info, spec->palette, spec->palette_size);
-  if (spec->x_ppm != 0 && spec->y_ppm != 0) {
-    png_set_pHYs(job->png, job->info, spec->x_ppm, spec->y_ppm, PNG_RESOLUTION_METER);
+  if (layout->palette != nullptr) png_set_PLTE(job->png, job->info, layout->palette, layout->palette_size);
+  if (layout->x_ppm != 0 && layout->y_ppm != 0) {
+    png_set_pHYs(job->png, job->info, layout->x_ppm, layout->y_ppm, PNG_RESOLUTION_METER);
   }
   png_write_info(job->png, job->info);
-  if (spec->colour_type != PNG_COLOR_TYPE_PALETTE) png_set_bgr(job->png);
-  if (spec->strip_filler) png_set_filler(job->png, 0, PNG_FILLER_AFTER);
+  if (layout->colour_type != PNG_COLOR_TYPE_PALETTE) png_set_bgr(job->png);
+  if (layout->strip_filler) png_set_filler(job->png, 0, PNG_FILLER_AFTER);
   png_write_image(job->png, rows);
   png_write_end(job->png, nullptr);
   return true;
@@ -225,25 +225,25 @@ int32_t EncodePng(const Bitmap& bitmap, std::vector<uint8_t>* out) {
   job.height = static_cast<png_uint_32>(bitmap.height);
   WriteStructs structs(&job);
   if (!structs.ok()) return kErrorNoMemory;
-  PngWriteSpec spec;
+  PngWriteLayout layout;
   std::vector<png_color> colours;
   const bool alpha = bitmap.bits_per_pixel == 32 && (bitmap.flags & kBitmapHasAlpha) != 0;
   if (bitmap.bits_per_pixel == 8) {
     for (const RgbQuad& q : bitmap.palette) colours.push_back(png_color{q.red, q.green, q.blue});
-    spec.palette = colours.data();
-    spec.palette_size = static_cast<int>(colours.size());
-    spec.colour_type = PNG_COLOR_TYPE_PALETTE;
+    layout.palette = colours.data();
+    layout.palette_size = static_cast<int>(colours.size());
+    layout.colour_type = PNG_COLOR_TYPE_PALETTE;
   } else {
-    spec.colour_type = alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
-    spec.strip_filler = bitmap.bits_per_pixel == 32 && !alpha;
+    layout.colour_type = alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
+    layout.strip_filler = bitmap.bits_per_pixel == 32 && !alpha;
   }
-  spec.x_ppm = static_cast<png_uint_32>(std::max(bitmap.x_pixels_per_metre, 0));
-  spec.y_ppm = static_cast<png_uint_32>(std::max(bitmap.y_pixels_per_metre, 0));
+  layout.x_ppm = static_cast<png_uint_32>(std::max(bitmap.x_pixels_per_metre, 0));
+  layout.y_ppm = static_cast<png_uint_32>(std::max(bitmap.y_pixels_per_metre, 0));
   std::vector<png_bytep> rows(static_cast<size_t>(bitmap.height));
   for (int32_t y = 0; y < bitmap.height; ++y) {
     rows[static_cast<size_t>(y)] = const_cast<png_bytep>(bitmap.Row(y));  // libpng only reads them
   }
-  return WriteAll(&job, &spec, rows.data()) ? 1 : kErrorEncode;
+  return WriteAll(&job, &layout, rows.data()) ? 1 : kErrorEncode;
 }
 
 }  // namespace veltora::imaging::codecs
