@@ -25,40 +25,31 @@ static_assert(kIlp32 || kLp64, "only the 32-bit and the 64-bit models are laid o
   static_assert(!kLp64 || offsetof(T, member) == (off), #T "::" #member " must be at " #off)
 #define SIZE64(T, n) static_assert(!kLp64 || sizeof(T) == (n), "sizeof(" #T ") must be " #n)
 
+// A record's run of members is written F(member, offset), in offset order, F
+// being defined for that run as the block's macro applied to the record.
+
 // ---- Pointer-free types: one layout in every model ------------------------------
 SIZE(SYSTEMTIME, 16);
-AT(SYSTEMTIME, wYear, 0);
-AT(SYSTEMTIME, wMonth, 2);
-AT(SYSTEMTIME, wDayOfWeek, 4);
-AT(SYSTEMTIME, wDay, 6);
-AT(SYSTEMTIME, wHour, 8);
-AT(SYSTEMTIME, wMinute, 10);
-AT(SYSTEMTIME, wSecond, 12);
-AT(SYSTEMTIME, wMilliseconds, 14);
+#define F(member, off) AT(SYSTEMTIME, member, off)
+F(wYear, 0); F(wMonth, 2); F(wDayOfWeek, 4); F(wDay, 6); F(wHour, 8); F(wMinute, 10);
+F(wSecond, 12); F(wMilliseconds, 14);
+#undef F
 
 SIZE(RECT, 16);
-AT(RECT, left, 0);
-AT(RECT, top, 4);
-AT(RECT, right, 8);
-AT(RECT, bottom, 12);
+#define F(member, off) AT(RECT, member, off)
+F(left, 0); F(top, 4); F(right, 8); F(bottom, 12);
+#undef F
 
 SIZE(BITMAPINFOHEADER, 40);
-AT(BITMAPINFOHEADER, biSize, 0);
-AT(BITMAPINFOHEADER, biWidth, 4);
-AT(BITMAPINFOHEADER, biHeight, 8);
-AT(BITMAPINFOHEADER, biPlanes, 12);
-AT(BITMAPINFOHEADER, biBitCount, 14);
-AT(BITMAPINFOHEADER, biCompression, 16);
-AT(BITMAPINFOHEADER, biSizeImage, 20);
-AT(BITMAPINFOHEADER, biXPelsPerMeter, 24);
-AT(BITMAPINFOHEADER, biYPelsPerMeter, 28);
-AT(BITMAPINFOHEADER, biClrUsed, 32);
-AT(BITMAPINFOHEADER, biClrImportant, 36);
+#define F(member, off) AT(BITMAPINFOHEADER, member, off)
+F(biSize, 0); F(biWidth, 4); F(biHeight, 8); F(biPlanes, 12); F(biBitCount, 14);
+F(biCompression, 16); F(biSizeImage, 20); F(biXPelsPerMeter, 24); F(biYPelsPerMeter, 28);
+F(biClrUsed, 32); F(biClrImportant, 36);
+#undef F
 SIZE(RGBQUAD, 4);
-AT(RGBQUAD, rgbBlue, 0);
-AT(RGBQUAD, rgbGreen, 1);
-AT(RGBQUAD, rgbRed, 2);
-AT(RGBQUAD, rgbReserved, 3);
+#define F(member, off) AT(RGBQUAD, member, off)
+F(rgbBlue, 0); F(rgbGreen, 1); F(rgbRed, 2); F(rgbReserved, 3);
+#undef F
 AT(BITMAPINFO, bmiColors, 40);
 static_assert(BI_BITFIELDS == 3);
 
@@ -72,12 +63,10 @@ AT(CStringData, length, 4);
 static_assert(sizeof(CStringData) - offsetof(CStringData, length) == 8);
 
 SIZE(ImageSummary, 148);
-AT(ImageSummary, width, 0);
-AT(ImageSummary, height, 4);
-AT(ImageSummary, bits_per_pixel, 8);
-AT(ImageSummary, reserved_12, 12);
-AT(ImageSummary, reserved_16, 16);
-AT(ImageSummary, format_name, 20);
+#define F(member, off) AT(ImageSummary, member, off)
+F(width, 0); F(height, 4); F(bits_per_pixel, 8); F(reserved_12, 12); F(reserved_16, 16);
+F(format_name, 20);
+#undef F
 static_assert(sizeof(ImageSummary::format_name) == 128);
 
 // Field widths the records fix.
@@ -111,11 +100,9 @@ AT32(HostBlob, size, 4);
 SIZE32(CWordArray, 20);
 SIZE32(CDWordArray, 20);
 SIZE32(CByteArray, 20);
-AT32(CWordArray, class_word, 0);
-AT32(CWordArray, elements, 4);
-AT32(CWordArray, count, 8);
-AT32(CWordArray, capacity, 12);
-AT32(CWordArray, grow_by, 16);
+#define F(member, off) AT32(CWordArray, member, off)
+F(class_word, 0); F(elements, 4); F(count, 8); F(capacity, 12); F(grow_by, 16);
+#undef F
 AT32(CDWordArray, elements, 4);
 AT32(CDWordArray, count, 8);
 AT32(CByteArray, elements, 4);
@@ -126,10 +113,9 @@ AT32(ImageInfoList, allocator_reserved, 0);
 AT32(ImageInfoList, sentinel, 4);
 AT32(ImageInfoList, count, 8);
 SIZE32(ImageInfoNode, 16);
-AT32(ImageInfoNode, next, 0);
-AT32(ImageInfoNode, prev, 4);
-AT32(ImageInfoNode, type, 8);
-AT32(ImageInfoNode, record, 12);
+#define F(member, off) AT32(ImageInfoNode, member, off)
+F(next, 0); F(prev, 4); F(type, 8); F(record, 12);
+#undef F
 
 // GetStillImageInfo's single answer overlays the list's first two words.
 AT32(StillImageInfoOut, single.type, 0);
@@ -149,252 +135,95 @@ SIZE32(ExifTagSet, 108);
 SIZE32(MakerTagSet, 92);
 
 // ExifTagSet
-AT32(ExifTagSet, tags, 0);
-AT32(ExifTagSet, Orientation, 20);
-AT32(ExifTagSet, Make, 24);
-AT32(ExifTagSet, Model, 28);
-AT32(ExifTagSet, ExifVersion, 32);
-AT32(ExifTagSet, DateTimeOriginal, 36);
-AT32(ExifTagSet, ExposureTime, 52);
-AT32(ExifTagSet, FNumber, 60);
-AT32(ExifTagSet, ISOSpeedRatings, 68);
-AT32(ExifTagSet, ShutterSpeedValue, 72);
-AT32(ExifTagSet, ApertureValue, 80);
-AT32(ExifTagSet, ExposureBiasValue, 88);
-AT32(ExifTagSet, Flash, 96);
-AT32(ExifTagSet, ExposureMode, 98);
-AT32(ExifTagSet, WhiteBalance, 100);
-AT32(ExifTagSet, SceneCaptureType, 102);
-AT32(ExifTagSet, SubjectDistanceRange, 104);
-AT32(ExifTagSet, reserved_22, 22);
-AT32(ExifTagSet, reserved_70, 70);
-AT32(ExifTagSet, reserved_106, 106);
+#define F(member, off) AT32(ExifTagSet, member, off)
+F(tags, 0); F(Orientation, 20); F(reserved_22, 22); F(Make, 24); F(Model, 28); F(ExifVersion, 32);
+F(DateTimeOriginal, 36); F(ExposureTime, 52); F(FNumber, 60); F(ISOSpeedRatings, 68);
+F(reserved_70, 70); F(ShutterSpeedValue, 72); F(ApertureValue, 80); F(ExposureBiasValue, 88);
+F(Flash, 96); F(ExposureMode, 98); F(WhiteBalance, 100); F(SceneCaptureType, 102);
+F(SubjectDistanceRange, 104); F(reserved_106, 106);
+#undef F
 
 // MakerTagSet
-AT32(MakerTagSet, tags, 0);
-AT32(MakerTagSet, signature, 20);
-AT32(MakerTagSet, value_0001, 24);
-AT32(MakerTagSet, value_0002, 26);
-AT32(MakerTagSet, value_0003, 30);
-AT32(MakerTagSet, value_0007, 32);
-AT32(MakerTagSet, value_000F, 34);
-AT32(MakerTagSet, value_001A, 36);
-AT32(MakerTagSet, value_001C, 38);
-AT32(MakerTagSet, value_001F, 40);
-AT32(MakerTagSet, value_0020, 42);
-AT32(MakerTagSet, present_0021, 44);
-AT32(MakerTagSet, value_0022, 48);
-AT32(MakerTagSet, value_0026, 50);
-AT32(MakerTagSet, value_0027, 54);
-AT32(MakerTagSet, value_0028, 56);
-AT32(MakerTagSet, value_002A, 58);
-AT32(MakerTagSet, value_002B, 60);
-AT32(MakerTagSet, value_002D, 64);
-AT32(MakerTagSet, value_0032, 66);
-AT32(MakerTagSet, date_0033, 68);
-AT32(MakerTagSet, present_0E00, 84);
-AT32(MakerTagSet, present_4950, 88);
+#define F(member, off) AT32(MakerTagSet, member, off)
+F(tags, 0); F(signature, 20); F(value_0001, 24); F(value_0002, 26); F(value_0003, 30);
+F(value_0007, 32); F(value_000F, 34); F(value_001A, 36); F(value_001C, 38); F(value_001F, 40);
+F(value_0020, 42); F(present_0021, 44); F(value_0022, 48); F(value_0026, 50); F(value_0027, 54);
+F(value_0028, 56); F(value_002A, 58); F(value_002B, 60); F(value_002D, 64); F(value_0032, 66);
+F(date_0033, 68); F(present_0E00, 84); F(present_4950, 88);
+#undef F
 
 // GpsTagSet
-AT32(GpsTagSet, tags, 0);
-AT32(GpsTagSet, GPSVersionID, 20);
-AT32(GpsTagSet, GPSLatitudeRef, 24);
-AT32(GpsTagSet, GPSLatitude, 28);
-AT32(GpsTagSet, GPSLongitudeRef, 52);
-AT32(GpsTagSet, GPSLongitude, 56);
-AT32(GpsTagSet, GPSAltitudeRef, 80);
-AT32(GpsTagSet, GPSAltitude, 84);
-AT32(GpsTagSet, GPSTimeStamp, 92);
-AT32(GpsTagSet, GPSMapDatum, 116);
-AT32(GpsTagSet, GPSProcessingMethod, 120);
-AT32(GpsTagSet, GPSProcessingMethod.elements, 124);
-AT32(GpsTagSet, GPSProcessingMethod.count, 128);
-AT32(GpsTagSet, GPSAreaInformation, 140);
-AT32(GpsTagSet, GPSAreaInformation.elements, 144);
-AT32(GpsTagSet, GPSAreaInformation.count, 148);
-AT32(GpsTagSet, GPSDateStamp, 160);
-AT32(GpsTagSet, reserved_26, 26);
-AT32(GpsTagSet, reserved_54, 54);
-AT32(GpsTagSet, reserved_81, 81);
+#define F(member, off) AT32(GpsTagSet, member, off)
+F(tags, 0); F(GPSVersionID, 20); F(GPSLatitudeRef, 24); F(reserved_26, 26); F(GPSLatitude, 28);
+F(GPSLongitudeRef, 52); F(reserved_54, 54); F(GPSLongitude, 56); F(GPSAltitudeRef, 80);
+F(reserved_81, 81); F(GPSAltitude, 84); F(GPSTimeStamp, 92); F(GPSMapDatum, 116);
+F(GPSProcessingMethod, 120); F(GPSProcessingMethod.elements, 124);
+F(GPSProcessingMethod.count, 128); F(GPSAreaInformation, 140); F(GPSAreaInformation.elements, 144);
+F(GPSAreaInformation.count, 148); F(GPSDateStamp, 160);
+#undef F
 
 // ImageTextInfo
-AT32(ImageTextInfo, version, 0);
-AT32(ImageTextInfo, ImageDescription, 4);
-AT32(ImageTextInfo, Make, 8);
-AT32(ImageTextInfo, Model, 12);
-AT32(ImageTextInfo, Software, 16);
-AT32(ImageTextInfo, capture_time, 20);
+#define F(member, off) AT32(ImageTextInfo, member, off)
+F(version, 0); F(ImageDescription, 4); F(Make, 8); F(Model, 12); F(Software, 16);
+F(capture_time, 20);
+#undef F
 
 // TiffInfo
-AT32(TiffInfo, ImageWidth, 0);
-AT32(TiffInfo, ImageWidthType, 4);
-AT32(TiffInfo, ImageLength, 8);
-AT32(TiffInfo, ImageLengthType, 12);
-AT32(TiffInfo, BitsPerSample, 14);
-AT32(TiffInfo, Compression, 20);
-AT32(TiffInfo, PhotometricInterpretation, 22);
-AT32(TiffInfo, ImageDescription, 1796);
-AT32(TiffInfo, Make, 1800);
-AT32(TiffInfo, Model, 1804);
-AT32(TiffInfo, StripOffsets, 56);
-AT32(TiffInfo, StripOffsetsType, 76);
-AT32(TiffInfo, Orientation, 24);
-AT32(TiffInfo, SamplesPerPixel, 26);
-AT32(TiffInfo, RowsPerStrip, 80);
-AT32(TiffInfo, RowsPerStripType, 84);
-AT32(TiffInfo, StripByteCounts, 88);
-AT32(TiffInfo, StripByteCountsType, 108);
-AT32(TiffInfo, XResolution, 36);
-AT32(TiffInfo, YResolution, 44);
-AT32(TiffInfo, PlanarConfiguration, 28);
-AT32(TiffInfo, ResolutionUnit, 52);
-AT32(TiffInfo, TransferFunction, 120);
-AT32(TiffInfo, Software, 1808);
-AT32(TiffInfo, DateTime, 1792);
-AT32(TiffInfo, Artist, 1812);
-AT32(TiffInfo, WhitePoint, 1656);
-AT32(TiffInfo, PrimaryChromaticities, 1672);
-AT32(TiffInfo, JPEGInterchangeFormat, 112);
-AT32(TiffInfo, JPEGInterchangeFormatLength, 116);
-AT32(TiffInfo, YCbCrCoefficients, 1720);
-AT32(TiffInfo, YCbCrSubSampling, 30);
-AT32(TiffInfo, YCbCrPositioning, 34);
-AT32(TiffInfo, ReferenceBlackWhite, 1744);
-AT32(TiffInfo, Copyright, 1816);
-AT32(TiffInfo, PrintImageMatching.data, 1820);
-AT32(TiffInfo, PrintImageMatching.size, 1824);
-AT32(TiffInfo, reserved_6, 6);
-AT32(TiffInfo, reserved_54, 54);
-AT32(TiffInfo, reserved_78, 78);
-AT32(TiffInfo, reserved_86, 86);
-AT32(TiffInfo, reserved_110, 110);
-AT32(TiffInfo, reserved_1828, 1828);
-AT32(TiffInfo, mask1, 1832);
-AT32(TiffInfo, mask2, 1836);
+#define F(member, off) AT32(TiffInfo, member, off)
+F(ImageWidth, 0); F(ImageWidthType, 4); F(reserved_6, 6); F(ImageLength, 8); F(ImageLengthType, 12);
+F(BitsPerSample, 14); F(Compression, 20); F(PhotometricInterpretation, 22); F(Orientation, 24);
+F(SamplesPerPixel, 26); F(PlanarConfiguration, 28); F(YCbCrSubSampling, 30);
+F(YCbCrPositioning, 34); F(XResolution, 36); F(YResolution, 44); F(ResolutionUnit, 52);
+F(reserved_54, 54); F(StripOffsets, 56); F(StripOffsetsType, 76); F(reserved_78, 78);
+F(RowsPerStrip, 80); F(RowsPerStripType, 84); F(reserved_86, 86); F(StripByteCounts, 88);
+F(StripByteCountsType, 108); F(reserved_110, 110); F(JPEGInterchangeFormat, 112);
+F(JPEGInterchangeFormatLength, 116); F(TransferFunction, 120); F(WhitePoint, 1656);
+F(PrimaryChromaticities, 1672); F(YCbCrCoefficients, 1720); F(ReferenceBlackWhite, 1744);
+F(DateTime, 1792); F(ImageDescription, 1796); F(Make, 1800); F(Model, 1804); F(Software, 1808);
+F(Artist, 1812); F(Copyright, 1816); F(PrintImageMatching.data, 1820);
+F(PrintImageMatching.size, 1824); F(reserved_1828, 1828); F(mask1, 1832); F(mask2, 1836);
+#undef F
 
 // ExifInfo
-AT32(ExifInfo, ExposureTime, 72);
-AT32(ExifInfo, FNumber, 80);
-AT32(ExifInfo, ExposureProgram, 88);
-AT32(ExifInfo, SpectralSensitivity, 92);
-AT32(ExifInfo, ISOSpeedRatings, 96);
-AT32(ExifInfo, OECF.data, 116);
-AT32(ExifInfo, OECF.size, 120);
-AT32(ExifInfo, ExifVersion, 0);
-AT32(ExifInfo, DateTimeOriginal, 52);
-AT32(ExifInfo, DateTimeDigitized, 56);
-AT32(ExifInfo, ComponentsConfiguration, 10);
-AT32(ExifInfo, CompressedBitsPerPixel, 16);
-AT32(ExifInfo, ShutterSpeedValue, 124);
-AT32(ExifInfo, ApertureValue, 132);
-AT32(ExifInfo, BrightnessValue, 140);
-AT32(ExifInfo, ExposureBiasValue, 148);
-AT32(ExifInfo, MaxApertureValue, 156);
-AT32(ExifInfo, SubjectDistance, 164);
-AT32(ExifInfo, MeteringMode, 172);
-AT32(ExifInfo, LightSource, 174);
-AT32(ExifInfo, Flash, 176);
-AT32(ExifInfo, FocalLength, 180);
-AT32(ExifInfo, SubjectArea, 336);
-AT32(ExifInfo, MakerNote.data, 40);
-AT32(ExifInfo, MakerNote.size, 44);
-AT32(ExifInfo, UserComment.data, 280);
-AT32(ExifInfo, UserComment.size, 284);
-AT32(ExifInfo, SubSecTime, 60);
-AT32(ExifInfo, SubSecTimeOriginal, 64);
-AT32(ExifInfo, SubSecTimeDigitized, 68);
-AT32(ExifInfo, FlashpixVersion, 4);
-AT32(ExifInfo, ColorSpace, 8);
-AT32(ExifInfo, PixelXDimension, 24);
-AT32(ExifInfo, PixelXDimensionType, 28);
-AT32(ExifInfo, PixelYDimension, 32);
-AT32(ExifInfo, PixelYDimensionType, 36);
-AT32(ExifInfo, RelatedSoundFile, 48);
-AT32(ExifInfo, FlashEnergy, 188);
-AT32(ExifInfo, SpatialFrequencyResponse.data, 196);
-AT32(ExifInfo, SpatialFrequencyResponse.size, 200);
-AT32(ExifInfo, FocalPlaneXResolution, 204);
-AT32(ExifInfo, FocalPlaneYResolution, 212);
-AT32(ExifInfo, FocalPlaneResolutionUnit, 220);
-AT32(ExifInfo, SubjectLocation, 222);
-AT32(ExifInfo, ExposureIndex, 228);
-AT32(ExifInfo, SensingMethod, 236);
-AT32(ExifInfo, FileSource, 238);
-AT32(ExifInfo, SceneType, 239);
-AT32(ExifInfo, CFAPattern.data, 240);
-AT32(ExifInfo, CFAPattern.size, 244);
-AT32(ExifInfo, CustomRendered, 296);
-AT32(ExifInfo, ExposureMode, 298);
-AT32(ExifInfo, WhiteBalance, 300);
-AT32(ExifInfo, DigitalZoomRatio, 304);
-AT32(ExifInfo, FocalLengthIn35mmFilm, 312);
-AT32(ExifInfo, SceneCaptureType, 314);
-AT32(ExifInfo, GainControl, 316);
-AT32(ExifInfo, Contrast, 318);
-AT32(ExifInfo, Saturation, 320);
-AT32(ExifInfo, Sharpness, 322);
-AT32(ExifInfo, DeviceSettingDescription.data, 324);
-AT32(ExifInfo, DeviceSettingDescription.size, 328);
-AT32(ExifInfo, SubjectDistanceRange, 332);
-AT32(ExifInfo, InteroperabilityIndex, 248);
-AT32(ExifInfo, InteroperabilityVersion, 252);
-AT32(ExifInfo, RelatedImageFileFormat, 256);
-AT32(ExifInfo, RelatedImageWidth, 260);
-AT32(ExifInfo, RelatedImageLength, 264);
-AT32(ExifInfo, reserved_14, 14);
-AT32(ExifInfo, reserved_30, 30);
-AT32(ExifInfo, reserved_38, 38);
-AT32(ExifInfo, reserved_90, 90);
-AT32(ExifInfo, reserved_178, 178);
-AT32(ExifInfo, reserved_226, 226);
-AT32(ExifInfo, reserved_268, 268);
-AT32(ExifInfo, reserved_276, 276);
-AT32(ExifInfo, reserved_302, 302);
-AT32(ExifInfo, reserved_334, 334);
-AT32(ExifInfo, reserved_356, 356);
-AT32(ExifInfo, interop_mask, 272);
-AT32(ExifInfo, mask_l, 288);
-AT32(ExifInfo, mask_h, 292);
+#define F(member, off) AT32(ExifInfo, member, off)
+F(ExifVersion, 0); F(FlashpixVersion, 4); F(ColorSpace, 8); F(ComponentsConfiguration, 10);
+F(reserved_14, 14); F(CompressedBitsPerPixel, 16); F(PixelXDimension, 24);
+F(PixelXDimensionType, 28); F(reserved_30, 30); F(PixelYDimension, 32); F(PixelYDimensionType, 36);
+F(reserved_38, 38); F(MakerNote.data, 40); F(MakerNote.size, 44); F(RelatedSoundFile, 48);
+F(DateTimeOriginal, 52); F(DateTimeDigitized, 56); F(SubSecTime, 60); F(SubSecTimeOriginal, 64);
+F(SubSecTimeDigitized, 68); F(ExposureTime, 72); F(FNumber, 80); F(ExposureProgram, 88);
+F(reserved_90, 90); F(SpectralSensitivity, 92); F(ISOSpeedRatings, 96); F(OECF.data, 116);
+F(OECF.size, 120); F(ShutterSpeedValue, 124); F(ApertureValue, 132); F(BrightnessValue, 140);
+F(ExposureBiasValue, 148); F(MaxApertureValue, 156); F(SubjectDistance, 164); F(MeteringMode, 172);
+F(LightSource, 174); F(Flash, 176); F(reserved_178, 178); F(FocalLength, 180); F(FlashEnergy, 188);
+F(SpatialFrequencyResponse.data, 196); F(SpatialFrequencyResponse.size, 200);
+F(FocalPlaneXResolution, 204); F(FocalPlaneYResolution, 212); F(FocalPlaneResolutionUnit, 220);
+F(SubjectLocation, 222); F(reserved_226, 226); F(ExposureIndex, 228); F(SensingMethod, 236);
+F(FileSource, 238); F(SceneType, 239); F(CFAPattern.data, 240); F(CFAPattern.size, 244);
+F(InteroperabilityIndex, 248); F(InteroperabilityVersion, 252); F(RelatedImageFileFormat, 256);
+F(RelatedImageWidth, 260); F(RelatedImageLength, 264); F(reserved_268, 268); F(interop_mask, 272);
+F(reserved_276, 276); F(UserComment.data, 280); F(UserComment.size, 284); F(mask_l, 288);
+F(mask_h, 292); F(CustomRendered, 296); F(ExposureMode, 298); F(WhiteBalance, 300);
+F(reserved_302, 302); F(DigitalZoomRatio, 304); F(FocalLengthIn35mmFilm, 312);
+F(SceneCaptureType, 314); F(GainControl, 316); F(Contrast, 318); F(Saturation, 320);
+F(Sharpness, 322); F(DeviceSettingDescription.data, 324); F(DeviceSettingDescription.size, 328);
+F(SubjectDistanceRange, 332); F(reserved_334, 334); F(SubjectArea, 336); F(reserved_356, 356);
+#undef F
 
 // GpsInfo
-AT32(GpsInfo, GPSVersionID, 0);
-AT32(GpsInfo, GPSLatitudeRef, 4);
-AT32(GpsInfo, GPSLatitude, 8);
-AT32(GpsInfo, GPSLongitudeRef, 32);
-AT32(GpsInfo, GPSLongitude, 36);
-AT32(GpsInfo, GPSAltitudeRef, 60);
-AT32(GpsInfo, GPSAltitude, 64);
-AT32(GpsInfo, GPSTimeStamp, 72);
-AT32(GpsInfo, GPSSatellites, 96);
-AT32(GpsInfo, GPSStatus, 100);
-AT32(GpsInfo, GPSMeasureMode, 104);
-AT32(GpsInfo, GPSDOP, 108);
-AT32(GpsInfo, GPSSpeedRef, 116);
-AT32(GpsInfo, GPSSpeed, 120);
-AT32(GpsInfo, GPSTrackRef, 128);
-AT32(GpsInfo, GPSTrack, 132);
-AT32(GpsInfo, GPSImgDirectionRef, 140);
-AT32(GpsInfo, GPSImgDirection, 144);
-AT32(GpsInfo, GPSMapDatum, 152);
-AT32(GpsInfo, GPSDestLatitudeRef, 156);
-AT32(GpsInfo, GPSDestLatitude, 160);
-AT32(GpsInfo, GPSDestLongitudeRef, 184);
-AT32(GpsInfo, GPSDestLongitude, 188);
-AT32(GpsInfo, GPSDestBearingRef, 212);
-AT32(GpsInfo, GPSDestBearing, 216);
-AT32(GpsInfo, GPSDestDistanceRef, 224);
-AT32(GpsInfo, GPSDestDistance, 228);
-AT32(GpsInfo, GPSProcessingMethod.data, 248);
-AT32(GpsInfo, GPSProcessingMethod.size, 252);
-AT32(GpsInfo, GPSAreaInformation.data, 256);
-AT32(GpsInfo, GPSAreaInformation.size, 260);
-AT32(GpsInfo, GPSDateStamp, 264);
-AT32(GpsInfo, GPSDifferential, 268);
-AT32(GpsInfo, reserved_61, 61);
-AT32(GpsInfo, reserved_236, 236);
-AT32(GpsInfo, reserved_270, 270);
-AT32(GpsInfo, mask, 240);
-AT32(GpsInfo, mask2, 244);
+#define F(member, off) AT32(GpsInfo, member, off)
+F(GPSVersionID, 0); F(GPSLatitudeRef, 4); F(GPSLatitude, 8); F(GPSLongitudeRef, 32);
+F(GPSLongitude, 36); F(GPSAltitudeRef, 60); F(reserved_61, 61); F(GPSAltitude, 64);
+F(GPSTimeStamp, 72); F(GPSSatellites, 96); F(GPSStatus, 100); F(GPSMeasureMode, 104);
+F(GPSDOP, 108); F(GPSSpeedRef, 116); F(GPSSpeed, 120); F(GPSTrackRef, 128); F(GPSTrack, 132);
+F(GPSImgDirectionRef, 140); F(GPSImgDirection, 144); F(GPSMapDatum, 152);
+F(GPSDestLatitudeRef, 156); F(GPSDestLatitude, 160); F(GPSDestLongitudeRef, 184);
+F(GPSDestLongitude, 188); F(GPSDestBearingRef, 212); F(GPSDestBearing, 216);
+F(GPSDestDistanceRef, 224); F(GPSDestDistance, 228); F(reserved_236, 236); F(mask, 240);
+F(mask2, 244); F(GPSProcessingMethod.data, 248); F(GPSProcessingMethod.size, 252);
+F(GPSAreaInformation.data, 256); F(GPSAreaInformation.size, 260); F(GPSDateStamp, 264);
+F(GPSDifferential, 268); F(reserved_270, 270);
+#undef F
 
 // ---- 64-bit model: the natural layout, pinned ------------------------------------------
 SIZE64(CString, 8);
