@@ -139,19 +139,19 @@ TEST(ResampleTest, ShrinkingAveragesInsteadOfAliasing) {
 // in shape, so a small tolerance, but any misplaced box or weight shows.
 TEST(ResampleTest, LargeShrinksAgreeWithImageMagick) {
   if (!testing::HaveConvert()) GTEST_SKIP() << "ImageMagick convert is not installed";
-  testing::ScratchDir dir;
+  testing::TempDir dir;
   struct Case {
     int32_t w, h, tw, th;
   } cases[] = {{3264, 2448, 160, 120}, {1001, 333, 37, 29}, {640, 40, 160, 40}};
   for (const Case& c : cases) {
     const Bitmap photo = testing::MakePhoto(c.w, c.h);
-    ASSERT_EQ(SaveFile(dir.File("in.bmp").c_str(), photo, kSaveBmp, 24), 1);
+    ASSERT_EQ(SaveFile((dir / "in.bmp").string().c_str(), photo, kSaveBmp, 24), 1);
     const std::string size = std::to_string(c.tw) + "x" + std::to_string(c.th) + "!";
-    const std::string command = "convert '" + dir.File("in.bmp") + "' -filter Catrom -resize " + size + " '" +
-                                dir.File("out.bmp") + "' 2>/dev/null";
+    const std::string command = "convert '" + (dir / "in.bmp").string() + "' -filter Catrom -resize " + size + " '" +
+                                (dir / "out.bmp").string() + "' 2>/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
     Bitmap expected;
-    ASSERT_EQ(LoadFile(dir.File("out.bmp").c_str(), &expected, 24, kOrderBgr, nullptr), 1);
+    ASSERT_EQ(LoadFile((dir / "out.bmp").string().c_str(), &expected, 24, kOrderBgr, nullptr), 1);
     Bitmap ours = photo;
     ASSERT_EQ(ResizeBitmap(&ours, c.tw, c.th, kResizeFiltered), 1);
     EXPECT_LE(testing::MaxChannelDifference(ours, expected), 16) << c.w << "x" << c.h;

@@ -20,7 +20,7 @@ namespace veltora::imaging {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ScratchDir;
+using testing::TempDir;
 
 // Reads a binary PPM (P6) or PGM (P5) of maxval 255 into a 24-bit bitmap;
 // header fields may be separated by comments, as ImageMagick writes them.
@@ -99,15 +99,15 @@ const std::map<std::string, std::string> kRefusedByRule = {
 TEST(DecodeCorpusTest, EveryAcceptedFileDecodesToTheOraclePixels) {
   if (!fs::exists(testing::CorpusDir())) GTEST_SKIP() << "corpus not found";
   if (!veltora::testing::HaveTool("djpeg") || !testing::HaveConvert()) GTEST_SKIP() << "djpeg or convert missing";
-  ScratchDir dir;
+  TempDir dir;
   int compared = 0, refused = 0;
   for (const auto& entry : fs::directory_iterator(testing::CorpusDir())) {
     if (!IsPictureFile(entry.path())) continue;
     const std::string path = entry.path().string();
     const std::string name = entry.path().filename().string();
     const bool jpeg = entry.path().extension() == ".jpg";
-    const auto expected = jpeg ? DecodeWithDjpeg(path, dir.File("oracle.pnm"))
-                               : DecodeWithConvert(path, dir.File("oracle.ppm"));
+    const auto expected = jpeg ? DecodeWithDjpeg(path, (dir / "oracle.pnm").string())
+                               : DecodeWithConvert(path, (dir / "oracle.ppm").string());
     const auto decoded = DecodeExport(path, 0);
     if (kRefusedByRule.contains(name)) {
       EXPECT_TRUE(expected.has_value()) << name << ": the oracle should read it";
@@ -134,7 +134,7 @@ TEST(DecodeCorpusTest, EveryAcceptedFileDecodesToTheOraclePixels) {
 TEST(DecodeCorpusTest, PreviewsAreTheThumbnailsExiftoolExtracts) {
   if (!fs::exists(testing::CorpusDir())) GTEST_SKIP() << "corpus not found";
   if (!veltora::testing::HaveTool("djpeg") || !veltora::testing::HaveTool("exiftool")) GTEST_SKIP();
-  ScratchDir dir;
+  TempDir dir;
   int compared = 0;
   for (const auto& entry : fs::directory_iterator(testing::CorpusDir())) {
     if (entry.path().extension() != ".jpg") continue;
@@ -143,8 +143,8 @@ TEST(DecodeCorpusTest, PreviewsAreTheThumbnailsExiftoolExtracts) {
     if (!preview.has_value()) continue;
     auto extracted = veltora::testing::RunTool({"exiftool", "-b", "-ThumbnailImage", entry.path().string()});
     ASSERT_TRUE(extracted.has_value() && !extracted->out.empty()) << name;
-    testing::WriteBytes(dir.File("thumbnail.jpg"), std::vector<uint8_t>(extracted->out.begin(), extracted->out.end()));
-    const auto expected = DecodeWithDjpeg(dir.File("thumbnail.jpg"), dir.File("thumbnail.pnm"));
+    testing::WriteBytes((dir / "thumbnail.jpg").string(), std::vector<uint8_t>(extracted->out.begin(), extracted->out.end()));
+    const auto expected = DecodeWithDjpeg((dir / "thumbnail.jpg").string(), (dir / "thumbnail.pnm").string());
     ASSERT_TRUE(expected.has_value()) << name;
     ASSERT_EQ(preview->width, expected->width) << name;
     ASSERT_EQ(preview->height, expected->height) << name;

@@ -80,8 +80,8 @@ class DrawExportsTest : public ::testing::Test {
     return DrawImage(picture_.c_str(), canvas.dc(), target.left, target.top, target.right, target.bottom, angle,
                      crop.left, crop.top, crop.right, crop.bottom, whiten, p);
   }
-  testing::ScratchDir dir_;
-  std::string picture_ = dir_.File("quadrants.png");
+  testing::TempDir dir_;
+  std::string picture_ = (dir_ / "quadrants.png").string();
 };
 
 TEST_F(DrawExportsTest, ArgumentLimits) {
@@ -106,7 +106,7 @@ TEST_F(DrawExportsTest, ArgumentLimits) {
 
 TEST_F(DrawExportsTest, FailuresAfterTheChecksDrawNothing) {
   Canvas canvas(40, 30);
-  EXPECT_EQ(DrawImage(dir_.File("missing.png").c_str(), canvas.dc(), 0, 0, 40, 30, 0, 0, 0, 0, 0, 0, 0), E_FAIL);
+  EXPECT_EQ(DrawImage((dir_ / "missing.png").string().c_str(), canvas.dc(), 0, 0, 40, 30, 0, 0, 0, 0, 0, 0, 0), E_FAIL);
   // A crop wholly outside the turned picture.
   EXPECT_EQ(DrawPicture(canvas, 0, {100, 100, 120, 120}), E_FAIL);
   // A target no bitmap can be resized to.
@@ -220,7 +220,7 @@ TEST_F(DrawExportsTest, OneBitDevicesTakeThePictureAtItsPositionAndSize) {
 // Leaves drawimage-example.png (a real photograph turned 12.34 degrees,
 // cropped and whitened by 30 %) in the build tree for people to look at.
 TEST(DrawImageExampleTest, SavesARotatedCroppedWhitenedPicture) {
-  const std::string photo = testing::CorpusDir() + "/mei_Canon_EOS_REBEL_T3i.jpg";
+  const std::string photo = (testing::CorpusDir() / "mei_Canon_EOS_REBEL_T3i.jpg").string();
   if (!std::filesystem::exists(photo)) GTEST_SKIP() << "corpus photograph not found";
   const char* build = std::getenv("VELTORA_BUILD_DIR");
   const std::string out = std::string(build != nullptr ? build : ".") + "/drawimage-example.png";

@@ -1,18 +1,17 @@
-// Helpers shared by the imaging tests: synthetic pictures, comparisons, an
-// independent decoder (ImageMagick's convert) and a scratch directory.
+// Helpers shared by the imaging tests: synthetic pictures and comparisons.
 #ifndef VELTORA_TESTS_IMAGING_IMAGING_TEST_SUPPORT_H_
 #define VELTORA_TESTS_IMAGING_IMAGING_TEST_SUPPORT_H_
 
+#include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <optional>
-#include <string>
 #include <vector>
 
 #include "imaging/bitmap.h"
+#include "tests/platform/file_system_fixture.h"
+#include "tests/support/oracle.h"
+#include "tests/support/temp_dir.h"
 
 namespace veltora::imaging::testing {
 
@@ -101,65 +100,12 @@ inline double Psnr(const Bitmap& a, const Bitmap& b) {
   return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
 }
 
-// A fresh directory, removed with its contents at the end of the test.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "veltora-imaging-XXXXXX").string();
-    path_ = mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-inline std::string CorpusDir() { return std::string(VELTORA_SHARED_DIR) + "/corpus"; }
-
-inline std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline bool HaveConvert() { return std::system("convert -version >/dev/null 2>&1") == 0; }
-
-// Decodes the first frame of `path` with ImageMagick into a 24-bit bitmap,
-// transparency flattened over white; nullopt when convert fails.
-inline std::optional<Bitmap> DecodeWithConvert(const std::string& path, const std::string& scratch_ppm) {
-  const std::string command = "convert '" + path + "[0]' -background white -flatten -depth 8 ppm:'" +
-                              scratch_ppm + "' >/dev/null 2>&1";
-  if (std::system(command.c_str()) != 0) return std::nullopt;
-  const std::vector<uint8_t> ppm = ReadBytes(scratch_ppm);
-  // P6 <w> <h> <max>\n<rgb...>
-  int width = 0, height = 0, max = 0, consumed = 0;
-  std::string head(ppm.begin(), ppm.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(ppm.size(), 64)));
-  if (std::sscanf(head.c_str(), "P6 %d %d %d%n", &width, &height, &max, &consumed) != 3 || max != 255) {
-    return std::nullopt;
-  }
-  const size_t start = static_cast<size_t>(consumed) + 1;
-  if (ppm.size() < start + static_cast<size_t>(width) * static_cast<size_t>(height) * 3) return std::nullopt;
-  Bitmap b;
-  if (CreateBitmap(&b, width, height, 24) != 1) return std::nullopt;
-  const uint8_t* s = ppm.data() + start;
-  for (int32_t y = 0; y < height; ++y) {
-    for (int32_t x = 0; x < width; ++x, s += 3) {
-      uint8_t* d = b.Row(y) + 3 * x;
-      d[0] = s[2];
-      d[1] = s[1];
-      d[2] = s[0];
-    }
-  }
-  return b;
-}
+// Scratch space, files and the corpus come from the shared test support.
+using veltora::testing::ReadBytes;
+using veltora::testing::TempDir;
+using veltora::testing::WriteBytes;
+inline std::filesystem::path CorpusDir() { return veltora::testing::CorpusDir().value_or(""); }
+inline bool HaveConvert() { return veltora::testing::HaveTool("convert"); }
 
 }  // namespace veltora::imaging::testing
 

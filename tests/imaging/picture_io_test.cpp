@@ -17,7 +17,7 @@ namespace veltora::imaging {
 namespace {
 
 using testing::MakePhoto;
-using testing::ScratchDir;
+using testing::TempDir;
 using testing::WriteBytes;
 
 using Bytes = std::vector<uint8_t>;
@@ -65,14 +65,14 @@ TEST(CheckJpegStreamTest, RealStreamsPassAndTheirPrefixesNeverCrash) {
 }
 
 TEST(CheckJpegFileTest, OnlyFilesStartingWithSoiAreWalked) {
-  ScratchDir dir;
-  WriteBytes(dir.File("png.jpg"), {0x89, 'P', 'N', 'G'});
-  WriteBytes(dir.File("bad.jpg"), {0xFF, 0xD8, 0xFF, 0xDA, 0xFF, 0xC0});
-  WriteBytes(dir.File("short.jpg"), {0xFF});
-  EXPECT_EQ(CheckJpegFile(dir.File("png.jpg").c_str()), 1);
-  EXPECT_EQ(CheckJpegFile(dir.File("bad.jpg").c_str()), 0);
-  EXPECT_EQ(CheckJpegFile(dir.File("short.jpg").c_str()), 0);
-  EXPECT_EQ(CheckJpegFile(dir.File("missing.jpg").c_str()), 0);
+  TempDir dir;
+  WriteBytes((dir / "png.jpg").string(), {0x89, 'P', 'N', 'G'});
+  WriteBytes((dir / "bad.jpg").string(), {0xFF, 0xD8, 0xFF, 0xDA, 0xFF, 0xC0});
+  WriteBytes((dir / "short.jpg").string(), {0xFF});
+  EXPECT_EQ(CheckJpegFile((dir / "png.jpg").string().c_str()), 1);
+  EXPECT_EQ(CheckJpegFile((dir / "bad.jpg").string().c_str()), 0);
+  EXPECT_EQ(CheckJpegFile((dir / "short.jpg").string().c_str()), 0);
+  EXPECT_EQ(CheckJpegFile((dir / "missing.jpg").string().c_str()), 0);
   EXPECT_EQ(CheckJpegFile(nullptr), 0);
 }
 
@@ -173,60 +173,60 @@ TEST(PackedDibTest, HostDibVariants) {
 // ---- LoadPictureFile acceptance -----------------------------------------------
 
 TEST(LoadPictureFileTest, BmpOfHeadersOnlySizeIsRejected) {
-  ScratchDir dir;
+  TempDir dir;
   // A 1 x 1 1-bit BMP with a core header: 14 + 12 + 6 + 4 = 36 bytes.
   Bytes tiny = {'B', 'M', 36, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0, 0, 12, 0, 0, 0, 1, 0, 1, 0, 1, 0, 1, 0,
                 0, 0, 0, 255, 255, 255, 0x80, 0, 0, 0};
-  WriteBytes(dir.File("tiny.bmp"), tiny);
+  WriteBytes((dir / "tiny.bmp").string(), tiny);
   Bitmap b;
-  EXPECT_EQ(LoadFile(dir.File("tiny.bmp").c_str(), &b, 24, kOrderBgr, nullptr), 1);  // the library reads it
-  EXPECT_EQ(LoadPictureFile(dir.File("tiny.bmp").c_str(), &b, 24), 0);
+  EXPECT_EQ(LoadFile((dir / "tiny.bmp").string().c_str(), &b, 24, kOrderBgr, nullptr), 1);  // the library reads it
+  EXPECT_EQ(LoadPictureFile((dir / "tiny.bmp").string().c_str(), &b, 24), 0);
   EXPECT_FALSE(b.HoldsImage());
-  ASSERT_EQ(SaveFile(dir.File("ok.bmp").c_str(), MakePhoto(2, 2), kSaveBmp, 24), 1);
-  EXPECT_EQ(LoadPictureFile(dir.File("ok.bmp").c_str(), &b, 24), 1);
+  ASSERT_EQ(SaveFile((dir / "ok.bmp").string().c_str(), MakePhoto(2, 2), kSaveBmp, 24), 1);
+  EXPECT_EQ(LoadPictureFile((dir / "ok.bmp").string().c_str(), &b, 24), 1);
 }
 
 TEST(LoadPictureFileTest, JpegMustPassTheStreamCheckUnlessItIsNotAJpeg) {
-  ScratchDir dir;
+  TempDir dir;
   Bytes jpeg;
   ASSERT_EQ(EncodeJpeg(MakePhoto(16, 16), 90, kJpegModeStandard, &jpeg), 0);
-  WriteBytes(dir.File("good.jpg"), jpeg);
+  WriteBytes((dir / "good.jpg").string(), jpeg);
   Bytes broken = jpeg;
   broken.insert(broken.end() - 2, {0xFF, 0xC0});  // a frame marker inside the scan
-  WriteBytes(dir.File("broken.jpg"), broken);
+  WriteBytes((dir / "broken.jpg").string(), broken);
   Bytes png;
   ASSERT_EQ(EncodeFile(MakePhoto(5, 4), kSavePng, 24, &png), 1);
-  WriteBytes(dir.File("png.jpg"), png);
+  WriteBytes((dir / "png.jpg").string(), png);
   Bitmap b;
-  EXPECT_EQ(LoadPictureFile(dir.File("good.jpg").c_str(), &b, 24), 1);
-  EXPECT_EQ(LoadPictureFile(dir.File("broken.jpg").c_str(), &b, 24), 0);
-  EXPECT_EQ(LoadPictureFile(dir.File("png.jpg").c_str(), &b, 24), 1);
+  EXPECT_EQ(LoadPictureFile((dir / "good.jpg").string().c_str(), &b, 24), 1);
+  EXPECT_EQ(LoadPictureFile((dir / "broken.jpg").string().c_str(), &b, 24), 0);
+  EXPECT_EQ(LoadPictureFile((dir / "png.jpg").string().c_str(), &b, 24), 1);
   EXPECT_EQ(b.width, 5);
-  EXPECT_EQ(LoadPictureFile(dir.File("missing.jpg").c_str(), &b, 24), 0);
-  EXPECT_EQ(LoadPictureFile(dir.File("missing.gif").c_str(), &b, 24), kErrorFileOpen);
+  EXPECT_EQ(LoadPictureFile((dir / "missing.jpg").string().c_str(), &b, 24), 0);
+  EXPECT_EQ(LoadPictureFile((dir / "missing.gif").string().c_str(), &b, 24), kErrorFileOpen);
 }
 
 TEST(LoadPictureFileTest, PngLoadsAtItsOwnDepthThenTheRequestedOne) {
-  ScratchDir dir;
+  TempDir dir;
   Bitmap indexed = testing::MakeNoise(6, 6, 8);
-  ASSERT_EQ(SaveFile(dir.File("p.png").c_str(), indexed, kSavePng, 8), 1);
+  ASSERT_EQ(SaveFile((dir / "p.png").string().c_str(), indexed, kSavePng, 8), 1);
   Bitmap b;
-  ASSERT_EQ(LoadPictureFile(dir.File("p.png").c_str(), &b, 24), 1);
+  ASSERT_EQ(LoadPictureFile((dir / "p.png").string().c_str(), &b, 24), 1);
   EXPECT_EQ(b.bits_per_pixel, 24);
   EXPECT_TRUE(testing::SameColours(b, indexed));
 }
 
 TEST(LoadPictureFileTest, TiffIsAcceptedWhenLzwOrLargerThanDecoded) {
   if (!testing::HaveConvert()) GTEST_SKIP() << "ImageMagick convert is not installed";
-  ScratchDir dir;
-  ASSERT_EQ(SaveFile(dir.File("flat.bmp").c_str(), Bitmap(MakePhoto(64, 64)), kSaveBmp, 24), 1);
-  const std::string bmp = dir.File("flat.bmp");
+  TempDir dir;
+  ASSERT_EQ(SaveFile((dir / "flat.bmp").string().c_str(), Bitmap(MakePhoto(64, 64)), kSaveBmp, 24), 1);
+  const std::string bmp = (dir / "flat.bmp").string();
   struct Case {
     const char* compression;
     int32_t expected;
   } cases[] = {{"none", 1}, {"lzw", 1}, {"zip", 0}, {"jpeg", 0}};
   for (const Case& c : cases) {
-    const std::string tif = dir.File(std::string(c.compression) + ".tif");
+    const std::string tif = (dir / (std::string(c.compression) + ".tif")).string();
     const std::string command = "convert '" + bmp + "' -compress " + c.compression + " '" + tif + "' 2>/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0) << c.compression;
     Bitmap b;
@@ -236,14 +236,14 @@ TEST(LoadPictureFileTest, TiffIsAcceptedWhenLzwOrLargerThanDecoded) {
 }
 
 TEST(LoadDibCopyTest, ModesAndFailures) {
-  ScratchDir dir;
-  ASSERT_EQ(SaveFile(dir.File("a.png").c_str(), MakePhoto(9, 7), kSavePng, 24), 1);
-  const Bytes copy = LoadDibCopy(dir.File("a.png").c_str(), 0);
+  TempDir dir;
+  ASSERT_EQ(SaveFile((dir / "a.png").string().c_str(), MakePhoto(9, 7), kSavePng, 24), 1);
+  const Bytes copy = LoadDibCopy((dir / "a.png").string().c_str(), 0);
   ASSERT_FALSE(copy.empty());
   EXPECT_EQ(static_cast<int64_t>(copy.size()),
             PackedDibSize(reinterpret_cast<const BITMAPINFOHEADER*>(copy.data())));
-  EXPECT_TRUE(LoadDibCopy(dir.File("a.png").c_str(), 1).empty());
-  EXPECT_TRUE(LoadDibCopy(dir.File("a.png").c_str(), 2).empty());
+  EXPECT_TRUE(LoadDibCopy((dir / "a.png").string().c_str(), 1).empty());
+  EXPECT_TRUE(LoadDibCopy((dir / "a.png").string().c_str(), 2).empty());
   EXPECT_TRUE(LoadDibCopy("", 0).empty());
 }
 
@@ -274,11 +274,11 @@ Bitmap Solid(int32_t w, int32_t h, uint32_t colour) {
 }
 
 TEST(ThumbnailTest, SquarePictureIsCentredOnTheCanvas) {
-  ScratchDir dir;
+  TempDir dir;
   const Bitmap square = Solid(1000, 1000, 0x00FF00);
   HGLOBAL dib = DibFromBitmap(&square);
   for (uint32_t flags : {kWriteTiff, 0x01u}) {
-    const std::string path = dir.File(flags == kWriteTiff ? "t.tif" : "t.jpg");
+    const std::string path = (dir / (flags == kWriteTiff ? "t.tif" : "t.jpg")).string();
     ASSERT_EQ(EncodeThumbnail(path.c_str(), flags, dib, 90), S_OK);
     Bitmap thumb;
     ASSERT_EQ(LoadFile(path.c_str(), &thumb, 24, kOrderBgr, nullptr), 1);
@@ -295,28 +295,28 @@ TEST(ThumbnailTest, SquarePictureIsCentredOnTheCanvas) {
     EXPECT_TRUE(near(2, 60, 0x000000));    // left band
     EXPECT_TRUE(near(157, 60, 0x000000));  // right band
   }
-  EXPECT_EQ(EncodeThumbnail(dir.File("x.png").c_str(), 0x04, dib, 90), E_INVALIDARG);
+  EXPECT_EQ(EncodeThumbnail((dir / "x.png").string().c_str(), 0x04, dib, 90), E_INVALIDARG);
   EXPECT_EQ(EncodeThumbnail(nullptr, 0x01, dib, 90), E_INVALIDARG);
   GlobalFree(dib);
 }
 
 TEST(SaveMainImageTest, WritesJpegOrTiffAndDeletesFailedFiles) {
-  ScratchDir dir;
+  TempDir dir;
   const Bitmap photo = MakePhoto(40, 30);
   HGLOBAL dib = DibFromBitmap(&photo);
   Bitmap back;
-  ASSERT_EQ(SaveMainImage(dir.File("m.tif").c_str(), kWriteTiff, dib, 90), S_OK);
-  ASSERT_EQ(LoadFile(dir.File("m.tif").c_str(), &back, 24, kOrderBgr, nullptr), 1);
+  ASSERT_EQ(SaveMainImage((dir / "m.tif").string().c_str(), kWriteTiff, dib, 90), S_OK);
+  ASSERT_EQ(LoadFile((dir / "m.tif").string().c_str(), &back, 24, kOrderBgr, nullptr), 1);
   EXPECT_TRUE(testing::SameColours(back, photo));
   // JPEG wins over TIFF.
-  ASSERT_EQ(SaveMainImage(dir.File("m.jpg").c_str(), 0x40 | kWriteTiff, dib, 90), S_OK);
+  ASSERT_EQ(SaveMainImage((dir / "m.jpg").string().c_str(), 0x40 | kWriteTiff, dib, 90), S_OK);
   FileInformation info;
-  ASSERT_EQ(QueryFile(dir.File("m.jpg").c_str(), &info), 1);
+  ASSERT_EQ(QueryFile((dir / "m.jpg").string().c_str(), &info), 1);
   EXPECT_EQ(info.format, kFormatJpeg);
-  EXPECT_EQ(SaveMainImage(dir.File("m.png").c_str(), 0x04, dib, 90), E_FAIL);
+  EXPECT_EQ(SaveMainImage((dir / "m.png").string().c_str(), 0x04, dib, 90), E_FAIL);
   // A path that is a directory cannot be written; nothing is left behind.
-  std::filesystem::create_directory(dir.File("d.jpg"));
-  EXPECT_EQ(SaveMainImage(dir.File("d.jpg").c_str(), 0x01, dib, 90),
+  std::filesystem::create_directory((dir / "d.jpg").string());
+  EXPECT_EQ(SaveMainImage((dir / "d.jpg").string().c_str(), 0x01, dib, 90),
             ResultFromImagingError(kErrorFileOpen));
   GlobalFree(dib);
   // A DIB whose depth the library cannot take.
@@ -325,22 +325,16 @@ TEST(SaveMainImageTest, WritesJpegOrTiffAndDeletesFailedFiles) {
   std::memcpy(bad.data(), header, sizeof header);
   bad[14] = 2;
   HGLOBAL bad_dib = HostDib(bad);
-  EXPECT_EQ(SaveMainImage(dir.File("b.tif").c_str(), kWriteTiff, bad_dib, 90), E_FAIL);
-  EXPECT_LT(SaveMainImage(dir.File("b.jpg").c_str(), 0x01, bad_dib, 90), 0);
-  EXPECT_FALSE(std::filesystem::exists(dir.File("b.jpg")));
+  EXPECT_EQ(SaveMainImage((dir / "b.tif").string().c_str(), kWriteTiff, bad_dib, 90), E_FAIL);
+  EXPECT_LT(SaveMainImage((dir / "b.jpg").string().c_str(), 0x01, bad_dib, 90), 0);
+  EXPECT_FALSE(std::filesystem::exists((dir / "b.jpg").string()));
   GlobalFree(bad_dib);
 }
-
-}  // namespace
-}  // namespace veltora::imaging
-
-namespace veltora::imaging {
-namespace {
 
 // SaveJpeg encodes common DIBs where they lie; the file must be the one the
 // general road (DIB decoded to a bitmap, then encoded) makes.
 TEST(SaveJpegTest, DibsEncodedInPlaceGiveTheSameFileAsTheirBitmaps) {
-  ScratchDir dir;
+  TempDir dir;
   for (int32_t bits : {24, 32, 8}) {
     Bitmap photo = MakePhoto(37, 23);
     if (bits != 24) {
@@ -348,27 +342,21 @@ TEST(SaveJpegTest, DibsEncodedInPlaceGiveTheSameFileAsTheirBitmaps) {
     }
     HGLOBAL dib = MakeDib(photo);
     for (int32_t mode : {kJpegModeStandard, kJpegModeFullColour, kJpegModeProgressive, kJpegModeExif}) {
-      ASSERT_EQ(SaveJpeg(dib, dir.File("dib.jpg").c_str(), 80, mode), 0) << bits << "/" << mode;
-      ASSERT_EQ(SaveJpegBitmap(photo, dir.File("bitmap.jpg").c_str(), 80, mode), 0);
-      EXPECT_EQ(testing::ReadBytes(dir.File("dib.jpg")), testing::ReadBytes(dir.File("bitmap.jpg")))
+      ASSERT_EQ(SaveJpeg(dib, (dir / "dib.jpg").string().c_str(), 80, mode), 0) << bits << "/" << mode;
+      ASSERT_EQ(SaveJpegBitmap(photo, (dir / "bitmap.jpg").string().c_str(), 80, mode), 0);
+      EXPECT_EQ(testing::ReadBytes((dir / "dib.jpg").string()), testing::ReadBytes((dir / "bitmap.jpg").string()))
           << bits << "/" << mode;
     }
-    EXPECT_EQ(SaveJpeg(dib, dir.File("bad.jpg").c_str(), 80, 3), ResultFromImagingError(kErrorInvalidArgument));
-    EXPECT_EQ(SaveJpeg(dib, dir.File("no/dir.jpg").c_str(), 80, 0), ResultFromImagingError(kErrorFileOpen));
+    EXPECT_EQ(SaveJpeg(dib, (dir / "bad.jpg").string().c_str(), 80, 3), ResultFromImagingError(kErrorInvalidArgument));
+    EXPECT_EQ(SaveJpeg(dib, (dir / "no/dir.jpg").string().c_str(), 80, 0), ResultFromImagingError(kErrorFileOpen));
     GlobalFree(dib);
   }
 }
 
-}  // namespace
-}  // namespace veltora::imaging
-
-namespace veltora::imaging {
-namespace {
-
 // Thumbnails of large host DIBs are resampled where the rows lie; the file
 // must be the one the general road (a bitmap copy of the DIB) gives.
 TEST(ThumbnailTest, InPlaceResamplingGivesTheGeneralRoadsFile) {
-  ScratchDir dir;
+  TempDir dir;
   for (int32_t bits : {24, 32}) {
     for (auto [w, h] : {std::pair{1203, 901}, std::pair{900, 1500}, std::pair{300, 200}}) {
       Bitmap photo = MakePhoto(w, h);
@@ -376,7 +364,7 @@ TEST(ThumbnailTest, InPlaceResamplingGivesTheGeneralRoadsFile) {
         ASSERT_EQ(ChangeBitDepth(&photo, photo, 32), 1);
       }
       HGLOBAL dib = MakeDib(photo);
-      ASSERT_EQ(EncodeThumbnail(dir.File("a.jpg").c_str(), 1, dib, 85), S_OK);
+      ASSERT_EQ(EncodeThumbnail((dir / "a.jpg").string().c_str(), 1, dib, 85), S_OK);
       // The general road: resample the bitmap, paste it on the canvas.
       const ThumbnailFit fit = FitThumbnail(w, h);
       Bitmap scaled, canvas;
@@ -384,8 +372,8 @@ TEST(ThumbnailTest, InPlaceResamplingGivesTheGeneralRoadsFile) {
       ASSERT_EQ(ResampleBitmap(photo, &scaled), 1);
       ASSERT_EQ(CreateBitmap(&canvas, 160, 120, bits), 1);
       ASSERT_EQ(PasteBitmap(&canvas, fit.left, fit.top, fit.width, fit.height, scaled), 1);
-      ASSERT_EQ(SaveJpegBitmap(canvas, dir.File("b.jpg").c_str(), 85, kJpegModeExif), 0);
-      EXPECT_EQ(testing::ReadBytes(dir.File("a.jpg")), testing::ReadBytes(dir.File("b.jpg"))) << bits << " " << w;
+      ASSERT_EQ(SaveJpegBitmap(canvas, (dir / "b.jpg").string().c_str(), 85, kJpegModeExif), 0);
+      EXPECT_EQ(testing::ReadBytes((dir / "a.jpg").string()), testing::ReadBytes((dir / "b.jpg").string())) << bits << " " << w;
       GlobalFree(dib);
     }
   }
