@@ -1,8 +1,6 @@
 #include "host/output_path.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <filesystem>
@@ -10,6 +8,7 @@
 #include <vector>
 
 #include "host/host_error.h"
+#include "tests/support/temp_dir.h"
 
 namespace veltora::host {
 namespace {
@@ -19,17 +18,14 @@ namespace fs = std::filesystem;
 class OutputPathTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/veltora-output-path-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
     fs::create_directory(dir_ / "out");
     std::ofstream(dir_ / "a.jpg") << "a";
     std::ofstream(dir_ / "b.jpg") << "b";
   }
-  void TearDown() override { fs::remove_all(dir_); }
   std::string Path(const char* name) const { return (dir_ / name).string(); }
 
-  fs::path dir_;
+  veltora::testing::TempDir temp_;
+  const fs::path& dir_ = temp_.path();
 };
 
 TEST_F(OutputPathTest, SameFileFollowsIdentityNotSpelling) {
