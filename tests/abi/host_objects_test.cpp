@@ -377,23 +377,26 @@ TEST(GlobalMemoryTest, MoveableBlockIsZeroedSizedAndCountsLocks) {
   EXPECT_EQ(GlobalFree(h), nullptr);  // freed although locked
 }
 
-TEST(GlobalMemoryTest, FixedBlockIsItsOwnPointer) {
-  HGLOBAL h = GlobalAlloc(GPTR, 40);
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(GlobalLock(h), h);
-  EXPECT_EQ(GlobalSize(h), 40u);
-  EXPECT_EQ(GlobalUnlock(h), 0);
-  EXPECT_EQ(static_cast<uint8_t*>(h)[39], 0);
-  EXPECT_EQ(GlobalFree(h), nullptr);
-}
+TEST(GlobalMemoryTest, FixedEmptyAndNullHandles) {
+  HGLOBAL fixed = GlobalAlloc(GPTR, 40);  // a fixed block is its own pointer
+  ASSERT_NE(fixed, nullptr);
+  EXPECT_EQ(GlobalLock(fixed), fixed);
+  EXPECT_EQ(GlobalSize(fixed), 40u);
+  EXPECT_EQ(GlobalUnlock(fixed), 0);
+  EXPECT_EQ(static_cast<uint8_t*>(fixed)[39], 0);
+  EXPECT_EQ(GlobalFree(fixed), nullptr);
 
-TEST(GlobalMemoryTest, EmptyMoveableBlockIsDiscarded) {
-  HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, 0);
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(GlobalLock(h), nullptr);
-  EXPECT_EQ(GlobalSize(h), 0u);
-  EXPECT_NE(GlobalFlags(h) & GMEM_DISCARDED, 0u);
-  EXPECT_EQ(GlobalFree(h), nullptr);
+  HGLOBAL empty = GlobalAlloc(GMEM_MOVEABLE, 0);  // an empty moveable block is discarded
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(GlobalLock(empty), nullptr);
+  EXPECT_EQ(GlobalSize(empty), 0u);
+  EXPECT_NE(GlobalFlags(empty) & GMEM_DISCARDED, 0u);
+  EXPECT_EQ(GlobalFree(empty), nullptr);
+
+  EXPECT_EQ(GlobalLock(nullptr), nullptr);
+  EXPECT_EQ(GlobalUnlock(nullptr), 0);
+  EXPECT_EQ(GlobalSize(nullptr), 0u);
+  EXPECT_EQ(GlobalFree(nullptr), nullptr);
 }
 
 TEST(GlobalMemoryTest, SizesThatWouldWrapAreRefused) {
@@ -402,31 +405,6 @@ TEST(GlobalMemoryTest, SizesThatWouldWrapAreRefused) {
     EXPECT_EQ(GlobalAlloc(GHND, bytes), nullptr) << bytes;
     EXPECT_EQ(GlobalAlloc(GMEM_FIXED, bytes), nullptr) << bytes;
   }
-}
-
-TEST(GlobalMemoryTest, NullHandlesAreHarmless) {
-  EXPECT_EQ(GlobalLock(nullptr), nullptr);
-  EXPECT_EQ(GlobalUnlock(nullptr), 0);
-  EXPECT_EQ(GlobalSize(nullptr), 0u);
-  EXPECT_EQ(GlobalFree(nullptr), nullptr);
-}
-
-TEST(GlobalMemoryTest, PackedDibRoundTripsThroughAHandle) {
-  // 2 x 2, 8 bits: header, 256-entry colour table, two rows of 4 bytes.
-  const size_t size = sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD) + 2 * 4;
-  HGLOBAL h = GlobalAlloc(GHND, size);
-  ASSERT_NE(h, nullptr);
-  auto* info = static_cast<BITMAPINFO*>(GlobalLock(h));
-  info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info->bmiHeader.biWidth = 2;
-  info->bmiHeader.biHeight = 2;
-  info->bmiHeader.biBitCount = 8;
-  GlobalUnlock(h);
-  const auto* again = static_cast<const BITMAPINFOHEADER*>(GlobalLock(h));
-  EXPECT_EQ(again->biBitCount, 8);
-  EXPECT_EQ(GlobalSize(h), size);
-  GlobalUnlock(h);
-  EXPECT_EQ(GlobalFree(h), nullptr);
 }
 
 }  // namespace
