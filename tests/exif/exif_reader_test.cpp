@@ -17,6 +17,7 @@ using test::Block;
 using test::ExifJpeg;
 using test::InlineBytes;
 using test::ScratchFile;
+using veltora::testing::JpegBuilder;
 
 // A TIFF block with IFD0 (Make, Orientation, XResolution, EXIF pointer, a
 // PrintIM block), an EXIF directory (DateTimeOriginal, ExposureTime,
@@ -175,17 +176,14 @@ TEST_P(ExifReaderTest, SegmentRecordsDecideWhatIsExif) {
     EXPECT_EQ(y.denominator, 1u);
   }
   {  // A later APP1 of another kind is the one examined.
-    test::JpegParts parts;
-    parts.segments = {{0xE1, test::ExifPayload(tiff)},
-                      {0xE1, "http://ns.adobe.com/xap/1.0/\0<x/>"}};
-    const auto bytes_r = test::Jpeg(parts);
+    const std::string xmp("http://ns.adobe.com/xap/1.0/\0<x/>", 34);
+    const auto bytes_r = JpegBuilder().Soi().App1Exif(tiff.bytes())
+                             .App1({xmp.begin(), xmp.end()}).Sof0(16, 8).Eoi().Bytes();
     ExifReader r(bytes_r, 0, 0);
     EXPECT_EQ(r.valid, 0u);
   }
   {  // No APP1 at all: usable, not EXIF, nothing loaded.
-    test::JpegParts parts;
-    parts.segments = {{0xE0, test::Jfif(300, 300)}};
-    const auto bytes_r = test::Jpeg(parts);
+    const auto bytes_r = JpegBuilder().Soi().App0Jfif(1, 300, 300).Sof0(16, 8).Eoi().Bytes();
     ExifReader r(bytes_r, 1, 0);
     EXPECT_EQ(r.valid, 1u);
     EXPECT_EQ(r.IsExif(), 0);
@@ -194,9 +192,9 @@ TEST_P(ExifReaderTest, SegmentRecordsDecideWhatIsExif) {
     EXPECT_EQ(r.jfifXDensity, 300);
   }
   {  // APP6 print matching and an APP1 too short for EXIF data.
-    test::JpegParts parts;
-    parts.segments = {{0xE6, std::string("PrintIM\0" "0300", 12)}, {0xE1, "short"}};
-    const auto bytes_r = test::Jpeg(parts);
+    const std::string print_im("PrintIM\0" "0300", 12);
+    const auto bytes_r = JpegBuilder().Soi().App6PrintIm({print_im.begin(), print_im.end()})
+                             .App1({'s', 'h', 'o', 'r', 't'}).Sof0(16, 8).Eoi().Bytes();
     ExifReader r(bytes_r, 0, 0);
     EXPECT_EQ(r.valid, 1u);
     EXPECT_EQ(r.printImOffset, r.app6Offset + 4);
@@ -208,12 +206,9 @@ TEST_P(ExifReaderTest, SegmentRecordsDecideWhatIsExif) {
 TEST_P(ExifReaderTest, App1LengthDecidesTheMetadataRange) {
   Block tiff = StandardTiff(order());
   tiff.Grow(0x400);
-  test::JpegParts parts;
   // The declared APP1 length cuts the TIFF block short; the walk goes on
   // behind it over the rest of the block, which reads as unknown segments.
-  std::vector<uint8_t> jpeg = {0xFF, 0xD8};
-  test::AppendSegment(&jpeg, 0xE1, test::ExifPayload(tiff), 0x0100);
-  jpeg.insert(jpeg.end(), {0xFF, 0xD9});
+  const auto jpeg = JpegBuilder().Soi().App1Exif(tiff.bytes()).WithLength(0x0100).Eoi().Bytes();
   ExifReader r(jpeg, 1, 0);
   ASSERT_EQ(r.valid, 1u);
   EXPECT_EQ(r.dataSize, 0xF8u);

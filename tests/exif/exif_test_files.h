@@ -1,22 +1,21 @@
-// Small local builders for reader tests: TIFF blocks laid out at explicit
-// offsets in either byte order, wrapped into JPEG segments, and written to a
-// scratch file when a test needs the file path.
+// TIFF blocks laid out at explicit offsets in either byte order (the reader
+// tests pin exact offsets), wrapped into a JPEG with the shared builder.
 #ifndef VELTORA_TESTS_EXIF_EXIF_TEST_FILES_H_
 #define VELTORA_TESTS_EXIF_EXIF_TEST_FILES_H_
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "exif/byte_order.h"
 #include "exif/tiff_value.h"
+#include "tests/support/jpeg_builder.h"
+#include "tests/support/temp_dir.h"
 
 namespace veltora::exif::test {
 
@@ -81,83 +80,25 @@ inline uint32_t InlineBytes(std::string_view b) {
   return v;
 }
 
-inline void AppendSegment(std::vector<uint8_t>* out, uint8_t marker, std::string_view payload,
-                          int length_field = -1) {
-  const uint32_t length = length_field >= 0 ? uint32_t(length_field) : uint32_t(payload.size() + 2);
-  out->insert(out->end(), {0xFF, marker, uint8_t(length >> 8), uint8_t(length)});
-  out->insert(out->end(), payload.begin(), payload.end());
-}
-
-inline std::string_view AsText(const std::vector<uint8_t>& v) {
-  return {reinterpret_cast<const char*>(v.data()), v.size()};
-}
-
-inline std::string Jfif(uint16_t x_density, uint16_t y_density) {
-  std::string p("JFIF\0\1\2\1", 8);
-  p += char(x_density >> 8);
-  p += char(x_density);
-  p += char(y_density >> 8);
-  p += char(y_density);
-  return p + std::string(2, '\0');
-}
-
-inline std::string Sof0(uint16_t width, uint16_t height) {
-  std::string p(1, 8);
-  p += char(height >> 8);
-  p += char(height);
-  p += char(width >> 8);
-  p += char(width);
-  p += char(3);
-  return p + std::string(9, '\1');
-}
-
-// A JPEG: SOI, the given APPn segments (marker, payload), SOF0, SOS, scan bytes, EOI.
-struct JpegParts {
-  std::vector<std::pair<uint8_t, std::string>> segments;
-  uint16_t width = 16, height = 8;
-};
-
-inline std::string ExifPayload(const Block& tiff) {
-  return std::string("Exif\0\0", 6) + std::string(AsText(tiff.bytes()));
-}
-
-inline std::vector<uint8_t> Jpeg(const JpegParts& parts) {
-  std::vector<uint8_t> out = {0xFF, 0xD8};
-  for (const auto& [marker, payload] : parts.segments) AppendSegment(&out, marker, payload);
-  AppendSegment(&out, 0xC0, Sof0(parts.width, parts.height));
-  AppendSegment(&out, 0xDA, std::string("\3\1\0\2\x11\3\x11\0\77\0", 10));
-  out.insert(out.end(), 64, 0x55);
-  out.insert(out.end(), {0xFF, 0xD9});
-  return out;
-}
-
+// A JPEG of 16x8 pixels: SOI, [JFIF APP0,] APP1 "Exif\0\0" + `tiff`, SOF0, SOS, EOI.
 inline std::vector<uint8_t> ExifJpeg(const Block& tiff, bool with_jfif = false) {
-  JpegParts parts;
-  if (with_jfif) parts.segments.push_back({0xE0, Jfif(72, 72)});
-  parts.segments.push_back({0xE1, ExifPayload(tiff)});
-  return Jpeg(parts);
+  veltora::testing::JpegBuilder jpeg;
+  jpeg.Soi();
+  if (with_jfif) jpeg.App0Jfif();
+  return jpeg.App1Exif(tiff.bytes()).Sof0(16, 8).Sos(std::vector<uint8_t>(64, 0x55)).Eoi().Bytes();
 }
 
-// A scratch file removed when the object goes.
+// `bytes` as a file in a scratch directory removed when the object goes.
 class ScratchFile {
  public:
-  explicit ScratchFile(const std::vector<uint8_t>& bytes) {
-    char name[] = "/tmp/veltora-exif-XXXXXX";
-    const int fd = mkstemp(name);
-    EXPECT_GE(fd, 0);
-    if (fd >= 0) {
-      EXPECT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-      close(fd);
-    }
-    path_ = name;
+  explicit ScratchFile(const std::vector<uint8_t>& bytes) : path_(dir_ / "file") {
+    veltora::testing::WriteFile(path_, bytes);
   }
-  ~ScratchFile() { unlink(path_.c_str()); }
-  ScratchFile(const ScratchFile&) = delete;
-  ScratchFile& operator=(const ScratchFile&) = delete;
   const char* path() const { return path_.c_str(); }
 
  private:
-  std::string path_;
+  veltora::testing::TempDir dir_;
+  std::filesystem::path path_;
 };
 
 }  // namespace veltora::exif::test
