@@ -1,5 +1,5 @@
 // GetExifValue over the real files of the shared corpus, compared with what
-// exiftool (-n -G1, stored in oracle/<file>.exiftool.json) lists for IFD0,
+// exiftool (-n -G1, run over the corpus) lists for IFD0,
 // the EXIF and GPS directories and IFD1, and the thumbnail's bytes with
 // exiftool's. Every disagreement must be explained by one of this system's
 // rules below; every query export must answer every corpus file, malformed
@@ -11,7 +11,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -29,137 +28,6 @@ namespace veltora::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-// exiftool's tag names -> tag numbers, from its EXIF and GPS tag tables. A
-// name with several numbers (ImageWidth 256 and 48256, ...) is looked up
-// under each in turn.
-const std::map<std::string, std::vector<uint16_t>>& TagNumbers() {
-  static const std::map<std::string, std::vector<uint16_t>> numbers = {
-      {"ApertureValue", {37378}},
-      {"BrightnessValue", {37379}},
-      {"CFAPattern", {41730}},
-      {"ColorSpace", {40961}},
-      {"ComponentsConfiguration", {37121}},
-      {"CompressedBitsPerPixel", {37122}},
-      {"Contrast", {41992, 65108}},
-      {"CreateDate", {36868}},
-      {"CustomRendered", {41985}},
-      {"DateTimeOriginal", {36867}},
-      {"DeviceSettingDescription", {41995}},
-      {"DigitalZoomRatio", {41988}},
-      {"ExifImageHeight", {40963}},
-      {"ExifImageWidth", {40962}},
-      {"ExifVersion", {36864}},
-      {"Exif_0x0127", {295}},
-      {"Exif_0x9103", {37123}},
-      {"ExposureCompensation", {37380}},
-      {"ExposureIndex", {37397, 41493}},
-      {"ExposureMode", {41986}},
-      {"ExposureProgram", {34850}},
-      {"ExposureTime", {33434}},
-      {"FNumber", {33437}},
-      {"FileSource", {41728}},
-      {"Flash", {37385}},
-      {"FlashpixVersion", {40960}},
-      {"FocalLength", {37386}},
-      {"FocalLengthIn35mmFormat", {41989}},
-      {"FocalPlaneResolutionUnit", {37392, 41488}},
-      {"FocalPlaneXResolution", {37390, 41486}},
-      {"FocalPlaneYResolution", {37391, 41487}},
-      {"GainControl", {41991}},
-      {"Gamma", {42240}},
-      {"ISO", {34855}},
-      {"ImageUniqueID", {42016}},
-      {"LensInfo", {42034}},
-      {"LensMake", {42035}},
-      {"LensModel", {42036}},
-      {"LightSource", {37384}},
-      {"MaxApertureValue", {37381}},
-      {"MeteringMode", {37383}},
-      {"OffsetSchema", {59933}},
-      {"RelatedSoundFile", {40964}},
-      {"Saturation", {41993, 65109}},
-      {"SceneCaptureType", {41990}},
-      {"SceneType", {41729}},
-      {"SensingMethod", {37399, 41495}},
-      {"SensitivityType", {34864}},
-      {"SerialNumber", {42033, 65001}},
-      {"Sharpness", {41994, 65110}},
-      {"ShutterSpeedValue", {37377}},
-      {"SubSecTime", {37520}},
-      {"SubSecTimeDigitized", {37522}},
-      {"SubSecTimeOriginal", {37521}},
-      {"SubjectArea", {37396}},
-      {"SubjectDistance", {37382}},
-      {"SubjectDistanceRange", {41996}},
-      {"UserComment", {37510}},
-      {"WhiteBalance", {41987, 65102}},
-      {"GPSAltitude", {6}},
-      {"GPSAltitudeRef", {5}},
-      {"GPSDOP", {11}},
-      {"GPSDateStamp", {29}},
-      {"GPSDestBearing", {24}},
-      {"GPSDestBearingRef", {23}},
-      {"GPSDestDistance", {26}},
-      {"GPSDestDistanceRef", {25}},
-      {"GPSDifferential", {30}},
-      {"GPSHPositioningError", {31}},
-      {"GPSImgDirection", {17}},
-      {"GPSImgDirectionRef", {16}},
-      {"GPSLatitude", {2}},
-      {"GPSLatitudeRef", {1}},
-      {"GPSLongitude", {4}},
-      {"GPSLongitudeRef", {3}},
-      {"GPSMapDatum", {18}},
-      {"GPSMeasureMode", {10}},
-      {"GPSProcessingMethod", {27}},
-      {"GPSSatellites", {8}},
-      {"GPSSpeed", {13}},
-      {"GPSSpeedRef", {12}},
-      {"GPSStatus", {9}},
-      {"GPSTimeStamp", {7}},
-      {"GPSTrack", {15}},
-      {"GPSTrackRef", {14}},
-      {"GPSVersionID", {0}},
-      {"Artist", {315}},
-      {"BitsPerSample", {258}},
-      {"Compression", {259}},
-      {"Copyright", {33432}},
-      {"DocumentName", {269}},
-      {"ExtraSamples", {338}},
-      {"FillOrder", {266}},
-      {"ImageDescription", {270}},
-      {"ImageHeight", {257, 48257}},
-      {"ImageWidth", {256, 48256}},
-      {"InteropIndex", {1}},
-      {"Make", {271}},
-      {"Model", {272}},
-      {"ModifyDate", {306}},
-      {"Orientation", {274}},
-      {"OtherImageStart", {273, 513}},
-      {"PhotometricInterpretation", {262}},
-      {"PlanarConfiguration", {284}},
-      {"Predictor", {317}},
-      {"PrimaryChromaticities", {319}},
-      {"RecommendedExposureIndex", {34866}},
-      {"ResolutionUnit", {296}},
-      {"RowsPerStrip", {278}},
-      {"SampleFormat", {339}},
-      {"SamplesPerPixel", {277}},
-      {"Software", {305}},
-      {"StripByteCounts", {279}},
-      {"StripOffsets", {273}},
-      {"SubfileType", {254}},
-      {"WhitePoint", {318}},
-      {"XResolution", {282}},
-      {"YCbCrCoefficients", {529}},
-      {"YCbCrPositioning", {531}},
-      {"YResolution", {283}},
-      {"ThumbnailLength", {514}},
-      {"ThumbnailOffset", {513}},
-  };
-  return numbers;
-}
 
 const std::map<std::string, uint32_t> kGroups = {
     {"IFD0", EXIF_DIR_IFD0}, {"ExifIFD", EXIF_DIR_EXIF}, {"GPS", EXIF_DIR_GPS}, {"IFD1", EXIF_DIR_IFD1}};
@@ -189,13 +57,23 @@ bool IsJpegOrTiff(const fs::path& path) {
          (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && head[3] == 42);
 }
 
-std::optional<nlohmann::json> Oracle(const fs::path& file) {
-  std::ifstream in(file.parent_path() / "oracle" / (file.filename().string() + ".exiftool.json"));
-  if (!in) return std::nullopt;
-  nlohmann::json j = nlohmann::json::parse(in, nullptr, false);
-  if (j.is_array() && !j.empty()) j = j[0];
-  if (!j.is_object()) return std::nullopt;
-  return j;
+// exiftool -j -n -G1 -a -u -D over the whole corpus in one run, by file
+// name; each tag as {"id": tag number, "val": value}. Empty without exiftool.
+const std::map<std::string, nlohmann::json>& Oracle() {
+  static const std::map<std::string, nlohmann::json> by_file = [] {
+    std::map<std::string, nlohmann::json> out;
+    const auto dir = CorpusDir();
+    const auto run = dir ? RunTool({"exiftool", "-j", "-n", "-G1", "-a", "-u", "-D", "-q",
+                                    dir->string()})
+                         : std::nullopt;
+    if (!run) return out;
+    const nlohmann::json all = nlohmann::json::parse(run->out, nullptr, false);
+    for (const nlohmann::json& j : all.is_array() ? all : nlohmann::json::array()) {
+      out[fs::path(j.value("SourceFile", "")).filename().string()] = j;
+    }
+    return out;
+  }();
+  return by_file;
 }
 
 struct Delivered {
@@ -290,13 +168,11 @@ bool Agrees(const std::string& name, const Delivered& d, const nlohmann::json& t
     return std::to_string(d.size) == text.substr(13, text.find(' ', 13) - 13);
   }
   if (d.type == 2) {
-    const std::string ours = Trim(std::string(reinterpret_cast<const char*>(d.bytes.data()),
-                                              strnlen(reinterpret_cast<const char*>(d.bytes.data()), d.size)));
+    const char* chars = reinterpret_cast<const char*>(d.bytes.data());
+    const std::string ours = Trim(std::string(chars, strnlen(chars, d.size)));
     // exiftool's JSON makes a number of text that reads as one ("1.00").
     if (theirs.is_number()) return SameNumbers(ParseNumbers(ours), {theirs.get<double>()});
-    return Trim(std::string(reinterpret_cast<const char*>(d.bytes.data()),
-                            strnlen(reinterpret_cast<const char*>(d.bytes.data()), d.size))) ==
-           Trim(text);
+    return ours == Trim(text);
   }
   if (d.type == 7) {
     const std::string raw(d.bytes.begin(), d.bytes.end());
@@ -339,43 +215,21 @@ FileFacts Facts(const fs::path& file) {
   return {reader.app0Offset != 0, reader.HasExifIfd() != 0, reader.tiffHeaderOffset, tiff};
 }
 
-// A disagreement and the rule of this system that explains it.
-struct Case {
-  std::string file, key;
-  const Delivered* ours;
-  const nlohmann::json* theirs;
-  const FileFacts* facts;
-};
-struct Rule {
-  const char* reason;
-  std::function<bool(const Case&)> applies;
-};
-
-const std::vector<Rule>& Rules() {
-  static const std::vector<Rule> rules = {
-      {"an APP0 segment (JFIF, JFXX) makes a JPEG not an EXIF file: E_NOTEXIF",
-       [](const Case& c) { return c.ours->result == E_NOTEXIF && c.facts->jfif; }},
-      {"a JPEG's last APP1 segment is the one examined; when that holds XMP, no EXIF "
-       "directory is located: E_NOTEXIF",
-       [](const Case& c) {
-         return c.ours->result == E_NOTEXIF && !c.facts->has_exif_ifd && !c.facts->tiff;
-       }},
-      {"an EXIF file needs an EXIF directory: a TIFF without one (or whose pointer leads "
-       "nowhere) answers E_NOTEXIF even for its IFD0 tags",
-       [](const Case& c) {
-         return c.ours->result == E_NOTEXIF && !c.facts->has_exif_ifd && c.facts->tiff;
-       }},
-      {"n/0 rationals are delivered as stored; exiftool shows undef or inf",
-       [](const Case& c) {
-         return c.ours->result == S_OK && HasZeroDenominator(*c.ours);
-       }},
-  };
-  return rules;
-}
-
-const Rule* Explain(const Case& c) {
-  for (const Rule& rule : Rules()) {
-    if (rule.applies(c)) return &rule;
+// The rule of this system that explains a disagreement, or nullptr.
+const char* Explain(const Delivered& ours, const FileFacts& facts) {
+  if (ours.result == E_NOTEXIF && facts.jfif) {
+    return "an APP0 segment (JFIF, JFXX) makes a JPEG not an EXIF file: E_NOTEXIF";
+  }
+  if (ours.result == E_NOTEXIF && !facts.has_exif_ifd && !facts.tiff) {
+    return "a JPEG's last APP1 segment is the one examined; when that holds XMP, no EXIF "
+           "directory is located: E_NOTEXIF";
+  }
+  if (ours.result == E_NOTEXIF && !facts.has_exif_ifd && facts.tiff) {
+    return "an EXIF file needs an EXIF directory: a TIFF without one (or whose pointer leads "
+           "nowhere) answers E_NOTEXIF even for its IFD0 tags";
+  }
+  if (ours.result == S_OK && HasZeroDenominator(ours)) {
+    return "n/0 rationals are delivered as stored; exiftool shows undef or inf";
   }
   return nullptr;
 }
@@ -383,39 +237,30 @@ const Rule* Explain(const Case& c) {
 TEST(QueryCorpusTest, GetExifValueAgreesWithExiftool) {
   const auto files = CorpusFiles();
   if (files.empty()) GTEST_SKIP() << "no corpus";
+  if (Oracle().empty()) GTEST_SKIP() << "no exiftool";
   std::map<std::string, std::set<std::string>> explained;
   size_t compared = 0, agreed = 0;
   for (const fs::path& file : files) {
-    if (!IsJpegOrTiff(file)) continue;
-    const std::optional<nlohmann::json> oracle = Oracle(file);
-    if (!oracle) continue;
+    const auto oracle = Oracle().find(file.filename().string());
+    if (!IsJpegOrTiff(file) || oracle == Oracle().end()) continue;
     const FileFacts facts = Facts(file);
-    for (const auto& [key, theirs] : oracle->items()) {
-      const size_t colon = key.find(':');
-      const auto group = kGroups.find(key.substr(0, colon));
-      if (group == kGroups.end()) continue;
-      const std::string name = key.substr(colon + 1);
-      const auto numbers = TagNumbers().find(name);
-      if (numbers == TagNumbers().end()) continue;  // the thumbnail: compared below
-      Delivered ours;
-      for (uint16_t tag : numbers->second) {
-        ours = Query(file, group->second, tag);
-        if (ours.result != E_FAIL) break;
-      }
+    for (const auto& [key, tag] : oracle->second.items()) {
+      const auto group = kGroups.find(key.substr(0, key.find(':')));
+      // The thumbnail image has no tag number: its bytes are compared below.
+      if (group == kGroups.end() || !tag.is_object() || !tag["id"].is_number()) continue;
+      const nlohmann::json& theirs = tag["val"];
+      const Delivered ours = Query(file, group->second, tag["id"].get<uint16_t>());
       ++compared;
-      if (ours.result == S_OK && Agrees(name, ours, theirs, facts.tiff_header)) {
+      if (ours.result == S_OK && Agrees(key.substr(key.find(':') + 1), ours, theirs,
+                                        facts.tiff_header)) {
         ++agreed;
-        continue;
+      } else if (const char* reason = Explain(ours, facts)) {
+        explained[reason].insert(file.filename().string());
+      } else {
+        ADD_FAILURE() << file.filename() << " " << key << ": exiftool " << theirs.dump()
+                      << ", ours result 0x" << std::hex << uint32_t(ours.result) << std::dec
+                      << " type " << ours.type << " count " << ours.count;
       }
-      const Case c{file.filename().string(), key, &ours, &theirs, &facts};
-      const Rule* rule = Explain(c);
-      if (rule != nullptr) {
-        explained[rule->reason].insert(c.file);
-        continue;
-      }
-      ADD_FAILURE() << c.file << " " << key << ": exiftool " << theirs.dump() << ", ours result 0x"
-                    << std::hex << uint32_t(ours.result) << std::dec << " type " << ours.type
-                    << " count " << ours.count;
     }
   }
   std::cout << compared << " values compared, " << agreed << " agree\n";
@@ -457,8 +302,9 @@ TEST(QueryCorpusTest, ThumbnailBytesAgreeWithExiftool) {
       EXPECT_TRUE(theirs->out.empty()) << file.filename() << ": thumbnail past the end";
       continue;
     }
-    const std::optional<nlohmann::json> oracle = Oracle(file);
-    if (theirs->out.empty() && oracle && !oracle->contains("IFD1:ThumbnailLength")) {
+    const auto oracle = Oracle().find(file.filename().string());
+    if (theirs->out.empty() && oracle != Oracle().end() &&
+        !oracle->second.contains("IFD1:ThumbnailLength")) {
       // A JPEG that ends after its APP1 segment: exiftool stops with "JPEG
       // format error" and reads no EXIF data at all; the segment itself is
       // whole, and we read it.
