@@ -52,35 +52,33 @@ TEST(NewOrientations, ThumbnailTurnsWithTheMainImageAndKeepsItsMirroring) {
   }
 }
 
-TEST_P(OrientationTest, InPlaceChangesOnlyTheTwoValuesAndDateTime) {
-  const auto file = CameraBlock(GetParam(), 6, 1).WriteJpeg(dir_);
-  const auto before = ReadFile(file);
-  ASSERT_EQ(SetOrientation(file.c_str(), file.c_str(), 8, 0), S_OK);
-  const auto after = ReadFile(file);
-  ASSERT_EQ(after.size(), before.size());
-  EXPECT_EQ(Orientation(file, 0), 8);
-  EXPECT_EQ(Orientation(file, 1), 3);
-  EXPECT_LE(Differences(before, after), 2u + 19u);
-  EXPECT_NE(DateTime(file, 0), "2001:01:01 00:00:00") << "DateTime is stamped";
-}
-
-TEST_P(OrientationTest, SameOrientationStillStampsDateTime) {
-  const auto file = CameraBlock(GetParam(), 1, 1).WriteJpeg(dir_);
-  ASSERT_EQ(SetOrientation(file.c_str(), file.c_str(), 1, 0), S_OK);
-  EXPECT_EQ(Orientation(file, 0), 1);
-  EXPECT_NE(DateTime(file, 0), "2001:01:01 00:00:00");
-  EXPECT_EQ(DateTime(file, 0).size(), 19u);
-}
-
-TEST_P(OrientationTest, CopyToAnotherPathLeavesTheInputAlone) {
-  const auto file = CameraBlock(GetParam(), 1, 2).WriteJpeg(dir_);
-  const auto before = ReadFile(file);
-  const auto out = dir_ / "turned.jpg";
-  ASSERT_EQ(SetOrientation(out.c_str(), file.c_str(), 6, 0), S_OK);
-  EXPECT_EQ(ReadFile(file), before);
-  EXPECT_EQ(Orientation(out, 0), 6);
-  EXPECT_EQ(Orientation(out, 1), 5);
-  EXPECT_EQ(ReadFile(out).size(), before.size());
+// The patch road: both values change where they lie, DateTime is stamped
+// (even when the orientation stays), and a copy leaves its input alone.
+TEST_P(OrientationTest, PatchChangesOnlyTheTwoValuesAndDateTime) {
+  struct Case {
+    const char* name;
+    uint16_t old0, old1, turn, new0, new1;
+    bool copy;
+  } cases[] = {{"in place", 6, 1, 8, 8, 3, false},
+               {"same orientation", 1, 1, 1, 1, 1, false},
+               {"copy", 1, 2, 6, 6, 5, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto file = CameraBlock(GetParam(), c.old0, c.old1).WriteJpeg(dir_, std::string(c.name) + ".jpg");
+    const auto out = c.copy ? dir_ / "turned.jpg" : file;
+    const auto before = ReadFile(file);
+    ASSERT_EQ(SetOrientation(out.c_str(), file.c_str(), c.turn, 0), S_OK);
+    const auto after = ReadFile(out);
+    ASSERT_EQ(after.size(), before.size());
+    if (c.copy) {
+      EXPECT_EQ(ReadFile(file), before);
+    }
+    EXPECT_EQ(Orientation(out, 0), c.new0);
+    EXPECT_EQ(Orientation(out, 1), c.new1);
+    EXPECT_LE(Differences(before, after), 2u + 19u);
+    EXPECT_NE(DateTime(out, 0), "2001:01:01 00:00:00") << "DateTime is stamped";
+    EXPECT_EQ(DateTime(out, 0).size(), 19u);
+  }
 }
 
 TEST_P(OrientationTest, MissingThumbnailOrientationNeedsTheRebuild) {
