@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 #include "imaging/dib_memory.h"
 #include "imaging/packed_dib.h"
@@ -259,10 +260,8 @@ TEST(ThumbnailTest, FitKeepsProportionsInside160By120) {
                {1, 3000, {1, 120, 79, 0}}};
   for (const Case& c : cases) {
     const ThumbnailFit f = FitThumbnail(c.w, c.h);
-    EXPECT_EQ(f.width, c.fit.width) << c.w << "x" << c.h;
-    EXPECT_EQ(f.height, c.fit.height) << c.w << "x" << c.h;
-    EXPECT_EQ(f.left, c.fit.left) << c.w << "x" << c.h;
-    EXPECT_EQ(f.top, c.fit.top) << c.w << "x" << c.h;
+    EXPECT_EQ(std::tie(f.width, f.height, f.left, f.top), std::tie(c.fit.width, c.fit.height, c.fit.left, c.fit.top))
+        << c.w << "x" << c.h;
   }
 }
 
