@@ -58,7 +58,10 @@ void WriteRawEntry(std::span<uint8_t> block, exif::ByteOrder order, uint32_t pos
 std::optional<std::span<const uint8_t>> ValueBytes(std::span<const uint8_t> block,
                                                    const BlockEntry& entry) {
   const uint64_t at = entry.entry.value;
-  if (!entry.OutOfLine() || at > block.size() || entry.size > block.size() - at) {
+  // A value inside the TIFF header is malformed; treating it as readable
+  // would let a stamp or a rewrite overwrite the header itself.
+  if (!entry.OutOfLine() || at < kMinDirectoryOffset || at > block.size() ||
+      entry.size > block.size() - at) {
     return std::nullopt;
   }
   return block.subspan(static_cast<size_t>(at), static_cast<size_t>(entry.size));

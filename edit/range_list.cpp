@@ -7,6 +7,14 @@
 namespace veltora::edit {
 
 void RangeList::Cut(uint32_t start, uint32_t length) {
+  // The TIFF header is never cut: a malformed value or directory that claims
+  // to lie inside it keeps the header, or the block would no longer read.
+  if (start < kTiffHeaderSize) {
+    const uint32_t overlap = kTiffHeaderSize - start;
+    if (length <= overlap) return;
+    length -= overlap;
+    start = kTiffHeaderSize;
+  }
   if (length == 0) return;
   const uint32_t n = std::min<uint32_t>(length, std::numeric_limits<int32_t>::max());
   pairs_.push_back({start, -static_cast<int32_t>(n)});

@@ -11,6 +11,9 @@
 
 namespace veltora::edit {
 
+// The TIFF header at the start of every block: byte order, magic, IFD0 offset.
+inline constexpr uint32_t kTiffHeaderSize = 8;
+
 struct RangePair {
   uint32_t start = 0;
   int32_t delta = 0;

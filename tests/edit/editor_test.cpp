@@ -248,6 +248,11 @@ TEST_P(EditorTest, BrokenBlocksAreEditedWithoutLeavingTheBlock) {
       {"GPS pointer past the end", [](TiffBuilder& b) { b.Pointer(kGps).WithOffsetFromEnd(-1); }},
       {"thumbnail length past the end",
        [](TiffBuilder& b) { b.Long(kIfd1, 514, 0x7FFFFFFF); }},
+      // Found by fuzzing: cutting or stamping such a value destroyed the header.
+      {"values inside the TIFF header", [](TiffBuilder& b) {
+         b.Ascii(kIfd0, 305, "inside the header").WithOffset(2);
+         b.Ascii(kIfd0, 306, "2001:01:01 00:00:00").WithOffset(4);
+       }},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -259,10 +264,12 @@ TEST_P(EditorTest, BrokenBlocksAreEditedWithoutLeavingTheBlock) {
     const EntryEdit add{{305, exif::kTypeAscii, 4, 0x00414141}, {}};
     editor.RewriteIfd(exif::kIfd0, {}, std::span<const EntryEdit>(&add, 1));
     editor.RewriteIfd(exif::kGpsIfd, {}, std::span<const EntryEdit>(&add, 1));
+    edit::StampDateTime(editor);
     EXPECT_LE(editor.blockLength, editor.BlockCapacity());
     const auto out = WriteOut(editor, file);
     exif::ExifReader reread(out.c_str(), 1, 0);
     EXPECT_EQ(reread.valid, 1u);
+    EXPECT_NE(reread.ifd0Offset, 0u) << "the TIFF header no longer reads";
   }
 }
 
