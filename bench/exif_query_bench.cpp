@@ -53,23 +53,7 @@ Plugin LoadPlugin(const std::string& path) {
   return plugin;
 }
 
-// The three records a browser passes, zero-filled (valid and empty) and
-// released after each call, as a host that shows one file at a time does.
-struct BulkRecords {
-  BulkRecords() {
-    std::memset(&exif, 0, sizeof exif);
-    std::memset(&gps, 0, sizeof gps);
-    std::memset(&maker, 0, sizeof maker);
-  }
-  ~BulkRecords() {
-    ExifTagSetRelease(&exif);
-    GpsTagSetRelease(&gps);
-    MakerTagSetRelease(&maker);
-  }
-  ExifTagSet exif;
-  GpsTagSet gps;
-  MakerTagSet maker;
-};
+using BulkRecords = GetExifRecords;
 
 bool GetExifAll(const Plugin& plugin, const std::string& path) {
   BulkRecords records;

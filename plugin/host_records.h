@@ -532,6 +532,22 @@ inline void GpsTagSetRelease(GpsTagSet* r) {
   CStringFree(&r->GPSDateStamp);
 }
 
+// The three records GetExif fills, as a host that shows one file at a time
+// holds them: zero-filled (valid and empty) and released when it goes.
+struct GetExifRecords {
+  ExifTagSet exif{};
+  GpsTagSet gps{};
+  MakerTagSet maker{};
+  GetExifRecords() = default;
+  GetExifRecords(const GetExifRecords&) = delete;
+  GetExifRecords& operator=(const GetExifRecords&) = delete;
+  ~GetExifRecords() {
+    ExifTagSetRelease(&exif);
+    GpsTagSetRelease(&gps);
+    MakerTagSetRelease(&maker);
+  }
+};
+
 inline void ImageTextInfoRelease(ImageTextInfo* r) {
   CStringFree(&r->ImageDescription);
   CStringFree(&r->Make);

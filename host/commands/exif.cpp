@@ -15,25 +15,7 @@
 namespace veltora::host {
 namespace {
 
-// The three records, zero-filled (a valid empty record) and released on
-// every path.
-struct Records {
-  Records() {
-    std::memset(&exif, 0, sizeof exif);
-    std::memset(&gps, 0, sizeof gps);
-    std::memset(&maker, 0, sizeof maker);
-  }
-  ~Records() {
-    ExifTagSetRelease(&exif);
-    GpsTagSetRelease(&gps);
-    MakerTagSetRelease(&maker);
-  }
-  Records(const Records&) = delete;
-  Records& operator=(const Records&) = delete;
-  ExifTagSet exif;
-  GpsTagSet gps;
-  MakerTagSet maker;
-};
+using Records = GetExifRecords;
 
 std::string Rationals(const HostRational* values, size_t n) {
   std::string text;

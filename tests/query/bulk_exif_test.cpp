@@ -10,22 +10,7 @@
 namespace veltora::testing {
 namespace {
 
-// Host records built the way a host builds them: zero-filled, then filled.
-struct Records {
-  Records() {
-    std::memset(&exif, 0, sizeof exif);
-    std::memset(&gps, 0, sizeof gps);
-    std::memset(&maker, 0, sizeof maker);
-  }
-  ~Records() {
-    ExifTagSetRelease(&exif);
-    GpsTagSetRelease(&gps);
-    MakerTagSetRelease(&maker);
-  }
-  ExifTagSet exif;
-  GpsTagSet gps;
-  MakerTagSet maker;
-};
+using Records = GetExifRecords;
 
 std::vector<uint16_t> Tags(const ShortArray& list) {
   auto view = ArrayView(&list);
