@@ -425,19 +425,24 @@ void ExifEditor::DropMakerNoteWithoutDirectory() {
   makerNoteOffset = makerNoteLength = 0;
 }
 
-int ExifEditor::StartEdit(uint32_t drop_interop) {
-  if (workBlock_ != nullptr) return 0;
-  if (!HasJpegDimensions() && !HasTiffDimensions()) return 0;
+bool ExifEditor::CopySourceBlock() {
   bool loaded_here = false;
   if (!LoadSource(&loaded_here)) {
     if (loaded_here) FreeExifData();
-    return 0;
+    return false;
   }
   const bool ok = Allocate(dataLoadedSize);
   if (ok) std::memcpy(workBlock_.get(), data, dataLoadedSize);
   if (loaded_here) FreeExifData();
-  if (!ok) return 0;
+  if (!ok) return false;
   ReadHeadersFromBlock();
+  return true;
+}
+
+int ExifEditor::StartEdit(uint32_t drop_interop) {
+  if (workBlock_ != nullptr) return 0;
+  if (!HasJpegDimensions() && !HasTiffDimensions()) return 0;
+  if (!CopySourceBlock()) return 0;
 
   if (ifd1.ifdOffset != 0) {
     const auto dir = ReadBlockDirectory(Block(), byteOrder, ifd1.ifdOffset);
@@ -483,17 +488,7 @@ int ExifEditor::StartEdit(uint32_t drop_interop) {
 
 int ExifEditor::CopyBlock() {
   if (workBlock_ != nullptr) return 0;
-  bool loaded_here = false;
-  if (!LoadSource(&loaded_here)) {
-    if (loaded_here) FreeExifData();
-    return 0;
-  }
-  const bool ok = Allocate(dataLoadedSize);
-  if (ok) std::memcpy(workBlock_.get(), data, dataLoadedSize);
-  if (loaded_here) FreeExifData();
-  if (!ok) return 0;
-  ReadHeadersFromBlock();
-  return 1;
+  return CopySourceBlock() ? 1 : 0;
 }
 
 int ExifEditor::FindBlockEntry(uint32_t code, IfdEntry* entry) {

@@ -141,6 +141,9 @@ class ExifEditor : public exif::ExifReader {
   void SetCachedCount(uint32_t code, uint16_t count);
   bool Allocate(uint32_t length);
   int LoadSource(bool* loaded_here);
+  // Loads the source block if needed and copies it into a new work block
+  // (headers read from the copy); releases a load it made. False on failure.
+  bool CopySourceBlock();
   void ReadHeadersFromBlock();
   void LocateMakerNoteIfd();
   bool DescribeImage(uint32_t code, ImageDescription* description);
