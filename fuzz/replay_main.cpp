@@ -1,7 +1,7 @@
 // Replays stored inputs through a fuzz target without libFuzzer, so that the
 // ordinary (gcc) build runs every target over its seeds on each ctest run.
 // Arguments are files or directories (searched recursively); a missing
-// argument is skipped, so an absent corpus costs nothing.
+// argument is named and skipped, so an absent corpus costs nothing.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -33,6 +33,8 @@ int main(int argc, char** argv) {
       for (auto& entry : std::filesystem::recursive_directory_iterator(arg, ec)) {
         if (entry.is_regular_file()) Replay(entry.path(), &count);
       }
+    } else {
+      std::printf("absent, skipped: %s\n", argv[i]);
     }
   }
   std::printf("replayed %zu inputs\n", count);

@@ -1,31 +1,50 @@
 #!/usr/bin/env bash
-# Builds every fuzz target with clang and libFuzzer and runs each for a
-# bounded time (FUZZ_SECONDS, default 60) seeded with the real corpus beside
-# the project. New inputs go to a scratch directory; a crash fails the run
-# and leaves its input in build-fuzz/crashes/.
+# Builds the fuzz targets with clang and libFuzzer and runs each for a bounded
+# time, seeded with the real corpus and the kept findings beside the project
+# and the target's regression inputs. New inputs go to a scratch directory; a
+# crash fails the run and leaves its input in <build dir>/crashes/.
+#
+#   fuzz/run.sh                       CI: every target for FUZZ_SECONDS (default 60)
+#   fuzz/run.sh --minutes 60          before a release: every target for an hour
+#   fuzz/run.sh --build-dir DIR NAME  only the named targets, built in DIR
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-60}
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+build="build-fuzz"
+names=()
+usage() { echo "usage: fuzz/run.sh [--minutes N] [--build-dir DIR] [target...]" >&2; exit 2; }
+while [ $# -gt 0 ]; do
+  case $1 in
+    --minutes) [[ ${2:-} =~ ^[1-9][0-9]*$ ]] || usage; seconds=$(($2 * 60)); shift 2 ;;
+    --build-dir) [ -n "${2:-}" ] || usage; build=$2; shift 2 ;;
+    -*) usage ;;
+    *) names+=("$1"); shift ;;
+  esac
+done
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVELTORA_FUZZ=ON -DVELTORA_TESTS=OFF -DVELTORA_BENCH=OFF >/dev/null
-cmake --build build-fuzz
-mkdir -p build-fuzz/crashes
+cmake --build "$build" ${names[@]+--target "${names[@]}"}
+mkdir -p "$build/crashes"
+if [ ${#names[@]} -eq 0 ]; then
+  for target in "$build"/fuzz/*_fuzzer; do names+=("$(basename "$target")"); done
+fi
 status=0
-for target in build-fuzz/fuzz/*_fuzzer; do
+for name in "${names[@]}"; do
+  target=$build/fuzz/$name
   [ -x "$target" ] || continue
-  name=$(basename "$target")
   scratch=$(mktemp -d)
   seeds=()
-  [ -d ../shared/corpus ] && seeds+=(../shared/corpus)
-  [ -d "fuzz/regressions/$name" ] && seeds+=("fuzz/regressions/$name")
+  for dir in ../shared/corpus ../shared/fuzz-findings "fuzz/regressions/$name"; do
+    if [ -d "$dir" ]; then seeds+=("$dir"); fi
+  done
   echo "fuzz: $name for ${seconds}s"
   if ! "$target" -max_total_time="$seconds" -max_len=262144 -timeout=10 -rss_limit_mb=2048 \
-      -artifact_prefix=build-fuzz/crashes/"$name"- -print_final_stats=1 \
-      "$scratch" "${seeds[@]}" 2>build-fuzz/"$name".log; then
-    tail -n 40 build-fuzz/"$name".log
+      -artifact_prefix="$build/crashes/$name-" -print_final_stats=1 \
+      "$scratch" "${seeds[@]}" 2>"$build/$name.log"; then
+    tail -n 40 "$build/$name.log"
     status=1
   else
-    grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb' build-fuzz/"$name".log || true
+    grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb' "$build/$name.log" || true
   fi
   rm -rf "$scratch"
 done

@@ -3,8 +3,10 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "exif/exif_reader.h"
 #include "tests/query/query_test_files.h"
 
 namespace veltora::testing {
@@ -30,21 +32,16 @@ TEST_P(BulkExifTest, DefaultSelectionOnATypicalFile) {
   // IFD0 tags first, each directory in its stored (sorted) order.
   EXPECT_EQ(Tags(r.exif.tags), (std::vector<uint16_t>{271, 272, 274, 33434, 33437, 34855, 36864,
                                                       36867, 37377, 37380, 37385, 41987}));
-  EXPECT_STREQ(CStringGet(&r.exif.Make), "Maker");
-  EXPECT_STREQ(CStringGet(&r.exif.Model), "Model X");
-  EXPECT_EQ(r.exif.Orientation, 6);
-  EXPECT_EQ(std::string(r.exif.ExifVersion, 4), "0230");
-  EXPECT_EQ(r.exif.DateTimeOriginal.wYear, 2024);
-  EXPECT_EQ(r.exif.DateTimeOriginal.wSecond, 5);
-  EXPECT_EQ(r.exif.ExposureTime.numerator, 1u);
-  EXPECT_EQ(r.exif.ExposureTime.denominator, 250u);
-  EXPECT_EQ(r.exif.FNumber.numerator, 56u);
-  EXPECT_EQ(r.exif.ISOSpeedRatings, 400);
-  EXPECT_EQ(r.exif.ShutterSpeedValue.numerator, -3);
-  EXPECT_EQ(r.exif.ShutterSpeedValue.denominator, 2);
-  EXPECT_EQ(r.exif.ExposureBiasValue.numerator, -1);
-  EXPECT_EQ(r.exif.Flash, 16);
-  EXPECT_EQ(r.exif.WhiteBalance, 1);
+  const auto& e = r.exif;
+  EXPECT_EQ(std::tuple(std::string(CStringGet(&e.Make)), std::string(CStringGet(&e.Model)),
+                       e.Orientation, std::string(e.ExifVersion, 4), e.DateTimeOriginal.wYear,
+                       e.DateTimeOriginal.wSecond),
+            std::tuple("Maker", "Model X", 6, "0230", 2024, 5));
+  EXPECT_EQ(std::tuple(e.ExposureTime.numerator, e.ExposureTime.denominator, e.FNumber.numerator,
+                       e.ShutterSpeedValue.numerator, e.ShutterSpeedValue.denominator,
+                       e.ExposureBiasValue.numerator),
+            std::tuple(1u, 250u, 56u, -3, 2, -1));
+  EXPECT_EQ(std::tuple(e.ISOSpeedRatings, e.Flash, e.WhiteBalance), std::tuple(400, 16, 1));
   EXPECT_TRUE(Tags(r.gps.tags).empty());
   EXPECT_TRUE(Tags(r.maker.tags).empty());
   EXPECT_EQ(CStringLength(&r.maker.signature), 0);
@@ -86,6 +83,47 @@ TEST_P(BulkExifTest, RequestedTagsSelectWithinTheirDirectory) {
     EXPECT_EQ(Tags(r.exif.tags), (std::vector<uint16_t>{274, 36867, 37385}));
     EXPECT_EQ(r.exif.ISOSpeedRatings, 1234);
     EXPECT_EQ(CStringLength(&r.exif.Make), 0);
+  }
+}
+
+// A tag stored twice in one directory is collected twice: GetExif lists it
+// twice in directory order, and GetExifValue reads its first entry.
+TEST_P(BulkExifTest, RepeatedTagsComeAsOftenAsTheDirectoryHasThem) {
+  struct {
+    Dir dir;
+    uint16_t repeated, between;  // UNDEFINED[4] and SHORT fields of the record
+    std::vector<uint16_t> exif_tags, gps_tags;
+  } cases[] = {
+      {kExif, 36864, 37385, {36864, 37385, 36864}, {}},
+      {kGps, 0, 1, {}, {0, 1, 0}},
+  };
+  for (const auto& c : cases) {
+    TiffBuilder b = Builder();
+    b.Directory(kExif)
+        .KeepEntryOrder()
+        .Undefined(c.dir, c.repeated, {'0', '2', '2', '0'})
+        .Short(c.dir, c.between, 1)
+        .Undefined(c.dir, c.repeated, {'0', '2', '3', '0'});
+    const std::string path = Jpeg(b);
+    Records r;
+    EXPECT_EQ(GetExif(path.c_str(), &r.exif, &r.gps, nullptr), S_OK) << c.repeated;
+    EXPECT_EQ(Tags(r.exif.tags), c.exif_tags);
+    EXPECT_EQ(Tags(r.gps.tags), c.gps_tags);
+
+    exif::ExifReader reader(path.c_str(), 1, 0);
+    std::vector<exif::IfdEntry> entries(1);
+    entries[0].tag = c.repeated;
+    ASSERT_EQ(reader.CollectEntries(c.dir, &entries), 2) << c.repeated;
+    std::string collected(8, '\0');
+    EXPECT_EQ(reader.GetEntryValue(&entries[0], collected.data(), 4), 4u);
+    EXPECT_EQ(reader.GetEntryValue(&entries[1], collected.data() + 4, 4), 4u);
+    EXPECT_EQ(collected, "02200230") << c.repeated;
+
+    std::string first(4, '\0');
+    uint32_t size = 4;
+    EXPECT_EQ(GetExifValue(path.c_str(), c.dir, c.repeated, first.data(), &size, nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(first, "0220") << c.repeated;
   }
 }
 
