@@ -10,6 +10,12 @@ namespace veltora::edit {
 using exif::ByteView;
 using exif::kEntrySize;
 
+uint32_t StoredUnitSize(uint16_t type) {
+  // BYTE ASCII SHORT LONG RATIONAL SBYTE UNDEFINED SSHORT SLONG SRATIONAL FLOAT DOUBLE IFD
+  static constexpr uint8_t kUnit[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+  return type < std::size(kUnit) ? kUnit[type] : 0;
+}
+
 BlockEntry DecodeBlockEntry(std::span<const uint8_t> block, exif::ByteOrder order,
                             uint32_t position) {
   BlockEntry e;
@@ -20,7 +26,7 @@ BlockEntry DecodeBlockEntry(std::span<const uint8_t> block, exif::ByteOrder orde
   e.entry.type = exif::Read16(raw + 2, order);
   e.entry.count = exif::Read32(raw + 4, order);
   std::memcpy(e.field, raw + 8, 4);
-  e.size = uint64_t{exif::TypeSize(e.entry.type)} * e.entry.count;
+  e.size = uint64_t{StoredUnitSize(e.entry.type)} * e.entry.count;
   // The 64-bit size decides: a count whose 32-bit product wraps below 5 is
   // still an offset, never inline bytes.
   if (e.OutOfLine()) e.entry.value = exif::Read32(e.field, order);
@@ -83,20 +89,10 @@ bool PatchShortEntry(std::span<uint8_t> block, exif::ByteOrder order, uint32_t o
 void ConvertValueOrder(std::span<uint8_t> bytes, uint16_t type, exif::ByteOrder from,
                        exif::ByteOrder to) {
   if ((from == exif::kLittleEndian) == (to == exif::kLittleEndian)) return;
-  size_t unit = 0;
-  switch (type) {
-    case exif::kTypeShort:
-      unit = 2;
-      break;
-    case exif::kTypeLong:
-    case exif::kTypeSLong:
-    case exif::kTypeRational:
-    case exif::kTypeSRational:
-      unit = 4;  // rationals are two 4-byte words
-      break;
-    default:
-      return;  // bytes have no order
-  }
+  // Bytes, ASCII and UNDEFINED have no order; rationals turn as two words.
+  size_t unit = StoredUnitSize(type);
+  if (type == exif::kTypeRational || type == exif::kTypeSRational) unit = 4;
+  if (unit < 2) return;
   for (size_t i = 0; i + unit <= bytes.size(); i += unit) {
     std::reverse(bytes.begin() + static_cast<std::ptrdiff_t>(i),
                  bytes.begin() + static_cast<std::ptrdiff_t>(i + unit));

@@ -14,11 +14,18 @@
 
 namespace veltora::edit {
 
+// Bytes one element of a TIFF type takes in a block; 0 for a type TIFF does
+// not define. The value primitives count the signed and floating types as
+// sizeless because they never convert them, but an editor that moves values
+// must know where every value lies: an SSHORT array in a maker note or a
+// DOUBLE in IFD0 is out of line like any other and has to move with its entry.
+uint32_t StoredUnitSize(uint16_t type);
+
 // One 12-byte entry as found in a block.
 struct BlockEntry {
   exif::IfdEntry entry;  // IfdEntry form; for values over 4 bytes `value` is the offset
   uint8_t field[4] = {};  // the stored value field, byte for byte
-  uint64_t size = 0;      // count * TypeSize in 64 bits (0 for types without a size)
+  uint64_t size = 0;      // count * StoredUnitSize in 64 bits (0 for an unknown type)
   uint32_t position = 0;  // of the 12 bytes in the block
   bool OutOfLine() const { return size > 4; }
 };

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "edit/block_entries.h"
+#include "edit/directory_writer.h"
 #include "exif/byte_view.h"
 
 namespace veltora::edit {
@@ -28,9 +29,6 @@ constexpr uint16_t kTagInteropPointer = 40965;
 // A maker note whose leading text is this long or longer is no signature: its
 // directory is taken to start at its first byte.
 constexpr size_t kMaxSignatureLength = 19;
-
-// Bytes of a directory with `count` entries: count, entries, next-IFD link.
-uint64_t DirectorySize(uint64_t count) { return 2 + uint64_t{kEntrySize} * count + 4; }
 
 uint32_t ClampU32(uint64_t v) {
   return static_cast<uint32_t>(std::min<uint64_t>(v, std::numeric_limits<uint32_t>::max()));
@@ -57,17 +55,46 @@ bool IsInlinePointer(uint32_t code, uint16_t tag) {
   }
 }
 
-// Shifts an inline pointer value held in `e.field`.
-void ShiftInlineField(BlockEntry* e, exif::ByteOrder order, const RangeList& ranges) {
-  if (e->entry.type == kTypeLong && e->entry.count == 1) {
-    exif::Write32(e->field, ranges.Shift(exif::Read32(e->field, order)), order);
-  } else if (e->entry.type == kTypeShort && (e->entry.count == 1 || e->entry.count == 2)) {
-    for (uint32_t half = 0; half < e->entry.count; ++half) {
-      const uint32_t moved = ranges.Shift(exif::Read16(e->field + 2 * half, order));
-      exif::Write16(e->field + 2 * half, static_cast<uint16_t>(std::min<uint32_t>(moved, 0xFFFF)),
+constexpr uint16_t kTypeIfd = 13;
+
+// Tags whose values are offsets into the block that this editor does not
+// follow (sub-images, private DNG data, vendor directories): a block holding
+// one keeps every byte where it is.
+bool IsForeignPointer(uint16_t tag) {
+  constexpr uint16_t kTags[] = {330 /* SubIFDs */, 400 /* GlobalParametersIFD */,
+                                33424 /* Kodak IFD */, 50740 /* DNGPrivateData */};
+  return std::find(std::begin(kTags), std::end(kTags), tag) != std::end(kTags);
+}
+
+// Where the run of cuts that ends the block starts (the block's length when
+// no cut reaches its end).
+uint32_t TailStart(const RangeList& cuts, uint32_t block_length) {
+  uint64_t tail = block_length;
+  const auto pairs = cuts.pairs();
+  for (auto p = pairs.rbegin(); p != pairs.rend(); ++p) {
+    if (p->delta >= 0 || uint64_t{p->start} + static_cast<uint32_t>(-int64_t{p->delta}) != tail) break;
+    tail = p->start;
+  }
+  return static_cast<uint32_t>(tail);
+}
+
+bool StoredOutOfLine(const IfdEntry& e) { return uint64_t{StoredUnitSize(e.type)} * e.count > 4; }
+
+// Shifts an inline pointer value held in a 4-byte value field.
+void ShiftInlineField(uint16_t type, uint32_t count, uint8_t field[4], exif::ByteOrder order,
+                      const RangeList& ranges) {
+  if (type == kTypeLong && count == 1) {
+    exif::Write32(field, ranges.Shift(exif::Read32(field, order)), order);
+  } else if (type == kTypeShort && (count == 1 || count == 2)) {
+    for (uint32_t half = 0; half < count; ++half) {
+      const uint32_t moved = ranges.Shift(exif::Read16(field + 2 * half, order));
+      exif::Write16(field + 2 * half, static_cast<uint16_t>(std::min<uint32_t>(moved, 0xFFFF)),
                     order);
     }
   }
+}
+void ShiftInlineField(DirectoryItem& item, exif::ByteOrder order, const RangeList& ranges) {
+  ShiftInlineField(item.type, item.count, item.field, order, ranges);
 }
 
 // Strip positions and sizes of a directory: (offset, byte count) pairs.
@@ -371,7 +398,7 @@ int ExifEditor::FixUpOffsets(uint32_t code, const RangeList& ranges) {
     if (e.OutOfLine()) {
       exif::Write32(e.field, ranges.Shift(e.entry.value), byteOrder);
     } else if (IsInlinePointer(code, e.entry.tag)) {
-      ShiftInlineField(&e, byteOrder, ranges);
+      ShiftInlineField(e.entry.type, e.entry.count, e.field, byteOrder, ranges);
       const uint32_t moved = exif::Read32(e.field, byteOrder);
       if (e.entry.type == kTypeLong && e.entry.count == 1) {
         if (code == kIfd0 && e.entry.tag == exif::kTagExifIfdPointer) exifHeader.offset = moved;
@@ -406,23 +433,13 @@ void ExifEditor::ShiftAll(const RangeList& ranges, uint32_t skip_code) {
     uint32_t* cached = CachedOffset(code);
     if (code != skip_code && *cached != 0) *cached = ranges.Shift(*cached);
   }
-  if (makerNoteOffset != 0) makerNoteOffset = ranges.Shift(makerNoteOffset);
-  const bool exif_rewritten = skip_code == kExifIfd;
-  makerNoteIfd = MakerNoteIfd{};
   for (uint32_t code : {kIfd0, kExifIfd, kGpsIfd, kInteropIfd, kIfd1}) {
     if (code != skip_code) FixUpOffsets(code, ranges);
   }
-  // A rewritten Exif IFD moved the maker note into its new value area by a
-  // distance the range list does not describe; its inner offsets are left.
-  if (!exif_rewritten && skip_code != kMakerNoteIfd) FixUpOffsets(kMakerNoteIfd, ranges);
-}
-
-void ExifEditor::DropMakerNoteWithoutDirectory() {
-  if (makerNoteOffset == 0) return;
+  // A maker note never moves: a block that holds one is pinned whole (see
+  // PinnedEnd), so no range shifts it and its inner offsets, whatever they
+  // count from, stay right without being understood.
   LocateMakerNoteIfd();
-  if (makerNoteIfd.offset != 0) return;
-  RemoveTag(kExifIfd, exif::kTagMakerNote);
-  makerNoteOffset = makerNoteLength = 0;
 }
 
 bool ExifEditor::CopySourceBlock() {
@@ -436,7 +453,25 @@ bool ExifEditor::CopySourceBlock() {
   if (loaded_here) FreeExifData();
   if (!ok) return false;
   ReadHeadersFromBlock();
+  pinnedEnd_ = HoldsImmovableData() ? blockLength : 0;
   return true;
+}
+
+bool ExifEditor::HoldsImmovableData() {
+  for (uint32_t code : {kIfd0, kExifIfd, kGpsIfd, kInteropIfd, kIfd1}) {
+    const auto loc = Locate(code);
+    const auto dir = loc ? ReadBlockDirectory(Block(), byteOrder, loc->offset) : std::nullopt;
+    if (!dir) continue;
+    for (const BlockEntry& e : dir->entries) {
+      if (e.entry.tag == exif::kTagMakerNote || IsForeignPointer(e.entry.tag) ||
+          StoredUnitSize(e.entry.type) == 0 || e.entry.type == kTypeIfd) {
+        return true;
+      }
+    }
+    // Directories chained behind IFD1 belong to images this editor does not follow.
+    if (code == kIfd1 && dir->link.value_or(0) != 0) return true;
+  }
+  return false;
 }
 
 int ExifEditor::StartEdit(uint32_t drop_interop) {
@@ -448,7 +483,7 @@ int ExifEditor::StartEdit(uint32_t drop_interop) {
     const auto dir = ReadBlockDirectory(Block(), byteOrder, ifd1.ifdOffset);
     if (dir) {
       RangeList cuts;
-      cuts.Cut(dir->offset, static_cast<uint32_t>(DirectorySize(dir->count)));
+      cuts.Cut(dir->offset, static_cast<uint32_t>(DirectoryTableSize(dir->count)));
       uint32_t jpeg_at = 0;
       uint32_t jpeg_length = 0;
       for (const BlockEntry& e : dir->entries) {
@@ -465,14 +500,21 @@ int ExifEditor::StartEdit(uint32_t drop_interop) {
         cuts.CutValue(s.offset, s.count, blockLength);
       }
       cuts.Normalise(blockLength);
+      // A pinned block still loses what ends it (typically IFD1 and the
+      // thumbnail): nothing lies behind those bytes that could move.
+      pinnedEnd_ = std::min(pinnedEnd_, TailStart(cuts, blockLength));
+      std::vector<RangePair> holes = cuts.TakeHolesBelow(pinnedEnd_);
+      if (cuts.CutTotal() == 0) detachedIfd1_ = holes;
       const uint32_t new_length = ClampU32(blockLength - std::min<uint64_t>(cuts.CutTotal(), blockLength));
       std::unique_ptr<uint8_t[]> old = std::move(workBlock_);
       const uint32_t old_length = blockLength;
       if (!Allocate(new_length)) return 0;
       CopyWithCuts({old.get(), old_length}, cuts, 0, 0, Block());
+      for (const RangePair& hole : holes) {
+        std::memset(workBlock_.get() + hole.start, 0, static_cast<size_t>(hole.delta));
+      }
       ifd1 = ImageDescription{};
       ShiftAll(cuts, kIfd1);
-      DropMakerNoteWithoutDirectory();
       RefreshDescriptors();
     }
   }
@@ -484,6 +526,30 @@ int ExifEditor::StartEdit(uint32_t drop_interop) {
   }
   if (GetDataLength(kIfd0) != 0) SetDataOffset(kIfd0, blockLength);
   return 1;
+}
+
+bool ExifEditor::RestoreDetachedIfd1(std::span<const uint8_t> source, uint32_t ifd1_offset) {
+  if (detachedIfd1_.empty() || ifd1.ifdOffset != 0) return false;
+  const std::span<uint8_t> block = Block();
+  for (const RangePair& hole : detachedIfd1_) {
+    const uint64_t end = uint64_t{hole.start} + static_cast<uint32_t>(hole.delta);
+    if (end > block.size() || end > source.size()) return false;
+    if (std::any_of(block.begin() + hole.start, block.begin() + static_cast<ptrdiff_t>(end),
+                    [](uint8_t b) { return b != 0; })) {
+      return false;  // something was written there since
+    }
+  }
+  const auto link = NextLinkPosition(kIfd0);
+  if (!link) return false;
+  for (const RangePair& hole : detachedIfd1_) {
+    std::memcpy(block.data() + hole.start, source.data() + hole.start,
+                static_cast<size_t>(hole.delta));
+  }
+  exif::Write32(block.data() + *link, ifd1_offset, byteOrder);
+  detachedIfd1_.clear();
+  ifd1.ifdOffset = ifd1_offset;
+  RefreshDescriptors();
+  return true;
 }
 
 int ExifEditor::CopyBlock() {
@@ -637,177 +703,224 @@ void ExifEditor::RefreshOutputPositions() {
   if (GetDataLength(kIfd0) != 0) SetDataOffset(kIfd0, blockLength + ThumbnailLength());
 }
 
-int ExifEditor::RewriteIfd(uint32_t code, std::span<const uint16_t> deletions,
-                           std::span<const EntryEdit> additions, exif::ExifReader* value_source) {
-  if (!KnownCode(code) || !HasWorkBlock()) return 0;
+std::optional<RewritePlan> ExifEditor::PlanRewrite(uint32_t code,
+                                                   std::span<const uint16_t> deletions,
+                                                   std::span<const EntryEdit> additions,
+                                                   exif::ExifReader* value_source) {
+  if (!KnownCode(code) || !HasWorkBlock()) return std::nullopt;
   const auto loc = Locate(code);
-  const auto dir = loc ? ReadBlockDirectory(Block(), byteOrder, loc->offset) : std::nullopt;
-  if (!dir) {
-    RefreshOutputPositions();
-    return 0;
-  }
-  const std::span<const uint8_t> old_block = Block();
-
-  struct Item {
-    BlockEntry raw;
-    bool from_block = false;
-    std::vector<uint8_t> bytes;  // out-of-line value to write
-    bool produced = true;
-  };
-  std::vector<Item> items;
-  RangeList ranges;
-  ranges.Cut(dir->offset, static_cast<uint32_t>(DirectorySize(dir->count)));
-  std::vector<uint32_t> emptied;  // directories that lose their pointer
+  auto dir = loc ? ReadBlockDirectory(Block(), byteOrder, loc->offset) : std::nullopt;
+  if (!dir) return std::nullopt;
+  const std::span<const uint8_t> block = Block();
+  RewritePlan plan;
+  plan.cuts.Cut(dir->offset, static_cast<uint32_t>(DirectoryTableSize(dir->count)));
   for (const BlockEntry& e : dir->entries) {
-    if (e.OutOfLine()) ranges.CutValue(e.entry.value, e.size, blockLength);
     if (std::find(deletions.begin(), deletions.end(), e.entry.tag) != deletions.end()) {
+      if (e.OutOfLine()) plan.cuts.CutValue(e.entry.value, e.size, blockLength);
       if (IsDirectoryPointer(e.entry.tag) && e.entry.type == kTypeLong && e.entry.count == 1 &&
           e.entry.value != 0) {
         // An unreferenced directory is no longer followed; an empty one
         // (count and link, 6 bytes) goes with its pointer.
-        emptied.push_back(e.entry.tag == exif::kTagExifIfdPointer  ? kExifIfd
-                          : e.entry.tag == exif::kTagGpsIfdPointer ? kGpsIfd
-                                                                    : kInteropIfd);
-        const auto pointed = ByteView(old_block, byteOrder).U16(e.entry.value);
-        if (pointed && *pointed == 0) ranges.Cut(e.entry.value, 6);
+        plan.emptied.push_back(e.entry.tag == exif::kTagExifIfdPointer  ? kExifIfd
+                               : e.entry.tag == exif::kTagGpsIfdPointer ? kGpsIfd
+                                                                         : kInteropIfd);
+        const auto pointed = ByteView(block, byteOrder).U16(e.entry.value);
+        if (pointed && *pointed == 0) plan.cuts.Cut(e.entry.value, 6);
       }
       continue;
     }
-    Item item;
-    item.raw = e;
-    item.from_block = true;
-    items.push_back(std::move(item));
+    PlannedEntry kept;
+    kept.item = {e.entry.tag, e.entry.type, e.entry.count, {}, {}};
+    std::memcpy(kept.item.field, e.field, 4);
+    kept.fromBlock = true;
+    if (e.OutOfLine()) {
+      kept.oldValue = {e.entry.value, e.size};
+      if (auto bytes = ValueBytes(block, e)) {
+        kept.item.value.assign(bytes->begin(), bytes->end());
+      } else {
+        kept.produced = false;
+      }
+    }
+    plan.entries.push_back(std::move(kept));
   }
   for (const EntryEdit& add : additions) {
-    auto same = std::find_if(items.begin(), items.end(),
-                             [&](const Item& i) { return i.raw.entry.tag == add.entry.tag; });
-    const bool unchanged = same != items.end() && same->from_block && add.bytes.empty() &&
-                           same->raw.entry.type == add.entry.type &&
-                           same->raw.entry.count == add.entry.count &&
-                           same->raw.entry.value == add.entry.value;
+    auto same = std::find_if(plan.entries.begin(), plan.entries.end(),
+                             [&](const PlannedEntry& p) { return p.item.tag == add.entry.tag; });
+    const bool unchanged = same != plan.entries.end() && same->fromBlock && add.bytes.empty() &&
+                           same->item.type == add.entry.type &&
+                           same->item.count == add.entry.count &&
+                           exif::Read32(same->item.field, byteOrder) ==
+                               (StoredOutOfLine(add.entry) ? add.entry.value : PackedField(add.entry));
     if (unchanged) continue;
-    Item item;
-    item.raw.entry = add.entry;
-    item.raw.size = uint64_t{exif::TypeSize(add.entry.type)} * add.entry.count;
-    exif::Write32(item.raw.field, 0, byteOrder);
-    if (!item.raw.OutOfLine()) {
-      uint8_t raw[12];
-      exif::EncodeEntry(raw, byteOrder, add.entry);
-      if (item.raw.size == 0) exif::Write32(raw + 8, add.entry.value, byteOrder);
-      std::memcpy(item.raw.field, raw + 8, 4);
-    } else if (!add.bytes.empty()) {
-      item.bytes = add.bytes;
-    } else {
-      item.produced = false;
-      if (value_source != nullptr) {
-        IfdEntry theirs;
-        theirs.tag = add.entry.tag;
-        if (value_source->FindEntry(code, &theirs) == 1 && theirs.type == add.entry.type &&
-            theirs.count == add.entry.count && value_source->data != nullptr) {
-          const auto bytes = ByteView(value_source->data, value_source->dataLoadedSize,
-                                      value_source->byteOrder)
-                                 .Sub(theirs.value, item.raw.size);
-          if (bytes) {
-            item.bytes.assign(bytes->data(), bytes->data() + bytes->size());
-            ConvertValueOrder(item.bytes, add.entry.type, value_source->byteOrder, byteOrder);
-            item.produced = true;
-          }
-        }
+    PlannedEntry planned = PlanAddition(code, add, value_source);
+    if (same != plan.entries.end()) {
+      if (same->oldValue.size != 0) {
+        plan.cuts.CutValue(same->oldValue.offset, same->oldValue.size, blockLength);
       }
-    }
-    if (same != items.end()) {
-      *same = std::move(item);
+      *same = std::move(planned);
     } else {
-      items.push_back(std::move(item));
+      plan.entries.push_back(std::move(planned));
     }
   }
-  std::stable_sort(items.begin(), items.end(),
-                   [](const Item& a, const Item& b) { return a.raw.entry.tag < b.raw.entry.tag; });
+  for (PlannedEntry& p : plan.entries) {
+    if (p.produced) continue;
+    // A value that cannot be produced leaves its entry without one.
+    p.item.count = 0;
+    p.item.value.clear();
+    std::memset(p.item.field, 0, 4);
+  }
+  std::stable_sort(plan.entries.begin(), plan.entries.end(),
+                   [](const PlannedEntry& a, const PlannedEntry& b) { return a.item.tag < b.item.tag; });
+  if (plan.entries.size() > 0xFFFF) return std::nullopt;
+  plan.directory = std::move(*dir);
+  return plan;
+}
 
-  // Value bytes, and the size of the new directory with its value area.
-  uint64_t value_area = 0;
-  for (Item& item : items) {
-    if (!item.raw.OutOfLine()) continue;
-    if (item.from_block) {
-      if (auto bytes = ValueBytes(old_block, item.raw)) {
-        item.bytes.assign(bytes->begin(), bytes->end());
-      } else {
-        item.produced = false;
-      }
-    }
-    if (!item.produced || item.bytes.size() != item.raw.size) {
-      // A value that cannot be produced leaves its entry without one.
-      item.produced = false;
-      item.bytes.clear();
-      item.raw.entry.count = 0;
-      item.raw.size = 0;
-      exif::Write32(item.raw.field, 0, byteOrder);
+uint32_t ExifEditor::PackedField(const IfdEntry& entry) const {
+  uint8_t raw[12];
+  exif::EncodeEntry(raw, byteOrder, entry);
+  // Types without a size in the value primitives keep the field as given.
+  if (exif::TypeSize(entry.type) == 0) exif::Write32(raw + 8, entry.value, byteOrder);
+  return exif::Read32(raw + 8, byteOrder);
+}
+
+PlannedEntry ExifEditor::PlanAddition(uint32_t code, const EntryEdit& add,
+                                      exif::ExifReader* value_source) const {
+  PlannedEntry planned;
+  planned.item = {add.entry.tag, add.entry.type, add.entry.count, {}, {}};
+  const uint64_t size = uint64_t{StoredUnitSize(add.entry.type)} * add.entry.count;
+  if (!StoredOutOfLine(add.entry)) {
+    exif::Write32(planned.item.field, PackedField(add.entry), byteOrder);
+    return planned;
+  }
+  if (!add.bytes.empty()) {
+    planned.item.value = add.bytes;
+    planned.produced = add.bytes.size() == size;
+    return planned;
+  }
+  planned.produced = false;
+  if (value_source == nullptr || value_source->data == nullptr) return planned;
+  IfdEntry theirs;
+  theirs.tag = add.entry.tag;
+  if (value_source->FindEntry(code, &theirs) != 1 || theirs.type != add.entry.type ||
+      theirs.count != add.entry.count) {
+    return planned;
+  }
+  const auto bytes =
+      ByteView(value_source->data, value_source->dataLoadedSize, value_source->byteOrder)
+          .Sub(theirs.value, size);
+  if (!bytes) return planned;
+  planned.item.value.assign(bytes->data(), bytes->data() + bytes->size());
+  ConvertValueOrder(planned.item.value, add.entry.type, value_source->byteOrder, byteOrder);
+  planned.produced = true;
+  return planned;
+}
+
+int ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
+  const BlockDirectory& dir = plan.directory;
+  // Bytes below the pin keep their offsets (see PinnedEnd): what is cut there
+  // is zero-filled, and a directory that lies there is written anew at the
+  // end of the block instead of in its old place.
+  const bool relocate = dir.offset < pinnedEnd_;
+  if (relocate && code == kMakerNoteIfd) return 0;  // it cannot leave its note
+  RangeList& ranges = plan.cuts;
+  for (PlannedEntry& p : plan.entries) {
+    if (p.oldValue.size == 0) continue;
+    if (p.produced && p.oldValue.offset < pinnedEnd_) {
+      // A kept value below the pin stays where it is, with its offset: the
+      // maker note among them, which other offsets may point into.
+      p.item.value.clear();
       continue;
     }
-    value_area += PaddedSize(item.bytes.size());
+    ranges.CutValue(p.oldValue.offset, p.oldValue.size, blockLength);
   }
-  if (items.size() > 0xFFFF) return 0;
-  const uint64_t insertion = DirectorySize(items.size()) + value_area;
   ranges.Normalise(blockLength);
-  const uint64_t new_length = uint64_t{blockLength} - ranges.CutTotal() + insertion;
-  const uint64_t capacity = uint64_t{blockLength} + kHeadroom;
-  if (new_length > capacity || capacity > std::numeric_limits<uint32_t>::max()) {
-    RefreshOutputPositions();
-    return 0;
-  }
-  std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[capacity]());
-  if (out == nullptr) {
-    RefreshOutputPositions();
-    return 0;
-  }
-  const std::span<uint8_t> out_block(out.get(), static_cast<size_t>(new_length));
-  const uint32_t at = CopyWithCuts(old_block, ranges, dir->offset, static_cast<uint32_t>(insertion),
-                                   out_block);
-  ranges.Insert(dir->offset, static_cast<uint32_t>(insertion));
+  const std::vector<RangePair> holes = ranges.TakeHolesBelow(pinnedEnd_);
 
-  exif::Write16(out.get() + at, static_cast<uint16_t>(items.size()), byteOrder);
-  uint64_t value_at = uint64_t{at} + DirectorySize(items.size());
-  for (size_t i = 0; i < items.size(); ++i) {
-    Item& item = items[i];
-    if (item.raw.OutOfLine()) {
-      std::memcpy(out.get() + value_at, item.bytes.data(), item.bytes.size());
-      exif::Write32(item.raw.field, static_cast<uint32_t>(value_at), byteOrder);
-      value_at += PaddedSize(item.bytes.size());
-    } else if (item.from_block && IsInlinePointer(code, item.raw.entry.tag)) {
-      ShiftInlineField(&item.raw, byteOrder, ranges);
+  std::vector<DirectoryItem> items;
+  items.reserve(plan.entries.size());
+  for (PlannedEntry& p : plan.entries) items.push_back(std::move(p.item));
+  const uint64_t size = DirectorySize(items);
+  const uint64_t kept = uint64_t{blockLength} - ranges.CutTotal();
+  const uint64_t new_length = relocate ? PaddedSize(kept) + size : kept + size;
+  const uint64_t capacity = uint64_t{blockLength} + kHeadroom;
+  if (new_length > capacity || capacity > std::numeric_limits<uint32_t>::max()) return 0;
+  std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[capacity]());
+  if (out == nullptr) return 0;
+  const std::span<uint8_t> out_block(out.get(), static_cast<size_t>(new_length));
+  uint32_t at = 0;
+  if (relocate) {
+    CopyWithCuts(Block(), ranges, 0, 0, out_block.first(static_cast<size_t>(kept)));
+    for (const RangePair& hole : holes) {
+      std::memset(out.get() + hole.start, 0, static_cast<size_t>(hole.delta));
     }
-    WriteRawEntry(out_block, byteOrder, static_cast<uint32_t>(at + 2 + kEntrySize * i), item.raw);
+    at = static_cast<uint32_t>(PaddedSize(kept));
+  } else {
+    at = CopyWithCuts(Block(), ranges, dir.offset, static_cast<uint32_t>(size), out_block);
+    ranges.Insert(dir.offset, static_cast<uint32_t>(size));
   }
-  const uint32_t link = dir->link.value_or(0);
-  exif::Write32(out.get() + at + 2 + kEntrySize * items.size(), link == 0 ? 0 : ranges.Shift(link),
-                byteOrder);
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (plan.entries[i].fromBlock && !items[i].OutOfLine() && IsInlinePointer(code, items[i].tag)) {
+      ShiftInlineField(items[i], byteOrder, ranges);
+    }
+  }
+  const uint32_t link = dir.link.value_or(0) == 0 ? 0 : ranges.Shift(*dir.link);
+  WriteDirectory(out_block.subspan(at), at, items, link, byteOrder);
 
   workBlock_ = std::move(out);
   workCapacity_ = static_cast<uint32_t>(capacity);
   blockLength = static_cast<uint32_t>(new_length);
-  for (uint32_t gone : emptied) SetHeader(gone, 0, 0);
+  for (uint32_t gone : plan.emptied) SetHeader(gone, 0, 0);
   ShiftAll(ranges, code);
   SetHeader(code, at, static_cast<uint16_t>(items.size()));
+  if (relocate) PointAt(code, at);
   // The rewritten directory's own pointers decide where its children are.
-  if (code == kIfd0 || code == kExifIfd) {
-    for (const Item& item : items) {
-      const uint32_t v = exif::Read32(item.raw.field, byteOrder);
-      if (code == kExifIfd && item.raw.entry.tag == exif::kTagMakerNote && item.raw.OutOfLine() &&
-          item.raw.entry.type == kTypeUndefined) {
-        makerNoteOffset = v;
-        makerNoteLength = item.raw.entry.count;
-        makerNoteIfd = MakerNoteIfd{};
-      }
-      if (item.raw.entry.type != kTypeLong || item.raw.entry.count != 1) continue;
-      if (code == kIfd0 && item.raw.entry.tag == exif::kTagExifIfdPointer) exifHeader.offset = v;
-      if (code == kIfd0 && item.raw.entry.tag == exif::kTagGpsIfdPointer) gpsHeader.offset = v;
-      if (code == kExifIfd && item.raw.entry.tag == kTagInteropPointer) interopHeader.offset = v;
+  for (const DirectoryItem& item : items) {
+    const uint32_t v = exif::Read32(item.field, byteOrder);
+    if (code == kExifIfd && item.tag == exif::kTagMakerNote && item.OutOfLine() &&
+        item.type == kTypeUndefined) {
+      makerNoteOffset = v;
+      makerNoteLength = item.count;
+      makerNoteIfd = MakerNoteIfd{};
     }
+    if (item.type != kTypeLong || item.count != 1) continue;
+    if (code == kIfd0 && item.tag == exif::kTagExifIfdPointer) exifHeader.offset = v;
+    if (code == kIfd0 && item.tag == exif::kTagGpsIfdPointer) gpsHeader.offset = v;
+    if (code == kExifIfd && item.tag == kTagInteropPointer) interopHeader.offset = v;
   }
-  if (code == kIfd0) ifd1.ifdOffset = link == 0 ? 0 : ranges.Shift(link);
+  if (code == kIfd0) ifd1.ifdOffset = link;
   RefreshDescriptors();
+  return static_cast<int>(items.size()) - static_cast<int>(dir.count);
+}
+
+void ExifEditor::PointAt(uint32_t code, uint32_t offset) {
+  switch (code) {
+    case kIfd0:
+      exif::Write32(Block().data() + 4, offset, byteOrder);
+      break;
+    case kExifIfd:
+      SetEntryInPlace(kIfd0, IfdEntry{exif::kTagExifIfdPointer, kTypeLong, 1, offset});
+      break;
+    case kGpsIfd:
+      SetEntryInPlace(kIfd0, IfdEntry{exif::kTagGpsIfdPointer, kTypeLong, 1, offset});
+      break;
+    case kInteropIfd:
+      SetEntryInPlace(kExifIfd, IfdEntry{kTagInteropPointer, kTypeLong, 1, offset});
+      break;
+    case kIfd1:
+      if (auto link = NextLinkPosition(kIfd0)) exif::Write32(Block().data() + *link, offset, byteOrder);
+      break;
+    default:
+      break;
+  }
+}
+
+int ExifEditor::RewriteIfd(uint32_t code, std::span<const uint16_t> deletions,
+                           std::span<const EntryEdit> additions, exif::ExifReader* value_source) {
+  auto plan = PlanRewrite(code, deletions, additions, value_source);
+  const int change = plan ? CommitRewrite(code, *plan) : 0;
   RefreshOutputPositions();
-  return static_cast<int>(items.size()) - static_cast<int>(dir->count);
+  return change;
 }
 
 }  // namespace veltora::edit

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "edit/block_entries.h"
+#include "edit/directory_writer.h"
 #include "edit/range_list.h"
 #include "exif/exif_reader.h"
 
@@ -44,6 +46,26 @@ struct MakerNoteIfd {
   uint32_t offset = 0;
   uint16_t entryCount = 0;
   uint16_t bytesFromIfd = 0;  // maker-note bytes from the directory on
+};
+
+// One entry of a directory being rewritten.
+struct PlannedEntry {
+  DirectoryItem item;
+  bool fromBlock = false;  // kept from the directory, not added
+  bool produced = true;    // false: its value could not be found or made
+  struct {
+    uint32_t offset = 0;
+    uint64_t size = 0;  // 0: no out-of-line value in the block
+  } oldValue;           // where a kept entry's value lies now
+};
+
+// A directory rewrite worked out before anything changes: the entries it
+// will hold, sorted by tag, and the bytes it frees.
+struct RewritePlan {
+  BlockDirectory directory;
+  std::vector<PlannedEntry> entries;
+  RangeList cuts;                // the old table and the old out-of-line values
+  std::vector<uint32_t> emptied;  // directories whose pointer is deleted
 };
 
 class ExifEditor : public exif::ExifReader {
@@ -113,6 +135,8 @@ class ExifEditor : public exif::ExifReader {
   // Image data length (IFD0) or thumbnail length (IFD1); 0 when none.
   uint32_t GetDataLength(uint32_t code);
   bool HasWorkBlock() const { return workBlock_ != nullptr && blockLength != 0; }
+  // True when the directory's entry table lies wholly inside the work block.
+  bool HasDirectory(uint32_t code) { return KnownCode(code) && Locate(code).has_value(); }
   // Block length + thumbnail length: the APP1 payload behind "Exif\0\0".
   uint64_t TotalSegmentSize() const { return uint64_t{blockLength} + thumbnailBytes.size(); }
 
@@ -128,6 +152,18 @@ class ExifEditor : public exif::ExifReader {
   void SetHeader(uint32_t code, uint32_t offset, uint16_t count);
   // Re-reads IFD0/IFD1 descriptors and the cached headers from the block.
   void RefreshDescriptors();
+
+  // Bytes of the work block below this offset never move. A block that holds
+  // data whose inner offsets this editor cannot follow (a maker note, whose
+  // offsets may count from the TIFF header or from the note itself, SubIFDs,
+  // vendor directories, values of unknown types) is pinned whole: what is cut
+  // there becomes a zero-filled hole and a directory that must grow is
+  // written anew at the end of the block. Shifting such data as the general
+  // rule would do corrupts it; dropping it loses it. 0 = nothing pinned.
+  uint32_t PinnedEnd() const { return pinnedEnd_; }
+  // After StartEdit left IFD1 and its thumbnail as holes in a pinned block:
+  // puts the source's bytes back in the same places and links IFD1 again.
+  bool RestoreDetachedIfd1(std::span<const uint8_t> source, uint32_t ifd1_offset);
 
  private:
   struct Located {
@@ -150,10 +186,23 @@ class ExifEditor : public exif::ExifReader {
   // Moves every cached offset and every directory's offsets after a change.
   void ShiftAll(const RangeList& ranges, uint32_t skip_code);
   void RefreshOutputPositions();
-  void DropMakerNoteWithoutDirectory();
+  bool HoldsImmovableData();
+  // The rewrite in three steps: plan (nothing changes), write (the one
+  // directory writer) and commit (the new block, every offset moved).
+  std::optional<RewritePlan> PlanRewrite(uint32_t code, std::span<const uint16_t> deletions,
+                                         std::span<const EntryEdit> additions,
+                                         exif::ExifReader* value_source);
+  PlannedEntry PlanAddition(uint32_t code, const EntryEdit& add, exif::ExifReader* value_source) const;
+  int CommitRewrite(uint32_t code, RewritePlan& plan);
+  // The 4-byte value field an entry in IfdEntry form stores.
+  uint32_t PackedField(const IfdEntry& entry) const;
+  // Points the parent of directory `code` (header, IFD0, Exif IFD) at `offset`.
+  void PointAt(uint32_t code, uint32_t offset);
 
   std::unique_ptr<uint8_t[]> workBlock_;
   uint32_t workCapacity_ = 0;
+  uint32_t pinnedEnd_ = 0;
+  std::vector<RangePair> detachedIfd1_;  // holes StartEdit left: (start, length)
 };
 
 }  // namespace veltora::edit

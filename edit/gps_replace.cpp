@@ -15,7 +15,6 @@ namespace veltora::edit {
 namespace {
 
 using exif::IfdEntry;
-using exif::kEntrySize;
 using exif::kTypeAscii;
 using exif::kTypeByte;
 using exif::kTypeLong;
@@ -126,6 +125,25 @@ std::optional<EntryEdit> EntryFromSet(uint16_t tag, const GpsTagSet& set, exif::
     default:
       return std::nullopt;  // 0 is made separately; 8-17, 19-26 and above 29 are ignored
   }
+}
+
+// A directory item from an entry made here or kept from the block; a value
+// over 4 bytes without its bytes is written with count and offset 0.
+DirectoryItem ItemFor(const EntryEdit& e, exif::ByteOrder order) {
+  DirectoryItem item{e.entry.tag, e.entry.type, e.entry.count, {}, {}};
+  const uint64_t size = uint64_t{StoredUnitSize(e.entry.type)} * e.entry.count;
+  if (size > 4) {
+    if (e.bytes.size() == size) {
+      item.value = e.bytes;
+    } else {
+      item.count = 0;
+    }
+    return item;
+  }
+  uint8_t raw[12];
+  exif::EncodeEntry(raw, order, e.entry);
+  std::memcpy(item.field, raw + 8, 4);
+  return item;
 }
 
 std::vector<EntryEdit> CurrentGpsEntries(ExifEditor& editor) {
@@ -248,30 +266,12 @@ int AppendGpsIfd(ExifEditor& editor, GpsTagSet* set) {
   BuildGpsEntries(&entries, *set, editor.byteOrder);
   std::stable_sort(entries.begin(), entries.end(),
                    [](const EntryEdit& a, const EntryEdit& b) { return a.entry.tag < b.entry.tag; });
-
-  if (!editor.PadToEven()) return 0;
-  const uint32_t start = editor.blockLength;
-  const size_t dir_size = 2 + size_t{kEntrySize} * entries.size() + 4;
-  std::vector<uint8_t> bytes(dir_size);
   const exif::ByteOrder order = editor.byteOrder;
-  exif::Write16(bytes.data(), static_cast<uint16_t>(entries.size()), order);
-  for (size_t i = 0; i < entries.size(); ++i) {
-    IfdEntry e = entries[i].entry;
-    const uint64_t size = uint64_t{exif::TypeSize(e.type)} * e.count;
-    if (size > 4) {
-      if (entries[i].bytes.size() == size) {
-        e.value = static_cast<uint32_t>(start + bytes.size());
-        bytes.insert(bytes.end(), entries[i].bytes.begin(), entries[i].bytes.end());
-        if (bytes.size() % 2 == 1) bytes.push_back(0);
-      } else {
-        e.count = 0;
-        e.value = 0;
-      }
-    }
-    exif::EncodeEntry(bytes.data() + 2 + kEntrySize * i, order, e);
-  }
-  if (uint64_t{start} + bytes.size() > editor.BlockCapacity()) return 0;
-  const auto at = editor.Append(bytes, true);
+
+  std::vector<DirectoryItem> items;
+  for (const EntryEdit& e : entries) items.push_back(ItemFor(e, order));
+  if (!editor.PadToEven()) return 0;
+  const auto at = editor.Append(DirectoryBytes(items, editor.blockLength, 0, order), true);
   if (!at) return 0;
   editor.SetHeader(exif::kGpsIfd, *at, static_cast<uint16_t>(entries.size()));
   return editor.SetEntryInPlace(exif::kIfd0, IfdEntry{exif::kTagGpsIfdPointer, kTypeLong, 1, *at}) >
@@ -280,22 +280,110 @@ int AppendGpsIfd(ExifEditor& editor, GpsTagSet* set) {
              : 0;
 }
 
+namespace {
+
+// Thumbnail and image data follow the block: their positions are set again
+// after the block changed length outside RewriteIfd.
+void PlaceDataBehindBlock(ExifEditor& editor) {
+  if (editor.GetDataLength(exif::kIfd1) != 0 && editor.ThumbnailLength() != 0) {
+    editor.SetDataOffset(exif::kIfd1, editor.blockLength);
+  }
+  if (editor.GetDataLength(exif::kIfd0) != 0) {
+    editor.SetDataOffset(exif::kIfd0, editor.blockLength + editor.ThumbnailLength());
+  }
+}
+
+// IFD1 appended at the end of the work block from the source's directory,
+// its out-of-line values and its thumbnail; 1 when attached.
+int AppendSourceIfd1(ExifEditor& editor, std::span<const uint8_t> source,
+                     const BlockDirectory& dir, const ThumbnailRun& thumbnail) {
+  const exif::ByteOrder order = editor.byteOrder;
+  std::vector<DirectoryItem> items;
+  for (const BlockEntry& e : dir.entries) {
+    if (e.entry.tag == exif::kTagExifIfdPointer || e.entry.tag == exif::kTagGpsIfdPointer ||
+        e.entry.tag == kTagInteropPointer) {
+      continue;
+    }
+    DirectoryItem item{e.entry.tag, e.entry.type, e.entry.count, {}, {}};
+    std::memcpy(item.field, e.field, 4);
+    if (e.OutOfLine()) {
+      std::memset(item.field, 0, 4);
+      if (auto value = ValueBytes(source, e)) {
+        item.value.assign(value->begin(), value->end());
+      } else {
+        item.count = 0;
+      }
+    }
+    items.push_back(std::move(item));
+  }
+  if (!editor.PadToEven()) return 0;
+  const uint32_t base = editor.blockLength;
+  const uint64_t position = uint64_t{base} + DirectorySize(items);
+  if (position + thumbnail.length > editor.BlockCapacity()) return 0;
+  const int64_t delta = static_cast<int64_t>(position) - thumbnail.offset;
+  for (DirectoryItem& item : items) {
+    if (!thumbnail.strips && item.tag == exif::kTagJpegInterchangeFormat) {
+      uint8_t raw[12];
+      exif::EncodeEntry(raw, order, IfdEntry{item.tag, item.type, item.count,
+                                             static_cast<uint32_t>(position)});
+      std::memcpy(item.field, raw + 8, 4);
+    } else if (thumbnail.strips && item.tag == exif::kTagStripOffsets) {
+      const uint32_t unit = exif::TypeSize(item.type);
+      uint8_t* at = item.OutOfLine() ? item.value.data() : item.field;
+      const size_t n = item.OutOfLine() ? item.value.size() / std::max<uint32_t>(unit, 1) : 1;
+      for (size_t k = 0; k < n && (unit == 2 || unit == 4); ++k) {
+        if (unit == 2) {
+          const int64_t v = exif::Read16(at + 2 * k, order) + delta;
+          exif::Write16(at + 2 * k, static_cast<uint16_t>(std::clamp<int64_t>(v, 0, 0xFFFF)), order);
+        } else {
+          const int64_t v = exif::Read32(at + 4 * k, order) + delta;
+          exif::Write32(at + 4 * k, static_cast<uint32_t>(std::clamp<int64_t>(v, 0, UINT32_MAX)),
+                        order);
+        }
+      }
+    }
+  }
+  std::vector<uint8_t> bytes = DirectoryBytes(items, base, 0, order);
+  bytes.insert(bytes.end(), source.begin() + thumbnail.offset,
+               source.begin() + thumbnail.offset + thumbnail.length);
+  const auto link = editor.NextLinkPosition(exif::kIfd0);
+  if (!link) return 0;  // no link to hang it on
+  const auto at = editor.Append(bytes, true);
+  if (!at) return 0;
+  exif::Write32(editor.Block().data() + *link, *at, order);
+  editor.SetHeader(exif::kIfd1, *at, static_cast<uint16_t>(items.size()));
+  editor.RefreshDescriptors();
+  return 1;
+}
+
+}  // namespace
+
 int ReplaceGps(ExifEditor& editor, GpsTagSet* set) {
   IfdEntry pointer;
   pointer.tag = exif::kTagGpsIfdPointer;
-  const bool has_gps = editor.FindBlockEntry(exif::kIfd0, &pointer) == 1;
+  const bool has_pointer = editor.FindBlockEntry(exif::kIfd0, &pointer) == 1;
   const bool has_tags = !ArrayView(&set->tags).empty();
-  if (has_gps && has_tags) {
+  const uint16_t gps_pointer = exif::kTagGpsIfdPointer;
+  if (has_pointer && !editor.HasDirectory(exif::kGpsIfd)) {
+    // The pointer leads to no directory that lies inside the block (its table
+    // runs past the end, say): there is nothing to merge or empty. A new
+    // directory goes where readers find it; a removal takes the pointer.
+    if (!has_tags) {
+      return editor.RewriteIfd(exif::kIfd0, std::span<const uint16_t>(&gps_pointer, 1), {}) < 0;
+    }
+    const int created = AppendGpsIfd(editor, set);
+    PlaceDataBehindBlock(editor);
+    return created;
+  }
+  if (has_pointer && has_tags) {
     const auto exif_version = WorkBlockExifVersion(editor);
     if (!exif_version || *exif_version < kExifVersion0210) return 0;
-    // A pointer that leads nowhere gives no directory to merge into.
-    if (editor.gpsHeader.offset == 0) return 0;
     SetGpsVersionFromExif(set, *exif_version);
     std::vector<EntryEdit> entries = CurrentGpsEntries(editor);
     BuildGpsEntries(&entries, *set, editor.byteOrder);
     return editor.RewriteIfd(exif::kGpsIfd, {}, entries) >= 0 ? 1 : 0;
   }
-  if (has_gps) {
+  if (has_pointer) {
     std::vector<IfdEntry> current;
     editor.CollectBlockEntries(exif::kGpsIfd, &current);
     if (!current.empty()) {
@@ -303,7 +391,6 @@ int ReplaceGps(ExifEditor& editor, GpsTagSet* set) {
       for (const IfdEntry& e : current) tags.push_back(e.tag);
       if (editor.RewriteIfd(exif::kGpsIfd, tags, {}) >= 0) return 0;
     }
-    const uint16_t gps_pointer = exif::kTagGpsIfdPointer;
     return editor.RewriteIfd(exif::kIfd0, std::span<const uint16_t>(&gps_pointer, 1), {}) < 0 ? 1
                                                                                             : 0;
   }
@@ -311,12 +398,7 @@ int ReplaceGps(ExifEditor& editor, GpsTagSet* set) {
   const EntryEdit add{IfdEntry{exif::kTagGpsIfdPointer, kTypeLong, 1, 0}, {}};
   if (editor.RewriteIfd(exif::kIfd0, {}, std::span<const EntryEdit>(&add, 1)) <= 0) return 0;
   const int created = AppendGpsIfd(editor, set);
-  if (editor.GetDataLength(exif::kIfd1) != 0 && editor.ThumbnailLength() != 0) {
-    editor.SetDataOffset(exif::kIfd1, editor.blockLength);
-  }
-  if (editor.GetDataLength(exif::kIfd0) != 0) {
-    editor.SetDataOffset(exif::kIfd0, editor.blockLength + editor.ThumbnailLength());
-  }
+  PlaceDataBehindBlock(editor);
   return created;
 }
 
@@ -327,80 +409,19 @@ int ReattachSourceThumbnail(ExifEditor& editor) {
   const bool loaded_here = editor.data == nullptr;
   if (loaded_here && editor.LoadExifData(0, nullptr) == nullptr) return 0;
   const std::span<const uint8_t> source(editor.data, editor.dataLoadedSize);
-  const exif::ByteOrder order = editor.byteOrder;
 
   int attached = 0;
-  const auto dir = ReadBlockDirectory(source, order, editor.thumbnailImage.ifdOffset);
-  const auto thumbnail = dir ? FindThumbnail(source, order, *dir) : std::nullopt;
-  if (dir && thumbnail && editor.PadToEven()) {
-    std::vector<BlockEntry> entries;
-    for (const BlockEntry& e : dir->entries) {
-      if (e.entry.tag != exif::kTagExifIfdPointer && e.entry.tag != exif::kTagGpsIfdPointer &&
-          e.entry.tag != kTagInteropPointer) {
-        entries.push_back(e);
-      }
-    }
-    const uint32_t base = editor.blockLength;
-    const size_t dir_size = 2 + size_t{kEntrySize} * entries.size() + 4;
-    std::vector<uint8_t> bytes(dir_size);
-    exif::Write16(bytes.data(), static_cast<uint16_t>(entries.size()), order);
-    for (BlockEntry& e : entries) {
-      if (!e.OutOfLine()) continue;
-      if (auto value = ValueBytes(source, e)) {
-        e.entry.value = static_cast<uint32_t>(base + bytes.size());
-        exif::Write32(e.field, e.entry.value, order);
-        bytes.insert(bytes.end(), value->begin(), value->end());
-        if (bytes.size() % 2 == 1) bytes.push_back(0);
-      } else {
-        e.entry.count = 0;
-        exif::Write32(e.field, 0, order);
-      }
-    }
-    const uint64_t new_position = uint64_t{base} + bytes.size();
-    const int64_t delta = static_cast<int64_t>(new_position) - thumbnail->offset;
-    bytes.insert(bytes.end(), source.begin() + thumbnail->offset,
-                 source.begin() + thumbnail->offset + thumbnail->length);
-    for (size_t i = 0; i < entries.size(); ++i) {
-      BlockEntry& e = entries[i];
-      if (!thumbnail->strips && e.entry.tag == exif::kTagJpegInterchangeFormat) {
-        e.entry.value = static_cast<uint32_t>(new_position);
-        uint8_t raw[12];
-        exif::EncodeEntry(raw, order, e.entry);
-        std::memcpy(e.field, raw + 8, 4);
-      } else if (thumbnail->strips && e.entry.tag == exif::kTagStripOffsets) {
-        const uint32_t unit = exif::TypeSize(e.entry.type);
-        uint8_t* at = e.OutOfLine() ? bytes.data() + (e.entry.value - base) : e.field;
-        for (uint32_t k = 0; k < e.entry.count && (unit == 2 || unit == 4); ++k) {
-          if (unit == 2) {
-            const int64_t v = exif::Read16(at + 2 * k, order) + delta;
-            exif::Write16(at + 2 * k, static_cast<uint16_t>(std::clamp<int64_t>(v, 0, 0xFFFF)), order);
-          } else {
-            const int64_t v = exif::Read32(at + 4 * k, order) + delta;
-            exif::Write32(at + 4 * k, static_cast<uint32_t>(std::clamp<int64_t>(v, 0, UINT32_MAX)),
-                          order);
-          }
-        }
-      }
-      WriteRawEntry(bytes, order, static_cast<uint32_t>(2 + kEntrySize * i), e);
-    }
-    if (uint64_t{base} + bytes.size() <= editor.BlockCapacity()) {
-      if (const auto at = editor.Append(bytes, true)) {
-        if (const auto link = editor.NextLinkPosition(exif::kIfd0)) {
-          exif::Write32(editor.Block().data() + *link, *at, order);
-          editor.SetHeader(exif::kIfd1, *at, static_cast<uint16_t>(entries.size()));
-          editor.RefreshDescriptors();
-          attached = 1;
-        } else {
-          editor.blockLength = base;  // no link to hang it on: not counted
-        }
-      }
+  const uint32_t ifd1_offset = editor.thumbnailImage.ifdOffset;
+  if (const auto dir = ReadBlockDirectory(source, editor.byteOrder, ifd1_offset)) {
+    if (editor.RestoreDetachedIfd1(source, ifd1_offset)) {
+      attached = 1;
+    } else if (const auto thumbnail = FindThumbnail(source, editor.byteOrder, *dir)) {
+      attached = AppendSourceIfd1(editor, source, *dir, *thumbnail);
     }
   }
   if (loaded_here) editor.FreeExifData();
-  if (!attached && editor.interopHeader.offset != 0) {
-    editor.RemoveTag(exif::kExifIfd, kTagInteropPointer);
-    editor.interopHeader = exif::IfdLocation{};
-  }
+  // The Interoperability directory describes the main image, not the
+  // thumbnail: it stays whether or not IFD1 could be put back.
   if (editor.IsTiffSource() && editor.GetDataLength(exif::kIfd0) != 0) {
     editor.SetDataOffset(exif::kIfd0, editor.blockLength);
   }

@@ -70,6 +70,23 @@ uint32_t RangeList::Shift(uint32_t o) const {
   return static_cast<uint32_t>(std::min<int64_t>(moved, std::numeric_limits<uint32_t>::max()));
 }
 
+std::vector<RangePair> RangeList::TakeHolesBelow(uint32_t pin) {
+  std::vector<RangePair> holes;
+  std::vector<RangePair> kept;
+  for (RangePair p : pairs_) {
+    if (p.delta >= 0 || p.start >= pin) {
+      kept.push_back(p);
+      continue;
+    }
+    const uint64_t end = uint64_t{p.start} + static_cast<uint32_t>(-int64_t{p.delta});
+    const uint64_t hole_end = std::min<uint64_t>(end, pin);
+    holes.push_back({p.start, static_cast<int32_t>(hole_end - p.start)});
+    if (end > pin) kept.push_back({pin, -static_cast<int32_t>(end - pin)});
+  }
+  pairs_ = std::move(kept);
+  return holes;
+}
+
 uint64_t RangeList::CutTotal() const {
   uint64_t total = 0;
   for (const RangePair& p : pairs_) {

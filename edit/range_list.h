@@ -38,6 +38,11 @@ class RangeList {
   // starting before it, never below 0.
   uint32_t Shift(uint32_t o) const;
 
+  // Takes every cut byte below `pin` out of the list (after Normalise) and
+  // returns those ranges as (start, length) holes: bytes below the pin keep
+  // their offsets, so what is cut there is zero-filled instead of removed.
+  std::vector<RangePair> TakeHolesBelow(uint32_t pin);
+
   // Bytes removed by the cuts (after Normalise).
   uint64_t CutTotal() const;
   std::span<const RangePair> pairs() const { return pairs_; }

@@ -181,17 +181,35 @@ TEST_P(EditorTest, MakerNoteDirectoryBehindANineCharacterSignature) {
   EXPECT_LT(editor.blockLength, layout.bytes.size());
 }
 
-TEST_P(EditorTest, MakerNoteWithoutDirectoryIsDroppedWhenTheBlockChanges) {
-  auto b = CameraBlock(GetParam());
-  b.RawMakerNote({'Q', 'U', 'O', 'R', 'V', 'A', 0, 0, 0xFF, 0xFF, 1, 2, 3, 4});
-  const auto file = b.WriteJpeg(dir_);
-  ExifEditor copy(file.c_str(), 1);
-  ASSERT_EQ(copy.CopyBlock(), 1);
-  exif::IfdEntry note{exif::kTagMakerNote, 0, 0, 0};
-  EXPECT_EQ(copy.FindBlockEntry(exif::kExifIfd, &note), 1) << "an exact copy keeps it";
-  ExifEditor cut(file.c_str(), 1);
-  ASSERT_EQ(cut.StartEdit(0), 1);
-  EXPECT_EQ(cut.FindBlockEntry(exif::kExifIfd, &note), 0);
+TEST_P(EditorTest, MakerNotesStayByteForByteWhereTheyWereThroughEveryRewrite) {
+  // A note without a directory, and one whose directory holds an SSHORT array
+  // out of line: neither may move, be shifted inside or be dropped.
+  auto without = CameraBlock(GetParam());
+  without.RawMakerNote({'Q', 'U', 'O', 'R', 'V', 'A', 0, 0, 0xFF, 0xFF, 1, 2, 3, 4});
+  auto with = CameraBlock(GetParam());
+  with.MakerNoteHeader(MakerNoteForm::kSignature, "Quorvanta", {1, 0})
+      .Raw(kMakerNote, 1, exif::kTypeSShort, 4, {1, 2, 3, 4, 5, 6, 7, 8})
+      .Short(kMakerNote, 2, 7);
+  for (TiffBuilder* b : {&without, &with}) {
+    const auto file = b->WriteJpeg(dir_);
+    ExifEditor source(file.c_str(), 1);
+    ASSERT_EQ(source.CopyBlock(), 1);
+    const std::vector<uint8_t> note(source.Block().begin() + source.makerNoteOffset,
+                                    source.Block().begin() + source.makerNoteOffset +
+                                        source.makerNoteLength);
+    ExifEditor editor(file.c_str(), 1);
+    ASSERT_EQ(editor.StartEdit(0), 1);
+    EXPECT_NE(editor.PinnedEnd(), 0u);
+    const EntryEdit add{{305 /* Software */, exif::kTypeAscii, 12, 0},
+                        {'a', ' ', 'l', 'o', 'n', 'g', 'e', 'r', ' ', 'o', 'n', 0}};
+    ASSERT_GT(editor.RewriteIfd(exif::kIfd0, {}, std::span<const EntryEdit>(&add, 1)), 0);
+    ASSERT_GT(editor.RewriteIfd(exif::kExifIfd, {}, std::span<const EntryEdit>(&add, 1)), 0);
+    exif::IfdEntry entry{exif::kTagMakerNote, 0, 0, 0};
+    ASSERT_EQ(editor.FindBlockEntry(exif::kExifIfd, &entry), 1);
+    EXPECT_EQ(entry.value, source.makerNoteOffset);
+    ASSERT_LE(uint64_t{entry.value} + note.size(), editor.blockLength);
+    EXPECT_TRUE(std::equal(note.begin(), note.end(), editor.Block().begin() + entry.value));
+  }
 }
 
 TEST_P(EditorTest, GrowthBeyondTheHeadroomIsRefusedAndChangesNothing) {
