@@ -10,6 +10,7 @@
 
 #include "edit/block_entries.h"
 #include "exif/date_text.h"
+#include "exif/jpeg_segments.h"
 #include "platform/local_time.h"
 #include "plugin/safe_replace.h"
 
@@ -18,11 +19,6 @@ namespace {
 
 using platform::File;
 
-constexpr uint16_t kMarkerSoi = 0xFFD8;
-constexpr uint16_t kMarkerEoi = 0xFFD9;
-constexpr uint16_t kMarkerSos = 0xFFDA;
-constexpr uint16_t kMarkerApp0 = 0xFFE0;
-constexpr uint16_t kMarkerApp1 = 0xFFE1;
 // Scan data and image data are streamed through a buffer of this size: large
 // enough that a copy costs few system calls, small enough to always allocate.
 constexpr size_t kCopyChunk = 256 * 1024;
@@ -107,18 +103,18 @@ template <typename In, typename Out>
 uint32_t JpegLayout(const ExifEditor& editor, Out& out, In& in) {
   const uint64_t segment = editor.TotalSegmentSize() + kApp1Overhead;
   if (segment > kMaxSegmentLength) return kErrorInvalidData;
-  uint64_t size = 0;
-  if (uint32_t error = in.Size(&size)) return error;
-  uint64_t pos = 0;
-  while (pos < size) {
-    uint8_t head[4];
+  uint32_t read_error = 0;
+  const auto read_at = [&in, &read_error](uint64_t offset, std::span<uint8_t> head) -> size_t {
     size_t got = 0;
-    if (uint32_t error = in.ReadAt(pos, head, 4, &got)) return error;
-    if (got < 2) break;
-    const uint16_t marker = static_cast<uint16_t>(head[0] << 8 | head[1]);
-    const uint32_t length = got >= 4 ? uint32_t{head[2]} << 8 | head[3] : 0;
+    read_error = in.ReadAt(offset, head.data(), head.size(), &got);
+    return read_error == 0 ? got : 0;
+  };
+  exif::JpegSegmentWalker walk(0, exif::SoiRule::kStandalone);
+  while (const auto s = walk.Next(read_at)) {
+    const uint8_t head[4] = {static_cast<uint8_t>(s->marker >> 8), static_cast<uint8_t>(s->marker),
+                             static_cast<uint8_t>(s->length >> 8), static_cast<uint8_t>(s->length)};
     bool complete = true;
-    if (marker == kMarkerSoi) {
+    if (s->marker == exif::kJpegSoi) {
       uint8_t app1[10] = {0xFF, 0xE1, static_cast<uint8_t>(segment >> 8),
                           static_cast<uint8_t>(segment), 'E', 'x', 'i', 'f', 0, 0};
       if (uint32_t error = out.Write(head, 2)) return error;
@@ -130,24 +126,24 @@ uint32_t JpegLayout(const ExifEditor& editor, Out& out, In& in) {
           return error;
         }
       }
-      pos += 2;
-    } else if (marker == kMarkerEoi) {
+    } else if (s->marker == exif::kJpegEoi) {
       return out.Write(head, 2);
-    } else if (got < 4 || length < 2) {
+    } else if (s->cut || s->length < 2) {
       break;
-    } else if (marker == kMarkerSos) {
+    } else if (s->marker == exif::kJpegSos) {
       if (uint32_t error = out.Write(head, 4)) return error;
-      return CopyRun(in, out, pos + 4, UINT64_MAX, &complete);
-    } else if (marker == kMarkerApp0 || marker == kMarkerApp1) {
-      pos += uint64_t{length} + 2;  // every APP0 and APP1 of the source is dropped
+      return CopyRun(in, out, s->position + 4, UINT64_MAX, &complete);
+    } else if (s->marker == exif::kJpegApp0 || s->marker == exif::kJpegApp1) {
+      // every APP0 and APP1 of the source is dropped
     } else {
       if (uint32_t error = out.Write(head, 4)) return error;
-      if (uint32_t error = CopyRun(in, out, pos + 4, length - 2, &complete)) return error;
+      if (uint32_t error = CopyRun(in, out, s->position + 4, s->length - 2u, &complete)) {
+        return error;
+      }
       if (!complete) break;  // a segment cut off by the end of the file ends the copy
-      pos += uint64_t{length} + 2;
     }
   }
-  return 0;
+  return read_error;
 }
 
 template <typename In, typename Out>

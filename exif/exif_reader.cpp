@@ -5,17 +5,13 @@
 #include <limits>
 #include <new>
 
+#include "exif/jpeg_segments.h"
 #include "platform/page_memory.h"
 
 namespace veltora::exif {
 namespace {
 
-constexpr uint16_t kMarkerSoi = 0xFFD8;
 constexpr uint16_t kMarkerSof0 = 0xFFC0;
-constexpr uint16_t kMarkerEoi = 0xFFD9;
-constexpr uint16_t kMarkerSos = 0xFFDA;
-constexpr uint16_t kMarkerApp0 = 0xFFE0;
-constexpr uint16_t kMarkerApp1 = 0xFFE1;
 constexpr uint16_t kMarkerApp2 = 0xFFE2;
 constexpr uint16_t kMarkerApp6 = 0xFFE6;
 // An APP1 shorter than this cannot hold the identifier and a TIFF header.
@@ -92,7 +88,7 @@ void ExifReader::Scan(uint32_t load_data, uint32_t use_page_allocator) {
   }
   const uint64_t length = file.size();
   uint64_t tiff_at = 0;
-  if (Read16(header, kBigEndian) == kMarkerSoi) {
+  if (Read16(header, kBigEndian) == kJpegSoi) {
     WalkJpegSegments(file, length);
     if (app1Offset == 0 || app1Length < kMinExifApp1Length) return;  // a JPEG without EXIF
     uint8_t identifier[6];
@@ -156,19 +152,21 @@ void ExifReader::Scan(uint32_t load_data, uint32_t use_page_allocator) {
 }
 
 void ExifReader::WalkJpegSegments(SourceReader& file, uint64_t length) {
-  uint64_t pos = 2;
-  for (uint32_t segment = 0; segment < kMaxJpegSegments && pos <= kMaxOffset; ++segment) {
-    uint8_t head[4];
-    const size_t n = file.ReadAt(pos, head, 4);
-    if (n < 2) break;
-    const uint16_t marker = Read16(head, kBigEndian);
-    const uint16_t field = n >= 4 ? Read16(head + 2, kBigEndian) : 0;
+  const auto read_at = [&file](uint64_t offset, std::span<uint8_t> out) {
+    return file.ReadAt(offset, out.data(), out.size());
+  };
+  JpegSegmentWalker walk(2, SoiRule::kSized);
+  while (const auto segment = walk.Next(read_at)) {
+    const uint64_t pos = segment->position;
+    // The records hold 32-bit offsets; a segment that starts two bytes or
+    // less before the end of the file is not looked at.
+    if (pos > kMaxOffset || pos + 2 >= length) break;
     // A segment header cut off by the end of the file still records a length:
     // whatever is left behind the marker.
-    const uint16_t app_length = n >= 4 ? field : static_cast<uint16_t>(length - pos - 2);
+    const uint16_t app_length =
+        segment->cut ? static_cast<uint16_t>(length - pos - 2) : segment->length;
     const auto at = static_cast<uint32_t>(pos);
-    const uint64_t next_other = n >= 4 ? pos + field + 2 : length;
-    switch (marker) {
+    switch (segment->marker) {
       case kMarkerSof0: {
         uint8_t frame[6];
         if (file.ReadExact(pos + 4, frame, 6)) {
@@ -177,14 +175,9 @@ void ExifReader::WalkJpegSegments(SourceReader& file, uint64_t length) {
           sofWidth = Read16(frame + 3, kBigEndian);
           sofComponents = frame[5];
         }
-        pos = next_other;
         break;
       }
-      case kMarkerEoi:
-      case kMarkerSos:
-        pos = length;
-        break;
-      case kMarkerApp0: {
+      case kJpegApp0: {
         app0Offset = at;
         app0Length = app_length;
         uint8_t jfif[12];
@@ -199,23 +192,19 @@ void ExifReader::WalkJpegSegments(SourceReader& file, uint64_t length) {
             jfifYDensity = Read16(jfif + 10, kBigEndian);
           }
         }
-        pos += uint64_t{app0Length} + 2;
         break;
       }
-      case kMarkerApp1:
+      case kJpegApp1:
         app1Offset = at;
         app1Length = app_length;
-        pos += uint64_t{app1Length} + 2;
         break;
       case kMarkerApp2:
         app2Offset = at;
         app2Length = app_length;
-        pos += uint64_t{app2Length} + 2;
         break;
       case kMarkerApp6: {
         app6Offset = at;
         app6Length = app_length;
-        pos += uint64_t{app6Length} + 2;
         uint8_t id[8];
         if (file.ReadExact(uint64_t{app6Offset} + 4, id, 8)) {
           id[7] = 0;
@@ -226,11 +215,7 @@ void ExifReader::WalkJpegSegments(SourceReader& file, uint64_t length) {
         }
         break;
       }
-      default:  // every other marker, and bytes that are no marker at all
-        pos = next_other;
-        break;
     }
-    if (pos + 2 >= length) break;
   }
 }
 

@@ -26,11 +26,6 @@ namespace veltora::exif {
 
 class ExifReader {
  public:
-  // A walk stops after this many segments even if it has not reached the scan
-  // data: real files carry fewer than a few hundred segments before it, and
-  // each step may advance by only two bytes, so a crafted file of tiny
-  // segments would otherwise cost one read per two bytes of its length.
-  static constexpr uint32_t kMaxJpegSegments = 1u << 16;
   // A date text is 20 bytes; a value larger than one APP1 segment cannot be
   // one, so it is not fetched at all (the lookup fails either way).
   static constexpr uint32_t kMaxDateValueSize = 0x10000;

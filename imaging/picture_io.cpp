@@ -4,6 +4,7 @@
 #include <new>
 
 #include "exif/exif_reader.h"
+#include "exif/jpeg_segments.h"
 #include "imaging/dib_memory.h"
 #include "imaging/packed_dib.h"
 #include "imaging/picture_files.h"
@@ -108,41 +109,51 @@ int32_t CheckJpegFile(const char* path) {
   return CheckJpegStream(bytes.data(), bytes.size());
 }
 
-int32_t CheckJpegStream(const uint8_t* buffer, size_t length) {
-  if (buffer == nullptr || length < 2) return 0;
-  size_t p = 0;
-  bool started = false;
+namespace {
+
+// Walks the entropy-coded data of a scan from `p` to FF D9 or the end of the
+// data. False when a marker other than a restart, a further scan, a table or
+// a fill byte interrupts it.
+bool ScanDataIsClean(const uint8_t* buffer, size_t length, size_t p) {
   // Every step moves p forward by at least 1, so the walk ends.
   while (p + 1 < length) {
-    const uint16_t marker = BigEndian16(buffer + p);
-    if (marker == 0xFFD8) {
-      started = true;
-      p += 2;
+    if (buffer[p] != 0xFF) {
+      ++p;
       continue;
     }
-    if (marker == 0xFFD9) break;
-    if (marker == 0xFFDA) {
-      p += 2;
-      while (p + 1 < length) {
-        if (buffer[p] != 0xFF) {
-          ++p;
-          continue;
-        }
-        const uint8_t next = buffer[p + 1];
-        if (next == 0xD9) break;
-        if (next == 0x00 || (next >= 0xD0 && next <= 0xD7) || next == 0xDA || next == 0xFF) {
-          ++p;
-        } else if (next == 0xC4 || next == 0xDB) {
-          p = p + 3 < length ? p + size_t{2} + BigEndian16(buffer + p + 2) : p + 1;
-        } else {
-          return 0;
-        }
-      }
-      break;  // the scan ran to FF D9 or to the end of the data
+    const uint8_t next = buffer[p + 1];
+    if (next == 0xD9) break;
+    if (next == 0x00 || (next >= 0xD0 && next <= 0xD7) || next == 0xDA || next == 0xFF) {
+      ++p;
+    } else if (next == 0xC4 || next == 0xDB) {
+      p = p + 3 < length ? p + size_t{2} + BigEndian16(buffer + p + 2) : p + 1;
+    } else {
+      return false;
     }
-    if (p + 3 >= length) return 0;
-    p += size_t{2} + BigEndian16(buffer + p + 2);
-    if (!started) return 0;
+  }
+  return true;
+}
+
+}  // namespace
+
+int32_t CheckJpegStream(const uint8_t* buffer, size_t length) {
+  if (buffer == nullptr || length < 2) return 0;
+  const std::span<const uint8_t> bytes(buffer, length);
+  exif::JpegSegmentWalker walk(0, exif::SoiRule::kStandalone);
+  bool started = false;
+  while (const auto segment = walk.Next(bytes)) {
+    if (segment->marker == exif::kJpegSoi) {
+      started = true;
+      continue;
+    }
+    if (segment->marker == exif::kJpegEoi) break;
+    if (segment->marker == exif::kJpegSos) {
+      // The scan data is checked from behind the marker to FF D9 or the end of the data.
+      const auto scan = static_cast<size_t>(segment->position) + 2;
+      return started && ScanDataIsClean(buffer, length, scan) ? 1 : 0;
+    }
+    // The stream must open with SOI, and no header may be cut off.
+    if (segment->cut || !started) return 0;
   }
   return started ? 1 : 0;
 }

@@ -80,6 +80,33 @@ TEST_P(OutputTest, App1OfExactly65535BytesIsWrittenAndOneMoreIsRefused) {
   EXPECT_TRUE(out.empty()) << "nothing is written";
 }
 
+TEST_P(OutputTest, MoreSegmentsThanA16BitCountBeforeTheExifAreWalkedAndCopied) {
+  constexpr int kSegments = 70000;
+  JpegBuilder builder;
+  builder.Soi();
+  for (int i = 0; i < kSegments; ++i) builder.Segment(kCom, {});
+  const auto block = CameraBlock(GetParam()).Bytes();
+  builder.App1Exif(block);
+  const size_t app1_end = builder.LastSegmentOffset() + 2 + block.size() + 8;
+  const auto file = builder.ImageSegments(SmallJpeg()).Write(dir_, "in.jpg");
+  ExifEditor editor(file.c_str(), 1);
+  EXPECT_EQ(editor.IsExifJpeg(), 1);
+  ASSERT_EQ(editor.CopyBlock(), 1);
+  const auto in = ReadFile(file);
+  std::vector<uint8_t> out;
+  ASSERT_EQ(edit::WriteJpegLayout(editor, in, &out), 0u);
+  // SOI, the new APP1, then every COM segment and the picture as they were.
+  const auto at = [](const std::vector<uint8_t>& v, size_t n) {
+    return v.begin() + static_cast<ptrdiff_t>(n);
+  };
+  std::vector<uint8_t> expected(in.begin(), at(in, 2 + 4 * size_t{kSegments}));
+  expected.insert(expected.end(), at(in, app1_end), in.end());
+  ASSERT_GT(out.size(), 4u);
+  EXPECT_EQ(out[3], kApp1);
+  out.erase(at(out, 2), at(out, 2 + 2 + editor.TotalSegmentSize() + 8));
+  EXPECT_EQ(out, expected);
+}
+
 TEST_P(OutputTest, TiffLayoutWithoutImageDataIsInvalid) {
   auto b = CameraBlock(GetParam());
   b.RgbImage(kIfd0, 4, 4);

@@ -1,0 +1,45 @@
+#include "exif/jpeg_segments.h"
+
+#include "exif/byte_order.h"
+#include "exif/byte_view.h"
+
+namespace veltora::exif {
+
+std::optional<JpegSegment> JpegSegmentWalker::Next(std::span<const uint8_t> data) {
+  if (finished_) return std::nullopt;
+  if (position_ >= data.size()) return Step({});
+  const auto at = static_cast<size_t>(position_);
+  return Step(data.subspan(at, std::min(kHeadSize, data.size() - at)));
+}
+
+std::optional<JpegSegment> JpegSegmentWalker::Step(std::span<const uint8_t> head) {
+  const ByteView view(head, kBigEndian);
+  const auto marker = view.U16(0);
+  if (!marker) {
+    finished_ = true;
+    return std::nullopt;
+  }
+  JpegSegment segment;
+  segment.marker = *marker;
+  segment.position = position_;
+  if (*marker == kJpegEoi) {
+    finished_ = true;
+    return segment;
+  }
+  if (*marker == kJpegSoi && soi_ == SoiRule::kStandalone) {
+    position_ += 2;
+    return segment;
+  }
+  const auto length = view.U16(2);
+  if (!length) {
+    segment.cut = true;
+    finished_ = true;
+    return segment;
+  }
+  segment.length = *length;
+  position_ += 2 + uint64_t{*length};
+  if (*marker == kJpegSos) finished_ = true;
+  return segment;
+}
+
+}  // namespace veltora::exif
