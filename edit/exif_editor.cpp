@@ -457,6 +457,20 @@ bool ExifEditor::CopySourceBlock() {
   return true;
 }
 
+std::vector<uint32_t> ExifEditor::StructureStarts() {
+  std::vector<uint32_t> starts;
+  for (uint32_t code : {kIfd0, kExifIfd, kGpsIfd, kInteropIfd, kIfd1}) {
+    const auto loc = Locate(code);
+    const auto dir = loc ? ReadBlockDirectory(Block(), byteOrder, loc->offset) : std::nullopt;
+    if (!dir) continue;
+    starts.push_back(dir->offset);
+    for (const BlockEntry& e : dir->entries) {
+      if (e.OutOfLine()) starts.push_back(e.entry.value);
+    }
+  }
+  return starts;
+}
+
 bool ExifEditor::HoldsImmovableData() {
   for (uint32_t code : {kIfd0, kExifIfd, kGpsIfd, kInteropIfd, kIfd1}) {
     const auto loc = Locate(code);
@@ -482,12 +496,13 @@ int ExifEditor::StartEdit(uint32_t drop_interop) {
   if (ifd1.ifdOffset != 0) {
     const auto dir = ReadBlockDirectory(Block(), byteOrder, ifd1.ifdOffset);
     if (dir) {
+      const std::vector<uint32_t> starts = StructureStarts();
       RangeList cuts;
       cuts.Cut(dir->offset, static_cast<uint32_t>(DirectoryTableSize(dir->count)));
       uint32_t jpeg_at = 0;
       uint32_t jpeg_length = 0;
       for (const BlockEntry& e : dir->entries) {
-        if (e.OutOfLine()) cuts.CutValue(e.entry.value, e.size, blockLength);
+        if (e.OutOfLine()) cuts.CutValue(e.entry.value, e.size, Block(), starts);
         if (e.entry.tag == exif::kTagJpegInterchangeFormat && !e.OutOfLine()) {
           jpeg_at = e.entry.value;
         }
@@ -495,9 +510,12 @@ int ExifEditor::StartEdit(uint32_t drop_interop) {
           jpeg_length = e.entry.value;
         }
       }
-      if (jpeg_at != 0) cuts.CutValue(jpeg_at, jpeg_length, blockLength);
+      // A thumbnail that runs past the block loses what lies inside it.
+      if (jpeg_at != 0 && jpeg_at < blockLength) {
+        cuts.CutValue(jpeg_at, std::min(jpeg_length, blockLength - jpeg_at), Block(), starts);
+      }
       for (const Strip& s : ReadStrips(Block(), byteOrder, *dir)) {
-        cuts.CutValue(s.offset, s.count, blockLength);
+        cuts.CutValue(s.offset, s.count, Block(), starts);
       }
       cuts.Normalise(blockLength);
       // A pinned block still loses what ends it (typically IFD1 and the
@@ -713,10 +731,11 @@ std::optional<RewritePlan> ExifEditor::PlanRewrite(uint32_t code,
   if (!dir) return std::nullopt;
   const std::span<const uint8_t> block = Block();
   RewritePlan plan;
+  plan.structureStarts = StructureStarts();
   plan.cuts.Cut(dir->offset, static_cast<uint32_t>(DirectoryTableSize(dir->count)));
   for (const BlockEntry& e : dir->entries) {
     if (std::find(deletions.begin(), deletions.end(), e.entry.tag) != deletions.end()) {
-      if (e.OutOfLine()) plan.cuts.CutValue(e.entry.value, e.size, blockLength);
+      if (e.OutOfLine()) plan.cuts.CutValue(e.entry.value, e.size, block, plan.structureStarts);
       if (IsDirectoryPointer(e.entry.tag) && e.entry.type == kTypeLong && e.entry.count == 1 &&
           e.entry.value != 0) {
         // An unreferenced directory is no longer followed; an empty one
@@ -755,7 +774,7 @@ std::optional<RewritePlan> ExifEditor::PlanRewrite(uint32_t code,
     PlannedEntry planned = PlanAddition(code, add, value_source);
     if (same != plan.entries.end()) {
       if (same->oldValue.size != 0) {
-        plan.cuts.CutValue(same->oldValue.offset, same->oldValue.size, blockLength);
+        plan.cuts.CutValue(same->oldValue.offset, same->oldValue.size, block, plan.structureStarts);
       }
       *same = std::move(planned);
     } else {
@@ -832,7 +851,7 @@ int ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
       p.item.value.clear();
       continue;
     }
-    ranges.CutValue(p.oldValue.offset, p.oldValue.size, blockLength);
+    ranges.CutValue(p.oldValue.offset, p.oldValue.size, Block(), plan.structureStarts);
   }
   ranges.Normalise(blockLength);
   const std::vector<RangePair> holes = ranges.TakeHolesBelow(pinnedEnd_);
@@ -840,7 +859,11 @@ int ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
   std::vector<DirectoryItem> items;
   items.reserve(plan.entries.size());
   for (PlannedEntry& p : plan.entries) items.push_back(std::move(p.item));
-  const uint64_t size = DirectorySize(items);
+  uint64_t size = DirectorySize(items);
+  // Everything behind a directory rewritten in place moves by what it gained
+  // less what was cut; one more zero byte at the end of its value area keeps
+  // that distance even, so values that were on even offsets stay there.
+  if (!relocate && (size + ranges.CutTotal()) % 2 == 1) ++size;
   const uint64_t kept = uint64_t{blockLength} - ranges.CutTotal();
   const uint64_t new_length = relocate ? PaddedSize(kept) + size : kept + size;
   const uint64_t capacity = uint64_t{blockLength} + kHeadroom;

@@ -66,6 +66,7 @@ struct RewritePlan {
   std::vector<PlannedEntry> entries;
   RangeList cuts;                // the old table and the old out-of-line values
   std::vector<uint32_t> emptied;  // directories whose pointer is deleted
+  std::vector<uint32_t> structureStarts;  // of every directory and value in the block
 };
 
 class ExifEditor : public exif::ExifReader {
@@ -187,6 +188,8 @@ class ExifEditor : public exif::ExifReader {
   void ShiftAll(const RangeList& ranges, uint32_t skip_code);
   void RefreshOutputPositions();
   bool HoldsImmovableData();
+  // Offsets where a known directory or an out-of-line value begins.
+  std::vector<uint32_t> StructureStarts();
   // The rewrite in three steps: plan (nothing changes), write (the one
   // directory writer) and commit (the new block, every offset moved).
   std::optional<RewritePlan> PlanRewrite(uint32_t code, std::span<const uint16_t> deletions,

@@ -204,6 +204,12 @@ std::optional<ThumbnailRun> FindThumbnail(std::span<const uint8_t> block, exif::
   } else {
     return std::nullopt;
   }
+  // A JPEG thumbnail whose declared length runs past the block is carried
+  // as far as it goes; its entries keep the declared length, so that it
+  // reads as it did before.
+  if (!run.strips && run.offset < block.size()) {
+    run.length = static_cast<uint32_t>(std::min<uint64_t>(run.length, block.size() - run.offset));
+  }
   if (run.length == 0 || !view.Contains(run.offset, run.length)) return std::nullopt;
   return run;
 }

@@ -26,9 +26,13 @@ void RangeList::Insert(uint32_t start, uint32_t length) {
   pairs_.push_back({start, static_cast<int32_t>(n)});
 }
 
-void RangeList::CutValue(uint32_t offset, uint64_t length, uint32_t block_length) {
+void RangeList::CutValue(uint32_t offset, uint64_t length, std::span<const uint8_t> block,
+                         std::span<const uint32_t> structure_starts) {
+  const uint64_t block_length = block.size();
   if (length == 0 || offset > block_length || length > block_length - offset) return;
-  if (length % 2 == 1 && offset % 2 == 0 && length + 1 <= uint64_t{block_length} - offset) {
+  const uint64_t pad = uint64_t{offset} + length;
+  if (length % 2 == 1 && offset % 2 == 0 && pad < block_length && block[pad] == 0 &&
+      std::find(structure_starts.begin(), structure_starts.end(), pad) == structure_starts.end()) {
     ++length;
   }
   Cut(offset, static_cast<uint32_t>(length));

@@ -23,10 +23,14 @@ class RangeList {
  public:
   void Cut(uint32_t start, uint32_t length);
   void Insert(uint32_t start, uint32_t length);
-  // Cuts the value at `offset` of `length` bytes inside a block of
-  // `block_length`: an odd length at an even offset takes its pad byte along
-  // when that byte still lies inside the block. Values outside are not cut.
-  void CutValue(uint32_t offset, uint64_t length, uint32_t block_length);
+  // Cuts the value at `offset` of `length` bytes inside `block`: an odd
+  // length at an even offset takes its pad byte along when that byte lies
+  // inside the block, is zero and begins none of `structure_starts`
+  // (directories and values). A camera that packed the next directory right
+  // behind an odd value has no pad byte, and cutting one there would cut
+  // into that directory. Values outside the block are not cut.
+  void CutValue(uint32_t offset, uint64_t length, std::span<const uint8_t> block,
+                std::span<const uint32_t> structure_starts);
 
   // Prepares the cuts for copying: sorted by start; of two pairs with the same
   // start only the later stays; cuts are clipped to the block and to each
