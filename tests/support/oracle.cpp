@@ -87,32 +87,56 @@ std::optional<ToolResult> RunTool(const std::vector<std::string>& argv) {
   return result;
 }
 
-std::optional<nlohmann::json> ExiftoolJson(const std::filesystem::path& file,
-                                           const std::vector<std::string>& extra) {
+std::optional<std::map<std::string, nlohmann::json>> ExiftoolJsonEach(
+    const std::vector<std::filesystem::path>& files, const std::vector<std::string>& args) {
   if (!HaveTool("exiftool")) return std::nullopt;
-  std::vector<std::string> argv = {"exiftool", "-j", "-n", "-G1"};
-  argv.insert(argv.end(), extra.begin(), extra.end());
-  argv.push_back(file.string());
+  std::vector<std::string> argv = {"exiftool", "-j"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  for (const auto& f : files) argv.push_back(f.string());
   auto run = RunTool(argv);
   if (!run) return std::nullopt;
   auto parsed = nlohmann::json::parse(run->out, nullptr, /*allow_exceptions=*/false);
-  if (!parsed.is_array() || parsed.empty() || !parsed[0].is_object()) return std::nullopt;
-  return parsed[0];
+  if (!parsed.is_array()) return std::nullopt;
+  std::map<std::string, nlohmann::json> objects;
+  for (auto& object : parsed) {
+    if (!object.is_object() || !object.contains("SourceFile")) continue;
+    const std::string file = object["SourceFile"].get<std::string>();
+    objects[file] = std::move(object);
+  }
+  return objects;
+}
+
+std::optional<nlohmann::json> ExiftoolJson(const std::filesystem::path& file,
+                                           const std::vector<std::string>& extra) {
+  std::vector<std::string> args = {"-n", "-G1"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  auto objects = ExiftoolJsonEach({file}, args);
+  if (!objects || objects->empty()) return std::nullopt;
+  return std::move(objects->begin()->second);
+}
+
+std::optional<std::map<std::string, std::vector<std::string>>> ExiftoolValidateEach(
+    const std::vector<std::filesystem::path>& files) {
+  // Family 4 names repeated tags Copy1, Copy2, ... so that no warning is
+  // lost to a duplicate JSON key.
+  auto objects = ExiftoolJsonEach(files, {"-validate", "-warning", "-error", "-a", "-G4"});
+  if (!objects) return std::nullopt;
+  std::map<std::string, std::vector<std::string>> lines;
+  for (const auto& [file, object] : *objects) {
+    auto& out = lines[file];
+    for (const auto& [key, value] : object.items()) {
+      const std::string name = key.substr(key.find(':') + 1);
+      if (name != "Warning" && name != "Error") continue;
+      out.push_back(name + ": " + (value.is_string() ? value.get<std::string>() : value.dump()));
+    }
+  }
+  return lines;
 }
 
 std::optional<std::vector<std::string>> ExiftoolValidate(const std::filesystem::path& file) {
-  if (!HaveTool("exiftool")) return std::nullopt;
-  auto run =
-      RunTool({"exiftool", "-validate", "-warning", "-error", "-a", "-G1", "-s", file.string()});
-  if (!run) return std::nullopt;
-  std::vector<std::string> lines;
-  std::stringstream text(run->out);
-  std::string line;
-  while (std::getline(text, line)) {
-    if (line.empty() || line.find("Validate") != std::string::npos) continue;
-    lines.push_back(line);
-  }
-  return lines;
+  auto lines = ExiftoolValidateEach({file});
+  if (!lines) return std::nullopt;
+  return lines->empty() ? std::vector<std::string>{} : std::move(lines->begin()->second);
 }
 
 std::optional<Exiv2Output> Exiv2Values(const std::filesystem::path& file) {
@@ -120,6 +144,12 @@ std::optional<Exiv2Output> Exiv2Values(const std::filesystem::path& file) {
   auto run = RunTool({"exiv2", "-Pkv", file.string()});
   if (!run) return std::nullopt;
   Exiv2Output result{run->exit_code, run->err, {}};
+  // The path appears in exiv2's messages; a copy of the file reads the same.
+  const std::string path = file.string(), mark = "<file>";
+  for (size_t at = result.err.find(path); at != std::string::npos;
+       at = result.err.find(path, at + mark.size())) {
+    result.err.replace(at, path.size(), mark);
+  }
   std::stringstream text(run->out);
   std::string line;
   while (std::getline(text, line)) {

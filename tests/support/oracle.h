@@ -32,17 +32,27 @@ std::optional<ToolResult> RunTool(const std::vector<std::string>& argv);
 std::optional<nlohmann::json> ExiftoolJson(const std::filesystem::path& file,
                                            const std::vector<std::string>& extra = {});
 
-// Lines of `exiftool -validate -warning -a -G1 -s file` output, one per
-// warning or error ("ExifTool:Warning: ..."), excluding the Validate summary
-// line. nullopt when exiftool is missing.
+// `exiftool -j <args...> files...` in one run, since exiftool is slow to
+// start: each file's JSON object by its path as given. A file exiftool
+// printed no object for is missing. nullopt when exiftool is missing or
+// prints no JSON array.
+std::optional<std::map<std::string, nlohmann::json>> ExiftoolJsonEach(
+    const std::vector<std::filesystem::path>& files, const std::vector<std::string>& args);
+
+// What `exiftool -validate -warning -error -a` reports of a file, one line
+// per warning or error ("Warning: [minor] ..."), without the Validate
+// summary. nullopt when exiftool is missing.
 std::optional<std::vector<std::string>> ExiftoolValidate(const std::filesystem::path& file);
+// The same for many files in one run, by path as given.
+std::optional<std::map<std::string, std::vector<std::string>>> ExiftoolValidateEach(
+    const std::vector<std::filesystem::path>& files);
 
 // `exiv2 -Pkv file`: every tag's key ("Exif.GPSInfo.GPSLatitude") and plain
 // value ("48/1 51/1 3024/100"; text without its NUL). A key that occurs twice
 // keeps its first value. nullopt when exiv2 is missing.
 struct Exiv2Output {
   int exit_code = -1;
-  std::string err;  // warnings and errors exiv2 printed
+  std::string err;  // warnings and errors exiv2 printed, the path as <file>
   std::map<std::string, std::string> values;
 };
 std::optional<Exiv2Output> Exiv2Values(const std::filesystem::path& file);
