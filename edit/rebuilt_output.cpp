@@ -273,22 +273,9 @@ HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader) {
 HRESULT CopyAndPatch(exif::ExifReader& reader, const char* target) {
   StampDateTime(reader);
   if (reader.data == nullptr || reader.dataLoadedSize == 0) return E_FAIL;
-  TempFile backup;
-  if (platform::GetFileAttributes(target).Valid()) {
-    if (uint32_t error = backup.Create(kBackupPrefix)) return MapWin32Error(error);
-    if (uint32_t error = platform::CopyFile(target, backup.c_str(), false)) {
-      return MapWin32Error(error);
-    }
-  }
-  HRESULT result = MapWin32Error(platform::CopyFile(reader.path.c_str(), target, false));
-  if (result == S_OK) {
-    result = WriteBlockInPlace(target, reader.FileOffset(0), reader.data, reader.dataLoadedSize);
-  }
-  if (result < 0 && !backup.empty()) {
-    // Without a good copy back, the backup is the user's file: keep it.
-    if (platform::CopyFile(backup.c_str(), target, false) != 0) backup.Keep();
-  }
-  return result;
+  return CopyOverTarget(reader.path.c_str(), target, /*copy_permissions=*/true, [&] {
+    return WriteBlockInPlace(target, reader.FileOffset(0), reader.data, reader.dataLoadedSize);
+  });
 }
 
 }  // namespace veltora::edit

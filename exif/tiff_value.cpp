@@ -30,6 +30,10 @@ uint32_t DeliverBytes(const uint8_t* bytes, uint32_t available, uint16_t type, u
   return n;
 }
 
+// The SHORTs the value field holds: counts 1 and 2 only. A count whose 32-bit
+// value size wraps to 2 or 4 (0x80000001, 0x80000002) holds none.
+uint32_t InlineShorts(const IfdEntry& entry) { return entry.count <= 2 ? entry.count : 0; }
+
 }  // namespace
 
 uint16_t TypeSize(uint16_t type) {
@@ -70,8 +74,10 @@ int DecodeEntry(const uint8_t* raw12, ByteOrder order, IfdEntry* entry) {
   } else if (IsByteLike(entry->type)) {
     entry->value = PackBytes(v, size);
   } else if (entry->type == kTypeShort) {
-    entry->value = entry->count == 1 ? Read16(v, order)
-                                     : uint32_t{Read16(v, order)} << 16 | Read16(v + 2, order);
+    const uint32_t shorts = InlineShorts(*entry);
+    entry->value = shorts == 1   ? Read16(v, order)
+                   : shorts == 2 ? uint32_t{Read16(v, order)} << 16 | Read16(v + 2, order)
+                                 : 0;
   } else {  // LONG or SLONG, count 1
     entry->value = Read32(v, order);
   }
@@ -95,9 +101,9 @@ int EncodeEntry(uint8_t* raw12, ByteOrder order, const IfdEntry& entry) {
   } else if (IsByteLike(entry.type)) {
     UnpackBytes(entry.value, size, v);
   } else if (entry.type == kTypeShort) {
-    if (entry.count == 1) {
+    if (InlineShorts(entry) == 1) {
       Write16(v, static_cast<uint16_t>(entry.value), order);
-    } else {
+    } else if (InlineShorts(entry) == 2) {
       Write16(v, static_cast<uint16_t>(entry.value >> 16), order);
       Write16(v + 2, static_cast<uint16_t>(entry.value), order);
     }
@@ -119,14 +125,12 @@ uint32_t CopyInlineValue(const IfdEntry& entry, uint32_t value_size, void* buffe
   }
   if (entry.type == kTypeShort) {
     uint16_t numbers[2];
-    uint32_t available = 0;
-    if (entry.count == 1) {
+    const uint32_t available = InlineShorts(entry);
+    if (available == 1) {
       numbers[0] = static_cast<uint16_t>(entry.value);
-      available = 1;
-    } else if (entry.count == 2) {
+    } else if (available == 2) {
       numbers[0] = static_cast<uint16_t>(entry.value >> 16);
       numbers[1] = static_cast<uint16_t>(entry.value);
-      available = 2;
     }
     const uint32_t k = std::min(available, capacity / 2);
     std::memcpy(out, numbers, k * 2);

@@ -34,6 +34,8 @@ uint16_t TypeSize(uint16_t type);
 // 4 bytes or less, else its offset from the TIFF header. Inline bytes (BYTE,
 // ASCII, UNDEFINED) sit in stored order with byte 0 least significant; one
 // SHORT sits in the low half; a SHORT pair holds the first in the high half.
+// Only counts 1 and 2 put SHORTs there: a count whose value size wraps to 4
+// bytes or less (0x80000001) holds none, and its `value` is 0.
 struct IfdEntry {
   uint16_t tag = 0;
   uint16_t type = 0;

@@ -2,6 +2,7 @@
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <exception>
 #include <string>
 #include <utility>
@@ -68,6 +69,11 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Under a file-size limit ("ulimit -f") a write past it would kill the host
+  // with SIGXFSZ halfway through, leaving a cut-off target. Ignored, the
+  // write fails with EFBIG instead, and the plug-in reports 223 and puts the
+  // target back.
+  std::signal(SIGXFSZ, SIG_IGN);
   try {
     return Run(argc, argv);
   } catch (const std::exception& error) {

@@ -39,6 +39,31 @@ uint32_t WriteAll(int fd, const uint8_t* data, size_t size, int64_t offset = -1)
   return kErrorSuccess;
 }
 
+// Opens `path` without ever waiting (a FIFO without a writer would hold a
+// blocking open forever) and keeps it only when it is a regular file: a
+// directory, a device or a FIFO is refused with access denied, as Windows
+// refuses to open a directory as a file. `st` receives what the open saw; a
+// name created exclusively is a new regular file and is not examined.
+uint32_t OpenRegular(const char* path, int flags, mode_t mode, int* fd, struct stat* st) {
+  do {
+    *fd = ::open(path, flags | O_NONBLOCK, mode);
+  } while (*fd < 0 && errno == EINTR);
+  if (*fd < 0) return LastError(path);
+  const bool created_new = (flags & O_EXCL) != 0;
+  uint32_t error = kErrorSuccess;
+  if (!created_new && ::fstat(*fd, st) != 0) {
+    error = LastError();
+  } else if (!created_new && !S_ISREG(st->st_mode)) {
+    error = kErrorAccessDenied;
+  } else if (::fcntl(*fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    // Local disks ignore the flag on regular files, some network file
+    // systems do not: reads and writes must wait as usual.
+    error = LastError();
+  }
+  if (error != kErrorSuccess) ::close(std::exchange(*fd, -1));
+  return error;
+}
+
 }  // namespace
 
 File::~File() {
@@ -81,23 +106,10 @@ uint32_t File::Open(const char* path, Access access, File* out) {
       break;
   }
   if (uint32_t fault = CheckFault(site)) return fault;
-  int fd;
-  do {
-    fd = ::open(path, flags, mode);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return LastError(path);
-  if (access != Access::kRead) {
-    *out = File(fd, -1);  // opening a directory for writing failed with EISDIR already
-    return kErrorSuccess;
-  }
-  // Windows refuses to open a directory as a file.
+  int fd = -1;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    uint32_t error = S_ISDIR(st.st_mode) ? kErrorAccessDenied : LastError();
-    ::close(fd);
-    return error;
-  }
-  *out = File(fd, static_cast<int64_t>(st.st_size));
+  if (uint32_t error = OpenRegular(path, flags, mode, &fd, &st)) return error;
+  *out = File(fd, access == Access::kRead ? static_cast<int64_t>(st.st_size) : -1);
   return kErrorSuccess;
 }
 
@@ -200,26 +212,25 @@ uint32_t SetFileAttributesNormal(const char* path) {
   return SetFileAttributes(path, attributes);
 }
 
-uint32_t CopyFile(const char* from, const char* to, bool fail_if_exists, bool copy_permissions) {
+uint32_t CopyFile(const char* from, const char* to, bool fail_if_exists, bool copy_permissions,
+                  bool* to_opened) {
+  if (to_opened != nullptr) *to_opened = false;
   if (from == nullptr || to == nullptr || *from == '\0' || *to == '\0') {
     return kErrorInvalidParameter;
   }
   if (uint32_t fault = CheckFault(FaultSite::kCopy)) return fault;
-  int in = ::open(from, O_RDONLY | O_CLOEXEC);
-  if (in < 0) return LastError(from);
+  int in = -1;
   struct stat st {};
-  if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
-    uint32_t error = S_ISDIR(st.st_mode) ? kErrorAccessDenied : LastError();
-    ::close(in);
-    return error;
-  }
+  if (uint32_t error = OpenRegular(from, O_RDONLY | O_CLOEXEC, 0, &in, &st)) return error;
   int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (fail_if_exists ? O_EXCL : 0);
-  int out = ::open(to, flags, copy_permissions ? (st.st_mode & 07777) : 0644);
-  if (out < 0) {
-    uint32_t error = LastError(to);
+  int out = -1;
+  struct stat out_st {};
+  if (uint32_t error =
+          OpenRegular(to, flags, copy_permissions ? (st.st_mode & 07777) : 0644, &out, &out_st)) {
     ::close(in);
     return error;
   }
+  if (to_opened != nullptr) *to_opened = true;
   uint32_t error = kErrorSuccess;
   std::vector<uint8_t> chunk(kCopyChunk);
   for (;;) {

@@ -30,7 +30,8 @@ class File {
   File& operator=(const File&) = delete;
 
   // New files are created with mode 0644 less the umask (0600 for kCreateNew,
-  // which makes temporary files).
+  // which makes temporary files). Only regular files are opened, and the
+  // open never waits: a directory, a device or a FIFO answers 5 at once.
   static uint32_t Open(const char* path, Access access, File* out);
 
   // Reads up to `size` bytes at `offset`; `*got` < size only at the end of
@@ -78,12 +79,15 @@ uint32_t SetFileAttributes(const char* path, const FileAttributes& attributes);
 uint32_t SetFileAttributesNormal(const char* path);
 
 // Copies the bytes and permission bits of `from` to `to`, replacing `to`
-// unless `fail_if_exists`. A failure may leave `to` partly written.
+// unless `fail_if_exists`. A failure may leave `to` partly written, or
+// created, once `to` has been opened; `*to_opened`, when given, says whether
+// it was (a failure before that leaves `to` as it was).
 // With `copy_permissions` false only the bytes are copied: an existing `to`
 // keeps its mode and a new one is created 0644 less the umask (for built
 // files, whose temporary 0600 mode must not reach the user's file).
+// Both ends must be regular files (see File::Open).
 uint32_t CopyFile(const char* from, const char* to, bool fail_if_exists,
-                  bool copy_permissions = true);
+                  bool copy_permissions = true, bool* to_opened = nullptr);
 uint32_t DeleteFile(const char* path);
 
 // True when both paths name the same file (device and inode), or, when either

@@ -9,7 +9,7 @@ namespace veltora::platform {
 // The current local time, milliseconds included.
 SYSTEMTIME GetLocalTime();
 
-// The date-time value type accepts years 100 to 9999, months 1 to 12, days
+// The date-time value type accepts years 0 to 9999, months 1 to 12, days
 // that exist in that month (leap years by the Gregorian rule), hours 0 to 23,
 // minutes and seconds 0 to 59.
 bool IsValidDateTime(int year, int month, int day, int hour, int minute, int second);

@@ -34,6 +34,7 @@ uint32_t Win32ErrorFromErrno(int error_number, const char* path) {
     case EROFS:
     case ETXTBSY:
     case EISDIR:
+    case ENXIO:
       return kErrorAccessDenied;
     case ENOMEM:
       return kErrorNotEnoughMemory;

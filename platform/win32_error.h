@@ -33,8 +33,10 @@ constexpr uint32_t kErrorFileTooLarge = 223;
 //   directory part of it is missing; EACCES/EPERM/EROFS/ETXTBSY -> 5;
 //   ENOMEM -> 8; ENOSPC/EDQUOT -> 112; EEXIST -> 80; ENAMETOOLONG -> 206;
 //   EMFILE/ENFILE -> 4; EFBIG -> 223; EISDIR -> 5 (Windows refuses to open a
-//   directory as a file with access denied); EBADF -> 6; EINVAL -> 87;
-//   ENOTEMPTY -> 145; EIO -> 29 (the device failed); anything else -> 82.
+//   directory as a file with access denied), and so ENXIO -> 5 (a FIFO or
+//   device opened without its other end is no file either); EBADF -> 6;
+//   EINVAL -> 87; ENOTEMPTY -> 145; EIO -> 29 (the device failed); anything
+//   else -> 82.
 uint32_t Win32ErrorFromErrno(int error_number, const char* path = nullptr);
 
 }  // namespace veltora::platform

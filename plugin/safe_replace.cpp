@@ -71,9 +71,12 @@ HRESULT WriteBlockInPlace(const char* path, uint64_t offset, const uint8_t* byte
 namespace {
 
 // Writes the new target from the chosen source; 0 or a Win32 error.
-uint32_t WriteTarget(const char* target, const char* read_from, const LayoutWriter& write_layout) {
+// `*touched` says whether the target was opened (and so created or emptied).
+uint32_t WriteTarget(const char* target, const char* read_from, const LayoutWriter& write_layout,
+                     bool* touched) {
   File out;
   if (uint32_t error = File::Open(target, File::Access::kCreateAlways, &out)) return error;
+  *touched = true;
   File in;
   if (uint32_t error = File::Open(read_from, File::Access::kRead, &in)) return error;
   uint32_t error = write_layout(out, in);
@@ -81,10 +84,16 @@ uint32_t WriteTarget(const char* target, const char* read_from, const LayoutWrit
   return error != platform::kErrorSuccess ? error : close_error;
 }
 
-// Puts the backup back over the target; keeps the backup file when that
-// fails, since it is then the only good copy of the user's file.
-void RestoreBackup(TempFile& backup, const char* target) {
-  if (platform::CopyFile(backup.c_str(), target, false) != platform::kErrorSuccess) backup.Keep();
+// Undoes a failed write that touched the target: puts the backup back, or,
+// without one, removes the target, which did not exist before. The backup is
+// kept when it cannot be put back, since it is then the only good copy of
+// the user's file.
+void UndoWrite(TempFile& backup, const char* target) {
+  if (backup.empty()) {
+    platform::DeleteFile(target);
+  } else if (platform::CopyFile(backup.c_str(), target, false) != platform::kErrorSuccess) {
+    backup.Keep();
+  }
 }
 
 }  // namespace
@@ -93,30 +102,31 @@ HRESULT WriteResultFile(const char* target, const char* source_path, const char*
                         const LayoutWriter& write_layout) {
   if (HRESULT probe = ProbeTargetDirectory(target); probe != S_OK) return probe;
   FileAttributes saved = platform::GetFileAttributes(target);
-  bool same = platform::IsSameFile(target, source_path);
-  if (!same && !saved.Valid()) {
-    const char* read_from = alternate_source != nullptr ? alternate_source : source_path;
-    return MapWin32Error(WriteTarget(target, read_from, write_layout));
-  }
-
-  // Backup case. Without a complete backup the target is not touched.
+  const bool same = platform::IsSameFile(target, source_path);
+  const bool existed = same || saved.Valid();
+  // An existing target is backed up first; without a complete backup it is
+  // not touched.
   TempFile backup;
-  if (uint32_t error = backup.Create(kBackupPrefix)) return MapWin32Error(error);
-  if (uint32_t error = platform::SetFileAttributesNormal(target)) return MapWin32Error(error);
-  if (uint32_t error = platform::CopyFile(target, backup.c_str(), false)) {
-    platform::SetFileAttributes(target, saved);
-    return MapWin32Error(error);
+  if (existed) {
+    if (uint32_t error = backup.Create(kBackupPrefix)) return MapWin32Error(error);
+    if (uint32_t error = platform::SetFileAttributesNormal(target)) return MapWin32Error(error);
+    if (uint32_t error = platform::CopyFile(target, backup.c_str(), false)) {
+      platform::SetFileAttributes(target, saved);
+      return MapWin32Error(error);
+    }
   }
   const char* read_from = alternate_source != nullptr ? alternate_source
                           : same                      ? backup.c_str()
                                                       : source_path;
-  HRESULT result = MapWin32Error(WriteTarget(target, read_from, write_layout));
-  if (result < 0) RestoreBackup(backup, target);
-  platform::SetFileAttributes(target, saved);
-  return result;
+  bool touched = false;
+  const uint32_t error = WriteTarget(target, read_from, write_layout, &touched);
+  if (error != platform::kErrorSuccess && touched) UndoWrite(backup, target);
+  if (existed) platform::SetFileAttributes(target, saved);
+  return MapWin32Error(error);
 }
 
-HRESULT CopyBuiltFile(const char* built_file, const char* target) {
+HRESULT CopyOverTarget(const char* from, const char* target, bool copy_permissions,
+                       const std::function<HRESULT()>& patch) {
   TempFile backup;
   if (platform::GetFileAttributes(target).Valid()) {
     if (uint32_t error = backup.Create(kBackupPrefix)) return MapWin32Error(error);
@@ -124,10 +134,16 @@ HRESULT CopyBuiltFile(const char* built_file, const char* target) {
       return MapWin32Error(error);
     }
   }
+  bool touched = false;
   HRESULT result =
-      MapWin32Error(platform::CopyFile(built_file, target, false, /*copy_permissions=*/false));
-  if (result < 0 && !backup.empty()) RestoreBackup(backup, target);
+      MapWin32Error(platform::CopyFile(from, target, false, copy_permissions, &touched));
+  if (result == S_OK && patch) result = patch();
+  if (result < 0 && touched) UndoWrite(backup, target);
   return result;
+}
+
+HRESULT CopyBuiltFile(const char* built_file, const char* target) {
+  return CopyOverTarget(built_file, target, /*copy_permissions=*/false);
 }
 
 }  // namespace veltora

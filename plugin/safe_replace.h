@@ -77,16 +77,26 @@ using LayoutWriter = std::function<uint32_t(platform::File& out, platform::File&
 // being edited; `alternate_source`, when not null, is read instead of it (a
 // freshly encoded picture). An existing target, or the source itself when it
 // is the target, is first copied to a "PIC" backup with its read-only mark
-// cleared; on failure the backup is copied back and the target's attributes
-// restored. When the target is the source, the backup is what gets read.
-// Returns 0 or a result code.
+// cleared; when the write fails after touching the target the backup is
+// copied back, and the target's attributes are restored in any case. When
+// the target is the source, the backup is what gets read. A target that did
+// not exist is removed again after a failure. Returns 0 or a result code.
 HRESULT WriteResultFile(const char* target, const char* source_path, const char* alternate_source,
                         const LayoutWriter& write_layout);
 
+// Copies `from` over `target`, then runs `patch` (when given; 0 or a result
+// code) on the copy. With `copy_permissions` the copy takes the permission
+// bits of `from`; without, an existing target keeps its own and a new one
+// gets 0644 less the umask. An existing target is backed up first and put
+// back when a step fails after touching it; a target that did not exist is
+// removed again. Returns 0, the mapped Win32 error of the copy, or `patch`'s
+// code. Every temporary file is gone on return.
+HRESULT CopyOverTarget(const char* from, const char* target, bool copy_permissions,
+                       const std::function<HRESULT()>& patch = {});
+
 // The last step of build-then-copy: `built_file`, a complete new file, is
-// copied over `target`. An existing target is backed up first and put back
-// when the copy fails. Returns 0 or the mapped Win32 error. The caller still
-// owns (and deletes) `built_file`.
+// copied over `target` (CopyOverTarget without permissions). The caller
+// still owns (and deletes) `built_file`.
 HRESULT CopyBuiltFile(const char* built_file, const char* target);
 
 }  // namespace veltora

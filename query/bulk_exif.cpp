@@ -108,6 +108,13 @@ class BulkReader {
 
 void Deliver(ShortArray* list, uint16_t tag) { RequireGrowth(ArrayAdd(list, tag) >= 0); }
 
+// The wanted entries of directory `code`, found. A directory whose entry
+// count cannot be read delivers none: CollectEntries then leaves the wanted
+// set as it was, and its bare tags must not reach the record's fields.
+void Collect(MakerNoteReader& reader, uint32_t code, std::vector<IfdEntry>* set) {
+  if (reader.CollectEntries(code, set) < 0) set->clear();
+}
+
 void FillExifTagSet(MakerNoteReader& reader, ExifTagSet* exif) {
   std::vector<IfdEntry> ifd0_set, exif_set;
   const auto listed = ArrayView(&exif->tags);
@@ -125,7 +132,7 @@ void FillExifTagSet(MakerNoteReader& reader, ExifTagSet* exif) {
   ArrayRemoveAll(&exif->tags);
   BulkReader values(reader);
 
-  reader.CollectEntries(exif::kIfd0, &ifd0_set);
+  Collect(reader, exif::kIfd0, &ifd0_set);
   for (const IfdEntry& entry : ifd0_set) {
     bool delivered = false;
     switch (entry.tag) {
@@ -137,7 +144,7 @@ void FillExifTagSet(MakerNoteReader& reader, ExifTagSet* exif) {
     if (delivered) Deliver(&exif->tags, entry.tag);
   }
 
-  reader.CollectEntries(exif::kExifIfd, &exif_set);
+  Collect(reader, exif::kExifIfd, &exif_set);
   for (const IfdEntry& entry : exif_set) {
     bool delivered = false;
     switch (entry.tag) {
@@ -175,7 +182,7 @@ void FillGpsTagSet(MakerNoteReader& reader, GpsTagSet* gps) {
   ArrayRemoveAll(&gps->GPSProcessingMethod);
   ArrayRemoveAll(&gps->GPSAreaInformation);
   BulkReader values(reader);
-  reader.CollectEntries(exif::kGpsIfd, &set);
+  Collect(reader, exif::kGpsIfd, &set);
   for (const IfdEntry& entry : set) {
     bool delivered = false;
     switch (entry.tag) {

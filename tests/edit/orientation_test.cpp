@@ -167,6 +167,8 @@ TEST_P(OrientationTest, CaptureDateKeepsItsSeparatorsAndNeedsCount20) {
   b.Ascii(kIfd0, 306, "2001:01:01 00:00:00").Ascii(kExif, 36867, "2006/05/14 09-30-05");
   const auto file = b.WriteJpeg(dir_);
   const auto size = ReadFile(file).size();
+  ASSERT_EQ(SetDateTimeOriginal(file.c_str(), SYSTEMTIME{99, 12, 4, 31, 7, 8, 9, 0}), S_OK);
+  EXPECT_EQ(DateTime(file, 16), "0099/12/31 07-08-09");  // years below 100 are dates too
   ASSERT_EQ(SetDateTimeOriginal(file.c_str(), SYSTEMTIME{2024, 2, 4, 29, 7, 8, 9, 0}), S_OK);
   EXPECT_EQ(DateTime(file, 16), "2024/02/29 07-08-09");
   EXPECT_NE(DateTime(file, 0), "2001:01:01 00:00:00");

@@ -140,15 +140,19 @@ TEST_F(WriteFailureTest, FileSizeLimitRestoresTheTarget) {
     const std::string target = path.same_file ? Path("in.jpg") : Path("out.jpg");
     if (!path.same_file) WriteBytes(target, old_target);
     const auto before = ReadBytes(target);
-    const std::string in = Path("in.jpg");
+    const std::string in = Path("in.jpg"), fresh = Path("new.jpg");
     const int status = RunInChild([&] {
       ::signal(SIGXFSZ, SIG_IGN);
       struct rlimit limit = {65536, 65536};
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 10;
-      return path.run(target, in) == static_cast<HRESULT>(0x800700DFu) ? 0 : 1;
+      const HRESULT too_large = static_cast<HRESULT>(0x800700DFu);
+      if (path.run(target, in) != too_large) return 1;
+      // A target that did not exist is removed again.
+      return path.same_file || path.run(fresh, in) == too_large ? 0 : 2;
     });
     EXPECT_EQ(status, 0);
     EXPECT_EQ(ReadBytes(target), before);
+    EXPECT_FALSE(fs::exists(fresh));
     EXPECT_TRUE(TempLeftovers().empty());
   }
 }
@@ -186,14 +190,16 @@ TEST_F(WriteFailureTest, DeniedTargetIsUntouched) {
     fs::permissions(Path("shared/out.jpg"), fs::perms(0644));
     const std::string in = Path("shared/in.jpg");
     const std::string target = path.same_file ? in : Path("shared/out.jpg");
+    const std::string temp = unprivileged_temp().string();
     const auto before = ReadBytes(target);
     const int status = RunUnprivileged([&] {
-      ::unsetenv("TMPDIR");
+      ::setenv("TMPDIR", temp.c_str(), 1);
       return path.run(target, in) == static_cast<HRESULT>(0x80070005u) ? 0 : 1;
     });
     EXPECT_EQ(status, 0);
     EXPECT_EQ(ReadBytes(target), before);
     EXPECT_EQ(ModeOf(target), 0644u);
+    EXPECT_TRUE(TempLeftovers().empty());
     for (auto& entry : fs::directory_iterator(Path("shared"))) {
       const auto name = entry.path().filename().string();
       EXPECT_TRUE(name == "in.jpg" || name == "out.jpg") << name;

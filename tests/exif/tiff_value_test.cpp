@@ -73,6 +73,19 @@ TEST_P(TiffValueTest, ShortPairPacksFirstHighAndCopiesOutInOrder) {
   IfdEntry one;
   ASSERT_EQ(DecodeEntry(Raw(0x112, kTypeShort, 1, Shorts(6, 0xFFFF)).data(), order(), &one), 1);
   EXPECT_EQ(one.value, 6u);  // the unused half of the field is ignored
+
+  // Counts whose 32-bit value size wraps to one SHORT's or a pair's hold none.
+  for (uint32_t count : {0x80000001u, 0x80000002u}) {
+    std::array<uint8_t, 12> raw{};
+    ASSERT_EQ(EncodeEntry(raw.data(), order(), {0x212, kTypeShort, count, 0x01020304}), 1);
+    EXPECT_EQ(Read32(raw.data() + 4, order()), count);
+    EXPECT_EQ(Read32(raw.data() + 8, order()), 0u) << count;
+    IfdEntry wrapped;
+    ASSERT_EQ(DecodeEntry(Raw(0x212, kTypeShort, count, Shorts(1, 2)).data(), order(), &wrapped),
+              1);
+    EXPECT_EQ(wrapped.value, 0u) << count;
+    EXPECT_EQ(CopyInlineValue(wrapped, EntryValueSize(&wrapped), out, 4), 0u) << count;
+  }
 }
 
 TEST_P(TiffValueTest, InlineBytesAndTextKeepStoredOrder) {

@@ -2,9 +2,13 @@
 // statuses and the shapes of its output.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
@@ -113,6 +117,42 @@ TEST_F(HostCliTest, NoFileUsesTheSamplePictureAndSaysSo) {
   EXPECT_EQ(run.exit_status, 0) << run.err;
   EXPECT_THAT(run.err, HasSubstr("sample picture " + sample));
   EXPECT_EQ(run.out, sample + ": supported\n");
+}
+
+// Under "ulimit -f" a rebuild that outgrows the limit once killed the host
+// with SIGXFSZ and left a cut-off target. It now fails with 223 and puts the
+// old target back.
+TEST_F(HostCliTest, FileSizeLimitFailsTheWriteAndKeepsTheTarget) {
+  char scratch[] = "/tmp/veltora-host-limit-XXXXXX";
+  ASSERT_NE(::mkdtemp(scratch), nullptr);
+  const std::filesystem::path dir = scratch;
+  const auto sample = std::filesystem::path(HostExecutable()).parent_path() / "veltora-sample.jpg";
+  std::filesystem::copy_file(sample, dir / "in.jpg");
+  // Bytes after the end of the image are copied along, so the new file is large.
+  std::ofstream(dir / "in.jpg", std::ios::app) << std::string(200000, 'x');
+  const std::string old_target = "old target";
+  std::ofstream(dir / "out.jpg") << old_target;
+  std::filesystem::create_directory(dir / "tmp");  // the private temp directory, to search
+
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit limit = saved;
+  limit.rlim_cur = 65536;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const auto old_handler = std::signal(SIGXFSZ, SIG_DFL);  // as a shell leaves it
+  const HostRun run = RunHost({"gps", (dir / "in.jpg").string(), "-o", (dir / "out.jpg").string(),
+                               "--lat", "48.8584", "--lon", "2.2945"},
+                              {"TMPDIR=" + (dir / "tmp").string()});
+  std::signal(SIGXFSZ, old_handler);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+
+  EXPECT_EQ(run.exit_status, 1) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("0x800700DF"));
+  std::ifstream target(dir / "out.jpg");
+  const std::string kept(std::istreambuf_iterator<char>(target), {});
+  EXPECT_TRUE(kept == old_target) << "the target holds " << kept.size() << " other bytes";
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));
+  std::filesystem::remove_all(dir);
 }
 
 TEST_F(HostCliTest, UsageErrorsExitWithTwo) {

@@ -12,6 +12,13 @@ namespace veltora::testing {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// The user RunUnprivileged drops to ("nobody").
+constexpr uid_t kNobody = 65534;
+
+}  // namespace
+
 std::vector<uint8_t> ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
@@ -41,6 +48,12 @@ void FileSystemTest::SetUp() {
   temp_ = root_ / "tmp";
   fs::create_directory(temp_);
   fs::permissions(temp_, fs::perms(0700));
+  if (::geteuid() == 0) {
+    unprivileged_temp_ = root_ / "tmp-nobody";
+    fs::create_directory(unprivileged_temp_);
+    fs::permissions(unprivileged_temp_, fs::perms(0700));
+    ASSERT_EQ(::chown(unprivileged_temp_.c_str(), kNobody, kNobody), 0);
+  }
   if (const char* old = std::getenv("TMPDIR")) {
     had_tmpdir_ = true;
     saved_tmpdir_ = old;
@@ -63,7 +76,7 @@ void FileSystemTest::TearDown() {
 
 std::vector<std::string> FileSystemTest::TempLeftovers() const {
   std::vector<std::string> names;
-  for (const fs::path& dir : {temp_, root_}) {
+  for (const fs::path& dir : {temp_, unprivileged_temp_, root_}) {
     std::error_code ec;
     for (auto& entry : fs::directory_iterator(dir, ec)) {
       if (entry.path().extension() == ".TMP") names.push_back(entry.path().string());
@@ -78,7 +91,6 @@ int RunChild(const std::function<int()>& step, bool unprivileged) {
   pid_t child = ::fork();
   if (child == 0) {
     if (unprivileged && ::geteuid() == 0) {
-      constexpr uid_t kNobody = 65534;
       if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
           ::setresuid(kNobody, kNobody, kNobody) != 0) {
         ::_exit(250);

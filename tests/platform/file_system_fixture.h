@@ -20,20 +20,24 @@ uint32_t ModeOf(const std::filesystem::path& path);
 
 // Each test gets a fresh directory `root()` (mode 0755, removed afterwards)
 // with a private temp directory `temp()` (0700) that $TMPDIR points at, so
-// that leftover temporary files can be found.
+// that leftover temporary files can be found. As root it also gets
+// `unprivileged_temp()`, a private temp directory of the user that
+// RunUnprivileged drops to, for that child's $TMPDIR.
 class FileSystemTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
   const std::filesystem::path& root() const { return root_; }
   const std::filesystem::path& temp() const { return temp_; }
+  const std::filesystem::path& unprivileged_temp() const { return unprivileged_temp_; }
   std::string Path(const std::string& name) const { return (root_ / name).string(); }
-  // Names of *.TMP files in the temp directory and in root().
+  // Names of *.TMP files in both temp directories and in root().
   std::vector<std::string> TempLeftovers() const;
 
  private:
   std::filesystem::path root_;
   std::filesystem::path temp_;
+  std::filesystem::path unprivileged_temp_;
   std::string saved_tmpdir_;
   bool had_tmpdir_ = false;
 };

@@ -225,6 +225,25 @@ TEST_P(BulkExifTest, OtherMakersLeaveTheMakerRecordEmpty) {
   }
 }
 
+// A directory whose entry count lies outside the block delivers nothing and
+// leaves the fields of the tags it was asked for as they were.
+TEST_P(BulkExifTest, UnreadableDirectoryLeavesItsFieldsAlone) {
+  for (Dir dir : {kExif, kGps}) {
+    TiffBuilder b = WithGps(Typical(), order());
+    b.WithoutPointer(dir).Long(kIfd0, dir == kExif ? 34665 : 34853, 0xFFFFFFF0);
+    Records r;
+    r.exif.ISOSpeedRatings = 1234;
+    r.exif.ExposureTime = {5, 6};
+    r.gps.GPSAltitudeRef = 7;
+    r.gps.GPSLatitude[0] = {8, 9};
+    EXPECT_EQ(GetExif(Jpeg(b).c_str(), &r.exif, &r.gps, nullptr), S_OK) << dir;
+    EXPECT_EQ(std::tuple(r.exif.ISOSpeedRatings, r.exif.ExposureTime.numerator,
+                         r.gps.GPSAltitudeRef, r.gps.GPSLatitude[0].numerator),
+              dir == kExif ? std::tuple(1234, 5u, 1, 48u) : std::tuple(400, 1u, 7, 8u))
+        << dir;
+  }
+}
+
 TEST_P(BulkExifTest, Refusals) {
   Records r;
   const std::string path = Jpeg(Typical());

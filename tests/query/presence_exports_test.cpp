@@ -1,8 +1,12 @@
-// IsExifFile, IsExifEx, GetOrientation and GetDateTimeOriginal.
+// IsExifFile, IsExifEx, GetOrientation and GetDateTimeOriginal, and what
+// every query export answers for a name that is no regular file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "tests/query/query_test_files.h"
 
@@ -99,6 +103,8 @@ TEST_P(PresenceTest, CaptureTimeTexts) {
       {kCaptureText, S_OK, {2024, 5, 0, 14, 9, 30, 5, 0}},
       {"2024/05/14 09-30-05", S_OK, {2024, 5, 0, 14, 9, 30, 5, 0}},  // separators not examined
       {"2024:02:29 23:59:59", S_OK, {2024, 2, 0, 29, 23, 59, 59, 0}},
+      {"0099:12:31 23:59:59", S_OK, {99, 12, 0, 31, 23, 59, 59, 0}},  // years below 100 too
+      {"0000:01:01 00:00:00", S_OK, {0, 1, 0, 1, 0, 0, 0, 0}},
       {"0000:00:00 00:00:00", S_FALSE, {}},  // clock never set
       {"2023:02:29 12:00:00", S_FALSE, {}},  // no such day
       {"2024:13:01 12:00:00", S_FALSE, {}},
@@ -217,6 +223,47 @@ TEST_P(PresenceTest, IsExifFileLooksAtTheExtensionFirst) {
   EXPECT_EQ(IsExifFile("", &is_exif), E_INVALIDARG);
   EXPECT_EQ(IsExifFile(nullptr, &is_exif), E_INVALIDARG);
   EXPECT_EQ(IsExifFile(jpeg.c_str(), nullptr), E_INVALIDARG);
+}
+
+// Every query export's result for `path`, in one fixed order.
+std::vector<HRESULT> QueryAnswers(const std::string& path) {
+  const char* p = path.c_str();
+  uint32_t a = 0, b = 0, c = 0, size = 8;
+  uint8_t buffer[8];
+  SYSTEMTIME when{};
+  GetExifRecords records;
+  CString signature{};
+  CWordArray tags{};
+  CDWordArray values{};
+  std::vector<HRESULT> answers = {
+      IsExifFile(p, &a),
+      IsExifEx(p, &a, &b, &c),
+      GetOrientation(p, &a, &b, 1),
+      GetDateTimeOriginal(p, &when),
+      GetExifValue(p, 1, 271, buffer, &size, nullptr, nullptr),
+      GetExifMakerValue(p, "Quorvanta", 1, buffer, &size, nullptr, nullptr),
+      GetMakerNoteValue(p, &signature, &tags, &values),
+      GetExif(p, &records.exif, &records.gps, &records.maker)};
+  CStringFree(&signature);
+  ArrayFree(&tags);
+  ArrayFree(&values);
+  return answers;
+}
+
+// A FIFO without a writer once held every query export in its open forever.
+// A FIFO, a directory and a device answer at once, as a missing file does.
+TEST(NonRegularFileTest, QueriesAnswerAsForAMissingFileAtOnce) {
+  TempDir dir;
+  const std::string fifo = (dir / "x.jpg").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::filesystem::create_directory(dir / "folder.jpg");
+  std::filesystem::create_symlink("/dev/zero", dir / "device.jpg");
+  const auto missing = QueryAnswers((dir / "missing.jpg").string());
+  ::alarm(60);  // a hang ends the test run instead of blocking it
+  for (const char* name : {"x.jpg", "folder.jpg", "device.jpg"}) {
+    EXPECT_EQ(QueryAnswers((dir / name).string()), missing) << name;
+  }
+  ::alarm(0);
 }
 
 VELTORA_BOTH_BYTE_ORDERS(PresenceTest);
