@@ -212,6 +212,31 @@ TEST_P(EditorTest, MakerNotesStayByteForByteWhereTheyWereThroughEveryRewrite) {
   }
 }
 
+TEST_P(EditorTest, SignedAndFloatingValuesMoveWithTheirEntries) {
+  auto b = CameraBlock(GetParam());
+  b.SShort(kIfd0, 50000, {-1, 2, -3, 4}).Double(kIfd0, 50001, {1.5, -2.25});
+  const auto file = b.WriteJpeg(dir_);
+  ExifEditor source(file.c_str(), 1);
+  ExifEditor editor(file.c_str(), 1);
+  ASSERT_EQ(source.CopyBlock(), 1);
+  ASSERT_EQ(editor.CopyBlock(), 1);
+  EXPECT_EQ(editor.PinnedEnd(), 0u) << "nothing in this block needs pinning";
+  const EntryEdit add{{305, exif::kTypeAscii, 12, 0},
+                      {'a', ' ', 'l', 'o', 'n', 'g', 'e', 'r', ' ', 'o', 'n', 0}};
+  ASSERT_GT(editor.RewriteIfd(exif::kIfd0, {}, std::span<const EntryEdit>(&add, 1)), 0);
+  for (const auto& [tag, size] : {std::pair<uint16_t, uint32_t>{50000, 8}, {50001, 16}}) {
+    exif::IfdEntry was{tag, 0, 0, 0}, is{tag, 0, 0, 0};
+    ASSERT_EQ(source.FindBlockEntry(exif::kIfd0, &was), 1);
+    ASSERT_EQ(editor.FindBlockEntry(exif::kIfd0, &is), 1);
+    EXPECT_NE(is.value, was.value) << "the value moved with its directory";
+    ASSERT_LE(uint64_t{is.value} + size, editor.blockLength);
+    EXPECT_TRUE(std::equal(source.Block().begin() + was.value,
+                           source.Block().begin() + was.value + size,
+                           editor.Block().begin() + is.value))
+        << tag;
+  }
+}
+
 TEST_P(EditorTest, GrowthBeyondTheHeadroomIsRefusedAndChangesNothing) {
   const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
   ExifEditor editor(file.c_str(), 1);

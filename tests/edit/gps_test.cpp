@@ -1,5 +1,6 @@
 // ReplaceExifGps: merge, creation and removal of the GPS directory.
 #include "edit/gps_replace.h"
+#include "edit/exif_editor.h"
 
 #include <gtest/gtest.h>
 
@@ -138,6 +139,32 @@ TEST_P(GpsTest, TiffSourceKeepsItsImageData) {
                          in_bytes.begin() + a.primaryImage.firstStripOffset + 180,
                          out_bytes.begin() + z.primaryImage.firstStripOffset));
   EXPECT_EQ(GpsTags(out), (std::vector<uint16_t>{0, 1, 2}));
+}
+
+TEST_P(GpsTest, DirectoriesThatCannotBeFollowedOrPutBackLoseNothing) {
+  // A GPS pointer whose table runs past the block names no directory: the
+  // new one goes where readers find it, and a removal takes the pointer.
+  auto broken = CameraBlock(GetParam());
+  broken.Pointer(kGps).WithOffsetFromEnd(-2);
+  const auto broken_file = broken.WriteJpeg(dir_, "broken.jpg");
+  GpsSet gps;
+  gps.Tags({1, 2, 3, 4}).Position('N', 48, 'E', 2);
+  ASSERT_EQ(ReplaceExifGps(out_.c_str(), broken_file.c_str(), 90, &gps.set), S_OK);
+  EXPECT_EQ(GpsTags(out_), (std::vector<uint16_t>{0, 1, 2, 3, 4}));
+  GpsSet none;
+  ASSERT_EQ(ReplaceExifGps(out_.c_str(), broken_file.c_str(), 90, &none.set), S_OK);
+  EXPECT_FALSE(ReadValue(out_, exif::kIfd0, exif::kTagGpsIfdPointer));
+  // Without an IFD1 to put back, the Interoperability directory still stays.
+  TiffBuilder bare(GetParam());
+  bare.Ascii(kIfd0, 271, "Maker").Undefined(kExif, 36864, {'0', '2', '2', '0'}).Ascii(kInterop, 1, "R98");
+  const auto bare_file = bare.WriteJpeg(dir_, "bare.jpg");
+  ASSERT_EQ(ReplaceExifGps(out_.c_str(), bare_file.c_str(), 90, &gps.set), S_OK);
+  for (const auto& file : {bare_file, out_}) {
+    edit::ExifEditor editor(file.c_str(), 1);
+    exif::IfdEntry index{1, 0, 0, 0};
+    ASSERT_EQ(editor.CopyBlock(), 1);
+    EXPECT_EQ(editor.FindBlockEntry(exif::kInteropIfd, &index), 1) << file;
+  }
 }
 
 TEST_P(GpsTest, ArgumentsAndOversizedApp1) {
