@@ -7,7 +7,7 @@
 
 #include "edit/block_entries.h"
 #include "edit/directory_writer.h"
-#include "exif/byte_view.h"
+#include "bytes/byte_view.h"
 
 namespace veltora::edit {
 namespace {
@@ -518,6 +518,7 @@ int ExifEditor::StartEdit(uint32_t drop_interop) {
         cuts.CutValue(s.offset, s.count, Block(), starts);
       }
       cuts.Normalise(blockLength);
+      cuts.Spare(makerNoteOffset, makerNoteLength);
       // A pinned block still loses what ends it (typically IFD1 and the
       // thumbnail): nothing lies behind those bytes that could move.
       pinnedEnd_ = std::min(pinnedEnd_, TailStart(cuts, blockLength));
@@ -735,6 +736,7 @@ std::optional<RewritePlan> ExifEditor::PlanRewrite(uint32_t code,
   plan.cuts.Cut(dir->offset, static_cast<uint32_t>(DirectoryTableSize(dir->count)));
   for (const BlockEntry& e : dir->entries) {
     if (std::find(deletions.begin(), deletions.end(), e.entry.tag) != deletions.end()) {
+      if (e.entry.tag == exif::kTagMakerNote) plan.dropsMakerNote = true;
       if (e.OutOfLine()) plan.cuts.CutValue(e.entry.value, e.size, block, plan.structureStarts);
       if (IsDirectoryPointer(e.entry.tag) && e.entry.type == kTypeLong && e.entry.count == 1 &&
           e.entry.value != 0) {
@@ -773,6 +775,7 @@ std::optional<RewritePlan> ExifEditor::PlanRewrite(uint32_t code,
     if (unchanged) continue;
     PlannedEntry planned = PlanAddition(code, add, value_source);
     if (same != plan.entries.end()) {
+      if (same->item.tag == exif::kTagMakerNote) plan.dropsMakerNote = true;
       if (same->oldValue.size != 0) {
         plan.cuts.CutValue(same->oldValue.offset, same->oldValue.size, block, plan.structureStarts);
       }
@@ -854,6 +857,8 @@ int ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
     ranges.CutValue(p.oldValue.offset, p.oldValue.size, Block(), plan.structureStarts);
   }
   ranges.Normalise(blockLength);
+  // Whatever else claims the maker note's bytes, they are never cut.
+  if (code != kExifIfd || !plan.dropsMakerNote) ranges.Spare(makerNoteOffset, makerNoteLength);
   const std::vector<RangePair> holes = ranges.TakeHolesBelow(pinnedEnd_);
 
   std::vector<DirectoryItem> items;

@@ -67,6 +67,7 @@ struct RewritePlan {
   RangeList cuts;                // the old table and the old out-of-line values
   std::vector<uint32_t> emptied;  // directories whose pointer is deleted
   std::vector<uint32_t> structureStarts;  // of every directory and value in the block
+  bool dropsMakerNote = false;            // the MakerNote entry is deleted or replaced
 };
 
 class ExifEditor : public exif::ExifReader {

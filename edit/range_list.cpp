@@ -74,6 +74,23 @@ uint32_t RangeList::Shift(uint32_t o) const {
   return static_cast<uint32_t>(std::min<int64_t>(moved, std::numeric_limits<uint32_t>::max()));
 }
 
+void RangeList::Spare(uint32_t start, uint32_t length) {
+  const uint64_t a = start;
+  const uint64_t b = a + length;
+  std::vector<RangePair> kept;
+  for (RangePair p : pairs_) {
+    const uint64_t s = p.start;
+    const uint64_t e = s + (p.delta < 0 ? static_cast<uint32_t>(-int64_t{p.delta}) : 0);
+    if (p.delta >= 0 || e <= a || s >= b) {
+      kept.push_back(p);
+      continue;
+    }
+    if (s < a) kept.push_back({p.start, -static_cast<int32_t>(a - s)});
+    if (e > b) kept.push_back({static_cast<uint32_t>(b), -static_cast<int32_t>(e - b)});
+  }
+  pairs_ = std::move(kept);
+}
+
 std::vector<RangePair> RangeList::TakeHolesBelow(uint32_t pin) {
   std::vector<RangePair> holes;
   std::vector<RangePair> kept;

@@ -47,6 +47,10 @@ class RangeList {
   // their offsets, so what is cut there is zero-filled instead of removed.
   std::vector<RangePair> TakeHolesBelow(uint32_t pin);
 
+  // Keeps the bytes [start, start + length) out of every cut (after
+  // Normalise): a value or directory that overlaps them does not take them.
+  void Spare(uint32_t start, uint32_t length);
+
   // Bytes removed by the cuts (after Normalise).
   uint64_t CutTotal() const;
   std::span<const RangePair> pairs() const { return pairs_; }

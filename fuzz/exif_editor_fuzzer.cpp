@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <span>
 #include <vector>
@@ -39,6 +40,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (made != 1 || !editor.HasWorkBlock()) return 0;
   Check(editor.blockLength <= editor.BlockCapacity());
 
+  // A maker note never moves and never changes through rewrites of the
+  // directories around it.
+  IfdEntry first_note;
+  first_note.tag = 37500;
+  const bool note_first = editor.FindBlockEntry(2, &first_note) == 1 &&
+                          first_note.value == editor.makerNoteOffset;
+  const uint32_t note_at = note_first ? editor.makerNoteOffset : 0;
+  const std::vector<uint8_t> note =
+      note_at == 0 ? std::vector<uint8_t>{}
+                   : std::vector<uint8_t>(editor.Block().begin() + note_at,
+                                          editor.Block().begin() + note_at + editor.makerNoteLength);
+
   const uint32_t code = kCodes[(options >> 3) % 6];
   const uint16_t deletions[] = {static_cast<uint16_t>(options * 37u), 274, 34853};
   std::vector<uint8_t> long_value(static_cast<size_t>(options) * 3 + 5, 0x41);
@@ -49,6 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   };
   editor.RewriteIfd(code, deletions, additions);
   Check(editor.blockLength <= editor.BlockCapacity());
+  IfdEntry kept_note;
+  kept_note.tag = 37500;
+  if (!note.empty() && editor.FindBlockEntry(2, &kept_note) == 1) {
+    Check(kept_note.value == note_at && uint64_t{note_at} + note.size() <= editor.blockLength);
+    Check(std::equal(note.begin(), note.end(), editor.Block().begin() + note_at));
+  }
   editor.RemoveTag(kCodes[options % 6], 271);
   IfdEntry entry;
   entry.tag = 274;
