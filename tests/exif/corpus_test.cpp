@@ -87,6 +87,8 @@ constexpr Explanation kExplained[] = {
     {"exv_exiv2-kodak-dc210.jpg", "IFD0:Copyright", -1, "ASCII with count 0 carries no value"},
     {"exv_exiv2-kodak-dc210.jpg", "IFD0:ImageDescription", -1,
      "ASCII with count 0 carries no value"},
+    {"mei_Kodak_DC210.jpg", "IFD0:Copyright", -1, "ASCII with count 0 carries no value"},
+    {"mei_Kodak_DC210.jpg", "IFD0:ImageDescription", -1, "ASCII with count 0 carries no value"},
     {"exv_issue_1881_coverage.jpg", "IFD0:Make", -1,
      "text without NUL: the last delivered byte becomes the NUL"},
     {"exv_issue_1881_coverage.jpg", "IFD0:Software", -1,
@@ -116,6 +118,26 @@ std::string Trim(std::string s) {
   return s;
 }
 
+// Bytes as exiftool prints text: NUL bytes are dropped, a byte that begins no
+// valid UTF-8 sequence becomes '?', trailing blanks are cut.
+std::string AsExiftoolPrints(const std::string& raw) {
+  std::string out;
+  for (size_t i = 0; i < raw.size();) {
+    const auto c = static_cast<unsigned char>(raw[i]);
+    const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    bool valid = n > 0 && i + n <= raw.size();
+    for (size_t k = 1; valid && k < n; ++k) valid = (static_cast<unsigned char>(raw[i + k]) & 0xC0) == 0x80;
+    if (!valid) {
+      out += '?';
+      ++i;
+      continue;
+    }
+    if (c != 0) out.append(raw, i, n);
+    i += n;
+  }
+  return Trim(out);
+}
+
 // What the reader delivers, rendered like exiftool's -n output. nullopt when
 // nothing was delivered.
 std::optional<std::string> Render(ExifReader& r, uint32_t code, uint16_t tag,
@@ -130,9 +152,9 @@ std::optional<std::string> Render(ExifReader& r, uint32_t code, uint16_t tag,
   out.precision(10);
   auto u16 = [&](uint32_t i) { uint16_t v; std::memcpy(&v, &buffer[2 * i], 2); return v; };
   auto u32 = [&](uint32_t i) { uint32_t v; std::memcpy(&v, &buffer[4 * i], 4); return v; };
-  if (e.type == kTypeAscii) return Trim(std::string(reinterpret_cast<char*>(buffer.data())));
+  if (e.type == kTypeAscii) return AsExiftoolPrints(reinterpret_cast<char*>(buffer.data()));
   if (e.type == kTypeUndefined) {
-    return Trim(std::string(reinterpret_cast<char*>(buffer.data()), items));
+    return AsExiftoolPrints(std::string(reinterpret_cast<char*>(buffer.data()), items));
   }
   std::vector<double> values;
   for (uint32_t i = 0; i < items; ++i) {
