@@ -1,4 +1,4 @@
-#include "exif/byte_order.h"
+#include "bytes/byte_order.h"
 
 namespace veltora::exif {
 

@@ -1,8 +1,8 @@
 // Byte order of TIFF data and the fixed-width number reads and writes every
 // reader and writer of that structure uses. The routines take raw pointers:
 // callers have already checked (through ByteView) that the 2 or 4 bytes exist.
-#ifndef VELTORA_EXIF_BYTE_ORDER_H_
-#define VELTORA_EXIF_BYTE_ORDER_H_
+#ifndef VELTORA_BYTES_BYTE_ORDER_H_
+#define VELTORA_BYTES_BYTE_ORDER_H_
 
 #include <cstdint>
 
@@ -24,4 +24,4 @@ uint32_t Swap32(uint32_t value);
 
 }  // namespace veltora::exif
 
-#endif  // VELTORA_EXIF_BYTE_ORDER_H_
+#endif  // VELTORA_BYTES_BYTE_ORDER_H_

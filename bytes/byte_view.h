@@ -1,13 +1,13 @@
 // The one window through which bytes that came from a file are read.
-#ifndef VELTORA_EXIF_BYTE_VIEW_H_
-#define VELTORA_EXIF_BYTE_VIEW_H_
+#ifndef VELTORA_BYTES_BYTE_VIEW_H_
+#define VELTORA_BYTES_BYTE_VIEW_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 
-#include "exif/byte_order.h"
+#include "bytes/byte_order.h"
 
 namespace veltora::exif {
 
@@ -81,4 +81,4 @@ class ByteCursor {
 
 }  // namespace veltora::exif
 
-#endif  // VELTORA_EXIF_BYTE_VIEW_H_
+#endif  // VELTORA_BYTES_BYTE_VIEW_H_

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "exif/byte_view.h"
+#include "bytes/byte_view.h"
 
 namespace veltora::edit {
 

@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "exif/byte_order.h"
+#include "bytes/byte_order.h"
 #include "exif/tiff_value.h"
 
 namespace veltora::edit {

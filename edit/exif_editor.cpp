@@ -5,9 +5,9 @@
 #include <limits>
 #include <new>
 
+#include "bytes/byte_view.h"
 #include "edit/block_entries.h"
 #include "edit/directory_writer.h"
-#include "bytes/byte_view.h"
 
 namespace veltora::edit {
 namespace {

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <span>
 
+#include "bytes/byte_view.h"
 #include "edit/block_entries.h"
 #include "edit/rebuilt_output.h"
-#include "exif/byte_view.h"
 #include "plugin/export_guard.h"
 #include "plugin/safe_replace.h"
 #include "plugin/veltora.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "edit/exif_editor.h"
-#include "plugin/host_types.h"
+#include "interface/host_types.h"
 
 namespace veltora::edit {
 

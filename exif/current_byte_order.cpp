@@ -1,6 +1,6 @@
 #include "exif/current_byte_order.h"
 
-#include "exif/byte_order.h"
+#include "bytes/byte_order.h"
 #include "exif/tiff_value.h"
 
 namespace veltora::exif {

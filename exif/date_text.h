@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "plugin/host_types.h"
+#include "interface/host_types.h"
 
 namespace veltora::exif {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "exif/byte_view.h"
+#include "bytes/byte_view.h"
 #include "exif/tiff_value.h"
 
 namespace veltora::exif {

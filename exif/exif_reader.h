@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "exif/byte_order.h"
+#include "bytes/byte_order.h"
+#include "bytes/byte_view.h"
 #include "exif/byte_source.h"
-#include "exif/byte_view.h"
 #include "exif/directory.h"
 #include "exif/tiff_value.h"
-#include "plugin/host_types.h"
+#include "interface/host_types.h"
 
 namespace veltora::exif {
 

@@ -1,7 +1,7 @@
 #include "exif/jpeg_segments.h"
 
-#include "exif/byte_order.h"
-#include "exif/byte_view.h"
+#include "bytes/byte_order.h"
+#include "bytes/byte_view.h"
 
 namespace veltora::exif {
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "exif/byte_order.h"
+#include "bytes/byte_order.h"
 
 namespace veltora::exif {
 

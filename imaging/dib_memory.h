@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "imaging/bitmap.h"
-#include "plugin/global_memory.h"
+#include "interface/global_memory.h"
 
 namespace veltora::imaging {
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "imaging/bitmap.h"
-#include "plugin/global_memory.h"
-#include "plugin/host_win32.h"
+#include "interface/global_memory.h"
+#include "interface/host_win32.h"
 
 namespace veltora::imaging {
 

@@ -17,8 +17,8 @@
 // functions compiled into each side, so a block allocated by the plug-in can
 // be freed by the host and the other way round. Handles must come from
 // GlobalAlloc; anything else is undefined, as it is on Windows.
-#ifndef VELTORA_PLUGIN_GLOBAL_MEMORY_H_
-#define VELTORA_PLUGIN_GLOBAL_MEMORY_H_
+#ifndef VELTORA_INTERFACE_GLOBAL_MEMORY_H_
+#define VELTORA_INTERFACE_GLOBAL_MEMORY_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -148,4 +148,4 @@ inline HGLOBAL GlobalFree(HGLOBAL handle) {
   return nullptr;
 }
 
-#endif  // VELTORA_PLUGIN_GLOBAL_MEMORY_H_
+#endif  // VELTORA_INTERFACE_GLOBAL_MEMORY_H_

@@ -8,8 +8,8 @@
 //   - a helper that can fail returns false (or -1 / null), leaves the object
 //     as it was, and fails on allocation failure or on a size that the 32-bit
 //     count words cannot hold; it never throws.
-#ifndef VELTORA_PLUGIN_HOST_OBJECTS_H_
-#define VELTORA_PLUGIN_HOST_OBJECTS_H_
+#ifndef VELTORA_INTERFACE_HOST_OBJECTS_H_
+#define VELTORA_INTERFACE_HOST_OBJECTS_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -402,4 +402,4 @@ inline void ImageInfoListFree(ImageInfoList* list) {
   list->allocator_reserved = 0;
 }
 
-#endif  // VELTORA_PLUGIN_HOST_OBJECTS_H_
+#endif  // VELTORA_INTERFACE_HOST_OBJECTS_H_

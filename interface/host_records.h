@@ -16,8 +16,8 @@
 // GetStillImageInfo returns are made with ImageInfoRecordNew (calloc) and
 // their texts, arrays and blobs with malloc, so the host releases them with
 // ImageInfoRecordDelete. The plug-in never frees a record it was given.
-#ifndef VELTORA_PLUGIN_HOST_RECORDS_H_
-#define VELTORA_PLUGIN_HOST_RECORDS_H_
+#ifndef VELTORA_INTERFACE_HOST_RECORDS_H_
+#define VELTORA_INTERFACE_HOST_RECORDS_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -26,8 +26,8 @@
 
 #include <initializer_list>
 
-#include "plugin/host_objects.h"
-#include "plugin/host_win32.h"
+#include "interface/host_objects.h"
+#include "interface/host_win32.h"
 
 struct HostRational {
   uint32_t numerator;
@@ -661,4 +661,4 @@ inline void ImageInfoListDeleteRecords(ImageInfoList* list) {
   ImageInfoListRemoveAll(list);
 }
 
-#endif  // VELTORA_PLUGIN_HOST_RECORDS_H_
+#endif  // VELTORA_INTERFACE_HOST_RECORDS_H_

@@ -15,12 +15,12 @@
 // list nodes, blobs, global memory) is allocated with malloc/realloc and
 // released with free, by inline helpers compiled into each side, so either
 // side may release what the other allocated. The helpers export no symbol.
-#ifndef VELTORA_PLUGIN_HOST_TYPES_H_
-#define VELTORA_PLUGIN_HOST_TYPES_H_
+#ifndef VELTORA_INTERFACE_HOST_TYPES_H_
+#define VELTORA_INTERFACE_HOST_TYPES_H_
 
-#include "plugin/global_memory.h"
-#include "plugin/host_objects.h"
-#include "plugin/host_records.h"
-#include "plugin/host_win32.h"
+#include "interface/global_memory.h"
+#include "interface/host_objects.h"
+#include "interface/host_records.h"
+#include "interface/host_win32.h"
 
-#endif  // VELTORA_PLUGIN_HOST_TYPES_H_
+#endif  // VELTORA_INTERFACE_HOST_TYPES_H_

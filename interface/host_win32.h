@@ -1,8 +1,9 @@
 // Win32-shaped basics that cross the boundary: the device context, dates,
 // rectangles and the packed DIB header. Included by the chief header
-// (plugin/veltora.h, through host_types.h).
-#ifndef VELTORA_PLUGIN_HOST_WIN32_H_
-#define VELTORA_PLUGIN_HOST_WIN32_H_
+// (plugin/veltora.h, through host_types.h); part of the interface every layer
+// may use.
+#ifndef VELTORA_INTERFACE_HOST_WIN32_H_
+#define VELTORA_INTERFACE_HOST_WIN32_H_
 
 #include <stdint.h>
 
@@ -71,4 +72,4 @@ constexpr uint32_t BI_RLE8 = 1;
 constexpr uint32_t BI_RLE4 = 2;
 constexpr uint32_t BI_BITFIELDS = 3;
 
-#endif  // VELTORA_PLUGIN_HOST_WIN32_H_
+#endif  // VELTORA_INTERFACE_HOST_WIN32_H_

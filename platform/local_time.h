@@ -2,7 +2,7 @@
 #ifndef VELTORA_PLATFORM_LOCAL_TIME_H_
 #define VELTORA_PLATFORM_LOCAL_TIME_H_
 
-#include "plugin/host_types.h"
+#include "interface/host_types.h"
 
 namespace veltora::platform {
 

@@ -4,12 +4,13 @@
 // by name and calls them on one thread at a time: calls must not overlap
 // (the library keeps a module-wide byte-order setting and fixed temp names).
 //
-// Every export but Decode returns a 32-bit result code (HRESULT below).
+// Every export but Decode returns a 32-bit result code (HRESULT).
 // Strings are narrow, NUL-terminated; paths are '/'-separated byte strings.
 // Host objects (strings, arrays, records, packed DIBs) belong to the host;
 // the library only empties and fills them. A DIB returned by Decode belongs
 // to the host, which frees it with GlobalFree. The types and the inline
-// helpers that create, fill, empty and destroy them are in host_types.h.
+// helpers that create, fill, empty and destroy them are in
+// interface/host_types.h, the result codes in interface/result_codes.h.
 //
 // Records that cross this boundary have fixed offsets under the 32-bit model
 // (pointers 4 bytes); under x86-64 the same declarations give the natural
@@ -19,39 +20,14 @@
 
 #include <stdint.h>
 
-#include "plugin/host_types.h"
+#include "interface/host_types.h"
+#include "interface/result_codes.h"
 
 #if defined(VELTORA_BUILDING_PLUGIN)
 #define VELTORA_API extern "C" __attribute__((visibility("default")))
 #else
 #define VELTORA_API extern "C"
 #endif
-
-// ---- Result codes --------------------------------------------------------
-typedef int32_t HRESULT;
-
-#define VELTORA_HRESULT(x) (static_cast<HRESULT>(static_cast<uint32_t>(x)))
-constexpr HRESULT S_OK = 0;
-constexpr HRESULT S_FALSE = 1;
-constexpr HRESULT E_INVALIDARG = VELTORA_HRESULT(0x80070057u);
-constexpr HRESULT E_FAIL = VELTORA_HRESULT(0x80004005u);
-constexpr HRESULT E_ABORT = VELTORA_HRESULT(0x80004004u);
-constexpr HRESULT E_OUTOFMEMORY = VELTORA_HRESULT(0x8007000Eu);
-constexpr HRESULT E_NOTEXIF = VELTORA_HRESULT(0x8878000Bu);
-constexpr HRESULT E_FILE_NOT_ENOUGH_MEMORY = VELTORA_HRESULT(0x8878000Cu);
-constexpr HRESULT E_FILE_OUTOFMEMORY = VELTORA_HRESULT(0x8878000Du);
-constexpr HRESULT E_FILE_ACCESS_DENIED = VELTORA_HRESULT(0x8878000Eu);
-constexpr HRESULT E_FILE_CANNOT_MAKE = VELTORA_HRESULT(0x8878000Fu);
-
-// 0x80070000 | Win32 error (low 16 bits); an error <= 0 is returned unchanged.
-constexpr HRESULT HRESULT_FROM_WIN32(int32_t error) {
-  return error <= 0 ? error
-                    : VELTORA_HRESULT(0x80070000u | (static_cast<uint32_t>(error) & 0xFFFFu));
-}
-// 0x82000000 | -e for a negative imaging library error e.
-constexpr HRESULT ResultFromImagingError(int32_t error) {
-  return VELTORA_HRESULT(0x82000000u | static_cast<uint32_t>(-static_cast<int64_t>(error)));
-}
 
 constexpr uint32_t PLUGIN_VERSION = 0x00010000u;
 

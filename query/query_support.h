@@ -9,7 +9,7 @@
 #include <string>
 
 #include "exif/tiff_value.h"
-#include "plugin/host_types.h"
+#include "interface/host_types.h"
 
 namespace veltora::query {
 

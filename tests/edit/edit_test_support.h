@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "exif/exif_reader.h"
-#include "plugin/host_types.h"
+#include "interface/host_types.h"
 #include "tests/support/tiff_builder.h"
 
 namespace veltora::testing {

@@ -1,4 +1,4 @@
-#include "exif/byte_view.h"
+#include "bytes/byte_view.h"
 
 #include <gtest/gtest.h>
 

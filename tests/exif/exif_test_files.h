@@ -1,5 +1,7 @@
 // TIFF blocks laid out at explicit offsets in either byte order (the reader
-// tests pin exact offsets), wrapped into a JPEG with the shared builder.
+// tests pin exact offsets), wrapped into a JPEG with the shared builder. The
+// bytes are laid here, not by the reader's own encoder, so that a fault there
+// cannot hide behind the same fault in the files the tests read.
 #ifndef VELTORA_TESTS_EXIF_EXIF_TEST_FILES_H_
 #define VELTORA_TESTS_EXIF_EXIF_TEST_FILES_H_
 
@@ -12,7 +14,6 @@
 #include <string_view>
 #include <vector>
 
-#include "exif/byte_order.h"
 #include "exif/tiff_value.h"
 #include "tests/support/jpeg_builder.h"
 #include "tests/support/temp_dir.h"
@@ -37,13 +38,14 @@ class Block {
   }
   Block& U16(size_t at, uint16_t v) {
     Grow(at + 2);
-    Write16(bytes_.data() + at, v, order_);
+    const uint8_t hi = uint8_t(v >> 8), lo = uint8_t(v);
+    bytes_[at] = order_ ? hi : lo;
+    bytes_[at + 1] = order_ ? lo : hi;
     return *this;
   }
   Block& U32(size_t at, uint32_t v) {
-    Grow(at + 4);
-    Write32(bytes_.data() + at, v, order_);
-    return *this;
+    U16(at + (order_ ? 0 : 2), uint16_t(v >> 16));
+    return U16(at + (order_ ? 2 : 0), uint16_t(v));
   }
   Block& Raw(size_t at, std::string_view raw) {
     Grow(at + raw.size());
@@ -56,19 +58,36 @@ class Block {
     U16(2, magic);
     return U32(4, ifd0);
   }
-  // A directory at `at`: count, the entries as given (EncodeEntry form), next.
+  // A directory at `at`: count, the entries, next. An entry's `value` is the
+  // offset of a value over 4 bytes; inline, it holds BYTE/ASCII/UNDEFINED
+  // bytes as InlineBytes() packs them, one SHORT, two SHORTs (the first in
+  // the high half) or a 32-bit number.
   Block& Ifd(size_t at, const std::vector<IfdEntry>& entries, uint32_t next = 0) {
     U16(at, static_cast<uint16_t>(entries.size()));
     size_t p = at + 2;
     for (const IfdEntry& e : entries) {
-      Grow(p + 12);
-      EncodeEntry(bytes_.data() + p, order_, e);
+      U16(p, e.tag).U16(p + 2, e.type).U32(p + 4, e.count).U32(p + 8, 0);
+      const uint64_t size = uint64_t{kSizes[e.type < 13 ? e.type : 0]} * e.count;
+      if (size > 4) {
+        U32(p + 8, e.value);
+      } else if (e.type == kTypeByte || e.type == kTypeAscii || e.type == 6 ||
+                 e.type == kTypeUndefined) {
+        for (uint32_t i = 0; i < size; ++i) bytes_[p + 8 + i] = uint8_t(e.value >> (8 * i));
+      } else if ((e.type == kTypeShort || e.type == 8) && e.count == 2) {
+        U16(p + 8, uint16_t(e.value >> 16)).U16(p + 10, uint16_t(e.value));
+      } else if (e.type == kTypeShort || e.type == 8) {
+        U16(p + 8, uint16_t(e.value));
+      } else if (size > 0) {
+        U32(p + 8, e.value);
+      }
       p += 12;
     }
     return U32(p, next);
   }
 
  private:
+  // Bytes per element of TIFF types 1-12 (0 for an unknown code).
+  static constexpr uint8_t kSizes[13] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
   ByteOrder order_;
   std::vector<uint8_t> bytes_;
 };
