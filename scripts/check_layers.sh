@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Fails when a product file includes a header of a layer it may not use.
+#
+# Layers, bottom up; each may use itself and what its line lists:
+#   interface  interface/: result codes and host-boundary types (header-only)
+#   bytes      bytes/: the bounds-checked byte view
+#   platform   platform/: the operating-system stand-ins
+#   exif       exif/: the EXIF reading engine
+#   chief      plugin/veltora.h: the exports as a host sees them
+#   frame      plugin/{format_detection,safe_replace,export_guard}: what every export stands on
+#   imaging    imaging/: bitmaps, codecs, painting
+#   query edit create info: the EXIF exports by subject
+#   top        the rest of plugin/: where the exports are assembled
+#   host       host/: reaches the plug-in only through the chief header
+# Usage: check_layers.sh [project root]
+set -u
+root="${1:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}"
+
+# The layer a project path belongs to; empty for paths outside the product.
+layer_of() {
+  case "$1" in
+    interface/*) echo interface ;;
+    bytes/*) echo bytes ;;
+    platform/*) echo platform ;;
+    exif/*) echo exif ;;
+    plugin/veltora.h) echo chief ;;
+    plugin/format_detection.* | plugin/safe_replace.* | plugin/export_guard.h) echo frame ;;
+    plugin/*) echo top ;;
+    imaging/* | query/* | edit/* | create/* | info/* | host/*) echo "${1%%/*}" ;;
+  esac
+}
+
+readonly below_exports="chief frame exif platform bytes interface"
+declare -A may_use=(
+  [interface]=""
+  [bytes]=""
+  [platform]="interface"
+  [exif]="platform bytes interface"
+  [chief]="interface"
+  [frame]="chief platform bytes interface"
+  [imaging]="$below_exports"
+  [query]="$below_exports"
+  [edit]="$below_exports"
+  [create]="$below_exports"
+  [info]="$below_exports"
+  [top]="imaging query edit create info $below_exports"
+  [host]="chief interface"
+)
+
+status=0
+cd "$root" || exit 2
+while IFS= read -r file; do
+  from="$(layer_of "$file")"
+  [[ -n "$from" ]] || continue
+  while IFS=: read -r line header; do
+    to="$(layer_of "$header")"
+    [[ -z "$to" || "$to" == "$from" ]] && continue
+    if [[ " ${may_use[$from]} " != *" $to "* ]]; then
+      echo "$file:$line: the $from layer may not include $header ($to)" >&2
+      status=1
+    fi
+  done < <(grep -n -o '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[^"]*"' "$file" |
+           sed -E 's/^([0-9]+):.*"([^"]*)"$/\1:\2/')
+done < <(find interface bytes platform exif plugin imaging query edit create info host \
+           -type f \( -name '*.h' -o -name '*.cpp' \) 2>/dev/null | sort)
+[[ $status -eq 0 ]] && echo "layers: every include is allowed"
+exit "$status"
