@@ -1,4 +1,6 @@
-// The one window through which bytes that came from a file are read.
+// The one window through which bytes that came from a file are read, by every
+// layer (EXIF blocks, JPEG segments, packed DIBs and BMP headers). The names
+// stay in veltora::exif, where the reader and the editor first used them.
 #ifndef VELTORA_BYTES_BYTE_VIEW_H_
 #define VELTORA_BYTES_BYTE_VIEW_H_
 

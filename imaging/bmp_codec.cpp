@@ -1,6 +1,7 @@
 // BMP files: a 14-byte file header in front of a packed DIB.
 #include <cstring>
 
+#include "bytes/byte_view.h"
 #include "imaging/codecs.h"
 #include "imaging/packed_dib.h"
 
@@ -13,10 +14,9 @@ constexpr uint64_t kFileHeaderSize = 14;
 // back into the headers is ignored (the rows then follow the colour table),
 // since writers that leave it zero exist.
 std::optional<uint64_t> RowsOffset(Bytes bytes) {
-  const uint64_t off = uint64_t{bytes[10]} | (uint64_t{bytes[11]} << 8) | (uint64_t{bytes[12]} << 16) |
-                       (uint64_t{bytes[13]} << 24);
-  if (off < kFileHeaderSize + 12) return std::nullopt;
-  return off - kFileHeaderSize;
+  const std::optional<uint32_t> off = exif::ByteView(bytes, exif::kLittleEndian).U32(10);
+  if (!off || *off < kFileHeaderSize + 12) return std::nullopt;
+  return *off - kFileHeaderSize;
 }
 
 }  // namespace

@@ -4,30 +4,10 @@
 #include <cstring>
 #include <limits>
 
+#include "bytes/byte_view.h"
+
 namespace veltora::imaging {
 namespace {
-
-// Reads little-endian values inside a window; out-of-range reads fail.
-class LittleReader {
- public:
-  explicit LittleReader(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-  bool Contains(uint64_t off, uint64_t n) const { return off <= bytes_.size() && n <= bytes_.size() - off; }
-  bool U16(uint64_t off, uint16_t* v) const {
-    if (!Contains(off, 2)) return false;
-    *v = static_cast<uint16_t>(bytes_[off] | (bytes_[off + 1] << 8));
-    return true;
-  }
-  bool U32(uint64_t off, uint32_t* v) const {
-    if (!Contains(off, 4)) return false;
-    *v = uint32_t{bytes_[off]} | (uint32_t{bytes_[off + 1]} << 8) | (uint32_t{bytes_[off + 2]} << 16) |
-         (uint32_t{bytes_[off + 3]} << 24);
-    return true;
-  }
-  const uint8_t* At(uint64_t off) const { return bytes_.data() + off; }
-
- private:
-  std::span<const uint8_t> bytes_;
-};
 
 struct Channel {
   uint32_t mask = 0;
@@ -49,10 +29,10 @@ struct Channel {
 
 int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optional<uint64_t> bits_offset,
                         Bitmap* out, FileInformation* info) {
-  const LittleReader r(dib);
-  uint32_t header_size = 0;
-  if (!r.U32(0, &header_size)) return kErrorCorrupt;
-  if (rules == DibRules::kHost) header_size = kDibHeaderSize;
+  const exif::ByteView view(dib, exif::kLittleEndian);
+  const std::optional<uint32_t> declared_size = view.U32(0);
+  if (!declared_size) return kErrorCorrupt;
+  const uint32_t header_size = rules == DibRules::kHost ? kDibHeaderSize : *declared_size;
   int64_t width = 0, height = 0;
   uint16_t bits = 0;
   uint32_t compression = kBiRgb, colours_used = 0;
@@ -61,25 +41,30 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
   uint32_t masks[3] = {0, 0, 0};
   uint64_t table_offset = header_size;
   if (header_size == 12) {
-    uint16_t w = 0, h = 0;
-    if (!r.U16(4, &w) || !r.U16(6, &h) || !r.U16(10, &bits)) return kErrorCorrupt;
-    width = w;
-    height = h;
+    exif::ByteCursor core(view, 4);
+    width = core.U16();
+    height = core.U16();
+    core.Skip(2);  // planes
+    bits = core.U16();
+    if (!core.ok()) return kErrorCorrupt;
     entry_size = 3;
   } else if (header_size >= kDibHeaderSize) {
-    uint32_t w = 0, h = 0, xr = 0, yr = 0;
-    if (!r.U32(4, &w) || !r.U32(8, &h) || !r.U16(14, &bits) || !r.U32(16, &compression) || !r.U32(24, &xr) ||
-        !r.U32(28, &yr) || !r.U32(32, &colours_used)) {
-      return kErrorCorrupt;
-    }
-    width = static_cast<int32_t>(w);
-    height = static_cast<int32_t>(h);
-    x_ppm = static_cast<int32_t>(xr);
-    y_ppm = static_cast<int32_t>(yr);
+    exif::ByteCursor fields(view, 4);
+    width = static_cast<int32_t>(fields.U32());
+    height = static_cast<int32_t>(fields.U32());
+    fields.Skip(2);  // planes
+    bits = fields.U16();
+    compression = fields.U32();
+    fields.Skip(4);  // image size
+    x_ppm = static_cast<int32_t>(fields.U32());
+    y_ppm = static_cast<int32_t>(fields.U32());
+    colours_used = fields.U32();
+    if (!fields.ok()) return kErrorCorrupt;
     if (compression == kBiBitfields) {
       // Masks follow a 40-byte header; longer headers hold them at 40.
-      const uint64_t at = kDibHeaderSize;
-      if (!r.U32(at, &masks[0]) || !r.U32(at + 4, &masks[1]) || !r.U32(at + 8, &masks[2])) return kErrorCorrupt;
+      exif::ByteCursor mask_fields(view, kDibHeaderSize);
+      for (uint32_t& mask : masks) mask = mask_fields.U32();
+      if (!mask_fields.ok()) return kErrorCorrupt;
       if (header_size == kDibHeaderSize) table_offset += 12;
     }
   } else {
@@ -111,7 +96,8 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
   if (table_entries > (uint64_t{1} << 16)) return kErrorCorrupt;
   const uint64_t rows_at = bits_offset.value_or(table_offset + table_entries * entry_size);
   const uint64_t stride = ((static_cast<uint64_t>(width) * bits + 31) / 32) * 4;
-  if (!r.Contains(rows_at, stride * static_cast<uint64_t>(height))) return kErrorCorrupt;
+  const std::optional<exif::ByteView> rows = view.Sub(rows_at, stride * static_cast<uint64_t>(height));
+  if (!rows) return kErrorCorrupt;
 
   if (const int32_t c = CreateBitmap(out, static_cast<int32_t>(width), static_cast<int32_t>(height), native);
       c != 1) {
@@ -123,8 +109,9 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
     const uint64_t usable = std::min<uint64_t>(table_entries, uint64_t{1} << bits);
     for (uint64_t i = 0; i < usable; ++i) {
       const uint64_t at = table_offset + i * entry_size;
-      if (!r.Contains(at, entry_size)) break;  // a short table leaves black entries
-      const uint8_t* q = r.At(at);
+      const std::optional<exif::ByteView> entry = view.Sub(at, entry_size);
+      if (!entry) break;  // a short table leaves black entries
+      const uint8_t* q = entry->data();
       out->palette[i] = RgbQuad{q[0], q[1], q[2], 0};
     }
   }
@@ -136,7 +123,7 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
   const Channel red(masks[0]), green(masks[1]), blue(masks[2]);
   const size_t row_bytes = static_cast<size_t>(std::min<uint64_t>(stride, out->stride));
   for (int64_t y = 0; y < height; ++y) {
-    const uint8_t* s = r.At(rows_at + static_cast<uint64_t>(y) * stride);
+    const uint8_t* s = rows->data() + static_cast<uint64_t>(y) * stride;
     uint8_t* d = out->Row(static_cast<int32_t>(top_down ? y : height - 1 - y));
     if (native == bits) {
       std::memcpy(d, s, row_bytes);
@@ -144,9 +131,7 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
     }
     const size_t in_bpp = bits / 8u;
     for (int64_t x = 0; x < width; ++x, s += in_bpp, d += 3) {
-      const uint32_t p = bits == 16 ? uint32_t{s[0]} | (uint32_t{s[1]} << 8)
-                                    : uint32_t{s[0]} | (uint32_t{s[1]} << 8) | (uint32_t{s[2]} << 16) |
-                                          (uint32_t{s[3]} << 24);
+      const uint32_t p = bits == 16 ? exif::Read16(s, exif::kLittleEndian) : exif::Read32(s, exif::kLittleEndian);
       d[0] = blue.Get(p);
       d[1] = green.Get(p);
       d[2] = red.Get(p);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "bytes/byte_view.h"
 #include "exif/exif_reader.h"
 #include "exif/jpeg_segments.h"
 #include "imaging/dib_memory.h"
@@ -21,8 +22,6 @@ namespace {
 constexpr int64_t kBmpHeadersOnly = 54;
 // Pictures are loaded with B, G, R colour order.
 constexpr int32_t kLoadOrder = kOrderBgr;
-
-uint16_t BigEndian16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 
 int32_t LoadAccepted(const char* path, Bitmap* bitmap, int32_t bits) {
   FileInformation info;
@@ -115,6 +114,7 @@ namespace {
 // data. False when a marker other than a restart, a further scan, a table or
 // a fill byte interrupts it.
 bool ScanDataIsClean(const uint8_t* buffer, size_t length, size_t p) {
+  const exif::ByteView view(buffer, length, exif::kBigEndian);
   // Every step moves p forward by at least 1, so the walk ends.
   while (p + 1 < length) {
     if (buffer[p] != 0xFF) {
@@ -126,7 +126,8 @@ bool ScanDataIsClean(const uint8_t* buffer, size_t length, size_t p) {
     if (next == 0x00 || (next >= 0xD0 && next <= 0xD7) || next == 0xDA || next == 0xFF) {
       ++p;
     } else if (next == 0xC4 || next == 0xDB) {
-      p = p + 3 < length ? p + size_t{2} + BigEndian16(buffer + p + 2) : p + 1;
+      const std::optional<uint16_t> table_length = view.U16(p + 2);
+      p = table_length ? p + size_t{2} + *table_length : p + 1;
     } else {
       return false;
     }
