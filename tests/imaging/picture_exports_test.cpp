@@ -10,7 +10,6 @@
 #include <filesystem>
 
 #include "imaging/dib_memory.h"
-#include "imaging/exif_writer_hooks.h"
 #include "imaging/picture_files.h"
 #include "imaging/picture_io.h"
 #include "imaging_test_support.h"
@@ -217,89 +216,34 @@ TEST_F(PictureExportsTest, NoFormatLeftGivesTheBareImagingCodeAndWritesNothing) 
   EXPECT_TRUE(TempLeftovers().empty());
 }
 
-// Records which EXIF writer a call reached and with what.
-struct WriterCalls {
-  int new_file = 0, jpeg_with_exif = 0;
-  uint32_t flags = 0;
-  void* data = nullptr;
-  int32_t quality = 0;
-};
-WriterCalls* calls = nullptr;
-
-class ExifRoutingTest : public PictureExportsTest {
- protected:
-  void SetUp() override {
-    PictureExportsTest::SetUp();
-    calls = &calls_;
-    saved_ = SetExifWriters(ExifWriters{
-        [](const char*, uint32_t flags, HGLOBAL, int32_t quality, void* data) {
-          ++calls->new_file;
-          calls->flags = flags;
-          calls->quality = quality;
-          calls->data = data;
-          return S_OK;
-        },
-        [](HGLOBAL, const char*, int32_t quality, void* records) {
-          ++calls->jpeg_with_exif;
-          calls->quality = quality;
-          calls->data = records;
-          return static_cast<HRESULT>(S_FALSE);
-        }});
-  }
-  void TearDown() override {
-    SetExifWriters(saved_);
-    calls = nullptr;
-    PictureExportsTest::TearDown();
-  }
-  WriterCalls calls_;
-  ExifWriters saved_{};
-  int records_ = 0;  // stands for the host's record list; never read here
-};
-
-TEST_F(ExifRoutingTest, RecordsOnAJpegPathGoToTheJpegWithExifWriter) {
-  EXPECT_EQ(Encode(photo_.get(), Path("a.jpeg").c_str(), ENCODE_BY_EXTENSION | ENCODE_EXIF_RECORDS, 77, &records_),
-            S_FALSE);
-  EXPECT_EQ(calls_.jpeg_with_exif, 1);
-  EXPECT_EQ(calls_.quality, 77);  // passed on unchanged, no range test
-  EXPECT_EQ(calls_.data, &records_);
-  // Without the extension step ENCODE_EXIF must be given.
-  EXPECT_EQ(Encode(photo_.get(), Path("a.jpg").c_str(), ENCODE_EXIF | ENCODE_EXIF_RECORDS, 500, &records_), S_FALSE);
-  EXPECT_EQ(calls_.jpeg_with_exif, 2);
-  EXPECT_EQ(calls_.quality, 500);
-}
-
-TEST_F(ExifRoutingTest, MissingRecordsFailWithoutTouchingTheTarget) {
+// The EXIF writers are not linked yet: both EXIF branches fail and leave the
+// target as it was. ENCODE_EXIF means nothing on other extensions.
+TEST_F(PictureExportsTest, ExifBranchesFailUntilTheWritersAreLinked) {
   const Bytes old = veltora::testing::PatternBytes(100, 1);
   WriteBytes(Path("a.jpg"), old);
-  EXPECT_EQ(Encode(photo_.get(), Path("a.jpg").c_str(), ENCODE_EXIF | ENCODE_EXIF_RECORDS, 90, nullptr), E_FAIL);
-  EXPECT_EQ(Encode(photo_.get(), Path("a.jpg").c_str(), ENCODE_EXIF | ENCODE_JPEG, 90, &records_), E_FAIL);
-  EXPECT_EQ(calls_.jpeg_with_exif, 0);
+  int records = 0;  // stands for the host's record list; never read
+  const struct {
+    const char* name;
+    uint32_t flags;
+    void* data;
+    HRESULT result;
+  } cases[] = {
+      {"a.jpg", ENCODE_NEW_EXIF_FILE, &records, E_FAIL},
+      {"a.jpg", ENCODE_EXIF | ENCODE_EXIF_RECORDS, &records, E_FAIL},
+      {"a.jpg", ENCODE_EXIF | ENCODE_EXIF_RECORDS, nullptr, E_FAIL},         // records missing
+      {"a.jpg", ENCODE_EXIF | ENCODE_JPEG, &records, E_FAIL},                // records not flagged
+      {"a.jpeg", ENCODE_BY_EXTENSION | ENCODE_EXIF_RECORDS, &records, E_FAIL},  // the extension adds EXIF
+      {"none/a.jpg", ENCODE_NEW_EXIF_FILE, &records, static_cast<HRESULT>(0x80070003u)},  // probe first
+      {"b.jpg", ENCODE_BY_EXTENSION | ENCODE_EXIF_RECORDS, nullptr, S_OK},   // no records: plain JPEG
+      {"a.bmp", ENCODE_EXIF | ENCODE_EXIF_RECORDS | ENCODE_BMP, &records, S_OK},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Encode(photo_.get(), Path(c.name).c_str(), c.flags, 90, c.data), c.result)
+        << c.name << " flags=0x" << std::hex << c.flags << (c.data == nullptr ? " no records" : "");
+  }
   EXPECT_EQ(ReadBytes(Path("a.jpg")), old);
-  // ENCODE_EXIF means nothing for other extensions: the plain road.
-  EXPECT_EQ(Encode(photo_.get(), Path("a.bmp").c_str(), ENCODE_EXIF | ENCODE_EXIF_RECORDS | ENCODE_BMP, 90,
-                   &records_),
-            S_OK);
+  EXPECT_FALSE(fs::exists(Path("a.jpeg")));
   EXPECT_TRUE(StartsWith(ReadBytes(Path("a.bmp")), kBmpMagic));
-  EXPECT_TRUE(TempLeftovers().empty());
-}
-
-TEST_F(ExifRoutingTest, NewExifFileTakesTheWholeCallWithTheCompletedFlags) {
-  const uint32_t flags = ENCODE_NEW_EXIF_FILE | ENCODE_BY_EXTENSION | ENCODE_JPEG_MODE1 | 0x00200000u;
-  EXPECT_EQ(Encode(photo_.get(), Path("a.jpg").c_str(), flags, 90, &records_), S_OK);
-  EXPECT_EQ(calls_.new_file, 1);
-  EXPECT_EQ(calls_.flags, flags | ENCODE_JPEG);  // bit 0 added although MODE1 was set
-  EXPECT_EQ(calls_.data, &records_);
-  // The probe still runs first.
-  EXPECT_EQ(Encode(photo_.get(), Path("none/a.jpg").c_str(), flags, 90, &records_),
-            static_cast<HRESULT>(0x80070003u));
-  EXPECT_EQ(calls_.new_file, 1);
-}
-
-TEST_F(PictureExportsTest, ExifBranchesFailUntilTheWritersAreLinked) {
-  int records = 0;
-  EXPECT_EQ(Encode(photo_.get(), Path("a.jpg").c_str(), ENCODE_NEW_EXIF_FILE, 90, &records), E_FAIL);
-  EXPECT_EQ(Encode(photo_.get(), Path("a.jpg").c_str(), ENCODE_EXIF | ENCODE_EXIF_RECORDS, 90, &records), E_FAIL);
-  EXPECT_FALSE(fs::exists(Path("a.jpg")));
   EXPECT_TRUE(TempLeftovers().empty());
 }
 

@@ -1,12 +1,13 @@
-// The picture exports Decode and Encode: thin routes over picture_io.h.
+// The picture exports Decode and Encode: thin routes over the imaging layer
+// (picture_io.h) and, for Encode's EXIF branches, the EXIF writers.
 #include <cstring>
 #include <string>
 
 #include "imaging/dib_memory.h"
-#include "imaging/exif_writer_hooks.h"
 #include "imaging/picture_files.h"
 #include "imaging/picture_io.h"
 #include "imaging/save_jpeg.h"
+#include "plugin/exif_writers.h"
 #include "plugin/export_guard.h"
 #include "plugin/format_detection.h"
 #include "plugin/safe_replace.h"
@@ -121,13 +122,12 @@ VELTORA_API HRESULT Encode(HGLOBAL dib, const char* path, uint32_t flags, int32_
       flags = imaging::AddExtensionFormat(flags, path);
       if (host_data != nullptr && (flags & ENCODE_EXIF_RECORDS) != 0) flags |= ENCODE_EXIF;
     }
-    const imaging::ExifWriters& writers = imaging::CurrentExifWriters();
     if ((flags & ENCODE_NEW_EXIF_FILE) != 0) {
-      return writers.encode_new_exif_file(path, flags, dib, quality, host_data);
+      return veltora::EncodeNewExifFile(path, flags, dib, quality, host_data);
     }
     if ((flags & ENCODE_EXIF) != 0 && DetectImageFormat(path) == ImageFormat::kJpeg) {
       if ((flags & ENCODE_EXIF_RECORDS) != 0 && host_data != nullptr) {
-        return writers.encode_jpeg_with_exif(dib, path, quality, host_data);
+        return veltora::EncodeJpegWithExif(dib, path, quality, host_data);
       }
       return E_FAIL;
     }

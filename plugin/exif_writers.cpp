@@ -1,0 +1,9 @@
+#include "plugin/exif_writers.h"
+
+namespace veltora {
+
+HRESULT EncodeNewExifFile(const char*, uint32_t, HGLOBAL, int32_t, void*) { return E_FAIL; }
+
+HRESULT EncodeJpegWithExif(HGLOBAL, const char*, int32_t, void*) { return E_FAIL; }
+
+}  // namespace veltora
