@@ -1,7 +1,7 @@
-// Every write path of the editing exports under failure: injected at every
-// file call in turn, and real (file-size limit, full disk, denied access).
-// After a failure the target holds its old bytes and mode, and no temporary
-// file is left anywhere.
+// Every writing export under failure, one table of write paths: injected at
+// every file call in turn, and real (file-size limit, full disk, denied
+// access). After a failure the target holds its old bytes and mode, and no
+// temporary file is left anywhere.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -11,10 +11,12 @@
 #include <filesystem>
 #include <functional>
 
+#include "imaging/dib_memory.h"
 #include "platform/fault_injection.h"
 #include "platform/win32_error.h"
 #include "plugin/veltora.h"
 #include "tests/edit/edit_test_support.h"
+#include "tests/imaging/imaging_test_support.h"
 #include "tests/platform/file_system_fixture.h"
 #include "tests/support/jpeg_builder.h"
 
@@ -27,16 +29,27 @@ using platform::FaultSite;
 constexpr FaultSite kSites[] = {FaultSite::kCreate, FaultSite::kOpen, FaultSite::kWrite,
                                 FaultSite::kCopy, FaultSite::kAttributes};
 
+constexpr HRESULT kTooLarge = static_cast<HRESULT>(0x800700DFu);
+
 struct WritePath {
   const char* name;
   bool same_file;  // the export writes its input
   std::function<HRESULT(const std::string& out, const std::string& in)> run;
+  // Over the file-size limit: the editors see the write fail; Encode sees
+  // the imaging library's save into its temporary file fail.
+  HRESULT too_large = kTooLarge;
 };
 
 HRESULT CreateGps(const std::string& out, const std::string& in) {
   GpsSet gps;
   gps.Tags({1, 2, 3, 4}).Position('N', 48, 'E', 2);
   return ReplaceExifGps(out.c_str(), in.c_str(), 90, &gps.set);
+}
+
+// A 270 KB BMP: crosses a 64 KiB size limit and fills a 128 KiB disk.
+HRESULT EncodeBmp(const std::string& out, const std::string&) {
+  static const HGLOBAL dib = imaging::MakeDib(imaging::testing::MakePhoto(300, 300));
+  return Encode(dib, out.c_str(), ENCODE_BMP, 90, nullptr);
 }
 
 const WritePath kPaths[] = {
@@ -58,6 +71,8 @@ const WritePath kPaths[] = {
      }},
     {"GPS to another file", false, CreateGps},
     {"GPS over its input", true, CreateGps},
+    {"picture encoded", false, EncodeBmp,
+     ResultFromImagingError(imaging::kErrorFileWrite)},
 };
 
 // A picture large enough to cross a 64 KiB size limit and fill a 128 KiB disk.
@@ -145,10 +160,9 @@ TEST_F(WriteFailureTest, FileSizeLimitRestoresTheTarget) {
       ::signal(SIGXFSZ, SIG_IGN);
       struct rlimit limit = {65536, 65536};
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 10;
-      const HRESULT too_large = static_cast<HRESULT>(0x800700DFu);
-      if (path.run(target, in) != too_large) return 1;
+      if (path.run(target, in) != path.too_large) return 1;
       // A target that did not exist is removed again.
-      return path.same_file || path.run(fresh, in) == too_large ? 0 : 2;
+      return path.same_file || path.run(fresh, in) == path.too_large ? 0 : 2;
     });
     EXPECT_EQ(status, 0);
     EXPECT_EQ(ReadBytes(target), before);

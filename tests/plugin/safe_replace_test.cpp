@@ -13,7 +13,6 @@ namespace {
 
 using platform::ArmFault;
 using platform::DisarmFault;
-using platform::FaultFired;
 using platform::FaultSite;
 using platform::File;
 using testing::FileSystemTest;
@@ -137,112 +136,6 @@ struct Scenario {
   bool same_file;
   bool target_exists;
 };
-
-// The file calls whose failure a replacement must survive. Deleting our own
-// temporary file is left out: it cannot be made to fail for real in a
-// private directory, and an injected failure there only leaves the file.
-constexpr FaultSite kFailingSites[] = {FaultSite::kCreate, FaultSite::kOpen, FaultSite::kWrite,
-                                       FaultSite::kCopy, FaultSite::kAttributes};
-
-// Makes every file call of each kind fail in turn, N = 1, 2, ... until the
-// write gets through: after each failed run the target holds its old bytes
-// and mode, and no temporary file is left anywhere.
-TEST_F(SafeReplaceTest, EveryInjectedFailureLeavesTheTargetIntactAndNoTempFile) {
-  const Scenario scenarios[] = {
-      {"other target", false, true}, {"same file", true, true}, {"new target", false, false}};
-  auto source = PatternBytes(70000, 4);
-  auto old_target = PatternBytes(30000, 9);
-  for (const Scenario& scenario : scenarios) {
-    for (FaultSite site : kFailingSites) {
-      for (uint32_t nth = 1;; ++nth) {
-        SCOPED_TRACE(::testing::Message()
-                     << scenario.name << " site " << static_cast<int>(site) << " call " << nth);
-        fs::remove(Path("target.jpg"));
-        WriteBytes(Path("source.jpg"), source);
-        std::string target = scenario.same_file ? Path("source.jpg") : Path("target.jpg");
-        if (scenario.target_exists && !scenario.same_file) WriteBytes(target, old_target);
-        const auto& before = scenario.same_file ? source : old_target;
-        if (scenario.target_exists) fs::permissions(target, fs::perms(0640));
-
-        ArmFault(site, nth, platform::kErrorDiskFull);
-        HRESULT result =
-            WriteResultFile(target.c_str(), Path("source.jpg").c_str(), nullptr, CopyWithTail);
-        bool fired = FaultFired();
-        DisarmFault();
-        EXPECT_TRUE(TempLeftovers().empty());
-        if (result == S_OK) {
-          // Complete, even when the fault hit only the final attribute step.
-          EXPECT_EQ(ReadBytes(target), WithTail(source));
-          if (!fired) break;
-          continue;
-        }
-        EXPECT_TRUE(fired);
-        if (scenario.target_exists) {
-          EXPECT_EQ(ReadBytes(target), before);
-          EXPECT_EQ(ModeOf(target), 0640u);
-        } else {
-          EXPECT_FALSE(fs::exists(target));
-        }
-        ASSERT_LT(nth, 20u) << "the fault loop does not end";
-      }
-    }
-  }
-}
-
-TEST_F(SafeReplaceTest, BuiltFileReplacesTheTargetOrLeavesItIntact) {
-  auto built = PatternBytes(50000, 2);
-  auto old_target = PatternBytes(20000, 8);
-  for (FaultSite site : kFailingSites) {
-    for (uint32_t nth = 1;; ++nth) {
-      WriteBytes(Path("built.tmp"), built);
-      fs::permissions(Path("built.tmp"), fs::perms(0600));
-      WriteBytes(Path("out.png"), old_target);
-      fs::permissions(Path("out.png"), fs::perms(0644));
-      ArmFault(site, nth, platform::kErrorDiskFull);
-      HRESULT result = CopyBuiltFile(Path("built.tmp").c_str(), Path("out.png").c_str());
-      bool fired = FaultFired();
-      DisarmFault();
-      fs::remove(Path("built.tmp"));
-      EXPECT_TRUE(TempLeftovers().empty()) << "call " << nth;
-      EXPECT_EQ(ModeOf(Path("out.png")), 0644u) << "call " << nth;
-      if (!fired) {
-        EXPECT_EQ(result, S_OK);
-        EXPECT_EQ(ReadBytes(Path("out.png")), built);
-        break;
-      }
-      EXPECT_LT(result, 0) << "call " << nth;
-      EXPECT_EQ(ReadBytes(Path("out.png")), old_target) << "call " << nth;
-      ASSERT_LT(nth, 20u);
-    }
-  }
-}
-
-// The target cannot be written: it is untouched, and its backup is gone too.
-TEST_F(SafeReplaceTest, PermissionDeniedTargetIsUntouched) {
-  if (::geteuid() != 0) GTEST_SKIP() << "needs a second user to own the target";
-  fs::create_directory(Path("shared"));
-  fs::permissions(Path("shared"), fs::perms(01777));
-  auto old_target = PatternBytes(1000, 1);
-  WriteBytes(Path("shared/target.jpg"), old_target);  // owned by us, not by "nobody"
-  fs::permissions(Path("shared/target.jpg"), fs::perms(0644));
-  WriteBytes(Path("source.jpg"), {1, 2});
-  fs::permissions(Path("source.jpg"), fs::perms(0644));
-  std::string target = Path("shared/target.jpg"), from = Path("source.jpg");
-  std::string temp = unprivileged_temp().string();
-  int status = testing::RunUnprivileged([&] {
-    ::setenv("TMPDIR", temp.c_str(), 1);
-    const HRESULT denied = static_cast<HRESULT>(0x80070005u);
-    if (WriteResultFile(target.c_str(), from.c_str(), nullptr, CopyWithTail) != denied) return 1;
-    return CopyBuiltFile(from.c_str(), target.c_str()) == denied ? 0 : 2;
-  });
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(ReadBytes(target), old_target);
-  EXPECT_EQ(ModeOf(target), 0644u);
-  EXPECT_TRUE(TempLeftovers().empty());
-  for (auto& entry : fs::directory_iterator(Path("shared"))) {
-    EXPECT_EQ(entry.path().filename(), "target.jpg");
-  }
-}
 
 }  // namespace
 }  // namespace veltora

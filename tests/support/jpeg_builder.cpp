@@ -126,12 +126,6 @@ JpegBuilder& JpegBuilder::App6PrintIm(const std::vector<uint8_t>& print_im_block
   return Segment(kApp6, print_im_block);
 }
 
-JpegBuilder& JpegBuilder::App6Eppim(const std::vector<uint8_t>& tiff) {
-  std::vector<uint8_t> payload = {'E', 'P', 'P', 'I', 'M', 0};
-  payload.insert(payload.end(), tiff.begin(), tiff.end());
-  return Segment(kApp6, payload);
-}
-
 JpegBuilder& JpegBuilder::Sof0(uint16_t width, uint16_t height, uint8_t components) {
   std::vector<uint8_t> p = {8,
                             static_cast<uint8_t>(height >> 8),
@@ -145,18 +139,6 @@ JpegBuilder& JpegBuilder::Sof0(uint16_t width, uint16_t height, uint8_t componen
     p.push_back(c == 1 ? 0 : 1);
   }
   return Segment(kSof0, p);
-}
-
-JpegBuilder& JpegBuilder::Dqt() {
-  std::vector<uint8_t> p(65, 1);
-  p[0] = 0;  // 8-bit precision, table 0
-  return Segment(kDqt, p);
-}
-
-JpegBuilder& JpegBuilder::Dht() {
-  std::vector<uint8_t> p = {0x00, 0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0};
-  for (uint8_t v = 0; v < 12; ++v) p.push_back(v);
-  return Segment(kDht, p);
 }
 
 JpegBuilder& JpegBuilder::Sos(const std::vector<uint8_t>& scan, uint8_t components) {
@@ -202,11 +184,6 @@ JpegBuilder& JpegBuilder::Raw(const std::vector<uint8_t>& bytes) {
   return *this;
 }
 
-JpegBuilder& JpegBuilder::Fill(size_t n) {
-  out_.insert(out_.end(), n, 0xFF);
-  return *this;
-}
-
 JpegBuilder& JpegBuilder::WithLength(uint16_t length) {
   if (!length_at_) throw std::logic_error("WithLength(): no segment with a length field");
   out_[*length_at_] = static_cast<uint8_t>(length >> 8);
@@ -214,15 +191,8 @@ JpegBuilder& JpegBuilder::WithLength(uint16_t length) {
   return *this;
 }
 
-JpegBuilder& JpegBuilder::TruncateTo(size_t size) {
-  truncate_to_ = size;
-  return *this;
-}
-
 std::vector<uint8_t> JpegBuilder::Bytes() const {
-  auto out = out_;
-  if (truncate_to_ && *truncate_to_ < out.size()) out.resize(*truncate_to_);
-  return out;
+  return out_;
 }
 
 std::filesystem::path JpegBuilder::Write(const TempDir& dir, std::string_view name) const {

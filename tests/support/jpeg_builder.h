@@ -25,7 +25,7 @@ namespace veltora::testing {
 class TempDir;
 
 // Marker codes (second byte after 0xFF).
-inline constexpr uint8_t kSoi = 0xD8, kEoi = 0xD9, kSos = 0xDA, kDqt = 0xDB, kDht = 0xC4,
+inline constexpr uint8_t kSoi = 0xD8, kEoi = 0xD9, kSos = 0xDA,
                          kSof0 = 0xC0, kSof2 = 0xC2, kApp0 = 0xE0, kApp1 = 0xE1, kApp2 = 0xE2,
                          kApp6 = 0xE6, kCom = 0xFE;
 
@@ -59,17 +59,11 @@ class JpegBuilder {
   JpegBuilder& App2(const std::vector<uint8_t>& payload);
   // APP6 whose payload is a print-matching block starting "PrintIM\0".
   JpegBuilder& App6PrintIm(const std::vector<uint8_t>& print_im_block);
-  // APP6 "EPPIM\0" followed by a TIFF block (whose IFD0 carries tag 50341).
-  JpegBuilder& App6Eppim(const std::vector<uint8_t>& tiff);
   // Any marker with a length field and payload (APPn, COM, DQT, ...).
   JpegBuilder& Segment(uint8_t marker, const std::vector<uint8_t>& payload);
   // Baseline frame header: precision 8, `components` (1 or 3) with the usual
   // sampling (2x2 for Y when 3 components) and table numbers.
   JpegBuilder& Sof0(uint16_t width, uint16_t height, uint8_t components = 3);
-  // One 8-bit quantisation table of all ones (table 0).
-  JpegBuilder& Dqt();
-  // The standard DC luminance Huffman table (class 0, id 0).
-  JpegBuilder& Dht();
   // SOS header for `components` (1 or 3), then `scan` bytes verbatim.
   JpegBuilder& Sos(const std::vector<uint8_t>& scan, uint8_t components = 3);
   // Every segment of `jpeg` after its SOI except APP0..APP15 and COM: the
@@ -77,15 +71,10 @@ class JpegBuilder {
   JpegBuilder& ImageSegments(const std::vector<uint8_t>& jpeg);
   // Bytes appended verbatim (garbage between markers, raw scan data).
   JpegBuilder& Raw(const std::vector<uint8_t>& bytes);
-  // `n` fill bytes 0xFF (legal padding before a marker).
-  JpegBuilder& Fill(size_t n);
 
   // Hooks on the last segment added with a length field.
   // Writes `length` into the length field; the payload stays as it is.
   JpegBuilder& WithLength(uint16_t length);
-
-  // Cuts the output to its first `size` bytes.
-  JpegBuilder& TruncateTo(size_t size);
 
   // Offset of the last segment added (of its 0xFF), for tests that compute
   // expectations.
@@ -97,7 +86,6 @@ class JpegBuilder {
   std::vector<uint8_t> out_;
   size_t last_offset_ = 0;
   std::optional<size_t> length_at_;
-  std::optional<size_t> truncate_to_;
 };
 
 // ---- Real pictures (libturbojpeg).

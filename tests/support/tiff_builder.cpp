@@ -81,29 +81,6 @@ uint32_t DirectorySize(const std::vector<TiffBuilder::Entry>& entries) {
 
 const char* EndianName(Endian order) { return order == kBig ? "MM" : "II"; }
 
-uint32_t StandardTypeSize(uint16_t type) {
-  switch (type) {
-    case kByte:
-    case kAscii:
-    case kSByte:
-    case kUndefined:
-      return 1;
-    case kShort:
-    case kSShort:
-      return 2;
-    case kLong:
-    case kSLong:
-    case kFloat:
-      return 4;
-    case kRational:
-    case kSRational:
-    case kDouble:
-      return 8;
-    default:
-      return 0;
-  }
-}
-
 std::vector<uint8_t> PrintImBlock(Endian order,
                                   const std::vector<std::pair<uint16_t, uint32_t>>& entries,
                                   std::string_view version) {
@@ -119,10 +96,6 @@ std::vector<uint8_t> PrintImBlock(Endian order,
 }
 
 TiffBuilder::TiffBuilder(Endian order) : order_(order) { dirs_[kIfd0].exists = true; }
-
-Endian TiffBuilder::OrderOf(uint16_t dir) const {
-  return dir == kMakerNote && maker_order_ ? *maker_order_ : order_;
-}
 
 TiffBuilder::DirState& TiffBuilder::State(Dir dir) {
   if (IsDataBlock(dir)) throw std::logic_error("data blocks hold no entries");
@@ -179,18 +152,12 @@ TiffBuilder& TiffBuilder::Short(Dir dir, uint16_t tag, uint16_t value) {
 
 TiffBuilder& TiffBuilder::Shorts(Dir dir, uint16_t tag, std::vector<uint16_t> values) {
   std::vector<uint8_t> out;
-  for (uint16_t v : values) Append16(out, v, OrderOf(dir));
+  for (uint16_t v : values) Append16(out, v, order_);
   return Add(dir, tag, kShort, static_cast<uint32_t>(values.size()), std::move(out));
 }
 
 TiffBuilder& TiffBuilder::Long(Dir dir, uint16_t tag, uint32_t value) {
-  return Longs(dir, tag, {value});
-}
-
-TiffBuilder& TiffBuilder::Longs(Dir dir, uint16_t tag, std::vector<uint32_t> values) {
-  std::vector<uint8_t> out;
-  for (uint32_t v : values) Append32(out, v, OrderOf(dir));
-  return Add(dir, tag, kLong, static_cast<uint32_t>(values.size()), std::move(out));
+  return Add(dir, tag, kLong, 1, U32({value}));
 }
 
 TiffBuilder& TiffBuilder::Rational(Dir dir, uint16_t tag, uint32_t numerator,
@@ -202,41 +169,23 @@ TiffBuilder& TiffBuilder::Rationals(Dir dir, uint16_t tag,
                                     std::vector<std::pair<uint32_t, uint32_t>> values) {
   std::vector<uint8_t> out;
   for (auto [n, d] : values) {
-    Append32(out, n, OrderOf(dir));
-    Append32(out, d, OrderOf(dir));
+    Append32(out, n, order_);
+    Append32(out, d, order_);
   }
   return Add(dir, tag, kRational, static_cast<uint32_t>(values.size()), std::move(out));
 }
 
 TiffBuilder& TiffBuilder::SRational(Dir dir, uint16_t tag, int32_t numerator, int32_t denominator) {
   std::vector<uint8_t> out;
-  Append32(out, static_cast<uint32_t>(numerator), OrderOf(dir));
-  Append32(out, static_cast<uint32_t>(denominator), OrderOf(dir));
+  Append32(out, static_cast<uint32_t>(numerator), order_);
+  Append32(out, static_cast<uint32_t>(denominator), order_);
   return Add(dir, tag, kSRational, 1, std::move(out));
-}
-
-TiffBuilder& TiffBuilder::SLong(Dir dir, uint16_t tag, int32_t value) {
-  std::vector<uint8_t> out;
-  Append32(out, static_cast<uint32_t>(value), OrderOf(dir));
-  return Add(dir, tag, kSLong, 1, std::move(out));
-}
-
-TiffBuilder& TiffBuilder::SByte(Dir dir, uint16_t tag, std::vector<int8_t> values) {
-  std::vector<uint8_t> out;
-  for (int8_t v : values) out.push_back(static_cast<uint8_t>(v));
-  return Add(dir, tag, kSByte, static_cast<uint32_t>(values.size()), std::move(out));
 }
 
 TiffBuilder& TiffBuilder::SShort(Dir dir, uint16_t tag, std::vector<int16_t> values) {
   std::vector<uint8_t> out;
-  for (int16_t v : values) Append16(out, static_cast<uint16_t>(v), OrderOf(dir));
+  for (int16_t v : values) Append16(out, static_cast<uint16_t>(v), order_);
   return Add(dir, tag, kSShort, static_cast<uint32_t>(values.size()), std::move(out));
-}
-
-TiffBuilder& TiffBuilder::Float(Dir dir, uint16_t tag, std::vector<float> values) {
-  std::vector<uint8_t> out;
-  for (float v : values) Append32(out, std::bit_cast<uint32_t>(v), OrderOf(dir));
-  return Add(dir, tag, kFloat, static_cast<uint32_t>(values.size()), std::move(out));
 }
 
 TiffBuilder& TiffBuilder::Double(Dir dir, uint16_t tag, std::vector<double> values) {
@@ -244,8 +193,8 @@ TiffBuilder& TiffBuilder::Double(Dir dir, uint16_t tag, std::vector<double> valu
   for (double v : values) {
     auto bits = std::bit_cast<uint64_t>(v);
     auto hi = static_cast<uint32_t>(bits >> 32), lo = static_cast<uint32_t>(bits);
-    Append32(out, OrderOf(dir) == kBig ? hi : lo, OrderOf(dir));
-    Append32(out, OrderOf(dir) == kBig ? lo : hi, OrderOf(dir));
+    Append32(out, order_ == kBig ? hi : lo, order_);
+    Append32(out, order_ == kBig ? lo : hi, order_);
   }
   return Add(dir, tag, kDouble, static_cast<uint32_t>(values.size()), std::move(out));
 }
@@ -262,11 +211,6 @@ TiffBuilder& TiffBuilder::Raw(Dir dir, uint16_t tag, uint16_t type, uint32_t cou
 
 TiffBuilder& TiffBuilder::WithCount(uint32_t count) {
   Current().count_field = count;
-  return *this;
-}
-
-TiffBuilder& TiffBuilder::WithType(uint16_t type) {
-  Current().type_field = type;
   return *this;
 }
 
@@ -344,17 +288,8 @@ TiffBuilder& TiffBuilder::WithoutPointer(Dir child) {
   return *this;
 }
 
-TiffBuilder& TiffBuilder::NextIfd(Dir dir, uint32_t raw) {
-  auto& s = State(dir);
-  s.next_raw = raw;
-  s.next_to.reset();
-  return *this;
-}
-
 TiffBuilder& TiffBuilder::NextIfdTo(Dir dir, Dir target) {
-  auto& s = State(dir);
-  s.next_to = target;
-  s.next_raw.reset();
+  State(dir).next_to = target;
   return *this;
 }
 
@@ -377,14 +312,6 @@ TiffBuilder& TiffBuilder::MakerNoteHeader(MakerNoteForm form, std::string signat
   return *this;
 }
 
-TiffBuilder& TiffBuilder::MakerNoteOrder(Endian order) {
-  if (dirs_.count(kMakerNote) && !dirs_[kMakerNote].entries.empty()) {
-    throw std::logic_error("MakerNoteOrder() must come before the maker-note entries");
-  }
-  maker_order_ = order;
-  return *this;
-}
-
 TiffBuilder& TiffBuilder::RawMakerNote(std::vector<uint8_t> bytes) {
   State(kMakerNote);
   raw_maker_note_ = std::move(bytes);
@@ -404,14 +331,14 @@ TiffBuilder& TiffBuilder::Strips(Dir dir, std::vector<std::vector<uint8_t>> stri
   std::vector<uint32_t> counts;
   for (const auto& s : strips) counts.push_back(static_cast<uint32_t>(s.size()));
   State(dir).strips = std::move(strips);
-  Add(dir, kStripOffsetsTag, type, n, std::vector<uint8_t>(n * StandardTypeSize(type)));
+  Add(dir, kStripOffsetsTag, type, n, std::vector<uint8_t>(n * (type == kShort ? 2 : 4)));
   Current().strip_offsets = true;
   auto offsets_entry = *current_;
   if (type == kShort) {
     std::vector<uint16_t> c16(counts.begin(), counts.end());
     Shorts(dir, kStripByteCountsTag, c16);
   } else {
-    Longs(dir, kStripByteCountsTag, counts);
+    Add(dir, kStripByteCountsTag, kLong, n, U32(counts));
   }
   current_ = offsets_entry;
   return *this;
@@ -450,21 +377,6 @@ TiffBuilder& TiffBuilder::RgbImage(Dir dir, uint32_t width, uint32_t height,
   return Strips(dir, std::move(strips));
 }
 
-TiffBuilder& TiffBuilder::HeaderMagic(uint16_t magic) {
-  magic_ = magic;
-  return *this;
-}
-
-TiffBuilder& TiffBuilder::HeaderOrderMark(uint8_t a, uint8_t b) {
-  order_mark_ = std::array<uint8_t, 2>{a, b};
-  return *this;
-}
-
-TiffBuilder& TiffBuilder::Ifd0Pointer(uint32_t raw) {
-  ifd0_pointer_ = raw;
-  return *this;
-}
-
 TiffBuilder& TiffBuilder::LayoutOrder(std::vector<Dir> blocks) {
   layout_order_ = std::move(blocks);
   return *this;
@@ -472,16 +384,6 @@ TiffBuilder& TiffBuilder::LayoutOrder(std::vector<Dir> blocks) {
 
 TiffBuilder& TiffBuilder::PlaceAt(Dir block, uint32_t offset) {
   place_at_[block] = offset;
-  return *this;
-}
-
-TiffBuilder& TiffBuilder::TruncateTo(size_t size) {
-  truncate_to_ = size;
-  return *this;
-}
-
-TiffBuilder& TiffBuilder::AppendTrailer(std::vector<uint8_t> bytes) {
-  trailer_.insert(trailer_.end(), bytes.begin(), bytes.end());
   return *this;
 }
 
@@ -529,7 +431,6 @@ TiffLayout TiffBuilder::Layout() const {
   };
 
   // Maker note: size of its header, and where its own offsets count from.
-  const Endian maker_order = maker_order_.value_or(order_);
   uint32_t maker_header = 0;
   switch (maker_form_) {
     case MakerNoteForm::kSignature:
@@ -578,11 +479,8 @@ TiffLayout TiffBuilder::Layout() const {
     layout.block_offset[block] = Checked32(pos);
     pos += block_size(block);
   }
-  const uint64_t metadata_end = pos;
-  const uint64_t total = metadata_end + trailer_.size();
-  layout.untruncated_size = Checked32(total);
+  const uint64_t total = pos;
   std::vector<uint8_t> out(total);
-  std::copy(trailer_.begin(), trailer_.end(), out.begin() + static_cast<ptrdiff_t>(metadata_end));
 
   // Strip positions, per directory, in directory order.
   std::map<uint16_t, std::vector<uint32_t>> strip_pos;
@@ -600,12 +498,6 @@ TiffLayout TiffBuilder::Layout() const {
   if (thumbnail_) {
     uint32_t p = layout.block_offset.at(kThumbnailData);
     std::copy(thumbnail_->begin(), thumbnail_->end(), out.begin() + p);
-    layout.thumbnail_offset = p;
-    layout.thumbnail_size = static_cast<uint32_t>(thumbnail_->size());
-  }
-  if (exists(kMakerNote)) {
-    layout.maker_note_offset = layout.block_offset.at(kMakerNote);
-    layout.maker_note_size = block_size(kMakerNote);
   }
 
   auto offset_of = [&](uint16_t block) -> uint32_t {
@@ -623,7 +515,6 @@ TiffLayout TiffBuilder::Layout() const {
     for (size_t i = 0; i < entries.size(); ++i) {
       Entry e = entries[i];
       const uint32_t ep = static_cast<uint32_t>(at + 2 + 12 * i);
-      layout.entry_offset.emplace(std::pair{dir, e.tag}, ep);
       if (e.strip_offsets) {
         e.value.clear();
         for (uint32_t p : strip_pos[dir]) {
@@ -637,7 +528,7 @@ TiffLayout TiffBuilder::Layout() const {
       uint32_t count = e.count;
       if (e.link == kMakerNote) count = block_size(kMakerNote);
       Put16(out, ep, e.tag, order);
-      Put16(out, ep + 2, e.type_field.value_or(e.type), order);
+      Put16(out, ep + 2, e.type, order);
       Put32(out, ep + 4, e.count_field.value_or(count), order);
       if (e.value_field) {
         Put32(out, ep + 8, *e.value_field, order);
@@ -657,9 +548,7 @@ TiffLayout TiffBuilder::Layout() const {
       }
     }
     uint32_t next = 0;
-    if (state.next_raw) {
-      next = *state.next_raw;
-    } else if (state.next_to) {
+    if (state.next_to) {
       next = offset_of(*state.next_to) - base;
     } else if (dir == kIfd0) {
       next = offset_of(kIfd1);
@@ -682,42 +571,30 @@ TiffLayout TiffBuilder::Layout() const {
         std::copy(maker_signature_.begin(), maker_signature_.end(), out.begin() + at);
         out[at + maker_signature_.size() + 1] = maker_skipped_[0];
         out[at + maker_signature_.size() + 2] = maker_skipped_[1];
-        write_directory(kMakerNote, at + maker_header, 0, maker_order);
+        write_directory(kMakerNote, at + maker_header, 0, order_);
         break;
       case MakerNoteForm::kCountFirst:
-        write_directory(kMakerNote, at, 0, maker_order);
+        write_directory(kMakerNote, at, 0, order_);
         break;
       case MakerNoteForm::kOwnTiffHeader: {
         const uint32_t header = at + static_cast<uint32_t>(maker_signature_.size());
         std::copy(maker_signature_.begin(), maker_signature_.end(), out.begin() + at);
-        out[header] = out[header + 1] = maker_order == kBig ? 'M' : 'I';
-        Put16(out, header + 2, 42, maker_order);
-        Put32(out, header + 4, 8, maker_order);
-        write_directory(kMakerNote, header + 8, header, maker_order);
+        out[header] = out[header + 1] = order_ == kBig ? 'M' : 'I';
+        Put16(out, header + 2, 42, order_);
+        Put32(out, header + 4, 8, order_);
+        write_directory(kMakerNote, header + 8, header, order_);
         break;
       }
     }
   }
 
   // Header last: nothing above writes into it.
-  std::array<uint8_t, 2> mark =
-      order_ == kBig ? std::array<uint8_t, 2>{'M', 'M'} : std::array<uint8_t, 2>{'I', 'I'};
-  if (order_mark_) mark = *order_mark_;
-  out[0] = mark[0];
-  out[1] = mark[1];
-  Put16(out, 2, magic_, order_);
-  Put32(out, 4, ifd0_pointer_.value_or(offset_of(kIfd0)), order_);
+  out[0] = out[1] = order_ == kBig ? 'M' : 'I';
+  Put16(out, 2, 42, order_);
+  Put32(out, 4, offset_of(kIfd0), order_);
 
-  if (truncate_to_ && *truncate_to_ < out.size()) out.resize(*truncate_to_);
   layout.bytes = std::move(out);
   return layout;
-}
-
-std::vector<uint8_t> TiffBuilder::ExifPayload() const {
-  std::vector<uint8_t> out = {'E', 'x', 'i', 'f', 0, 0};
-  auto block = Bytes();
-  out.insert(out.end(), block.begin(), block.end());
-  return out;
 }
 
 std::filesystem::path TiffBuilder::WriteTiff(const TempDir& dir, std::string_view name) const {

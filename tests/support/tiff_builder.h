@@ -83,11 +83,6 @@ enum TiffType : uint16_t {
   kDouble = 12,
 };
 
-// Size of one element of `type` as the TIFF standard defines it (1, 2, 4 or
-// 8; 0 for an unknown code). The builder stores SBYTE/SSHORT/FLOAT/DOUBLE
-// values at their standard size, whatever a reader makes of them.
-uint32_t StandardTypeSize(uint16_t type);
-
 // How a maker note starts.
 enum class MakerNoteForm : uint8_t {
   // signature, NUL, two skipped bytes, count (u16), entries, next pointer;
@@ -104,15 +99,10 @@ enum class MakerNoteForm : uint8_t {
 // Where the builder put things, for tests that compute expectations or patch
 // bytes. All offsets are relative to the TIFF header.
 struct TiffLayout {
-  std::vector<uint8_t> bytes;                 // the block (after truncation)
-  uint32_t untruncated_size = 0;              // size before TruncateTo()
+  std::vector<uint8_t> bytes;
   std::map<uint16_t, uint32_t> block_offset;  // Dir -> start of its block
-  // (Dir, tag) -> offset of the 12-byte entry (first one when duplicated).
-  std::map<std::pair<uint16_t, uint16_t>, uint32_t> entry_offset;
   // (Dir, tag) -> offset of its out-of-line value; absent when inline.
   std::map<std::pair<uint16_t, uint16_t>, uint32_t> value_offset;
-  uint32_t maker_note_offset = 0, maker_note_size = 0;
-  uint32_t thumbnail_offset = 0, thumbnail_size = 0;
 };
 
 // A print-image-matching block: "PrintIM\0", `version` (4 characters), two
@@ -135,14 +125,10 @@ class TiffBuilder {
   TiffBuilder& Short(Dir dir, uint16_t tag, uint16_t value);
   TiffBuilder& Shorts(Dir dir, uint16_t tag, std::vector<uint16_t> values);
   TiffBuilder& Long(Dir dir, uint16_t tag, uint32_t value);
-  TiffBuilder& Longs(Dir dir, uint16_t tag, std::vector<uint32_t> values);
   TiffBuilder& Rational(Dir dir, uint16_t tag, uint32_t numerator, uint32_t denominator);
   TiffBuilder& Rationals(Dir dir, uint16_t tag, std::vector<std::pair<uint32_t, uint32_t>> values);
   TiffBuilder& SRational(Dir dir, uint16_t tag, int32_t numerator, int32_t denominator);
-  TiffBuilder& SLong(Dir dir, uint16_t tag, int32_t value);
-  TiffBuilder& SByte(Dir dir, uint16_t tag, std::vector<int8_t> values);
   TiffBuilder& SShort(Dir dir, uint16_t tag, std::vector<int16_t> values);
-  TiffBuilder& Float(Dir dir, uint16_t tag, std::vector<float> values);
   TiffBuilder& Double(Dir dir, uint16_t tag, std::vector<double> values);
   TiffBuilder& Undefined(Dir dir, uint16_t tag, std::vector<uint8_t> bytes);
   // Any type code (also unknown ones): `value` are the stored bytes exactly as
@@ -155,14 +141,11 @@ class TiffBuilder {
   // Writes `count` into the count field; the stored value bytes stay as they
   // were (so the count no longer matches them).
   TiffBuilder& WithCount(uint32_t count);
-  // Writes `type` into the type field; the stored bytes stay as they were.
-  TiffBuilder& WithType(uint16_t type);
   // Writes `field` verbatim into the 4-byte value/offset field and stores no
   // out-of-line bytes. Use for offsets near 2^32 or pointing anywhere.
   TiffBuilder& WithOffset(uint32_t field);
   // As WithOffset(), the field being (final block size + delta), resolved at
   // layout: delta 0 is "offset == size", -1 a value starting in the last byte.
-  // The size counts AppendTrailer() bytes and ignores TruncateTo().
   TiffBuilder& WithOffsetFromEnd(int64_t delta);
   // The value field holds the offset of directory/block `target` (a pointer
   // that leads back to IFD0, to its own directory, to the thumbnail, ...).
@@ -181,8 +164,6 @@ class TiffBuilder {
   // Suppresses the automatic pointer to `child` (the directory is still laid
   // out, just unreachable).
   TiffBuilder& WithoutPointer(Dir child);
-  // Next-IFD pointer of `dir`: a raw value, or the offset of another block.
-  TiffBuilder& NextIfd(Dir dir, uint32_t raw);
   TiffBuilder& NextIfdTo(Dir dir, Dir target);
   // Writes `count` as the directory's entry count, whatever it holds.
   TiffBuilder& DeclareEntryCount(Dir dir, uint16_t count);
@@ -194,10 +175,6 @@ class TiffBuilder {
   // `skipped` are the two bytes after the signature's NUL (kSignature only).
   TiffBuilder& MakerNoteHeader(MakerNoteForm form, std::string signature = {},
                                std::array<uint8_t, 2> skipped = {0, 0});
-  // Byte order of the maker note's entries (and its own header), when it
-  // differs from the TIFF data's. Must come before the first maker-note
-  // entry (values are encoded when added); throws otherwise.
-  TiffBuilder& MakerNoteOrder(Endian order);
   // Replaces the whole maker note with opaque bytes (a note that is no
   // directory, or one of exactly 4 bytes). Use this rather than adding tag
   // 37500 by hand, which would give the EXIF directory two MakerNote entries.
@@ -218,27 +195,18 @@ class TiffBuilder {
   TiffBuilder& RgbImage(Dir dir, uint32_t width, uint32_t height, std::vector<uint8_t> rgb = {},
                         uint32_t rows_per_strip = 16);
 
-  // ---- Header and layout.
-  TiffBuilder& HeaderMagic(uint16_t magic);            // default 42
-  TiffBuilder& HeaderOrderMark(uint8_t a, uint8_t b);  // default "II"/"MM"
-  TiffBuilder& Ifd0Pointer(uint32_t raw);              // header bytes 4-7
+  // ---- Layout.
   // Order of the blocks after the header; blocks not listed follow in the
   // default order.
   TiffBuilder& LayoutOrder(std::vector<Dir> blocks);
   // Starts `block` exactly at `offset` (zero padding before it); throws when
   // the layout is already past it.
   TiffBuilder& PlaceAt(Dir block, uint32_t offset);
-  // Cuts the output to its first `size` bytes (no-op when larger).
-  TiffBuilder& TruncateTo(size_t size);
-  // Appends bytes after the last block (trailing data beyond the metadata).
-  TiffBuilder& AppendTrailer(std::vector<uint8_t> bytes);
 
   // ---- Output.
   Endian order() const { return order_; }
   TiffLayout Layout() const;
   std::vector<uint8_t> Bytes() const { return Layout().bytes; }
-  // "Exif\0\0" + Bytes(): an APP1 payload.
-  std::vector<uint8_t> ExifPayload() const;
   // Writes Bytes() as a plain TIFF file `dir/name`; returns its path.
   std::filesystem::path WriteTiff(const TempDir& dir, std::string_view name = "exif.tif") const;
   // Writes a small real (decodable, 16x16) JPEG: SOI, APP1 with this block,
@@ -255,7 +223,6 @@ class TiffBuilder {
     uint16_t type = 0;
     uint32_t count = 0;
     std::vector<uint8_t> value;  // stored bytes, in the directory's byte order
-    std::optional<uint16_t> type_field;
     std::optional<uint32_t> count_field;
     std::optional<uint32_t> value_field;
     std::optional<int64_t> value_field_from_end;
@@ -267,7 +234,6 @@ class TiffBuilder {
     bool pointer_suppressed = false;
     std::vector<Entry> entries;
     std::optional<uint16_t> declared_count;
-    std::optional<uint32_t> next_raw;
     std::optional<uint16_t> next_to;
     std::vector<std::vector<uint8_t>> strips;
   };
@@ -275,7 +241,6 @@ class TiffBuilder {
  private:
   Entry& Current();
   DirState& State(Dir dir);
-  Endian OrderOf(uint16_t dir) const;
   TiffBuilder& Add(Dir dir, uint16_t tag, uint16_t type, uint32_t count,
                    std::vector<uint8_t> value);
 
@@ -286,16 +251,10 @@ class TiffBuilder {
   MakerNoteForm maker_form_ = MakerNoteForm::kCountFirst;
   std::string maker_signature_;
   std::array<uint8_t, 2> maker_skipped_{0, 0};
-  std::optional<Endian> maker_order_;
   std::optional<std::vector<uint8_t>> raw_maker_note_;
   std::optional<std::vector<uint8_t>> thumbnail_;
-  uint16_t magic_ = 42;
-  std::optional<std::array<uint8_t, 2>> order_mark_;
-  std::optional<uint32_t> ifd0_pointer_;
   std::vector<Dir> layout_order_;
   std::map<uint16_t, uint32_t> place_at_;
-  std::optional<size_t> truncate_to_;
-  std::vector<uint8_t> trailer_;
 };
 
 }  // namespace veltora::testing
