@@ -81,48 +81,73 @@ constexpr uint32_t INFO_REQUEST_MASK = 0x000F000Fu;
 constexpr uint32_t INFO_EXIF_RECORDS = INFO_TIFF_MAIN | INFO_TIFF_THUMB | INFO_EXIF | INFO_GPS;
 
 // ---- Exports -------------------------------------------------------------
+// Above each export, the file that defines it (scripts/check_layers.sh
+// keeps the list true).
+
 // Plug-in frame.
+// plugin/frame_exports.cpp
 VELTORA_API HRESULT GetPluginVersion(uint32_t* version);
+// plugin/frame_exports.cpp
 VELTORA_API HRESULT GetNumOfSupportedExtentions(uint32_t* count);
+// plugin/frame_exports.cpp
 VELTORA_API HRESULT GetSupportedExtention(int32_t index, char* buffer);
+// plugin/frame_exports.cpp
 VELTORA_API HRESULT IsSupported(const char* path, uint32_t* supported);
 
 // EXIF queries.
+// query/presence_exports.cpp
 VELTORA_API HRESULT IsExifFile(const char* path, uint32_t* is_exif);
+// query/presence_exports.cpp
 VELTORA_API HRESULT IsExifEx(const char* path, uint32_t* is_exif, uint32_t* has_print_matching,
                              uint32_t* is_exif_version22);
+// query/presence_exports.cpp
 VELTORA_API HRESULT GetOrientation(const char* path, uint32_t* primary_orientation,
                                    uint32_t* thumbnail_orientation, int32_t allow_tiff);
+// query/presence_exports.cpp
 VELTORA_API HRESULT GetDateTimeOriginal(const char* path, SYSTEMTIME* date_time);
+// query/single_tag_exports.cpp
 VELTORA_API HRESULT GetExifValue(const char* path, uint32_t directory, uint16_t tag, void* buffer,
                                  uint32_t* buffer_size, uint16_t* type, uint32_t* count);
+// query/single_tag_exports.cpp
 VELTORA_API HRESULT GetExifMakerValue(const char* path, const char* maker_signature, uint16_t tag,
                                       void* buffer, uint32_t* buffer_size, uint16_t* type,
                                       uint32_t* count);
+// query/single_tag_exports.cpp
 VELTORA_API HRESULT GetMakerNoteValue(const char* path, CString* maker_signature, CWordArray* tags,
                                       CDWordArray* values);
+// query/bulk_exif.cpp
 VELTORA_API HRESULT GetExif(const char* path, ExifTagSet* exif, GpsTagSet* gps,
                             MakerTagSet* maker);
 
 // EXIF editing.
+// edit/orientation_edit.cpp
 VELTORA_API HRESULT SetOrientation(const char* output_path, const char* input_path,
                                    int32_t orientation, int32_t allow_rebuild);
+// edit/orientation_edit.cpp
 VELTORA_API HRESULT SetDateTimeOriginal(const char* path, SYSTEMTIME date_time);
+// edit/gps_replace.cpp
 VELTORA_API HRESULT ReplaceExifGps(const char* output_path, const char* input_path, int32_t quality,
                                    GpsTagSet* gps);
+// Not defined yet.
 VELTORA_API HRESULT ReplaceExifImage(const char* output_path, const char* input_path, HGLOBAL dib,
                                      int32_t quality);
+// Not defined yet.
 VELTORA_API HRESULT ReplaceThumbImage(const char* output_path, const char* input_path, HGLOBAL dib,
                                       int32_t quality);
+// Not defined yet.
 VELTORA_API HRESULT AppendExif(const char* target_path, const char* source_path,
                                ImageInfoList* records, int32_t require_exif);
 
 // Pictures.
+// plugin/picture_exports.cpp
 VELTORA_API HGLOBAL Decode(const char* path, int32_t mode);
+// plugin/picture_exports.cpp
 VELTORA_API HRESULT Encode(HGLOBAL dib, const char* path, uint32_t flags, int32_t quality,
                            void* host_data);
+// imaging/draw_exports.cpp
 VELTORA_API HRESULT Draw(HDC dc, HGLOBAL dib, int32_t left, int32_t top, int32_t right,
                          int32_t bottom);
+// imaging/draw_exports.cpp
 VELTORA_API HRESULT DrawImage(const char* path, HDC dc, int32_t left, int32_t top, int32_t right,
                               int32_t bottom, int32_t angle, int32_t crop_left, int32_t crop_top,
                               int32_t crop_right, int32_t crop_bottom, int32_t whiten,
@@ -131,6 +156,7 @@ VELTORA_API HRESULT DrawImage(const char* path, HDC dc, int32_t left, int32_t to
 // Description. `out` points to a StillImageInfoOut (host_records.h says how
 // to tell one record from a list); the records become the host's, released
 // with ImageInfoRecordDelete.
+// Not defined yet.
 VELTORA_API HRESULT GetStillImageInfo(const char* path, void* out, uint32_t flags);
 
 #endif  // VELTORA_PLUGIN_VELTORA_H_
