@@ -76,8 +76,11 @@ TEST_P(GpsTest, CreationAppendsADirectoryAndKeepsTheThumbnail) {
   const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
   const auto before = AllValues(file);
   GpsSet gps;
-  gps.Tags({1, 2, 3, 4, 5, 6, 18, 27}).Position('N', 48, 'E', 2).Datum("WGS").Method(
+  gps.Tags({1, 2, 3, 4, 5, 6, 7, 18, 27}).Position('N', 48, 'E', 2).Datum("WGS").Method(
       {'A', 'S', 'C', 'I', 'I', 0, 0, 0, 'G', 'P', 'S'});
+  gps.set.GPSTimeStamp[0] = {13, 1};
+  gps.set.GPSTimeStamp[1] = {5, 1};
+  gps.set.GPSTimeStamp[2] = {4250, 100};
   ASSERT_EQ(ReplaceExifGps(out_.c_str(), file.c_str(), 90, &gps.set), S_OK);
   auto after = AllValues(out_);
   for (const auto& [key, value] : before) {
@@ -85,13 +88,14 @@ TEST_P(GpsTest, CreationAppendsADirectoryAndKeepsTheThumbnail) {
       EXPECT_EQ(after[key], value) << key.first << "/" << key.second;
     }
   }
-  EXPECT_EQ(GpsTags(out_), (std::vector<uint16_t>{0, 1, 2, 3, 4, 5, 6, 18, 27}));
+  EXPECT_EQ(GpsTags(out_), (std::vector<uint16_t>{0, 1, 2, 3, 4, 5, 6, 7, 18, 27}));
   EXPECT_EQ(*ReadValue(out_, exif::kGpsIfd, 18), std::string("2/4:WGS\0", 8)) << "inline";
   ExpectThumbnailDecodes(out_);
   if (HaveTool("exiftool")) {
     auto info = ExiftoolJson(out_);
     ASSERT_TRUE(info);
     EXPECT_EQ((*info)["GPS:GPSMapDatum"], "WGS");
+    EXPECT_EQ((*info)["GPS:GPSTimeStamp"], "13:05:42.5");
     EXPECT_EQ((*info)["InteropIFD:InteropIndex"], "R98");
     EXPECT_EQ(NewValidateWarnings(file, out_), std::vector<std::string>{});
   }

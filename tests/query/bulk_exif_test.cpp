@@ -210,6 +210,42 @@ TEST_P(BulkExifTest, QuorvantaMakerRecord) {
   EXPECT_EQ(r.maker.date_0033.wSecond, 58);
 }
 
+// Every 2- and 4-byte field of the maker record takes the value of its own
+// tag: each tag carries a different number.
+TEST_P(BulkExifTest, EveryMakerFieldHoldsItsOwnTag) {
+  struct Field {
+    uint16_t tag;
+    const void* (*at)(const MakerTagSet&);
+  };
+#define FIELD(member, tag) {tag, [](const MakerTagSet& m) -> const void* { return &m.member; }}
+  const Field kShorts[] = {
+      FIELD(value_0001, 0x0001), FIELD(value_0003, 0x0003), FIELD(value_0007, 0x0007),
+      FIELD(value_000F, 0x000F), FIELD(value_001A, 0x001A), FIELD(value_001C, 0x001C),
+      FIELD(value_001F, 0x001F), FIELD(value_0020, 0x0020), FIELD(value_0022, 0x0022),
+      FIELD(value_0027, 0x0027), FIELD(value_0028, 0x0028), FIELD(value_002A, 0x002A),
+      FIELD(value_002D, 0x002D), FIELD(value_0032, 0x0032)};
+  const Field kLongs[] = {FIELD(value_0002, 0x0002), FIELD(value_0026, 0x0026),
+                          FIELD(value_002B, 0x002B)};
+#undef FIELD
+  TiffBuilder b = Typical();
+  b.MakerNoteHeader(MakerNoteForm::kSignature, "Quorvanta");
+  for (const Field& f : kShorts) b.Short(kMakerNote, f.tag, uint16_t(0x100 + f.tag));
+  for (const Field& f : kLongs) b.Long(kMakerNote, f.tag, 0x10000u * f.tag + 1);
+  Records r;
+  ASSERT_EQ(GetExif(Jpeg(b).c_str(), nullptr, nullptr, &r.maker), S_OK);
+  EXPECT_EQ(Tags(r.maker.tags).size(), std::size(kShorts) + std::size(kLongs));
+  for (const Field& f : kShorts) {
+    uint16_t v = 0;
+    std::memcpy(&v, f.at(r.maker), 2);
+    EXPECT_EQ(v, 0x100 + f.tag) << f.tag;
+  }
+  for (const Field& f : kLongs) {
+    uint32_t v = 0;
+    std::memcpy(&v, f.at(r.maker), 4);
+    EXPECT_EQ(v, 0x10000u * f.tag + 1) << f.tag;
+  }
+}
+
 TEST_P(BulkExifTest, OtherMakersLeaveTheMakerRecordEmpty) {
   for (const char* signature : {"QuorvantaX", "Quorvant", "Other"}) {
     Records r;
