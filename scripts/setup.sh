@@ -1,15 +1,27 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Veltora builds, tests and benchmarks with,
-# when they are missing. Safe to run again: it installs only what is absent.
+# Installs the Debian packages Veltora needs, when they are missing: what
+# building and running the plug-in and the veltora host need, and with --dev
+# also what the tests, the sanitizer and fuzz builds, the 32-bit layout check
+# and the benchmarks need. Safe to run again: it installs only what is absent.
+# Usage: scripts/setup.sh [--dev]
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev g++-multilib
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libturbojpeg0-dev libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev libtiff-dev libgif-dev
+  build-essential cmake ninja-build pkg-config
+  libturbojpeg0-dev libjpeg62-turbo-dev libpng-dev libtiff-dev libgif-dev
   libpixman-1-dev libcairo2-dev libfmt-dev libcli11-dev nlohmann-json3-dev
-  libimage-exiftool-perl exiv2 libexiv2-dev libexif-dev imagemagick valgrind
 )
+dev_packages=(
+  clang libclang-rt-14-dev g++-multilib
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libjpeg-turbo-progs libimage-exiftool-perl exiv2 libexiv2-dev libexif-dev imagemagick valgrind
+)
+
+case "${1:-}" in
+  "") ;;
+  --dev) packages+=("${dev_packages[@]}") ;;
+  *) echo "usage: $0 [--dev]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
