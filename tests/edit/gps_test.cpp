@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "plugin/veltora.h"
 #include "tests/edit/edit_test_support.h"
 #include "tests/support/jpeg_builder.h"
@@ -143,6 +145,33 @@ TEST_P(GpsTest, TiffSourceKeepsItsImageData) {
                          in_bytes.begin() + a.primaryImage.firstStripOffset + 180,
                          out_bytes.begin() + z.primaryImage.firstStripOffset));
   EXPECT_EQ(GpsTags(out), (std::vector<uint16_t>{0, 1, 2}));
+}
+
+// Two SHORT strip offsets held inline in IFD0's entry: when the GPS directory
+// goes in front of the strips, each half moves by itself and still names its
+// strip's bytes (file positions: the TIFF header's plus the offset).
+TEST_P(GpsTest, ShortStripOffsetsHeldInlineMoveHalfByHalf) {
+  const std::vector<std::vector<uint8_t>> strips = {{1, 2, 3, 4, 5, 6}, {7, 8, 9, 10}};
+  const auto file = CameraBlock(GetParam()).Strips(kIfd0, strips, kShort).WriteJpeg(dir_);
+  GpsSet gps;
+  gps.Tags({1, 2, 3, 4}).Position('N', 48, 'E', 2);
+  ASSERT_EQ(ReplaceExifGps(out_.c_str(), file.c_str(), 90, &gps.set), S_OK);
+  const auto before = ReadValue(file, exif::kIfd0, exif::kTagStripOffsets);
+  const auto after = ReadValue(out_, exif::kIfd0, exif::kTagStripOffsets);
+  ASSERT_TRUE(before && after);
+  ASSERT_EQ(after->size(), before->size());
+  EXPECT_EQ(after->substr(0, 4), "3/2:");
+  EXPECT_NE(*after, *before);
+  exif::ExifReader reader(out_.c_str(), 0, 0);
+  const auto bytes = ReadFile(out_);
+  for (size_t i = 0; i < strips.size(); ++i) {
+    uint16_t offset = 0;
+    std::memcpy(&offset, after->data() + 4 + 2 * i, 2);
+    const size_t at = reader.tiffHeaderOffset + offset;
+    ASSERT_LE(at + strips[i].size(), bytes.size());
+    EXPECT_TRUE(std::equal(strips[i].begin(), strips[i].end(), bytes.begin() + long(at)))
+        << "strip " << i;
+  }
 }
 
 TEST_P(GpsTest, DirectoriesThatCannotBeFollowedOrPutBackLoseNothing) {
