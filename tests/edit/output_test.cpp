@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "platform/file.h"
 #include "tests/edit/edit_test_support.h"
 #include "tests/support/jpeg_builder.h"
 #include "tests/support/temp_dir.h"
@@ -122,6 +123,43 @@ TEST_P(OutputTest, TiffLayoutWithoutImageDataIsInvalid) {
   // The strips end after the file does.
   const std::vector<uint8_t> cut(whole.begin(), whole.end() - 10);
   EXPECT_EQ(edit::WriteTiffLayout(editor, cut, &out), 13u);
+}
+
+// An input over 64 MiB is streamed between the files instead of being
+// assembled in memory; the result is the same bytes.
+TEST_P(OutputTest, StreamedLayoutOfALargeInputEqualsTheLayoutInMemory) {
+  constexpr size_t kOverWholeFileLimit = (size_t{64} << 20) + 1;
+  auto check = [&](const std::vector<uint8_t>& bytes, bool jpeg) {
+    ASSERT_GT(bytes.size(), kOverWholeFileLimit);
+    const auto in_path = dir_ / "large.in", out_path = dir_ / "large.out";
+    WriteFile(in_path, bytes);
+    ExifEditor editor(in_path.c_str(), 1);
+    ASSERT_EQ(editor.CopyBlock(), 1);
+    if (!jpeg) editor.GetDataLength(exif::kIfd0);  // the strips to copy
+    std::vector<uint8_t> in_memory;
+    ASSERT_EQ(jpeg ? edit::WriteJpegLayout(editor, bytes, &in_memory)
+                   : edit::WriteTiffLayout(editor, bytes, &in_memory),
+              0u);
+    {
+      platform::File in, out;
+      ASSERT_EQ(platform::File::Open(in_path.c_str(), platform::File::Access::kRead, &in), 0u);
+      ASSERT_EQ(
+          platform::File::Open(out_path.c_str(), platform::File::Access::kCreateAlways, &out), 0u);
+      ASSERT_EQ(jpeg ? edit::WriteJpegLayout(editor, out, in) : edit::WriteTiffLayout(editor, out, in),
+                0u);
+    }
+    EXPECT_TRUE(ReadFile(out_path) == in_memory) << (jpeg ? "JPEG" : "TIFF");
+  };
+  auto jpeg = JpegBuilder()
+                  .Soi()
+                  .App1Exif(CameraBlock(GetParam()).Bytes())
+                  .ImageSegments(SmallJpeg())
+                  .Bytes();
+  jpeg.insert(jpeg.end() - 2, kOverWholeFileLimit, 0x55);  // more scan data before EOI
+  check(jpeg, true);
+  TiffBuilder tiff(GetParam());
+  tiff.Ascii(kIfd0, 306, "2001:01:01 00:00:00").RgbImage(kIfd0, 4096, 5462, {}, 5462);
+  check(tiff.Bytes(), false);
 }
 
 TEST_P(OutputTest, OnlyADateTimeOfCount20IsStamped) {
