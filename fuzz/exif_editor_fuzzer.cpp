@@ -1,7 +1,8 @@
 // Fuzzes the EXIF block editor over a file held in memory: the work block
 // (with or without IFD1), a directory rewrite that deletes and adds entries,
 // an in-place removal, and the JPEG layout. The rebuilt file must read back:
-// the reader finds exactly the APP1 payload the editor wrote. Any crash,
+// the reader finds exactly the APP1 payload the editor wrote, and every value
+// of a directory the edits did not touch is read back unchanged. Any crash,
 // sanitizer report, hang or broken invariant is a bug. The last input byte
 // chooses the options.
 #include <cstddef>
@@ -9,7 +10,9 @@
 #include <cstdlib>
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "edit/exif_editor.h"
@@ -25,6 +28,49 @@ constexpr uint32_t kCodes[] = {1, 2, 3, 4, 17, 257};
 
 void Check(bool condition) {
   if (!condition) std::abort();
+}
+
+// Values larger than this are compared by their first bytes only.
+constexpr uint32_t kValueBytesCompared = 256;
+// Lookups per directory: each reads its entry table again.
+constexpr size_t kEntriesCompared = 32;
+
+// Tags whose values may change without being edited: the pointers to other
+// directories and to image data (they move with the block), the maker note
+// (checked byte for byte above) and DateTime (stamped).
+bool MayChange(uint16_t tag) {
+  constexpr uint16_t kTags[] = {273, 306, 513, 34665, 34853, 37500, 40965};
+  return std::find(std::begin(kTags), std::end(kTags), tag) != std::end(kTags);
+}
+
+// (directory, tag) -> the first entry's type, count and value bytes as read
+// from `reader`, for the directories in `codes`.
+using Values = std::map<std::pair<uint32_t, uint16_t>, std::vector<uint8_t>>;
+Values ReadValues(veltora::exif::ExifReader& reader, std::span<const uint32_t> codes) {
+  Values values;
+  for (uint32_t code : codes) {
+    std::vector<IfdEntry> entries;
+    if (reader.CollectEntries(code, &entries) <= 0) continue;
+    if (entries.size() > kEntriesCompared) entries.resize(kEntriesCompared);
+    for (const IfdEntry& e : entries) {
+      if (MayChange(e.tag) || values.count({code, e.tag})) continue;
+      IfdEntry first;
+      first.tag = e.tag;
+      if (reader.FindEntry(code, &first) != 1) continue;
+      std::vector<uint8_t> bytes(kValueBytesCompared + 6);
+      const uint32_t items = reader.GetEntryValue(&first, bytes.data() + 6, kValueBytesCompared);
+      std::memcpy(bytes.data(), &first.type, 2);
+      std::memcpy(bytes.data() + 2, &items, 4);
+      // Text is what comes before its NUL: cameras give a text a count that
+      // runs into the next value (even into DateTime, which is stamped).
+      if (first.type == 2) {
+        const auto* text = reinterpret_cast<const char*>(bytes.data() + 6);
+        bytes.resize(6 + strnlen(text, kValueBytesCompared));
+      }
+      values[{code, e.tag}] = std::move(bytes);
+    }
+  }
+  return values;
 }
 
 }  // namespace
@@ -53,6 +99,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                           editor.Block().begin() + note_at + editor.makerNoteLength);
 
   const uint32_t code = kCodes[(options >> 3) % 6];
+  const uint32_t removal_code = kCodes[options % 6];
+  // IFD1 may be left out of the work block, so only the other standard
+  // directories that neither edit touches are compared.
+  std::vector<uint32_t> untouched;
+  for (uint32_t c : {1u, 2u, 3u, 4u}) {
+    if (c != code && c != removal_code) untouched.push_back(c);
+  }
+  veltora::exif::ExifReader original(file, 1, 0);
+  const Values before = ReadValues(original, untouched);
   const uint16_t deletions[] = {static_cast<uint16_t>(options * 37u), 274, 34853};
   std::vector<uint8_t> long_value(static_cast<size_t>(options) * 3 + 5, 0x41);
   const EntryEdit additions[] = {
@@ -68,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(kept_note.value == note_at && uint64_t{note_at} + note.size() <= editor.blockLength);
     Check(std::equal(note.begin(), note.end(), editor.Block().begin() + note_at));
   }
-  editor.RemoveTag(kCodes[options % 6], 271);
+  editor.RemoveTag(removal_code, 271);
   IfdEntry entry;
   entry.tag = 274;
   editor.FindBlockEntry(1, &entry);
@@ -87,6 +142,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto block = editor.Block();
     Check(reread.dataLoadedSize >= block.size());
     Check(std::memcmp(reread.data, block.data(), block.size()) == 0);
+    if (original.IsExif() == 1 && reread.IsExif() == 1) {
+      Check(ReadValues(reread, untouched) == before);
+    }
   }
   return 0;
 }

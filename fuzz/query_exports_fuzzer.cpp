@@ -4,7 +4,8 @@
 // result codes, delivered sizes within the capacity and made of whole items,
 // a single-tag value taken from the tag's first entry, outputs cleared on
 // failure, flags 0 or 1, delivered dates on the calendar, bulk tag lists that
-// follow the directories); a broken contract aborts.
+// follow the directories, E_NOTEXIF exactly where IsExifFile says no); a
+// broken contract aborts.
 #include <unistd.h>
 
 #include <cstdio>
@@ -165,6 +166,15 @@ void QueryPresence(const char* path) {
   CHECK(is_exif <= 1 && print <= 1 && v22 <= 1);
   CHECK(IsExifFile(path, &plain) == S_OK);
   CHECK(plain == is_exif);
+  // The value exports answer E_NOTEXIF exactly for the files that are not
+  // EXIF files, whether or not the tag asked for is there.
+  for (uint16_t tag : {uint16_t{274}, uint16_t{0xFFFF}}) {
+    uint8_t value[8];
+    uint32_t size = sizeof value, count = 0;
+    uint16_t type = 0;
+    const HRESULT r = GetExifValue(path, 1, tag, value, &size, &type, &count);
+    CHECK((r == E_NOTEXIF) == (plain == 0));
+  }
 
   for (int32_t allow_tiff : {0, 1}) {
     uint32_t primary = 7, thumbnail = 7;
