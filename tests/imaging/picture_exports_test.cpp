@@ -3,6 +3,7 @@
 // format. Encode under write failures is one row of the write-failure table.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -146,17 +147,23 @@ TEST_F(PictureExportsTest, TiffPreviewIsTheStripImageOfIfd1AtTwentyFourBits) {
   using namespace veltora::testing;  // NOLINT: the builder's names
   TiffBuilder tiff;
   // The EXIF directory behind the strips makes all the data metadata, so
-  // that the reader finds IFD1's strip inside it.
+  // that the reader finds IFD1's strips inside it: three, one row each, so
+  // that their offsets are stored out of line.
   tiff.RgbImage(kIfd0, 8, 6)
       .Short(kExif, 0x9209, 0)
-      .RgbImage(kIfd1, 4, 2)
+      .RgbImage(kIfd1, 4, 3, {}, 1)
       .LayoutOrder({kIfd0, kStripData, kIfd1, kExif});
   WriteBytes(Path("exif.tif"), tiff.Bytes());
   Bitmap b;
   ASSERT_EQ(LoadEmbeddedPreview(Path("exif.tif").c_str(), &b, 8), 1);  // 8 asked, 24 given
   EXPECT_EQ(b.bits_per_pixel, 24);
   EXPECT_EQ(b.width, 4);
-  EXPECT_EQ(b.height, 2);
+  ASSERT_EQ(b.height, 3);
+  // Green is the builder's row gradient (y * 255 / 3): each strip's row is read.
+  std::vector<int> greens;
+  for (int32_t y = 0; y < 3; ++y) greens.push_back(b.Row(y)[1]);
+  std::sort(greens.begin(), greens.end());
+  EXPECT_EQ(greens, (std::vector<int>{0, 85, 170}));
   HostDib picture(Decode(Path("exif.tif").c_str(), 0));
   ASSERT_NE(picture.get(), nullptr);
   EXPECT_EQ(picture.header().biWidth, 8);
