@@ -91,7 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   IfdEntry first_note;
   first_note.tag = 37500;
   const bool note_first = editor.FindBlockEntry(2, &first_note) == 1 &&
-                          first_note.value == editor.makerNoteOffset;
+                          first_note.value == editor.makerNoteOffset &&
+                          uint64_t{editor.makerNoteOffset} + editor.makerNoteLength <=
+                              editor.blockLength;
   const uint32_t note_at = note_first ? editor.makerNoteOffset : 0;
   const std::vector<uint8_t> note =
       note_at == 0 ? std::vector<uint8_t>{}
