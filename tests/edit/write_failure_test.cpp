@@ -100,44 +100,53 @@ class WriteFailureTest : public FileSystemTest {
   }
 };
 
+// A path that writes another file runs over an existing target and over
+// none: a target that did not exist is gone again after a failure.
 TEST_F(WriteFailureTest, EveryInjectedFailureLeavesTheTargetIntact) {
   const auto old_target = PatternBytes(3000, 7);
   for (const WritePath& path : kPaths) {
     const bool rebuild = std::string(path.name).find("rebuilt") != std::string::npos;
     const auto source = Source(rebuild);
-    for (FaultSite site : kSites) {
-      for (uint32_t nth = 1;; ++nth) {
-        SCOPED_TRACE(::testing::Message()
-                     << path.name << " site " << static_cast<int>(site) << " call " << nth);
-        WriteBytes(Path("in.jpg"), source);
-        fs::permissions(Path("in.jpg"), fs::perms(0640));
-        const std::string target = path.same_file ? Path("in.jpg") : Path("out.jpg");
-        if (!path.same_file) {
-          WriteBytes(target, old_target);
-          fs::permissions(target, fs::perms(0604));
+    for (bool target_exists : {true, false}) {
+      if (path.same_file && !target_exists) continue;
+      for (FaultSite site : kSites) {
+        for (uint32_t nth = 1;; ++nth) {
+          SCOPED_TRACE(::testing::Message() << path.name << (target_exists ? "" : " (new target)")
+                                            << " site " << static_cast<int>(site) << " call "
+                                            << nth);
+          WriteBytes(Path("in.jpg"), source);
+          fs::permissions(Path("in.jpg"), fs::perms(0640));
+          const std::string target = path.same_file ? Path("in.jpg") : Path("out.jpg");
+          fs::remove(Path("out.jpg"));
+          if (!path.same_file && target_exists) {
+            WriteBytes(target, old_target);
+            fs::permissions(target, fs::perms(0604));
+          }
+          const auto before = target_exists ? ReadBytes(target) : std::vector<uint8_t>{};
+          const uint32_t mode = target_exists ? ModeOf(target) : 0;
+          platform::ArmFault(site, nth, platform::kErrorDiskFull);
+          const HRESULT result = path.run(target, Path("in.jpg"));
+          const bool fired = platform::FaultFired();
+          platform::DisarmFault();
+          EXPECT_TRUE(TempLeftovers().empty());
+          if (!fired) {
+            EXPECT_EQ(result, S_OK);
+            EXPECT_NE(ReadBytes(target), before);
+            break;
+          }
+          // An in-place write has no backup: when only the final restore of
+          // the attributes fails, the new bytes are already in the file.
+          const bool in_place = path.same_file &&
+                                std::string(path.name).find("rebuilt") == std::string::npos &&
+                                std::string(path.name).find("GPS") == std::string::npos;
+          if (result < 0 && !target_exists) {
+            EXPECT_FALSE(fs::exists(target));
+          } else if (result < 0 && !(in_place && site == FaultSite::kAttributes)) {
+            EXPECT_EQ(ReadBytes(target), before);
+            EXPECT_EQ(ModeOf(target), mode);
+          }
+          ASSERT_LT(nth, 30u) << "the fault loop does not end";
         }
-        const auto before = ReadBytes(target);
-        const uint32_t mode = ModeOf(target);
-        platform::ArmFault(site, nth, platform::kErrorDiskFull);
-        const HRESULT result = path.run(target, Path("in.jpg"));
-        const bool fired = platform::FaultFired();
-        platform::DisarmFault();
-        EXPECT_TRUE(TempLeftovers().empty());
-        if (!fired) {
-          EXPECT_EQ(result, S_OK);
-          EXPECT_NE(ReadBytes(target), before);
-          break;
-        }
-        // An in-place write has no backup: when only the final restore of the
-        // attributes fails, the new bytes are already in the file.
-        const bool in_place = path.same_file && std::string(path.name).find("rebuilt") ==
-                                                    std::string::npos &&
-                              std::string(path.name).find("GPS") == std::string::npos;
-        if (result < 0 && !(in_place && site == FaultSite::kAttributes)) {
-          EXPECT_EQ(ReadBytes(target), before);
-          EXPECT_EQ(ModeOf(target), mode);
-        }
-        ASSERT_LT(nth, 30u) << "the fault loop does not end";
       }
     }
   }
