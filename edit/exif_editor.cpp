@@ -457,6 +457,21 @@ bool ExifEditor::CopySourceBlock() {
   return true;
 }
 
+void ExifEditor::SpareLiveData(RangeList& cuts, std::span<const uint32_t> leaving) {
+  // Malformed blocks let directories share bytes; what another directory
+  // still uses is not cut, whatever else claimed it.
+  for (uint32_t code : {kIfd0, kExifIfd, kGpsIfd, kInteropIfd, kIfd1}) {
+    if (std::find(leaving.begin(), leaving.end(), code) != leaving.end()) continue;
+    const auto loc = Locate(code);
+    const auto dir = loc ? ReadBlockDirectory(Block(), byteOrder, loc->offset) : std::nullopt;
+    if (!dir) continue;
+    cuts.Spare(dir->offset, static_cast<uint32_t>(DirectoryTableSize(dir->count)));
+    for (const BlockEntry& e : dir->entries) {
+      if (e.OutOfLine()) cuts.Spare(e.entry.value, ClampU32(e.size));
+    }
+  }
+}
+
 std::vector<uint32_t> ExifEditor::StructureStarts() {
   std::vector<uint32_t> starts;
   for (uint32_t code : {kIfd0, kExifIfd, kGpsIfd, kInteropIfd, kIfd1}) {
@@ -518,6 +533,8 @@ int ExifEditor::StartEdit(uint32_t drop_interop) {
         cuts.CutValue(s.offset, s.count, Block(), starts);
       }
       cuts.Normalise(blockLength);
+      const uint32_t leaving[] = {kIfd1};
+      SpareLiveData(cuts, leaving);
       cuts.Spare(makerNoteOffset, makerNoteLength);
       // A pinned block still loses what ends it (typically IFD1 and the
       // thumbnail): nothing lies behind those bytes that could move.
@@ -857,6 +874,9 @@ int ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
     ranges.CutValue(p.oldValue.offset, p.oldValue.size, Block(), plan.structureStarts);
   }
   ranges.Normalise(blockLength);
+  std::vector<uint32_t> leaving = plan.emptied;
+  leaving.push_back(code);
+  SpareLiveData(ranges, leaving);
   // Whatever else claims the maker note's bytes, they are never cut.
   if (code != kExifIfd || !plan.dropsMakerNote) ranges.Spare(makerNoteOffset, makerNoteLength);
   const std::vector<RangePair> holes = ranges.TakeHolesBelow(pinnedEnd_);

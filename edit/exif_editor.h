@@ -189,6 +189,8 @@ class ExifEditor : public exif::ExifReader {
   void ShiftAll(const RangeList& ranges, uint32_t skip_code);
   void RefreshOutputPositions();
   bool HoldsImmovableData();
+  // Keeps out of `cuts` every byte that a directory not in `leaving` still uses.
+  void SpareLiveData(RangeList& cuts, std::span<const uint32_t> leaving);
   // Offsets where a known directory or an out-of-line value begins.
   std::vector<uint32_t> StructureStarts();
   // The rewrite in three steps: plan (nothing changes), write (the one
