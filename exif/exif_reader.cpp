@@ -263,7 +263,10 @@ int ExifReader::ParseImageDirectory(SourceReader* file, uint32_t* ifd_offset,
       case kTagStripOffsets:
         if (!short_or_long) break;
         if (EntryValueSize(&e) <= 4) {
-          description->firstStripOffset = e.value;
+          // Two SHORT strips held inline come as one value, the first strip
+          // in its high half: the first strip offset is that half.
+          description->firstStripOffset =
+              e.type == kTypeShort && e.count == 2 ? e.value >> 16 : e.value;
         } else {
           std::vector<uint8_t> element_scratch;
           if (const auto first = Fetch(file, e.value, TypeSize(e.type), &element_scratch)) {

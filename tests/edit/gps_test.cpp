@@ -152,6 +152,16 @@ TEST_P(GpsTest, TiffSourceKeepsItsImageData) {
 // strip's bytes (file positions: the TIFF header's plus the offset).
 TEST_P(GpsTest, ShortStripOffsetsHeldInlineMoveHalfByHalf) {
   const std::vector<std::vector<uint8_t>> strips = {{1, 2, 3, 4, 5, 6}, {7, 8, 9, 10}};
+  // In a TIFF the two strips are the image data, found from the first one.
+  auto tiff = CameraBlock(GetParam());
+  tiff.Long(kIfd0, 256, 4).Long(kIfd0, 257, 2).Short(kIfd0, 277, 1).Short(kIfd0, 278, 1);
+  const auto tiff_file = tiff.Strips(kIfd0, strips, kShort).WriteTiff(dir_);
+  const auto tiff_out = dir_ / "out.tif";
+  GpsSet tiff_gps;
+  tiff_gps.Tags({1, 2, 3, 4}).Position('N', 48, 'E', 2);
+  ASSERT_EQ(ReplaceExifGps(tiff_out.c_str(), tiff_file.c_str(), 90, &tiff_gps.set), S_OK);
+  EXPECT_EQ(GpsTags(tiff_out), (std::vector<uint16_t>{0, 1, 2, 3, 4}));
+
   const auto file = CameraBlock(GetParam()).Strips(kIfd0, strips, kShort).WriteJpeg(dir_);
   GpsSet gps;
   gps.Tags({1, 2, 3, 4}).Position('N', 48, 'E', 2);
