@@ -152,7 +152,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(reread.dataLoadedSize >= block.size());
     Check(std::memcmp(reread.data, block.data(), block.size()) == 0);
     if (original.IsExif() == 1 && reread.IsExif() == 1) {
-      Check(ReadValues(reread, untouched) == before);
+      // Every value read before reads the same; a malformed directory that
+      // shared bytes with a rewritten one may show entries it did not before.
+      const Values after = ReadValues(reread, untouched);
+      for (const auto& [key, value] : before) {
+        const auto found = after.find(key);
+        Check(found != after.end() && found->second == value);
+      }
     }
   }
   return 0;
