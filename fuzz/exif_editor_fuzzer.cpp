@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "edit/block_entries.h"
 #include "edit/exif_editor.h"
 #include "edit/rebuilt_output.h"
 
@@ -73,6 +74,36 @@ Values ReadValues(veltora::exif::ExifReader& reader, std::span<const uint32_t> c
   return values;
 }
 
+// True when two directory tables or values of the work block share bytes
+// (the maker note's own directory and values lie inside its value, by
+// design, and are not counted). An edit of one then changes the other, and
+// no property of untouched values can hold.
+bool SharesBytes(ExifEditor& editor) {
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;
+  const std::pair<uint32_t, uint16_t> tables[] = {
+      {editor.ifd0.ifdOffset, editor.ifd0.entryCount},
+      {editor.exifHeader.offset, editor.exifHeader.entryCount},
+      {editor.gpsHeader.offset, editor.gpsHeader.entryCount},
+      {editor.interopHeader.offset, editor.interopHeader.entryCount},
+      {editor.ifd1.ifdOffset, editor.ifd1.entryCount}};
+  for (const auto& [offset, count] : tables) {
+    if (offset != 0) ranges.push_back({offset, offset + 6 + 12ull * count});
+  }
+  for (uint32_t code : {1u, 2u, 3u, 4u, 257u}) {
+    std::vector<IfdEntry> entries;
+    editor.CollectBlockEntries(code, &entries);
+    for (const IfdEntry& e : entries) {
+      const uint64_t size = uint64_t{veltora::edit::StoredUnitSize(e.type)} * e.count;
+      if (size > 4) ranges.push_back({e.value, e.value + size});
+    }
+  }
+  std::sort(ranges.begin(), ranges.end());
+  for (size_t i = 1; i < ranges.size(); ++i) {
+    if (ranges[i].first < ranges[i - 1].second) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -115,6 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (uint32_t c : {1u, 2u, 3u, 4u}) {
     if (c != code && c != removal_code && !unlinked(c)) untouched.push_back(c);
   }
+  const bool shares_bytes = SharesBytes(editor);
   veltora::exif::ExifReader original(file, 1, 0);
   const Values before = ReadValues(original, untouched);
   const uint16_t deletions[] = {deleted, 274, 34853};
@@ -151,7 +183,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto block = editor.Block();
     Check(reread.dataLoadedSize >= block.size());
     Check(std::memcmp(reread.data, block.data(), block.size()) == 0);
-    if (original.IsExif() == 1 && reread.IsExif() == 1) {
+    if (original.IsExif() == 1 && reread.IsExif() == 1 && !shares_bytes) {
       // Every value read before reads the same; a malformed directory that
       // shared bytes with a rewritten one may show entries it did not before.
       const Values after = ReadValues(reread, untouched);
