@@ -21,23 +21,6 @@ Bitmap Solid(int32_t width, int32_t height, uint32_t colour, int32_t bits = 24) 
   return b;
 }
 
-TEST(BitmapTest, SetUpAllocateAndFreeFollowTheHoldsImageFlag) {
-  Bitmap b;
-  ASSERT_EQ(SetUpBitmap(&b, 3, 2, 8), 1);
-  EXPECT_FALSE(b.HoldsImage());
-  EXPECT_EQ(b.stride, 4u);
-  EXPECT_EQ(b.palette.size(), 256u);
-  EXPECT_EQ(GetPixelColour(b, 0, 0), kErrorNoImage);
-  ASSERT_EQ(AllocateBitmap(&b, 1), 1);
-  EXPECT_TRUE(b.HoldsImage());
-  FreeBitmap(&b);
-  EXPECT_FALSE(b.HoldsImage());
-  EXPECT_EQ(SetUpBitmap(&b, 0, 5, 24), kErrorInvalidArgument);
-  EXPECT_EQ(SetUpBitmap(&b, 5, 5, 16), kErrorInvalidArgument);
-  EXPECT_EQ(SetUpBitmap(&b, kMaxSide + 1, 1, 24), kErrorTooLarge);
-  EXPECT_EQ(SetUpBitmap(&b, 40000, 40000, 24), kErrorTooLarge);  // over the pixel cap
-}
-
 TEST(BitmapTest, PixelsReadBackAtEveryDepthAndOutsidePointsFail) {
   for (int32_t bits : {1, 4, 8, 24, 32}) {
     Bitmap b;
@@ -107,15 +90,6 @@ TEST(BitmapTest, ChangeDepthKeepsFewColoursExactlyAndQuantizesMany) {
 }
 
 // ---- Scaling ------------------------------------------------------------------
-
-TEST(ResampleTest, FlatAreasKeepTheirExactColourAtAnyScale) {
-  for (auto [w, h] : {std::pair{1, 1}, {7, 3}, {160, 120}, {999, 2}}) {
-    Bitmap b = Solid(50, 40, 0x3C8AF1);
-    ASSERT_EQ(ResizeBitmap(&b, w, h, kResizeFiltered), 1);
-    EXPECT_EQ(b.width, w);
-    EXPECT_EQ(testing::MaxChannelDifference(b, Solid(w, h, 0x3C8AF1)), 0) << w << "x" << h;
-  }
-}
 
 TEST(ResampleTest, ShrinkingAveragesInsteadOfAliasing) {
   // One-pixel stripes, black and white: nearest neighbour at half size

@@ -139,29 +139,6 @@ TEST_F(DrawExportsTest, WhiteningMapsEachChannelAndKeepsTheLowEightBits) {
   }
 }
 
-TEST_F(DrawExportsTest, RotationTurnsClockwiseAndFillsWithWhite) {
-  {
-    Canvas canvas(30, 40);  // a quarter turn: 30 x 40
-    ASSERT_EQ(DrawPicture(canvas, 9000, {}, 0, 0, {0, 0, 30, 40}), S_OK);
-    EXPECT_EQ(canvas.At(3, 3), kBlue);     // bottom left came to the top left
-    EXPECT_EQ(canvas.At(26, 3), kRed);
-    EXPECT_EQ(canvas.At(26, 36), kGreen);
-    EXPECT_EQ(canvas.At(3, 36), kBlack);
-  }
-  {
-    Canvas canvas(40, 30);
-    ASSERT_EQ(DrawPicture(canvas, -18000), S_OK);
-    EXPECT_EQ(canvas.At(5, 5), kBlack);
-    EXPECT_EQ(canvas.At(35, 25), kRed);
-  }
-  {
-    Canvas canvas(100, 100);  // 45 degrees: the corners of the canvas are fill
-    ASSERT_EQ(DrawPicture(canvas, 4500, {}, 0, 0, {0, 0, 100, 100}), S_OK);
-    EXPECT_EQ(canvas.At(1, 1), kWhite);
-    EXPECT_EQ(canvas.At(98, 98), kWhite);
-  }
-}
-
 TEST_F(DrawExportsTest, CropIsTakenInTheTurnedPictureAndAnEmptyOneIsSkipped) {
   Canvas canvas(40, 30);
   // After a half turn the red quadrant is bottom right: (20, 15)-(40, 30).
