@@ -87,6 +87,8 @@ bool SharesBytes(ExifEditor& editor) {
       {editor.interopHeader.offset, editor.interopHeader.entryCount},
       {editor.ifd1.ifdOffset, editor.ifd1.entryCount}};
   for (const auto& [offset, count] : tables) {
+    // A directory said to start inside the TIFF header overlaps it and IFD0.
+    if (offset != 0 && offset < 8) return true;
     if (offset != 0) ranges.push_back({offset, offset + 6 + 12ull * count});
   }
   for (uint32_t code : {1u, 2u, 3u, 4u, 257u}) {
