@@ -89,6 +89,7 @@ bool SharesBytes(ExifEditor& editor) {
   for (const auto& [offset, count] : tables) {
     // A directory said to start inside the TIFF header overlaps it and IFD0.
     if (offset != 0 && offset < 8) return true;
+    if (offset != 0 && offset + 6 + 12ull * count > editor.blockLength) return true;
     if (offset != 0) ranges.push_back({offset, offset + 6 + 12ull * count});
   }
   for (uint32_t code : {1u, 2u, 3u, 4u, 257u}) {
@@ -100,6 +101,9 @@ bool SharesBytes(ExifEditor& editor) {
       // the entry, the editor as lying where the entry points: the two read
       // different bytes.
       if (size > 4 && veltora::exif::TypeSize(e.type) == 0) return true;
+      // A value outside the block is read from the file around it, which a
+      // rebuild lays out anew.
+      if (size > 4 && uint64_t{e.value} + size > editor.blockLength) return true;
       if (size > 4) ranges.push_back({e.value, e.value + size});
     }
   }
