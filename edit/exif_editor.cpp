@@ -462,8 +462,7 @@ void ExifEditor::SpareLiveData(RangeList& cuts, std::span<const uint32_t> leavin
   // still uses is not cut, whatever else claimed it.
   for (uint32_t code : {kIfd0, kExifIfd, kGpsIfd, kInteropIfd, kIfd1}) {
     if (std::find(leaving.begin(), leaving.end(), code) != leaving.end()) continue;
-    const auto loc = Locate(code);
-    const auto dir = loc ? ReadBlockDirectory(Block(), byteOrder, loc->offset) : std::nullopt;
+    const auto dir = ReadDirectory(code);
     if (!dir) continue;
     cuts.Spare(dir->offset, static_cast<uint32_t>(DirectoryTableSize(dir->count)));
     for (const BlockEntry& e : dir->entries) {
@@ -472,11 +471,15 @@ void ExifEditor::SpareLiveData(RangeList& cuts, std::span<const uint32_t> leavin
   }
 }
 
+std::optional<BlockDirectory> ExifEditor::ReadDirectory(uint32_t code) {
+  const auto loc = Locate(code);
+  return loc ? ReadBlockDirectory(Block(), byteOrder, loc->offset) : std::nullopt;
+}
+
 std::vector<uint32_t> ExifEditor::StructureStarts() {
   std::vector<uint32_t> starts;
   for (uint32_t code : {kIfd0, kExifIfd, kGpsIfd, kInteropIfd, kIfd1}) {
-    const auto loc = Locate(code);
-    const auto dir = loc ? ReadBlockDirectory(Block(), byteOrder, loc->offset) : std::nullopt;
+    const auto dir = ReadDirectory(code);
     if (!dir) continue;
     starts.push_back(dir->offset);
     for (const BlockEntry& e : dir->entries) {
@@ -488,8 +491,7 @@ std::vector<uint32_t> ExifEditor::StructureStarts() {
 
 bool ExifEditor::HoldsImmovableData() {
   for (uint32_t code : {kIfd0, kExifIfd, kGpsIfd, kInteropIfd, kIfd1}) {
-    const auto loc = Locate(code);
-    const auto dir = loc ? ReadBlockDirectory(Block(), byteOrder, loc->offset) : std::nullopt;
+    const auto dir = ReadDirectory(code);
     if (!dir) continue;
     for (const BlockEntry& e : dir->entries) {
       if (e.entry.tag == exif::kTagMakerNote || IsForeignPointer(e.entry.tag) ||
@@ -744,8 +746,7 @@ std::optional<RewritePlan> ExifEditor::PlanRewrite(uint32_t code,
                                                    std::span<const EntryEdit> additions,
                                                    exif::ExifReader* value_source) {
   if (!KnownCode(code) || !HasWorkBlock()) return std::nullopt;
-  const auto loc = Locate(code);
-  auto dir = loc ? ReadBlockDirectory(Block(), byteOrder, loc->offset) : std::nullopt;
+  auto dir = ReadDirectory(code);
   if (!dir) return std::nullopt;
   const std::span<const uint8_t> block = Block();
   RewritePlan plan;

@@ -175,6 +175,8 @@ class ExifEditor : public exif::ExifReader {
   bool KnownCode(uint32_t code) const;
   // The directory of `code` in the work block when its entry table fits.
   std::optional<Located> Locate(uint32_t code);
+  // The directory of `code` as it lies in the work block, when it does.
+  std::optional<BlockDirectory> ReadDirectory(uint32_t code);
   uint32_t* CachedOffset(uint32_t code);
   void SetCachedCount(uint32_t code, uint16_t count);
   bool Allocate(uint32_t length);
