@@ -1,11 +1,12 @@
+#include "host/command_options.h"
 #include "host/file_runner.h"
 
 #include <fmt/format.h>
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <exception>
+#include <nlohmann/json.hpp>
 #include <utility>
 
 #include "host/host_error.h"
@@ -72,7 +73,7 @@ class JsonArrayWriter {
   bool first_ = true;
 };
 
-std::string FieldText(const nlohmann::ordered_json& value) {
+std::string JsonFieldText(const nlohmann::ordered_json& value) {
   if (value.is_string()) return value.get<std::string>();
   if (value.is_boolean()) return value.get<bool>() ? "yes" : "no";
   return DumpJson(value, -1);
@@ -81,18 +82,41 @@ std::string FieldText(const nlohmann::ordered_json& value) {
 }  // namespace
 
 void AddJsonOption(CLI::App& command, bool& json) {
-  command.add_flag("--json", json, "Print a JSON array, one object per file");
+  CommandOptions add(command);
+  add.Flag("--json", json, "Print a JSON array, one object per file");
 }
 
 void AddFileOptions(CLI::App& command, FileOptions& options) {
-  command
-      .add_option("files", options.files,
-                  "Picture files (default: the sample picture veltora-sample.jpg)")
-      ->type_name("FILE");
+  CommandOptions add(command);
+  add.Option("files", options.files,
+             "Picture files (default: the sample picture veltora-sample.jpg)")
+      .TypeName("FILE");
   AddJsonOption(command, options.json);
 }
 
-FileReport::FileReport(std::string path) : path_(std::move(path)) {}
+FileReport::FileReport(std::string path)
+    : path_(std::move(path)),
+      fields_(std::make_unique<nlohmann::ordered_json>(nlohmann::ordered_json::object())) {}
+FileReport::FileReport(FileReport&&) noexcept = default;
+FileReport::~FileReport() = default;
+
+void FileReport::SetSigned(std::string_view key, int64_t value) {
+  (*fields_)[std::string(key)] = value;
+}
+void FileReport::SetUnsigned(std::string_view key, uint64_t value) {
+  (*fields_)[std::string(key)] = value;
+}
+void FileReport::Set(std::string_view key, bool value) { (*fields_)[std::string(key)] = value; }
+void FileReport::Set(std::string_view key, double value) { (*fields_)[std::string(key)] = value; }
+void FileReport::Set(std::string_view key, std::string_view value) {
+  (*fields_)[std::string(key)] = std::string(value);
+}
+void FileReport::SetNull(std::string_view key) { (*fields_)[std::string(key)] = nullptr; }
+
+std::string FileReport::FieldText(std::string_view key) const {
+  const auto found = fields_->find(std::string(key));
+  return found == fields_->end() ? std::string() : JsonFieldText(*found);
+}
 
 bool FileReport::Check(std::string_view call, HRESULT result) {
   if (result >= 0) return true;
@@ -119,7 +143,7 @@ std::string FileReport::ErrorText() const {
 nlohmann::ordered_json FileReport::ToJson() const {
   nlohmann::ordered_json object = nlohmann::ordered_json::object();
   object["SourceFile"] = path_;
-  for (const auto& [key, value] : fields_.items()) object[key] = value;
+  for (const auto& [key, value] : fields_->items()) object[key] = value;
   if (failed_) {
     if (result_) {
       object["Error"] = ResultName(*result_);
@@ -137,7 +161,7 @@ void PrintFields(std::FILE* out, const FileReport& report, bool many) {
   size_t width = 0;
   for (const auto& item : report.fields().items()) width = std::max(width, item.key().size());
   for (const auto& [key, value] : report.fields().items()) {
-    fmt::print(out, "{:<{}} : {}\n", key, width, FieldText(value));
+    fmt::print(out, "{:<{}} : {}\n", key, width, JsonFieldText(value));
   }
 }
 

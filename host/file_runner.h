@@ -14,7 +14,9 @@
 
 #include <cstdio>
 #include <functional>
-#include <nlohmann/json.hpp>
+#include <concepts>
+#include <memory>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,9 +50,35 @@ class FileReport {
  public:
   explicit FileReport(std::string path);
 
+  FileReport(FileReport&&) noexcept;
+  ~FileReport();
+
   const std::string& path() const { return path_; }
-  nlohmann::ordered_json& fields() { return fields_; }
-  const nlohmann::ordered_json& fields() const { return fields_; }
+
+  // Sets a result field: a number, a truth value, a text or null. Fields keep
+  // the order in which they were first set.
+  template <std::integral T>
+    requires(!std::same_as<T, bool>)
+  void Set(std::string_view key, T value) {
+    if constexpr (std::signed_integral<T>) {
+      SetSigned(key, value);
+    } else {
+      SetUnsigned(key, value);
+    }
+  }
+  void Set(std::string_view key, bool value);
+  void Set(std::string_view key, double value);
+  void Set(std::string_view key, std::string_view value);
+  void Set(std::string_view key, const char* value) { Set(key, std::string_view(value)); }
+  void SetNull(std::string_view key);
+  // A field as the table form shows it ("yes"/"no" for truth values); empty
+  // when it is not set.
+  std::string FieldText(std::string_view key) const;
+
+  // The fields as a JSON object, for the few commands that print nested
+  // values (they include the JSON library themselves).
+  nlohmann::ordered_json& fields() { return *fields_; }
+  const nlohmann::ordered_json& fields() const { return *fields_; }
 
   // Records that export `call` returned `result`; true when it is a success
   // (result >= 0, so S_FALSE counts as success: its meaning is the caller's).
@@ -66,8 +94,11 @@ class FileReport {
   nlohmann::ordered_json ToJson() const;
 
  private:
+  void SetSigned(std::string_view key, int64_t value);
+  void SetUnsigned(std::string_view key, uint64_t value);
+
   std::string path_;
-  nlohmann::ordered_json fields_ = nlohmann::ordered_json::object();
+  std::unique_ptr<nlohmann::ordered_json> fields_;
   bool failed_ = false;
   std::string call_;
   std::optional<HRESULT> result_;

@@ -1,8 +1,8 @@
+#include "host/command_options.h"
 #include "host/output_path.h"
 
 #include <sys/stat.h>
 
-#include <CLI/CLI.hpp>
 #include <filesystem>
 #include <system_error>
 
@@ -11,13 +11,14 @@
 namespace veltora::host {
 
 void AddOutputOptions(CLI::App& command, OutputOptions& options) {
-  auto* output = command.add_option("-o,--output", options.output,
+  CommandOptions add(command);
+  DeclaredOption output = add.Option("-o,--output", options.output,
                                     "Write the result to FILE (one input only)");
-  auto* directory = command.add_option("--output-dir", options.output_dir,
+  DeclaredOption directory = add.Option("--output-dir", options.output_dir,
                                        "Write each result to DIR under the input's file name");
-  auto* in_place = command.add_flag("--in-place", options.in_place, "Rewrite the input files");
-  output->excludes(directory)->excludes(in_place);
-  directory->excludes(in_place);
+  DeclaredOption in_place = add.Flag("--in-place", options.in_place, "Rewrite the input files");
+  output.Excludes(directory).Excludes(in_place);
+  directory.Excludes(in_place);
 }
 
 void ValidateOutputOptions(const OutputOptions& options, size_t input_count) {

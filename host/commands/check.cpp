@@ -1,6 +1,5 @@
 // veltora check FILE...: whether each file is an EXIF file, carries
 // print-matching data and has EXIF version 2.2 or later.
-#include <CLI/CLI.hpp>
 #include <memory>
 
 #include "host/command.h"
@@ -20,9 +19,9 @@ CommandAction SetUpCheck(CLI::App& command) {
                                                &version22))) {
         return;
       }
-      report.fields()["Exif"] = is_exif != 0;
-      report.fields()["PrintMatching"] = print_matching != 0;
-      report.fields()["ExifVersion22"] = version22 != 0;
+      report.Set("Exif", is_exif != 0);
+      report.Set("PrintMatching", print_matching != 0);
+      report.Set("ExifVersion22", version22 != 0);
     });
   };
 }

@@ -1,5 +1,4 @@
 // veltora date FILE...: the capture time (DateTimeOriginal) of each file.
-#include <CLI/CLI.hpp>
 #include <memory>
 
 #include "host/command.h"
@@ -21,10 +20,10 @@ CommandAction SetUpDate(CLI::App& command) {
       // S_FALSE: the text is there but names no calendar moment (an unset
       // camera clock); the date is then empty.
       if (result == S_FALSE) {
-        report.fields()["DateTimeOriginal"] = nullptr;
-        report.fields()["Note"] = "not a calendar date";
+        report.SetNull("DateTimeOriginal");
+        report.Set("Note", "not a calendar date");
       } else {
-        report.fields()["DateTimeOriginal"] = DateText(when);
+        report.Set("DateTimeOriginal", DateText(when));
       }
     });
   };

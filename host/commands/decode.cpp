@@ -3,11 +3,11 @@
 // written by Encode in the format the output's extension names.
 #include <fmt/format.h>
 
-#include <CLI/CLI.hpp>
 #include <memory>
 #include <string>
 
 #include "host/command.h"
+#include "host/command_options.h"
 #include "host/file_runner.h"
 #include "host/host_error.h"
 #include "host/output_path.h"
@@ -50,24 +50,25 @@ int RunDecode(Host& host, const DecodeOptions& options) {
       return;
     }
     if (const auto* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(dib)); header != nullptr) {
-      report.fields()["Width"] = header->biWidth;
-      report.fields()["Height"] = header->biHeight < 0 ? -int64_t{header->biHeight} : int64_t{header->biHeight};
-      report.fields()["BitsPerPixel"] = header->biBitCount;
+      report.Set("Width", header->biWidth);
+      report.Set("Height", header->biHeight < 0 ? -int64_t{header->biHeight} : int64_t{header->biHeight});
+      report.Set("BitsPerPixel", header->biBitCount);
       GlobalUnlock(dib);
     }
-    report.fields()["DibBytes"] = GlobalSize(dib);
+    report.Set("DibBytes", GlobalSize(dib));
     const HRESULT written = encode(dib, options.output.c_str(), ENCODE_BY_EXTENSION, kUnusedQuality, nullptr);
     GlobalFree(dib);  // the DIB Decode returns is ours to free
-    if (report.Check("Encode", written)) report.fields()["Output"] = options.output;
+    if (report.Check("Encode", written)) report.Set("Output", options.output);
   });
 }
 
 CommandAction SetUpDecode(CLI::App& command) {
+  CommandOptions add(command);
   auto options = std::make_shared<DecodeOptions>();
   AddFileOptions(command, options->files);
-  command.add_option("-o,--output", options->output, "Write the decoded picture to OUT.png or OUT.bmp")
-      ->required();
-  command.add_flag("--preview", options->preview, "Decode the preview embedded in the file's EXIF data");
+  add.Option("-o,--output", options->output, "Write the decoded picture to OUT.png or OUT.bmp")
+      .Required();
+  add.Flag("--preview", options->preview, "Decode the preview embedded in the file's EXIF data");
   return [options](Host& host) { return RunDecode(host, *options); };
 }
 

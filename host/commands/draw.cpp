@@ -7,13 +7,13 @@
 // executable keeps linking nothing but its own helpers.
 #include <dlfcn.h>
 
-#include <CLI/CLI.hpp>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include "host/command.h"
+#include "host/command_options.h"
 #include "host/file_runner.h"
 #include "host/host_error.h"
 #include "host/output_path.h"
@@ -112,9 +112,9 @@ int RunDraw(Host& host, DrawOptions& options) {
       if (cairo.write_to_png(surface, options.output.c_str()) != kCairoStatusSuccess) {
         report.Fail("cannot write " + options.output);
       } else {
-        report.fields()["Output"] = options.output;
-        report.fields()["Width"] = options.width;
-        report.fields()["Height"] = options.height;
+        report.Set("Output", options.output);
+        report.Set("Width", options.width);
+        report.Set("Height", options.height);
       }
     }
     cairo.destroy(dc);
@@ -123,13 +123,14 @@ int RunDraw(Host& host, DrawOptions& options) {
 }
 
 CommandAction SetUpDraw(CLI::App& command) {
+  CommandOptions add(command);
   auto options = std::make_shared<DrawOptions>();
   AddFileOptions(command, options->files);
-  command.add_option("-o,--output", options->output, "Write the drawing to OUT.png")->required();
-  command.add_option("--size", options->size, "Size of the drawing, WxH")->required();
-  command.add_option("--angle", options->angle, "Turn the picture clockwise by DEG degrees (0.01 steps)");
-  command.add_option("--crop", options->crop, "Keep L,T,R,B of the turned picture");
-  command.add_option("--whiten", options->whiten, "Whiten the picture by P percent");
+  add.Option("-o,--output", options->output, "Write the drawing to OUT.png").Required();
+  add.Option("--size", options->size, "Size of the drawing, WxH").Required();
+  add.Option("--angle", options->angle, "Turn the picture clockwise by DEG degrees (0.01 steps)");
+  add.Option("--crop", options->crop, "Keep L,T,R,B of the turned picture");
+  add.Option("--whiten", options->whiten, "Whiten the picture by P percent");
   return [options](Host& host) { return RunDraw(host, *options); };
 }
 

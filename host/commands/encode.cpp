@@ -1,11 +1,11 @@
 // veltora encode IN -o OUT --format jpeg|png|tiff|bmp|gif [--quality N]: IN
 // decoded by Decode, its DIB written by Encode in the chosen format.
-#include <CLI/CLI.hpp>
 #include <map>
 #include <memory>
 #include <string>
 
 #include "host/command.h"
+#include "host/command_options.h"
 #include "host/file_runner.h"
 #include "host/host_error.h"
 #include "host/output_path.h"
@@ -41,19 +41,20 @@ int RunEncode(Host& host, const EncodeOptions& options) {
     const HRESULT written = encode(dib, options.output.c_str(), flags, options.quality, nullptr);
     GlobalFree(dib);
     if (!report.Check("Encode", written)) return;
-    report.fields()["Output"] = options.output;
-    report.fields()["Format"] = options.format;
+    report.Set("Output", options.output);
+    report.Set("Format", options.format);
   });
 }
 
 CommandAction SetUpEncode(CLI::App& command) {
+  CommandOptions add(command);
   auto options = std::make_shared<EncodeOptions>();
   AddFileOptions(command, options->files);
-  command.add_option("-o,--output", options->output, "Write the encoded picture to OUT")->required();
-  command.add_option("--format", options->format, "Format to write")
-      ->required()
-      ->check(CLI::IsMember({"jpeg", "png", "tiff", "bmp", "gif"}));
-  command.add_option("--quality", options->quality, "JPEG quality, passed to the plug-in unchanged (default 90)");
+  add.Option("-o,--output", options->output, "Write the encoded picture to OUT").Required();
+  add.Option("--format", options->format, "Format to write")
+      .Required()
+      .Choices({"jpeg", "png", "tiff", "bmp", "gif"});
+  add.Option("--quality", options->quality, "JPEG quality, passed to the plug-in unchanged (default 90)");
   return [options](Host& host) { return RunEncode(host, *options); };
 }
 

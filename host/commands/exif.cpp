@@ -3,9 +3,9 @@
 // file has.
 #include <fmt/format.h>
 
-#include <CLI/CLI.hpp>
 #include <cstring>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "host/command.h"

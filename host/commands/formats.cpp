@@ -1,7 +1,6 @@
 // veltora formats: the plug-in's extension table, by index.
 #include <fmt/format.h>
 
-#include <CLI/CLI.hpp>
 #include <memory>
 #include <nlohmann/json.hpp>
 

@@ -3,14 +3,15 @@
 // its type.
 #include <fmt/format.h>
 
-#include <CLI/CLI.hpp>
 #include <cstring>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "host/command.h"
+#include "host/command_options.h"
 #include "host/commands/query_format.h"
 #include "host/file_runner.h"
 #include "host/host_error.h"
@@ -153,17 +154,17 @@ int RunGet(Host& host, const GetOptions& options) {
 }
 
 CommandAction SetUpGet(CLI::App& command) {
+  CommandOptions add(command);
   auto options = std::make_shared<GetOptions>();
-  command.add_option("file", options->file, "Picture file")->required()->type_name("FILE");
-  command
-      .add_option("directory", options->directory,
-                  "ifd0, exif, gps, interop, ifd1, or a directory code (1, 2, 3, 4, 257)")
-      ->required()
-      ->type_name("DIR");
-  command.add_option("tag", options->tag, "Tag number, decimal or 0x-hex")
-      ->required()
-      ->type_name("TAG");
-  command.add_option("--capacity", options->capacity,
+  add.Option("file", options->file, "Picture file").Required().TypeName("FILE");
+  add.Option("directory", options->directory,
+             "ifd0, exif, gps, interop, ifd1, or a directory code (1, 2, 3, 4, 257)")
+      .Required()
+      .TypeName("DIR");
+  add.Option("tag", options->tag, "Tag number, decimal or 0x-hex")
+      .Required()
+      .TypeName("TAG");
+  add.Option("--capacity", options->capacity,
                      "Buffer size offered to the plug-in, in bytes (default 65536)");
   AddJsonOption(command, options->json);
   return [options](Host& host) { return RunGet(host, *options); };

@@ -4,13 +4,13 @@
 // existing one), or has none.
 #include <fmt/format.h>
 
-#include <CLI/CLI.hpp>
 #include <cmath>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "host/command.h"
+#include "host/command_options.h"
 #include "host/file_runner.h"
 #include "host/host_error.h"
 #include "host/output_path.h"
@@ -103,26 +103,27 @@ int RunGps(Host& host, GpsOptions& options) {
     if (!report.Check("ReplaceExifGps", replace(out->c_str(), report.path().c_str(), 95, &gps.set))) {
       return;
     }
-    report.fields()["Output"] = *out;
+    report.Set("Output", *out);
     if (options.remove) {
-      report.fields()["GPS"] = "removed";
+      report.Set("GPS", "removed");
     } else {
-      report.fields()["GPSLatitude"] = *options.lat;
-      report.fields()["GPSLongitude"] = *options.lon;
+      report.Set("GPSLatitude", *options.lat);
+      report.Set("GPSLongitude", *options.lon);
     }
   });
 }
 
 CommandAction SetUpGps(CLI::App& command) {
+  CommandOptions add(command);
   auto options = std::make_shared<GpsOptions>();
-  command.add_option("IN", options->input, "JPEG or TIFF file with EXIF data")->required();
-  auto* lat = command.add_option("--lat", options->lat, "Latitude in decimal degrees (south < 0)");
-  auto* lon = command.add_option("--lon", options->lon, "Longitude in decimal degrees (west < 0)");
-  auto* alt = command.add_option("--alt", options->alt, "Altitude in metres (below sea level < 0)");
-  auto* date = command.add_option("--date", options->date, "GPS date stamp YYYY:MM:DD");
-  auto* datum = command.add_option("--datum", options->datum, "Map datum, e.g. WGS-84");
-  auto* remove = command.add_flag("--remove", options->remove, "Remove the GPS directory");
-  for (auto* o : {lat, lon, alt, date, datum}) remove->excludes(o);
+  add.Option("IN", options->input, "JPEG or TIFF file with EXIF data").Required();
+  DeclaredOption lat = add.Option("--lat", options->lat, "Latitude in decimal degrees (south < 0)");
+  DeclaredOption lon = add.Option("--lon", options->lon, "Longitude in decimal degrees (west < 0)");
+  DeclaredOption alt = add.Option("--alt", options->alt, "Altitude in metres (below sea level < 0)");
+  DeclaredOption date = add.Option("--date", options->date, "GPS date stamp YYYY:MM:DD");
+  DeclaredOption datum = add.Option("--datum", options->datum, "Map datum, e.g. WGS-84");
+  DeclaredOption remove = add.Flag("--remove", options->remove, "Remove the GPS directory");
+  for (const DeclaredOption& o : {lat, lon, alt, date, datum}) remove.Excludes(o);
   AddOutputOptions(command, options->output);
   AddJsonOption(command, options->files.json);
   return [options](Host& host) { return RunGps(host, *options); };

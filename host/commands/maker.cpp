@@ -2,13 +2,14 @@
 // field of each entry (or of the listed tags), in maker-note order.
 #include <fmt/format.h>
 
-#include <CLI/CLI.hpp>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "host/command.h"
+#include "host/command_options.h"
 #include "host/commands/query_format.h"
 #include "host/file_runner.h"
 #include "host/host_error.h"
@@ -88,11 +89,12 @@ int RunMaker(Host& host, const MakerOptions& options) {
 }
 
 CommandAction SetUpMaker(CLI::App& command) {
+  CommandOptions add(command);
   auto options = std::make_shared<MakerOptions>();
-  command.add_option("file", options->file, "Picture file")->required()->type_name("FILE");
-  command.add_option("tags", options->tags, "Maker-note tags, decimal or 0x-hex (default: all)")
-      ->type_name("TAG");
-  command.add_option("--signature", options->signature,
+  add.Option("file", options->file, "Picture file").Required().TypeName("FILE");
+  add.Option("tags", options->tags, "Maker-note tags, decimal or 0x-hex (default: all)")
+      .TypeName("TAG");
+  add.Option("--signature", options->signature,
                      "Expected maker signature; a different one fails with E_ABORT");
   AddJsonOption(command, options->json);
   return [options](Host& host) { return RunMaker(host, *options); };

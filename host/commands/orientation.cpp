@@ -1,9 +1,9 @@
 // veltora orientation FILE...: the Orientation tags of the picture and of its
 // thumbnail (0 when absent).
-#include <CLI/CLI.hpp>
 #include <memory>
 
 #include "host/command.h"
+#include "host/command_options.h"
 #include "host/file_runner.h"
 
 namespace veltora::host {
@@ -15,9 +15,10 @@ struct OrientationOptions {
 };
 
 CommandAction SetUpOrientation(CLI::App& command) {
+  CommandOptions add(command);
   auto options = std::make_shared<OrientationOptions>();
   AddFileOptions(command, options->files);
-  command.add_flag("--no-tiff", options->no_tiff,
+  add.Flag("--no-tiff", options->no_tiff,
                    "Answer 0 for TIFF files without reading them, as hosts that show only "
                    "JPEG orientation ask");
   return [options](Host& host) {
@@ -28,8 +29,8 @@ CommandAction SetUpOrientation(CLI::App& command) {
                                               options->no_tiff ? 0 : 1))) {
         return;
       }
-      report.fields()["Orientation"] = primary;
-      report.fields()["ThumbnailOrientation"] = thumbnail;
+      report.Set("Orientation", primary);
+      report.Set("ThumbnailOrientation", thumbnail);
     });
   };
 }

@@ -3,11 +3,11 @@
 // this edit has no output path, by the nature of the export.
 #include <fmt/format.h>
 
-#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <memory>
 
 #include "host/command.h"
+#include "host/command_options.h"
 #include "host/file_runner.h"
 #include "host/host_error.h"
 
@@ -44,14 +44,15 @@ int RunSetDate(Host& host, SetDateOptions& options) {
   const auto set = VELTORA_EXPORT(host.plugin(), SetDateTimeOriginal);
   return ForEachFile(host, options.files, [&](FileReport& report) {
     if (!report.Check("SetDateTimeOriginal", set(report.path().c_str(), date))) return;
-    report.fields()["DateTimeOriginal"] = options.date;
+    report.Set("DateTimeOriginal", options.date);
   });
 }
 
 CommandAction SetUpSetDate(CLI::App& command) {
+  CommandOptions add(command);
   auto options = std::make_shared<SetDateOptions>();
-  command.add_option("FILE", options->input, "JPEG or TIFF file, changed in place")->required();
-  command.add_option("DATE", options->date, "\"YYYY:MM:DD HH:MM:SS\"")->required();
+  add.Option("FILE", options->input, "JPEG or TIFF file, changed in place").Required();
+  add.Option("DATE", options->date, "\"YYYY:MM:DD HH:MM:SS\"").Required();
   AddJsonOption(command, options->files.json);
   return [options](Host& host) { return RunSetDate(host, *options); };
 }

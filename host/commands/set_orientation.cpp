@@ -4,10 +4,10 @@
 // IFD1 carry the tag; --rebuild allows rewriting the EXIF block otherwise.
 #include <fmt/format.h>
 
-#include <CLI/CLI.hpp>
 #include <memory>
 
 #include "host/command.h"
+#include "host/command_options.h"
 #include "host/file_runner.h"
 #include "host/output_path.h"
 
@@ -35,18 +35,19 @@ int RunSetOrientation(Host& host, SetOrientationOptions& options) {
                                             options.rebuild ? 1 : 0))) {
       return;
     }
-    report.fields()["Output"] = *out;
-    report.fields()["Orientation"] = options.value;
+    report.Set("Output", *out);
+    report.Set("Orientation", options.value);
   });
 }
 
 CommandAction SetUpSetOrientation(CLI::App& command) {
+  CommandOptions add(command);
   auto options = std::make_shared<SetOrientationOptions>();
-  command.add_option("IN", options->input, "JPEG or TIFF file with EXIF data")->required();
-  command.add_option("VALUE", options->value, "EXIF orientation 1..8")
-      ->required()
-      ->check(CLI::Range(1, 8));
-  command.add_flag("--rebuild", options->rebuild,
+  add.Option("IN", options->input, "JPEG or TIFF file with EXIF data").Required();
+  add.Option("VALUE", options->value, "EXIF orientation 1..8")
+      .Required()
+      .Range(1, 8);
+  add.Flag("--rebuild", options->rebuild,
                    "Rebuild the EXIF block when the value cannot be patched in place");
   AddOutputOptions(command, options->output);
   AddJsonOption(command, options->files.json);

@@ -2,7 +2,6 @@
 // extension; the file need not exist).
 #include <fmt/format.h>
 
-#include <CLI/CLI.hpp>
 #include <memory>
 
 #include "host/command.h"
@@ -18,12 +17,12 @@ int RunSupported(Host& host, const FileOptions& options) {
       [&](FileReport& report) {
         uint32_t supported = 0;
         const HRESULT result = is_supported(report.path().c_str(), &supported);
-        report.fields()["Supported"] = supported != 0;
+        report.Set("Supported", supported != 0);
         report.Check("IsSupported", result);
       },
       [](std::FILE* out, const FileReport& report, bool) {
         fmt::print(out, "{}: {}\n", report.path(),
-                   report.fields().value("Supported", false) ? "supported" : "not supported");
+                   report.FieldText("Supported") == "yes" ? "supported" : "not supported");
       });
 }
 

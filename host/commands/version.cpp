@@ -1,7 +1,6 @@
 // veltora version: the plug-in's version and where it was loaded from.
 #include <fmt/format.h>
 
-#include <CLI/CLI.hpp>
 #include <memory>
 #include <nlohmann/json.hpp>
 
