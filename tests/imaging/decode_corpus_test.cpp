@@ -139,16 +139,22 @@ TEST(DecodeCorpusTest, EveryAcceptedFileDecodesToTheOraclePixels) {
 TEST(DecodeCorpusTest, PreviewsAreTheThumbnailsExiftoolExtracts) {
   if (!fs::exists(testing::CorpusDir())) GTEST_SKIP() << "corpus not found";
   if (!veltora::testing::HaveTool("djpeg") || !veltora::testing::HaveTool("exiftool")) GTEST_SKIP();
+  std::vector<fs::path> jpegs;
+  for (const auto& entry : fs::directory_iterator(testing::CorpusDir())) {
+    if (entry.path().extension() == ".jpg") jpegs.push_back(entry.path());
+  }
+  const auto thumbnails = veltora::testing::ExiftoolThumbnailEach(jpegs);
+  ASSERT_TRUE(thumbnails.has_value());
   TempDir dir;
   int compared = 0;
-  for (const auto& entry : fs::directory_iterator(testing::CorpusDir())) {
-    if (entry.path().extension() != ".jpg") continue;
-    const std::string name = entry.path().filename().string();
-    const auto preview = DecodeExport(entry.path().string(), 1);
+  for (const fs::path& path : jpegs) {
+    const std::string name = path.filename().string();
+    const auto preview = DecodeExport(path.string(), 1);
     if (!preview.has_value()) continue;
-    auto extracted = veltora::testing::RunTool({"exiftool", "-b", "-ThumbnailImage", entry.path().string()});
-    ASSERT_TRUE(extracted.has_value() && !extracted->out.empty()) << name;
-    testing::WriteBytes((dir / "thumbnail.jpg").string(), std::vector<uint8_t>(extracted->out.begin(), extracted->out.end()));
+    const auto extracted = thumbnails->find(path.string());
+    ASSERT_TRUE(extracted != thumbnails->end()) << name;
+    testing::WriteBytes((dir / "thumbnail.jpg").string(),
+                        std::vector<uint8_t>(extracted->second.begin(), extracted->second.end()));
     const auto expected = DecodeWithDjpeg((dir / "thumbnail.jpg").string(), (dir / "thumbnail.pnm").string());
     ASSERT_TRUE(expected.has_value()) << name;
     ASSERT_EQ(preview->width, expected->width) << name;
