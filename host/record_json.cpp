@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/record_schema.h"
+#include "interface/record_fields.h"
 
 namespace veltora::host {
 namespace {

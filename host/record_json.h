@@ -3,7 +3,7 @@
 // the plug-in read back (AppendExif's and Encode's records).
 //
 // The document is an object with one member per record, named by its schema
-// (record_schema.h): "Image", "Thumbnail", "TiffMain", "Exif", "Gps",
+// (interface/record_fields.h): "Image", "Thumbnail", "TiffMain", "Exif", "Gps",
 // "TiffThumb". Each record is an object holding the fields whose presence bit
 // is set, by their names in the chief header; a field that is missing is
 // absent from the record (its bit clear). Values:

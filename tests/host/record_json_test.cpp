@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "host/record_schema.h"
+#include "interface/record_fields.h"
 
 namespace veltora::host {
 namespace {

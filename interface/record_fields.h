@@ -1,12 +1,68 @@
-#include "host/record_schema.h"
+// The fields of the records of an ImageInfoList, one table per record type,
+// in the order in which the block builder writes the tags: name (as declared
+// in host_records.h), tag, kind, place in the record and presence bit. The
+// record parser reads files into the records by these tables, and the host's
+// JSON and tables name and show the fields by them, so a field is found and
+// named the same way on both sides of the boundary.
+#ifndef VELTORA_INTERFACE_RECORD_FIELDS_H_
+#define VELTORA_INTERFACE_RECORD_FIELDS_H_
 
-namespace veltora::host {
-namespace {
+#include <stddef.h>
+#include <stdint.h>
+
+#include <span>
+
+#include "interface/host_records.h"
+
+namespace veltora {
+
+enum class FieldKind {
+  kU8,
+  kU16,
+  kU32,
+  kSized,       // u32 value and a u16 type word at type_offset (3: SHORT, else LONG)
+  kU16Array,    // `count` u16 values
+  kRational,    // `count` HostRational
+  kSRational,   // `count` HostSRational
+  kText,        // CString
+  kChars4,      // char[4]: a version's four characters, as stored
+  kBytes4,      // uint8_t[4]
+  kBlob,        // HostBlob
+  kShortArray,  // ShortArray
+  kLongArray,   // LongArray and a u16 type word at type_offset
+  kFlag,        // no value: only its presence bit (a sub-directory was read)
+  kName128,     // char[128], NUL-terminated (ImageSummary::format_name)
+};
+
+// Where an attribute lives in a file.
+enum class FieldDirectory { kNone, kTiff, kExif, kInterop, kGps };
+
+inline constexpr uint32_t kNoMask = UINT32_MAX;
+
+struct RecordField {
+  const char* name;  // as declared in the record
+  int32_t tag;       // the EXIF tag, -1 for fields that have none
+  FieldKind kind;
+  uint32_t offset;       // of the value in the record
+  uint32_t count;        // elements of kU16Array, kRational, kSRational; else 1
+  uint32_t type_offset;  // of the type word of kSized and kLongArray
+  uint32_t mask_offset;  // of the u32 mask holding `bit`; kNoMask: always present
+  uint32_t bit;
+  FieldDirectory directory;
+};
+
+struct RecordSchema {
+  uint32_t type;     // INFO_* (record type code)
+  const char* name;  // the record's name in the host's JSON
+  std::span<const RecordField> fields;
+};
+
+namespace record_fields_detail {
 
 using K = FieldKind;
 using D = FieldDirectory;
 
-constexpr uint32_t Off(size_t offset) { return static_cast<uint32_t>(offset); }
+inline constexpr uint32_t Off(size_t offset) { return static_cast<uint32_t>(offset); }
 
 // One row per field: name, tag, kind, element count, presence bit.
 #define VELTORA_FIELD(Record, dir, mask, name, tag, kind, count, bit) \
@@ -178,29 +234,58 @@ constexpr RecordField kSummaryFields[] = {
 };
 
 constexpr RecordSchema kSchemas[] = {
-    {INFO_IMAGE, "Image", kSummaryFields},     {INFO_THUMBNAIL, "Thumbnail", kSummaryFields},
-    {INFO_TIFF_MAIN, "TiffMain", kTiffFields}, {INFO_EXIF, "Exif", kExifFields},
-    {INFO_GPS, "Gps", kGpsFields},             {INFO_TIFF_THUMB, "TiffThumb", kTiffFields},
+    {0x00000001u, "Image", kSummaryFields},      // INFO_IMAGE
+    {0x00000002u, "Thumbnail", kSummaryFields},  // INFO_THUMBNAIL
+    {0x00010000u, "TiffMain", kTiffFields},      // INFO_TIFF_MAIN
+    {0x00040000u, "Exif", kExifFields},          // INFO_EXIF
+    {0x00080000u, "Gps", kGpsFields},            // INFO_GPS
+    {0x00020000u, "TiffThumb", kTiffFields},     // INFO_TIFF_THUMB
 };
 
-}  // namespace
+#undef VELTORA_FIELD
+#undef VELTORA_TYPED
+#undef TIFF
+#undef TIFF_TYPED
+#undef EXIF_L
+#undef EXIF_H
+#undef INTEROP
+#undef GPS
+#undef SUMMARY
 
-std::span<const RecordSchema> RecordSchemas() { return kSchemas; }
+}  // namespace record_fields_detail
 
-const RecordSchema* FindRecordSchema(uint32_t type) {
-  for (const RecordSchema& schema : kSchemas) {
+// The field's storage inside a record, typed by the caller after its kind.
+template <typename T>
+const T* FieldAt(const void* record, uint32_t offset) {
+  return reinterpret_cast<const T*>(static_cast<const unsigned char*>(record) + offset);
+}
+template <typename T>
+T* FieldAt(void* record, uint32_t offset) {
+  return reinterpret_cast<T*>(static_cast<unsigned char*>(record) + offset);
+}
+
+// Every record type, in the order GetStillImageInfo lists them: Image,
+// Thumbnail, TiffMain, Exif, Gps, TiffThumb. The schema of a type code is
+// null for a type that has no record. FieldPresent: the field's presence bit
+// is set (always true without a mask); MarkFieldPresent sets it.
+inline std::span<const RecordSchema> RecordSchemas() { return record_fields_detail::kSchemas; }
+
+inline const RecordSchema* FindRecordSchema(uint32_t type) {
+  for (const RecordSchema& schema : record_fields_detail::kSchemas) {
     if (schema.type == type) return &schema;
   }
   return nullptr;
 }
 
-bool FieldPresent(const RecordField& field, const void* record) {
+inline bool FieldPresent(const RecordField& field, const void* record) {
   if (field.mask_offset == kNoMask) return true;
   return (*FieldAt<uint32_t>(record, field.mask_offset) & field.bit) != 0;
 }
 
-void MarkFieldPresent(const RecordField& field, void* record) {
+inline void MarkFieldPresent(const RecordField& field, void* record) {
   if (field.mask_offset != kNoMask) *FieldAt<uint32_t>(record, field.mask_offset) |= field.bit;
 }
 
-}  // namespace veltora::host
+}  // namespace veltora
+
+#endif  // VELTORA_INTERFACE_RECORD_FIELDS_H_
