@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "create/exif_block_builder.h"
+#include "edit/block_entries.h"
+#include "edit/directory_writer.h"
 #include "edit/exif_editor.h"
 #include "exif/directory.h"
 #include "exif/tiff_value.h"
@@ -166,15 +168,48 @@ bool MergeIfd(ExifEditor& editor, const ImageInfoList* list, uint32_t kind) {
   return insertions.empty() || editor.RewriteIfd(code, {}, insertions) > 0;
 }
 
+uint32_t DirectoryOffset(const ExifEditor& editor, uint32_t code) {
+  switch (code) {
+    case exif::kIfd0: return editor.ifd0.ifdOffset;
+    case exif::kExifIfd: return editor.exifHeader.offset;
+    case exif::kGpsIfd: return editor.gpsHeader.offset;
+    case exif::kInteropIfd: return editor.interopHeader.offset;
+    default: return editor.ifd1.ifdOffset;
+  }
+}
+
+// True when [start, start + n) meets the TIFF header, a directory table or
+// an out-of-line value other than the one at `start` itself. Damaged blocks
+// let a DateTime point into such bytes; stamping there would break them.
+bool OverlapsOtherData(ExifEditor& editor, uint64_t start, uint64_t n) {
+  const auto meets = [&](uint64_t at, uint64_t size) { return at < start + n && start < at + size; };
+  if (meets(0, 8)) return true;
+  for (uint32_t code : {exif::kIfd0, exif::kExifIfd, exif::kGpsIfd, exif::kInteropIfd, exif::kIfd1}) {
+    if (!editor.HasDirectory(code)) continue;
+    const auto dir = edit::ReadBlockDirectory(editor.Block(), editor.byteOrder, DirectoryOffset(editor, code));
+    if (!dir) continue;
+    if (meets(dir->offset, edit::DirectoryTableSize(dir->count))) return true;
+    for (const edit::BlockEntry& e : dir->entries) {
+      if (e.OutOfLine() && e.entry.value != start && meets(e.entry.value, e.size)) return true;
+    }
+  }
+  return false;
+}
+
 // Writes the local time over the directory's DateTime when it is stored out
-// of line inside the block: as many bytes as it holds, at most 20.
+// of line inside the block: as many bytes as it holds, at most 20. A value
+// sharing bytes with other data is left alone.
 void StampDateTime(ExifEditor& editor, uint32_t code, const std::array<char, kDateStampSize>& now) {
   exif::IfdEntry entry{exif::kTagDateTime, 0, 0, 0};
   if (editor.FindBlockEntry(code, &entry) != 1) return;
   const uint64_t size = exif::EntryValueSize(&entry);
+  const uint64_t n = std::min<uint64_t>(size, now.size());
   const std::span<uint8_t> block = editor.Block();
-  if (size <= 4 || entry.value > block.size() || size > block.size() - entry.value) return;
-  std::memcpy(block.data() + entry.value, now.data(), std::min<uint64_t>(size, now.size()));
+  if (size <= 4 || entry.value > block.size() || n > block.size() - entry.value ||
+      OverlapsOtherData(editor, entry.value, n)) {
+    return;
+  }
+  std::memcpy(block.data() + entry.value, now.data(), n);
 }
 
 }  // namespace

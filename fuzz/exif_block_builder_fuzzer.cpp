@@ -133,7 +133,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (thumb != nullptr && (thumb->mask1 & TIFF_M1_JPEG_INTERCHANGE_FORMAT) != 0 &&
       (thumb->mask1 & TIFF_M1_JPEG_INTERCHANGE_FORMAT_LENGTH) != 0) {
-    const Directory ifd1 = Read(tiff, reader.thumbnailImage.ifdOffset);
+    const auto link = veltora::edit::ReadBlockDirectory(tiff, kLittleEndian, 8)->link;
+    Check(link.has_value());
+    const Directory ifd1 = Read(tiff, *link);
     const uint32_t at = ifd1.at(513).entry.value;
     Check(ifd1.at(514).entry.value == thumbnail.size());
     Check(at <= tiff.size() && thumbnail.size() <= tiff.size() - at);

@@ -80,6 +80,17 @@ void CheckReplaced(const ImageInfoList* list, uint32_t kind, const std::optional
   }
 }
 
+// The segment as the one APP1 of a file of its own.
+std::vector<uint8_t> AsFile(std::span<const uint8_t> segment) {
+  std::vector<uint8_t> file(segment.size() + 4);
+  file[0] = 0xFF;
+  file[1] = 0xD8;
+  std::copy(segment.begin(), segment.end(), file.begin() + 2);
+  file[file.size() - 2] = 0xFF;
+  file[file.size() - 1] = 0xD9;
+  return file;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -100,11 +111,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(segment.size() == 2u + (uint32_t{segment[2]} << 8 | segment[3]));
   Check(merged->growth == static_cast<int32_t>(segment.size()) - 2 - merged->old_length);
   const ByteOrder order = segment[10] == 'I' ? veltora::exif::kLittleEndian : veltora::exif::kBigEndian;
-  std::vector<uint8_t> parsed = {0xFF, 0xD8};
-  parsed.insert(parsed.end(), segment.begin(), segment.end());
-  parsed.insert(parsed.end(), {0xFF, 0xD9});
-  veltora::exif::ExifReader reader(parsed, 1, 0);
-  Check(reader.valid == 1 && reader.byteOrder == order && reader.tiffHeaderOffset == 12);
+  // What the reader made of the source segment it still makes of the new one.
+  const std::vector<uint8_t> old_file = AsFile(app1.first(size_t{2} + merged->old_length));
+  const std::vector<uint8_t> new_file = AsFile(segment);
+  veltora::exif::ExifReader old_reader(old_file, 1, 0), reader(new_file, 1, 0);
+  Check(reader.valid >= old_reader.valid && reader.byteOrder == order && reader.tiffHeaderOffset == 12);
 
   const Tiff before{app1.subspan(10, size_t{merged->old_length} - 8), order};
   const Tiff after{std::span<const uint8_t>(segment).subspan(10), order};
