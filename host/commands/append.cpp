@@ -22,7 +22,7 @@ struct AppendOptions {
   std::string records;
   std::string source;
   OutputOptions output;
-  bool allow_without_exif = false;
+  bool require_exif = false;
 };
 
 int RunAppend(Host& host, AppendOptions& options) {
@@ -36,7 +36,7 @@ int RunAppend(Host& host, AppendOptions& options) {
     if (!out) return report.Fail(refusal);
     const std::string& in = options.source.empty() ? report.path() : options.source;
     if (!report.Check("AppendExif", append(out->c_str(), in.c_str(), records.list(),
-                                           options.allow_without_exif ? 0 : 1))) {
+                                           options.require_exif ? 1 : 0))) {
       return;
     }
     report.fields()["Output"] = *out;
@@ -50,8 +50,8 @@ CommandAction SetUpAppend(CLI::App& command) {
   command.add_option("--from", options->records, "Records as JSON (the form `info --json` prints; - reads stdin)")
       ->required();
   command.add_option("--source", options->source, "Read the picture and its EXIF block from FILE instead of TARGET");
-  command.add_flag("--no-exif-check", options->allow_without_exif,
-                   "Do not require the source to pass the EXIF file test first");
+  command.add_flag("--require-exif", options->require_exif,
+                   "Refuse a source that fails the EXIF file test (IsExifFile), e.g. one with a JFIF segment");
   AddOutputOptions(command, options->output);
   AddJsonOption(command, options->files.json);
   command.footer(
