@@ -119,8 +119,7 @@ class FuzzedList {
     }
   }
   ~FuzzedList() {
-    ImageInfoListDeleteRecords(&list_);
-    ImageInfoListFree(&list_);
+    ImageInfoListDestroy(&list_);
   }
   FuzzedList(const FuzzedList&) = delete;
   FuzzedList& operator=(const FuzzedList&) = delete;

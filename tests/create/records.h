@@ -12,8 +12,7 @@ class RecordList {
  public:
   RecordList() = default;
   ~RecordList() {
-    ImageInfoListDeleteRecords(&list_);
-    ImageInfoListFree(&list_);
+    ImageInfoListDestroy(&list_);
   }
   RecordList(const RecordList&) = delete;
   RecordList& operator=(const RecordList&) = delete;
