@@ -69,4 +69,6 @@ DeclaredOption CommandOptions::Flag(const char* names, bool& value, const char* 
   return DeclaredOption(command_.add_flag(names, value, help));
 }
 
+void CommandOptions::Footer(const char* text) { command_.footer(text); }
+
 }  // namespace veltora::host

@@ -58,6 +58,8 @@ class CommandOptions {
   DeclaredOption Option(const char* names, double& value, const char* help);
   DeclaredOption Option(const char* names, std::optional<double>& value, const char* help);
   DeclaredOption Flag(const char* names, bool& value, const char* help);
+  // Text printed below the options in the subcommand's help.
+  void Footer(const char* text);
 
  private:
   CLI::App& command_;

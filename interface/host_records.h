@@ -661,4 +661,11 @@ inline void ImageInfoListDeleteRecords(ImageInfoList* list) {
   ImageInfoListRemoveAll(list);
 }
 
+// For the host that owns the records of a list: deletes every record and
+// every node, the sentinel too; the list becomes zero-filled (destroyed).
+inline void ImageInfoListDestroy(ImageInfoList* list) {
+  ImageInfoListDeleteRecords(list);
+  ImageInfoListFree(list);
+}
+
 #endif  // VELTORA_INTERFACE_HOST_RECORDS_H_

@@ -134,7 +134,7 @@ VELTORA_API HRESULT ReplaceExifImage(const char* output_path, const char* input_
 // Not defined yet.
 VELTORA_API HRESULT ReplaceThumbImage(const char* output_path, const char* input_path, HGLOBAL dib,
                                       int32_t quality);
-// Not defined yet.
+// create/append_exif.cpp
 VELTORA_API HRESULT AppendExif(const char* target_path, const char* source_path,
                                ImageInfoList* records, int32_t require_exif);
 
@@ -156,7 +156,7 @@ VELTORA_API HRESULT DrawImage(const char* path, HDC dc, int32_t left, int32_t to
 // Description. `out` points to a StillImageInfoOut (host_records.h says how
 // to tell one record from a list); the records become the host's, released
 // with ImageInfoRecordDelete.
-// Not defined yet.
+// plugin/still_image_info.cpp
 VELTORA_API HRESULT GetStillImageInfo(const char* path, void* out, uint32_t flags);
 
 #endif  // VELTORA_PLUGIN_VELTORA_H_

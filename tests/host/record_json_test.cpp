@@ -1,0 +1,152 @@
+#include "host/record_json.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "interface/record_fields.h"
+
+namespace veltora::host {
+namespace {
+
+using Json = nlohmann::ordered_json;
+using ::testing::HasSubstr;
+
+// Gives every field of the record a value that differs from its neighbours'
+// and sets every presence bit.
+void FillEveryField(const RecordSchema& schema, void* r) {
+  uint32_t seed = 7;
+  for (const RecordField& f : schema.fields) {
+    seed = seed * 31 + 11;
+    switch (f.kind) {
+      case FieldKind::kU8: *FieldAt<uint8_t>(r, f.offset) = static_cast<uint8_t>(seed); break;
+      case FieldKind::kU16: *FieldAt<uint16_t>(r, f.offset) = static_cast<uint16_t>(seed); break;
+      case FieldKind::kU32: *FieldAt<uint32_t>(r, f.offset) = seed; break;
+      case FieldKind::kSized:
+        *FieldAt<uint32_t>(r, f.offset) = seed & 0xFFFF;
+        *FieldAt<uint16_t>(r, f.type_offset) = 3;
+        break;
+      case FieldKind::kU16Array:
+        for (uint32_t i = 0; i < f.count; ++i) FieldAt<uint16_t>(r, f.offset)[i] = static_cast<uint16_t>(seed + i);
+        break;
+      case FieldKind::kRational:
+        for (uint32_t i = 0; i < f.count; ++i) FieldAt<HostRational>(r, f.offset)[i] = {seed + i, 0xFFFFFFFFu};
+        break;
+      case FieldKind::kSRational:
+        for (uint32_t i = 0; i < f.count; ++i) FieldAt<HostSRational>(r, f.offset)[i] = {-1 - int32_t(i), INT32_MIN};
+        break;
+      case FieldKind::kText: ASSERT_TRUE(CStringSet(FieldAt<CString>(r, f.offset), "Caf\xc3\xa9 \"q\"")); break;
+      case FieldKind::kChars4: memcpy(FieldAt<char>(r, f.offset), "0231", 4); break;
+      case FieldKind::kBytes4: memcpy(FieldAt<uint8_t>(r, f.offset), "\x01\x02\x03\x00", 4); break;
+      case FieldKind::kBlob: ASSERT_TRUE(HostBlobSet(FieldAt<HostBlob>(r, f.offset), "\x00\xff\x10", 3)); break;
+      case FieldKind::kShortArray: ASSERT_GE(ArrayAdd(FieldAt<ShortArray>(r, f.offset), 65535), 0); break;
+      case FieldKind::kLongArray:
+        ASSERT_GE(ArrayAdd(FieldAt<LongArray>(r, f.offset), 0xFFFFFFFFu), 0);
+        *FieldAt<uint16_t>(r, f.type_offset) = 4;
+        break;
+      case FieldKind::kFlag: break;
+      case FieldKind::kName128: strcpy(FieldAt<char>(r, f.offset), "JPG"); break;
+    }
+    MarkFieldPresent(f, r);
+  }
+}
+
+TEST(RecordJsonTest, EveryFieldOfEveryRecordSurvivesTheRoundTrip) {
+  for (const RecordSchema& schema : RecordSchemas()) {
+    void* record = ImageInfoRecordNew(schema.type);
+    FillEveryField(schema, record);
+    const Json json = RecordToJson(schema.type, record);
+    size_t type_words = 0;
+    for (const RecordField& f : schema.fields) {
+      type_words += f.kind == FieldKind::kSized || f.kind == FieldKind::kLongArray;
+    }
+    EXPECT_EQ(json.size(), schema.fields.size() + type_words) << schema.name;
+
+    OwnedRecords back = RecordsFromJson(Json{{schema.name, json}});
+    ASSERT_EQ(back.list()->count, 1u);
+    void* again = ImageInfoListFind(back.list(), schema.type);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(RecordToJson(schema.type, again), json) << schema.name;
+    // Masks are not in the JSON: they come back from the fields alone.
+    for (const RecordField& f : schema.fields) {
+      if (f.mask_offset != kNoMask) {
+        EXPECT_EQ(*FieldAt<uint32_t>(again, f.mask_offset), *FieldAt<uint32_t>(record, f.mask_offset)) << f.name;
+      }
+    }
+    ImageInfoRecordDelete(schema.type, record);
+  }
+}
+
+TEST(RecordJsonTest, ValuesHaveTheDocumentedShapes) {
+  ExifInfo exif{};
+  exif.ExposureTime = {1, 250};
+  exif.ShutterSpeedValue = {-8, 3};
+  exif.mask_l = EXIF_L_EXPOSURE_TIME | EXIF_L_SHUTTER_SPEED_VALUE | EXIF_L_EXIF_VERSION |
+                EXIF_L_FLASHPIX_VERSION | EXIF_L_MAKER_NOTE | EXIF_L_DATE_TIME_ORIGINAL;
+  memcpy(exif.ExifVersion, "0230", 4);
+  memcpy(exif.FlashpixVersion, "01\x01\x00", 4);  // not a clean version: kept as hex
+  ASSERT_TRUE(HostBlobSet(&exif.MakerNote, "AB\x00", 3));
+  ASSERT_TRUE(CStringSet(&exif.DateTimeOriginal, "2020:01:02 03:04:05\xff"));  // not UTF-8
+  const Json json = RecordToJson(INFO_EXIF, &exif);
+  EXPECT_EQ(json.dump(),
+            R"({"ExposureTime":[1,250],"ExifVersion":"0230","DateTimeOriginal":{"hex":"323032303a30313a30322030333a30343a3035ff"},)"
+            R"("ShutterSpeedValue":[-8,3],"MakerNote":"414200","FlashpixVersion":{"hex":"30310100"}})");
+  ExifInfoRelease(&exif);
+}
+
+TEST(RecordJsonTest, SizedValuesKeepTheirTypeWordAndDefaultToLong) {
+  OwnedRecords records = RecordsFromJson(Json::parse(
+      R"([{"SourceFile": "a.jpg", "TiffMain": {"ImageWidth": 640, "ImageWidthType": 3, "ImageLength": 70000}}])"));
+  const auto* tiff = static_cast<const TiffInfo*>(ImageInfoListFind(records.list(), INFO_TIFF_MAIN));
+  ASSERT_NE(tiff, nullptr);
+  EXPECT_EQ(tiff->ImageWidthType, 3);
+  EXPECT_EQ(tiff->ImageLength, 70000u);
+  EXPECT_EQ(tiff->ImageLengthType, 4);
+  EXPECT_EQ(tiff->mask1, TIFF_M1_IMAGE_WIDTH | TIFF_M1_IMAGE_LENGTH);
+}
+
+TEST(RecordJsonTest, BadDocumentsAreRefusedNamingTheField) {
+  const struct {
+    const char* document;
+    const char* message;
+  } cases[] = {
+      {R"({"Exif": {"FNumer": [1, 2]}})", "Exif.FNumer: unknown field"},
+      {R"({"Exfi": {}})", "Exfi: unknown record"},
+      {R"({"Exif": {"FNumber": "f/5.6"}})", "Exif.FNumber: expected [numerator, denominator]"},
+      {R"({"Exif": {"FNumber": [56, -10]}})", "Exif.FNumber denominator: expected a whole number from 0"},
+      {R"({"Exif": {"FNumber": [5.6, 1]}})", "Exif.FNumber numerator"},
+      {R"({"Exif": {"ShutterSpeedValue": [2147483648, 1]}})", "Exif.ShutterSpeedValue numerator"},
+      {R"({"Exif": {"Flash": 65536}})", "Exif.Flash: expected a whole number from 0 to 65535"},
+      {R"({"Exif": {"FileSource": 256}})", "Exif.FileSource"},
+      {R"({"Exif": {"ISOSpeedRatings": [100, 70000]}})", "Exif.ISOSpeedRatings[1]"},
+      {R"({"Exif": {"PixelXDimension": 70000, "PixelXDimensionType": 3}})", "Exif.PixelXDimension"},
+      {R"({"Exif": {"PixelXDimensionType": 3}})", "Exif.PixelXDimensionType: given without PixelXDimension"},
+      {R"({"Exif": {"ExifVersion": "02300"}})", "Exif.ExifVersion: at most 4 bytes"},
+      {R"({"Exif": {"MakerNote": "0g"}})", "Exif.MakerNote: 'g' is not a hex digit"},
+      {R"({"Exif": {"MakerNote": "012"}})", "Exif.MakerNote: an odd number"},
+      {R"({"Exif": {"InteroperabilityIfd": 1}})", "Exif.InteroperabilityIfd: expected true or false"},
+      {R"({"TiffMain": {"Make": "a\u0000b"}})", "TiffMain.Make: a text cannot hold a NUL"},
+      {R"({"TiffMain": {"Make": 5}})", "TiffMain.Make: expected a string"},
+      {R"({"TiffMain": {"WhitePoint": [[1, 2]]}})", "TiffMain.WhitePoint: expected 2 [numerator, denominator] pairs"},
+      {R"({"TiffMain": {"BitsPerSample": [8, 8]}})", "TiffMain.BitsPerSample: expected 3 numbers"},
+      {R"({"TiffMain": {"StripOffsets": [70000], "StripOffsetsType": 3}})", "TiffMain.StripOffsets[0]"},
+      {R"({"Gps": {"GPSLatitude": [[48, 1], [51, 1], [30, "1"]]}})", "Gps.GPSLatitude[2] denominator"},
+      {R"({"Image": {"format_name": 7}})", "Image.format_name"},
+      {R"({"Gps": []})", "Gps: expected an object of fields"},
+      {R"([{}, {}])", "exactly one file"},
+      {R"([{"SourceFile": "x", "Error": "E_NOTEXIF"}])", "a file that failed"},
+      {R"("records")", "expected an object of records"},
+  };
+  for (const auto& c : cases) {
+    try {
+      RecordsFromJson(Json::parse(c.document));
+      ADD_FAILURE() << "accepted: " << c.document;
+    } catch (const RecordJsonError& error) {
+      EXPECT_THAT(error.what(), HasSubstr(c.message)) << c.document;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace veltora::host
