@@ -119,14 +119,18 @@ std::optional<std::map<std::string, std::string>> ExiftoolThumbnailEach(
     const std::vector<std::filesystem::path>& files) {
   auto objects = ExiftoolJsonEach(files, {"-b", "-m", "-ThumbnailImage"});
   if (!objects) return std::nullopt;
-  // Binary values come as "base64:<text>".
+  // Binary values come as "base64:<text>", values that read as text as they are.
   static constexpr std::string_view kDigits =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::map<std::string, std::string> thumbnails;
   for (const auto& [file, object] : *objects) {
+    if (!object.contains("ThumbnailImage")) continue;
     const std::string text = object.value("ThumbnailImage", "");
-    if (!text.starts_with("base64:")) continue;
     std::string& bytes = thumbnails[file];
+    if (!text.starts_with("base64:")) {
+      bytes = text;
+      continue;
+    }
     uint32_t bits = 0;
     int held = 0;
     for (char c : std::string_view(text).substr(7)) {
