@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <string_view>
+
+#include "exif/jpeg_segments.h"
+#include "platform/file.h"
 
 namespace veltora::edit {
 namespace {
@@ -47,13 +51,16 @@ EntryEdit EditFromItem(const DirectoryItem& item, exif::ByteOrder order) {
 }
 
 // A TIFF's IFD0 rewritten for the new picture's entries. The old resolution
-// stays when the old directory has one.
+// stays when the old directory has one, and so does the old Orientation: the
+// new picture is the host's picture as it decoded it, unturned, exactly as
+// in a JPEG, whose IFD0 the new picture never touches.
 void TakeNewPictureEntries(ExifEditor& editor, const std::vector<DirectoryItem>& entries) {
   std::vector<EntryEdit> additions;
   for (const DirectoryItem& item : entries) {
     IfdEntry old;
     old.tag = item.tag;
-    if ((item.tag == exif::kTagXResolution || item.tag == exif::kTagYResolution) &&
+    if ((item.tag == exif::kTagXResolution || item.tag == exif::kTagYResolution ||
+         item.tag == exif::kTagOrientation) &&
         editor.FindBlockEntry(kIfd0, &old) == 1) {
       continue;
     }
@@ -73,6 +80,55 @@ bool SetPixelDimension(ExifEditor& editor, uint16_t tag, uint32_t value) {
   }
   entry.value = value;
   return editor.SetEntryInPlace(kExifIfd, entry) > 0;
+}
+
+// Whether an old segment passes to the file with the new picture. Every
+// application segment and comment of the old file describes the photograph
+// (vendor data, captions and keywords, the colour profile of its pixel
+// values) and would be lost with the old segments; only those that describe
+// what the new file replaces stay behind: the coding of the old scan (Adobe's
+// colour transform), the pictures stored behind it (multi-picture index) and
+// how the old picture was to be printed.
+bool PassesToNewPicture(std::span<const uint8_t> segment) {
+  const uint16_t marker = static_cast<uint16_t>(segment[0] << 8 | segment[1]);
+  const std::string_view payload(reinterpret_cast<const char*>(segment.data()) + 4, segment.size() - 4);
+  if (marker == 0xFFFE) return true;  // COM
+  if (marker < 0xFFE2 || marker > 0xFFEF || marker == 0xFFEE) return false;  // APP0, APP1: the layout's; APP14
+  return !(marker == 0xFFE2 && payload.starts_with(std::string_view("MPF\0", 4))) &&
+         !(marker == 0xFFE6 && payload.starts_with("PrintIM"));
+}
+
+// Writes the new picture again with the old file's passing segments behind
+// its SOI. False when a file cannot be read or written.
+bool CarryOldSegments(const std::string& old_path, const std::string& picture_path) {
+  platform::File old;
+  if (platform::File::Open(old_path.c_str(), platform::File::Access::kRead, &old) != 0) return false;
+  const auto read_at = [&old](uint64_t at, std::span<uint8_t> out) {
+    size_t got = 0;
+    return old.ReadAt(at, out.data(), out.size(), &got) == 0 ? got : 0;
+  };
+  std::vector<uint8_t> carried;
+  exif::JpegSegmentWalker walker(0, exif::SoiRule::kStandalone);
+  while (const auto s = walker.Next(read_at)) {
+    if (s->marker == exif::kJpegSos || s->marker == exif::kJpegEoi || s->cut) break;
+    if (s->marker == exif::kJpegSoi || s->length < 2) continue;
+    std::vector<uint8_t> segment(size_t{s->length} + 2);
+    if (read_at(s->position, segment) != segment.size()) break;  // cut short: nothing to carry
+    if (PassesToNewPicture(segment)) carried.insert(carried.end(), segment.begin(), segment.end());
+  }
+  if (carried.empty()) return true;
+  platform::File picture;
+  if (platform::File::Open(picture_path.c_str(), platform::File::Access::kRead, &picture) != 0) return false;
+  uint64_t size = 0;
+  if (picture.Size(&size) != 0 || size < 2) return false;
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  size_t got = 0;
+  if (picture.ReadAt(0, bytes.data(), bytes.size(), &got) != 0 || got != bytes.size()) return false;
+  picture.Close();
+  bytes.insert(bytes.begin() + 2, carried.begin(), carried.end());
+  platform::File out;
+  return platform::File::Open(picture_path.c_str(), platform::File::Access::kCreateAlways, &out) == 0 &&
+         out.Write(bytes.data(), bytes.size()) == 0 && out.Close() == 0;
 }
 
 }  // namespace
@@ -121,12 +177,13 @@ int DetachThumbnail(ExifEditor& editor) {
 int ReplaceMainImage(ExifEditor& editor, const std::string& picture_path) {
   editor.alternateSourcePath.clear();
   if (picture_path.empty()) return 0;
+  const bool tiff = editor.IsTiffSource();
+  if (!tiff && !CarryOldSegments(editor.path, picture_path)) return 0;
   exif::ExifReader picture(picture_path.c_str(), 1, 0);
   if (!picture.HasJpegDimensions() && !picture.HasTiffDimensions()) return 0;
   const exif::ImageSize size = picture.GetImageSize();
   editor.alternateSourcePath = picture_path;
   std::vector<DirectoryItem> entries;
-  const bool tiff = editor.IsTiffSource();
   if (tiff) {
     SourceTiff source;
     if (!picture.HasTiffDimensions() || !LoadSourceTiff(picture, &source)) return 0;

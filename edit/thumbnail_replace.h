@@ -27,7 +27,9 @@ int DetachThumbnail(ExifEditor& editor);
 // StartEdit for a new main picture: the file at `picture_path` (JPEG or TIFF,
 // as the source) becomes the alternate source of the image data and
 // segments, and the directories follow its size (a TIFF's IFD0 takes the new
-// file's picture entries; a JPEG's PixelXDimension and PixelYDimension).
+// file's picture entries; PixelXDimension and PixelYDimension). A JPEG's
+// old application segments and comments that describe the photograph are
+// written into the new file first, so that they survive the replacement.
 int ReplaceMainImage(ExifEditor& editor, const std::string& picture_path);
 // Drops the print-matching data of IFD0 and of the maker note: it tells how
 // the old picture was to be printed. 1 when something was dropped.

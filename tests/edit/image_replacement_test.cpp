@@ -10,6 +10,7 @@
 #include "imaging/picture_io.h"
 #include "plugin/veltora.h"
 #include "tests/edit/edit_test_support.h"
+#include "tests/edit/picture_checks.h"
 #include "tests/imaging/imaging_test_support.h"
 #include "tests/platform/file_system_fixture.h"
 #include "tests/support/jpeg_builder.h"
@@ -19,35 +20,7 @@ namespace veltora::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using imaging::Bitmap;
 using nlohmann::json;
-
-// Gradients that scale with the picture, so that any size of it is the same
-// picture (a 640 x 480 one fits the thumbnail canvas exactly).
-Bitmap Gradient(int32_t width, int32_t height) {
-  Bitmap b;
-  imaging::CreateBitmap(&b, width, height, 24);
-  for (int32_t y = 0; y < height; ++y) {
-    for (int32_t x = 0; x < width; ++x) {
-      uint8_t* p = b.Row(y) + 3 * x;
-      p[0] = static_cast<uint8_t>(255 * x / (width - 1));
-      p[1] = static_cast<uint8_t>(255 * y / (height - 1));
-      p[2] = static_cast<uint8_t>(64 + 127 * (x + y) / (width + height));
-    }
-  }
-  return b;
-}
-
-// How close the file's picture (or preview) is to Gradient of its size;
-// 0 when it does not decode.
-double Likeness(const fs::path& file, int32_t mode, int32_t width, int32_t height) {
-  HGLOBAL dib = Decode(file.c_str(), mode);
-  Bitmap decoded;
-  const bool ok = dib != nullptr && imaging::BitmapFromDib(dib, &decoded) == S_OK;
-  GlobalFree(dib);
-  if (!ok || decoded.width != width || decoded.height != height) return 0;
-  return imaging::testing::Psnr(decoded, Gradient(width, height));
-}
 
 bool Decodes(const fs::path& file, int32_t mode) {
   HGLOBAL dib = Decode(file.c_str(), mode);
@@ -61,11 +34,6 @@ uint32_t Number(const fs::path& file, uint32_t code, uint16_t tag) {
   return reader.FindEntry(code, &entry) == 1 ? entry.value : 0;
 }
 
-struct Dib {
-  explicit Dib(const Bitmap& b) : handle(imaging::MakeDib(b)) {}
-  ~Dib() { GlobalFree(handle); }
-  HGLOBAL handle;
-};
 
 class ImageReplacementTest : public FileSystemTest {
  protected:
