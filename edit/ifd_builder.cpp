@@ -286,7 +286,9 @@ int BuildIfd(ExifEditor& editor, uint32_t code, const TextInfo& info, bool gps_p
     Put(items, ShortItem(kTagResolutionUnit, unit, order));
   }
   exif::Rational x{}, y{};
-  editor.GetResolution(&x, &y);
+  // A JFIF segment without a unit gives only the pixels' aspect ratio (the
+  // JPEG writer's 1:1), no resolution: such a picture gets the default too.
+  if (tiff || editor.jfifUnits != 0) editor.GetResolution(&x, &y);
   Put(items, RationalItem(exif::kTagXResolution, x, order), true);
   Put(items, RationalItem(exif::kTagYResolution, y, order), true);
   if (!tiff && code == kIfd1) {

@@ -1,11 +1,16 @@
 // veltora encode IN -o OUT --format jpeg|png|tiff|bmp|gif [--quality N]: IN
-// decoded by Decode, its DIB written by Encode in the chosen format.
+// decoded by Decode, its DIB written by Encode in the chosen format. With
+// --new-exif (JPEG or TIFF, by --format or OUT's extension) the file gets a
+// new EXIF block built from --make, --model, ... and --lat/--lon.
+#include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "host/command.h"
 #include "host/command_options.h"
+#include "host/commands/new_exif_options.h"
 #include "host/file_runner.h"
 #include "host/host_error.h"
 #include "host/output_path.h"
@@ -21,11 +26,31 @@ struct EncodeOptions {
   std::string output;
   std::string format;
   int32_t quality = 90;
+  NewExifOptions new_exif;
 };
+
+// The format: --format, or with --new-exif the output's extension.
+std::string ChosenFormat(const EncodeOptions& o) {
+  ValidateNewExifOptions(o.new_exif);
+  std::string format = o.format;
+  if (format.empty() && o.new_exif.enabled) {
+    const std::string ext = std::filesystem::path(o.output).extension().string();
+    if (ext == ".jpg" || ext == ".jpeg" || ext == ".JPG" || ext == ".JPEG") format = "jpeg";
+    if (ext == ".tif" || ext == ".tiff" || ext == ".TIF" || ext == ".TIFF") format = "tiff";
+  }
+  if (o.new_exif.enabled && format != "jpeg" && format != "tiff") {
+    throw HostError("--new-exif writes JPEG or TIFF: give --format jpeg or tiff");
+  }
+  if (format.empty()) throw HostError("give --format");
+  return format;
+}
 
 int RunEncode(Host& host, const EncodeOptions& options) {
   if (options.files.files.size() > 1) throw HostError("encode takes one IN file");
-  const uint32_t flags = kFormats.at(options.format);
+  const std::string format = ChosenFormat(options);
+  std::optional<NewExifData> new_exif;
+  if (options.new_exif.enabled) new_exif.emplace(options.new_exif);
+  const uint32_t flags = kFormats.at(format) | (new_exif ? new_exif->flags() : 0);
   const auto decode = VELTORA_EXPORT(host.plugin(), Decode);
   const auto encode = VELTORA_EXPORT(host.plugin(), Encode);
   return ForEachFile(host, options.files, [&](FileReport& report) {
@@ -38,11 +63,12 @@ int RunEncode(Host& host, const EncodeOptions& options) {
       report.Fail("Decode: the picture cannot be decoded");
       return;
     }
-    const HRESULT written = encode(dib, options.output.c_str(), flags, options.quality, nullptr);
+    const HRESULT written = encode(dib, options.output.c_str(), flags, options.quality,
+                                   new_exif ? new_exif->host_data() : nullptr);
     GlobalFree(dib);
     if (!report.Check("Encode", written)) return;
     report.Set("Output", options.output);
-    report.Set("Format", options.format);
+    report.Set("Format", format);
   });
 }
 
@@ -51,10 +77,10 @@ CommandAction SetUpEncode(CLI::App& command) {
   auto options = std::make_shared<EncodeOptions>();
   AddFileOptions(command, options->files);
   add.Option("-o,--output", options->output, "Write the encoded picture to OUT").Required();
-  add.Option("--format", options->format, "Format to write")
-      .Required()
+  add.Option("--format", options->format, "Format to write (with --new-exif: by OUT's extension)")
       .Choices({"jpeg", "png", "tiff", "bmp", "gif"});
   add.Option("--quality", options->quality, "JPEG quality, passed to the plug-in unchanged (default 90)");
+  AddNewExifOptions(add, options->new_exif);
   return [options](Host& host) { return RunEncode(host, *options); };
 }
 

@@ -99,5 +99,46 @@ TEST_F(PictureCommandsTest, DrawWritesThePaintedSurface) {
   EXPECT_FALSE(fs::exists(dir_ / "none.png"));
 }
 
+TEST_F(PictureCommandsTest, ThumbAndReplaceImageWriteCopiesNeverTheirInputs) {
+  const fs::path png = dir_ / "new.png";
+  ASSERT_EQ(Host({"decode", photo_.string(), "-o", png.string()}).exit_code, 0);
+  for (const char* command : {"thumb", "replace-image"}) {
+    SCOPED_TRACE(command);
+    const fs::path out = dir_ / (std::string(command) + ".jpg");
+    const ToolResult run =
+        Host({command, photo_.string(), "-o", out.string(), "--from", png.string(), "--json"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_NE(run.out.find("\"Quality\": 90"), std::string::npos) << run.out;
+    EXPECT_EQ(Identify(out).substr(0, 4), "JPEG");
+    const auto before = testing::ReadFile(photo_);
+    EXPECT_EQ(Host({command, photo_.string(), "-o", photo_.string(), "--from", png.string()}).exit_code, 1);
+    EXPECT_EQ(Host({command, photo_.string(), "-o", out.string(), "--from", png.string(), "--quality", "0"})
+                  .exit_code, 2);
+    EXPECT_EQ(testing::ReadFile(photo_), before);
+  }
+}
+
+TEST_F(PictureCommandsTest, EncodeWithNewExifWritesTheGivenValues) {
+  if (!testing::HaveTool("exiftool")) GTEST_SKIP() << "exiftool is not installed";
+  const fs::path out = dir_ / "new.jpg";
+  const ToolResult run = Host({"encode", photo_.string(), "-o", out.string(), "--new-exif", "--make", "Acme",
+                               "--model", "One", "--description", "A test", "--software", "sw", "--date",
+                               "2020:01:02 03:04:05", "--lat", "-33.5", "--lon", "151.25"});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const auto tags = testing::ExiftoolJson(out);
+  ASSERT_TRUE(tags);
+  EXPECT_EQ((*tags)["IFD0:Make"], "Acme");
+  EXPECT_EQ((*tags)["IFD0:Model"], "One");
+  EXPECT_EQ((*tags)["IFD0:ImageDescription"], "A test");
+  EXPECT_EQ((*tags)["IFD0:Software"], "sw");
+  EXPECT_EQ((*tags)["ExifIFD:DateTimeOriginal"], "2020:01:02 03:04:05");
+  EXPECT_EQ((*tags)["GPS:GPSLatitudeRef"], "S");
+  EXPECT_NEAR((*tags)["GPS:GPSLongitude"].get<double>(), 151.25, 1e-6);
+  const auto problems = testing::ExiftoolValidate(out).value_or(std::vector<std::string>{});
+  for (const auto& line : problems) EXPECT_EQ(line.find("Error"), std::string::npos) << line;
+  EXPECT_EQ(Host({"encode", photo_.string(), "-o", (dir_ / "x.png").string(), "--new-exif"}).exit_code, 2);
+  EXPECT_EQ(Host({"encode", photo_.string(), "-o", out.string(), "--lat", "1", "--lon", "2"}).exit_code, 2);
+}
+
 }  // namespace
 }  // namespace veltora
