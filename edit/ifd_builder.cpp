@@ -169,7 +169,8 @@ std::vector<DirectoryItem> SourceTiff::Items(uint32_t code, ByteOrder to,
   if (code == kExifIfd) {
     const auto ifd0 = ReadBlockDirectory(bytes, order, at);
     at = 0;
-    for (const BlockEntry& e : ifd0 ? ifd0->entries : std::vector<BlockEntry>{}) {
+    if (!ifd0) return {};
+    for (const BlockEntry& e : ifd0->entries) {
       if (e.entry.tag == exif::kTagExifIfdPointer && e.entry.type == kTypeLong && e.entry.count == 1) {
         at = e.entry.value;
       }
