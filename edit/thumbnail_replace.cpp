@@ -5,6 +5,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "edit/block_entries.h"
 #include "exif/jpeg_segments.h"
 #include "platform/file.h"
 
@@ -131,6 +132,19 @@ bool CarryOldSegments(const std::string& old_path, const std::string& picture_pa
          out.Write(bytes.data(), bytes.size()) == 0 && out.Close() == 0;
 }
 
+// Directories the old IFD1 linked to (a second preview, say) belong to
+// images this editor does not follow; a block that holds them is pinned, so
+// they still lie where the old link said, and the new IFD1 links to them.
+void KeepOldChain(ExifEditor& editor) {
+  if (editor.data == nullptr || editor.thumbnailImage.ifdOffset == 0) return;
+  const auto old = ReadBlockDirectory(std::span<const uint8_t>(editor.data, editor.dataLoadedSize),
+                                      editor.byteOrder, editor.thumbnailImage.ifdOffset);
+  const uint32_t chained = old && old->link ? *old->link : 0;
+  const auto link = editor.NextLinkPosition(kIfd1);
+  if (chained == 0 || !link || uint64_t{chained} + 2 > editor.PinnedEnd()) return;
+  exif::Write32(editor.Block().data() + *link, chained, editor.byteOrder);
+}
+
 }  // namespace
 
 int AttachThumbnail(ExifEditor& editor, const std::string& thumbnail_path, const TextInfo& info) {
@@ -147,6 +161,7 @@ int AttachThumbnail(ExifEditor& editor, const std::string& thumbnail_path, const
     // directory: adding the pointer is no part of a thumbnail's attachment.
     if (!editor.HasDirectory(exif::kInteropIfd)) AppendInteropIfd(editor);
     if (!BuildIfd(editor, kIfd1, info, false)) return 0;
+    KeepOldChain(editor);
     if (editor.GetDataLength(kIfd1) != 0 && editor.ThumbnailLength() != 0) {
       editor.SetDataOffset(kIfd1, editor.blockLength);
     }
