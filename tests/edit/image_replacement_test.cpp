@@ -173,7 +173,7 @@ TEST_F(ImageReplacementTest, RefusalsTouchNothing) {
   WriteBytes(Path("in.jpg"), CameraJpeg(kLittle));
   WriteBytes(Path("jfif.jpg"), RealJpeg(32, 24));
   WriteBytes(Path("in.png"), CameraJpeg(kLittle));
-  const std::string in = Path("in.jpg"), png = Path("in.png"), jfif = Path("jfif.jpg"),
+  const std::string out = Out(), in = Path("in.jpg"), png = Path("in.png"), jfif = Path("jfif.jpg"),
                     missing_dir = Path("none/out.jpg");
   struct Case {
     const char* out;
@@ -183,12 +183,12 @@ TEST_F(ImageReplacementTest, RefusalsTouchNothing) {
     HRESULT expected;
   } cases[] = {
       {nullptr, in.c_str(), photo_.handle, 90, E_INVALIDARG},
-      {Out().c_str(), "", photo_.handle, 90, E_INVALIDARG},
-      {Out().c_str(), in.c_str(), nullptr, 90, E_INVALIDARG},
-      {Out().c_str(), in.c_str(), photo_.handle, 0, E_INVALIDARG},
-      {Out().c_str(), in.c_str(), photo_.handle, 101, E_INVALIDARG},
-      {Out().c_str(), png.c_str(), photo_.handle, 90, E_FAIL},
-      {Out().c_str(), jfif.c_str(), photo_.handle, 90, E_NOTEXIF},
+      {out.c_str(), "", photo_.handle, 90, E_INVALIDARG},
+      {out.c_str(), in.c_str(), nullptr, 90, E_INVALIDARG},
+      {out.c_str(), in.c_str(), photo_.handle, 0, E_INVALIDARG},
+      {out.c_str(), in.c_str(), photo_.handle, 101, E_INVALIDARG},
+      {out.c_str(), png.c_str(), photo_.handle, 90, E_FAIL},
+      {out.c_str(), jfif.c_str(), photo_.handle, 90, E_NOTEXIF},
       {missing_dir.c_str(), in.c_str(), photo_.handle, 90, static_cast<HRESULT>(0x80070003u)},
   };
   for (const auto& c : cases) {
