@@ -45,6 +45,10 @@ struct Files {
     veltora::imaging::SaveJpegBitmap(b, jpeg.c_str(), 80, veltora::imaging::kJpegModeExif);
     veltora::imaging::SaveFile(tiff.c_str(), b, veltora::imaging::kSaveTiff, 24);
   }
+  ~Files() {
+    for (const std::string& file : {jpeg, tiff, input}) ::unlink(file.c_str());
+    ::rmdir(dir.c_str());
+  }
   std::string dir, jpeg, tiff, input;
 };
 
