@@ -99,4 +99,22 @@ void ConvertValueOrder(std::span<uint8_t> bytes, uint16_t type, exif::ByteOrder 
   }
 }
 
+DirectoryItem ItemFromBlock(std::span<const uint8_t> block, const BlockEntry& entry,
+                            exif::ByteOrder from, exif::ByteOrder to) {
+  DirectoryItem item{entry.entry.tag, entry.entry.type, entry.entry.count, {}, {}};
+  if (!entry.OutOfLine()) {
+    std::memcpy(item.field, entry.field, 4);
+    ConvertValueOrder(std::span<uint8_t>(item.field, static_cast<size_t>(entry.size)), item.type,
+                      from, to);
+    return item;
+  }
+  if (const auto value = ValueBytes(block, entry)) {
+    item.value.assign(value->begin(), value->end());
+    ConvertValueOrder(item.value, item.type, from, to);
+  } else {
+    item.count = 0;
+  }
+  return item;
+}
+
 }  // namespace veltora::edit

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bytes/byte_order.h"
+#include "edit/directory_writer.h"
 #include "exif/tiff_value.h"
 
 namespace veltora::edit {
@@ -67,6 +68,13 @@ bool PatchShortEntry(std::span<uint8_t> block, exif::ByteOrder order, uint32_t o
 // Converts stored value bytes from one byte order to another, unit by unit.
 void ConvertValueOrder(std::span<uint8_t> bytes, uint16_t type, exif::ByteOrder from,
                        exif::ByteOrder to);
+
+// The entry as an item for the directory writer, in `to` order: the inline
+// field and the out-of-line value bytes of `block` (in `from` order) turned
+// unit by unit. A value that does not lie inside the block leaves the item
+// with count and field 0, as a value that cannot be produced does.
+DirectoryItem ItemFromBlock(std::span<const uint8_t> block, const BlockEntry& entry,
+                            exif::ByteOrder from, exif::ByteOrder to);
 
 // Rounds up to even, staying inside 32 bits.
 inline uint64_t PaddedSize(uint64_t n) { return n + (n & 1); }

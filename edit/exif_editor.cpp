@@ -254,6 +254,27 @@ std::optional<uint32_t> ExifEditor::Append(std::span<const uint8_t> bytes, bool 
   return static_cast<uint32_t>(start);
 }
 
+bool ExifEditor::StartBlock(std::span<const uint8_t> head) {
+  workBlock_.reset();
+  thumbnailBytes.clear();
+  pinnedEnd_ = 0;
+  detachedIfd1_.clear();
+  if (head.size() > kHeadroom || !Allocate(dataSize)) return false;
+  std::memcpy(workBlock_.get(), head.data(), head.size());
+  blockLength = static_cast<uint32_t>(head.size());
+  ifd0 = ifd1 = ImageDescription{};
+  exifHeader = gpsHeader = interopHeader = IfdLocation{};
+  makerNoteIfd = MakerNoteIfd{};
+  makerNoteOffset = makerNoteLength = 0;
+  return true;
+}
+
+void ExifEditor::Truncate(uint32_t length) {
+  if (length >= blockLength) return;
+  std::memset(workBlock_.get() + length, 0, blockLength - length);
+  blockLength = length;
+}
+
 bool ExifEditor::PadToEven() { return Append({}, true).has_value(); }
 
 std::optional<uint32_t> ExifEditor::NextLinkPosition(uint32_t code) {

@@ -146,6 +146,14 @@ class ExifEditor : public exif::ExifReader {
   // `even`); returns the offset where they start, or nullopt when the
   // headroom does not hold them (nothing changes then).
   std::optional<uint32_t> Append(std::span<const uint8_t> bytes, bool even);
+  // Replaces any work block by a new one that holds `head` (a TIFF header):
+  // the start of a block built from scratch, with room for the source's own
+  // metadata plus the headroom. Every cached directory is forgotten and the
+  // held thumbnail released. False when it cannot be allocated.
+  bool StartBlock(std::span<const uint8_t> head);
+  // Drops everything from `length` on (the directory appended last and what
+  // follows it); the freed bytes become zero, so later appends pad with zeros.
+  void Truncate(uint32_t length);
   // Pads the block with one zero byte when its length is odd; false when full.
   bool PadToEven();
   // Offset of the 4-byte next-IFD link of a directory; nullopt when absent.

@@ -310,17 +310,7 @@ int AppendSourceIfd1(ExifEditor& editor, std::span<const uint8_t> source,
         e.entry.tag == kTagInteropPointer) {
       continue;
     }
-    DirectoryItem item{e.entry.tag, e.entry.type, e.entry.count, {}, {}};
-    std::memcpy(item.field, e.field, 4);
-    if (e.OutOfLine()) {
-      std::memset(item.field, 0, 4);
-      if (auto value = ValueBytes(source, e)) {
-        item.value.assign(value->begin(), value->end());
-      } else {
-        item.count = 0;
-      }
-    }
-    items.push_back(std::move(item));
+    items.push_back(ItemFromBlock(source, e, order, order));
   }
   if (!editor.PadToEven()) return 0;
   const uint32_t base = editor.blockLength;

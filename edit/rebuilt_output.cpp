@@ -222,6 +222,14 @@ uint32_t WriteTiffLayout(const ExifEditor& editor, std::span<const uint8_t> in,
   return TiffLayout(editor, sink, source);
 }
 
+std::optional<std::string> DateText(const SYSTEMTIME& time) {
+  std::string text = kDateTemplate;
+  if (!exif::FormatDateText(&text, nullptr, time) || text.size() != exif::kDateTextLength) {
+    return std::nullopt;
+  }
+  return text;
+}
+
 int StampDateTime(std::span<uint8_t> block, exif::ByteOrder order, uint32_t ifd0_offset,
                   const SYSTEMTIME& now) {
   const auto dir = ReadBlockDirectory(block, order, ifd0_offset);
@@ -232,11 +240,9 @@ int StampDateTime(std::span<uint8_t> block, exif::ByteOrder order, uint32_t ifd0
         e.entry.value == 0 || !ValueBytes(block, e)) {
       return 0;
     }
-    std::string text = kDateTemplate;
-    if (!exif::FormatDateText(&text, nullptr, now) || text.size() != exif::kDateTextLength) {
-      return 0;
-    }
-    std::memcpy(block.data() + e.entry.value, text.c_str(), exif::kDateTextStoredSize);
+    const auto text = DateText(now);
+    if (!text) return 0;
+    std::memcpy(block.data() + e.entry.value, text->c_str(), exif::kDateTextStoredSize);
     return 1;
   }
   return 0;

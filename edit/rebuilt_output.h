@@ -7,6 +7,8 @@
 #define VELTORA_EDIT_REBUILT_OUTPUT_H_
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <span>
 #include <vector>
 
@@ -42,6 +44,10 @@ uint32_t WriteJpegLayout(const ExifEditor& editor, std::span<const uint8_t> in,
                          std::vector<uint8_t>* out);
 uint32_t WriteTiffLayout(const ExifEditor& editor, std::span<const uint8_t> in,
                          std::vector<uint8_t>* out);
+
+// `time` as the 19 characters "YYYY:MM:DD HH:MM:SS" (without the NUL);
+// nullopt when a field does not fit its digits.
+std::optional<std::string> DateText(const SYSTEMTIME& time);
 
 // Writes `now` as "YYYY:MM:DD HH:MM:SS" and its NUL over IFD0's DateTime in
 // `block`, keeping the template's separators. Only an ASCII DateTime of

@@ -1,9 +1,7 @@
 // The EXIF writers Encode routes to. Encode lives in the top layer so that it
 // can call them directly: the imaging layer never links the EXIF editor or
-// builder.
-//
-// EncodeNewExifFile is not linked into this build yet: it returns E_FAIL and
-// touches no file.
+// builder. ENCODE_NEW_EXIF_FILE goes to plugin/new_exif_file.h, ENCODE_EXIF with
+// records to EncodeJpegWithExif below (defined in jpeg_exif_encode.cpp).
 #ifndef VELTORA_PLUGIN_EXIF_WRITERS_H_
 #define VELTORA_PLUGIN_EXIF_WRITERS_H_
 
@@ -12,11 +10,6 @@
 #include "plugin/veltora.h"
 
 namespace veltora {
-
-// ENCODE_NEW_EXIF_FILE: the whole call (flags as completed by Encode's
-// extension step). `host_data` is what the host passed, unread by Encode.
-HRESULT EncodeNewExifFile(const char* path, uint32_t flags, HGLOBAL dib, int32_t quality,
-                          void* host_data);
 
 // ENCODE_EXIF with records on a JPEG path: the JPEG written with an EXIF block
 // built from the host's record list (never null here), defined in

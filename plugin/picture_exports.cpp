@@ -10,6 +10,7 @@
 #include "plugin/exif_writers.h"
 #include "plugin/export_guard.h"
 #include "plugin/format_detection.h"
+#include "plugin/new_exif_file.h"
 #include "plugin/safe_replace.h"
 #include "plugin/veltora.h"
 
@@ -123,7 +124,7 @@ VELTORA_API HRESULT Encode(HGLOBAL dib, const char* path, uint32_t flags, int32_
       if (host_data != nullptr && (flags & ENCODE_EXIF_RECORDS) != 0) flags |= ENCODE_EXIF;
     }
     if ((flags & ENCODE_NEW_EXIF_FILE) != 0) {
-      return veltora::EncodeNewExifFile(path, flags, dib, quality, host_data);
+      return veltora::EncodeWithExif(path, flags, dib, quality, host_data);
     }
     if ((flags & ENCODE_EXIF) != 0 && DetectImageFormat(path) == ImageFormat::kJpeg) {
       if ((flags & ENCODE_EXIF_RECORDS) != 0 && host_data != nullptr) {

@@ -128,10 +128,10 @@ VELTORA_API HRESULT SetDateTimeOriginal(const char* path, SYSTEMTIME date_time);
 // edit/gps_replace.cpp
 VELTORA_API HRESULT ReplaceExifGps(const char* output_path, const char* input_path, int32_t quality,
                                    GpsTagSet* gps);
-// Not defined yet.
+// plugin/image_replacement.cpp
 VELTORA_API HRESULT ReplaceExifImage(const char* output_path, const char* input_path, HGLOBAL dib,
                                      int32_t quality);
-// Not defined yet.
+// plugin/image_replacement.cpp
 VELTORA_API HRESULT ReplaceThumbImage(const char* output_path, const char* input_path, HGLOBAL dib,
                                       int32_t quality);
 // create/append_exif.cpp

@@ -1,7 +1,11 @@
 // veltora encode IN -o OUT --format jpeg|png|tiff|bmp|gif [--quality N]: IN
-// decoded by Decode, its DIB written by Encode in the chosen format.
-// --exif RECORDS.json (JPEG only) writes an EXIF block built from the records.
+// decoded by Decode, its DIB written by Encode in the chosen format. With
+// --new-exif (JPEG or TIFF, by --format or OUT's extension) the file gets a
+// new EXIF block built from --make, --model, ... and --lat/--lon; with --exif
+// RECORDS.json (JPEG only) a block built from the records of a JSON file.
+#include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -9,6 +13,7 @@
 
 #include "host/command.h"
 #include "host/command_options.h"
+#include "host/commands/new_exif_options.h"
 #include "host/file_runner.h"
 #include "host/host_error.h"
 #include "host/output_path.h"
@@ -25,29 +30,50 @@ struct EncodeOptions {
   std::string output;
   std::string format;
   int32_t quality = 90;
+  NewExifOptions new_exif;
   std::string exif_records;
 };
 
-bool IsJpegName(const std::string& path) {
-  const auto dot = path.rfind('.');
-  if (dot == std::string::npos) return false;
-  std::string ext = path.substr(dot + 1);
+// Whether the path ends in one of the extensions, in any case.
+bool HasExtension(const std::string& path, std::initializer_list<const char*> extensions) {
+  std::string ext = std::filesystem::path(path).extension().string();
   for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return ext == "jpg" || ext == "jpeg";
+  return std::find(extensions.begin(), extensions.end(), ext) != extensions.end();
+}
+
+// The format: --format, or with --new-exif the output's extension.
+std::string ChosenFormat(const EncodeOptions& o) {
+  ValidateNewExifOptions(o.new_exif);
+  std::string format = o.format;
+  if (format.empty() && o.new_exif.enabled) {
+    if (HasExtension(o.output, {".jpg", ".jpeg"})) format = "jpeg";
+    if (HasExtension(o.output, {".tif", ".tiff"})) format = "tiff";
+  }
+  if (!o.exif_records.empty() && o.new_exif.enabled) {
+    throw HostError("--exif and --new-exif each make the whole EXIF block: give one of them");
+  }
+  if (!o.exif_records.empty() && (format != "jpeg" || !HasExtension(o.output, {".jpg", ".jpeg"}))) {
+    throw HostError("--exif writes JPEG only: give --format jpeg and a .jpg or .jpeg output");
+  }
+  if (o.new_exif.enabled && format != "jpeg" && format != "tiff") {
+    throw HostError("--new-exif writes JPEG or TIFF: give --format jpeg or tiff");
+  }
+  if (format.empty()) throw HostError("give --format");
+  return format;
 }
 
 int RunEncode(Host& host, const EncodeOptions& options) {
   if (options.files.files.size() > 1) throw HostError("encode takes one IN file");
-  uint32_t flags = kFormats.at(options.format);
+  const std::string format = ChosenFormat(options);
+  std::optional<NewExifData> new_exif;
+  if (options.new_exif.enabled) new_exif.emplace(options.new_exif);
+  uint32_t flags = kFormats.at(format) | (new_exif ? new_exif->flags() : 0);
   std::optional<OwnedRecords> records;
   if (!options.exif_records.empty()) {
-    if (flags != ENCODE_JPEG || !IsJpegName(options.output)) {
-      throw HostError("--exif writes JPEG only: give --format jpeg and a .jpg or .jpeg output");
-    }
     records.emplace(ReadRecordsFile(options.exif_records));
     flags |= ENCODE_EXIF | ENCODE_EXIF_RECORDS;
   }
-  void* host_data = records ? records->list() : nullptr;
+  void* host_data = records ? records->list() : new_exif ? new_exif->host_data() : nullptr;
   const auto decode = VELTORA_EXPORT(host.plugin(), Decode);
   const auto encode = VELTORA_EXPORT(host.plugin(), Encode);
   return ForEachFile(host, options.files, [&](FileReport& report) {
@@ -64,7 +90,7 @@ int RunEncode(Host& host, const EncodeOptions& options) {
     GlobalFree(dib);
     if (!report.Check("Encode", written)) return;
     report.Set("Output", options.output);
-    report.Set("Format", options.format);
+    report.Set("Format", format);
   });
 }
 
@@ -73,10 +99,10 @@ CommandAction SetUpEncode(CLI::App& command) {
   auto options = std::make_shared<EncodeOptions>();
   AddFileOptions(command, options->files);
   add.Option("-o,--output", options->output, "Write the encoded picture to OUT").Required();
-  add.Option("--format", options->format, "Format to write")
-      .Required()
+  add.Option("--format", options->format, "Format to write (with --new-exif: by OUT's extension)")
       .Choices({"jpeg", "png", "tiff", "bmp", "gif"});
   add.Option("--quality", options->quality, "JPEG quality, passed to the plug-in unchanged (default 90)");
+  AddNewExifOptions(add, options->new_exif);
   add.Option("--exif", options->exif_records,
              "Records as JSON (the form `info --json` prints) for a new EXIF block with a thumbnail");
   return [options](Host& host) { return RunEncode(host, *options); };

@@ -11,6 +11,7 @@
 
 #include "host/command.h"
 #include "host/command_options.h"
+#include "host/commands/gps_position.h"
 #include "host/file_runner.h"
 #include "host/host_error.h"
 #include "host/output_path.h"
@@ -27,49 +28,11 @@ struct GpsOptions {
   bool remove = false;
 };
 
-// Degrees, minutes and hundredths of seconds, carried so that 59.995" never
-// prints as 60".
-void ToRationals(double degrees, HostRational out[3]) {
-  const double a = std::fabs(degrees);
-  auto hundredths = static_cast<uint64_t>(std::llround(a * 360000.0));
-  const auto whole = static_cast<uint32_t>(hundredths / 360000);
-  hundredths %= 360000;
-  out[0] = {whole, 1};
-  out[1] = {static_cast<uint32_t>(hundredths / 6000), 1};
-  out[2] = {static_cast<uint32_t>(hundredths % 6000), 100};
-}
-
-// Owns what the set's text and array members point at.
-struct OwnedGpsSet {
-  GpsTagSet set{};
-  OwnedGpsSet() {
-    CStringInit(&set.GPSMapDatum);
-    CStringInit(&set.GPSDateStamp);
-  }
-  ~OwnedGpsSet() {
-    ArrayFree(&set.tags);
-    CStringFree(&set.GPSMapDatum);
-    CStringFree(&set.GPSDateStamp);
-  }
-  OwnedGpsSet(const OwnedGpsSet&) = delete;
-  OwnedGpsSet& operator=(const OwnedGpsSet&) = delete;
-  void Add(uint16_t tag) {
-    if (ArrayAdd(&set.tags, tag) < 0) throw std::bad_alloc();
-  }
-};
-
 void FillSet(const GpsOptions& o, OwnedGpsSet* gps) {
   if (o.remove) return;
   if (!o.lat || !o.lon) throw HostError("give --lat and --lon, or --remove");
-  if (std::fabs(*o.lat) > 90 || std::fabs(*o.lon) > 180) {
-    throw HostError("--lat must lie within ±90 and --lon within ±180 degrees");
-  }
+  gps->SetPosition(*o.lat, *o.lon);
   GpsTagSet& s = gps->set;
-  s.GPSLatitudeRef[0] = *o.lat < 0 ? 'S' : 'N';
-  s.GPSLongitudeRef[0] = *o.lon < 0 ? 'W' : 'E';
-  ToRationals(*o.lat, s.GPSLatitude);
-  ToRationals(*o.lon, s.GPSLongitude);
-  for (uint16_t tag : {uint16_t{1}, uint16_t{2}, uint16_t{3}, uint16_t{4}}) gps->Add(tag);
   if (o.alt) {
     s.GPSAltitudeRef = *o.alt < 0 ? 1 : 0;
     s.GPSAltitude = {static_cast<uint32_t>(std::llround(std::fabs(*o.alt) * 100)), 100};

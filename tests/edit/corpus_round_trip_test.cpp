@@ -18,6 +18,7 @@
 #include "edit/rebuilt_output.h"
 #include "plugin/veltora.h"
 #include "tests/edit/edit_test_support.h"
+#include "tests/edit/picture_checks.h"
 #include "tests/support/jpeg_builder.h"
 #include "tests/support/oracle.h"
 #include "tests/support/temp_dir.h"
@@ -82,6 +83,9 @@ std::vector<uint8_t> WithoutApp0(const std::vector<uint8_t>& jpeg) {
 }
 
 enum class NeedsGps { kAny, kYes, kNo };
+// What becomes of the pictures: kept byte for byte, or a new thumbnail, or a
+// new main picture and thumbnail (both the Gradient of the host's picture).
+enum class Pictures { kKept, kNewThumbnail, kNewMain };
 
 struct Edit {
   const char* name;
@@ -90,6 +94,7 @@ struct Edit {
   std::vector<std::string> changed;  // key prefixes the edit changes on purpose
   std::vector<std::pair<std::string, json>> expected;  // null: the key is gone
   NeedsGps gps = NeedsGps::kAny;
+  Pictures pictures = Pictures::kKept;
 
   bool Changes(const std::string& key) const {
     return std::any_of(changed.begin(), changed.end(),
@@ -133,6 +138,24 @@ const std::vector<std::string> kOrientation = {"IFD0:Orientation", "IFD1:Orienta
 const std::vector<std::pair<std::string, json>> kNewGps = {{"GPS:GPSLatitudeRef", "N"},
                                                            {"GPS:GPSMapDatum", "WGS-84"}};
 
+// The host's picture, as a 4:3 picture fits the thumbnail canvas exactly.
+constexpr int32_t kNewWidth = 640, kNewHeight = 480;
+HGLOBAL NewPicture() {
+  static const Dib dib(Gradient(kNewWidth, kNewHeight));
+  return dib.handle;
+}
+
+// A new thumbnail: IFD1 is new, and an Interoperability directory may be
+// made for it. A new main picture also brings what describes it: its size,
+// in a TIFF its coding in IFD0, and the print matching of the old one goes.
+const std::vector<std::string> kNewThumbnail = {"IFD1:", "InteropIFD:"};
+const std::vector<std::string> kNewMain = {
+    "IFD1:", "InteropIFD:", "ExifIFD:ExifImageWidth", "ExifIFD:ExifImageHeight", "PrintIM:",
+    "IFD0:ImageWidth", "IFD0:ImageHeight", "IFD0:BitsPerSample", "IFD0:Compression",
+    "IFD0:PhotometricInterpretation", "IFD0:SamplesPerPixel", "IFD0:RowsPerStrip",
+    "IFD0:StripByteCounts", "IFD0:PlanarConfiguration", "IFD0:Predictor", "IFD0:ExtraSamples",
+    "IFD0:SampleFormat"};
+
 const Edit kEdits[] = {
     {"orientation in place",
      [](const fs::path& out, const fs::path& in) {
@@ -164,6 +187,16 @@ const Edit kEdits[] = {
      {"GPS:"},
      {{"GPS:GPSLatitude", nullptr}},
      NeedsGps::kYes},
+    {"thumbnail replaced",
+     [](const fs::path& out, const fs::path& in) {
+       return ReplaceThumbImage(out.c_str(), in.c_str(), NewPicture(), 90);
+     },
+     kNewThumbnail, {}, NeedsGps::kAny, Pictures::kNewThumbnail},
+    {"main picture replaced",
+     [](const fs::path& out, const fs::path& in) {
+       return ReplaceExifImage(out.c_str(), in.c_str(), NewPicture(), 90);
+     },
+     kNewMain, {}, NeedsGps::kAny, Pictures::kNewMain},
 };
 
 // New warnings that the GPS rules force and that are listed here rather
@@ -289,12 +322,23 @@ void CorpusRoundTrip::CheckEdited(const fs::path& in, const fs::path& out,
     EXPECT_EQ(is->second.value(key, json()), value) << key;
   }
 
-  if (in.extension() != ".jpg") {
+  if (edit.pictures != Pictures::kKept) {
+    EXPECT_GT(Likeness(out, DECODE_PREVIEW, 160, 120), 30) << "new thumbnail";
+  }
+  if (edit.pictures == Pictures::kNewMain) {
+    EXPECT_GT(Likeness(out, DECODE_PICTURE, kNewWidth, kNewHeight), 30) << "new picture";
+    for (const char* key : {"ExifIFD:ExifImageWidth", "ExifIFD:ExifImageHeight"}) {
+      if (!was->second.contains(key)) continue;
+      EXPECT_EQ(is->second.value(key, json()), key[17] == 'W' ? kNewWidth : kNewHeight) << key;
+    }
+  } else if (in.extension() != ".jpg") {
     // A TIFF's thumbnail is its whole structure, which every edit changes.
     EXPECT_EQ(ImageData(out), ImageData(in)) << "TIFF image data";
   } else {
     EXPECT_TRUE(ScanData(ReadFile(out)) == ScanData(ReadFile(in))) << "scan data";
-    EXPECT_TRUE(Thumbnail(out) == Thumbnail(in)) << "thumbnail";
+    if (edit.pictures == Pictures::kKept) {
+      EXPECT_TRUE(Thumbnail(out) == Thumbnail(in)) << "thumbnail";
+    }
   }
 
   auto validate = NewLines(before_.validate.at(in.string()), after.validate.at(out.string()));
@@ -339,7 +383,7 @@ TEST_P(CorpusRoundTrip, OnlyTheEditedTagsChange) {
 
 INSTANTIATE_TEST_SUITE_P(Edits, CorpusRoundTrip,
                          ::testing::Values(&kEdits[0], &kEdits[1], &kEdits[2], &kEdits[3],
-                                           &kEdits[4], &kEdits[5]),
+                                           &kEdits[4], &kEdits[5], &kEdits[6], &kEdits[7]),
                          [](const auto& p) {
                            std::string n = p.param->name;
                            std::replace(n.begin(), n.end(), ' ', '_');

@@ -99,5 +99,35 @@ TEST_F(PictureCommandsTest, DrawWritesThePaintedSurface) {
   EXPECT_FALSE(fs::exists(dir_ / "none.png"));
 }
 
+TEST_F(PictureCommandsTest, ThumbAndReplaceImageWriteCopiesNeverTheirInputs) {
+  const fs::path png = dir_ / "new.png";
+  ASSERT_EQ(Host({"decode", photo_.string(), "-o", png.string()}).exit_code, 0);
+  for (const char* command : {"thumb", "replace-image"}) {
+    SCOPED_TRACE(command);
+    const fs::path out = dir_ / (std::string(command) + ".jpg");
+    const ToolResult run =
+        Host({command, photo_.string(), "-o", out.string(), "--from", png.string(), "--json"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_NE(run.out.find("\"Quality\": 90"), std::string::npos) << run.out;
+    EXPECT_EQ(Identify(out).substr(0, 4), "JPEG");
+    const auto before = testing::ReadFile(photo_);
+    EXPECT_EQ(Host({command, photo_.string(), "-o", photo_.string(), "--from", png.string()}).exit_code, 1);
+    EXPECT_EQ(Host({command, photo_.string(), "-o", out.string(), "--from", png.string(), "--quality", "0"})
+                  .exit_code, 2);
+    EXPECT_EQ(testing::ReadFile(photo_), before);
+  }
+}
+
+// The values themselves are checked at the export (image_replacement_test).
+TEST_F(PictureCommandsTest, EncodeWithNewExifPassesTheValuesOn) {
+  const fs::path out = dir_ / "new.jpg";
+  const ToolResult run = Host({"encode", photo_.string(), "-o", out.string(), "--new-exif", "--make", "Acme",
+                               "--lat", "-33.5", "--lon", "151.25", "--json"});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(Host({"get", out.string(), "ifd0", "271"}).out.find("Acme") != std::string::npos, true);
+  EXPECT_EQ(Host({"encode", photo_.string(), "-o", (dir_ / "x.png").string(), "--new-exif"}).exit_code, 2);
+  EXPECT_EQ(Host({"encode", photo_.string(), "-o", out.string(), "--lat", "1", "--lon", "2"}).exit_code, 2);
+}
+
 }  // namespace
 }  // namespace veltora

@@ -1,0 +1,401 @@
+#include "edit/ifd_builder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "bytes/byte_view.h"
+#include "edit/block_entries.h"
+#include "edit/gps_replace.h"
+#include "edit/rebuilt_output.h"
+#include "exif/date_text.h"
+#include "exif/jpeg_segments.h"
+#include "platform/file.h"
+#include "platform/local_time.h"
+
+namespace veltora::edit {
+namespace {
+
+using exif::ByteOrder;
+using exif::kExifIfd;
+using exif::kIfd0;
+using exif::kIfd1;
+using exif::kInteropIfd;
+using exif::kTypeAscii;
+using exif::kTypeLong;
+using exif::kTypeRational;
+using exif::kTypeShort;
+using exif::kTypeUndefined;
+
+constexpr uint16_t kTagCompression = 259;
+constexpr uint16_t kTagImageDescription = 270;
+constexpr uint16_t kTagMake = 271;
+constexpr uint16_t kTagModel = 272;
+constexpr uint16_t kTagResolutionUnit = 296;
+constexpr uint16_t kTagSoftware = 305;
+constexpr uint16_t kTagYCbCrPositioning = 531;
+constexpr uint16_t kTagComponentsConfiguration = 37121;
+constexpr uint16_t kTagFlashpixVersion = 40960;
+constexpr uint16_t kTagColorSpace = 40961;
+constexpr uint16_t kTagPixelXDimension = 40962;
+constexpr uint16_t kTagPixelYDimension = 40963;
+constexpr uint16_t kTagInteropPointer = 40965;
+constexpr uint16_t kTagInteropIndex = 1;
+constexpr uint16_t kTagInteropVersion = 2;
+
+constexpr uint16_t kCompressionJpeg = 6;
+constexpr uint16_t kUnitInch = 2;
+constexpr uint16_t kUnitCentimetre = 3;
+constexpr uint8_t kJfifDotsPerCentimetre = 2;
+constexpr uint32_t kDefaultResolution = 72;
+constexpr uint32_t kThumbnailWidth = 160;
+constexpr uint32_t kThumbnailHeight = 120;
+// A TIFF directory must carry these to describe its strips.
+constexpr uint16_t kRequiredTiffTags[] = {256, 257, 258, 259, 262, 273, 277, 278, 279, 282, 283, 296};
+// A picture file read whole (a bare TIFF, a thumbnail) larger than this is
+// no file the savers make; the cap keeps a hostile path from exhausting memory.
+constexpr uint64_t kMaxPictureFileBytes = uint64_t{1} << 30;
+
+uint32_t ReadWholeFile(const std::string& path, std::vector<uint8_t>* out) {
+  platform::File file;
+  if (const uint32_t error = platform::File::Open(path.c_str(), platform::File::Access::kRead, &file)) {
+    return error;
+  }
+  uint64_t size = 0;
+  if (const uint32_t error = file.Size(&size)) return error;
+  if (size > kMaxPictureFileBytes) return kErrorNotEnoughMemory;
+  out->resize(static_cast<size_t>(size));
+  size_t got = 0;
+  if (const uint32_t error = file.ReadAt(0, out->data(), out->size(), &got)) return error;
+  out->resize(got);
+  return 0;
+}
+
+DirectoryItem ShortItem(uint16_t tag, uint16_t value, ByteOrder order) {
+  DirectoryItem item{tag, kTypeShort, 1, {}, {}};
+  exif::Write16(item.field, value, order);
+  return item;
+}
+
+DirectoryItem LongItem(uint16_t tag, uint32_t value, ByteOrder order) {
+  DirectoryItem item{tag, kTypeLong, 1, {}, {}};
+  exif::Write32(item.field, value, order);
+  return item;
+}
+
+// BYTE, ASCII or UNDEFINED bytes: inline up to 4, else the value.
+DirectoryItem BytesItem(uint16_t tag, uint16_t type, std::span<const uint8_t> bytes) {
+  DirectoryItem item{tag, type, static_cast<uint32_t>(bytes.size()), {}, {}};
+  if (bytes.size() <= 4) {
+    std::copy(bytes.begin(), bytes.end(), item.field);
+  } else {
+    item.value.assign(bytes.begin(), bytes.end());
+  }
+  return item;
+}
+
+DirectoryItem TextItem(uint16_t tag, const std::string& text) {
+  std::vector<uint8_t> bytes(text.begin(), text.end());
+  bytes.push_back(0);
+  return BytesItem(tag, kTypeAscii, bytes);
+}
+
+// A date as its 19 characters and NUL; the fields of a time that does not
+// format (a year beyond four digits) leave the text blank.
+DirectoryItem DateItem(uint16_t tag, const SYSTEMTIME& time) {
+  return TextItem(tag, DateText(time).value_or(std::string(exif::kDateTextLength, ' ')));
+}
+
+DirectoryItem RationalItem(uint16_t tag, exif::Rational r, ByteOrder order) {
+  DirectoryItem item{tag, kTypeRational, 1, {}, std::vector<uint8_t>(8)};
+  if (r.numerator == 0) r = {kDefaultResolution, 1};
+  exif::Write32(item.value.data(), r.numerator, order);
+  exif::Write32(item.value.data() + 4, r.denominator, order);
+  return item;
+}
+
+DirectoryItem VersionItem(uint16_t tag, const char (&text)[5]) {
+  return BytesItem(tag, kTypeUndefined, std::span(reinterpret_cast<const uint8_t*>(text), 4));
+}
+
+bool Has(const std::vector<DirectoryItem>& items, uint16_t tag) {
+  return std::any_of(items.begin(), items.end(), [&](const DirectoryItem& i) { return i.tag == tag; });
+}
+
+// Adds the item, or with `replace` also puts it in place of the one with its tag.
+void Put(std::vector<DirectoryItem>& items, DirectoryItem item, bool replace = false) {
+  auto same = std::find_if(items.begin(), items.end(),
+                           [&](const DirectoryItem& i) { return i.tag == item.tag; });
+  if (same == items.end()) {
+    items.push_back(std::move(item));
+  } else if (replace) {
+    *same = std::move(item);
+  }
+}
+
+// Sorts the items and appends the directory at the end of the (even) block.
+std::optional<uint32_t> AppendDirectory(ExifEditor& editor, uint32_t code,
+                                        std::vector<DirectoryItem>& items) {
+  std::stable_sort(items.begin(), items.end(),
+                   [](const DirectoryItem& a, const DirectoryItem& b) { return a.tag < b.tag; });
+  if (items.size() > 0xFFFF || !editor.PadToEven()) return std::nullopt;
+  const auto at = editor.Append(DirectoryBytes(items, editor.blockLength, 0, editor.byteOrder), true);
+  if (at) editor.SetHeader(code, *at, static_cast<uint16_t>(items.size()));
+  return at;
+}
+
+// The "PRM" or "THM" file's own entries of one directory.
+std::optional<std::vector<DirectoryItem>> OwnItems(ExifEditor& editor, exif::ExifReader& file,
+                                                   uint32_t code) {
+  SourceTiff source;
+  if (!LoadSourceTiff(file, &source)) return std::nullopt;
+  // Predictor stays with the entries although a picture's file-only tags do
+  // not: the savers code their strips with it, and without it the pixels of
+  // a TIFF picture or thumbnail would not decode.
+  return source.Items(code, editor.byteOrder, kFileOnlyTags);
+}
+
+}  // namespace
+
+uint32_t TextInfoVersion(const char version[4]) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(version[i]);
+  return v;
+}
+
+std::vector<DirectoryItem> SourceTiff::Items(uint32_t code, ByteOrder to,
+                                             std::span<const uint16_t> dropped) const {
+  const exif::ByteView view(bytes, order);
+  uint32_t at = view.U32(4).value_or(0);
+  if (code == kExifIfd) {
+    const auto ifd0 = ReadBlockDirectory(bytes, order, at);
+    at = 0;
+    if (!ifd0) return {};
+    for (const BlockEntry& e : ifd0->entries) {
+      if (e.entry.tag == exif::kTagExifIfdPointer && e.entry.type == kTypeLong && e.entry.count == 1) {
+        at = e.entry.value;
+      }
+    }
+  }
+  std::vector<DirectoryItem> items;
+  const auto dir = ReadBlockDirectory(bytes, order, at);
+  if (!dir) return items;
+  for (const BlockEntry& e : dir->entries) {
+    if (std::find(dropped.begin(), dropped.end(), e.entry.tag) != dropped.end()) continue;
+    items.push_back(ItemFromBlock(bytes, e, order, to));
+  }
+  std::stable_sort(items.begin(), items.end(),
+                   [](const DirectoryItem& a, const DirectoryItem& b) { return a.tag < b.tag; });
+  return items;
+}
+
+bool LoadSourceTiff(exif::ExifReader& reader, SourceTiff* out) {
+  out->bytes.clear();
+  out->order = reader.byteOrder;
+  if (reader.valid != 0 && reader.tiffHeaderOffset == 0 && reader.HasTiffDimensions() != 0) {
+    return !reader.path.empty() && ReadWholeFile(reader.path, &out->bytes) == 0;
+  }
+  if (reader.HasExifIfd() == 0 && reader.ifd0Offset == 0) return true;
+  const bool loaded_here = reader.data == nullptr;
+  if (loaded_here && reader.LoadExifData(0, nullptr) == nullptr) return true;
+  out->bytes.assign(reader.data, reader.data + reader.dataLoadedSize);
+  if (loaded_here) reader.FreeExifData();
+  return true;
+}
+
+int LoadThumbnailBytes(ExifEditor& editor, exif::ExifReader& thumbnail) {
+  const exif::ImageSize size = thumbnail.GetImageSize();
+  if (size.width != kThumbnailWidth || size.height != kThumbnailHeight) return 0;
+  std::vector<uint8_t> file;
+  if (thumbnail.path.empty() || ReadWholeFile(thumbnail.path, &file) != 0) return 0;
+  std::vector<uint8_t> held;
+  held.reserve(file.size());
+  const std::span<const uint8_t> bytes(file);
+  if (thumbnail.HasJpegDimensions()) {
+    exif::JpegSegmentWalker walker(0, exif::SoiRule::kStandalone);
+    while (const auto s = walker.Next(bytes)) {
+      const auto from = bytes.begin() + static_cast<ptrdiff_t>(s->position);
+      if (s->marker == exif::kJpegSoi) {
+        held.insert(held.end(), from, from + 2);
+      } else if (s->marker == exif::kJpegEoi || s->marker == exif::kJpegSos || s->cut) {
+        held.insert(held.end(), from, bytes.end());
+        break;
+      } else if ((s->marker & 0xFFF0) != exif::kJpegApp0) {
+        const uint64_t end = std::min<uint64_t>(s->position + 2 + s->length, bytes.size());
+        held.insert(held.end(), from, bytes.begin() + static_cast<ptrdiff_t>(end));
+      }
+    }
+  } else {
+    // The strips run from the first one to the directory when it follows
+    // them, else to the end of the file.
+    const uint64_t first = thumbnail.primaryImage.firstStripOffset;
+    const uint64_t end = first > thumbnail.ifd0Offset ? bytes.size() : thumbnail.ifd0Offset;
+    if (first < kMinDirectoryOffset || end <= first || end > bytes.size()) return 0;
+    held.assign(bytes.begin() + static_cast<ptrdiff_t>(first), bytes.begin() + static_cast<ptrdiff_t>(end));
+  }
+  if (held.empty()) return 0;
+  editor.thumbnailBytes = std::move(held);
+  return 1;
+}
+
+int BuildIfd(ExifEditor& editor, uint32_t code, const TextInfo& info, bool gps_pointer) {
+  if ((code != kIfd0 && code != kIfd1) || TextInfoVersion(info.version) < kTextInfoVersion0120 ||
+      !editor.HasWorkBlock() || editor.blockLength < 8) {
+    return 0;
+  }
+  const ByteOrder order = editor.byteOrder;
+  const bool tiff = editor.IsTiffSource();
+  std::optional<std::vector<DirectoryItem>> own;
+  if (code == kIfd0) {
+    own = OwnItems(editor, editor, kIfd0);
+  } else {
+    if (editor.thumbnailPath.empty()) return 0;
+    exif::ExifReader thumbnail(editor.thumbnailPath.c_str(), 0, 0);
+    if (editor.thumbnailBytes.empty() && !LoadThumbnailBytes(editor, thumbnail)) return 0;
+    own = OwnItems(editor, thumbnail, kIfd0);
+  }
+  if (!own) return 0;
+  std::vector<DirectoryItem>& items = *own;
+
+  if (tiff && !std::all_of(std::begin(kRequiredTiffTags), std::end(kRequiredTiffTags),
+                           [&](uint16_t tag) { return Has(items, tag); })) {
+    return 0;
+  }
+  if (!tiff && code == kIfd1) Put(items, ShortItem(kTagCompression, kCompressionJpeg, order));
+  if (code == kIfd0) {
+    if (!info.description.empty()) Put(items, TextItem(kTagImageDescription, info.description));
+    Put(items, TextItem(kTagMake, info.make));
+    Put(items, TextItem(kTagModel, info.model));
+    if (!info.software.empty()) Put(items, TextItem(kTagSoftware, info.software));
+    if (info.captureTime.wYear != 0) {
+      Put(items, DateItem(exif::kTagDateTime, platform::GetLocalTime()), true);
+    }
+    Put(items, LongItem(exif::kTagExifIfdPointer, 0, order));
+    if (gps_pointer) Put(items, LongItem(exif::kTagGpsIfdPointer, 0, order));
+  }
+  Put(items, ShortItem(exif::kTagOrientation, 1, order));
+  if (code == kIfd1) {
+    IfdEntry orientation;
+    orientation.tag = exif::kTagOrientation;
+    if (editor.FindBlockEntry(kIfd0, &orientation) == 1 && orientation.type == kTypeShort &&
+        orientation.count == 1) {
+      Put(items, ShortItem(exif::kTagOrientation, static_cast<uint16_t>(orientation.value), order),
+          true);
+    }
+  }
+  if (!tiff) {
+    const uint16_t unit = editor.jfifUnits == kJfifDotsPerCentimetre ? kUnitCentimetre : kUnitInch;
+    Put(items, ShortItem(kTagResolutionUnit, unit, order));
+  }
+  exif::Rational x{}, y{};
+  // A JFIF segment without a unit gives only the pixels' aspect ratio (the
+  // JPEG writer's 1:1), no resolution: such a picture gets the default too.
+  if (tiff || editor.jfifUnits != 0) editor.GetResolution(&x, &y);
+  Put(items, RationalItem(exif::kTagXResolution, x, order), true);
+  Put(items, RationalItem(exif::kTagYResolution, y, order), true);
+  if (!tiff && code == kIfd1) {
+    Put(items, LongItem(exif::kTagJpegInterchangeFormat, 0, order));
+    Put(items, LongItem(exif::kTagJpegInterchangeFormatLength, 0, order));
+  }
+  if (!tiff) Put(items, ShortItem(kTagYCbCrPositioning, 2, order));
+
+  const std::optional<uint32_t> link =
+      code == kIfd0 ? std::optional<uint32_t>(4) : editor.NextLinkPosition(kIfd0);
+  if (!link) return 0;
+  const auto at = AppendDirectory(editor, code, items);
+  if (!at) return 0;
+  exif::Write32(editor.Block().data() + *link, *at, order);
+  editor.RefreshDescriptors();
+  return 1;
+}
+
+int BuildExifIfd(ExifEditor& editor, const TextInfo& info) {
+  IfdEntry pointer;
+  pointer.tag = exif::kTagExifIfdPointer;
+  if (TextInfoVersion(info.version) < kTextInfoVersion0120 ||
+      editor.FindBlockEntry(kIfd0, &pointer) != 1) {
+    return 0;
+  }
+  const ByteOrder order = editor.byteOrder;
+  const bool jpeg = !editor.IsTiffSource();
+  auto own = OwnItems(editor, editor, kExifIfd);
+  if (!own) return 0;
+  std::vector<DirectoryItem>& items = *own;
+
+  const auto version = std::find_if(items.begin(), items.end(), [](const DirectoryItem& i) {
+    return i.tag == exif::kTagExifVersion;
+  });
+  const bool old_version = version != items.end() &&
+                           (version->count != 4 || exif::Read32(version->field, exif::kBigEndian) < kExifVersion0210);
+  Put(items, VersionItem(exif::kTagExifVersion, "0210"), old_version);
+  Put(items, DateItem(exif::kTagDateTimeOriginal, info.captureTime), true);
+  Put(items, DateItem(exif::kTagDateTimeDigitized, platform::GetLocalTime()), true);
+  if (jpeg) {
+    const uint8_t components[4] = {1, 2, 3, 0};
+    Put(items, BytesItem(kTagComponentsConfiguration, kTypeUndefined, components));
+  }
+  Put(items, VersionItem(kTagFlashpixVersion, "0100"));
+  Put(items, ShortItem(kTagColorSpace, 1, order));
+  if (jpeg) {
+    const exif::ImageSize size = editor.GetImageSize();
+    Put(items, LongItem(kTagPixelXDimension, size.width, order), true);
+    Put(items, LongItem(kTagPixelYDimension, size.height, order), true);
+  }
+  if (!editor.thumbnailPath.empty()) Put(items, LongItem(kTagInteropPointer, 0, order), true);
+
+  const auto at = AppendDirectory(editor, kExifIfd, items);
+  return at && editor.SetEntryInPlace(kIfd0, IfdEntry{exif::kTagExifIfdPointer, kTypeLong, 1, *at}) > 0
+             ? 1
+             : 0;
+}
+
+int AppendInteropIfd(ExifEditor& editor) {
+  IfdEntry pointer;
+  pointer.tag = kTagInteropPointer;
+  if (editor.IsTiffSource() || editor.FindBlockEntry(kExifIfd, &pointer) != 1) return 0;
+  const ByteOrder order = editor.byteOrder;
+  std::vector<DirectoryItem> items;
+  if (editor.HasDirectory(kInteropIfd)) {
+    if (const auto dir = ReadBlockDirectory(editor.Block(), order, editor.interopHeader.offset)) {
+      for (const BlockEntry& e : dir->entries) items.push_back(ItemFromBlock(editor.Block(), e, order, order));
+    }
+  }
+  Put(items, TextItem(kTagInteropIndex, "R98"));
+  Put(items, VersionItem(kTagInteropVersion, "0100"));
+  const auto at = AppendDirectory(editor, kInteropIfd, items);
+  return at && editor.SetEntryInPlace(kExifIfd, IfdEntry{kTagInteropPointer, kTypeLong, 1, *at}) > 0
+             ? 1
+             : 0;
+}
+
+int BuildExifBlock(ExifEditor& editor, const std::string& thumbnail_path, const TextInfo& info,
+                   GpsTagSet* gps) {
+  if ((!editor.HasJpegDimensions() && !editor.HasTiffDimensions()) ||
+      TextInfoVersion(info.version) != kTextInfoVersion0120) {
+    return 0;
+  }
+  editor.thumbnailPath = thumbnail_path;
+  uint8_t head[8] = {};
+  const ByteOrder order = editor.byteOrder;
+  head[0] = head[1] = order == exif::kLittleEndian ? 'I' : 'M';
+  exif::Write16(head + 2, 42, order);
+  if (!editor.StartBlock(head) || !BuildIfd(editor, kIfd0, info, gps != nullptr) ||
+      !BuildExifIfd(editor, info) || (gps != nullptr && !AppendGpsIfd(editor, gps))) {
+    return 0;
+  }
+  if (!thumbnail_path.empty()) {
+    const int interop = AppendInteropIfd(editor);
+    if (BuildIfd(editor, kIfd1, info, false)) {
+      if (editor.GetDataLength(kIfd1) != 0 && editor.ThumbnailLength() != 0) {
+        editor.SetDataOffset(kIfd1, editor.blockLength);
+      }
+    } else if (interop) {
+      editor.RemoveTag(kExifIfd, kTagInteropPointer);
+    }
+  }
+  if (editor.GetDataLength(kIfd0) != 0) {
+    editor.SetDataOffset(kIfd0, editor.blockLength + editor.ThumbnailLength());
+  }
+  return 1;
+}
+
+}  // namespace veltora::edit

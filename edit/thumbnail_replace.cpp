@@ -1,0 +1,239 @@
+#include "edit/thumbnail_replace.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <string_view>
+
+#include "edit/block_entries.h"
+#include "exif/jpeg_segments.h"
+#include "platform/file.h"
+
+namespace veltora::edit {
+namespace {
+
+using exif::kExifIfd;
+using exif::kIfd0;
+using exif::kIfd1;
+
+constexpr uint16_t kTagPixelXDimension = 40962;
+constexpr uint16_t kTagPixelYDimension = 40963;
+constexpr uint16_t kTagPrintMatchingInMakerNote = 0x0E00;
+
+// IFD0 tags that describe how the old picture's pixels were coded. A TIFF's
+// new picture brings its own; one of these left behind would make readers
+// decode the new strips wrongly (tiles, extra samples, a colour map).
+constexpr uint16_t kOldPictureTags[] = {
+    266 /* FillOrder */,   284 /* PlanarConfiguration */, 317 /* Predictor */,
+    320 /* ColorMap */,    322 /* TileWidth */,           323 /* TileLength */,
+    324 /* TileOffsets */, 325 /* TileByteCounts */,      338 /* ExtraSamples */,
+    339 /* SampleFormat */, 347 /* JPEGTables */,         513 /* JPEGInterchangeFormat */,
+    514 /* JPEGInterchangeFormatLength */, 529 /* YCbCrCoefficients */,
+    530 /* YCbCrSubSampling */, 531 /* YCbCrPositioning */};
+
+// The item in the form RewriteIfd takes: inline values as IfdEntry values,
+// longer ones as their stored bytes.
+EntryEdit EditFromItem(const DirectoryItem& item, exif::ByteOrder order) {
+  EntryEdit edit;
+  edit.entry = IfdEntry{item.tag, item.type, item.count, 0};
+  if (item.OutOfLine()) {
+    edit.bytes = item.value;
+    return edit;
+  }
+  uint8_t raw[exif::kEntrySize] = {};
+  exif::Write16(raw, item.tag, order);
+  exif::Write16(raw + 2, item.type, order);
+  exif::Write32(raw + 4, item.count, order);
+  std::memcpy(raw + 8, item.field, 4);
+  exif::DecodeEntry(raw, order, &edit.entry);
+  // Types the value primitives do not size keep their field as it is.
+  if (exif::TypeSize(item.type) == 0) edit.entry.value = exif::Read32(item.field, order);
+  return edit;
+}
+
+// A TIFF's IFD0 rewritten for the new picture's entries. The old resolution
+// stays when the old directory has one, and so does the old Orientation: the
+// new picture is the host's picture as it decoded it, unturned, exactly as
+// in a JPEG, whose IFD0 the new picture never touches.
+void TakeNewPictureEntries(ExifEditor& editor, const std::vector<DirectoryItem>& entries) {
+  std::vector<EntryEdit> additions;
+  for (const DirectoryItem& item : entries) {
+    IfdEntry old;
+    old.tag = item.tag;
+    if ((item.tag == exif::kTagXResolution || item.tag == exif::kTagYResolution ||
+         item.tag == exif::kTagOrientation) &&
+        editor.FindBlockEntry(kIfd0, &old) == 1) {
+      continue;
+    }
+    additions.push_back(EditFromItem(item, editor.byteOrder));
+  }
+  editor.RewriteIfd(kIfd0, kOldPictureTags, additions);
+}
+
+// Sets a JPEG's pixel dimension where the Exif IFD holds one, keeping its type.
+bool SetPixelDimension(ExifEditor& editor, uint16_t tag, uint32_t value) {
+  IfdEntry entry;
+  entry.tag = tag;
+  if (editor.FindBlockEntry(kExifIfd, &entry) != 1) return true;
+  if (entry.count != 1 || (entry.type != exif::kTypeShort && entry.type != exif::kTypeLong) ||
+      (entry.type == exif::kTypeShort && value > 0xFFFF)) {
+    return false;
+  }
+  entry.value = value;
+  return editor.SetEntryInPlace(kExifIfd, entry) > 0;
+}
+
+// Whether an old segment passes to the file with the new picture. Every
+// application segment and comment of the old file describes the photograph
+// (vendor data, captions and keywords, the colour profile of its pixel
+// values) and would be lost with the old segments; only those that describe
+// what the new file replaces stay behind: the coding of the old scan (Adobe's
+// colour transform), the pictures stored behind it (multi-picture index) and
+// how the old picture was to be printed.
+bool PassesToNewPicture(std::span<const uint8_t> segment) {
+  const uint16_t marker = static_cast<uint16_t>(segment[0] << 8 | segment[1]);
+  const std::string_view payload(reinterpret_cast<const char*>(segment.data()) + 4, segment.size() - 4);
+  if (marker == 0xFFFE) return true;  // COM
+  if (marker < 0xFFE2 || marker > 0xFFEF || marker == 0xFFEE) return false;  // APP0, APP1: the layout's; APP14
+  return !(marker == 0xFFE2 && payload.starts_with(std::string_view("MPF\0", 4))) &&
+         !(marker == 0xFFE6 && payload.starts_with("PrintIM"));
+}
+
+// Writes the new picture again with the old file's passing segments behind
+// its SOI. False when a file cannot be read or written.
+bool CarryOldSegments(const std::string& old_path, const std::string& picture_path) {
+  platform::File old;
+  if (platform::File::Open(old_path.c_str(), platform::File::Access::kRead, &old) != 0) return false;
+  const auto read_at = [&old](uint64_t at, std::span<uint8_t> out) {
+    size_t got = 0;
+    return old.ReadAt(at, out.data(), out.size(), &got) == 0 ? got : 0;
+  };
+  std::vector<uint8_t> carried;
+  exif::JpegSegmentWalker walker(0, exif::SoiRule::kStandalone);
+  while (const auto s = walker.Next(read_at)) {
+    if (s->marker == exif::kJpegSos || s->marker == exif::kJpegEoi || s->cut) break;
+    if (s->marker == exif::kJpegSoi || s->length < 2) continue;
+    std::vector<uint8_t> segment(size_t{s->length} + 2);
+    if (read_at(s->position, segment) != segment.size()) break;  // cut short: nothing to carry
+    if (PassesToNewPicture(segment)) carried.insert(carried.end(), segment.begin(), segment.end());
+  }
+  if (carried.empty()) return true;
+  platform::File picture;
+  if (platform::File::Open(picture_path.c_str(), platform::File::Access::kRead, &picture) != 0) return false;
+  uint64_t size = 0;
+  if (picture.Size(&size) != 0 || size < 2) return false;
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  size_t got = 0;
+  if (picture.ReadAt(0, bytes.data(), bytes.size(), &got) != 0 || got != bytes.size()) return false;
+  picture.Close();
+  bytes.insert(bytes.begin() + 2, carried.begin(), carried.end());
+  platform::File out;
+  return platform::File::Open(picture_path.c_str(), platform::File::Access::kCreateAlways, &out) == 0 &&
+         out.Write(bytes.data(), bytes.size()) == 0 && out.Close() == 0;
+}
+
+// Directories the old IFD1 linked to (a second preview, say) belong to
+// images this editor does not follow; a block that holds them is pinned, so
+// they still lie where the old link said, and the new IFD1 links to them.
+void KeepOldChain(ExifEditor& editor) {
+  if (editor.data == nullptr || editor.thumbnailImage.ifdOffset == 0) return;
+  const auto old = ReadBlockDirectory(std::span<const uint8_t>(editor.data, editor.dataLoadedSize),
+                                      editor.byteOrder, editor.thumbnailImage.ifdOffset);
+  const uint32_t chained = old && old->link ? *old->link : 0;
+  const auto link = editor.NextLinkPosition(kIfd1);
+  if (chained == 0 || !link || uint64_t{chained} + 2 > editor.PinnedEnd()) return;
+  exif::Write32(editor.Block().data() + *link, chained, editor.byteOrder);
+}
+
+}  // namespace
+
+int AttachThumbnail(ExifEditor& editor, const std::string& thumbnail_path, const TextInfo& info) {
+  if ((!editor.HasJpegDimensions() && !editor.HasTiffDimensions()) || !editor.HasWorkBlock() ||
+      editor.ifd1.ifdOffset != 0) {
+    return 0;
+  }
+  editor.thumbnailBytes.clear();
+  editor.thumbnailPath.clear();
+  if (TextInfoVersion(info.version) != kTextInfoVersion0120) return 0;
+  editor.thumbnailPath = thumbnail_path;
+  if (!thumbnail_path.empty()) {
+    // A file whose Exif IFD has no Interoperability pointer gets no new
+    // directory: adding the pointer is no part of a thumbnail's attachment.
+    if (!editor.HasDirectory(exif::kInteropIfd)) AppendInteropIfd(editor);
+    if (!BuildIfd(editor, kIfd1, info, false)) return 0;
+    KeepOldChain(editor);
+    if (editor.GetDataLength(kIfd1) != 0 && editor.ThumbnailLength() != 0) {
+      editor.SetDataOffset(kIfd1, editor.blockLength);
+    }
+  }
+  // The Interoperability directory describes the main picture, not the
+  // thumbnail: it stays even when no IFD1 is attached.
+  if (editor.IsTiffSource() && editor.GetDataLength(kIfd0) != 0) {
+    editor.SetDataOffset(kIfd0, editor.blockLength + editor.ThumbnailLength());
+  }
+  return 1;
+}
+
+int DetachThumbnail(ExifEditor& editor) {
+  if (!editor.HasWorkBlock() || editor.ifd1.ifdOffset == 0) return 0;
+  const auto link = editor.NextLinkPosition(kIfd0);
+  if (!link || editor.ifd1.ifdOffset < *link) return 0;  // not the directory appended last
+  editor.thumbnailBytes.clear();
+  editor.thumbnailPath.clear();
+  editor.Truncate(editor.ifd1.ifdOffset);
+  editor.ifd1 = ImageDescription{};
+  exif::Write32(editor.Block().data() + *link, 0, editor.byteOrder);
+  if (editor.IsTiffSource() && editor.GetDataLength(kIfd0) != 0) {
+    editor.SetDataOffset(kIfd0, editor.blockLength);
+  }
+  return 1;
+}
+
+int ReplaceMainImage(ExifEditor& editor, const std::string& picture_path) {
+  editor.alternateSourcePath.clear();
+  if (picture_path.empty()) return 0;
+  const bool tiff = editor.IsTiffSource();
+  if (!tiff && !CarryOldSegments(editor.path, picture_path)) return 0;
+  exif::ExifReader picture(picture_path.c_str(), 1, 0);
+  if (!picture.HasJpegDimensions() && !picture.HasTiffDimensions()) return 0;
+  const exif::ImageSize size = picture.GetImageSize();
+  editor.alternateSourcePath = picture_path;
+  std::vector<DirectoryItem> entries;
+  if (tiff) {
+    SourceTiff source;
+    if (!picture.HasTiffDimensions() || !LoadSourceTiff(picture, &source)) return 0;
+    editor.alternateImageOffset = picture.FileOffset(picture.primaryImage.firstStripOffset);
+    entries = source.Items(kIfd0, editor.byteOrder, kFileOnlyTags);
+  }
+  if (!editor.StartEdit(0)) return 0;
+  if (tiff) {
+    // RewriteIfd's count change cannot tell a refusal from a rewrite that
+    // kept the count: the directory describing the new picture tells.
+    TakeNewPictureEntries(editor, entries);
+    if (editor.ifd0.width != size.width || editor.ifd0.length != size.height) return 0;
+  }
+  // A TIFF's Exif IFD describes its picture as a JPEG's does.
+  return SetPixelDimension(editor, kTagPixelXDimension, size.width) &&
+                 SetPixelDimension(editor, kTagPixelYDimension, size.height)
+             ? 1
+             : 0;
+}
+
+int DropPrintMatching(ExifEditor& editor) {
+  int dropped = 0;
+  IfdEntry entry;
+  entry.tag = exif::kTagPrintIm;
+  if (editor.FindBlockEntry(kIfd0, &entry) == 1) {
+    const uint16_t tag = exif::kTagPrintIm;
+    dropped |= editor.RewriteIfd(kIfd0, std::span<const uint16_t>(&tag, 1), {}) < 0 ? 1 : 0;
+  }
+  entry = IfdEntry{};
+  entry.tag = kTagPrintMatchingInMakerNote;
+  if (editor.FindBlockEntry(exif::kMakerNoteIfd, &entry) == 1 && entry.type == exif::kTypeUndefined &&
+      entry.count != 0 && entry.value != 0) {
+    dropped |= editor.RemoveTag(exif::kMakerNoteIfd, kTagPrintMatchingInMakerNote) > 0 ? 1 : 0;
+  }
+  return dropped;
+}
+
+}  // namespace veltora::edit

@@ -1,0 +1,121 @@
+// ReplaceThumbImage and ReplaceExifImage: a host picture encoded into
+// temporary files by the picture savers, then put into an EXIF file by the
+// editor (edit/thumbnail_replace.h) as its new thumbnail, or as its new main
+// picture with a matching thumbnail.
+#include <string>
+
+#include "edit/exif_editor.h"
+#include "edit/ifd_builder.h"
+#include "edit/rebuilt_output.h"
+#include "edit/thumbnail_replace.h"
+#include "imaging/picture_io.h"
+#include "platform/local_time.h"
+#include "plugin/export_guard.h"
+#include "plugin/format_detection.h"
+#include "plugin/safe_replace.h"
+#include "plugin/veltora.h"
+
+namespace veltora {
+namespace {
+
+// Format codes of the savers: the format of the file being edited.
+constexpr uint32_t kFormatJpeg = 1;
+constexpr uint32_t kFormatTiff = 8;
+// Each step down the quality ladder that keeps a JPEG's APP1 segment within
+// its 16-bit length.
+constexpr int32_t kQualityStep = 5;
+
+struct Replacement {
+  const char* output;
+  const char* input;
+  HGLOBAL dib;
+  int32_t quality;
+};
+
+// The export checks both replacements share; S_OK to go on.
+HRESULT CheckArguments(const Replacement& r) {
+  if (r.output == nullptr || r.input == nullptr || *r.output == '\0' || *r.input == '\0' ||
+      r.dib == nullptr || r.quality < 1 || r.quality > 100) {
+    return E_INVALIDARG;
+  }
+  const ImageFormat format = DetectImageFormat(r.input);
+  if (format != ImageFormat::kJpeg && format != ImageFormat::kTiff) return E_FAIL;
+  return ProbeTargetDirectory(r.output);
+}
+
+// The text record the replacements build IFD1 with: no texts, stamped now.
+edit::TextInfo CurrentTextInfo() {
+  edit::TextInfo info;
+  info.captureTime = platform::GetLocalTime();
+  return info;
+}
+
+// Attaches the thumbnail and, for a JPEG, encodes it again at falling
+// quality until block and thumbnail fit one APP1 segment. A TIFF has no such
+// limit. S_OK, E_FAIL, or the encoder's failure.
+HRESULT AttachWithinSegment(edit::ExifEditor& editor, const TempFile& thumbnail, uint32_t format,
+                            HGLOBAL dib, int32_t quality) {
+  const edit::TextInfo info = CurrentTextInfo();
+  if (!edit::AttachThumbnail(editor, thumbnail.path(), info)) return E_FAIL;
+  while (format == kFormatJpeg &&
+         editor.TotalSegmentSize() + edit::kApp1Overhead > edit::kMaxSegmentLength) {
+    if (!edit::DetachThumbnail(editor) || quality - kQualityStep < 1) return E_FAIL;
+    quality -= kQualityStep;
+    if (const int32_t r = imaging::EncodeThumbnail(thumbnail.c_str(), format, dib, quality); r < 0) {
+      return r;
+    }
+    if (!edit::AttachThumbnail(editor, thumbnail.path(), info)) return E_FAIL;
+  }
+  return S_OK;
+}
+
+HRESULT ReplaceImage(const Replacement& r, bool main_image) {
+  if (const HRESULT checked = CheckArguments(r); checked != S_OK) return checked;
+  edit::ExifEditor editor(r.input, 1);
+  if (!editor.IsExif()) return E_NOTEXIF;
+  const uint32_t format = editor.IsExifJpeg() ? kFormatJpeg : kFormatTiff;
+  TempFile picture, thumbnail;  // both deleted on every path
+  if (main_image) {
+    if (const uint32_t error = picture.Create(kMainImagePrefix)) return MapWin32Error(error);
+  }
+  if (const uint32_t error = thumbnail.Create(kThumbnailPrefix)) return MapWin32Error(error);
+  if (main_image) {
+    if (const int32_t saved = imaging::SaveMainImage(picture.c_str(), format, r.dib, r.quality); saved < 0) {
+      return saved;
+    }
+  }
+  if (const int32_t encoded = imaging::EncodeThumbnail(thumbnail.c_str(), format, r.dib, r.quality);
+      encoded < 0) {
+    return encoded;
+  }
+  if (main_image) {
+    if (!edit::ReplaceMainImage(editor, picture.path())) return E_FAIL;
+    edit::DropPrintMatching(editor);
+  } else if (!editor.StartEdit(0)) {
+    return E_FAIL;
+  }
+  if (const HRESULT attached = AttachWithinSegment(editor, thumbnail, format, r.dib, r.quality);
+      attached != S_OK) {
+    return attached;
+  }
+  if (!editor.HasWorkBlock()) return E_FAIL;
+  edit::StampDateTime(editor);
+  return edit::WriteEditedFile(editor, r.output);
+}
+
+}  // namespace
+}  // namespace veltora
+
+VELTORA_API HRESULT ReplaceThumbImage(const char* output_path, const char* input_path, HGLOBAL dib,
+                                      int32_t quality) {
+  return veltora::GuardExport([&] {
+    return veltora::ReplaceImage({output_path, input_path, dib, quality}, /*main_image=*/false);
+  });
+}
+
+VELTORA_API HRESULT ReplaceExifImage(const char* output_path, const char* input_path, HGLOBAL dib,
+                                     int32_t quality) {
+  return veltora::GuardExport([&] {
+    return veltora::ReplaceImage({output_path, input_path, dib, quality}, /*main_image=*/true);
+  });
+}

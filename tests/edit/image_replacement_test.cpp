@@ -1,0 +1,287 @@
+// ReplaceThumbImage, ReplaceExifImage and Encode with a newly built block,
+// called as a host calls them, with the results read back by the plug-in's
+// own decoder and by exiftool.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "edit/exif_editor.h"
+#include "imaging/dib_memory.h"
+#include "imaging/picture_io.h"
+#include "plugin/veltora.h"
+#include "tests/edit/edit_test_support.h"
+#include "tests/edit/picture_checks.h"
+#include "tests/imaging/imaging_test_support.h"
+#include "tests/platform/file_system_fixture.h"
+#include "tests/support/jpeg_builder.h"
+#include "tests/support/oracle.h"
+
+namespace veltora::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+uint32_t Number(const fs::path& file, uint32_t code, uint16_t tag) {
+  exif::ExifReader reader(file.c_str(), 1, 0);
+  exif::IfdEntry entry{tag, 0, 0, 0};
+  return reader.FindEntry(code, &entry) == 1 ? entry.value : 0;
+}
+
+
+class ImageReplacementTest : public FileSystemTest {
+ protected:
+  std::string Out() const { return Path("out.jpg"); }
+  Dib photo_{Gradient(640, 480)};
+};
+
+std::vector<uint8_t> CameraJpeg(Endian order) {
+  return SpliceExif(RealJpeg(32, 24), CameraBlock(order).Bytes());
+}
+
+TEST_F(ImageReplacementTest, ThumbnailFollowsThePictureAndNothingElseChanges) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> file;
+    const char* out;
+  } cases[] = {
+      {"II JPEG", CameraJpeg(kLittle), "out.jpg"},
+      {"MM JPEG, Interoperability pointer 0",
+       SpliceExif(RealJpeg(32, 24), TiffBuilder(kBig)
+                                        .Undefined(kExif, 36864, {'0', '2', '2', '0'})
+                                        .Long(kExif, 40965, 0)
+                                        .Bytes()),
+       "out.jpg"},
+      {"TIFF over 64 KiB", TiffBuilder(kBig).RgbImage(kIfd0, 64, 48).Undefined(kExif, 0xC7F0, std::vector<uint8_t>(70000, 1)).Bytes(),
+       "out.tif"},
+  };
+  std::vector<fs::path> ins, outs;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string n = std::to_string(ins.size()), ext = fs::path(c.out).extension().string();
+    ins.push_back(Path("in" + n + ext));
+    outs.push_back(Path("out" + n + ext));
+    const fs::path &in = ins.back(), &out = outs.back();
+    WriteBytes(in, c.file);
+    ASSERT_EQ(ReplaceThumbImage(out.c_str(), in.c_str(), photo_.handle, 90), S_OK);
+    EXPECT_GT(Likeness(out, DECODE_PREVIEW, 160, 120), 30);
+    HGLOBAL picture = Decode(out.c_str(), DECODE_PICTURE);
+    EXPECT_NE(picture, nullptr) << "the main picture decodes";
+    GlobalFree(picture);
+    auto before = AllValues(in), after = AllValues(out);
+    for (const auto& [key, value] : before) {
+      const bool moves = key.first == exif::kIfd1 || key == std::pair<uint32_t, uint16_t>{1, 306} ||
+                         key == std::pair<uint32_t, uint16_t>{1, 273};  // stamp, TIFF strips
+      EXPECT_TRUE(moves || after[key] == value) << "changed: " << key.first << "/" << key.second;
+    }
+  }
+  // exiftool once over every file.
+  std::vector<fs::path> all = ins;
+  all.insert(all.end(), outs.begin(), outs.end());
+  const auto tags = ExiftoolJsonEach(outs, {"-a", "-u", "-n", "-G1"});
+  const auto validate = ExiftoolValidateEach(all);
+  if (!tags || !validate) return;
+  for (size_t i = 0; i < outs.size(); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    const json& out = tags->at(outs[i].string());
+    if (outs[i].extension() == ".jpg") {
+      EXPECT_EQ(out.value("IFD1:Compression", json()), 6);
+      EXPECT_EQ(out.value("InteropIFD:InteropIndex", json()), "R98");
+      if (i == 1) {
+        EXPECT_EQ(out.value("InteropIFD:InteropVersion", json()), "0100") << "a new directory";
+      }
+    } else {
+      EXPECT_EQ(out.value("IFD1:ImageWidth", json()), 160);
+      EXPECT_GT(fs::file_size(outs[i]), 70000u) << "a TIFF's block is not size-limited";
+    }
+    const auto& old_lines = validate->at(ins[i].string());
+    for (const auto& line : validate->at(outs[i].string())) {
+      EXPECT_NE(std::find(old_lines.begin(), old_lines.end(), line), old_lines.end()) << "new: " << line;
+    }
+  }
+}
+
+TEST_F(ImageReplacementTest, ThumbnailQualityFallsUntilTheSegmentFits) {
+  const Dib noise(imaging::testing::MakeNoise(640, 480, 24));
+  struct Case {
+    size_t room;  // bytes the APP1 segment has left for IFD1 and the thumbnail
+    HRESULT expected;
+  } cases[] = {{12000, S_OK}, {4000, S_OK}, {400, E_FAIL}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.room);
+    // A block without thumbnail whose unknown tag leaves `room` bytes free:
+    // header, IFD0 (one entry), the Exif IFD (two entries, the interop
+    // pointer), the Interoperability IFD with its two entries, the filler.
+    const size_t filler = 65527 - c.room - (8 + 18 + 30 + 30);
+    WriteBytes(Path("in.jpg"),
+               SpliceExif(RealJpeg(32, 24), TiffBuilder(kLittle)
+                                                .Undefined(kExif, 36864, {'0', '2', '2', '0'})
+                                                .Ascii(kInterop, 1, "R98").Undefined(kInterop, 2, {'0', '1', '0', '0'})
+                                                .Undefined(kExif, 0xC7F0, std::vector<uint8_t>(filler, 0x5A))
+                                                .Bytes()));
+    fs::remove(Out());
+    EXPECT_EQ(ReplaceThumbImage(Out().c_str(), Path("in.jpg").c_str(), noise.handle, 100), c.expected);
+    EXPECT_TRUE(TempLeftovers().empty());
+    if (c.expected != S_OK) {
+      EXPECT_FALSE(fs::exists(Out()));
+      continue;
+    }
+    exif::ExifReader reader(Out().c_str(), 1, 0);
+    std::vector<uint8_t> thumbnail;
+    EXPECT_LE(reader.GetThumbnail(&thumbnail), c.room);
+    EXPECT_TRUE(DecodeCleanly(thumbnail));
+  }
+}
+
+TEST_F(ImageReplacementTest, MainPictureReplacedWithItsDimensions) {
+  const Dib wide(Gradient(320, 240));
+  TiffBuilder tiff(kLittle);
+  tiff.RgbImage(kIfd0, 64, 48).Rational(kIfd0, 282, 300, 1).Rational(kIfd0, 283, 300, 1)
+      .Long(kExif, 40962, 64).Long(kExif, 40963, 48).Undefined(kExif, 36864, {'0', '2', '3', '0'});
+  TiffBuilder camera = CameraBlock(kBig);
+  camera.Long(kExif, 40962, 32).Long(kExif, 40963, 24)
+      .Undefined(kIfd0, 50341, PrintImBlock(kBig, {{1, 2}}))
+      .MakerNoteHeader(MakerNoteForm::kSignature, "Vendor")
+      .Undefined(kMakerNote, 0x0E00, PrintImBlock(kBig, {{1, 2}}))
+      .Short(kMakerNote, 1, 7);
+  const auto jpeg = JpegBuilder().Soi().App1Exif(camera.Bytes()).App6PrintIm(PrintImBlock(kBig, {{1, 2}}))
+                        .ImageSegments(RealJpeg(32, 24)).Bytes();
+  const std::pair<const char*, std::vector<uint8_t>> inputs[] = {{"in.jpg", jpeg}, {"in.tif", tiff.Bytes()}};
+  for (const auto& [name, bytes] : inputs) {
+    SCOPED_TRACE(name);
+    const std::string in = Path(name), out = Path(std::string("out") + fs::path(name).extension().string());
+    WriteBytes(in, bytes);
+    ASSERT_EQ(ReplaceExifImage(out.c_str(), in.c_str(), wide.handle, 95), S_OK);
+    EXPECT_TRUE(TempLeftovers().empty());
+    EXPECT_GT(Likeness(out, DECODE_PICTURE, 320, 240), 30);
+    EXPECT_GT(Likeness(out, DECODE_PREVIEW, 160, 120), 30);
+    EXPECT_EQ(Number(out, exif::kExifIfd, 40962), 320u);
+    EXPECT_EQ(Number(out, exif::kExifIfd, 40963), 240u);
+    EXPECT_EQ(ReadValue(out, exif::kIfd0, 282), ReadValue(in, exif::kIfd0, 282)) << "old resolution";
+    EXPECT_FALSE(ReadValue(out, exif::kIfd0, 50341)) << "print matching in IFD0";
+    edit::ExifEditor editor(out.c_str(), 1);
+    ASSERT_TRUE(editor.CopyBlock());
+    exif::IfdEntry entry{0x0E00, 0, 0, 0};
+    EXPECT_NE(editor.FindBlockEntry(exif::kMakerNoteIfd, &entry), 1) << "print matching in the maker note";
+    entry.tag = 1;
+    EXPECT_EQ(editor.FindBlockEntry(exif::kMakerNoteIfd, &entry) == 1, name[3] == 'j') << "maker note";
+    for (const auto& s : WalkSegments(ReadFile(out))) EXPECT_NE(s.marker, kApp6);
+  }
+}
+
+TEST_F(ImageReplacementTest, RefusalsTouchNothing) {
+  WriteBytes(Path("in.jpg"), CameraJpeg(kLittle));
+  WriteBytes(Path("jfif.jpg"), RealJpeg(32, 24));
+  WriteBytes(Path("in.png"), CameraJpeg(kLittle));
+  const std::string out = Out(), in = Path("in.jpg"), png = Path("in.png"), jfif = Path("jfif.jpg"),
+                    missing_dir = Path("none/out.jpg");
+  struct Case {
+    const char* out;
+    const char* in;
+    HGLOBAL dib;
+    int32_t quality;
+    HRESULT expected;
+  } cases[] = {
+      {nullptr, in.c_str(), photo_.handle, 90, E_INVALIDARG},
+      {out.c_str(), "", photo_.handle, 90, E_INVALIDARG},
+      {out.c_str(), in.c_str(), nullptr, 90, E_INVALIDARG},
+      {out.c_str(), in.c_str(), photo_.handle, 0, E_INVALIDARG},
+      {out.c_str(), in.c_str(), photo_.handle, 101, E_INVALIDARG},
+      {out.c_str(), png.c_str(), photo_.handle, 90, E_FAIL},
+      {out.c_str(), jfif.c_str(), photo_.handle, 90, E_NOTEXIF},
+      {missing_dir.c_str(), in.c_str(), photo_.handle, 90, static_cast<HRESULT>(0x80070003u)},
+  };
+  for (const auto& c : cases) {
+    for (auto* replace : {&ReplaceThumbImage, &ReplaceExifImage}) {
+      SCOPED_TRACE(::testing::Message() << (c.in ? c.in : "null") << " q" << c.quality);
+      EXPECT_EQ(replace(c.out, c.in, c.dib, c.quality), c.expected);
+      EXPECT_FALSE(fs::exists(Out()));
+      EXPECT_TRUE(TempLeftovers().empty());
+    }
+  }
+}
+
+// ImageTextInfo with the given version characters and texts.
+struct TextRecord {
+  explicit TextRecord(const char* version) {
+    std::memcpy(info.version, version, 4);
+    for (CString* s : {&info.ImageDescription, &info.Make, &info.Model, &info.Software}) CStringInit(s);
+    CStringSet(&info.Make, "Veltora");
+    CStringSet(&info.Model, "Bench 1");
+    CStringSet(&info.ImageDescription, "A gradient");
+    CStringSet(&info.Software, "tests");
+    info.capture_time = SYSTEMTIME{2019, 3, 0, 9, 8, 7, 6, 0};
+  }
+  ~TextRecord() { ImageTextInfoRelease(&info); }
+  ImageTextInfo info{};
+};
+
+TEST_F(ImageReplacementTest, EncodeBuildsANewBlockFromTheTextRecord) {
+  TextRecord v0120("0120"), v0110("0110"), v0121("0121"), v1120("1120");
+  GpsSet gps;
+  gps.Tags({1, 2, 3, 4}).Position('N', 48, 'E', 2);
+  EncodeExifData pair{&v0120.info, &gps.set}, no_text{nullptr, &gps.set};
+  struct Case {
+    const char* name;
+    uint32_t flags;
+    void* data;
+    HRESULT expected;
+    const char* make;  // null: not given, count 1
+    bool gps = false;
+  } cases[] = {
+      {"no record", ENCODE_JPEG | ENCODE_NEW_EXIF_FILE, nullptr, S_OK, ""},
+      {"0110 reads older", ENCODE_JPEG | ENCODE_NEW_EXIF_FILE, &v0110.info, S_OK, ""},
+      {"0120", ENCODE_JPEG | ENCODE_NEW_EXIF_FILE, &v0120.info, S_OK, "Veltora"},
+      {"0121 reads newer", ENCODE_JPEG | ENCODE_NEW_EXIF_FILE, &v0121.info, E_FAIL, nullptr},
+      {"1120 reads newer", ENCODE_JPEG | ENCODE_NEW_EXIF_FILE, &v1120.info, E_FAIL, nullptr},
+      {"with GPS", ENCODE_JPEG | ENCODE_NEW_EXIF_FILE | ENCODE_NEW_EXIF_GPS, &pair, S_OK, "Veltora", true},
+      {"GPS, no record", ENCODE_JPEG | ENCODE_NEW_EXIF_FILE | ENCODE_NEW_EXIF_GPS, &no_text, S_OK, "", true},
+      {"GPS, no data", ENCODE_JPEG | ENCODE_NEW_EXIF_FILE | ENCODE_NEW_EXIF_GPS, nullptr, E_INVALIDARG, nullptr},
+      {"TIFF", ENCODE_TIFF | ENCODE_NEW_EXIF_FILE, &v0120.info, S_OK, "Veltora"},
+  };
+  std::vector<fs::path> outs;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    outs.push_back(Path("new" + std::to_string(outs.size()) + ((c.flags & ENCODE_TIFF) ? ".tif" : ".jpg")));
+    const fs::path& out = outs.back();
+    ASSERT_EQ(Encode(photo_.handle, out.c_str(), c.flags, 90, c.data), c.expected);
+    EXPECT_TRUE(TempLeftovers().empty());
+    if (c.make == nullptr) {
+      EXPECT_FALSE(fs::exists(out));
+      continue;
+    }
+    EXPECT_GT(Likeness(out, DECODE_PICTURE, 640, 480), 30);
+    EXPECT_GT(Likeness(out, DECODE_PREVIEW, 160, 120), 30);
+    EXPECT_EQ(ReadValue(out, exif::kIfd0, 271),
+              "2/" + std::to_string(strlen(c.make) + 1) + ":" + c.make + std::string(1, '\0'));
+  }
+  std::erase_if(outs, [](const fs::path& f) { return !fs::exists(f); });
+  const auto tags = ExiftoolJsonEach(outs, {"-a", "-u", "-n", "-G1"});
+  const auto validate = ExiftoolValidateEach(outs);
+  if (!tags || !validate) return;
+  for (size_t i = 0, made = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    if (c.make == nullptr) continue;
+    SCOPED_TRACE(c.name);
+    const json& out = tags->at(outs[made].string());
+    const bool given = *c.make != '\0';
+    EXPECT_EQ(out.value("IFD0:ImageDescription", json()), given ? json("A gradient") : json());
+    EXPECT_EQ(out.value("IFD0:Software", json()), given ? json("tests") : json());
+    EXPECT_TRUE(out.contains("IFD0:ModifyDate"));
+    EXPECT_EQ(out.value("ExifIFD:ExifVersion", json()), "0210");
+    if (given) {
+      EXPECT_EQ(out.value("ExifIFD:DateTimeOriginal", json()), "2019:03:09 08:07:06");
+    }
+    EXPECT_EQ(out.value("GPS:GPSLatitudeRef", json()), c.gps ? json("N") : json());
+    if (c.gps) {
+      EXPECT_EQ(out.value("GPS:GPSVersionID", json()), "2 0 0 0");
+    }
+    for (const auto& line : validate->at(outs[made].string())) {
+      EXPECT_EQ(line.find("Error"), std::string::npos) << line;
+    }
+    ++made;
+  }
+}
+
+}  // namespace
+}  // namespace veltora::testing
