@@ -24,6 +24,8 @@ class RecordList {
     ImageInfoListAppend(&list_, type, record);
     return record;
   }
+  // Appends a record made elsewhere (ImageInfoRecordNew); the list frees it.
+  void Adopt(uint32_t type, void* record) { ImageInfoListAppend(&list_, type, record); }
   ImageInfoList* get() { return &list_; }
 
  private:
@@ -32,7 +34,8 @@ class RecordList {
 
 // Every attribute of IFD0, the EXIF and Interoperability IFDs, GPS and IFD1
 // set to a distinct value (texts of several lengths, arrays, blobs, signed
-// rationals, numbers above 65535 where the type allows).
+// rationals, numbers above 65535 where the type allows), read from JSON by
+// the host's record reader.
 void AddFullRecords(RecordList& list);
 
 }  // namespace veltora::testing
