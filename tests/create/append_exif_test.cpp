@@ -65,18 +65,12 @@ Segment App1(const std::vector<uint8_t>& file) {
 
 TEST_P(AppendExifTest, EqualSizesReplaceInPlaceAndMissingShortsAreInserted) {
   const std::string in = Write(Source(GetParam()));
+  // ResolutionUnit is missing, below the EXIF pointer's tag: inserted.
+  // SubjectDistanceRange lies above the last EXIF tag: not inserted. Texts
+  // and values over 4 bytes are never merged.
   RecordList records;
-  auto* main = records.Add<TiffInfo>(INFO_TIFF_MAIN);
-  main->mask1 = TIFF_M1_ORIENTATION | TIFF_M1_RESOLUTION_UNIT | TIFF_M1_MAKE;
-  main->Orientation = 6;
-  main->ResolutionUnit = 3;  // missing, below the EXIF pointer's tag: inserted
-  CStringSet(&main->Make, "Texts are never merged");
-  auto* exif = records.Add<ExifInfo>(INFO_EXIF);
-  exif->mask_l = EXIF_L_COLOR_SPACE | EXIF_L_MAKER_NOTE;
-  exif->mask_h = EXIF_H_SUBJECT_DISTANCE_RANGE;
-  exif->ColorSpace = 1;
-  exif->SubjectDistanceRange = 2;  // above the last source tag: not inserted
-  HostBlobSet(&exif->MakerNote, "never merged", 12);
+  AddRecords(records, R"({"TiffMain": {"Orientation": 6, "ResolutionUnit": 3, "Make": "Not merged"},
+                         "Exif": {"ColorSpace": 1, "SubjectDistanceRange": 2, "MakerNote": "0102030405"}})");
   ASSERT_EQ(Append(in, records), S_OK);
 
   const auto before = ReadBytes(in), after = ReadBytes(Path("out.jpg"));

@@ -60,6 +60,21 @@ constexpr const char* kFullRecords = R"({
 
 }  // namespace
 
+namespace {
+
+void Adopt(RecordList& list, const nlohmann::ordered_json& document) {
+  host::OwnedRecords records = host::RecordsFromJson(document);
+  // The records change owner: the nodes go, the records join `list`.
+  ImageInfoListVisit(records.list(), [&list](uint32_t type, void* record) { list.Adopt(type, record); });
+  ImageInfoListRemoveAll(records.list());
+}
+
+}  // namespace
+
+void AddRecords(RecordList& list, std::string_view json) {
+  Adopt(list, nlohmann::ordered_json::parse(json));
+}
+
 void AddFullRecords(RecordList& list) {
   auto document = nlohmann::ordered_json::parse(kFullRecords);
   auto& transfer = document["TiffMain"]["TransferFunction"] = nlohmann::ordered_json::array();
@@ -72,10 +87,7 @@ void AddFullRecords(RecordList& list) {
   thumb["Compression"] = 6u;
   thumb["ImageDescription"] = "abc";
   document["TiffThumb"] = thumb;
-  host::OwnedRecords records = host::RecordsFromJson(document);
-  // The records change owner: the nodes go, the records join `list`.
-  ImageInfoListVisit(records.list(), [&list](uint32_t type, void* record) { list.Adopt(type, record); });
-  ImageInfoListRemoveAll(records.list());
+  Adopt(list, document);
 }
 
 }  // namespace veltora::testing

@@ -3,6 +3,7 @@
 #define VELTORA_TESTS_CREATE_RECORDS_H_
 
 #include <cstdint>
+#include <string_view>
 
 #include "interface/host_types.h"
 
@@ -31,6 +32,10 @@ class RecordList {
  private:
   ImageInfoList list_{};
 };
+
+// The records of a JSON document in the host's schema (host/record_json.h),
+// appended to `list`.
+void AddRecords(RecordList& list, std::string_view json);
 
 // Every attribute of IFD0, the EXIF and Interoperability IFDs, GPS and IFD1
 // set to a distinct value (texts of several lengths, arrays, blobs, signed
