@@ -1,5 +1,6 @@
 #include "create/exif_block_builder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <span>
 #include <string_view>
@@ -41,7 +42,7 @@ class Items {
     item.type = type;
     item.count = count;
     if (bytes.size() <= 4) {
-      std::memcpy(item.field, bytes.data(), bytes.size());
+      std::copy(bytes.begin(), bytes.end(), item.field);
     } else {
       item.value.assign(bytes.begin(), bytes.end());
     }

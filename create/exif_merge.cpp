@@ -130,7 +130,7 @@ exif::IfdEntry InlineEntry(const RecordEntry& r, ByteOrder order) {
   exif::Write16(raw, r.tag, order);
   exif::Write16(raw + 2, r.type, order);
   exif::Write32(raw + 4, r.count, order);
-  std::memcpy(raw + 8, r.bytes.data(), r.bytes.size());
+  std::copy(r.bytes.begin(), r.bytes.end(), raw + 8);
   exif::IfdEntry entry;
   exif::DecodeEntry(raw, order, &entry);
   entry.tag = r.tag;

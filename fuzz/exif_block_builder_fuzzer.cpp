@@ -5,6 +5,7 @@
 // value, a text, a rational array, a SHORT array, a blob, the GPS latitude
 // and the thumbnail) must read back as the records hold them. Any crash,
 // sanitizer report or broken property is a bug.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -139,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t at = ifd1.at(513).entry.value;
     Check(ifd1.at(514).entry.value == thumbnail.size());
     Check(at <= tiff.size() && thumbnail.size() <= tiff.size() - at);
-    Check(std::memcmp(tiff.data() + at, thumbnail.data(), thumbnail.size()) == 0);
+    Check(std::equal(thumbnail.begin(), thumbnail.end(), tiff.begin() + at));
   }
   return 0;
 }

@@ -76,7 +76,7 @@ void CheckReplaced(const ImageInfoList* list, uint32_t kind, const std::optional
     if (!old_entry || old_entry->size != r.bytes.size()) continue;
     const auto new_entry = Only(after, r.tag);
     Check(new_entry.has_value() && new_entry->entry.type == r.type && new_entry->entry.count == r.count);
-    Check(std::memcmp(new_entry->field, r.bytes.data(), r.bytes.size()) == 0);
+    Check(std::equal(r.bytes.begin(), r.bytes.end(), new_entry->field));
   }
 }
 

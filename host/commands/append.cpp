@@ -5,6 +5,7 @@
 // (exit status 2, the message naming the field).
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/command.h"
 #include "host/command_options.h"
@@ -30,9 +31,12 @@ int RunAppend(Host& host, AppendOptions& options) {
   ValidateOutputOptions(options.output, 1);
   OwnedRecords records = ReadRecordsFile(options.records);
   const auto append = VELTORA_EXPORT(host.plugin(), AppendExif);
+  // Neither TARGET nor the source is replaced without --in-place.
+  std::vector<std::string> inputs = options.files.files;
+  if (!options.source.empty()) inputs.push_back(options.source);
   return ForEachFile(host, options.files, [&](FileReport& report) {
     std::string refusal;
-    const auto out = ResolveOutputPath(options.output, report.path(), options.files.files, refusal);
+    const auto out = ResolveOutputPath(options.output, report.path(), inputs, refusal);
     if (!out) return report.Fail(refusal);
     const std::string& in = options.source.empty() ? report.path() : options.source;
     if (!report.Check("AppendExif", append(out->c_str(), in.c_str(), records.list(),

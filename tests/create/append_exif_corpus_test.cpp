@@ -52,32 +52,13 @@ constexpr Merged kMerged[] = {
     {INFO_TIFF_THUMB, 274, 3, "IFD1:Orientation", 8},
 };
 
-void AddMergeRecords(testing::RecordList& list) {
-  auto* main = list.Add<TiffInfo>(INFO_TIFF_MAIN);
-  main->mask1 = TIFF_M1_ORIENTATION | TIFF_M1_RESOLUTION_UNIT | TIFF_M1_YCBCR_POSITIONING |
-                TIFF_M1_MAKE;  // a text: never merged
-  main->Orientation = 8;
-  main->ResolutionUnit = 3;
-  main->YCbCrPositioning = 2;
-  CStringSet(&main->Make, "Not merged");
-  auto* exif = list.Add<ExifInfo>(INFO_EXIF);
-  exif->mask_l = EXIF_L_COLOR_SPACE | EXIF_L_PIXEL_X_DIMENSION | EXIF_L_MAKER_NOTE;
-  exif->mask_h = EXIF_H_EXPOSURE_MODE | EXIF_H_WHITE_BALANCE | EXIF_H_SCENE_CAPTURE_TYPE |
-                 EXIF_H_CONTRAST | EXIF_H_SUBJECT_DISTANCE_RANGE;
-  exif->ColorSpace = 65535;
-  exif->PixelXDimension = 1234;
-  exif->PixelXDimensionType = 4;
-  HostBlobSet(&exif->MakerNote, "larger than 4 bytes: never merged", 33);
-  exif->ExposureMode = 1;
-  exif->WhiteBalance = 1;
-  exif->SceneCaptureType = 3;
-  exif->Contrast = 2;
-  exif->SubjectDistanceRange = 2;
-  auto* thumb = list.Add<TiffInfo>(INFO_TIFF_THUMB);
-  thumb->mask1 = TIFF_M1_COMPRESSION | TIFF_M1_ORIENTATION;
-  thumb->Compression = 6;
-  thumb->Orientation = 8;
-}
+// The values above; a text and a large value besides, which are never merged.
+constexpr const char* kMergeRecords = R"({
+  "TiffMain": {"Orientation": 8, "ResolutionUnit": 3, "YCbCrPositioning": 2, "Make": "Not merged"},
+  "Exif": {"ColorSpace": 65535, "PixelXDimension": 1234, "PixelXDimensionType": 4,
+           "ExposureMode": 1, "WhiteBalance": 1, "SceneCaptureType": 3, "Contrast": 2,
+           "SubjectDistanceRange": 2, "MakerNote": "6e65766572206d6572676564"},
+  "TiffThumb": {"Compression": 6, "Orientation": 8}})";
 
 // The source's directories as the merge will meet them, read with the plain
 // block reader: kind -> entries by tag.
@@ -126,7 +107,7 @@ TEST(AppendExifCorpusTest, ExactlyTheMergedValuesChange) {
   if (!testing::HaveTool("exiftool")) GTEST_SKIP() << "exiftool not installed";
   testing::TempDir out_dir;
   testing::RecordList records;
-  AddMergeRecords(records);
+  testing::AddRecords(records, kMergeRecords);
 
   struct Run {
     fs::path source, result;

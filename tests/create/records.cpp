@@ -1,185 +1,93 @@
 #include "tests/create/records.h"
 
-#include <cstring>
+#include <nlohmann/json.hpp>
+
+#include "host/record_json.h"
 
 namespace veltora::testing {
 namespace {
 
-void Text(CString* s, const char* text) { CStringSet(s, text); }
-// The literal's bytes, inner NULs included, without its own final NUL.
-template <size_t N>
-void Blob(HostBlob* b, const char (&bytes)[N]) {
-  HostBlobSet(b, bytes, N - 1);
-}
+// IFD1 repeats IFD0 with its own size, compression and description.
+constexpr const char* kFullRecords = R"({
+  "TiffMain": {"ImageWidth": 70000, "ImageWidthType": 4, "ImageLength": 3000, "ImageLengthType": 3,
+    "BitsPerSample": [8, 8, 8], "Compression": 1, "PhotometricInterpretation": 2,
+    "ImageDescription": "A description", "Make": "Make", "Model": "Model X1",
+    "StripOffsets": [8, 70008], "StripOffsetsType": 4, "Orientation": 6, "SamplesPerPixel": 3,
+    "RowsPerStrip": 1500, "RowsPerStripType": 3, "StripByteCounts": [700, 900],
+    "StripByteCountsType": 3, "XResolution": [300, 1], "YResolution": [72, 1],
+    "PlanarConfiguration": 1, "ResolutionUnit": 2, "Software": "Veltora tests",
+    "DateTime": "2024:05:06 07:08:09", "Artist": "", "WhitePoint": [[313000, 1000000], [329, 1000]],
+    "PrimaryChromaticities": [[64, 100], [65, 100], [66, 100], [67, 100], [68, 100], [69, 100]],
+    "JPEGInterchangeFormat": 0, "JPEGInterchangeFormatLength": 0,
+    "YCbCrCoefficients": [[299, 1000], [587, 1000], [114, 1000]], "YCbCrSubSampling": [2, 1],
+    "YCbCrPositioning": 2, "ReferenceBlackWhite": [[0, 1], [255, 1], [0, 1], [255, 1], [0, 1], [255, 1]],
+    "Copyright": "(c) nobody", "PrintImageMatching": "5072696e74494d003033303000000000"},
+  "Exif": {"ExposureTime": [1, 250], "FNumber": [28, 10], "ExposureProgram": 2,
+    "SpectralSensitivity": "spectral", "ISOSpeedRatings": [100, 200, 400], "OECF": "010001004142",
+    "ExifVersion": "0231", "DateTimeOriginal": "2024:01:02 03:04:05",
+    "DateTimeDigitized": "2024:01:02 03:04:06", "ComponentsConfiguration": "01020300",
+    "CompressedBitsPerPixel": [4, 1], "ShutterSpeedValue": [-3, 2], "ApertureValue": [297, 100],
+    "BrightnessValue": [-25, 10], "ExposureBiasValue": [-1, 3], "MaxApertureValue": [3, 1],
+    "SubjectDistance": [150, 100], "MeteringMode": 5, "LightSource": 4, "Flash": 16,
+    "FocalLength": [50, 1], "SubjectArea": [1000, 750, 200, 100], "MakerNote": "4e4f544531323334353637",
+    "UserComment": "41534349490000004120636f6d6d656e74", "SubSecTime": "1", "SubSecTimeOriginal": "12",
+    "SubSecTimeDigitized": "1234", "FlashpixVersion": "0100", "ColorSpace": 1,
+    "PixelXDimension": 70000, "PixelXDimensionType": 4, "PixelYDimension": 3000,
+    "PixelYDimensionType": 3, "RelatedSoundFile": "SND00001.WAV", "InteroperabilityIfd": true,
+    "FlashEnergy": [10, 1], "SpatialFrequencyResponse": "020001005859",
+    "FocalPlaneXResolution": [4000, 1], "FocalPlaneYResolution": [4001, 1],
+    "FocalPlaneResolutionUnit": 3, "SubjectLocation": [100, 200], "ExposureIndex": [200, 1],
+    "SensingMethod": 2, "FileSource": 3, "SceneType": 1, "CFAPattern": "0200020000010102",
+    "CustomRendered": 1, "ExposureMode": 1, "WhiteBalance": 1, "DigitalZoomRatio": [2, 1],
+    "FocalLengthIn35mmFilm": 75, "SceneCaptureType": 2, "GainControl": 1, "Contrast": 2,
+    "Saturation": 1, "Sharpness": 2, "DeviceSettingDescription": "00000000646576",
+    "SubjectDistanceRange": 3, "InteroperabilityIndex": "R98", "InteroperabilityVersion": "0100",
+    "RelatedImageFileFormat": "Exif JPEG Ver. 2.31", "RelatedImageWidth": 4000,
+    "RelatedImageLength": 3000},
+  "Gps": {"GPSVersionID": "02030000", "GPSLatitudeRef": "N", "GPSLatitude": [[48, 1], [51, 1], [3024, 100]],
+    "GPSLongitudeRef": "E", "GPSLongitude": [[2, 1], [17, 1], [4020, 100]], "GPSAltitudeRef": 1,
+    "GPSAltitude": [3550, 10], "GPSTimeStamp": [[13, 1], [5, 1], [42, 1]], "GPSSatellites": "5",
+    "GPSStatus": "A", "GPSMeasureMode": "3", "GPSDOP": [12, 10], "GPSSpeedRef": "K",
+    "GPSSpeed": [55, 1], "GPSTrackRef": "T", "GPSTrack": [180, 1], "GPSImgDirectionRef": "M",
+    "GPSImgDirection": [90, 1], "GPSMapDatum": "WGS-84", "GPSDestLatitudeRef": "S",
+    "GPSDestLatitude": [[33, 1], [52, 1], [0, 1]], "GPSDestLongitudeRef": "W",
+    "GPSDestLongitude": [[70, 1], [40, 1], [0, 1]], "GPSDestBearingRef": "T",
+    "GPSDestBearing": [45, 1], "GPSDestDistanceRef": "K", "GPSDestDistance": [1000, 1],
+    "GPSProcessingMethod": "4153434949000000475053",
+    "GPSAreaInformation": "41534349490000005061726973", "GPSDateStamp": "2024:01:02",
+    "GPSDifferential": 1}
+})";
 
-void FillTiff(TiffInfo* t, bool thumbnail) {
-  t->mask1 = 0x3FFFFFFFu;  // every attribute bit, not the two "read" bits
-  t->ImageWidth = thumbnail ? 160 : 70000;
-  t->ImageWidthType = thumbnail ? 3 : 4;
-  t->ImageLength = thumbnail ? 120 : 3000;
-  t->ImageLengthType = 3;
-  for (uint16_t& b : t->BitsPerSample) b = 8;
-  t->Compression = thumbnail ? 6 : 1;
-  t->PhotometricInterpretation = 2;
-  t->Orientation = 6;
-  t->SamplesPerPixel = 3;
-  t->PlanarConfiguration = 1;
-  t->YCbCrSubSampling[0] = 2;
-  t->YCbCrSubSampling[1] = 1;
-  t->YCbCrPositioning = 2;
-  t->XResolution = {300, 1};
-  t->YResolution = {72, 1};
-  t->ResolutionUnit = 2;
-  for (uint32_t v : {8u, 70008u}) ArrayAdd(&t->StripOffsets, v);
-  t->StripOffsetsType = 4;
-  t->RowsPerStrip = 1500;
-  t->RowsPerStripType = 3;
-  for (uint32_t v : {700u, 900u}) ArrayAdd(&t->StripByteCounts, v);
-  t->StripByteCountsType = 3;
-  for (size_t i = 0; i < 768; ++i) t->TransferFunction[i] = static_cast<uint16_t>(i * 85);
-  t->WhitePoint[0] = {313000, 1000000};
-  t->WhitePoint[1] = {329, 1000};
-  for (uint32_t i = 0; i < 6; ++i) t->PrimaryChromaticities[i] = {64 + i, 100};
-  t->YCbCrCoefficients[0] = {299, 1000};
-  t->YCbCrCoefficients[1] = {587, 1000};
-  t->YCbCrCoefficients[2] = {114, 1000};
-  for (uint32_t i = 0; i < 6; ++i) t->ReferenceBlackWhite[i] = {i % 2 == 0 ? 0u : 255u, 1};
-  Text(&t->DateTime, "2024:05:06 07:08:09");
-  Text(&t->ImageDescription, thumbnail ? "abc" : "A description");
-  Text(&t->Make, "Make");
-  Text(&t->Model, "Model X1");
-  Text(&t->Software, "Veltora tests");
-  Text(&t->Artist, "");
-  Text(&t->Copyright, "(c) nobody");
-  if (!thumbnail) {
-    t->mask2 = TIFF_M2_PRINT_IMAGE_MATCHING;
-    Blob(&t->PrintImageMatching, "PrintIM\0000300\0\0\0\0");
-  }
-}
+}  // namespace
 
-void FillExif(ExifInfo* e) {
-  e->mask_l = 0xFFFFFFFFu;
-  e->mask_h = 0x00FFFFFFu;
-  e->interop_mask = 0x1F;
-  std::memcpy(e->ExifVersion, "0231", 4);
-  std::memcpy(e->FlashpixVersion, "0100", 4);
-  e->ColorSpace = 1;
-  const uint8_t components[4] = {1, 2, 3, 0};
-  std::memcpy(e->ComponentsConfiguration, components, 4);
-  e->CompressedBitsPerPixel = {4, 1};
-  e->PixelXDimension = 70000;
-  e->PixelXDimensionType = 4;
-  e->PixelYDimension = 3000;
-  e->PixelYDimensionType = 3;
-  Blob(&e->MakerNote, "NOTE1234567");
-  Text(&e->RelatedSoundFile, "SND00001.WAV");
-  Text(&e->DateTimeOriginal, "2024:01:02 03:04:05");
-  Text(&e->DateTimeDigitized, "2024:01:02 03:04:06");
-  Text(&e->SubSecTime, "1");
-  Text(&e->SubSecTimeOriginal, "12");
-  Text(&e->SubSecTimeDigitized, "1234");
-  e->ExposureTime = {1, 250};
-  e->FNumber = {28, 10};
-  e->ExposureProgram = 2;
-  Text(&e->SpectralSensitivity, "spectral");
-  for (uint16_t v : {100, 200, 400}) ArrayAdd(&e->ISOSpeedRatings, v);
-  Blob(&e->OECF, "\x01\x00\x01\x00" "AB");
-  e->ShutterSpeedValue = {-3, 2};
-  e->ApertureValue = {297, 100};
-  e->BrightnessValue = {-25, 10};
-  e->ExposureBiasValue = {-1, 3};
-  e->MaxApertureValue = {3, 1};
-  e->SubjectDistance = {150, 100};
-  e->MeteringMode = 5;
-  e->LightSource = 4;
-  e->Flash = 16;
-  e->FocalLength = {50, 1};
-  e->FlashEnergy = {10, 1};
-  Blob(&e->SpatialFrequencyResponse, "\x02\x00\x01\x00" "XY");
-  e->FocalPlaneXResolution = {4000, 1};
-  e->FocalPlaneYResolution = {4001, 1};
-  e->FocalPlaneResolutionUnit = 3;
-  e->SubjectLocation[0] = 100;
-  e->SubjectLocation[1] = 200;
-  e->ExposureIndex = {200, 1};
-  e->SensingMethod = 2;
-  e->FileSource = 3;
-  e->SceneType = 1;
-  Blob(&e->CFAPattern, "\x02\x00\x02\x00\x00\x01\x01\x02");
-  Text(&e->InteroperabilityIndex, "R98");
-  std::memcpy(e->InteroperabilityVersion, "0100", 4);
-  Text(&e->RelatedImageFileFormat, "Exif JPEG Ver. 2.31");
-  e->RelatedImageWidth = 4000;
-  e->RelatedImageLength = 3000;
-  Blob(&e->UserComment, "ASCII\0\0\0A comment");
-  e->CustomRendered = 1;
-  e->ExposureMode = 1;
-  e->WhiteBalance = 1;
-  e->DigitalZoomRatio = {2, 1};
-  e->FocalLengthIn35mmFilm = 75;
-  e->SceneCaptureType = 2;
-  e->GainControl = 1;
-  e->Contrast = 2;
-  e->Saturation = 1;
-  e->Sharpness = 2;
-  Blob(&e->DeviceSettingDescription, "\x00\x00\x00\x00" "dev");
-  e->SubjectDistanceRange = 3;
-  for (uint16_t v : {1000, 750, 200, 100}) ArrayAdd(&e->SubjectArea, v);
-}
+namespace {
 
-void FillGps(GpsInfo* g) {
-  g->mask = 0x7FFFFFFFu;
-  const uint8_t version[4] = {2, 3, 0, 0};
-  std::memcpy(g->GPSVersionID, version, 4);
-  Text(&g->GPSLatitudeRef, "N");
-  g->GPSLatitude[0] = {48, 1};
-  g->GPSLatitude[1] = {51, 1};
-  g->GPSLatitude[2] = {3024, 100};
-  Text(&g->GPSLongitudeRef, "E");
-  g->GPSLongitude[0] = {2, 1};
-  g->GPSLongitude[1] = {17, 1};
-  g->GPSLongitude[2] = {4020, 100};
-  g->GPSAltitudeRef = 1;
-  g->GPSAltitude = {3550, 10};
-  g->GPSTimeStamp[0] = {13, 1};
-  g->GPSTimeStamp[1] = {5, 1};
-  g->GPSTimeStamp[2] = {42, 1};
-  Text(&g->GPSSatellites, "5");
-  Text(&g->GPSStatus, "A");
-  Text(&g->GPSMeasureMode, "3");
-  g->GPSDOP = {12, 10};
-  Text(&g->GPSSpeedRef, "K");
-  g->GPSSpeed = {55, 1};
-  Text(&g->GPSTrackRef, "T");
-  g->GPSTrack = {180, 1};
-  Text(&g->GPSImgDirectionRef, "M");
-  g->GPSImgDirection = {90, 1};
-  Text(&g->GPSMapDatum, "WGS-84");
-  Text(&g->GPSDestLatitudeRef, "S");
-  g->GPSDestLatitude[0] = {33, 1};
-  g->GPSDestLatitude[1] = {52, 1};
-  g->GPSDestLatitude[2] = {0, 1};
-  Text(&g->GPSDestLongitudeRef, "W");
-  g->GPSDestLongitude[0] = {70, 1};
-  g->GPSDestLongitude[1] = {40, 1};
-  g->GPSDestLongitude[2] = {0, 1};
-  Text(&g->GPSDestBearingRef, "T");
-  g->GPSDestBearing = {45, 1};
-  Text(&g->GPSDestDistanceRef, "K");
-  g->GPSDestDistance = {1000, 1};
-  Blob(&g->GPSProcessingMethod, "ASCII\0\0\0GPS");
-  Blob(&g->GPSAreaInformation, "ASCII\0\0\0Paris");
-  Text(&g->GPSDateStamp, "2024:01:02");
-  g->GPSDifferential = 1;
+void Adopt(RecordList& list, const nlohmann::ordered_json& document) {
+  host::OwnedRecords records = host::RecordsFromJson(document);
+  // The records change owner: the nodes go, the records join `list`.
+  ImageInfoListVisit(records.list(), [&list](uint32_t type, void* record) { list.Adopt(type, record); });
+  ImageInfoListRemoveAll(records.list());
 }
 
 }  // namespace
 
+void AddRecords(RecordList& list, std::string_view json) {
+  Adopt(list, nlohmann::ordered_json::parse(json));
+}
+
 void AddFullRecords(RecordList& list) {
-  FillTiff(list.Add<TiffInfo>(0x00010000u), false);
-  FillExif(list.Add<ExifInfo>(0x00040000u));
-  FillGps(list.Add<GpsInfo>(0x00080000u));
-  FillTiff(list.Add<TiffInfo>(0x00020000u), true);
+  auto document = nlohmann::ordered_json::parse(kFullRecords);
+  auto& transfer = document["TiffMain"]["TransferFunction"] = nlohmann::ordered_json::array();
+  for (unsigned i = 0; i < 768; ++i) transfer.push_back(i * 85 % 65536);
+  auto thumb = document["TiffMain"];
+  thumb.erase("PrintImageMatching");
+  thumb["ImageWidth"] = 160u;
+  thumb["ImageWidthType"] = 3u;
+  thumb["ImageLength"] = 120u;
+  thumb["Compression"] = 6u;
+  thumb["ImageDescription"] = "abc";
+  document["TiffThumb"] = thumb;
+  Adopt(list, document);
 }
 
 }  // namespace veltora::testing

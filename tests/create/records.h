@@ -3,6 +3,7 @@
 #define VELTORA_TESTS_CREATE_RECORDS_H_
 
 #include <cstdint>
+#include <string_view>
 
 #include "interface/host_types.h"
 
@@ -24,15 +25,22 @@ class RecordList {
     ImageInfoListAppend(&list_, type, record);
     return record;
   }
+  // Appends a record made elsewhere (ImageInfoRecordNew); the list frees it.
+  void Adopt(uint32_t type, void* record) { ImageInfoListAppend(&list_, type, record); }
   ImageInfoList* get() { return &list_; }
 
  private:
   ImageInfoList list_{};
 };
 
+// The records of a JSON document in the host's schema (host/record_json.h),
+// appended to `list`.
+void AddRecords(RecordList& list, std::string_view json);
+
 // Every attribute of IFD0, the EXIF and Interoperability IFDs, GPS and IFD1
 // set to a distinct value (texts of several lengths, arrays, blobs, signed
-// rationals, numbers above 65535 where the type allows).
+// rationals, numbers above 65535 where the type allows), read from JSON by
+// the host's record reader.
 void AddFullRecords(RecordList& list);
 
 }  // namespace veltora::testing

@@ -54,12 +54,7 @@ HRESULT CreateGps(const std::string& out, const std::string& in) {
 HRESULT MergeRecords(const std::string& out, const std::string& in) {
   static RecordList* const records = [] {
     auto* list = new RecordList;
-    auto* main = list->Add<TiffInfo>(INFO_TIFF_MAIN);
-    main->mask1 = TIFF_M1_ORIENTATION;
-    main->Orientation = 6;
-    auto* exif = list->Add<ExifInfo>(INFO_EXIF);
-    exif->mask_l = EXIF_L_COLOR_SPACE;
-    exif->ColorSpace = 1;
+    AddRecords(*list, R"({"TiffMain": {"Orientation": 6}, "Exif": {"ColorSpace": 1}})");
     return list;
   }();
   return AppendExif(out.c_str(), in.c_str(), records->get(), 1);
