@@ -69,6 +69,22 @@ HGLOBAL MakeDib(const Bitmap& bitmap) {
   return handle;
 }
 
+HGLOBAL TakeDib(Bitmap* bitmap) {
+  if (bitmap == nullptr || !bitmap->HoldsImage()) return nullptr;
+  if (!bitmap->pixels.bottom_up()) {
+    HGLOBAL copy = MakeDib(*bitmap);
+    FreeBitmap(bitmap);
+    return copy;
+  }
+  HGLOBAL handle = bitmap->pixels.TakeDib();
+  {
+    LockedBlock block(handle);
+    WritePackedDibFront(*bitmap, block.data());
+  }
+  FreeBitmap(bitmap);
+  return handle;
+}
+
 // The common host DIB, bottom-up BI_RGB at 24 or 32 bits with all its rows
 // in the block, is encoded where it lies; 1 when it was (with `result` set),
 // 0 when the DIB needs the general decoder.

@@ -28,7 +28,7 @@ struct Channel {
 }  // namespace
 
 int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optional<uint64_t> bits_offset,
-                        Bitmap* out, FileInformation* info) {
+                        Bitmap* out, FileInformation* info, int32_t memory_kind) {
   const exif::ByteView view(dib, exif::kLittleEndian);
   const std::optional<uint32_t> declared_size = view.U32(0);
   if (!declared_size) return kErrorCorrupt;
@@ -99,7 +99,8 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
   const std::optional<exif::ByteView> rows = view.Sub(rows_at, stride * static_cast<uint64_t>(height));
   if (!rows) return kErrorCorrupt;
 
-  if (const int32_t c = CreateBitmap(out, static_cast<int32_t>(width), static_cast<int32_t>(height), native);
+  if (const int32_t c =
+          CreateBitmap(out, static_cast<int32_t>(width), static_cast<int32_t>(height), native, memory_kind);
       c != 1) {
     return c;
   }
@@ -140,12 +141,15 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
   return 1;
 }
 
-size_t PackedDibBytes(const Bitmap& bitmap) {
-  const size_t table = IsIndexedDepth(bitmap.bits_per_pixel) ? size_t{4} << bitmap.bits_per_pixel : 0;
-  return kDibHeaderSize + table + bitmap.stride * static_cast<size_t>(bitmap.height);
+size_t PackedDibFrontBytes(int32_t bits) {
+  return kDibHeaderSize + (IsIndexedDepth(bits) ? size_t{4} << bits : 0);
 }
 
-void WritePackedDib(const Bitmap& bitmap, uint8_t* out) {
+size_t PackedDibBytes(const Bitmap& bitmap) {
+  return PackedDibFrontBytes(bitmap.bits_per_pixel) + bitmap.stride * static_cast<size_t>(bitmap.height);
+}
+
+void WritePackedDibFront(const Bitmap& bitmap, uint8_t* out) {
   auto put = [&out](uint32_t value, size_t bytes) {
     for (size_t i = 0; i < bytes; ++i) *out++ = static_cast<uint8_t>(value >> (8 * i));
   };
@@ -170,6 +174,11 @@ void WritePackedDib(const Bitmap& bitmap, uint8_t* out) {
       *out++ = 0;
     }
   }
+}
+
+void WritePackedDib(const Bitmap& bitmap, uint8_t* out) {
+  WritePackedDibFront(bitmap, out);
+  out += PackedDibFrontBytes(bitmap.bits_per_pixel);
   for (int32_t y = bitmap.height - 1; y >= 0; --y, out += bitmap.stride) {
     std::memcpy(out, bitmap.Row(y), bitmap.stride);
   }

@@ -66,7 +66,7 @@ int32_t EncodeJpeg(const Bitmap& bitmap, int32_t quality, int32_t mode, std::vec
       source = &converted;
     }
     return EncodeJpegRows(source->pixels.data(), source->width, source->stride, source->height,
-                          source->bits_per_pixel, /*bottom_up=*/false, quality, mode, out);
+                          source->bits_per_pixel, source->pixels.bottom_up(), quality, mode, out);
   } catch (const std::bad_alloc&) {
     return kErrorNoMemory;
   }

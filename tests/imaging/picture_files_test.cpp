@@ -5,9 +5,11 @@
 #include <cstring>
 #include <filesystem>
 
+#include "imaging/dib_memory.h"
 #include "imaging/packed_dib.h"
 #include "imaging/save_jpeg.h"
 #include "imaging_test_support.h"
+#include "tests/support/tiff_builder.h"
 
 namespace veltora::imaging {
 namespace {
@@ -213,6 +215,84 @@ TEST(PictureFilesTest, JpegEndingBeforeItsScanIsCorruptNotTooLarge) {
   EXPECT_EQ(LoadMemory(jpeg, &b, 24, kOrderBgr), kErrorCorrupt);
   FileInformation info;
   EXPECT_EQ(QueryMemory(jpeg, &info), kErrorCorrupt);
+}
+
+void PutBigEndian32(std::vector<uint8_t>* bytes, size_t at, uint32_t value) {
+  for (size_t i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<uint8_t>(value >> (24 - 8 * i));
+}
+
+// An RGBA TIFF of `width` x `height` holding one uncompressed strip of 16 bytes.
+std::vector<uint8_t> RgbaTiff(uint32_t width, uint32_t height) {
+  using veltora::testing::kIfd0;
+  return veltora::testing::TiffBuilder(veltora::testing::kLittle)
+      .Long(kIfd0, 256, width).Long(kIfd0, 257, height).Shorts(kIfd0, 258, {8, 8, 8, 8})
+      .Short(kIfd0, 259, 1).Short(kIfd0, 262, 2).Short(kIfd0, 277, 4).Long(kIfd0, 278, height)
+      .Short(kIfd0, 338, 2)
+      .Strips(kIfd0, {{0, 0, 255, 0, 0, 0, 255, 128, 10, 200, 30, 255, 90, 90, 90, 64}})
+      .Bytes();
+}
+
+// Each file is valid at its own size; its header then declares 4000 x 4000
+// (well inside the caps) over the same data.
+TEST(PictureFilesTest, HeadersPromisingMoreThanTheDataHoldsAreRefused) {
+  const Bitmap photo = MakePhoto(16, 16);
+  std::vector<uint8_t> png, jpeg, gif;
+  ASSERT_EQ(EncodeFile(photo, kSavePng, 24, &png), 1);
+  ASSERT_EQ(EncodeJpeg(photo, 90, kJpegModeStandard, &jpeg), 0);
+  ASSERT_EQ(EncodeFile(photo, kSaveGif, 8, &gif), 1);
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> valid, inflated;
+  } cases[] = {{"png", png, png}, {"jpeg", jpeg, jpeg}, {"gif", gif, gif}, {"tiff", RgbaTiff(2, 2), RgbaTiff(4000, 4000)}};
+  PutBigEndian32(&cases[0].inflated, 16, 4000);
+  PutBigEndian32(&cases[0].inflated, 20, 4000);
+  uint32_t crc = 0xFFFFFFFFu;  // the IHDR chunk's CRC over its type and data
+  for (size_t i = 12; i < 29; ++i) {
+    crc ^= cases[0].inflated[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  PutBigEndian32(&cases[0].inflated, 29, ~crc);
+  for (size_t p = 2; p + 8 < jpeg.size(); ++p) {
+    if (jpeg[p] == 0xFF && jpeg[p + 1] == 0xC0) PutBigEndian32(&cases[1].inflated, p + 5, 4000u << 16 | 4000u);
+  }
+  // The frame itself (image descriptor at 13 + 768), not only the screen.
+  for (size_t at : {6, 13 + 768 + 5}) {
+    cases[2].inflated[at] = cases[2].inflated[at + 2] = 4000 & 0xFF;
+    cases[2].inflated[at + 1] = cases[2].inflated[at + 3] = 4000 >> 8;
+  }
+  for (const Case& c : cases) {
+    Bitmap b;
+    EXPECT_EQ(LoadMemory(c.valid, &b, 24, kOrderBgr), 1) << c.name;
+    EXPECT_EQ(LoadMemory(c.inflated, &b, 24, kOrderBgr), kErrorCorrupt) << c.name;
+    EXPECT_FALSE(b.HoldsImage()) << c.name;
+  }
+}
+
+// Decoders that deliver 24 bits straight (GIF colours, TIFF alpha flattened,
+// rows written bottom-up into a DIB block) give what converting the native
+// decode and copying it into a DIB gives, byte for byte.
+TEST(PictureFilesTest, StraightDecodesIntoDibBlocksEqualConvertedCopies) {
+  const Bitmap photo = MakePhoto(13, 7);
+  std::vector<std::vector<uint8_t>> files(4);
+  ASSERT_EQ(EncodeJpeg(photo, 90, kJpegModeStandard, &files[0]), 0);
+  ASSERT_EQ(EncodeFile(photo, kSaveGif, 8, &files[1]), 1);
+  files[1][6] = 20;  // a screen wider than the frame: its uncovered part is white
+  files[2] = RgbaTiff(2, 2);
+  ASSERT_EQ(EncodeFile(photo, kSaveBmp, 24, &files[3]), 1);
+  for (const auto& file : files) {
+    Bitmap native, straight;
+    ASSERT_EQ(LoadMemory(file, &native, 0, kOrderBgr), 1);
+    ASSERT_EQ(ChangeBitDepth(&native, native, 24), 1);
+    ASSERT_EQ(LoadMemory(file, &straight, 24, kOrderBgr, kMemoryDib), 1);
+    ASSERT_TRUE(straight.pixels.bottom_up());
+    HGLOBAL copied = MakeDib(native), taken = TakeDib(&straight);
+    ASSERT_NE(taken, nullptr);
+    EXPECT_FALSE(straight.HoldsImage());
+    ASSERT_EQ(GlobalSize(copied), GlobalSize(taken));
+    EXPECT_EQ(std::memcmp(GlobalLock(copied), GlobalLock(taken), GlobalSize(taken)), 0) << file.size();
+    GlobalFree(copied);
+    GlobalFree(taken);
+  }
 }
 
 // ---- The corpus ----------------------------------------------------------------
