@@ -351,7 +351,8 @@ int32_t ChangeBitDepth(Bitmap* target, const Bitmap& source, int32_t bits) {
       from = &flat;
     }
     Bitmap out;
-    if (const int32_t r = CreateBitmap(&out, source.width, source.height, bits); r != 1) return r;
+    const int32_t kind = source.pixels.bottom_up() ? kMemoryDib : kMemoryHeap;
+    if (const int32_t r = CreateBitmap(&out, source.width, source.height, bits, kind); r != 1) return r;
     CopyDerivedFields(&out, source);
     if (bits == source.bits_per_pixel) {
       out.pixels = source.pixels;

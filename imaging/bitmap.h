@@ -216,7 +216,8 @@ int32_t PasteBitmap(Bitmap* target, int32_t x, int32_t y, int32_t width, int32_t
 
 // Change depth: `target` receives `source` at `bits` (1, 4, 8, 24 or 32).
 // Target and source may be the same record (the depth changes in place; a
-// bitmap already at `bits` is left as it is).
+// bitmap already at `bits` is left as it is). The new rows are allocated in
+// the memory kind of the source's.
 //  - Reducing to an indexed depth: when the picture has at most 2^bits
 //    distinct colours they become the palette exactly; otherwise a median-cut
 //    palette of 2^bits colours is built and each pixel takes its nearest

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "bytes/byte_view.h"
+#include "imaging/rle_rows.h"
 
 namespace veltora::imaging {
 namespace {
@@ -73,8 +74,10 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
   const bool top_down = height < 0;
   height = top_down ? -height : height;
   if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return kErrorUnsupported;
-  if (compression == kBiRle8 || compression == kBiRle4) return kErrorUnsupported;
-  if (compression != kBiRgb && !(compression == kBiBitfields && (bits == 16 || bits == 32))) {
+  // Run-length coded rows are stored bottom-up only, at their one depth.
+  const bool rle = compression == kBiRle8 || compression == kBiRle4;
+  if (rle && (top_down || bits != (compression == kBiRle8 ? 8 : 4))) return kErrorCorrupt;
+  if (compression != kBiRgb && !rle && !(compression == kBiBitfields && (bits == 16 || bits == 32))) {
     return kErrorUnsupported;
   }
   if (const int32_t c = CheckSize(width, height); c != 1) return c == kErrorTooLarge ? c : kErrorCorrupt;
@@ -85,7 +88,7 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
     info->height = static_cast<int32_t>(height);
     info->bits_per_pixel = native;
     info->decoded_size = (width * bits + 7) / 8 * height;
-    std::memcpy(info->compression, compression == kBiBitfields ? "BTF" : "RAW", 4);
+    std::memcpy(info->compression, compression == kBiBitfields ? "BTF" : rle ? "RLE" : "RAW", 4);
     info->view_perspective = kViewTopLeft;
   }
   if (out == nullptr) return 1;
@@ -96,7 +99,9 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
   if (table_entries > (uint64_t{1} << 16)) return kErrorCorrupt;
   const uint64_t rows_at = bits_offset.value_or(table_offset + table_entries * entry_size);
   const uint64_t stride = ((static_cast<uint64_t>(width) * bits + 31) / 32) * 4;
-  const std::optional<exif::ByteView> rows = view.Sub(rows_at, stride * static_cast<uint64_t>(height));
+  // Coded rows take what the data holds; plain rows must all be there.
+  const std::optional<exif::ByteView> rows =
+      rle ? view.From(rows_at) : view.Sub(rows_at, stride * static_cast<uint64_t>(height));
   if (!rows) return kErrorCorrupt;
 
   if (const int32_t c =
@@ -120,6 +125,10 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
     masks[0] = 0x7C00;
     masks[1] = 0x03E0;
     masks[2] = 0x001F;
+  }
+  if (rle) {
+    DecodeRleRows(*rows, out);
+    return 1;
   }
   const Channel red(masks[0]), green(masks[1]), blue(masks[2]);
   const size_t row_bytes = static_cast<size_t>(std::min<uint64_t>(stride, out->stride));

@@ -50,8 +50,6 @@ int32_t LoadAccepted(const char* path, Bitmap* bitmap, int32_t bits, int32_t mem
       return LoadFile(path, bitmap, bits, kLoadOrder, nullptr, memory_kind);
     case ImageFormat::kPng: {
       if (const int32_t r = QueryFile(path, &info); r != 1) return r;
-      // Loaded straight into `memory_kind` when the file's own depth is the
-      // one asked for; otherwise the conversion makes the kept copy.
       if (const int32_t r = LoadFile(path, bitmap, info.bits_per_pixel, kLoadOrder, nullptr, memory_kind); r != 1) {
         return r;
       }

@@ -26,7 +26,7 @@ namespace veltora::imaging {
 //        compressed; otherwise rejected (0).
 //  GIF and anything else: loaded as it is.
 // A rejected or failed load leaves the bitmap empty. The rows are allocated
-// in `memory_kind` (bitmap.h) where no conversion is needed. Never throws
+// in `memory_kind` (bitmap.h). Never throws
 // (an exception inside gives 0).
 int32_t LoadPictureFile(const char* path, Bitmap* bitmap, int32_t bits, int32_t memory_kind = kMemoryHeap);
 

@@ -295,6 +295,47 @@ TEST(PictureFilesTest, StraightDecodesIntoDibBlocksEqualConvertedCopies) {
   }
 }
 
+// A 4 x 3 BMP of four palette colours whose rows are run-length coded.
+std::vector<uint8_t> RleBmp(uint16_t bits, const std::vector<uint8_t>& codes) {
+  std::vector<uint8_t> b = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 14 + 40 + 16, 0, 0, 0};
+  auto put = [&b](uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  put(40, 4), put(4, 4), put(3, 4), put(1, 2), put(bits, 2), put(bits == 8 ? 1 : 2, 4), put(0, 4);
+  put(0, 4), put(0, 4), put(4, 4), put(0, 4);
+  put(0x000000, 4), put(0x0000FF, 4), put(0x00FF00, 4), put(0xFF0000, 4);  // black, blue, green, red
+  b.insert(b.end(), codes.begin(), codes.end());
+  return b;
+}
+
+// Bottom row: a run of 10 (cut at the edge); middle: 3 pixels as they are;
+// top: a delta of one pixel, a run of 2, the end of the bitmap.
+TEST(PictureFilesTest, RunLengthCodedBmpsDecodeAtTheirDepth) {
+  const std::vector<uint8_t> rle8 = {10, 1, 0, 0, 0, 3, 2, 3, 1, 0, 0, 0, 0, 2, 1, 0, 2, 3, 0, 1};
+  const std::vector<uint8_t> rle4 = {10, 0x11, 0, 0, 0, 3, 0x23, 0x10, 0, 0, 0, 2, 1, 0, 2, 0x33, 0, 1};
+  const uint32_t k = 0x000000, b = 0xFF0000, g = 0x00FF00, r = 0x0000FF;  // 0x00BBGGRR
+  const uint32_t expected[3][4] = {{k, r, r, k}, {g, r, b, k}, {b, b, b, b}};
+  for (const auto& [bits, codes] : {std::pair{uint16_t{8}, rle8}, std::pair{uint16_t{4}, rle4}}) {
+    const Bitmap picture = Decode(RleBmp(bits, codes));
+    EXPECT_EQ(picture.bits_per_pixel, bits);
+    for (int32_t y = 0; y < 3; ++y) {
+      for (int32_t x = 0; x < 4; ++x) {
+        EXPECT_EQ(static_cast<uint32_t>(GetPixelColour(picture, x, y)), expected[y][x]) << bits << ": " << x << "," << y;
+      }
+    }
+    // Codes that end early keep what they decoded; the rest stays index 0.
+    const std::vector<uint8_t> cut(codes.begin(), codes.begin() + 4);
+    const Bitmap part = Decode(RleBmp(bits, cut));
+    EXPECT_EQ(GetPixelColour(part, 3, 2), static_cast<int32_t>(b));
+    EXPECT_EQ(GetPixelColour(part, 0, 1), 0);
+  }
+  std::vector<uint8_t> top_down = RleBmp(8, rle8);
+  top_down[22] = 0xFD;  // a height of -3: RLE rows are bottom-up only
+  std::fill(top_down.begin() + 23, top_down.begin() + 26, 0xFF);
+  Bitmap none;
+  EXPECT_EQ(LoadMemory(top_down, &none, 0, kOrderBgr), kErrorCorrupt);
+}
+
 // ---- The corpus ----------------------------------------------------------------
 // Pixels against independent decoders: decode_corpus_test.cpp.
 
