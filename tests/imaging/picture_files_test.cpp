@@ -295,6 +295,30 @@ TEST(PictureFilesTest, StraightDecodesIntoDibBlocksEqualConvertedCopies) {
   }
 }
 
+// What the writers store (pHYs in metres, TIFF in centimetres) reads back
+// exactly; a JFIF density in dots per inch is converted.
+TEST(PictureFilesTest, ResolutionReadsBackIntoPixelsPerMetre) {
+  Bitmap photo = MakePhoto(8, 8);
+  photo.x_pixels_per_metre = 3780;
+  photo.y_pixels_per_metre = 2835;
+  for (const int32_t format : {kSavePng, kSaveTiff, kSaveBmp}) {
+    std::vector<uint8_t> bytes;
+    ASSERT_EQ(EncodeFile(photo, format, 24, &bytes), 1);
+    const Bitmap back = Decode(bytes);
+    EXPECT_EQ(back.x_pixels_per_metre, 3780) << format;
+    EXPECT_EQ(back.y_pixels_per_metre, 2835) << format;
+  }
+  std::vector<uint8_t> jpeg;
+  ASSERT_EQ(EncodeJpeg(photo, 90, kJpegModeStandard, &jpeg), 0);
+  ASSERT_EQ(std::memcmp(&jpeg[6], "JFIF", 5), 0);
+  const uint8_t density[] = {1, 300 >> 8, 300 & 0xFF, 0, 150};  // dots per inch
+  std::memcpy(&jpeg[13], density, sizeof density);
+  EXPECT_EQ(Decode(jpeg).x_pixels_per_metre, 11811);
+  EXPECT_EQ(Decode(jpeg).y_pixels_per_metre, 5906);
+  jpeg[13] = 0;  // an aspect ratio only
+  EXPECT_EQ(Decode(jpeg).x_pixels_per_metre, 0);
+}
+
 // A 4 x 3 BMP of four palette colours whose rows are run-length coded.
 std::vector<uint8_t> RleBmp(uint16_t bits, const std::vector<uint8_t>& codes) {
   std::vector<uint8_t> b = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 14 + 40 + 16, 0, 0, 0};
