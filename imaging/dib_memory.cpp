@@ -105,6 +105,7 @@ int32_t SaveJpegInPlace(HGLOBAL dib, const char* path, int32_t quality, int32_t 
   std::vector<uint8_t> encoded;
   const int32_t r = EncodeJpegRows(bytes.data() + kDibHeaderSize, header.biWidth, stride, header.biHeight, bits,
                                    /*bottom_up=*/true, quality, mode, &encoded);
+  if (r == 0) SetJfifDensity(&encoded, header.biXPelsPerMeter, header.biYPelsPerMeter);
   *result = r != 0 ? r : WriteJpegFile(path, encoded);
   return 1;
 }

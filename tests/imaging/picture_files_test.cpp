@@ -295,8 +295,9 @@ TEST(PictureFilesTest, StraightDecodesIntoDibBlocksEqualConvertedCopies) {
   }
 }
 
-// What the writers store (pHYs in metres, TIFF in centimetres) reads back
-// exactly; a JFIF density in dots per inch is converted.
+// What the writers store (pHYs in metres, TIFF in centimetres, JFIF in
+// whole dots per inch) reads back; a JFIF density in dots per inch is
+// converted, one that gives only the aspect is no resolution.
 TEST(PictureFilesTest, ResolutionReadsBackIntoPixelsPerMetre) {
   Bitmap photo = MakePhoto(8, 8);
   photo.x_pixels_per_metre = 3780;
@@ -310,6 +311,8 @@ TEST(PictureFilesTest, ResolutionReadsBackIntoPixelsPerMetre) {
   }
   std::vector<uint8_t> jpeg;
   ASSERT_EQ(EncodeJpeg(photo, 90, kJpegModeStandard, &jpeg), 0);
+  EXPECT_EQ(Decode(jpeg).x_pixels_per_metre, 3780);  // written as 96 dpi
+  EXPECT_EQ(Decode(jpeg).y_pixels_per_metre, 2835);  // 72 dpi
   ASSERT_EQ(std::memcmp(&jpeg[6], "JFIF", 5), 0);
   const uint8_t density[] = {1, 300 >> 8, 300 & 0xFF, 0, 150};  // dots per inch
   std::memcpy(&jpeg[13], density, sizeof density);
