@@ -5,8 +5,10 @@
 //  - Success is 1 unless an operation says otherwise; failures are the
 //    negative kError* values below, which the exports report as
 //    0x82000000 | -e (ResultFromImagingError).
-//  - Pixels are stored top-down, rows padded to 4 bytes as in a packed DIB,
-//    colour bytes in B, G, R order (the only colour order, code kOrderBgr).
+//  - Rows are addressed from the top (Row(y)) and stored top-down, or
+//    bottom-up inside a DIB block (kMemoryDib); padded to 4 bytes as in a
+//    packed DIB, colour bytes in B, G, R order (the only colour order, code
+//    kOrderBgr).
 //  - Depths held: 1, 4 and 8 bits (palette indices), 24 bits (B, G, R) and
 //    32 bits (B, G, R and a fourth byte that is alpha only when the bitmap's
 //    kBitmapHasAlpha flag is set, otherwise unused).
