@@ -6,6 +6,9 @@
 //   Encode (ENCODE_JPEG)   vs tjCompress2 of the DIB's rows + one file write
 //   Encode (ENCODE_EXIF)   vs the same: a block built from records and its
 //                          thumbnail included
+//   a turn by 12.34 degrees scaled to 90 % (what DrawImage does for the part
+//                          of the target it shows) vs the axis-aligned
+//                          resample of the same picture to 90 %
 // plus the other plain formats, and ImageMagick's `convert -resize 160x120`
 // on the same files for scale. On the corpus JPEG (8 MPix, EXIF) also:
 //   ReplaceThumbImage      vs EncodeThumbnail of the DIB + a copy of the file
@@ -28,6 +31,8 @@
 #include "bench/peer_timing.h"
 #include "imaging/bitmap.h"
 #include "imaging/picture_io.h"
+#include "imaging/resample.h"
+#include "imaging/rotate.h"
 #include "imaging/save_jpeg.h"
 #include "plugin/veltora.h"
 
@@ -276,6 +281,25 @@ int main(int argc, char** argv) {
                                   }},
                                  {"ReplaceExifImage", [&](const std::string& p) {
                                     return ReplaceExifImage(out.c_str(), p.c_str(), dib, 90) == S_OK;
+                                  }}},
+                                one, rounds));
+    }
+    {
+      namespace im = veltora::imaging;
+      im::Bitmap picture;
+      im::BitmapFromDib(dib, &picture);
+      const int32_t w = picture.width * 9 / 10, h = picture.height * 9 / 10;
+      const im::CanvasSize canvas = im::TurnedCanvasSize(picture.width, picture.height, 1234);
+      const int32_t tw = static_cast<int32_t>(canvas.width) * 9 / 10, th = static_cast<int32_t>(canvas.height) * 9 / 10;
+      const im::ResizeWindow crop{0, 0, static_cast<int32_t>(canvas.width), static_cast<int32_t>(canvas.height)};
+      PrintTable("Turn 12.34 degrees (canvas to 90 %) vs axis-aligned resample to 90 %",
+                 CompareOnFiles({{"ResizeBitmapWindow", [&](const std::string&) {
+                                    im::Bitmap out;
+                                    return im::ResizeBitmapWindow(picture, w, h, {0, 0, w, h}, im::kResizeFiltered, &out) == 1;
+                                  }},
+                                 {"TurnScaledWindow", [&](const std::string&) {
+                                    im::Bitmap out;
+                                    return im::TurnScaledWindow(picture, 1234, crop, tw, th, {0, 0, tw, th}, &out) == 1;
                                   }}},
                                 one, rounds));
     }

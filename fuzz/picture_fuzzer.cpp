@@ -1,10 +1,12 @@
 // Fuzzes picture decoding over bytes in memory: the JPEG stream check, the
 // header query and the decoders of every format the library reads (found by
-// the bytes), then the round trip through a packed DIB in global memory.
+// the bytes), the straight decode into a DIB block against the converted
+// native picture, then the round trip through a packed DIB in global memory.
 // Aborts on any broken invariant; crashes and sanitizer reports are bugs.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <span>
 
 #include "imaging/bitmap.h"
@@ -46,6 +48,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   Require(bitmap.width == info.width && bitmap.height == info.height);
   Require(bitmap.pixels.size() == bitmap.stride * static_cast<size_t>(bitmap.height));
+
+  // Straight into a DIB block at 24 bits: the same DIB as the native
+  // picture converted and copied.
+  Bitmap straight, converted;
+  Require(CopyBitmap(&converted, bitmap) == 1 && ChangeBitDepth(&converted, converted, 24) == 1);
+  Require(LoadMemory(bytes, &straight, 24, kOrderBgr, kMemoryDib) == 1);
+  HGLOBAL taken = TakeDib(&straight), copied = MakeDib(converted);
+  Require(taken != nullptr && copied != nullptr && GlobalSize(taken) == GlobalSize(copied));
+  Require(std::memcmp(GlobalLock(taken), GlobalLock(copied), GlobalSize(copied)) == 0);
+  GlobalFree(taken);
+  GlobalFree(copied);
 
   // Through a host DIB and back: the same picture.
   HGLOBAL dib = MakeDib(bitmap);

@@ -38,7 +38,7 @@ struct Files {
     dir = ::mkdtemp(pattern);
     veltora::imaging::Bitmap b;
     veltora::imaging::CreateBitmap(&b, 160, 120, 24);
-    for (size_t i = 0; i < b.pixels.size(); ++i) b.pixels[i] = static_cast<uint8_t>(i * 7);
+    for (size_t i = 0; i < b.pixels.size(); ++i) b.pixels.data()[i] = static_cast<uint8_t>(i * 7);
     jpeg = dir + "/thumb.jpg";
     tiff = dir + "/thumb.tif";
     input = dir + "/input";

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
+#include "imaging/packed_dib.h"
 #include "imaging/quantize.h"
 
 namespace veltora::imaging {
@@ -80,6 +82,82 @@ void FlattenOverWhite(const Bitmap& source, Bitmap* out) {
 
 }  // namespace
 
+PixelRows::PixelRows(const PixelRows& other) { *this = other; }
+
+PixelRows& PixelRows::operator=(const PixelRows& other) {
+  if (this == &other) return *this;
+  Release();
+  if (other.empty()) return *this;
+  if (!Allocate(kMemoryHeap, other.stride_, other.rows_, 0)) throw std::bad_alloc();
+  for (size_t y = 0; y < rows_; ++y) {
+    std::memcpy(Row(static_cast<int32_t>(y)), other.Row(static_cast<int32_t>(y)), stride_);
+  }
+  return *this;
+}
+
+PixelRows& PixelRows::operator=(PixelRows&& other) noexcept {
+  if (this == &other) return *this;
+  Release();
+  heap_ = std::move(other.heap_);
+  dib_ = std::exchange(other.dib_, nullptr);
+  base_ = std::exchange(other.base_, nullptr);
+  stride_ = std::exchange(other.stride_, 0);
+  rows_ = std::exchange(other.rows_, 0);
+  return *this;
+}
+
+bool PixelRows::Allocate(int32_t memory_kind, size_t stride, size_t rows, size_t front) {
+  Release();
+  if (stride != 0 && rows > SIZE_MAX / stride) return false;
+  const size_t bytes = stride * rows;
+  if (memory_kind == kMemoryDib) {
+    if (bytes > SIZE_MAX - front) return false;
+    dib_ = GlobalAlloc(GHND, front + bytes);
+    auto* block = static_cast<uint8_t*>(GlobalLock(dib_));
+    if (block == nullptr) {
+      GlobalFree(std::exchange(dib_, nullptr));
+      return false;
+    }
+    base_ = block + front;
+  } else {
+    // calloc: large blocks come zeroed from the system, untouched until written.
+    heap_.reset(static_cast<uint8_t*>(std::calloc(bytes == 0 ? 1 : bytes, 1)));
+    if (!heap_) return false;
+    base_ = heap_.get();
+  }
+  stride_ = stride;
+  rows_ = rows;
+  return true;
+}
+
+void PixelRows::Release() {
+  heap_.reset();
+  if (dib_ != nullptr) {
+    GlobalUnlock(dib_);
+    GlobalFree(dib_);
+  }
+  dib_ = nullptr;
+  base_ = nullptr;
+  stride_ = rows_ = 0;
+}
+
+HGLOBAL PixelRows::TakeDib() {
+  if (dib_ == nullptr) return nullptr;
+  GlobalUnlock(dib_);
+  HGLOBAL block = std::exchange(dib_, nullptr);
+  base_ = nullptr;
+  stride_ = rows_ = 0;
+  return block;
+}
+
+bool operator==(const PixelRows& a, const PixelRows& b) {
+  if (a.stride_ != b.stride_ || a.rows_ != b.rows_) return false;
+  for (size_t y = 0; y < a.rows_; ++y) {
+    if (std::memcmp(a.Row(static_cast<int32_t>(y)), b.Row(static_cast<int32_t>(y)), a.stride_) != 0) return false;
+  }
+  return true;
+}
+
 size_t RowStride(int32_t width, int32_t bits) {
   if (width < 1 || width > kMaxSide || !IsSupportedDepth(bits)) return 0;
   return ((static_cast<size_t>(width) * static_cast<size_t>(bits) + 31) / 32) * 4;
@@ -106,8 +184,7 @@ Palette GreyPalette(int32_t bits) {
 int32_t SetUpBitmap(Bitmap* bitmap, int32_t width, int32_t height, int32_t bits) {
   if (bitmap == nullptr || !IsSupportedDepth(bits)) return kErrorInvalidArgument;
   if (const int32_t r = CheckSize(width, height); r != 1) return r;
-  bitmap->pixels.clear();
-  bitmap->pixels.shrink_to_fit();
+  bitmap->pixels.Release();
   bitmap->flags = 0;
   bitmap->width = width;
   bitmap->height = height;
@@ -117,20 +194,19 @@ int32_t SetUpBitmap(Bitmap* bitmap, int32_t width, int32_t height, int32_t bits)
   return 1;
 }
 
-int32_t AllocateBitmap(Bitmap* bitmap, int32_t /*memory_kind*/) {
+int32_t AllocateBitmap(Bitmap* bitmap, int32_t memory_kind) {
   if (bitmap == nullptr || bitmap->stride == 0 || bitmap->height < 1) return kErrorInvalidArgument;
-  try {
-    bitmap->pixels.assign(bitmap->stride * static_cast<size_t>(bitmap->height), 0);
-  } catch (const std::bad_alloc&) {
+  if (!bitmap->pixels.Allocate(memory_kind, bitmap->stride, static_cast<size_t>(bitmap->height),
+                               PackedDibFrontBytes(bitmap->bits_per_pixel))) {
     return kErrorNoMemory;
   }
   bitmap->flags |= kBitmapHoldsImage;
   return 1;
 }
 
-int32_t CreateBitmap(Bitmap* bitmap, int32_t width, int32_t height, int32_t bits) {
+int32_t CreateBitmap(Bitmap* bitmap, int32_t width, int32_t height, int32_t bits, int32_t memory_kind) {
   const int32_t r = SetUpBitmap(bitmap, width, height, bits);
-  return r == 1 ? AllocateBitmap(bitmap, 1) : r;
+  return r == 1 ? AllocateBitmap(bitmap, memory_kind) : r;
 }
 
 void FreeBitmap(Bitmap* bitmap) {
@@ -263,6 +339,7 @@ int32_t PasteBitmap(Bitmap* target, int32_t x, int32_t y, int32_t width, int32_t
 int32_t ChangeBitDepth(Bitmap* target, const Bitmap& source, int32_t bits) {
   if (target == nullptr || !IsSupportedDepth(bits)) return kErrorInvalidArgument;
   if (!source.HoldsImage()) return kErrorNoImage;
+  if (target == &source && bits == source.bits_per_pixel) return 1;
   try {
     // A 24-bit intermediate when alpha must be flattened or a palette built.
     Bitmap flat;
@@ -274,7 +351,8 @@ int32_t ChangeBitDepth(Bitmap* target, const Bitmap& source, int32_t bits) {
       from = &flat;
     }
     Bitmap out;
-    if (const int32_t r = CreateBitmap(&out, source.width, source.height, bits); r != 1) return r;
+    const int32_t kind = source.pixels.bottom_up() ? kMemoryDib : kMemoryHeap;
+    if (const int32_t r = CreateBitmap(&out, source.width, source.height, bits, kind); r != 1) return r;
     CopyDerivedFields(&out, source);
     if (bits == source.bits_per_pixel) {
       out.pixels = source.pixels;

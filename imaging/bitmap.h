@@ -5,8 +5,10 @@
 //  - Success is 1 unless an operation says otherwise; failures are the
 //    negative kError* values below, which the exports report as
 //    0x82000000 | -e (ResultFromImagingError).
-//  - Pixels are stored top-down, rows padded to 4 bytes as in a packed DIB,
-//    colour bytes in B, G, R order (the only colour order, code kOrderBgr).
+//  - Rows are addressed from the top (Row(y)) and stored top-down, or
+//    bottom-up inside a DIB block (kMemoryDib); padded to 4 bytes as in a
+//    packed DIB, colour bytes in B, G, R order (the only colour order, code
+//    kOrderBgr).
 //  - Depths held: 1, 4 and 8 bits (palette indices), 24 bits (B, G, R) and
 //    32 bits (B, G, R and a fourth byte that is alpha only when the bitmap's
 //    kBitmapHasAlpha flag is set, otherwise unused).
@@ -16,7 +18,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <vector>
+
+#include "interface/global_memory.h"
 
 namespace veltora::imaging {
 
@@ -69,6 +75,64 @@ struct RgbQuad {
 };
 using Palette = std::vector<RgbQuad>;
 
+// Where a bitmap's rows live (the allocate operation's memory kind).
+//  kMemoryHeap: top-down in memory of the bitmap's own.
+//  kMemoryDib: bottom-up inside a movable global block laid out as a packed
+//    DIB, with room for the header and colour table in front, so that a
+//    picture decoded for a host is handed over without a copy (TakeDib in
+//    dib_memory.h). A copy of such rows always lives on the heap.
+constexpr int32_t kMemoryHeap = 1;
+constexpr int32_t kMemoryDib = 2;
+
+// The pixel rows of a bitmap, addressed by row from the top whatever order
+// they are stored in. Zero-filled when allocated.
+class PixelRows {
+ public:
+  PixelRows() = default;
+  ~PixelRows() { Release(); }
+  PixelRows(const PixelRows& other);
+  PixelRows& operator=(const PixelRows& other);
+  PixelRows(PixelRows&& other) noexcept { *this = std::move(other); }
+  PixelRows& operator=(PixelRows&& other) noexcept;
+
+  // `front` bytes are kept in front of the rows of a DIB block. False (and
+  // nothing held) when memory is short.
+  bool Allocate(int32_t memory_kind, size_t stride, size_t rows, size_t front);
+  void Release();
+  // The DIB block (unlocked) with the rows in place; the rows are empty
+  // afterwards. Null for heap rows.
+  HGLOBAL TakeDib();
+
+  size_t size() const { return stride_ * rows_; }
+  bool empty() const { return size() == 0; }
+  bool bottom_up() const { return dib_ != nullptr; }
+  // The lowest address: the top row, or the bottom row of bottom-up rows.
+  uint8_t* data() { return base_; }
+  const uint8_t* data() const { return base_; }
+  uint8_t* begin() { return base_; }
+  uint8_t* end() { return base_ + size(); }
+  const uint8_t* begin() const { return base_; }
+  const uint8_t* end() const { return base_ + size(); }
+  uint8_t* Row(int32_t y) { return base_ + Offset(y); }
+  const uint8_t* Row(int32_t y) const { return base_ + Offset(y); }
+  // The same rows holding the same bytes, whatever their storage.
+  friend bool operator==(const PixelRows& a, const PixelRows& b);
+
+ private:
+  struct FreeDeleter {
+    void operator()(uint8_t* p) const { std::free(p); }
+  };
+  size_t Offset(int32_t y) const {
+    const size_t row = static_cast<size_t>(y);
+    return (bottom_up() ? rows_ - 1 - row : row) * stride_;
+  }
+  std::unique_ptr<uint8_t, FreeDeleter> heap_;
+  HGLOBAL dib_ = nullptr;  // locked while held
+  uint8_t* base_ = nullptr;
+  size_t stride_ = 0;
+  size_t rows_ = 0;
+};
+
 // Owned by the caller; FreeBitmap releases the pixels (the destructor does
 // too, so no path leaks). A default record holds nothing.
 struct Bitmap {
@@ -83,13 +147,11 @@ struct Bitmap {
   int32_t order = kOrderBgr;
   Palette palette;  // 2^bits entries for 1, 4 and 8 bits; empty otherwise
   size_t stride = 0;
-  std::vector<uint8_t> pixels;
+  PixelRows pixels;
 
   bool HoldsImage() const { return (flags & kBitmapHoldsImage) != 0; }
-  uint8_t* Row(int32_t y) { return pixels.data() + static_cast<size_t>(y) * stride; }
-  const uint8_t* Row(int32_t y) const {
-    return pixels.data() + static_cast<size_t>(y) * stride;
-  }
+  uint8_t* Row(int32_t y) { return pixels.Row(y); }
+  const uint8_t* Row(int32_t y) const { return pixels.Row(y); }
 };
 
 constexpr bool IsSupportedDepth(int32_t bits) {
@@ -113,12 +175,13 @@ Palette GreyPalette(int32_t bits);
 // Set up: records the size and depth and drops any pixels; the palette is
 // sized 2^bits (zeroed) for indexed depths. Does not allocate.
 int32_t SetUpBitmap(Bitmap* bitmap, int32_t width, int32_t height, int32_t bits);
-// Allocate: zero-filled pixels for the set-up size; sets kBitmapHoldsImage.
-// Returns 1. `memory_kind` is accepted for callers that name conventional
-// memory (1); no other kind exists here.
-int32_t AllocateBitmap(Bitmap* bitmap, int32_t memory_kind = 1);
+// Allocate: zero-filled pixels for the set-up size in `memory_kind`
+// (kMemoryHeap or kMemoryDib; any other value is taken as the heap); sets
+// kBitmapHoldsImage. Returns 1 or kErrorNoMemory.
+int32_t AllocateBitmap(Bitmap* bitmap, int32_t memory_kind = kMemoryHeap);
 // Create: set up and allocate in one step; returns 1.
-int32_t CreateBitmap(Bitmap* bitmap, int32_t width, int32_t height, int32_t bits);
+int32_t CreateBitmap(Bitmap* bitmap, int32_t width, int32_t height, int32_t bits,
+                     int32_t memory_kind = kMemoryHeap);
 // Free: releases the pixels and palette and clears the record.
 void FreeBitmap(Bitmap* bitmap);
 // Copy: `target` becomes an independent copy of `source` (any old contents
@@ -154,7 +217,9 @@ int32_t PasteBitmap(Bitmap* target, int32_t x, int32_t y, int32_t width, int32_t
                     int32_t mode = kPasteCopy);
 
 // Change depth: `target` receives `source` at `bits` (1, 4, 8, 24 or 32).
-// Target and source may be the same record (the depth changes in place).
+// Target and source may be the same record (the depth changes in place; a
+// bitmap already at `bits` is left as it is). The new rows are allocated in
+// the memory kind of the source's.
 //  - Reducing to an indexed depth: when the picture has at most 2^bits
 //    distinct colours they become the palette exactly; otherwise a median-cut
 //    palette of 2^bits colours is built and each pixel takes its nearest

@@ -28,9 +28,10 @@ int32_t QueryBmp(Bytes bytes, FileInformation* info) {
   return DecodePackedDib(bytes.subspan(kFileHeaderSize), DibRules::kFile, RowsOffset(bytes), nullptr, info);
 }
 
-int32_t DecodeBmp(Bytes bytes, Bitmap* out) {
+int32_t DecodeBmp(Bytes bytes, const DecodeRequest& request, Bitmap* out) {
   if (!IsBmp(bytes)) return kErrorCorrupt;
-  return DecodePackedDib(bytes.subspan(kFileHeaderSize), DibRules::kFile, RowsOffset(bytes), out, nullptr);
+  return DecodePackedDib(bytes.subspan(kFileHeaderSize), DibRules::kFile, RowsOffset(bytes), out, nullptr,
+                         request.memory_kind);
 }
 
 int32_t EncodeBmp(const Bitmap& bitmap, std::vector<uint8_t>* out) {

@@ -69,6 +69,22 @@ HGLOBAL MakeDib(const Bitmap& bitmap) {
   return handle;
 }
 
+HGLOBAL TakeDib(Bitmap* bitmap) {
+  if (bitmap == nullptr || !bitmap->HoldsImage()) return nullptr;
+  if (!bitmap->pixels.bottom_up()) {
+    HGLOBAL copy = MakeDib(*bitmap);
+    FreeBitmap(bitmap);
+    return copy;
+  }
+  HGLOBAL handle = bitmap->pixels.TakeDib();
+  {
+    LockedBlock block(handle);
+    WritePackedDibFront(*bitmap, block.data());
+  }
+  FreeBitmap(bitmap);
+  return handle;
+}
+
 // The common host DIB, bottom-up BI_RGB at 24 or 32 bits with all its rows
 // in the block, is encoded where it lies; 1 when it was (with `result` set),
 // 0 when the DIB needs the general decoder.
@@ -89,6 +105,7 @@ int32_t SaveJpegInPlace(HGLOBAL dib, const char* path, int32_t quality, int32_t 
   std::vector<uint8_t> encoded;
   const int32_t r = EncodeJpegRows(bytes.data() + kDibHeaderSize, header.biWidth, stride, header.biHeight, bits,
                                    /*bottom_up=*/true, quality, mode, &encoded);
+  if (r == 0) SetJfifDensity(&encoded, header.biXPelsPerMeter, header.biYPelsPerMeter);
   *result = r != 0 ? r : WriteJpegFile(path, encoded);
   return 1;
 }

@@ -23,6 +23,12 @@ int32_t AttachDib(Bitmap* bitmap, HGLOBAL dib);
 // memory is short.
 HGLOBAL MakeDib(const Bitmap& bitmap);
 
+// DIB from bitmap, consuming the bitmap: rows held in a DIB block
+// (kMemoryDib) are handed over in place, with the header and colour table
+// written in front of them; other rows are copied as by MakeDib. The bitmap
+// is empty afterwards either way; null as for MakeDib.
+HGLOBAL TakeDib(Bitmap* bitmap);
+
 // The JPEG writer's entry: encodes the host DIB (read only, kept by the
 // caller) to `path` with the quality and mode of save_jpeg.h. Returns 0, or
 // on failure ResultFromImagingError(e) (0x82000000 | -e, negative), the code

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 
 #include "imaging/paint.h"
 #include "imaging/picture_io.h"
@@ -40,13 +41,12 @@ std::array<uint8_t, 256> WhiteningTable(int32_t percent) {
   return table;
 }
 
-// Whitens the width x height pixels from the top left corner (the size of
-// the picture's packed DIB). Direct on 24- and 32-bit rows (the fourth byte
+// Whitens every pixel (the picture's packed DIB has the bitmap's own width
+// and height, so no DIB is made to learn them). Direct on 24- and 32-bit rows (the fourth byte
 // is not a colour channel); other depths pixel by pixel through the palette.
-void Whiten(Bitmap* bitmap, int32_t width, int32_t height, int32_t percent) {
+void Whiten(Bitmap* bitmap, int32_t percent) {
   const std::array<uint8_t, 256> table = WhiteningTable(percent);
-  width = std::min(width, bitmap->width);
-  height = std::min(height, bitmap->height);
+  const int32_t width = bitmap->width, height = bitmap->height;
   const int32_t bits = bitmap->bits_per_pixel;
   if (bits == 24 || bits == 32) {
     const size_t bpp = static_cast<size_t>(bits / 8);
@@ -70,56 +70,80 @@ void Whiten(Bitmap* bitmap, int32_t width, int32_t height, int32_t percent) {
   }
 }
 
-// The crop rectangle clipped to the bitmap in 64 bits, so that sides beyond
-// 32 bits still trim what they cover. Empty after clipping: the trim refuses.
-int32_t TrimToRect(Bitmap* bitmap, int32_t left, int32_t top, int32_t right, int32_t bottom) {
+// The crop rectangle clipped to a picture of width x height in 64 bits, so
+// that sides beyond 32 bits still cover what they reach; nullopt when empty
+// after clipping (the trim refuses it).
+std::optional<ResizeWindow> ClipCrop(int64_t width, int64_t height, int32_t left, int32_t top, int32_t right,
+                                     int32_t bottom) {
   const int64_t x0 = std::max<int64_t>(left, 0), y0 = std::max<int64_t>(top, 0);
-  const int64_t x1 = std::min<int64_t>(right, bitmap->width), y1 = std::min<int64_t>(bottom, bitmap->height);
-  if (x1 <= x0 || y1 <= y0) return kErrorInvalidArgument;
-  return TrimBitmap(bitmap, static_cast<int32_t>(x0), static_cast<int32_t>(y0), static_cast<int32_t>(x1 - x0),
-                    static_cast<int32_t>(y1 - y0));
+  const int64_t x1 = std::min<int64_t>(right, width), y1 = std::min<int64_t>(bottom, height);
+  if (x1 <= x0 || y1 <= y0) return std::nullopt;
+  return ResizeWindow{static_cast<int32_t>(x0), static_cast<int32_t>(y0), static_cast<int32_t>(x1 - x0),
+                      static_cast<int32_t>(y1 - y0)};
 }
 
+// Paints `shown`, the visible window of a picture stretched onto the
+// rectangle at (left, top), where that window lies.
+int32_t PaintWindow(HDC dc, const Bitmap& shown, int32_t left, int32_t top, const ResizeWindow& window) {
+  const int32_t x = left + window.x, y = top + window.y;
+  return PaintBitmap(dc, shown, x, y, x + window.width, y + window.height, kSourceCopy);
+}
+
+// Only the part of the rectangle the device can show is resampled and
+// painted; the whole rectangle must still be a size a bitmap can have, as
+// the stretch of the whole picture would need.
 HRESULT DrawDib(HDC dc, HGLOBAL dib, int32_t left, int32_t top, int32_t right, int32_t bottom) {
-  Bitmap original;
+  Bitmap original;  // the host's picture stays as it is
   if (BitmapFromDib(dib, &original) != S_OK) return E_FAIL;
-  Bitmap scaled;  // the host's picture stays as it is; the copy is stretched
   const int32_t width = Side(left, right), height = Side(top, bottom);
-  if (CopyBitmap(&scaled, original) != 1 || ResizeBitmap(&scaled, width, height, kResizeFiltered) != 1) {
-    return E_FAIL;
-  }
+  if (CheckSize(width, height) != 1) return E_FAIL;
+  const std::optional<ResizeWindow> window = VisiblePart(dc, left, top, right, bottom);
+  if (!window) return S_OK;
+  Bitmap shown;
+  if (ResizeBitmapWindow(original, width, height, *window, kResizeFiltered, &shown) != 1) return E_FAIL;
   // A 1-bit device takes the picture through draw-at (position and size);
   // every other device through the rectangle paint.
   if (SurfaceBitsPerPixel(dc) == 1) {
-    return DrawBitmapAt(dc, scaled, left, top, width, height) != 0 ? S_OK : E_FAIL;
+    return DrawBitmapAt(dc, shown, left + window->x, top + window->y, window->width, window->height) != 0 ? S_OK
+                                                                                                          : E_FAIL;
   }
-  return PaintBitmap(dc, scaled, left, top, right, bottom, kSourceCopy) == 1 ? S_OK : E_FAIL;
+  return PaintWindow(dc, shown, left, top, *window) == 1 ? S_OK : E_FAIL;
 }
 
+// Turns by quarter turns are exact pixel moves, made on the whole picture;
+// other angles turn, cut and scale only the visible window in one pass.
 HRESULT DrawFile(const char* path, HDC dc, int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t angle,
                  int32_t crop_left, int32_t crop_top, int32_t crop_right, int32_t crop_bottom, int32_t whiten,
                  int32_t whiten_percent) {
   Bitmap bitmap;  // released on every path by its destructor
   if (LoadPictureFile(path, &bitmap, 24) != 1) return E_FAIL;
-  if (whiten > 0) {
-    HGLOBAL dib = DibFromBitmap(&bitmap);
-    const auto* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(dib));
-    if (header == nullptr) {
-      GlobalFree(dib);
-      return E_FAIL;
+  if (whiten > 0) Whiten(&bitmap, whiten_percent);
+  const bool crop = !IsRectEmpty(crop_left, crop_top, crop_right, crop_bottom);
+  const int32_t width = Side(left, right), height = Side(top, bottom);
+  Bitmap shown;
+  std::optional<ResizeWindow> window;
+  if (angle % 9000 == 0) {
+    if (RotateBitmap(&bitmap, angle, kRotateDisplay, kWhite) != 1) return E_FAIL;
+    if (crop) {
+      const std::optional<ResizeWindow> part =
+          ClipCrop(bitmap.width, bitmap.height, crop_left, crop_top, crop_right, crop_bottom);
+      if (!part || TrimBitmap(&bitmap, part->x, part->y, part->width, part->height) != 1) return E_FAIL;
     }
-    const int32_t width = header->biWidth, height = header->biHeight;
-    GlobalUnlock(dib);
-    GlobalFree(dib);
-    Whiten(&bitmap, width, height, whiten_percent);
+    if (CheckSize(width, height) != 1) return E_FAIL;
+    window = VisiblePart(dc, left, top, right, bottom);
+    if (window && ResizeBitmapWindow(bitmap, width, height, *window, kResizeFiltered, &shown) != 1) return E_FAIL;
+  } else {
+    const CanvasSize canvas = TurnedCanvasSize(bitmap.width, bitmap.height, angle);
+    if (CheckSize(canvas.width, canvas.height) != 1) return E_FAIL;
+    const std::optional<ResizeWindow> part =
+        crop ? ClipCrop(canvas.width, canvas.height, crop_left, crop_top, crop_right, crop_bottom)
+             : ResizeWindow{0, 0, static_cast<int32_t>(canvas.width), static_cast<int32_t>(canvas.height)};
+    if (!part || CheckSize(width, height) != 1) return E_FAIL;
+    window = VisiblePart(dc, left, top, right, bottom);
+    if (window && TurnScaledWindow(bitmap, angle, *part, width, height, *window, &shown) != 1) return E_FAIL;
   }
-  if (RotateBitmap(&bitmap, angle, kRotateDisplay, kWhite) != 1) return E_FAIL;
-  if (!IsRectEmpty(crop_left, crop_top, crop_right, crop_bottom) &&
-      TrimToRect(&bitmap, crop_left, crop_top, crop_right, crop_bottom) != 1) {
-    return E_FAIL;
-  }
-  if (ResizeBitmap(&bitmap, Side(left, right), Side(top, bottom), kResizeFiltered) != 1) return E_FAIL;
-  PaintBitmap(dc, bitmap, left, top, right, bottom, kSourceCopy);  // the host sees what was painted
+  // The host sees what was painted; nothing visible is nothing to paint.
+  if (window) PaintWindow(dc, shown, left, top, *window);
   return S_OK;
 }
 

@@ -82,6 +82,17 @@ int32_t FindFirstFrame(GifFileType* gif, FirstFrame* frame) {
   return 1;
 }
 
+// The frame's LZW codes are at least 3 bits long (a minimum code size of 2)
+// and none stands for more than 4096 pixels, so the bytes left behind the
+// image descriptor bound the pixels the frame can hold. A frame declaring
+// more was cut short or lies: refused before the screen is allocated. A
+// frame cut within the bound still shows what it holds.
+bool DataCanFill(const GifImageDesc& image, uint64_t bytes_left) {
+  constexpr uint64_t kMinCodeBits = 3, kMaxPixelsPerCode = 4096;
+  const uint64_t codes = bytes_left * 8 / kMinCodeBits + 1;
+  return static_cast<uint64_t>(image.Width) * static_cast<uint64_t>(image.Height) <= codes * kMaxPixelsPerCode;
+}
+
 GifDecoder Open(MemoryInput* input) {
   int error = 0;
   return GifDecoder(DGifOpen(input, ReadInput, &error));
@@ -109,19 +120,23 @@ int32_t QueryGif(Bytes bytes, FileInformation* info) {
   return 1;
 }
 
-int32_t DecodeGif(Bytes bytes, Bitmap* out) {
+// At 8 bits the frame's indices go into the screen as they are; asked for
+// 24 bits, each line is turned into colours on its way into the one buffer,
+// so a large screen is never held twice.
+int32_t DecodeGif(Bytes bytes, const DecodeRequest& request, Bitmap* out) {
   MemoryInput input{bytes};
   GifDecoder gif = Open(&input);
   if (!gif) return kErrorCorrupt;
   FirstFrame frame;
   if (const int32_t r = FindFirstFrame(gif.get(), &frame); r != 1) return r;
   const GifImageDesc image = gif->Image;
+  if (!DataCanFill(image, bytes.size() - input.pos)) return kErrorCorrupt;
   const ColorMapObject* map = image.ColorMap != nullptr ? image.ColorMap : gif->SColorMap;
-  if (const int32_t r = CreateBitmap(out, frame.screen_width, frame.screen_height, 8); r != 1) return r;
+  Palette palette(256);
   const int colours = std::clamp(map->ColorCount, 0, 256);
   for (int i = 0; i < colours; ++i) {
     const GifColorType& c = map->Colors[i];
-    out->palette[static_cast<size_t>(i)] = RgbQuad{c.Blue, c.Green, c.Red, 0};
+    palette[static_cast<size_t>(i)] = RgbQuad{c.Blue, c.Green, c.Red, 0};
   }
   // White for transparent pixels and the screen the frame leaves uncovered:
   // the transparent entry itself, else a spare entry, else the whitest one.
@@ -129,14 +144,34 @@ int32_t DecodeGif(Bytes bytes, Bitmap* out) {
                       image.Height >= frame.screen_height;
   int white = frame.transparent;
   if (white >= 0 && white < 256) {
-    out->palette[static_cast<size_t>(white)] = RgbQuad{255, 255, 255, 0};
+    palette[static_cast<size_t>(white)] = RgbQuad{255, 255, 255, 0};
   } else if (!covers && colours < 256) {
     white = colours;
-    out->palette[static_cast<size_t>(white)] = RgbQuad{255, 255, 255, 0};
+    palette[static_cast<size_t>(white)] = RgbQuad{255, 255, 255, 0};
   } else {
-    white = NearestPaletteIndex(out->palette, 0xFFFFFF);
+    white = NearestPaletteIndex(palette, 0xFFFFFF);
   }
-  std::fill(out->pixels.begin(), out->pixels.end(), static_cast<uint8_t>(white));
+  const bool direct = request.bits == 24;
+  if (const int32_t r = CreateBitmap(out, frame.screen_width, frame.screen_height, direct ? 24 : 8,
+                                     request.memory_kind);
+      r != 1) {
+    return r;
+  }
+  const size_t bpp = direct ? 3 : 1;
+  auto store = [&palette, direct](uint8_t* d, int index) {
+    if (!direct) {
+      *d = static_cast<uint8_t>(index);
+      return;
+    }
+    const RgbQuad& q = palette[static_cast<size_t>(index)];
+    d[0] = q.blue;
+    d[1] = q.green;
+    d[2] = q.red;
+  };
+  uint8_t* first = out->Row(0);
+  for (int32_t x = 0; x < out->width; ++x) store(first + static_cast<size_t>(x) * bpp, white);
+  for (int32_t y = 1; y < out->height; ++y) std::memcpy(out->Row(y), first, out->stride);
+  if (!direct) out->palette = palette;
 
   std::vector<GifPixelType> line(static_cast<size_t>(image.Width));
   // Interlaced frames deliver rows in four passes.
@@ -156,7 +191,7 @@ int32_t DecodeGif(Bytes bytes, Bitmap* out) {
         const int64_t sx = int64_t{image.Left} + x;
         if (sx < 0 || sx >= frame.screen_width) continue;
         const int index = line[static_cast<size_t>(x)];
-        d[sx] = static_cast<uint8_t>(index == frame.transparent || index >= colours ? white : index);
+        store(d + static_cast<size_t>(sx) * bpp, index == frame.transparent || index >= colours ? white : index);
       }
     }
   }

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "bytes/byte_view.h"
+#include "imaging/rle_rows.h"
 
 namespace veltora::imaging {
 namespace {
@@ -28,7 +29,7 @@ struct Channel {
 }  // namespace
 
 int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optional<uint64_t> bits_offset,
-                        Bitmap* out, FileInformation* info) {
+                        Bitmap* out, FileInformation* info, int32_t memory_kind) {
   const exif::ByteView view(dib, exif::kLittleEndian);
   const std::optional<uint32_t> declared_size = view.U32(0);
   if (!declared_size) return kErrorCorrupt;
@@ -73,8 +74,10 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
   const bool top_down = height < 0;
   height = top_down ? -height : height;
   if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return kErrorUnsupported;
-  if (compression == kBiRle8 || compression == kBiRle4) return kErrorUnsupported;
-  if (compression != kBiRgb && !(compression == kBiBitfields && (bits == 16 || bits == 32))) {
+  // Run-length coded rows are stored bottom-up only, at their one depth.
+  const bool rle = compression == kBiRle8 || compression == kBiRle4;
+  if (rle && (top_down || bits != (compression == kBiRle8 ? 8 : 4))) return kErrorCorrupt;
+  if (compression != kBiRgb && !rle && !(compression == kBiBitfields && (bits == 16 || bits == 32))) {
     return kErrorUnsupported;
   }
   if (const int32_t c = CheckSize(width, height); c != 1) return c == kErrorTooLarge ? c : kErrorCorrupt;
@@ -85,7 +88,7 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
     info->height = static_cast<int32_t>(height);
     info->bits_per_pixel = native;
     info->decoded_size = (width * bits + 7) / 8 * height;
-    std::memcpy(info->compression, compression == kBiBitfields ? "BTF" : "RAW", 4);
+    std::memcpy(info->compression, compression == kBiBitfields ? "BTF" : rle ? "RLE" : "RAW", 4);
     info->view_perspective = kViewTopLeft;
   }
   if (out == nullptr) return 1;
@@ -96,10 +99,13 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
   if (table_entries > (uint64_t{1} << 16)) return kErrorCorrupt;
   const uint64_t rows_at = bits_offset.value_or(table_offset + table_entries * entry_size);
   const uint64_t stride = ((static_cast<uint64_t>(width) * bits + 31) / 32) * 4;
-  const std::optional<exif::ByteView> rows = view.Sub(rows_at, stride * static_cast<uint64_t>(height));
+  // Coded rows take what the data holds; plain rows must all be there.
+  const std::optional<exif::ByteView> rows =
+      rle ? view.From(rows_at) : view.Sub(rows_at, stride * static_cast<uint64_t>(height));
   if (!rows) return kErrorCorrupt;
 
-  if (const int32_t c = CreateBitmap(out, static_cast<int32_t>(width), static_cast<int32_t>(height), native);
+  if (const int32_t c =
+          CreateBitmap(out, static_cast<int32_t>(width), static_cast<int32_t>(height), native, memory_kind);
       c != 1) {
     return c;
   }
@@ -119,6 +125,10 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
     masks[0] = 0x7C00;
     masks[1] = 0x03E0;
     masks[2] = 0x001F;
+  }
+  if (rle) {
+    DecodeRleRows(*rows, out);
+    return 1;
   }
   const Channel red(masks[0]), green(masks[1]), blue(masks[2]);
   const size_t row_bytes = static_cast<size_t>(std::min<uint64_t>(stride, out->stride));
@@ -140,12 +150,15 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
   return 1;
 }
 
-size_t PackedDibBytes(const Bitmap& bitmap) {
-  const size_t table = IsIndexedDepth(bitmap.bits_per_pixel) ? size_t{4} << bitmap.bits_per_pixel : 0;
-  return kDibHeaderSize + table + bitmap.stride * static_cast<size_t>(bitmap.height);
+size_t PackedDibFrontBytes(int32_t bits) {
+  return kDibHeaderSize + (IsIndexedDepth(bits) ? size_t{4} << bits : 0);
 }
 
-void WritePackedDib(const Bitmap& bitmap, uint8_t* out) {
+size_t PackedDibBytes(const Bitmap& bitmap) {
+  return PackedDibFrontBytes(bitmap.bits_per_pixel) + bitmap.stride * static_cast<size_t>(bitmap.height);
+}
+
+void WritePackedDibFront(const Bitmap& bitmap, uint8_t* out) {
   auto put = [&out](uint32_t value, size_t bytes) {
     for (size_t i = 0; i < bytes; ++i) *out++ = static_cast<uint8_t>(value >> (8 * i));
   };
@@ -170,6 +183,11 @@ void WritePackedDib(const Bitmap& bitmap, uint8_t* out) {
       *out++ = 0;
     }
   }
+}
+
+void WritePackedDib(const Bitmap& bitmap, uint8_t* out) {
+  WritePackedDibFront(bitmap, out);
+  out += PackedDibFrontBytes(bitmap.bits_per_pixel);
   for (int32_t y = bitmap.height - 1; y >= 0; --y, out += bitmap.stride) {
     std::memcpy(out, bitmap.Row(y), bitmap.stride);
   }

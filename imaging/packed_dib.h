@@ -33,9 +33,10 @@ enum class DibRules { kFile, kHost };
 // given (a BMP file's bfOffBits, relative to `dib`), else right after the
 // colour table. Negative heights are top-down rows. Every read stays inside
 // `dib`; rows that do not fit are kErrorCorrupt. `info` (optional) receives
-// what QueryFile would report, `out` (optional) the bitmap.
+// what QueryFile would report, `out` (optional) the bitmap, its rows in
+// `memory_kind`.
 int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optional<uint64_t> bits_offset,
-                        Bitmap* out, FileInformation* info);
+                        Bitmap* out, FileInformation* info, int32_t memory_kind = kMemoryHeap);
 
 // Encodes a bitmap as a packed DIB: 40-byte header, bottom-up rows, a full
 // colour table (2^bits entries) for indexed depths, biClrUsed 0, BI_RGB.
@@ -45,6 +46,10 @@ std::vector<uint8_t> EncodePackedDib(const Bitmap& bitmap);
 // then the bytes written to `out`, which must hold that many.
 size_t PackedDibBytes(const Bitmap& bitmap);
 void WritePackedDib(const Bitmap& bitmap, uint8_t* out);
+// What comes in front of the rows: the header and the colour table, their
+// size for a depth, and the bytes written to `out`.
+size_t PackedDibFrontBytes(int32_t bits);
+void WritePackedDibFront(const Bitmap& bitmap, uint8_t* out);
 
 }  // namespace veltora::imaging
 

@@ -1,5 +1,7 @@
 #include "imaging/paint.h"
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 
 namespace veltora::imaging {
@@ -60,6 +62,19 @@ int32_t DrawBitmapAt(cairo_t* context, const Bitmap& bitmap, int32_t x, int32_t 
   const int64_t right = int64_t{x} + width, bottom = int64_t{y} + height;
   if (right > INT32_MAX || bottom > INT32_MAX) return 0;
   return PaintBitmap(context, bitmap, x, y, static_cast<int32_t>(right), static_cast<int32_t>(bottom)) == 1 ? 1 : 0;
+}
+
+std::optional<ResizeWindow> VisiblePart(cairo_t* context, int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  if (context == nullptr || int64_t{right} - left > kMaxSide || int64_t{bottom} - top > kMaxSide) return std::nullopt;
+  double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+  cairo_clip_extents(context, &x1, &y1, &x2, &y2);
+  // Clip extents are bounded by the surface; clamping keeps the casts exact.
+  auto whole = [](double v) { return static_cast<int64_t>(std::clamp(v, -4e18, 4e18)); };
+  const int64_t x0 = std::max<int64_t>(left, whole(std::floor(x1))), y0 = std::max<int64_t>(top, whole(std::floor(y1)));
+  const int64_t xe = std::min<int64_t>(right, whole(std::ceil(x2))), ye = std::min<int64_t>(bottom, whole(std::ceil(y2)));
+  if (xe <= x0 || ye <= y0) return std::nullopt;
+  return ResizeWindow{static_cast<int32_t>(x0 - left), static_cast<int32_t>(y0 - top), static_cast<int32_t>(xe - x0),
+                      static_cast<int32_t>(ye - y0)};
 }
 
 int32_t SurfaceBitsPerPixel(cairo_t* context) {

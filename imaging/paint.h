@@ -5,8 +5,10 @@
 #include <cairo.h>
 
 #include <cstdint>
+#include <optional>
 
 #include "imaging/bitmap.h"
+#include "imaging/resample.h"
 
 namespace veltora::imaging {
 
@@ -26,6 +28,12 @@ int32_t PaintBitmap(cairo_t* context, const Bitmap& bitmap, int32_t left, int32_
 // success, 0 on failure.
 int32_t DrawBitmapAt(cairo_t* context, const Bitmap& bitmap, int32_t x, int32_t y, int32_t width,
                      int32_t height);
+
+// The part of the rectangle (left, top, right, bottom) that the context can
+// show (inside its clip, in user space, widened to whole pixels), relative
+// to the rectangle's top left corner; nullopt when none of it can be seen,
+// and for a rectangle whose sides exceed kMaxSide (no bitmap is that large).
+std::optional<ResizeWindow> VisiblePart(cairo_t* context, int32_t left, int32_t top, int32_t right, int32_t bottom);
 
 // The depth of the context's target surface: A1 1, A8 8, RGB16_565 16,
 // RGB24 and ARGB32 32, anything else 32.

@@ -13,7 +13,7 @@ using codecs::Bytes;
 struct Codec {
   bool (*is)(Bytes);
   int32_t (*query)(Bytes, FileInformation*);
-  int32_t (*decode)(Bytes, Bitmap*);
+  int32_t (*decode)(Bytes, const codecs::DecodeRequest&, Bitmap*);
 };
 
 const Codec* FindCodec(Bytes bytes) {
@@ -30,7 +30,9 @@ const Codec* FindCodec(Bytes bytes) {
   return nullptr;
 }
 
-int32_t ReadWhole(const char* path, std::vector<uint8_t>* out) {
+}  // namespace
+
+int32_t ReadPictureFile(const char* path, std::vector<uint8_t>* out) {
   if (path == nullptr || *path == '\0') return kErrorInvalidArgument;
   platform::File file;
   if (platform::File::Open(path, platform::File::Access::kRead, &file) != 0) return kErrorFileOpen;
@@ -46,6 +48,8 @@ int32_t ReadWhole(const char* path, std::vector<uint8_t>* out) {
   if (file.ReadAt(0, out->data(), out->size(), &got) != 0 || got != out->size()) return kErrorFileRead;
   return 1;
 }
+
+namespace {
 
 int32_t WriteWhole(const char* path, const std::vector<uint8_t>& bytes) {
   platform::File file;
@@ -71,11 +75,11 @@ int32_t QueryMemory(std::span<const uint8_t> bytes, FileInformation* info) {
 int32_t QueryFile(const char* path, FileInformation* info) {
   if (info == nullptr) return kErrorInvalidArgument;
   std::vector<uint8_t> bytes;
-  if (const int32_t r = ReadWhole(path, &bytes); r != 1) return r;
+  if (const int32_t r = ReadPictureFile(path, &bytes); r != 1) return r;
   return QueryMemory(bytes, info);
 }
 
-int32_t LoadMemory(std::span<const uint8_t> bytes, Bitmap* bitmap, int32_t bits, int32_t order) {
+int32_t LoadMemory(std::span<const uint8_t> bytes, Bitmap* bitmap, int32_t bits, int32_t order, int32_t memory_kind) {
   if (bitmap == nullptr || order != kOrderBgr || (bits != 0 && !IsSupportedDepth(bits))) {
     return kErrorInvalidArgument;
   }
@@ -84,7 +88,7 @@ int32_t LoadMemory(std::span<const uint8_t> bytes, Bitmap* bitmap, int32_t bits,
   if (codec == nullptr) return kErrorUnknownFormat;
   try {
     Bitmap decoded;
-    if (const int32_t r = codec->decode(bytes, &decoded); r != 1) return r;
+    if (const int32_t r = codec->decode(bytes, {bits, memory_kind}, &decoded); r != 1) return r;
     decoded.view_perspective = kViewTopLeft;
     decoded.order = kOrderBgr;
     if (bits != 0 && bits != decoded.bits_per_pixel) {
@@ -97,15 +101,16 @@ int32_t LoadMemory(std::span<const uint8_t> bytes, Bitmap* bitmap, int32_t bits,
   return 1;
 }
 
-int32_t LoadFile(const char* path, Bitmap* bitmap, int32_t bits, int32_t order, FileInformation* info) {
+int32_t LoadFile(const char* path, Bitmap* bitmap, int32_t bits, int32_t order, FileInformation* info,
+                 int32_t memory_kind) {
   if (bitmap == nullptr) return kErrorInvalidArgument;
   FreeBitmap(bitmap);
   std::vector<uint8_t> bytes;
-  if (const int32_t r = ReadWhole(path, &bytes); r != 1) return r;
+  if (const int32_t r = ReadPictureFile(path, &bytes); r != 1) return r;
   if (info != nullptr) {
     if (const int32_t r = QueryMemory(bytes, info); r != 1) return r;
   }
-  return LoadMemory(bytes, bitmap, bits, order);
+  return LoadMemory(bytes, bitmap, bits, order, memory_kind);
 }
 
 int32_t EncodeFile(const Bitmap& bitmap, int32_t format, int32_t bits, std::vector<uint8_t>* out) {

@@ -17,9 +17,14 @@
 //         sample, else 24 bits (libtiff's RGBA reader: every photometric
 //         it handles). Rows as stored: the Orientation tag does not turn it.
 //   BMP   its own depth (1, 4, 8, 24 or 32; 16 and bit-field 32 become 24),
-//         bottom-up files are turned top-down; RLE compression unsupported.
+//         bottom-up files are turned top-down; RLE8 and RLE4 rows are
+//         decoded at 8 and 4 bits (pixels the codes skip keep index 0).
 // Every load reports kViewTopLeft and honours kMaxDecodedPixels before any
-// pixel buffer is allocated.
+// pixel buffer is allocated, and refuses a file whose data cannot fill what
+// its header declares before then too (each decoder's bound is beside it).
+// Resolution is read into the pixels-per-metre fields from a JPEG's JFIF
+// density, a PNG's pHYs chunk, the TIFF resolution tags and the BMP header
+// (0 when the file gives none, or only an aspect).
 #ifndef VELTORA_IMAGING_PICTURE_FILES_H_
 #define VELTORA_IMAGING_PICTURE_FILES_H_
 
@@ -69,13 +74,21 @@ constexpr uint64_t kMaxFileBytes = uint64_t{1} << 30;
 int32_t QueryFile(const char* path, FileInformation* info);
 int32_t QueryMemory(std::span<const uint8_t> bytes, FileInformation* info);
 
+// The whole file, for a query and a load over the same bytes: 1,
+// kErrorInvalidArgument, kErrorFileOpen, kErrorFileRead, kErrorTooLarge
+// (beyond kMaxFileBytes), kErrorNoMemory.
+int32_t ReadPictureFile(const char* path, std::vector<uint8_t>* out);
+
 // Load: decodes the file into `bitmap` (old contents released) and converts
 // it to `bits` (0 keeps the native depth). `order` must be kOrderBgr. `info`
-// may be null; when given it is filled as by QueryFile. On failure the bitmap
-// holds nothing.
-int32_t LoadFile(const char* path, Bitmap* bitmap, int32_t bits, int32_t order, FileInformation* info);
+// may be null; when given it is filled as by QueryFile. The rows are
+// allocated in `memory_kind` (bitmap.h), converted ones too. On failure the
+// bitmap holds nothing.
+int32_t LoadFile(const char* path, Bitmap* bitmap, int32_t bits, int32_t order, FileInformation* info,
+                 int32_t memory_kind = kMemoryHeap);
 // Load from memory: the same over a buffer the caller keeps.
-int32_t LoadMemory(std::span<const uint8_t> bytes, Bitmap* bitmap, int32_t bits, int32_t order);
+int32_t LoadMemory(std::span<const uint8_t> bytes, Bitmap* bitmap, int32_t bits, int32_t order,
+                   int32_t memory_kind = kMemoryHeap);
 
 // Save: writes the bitmap at `bits` in `format` to `path` (created or
 // truncated). Returns 1 (> 0) or a negative error; a failed save may leave a

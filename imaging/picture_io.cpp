@@ -23,11 +23,23 @@ constexpr int64_t kBmpHeadersOnly = 54;
 // Pictures are loaded with B, G, R colour order.
 constexpr int32_t kLoadOrder = kOrderBgr;
 
-int32_t LoadAccepted(const char* path, Bitmap* bitmap, int32_t bits) {
+// A TIFF is accepted when it is larger on disk than its decoded samples or
+// LZW compressed; the rule needs only the header, so it is applied before
+// the pixels are decoded.
+int32_t LoadAcceptedTiff(const char* path, Bitmap* bitmap, int32_t bits, int32_t memory_kind) {
+  std::vector<uint8_t> bytes;
+  if (const int32_t r = ReadPictureFile(path, &bytes); r != 1) return r;
+  FileInformation info;
+  if (const int32_t r = QueryMemory(bytes, &info); r != 1) return r;
+  if (info.file_size <= info.decoded_size && std::memcmp(info.compression, "LZW", 4) != 0) return 0;
+  return LoadMemory(bytes, bitmap, bits, kLoadOrder, memory_kind);
+}
+
+int32_t LoadAccepted(const char* path, Bitmap* bitmap, int32_t bits, int32_t memory_kind) {
   FileInformation info;
   switch (DetectImageFormat(path)) {
     case ImageFormat::kBmp: {
-      const int32_t r = LoadFile(path, bitmap, bits, kLoadOrder, &info);
+      const int32_t r = LoadFile(path, bitmap, bits, kLoadOrder, &info, memory_kind);
       if (r != 1) return r;
       if (info.file_size > kBmpHeadersOnly) return 1;
       FreeBitmap(bitmap);
@@ -35,32 +47,29 @@ int32_t LoadAccepted(const char* path, Bitmap* bitmap, int32_t bits) {
     }
     case ImageFormat::kJpeg:
       if (CheckJpegFile(path) == 0) return 0;
-      return LoadFile(path, bitmap, bits, kLoadOrder, nullptr);
+      return LoadFile(path, bitmap, bits, kLoadOrder, nullptr, memory_kind);
     case ImageFormat::kPng: {
       if (const int32_t r = QueryFile(path, &info); r != 1) return r;
-      if (const int32_t r = LoadFile(path, bitmap, info.bits_per_pixel, kLoadOrder, nullptr); r != 1) return r;
+      if (const int32_t r = LoadFile(path, bitmap, info.bits_per_pixel, kLoadOrder, nullptr, memory_kind); r != 1) {
+        return r;
+      }
       const int32_t r = ChangeBitDepth(bitmap, *bitmap, bits);
       if (r != 1) FreeBitmap(bitmap);
       return r;
     }
-    case ImageFormat::kTiff: {
-      const int32_t r = LoadFile(path, bitmap, bits, kLoadOrder, &info);
-      if (r != 1) return r;
-      if (info.file_size > info.decoded_size || std::memcmp(info.compression, "LZW", 4) == 0) return 1;
-      FreeBitmap(bitmap);
-      return 0;
-    }
+    case ImageFormat::kTiff:
+      return LoadAcceptedTiff(path, bitmap, bits, memory_kind);
     default:
-      return LoadFile(path, bitmap, bits, kLoadOrder, nullptr);
+      return LoadFile(path, bitmap, bits, kLoadOrder, nullptr, memory_kind);
   }
 }
 
 }  // namespace
 
-int32_t LoadPictureFile(const char* path, Bitmap* bitmap, int32_t bits) {
+int32_t LoadPictureFile(const char* path, Bitmap* bitmap, int32_t bits, int32_t memory_kind) {
   if (bitmap == nullptr) return kErrorInvalidArgument;
   try {
-    return LoadAccepted(path, bitmap, bits);
+    return LoadAccepted(path, bitmap, bits, memory_kind);
   } catch (...) {
     FreeBitmap(bitmap);
     return 0;

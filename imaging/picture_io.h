@@ -25,9 +25,10 @@ namespace veltora::imaging {
 //  TIFF: accepted when the file is larger than its decoded samples or LZW
 //        compressed; otherwise rejected (0).
 //  GIF and anything else: loaded as it is.
-// A rejected or failed load leaves the bitmap empty. Never throws (an
-// exception inside gives 0).
-int32_t LoadPictureFile(const char* path, Bitmap* bitmap, int32_t bits);
+// A rejected or failed load leaves the bitmap empty. The rows are allocated
+// in `memory_kind` (bitmap.h). Never throws
+// (an exception inside gives 0).
+int32_t LoadPictureFile(const char* path, Bitmap* bitmap, int32_t bits, int32_t memory_kind = kMemoryHeap);
 
 // Loads the preview embedded in the file's EXIF data: the JPEG thumbnail of
 // IFD1 (which must pass CheckJpegStream) or, in a TIFF file, the strip image

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "bytes/byte_view.h"
 #include "imaging/codecs.h"
 
 namespace veltora::imaging::codecs {
@@ -148,6 +149,38 @@ bool WriteAll(PngJob* job, const PngWriteLayout* layout, png_bytepp rows) {
   return true;
 }
 
+// Deflate cannot expand a byte into more than 1032 (a 258-byte match in two
+// bits), so the IDAT bytes the file really holds bound the rows it can
+// fill. A picture declaring more was cut short or lies: refused before its
+// rows are allocated.
+bool DataCanFill(Bytes bytes, const PngJob& job) {
+  constexpr uint64_t kMaxDeflateRatio = 1032;
+  const exif::ByteView file(bytes, exif::kBigEndian);
+  uint64_t held = 0;
+  // Each step moves at least 12 bytes forward, so the walk ends.
+  for (uint64_t pos = 8; file.Contains(pos, 8);) {
+    const uint64_t length = file.U32(pos).value_or(0);
+    const std::optional<exif::ByteView> type = file.Sub(pos + 4, 4);
+    const uint64_t present = std::min<uint64_t>(length, file.size() - pos - 8);
+    if (std::memcmp(type->data(), "IDAT", 4) == 0) held += present;
+    if (std::memcmp(type->data(), "IEND", 4) == 0) break;
+    pos += 12 + length;
+  }
+  const uint64_t stored_bits = static_cast<uint64_t>(job.channels) * static_cast<uint64_t>(job.bit_depth);
+  const uint64_t least_bytes = uint64_t{job.width} * job.height / 8 * stored_bits;
+  return least_bytes <= (held + 1) * kMaxDeflateRatio;
+}
+
+// The pHYs chunk in pixels per metre; its other unit gives only the aspect.
+void ReadResolution(const PngJob& job, Bitmap* out) {
+  png_uint_32 x = 0, y = 0;
+  int unit = 0;
+  if (png_get_pHYs(job.png, job.info, &x, &y, &unit) == 0 || unit != PNG_RESOLUTION_METER) return;
+  if (x > INT32_MAX || y > INT32_MAX) return;
+  out->x_pixels_per_metre = static_cast<int32_t>(x);
+  out->y_pixels_per_metre = static_cast<int32_t>(y);
+}
+
 void FillInformation(const PngJob& job, FileInformation* info) {
   info->format = kSavePng;
   info->width = static_cast<int32_t>(job.width);
@@ -178,7 +211,7 @@ int32_t QueryPng(Bytes bytes, FileInformation* info) {
   return 1;
 }
 
-int32_t DecodePng(Bytes bytes, Bitmap* out) {
+int32_t DecodePng(Bytes bytes, const DecodeRequest& request, Bitmap* out) {
   PngJob job;
   job.data = bytes.data();
   job.size = bytes.size();
@@ -187,8 +220,10 @@ int32_t DecodePng(Bytes bytes, Bitmap* out) {
   if (!ReadInfo(&job)) return kErrorCorrupt;
   if (const int32_t r = CheckDecodedSize(job.width, job.height); r != 1) return r;
   if (!RowBytesMatch(&job)) return kErrorUnsupported;
+  if (!DataCanFill(bytes, job)) return kErrorCorrupt;
   const int32_t w = static_cast<int32_t>(job.width), h = static_cast<int32_t>(job.height);
-  if (const int32_t r = CreateBitmap(out, w, h, job.out_bits); r != 1) return r;
+  if (const int32_t r = CreateBitmap(out, w, h, job.out_bits, request.memory_kind); r != 1) return r;
+  ReadResolution(job, out);
   if (job.out_bits == 32) out->flags |= kBitmapHasAlpha;
   if (job.colour_type == PNG_COLOR_TYPE_PALETTE) {
     png_colorp colours = nullptr;

@@ -28,18 +28,21 @@ struct AxisTaps {
 };
 
 // `extent` is how many source pixels the target spans; it differs from
-// `source_size` only after a box reduction whose last box was partial.
-AxisTaps ComputeTaps(int32_t source_size, int32_t target_size, double extent) {
+// `source_size` only after a box reduction whose last box was partial. Taps
+// are made for the `count` target indices from `first` (their index in the
+// result is o - first); each index's taps do not depend on the others.
+AxisTaps ComputeTaps(int32_t source_size, int32_t target_size, double extent, int32_t first, int32_t count) {
   AxisTaps taps;
   const double scale = extent / target_size;
   const double filter_scale = std::max(1.0, scale);
   const double support = 2.0 * filter_scale;
   taps.max_taps = static_cast<int>(std::ceil(support)) * 2 + 1;
-  taps.first.resize(static_cast<size_t>(target_size));
-  taps.count.resize(static_cast<size_t>(target_size));
-  taps.weights.assign(static_cast<size_t>(target_size) * static_cast<size_t>(taps.max_taps), 0);
+  taps.first.resize(static_cast<size_t>(count));
+  taps.count.resize(static_cast<size_t>(count));
+  taps.weights.assign(static_cast<size_t>(count) * static_cast<size_t>(taps.max_taps), 0);
   std::vector<double> w(static_cast<size_t>(taps.max_taps));
-  for (int32_t o = 0; o < target_size; ++o) {
+  for (int32_t t = 0; t < count; ++t) {
+    const int32_t o = first + t;
     const double centre = (o + 0.5) * scale - 0.5;
     const int lo_raw = static_cast<int>(std::ceil(centre - support));
     const int hi_raw = static_cast<int>(std::floor(centre + support));
@@ -53,7 +56,7 @@ AxisTaps ComputeTaps(int32_t source_size, int32_t target_size, double extent) {
       w[static_cast<size_t>(std::clamp(i, lo, hi) - lo)] += k;  // edges extended
       total += k;
     }
-    int32_t* out = &taps.weights[static_cast<size_t>(o) * static_cast<size_t>(taps.max_taps)];
+    int32_t* out = &taps.weights[static_cast<size_t>(t) * static_cast<size_t>(taps.max_taps)];
     int32_t sum = 0, biggest = 0;
     for (int k = 0; k < n; ++k) {
       out[k] = static_cast<int32_t>(std::lround(w[static_cast<size_t>(k)] / total * kWeightOne));
@@ -61,8 +64,8 @@ AxisTaps ComputeTaps(int32_t source_size, int32_t target_size, double extent) {
       if (out[k] > out[biggest]) biggest = k;
     }
     out[biggest] += kWeightOne - sum;
-    taps.first[static_cast<size_t>(o)] = lo;
-    taps.count[static_cast<size_t>(o)] = n;
+    taps.first[static_cast<size_t>(t)] = lo;
+    taps.count[static_cast<size_t>(t)] = n;
   }
   return taps;
 }
@@ -72,12 +75,12 @@ uint8_t ClampToByte(int32_t acc) {
   return static_cast<uint8_t>(std::clamp(v, 0, 255));
 }
 
-// The channel count is a template parameter so that the inner loops unroll.
+// The horizontal pass: target row y from source row row0 + y. The channel
+// count is a template parameter so that the inner loops unroll.
 template <size_t kChannels>
-void ScaleRows(const Bitmap& source, Bitmap* target, double extent) {
-  const AxisTaps taps = ComputeTaps(source.width, target->width, extent);
-  for (int32_t y = 0; y < source.height; ++y) {
-    const uint8_t* s = source.Row(y);
+void ScaleRows(const Bitmap& source, int32_t row0, const AxisTaps& taps, Bitmap* target) {
+  for (int32_t y = 0; y < target->height; ++y) {
+    const uint8_t* s = source.Row(row0 + y);
     uint8_t* d = target->Row(y);
     for (int32_t o = 0; o < target->width; ++o) {
       const int32_t* w = &taps.weights[static_cast<size_t>(o) * static_cast<size_t>(taps.max_taps)];
@@ -92,23 +95,23 @@ void ScaleRows(const Bitmap& source, Bitmap* target, double extent) {
   }
 }
 
-void ScaleRows(const Bitmap& source, Bitmap* target, size_t channels, double extent) {
+void ScaleRows(const Bitmap& source, int32_t row0, const AxisTaps& taps, size_t channels, Bitmap* target) {
   if (channels == 4) {
-    ScaleRows<4>(source, target, extent);
+    ScaleRows<4>(source, row0, taps, target);
   } else {
-    ScaleRows<3>(source, target, extent);
+    ScaleRows<3>(source, row0, taps, target);
   }
 }
 
-void ScaleColumns(const Bitmap& source, Bitmap* target, size_t channels, double extent) {
-  const AxisTaps taps = ComputeTaps(source.height, target->height, extent);
-  const size_t row_bytes = static_cast<size_t>(source.width) * channels;
+// The vertical pass; `source` holds the rows from row0 on.
+void ScaleColumns(const Bitmap& source, int32_t row0, const AxisTaps& taps, size_t channels, Bitmap* target) {
+  const size_t row_bytes = static_cast<size_t>(target->width) * channels;
   std::vector<int32_t> acc(row_bytes);
   for (int32_t o = 0; o < target->height; ++o) {
     std::fill(acc.begin(), acc.end(), 0);
     const int32_t* w = &taps.weights[static_cast<size_t>(o) * static_cast<size_t>(taps.max_taps)];
     for (int k = 0; k < taps.count[static_cast<size_t>(o)]; ++k) {
-      const uint8_t* s = source.Row(taps.first[static_cast<size_t>(o)] + k);
+      const uint8_t* s = source.Row(taps.first[static_cast<size_t>(o)] - row0 + k);
       const int32_t weight = w[k];
       for (size_t j = 0; j < row_bytes; ++j) acc[j] += weight * s[j];
     }
@@ -117,14 +120,26 @@ void ScaleColumns(const Bitmap& source, Bitmap* target, size_t channels, double 
   }
 }
 
-void ScaleNearest(const Bitmap& source, Bitmap* target) {
+// Rows row0 + y of `source` from column x0, as they are, into `target`.
+void CopyPart(const Bitmap& source, int32_t x0, int32_t row0, Bitmap* target) {
+  const size_t bpp = static_cast<size_t>(source.bits_per_pixel / 8);
+  for (int32_t y = 0; y < target->height; ++y) {
+    std::memcpy(target->Row(y), source.Row(row0 + y) + static_cast<size_t>(x0) * bpp,
+                static_cast<size_t>(target->width) * bpp);
+  }
+}
+
+void ScaleNearest(const Bitmap& source, int32_t full_width, int32_t full_height, const ResizeWindow& window,
+                  Bitmap* target) {
   const int32_t bits = source.bits_per_pixel;
   std::vector<int32_t> xs(static_cast<size_t>(target->width));
   for (int32_t o = 0; o < target->width; ++o) {
-    xs[static_cast<size_t>(o)] = static_cast<int32_t>((2 * int64_t{o} + 1) * source.width / (2 * int64_t{target->width}));
+    const int64_t x = int64_t{window.x} + o;
+    xs[static_cast<size_t>(o)] = static_cast<int32_t>((2 * x + 1) * source.width / (2 * int64_t{full_width}));
   }
   for (int32_t y = 0; y < target->height; ++y) {
-    const int32_t sy = static_cast<int32_t>((2 * int64_t{y} + 1) * source.height / (2 * int64_t{target->height}));
+    const int64_t full_y = int64_t{window.y} + y;
+    const int32_t sy = static_cast<int32_t>((2 * full_y + 1) * source.height / (2 * int64_t{full_height}));
     const uint8_t* s = source.Row(sy);
     uint8_t* d = target->Row(y);
     if (bits >= 8) {
@@ -203,70 +218,116 @@ int32_t BoxReduce(const Source& source, int32_t step_x, int32_t step_y, size_t c
 }
 
 int32_t ScaleCubic(const Bitmap& from, int32_t source_width, int32_t source_height, int32_t step_x,
-                   int32_t step_y, Bitmap* out);
+                   int32_t step_y, int32_t full_width, int32_t full_height, const ResizeWindow& window, Bitmap* out);
 
-// Scales `source` to width x height at its own depth into `out`.
-int32_t Scale(const Bitmap& source, int32_t width, int32_t height, bool filtered, Bitmap* out) {
+// Scales `source` to full_width x full_height at its own depth; `out`
+// receives the window of that result.
+int32_t Scale(const Bitmap& source, int32_t full_width, int32_t full_height, const ResizeWindow& window,
+              bool filtered, Bitmap* out) {
+  if (const int32_t r = CreateBitmap(out, window.width, window.height, source.bits_per_pixel); r != 1) return r;
+  out->palette = source.palette;
+  out->flags = source.flags;
+  CopyDerivedFields(out, source);
   if (!filtered || IsIndexedDepth(source.bits_per_pixel)) {
-    if (const int32_t r = CreateBitmap(out, width, height, source.bits_per_pixel); r != 1) return r;
-    out->palette = source.palette;
-    out->flags = source.flags;
-    CopyDerivedFields(out, source);
-    ScaleNearest(source, out);
+    ScaleNearest(source, full_width, full_height, window, out);
     return 1;
   }
   const size_t channels = static_cast<size_t>(source.bits_per_pixel / 8);
-  const int32_t step_x = BoxStep(source.width, width), step_y = BoxStep(source.height, height);
+  const int32_t step_x = BoxStep(source.width, full_width), step_y = BoxStep(source.height, full_height);
   Bitmap reduced;
   const Bitmap* from = &source;
   if (step_x > 1 || step_y > 1) {
     if (const int32_t r = BoxReduce(source, step_x, step_y, channels, &reduced); r != 1) return r;
     from = &reduced;
   }
-  if (const int32_t r = CreateBitmap(out, width, height, source.bits_per_pixel); r != 1) return r;
-  out->palette = source.palette;
-  out->flags = source.flags;
-  CopyDerivedFields(out, source);
-  return ScaleCubic(*from, source.width, source.height, step_x, step_y, out);
+  return ScaleCubic(*from, source.width, source.height, step_x, step_y, full_width, full_height, window, out);
 }
 
 // The cubic pass from `from` (the source, or its box reduction by the
-// steps) into `out`, already created at its size.
+// steps) into `out`, already created at the window's size. An axis the
+// resize leaves as it is (no step, same size) is copied, not filtered.
 int32_t ScaleCubic(const Bitmap& from, int32_t source_width, int32_t source_height, int32_t step_x,
-                   int32_t step_y, Bitmap* out) {
+                   int32_t step_y, int32_t full_width, int32_t full_height, const ResizeWindow& window, Bitmap* out) {
   const size_t channels = static_cast<size_t>(from.bits_per_pixel / 8);
-  const int32_t width = out->width, height = out->height;
   // How many pixels of `from` the target spans: a partial last box counts
   // for the part of a box it covers.
   const double extent_x = static_cast<double>(source_width) / step_x;
   const double extent_y = static_cast<double>(source_height) / step_y;
-  if (width == from.width && step_x == 1) {
-    ScaleColumns(from, out, channels, extent_y);
-  } else if (height == from.height && step_y == 1) {
-    ScaleRows(from, out, channels, extent_x);
-  } else {
-    Bitmap middle;
-    if (const int32_t r = CreateBitmap(&middle, width, from.height, from.bits_per_pixel); r != 1) return r;
-    ScaleRows(from, &middle, channels, extent_x);
-    ScaleColumns(middle, out, channels, extent_y);
+  const bool same_x = full_width == from.width && step_x == 1;
+  const bool same_y = full_height == from.height && step_y == 1;
+  const AxisTaps taps_x = ComputeTaps(from.width, full_width, extent_x, window.x, same_x ? 0 : window.width);
+  if (same_y) {
+    if (same_x) {
+      CopyPart(from, window.x, window.y, out);
+    } else {
+      ScaleRows(from, window.y, taps_x, channels, out);
+    }
+    return 1;
   }
+  const AxisTaps taps_y = ComputeTaps(from.height, full_height, extent_y, window.y, window.height);
+  if (same_x && window.x == 0 && window.width == from.width) {
+    ScaleColumns(from, 0, taps_y, channels, out);
+    return 1;
+  }
+  // The rows of `from` the window's vertical taps reach, first made as wide
+  // as the window.
+  const int32_t row0 = taps_y.first.front();
+  const int32_t row_end = taps_y.first.back() + taps_y.count.back();
+  Bitmap middle;
+  if (const int32_t r = CreateBitmap(&middle, window.width, row_end - row0, from.bits_per_pixel); r != 1) return r;
+  if (same_x) {
+    CopyPart(from, window.x, row0, &middle);
+  } else {
+    ScaleRows(from, row0, taps_x, channels, &middle);
+  }
+  ScaleColumns(middle, row0, taps_y, channels, out);
   return 1;
 }
 
 }  // namespace
 
-int32_t ResizeBitmap(Bitmap* bitmap, int32_t width, int32_t height, int32_t mode) {
-  if (bitmap == nullptr || (mode != kResizeNearest && mode != kResizeFiltered)) return kErrorInvalidArgument;
-  if (!bitmap->HoldsImage()) return kErrorNoImage;
-  if (const int32_t r = CheckSize(width, height); r != 1) return r;
+int32_t ResizeBitmapWindow(const Bitmap& source, int32_t full_width, int32_t full_height, const ResizeWindow& window,
+                           int32_t mode, Bitmap* out) {
+  if (out == nullptr || out == &source || (mode != kResizeNearest && mode != kResizeFiltered)) {
+    return kErrorInvalidArgument;
+  }
+  if (!source.HoldsImage()) return kErrorNoImage;
+  if (const int32_t r = CheckSize(full_width, full_height); r != 1) return r;
+  if (window.x < 0 || window.y < 0 || window.width < 1 || window.height < 1 ||
+      window.width > full_width - window.x || window.height > full_height - window.y) {
+    return kErrorInvalidArgument;
+  }
   try {
-    Bitmap out;
-    if (const int32_t r = Scale(*bitmap, width, height, mode == kResizeFiltered, &out); r != 1) return r;
-    *bitmap = std::move(out);
+    Bitmap scaled;
+    if (const int32_t r = Scale(source, full_width, full_height, window, mode == kResizeFiltered, &scaled); r != 1) {
+      return r;
+    }
+    *out = std::move(scaled);
   } catch (const std::bad_alloc&) {
     return kErrorNoMemory;
   }
   return 1;
+}
+
+int32_t ResizeBitmap(Bitmap* bitmap, int32_t width, int32_t height, int32_t mode) {
+  if (bitmap == nullptr) return kErrorInvalidArgument;
+  Bitmap out;
+  const int32_t r = ResizeBitmapWindow(*bitmap, width, height, {0, 0, width, height}, mode, &out);
+  if (r == 1) *bitmap = std::move(out);
+  return r;
+}
+
+int32_t ReduceBitmap(const Bitmap& source, int32_t step_x, int32_t step_y, Bitmap* out) {
+  if (out == nullptr || out == &source || step_x < 1 || step_y < 1) return kErrorInvalidArgument;
+  if (!source.HoldsImage()) return kErrorNoImage;
+  if (source.bits_per_pixel != 24 && source.bits_per_pixel != 32) return kErrorInvalidArgument;
+  try {
+    const int32_t r = BoxReduce(source, step_x, step_y, static_cast<size_t>(source.bits_per_pixel / 8), out);
+    if (r == 1) CopyDerivedFields(out, source);
+    return r;
+  } catch (const std::bad_alloc&) {
+    return kErrorNoMemory;
+  }
 }
 
 int32_t ResampleBitmap(const Bitmap& source, Bitmap* target) {
@@ -274,7 +335,8 @@ int32_t ResampleBitmap(const Bitmap& source, Bitmap* target) {
   if (!source.HoldsImage() || !target->HoldsImage()) return kErrorNoImage;
   try {
     Bitmap scaled;
-    if (const int32_t r = Scale(source, target->width, target->height, true, &scaled); r != 1) return r;
+    const ResizeWindow whole{0, 0, target->width, target->height};
+    if (const int32_t r = Scale(source, target->width, target->height, whole, true, &scaled); r != 1) return r;
     if (scaled.bits_per_pixel == target->bits_per_pixel &&
         (!IsIndexedDepth(scaled.bits_per_pixel) || scaled.palette == target->palette)) {
       target->pixels = std::move(scaled.pixels);
@@ -309,7 +371,12 @@ int32_t ResampleRows(const RowView& source, Bitmap* target) {
     if (const int32_t r = CreateBitmap(&scaled, target->width, target->height, source.bits_per_pixel); r != 1) {
       return r;
     }
-    if (const int32_t r = ScaleCubic(from, source.width, source.height, step_x, step_y, &scaled); r != 1) return r;
+    const ResizeWindow whole{0, 0, target->width, target->height};
+    if (const int32_t r = ScaleCubic(from, source.width, source.height, step_x, step_y, target->width, target->height,
+                                     whole, &scaled);
+        r != 1) {
+      return r;
+    }
     target->pixels = std::move(scaled.pixels);
     return 1;
   } catch (const std::bad_alloc&) {

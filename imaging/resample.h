@@ -26,6 +26,23 @@ constexpr int32_t kResizeFiltered = 2;
 // for an unknown mode or bad size, kErrorNoImage, kErrorTooLarge, kErrorNoMemory.
 int32_t ResizeBitmap(Bitmap* bitmap, int32_t width, int32_t height, int32_t mode);
 
+// A part of a resize's result: the pixels from (x, y), width x height.
+struct ResizeWindow {
+  int32_t x = 0, y = 0, width = 0, height = 0;
+};
+// Resize window: `out` (a record other than `source`) receives the window of
+// `source` resized to full_width x full_height: the same pixels the resize
+// gives there, at the cost of the window alone (and of one visit of the
+// source when it shrinks). The full size must be one ResizeBitmap accepts;
+// a window reaching outside it is kErrorInvalidArgument.
+int32_t ResizeBitmapWindow(const Bitmap& source, int32_t full_width, int32_t full_height, const ResizeWindow& window,
+                           int32_t mode, Bitmap* out);
+
+// Reduce: `out` receives `source` (24 or 32 bits) averaged over boxes of
+// step_x x step_y pixels, ceil(width / step_x) x ceil(height / step_y); a
+// box cut by the edge averages what it covers. 1 or a negative error.
+int32_t ReduceBitmap(const Bitmap& source, int32_t step_x, int32_t step_y, Bitmap* out);
+
 // Resample: scales `source` into `target`, which must already be set up and
 // allocated at its wanted size (filtered). When the depths differ the
 // picture is scaled at the source's depth and then converted to the target's

@@ -3,6 +3,8 @@
 #include <turbojpeg.h>
 
 #include <algorithm>
+#include <cmath>
+#include <iterator>
 #include <memory>
 #include <new>
 
@@ -51,6 +53,19 @@ int32_t EncodeJpegRows(const uint8_t* pixels, int32_t width, size_t pitch, int32
   return 0;
 }
 
+void SetJfifDensity(std::vector<uint8_t>* jpeg, int32_t x_pixels_per_metre, int32_t y_pixels_per_metre) {
+  static constexpr uint8_t kJfifStart[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0};
+  constexpr size_t kUnitsAt = 13;
+  if (jpeg->size() < sizeof kJfifStart + 7 || !std::equal(std::begin(kJfifStart), std::end(kJfifStart), jpeg->begin())) {
+    return;
+  }
+  const long x = std::lround(x_pixels_per_metre * 0.0254), y = std::lround(y_pixels_per_metre * 0.0254);
+  if (x < 1 || y < 1 || x > 0xFFFF || y > 0xFFFF) return;
+  const uint8_t density[] = {1, static_cast<uint8_t>(x >> 8), static_cast<uint8_t>(x), static_cast<uint8_t>(y >> 8),
+                             static_cast<uint8_t>(y)};
+  std::copy(std::begin(density), std::end(density), jpeg->begin() + kUnitsAt);
+}
+
 int32_t EncodeJpeg(const Bitmap& bitmap, int32_t quality, int32_t mode, std::vector<uint8_t>* out) {
   if (out == nullptr) return kErrorInvalidArgument;
   if (mode != kJpegModeStandard && mode != kJpegModeFullColour && mode != kJpegModeProgressive &&
@@ -65,8 +80,10 @@ int32_t EncodeJpeg(const Bitmap& bitmap, int32_t quality, int32_t mode, std::vec
       if (const int32_t r = ChangeBitDepth(&converted, bitmap, 24); r != 1) return r;
       source = &converted;
     }
-    return EncodeJpegRows(source->pixels.data(), source->width, source->stride, source->height,
-                          source->bits_per_pixel, /*bottom_up=*/false, quality, mode, out);
+    const int32_t r = EncodeJpegRows(source->pixels.data(), source->width, source->stride, source->height,
+                                     source->bits_per_pixel, source->pixels.bottom_up(), quality, mode, out);
+    if (r == 0) SetJfifDensity(out, bitmap.x_pixels_per_metre, bitmap.y_pixels_per_metre);
+    return r;
   } catch (const std::bad_alloc&) {
     return kErrorNoMemory;
   }

@@ -35,6 +35,13 @@ int32_t SaveJpegBitmap(const Bitmap& bitmap, const char* path, int32_t quality, 
 // the same file EncodeJpeg makes of the same pixels, without a copy.
 int32_t EncodeJpegRows(const uint8_t* pixels, int32_t width, size_t pitch, int32_t height, int32_t bits,
                        bool bottom_up, int32_t quality, int32_t mode, std::vector<uint8_t>* out);
+// Puts a resolution into the JFIF segment the encoder writes first (the
+// 18 bytes behind SOI), in whole dots per inch, the unit resolutions are
+// usually given in, so that 72, 96 or 300 dpi read back exactly. Nothing
+// changes when either value is unknown (0) or beyond the field's 16 bits, or
+// when the bytes do not start with that segment.
+void SetJfifDensity(std::vector<uint8_t>* jpeg, int32_t x_pixels_per_metre, int32_t y_pixels_per_metre);
+
 // Writes encoded bytes to `path` (created or truncated).
 int32_t WriteJpegFile(const char* path, const std::vector<uint8_t>& bytes);
 

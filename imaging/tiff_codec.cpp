@@ -4,6 +4,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstring>
 #include <memory>
@@ -125,6 +126,105 @@ int32_t Begin(TIFF* tif, TIFFRGBAImage* img) {
   return 1;
 }
 
+// The most bytes one stored byte can decode to, by compression scheme: LZW
+// codes are at least 9 bits and stand for at most 4096 bytes; deflate
+// expands at most 1032-fold; PackBits at most 64-fold (2 bytes, 128 out).
+// 0: no bound is known (fax, JPEG and the newer schemes).
+uint64_t MaxExpansionPer9Bytes(uint16_t scheme) {
+  switch (scheme) {
+    case COMPRESSION_NONE: return 9;
+    case COMPRESSION_PACKBITS: return 9 * 64;
+    case COMPRESSION_LZW: return 8 * 4096;
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE: return 9 * 1032;
+    default: return 0;
+  }
+}
+
+// The strips' (or tiles') bytes that lie inside the file must be able to
+// decode to the samples the directory declares; strips past the end of the
+// file hold nothing. A picture that cannot be filled was cut short or lies:
+// refused before its rows are allocated. Without a known bound the file
+// must at least hold some of its data.
+bool DataCanFill(TIFF* tif, uint64_t file_size, uint64_t least_bytes) {
+  uint16_t compression = COMPRESSION_NONE;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  const uint64_t expansion = MaxExpansionPer9Bytes(compression);
+  const uint64_t needed = expansion == 0 ? 1 : least_bytes / expansion * 9;
+  const uint32_t striles = TIFFNumberOfStrips(tif);
+  // More strips than the pixel cap allows pixels is no picture.
+  if (striles > kMaxDecodedPixels) return false;
+  uint64_t held = 0;
+  for (uint32_t i = 0; i < striles && held < needed; ++i) {
+    const uint64_t offset = TIFFGetStrileOffset(tif, i), count = TIFFGetStrileByteCount(tif, i);
+    if (offset < file_size) held += std::min(count, file_size - offset);
+  }
+  return held >= needed;
+}
+
+// Resolution in pixels per metre, from an inch or centimetre unit; the unit
+// "none" gives only the aspect.
+void ReadResolution(TIFF* tif, Bitmap* out) {
+  float x = 0, y = 0;
+  uint16_t unit = RESUNIT_INCH;
+  if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x) != 1 || TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y) != 1) return;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
+  const double per_metre = unit == RESUNIT_INCH ? 1 / 0.0254 : unit == RESUNIT_CENTIMETER ? 100.0 : 0.0;
+  const double xm = x * per_metre, ym = y * per_metre;
+  if (!(xm >= 1 && ym >= 1 && xm < INT32_MAX && ym < INT32_MAX)) return;
+  out->x_pixels_per_metre = static_cast<int32_t>(std::lround(xm));
+  out->y_pixels_per_metre = static_cast<int32_t>(std::lround(ym));
+}
+
+// libtiff delivers premultiplied colour; we hold straight alpha, or flatten
+// the straight colour over white (as ChangeBitDepth would) when 24 bits are
+// asked for.
+void StoreRasterRow(const uint32_t* s, int32_t width, bool alpha, bool flatten, uint8_t* d) {
+  for (int32_t x = 0; x < width; ++x) {
+    const uint32_t p = s[x];
+    uint32_t c[3] = {TIFFGetB(p), TIFFGetG(p), TIFFGetR(p)};
+    if (alpha) {
+      const uint32_t a = TIFFGetA(p);
+      for (uint32_t& v : c) {
+        if (a != 0 && a != 255) v = std::min(255u, (v * 255 + a / 2) / a);
+        if (flatten) v = (v * a + 255u * (255u - a) + 127u) / 255u;
+      }
+      if (!flatten) d[3] = static_cast<uint8_t>(a);
+    }
+    d[0] = static_cast<uint8_t>(c[0]);
+    d[1] = static_cast<uint8_t>(c[1]);
+    d[2] = static_cast<uint8_t>(c[2]);
+    d += alpha && !flatten ? 4 : 3;
+  }
+}
+
+// libtiff's RGBA reader fills a band of whole strips (or tile rows) of about
+// kBandBytes at a time, so the only copy beside the bitmap is one band.
+int32_t ReadRasterInBands(TIFF* tif, TIFFRGBAImage* img, bool flatten, Bitmap* out) {
+  constexpr uint64_t kBandBytes = uint64_t{4} << 20;
+  uint32_t unit = 0;
+  if (TIFFIsTiled(tif) != 0) {
+    TIFFGetField(tif, TIFFTAG_TILELENGTH, &unit);
+  } else {
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &unit);
+  }
+  const uint64_t row_bytes = uint64_t{img->width} * 4;
+  const uint64_t unit_rows = std::clamp<uint64_t>(unit, 1, img->height);
+  const uint64_t band = std::min<uint64_t>(img->height, unit_rows * std::max<uint64_t>(1, kBandBytes / (unit_rows * row_bytes)));
+  std::vector<uint32_t> raster(static_cast<size_t>(band * img->width));
+  const bool alpha = img->alpha != 0;
+  for (uint32_t top = 0; top < img->height; top += static_cast<uint32_t>(band)) {
+    const uint32_t rows = static_cast<uint32_t>(std::min<uint64_t>(band, img->height - top));
+    img->row_offset = static_cast<int>(top);
+    if (!TIFFRGBAImageGet(img, raster.data(), img->width, rows)) return kErrorCorrupt;
+    for (uint32_t y = 0; y < rows; ++y) {
+      StoreRasterRow(&raster[static_cast<size_t>(y) * img->width], out->width, alpha, flatten,
+                     out->Row(static_cast<int32_t>(top + y)));
+    }
+  }
+  return 1;
+}
+
 }  // namespace
 
 bool IsTiff(Bytes bytes) {
@@ -154,52 +254,29 @@ int32_t QueryTiff(Bytes bytes, FileInformation* info) {
   return 1;
 }
 
-int32_t DecodeTiff(Bytes bytes, Bitmap* out) {
+int32_t DecodeTiff(Bytes bytes, const DecodeRequest& request, Bitmap* out) {
   MemoryStream stream{bytes.data(), nullptr, bytes.size()};
   TiffFile tif = Open(&stream, "r");
   if (!tif) return kErrorCorrupt;
   TIFFRGBAImage img;
   if (const int32_t r = Begin(tif.get(), &img); r != 1) return r;
+  const int64_t stored_bits = int64_t{img.samplesperpixel} * img.bitspersample;
+  const uint64_t least_bytes = static_cast<uint64_t>((int64_t{img.width} * stored_bits + 7) / 8) * img.height;
   const bool alpha = img.alpha != 0;
-  const int32_t w = static_cast<int32_t>(img.width), h = static_cast<int32_t>(img.height);
-  std::vector<uint32_t> raster;
-  int32_t result = 1;
-  try {
-    raster.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
-    result = CreateBitmap(out, w, h, alpha ? 32 : 24);
-  } catch (const std::bad_alloc&) {
-    result = kErrorNoMemory;
+  const bool flatten = alpha && request.bits == 24;
+  int32_t result = DataCanFill(tif.get(), bytes.size(), least_bytes) ? 1 : kErrorCorrupt;
+  if (result == 1) {
+    result = CreateBitmap(out, static_cast<int32_t>(img.width), static_cast<int32_t>(img.height),
+                          alpha && !flatten ? 32 : 24, request.memory_kind);
   }
-  if (result == 1 && !TIFFRGBAImageGet(&img, raster.data(), img.width, img.height)) result = kErrorCorrupt;
+  if (result == 1) {
+    ReadResolution(tif.get(), out);
+    if (alpha && !flatten) out->flags |= kBitmapHasAlpha;
+    result = ReadRasterInBands(tif.get(), &img, flatten, out);
+  }
   TIFFRGBAImageEnd(&img);
-  if (result != 1) {
-    FreeBitmap(out);
-    return result;
-  }
-  if (alpha) out->flags |= kBitmapHasAlpha;
-  const size_t bpp = alpha ? 4 : 3;
-  for (int32_t y = 0; y < h; ++y) {
-    const uint32_t* s = &raster[static_cast<size_t>(y) * static_cast<size_t>(w)];
-    uint8_t* d = out->Row(y);
-    for (int32_t x = 0; x < w; ++x, d += bpp) {
-      const uint32_t p = s[x];
-      uint32_t r = TIFFGetR(p), g = TIFFGetG(p), b = TIFFGetB(p);
-      if (alpha) {
-        // libtiff delivers premultiplied colour; we hold straight alpha.
-        const uint32_t a = TIFFGetA(p);
-        if (a != 0 && a != 255) {
-          r = std::min(255u, (r * 255 + a / 2) / a);
-          g = std::min(255u, (g * 255 + a / 2) / a);
-          b = std::min(255u, (b * 255 + a / 2) / a);
-        }
-        d[3] = static_cast<uint8_t>(a);
-      }
-      d[0] = static_cast<uint8_t>(b);
-      d[1] = static_cast<uint8_t>(g);
-      d[2] = static_cast<uint8_t>(r);
-    }
-  }
-  return 1;
+  if (result != 1) FreeBitmap(out);
+  return result;
 }
 
 int32_t EncodeTiff(const Bitmap& bitmap, std::vector<uint8_t>* out) {

@@ -82,7 +82,9 @@ inline unsigned char* BytesOf(GlobalBlock* block) {
 inline HGLOBAL GlobalAlloc(uint32_t flags, size_t bytes) {
   using namespace veltora_global_memory;
   if (bytes > kMaxBytes) return nullptr;
-  void* raw = malloc(sizeof(GlobalBlock) + bytes);
+  // calloc: large zero-filled blocks come zeroed from the system, untouched until written.
+  const bool zero = (flags & GMEM_ZEROINIT) != 0;
+  void* raw = zero ? calloc(1, sizeof(GlobalBlock) + bytes) : malloc(sizeof(GlobalBlock) + bytes);
   if (raw == nullptr) return nullptr;
   GlobalBlock* block = static_cast<GlobalBlock*>(raw);
   block->magic = kMagic;
@@ -91,7 +93,6 @@ inline HGLOBAL GlobalAlloc(uint32_t flags, size_t bytes) {
   block->reserved0 = 0;
   block->reserved1 = 0;
   block->size = bytes;
-  if ((flags & GMEM_ZEROINIT) != 0 && bytes != 0) memset(BytesOf(block), 0, bytes);
   if ((flags & GMEM_MOVEABLE) == 0) return BytesOf(block);
   return reinterpret_cast<HGLOBAL>(reinterpret_cast<uintptr_t>(block) | 1u);
 }

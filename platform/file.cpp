@@ -43,22 +43,44 @@ uint32_t WriteAll(int fd, const uint8_t* data, size_t size, int64_t offset = -1)
 // blocking open forever) and keeps it only when it is a regular file: a
 // directory, a device or a FIFO is refused with access denied, as Windows
 // refuses to open a directory as a file. `st` receives what the open saw; a
-// name created exclusively is a new regular file and is not examined.
+// name created by this open is a new regular file and is not examined.
+//
+// The owner's write bit is the read-only mark, for root too (whom the system
+// lets write any file): an existing file without it is not opened for
+// writing (access denied), and it is truncated only once it was let through.
+// To tell a file this open creates (which may get a mode without the bit)
+// from an existing one, a creating open tries an exclusive create first.
 uint32_t OpenRegular(const char* path, int flags, mode_t mode, int* fd, struct stat* st) {
-  do {
-    *fd = ::open(path, flags | O_NONBLOCK, mode);
-  } while (*fd < 0 && errno == EINTR);
+  const bool writes = (flags & O_ACCMODE) != O_RDONLY;
+  const bool truncate = (flags & O_TRUNC) != 0;
+  bool created_new = (flags & O_EXCL) != 0;
+  auto open_once = [&](int with) {
+    do {
+      *fd = ::open(path, with | O_NONBLOCK, mode);
+    } while (*fd < 0 && errno == EINTR);
+  };
+  if ((flags & O_CREAT) != 0 && !created_new) {
+    open_once((flags & ~O_TRUNC) | O_EXCL);
+    created_new = *fd >= 0;
+    if (*fd < 0 && errno != EEXIST) return LastError(path);
+    if (*fd < 0) open_once(flags & ~(O_CREAT | O_TRUNC));
+  } else {
+    open_once(flags & ~O_TRUNC);
+  }
   if (*fd < 0) return LastError(path);
-  const bool created_new = (flags & O_EXCL) != 0;
   uint32_t error = kErrorSuccess;
   if (!created_new && ::fstat(*fd, st) != 0) {
     error = LastError();
   } else if (!created_new && !S_ISREG(st->st_mode)) {
     error = kErrorAccessDenied;
+  } else if (!created_new && writes && (st->st_mode & S_IWUSR) == 0) {
+    error = kErrorAccessDenied;
   } else if (::fcntl(*fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     // Local disks ignore the flag on regular files, some network file
     // systems do not: reads and writes must wait as usual.
     error = LastError();
+  } else if (truncate && !created_new && ::ftruncate(*fd, 0) != 0) {
+    error = LastError(path);
   }
   if (error != kErrorSuccess) ::close(std::exchange(*fd, -1));
   return error;

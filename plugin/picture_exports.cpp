@@ -99,16 +99,15 @@ VELTORA_API HGLOBAL Decode(const char* path, int32_t mode) {
     imaging::Bitmap bitmap;
     int32_t loaded = 0;
     if (mode == imaging::kLoadPicture) {
-      loaded = imaging::LoadPictureFile(path, &bitmap, 24);
+      // Decoded straight into the DIB handed to the host.
+      loaded = imaging::LoadPictureFile(path, &bitmap, 24, imaging::kMemoryDib);
     } else if (mode == imaging::kLoadPreview) {
       loaded = imaging::LoadEmbeddedPreview(path, &bitmap, 24);
     } else {
       return nullptr;
     }
     if (loaded != 1) return nullptr;
-    HGLOBAL dib = imaging::DibFromBitmap(&bitmap);
-    imaging::FreeBitmap(&bitmap);
-    return dib;
+    return imaging::TakeDib(&bitmap);
   } catch (...) {
     return nullptr;
   }

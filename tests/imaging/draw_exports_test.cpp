@@ -177,6 +177,22 @@ TEST_F(DrawExportsTest, DrawStretchesTheDibIntoTheRectangleOnlyAndLeavesItAsItWa
   GlobalFree(dib);
 }
 
+// Targets far larger than the surface, or beside it: only what lands on the
+// surface is drawn (the quadrant under each point), at once.
+TEST_F(DrawExportsTest, OnlyTheVisiblePartOfAHugeTargetIsDrawn) {
+  HGLOBAL dib = MakeDib(Quadrants());
+  Canvas canvas(40, 30);
+  ASSERT_EQ(Draw(canvas.dc(), dib, -11000, -200, 585, 11385), S_OK);  // 11585 x 11585
+  EXPECT_EQ(canvas.At(5, 5), kGreen);
+  ASSERT_EQ(DrawPicture(canvas, 0, {}, 0, 0, {0, 0, 11585, 11585}), S_OK);
+  EXPECT_EQ(canvas.At(35, 25), kRed);
+  ASSERT_EQ(DrawPicture(canvas, 4985, {}, 0, 0, {-12000, -100, -10000, 30000}), S_OK);
+  EXPECT_EQ(canvas.At(35, 25), kRed) << "a turned picture beside the surface draws nothing";
+  ASSERT_EQ(DrawPicture(canvas, 4500), S_OK);
+  EXPECT_EQ(canvas.At(1, 1), kWhite) << "the turned canvas's corner";
+  GlobalFree(dib);
+}
+
 TEST_F(DrawExportsTest, OneBitDevicesTakeThePictureAtItsPositionAndSize) {
   HGLOBAL dib = MakeDib(Quadrants());
   Canvas device(64, 64, CAIRO_FORMAT_A1);

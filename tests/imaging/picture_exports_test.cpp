@@ -261,6 +261,17 @@ TEST_F(PictureExportsTest, AnExistingTargetIsReplacedAndKeepsItsPermissions) {
   EXPECT_TRUE(TempLeftovers().empty());
 }
 
+// The owner write bit is the read-only mark for every user, root included.
+TEST_F(PictureExportsTest, AReadOnlyTargetIsRefusedWithAccessDeniedAndLeftAsItWas) {
+  const std::vector<uint8_t> before = veltora::testing::PatternBytes(10, 3);
+  WriteBytes(Path("a.png"), before);
+  fs::permissions(Path("a.png"), fs::perms(0444));
+  EXPECT_EQ(Encode(photo_.get(), Path("a.png").c_str(), ENCODE_PNG, 90, nullptr), HRESULT_FROM_WIN32(5));
+  EXPECT_EQ(ReadBytes(Path("a.png")), before);
+  EXPECT_EQ(veltora::testing::ModeOf(Path("a.png")), 0444u);
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
 // ---- Round trips ----------------------------------------------------------------------
 
 TEST_F(PictureExportsTest, EncodeThenDecodeRoundTripsInEveryFormat) {

@@ -5,9 +5,11 @@
 #include <cstring>
 #include <filesystem>
 
+#include "imaging/dib_memory.h"
 #include "imaging/packed_dib.h"
 #include "imaging/save_jpeg.h"
 #include "imaging_test_support.h"
+#include "tests/support/tiff_builder.h"
 
 namespace veltora::imaging {
 namespace {
@@ -213,6 +215,152 @@ TEST(PictureFilesTest, JpegEndingBeforeItsScanIsCorruptNotTooLarge) {
   EXPECT_EQ(LoadMemory(jpeg, &b, 24, kOrderBgr), kErrorCorrupt);
   FileInformation info;
   EXPECT_EQ(QueryMemory(jpeg, &info), kErrorCorrupt);
+}
+
+void PutBigEndian32(std::vector<uint8_t>* bytes, size_t at, uint32_t value) {
+  for (size_t i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<uint8_t>(value >> (24 - 8 * i));
+}
+
+// An RGBA TIFF of `width` x `height` holding one uncompressed strip of 16 bytes.
+std::vector<uint8_t> RgbaTiff(uint32_t width, uint32_t height) {
+  using veltora::testing::kIfd0;
+  return veltora::testing::TiffBuilder(veltora::testing::kLittle)
+      .Long(kIfd0, 256, width).Long(kIfd0, 257, height).Shorts(kIfd0, 258, {8, 8, 8, 8})
+      .Short(kIfd0, 259, 1).Short(kIfd0, 262, 2).Short(kIfd0, 277, 4).Long(kIfd0, 278, height)
+      .Short(kIfd0, 338, 2)
+      .Strips(kIfd0, {{0, 0, 255, 0, 0, 0, 255, 128, 10, 200, 30, 255, 90, 90, 90, 64}})
+      .Bytes();
+}
+
+// Each file is valid at its own size; its header then declares 4000 x 4000
+// (well inside the caps) over the same data.
+TEST(PictureFilesTest, HeadersPromisingMoreThanTheDataHoldsAreRefused) {
+  const Bitmap photo = MakePhoto(16, 16);
+  std::vector<uint8_t> png, jpeg, gif;
+  ASSERT_EQ(EncodeFile(photo, kSavePng, 24, &png), 1);
+  ASSERT_EQ(EncodeJpeg(photo, 90, kJpegModeStandard, &jpeg), 0);
+  ASSERT_EQ(EncodeFile(photo, kSaveGif, 8, &gif), 1);
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> valid, inflated;
+  } cases[] = {{"png", png, png}, {"jpeg", jpeg, jpeg}, {"gif", gif, gif}, {"tiff", RgbaTiff(2, 2), RgbaTiff(4000, 4000)}};
+  PutBigEndian32(&cases[0].inflated, 16, 4000);
+  PutBigEndian32(&cases[0].inflated, 20, 4000);
+  uint32_t crc = 0xFFFFFFFFu;  // the IHDR chunk's CRC over its type and data
+  for (size_t i = 12; i < 29; ++i) {
+    crc ^= cases[0].inflated[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  PutBigEndian32(&cases[0].inflated, 29, ~crc);
+  for (size_t p = 2; p + 8 < jpeg.size(); ++p) {
+    if (jpeg[p] == 0xFF && jpeg[p + 1] == 0xC0) PutBigEndian32(&cases[1].inflated, p + 5, 4000u << 16 | 4000u);
+  }
+  // The frame itself (image descriptor at 13 + 768), not only the screen.
+  for (size_t at : {6, 13 + 768 + 5}) {
+    cases[2].inflated[at] = cases[2].inflated[at + 2] = 4000 & 0xFF;
+    cases[2].inflated[at + 1] = cases[2].inflated[at + 3] = 4000 >> 8;
+  }
+  for (const Case& c : cases) {
+    Bitmap b;
+    EXPECT_EQ(LoadMemory(c.valid, &b, 24, kOrderBgr), 1) << c.name;
+    EXPECT_EQ(LoadMemory(c.inflated, &b, 24, kOrderBgr), kErrorCorrupt) << c.name;
+    EXPECT_FALSE(b.HoldsImage()) << c.name;
+  }
+}
+
+// Decoders that deliver 24 bits straight (GIF colours, TIFF alpha flattened,
+// rows written bottom-up into a DIB block) give what converting the native
+// decode and copying it into a DIB gives, byte for byte.
+TEST(PictureFilesTest, StraightDecodesIntoDibBlocksEqualConvertedCopies) {
+  const Bitmap photo = MakePhoto(13, 7);
+  std::vector<std::vector<uint8_t>> files(4);
+  ASSERT_EQ(EncodeJpeg(photo, 90, kJpegModeStandard, &files[0]), 0);
+  ASSERT_EQ(EncodeFile(photo, kSaveGif, 8, &files[1]), 1);
+  files[1][6] = 20;  // a screen wider than the frame: its uncovered part is white
+  files[2] = RgbaTiff(2, 2);
+  ASSERT_EQ(EncodeFile(photo, kSaveBmp, 24, &files[3]), 1);
+  for (const auto& file : files) {
+    Bitmap native, straight;
+    ASSERT_EQ(LoadMemory(file, &native, 0, kOrderBgr), 1);
+    ASSERT_EQ(ChangeBitDepth(&native, native, 24), 1);
+    ASSERT_EQ(LoadMemory(file, &straight, 24, kOrderBgr, kMemoryDib), 1);
+    ASSERT_TRUE(straight.pixels.bottom_up());
+    HGLOBAL copied = MakeDib(native), taken = TakeDib(&straight);
+    ASSERT_NE(taken, nullptr);
+    EXPECT_FALSE(straight.HoldsImage());
+    ASSERT_EQ(GlobalSize(copied), GlobalSize(taken));
+    EXPECT_EQ(std::memcmp(GlobalLock(copied), GlobalLock(taken), GlobalSize(taken)), 0) << file.size();
+    GlobalFree(copied);
+    GlobalFree(taken);
+  }
+}
+
+// What the writers store (pHYs in metres, TIFF in centimetres, JFIF in
+// whole dots per inch) reads back; a JFIF density in dots per inch is
+// converted, one that gives only the aspect is no resolution.
+TEST(PictureFilesTest, ResolutionReadsBackIntoPixelsPerMetre) {
+  Bitmap photo = MakePhoto(8, 8);
+  photo.x_pixels_per_metre = 3780;
+  photo.y_pixels_per_metre = 2835;
+  for (const int32_t format : {kSavePng, kSaveTiff, kSaveBmp}) {
+    std::vector<uint8_t> bytes;
+    ASSERT_EQ(EncodeFile(photo, format, 24, &bytes), 1);
+    const Bitmap back = Decode(bytes);
+    EXPECT_EQ(back.x_pixels_per_metre, 3780) << format;
+    EXPECT_EQ(back.y_pixels_per_metre, 2835) << format;
+  }
+  std::vector<uint8_t> jpeg;
+  ASSERT_EQ(EncodeJpeg(photo, 90, kJpegModeStandard, &jpeg), 0);
+  EXPECT_EQ(Decode(jpeg).x_pixels_per_metre, 3780);  // written as 96 dpi
+  EXPECT_EQ(Decode(jpeg).y_pixels_per_metre, 2835);  // 72 dpi
+  ASSERT_EQ(std::memcmp(&jpeg[6], "JFIF", 5), 0);
+  const uint8_t density[] = {1, 300 >> 8, 300 & 0xFF, 0, 150};  // dots per inch
+  std::memcpy(&jpeg[13], density, sizeof density);
+  EXPECT_EQ(Decode(jpeg).x_pixels_per_metre, 11811);
+  EXPECT_EQ(Decode(jpeg).y_pixels_per_metre, 5906);
+  jpeg[13] = 0;  // an aspect ratio only
+  EXPECT_EQ(Decode(jpeg).x_pixels_per_metre, 0);
+}
+
+// A 4 x 3 BMP of four palette colours whose rows are run-length coded.
+std::vector<uint8_t> RleBmp(uint16_t bits, const std::vector<uint8_t>& codes) {
+  std::vector<uint8_t> b = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 14 + 40 + 16, 0, 0, 0};
+  auto put = [&b](uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  put(40, 4), put(4, 4), put(3, 4), put(1, 2), put(bits, 2), put(bits == 8 ? 1 : 2, 4), put(0, 4);
+  put(0, 4), put(0, 4), put(4, 4), put(0, 4);
+  put(0x000000, 4), put(0x0000FF, 4), put(0x00FF00, 4), put(0xFF0000, 4);  // black, blue, green, red
+  b.insert(b.end(), codes.begin(), codes.end());
+  return b;
+}
+
+// Bottom row: a run of 10 (cut at the edge); middle: 3 pixels as they are;
+// top: a delta of one pixel, a run of 2, the end of the bitmap.
+TEST(PictureFilesTest, RunLengthCodedBmpsDecodeAtTheirDepth) {
+  const std::vector<uint8_t> rle8 = {10, 1, 0, 0, 0, 3, 2, 3, 1, 0, 0, 0, 0, 2, 1, 0, 2, 3, 0, 1};
+  const std::vector<uint8_t> rle4 = {10, 0x11, 0, 0, 0, 3, 0x23, 0x10, 0, 0, 0, 2, 1, 0, 2, 0x33, 0, 1};
+  const uint32_t k = 0x000000, b = 0xFF0000, g = 0x00FF00, r = 0x0000FF;  // 0x00BBGGRR
+  const uint32_t expected[3][4] = {{k, r, r, k}, {g, r, b, k}, {b, b, b, b}};
+  for (const auto& [bits, codes] : {std::pair{uint16_t{8}, rle8}, std::pair{uint16_t{4}, rle4}}) {
+    const Bitmap picture = Decode(RleBmp(bits, codes));
+    EXPECT_EQ(picture.bits_per_pixel, bits);
+    for (int32_t y = 0; y < 3; ++y) {
+      for (int32_t x = 0; x < 4; ++x) {
+        EXPECT_EQ(static_cast<uint32_t>(GetPixelColour(picture, x, y)), expected[y][x]) << bits << ": " << x << "," << y;
+      }
+    }
+    // Codes that end early keep what they decoded; the rest stays index 0.
+    const std::vector<uint8_t> cut(codes.begin(), codes.begin() + 4);
+    const Bitmap part = Decode(RleBmp(bits, cut));
+    EXPECT_EQ(GetPixelColour(part, 3, 2), static_cast<int32_t>(b));
+    EXPECT_EQ(GetPixelColour(part, 0, 1), 0);
+  }
+  std::vector<uint8_t> top_down = RleBmp(8, rle8);
+  top_down[22] = 0xFD;  // a height of -3: RLE rows are bottom-up only
+  std::fill(top_down.begin() + 23, top_down.begin() + 26, 0xFF);
+  Bitmap none;
+  EXPECT_EQ(LoadMemory(top_down, &none, 0, kOrderBgr), kErrorCorrupt);
 }
 
 // ---- The corpus ----------------------------------------------------------------

@@ -197,6 +197,25 @@ TEST_F(FileTest, DeleteAndIdentity) {
   EXPECT_EQ(DirectoryOf("/b.jpg"), "/");
 }
 
+// Root may write any file; the plug-in still honours the mark, and a
+// refused open does not truncate. A file created without the bit (a copy of
+// a read-only file) is written all the same.
+TEST_F(FileTest, TheReadOnlyMarkRefusesWritesForEveryUser) {
+  WriteBytes(Path("f"), {1, 2, 3});
+  WriteBytes(Path("src"), {4, 5});
+  fs::permissions(Path("f"), fs::perms(0444));
+  fs::permissions(Path("src"), fs::perms(0444));
+  File file;
+  EXPECT_EQ(File::Open(Path("f").c_str(), File::Access::kCreateAlways, &file), kErrorAccessDenied);
+  EXPECT_EQ(File::Open(Path("f").c_str(), File::Access::kWriteExisting, &file), kErrorAccessDenied);
+  EXPECT_EQ(CopyFile(Path("src").c_str(), Path("f").c_str(), false), kErrorAccessDenied);
+  EXPECT_EQ(ReadBytes(Path("f")), (std::vector<uint8_t>{1, 2, 3}));
+  EXPECT_EQ(File::Open(Path("f").c_str(), File::Access::kRead, &file), 0u);
+  EXPECT_EQ(CopyFile(Path("src").c_str(), Path("copy").c_str(), false, true), 0u);
+  EXPECT_EQ(ReadBytes(Path("copy")), (std::vector<uint8_t>{4, 5}));
+  EXPECT_EQ(ModeOf(Path("copy")), 0444u);
+}
+
 TEST_F(FileTest, PermissionDenialIsAccessDeniedForAUser) {
   fs::create_directory(Path("locked"));
   WriteBytes(Path("locked/f"), {1});
