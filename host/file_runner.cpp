@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "host/host_error.h"
+#include "host/not_exif_hint.h"
 #include "host/result_names.h"
 
 namespace veltora::host {
@@ -94,12 +95,24 @@ void AddFileOptions(CLI::App& command, FileOptions& options) {
 
 FileReport::FileReport(std::string path) : path_(std::move(path)) {}
 
+void FileReport::SetField(const std::string& key, nlohmann::ordered_json value, std::string table_text) {
+  fields_[key] = std::move(value);
+  table_texts_[key] = std::move(table_text);
+}
+
+std::string FileReport::TableText(const std::string& key) const {
+  const auto text = table_texts_.find(key);
+  if (text != table_texts_.end()) return text->second;
+  return fields_.contains(key) ? FieldText(fields_.at(key)) : std::string();
+}
+
 bool FileReport::Check(std::string_view call, HRESULT result) {
   if (result >= 0) return true;
   if (!failed_) {
     failed_ = true;
     call_ = call;
     result_ = result;
+    if (result == E_NOTEXIF) hint_ = NotExifHint(path_);
   }
   return false;
 }
@@ -113,7 +126,9 @@ void FileReport::Fail(std::string message) {
 std::string FileReport::ErrorText() const {
   if (!failed_) return {};
   if (!result_) return message_;
-  return call_ + ": " + DescribeResult(*result_);
+  std::string text = call_ + ": " + DescribeResult(*result_);
+  if (!hint_.empty()) text += " (" + hint_ + ")";
+  return text;
 }
 
 nlohmann::ordered_json FileReport::ToJson() const {
@@ -125,6 +140,7 @@ nlohmann::ordered_json FileReport::ToJson() const {
       object["Error"] = ResultName(*result_);
       object["ErrorCode"] = ResultHex(*result_);
       object["Call"] = call_;
+      if (!hint_.empty()) object["Hint"] = hint_;
     } else {
       object["Error"] = message_;
     }
@@ -136,8 +152,8 @@ void PrintFields(std::FILE* out, const FileReport& report, bool many) {
   if (many) fmt::print(out, "======== {}\n", report.path());
   size_t width = 0;
   for (const auto& item : report.fields().items()) width = std::max(width, item.key().size());
-  for (const auto& [key, value] : report.fields().items()) {
-    fmt::print(out, "{:<{}} : {}\n", key, width, FieldText(value));
+  for (const auto& item : report.fields().items()) {
+    fmt::print(out, "{:<{}} : {}\n", item.key(), width, report.TableText(item.key()));
   }
 }
 

@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -51,18 +52,26 @@ class FileReport {
   const std::string& path() const { return path_; }
   nlohmann::ordered_json& fields() { return fields_; }
   const nlohmann::ordered_json& fields() const { return fields_; }
+  // Sets a field whose table form differs from its JSON value: JSON holds
+  // numbers and [numerator, denominator] pairs for programs, the table the
+  // readable text ("1/250 (0.004)").
+  void SetField(const std::string& key, nlohmann::ordered_json value, std::string table_text);
+  // The table form of a field: the text given to SetField, else the value.
+  std::string TableText(const std::string& key) const;
 
   // Records that export `call` returned `result`; true when it is a success
   // (result >= 0, so S_FALSE counts as success: its meaning is the caller's).
-  // Only the first failure of a file is kept.
+  // Only the first failure of a file is kept. An E_NOTEXIF for a JPEG that
+  // does hold EXIF data carries a hint saying why (not_exif_hint.h).
   bool Check(std::string_view call, HRESULT result);
   // Records a failure that has no result code (e.g. a refused output path).
   void Fail(std::string message);
 
   bool failed() const { return failed_; }
-  // "IsSupported: 0x80004005 E_FAIL", or the message given to Fail.
+  // "IsSupported: 0x80004005 E_FAIL" (and the hint in parentheses), or the
+  // message given to Fail.
   std::string ErrorText() const;
-  // {"SourceFile": ..., <fields>..., ["Error", "ErrorCode", "Call"]}.
+  // {"SourceFile": ..., <fields>..., ["Error", "ErrorCode", "Call", "Hint"]}.
   nlohmann::ordered_json ToJson() const;
 
  private:
@@ -72,6 +81,8 @@ class FileReport {
   std::string call_;
   std::optional<HRESULT> result_;
   std::string message_;
+  std::string hint_;
+  std::map<std::string, std::string, std::less<>> table_texts_;
 };
 
 // Runs the subcommand's work on one file, filling `report`. Exceptions other
