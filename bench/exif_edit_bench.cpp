@@ -85,6 +85,30 @@ bool VeltoraGps(const std::string& path) {
   return ReplaceExifGps((path + ".out").c_str(), path.c_str(), 90, &gps) == S_OK;
 }
 
+// AppendExif to a new file: an Orientation replaced and a ColorSpace
+// inserted where the EXIF directory lacks one.
+bool VeltoraAppend(const std::string& path) {
+  RemoveOutput(path);
+  static TiffInfo main = [] {
+    TiffInfo r{};
+    r.mask1 = TIFF_M1_ORIENTATION;
+    r.Orientation = 6;
+    return r;
+  }();
+  static ExifInfo exif = [] {
+    ExifInfo r{};
+    r.mask_l = EXIF_L_COLOR_SPACE;
+    r.ColorSpace = 1;
+    return r;
+  }();
+  ImageInfoList list{};
+  const bool made = ImageInfoListAppend(&list, INFO_TIFF_MAIN, &main) &&
+                    ImageInfoListAppend(&list, INFO_EXIF, &exif);
+  const bool ok = made && AppendExif((path + ".out").c_str(), path.c_str(), &list, 0) == S_OK;
+  ImageInfoListFree(&list);
+  return ok;
+}
+
 #if defined(VELTORA_HAVE_EXIV2)
 bool Exiv2Set(const std::string& path, const char* key, const std::string& value) {
   try {
@@ -184,6 +208,9 @@ int main(int argc, char** argv) {
   date.push_back({"exiv2 DateTimeOriginal", Exiv2Date});
   gps.push_back({"exiv2 copy + GPS", Exiv2Gps});
 #endif
+  const auto append_files = Accepting(files, VeltoraAppend);
+  const std::vector<Contender> append = {{"floor: read whole + write new", CopyFloor},
+                                         {"veltora AppendExif to a new file", VeltoraAppend}};
   std::printf("%zu files (%d copies of the corpus pictures), %d rounds\n", files.size(), copies,
               rounds);
   PrintTable("in-place SetOrientation (" + std::to_string(orientation_files.size()) + " files)",
@@ -192,6 +219,8 @@ int main(int argc, char** argv) {
              CompareOnFiles(date, date_files, rounds));
   PrintTable("rebuilt ReplaceExifGps (" + std::to_string(gps_files.size()) + " files)",
              CompareOnFiles(gps, gps_files, rounds));
+  PrintTable("merged AppendExif (" + std::to_string(append_files.size()) + " files)",
+             CompareOnFiles(append, append_files, rounds));
   std::error_code ignored;
   fs::remove_all(scratch, ignored);
   return 0;

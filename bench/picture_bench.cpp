@@ -4,6 +4,8 @@
 //   Decode                 vs tjDecompress2 to bottom-up BGR (the DIB's rows)
 //   EncodeThumbnail        vs one box resample to 160 x 120 + tjCompress2
 //   Encode (ENCODE_JPEG)   vs tjCompress2 of the DIB's rows + one file write
+//   Encode (ENCODE_EXIF)   vs the same: a block built from records and its
+//                          thumbnail included
 // plus the other plain formats, and ImageMagick's `convert -resize 160x120`
 // on the same files for scale.
 //
@@ -143,21 +145,22 @@ double TimeCommandMs(const std::string& command, int rounds) {
   return times[times.size() / 2];
 }
 
-// A 6000 x 4000 photograph-like picture (gradients, rings, fine noise) as a
-// quality-90 JPEG, so that the codec meets real detail.
-std::string MakeLargeJpeg(const std::string& dir) {
-  const std::string path = dir + "/generated-24mpix.jpg";
+// A photograph-like picture (gradients, rings, fine noise) as a quality-90
+// JPEG, so that the codec meets real detail.
+std::string MakeLargeJpeg(const std::string& dir, int32_t width, int32_t height) {
+  const std::string path = dir + "/generated-" + std::to_string(width) + "x" + std::to_string(height) + ".jpg";
   veltora::imaging::Bitmap b;
-  veltora::imaging::CreateBitmap(&b, 6000, 4000, 24);
+  veltora::imaging::CreateBitmap(&b, width, height, 24);
   uint32_t state = 7;
   for (int32_t y = 0; y < b.height; ++y) {
     uint8_t* p = b.Row(y);
     for (int32_t x = 0; x < b.width; ++x, p += 3) {
       state = state * 1664525u + 1013904223u;
       const int noise = static_cast<int>(state >> 29) - 4;
-      const int ring = ((x - 3000) * (x - 3000) + (y - 2000) * (y - 2000)) / 4000 % 64;
-      p[0] = static_cast<uint8_t>(std::clamp(x * 255 / 6000 + noise, 0, 255));
-      p[1] = static_cast<uint8_t>(std::clamp(y * 255 / 4000 + noise, 0, 255));
+      const int dx = x - width / 2, dy = y - height / 2;
+      const int ring = (dx * dx + dy * dy) / 4000 % 64;
+      p[0] = static_cast<uint8_t>(std::clamp(x * 255 / width + noise, 0, 255));
+      p[1] = static_cast<uint8_t>(std::clamp(y * 255 / height + noise, 0, 255));
       p[2] = static_cast<uint8_t>(std::clamp(ring * 4 + noise, 0, 255));
     }
   }
@@ -174,7 +177,8 @@ int main(int argc, char** argv) {
   fs::create_directories(scratch);
   std::vector<std::string> files;
   if (fs::exists(corpus + "/ies_iphone_hdr_YES.jpg")) files.push_back(corpus + "/ies_iphone_hdr_YES.jpg");
-  files.push_back(MakeLargeJpeg(scratch));
+  files.push_back(MakeLargeJpeg(scratch, 6000, 4000));
+  files.push_back(MakeLargeJpeg(scratch, 3464, 2309));  // 8 MPix
 
   for (const std::string& file : files) {
     HGLOBAL dib = Decode(file.c_str(), 0);
@@ -208,6 +212,26 @@ int main(int argc, char** argv) {
                                   return Encode(dib, jpeg.c_str(), ENCODE_JPEG, 90, nullptr) == S_OK;
                                 }}},
                               one, rounds));
+    static TiffInfo main_info{}, thumb_info{};
+    static ExifInfo exif{};
+    main_info.mask1 = TIFF_M1_ORIENTATION;
+    main_info.Orientation = 1;
+    exif.mask_l = EXIF_L_COLOR_SPACE;
+    exif.ColorSpace = 1;
+    thumb_info.mask1 = TIFF_M1_COMPRESSION | TIFF_M1_JPEG_INTERCHANGE_FORMAT | TIFF_M1_JPEG_INTERCHANGE_FORMAT_LENGTH;
+    thumb_info.Compression = 6;
+    ImageInfoList records{};
+    ImageInfoListAppend(&records, INFO_TIFF_MAIN, &main_info);
+    ImageInfoListAppend(&records, INFO_EXIF, &exif);
+    ImageInfoListAppend(&records, INFO_TIFF_THUMB, &thumb_info);
+    PrintTable("JPEG of the DIB with an EXIF block from records",
+               CompareOnFiles({{"TurboJPEG + write", [&](const std::string&) { return LeanJpeg(dib, jpeg); }},
+                               {"Encode ENCODE_EXIF", [&](const std::string&) {
+                                  return Encode(dib, jpeg.c_str(), ENCODE_EXIF | ENCODE_EXIF_RECORDS, 90, &records) ==
+                                         S_OK;
+                                }}},
+                              one, rounds));
+    ImageInfoListFree(&records);
     std::vector<Contender> formats;
     for (auto [name, flag, ext] : {std::tuple{"Encode PNG", ENCODE_PNG, ".png"}, {"Encode TIFF", ENCODE_TIFF, ".tif"},
                                    {"Encode GIF", ENCODE_GIF, ".gif"}, {"Encode BMP", ENCODE_BMP, ".bmp"}}) {

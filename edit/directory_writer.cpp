@@ -5,27 +5,38 @@
 #include "edit/block_entries.h"
 
 namespace veltora::edit {
+namespace {
+
+uint64_t StoredSize(const DirectoryItem& item, ValuePadding padding) {
+  const uint64_t n = item.value.size();
+  if (padding == ValuePadding::kEven) return PaddedSize(n);
+  const bool text_or_bytes = item.type == exif::kTypeAscii || item.type == exif::kTypeUndefined;
+  return text_or_bytes ? n + n % 4 : n;
+}
+
+}  // namespace
 
 uint64_t DirectoryTableSize(uint64_t entries) { return 2 + uint64_t{exif::kEntrySize} * entries + 4; }
 
-uint64_t DirectorySize(std::span<const DirectoryItem> items) {
+uint64_t DirectorySize(std::span<const DirectoryItem> items, ValuePadding padding) {
   uint64_t size = DirectoryTableSize(items.size());
-  for (const DirectoryItem& item : items) size += PaddedSize(item.value.size());
+  for (const DirectoryItem& item : items) size += StoredSize(item, padding);
   return size;
 }
 
 void WriteDirectory(std::span<uint8_t> dest, uint32_t at, std::span<DirectoryItem> items,
-                    uint32_t link, exif::ByteOrder order) {
+                    uint32_t link, exif::ByteOrder order, ValuePadding padding) {
   uint8_t* table = dest.data();
   exif::Write16(table, static_cast<uint16_t>(items.size()), order);
   size_t value_at = static_cast<size_t>(DirectoryTableSize(items.size()));
   for (size_t i = 0; i < items.size(); ++i) {
     DirectoryItem& item = items[i];
     if (item.OutOfLine()) {
+      const auto stored = static_cast<size_t>(StoredSize(item, padding));
       std::memcpy(dest.data() + value_at, item.value.data(), item.value.size());
-      if (item.value.size() % 2 == 1) dest[value_at + item.value.size()] = 0;
+      std::memset(dest.data() + value_at + item.value.size(), 0, stored - item.value.size());
       exif::Write32(item.field, static_cast<uint32_t>(at + value_at), order);
-      value_at += static_cast<size_t>(PaddedSize(item.value.size()));
+      value_at += stored;
     }
     uint8_t* raw = table + 2 + exif::kEntrySize * i;
     exif::Write16(raw, item.tag, order);
@@ -37,9 +48,9 @@ void WriteDirectory(std::span<uint8_t> dest, uint32_t at, std::span<DirectoryIte
 }
 
 std::vector<uint8_t> DirectoryBytes(std::span<DirectoryItem> items, uint32_t at, uint32_t link,
-                                    exif::ByteOrder order) {
-  std::vector<uint8_t> bytes(static_cast<size_t>(DirectorySize(items)));
-  WriteDirectory(bytes, at, items, link, order);
+                                    exif::ByteOrder order, ValuePadding padding) {
+  std::vector<uint8_t> bytes(static_cast<size_t>(DirectorySize(items, padding)));
+  WriteDirectory(bytes, at, items, link, order, padding);
   return bytes;
 }
 

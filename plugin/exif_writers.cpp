@@ -4,6 +4,4 @@ namespace veltora {
 
 HRESULT EncodeNewExifFile(const char*, uint32_t, HGLOBAL, int32_t, void*) { return E_FAIL; }
 
-HRESULT EncodeJpegWithExif(HGLOBAL, const char*, int32_t, void*) { return E_FAIL; }
-
 }  // namespace veltora

@@ -134,7 +134,7 @@ VELTORA_API HRESULT ReplaceExifImage(const char* output_path, const char* input_
 // Not defined yet.
 VELTORA_API HRESULT ReplaceThumbImage(const char* output_path, const char* input_path, HGLOBAL dib,
                                       int32_t quality);
-// Not defined yet.
+// create/append_exif.cpp
 VELTORA_API HRESULT AppendExif(const char* target_path, const char* source_path,
                                ImageInfoList* records, int32_t require_exif);
 

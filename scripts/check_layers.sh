@@ -9,7 +9,8 @@
 #   chief      plugin/veltora.h: the exports as a host sees them
 #   frame      plugin/{format_detection,safe_replace,export_guard}: what every export stands on
 #   imaging    imaging/: bitmaps, codecs, painting
-#   query edit create info: the EXIF exports by subject
+#   query edit create info: the EXIF exports by subject; create stands on
+#              edit (the one directory writer, the editor that merges records)
 #   top        the rest of plugin/: where the exports are assembled
 #   host       host/: reaches the plug-in only through the chief header
 # It also fails when the chief header's note above an export names a file
@@ -43,7 +44,7 @@ declare -A may_use=(
   [imaging]="$below_exports"
   [query]="$below_exports"
   [edit]="$below_exports"
-  [create]="$below_exports"
+  [create]="edit $below_exports"
   [info]="$below_exports"
   [top]="imaging query edit create info $below_exports"
   [host]="chief interface"

@@ -15,6 +15,7 @@
 #include "platform/fault_injection.h"
 #include "platform/win32_error.h"
 #include "plugin/veltora.h"
+#include "tests/create/records.h"
 #include "tests/edit/edit_test_support.h"
 #include "tests/imaging/imaging_test_support.h"
 #include "tests/platform/file_system_fixture.h"
@@ -38,12 +39,42 @@ struct WritePath {
   // Over the file-size limit: the editors see the write fail; Encode sees
   // the imaging library's save into its temporary file fail.
   HRESULT too_large = kTooLarge;
+  // Patches the file itself, without a backup.
+  bool in_place = false;
 };
 
 HRESULT CreateGps(const std::string& out, const std::string& in) {
   GpsSet gps;
   gps.Tags({1, 2, 3, 4}).Position('N', 48, 'E', 2);
   return ReplaceExifGps(out.c_str(), in.c_str(), 90, &gps.set);
+}
+
+// Records merged into the input's EXIF block: an Orientation replaced, a
+// ColorSpace inserted.
+HRESULT MergeRecords(const std::string& out, const std::string& in) {
+  static RecordList* const records = [] {
+    auto* list = new RecordList;
+    auto* main = list->Add<TiffInfo>(INFO_TIFF_MAIN);
+    main->mask1 = TIFF_M1_ORIENTATION;
+    main->Orientation = 6;
+    auto* exif = list->Add<ExifInfo>(INFO_EXIF);
+    exif->mask_l = EXIF_L_COLOR_SPACE;
+    exif->ColorSpace = 1;
+    return list;
+  }();
+  return AppendExif(out.c_str(), in.c_str(), records->get(), 1);
+}
+
+// A JPEG of noise (large whatever the quality) with an EXIF block built from
+// records: crosses a 64 KiB size limit and fills a 128 KiB disk.
+HRESULT EncodeWithRecords(const std::string& out, const std::string&) {
+  static const HGLOBAL dib = imaging::MakeDib(imaging::testing::MakeNoise(600, 400, 24));
+  static RecordList* const records = [] {
+    auto* list = new RecordList;
+    AddFullRecords(*list);
+    return list;
+  }();
+  return Encode(dib, out.c_str(), ENCODE_EXIF | ENCODE_EXIF_RECORDS, 90, records->get());
 }
 
 // A 270 KB BMP: crosses a 64 KiB size limit and fills a 128 KiB disk.
@@ -56,7 +87,8 @@ const WritePath kPaths[] = {
     {"orientation in place", true,
      [](const std::string& out, const std::string& in) {
        return SetOrientation(out.c_str(), in.c_str(), 6, 0);
-     }},
+     },
+     kTooLarge, true},
     {"orientation copied and patched", false,
      [](const std::string& out, const std::string& in) {
        return SetOrientation(out.c_str(), in.c_str(), 6, 0);
@@ -68,10 +100,15 @@ const WritePath kPaths[] = {
     {"capture date", true,
      [](const std::string&, const std::string& in) {
        return SetDateTimeOriginal(in.c_str(), SYSTEMTIME{2024, 2, 0, 29, 1, 2, 3, 0});
-     }},
+     },
+     kTooLarge, true},
     {"GPS to another file", false, CreateGps},
     {"GPS over its input", true, CreateGps},
     {"picture encoded", false, EncodeBmp,
+     ResultFromImagingError(imaging::kErrorFileWrite)},
+    {"records merged into another file", false, MergeRecords},
+    {"records merged over its input", true, MergeRecords},
+    {"picture encoded with records", false, EncodeWithRecords,
      ResultFromImagingError(imaging::kErrorFileWrite)},
 };
 
@@ -136,12 +173,9 @@ TEST_F(WriteFailureTest, EveryInjectedFailureLeavesTheTargetIntact) {
           }
           // An in-place write has no backup: when only the final restore of
           // the attributes fails, the new bytes are already in the file.
-          const bool in_place = path.same_file &&
-                                std::string(path.name).find("rebuilt") == std::string::npos &&
-                                std::string(path.name).find("GPS") == std::string::npos;
           if (result < 0 && !target_exists) {
             EXPECT_FALSE(fs::exists(target));
-          } else if (result < 0 && !(in_place && site == FaultSite::kAttributes)) {
+          } else if (result < 0 && !(path.in_place && site == FaultSite::kAttributes)) {
             EXPECT_EQ(ReadBytes(target), before);
             EXPECT_EQ(ModeOf(target), mode);
           }
@@ -158,7 +192,11 @@ TEST_F(WriteFailureTest, FileSizeLimitRestoresTheTarget) {
   ASSERT_GT(source.size(), 200000u);
   WriteBytes(Path("in.jpg"), source);
   for (const WritePath& path : kPaths) {
-    if (path.same_file && std::string(path.name).find("GPS") == std::string::npos) continue;
+    const std::string name = path.name;
+    if (path.same_file && name.find("GPS") == std::string::npos &&
+        name.find("merged") == std::string::npos) {
+      continue;
+    }
     SCOPED_TRACE(path.name);
     const auto old_target = PatternBytes(5000, 3);
     const std::string target = path.same_file ? Path("in.jpg") : Path("out.jpg");

@@ -220,12 +220,13 @@ TEST_F(PictureExportsTest, NoFormatLeftGivesTheBareImagingCodeAndWritesNothing) 
   EXPECT_TRUE(TempLeftovers().empty());
 }
 
-// The EXIF writers are not linked yet: both EXIF branches fail and leave the
-// target as it was. ENCODE_EXIF means nothing on other extensions.
-TEST_F(PictureExportsTest, ExifBranchesFailUntilTheWritersAreLinked) {
+// The new-file writer is not linked yet, and an empty record list builds no
+// block: both EXIF branches fail and leave the target as it was. ENCODE_EXIF
+// means nothing on other extensions.
+TEST_F(PictureExportsTest, ExifBranchesFailWithoutABlockToWrite) {
   const Bytes old = veltora::testing::PatternBytes(100, 1);
   WriteBytes(Path("a.jpg"), old);
-  int records = 0;  // stands for the host's record list; never read
+  ImageInfoList records{};  // empty: no block can be built
   const struct {
     const char* name;
     uint32_t flags;

@@ -1,0 +1,69 @@
+// AppendExif: the export that merges a host's records into a JPEG's existing
+// EXIF segment (exif_merge.h) and writes the result by build-then-copy.
+#include <vector>
+
+#include "create/exif_merge.h"
+#include "create/whole_file.h"
+#include "exif/exif_reader.h"
+#include "exif/jpeg_segments.h"
+#include "platform/file.h"
+#include "plugin/export_guard.h"
+#include "plugin/format_detection.h"
+#include "plugin/safe_replace.h"
+#include "plugin/veltora.h"
+
+namespace veltora::create {
+namespace {
+
+using platform::File;
+
+// The source with `segment` in place of the `old_size` bytes at `at`,
+// written to a new "PIC" file that is then copied over the target.
+HRESULT WriteMergedFile(const char* target, std::span<const uint8_t> source, size_t at,
+                        size_t old_size, std::span<const uint8_t> segment) {
+  TempFile built;  // deleted on every path
+  if (const uint32_t error = built.Create(kBackupPrefix); error != 0) return MapWriteError(error);
+  File out;
+  if (const uint32_t error = File::Open(built.c_str(), File::Access::kCreateAlways, &out);
+      error != 0) {
+    return MapWriteError(error);
+  }
+  for (const std::span<const uint8_t> part :
+       {source.first(at), segment, source.subspan(at + old_size)}) {
+    if (const uint32_t error = out.Write(part.data(), part.size()); error != 0) {
+      return MapWriteError(error);
+    }
+  }
+  if (const uint32_t error = out.Close(); error != 0) return MapWriteError(error);
+  return CopyBuiltFile(built.c_str(), target);
+}
+
+HRESULT AppendExifBody(const char* target_path, const char* source_path, ImageInfoList* records,
+                       int32_t require_exif) {
+  if (DetectImageFormat(source_path) != ImageFormat::kJpeg) return E_FAIL;
+  if (const HRESULT probe = ProbeTargetDirectory(target_path); probe != S_OK) return probe;
+  if (require_exif != 0 && exif::ExifReader(source_path, 0, 0).IsExif() == 0) return E_NOTEXIF;
+  std::vector<uint8_t> source;
+  if (ReadWholeFile(source_path, &source) != S_OK) return E_FAIL;
+  const int64_t at = FindJpegMarker(exif::kJpegApp1, source);
+  if (at < 0) return E_FAIL;
+  const auto app1 = std::span<const uint8_t>(source).subspan(static_cast<size_t>(at));
+  const auto merged = BuildMergedApp1(app1, records);
+  if (!merged) return E_FAIL;
+  return WriteMergedFile(target_path, source, static_cast<size_t>(at),
+                         size_t{2} + merged->old_length, merged->bytes);
+}
+
+}  // namespace
+}  // namespace veltora::create
+
+VELTORA_API HRESULT AppendExif(const char* target_path, const char* source_path,
+                               ImageInfoList* records, int32_t require_exif) {
+  if (target_path == nullptr || *target_path == '\0' || source_path == nullptr ||
+      *source_path == '\0' || records == nullptr) {
+    return E_INVALIDARG;
+  }
+  return veltora::GuardExport([&] {
+    return veltora::create::AppendExifBody(target_path, source_path, records, require_exif);
+  });
+}

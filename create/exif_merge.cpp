@@ -1,0 +1,288 @@
+#include "create/exif_merge.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "create/exif_block_builder.h"
+#include "edit/block_entries.h"
+#include "edit/directory_writer.h"
+#include "edit/exif_editor.h"
+#include "exif/directory.h"
+#include "exif/tiff_value.h"
+#include "platform/local_time.h"
+
+namespace veltora::create {
+namespace {
+
+using edit::ExifEditor;
+using exif::ByteOrder;
+
+constexpr uint16_t kTypeWordShort = 3;
+constexpr size_t kDateStampSize = 20;
+
+class EntryList {
+ public:
+  explicit EntryList(ByteOrder order) : order_(order) {}
+  std::vector<RecordEntry>& entries() { return entries_; }
+
+  void Short(uint16_t tag, uint16_t value) {
+    std::vector<uint8_t> bytes(2);
+    exif::Write16(bytes.data(), value, order_);
+    entries_.push_back({tag, exif::kTypeShort, 1, std::move(bytes)});
+  }
+  void Long(uint16_t tag, uint32_t value) {
+    std::vector<uint8_t> bytes(4);
+    exif::Write32(bytes.data(), value, order_);
+    entries_.push_back({tag, exif::kTypeLong, 1, std::move(bytes)});
+  }
+  void Sized(uint16_t tag, uint32_t value, uint16_t type_word) {
+    if (type_word == kTypeWordShort) {
+      Short(tag, static_cast<uint16_t>(value));
+    } else {
+      Long(tag, value);
+    }
+  }
+  // A blob whose bytes are missing is left out: there is nothing to merge.
+  void Blob(uint16_t tag, const HostBlob& blob) {
+    if (blob.size != 0 && blob.data == nullptr) return;
+    entries_.push_back(
+        {tag, exif::kTypeUndefined, blob.size, std::vector<uint8_t>(blob.data, blob.data + blob.size)});
+  }
+
+ private:
+  ByteOrder order_;
+  std::vector<RecordEntry> entries_;
+};
+
+void TiffEntries(const TiffInfo& r, EntryList& out) {
+  auto has = [&r](uint32_t bit) { return (r.mask1 & bit) != 0; };
+  if (has(TIFF_M1_IMAGE_WIDTH)) out.Sized(256, r.ImageWidth, r.ImageWidthType);
+  if (has(TIFF_M1_IMAGE_LENGTH)) out.Sized(257, r.ImageLength, r.ImageLengthType);
+  if (has(TIFF_M1_COMPRESSION)) out.Short(259, r.Compression);
+  if (has(TIFF_M1_PHOTOMETRIC_INTERPRETATION)) out.Short(262, r.PhotometricInterpretation);
+  if (has(TIFF_M1_ORIENTATION)) out.Short(274, r.Orientation);
+  if (has(TIFF_M1_SAMPLES_PER_PIXEL)) out.Short(277, r.SamplesPerPixel);
+  if (has(TIFF_M1_ROWS_PER_STRIP)) out.Sized(278, r.RowsPerStrip, r.RowsPerStripType);
+  if (has(TIFF_M1_PLANAR_CONFIGURATION)) out.Short(284, r.PlanarConfiguration);
+  if (has(TIFF_M1_RESOLUTION_UNIT)) out.Short(296, r.ResolutionUnit);
+  if (has(TIFF_M1_JPEG_INTERCHANGE_FORMAT)) out.Long(513, r.JPEGInterchangeFormat);
+  if (has(TIFF_M1_JPEG_INTERCHANGE_FORMAT_LENGTH)) out.Long(514, r.JPEGInterchangeFormatLength);
+  if (has(TIFF_M1_YCBCR_POSITIONING)) out.Short(531, r.YCbCrPositioning);
+  if ((r.mask2 & TIFF_M2_PRINT_IMAGE_MATCHING) != 0) out.Blob(50341, r.PrintImageMatching);
+}
+
+void ExifEntries(const ExifInfo& r, EntryList& out) {
+  auto l = [&r](uint32_t bit) { return (r.mask_l & bit) != 0; };
+  auto h = [&r](uint32_t bit) { return (r.mask_h & bit) != 0; };
+  if (l(EXIF_L_EXPOSURE_PROGRAM)) out.Short(34850, r.ExposureProgram);
+  if (l(EXIF_L_OECF)) out.Blob(34856, r.OECF);
+  if (l(EXIF_L_METERING_MODE)) out.Short(37383, r.MeteringMode);
+  if (l(EXIF_L_LIGHT_SOURCE)) out.Short(37384, r.LightSource);
+  if (l(EXIF_L_FLASH)) out.Short(37385, r.Flash);
+  if (l(EXIF_L_MAKER_NOTE)) out.Blob(37500, r.MakerNote);
+  if (h(EXIF_H_USER_COMMENT)) out.Blob(37510, r.UserComment);
+  if (l(EXIF_L_COLOR_SPACE)) out.Short(40961, r.ColorSpace);
+  if (l(EXIF_L_PIXEL_X_DIMENSION)) out.Sized(40962, r.PixelXDimension, r.PixelXDimensionType);
+  if (l(EXIF_L_PIXEL_Y_DIMENSION)) out.Sized(40963, r.PixelYDimension, r.PixelYDimensionType);
+  if (l(EXIF_L_SPATIAL_FREQUENCY_RESPONSE)) out.Blob(41484, r.SpatialFrequencyResponse);
+  if (h(EXIF_H_FOCAL_PLANE_RESOLUTION_UNIT)) out.Short(41488, r.FocalPlaneResolutionUnit);
+  if (h(EXIF_H_SENSING_METHOD)) out.Short(41495, r.SensingMethod);
+  if (h(EXIF_H_CFA_PATTERN)) out.Blob(41730, r.CFAPattern);
+  if (h(EXIF_H_CUSTOM_RENDERED)) out.Short(41985, r.CustomRendered);
+  if (h(EXIF_H_EXPOSURE_MODE)) out.Short(41986, r.ExposureMode);
+  if (h(EXIF_H_WHITE_BALANCE)) out.Short(41987, r.WhiteBalance);
+  if (h(EXIF_H_FOCAL_LENGTH_IN_35MM_FILM)) out.Short(41989, r.FocalLengthIn35mmFilm);
+  if (h(EXIF_H_SCENE_CAPTURE_TYPE)) out.Short(41990, r.SceneCaptureType);
+  if (h(EXIF_H_GAIN_CONTROL)) out.Short(41991, r.GainControl);
+  if (h(EXIF_H_CONTRAST)) out.Short(41992, r.Contrast);
+  if (h(EXIF_H_SATURATION)) out.Short(41993, r.Saturation);
+  if (h(EXIF_H_SHARPNESS)) out.Short(41994, r.Sharpness);
+  if (h(EXIF_H_DEVICE_SETTING_DESCRIPTION)) out.Blob(41995, r.DeviceSettingDescription);
+  if (h(EXIF_H_SUBJECT_DISTANCE_RANGE)) out.Short(41996, r.SubjectDistanceRange);
+}
+
+// The local time as "YYYY:MM:DD HH:MM:SS" and its NUL.
+std::array<char, kDateStampSize> LocalTimeText() {
+  const SYSTEMTIME now = platform::GetLocalTime();
+  std::array<char, kDateStampSize> text{};
+  std::snprintf(text.data(), text.size(), "%04d:%02d:%02d %02d:%02d:%02d", now.wYear % 10000,
+                now.wMonth % 100, now.wDay % 100, now.wHour % 100, now.wMinute % 100,
+                now.wSecond % 100);
+  return text;
+}
+
+uint32_t EditorCode(uint32_t kind) {
+  switch (kind) {
+    case kMergeIfd0: return exif::kIfd0;
+    case kMergeExif: return exif::kExifIfd;
+    case kMergeGps: return exif::kGpsIfd;
+    case kMergeInterop: return exif::kInteropIfd;
+    default: return exif::kIfd1;
+  }
+}
+
+// The source's entry in IfdEntry form, made from the stored field bytes, so
+// that the editor stores exactly those bytes again.
+exif::IfdEntry InlineEntry(const RecordEntry& r, ByteOrder order) {
+  uint8_t raw[12] = {};
+  exif::Write16(raw, r.tag, order);
+  exif::Write16(raw + 2, r.type, order);
+  exif::Write32(raw + 4, r.count, order);
+  std::memcpy(raw + 8, r.bytes.data(), r.bytes.size());
+  exif::IfdEntry entry;
+  exif::DecodeEntry(raw, order, &entry);
+  entry.tag = r.tag;
+  entry.type = r.type;
+  entry.count = r.count;
+  return entry;
+}
+
+// One directory's step of the merge. False when the directory cannot be
+// read inside the segment or an insertion is refused.
+bool MergeIfd(ExifEditor& editor, const ImageInfoList* list, uint32_t kind) {
+  const uint32_t code = EditorCode(kind);
+  std::vector<exif::IfdEntry> source;
+  if (editor.CollectBlockEntries(code, &source) < 0 || !editor.HasDirectory(code)) return false;
+  if (kind == kMergeInterop) return true;  // no record feeds it
+  uint16_t highest = 0;
+  for (const exif::IfdEntry& e : source) highest = std::max(highest, e.tag);
+
+  std::vector<edit::EntryEdit> insertions;
+  for (const RecordEntry& r : RecordEntries(list, kind, editor.byteOrder)) {
+    if (r.bytes.size() > 4) continue;  // larger values are never written
+    const auto same = std::find_if(source.begin(), source.end(),
+                                   [&r](const exif::IfdEntry& e) { return e.tag == r.tag; });
+    if (same == source.end()) {
+      if (r.tag < highest) insertions.push_back({InlineEntry(r, editor.byteOrder), {}});
+      continue;
+    }
+    if (exif::EntryValueSize(&*same) != r.bytes.size()) continue;
+    // The record's own type and count go with its bytes: the value then reads
+    // back as the record holds it (a LONG written under a source entry's
+    // SHORT[2] would read as two other numbers). The size is the same, so
+    // nothing moves.
+    if (editor.SetEntryInPlace(code, InlineEntry(r, editor.byteOrder)) <= 0) return false;
+  }
+  return insertions.empty() || editor.RewriteIfd(code, {}, insertions) > 0;
+}
+
+uint32_t DirectoryOffset(const ExifEditor& editor, uint32_t code) {
+  switch (code) {
+    case exif::kIfd0: return editor.ifd0.ifdOffset;
+    case exif::kExifIfd: return editor.exifHeader.offset;
+    case exif::kGpsIfd: return editor.gpsHeader.offset;
+    case exif::kInteropIfd: return editor.interopHeader.offset;
+    default: return editor.ifd1.ifdOffset;
+  }
+}
+
+// True when [start, start + n) meets the TIFF header, a directory table or
+// an out-of-line value other than the one at `start` itself. Damaged blocks
+// let a DateTime point into such bytes; stamping there would break them.
+bool OverlapsOtherData(ExifEditor& editor, uint64_t start, uint64_t n) {
+  const auto meets = [&](uint64_t at, uint64_t size) { return at < start + n && start < at + size; };
+  if (meets(0, 8)) return true;
+  for (uint32_t code : {exif::kIfd0, exif::kExifIfd, exif::kGpsIfd, exif::kInteropIfd, exif::kIfd1}) {
+    if (!editor.HasDirectory(code)) continue;
+    const auto dir = edit::ReadBlockDirectory(editor.Block(), editor.byteOrder, DirectoryOffset(editor, code));
+    if (!dir) continue;
+    if (meets(dir->offset, edit::DirectoryTableSize(dir->count))) return true;
+    for (const edit::BlockEntry& e : dir->entries) {
+      if (e.OutOfLine() && e.entry.value != start && meets(e.entry.value, e.size)) return true;
+    }
+  }
+  return false;
+}
+
+// Writes the local time over the directory's DateTime when it is stored out
+// of line inside the block: as many bytes as it holds, at most 20. A value
+// sharing bytes with other data is left alone.
+void StampDateTime(ExifEditor& editor, uint32_t code, const std::array<char, kDateStampSize>& now) {
+  exif::IfdEntry entry{exif::kTagDateTime, 0, 0, 0};
+  if (editor.FindBlockEntry(code, &entry) != 1) return;
+  const uint64_t size = exif::EntryValueSize(&entry);
+  const uint64_t n = std::min<uint64_t>(size, now.size());
+  const std::span<uint8_t> block = editor.Block();
+  if (size <= 4 || entry.value > block.size() || n > block.size() - entry.value ||
+      OverlapsOtherData(editor, entry.value, n)) {
+    return;
+  }
+  std::memcpy(block.data() + entry.value, now.data(), n);
+}
+
+}  // namespace
+
+std::vector<RecordEntry> RecordEntries(const ImageInfoList* list, uint32_t kind, ByteOrder order) {
+  EntryList out(order);
+  const void* record = ImageInfoListFind(list, kind);
+  if (record == nullptr) return {};
+  switch (kind) {
+    case kMergeIfd0:
+    case kMergeIfd1:
+      TiffEntries(*static_cast<const TiffInfo*>(record), out);
+      break;
+    case kMergeExif:
+      ExifEntries(*static_cast<const ExifInfo*>(record), out);
+      break;
+    case kMergeGps: {
+      const auto& gps = *static_cast<const GpsInfo*>(record);
+      if ((gps.mask & GPS_PROCESSING_METHOD) != 0) out.Blob(40, gps.GPSProcessingMethod);
+      break;
+    }
+    default:
+      break;
+  }
+  return std::move(out.entries());
+}
+
+std::optional<MergedSegment> BuildMergedApp1(std::span<const uint8_t> app1,
+                                             const ImageInfoList* list) {
+  if (app1.size() < kSegmentHeadSize + 8) return std::nullopt;
+  MergedSegment merged;
+  merged.old_length = exif::Read16(&app1[2], exif::kBigEndian);
+  if (std::memcmp(&app1[4], "Exif", 4) != 0) return std::nullopt;
+  const ByteOrder order = app1[10] == 'I' && app1[11] == 'I' ? exif::kLittleEndian : exif::kBigEndian;
+  if (exif::Read16(&app1[12], order) == 0x2A00 || exif::Read32(&app1[14], order) < 8) {
+    return std::nullopt;
+  }
+  const size_t segment_size = size_t{2} + merged.old_length;
+  if (merged.old_length < kSegmentHeadSize + 6 || segment_size > app1.size()) return std::nullopt;
+
+  // The editor reads the segment as the one APP1 of a file of its own.
+  std::vector<uint8_t> file = {0xFF, 0xD8};
+  file.insert(file.end(), app1.begin(), app1.begin() + static_cast<std::ptrdiff_t>(segment_size));
+  file.insert(file.end(), {0xFF, 0xD9});
+  ExifEditor editor(file, 1);
+  if (editor.tiffHeaderOffset != kSegmentHeadSize + 2 || editor.byteOrder != order ||
+      !editor.CopyBlock() || editor.blockLength != merged.old_length - 8u) {
+    return std::nullopt;
+  }
+
+  // Visits in the order IFD0, EXIF, GPS or else Interoperability, IFD1.
+  std::vector<uint32_t> visits = {kMergeIfd0};
+  if (editor.exifHeader.offset != 0) visits.push_back(kMergeExif);
+  if (editor.gpsHeader.offset != 0) {
+    visits.push_back(kMergeGps);
+  } else if (editor.interopHeader.offset != 0) {
+    visits.push_back(kMergeInterop);
+  }
+  if (editor.ifd1.ifdOffset != 0) visits.push_back(kMergeIfd1);
+  for (uint32_t kind : visits) {
+    if (!MergeIfd(editor, list, kind)) return std::nullopt;
+  }
+  const auto now = LocalTimeText();
+  for (uint32_t kind : visits) StampDateTime(editor, EditorCode(kind), now);
+
+  const uint64_t length = uint64_t{editor.blockLength} + 8;
+  if (length + 2 > kSegmentBufferSize || length > 0xFFFF) return std::nullopt;
+  merged.bytes.assign(app1.begin(), app1.begin() + kSegmentHeadSize);
+  exif::Write16(&merged.bytes[2], static_cast<uint16_t>(length), exif::kBigEndian);
+  const std::span<const uint8_t> block = editor.Block();
+  merged.bytes.insert(merged.bytes.end(), block.begin(), block.end());
+  merged.growth = static_cast<int32_t>(length) - merged.old_length;
+  return merged;
+}
+
+}  // namespace veltora::create

@@ -1,0 +1,147 @@
+#include "plugin/jpeg_exif_encode.h"
+
+#include <utility>
+
+#include "create/exif_block_builder.h"
+#include "create/fixed_temp_file.h"
+#include "create/whole_file.h"
+#include "exif/jpeg_segments.h"
+#include "imaging/dib_memory.h"
+#include "imaging/picture_io.h"
+#include "imaging/resample.h"
+#include "imaging/save_jpeg.h"
+#include "platform/file.h"
+#include "plugin/exif_writers.h"
+#include "plugin/safe_replace.h"
+
+namespace veltora {
+namespace {
+
+using imaging::Bitmap;
+using platform::File;
+
+constexpr int32_t kCanvasWidth = 160;
+constexpr int32_t kCanvasHeight = 120;
+
+// A scaled copy of `image` set up as the library derives bitmaps: same depth,
+// palette and copied fields.
+bool ScaledCopy(const Bitmap& image, int32_t width, int32_t height, Bitmap* scaled) {
+  if (imaging::SetUpBitmap(scaled, width, height, image.bits_per_pixel) != 1 ||
+      imaging::AllocateBitmap(scaled, 1) != 1) {
+    return false;
+  }
+  scaled->palette = imaging::CopyPalette(image.palette);
+  imaging::CopyDerivedFields(scaled, image);
+  return imaging::ResampleBitmap(image, scaled) > 0;
+}
+
+// Writes the encoded file with `segment` in place of its leading
+// application segments: its SOI, the segment, then everything from the first
+// marker that is no APPn, COM or other 0xFFE0-0xFFFF code. A stream with
+// fewer than four bytes left before such a marker is E_FAIL.
+HRESULT WriteWithSegment(File& out, std::span<const uint8_t> encoded,
+                         std::span<const uint8_t> segment) {
+  if (encoded.size() < 2) return E_FAIL;
+  exif::JpegSegmentWalker walker(2, exif::SoiRule::kStandalone);
+  std::optional<uint64_t> image_at;
+  while (const auto next = walker.Next(encoded)) {
+    if (encoded.size() - next->position < 4) break;
+    if ((next->marker & 0xFFE0) != 0xFFE0) {
+      image_at = next->position;
+      break;
+    }
+  }
+  if (!image_at) return E_FAIL;
+  const auto rest = encoded.subspan(static_cast<size_t>(*image_at));
+  for (const std::span<const uint8_t> part : {encoded.first(2), segment, rest}) {
+    if (const uint32_t error = out.Write(part.data(), part.size()); error != 0) {
+      return MapWriteError(error);
+    }
+  }
+  return MapWriteError(out.Close());
+}
+
+}  // namespace
+
+ExifThumbnailFit FitExifThumbnail(int32_t width, int32_t height, int32_t view_perspective) {
+  if (imaging::ViewPerspectiveExchangesSides(view_perspective)) std::swap(width, height);
+  const double a = static_cast<double>(kCanvasWidth) / width;
+  const double b = static_cast<double>(kCanvasHeight) / height;
+  ExifThumbnailFit fit{};
+  if (a <= b) {
+    fit.width = kCanvasWidth;
+    fit.height = static_cast<int32_t>(height * a);
+  } else {
+    fit.width = static_cast<int32_t>(width * b);
+    fit.height = kCanvasHeight;
+  }
+  if (fit.width == 0) fit.width = 1;
+  if (fit.height == 0) fit.height = 1;
+  fit.left = (kCanvasWidth - fit.width) / 2;
+  fit.top = (kCanvasHeight - fit.height) / 2;
+  return fit;
+}
+
+HRESULT MakeExifThumbnail(const Bitmap* image, std::vector<uint8_t>* jpeg, int32_t quality) {
+  if (image == nullptr || jpeg == nullptr || quality < 1 || quality > 100) return E_INVALIDARG;
+  if (!image->HoldsImage() || image->width < 1 || image->height < 1) return E_FAIL;
+  const ExifThumbnailFit fit =
+      FitExifThumbnail(image->width, image->height, image->view_perspective);
+  Bitmap scaled;
+  Bitmap canvas;
+  if (!ScaledCopy(*image, fit.width, fit.height, &scaled) ||
+      imaging::CreateBitmap(&canvas, kCanvasWidth, kCanvasHeight, image->bits_per_pixel) != 1) {
+    return E_FAIL;
+  }
+  canvas.palette = imaging::CopyPalette(image->palette);
+  if (imaging::FillBitmap(&canvas, 0) != 1 ||
+      imaging::PasteBitmap(&canvas, fit.left, fit.top, fit.width, fit.height, scaled) != 1) {
+    return E_FAIL;
+  }
+  HGLOBAL dib = imaging::DibFromBitmap(&canvas);
+  if (dib == nullptr) return E_FAIL;
+  create::FixedTempFile encoded;
+  HRESULT hr = MapWin32Error(encoded.Create(create::kThumbnailTempName));
+  if (hr == S_OK) hr = imaging::SaveJpeg(dib, encoded.c_str(), quality, imaging::kJpegModeExif);
+  GlobalFree(dib);
+  if (hr < 0) return hr;
+  std::vector<uint8_t> stream;
+  if (create::ReadWholeFile(encoded.c_str(), &stream) != S_OK) return E_FAIL;
+  return create::CopyJpegWithoutApp0(stream, jpeg);
+}
+
+HRESULT EncodeJpegWithExif(HGLOBAL dib, const char* path, int32_t quality, void* records) {
+  if (dib == nullptr || path == nullptr || *path == '\0') return E_INVALIDARG;
+  create::FixedTempFile main_image;
+  if (const uint32_t error = main_image.Create(create::kMainImageTempName); error != 0) {
+    return MapWriteError(error);
+  }
+  if (const HRESULT hr = imaging::SaveJpeg(dib, main_image.c_str(), quality, imaging::kJpegModeExif);
+      hr < 0) {
+    return hr;
+  }
+  Bitmap image;
+  if (imaging::BitmapFromDib(dib, &image) != S_OK || imaging::CheckBitmapLoaded(&image) != S_OK) {
+    return E_FAIL;
+  }
+  std::vector<uint8_t> encoded;
+  if (create::ReadWholeFile(main_image.c_str(), &encoded) != S_OK) return E_FAIL;
+  const auto segment = create::BuildExifSegment(
+      static_cast<const ImageInfoList*>(records), [&image](std::vector<uint8_t>* thumbnail) {
+        return MakeExifThumbnail(&image, thumbnail, create::kExifThumbnailQuality) == S_OK;
+      });
+  imaging::FreeBitmap(&image);
+  if (!segment) return E_FAIL;
+
+  TempFile built;  // the "PIC" result file, deleted on every path
+  if (const uint32_t error = built.Create(kBackupPrefix); error != 0) return MapWriteError(error);
+  File out;
+  if (const uint32_t error = File::Open(built.c_str(), File::Access::kCreateAlways, &out);
+      error != 0) {
+    return MapWriteError(error);
+  }
+  if (const HRESULT hr = WriteWithSegment(out, encoded, *segment); hr != S_OK) return hr;
+  return CopyBuiltFile(built.c_str(), path);
+}
+
+}  // namespace veltora

@@ -1,0 +1,36 @@
+// JPEG encoding with a built EXIF block: the thumbnail that goes into the
+// block and the encode itself (EncodeJpegWithExif, declared with the other
+// EXIF writers in exif_writers.h). The pixels are handled here, in the top
+// layer, so that the block builder (create/) never sees the imaging layer.
+#ifndef VELTORA_PLUGIN_JPEG_EXIF_ENCODE_H_
+#define VELTORA_PLUGIN_JPEG_EXIF_ENCODE_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "imaging/bitmap.h"
+#include "plugin/veltora.h"
+
+namespace veltora {
+
+// Where a W x H picture lies on the 160 x 120 canvas of an embedded
+// thumbnail. W and H are taken upright (exchanged for view perspectives 4,
+// 5, 7 and 8); with a = 160 / W and b = 120 / H, the picture is 160 wide when
+// a <= b, else 120 high, the other side truncated (0 becomes 1), centred.
+struct ExifThumbnailFit {
+  int32_t width, height, left, top;
+};
+ExifThumbnailFit FitExifThumbnail(int32_t width, int32_t height, int32_t view_perspective);
+
+// The embedded thumbnail of `image`: the picture scaled to fit and centred on
+// a black 160 x 120 canvas of the image's depth, encoded by the JPEG writer
+// (mode 17) through the fixed temp file "__TMP__.002", without its APP0
+// segment. S_OK with the stream in `jpeg`; E_INVALIDARG for a null image or
+// output or a quality outside 1..100; E_FAIL for an image without data, a
+// failed imaging step or an unreadable temp file; the JPEG writer's own
+// negative result. The temp file is gone on return.
+HRESULT MakeExifThumbnail(const imaging::Bitmap* image, std::vector<uint8_t>* jpeg, int32_t quality);
+
+}  // namespace veltora
+
+#endif  // VELTORA_PLUGIN_JPEG_EXIF_ENCODE_H_
