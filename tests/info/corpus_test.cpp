@@ -10,7 +10,6 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -25,6 +24,7 @@
 #include "exif/current_byte_order.h"
 #include "interface/record_fields.h"
 #include "plugin/veltora.h"
+#include "tests/info/exiftool_names.h"
 #include "tests/support/jpeg_builder.h"
 #include "tests/support/temp_dir.h"
 
@@ -71,32 +71,6 @@ HRESULT ParseCorpusFile(const fs::path& file, Records* records, bool* presence_r
     return ParseExifSegment(std::span(bytes).subspan(static_cast<size_t>(app1)), &records->list, INFO_EXIF_RECORDS);
   }
   return ParseTiffBlock(bytes.data(), static_cast<uint32_t>(bytes.size()), &records->list, INFO_EXIF_RECORDS);
-}
-
-// exiftool's name for a field where it is not the field's own.
-const std::map<std::string, std::string> kExiftoolNames = {
-    {"ImageLength", "ImageHeight"},
-    {"DateTime", "ModifyDate"},
-    {"DateTimeDigitized", "CreateDate"},
-    {"ExposureBiasValue", "ExposureCompensation"},
-    {"ISOSpeedRatings", "ISO"},
-    {"PixelXDimension", "ExifImageWidth"},
-    {"PixelYDimension", "ExifImageHeight"},
-    {"FocalLengthIn35mmFilm", "FocalLengthIn35mmFormat"},
-    {"JPEGInterchangeFormat", "ThumbnailOffset"},
-    {"JPEGInterchangeFormatLength", "ThumbnailLength"},
-    {"InteroperabilityIndex", "InteropIndex"},
-    {"InteroperabilityVersion", "InteropVersion"},
-    {"RelatedImageLength", "RelatedImageHeight"},
-    {"SpatialFrequencyResponse", "SpatialFrequencyResponse"},
-};
-
-std::string Group(const char* record, const RecordField& f) {
-  if (f.directory == FieldDirectory::kInterop) return "InteropIFD";
-  if (std::string(record) == "TiffMain") return "IFD0";
-  if (std::string(record) == "TiffThumb") return "IFD1";
-  if (std::string(record) == "Exif") return "ExifIFD";
-  return "GPS";
 }
 
 std::vector<double> Numbers(const Json& oracle) {
@@ -236,24 +210,17 @@ bool Agrees(const RecordField& f, const Json& ours, const Json& oracle, uint32_t
   }
 }
 
-// A disagreement that the parser's rules force, and why.
-struct ForcedDifference {
-  const char* reason;
-  std::function<bool(const std::string& file, const RecordField& f, const Json& ours, const Json& oracle)> applies;
-};
-
-const std::vector<ForcedDifference>& ForcedDifferences() {
-  static const std::vector<ForcedDifference> kRules = {
-      {"a fixed-length field takes its length whatever the entry's count (BitsPerSample, "
-       "YCbCrSubSampling, SubjectLocation, TransferFunction): exiftool shows the stored values only",
-       [](const std::string&, const RecordField& f, const Json&, const Json&) { return f.kind == FieldKind::kU16Array; }},
-      {"a single-valued field takes the first value of an entry that holds several; exiftool shows them all",
-       [](const std::string&, const RecordField& f, const Json& ours, const Json& oracle) {
-         const std::vector<double> theirs = Numbers(oracle);
-         return f.count == 1 && ours.is_number() && theirs.size() > 1 && theirs[0] == ours.get<double>();
-       }},
-  };
-  return kRules;
+// The disagreement a rule of the parser forces on this value, or null.
+const char* ForcedDifference(const RecordField& f, const Json& ours, const Json& oracle) {
+  if (f.kind == FieldKind::kU16Array) {
+    return "a fixed-length field takes its length whatever the entry's count (BitsPerSample, "
+           "YCbCrSubSampling, SubjectLocation, TransferFunction): exiftool shows the stored values only";
+  }
+  const std::vector<double> theirs = Numbers(oracle);
+  if (f.count == 1 && ours.is_number() && theirs.size() > 1 && theirs[0] == ours.get<double>()) {
+    return "a single-valued field takes the first value of an entry that holds several; exiftool shows them all";
+  }
+  return nullptr;
 }
 
 TEST(RecordParserCorpusTest, EveryFilledAttributeAgreesWithExiftool) {
@@ -280,8 +247,7 @@ TEST(RecordParserCorpusTest, EveryFilledAttributeAgreesWithExiftool) {
       const Json& record = document[schema.name];
       for (const RecordField& f : schema.fields) {
         if (f.kind == FieldKind::kFlag || !record.contains(f.name)) continue;
-        const auto renamed = kExiftoolNames.find(f.name);
-        const std::string key = Group(schema.name, f) + ":" + (renamed != kExiftoolNames.end() ? renamed->second : f.name);
+        const std::string key = testing::ExiftoolKey(schema.name, f);
         if (!oracle.contains(key)) {
           // exiftool decodes maker notes and print-matching data into groups
           // of their own and shows no raw value for them; a file it cannot
@@ -301,12 +267,8 @@ TEST(RecordParserCorpusTest, EveryFilledAttributeAgreesWithExiftool) {
           ++agreed;
           continue;
         }
-        const ForcedDifference* rule = nullptr;
-        for (const ForcedDifference& r : ForcedDifferences()) {
-          if (r.applies(file.filename().string(), f, record[f.name], oracle[key])) rule = &r;
-        }
-        if (rule != nullptr) {
-          ++forced[rule->reason];
+        if (const char* reason = ForcedDifference(f, record[f.name], oracle[key])) {
+          ++forced[reason];
           continue;
         }
         ADD_FAILURE() << file.filename() << " " << key << ": ours " << record[f.name].dump().substr(0, 120)

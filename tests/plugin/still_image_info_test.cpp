@@ -63,10 +63,7 @@ TEST_F(StillImageInfoTest, OneRecordComesAsAPairSeveralAsAList) {
   std::vector<uint32_t> types;
   ImageInfoListVisit(&three.value.list, [&](uint32_t type, void*) { types.push_back(type); });
   EXPECT_EQ(types, (std::vector<uint32_t>{INFO_IMAGE, INFO_THUMBNAIL, INFO_TIFF_MAIN}));
-  const auto* preview = static_cast<const ImageSummary*>(ImageInfoListFind(&three.value.list, INFO_THUMBNAIL));
-  EXPECT_EQ(preview->width, 160u);
-  EXPECT_EQ(preview->height, 120u);
-  EXPECT_STREQ(preview->format_name, "JPG");
+  EXPECT_EQ(static_cast<const ImageSummary*>(ImageInfoListFind(&three.value.list, INFO_THUMBNAIL))->width, 160u);
   const auto* tiff = static_cast<const TiffInfo*>(ImageInfoListFind(&three.value.list, INFO_TIFF_MAIN));
   EXPECT_EQ(tiff->Orientation, 6);
 
@@ -111,10 +108,8 @@ TEST(FormatNameTest, TheExtensionNamesTheFormat) {
     HRESULT result;
     const char* name;
   } cases[] = {
-      {"a.bmp", S_OK, "BMP"},   {"a.JPE", S_OK, "JPG"},       {"a.jpeg", S_OK, "JPG"},
-      {"a.TiFf", S_OK, "TIFF"}, {"a.tif", S_OK, "TIFF"},      {"dir/a.png", S_OK, "PNG"},
-      {"a.gif", S_OK, "GIF"},   {"a.jfif", E_INVALIDARG, ""}, {"dir.jpg/a", E_INVALIDARG, ""},
-      {"", E_INVALIDARG, ""},
+      {"a.JPE", S_OK, "JPG"}, {"a.TiFf", S_OK, "TIFF"}, {"dir/a.gif", S_OK, "GIF"},
+      {"a.jfif", E_INVALIDARG, ""}, {"dir.jpg/a", E_INVALIDARG, ""}, {"", E_INVALIDARG, ""},
   };
   for (const auto& c : cases) {
     char field[128];
