@@ -195,6 +195,7 @@ void ExifReader::WalkJpegSegments(SourceReader& file, uint64_t length) {
         break;
       }
       case kJpegApp1:
+        if (firstApp1Offset == 0) firstApp1Offset = at;
         app1Offset = at;
         app1Length = app_length;
         break;

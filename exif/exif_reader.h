@@ -55,6 +55,7 @@ class ExifReader {
   uint16_t app0Length = 0;           // their length fields (including the two length bytes)
   uint32_t app1Offset = 0;
   uint16_t app1Length = 0;
+  uint32_t firstApp1Offset = 0;      // the first APP1 (the record parser reads that one)
   uint32_t app2Offset = 0;
   uint16_t app2Length = 0;
   uint32_t app6Offset = 0;

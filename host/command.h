@@ -68,7 +68,8 @@ using CommandSetup = CommandAction (*)(CLI::App& command);
 struct CommandDefinition {
   const char* name;
   const char* description;
-  // Position in the help listing, lowest first: 100s plug-in information,
+  // Position in the help listing, lowest first: below 100 the main job
+  // (info), 100s plug-in information,
   // 200s EXIF queries, 300s EXIF edits, 400s pictures, 500s description.
   int rank;
   CommandSetup setup;

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "host/host_error.h"
+#include "host/not_exif_hint.h"
 #include "host/result_names.h"
 
 namespace veltora::host {
@@ -113,9 +114,15 @@ void FileReport::Set(std::string_view key, std::string_view value) {
 }
 void FileReport::SetNull(std::string_view key) { (*fields_)[std::string(key)] = nullptr; }
 
-std::string FileReport::FieldText(std::string_view key) const {
-  const auto found = fields_->find(std::string(key));
-  return found == fields_->end() ? std::string() : JsonFieldText(*found);
+void FileReport::SetField(const std::string& key, nlohmann::ordered_json value, std::string table_text) {
+  (*fields_)[key] = std::move(value);
+  table_texts_[key] = std::move(table_text);
+}
+
+std::string FileReport::TableText(const std::string& key) const {
+  const auto text = table_texts_.find(key);
+  if (text != table_texts_.end()) return text->second;
+  return fields_->contains(key) ? JsonFieldText(fields_->at(key)) : std::string();
 }
 
 bool FileReport::Check(std::string_view call, HRESULT result) {
@@ -124,6 +131,7 @@ bool FileReport::Check(std::string_view call, HRESULT result) {
     failed_ = true;
     call_ = call;
     result_ = result;
+    if (result == E_NOTEXIF) hint_ = NotExifHint(path_);
   }
   return false;
 }
@@ -137,7 +145,9 @@ void FileReport::Fail(std::string message) {
 std::string FileReport::ErrorText() const {
   if (!failed_) return {};
   if (!result_) return message_;
-  return call_ + ": " + DescribeResult(*result_);
+  std::string text = call_ + ": " + DescribeResult(*result_);
+  if (!hint_.empty()) text += " (" + hint_ + ")";
+  return text;
 }
 
 nlohmann::ordered_json FileReport::ToJson() const {
@@ -149,6 +159,7 @@ nlohmann::ordered_json FileReport::ToJson() const {
       object["Error"] = ResultName(*result_);
       object["ErrorCode"] = ResultHex(*result_);
       object["Call"] = call_;
+      if (!hint_.empty()) object["Hint"] = hint_;
     } else {
       object["Error"] = message_;
     }
@@ -160,8 +171,8 @@ void PrintFields(std::FILE* out, const FileReport& report, bool many) {
   if (many) fmt::print(out, "======== {}\n", report.path());
   size_t width = 0;
   for (const auto& item : report.fields().items()) width = std::max(width, item.key().size());
-  for (const auto& [key, value] : report.fields().items()) {
-    fmt::print(out, "{:<{}} : {}\n", key, width, JsonFieldText(value));
+  for (const auto& item : report.fields().items()) {
+    fmt::print(out, "{:<{}} : {}\n", item.key(), width, report.TableText(item.key()));
   }
 }
 

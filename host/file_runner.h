@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <functional>
 #include <concepts>
+#include <map>
 #include <memory>
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
@@ -71,9 +72,13 @@ class FileReport {
   void Set(std::string_view key, std::string_view value);
   void Set(std::string_view key, const char* value) { Set(key, std::string_view(value)); }
   void SetNull(std::string_view key);
-  // A field as the table form shows it ("yes"/"no" for truth values); empty
-  // when it is not set.
-  std::string FieldText(std::string_view key) const;
+  // Sets a field whose table form differs from its JSON value: JSON holds
+  // numbers and [numerator, denominator] pairs for programs, the table the
+  // readable text ("1/250 (0.004)").
+  void SetField(const std::string& key, nlohmann::ordered_json value, std::string table_text);
+  // The table form of a field: the text given to SetField, else the value
+  // ("yes"/"no" for truth values); empty when it is not set.
+  std::string TableText(const std::string& key) const;
 
   // The fields as a JSON object, for the few commands that print nested
   // values (they include the JSON library themselves).
@@ -82,15 +87,17 @@ class FileReport {
 
   // Records that export `call` returned `result`; true when it is a success
   // (result >= 0, so S_FALSE counts as success: its meaning is the caller's).
-  // Only the first failure of a file is kept.
+  // Only the first failure of a file is kept. An E_NOTEXIF for a JPEG that
+  // does hold EXIF data carries a hint saying why (not_exif_hint.h).
   bool Check(std::string_view call, HRESULT result);
   // Records a failure that has no result code (e.g. a refused output path).
   void Fail(std::string message);
 
   bool failed() const { return failed_; }
-  // "IsSupported: 0x80004005 E_FAIL", or the message given to Fail.
+  // "IsSupported: 0x80004005 E_FAIL" (and the hint in parentheses), or the
+  // message given to Fail.
   std::string ErrorText() const;
-  // {"SourceFile": ..., <fields>..., ["Error", "ErrorCode", "Call"]}.
+  // {"SourceFile": ..., <fields>..., ["Error", "ErrorCode", "Call", "Hint"]}.
   nlohmann::ordered_json ToJson() const;
 
  private:
@@ -103,6 +110,8 @@ class FileReport {
   std::string call_;
   std::optional<HRESULT> result_;
   std::string message_;
+  std::string hint_;
+  std::map<std::string, std::string, std::less<>> table_texts_;
 };
 
 // Runs the subcommand's work on one file, filling `report`. Exceptions other

@@ -1,5 +1,6 @@
 #include "host/record_json.h"
 
+#include <nlohmann/json.hpp>
 #include <fmt/format.h>
 
 #include <cstring>

@@ -33,7 +33,7 @@
 #define VELTORA_HOST_RECORD_JSON_H_
 
 #include <cstdint>
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 
 #include "host/host_error.h"

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <optional>
-#include <vector>
 
 #include "exif/byte_source.h"
 #include "exif/exif_reader.h"
@@ -22,9 +22,24 @@ constexpr size_t kApp1HeaderSize = 10;
 // The APP1 length counts itself (2 bytes) and the 6-byte identifier.
 constexpr uint32_t kApp1LengthOverhead = 8;
 
+// Bytes read from a file: not zero-filled first, as every byte is read over.
+struct FileBytes {
+  std::unique_ptr<uint8_t[]> data;
+  size_t size = 0;
+  std::span<const uint8_t> span() const { return {data.get(), size}; }
+};
+
+// `n` bytes at `offset`, or nullopt when they cannot all be read (or memory
+// for them is short).
+std::optional<FileBytes> ReadBytes(exif::SourceReader& file, uint64_t offset, size_t n) {
+  FileBytes bytes{std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[n]), n};
+  if (bytes.data == nullptr || !file.ReadExact(offset, bytes.data.get(), n)) return std::nullopt;
+  return bytes;
+}
+
 // The bytes of the first APP1 segment, from its marker to the end of the
 // segment or of the file; nullopt when the file cannot be read or has none.
-std::optional<std::vector<uint8_t>> ReadFirstApp1(const char* path) {
+std::optional<FileBytes> ReadFirstApp1(const char* path) {
   exif::SourceReader file;
   if (!file.Open(exif::ByteSource::FromPath(path))) return std::nullopt;
   const auto read_at = [&file](uint64_t offset, std::span<uint8_t> out) {
@@ -34,32 +49,18 @@ std::optional<std::vector<uint8_t>> ReadFirstApp1(const char* path) {
   while (const std::optional<exif::JpegSegment> segment = walk.Next(read_at)) {
     if (segment->marker != exif::kJpegApp1) continue;
     const uint64_t wanted = uint64_t{segment->length} + 2;
-    std::vector<uint8_t> bytes(static_cast<size_t>(std::min(wanted, file.size() - segment->position)));
-    if (!file.ReadExact(segment->position, bytes.data(), bytes.size())) return std::nullopt;
-    return bytes;
+    return ReadBytes(file, segment->position, static_cast<size_t>(std::min(wanted, file.size() - segment->position)));
   }
   return std::nullopt;
 }
 
 // The whole file; nullopt when it cannot be read, or does not fit the
 // 32-bit sizes the TIFF structure is read with, or memory is short.
-std::optional<std::vector<uint8_t>> ReadWholeFile(const char* path) {
+std::optional<FileBytes> ReadWholeFile(const char* path) {
   exif::SourceReader file;
   if (!file.Open(exif::ByteSource::FromPath(path))) return std::nullopt;
   if (file.size() > std::numeric_limits<uint32_t>::max()) return std::nullopt;
-  std::vector<uint8_t> bytes;
-  try {
-    bytes.resize(static_cast<size_t>(file.size()));
-  } catch (const std::bad_alloc&) {
-    return std::nullopt;
-  }
-  if (!file.ReadExact(0, bytes.data(), bytes.size())) return std::nullopt;
-  return bytes;
-}
-
-bool CarriesExif(const char* path, ImageFormat format) {
-  if (format != ImageFormat::kJpeg && format != ImageFormat::kTiff) return false;
-  return exif::ExifReader(path, 0, 0).IsExif() != 0;
+  return ReadBytes(file, 0, static_cast<size_t>(file.size()));
 }
 
 }  // namespace
@@ -83,12 +84,23 @@ HRESULT CollectExifRecords(const char* path, ImageInfoList* list, uint32_t flags
     return E_INVALIDARG;
   }
   const ImageFormat format = DetectImageFormat(path);
-  if (!CarriesExif(path, format)) return E_NOTEXIF;
+  if (format != ImageFormat::kJpeg && format != ImageFormat::kTiff) return E_NOTEXIF;
+  // The presence test of IsExifFile. For a JPEG the same scan also loads the
+  // TIFF data of the last APP1 segment: when that is the first one too (the
+  // usual case), it is the block to parse and the file is opened only once.
+  // (A load that fails makes the scan fail, as an unreadable file does.)
+  const bool jpeg = format == ImageFormat::kJpeg;
+  const exif::ExifReader reader(path, jpeg ? 1 : 0, 0);
+  if (reader.IsExif() == 0) return E_NOTEXIF;
   HRESULT result = E_FAIL;
-  if (format == ImageFormat::kJpeg) {
-    if (const auto segment = ReadFirstApp1(path)) result = ParseExifSegment(*segment, list, flags);
+  if (jpeg && reader.data != nullptr && reader.firstApp1Offset == reader.app1Offset) {
+    // Its size is the APP1 length less 8, cut to the file's end, as
+    // ParseExifSegment would take it.
+    result = ParseTiffBlock(reader.data, reader.dataLoadedSize, list, flags);
+  } else if (jpeg) {
+    if (const auto segment = ReadFirstApp1(path)) result = ParseExifSegment(segment->span(), list, flags);
   } else if (const auto file = ReadWholeFile(path)) {
-    result = ParseTiffBlock(file->data(), static_cast<uint32_t>(file->size()), list, flags);
+    result = ParseTiffBlock(file->data.get(), static_cast<uint32_t>(file->size), list, flags);
   }
   return result >= 0 ? S_OK : E_FAIL;
 }

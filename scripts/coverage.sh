@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Line coverage of the product code after one ctest run in a --coverage build.
-# Product: plugin platform exif query edit imaging host, and the bottom layers
+# Product: plugin platform exif query edit create info imaging host, and the bottom layers
 # bytes and interface; tests, benchmarks and fuzz targets are not counted.
 # Needs gcovr (Debian: apt-get install gcovr).
 #
@@ -26,7 +26,7 @@ if [[ -n "$sample_maker" ]]; then "$sample_maker" "$build_dir/coverage-sample.jp
 ctest --test-dir "$build_dir" -j1 --timeout 900 || echo "coverage: some tests failed" >&2
 
 filters=()
-for dir in plugin platform exif query edit imaging host bytes interface; do
+for dir in plugin platform exif query edit create info imaging host bytes interface; do
   [[ -d "$source_dir/$dir" ]] && filters+=(--filter "$source_dir/$dir/")
 done
 gcovr --root "$source_dir" "${filters[@]}" --object-directory "$build_dir" \

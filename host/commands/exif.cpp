@@ -17,12 +17,21 @@ namespace {
 
 using Records = GetExifRecords;
 
-std::string Rationals(const HostRational* values, size_t n) {
+// A rational field: [n, d] in JSON, "n/d (decimal)" in the table.
+template <typename R>
+void SetRational(FileReport& report, const char* key, const R& r) {
+  report.SetField(key, {r.numerator, r.denominator}, RationalWithDecimal(r.numerator, r.denominator));
+}
+
+// Three rationals (degrees, minutes, seconds; hours, minutes, seconds).
+void SetTriple(FileReport& report, const char* key, const HostRational* values) {
+  nlohmann::ordered_json json = nlohmann::ordered_json::array();
   std::string text;
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = 0; i < 3; ++i) {
+    json.push_back({values[i].numerator, values[i].denominator});
     text += (i ? " " : "") + RationalText(values[i].numerator, values[i].denominator);
   }
-  return text;
+  report.SetField(key, std::move(json), std::move(text));
 }
 
 std::string Bytes(const ByteArray& array) {
@@ -36,7 +45,8 @@ uint32_t U32(const uint8_t (&bytes)[4]) {
   return value;
 }
 
-void AddExif(const ExifTagSet& r, nlohmann::ordered_json& f) {
+void AddExif(const ExifTagSet& r, FileReport& report) {
+  nlohmann::ordered_json& f = report.fields();
   for (uint16_t tag : ArrayView(&r.tags)) {
     switch (tag) {
       case 274: f["Orientation"] = r.Orientation; break;
@@ -47,23 +57,12 @@ void AddExif(const ExifTagSet& r, nlohmann::ordered_json& f) {
         f["DateTimeOriginal"] =
             r.DateTimeOriginal.wYear == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(DateText(r.DateTimeOriginal));
         break;
-      case 33434:
-        f["ExposureTime"] = RationalWithDecimal(r.ExposureTime.numerator, r.ExposureTime.denominator);
-        break;
-      case 33437: f["FNumber"] = RationalWithDecimal(r.FNumber.numerator, r.FNumber.denominator); break;
+      case 33434: SetRational(report, "ExposureTime", r.ExposureTime); break;
+      case 33437: SetRational(report, "FNumber", r.FNumber); break;
       case 34855: f["ISOSpeedRatings"] = r.ISOSpeedRatings; break;
-      case 37377:
-        f["ShutterSpeedValue"] = RationalWithDecimal(r.ShutterSpeedValue.numerator,
-                                                     r.ShutterSpeedValue.denominator);
-        break;
-      case 37378:
-        f["ApertureValue"] =
-            RationalWithDecimal(r.ApertureValue.numerator, r.ApertureValue.denominator);
-        break;
-      case 37380:
-        f["ExposureBiasValue"] =
-            RationalWithDecimal(r.ExposureBiasValue.numerator, r.ExposureBiasValue.denominator);
-        break;
+      case 37377: SetRational(report, "ShutterSpeedValue", r.ShutterSpeedValue); break;
+      case 37378: SetRational(report, "ApertureValue", r.ApertureValue); break;
+      case 37380: SetRational(report, "ExposureBiasValue", r.ExposureBiasValue); break;
       case 37385: f["Flash"] = r.Flash; break;
       case 41986: f["ExposureMode"] = r.ExposureMode; break;
       case 41987: f["WhiteBalance"] = r.WhiteBalance; break;
@@ -76,20 +75,23 @@ void AddExif(const ExifTagSet& r, nlohmann::ordered_json& f) {
 
 std::string Letter(const char (&field)[2]) { return std::string(field, strnlen(field, 2)); }
 
-void AddGps(const GpsTagSet& r, nlohmann::ordered_json& f) {
+void AddGps(const GpsTagSet& r, FileReport& report) {
+  nlohmann::ordered_json& f = report.fields();
   for (uint16_t tag : ArrayView(&r.tags)) {
     switch (tag) {
       case 0:
-        f["GPSVersionID"] = fmt::format("{}.{}.{}.{}", r.GPSVersionID[0], r.GPSVersionID[1],
-                                        r.GPSVersionID[2], r.GPSVersionID[3]);
+        report.SetField("GPSVersionID",
+                        {r.GPSVersionID[0], r.GPSVersionID[1], r.GPSVersionID[2], r.GPSVersionID[3]},
+                        fmt::format("{}.{}.{}.{}", r.GPSVersionID[0], r.GPSVersionID[1],
+                                    r.GPSVersionID[2], r.GPSVersionID[3]));
         break;
       case 1: f["GPSLatitudeRef"] = Letter(r.GPSLatitudeRef); break;
-      case 2: f["GPSLatitude"] = Rationals(r.GPSLatitude, 3); break;
+      case 2: SetTriple(report, "GPSLatitude", r.GPSLatitude); break;
       case 3: f["GPSLongitudeRef"] = Letter(r.GPSLongitudeRef); break;
-      case 4: f["GPSLongitude"] = Rationals(r.GPSLongitude, 3); break;
+      case 4: SetTriple(report, "GPSLongitude", r.GPSLongitude); break;
       case 5: f["GPSAltitudeRef"] = r.GPSAltitudeRef; break;
-      case 6: f["GPSAltitude"] = RationalWithDecimal(r.GPSAltitude.numerator, r.GPSAltitude.denominator); break;
-      case 7: f["GPSTimeStamp"] = Rationals(r.GPSTimeStamp, 3); break;
+      case 6: SetRational(report, "GPSAltitude", r.GPSAltitude); break;
+      case 7: SetTriple(report, "GPSTimeStamp", r.GPSTimeStamp); break;
       case 18: f["GPSMapDatum"] = CStringGet(&r.GPSMapDatum); break;
       case 27: f["GPSProcessingMethod"] = Bytes(r.GPSProcessingMethod); break;
       case 28: f["GPSAreaInformation"] = Bytes(r.GPSAreaInformation); break;
@@ -148,8 +150,8 @@ CommandAction SetUpExif(CLI::App& command) {
                                             &records.maker))) {
         return;
       }
-      AddExif(records.exif, report.fields());
-      AddGps(records.gps, report.fields());
+      AddExif(records.exif, report);
+      AddGps(records.gps, report);
       AddMaker(records.maker, report.fields());
     });
   };

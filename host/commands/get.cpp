@@ -95,7 +95,20 @@ nlohmann::ordered_json Items(uint32_t count, Item item) {
   return list;
 }
 
-// The delivered value, shown by its field type.
+// The table form of a rational value: "1/250 (0.004)", items separated by
+// spaces; empty for the other types, which show as their JSON value.
+std::string RationalValueText(uint16_t type, uint32_t count, const std::vector<uint8_t>& buffer) {
+  std::string text;
+  for (uint32_t i = 0; i < count && (type == 5 || type == 10); ++i) {
+    text += i ? " " : "";
+    text += type == 5 ? RationalWithDecimal(At<uint32_t>(buffer, 2 * i), At<uint32_t>(buffer, 2 * i + 1))
+                      : RationalWithDecimal(At<int32_t>(buffer, 2 * i), At<int32_t>(buffer, 2 * i + 1));
+  }
+  return text;
+}
+
+// The delivered value by its field type: numbers, [numerator, denominator]
+// pairs, text, or hex bytes.
 nlohmann::ordered_json ValueOf(uint16_t type, uint32_t count, uint32_t size,
                                const std::vector<uint8_t>& buffer) {
   switch (type) {
@@ -112,13 +125,11 @@ nlohmann::ordered_json ValueOf(uint16_t type, uint32_t count, uint32_t size,
       return Items(count, [&](uint32_t i) { return nlohmann::ordered_json(At<int32_t>(buffer, i)); });
     case 5:
       return Items(count, [&](uint32_t i) {
-        return nlohmann::ordered_json(
-            RationalWithDecimal(At<uint32_t>(buffer, 2 * i), At<uint32_t>(buffer, 2 * i + 1)));
+        return nlohmann::ordered_json({At<uint32_t>(buffer, 2 * i), At<uint32_t>(buffer, 2 * i + 1)});
       });
     case 10:
       return Items(count, [&](uint32_t i) {
-        return nlohmann::ordered_json(
-            RationalWithDecimal(At<int32_t>(buffer, 2 * i), At<int32_t>(buffer, 2 * i + 1)));
+        return nlohmann::ordered_json({At<int32_t>(buffer, 2 * i), At<int32_t>(buffer, 2 * i + 1)});
       });
     default:
       return HexBytes(std::span<const uint8_t>(buffer.data(), size));
@@ -144,12 +155,17 @@ int RunGet(Host& host, const GetOptions& options) {
     const HRESULT result = get(report.path().c_str(), directory, static_cast<uint16_t>(*tag),
                                buffer.data(), &size, &type, &count);
     report.fields()["Directory"] = DirectoryText(directory);
-    report.fields()["Tag"] = fmt::format("{} ({})", TagText(static_cast<uint32_t>(*tag)), *tag);
+    report.SetField("Tag", *tag, fmt::format("{} ({})", TagText(static_cast<uint32_t>(*tag)), *tag));
     if (!report.Check("GetExifValue", result)) return;
     report.fields()["Type"] = TypeName(type);
     report.fields()["Count"] = count;
     report.fields()["Size"] = size;
-    report.fields()["Value"] = ValueOf(type, count, size, buffer);
+    const std::string rational_text = RationalValueText(type, count, buffer);
+    if (rational_text.empty()) {
+      report.fields()["Value"] = ValueOf(type, count, size, buffer);
+    } else {
+      report.SetField("Value", ValueOf(type, count, size, buffer), rational_text);
+    }
   });
 }
 

@@ -53,7 +53,7 @@ void PrintMaker(std::FILE* out, const FileReport& report, bool many) {
   if (many) fmt::print(out, "======== {}\n", report.path());
   fmt::print(out, "Signature : {}\n", report.fields().value("Signature", ""));
   for (const auto& entry : report.fields().value("Entries", nlohmann::ordered_json::array())) {
-    fmt::print(out, "{}    {}\n", entry.value("Tag", ""), entry.value("Value", ""));
+    fmt::print(out, "{}    0x{:08X}\n", TagText(entry.value("Tag", 0u)), entry.value("Value", 0u));
   }
 }
 
@@ -81,7 +81,7 @@ int RunMaker(Host& host, const MakerOptions& options) {
         const auto tags = ArrayView(&lists.tags);
         const auto values = ArrayView(&lists.values);
         for (size_t i = 0; i < tags.size() && i < values.size(); ++i) {
-          entries.push_back({{"Tag", TagText(tags[i])}, {"Value", fmt::format("0x{:08X}", values[i])}});
+          entries.push_back({{"Tag", tags[i]}, {"Value", values[i]}});
         }
         report.fields()["Entries"] = std::move(entries);
       },

@@ -22,7 +22,7 @@ int RunSupported(Host& host, const FileOptions& options) {
       },
       [](std::FILE* out, const FileReport& report, bool) {
         fmt::print(out, "{}: {}\n", report.path(),
-                   report.FieldText("Supported") == "yes" ? "supported" : "not supported");
+                   report.TableText("Supported") == "yes" ? "supported" : "not supported");
       });
 }
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
 #include "interface/host_types.h"
 
 namespace veltora::testing {

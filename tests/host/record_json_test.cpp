@@ -1,3 +1,5 @@
+#include <nlohmann/json.hpp>
+
 #include "host/record_json.h"
 
 #include <gmock/gmock.h>
@@ -78,23 +80,6 @@ TEST(RecordJsonTest, EveryFieldOfEveryRecordSurvivesTheRoundTrip) {
   }
 }
 
-TEST(RecordJsonTest, ValuesHaveTheDocumentedShapes) {
-  ExifInfo exif{};
-  exif.ExposureTime = {1, 250};
-  exif.ShutterSpeedValue = {-8, 3};
-  exif.mask_l = EXIF_L_EXPOSURE_TIME | EXIF_L_SHUTTER_SPEED_VALUE | EXIF_L_EXIF_VERSION |
-                EXIF_L_FLASHPIX_VERSION | EXIF_L_MAKER_NOTE | EXIF_L_DATE_TIME_ORIGINAL;
-  memcpy(exif.ExifVersion, "0230", 4);
-  memcpy(exif.FlashpixVersion, "01\x01\x00", 4);  // not a clean version: kept as hex
-  ASSERT_TRUE(HostBlobSet(&exif.MakerNote, "AB\x00", 3));
-  ASSERT_TRUE(CStringSet(&exif.DateTimeOriginal, "2020:01:02 03:04:05\xff"));  // not UTF-8
-  const Json json = RecordToJson(INFO_EXIF, &exif);
-  EXPECT_EQ(json.dump(),
-            R"({"ExposureTime":[1,250],"ExifVersion":"0230","DateTimeOriginal":{"hex":"323032303a30313a30322030333a30343a3035ff"},)"
-            R"("ShutterSpeedValue":[-8,3],"MakerNote":"414200","FlashpixVersion":{"hex":"30310100"}})");
-  ExifInfoRelease(&exif);
-}
-
 TEST(RecordJsonTest, SizedValuesKeepTheirTypeWordAndDefaultToLong) {
   OwnedRecords records = RecordsFromJson(Json::parse(
       R"([{"SourceFile": "a.jpg", "TiffMain": {"ImageWidth": 640, "ImageWidthType": 3, "ImageLength": 70000}}])"));
@@ -115,28 +100,20 @@ TEST(RecordJsonTest, BadDocumentsAreRefusedNamingTheField) {
       {R"({"Exfi": {}})", "Exfi: unknown record"},
       {R"({"Exif": {"FNumber": "f/5.6"}})", "Exif.FNumber: expected [numerator, denominator]"},
       {R"({"Exif": {"FNumber": [56, -10]}})", "Exif.FNumber denominator: expected a whole number from 0"},
-      {R"({"Exif": {"FNumber": [5.6, 1]}})", "Exif.FNumber numerator"},
       {R"({"Exif": {"ShutterSpeedValue": [2147483648, 1]}})", "Exif.ShutterSpeedValue numerator"},
       {R"({"Exif": {"Flash": 65536}})", "Exif.Flash: expected a whole number from 0 to 65535"},
-      {R"({"Exif": {"FileSource": 256}})", "Exif.FileSource"},
-      {R"({"Exif": {"ISOSpeedRatings": [100, 70000]}})", "Exif.ISOSpeedRatings[1]"},
       {R"({"Exif": {"PixelXDimension": 70000, "PixelXDimensionType": 3}})", "Exif.PixelXDimension"},
       {R"({"Exif": {"PixelXDimensionType": 3}})", "Exif.PixelXDimensionType: given without PixelXDimension"},
       {R"({"Exif": {"ExifVersion": "02300"}})", "Exif.ExifVersion: at most 4 bytes"},
       {R"({"Exif": {"MakerNote": "0g"}})", "Exif.MakerNote: 'g' is not a hex digit"},
-      {R"({"Exif": {"MakerNote": "012"}})", "Exif.MakerNote: an odd number"},
       {R"({"Exif": {"InteroperabilityIfd": 1}})", "Exif.InteroperabilityIfd: expected true or false"},
       {R"({"TiffMain": {"Make": "a\u0000b"}})", "TiffMain.Make: a text cannot hold a NUL"},
-      {R"({"TiffMain": {"Make": 5}})", "TiffMain.Make: expected a string"},
       {R"({"TiffMain": {"WhitePoint": [[1, 2]]}})", "TiffMain.WhitePoint: expected 2 [numerator, denominator] pairs"},
       {R"({"TiffMain": {"BitsPerSample": [8, 8]}})", "TiffMain.BitsPerSample: expected 3 numbers"},
       {R"({"TiffMain": {"StripOffsets": [70000], "StripOffsetsType": 3}})", "TiffMain.StripOffsets[0]"},
       {R"({"Gps": {"GPSLatitude": [[48, 1], [51, 1], [30, "1"]]}})", "Gps.GPSLatitude[2] denominator"},
-      {R"({"Image": {"format_name": 7}})", "Image.format_name"},
-      {R"({"Gps": []})", "Gps: expected an object of fields"},
       {R"([{}, {}])", "exactly one file"},
       {R"([{"SourceFile": "x", "Error": "E_NOTEXIF"}])", "a file that failed"},
-      {R"("records")", "expected an object of records"},
   };
   for (const auto& c : cases) {
     try {

@@ -1,0 +1,275 @@
+// The record parser over TIFF blocks and files the builder lays out, in both
+// byte orders.
+#include "info/record_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "info/exif_records.h"
+#include "plugin/veltora.h"
+#include "tests/support/jpeg_builder.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tiff_builder.h"
+
+namespace veltora::info {
+namespace {
+
+using testing::Endian;
+using testing::TiffBuilder;
+namespace t = veltora::testing;
+
+// The records of one parse, freed with the test.
+struct Parsed {
+  HRESULT result = E_FAIL;
+  ImageInfoList list{};
+  ~Parsed() {
+    ImageInfoListDeleteRecords(&list);
+    ImageInfoListFree(&list);
+  }
+  template <typename R>
+  const R* Find(uint32_t type) const {
+    return static_cast<const R*>(ImageInfoListFind(&list, type));
+  }
+  std::vector<uint32_t> Types() const {
+    std::vector<uint32_t> types;
+    ImageInfoListVisit(&list, [&](uint32_t type, void*) { types.push_back(type); });
+    return types;
+  }
+};
+
+void Parse(const std::vector<uint8_t>& block, uint32_t flags, Parsed* out) {
+  out->result = ParseTiffBlock(block.data(), static_cast<uint32_t>(block.size()), &out->list, flags);
+}
+
+std::string Text(const CString& s) { return std::string(CStringGet(&s), static_cast<size_t>(CStringLength(&s))); }
+
+class RecordParserTest : public ::testing::TestWithParam<Endian> {
+ protected:
+  TiffBuilder Builder() const { return TiffBuilder(GetParam()); }
+  t::TempDir dir_;
+};
+
+TEST_P(RecordParserTest, EveryFieldKindReadsTheSameInBothByteOrders) {
+  auto builder = Builder();
+  builder.Short(t::kIfd0, 256, 640)
+      .Long(t::kIfd0, 257, 480)
+      .Shorts(t::kIfd0, 258, {8, 8, 8})
+      .Ascii(t::kIfd0, 271, "Maker")
+      .Shorts(t::kIfd0, 273, {10, 20})
+      .Rational(t::kIfd0, 282, 300, 1)
+      .Rationals(t::kIfd0, 318, {{3127, 10000}, {329, 1000}})
+      .Undefined(t::kIfd0, 50341, {'P', 'r', 'i', 'n', 't', 'I', 'M', 0})
+      .Rational(t::kExif, 33434, 1, 250)
+      .Shorts(t::kExif, 34855, {200, 400})
+      .Undefined(t::kExif, 36864, {'0', '2', '3', '0'})
+      .SRational(t::kExif, 37377, -8, 3)
+      .Undefined(t::kExif, 37510, {'A', 'S', 'C', 'I', 'I', 0, 0, 0, 'h', 'i'})
+      .Long(t::kExif, 40962, 70000)
+      .Byte(t::kExif, 41728, {3})
+      .Ascii(t::kInterop, 1, "R98")
+      .Short(t::kInterop, 4097, 1024)
+      .Byte(t::kGps, 0, {2, 3, 0, 0})
+      .Ascii(t::kGps, 1, "N")
+      .Rationals(t::kGps, 2, {{48, 1}, {51, 1}, {3024, 100}})
+      .Ascii(t::kIfd1, 271, "Thumb");
+  Parsed p;
+  Parse(builder.Bytes(), INFO_EXIF_RECORDS, &p);
+  ASSERT_EQ(p.result, S_OK);
+  EXPECT_EQ(p.Types(), (std::vector<uint32_t>{INFO_TIFF_MAIN, INFO_EXIF, INFO_GPS, INFO_TIFF_THUMB}));
+
+  // One value of each kind; the corpus tests hold the common ones against exiftool.
+  const auto* tiff = p.Find<TiffInfo>(INFO_TIFF_MAIN);
+  EXPECT_EQ(tiff->ImageWidthType, 3);  // written back as SHORT
+  EXPECT_EQ(tiff->ImageLengthType, 4);
+  EXPECT_EQ(Text(tiff->Make), "Maker");
+  EXPECT_EQ(ArrayGetAt(&tiff->StripOffsets, 1), 20u);
+  EXPECT_EQ(tiff->WhitePoint[1].denominator, 1000u);
+  EXPECT_EQ(tiff->mask1, TIFF_M1_IMAGE_WIDTH | TIFF_M1_IMAGE_LENGTH | TIFF_M1_BITS_PER_SAMPLE | TIFF_M1_MAKE |
+                             TIFF_M1_STRIP_OFFSETS | TIFF_M1_X_RESOLUTION | TIFF_M1_WHITE_POINT |
+                             TIFF_M1_EXIF_IFD_READ | TIFF_M1_GPS_IFD_READ);
+  EXPECT_EQ(tiff->mask2, TIFF_M2_PRINT_IMAGE_MATCHING);
+  const auto* exif = p.Find<ExifInfo>(INFO_EXIF);
+  EXPECT_EQ(ArrayGetAt(&exif->ISOSpeedRatings, 1), 400);
+  EXPECT_EQ(exif->ShutterSpeedValue.numerator, -8);
+  EXPECT_EQ(exif->UserComment.size, 10u);
+  EXPECT_EQ(exif->PixelXDimension, 70000u);
+  EXPECT_EQ(exif->RelatedImageWidth, 1024u);
+  EXPECT_EQ(exif->interop_mask, INTEROP_INDEX | INTEROP_RELATED_IMAGE_WIDTH);
+  EXPECT_NE(exif->mask_h & EXIF_H_INTEROP_IFD, 0u);
+  const auto* gps = p.Find<GpsInfo>(INFO_GPS);
+  EXPECT_EQ(gps->GPSVersionID[1], 3);
+  EXPECT_EQ(gps->GPSLatitude[2].numerator, 3024u);
+  EXPECT_EQ(gps->mask, GPS_VERSION_ID | GPS_LATITUDE_REF | GPS_LATITUDE);
+  EXPECT_EQ(Text(p.Find<TiffInfo>(INFO_TIFF_THUMB)->Make), "Thumb");
+}
+
+TEST_P(RecordParserTest, OnlyTheRequestedRecordsAreMade) {
+  const auto with_thumb = Builder().Ascii(t::kIfd0, 271, "M").Short(t::kExif, 37385, 1).Ascii(t::kGps, 1, "N")
+                              .Ascii(t::kIfd1, 271, "T").Bytes();
+  const auto without_thumb = Builder().Ascii(t::kIfd0, 271, "M").Short(t::kExif, 37385, 1).Bytes();
+  const struct {
+    const std::vector<uint8_t>& block;
+    uint32_t flags;
+    std::vector<uint32_t> types;
+  } cases[] = {
+      // IFD0 is still walked for the pointer, but only ExifInfo comes back.
+      {with_thumb, INFO_EXIF, {INFO_EXIF}},
+      {with_thumb, INFO_TIFF_THUMB | INFO_GPS, {INFO_GPS, INFO_TIFF_THUMB}},
+      {without_thumb, INFO_TIFF_THUMB, {}},
+      {without_thumb, INFO_TIFF_MAIN | INFO_TIFF_THUMB, {INFO_TIFF_MAIN}},
+      // A record the file has nothing for is still there, empty.
+      {without_thumb, INFO_GPS | INFO_TIFF_MAIN, {INFO_TIFF_MAIN, INFO_GPS}},
+  };
+  for (const auto& c : cases) {
+    Parsed p;
+    Parse(c.block, c.flags, &p);
+    EXPECT_EQ(p.result, S_OK) << std::hex << c.flags;
+    EXPECT_EQ(p.Types(), c.types) << std::hex << c.flags;
+  }
+  Parsed only_exif;
+  Parse(with_thumb, INFO_EXIF, &only_exif);
+  EXPECT_EQ(only_exif.Find<ExifInfo>(INFO_EXIF)->Flash, 1);
+  // Without the record a pointer leads to, the directory counts as not read.
+  Parsed only_main;
+  Parse(with_thumb, INFO_TIFF_MAIN, &only_main);
+  EXPECT_EQ(only_main.Find<TiffInfo>(INFO_TIFF_MAIN)->mask1, TIFF_M1_MAKE);
+}
+
+TEST_P(RecordParserTest, TextsStopAtTheirCountTheirNulOrTheBlock) {
+  // "Descriptive" with count 5 and no NUL in its first five bytes.
+  auto cut = Builder().Ascii(t::kIfd0, 270, "Descriptive", false).WithCount(5)
+                 .Ascii(t::kInterop, 1, "R98 and more").WithCount(5).Bytes();
+  Parsed p;
+  Parse(cut, INFO_TIFF_MAIN | INFO_EXIF, &p);
+  ASSERT_EQ(p.result, S_OK);
+  EXPECT_EQ(Text(p.Find<TiffInfo>(INFO_TIFF_MAIN)->ImageDescription), "Descr");
+  // Interoperability texts are read to their NUL, whatever the count.
+  EXPECT_EQ(Text(p.Find<ExifInfo>(INFO_EXIF)->InteroperabilityIndex), "R98 and more");
+
+  // An Interoperability text whose bytes run to the block's end without a
+  // NUL ends there.
+  std::vector<uint8_t> block = Builder().Ascii(t::kInterop, 1, "abcde", false).WithOffsetFromEnd(0).Bytes();
+  for (char c : std::string("abcde")) block.push_back(static_cast<uint8_t>(c));
+  Parsed end;
+  Parse(block, INFO_EXIF, &end);
+  EXPECT_EQ(Text(end.Find<ExifInfo>(INFO_EXIF)->InteroperabilityIndex), "abcde");
+}
+
+TEST_P(RecordParserTest, ValuesOutsideTheBlockAreSkippedOrZero) {
+  // A fixed-length field with fewer values than it holds, at the block's end:
+  // what the block does not supply is 0.
+  auto builder = Builder().Shorts(t::kIfd0, 301, {7, 8, 9});
+  std::vector<uint8_t> block = builder.Bytes();
+  Parsed fixed;
+  Parse(block, INFO_TIFF_MAIN, &fixed);
+  const auto* tiff = fixed.Find<TiffInfo>(INFO_TIFF_MAIN);
+  EXPECT_EQ(tiff->TransferFunction[2], 9);
+  EXPECT_EQ(tiff->TransferFunction[767], 0);
+
+  const struct {
+    const char* name;
+    TiffBuilder builder;
+    uint32_t mask1;
+  } cases[] = {
+      {"value past the end", Builder().Ascii(t::kIfd0, 271, "Make").WithOffsetFromEnd(-2), 0},
+      {"offset near 2^32", Builder().Ascii(t::kIfd0, 271, "Make").WithOffset(0xFFFFFFF0), 0},
+      {"count * size wraps 32 bits", Builder().Shorts(t::kIfd0, 273, {1, 2, 3}).WithCount(0x80000001), 0},
+      {"EXIF pointer to the last byte", Builder().Ascii(t::kIfd0, 271, "Make").Short(t::kExif, 37385, 1)
+                                           .WithoutPointer(t::kExif).Long(t::kIfd0, 34665, 0).WithOffsetFromEnd(-1),
+       TIFF_M1_MAKE},
+      {"GPS pointer to the end", Builder().Ascii(t::kIfd0, 271, "Make").Ascii(t::kGps, 1, "N")
+                                     .WithoutPointer(t::kGps).Long(t::kIfd0, 34853, 0).WithOffsetFromEnd(0),
+       TIFF_M1_MAKE},
+  };
+  for (const auto& c : cases) {
+    Parsed p;
+    Parse(c.builder.Bytes(), INFO_TIFF_MAIN | INFO_EXIF | INFO_GPS, &p);
+    ASSERT_EQ(p.result, S_OK) << c.name;
+    EXPECT_EQ(p.Find<TiffInfo>(INFO_TIFF_MAIN)->mask1, c.mask1) << c.name;
+    EXPECT_EQ(p.Find<ExifInfo>(INFO_EXIF)->mask_l, 0u) << c.name;
+    EXPECT_EQ(p.Find<GpsInfo>(INFO_GPS)->mask, 0u) << c.name;
+  }
+}
+
+TEST_P(RecordParserTest, ABadHeaderOrMainDirectoryFailsWithNothingAppended) {
+  const auto good = Builder().Ascii(t::kIfd0, 271, "M").Ascii(t::kIfd1, 271, "T").Bytes();
+  const bool big = GetParam() == testing::kBig;
+  using Bytes = std::vector<uint8_t>;
+  const struct {
+    const char* name;
+    size_t at;
+    Bytes bytes;
+  } cases[] = {
+      {"byte-order mark", 0, {'I', 'M'}},
+      {"magic read swapped", 2, big ? Bytes{0x2A, 0x00} : Bytes{0x00, 0x2A}},
+      {"IFD0 inside the header", 4, big ? Bytes{0, 0, 0, 7} : Bytes{7, 0, 0, 0}},
+      {"IFD0 past the end", 4, {0xFF, 0xFF, 0xFF, 0xF0}},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> block = good;
+    std::copy(c.bytes.begin(), c.bytes.end(), block.begin() + static_cast<std::ptrdiff_t>(c.at));
+    Parsed p;
+    Parse(block, INFO_EXIF_RECORDS, &p);
+    EXPECT_EQ(p.result, E_FAIL) << c.name;
+    EXPECT_EQ(p.list.count, 0u) << c.name;
+  }
+  // IFD1 outside the block fails the whole parse, IFD0's records included.
+  auto far = Builder().Ascii(t::kIfd0, 271, "M");
+  std::vector<uint8_t> block = far.Bytes();
+  const auto layout = far.Layout();
+  const uint32_t link = layout.block_offset.at(t::kIfd0) + 2 + 12;
+  block[link] = block[link + 1] = block[link + 2] = block[link + 3] = 0xEE;
+  Parsed broken;
+  Parse(block, INFO_EXIF_RECORDS, &broken);
+  EXPECT_EQ(broken.result, E_FAIL);
+  EXPECT_EQ(broken.list.count, 0u);
+
+  EXPECT_EQ(ParseTiffBlock(good.data(), 8, &broken.list, 0x00100000), E_INVALIDARG);
+}
+
+TEST_P(RecordParserTest, FilesAreParsedFromTheirFirstApp1OrTheirFirstByte) {
+  const auto builder = Builder().Ascii(t::kIfd0, 271, "Maker").Short(t::kExif, 37385, 1);
+  const auto jpeg = builder.WriteJpeg(dir_);
+  const auto tiff =
+      Builder().RgbImage(t::kIfd0, 4, 4).Ascii(t::kIfd0, 271, "Maker").Short(t::kExif, 37385, 1).WriteTiff(dir_);
+  std::vector<uint8_t> jfif = t::SpliceExif(t::SmallJpeg(), builder.Bytes(), true);
+  t::WriteFile(dir_ / "jfif.jpg", jfif);
+  t::WriteFile(dir_ / "picture.png", std::vector<uint8_t>{0x89, 'P', 'N', 'G'});
+  // An APP1 that is not EXIF data (XMP) ahead of the EXIF one.
+  std::vector<uint8_t> xmp_first = t::SpliceExif(t::SmallJpeg(), builder.Bytes());
+  const std::vector<uint8_t> xmp = {0xFF, 0xE1, 0x00, 0x08, 'h', 't', 't', 'p', ':', '/'};
+  xmp_first.insert(xmp_first.begin() + 2, xmp.begin(), xmp.end());
+  t::WriteFile(dir_ / "xmp_first.jpg", xmp_first);
+
+  const struct {
+    std::string path;
+    HRESULT result;
+  } cases[] = {
+      {jpeg.string(), S_OK},
+      {tiff.string(), S_OK},
+      {(dir_ / "jfif.jpg").string(), E_NOTEXIF},
+      {(dir_ / "picture.png").string(), E_NOTEXIF},
+      {(dir_ / "missing.jpg").string(), E_NOTEXIF},
+      {(dir_ / "xmp_first.jpg").string(), E_FAIL},
+  };
+  for (const auto& c : cases) {
+    Parsed p;
+    EXPECT_EQ(CollectExifRecords(c.path.c_str(), &p.list, INFO_TIFF_MAIN), c.result) << c.path;
+    if (c.result == S_OK) {
+      EXPECT_EQ(Text(p.Find<TiffInfo>(INFO_TIFF_MAIN)->Make), "Maker") << c.path;
+    } else {
+      EXPECT_EQ(p.list.count, 0u) << c.path;
+    }
+  }
+  Parsed p;
+  EXPECT_EQ(CollectExifRecords("", &p.list, INFO_EXIF), E_INVALIDARG);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothByteOrders, RecordParserTest, ::testing::Values(testing::kLittle, testing::kBig),
+                         [](const auto& param_info) { return std::string(testing::EndianName(param_info.param)); });
+
+}  // namespace
+}  // namespace veltora::info
