@@ -23,6 +23,8 @@
 
 #if defined(VELTORA_HAVE_EXIV2)
 #include <exiv2/exiv2.hpp>
+
+#include "bench/exiv2_read_all.h"
 #endif
 #if defined(VELTORA_HAVE_LIBEXIF)
 #include <libexif/exif-data.h>
@@ -115,19 +117,6 @@ bool Exiv2Query(const std::string& path) {
   }
 }
 
-bool Exiv2ReadAll(const std::string& path) {
-  try {
-    auto image = Exiv2::ImageFactory::open(path);
-    image->readMetadata();
-    size_t total = 0;
-    for (const auto& datum : image->exifData()) total += datum.toString().size();
-    volatile size_t sink = total;
-    (void)sink;
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
 #endif
 
 #if defined(VELTORA_HAVE_LIBEXIF)

@@ -18,6 +18,8 @@
 
 #if defined(VELTORA_HAVE_EXIV2)
 #include <exiv2/exiv2.hpp>
+
+#include "bench/exiv2_read_all.h"
 #endif
 
 namespace veltora::bench {
@@ -58,22 +60,6 @@ bool ExifRecords(const Plugin& plugin, const std::string& path) {
   }
   return result == S_OK;
 }
-
-#if defined(VELTORA_HAVE_EXIV2)
-bool Exiv2ReadAll(const std::string& path) {
-  try {
-    auto image = Exiv2::ImageFactory::open(path);
-    image->readMetadata();
-    size_t total = 0;
-    for (const auto& datum : image->exifData()) total += datum.toString().size();
-    volatile size_t sink = total;
-    (void)sink;
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
-#endif
 
 }  // namespace
 }  // namespace veltora::bench
