@@ -13,13 +13,7 @@ namespace {
 
 using testing::MakeNoise;
 using testing::MakePhoto;
-
-Bitmap Solid(int32_t width, int32_t height, uint32_t colour, int32_t bits = 24) {
-  Bitmap b;
-  EXPECT_EQ(CreateBitmap(&b, width, height, bits), 1);
-  EXPECT_EQ(FillBitmap(&b, colour), 1);
-  return b;
-}
+using testing::Solid;
 
 TEST(BitmapTest, PixelsReadBackAtEveryDepthAndOutsidePointsFail) {
   for (int32_t bits : {1, 4, 8, 24, 32}) {
@@ -230,12 +224,7 @@ TEST(RotateTest, TurnedWindowsAgreeWithTurningTheWholePicture) {
       int apart = 0;  // pixels more than 12 levels apart: only along the picture's turned edges
       for (int32_t y = 0; y < part.height; ++y) {
         for (int32_t x = 0; x < part.width; ++x) {
-          const auto p = static_cast<uint32_t>(GetPixelColour(part, x, y)), q = static_cast<uint32_t>(GetPixelColour(scaled, x, y));
-          int worst = 0;
-          for (int shift = 0; shift < 24; shift += 8) {
-            worst = std::max(worst, std::abs(static_cast<int>((p >> shift) & 0xFF) - static_cast<int>((q >> shift) & 0xFF)));
-          }
-          apart += worst > 12 ? 1 : 0;
+          apart += testing::ColourDifference(GetPixelColour(part, x, y), GetPixelColour(scaled, x, y)) > 12 ? 1 : 0;
         }
       }
       EXPECT_LT(apart, part.width * part.height / 20) << angle << " " << w;

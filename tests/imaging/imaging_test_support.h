@@ -31,6 +31,14 @@ inline Bitmap MakePhoto(int32_t width, int32_t height) {
   return b;
 }
 
+// A bitmap of one colour (0x00BBGGRR).
+inline Bitmap Solid(int32_t width, int32_t height, uint32_t colour, int32_t bits = 24) {
+  Bitmap b;
+  CreateBitmap(&b, width, height, bits);
+  FillBitmap(&b, colour);
+  return b;
+}
+
 // Every pixel a different colour derived from its position (exact tests).
 inline Bitmap MakeNoise(int32_t width, int32_t height, int32_t bits, uint32_t seed = 1) {
   Bitmap b;
@@ -70,15 +78,18 @@ inline bool SameColours(const Bitmap& a, const Bitmap& b) {
   return true;
 }
 
+// The largest channel difference of two 0x00BBGGRR colours.
+inline int ColourDifference(int32_t p, int32_t q) {
+  int worst = 0;
+  for (int s = 0; s < 24; s += 8) worst = std::max(worst, std::abs(((p >> s) & 0xFF) - ((q >> s) & 0xFF)));
+  return worst;
+}
+
 inline int MaxChannelDifference(const Bitmap& a, const Bitmap& b) {
   int worst = 0;
   for (int32_t y = 0; y < a.height; ++y) {
     for (int32_t x = 0; x < a.width; ++x) {
-      const uint32_t p = static_cast<uint32_t>(GetPixelColour(a, x, y));
-      const uint32_t q = static_cast<uint32_t>(GetPixelColour(b, x, y));
-      for (int s = 0; s < 24; s += 8) {
-        worst = std::max(worst, std::abs(static_cast<int>((p >> s) & 0xFF) - static_cast<int>((q >> s) & 0xFF)));
-      }
+      worst = std::max(worst, ColourDifference(GetPixelColour(a, x, y), GetPixelColour(b, x, y)));
     }
   }
   return worst;
