@@ -15,14 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::optional<fs::path> Corpus() {
-#ifdef VELTORA_SHARED_DIR
-  fs::path dir = fs::path(VELTORA_SHARED_DIR) / "corpus";
-  if (fs::is_directory(dir / "oracle")) return dir;
-#endif
-  return std::nullopt;
-}
-
 std::vector<fs::path> PictureFiles(const fs::path& dir) {
   std::vector<fs::path> files;
   for (const auto& item : fs::directory_iterator(dir)) {
@@ -37,7 +29,7 @@ std::vector<fs::path> PictureFiles(const fs::path& dir) {
 }
 
 TEST(CorpusTest, EveryPictureScansAndAnswersTheSameFromFileAndMemory) {
-  const auto dir = Corpus();
+  const auto dir = veltora::testing::CorpusDir();
   if (!dir) GTEST_SKIP() << "shared corpus not present";
   for (const fs::path& file : PictureFiles(*dir)) {
     SCOPED_TRACE(file.filename().string());

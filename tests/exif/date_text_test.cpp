@@ -93,15 +93,5 @@ TEST(FormatDateTextTest, RefusesAMissingOrMisshapenTemplate) {
   EXPECT_EQ(FormatDateText(nullptr, &sub, Date(2024, 1, 1, 0, 0, 0, 0)), 0);
 }
 
-TEST(DateTextTest, FormatThenParseRoundTrips) {
-  std::string text = "0000:00:00 00:00:00";
-  std::string sub = "000";
-  const SYSTEMTIME in = Date(1999, 12, 31, 23, 59, 58, 7);
-  ASSERT_EQ(FormatDateText(&text, &sub, in), 1);
-  SYSTEMTIME out{};
-  ASSERT_EQ(ParseDateText(text, sub, &out), 1);
-  EXPECT_EQ(0, std::memcmp(&in, &out, sizeof in));
-}
-
 }  // namespace
 }  // namespace veltora::exif

@@ -94,28 +94,6 @@ TEST_P(MakerNoteReaderTest, SignatureFormFromEverySource) {
   }
 }
 
-TEST_P(MakerNoteReaderTest, CountFirstFormDependsOnTheLeadingByte) {
-  // Count 0x001A: in "II" the first byte is 0x1A, a one-character leading text,
-  // so the note is read count-first; in "MM" the first byte is 0: unreadable.
-  std::vector<IfdEntry> entries(26);
-  for (uint16_t i = 0; i < 26; ++i) entries[i] = {uint16_t(i + 1), kTypeShort, 1, i};
-  const std::string note = Count(order(), 0x1A) + Entries(order(), entries) + std::string(4, '\0');
-  const auto bytes_r = FileWithNote(order(), note);
-  MakerNoteReader r(bytes_r, 1, 0);
-  EXPECT_EQ(r.HasMakerNote(), 1);
-  EXPECT_EQ(r.makerSignature, "");
-  IfdEntry e;
-  e.tag = 26;
-  if (order() == kLittleEndian) {
-    EXPECT_EQ(r.makerEntryCount, 0x1A);
-    ASSERT_EQ(r.FindMakerEntry(&e), 1);
-    EXPECT_EQ(e.value, 25u);
-  } else {
-    EXPECT_EQ(r.makerEntryCount, 0);
-    EXPECT_EQ(r.FindMakerEntry(&e), 0);
-  }
-}
-
 TEST_P(MakerNoteReaderTest, NotesThatCannotBeRead) {
   {  // Exactly four bytes: ignored.
     const auto bytes_r = FileWithNote(order(), "ABCD");

@@ -131,11 +131,5 @@ TEST_F(SafeReplaceTest, AlternateSourceIsReadInsteadOfTheEditedFile) {
   EXPECT_EQ(ReadBytes(Path("src.jpg")), WithTail({2, 2}));
 }
 
-struct Scenario {
-  const char* name;
-  bool same_file;
-  bool target_exists;
-};
-
 }  // namespace
 }  // namespace veltora

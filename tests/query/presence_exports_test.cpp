@@ -94,6 +94,8 @@ bool IsZero(const SYSTEMTIME& t) {
   return std::memcmp(&t, &zero, sizeof t) == 0;
 }
 
+// The text's parsing and the calendar itself are tested where they are
+// implemented; here, what the export makes of each outcome.
 TEST_P(PresenceTest, CaptureTimeTexts) {
   struct Case {
     const char* text;
@@ -101,16 +103,9 @@ TEST_P(PresenceTest, CaptureTimeTexts) {
     SYSTEMTIME expected;
   } cases[] = {
       {kCaptureText, S_OK, {2024, 5, 0, 14, 9, 30, 5, 0}},
-      {"2024/05/14 09-30-05", S_OK, {2024, 5, 0, 14, 9, 30, 5, 0}},  // separators not examined
-      {"2024:02:29 23:59:59", S_OK, {2024, 2, 0, 29, 23, 59, 59, 0}},
-      {"0099:12:31 23:59:59", S_OK, {99, 12, 0, 31, 23, 59, 59, 0}},  // years below 100 too
-      {"0000:01:01 00:00:00", S_OK, {0, 1, 0, 1, 0, 0, 0, 0}},
       {"0000:00:00 00:00:00", S_FALSE, {}},  // clock never set
       {"2023:02:29 12:00:00", S_FALSE, {}},  // no such day
-      {"2024:13:01 12:00:00", S_FALSE, {}},
-      {"2024:05:14 24:00:00", S_FALSE, {}},
       {"2024:05:14 09:30", E_FAIL, {}},      // not 19 characters
-      {"    :  :     :  :  ", S_FALSE, {}},  // blanks: all numbers 0
   };
   for (const Case& c : cases) {
     const std::string path =
@@ -168,8 +163,8 @@ TEST_P(PresenceTest, ExifVersionTest) {
 TEST_P(PresenceTest, PrintMatchingInEachOfItsPlaces) {
   const auto block = PrintImBlock(order(), {{1, 2}});
   // APP6 segment with no EXIF data at all.
-  const std::string app6 =
-      JpegBuilder().Soi().App6PrintIm(block).ImageSegments(SmallJpeg()).Write(dir_, "app6.jpg");
+  const std::string app6 = (dir_ / "app6.jpg").string();
+  WriteFile(app6, JpegBuilder().Soi().App6PrintIm(block).ImageSegments(SmallJpeg()).Bytes());
   uint32_t print = 9;
   EXPECT_EQ(IsExifEx(app6.c_str(), nullptr, &print, nullptr), S_OK);
   EXPECT_EQ(print, 1u);
