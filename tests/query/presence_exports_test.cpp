@@ -15,118 +15,78 @@ namespace {
 
 using PresenceTest = QueryTest;
 
-struct Orientations {
-  HRESULT result;
-  uint32_t primary, thumbnail;
-};
-
-Orientations Orient(const std::string& path, int32_t allow_tiff) {
-  Orientations o{0, 99, 99};
-  o.result = GetOrientation(path.c_str(), &o.primary, &o.thumbnail, allow_tiff);
-  return o;
-}
-
+// Each case: a file, whether TIFF is allowed, and the answers expected.
 TEST_P(PresenceTest, OrientationOfPrimaryAndThumbnail) {
-  TiffBuilder b = Typical();
-  b.Short(kIfd1, 274, 8);
-  const Orientations o = Orient(Jpeg(b), 0);
-  EXPECT_EQ(o.result, S_OK);
-  EXPECT_EQ(o.primary, 6u);
-  EXPECT_EQ(o.thumbnail, 8u);
+  TiffBuilder both = Typical();
+  both.Short(kIfd1, 274, 8);
   // Only a SHORT with count 1 is an orientation.
   TiffBuilder odd = Builder();
   odd.Long(kIfd0, 274, 6).Shorts(kIfd1, 274, {3, 3}).Short(kExif, 34855, 1).Short(kIfd1, 259, 6);
-  const Orientations none = Orient(Jpeg(odd, "odd.jpg"), 0);
-  EXPECT_EQ(none.result, S_OK);
-  EXPECT_EQ(none.primary, 0u);
-  EXPECT_EQ(none.thumbnail, 0u);
-}
-
-TEST_P(PresenceTest, OrientationRefusals) {
-  const std::string jpeg = Jpeg(Typical());
-  EXPECT_EQ(GetOrientation(jpeg.c_str(), nullptr, nullptr, 1), E_FAIL);
-  uint32_t primary = 5;
-  EXPECT_EQ(GetOrientation((dir_ / "picture.png").c_str(), &primary, nullptr, 1), E_FAIL);
-  EXPECT_EQ(primary, 0u);
-  EXPECT_EQ(GetOrientation(nullptr, &primary, nullptr, 1), E_FAIL);
-  // JFIF APP0 in front of the EXIF data: not an EXIF file, and a JPEG has no
-  // IFD0 dimensions to fall back on.
-  const Orientations jfif = Orient(JfifJpeg(Typical()), 1);
-  EXPECT_EQ(jfif.result, E_NOTEXIF);
-  EXPECT_EQ(jfif.primary, 0u);
-  EXPECT_EQ(jfif.thumbnail, 0u);
-  EXPECT_EQ(Orient((dir_ / "missing.jpg").string(), 1).result, E_NOTEXIF);
-}
-
-TEST_P(PresenceTest, OrientationOfTiffFiles) {
-  // Not opened at all when TIFF is not allowed.
-  const Orientations skipped = Orient((dir_ / "missing.tif").string(), 0);
-  EXPECT_EQ(skipped.result, S_OK);
-  EXPECT_EQ(skipped.primary, 0u);
-  EXPECT_EQ(skipped.thumbnail, 0u);
-  // A plain TIFF (dimensions, no EXIF directory) is accepted, but its
-  // orientation counts only in an EXIF file.
   TiffBuilder plain = Builder();
   plain.RgbImage(kIfd0, 8, 8).Short(kIfd0, 274, 3);
-  const Orientations without_exif = Orient(Tiff(plain, "plain.tif"), 1);
-  EXPECT_EQ(without_exif.result, S_OK);
-  EXPECT_EQ(without_exif.primary, 0u);
   TiffBuilder exif = Typical();
   exif.RgbImage(kIfd0, 8, 8);
-  EXPECT_EQ(Orient(Tiff(exif, "exif.tiff"), 1).primary, 6u);
-  EXPECT_EQ(Orient(Tiff(exif, "exif.tiff"), 0).primary, 0u);
-}
-
-struct Date {
-  HRESULT result;
-  SYSTEMTIME when;
-};
-
-Date DateOf(const std::string& path) {
-  Date d;
-  std::memset(&d.when, 0xFF, sizeof d.when);
-  d.result = GetDateTimeOriginal(path.c_str(), &d.when);
-  return d;
-}
-
-bool IsZero(const SYSTEMTIME& t) {
-  const SYSTEMTIME zero{};
-  return std::memcmp(&t, &zero, sizeof t) == 0;
+  const struct {
+    const char* name;
+    std::string path;
+    int32_t allow_tiff;
+    HRESULT result;
+    uint32_t primary, thumbnail;
+  } cases[] = {
+      {"both", Jpeg(both), 0, S_OK, 6, 8},
+      {"not SHORT[1]", Jpeg(odd, "odd.jpg"), 0, S_OK, 0, 0},
+      // JFIF APP0 in front of the EXIF data: not an EXIF file, and a JPEG has
+      // no IFD0 dimensions to fall back on.
+      {"jfif", JfifJpeg(Typical()), 1, E_NOTEXIF, 0, 0},
+      {"missing", (dir_ / "missing.jpg").string(), 1, E_NOTEXIF, 0, 0},
+      {"png", (dir_ / "picture.png").string(), 1, E_FAIL, 0, 0},
+      // Not opened at all when TIFF is not allowed.
+      {"tiff not allowed", (dir_ / "missing.tif").string(), 0, S_OK, 0, 0},
+      // A plain TIFF (dimensions, no EXIF directory) is accepted, but its
+      // orientation counts only in an EXIF file.
+      {"plain tiff", Tiff(plain, "plain.tif"), 1, S_OK, 0, 0},
+      {"exif tiff", Tiff(exif, "exif.tiff"), 1, S_OK, 6, 0},
+      {"exif tiff not allowed", Tiff(exif, "exif.tiff"), 0, S_OK, 0, 0},
+  };
+  for (const auto& c : cases) {
+    uint32_t primary = 99, thumbnail = 99;
+    EXPECT_EQ(GetOrientation(c.path.c_str(), &primary, &thumbnail, c.allow_tiff), c.result)
+        << c.name;
+    EXPECT_EQ(primary, c.primary) << c.name;
+    EXPECT_EQ(thumbnail, c.thumbnail) << c.name;
+  }
+  EXPECT_EQ(GetOrientation(Jpeg(Typical()).c_str(), nullptr, nullptr, 1), E_FAIL);
+  uint32_t primary = 5;
+  EXPECT_EQ(GetOrientation(nullptr, &primary, nullptr, 1), E_FAIL);
+  EXPECT_EQ(primary, 0u);
 }
 
 // The text's parsing and the calendar itself are tested where they are
 // implemented; here, what the export makes of each outcome.
-TEST_P(PresenceTest, CaptureTimeTexts) {
-  struct Case {
-    const char* text;
+TEST_P(PresenceTest, CaptureTime) {
+  const auto with_text = [&](const char* text) {
+    return Jpeg(Builder().Ascii(kExif, 36867, text).Short(kIfd0, 274, 1), std::string(text) + ".jpg");
+  };
+  const struct {
+    std::string path;
     HRESULT result;
     SYSTEMTIME expected;
   } cases[] = {
-      {kCaptureText, S_OK, {2024, 5, 0, 14, 9, 30, 5, 0}},
-      {"0000:00:00 00:00:00", S_FALSE, {}},  // clock never set
-      {"2023:02:29 12:00:00", S_FALSE, {}},  // no such day
-      {"2024:05:14 09:30", E_FAIL, {}},      // not 19 characters
+      {with_text(kCaptureText), S_OK, {2024, 5, 0, 14, 9, 30, 5, 0}},
+      {with_text("0000:00:00 00:00:00"), S_FALSE, {}},  // clock never set
+      {with_text("2023:02:29 12:00:00"), S_FALSE, {}},  // no such day
+      {with_text("2024:05:14 09:30"), E_FAIL, {}},      // not 19 characters
+      {Jpeg(Builder().Ascii(kExif, 36868, kCaptureText), "digitized.jpg"), E_FAIL, {}},
+      {(dir_ / "x.png").string(), E_FAIL, {}},
+      {JfifJpeg(Typical()), E_NOTEXIF, {}},
   };
-  for (const Case& c : cases) {
-    const std::string path =
-        Jpeg(Builder().Ascii(kExif, 36867, c.text).Short(kIfd0, 274, 1), "date.jpg");
-    const Date d = DateOf(path);
-    EXPECT_EQ(d.result, c.result) << c.text;
-    EXPECT_EQ(std::memcmp(&d.when, &c.expected, sizeof d.when), 0) << c.text;
+  for (const auto& c : cases) {
+    SYSTEMTIME when;
+    std::memset(&when, 0xFF, sizeof when);
+    EXPECT_EQ(GetDateTimeOriginal(c.path.c_str(), &when), c.result) << c.path;
+    EXPECT_EQ(std::memcmp(&when, &c.expected, sizeof when), 0) << c.path;
   }
-}
-
-TEST_P(PresenceTest, CaptureTimeRefusals) {
   EXPECT_EQ(GetDateTimeOriginal(Jpeg(Typical()).c_str(), nullptr), E_FAIL);
-  const Date png = DateOf((dir_ / "x.png").string());
-  EXPECT_EQ(png.result, E_FAIL);
-  EXPECT_TRUE(IsZero(png.when));
-  const Date jfif = DateOf(JfifJpeg(Typical()));
-  EXPECT_EQ(jfif.result, E_NOTEXIF);
-  EXPECT_TRUE(IsZero(jfif.when));
-  const Date absent = DateOf(Jpeg(Builder().Ascii(kExif, 36868, kCaptureText), "digitized.jpg"));
-  EXPECT_EQ(absent.result, E_FAIL);
-  EXPECT_TRUE(IsZero(absent.when));
 }
 
 struct Flags {
