@@ -63,51 +63,22 @@ Segment App1(const std::vector<uint8_t>& file) {
   return {at, size_t{2} + exif::Read16(&file[at + 2], exif::kBigEndian)};
 }
 
-TEST_P(AppendExifTest, EqualSizesReplaceInPlaceAndMissingShortsAreInserted) {
+// Which values are merged, and that the bytes outside the segment and the
+// thumbnail stay, is held against exiftool over the corpus
+// (append_exif_corpus_test); here: the growth by the inserted entries and
+// the DateTime stamp, which that test leaves out.
+TEST_P(AppendExifTest, MissingShortsAreInsertedAndTheDateTimeStamped) {
   const std::string in = Write(Source(GetParam()));
-  // ResolutionUnit is missing, below the EXIF pointer's tag: inserted.
-  // SubjectDistanceRange lies above the last EXIF tag: not inserted. Texts
-  // and values over 4 bytes are never merged.
+  // ResolutionUnit and ColorSpace are missing and inserted; SubjectDistanceRange
+  // lies above the last EXIF tag and texts are never merged.
   RecordList records;
   AddRecords(records, R"({"TiffMain": {"Orientation": 6, "ResolutionUnit": 3, "Make": "Not merged"},
-                         "Exif": {"ColorSpace": 1, "SubjectDistanceRange": 2, "MakerNote": "0102030405"}})");
+                         "Exif": {"ColorSpace": 1, "SubjectDistanceRange": 2}})");
   ASSERT_EQ(Append(in, records), S_OK);
-
-  const auto before = ReadBytes(in), after = ReadBytes(Path("out.jpg"));
-  const Segment old_app1 = App1(before), new_app1 = App1(after);
-  EXPECT_EQ(new_app1.size, old_app1.size + 24);  // two entries of 12 bytes
-  EXPECT_TRUE(std::equal(before.begin() + static_cast<std::ptrdiff_t>(old_app1.at + old_app1.size),
-                         before.end(),
-                         after.begin() + static_cast<std::ptrdiff_t>(new_app1.at + new_app1.size),
-                         after.end()));
-  exif::ExifReader old_reader(in.c_str(), 1, 0), reader(Path("out.jpg").c_str(), 1, 0);
+  EXPECT_EQ(App1(ReadBytes(Path("out.jpg"))).size, App1(ReadBytes(in)).size + 24);  // two entries
+  exif::ExifReader reader(Path("out.jpg").c_str(), 1, 0);
   ASSERT_TRUE(reader.IsExifJpeg());
   EXPECT_EQ(reader.GetOrientationTag(0), 6);
-  const struct {
-    uint32_t dir;
-    uint16_t tag;
-    int found;
-    uint32_t value;
-  } entries[] = {{kIfd0, 296, 1, 3},   {kExif, 40961, 1, 1}, {kExif, 41996, 0, 0},
-                 {kExif, 37500, 0, 0}, {kIfd1, 259, 1, 6}};
-  for (const auto& e : entries) {
-    exif::IfdEntry entry{e.tag, 0, 0, 0};
-    EXPECT_EQ(reader.FindEntry(e.dir, &entry), e.found) << e.tag;
-    if (e.found == 1) {
-      EXPECT_EQ(entry.value, e.value) << e.tag;
-    }
-  }
-  std::string make;
-  exif::IfdEntry make_entry{271, 0, 0, 0};
-  ASSERT_EQ(reader.FindEntry(kIfd0, &make_entry), 1);
-  EXPECT_EQ(make_entry.count, 6u);
-  // Everything behind the insertions moved by 24, the links with it.
-  EXPECT_EQ(reader.thumbnailImage.ifdOffset, old_reader.thumbnailImage.ifdOffset + 24);
-  std::vector<uint8_t> old_thumbnail, thumbnail;
-  EXPECT_GT(old_reader.GetThumbnail(&old_thumbnail), 0u);
-  EXPECT_EQ(reader.GetThumbnail(&thumbnail), old_thumbnail.size());
-  EXPECT_EQ(thumbnail, old_thumbnail);
-  // The DateTime carries the time of the call.
   std::string stamp;
   EXPECT_EQ(reader.ReadDateText(0, 0, &stamp), 1);
   const std::time_t now = std::time(nullptr);

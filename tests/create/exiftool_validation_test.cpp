@@ -1,6 +1,7 @@
-// The built block as an independent reader sees it: every attribute of fully
-// populated records reads back in exiftool with the record's value, and
-// exiftool's validation finds no error. Skipped without exiftool.
+// Encode with ENCODE_EXIF and fully populated records, as a host calls it:
+// the block follows the SOI and carries a thumbnail; and as an independent
+// reader sees it, every attribute reads back in exiftool with the record's
+// value, and exiftool's validation finds no error (skipped without exiftool).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,7 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include "create/whole_file.h"
+#include "exif/exif_reader.h"
 #include "imaging/dib_memory.h"
+#include "imaging/picture_io.h"
 #include "plugin/veltora.h"
 #include "tests/create/records.h"
 #include "tests/imaging/imaging_test_support.h"
@@ -30,14 +34,31 @@ bool SameValue(const json& got, const json& want) {
 class ExiftoolValidationTest : public testing::FileSystemTest {};
 
 TEST_F(ExiftoolValidationTest, FullRecordsReadBackEqualAndValidate) {
-  if (!testing::HaveTool("exiftool")) GTEST_SKIP() << "exiftool not installed";
   testing::RecordList records;
   testing::AddFullRecords(records);
   HGLOBAL dib = imaging::MakeDib(imaging::testing::MakePhoto(400, 300));
   const std::string out = Path("full.jpg");
   ASSERT_EQ(Encode(dib, out.c_str(), ENCODE_EXIF | ENCODE_EXIF_RECORDS, 90, records.get()), S_OK);
   GlobalFree(dib);
+  EXPECT_TRUE(TempLeftovers().empty());
+  const auto bytes = testing::ReadBytes(out);
+  ASSERT_GT(bytes.size(), 4u);
+  EXPECT_EQ(bytes[2], 0xFF);
+  EXPECT_EQ(bytes[3], 0xE1);  // no APP0 in front of (or behind) the EXIF block
+  EXPECT_EQ(create::FindJpegMarker(0xFFE0, bytes), -1);
+  exif::ExifReader reader(out.c_str(), 1, 0);
+  ASSERT_TRUE(reader.IsExifJpeg());
+  EXPECT_EQ(reader.sofWidth, 400);
+  std::vector<uint8_t> thumbnail;
+  ASSERT_GT(reader.GetThumbnail(&thumbnail), 0u);
+  EXPECT_EQ(create::FindJpegMarker(0xFFE0, thumbnail), -1);
+  EXPECT_EQ(imaging::CheckJpegStream(thumbnail.data(), thumbnail.size()), 1);
+  imaging::Bitmap decoded;
+  ASSERT_EQ(imaging::LoadEmbeddedPreview(out.c_str(), &decoded, 24), 1);
+  EXPECT_EQ(std::pair(decoded.width, decoded.height), std::pair(160, 120));
+  EXPECT_EQ(imaging::LoadPictureFile(out.c_str(), &decoded, 24), 1);
 
+  if (!testing::HaveTool("exiftool")) GTEST_SKIP() << "exiftool not installed";
   const auto tags = testing::ExiftoolJson(out, {"-a", "-u"});
   ASSERT_TRUE(tags);
   // Strip offsets as exiftool shows them in a JPEG: from the file's start,

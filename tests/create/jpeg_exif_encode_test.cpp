@@ -1,29 +1,15 @@
-// Encode with ENCODE_EXIF and a record list, as a host calls it, and the
-// embedded thumbnail's geometry.
+// The embedded thumbnail's geometry and the encoder's argument checks; the
+// encoded file itself is examined in exiftool_validation_test.
 #include "plugin/jpeg_exif_encode.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
-#include "create/whole_file.h"
-#include "exif/exif_reader.h"
-#include "imaging/dib_memory.h"
-#include "imaging/picture_io.h"
+#include "imaging/bitmap.h"
 #include "plugin/exif_writers.h"
 #include "plugin/veltora.h"
-#include "tests/create/records.h"
-#include "tests/imaging/imaging_test_support.h"
-#include "tests/platform/file_system_fixture.h"
 
 namespace veltora {
 namespace {
-
-namespace fs = std::filesystem;
-using testing::ReadBytes;
-using testing::RecordList;
-
-constexpr uint32_t kExifEncode = ENCODE_EXIF | ENCODE_EXIF_RECORDS;
 
 TEST(ExifThumbnailTest, SizesPlacesAndArguments) {
   struct {
@@ -47,46 +33,6 @@ TEST(ExifThumbnailTest, SizesPlacesAndArguments) {
   EXPECT_EQ(MakeExifThumbnail(&empty, nullptr, 75), E_INVALIDARG);
   ImageInfoList none{};
   EXPECT_EQ(EncodeJpegWithExif(nullptr, "out.jpg", 90, &none), E_INVALIDARG);
-}
-
-class JpegExifEncodeTest : public testing::FileSystemTest {
- protected:
-  void SetUp() override {
-    FileSystemTest::SetUp();
-    testing::AddFullRecords(records_);
-    dib_ = imaging::MakeDib(imaging::testing::MakePhoto(400, 300));
-  }
-  void TearDown() override {
-    GlobalFree(dib_);
-    FileSystemTest::TearDown();
-  }
-  RecordList records_;
-  HGLOBAL dib_ = nullptr;
-};
-
-TEST_F(JpegExifEncodeTest, TheBlockFollowsTheStartOfImageAndCarriesAThumbnail) {
-  const std::string out = Path("out.jpg");
-  ASSERT_EQ(Encode(dib_, out.c_str(), kExifEncode, 90, records_.get()), S_OK);
-  const auto bytes = ReadBytes(out);
-  ASSERT_GT(bytes.size(), 4u);
-  EXPECT_EQ(bytes[2], 0xFF);
-  EXPECT_EQ(bytes[3], 0xE1);  // no APP0 in front of (or behind) the EXIF block
-  EXPECT_EQ(create::FindJpegMarker(0xFFE0, bytes), -1);
-  EXPECT_TRUE(TempLeftovers().empty());
-
-  exif::ExifReader reader(out.c_str(), 1, 0);
-  ASSERT_TRUE(reader.IsExifJpeg());
-  EXPECT_EQ(reader.sofWidth, 400);
-  std::vector<uint8_t> thumbnail;
-  ASSERT_GT(reader.GetThumbnail(&thumbnail), 0u);
-  EXPECT_EQ(create::FindJpegMarker(0xFFE0, thumbnail), -1);
-  EXPECT_EQ(imaging::CheckJpegStream(thumbnail.data(), thumbnail.size()), 1);
-  imaging::Bitmap decoded;
-  ASSERT_EQ(imaging::LoadEmbeddedPreview(out.c_str(), &decoded, 24), 1);
-  EXPECT_EQ(decoded.width, 160);
-  EXPECT_EQ(decoded.height, 120);
-  imaging::Bitmap picture;
-  EXPECT_EQ(imaging::LoadPictureFile(out.c_str(), &picture, 24), 1);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 #include "exif/directory.h"
 #include "tests/support/jpeg_builder.h"
-#include "tests/support/oracle.h"
 
 namespace veltora::testing {
 
@@ -87,19 +86,6 @@ GpsSet& GpsSet::Method(std::vector<uint8_t> bytes) {
   ArrayRemoveAll(&set.GPSProcessingMethod);
   ArrayAppend(&set.GPSProcessingMethod, bytes.data(), bytes.size());
   return *this;
-}
-
-std::vector<std::string> NewValidateWarnings(const std::filesystem::path& before,
-                                             const std::filesystem::path& after) {
-  auto old_lines = ExiftoolValidate(before).value_or(std::vector<std::string>{});
-  auto new_lines = ExiftoolValidate(after).value_or(std::vector<std::string>{});
-  std::vector<std::string> added;
-  for (const auto& line : new_lines) {
-    if (std::find(old_lines.begin(), old_lines.end(), line) == old_lines.end()) {
-      added.push_back(line);
-    }
-  }
-  return added;
 }
 
 TiffBuilder CameraBlock(Endian order, uint16_t orientation0, uint16_t orientation1,

@@ -41,11 +41,6 @@ struct GpsSet {
   GpsTagSet set{};
 };
 
-// Exiftool's "-validate" warnings for a file, without the ones every file of
-// the given original also has.
-std::vector<std::string> NewValidateWarnings(const std::filesystem::path& before,
-                                             const std::filesystem::path& after);
-
 // The block builders the tests start from: a camera-like JPEG block with
 // DateTime (count 20), Orientation in IFD0 and IFD1, an Exif IFD with
 // ExifVersion and DateTimeOriginal, and a JPEG thumbnail.

@@ -25,7 +25,8 @@ INSTANTIATE_TEST_SUITE_P(ByteOrder, OutputTest, ::testing::Values(kLittle, kBig)
 TEST_P(OutputTest, JpegLayoutDropsEveryApp0AndApp1AndKeepsTheRestInOrder) {
   const auto block = CameraBlock(GetParam()).Bytes();
   const std::vector<uint8_t> xmp = {'h', 't', 't', 'p', ':', '/', '/', 0, 'x'};
-  const auto file = JpegBuilder()
+  const auto file = dir_ / "in.jpg";
+  WriteFile(file, JpegBuilder()
                         .Soi()
                         .App0Jfif()
                         .App1(xmp)
@@ -33,7 +34,7 @@ TEST_P(OutputTest, JpegLayoutDropsEveryApp0AndApp1AndKeepsTheRestInOrder) {
                         .App2({'I', 'C', 'C', 0, 1})
                         .Segment(kCom, {'h', 'i'})
                         .ImageSegments(SmallJpeg())
-                        .Write(dir_, "in.jpg");
+                        .Bytes());
   ExifEditor editor(file.c_str(), 1);
   ASSERT_EQ(editor.CopyBlock(), 1);
   std::vector<uint8_t> out;
@@ -89,7 +90,8 @@ TEST_P(OutputTest, MoreSegmentsThanA16BitCountBeforeTheExifAreWalkedAndCopied) {
   const auto block = CameraBlock(GetParam()).Bytes();
   builder.App1Exif(block);
   const size_t app1_end = builder.LastSegmentOffset() + 2 + block.size() + 8;
-  const auto file = builder.ImageSegments(SmallJpeg()).Write(dir_, "in.jpg");
+  const auto file = dir_ / "in.jpg";
+  WriteFile(file, builder.ImageSegments(SmallJpeg()).Bytes());
   ExifEditor editor(file.c_str(), 1);
   EXPECT_EQ(editor.IsExifJpeg(), 1);
   ASSERT_EQ(editor.CopyBlock(), 1);
