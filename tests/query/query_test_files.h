@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -72,13 +71,6 @@ class QueryTest : public ::testing::TestWithParam<Endian> {
                            ::testing::Values(::veltora::testing::kLittle,     \
                                              ::veltora::testing::kBig),       \
                            [](const auto& param_info) { return EndianName(param_info.param); })
-
-template <typename T>
-T Load(const uint8_t* bytes) {
-  T value;
-  std::memcpy(&value, bytes, sizeof value);
-  return value;
-}
 
 }  // namespace veltora::testing
 
