@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "exif/current_byte_order.h"
+#include "exif_test_files.h"
 
 namespace veltora::exif {
 namespace {
@@ -185,11 +186,8 @@ TEST_P(TiffValueTest, ValueSizeIsAWrapping32BitProduct) {
   EXPECT_EQ(EntryValueSize(&e), 0xFFFFFFFFu);
 }
 
-std::string OrderName(const ::testing::TestParamInfo<ByteOrder>& param) {
-  return param.param ? "MM" : "II";
-}
 INSTANTIATE_TEST_SUITE_P(BothByteOrders, TiffValueTest,
-                         ::testing::Values(kLittleEndian, kBigEndian), OrderName);
+                         ::testing::Values(kLittleEndian, kBigEndian), test::OrderName);
 
 TEST(CurrentByteOrderTest, OnlyTheBigEndianMarkSwaps) {
   const uint8_t bytes[4] = {0x12, 0x34, 0x56, 0x78};
