@@ -27,20 +27,20 @@ class QueryCommandsTest : public ::testing::Test {
     if (!std::filesystem::exists(sample_)) GTEST_SKIP() << "no sample picture at " << sample_;
   }
 
-  // Runs veltora with the built plug-in; the JSON array it printed.
-  nlohmann::json Json(std::vector<std::string> args, int expected_status) {
+  // Runs veltora with the built plug-in.
+  HostRun Run(std::vector<std::string> args) {
     args.insert(args.begin(), {"--plugin", PluginPath()});
+    return RunHost(args);
+  }
+
+  // The same with --json: the JSON array it printed.
+  nlohmann::json Json(std::vector<std::string> args, int expected_status) {
     args.push_back("--json");
-    const HostRun run = RunHost(args);
+    const HostRun run = Run(std::move(args));
     EXPECT_EQ(run.exit_status, expected_status) << run.err;
     nlohmann::json parsed = nlohmann::json::parse(run.out, nullptr, false);
     EXPECT_TRUE(parsed.is_array()) << run.out;
     return parsed.is_array() ? parsed : nlohmann::json::array();
-  }
-
-  HostRun Run(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--plugin", PluginPath()});
-    return RunHost(args);
   }
 
   std::string sample_;
