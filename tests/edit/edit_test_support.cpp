@@ -106,9 +106,9 @@ TiffBuilder CameraBlock(Endian order, uint16_t orientation0, uint16_t orientatio
       .Ascii(kExif, 36867, "2006:05:14 09:30:05")
       .Undefined(kExif, 37121, {1, 2, 3, 0})
       .Ascii(kInterop, 1, "R98")
-      .Short(kIfd1, 259, 6)
-      .Short(kIfd1, 274, orientation1)
-      .Rational(kIfd1, 282, 72, 1)
+      .Short(kIfd1, 259, 6);
+  if (orientation1 != 0) b.Short(kIfd1, 274, orientation1);
+  b.Rational(kIfd1, 282, 72, 1)
       .Rational(kIfd1, 283, 72, 1)
       .Short(kIfd1, 296, 2)
       .JpegThumbnail(RealJpeg(32, 24));

@@ -43,7 +43,8 @@ struct GpsSet {
 
 // The block builders the tests start from: a camera-like JPEG block with
 // DateTime (count 20), Orientation in IFD0 and IFD1, an Exif IFD with
-// ExifVersion and DateTimeOriginal, and a JPEG thumbnail.
+// ExifVersion and DateTimeOriginal, and a JPEG thumbnail (IFD1 without
+// Orientation when `orientation1` is 0).
 TiffBuilder CameraBlock(Endian order, uint16_t orientation0 = 1, uint16_t orientation1 = 1,
                         const char* exif_version = "0220");
 

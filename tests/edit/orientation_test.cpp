@@ -82,15 +82,7 @@ TEST_P(OrientationTest, PatchChangesOnlyTheTwoValuesAndDateTime) {
 }
 
 TEST_P(OrientationTest, MissingThumbnailOrientationNeedsTheRebuild) {
-  TiffBuilder b(GetParam());
-  b.Ascii(kIfd0, 271, "Maker")
-      .Short(kIfd0, 274, 1)
-      .Ascii(kIfd0, 306, "2001:01:01 00:00:00")
-      .Undefined(kExif, 36864, {'0', '2', '2', '0'})
-      .Ascii(kInterop, 1, "R98")
-      .Short(kIfd1, 259, 6)
-      .JpegThumbnail(RealJpeg(32, 24));
-  const auto file = b.WriteJpeg(dir_);
+  const auto file = CameraBlock(GetParam(), 1, 0).WriteJpeg(dir_);
   const auto before = ReadFile(file);
   EXPECT_EQ(SetOrientation(file.c_str(), file.c_str(), 6, 0), E_FAIL);
   EXPECT_EQ(ReadFile(file), before);
