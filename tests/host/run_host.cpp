@@ -1,88 +1,24 @@
 #include "run_host.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
-extern char** environ;
+#include "tests/support/oracle.h"
 
 namespace veltora::host::testing {
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Temp files for the child's stdout and stderr, removed on destruction.
-class CaptureFiles {
- public:
-  CaptureFiles() {
-    char pattern[] = "/tmp/veltora-host-test-XXXXXX";
-    const char* directory = mkdtemp(pattern);
-    directory_ = directory != nullptr ? directory : "/tmp";
+// An empty VELTORA_PLUGIN counts as unset for the host.
+HostRun Run(const std::vector<std::string>& argv, std::vector<std::string> environment) {
+  if (std::none_of(environment.begin(), environment.end(),
+                   [](const std::string& e) { return e.starts_with("VELTORA_PLUGIN="); })) {
+    environment.emplace_back("VELTORA_PLUGIN=");
   }
-  ~CaptureFiles() {
-    std::error_code ignored;
-    std::filesystem::remove_all(directory_, ignored);
-  }
-  CaptureFiles(const CaptureFiles&) = delete;
-  CaptureFiles& operator=(const CaptureFiles&) = delete;
-  std::string out() const { return directory_ + "/out"; }
-  std::string err() const { return directory_ + "/err"; }
-
- private:
-  std::string directory_;
-};
-
-HostRun Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment) {
-  CaptureFiles capture;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, capture.out().c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, capture.err().c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-
-  std::vector<char*> child_argv;
-  for (const auto& arg : argv) child_argv.push_back(const_cast<char*>(arg.c_str()));
-  child_argv.push_back(nullptr);
-
-  std::vector<std::string> env_text;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    if (std::strncmp(*entry, "VELTORA_PLUGIN=", 15) != 0) env_text.emplace_back(*entry);
-  }
-  env_text.insert(env_text.end(), environment.begin(), environment.end());
-  std::vector<char*> child_env;
-  for (auto& entry : env_text) child_env.push_back(entry.data());
-  child_env.push_back(nullptr);
-
-  HostRun run;
-  pid_t pid = 0;
-  const int spawned =
-      posix_spawn(&pid, child_argv[0], &actions, nullptr, child_argv.data(), child_env.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
-    run.err = std::string("posix_spawn failed: ") + std::strerror(spawned);
-    return run;
-  }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
-  run.out = ReadAll(capture.out());
-  run.err = ReadAll(capture.err());
-  return run;
+  auto run = veltora::testing::RunTool(argv, environment);
+  if (!run) return {};
+  return {run->exit_code, std::move(run->out), std::move(run->err)};
 }
 
 }  // namespace
@@ -103,12 +39,11 @@ std::string StubPluginPath() { return VELTORA_STUB_PLUGIN; }
 HostRun RunHost(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
   std::vector<std::string> argv = {HostExecutable()};
   argv.insert(argv.end(), args.begin(), args.end());
-  return Spawn(argv, environment);
+  return Run(argv, environment);
 }
 
 HostRun RunOnTerminal(const std::string& command) {
-  if (access("/usr/bin/script", X_OK) != 0) return {};
-  return Spawn({"/usr/bin/script", "-qec", command, "/dev/null"}, {});
+  return Run({"/usr/bin/script", "-qec", command, "/dev/null"}, {});
 }
 
 std::vector<std::string> Lines(const std::string& text) {

@@ -9,7 +9,7 @@
 namespace veltora::host::testing {
 
 struct HostRun {
-  int exit_status = -1;  // -1 when the child did not exit normally
+  int exit_status = -1;  // -1 when the child did not exit normally or did not start
   std::string out;
   std::string err;
 };
@@ -22,9 +22,9 @@ std::string PluginPath();
 // The stand-in plug-in exporting only GetPluginVersion.
 std::string StubPluginPath();
 
-// Runs veltora with `args`; `environment` entries ("NAME=value") are added to
-// the test's environment, from which VELTORA_PLUGIN is always removed so the
-// caller decides which plug-in loads.
+// Runs veltora with `args`; `environment` entries ("NAME=value") replace the
+// test's own variables. VELTORA_PLUGIN is always cleared unless given there,
+// so the caller decides which plug-in loads.
 HostRun RunHost(const std::vector<std::string>& args,
                 const std::vector<std::string>& environment = {});
 

@@ -5,8 +5,6 @@
 #include <memory>
 #include <stdexcept>
 
-#include "tests/support/temp_dir.h"
-
 namespace veltora::testing {
 namespace {
 
@@ -77,14 +75,12 @@ std::vector<JpegSegment> WalkSegments(const std::vector<uint8_t>& jpeg) {
 
 JpegBuilder& JpegBuilder::Soi() {
   last_offset_ = out_.size();
-  length_at_.reset();
   out_.insert(out_.end(), {0xFF, kSoi});
   return *this;
 }
 
 JpegBuilder& JpegBuilder::Eoi() {
   last_offset_ = out_.size();
-  length_at_.reset();
   out_.insert(out_.end(), {0xFF, kEoi});
   return *this;
 }
@@ -95,7 +91,6 @@ JpegBuilder& JpegBuilder::Segment(uint8_t marker, const std::vector<uint8_t>& pa
   const size_t length = payload.size() + 2;
   out_.insert(out_.end(),
               {0xFF, marker, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)});
-  length_at_ = last_offset_ + 2;
   out_.insert(out_.end(), payload.begin(), payload.end());
   return *this;
 }
@@ -162,16 +157,14 @@ JpegBuilder& JpegBuilder::ImageSegments(const std::vector<uint8_t>& jpeg) {
     const uint8_t marker = jpeg[pos + 1];
     if (marker == kSos) {
       last_offset_ = out_.size();
-      length_at_ = last_offset_ + 2;
-      out_.insert(out_.end(), jpeg.begin() + static_cast<ptrdiff_t>(pos), jpeg.end());
+          out_.insert(out_.end(), jpeg.begin() + static_cast<ptrdiff_t>(pos), jpeg.end());
       return *this;
     }
     const size_t end = pos + 2 + Be16(jpeg, pos + 2);
     if (end > jpeg.size()) break;
     if (!IsApp(marker) && marker != kCom) {
       last_offset_ = out_.size();
-      length_at_ = last_offset_ + 2;
-      out_.insert(out_.end(), jpeg.begin() + static_cast<ptrdiff_t>(pos),
+          out_.insert(out_.end(), jpeg.begin() + static_cast<ptrdiff_t>(pos),
                   jpeg.begin() + static_cast<ptrdiff_t>(end));
     }
     pos = end;
@@ -182,23 +175,6 @@ JpegBuilder& JpegBuilder::ImageSegments(const std::vector<uint8_t>& jpeg) {
 JpegBuilder& JpegBuilder::Raw(const std::vector<uint8_t>& bytes) {
   out_.insert(out_.end(), bytes.begin(), bytes.end());
   return *this;
-}
-
-JpegBuilder& JpegBuilder::WithLength(uint16_t length) {
-  if (!length_at_) throw std::logic_error("WithLength(): no segment with a length field");
-  out_[*length_at_] = static_cast<uint8_t>(length >> 8);
-  out_[*length_at_ + 1] = static_cast<uint8_t>(length);
-  return *this;
-}
-
-std::vector<uint8_t> JpegBuilder::Bytes() const {
-  return out_;
-}
-
-std::filesystem::path JpegBuilder::Write(const TempDir& dir, std::string_view name) const {
-  auto path = dir.path() / name;
-  WriteFile(path, Bytes());
-  return path;
 }
 
 RgbPicture TestPattern(int width, int height) {

@@ -6,11 +6,9 @@
 //
 //   auto file = JpegBuilder().Soi().App0Jfif().App1Exif(tiff.Bytes())
 //                   .ImageSegments(SmallJpeg()).Bytes();
-//   auto broken = JpegBuilder().Soi().App1Exif(tiff.Bytes()).WithLength(0xFFFF).Bytes();
 //
-// The With...() hooks change the segment added last. Misuse of the builder
-// (a hook with no segment, a payload that cannot fit a length field)
-// throws std::logic_error.
+// Misuse of the builder (a payload that cannot fit a length field, image
+// segments taken from no JPEG) throws std::logic_error.
 #ifndef VELTORA_TESTS_SUPPORT_JPEG_BUILDER_H_
 #define VELTORA_TESTS_SUPPORT_JPEG_BUILDER_H_
 
@@ -22,11 +20,9 @@
 
 namespace veltora::testing {
 
-class TempDir;
-
 // Marker codes (second byte after 0xFF).
 inline constexpr uint8_t kSoi = 0xD8, kEoi = 0xD9, kSos = 0xDA,
-                         kSof0 = 0xC0, kSof2 = 0xC2, kApp0 = 0xE0, kApp1 = 0xE1, kApp2 = 0xE2,
+                         kSof0 = 0xC0, kApp0 = 0xE0, kApp1 = 0xE1, kApp2 = 0xE2,
                          kApp6 = 0xE6, kCom = 0xFE;
 
 // One segment as found by WalkSegments().
@@ -72,20 +68,14 @@ class JpegBuilder {
   // Bytes appended verbatim (garbage between markers, raw scan data).
   JpegBuilder& Raw(const std::vector<uint8_t>& bytes);
 
-  // Hooks on the last segment added with a length field.
-  // Writes `length` into the length field; the payload stays as it is.
-  JpegBuilder& WithLength(uint16_t length);
-
   // Offset of the last segment added (of its 0xFF), for tests that compute
   // expectations.
   size_t LastSegmentOffset() const { return last_offset_; }
-  std::vector<uint8_t> Bytes() const;
-  std::filesystem::path Write(const TempDir& dir, std::string_view name = "picture.jpg") const;
+  std::vector<uint8_t> Bytes() const { return out_; }
 
  private:
   std::vector<uint8_t> out_;
   size_t last_offset_ = 0;
-  std::optional<size_t> length_at_;
 };
 
 // ---- Real pictures (libturbojpeg).

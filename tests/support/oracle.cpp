@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 
 extern char** environ;
@@ -39,8 +41,21 @@ bool HaveTool(std::string_view name) {
   return false;
 }
 
-std::optional<ToolResult> RunTool(const std::vector<std::string>& argv) {
+std::optional<ToolResult> RunTool(const std::vector<std::string>& argv,
+                                  const std::vector<std::string>& environment) {
   if (argv.empty()) return std::nullopt;
+  std::vector<std::string> env_text;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view name(*entry, std::strcspn(*entry, "=") + 1);
+    if (std::none_of(environment.begin(), environment.end(),
+                     [&](const std::string& e) { return e.starts_with(name); })) {
+      env_text.emplace_back(*entry);
+    }
+  }
+  env_text.insert(env_text.end(), environment.begin(), environment.end());
+  std::vector<char*> env;
+  for (auto& entry : env_text) env.push_back(entry.data());
+  env.push_back(nullptr);
   Pipe out, err;
   if (pipe2(out.fd, O_CLOEXEC) != 0 || pipe2(err.fd, O_CLOEXEC) != 0) return std::nullopt;
   posix_spawn_file_actions_t actions;
@@ -52,7 +67,7 @@ std::optional<ToolResult> RunTool(const std::vector<std::string>& argv) {
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), env.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return std::nullopt;
   close(out.fd[1]);

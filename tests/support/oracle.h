@@ -23,8 +23,10 @@ struct ToolResult {
 bool HaveTool(std::string_view name);
 
 // Runs argv[0] (looked up in $PATH) with the arguments, no shell involved,
-// stdin from /dev/null. nullopt when it cannot be started at all.
-std::optional<ToolResult> RunTool(const std::vector<std::string>& argv);
+// stdin from /dev/null. `environment` entries ("NAME=value") replace the
+// test's own variables of those names. nullopt when it cannot be started.
+std::optional<ToolResult> RunTool(const std::vector<std::string>& argv,
+                                  const std::vector<std::string>& environment = {});
 
 // `exiftool -j -n -G1 <extra...> file`: the tool's one JSON object for the
 // file (keys like "IFD0:Make", "ExifIFD:FNumber", "GPS:GPSLatitude"; numbers

@@ -49,7 +49,6 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-  if (path_.empty()) return;
   std::error_code ec;
   // A test may have made files read-only; owner write on directories is
   // needed to delete their entries.
@@ -61,17 +60,6 @@ TempDir::~TempDir() {
   }
   fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
   fs::remove_all(path_, ec);
-}
-
-TempDir::TempDir(TempDir&& other) noexcept : path_(std::move(other.path_)) { other.path_.clear(); }
-
-TempDir& TempDir::operator=(TempDir&& other) noexcept {
-  if (this != &other) {
-    TempDir discard(std::move(*this));
-    path_ = std::move(other.path_);
-    other.path_.clear();
-  }
-  return *this;
 }
 
 void WriteFile(const fs::path& path, std::span<const uint8_t> bytes) {

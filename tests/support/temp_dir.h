@@ -23,8 +23,6 @@ class TempDir {
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
-  TempDir(TempDir&& other) noexcept;
-  TempDir& operator=(TempDir&& other) noexcept;
 
   const std::filesystem::path& path() const { return path_; }
   std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
