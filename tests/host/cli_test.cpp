@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "run_host.h"
+#include "tests/support/temp_dir.h"
 
 namespace veltora::host::testing {
 namespace {
@@ -123,9 +124,8 @@ TEST_F(HostCliTest, NoFileUsesTheSamplePictureAndSaysSo) {
 // with SIGXFSZ and left a cut-off target. It now fails with 223 and puts the
 // old target back.
 TEST_F(HostCliTest, FileSizeLimitFailsTheWriteAndKeepsTheTarget) {
-  char scratch[] = "/tmp/veltora-host-limit-XXXXXX";
-  ASSERT_NE(::mkdtemp(scratch), nullptr);
-  const std::filesystem::path dir = scratch;
+  const veltora::testing::TempDir temp;
+  const std::filesystem::path& dir = temp.path();
   const auto sample = std::filesystem::path(HostExecutable()).parent_path() / "veltora-sample.jpg";
   std::filesystem::copy_file(sample, dir / "in.jpg");
   // Bytes after the end of the image are copied along, so the new file is large.
@@ -152,7 +152,6 @@ TEST_F(HostCliTest, FileSizeLimitFailsTheWriteAndKeepsTheTarget) {
   const std::string kept(std::istreambuf_iterator<char>(target), {});
   EXPECT_TRUE(kept == old_target) << "the target holds " << kept.size() << " other bytes";
   EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));
-  std::filesystem::remove_all(dir);
 }
 
 TEST_F(HostCliTest, UsageErrorsExitWithTwo) {

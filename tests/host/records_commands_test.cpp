@@ -10,6 +10,7 @@
 #include <string>
 
 #include "run_host.h"
+#include "tests/support/temp_dir.h"
 
 namespace veltora::host::testing {
 namespace {
@@ -22,14 +23,10 @@ class RecordsCommandsTest : public ::testing::Test {
   void SetUp() override {
     if (access(HostExecutable().c_str(), X_OK) != 0) GTEST_SKIP() << "no " << HostExecutable();
     if (access(PluginPath().c_str(), R_OK) != 0) GTEST_SKIP() << "no " << PluginPath();
-    char scratch[] = "/tmp/veltora-host-records-XXXXXX";
-    ASSERT_NE(::mkdtemp(scratch), nullptr);
-    dir_ = scratch;
     fs::copy_file(fs::path(HostExecutable()).parent_path() / "veltora-sample.jpg", dir_ / "a.jpg");
     Write("orientation.json", R"({"TiffMain": {"Orientation": 6}})");
     Write("bad.json", R"({"TiffMain": {"Orientation": 70000}})");
   }
-  void TearDown() override { fs::remove_all(dir_); }
   void Write(const std::string& name, const std::string& text) { std::ofstream(dir_ / name) << text; }
   std::string P(const std::string& name) const { return (dir_ / name).string(); }
   int Orientation(const std::string& name) {
@@ -37,7 +34,8 @@ class RecordsCommandsTest : public ::testing::Test {
     const auto json = nlohmann::json::parse(run.out, nullptr, false);
     return json.is_array() && !json.empty() ? json[0].value("Orientation", -1) : -1;
   }
-  fs::path dir_;
+  veltora::testing::TempDir temp_;
+  const fs::path& dir_ = temp_.path();
 };
 
 TEST_F(RecordsCommandsTest, AppendWritesOnlyWhereToldAndRefusesBadRecords) {

@@ -5,6 +5,7 @@
 namespace veltora::host {
 namespace {
 
+// One or two codes of each family: the names themselves are table entries.
 TEST(ResultNamesTest, EveryFamilyGetsItsName) {
   struct {
     uint32_t code;
@@ -12,26 +13,15 @@ TEST(ResultNamesTest, EveryFamilyGetsItsName) {
     const char* name;
   } cases[] = {
       {0x00000000u, "0x00000000", "S_OK"},
-      {0x00000001u, "0x00000001", "S_FALSE"},
       {0x80004005u, "0x80004005", "E_FAIL"},
-      {0x80004004u, "0x80004004", "E_ABORT"},
-      {0x8878000Bu, "0x8878000B", "E_NOTEXIF"},
-      {0x8878000Cu, "0x8878000C", "E_FILE_NOT_ENOUGH_MEMORY"},
-      {0x8878000Du, "0x8878000D", "E_FILE_OUTOFMEMORY"},
-      {0x8878000Eu, "0x8878000E", "E_FILE_ACCESS_DENIED"},
       {0x8878000Fu, "0x8878000F", "E_FILE_CANNOT_MAKE"},
       // Named codes that are also members of the Win32 family keep their names.
       {0x80070057u, "0x80070057", "E_INVALIDARG"},
       {0x8007000Eu, "0x8007000E", "E_OUTOFMEMORY"},
-      {0x80070002u, "0x80070002", "HRESULT_FROM_WIN32(2) ERROR_FILE_NOT_FOUND"},
       {0x80070003u, "0x80070003", "HRESULT_FROM_WIN32(3) ERROR_PATH_NOT_FOUND"},
-      {0x80070005u, "0x80070005", "HRESULT_FROM_WIN32(5) ERROR_ACCESS_DENIED"},
-      {0x80070070u, "0x80070070", "HRESULT_FROM_WIN32(112) ERROR_DISK_FULL"},
       {0x800700CEu, "0x800700CE", "HRESULT_FROM_WIN32(206) ERROR_FILENAME_EXCED_RANGE"},
-      {0x80070050u, "0x80070050", "HRESULT_FROM_WIN32(80) ERROR_FILE_EXISTS"},
       {0x8007FFFFu, "0x8007FFFF", "HRESULT_FROM_WIN32(65535)"},
       {0x82000001u, "0x82000001", "imaging error -1"},
-      {0x8200000Du, "0x8200000D", "imaging error -13"},
       {0x8200FFFFu, "0x8200FFFF", "imaging error -65535"},
       {0x80070000u, "0x80070000", "HRESULT_FROM_WIN32(0)"},
       {0x12345678u, "0x12345678", "unknown result"},
@@ -43,12 +33,6 @@ TEST(ResultNamesTest, EveryFamilyGetsItsName) {
     EXPECT_EQ(ResultName(result), c.name) << c.hex;
     EXPECT_EQ(DescribeResult(result), std::string(c.hex) + " " + c.name);
   }
-}
-
-TEST(ResultNamesTest, UnknownWin32ErrorsHaveNoName) {
-  EXPECT_EQ(Win32ErrorName(5), "ERROR_ACCESS_DENIED");
-  EXPECT_EQ(Win32ErrorName(0), "");
-  EXPECT_EQ(Win32ErrorName(9999), "");
 }
 
 }  // namespace

@@ -158,9 +158,8 @@ TEST_F(DrawExportsTest, CropIsTakenInTheTurnedPictureAndAnEmptyOneIsSkipped) {
 
 TEST_F(DrawExportsTest, DrawStretchesTheDibIntoTheRectangleOnlyAndLeavesItAsItWas) {
   HGLOBAL dib = MakeDib(Quadrants());
-  const size_t size = GlobalSize(dib);
-  std::vector<uint8_t> before(static_cast<uint8_t*>(GlobalLock(dib)), static_cast<uint8_t*>(GlobalLock(dib)) + size);
-  GlobalUnlock(dib);
+  const auto* bytes = static_cast<const uint8_t*>(GlobalLock(dib));
+  const std::vector<uint8_t> before(bytes, bytes + GlobalSize(dib));
   GlobalUnlock(dib);
   Canvas canvas(100, 100);
   ASSERT_EQ(Draw(canvas.dc(), dib, 10, 20, 90, 80), S_OK);  // 80 x 60: twice the size

@@ -27,10 +27,9 @@ using Bytes = std::vector<uint8_t>;
 using veltora::testing::ReadBytes;
 using veltora::testing::WriteBytes;
 
-// A host DIB of the bitmap, freed with the object.
+// A host DIB, freed with the object.
 class HostDib {
  public:
-  explicit HostDib(const Bitmap& bitmap) : handle_(MakeDib(bitmap)) {}
   explicit HostDib(HGLOBAL handle) : handle_(handle) {}
   ~HostDib() { GlobalFree(handle_); }
   HostDib(const HostDib&) = delete;
@@ -42,15 +41,14 @@ class HostDib {
     GlobalUnlock(handle_);
     return copy;
   }
-  const BITMAPINFOHEADER& header() const {
-    header_ = *static_cast<const BITMAPINFOHEADER*>(GlobalLock(handle_));
+  BITMAPINFOHEADER header() const {
+    const BITMAPINFOHEADER h = *static_cast<const BITMAPINFOHEADER*>(GlobalLock(handle_));
     GlobalUnlock(handle_);
-    return header_;
+    return h;
   }
 
  private:
   HGLOBAL handle_;
-  mutable BITMAPINFOHEADER header_{};
 };
 
 // The DIB as a bitmap, for pixel comparisons.
@@ -96,7 +94,7 @@ TEST_F(PictureExportsTest, DecodeGivesAMoveable24BitDibOfExactlyItsPackedSize) {
   HostDib dib(Decode(Path("a.png").c_str(), 0));
   ASSERT_NE(dib.get(), nullptr);
   EXPECT_NE(reinterpret_cast<uintptr_t>(dib.get()) & 1u, 0u) << "a moveable handle";
-  const BITMAPINFOHEADER& h = dib.header();
+  const BITMAPINFOHEADER h = dib.header();
   EXPECT_EQ(h.biWidth, 7);
   EXPECT_EQ(h.biHeight, 3);  // bottom-up
   EXPECT_EQ(h.biBitCount, 24);

@@ -103,17 +103,21 @@ HGLOBAL HostDib(const Bytes& bytes) {
   return h;
 }
 
+int32_t FromHostDib(const Bytes& bytes, Bitmap* bitmap) {
+  HGLOBAL h = HostDib(bytes);
+  const int32_t r = BitmapFromDib(h, bitmap);
+  GlobalFree(h);
+  return r;
+}
+
 TEST(PackedDibTest, BitmapAndDibConvertBothWaysAndTheHostDibStaysUntouched) {
   for (int32_t bits : {1, 4, 8, 24, 32}) {
     const Bitmap original = testing::MakeNoise(13, 5, bits);
     HGLOBAL dib = DibFromBitmap(&original);
     ASSERT_NE(dib, nullptr);
-    const auto* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(dib));
-    EXPECT_EQ(PackedDibSize(header), static_cast<int64_t>(GlobalSize(dib))) << bits;
-    const Bytes before(static_cast<const uint8_t*>(GlobalLock(dib)),
-                       static_cast<const uint8_t*>(GlobalLock(dib)) + GlobalSize(dib));
-    GlobalUnlock(dib);
-    GlobalUnlock(dib);
+    const auto* bytes = static_cast<const uint8_t*>(GlobalLock(dib));
+    const Bytes before(bytes, bytes + GlobalSize(dib));
+    EXPECT_EQ(PackedDibSize(reinterpret_cast<const BITMAPINFOHEADER*>(bytes)), static_cast<int64_t>(before.size())) << bits;
     GlobalUnlock(dib);
     Bitmap back;
     ASSERT_EQ(BitmapFromDib(dib, &back), S_OK) << bits;
@@ -134,34 +138,22 @@ TEST(PackedDibTest, HostDibVariants) {
   dib[14] = 16;
   const uint16_t pixels[] = {0x7C00, 0x03E0, 0x001F, 0x7FFF};
   std::memcpy(&dib[40], pixels, sizeof pixels);
-  HGLOBAL h = HostDib(dib);
   Bitmap b;
-  ASSERT_EQ(BitmapFromDib(h, &b), S_OK);
+  ASSERT_EQ(FromHostDib(dib, &b), S_OK);
   EXPECT_EQ(b.bits_per_pixel, 24);
   EXPECT_EQ(GetPixelColour(b, 0, 0), 0x0000FF);
   EXPECT_EQ(GetPixelColour(b, 1, 0), 0x00FF00);
   EXPECT_EQ(GetPixelColour(b, 0, 1), 0xFF0000);
   EXPECT_EQ(GetPixelColour(b, 1, 1), 0xFFFFFF);
-  GlobalFree(h);
   // biSize is ignored for host DIBs: the table follows 40 bytes.
   dib[0] = 124;
-  h = HostDib(dib);
-  EXPECT_EQ(BitmapFromDib(h, &b), S_OK);
-  GlobalFree(h);
+  EXPECT_EQ(FromHostDib(dib, &b), S_OK);
   // A block shorter than its header, a block whose rows are missing, bad depths.
-  h = HostDib(Bytes(20, 0));
-  EXPECT_EQ(BitmapFromDib(h, &b), E_FAIL);
-  GlobalFree(h);
-  Bytes missing = dib;
-  missing.resize(44);
-  h = HostDib(missing);
-  EXPECT_EQ(BitmapFromDib(h, &b), S_OK);  // copied up to PackedDibSize: zero rows
+  EXPECT_EQ(FromHostDib(Bytes(20, 0), &b), E_FAIL);
+  EXPECT_EQ(FromHostDib(Bytes(dib.begin(), dib.begin() + 44), &b), S_OK);  // copied up to PackedDibSize: zero rows
   EXPECT_EQ(GetPixelColour(b, 1, 1), 0);
-  GlobalFree(h);
   dib[14] = 7;
-  h = HostDib(dib);
-  EXPECT_EQ(BitmapFromDib(h, &b), E_FAIL);
-  GlobalFree(h);
+  EXPECT_EQ(FromHostDib(dib, &b), E_FAIL);
   EXPECT_EQ(BitmapFromDib(nullptr, &b), E_INVALIDARG);
   EXPECT_EQ(DibFromBitmap(nullptr), nullptr);
   Bitmap empty;
