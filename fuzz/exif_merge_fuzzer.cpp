@@ -50,10 +50,13 @@ std::optional<BlockDirectory> Ifd0(const Tiff& t) {
 std::optional<BlockDirectory> ExifIfd(const Tiff& t) {
   const auto ifd0 = Ifd0(t);
   if (!ifd0) return std::nullopt;
+  // As the editor finds it: the last pointer entry stored as one LONG.
+  std::optional<uint32_t> offset;
   for (const BlockEntry& e : ifd0->entries) {
-    if (e.entry.tag == kTagExifPointer) return veltora::edit::ReadBlockDirectory(t.bytes, t.order, e.entry.value);
+    if (e.entry.tag == kTagExifPointer && e.entry.type == 4 && e.entry.count == 1) offset = e.entry.value;
   }
-  return std::nullopt;
+  if (!offset) return std::nullopt;
+  return veltora::edit::ReadBlockDirectory(t.bytes, t.order, *offset);
 }
 
 // The entry with `tag` when the directory holds exactly one.
