@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "create/exif_block_builder.h"
+#include "create/record_values.h"
 #include "edit/block_entries.h"
 #include "edit/directory_writer.h"
 #include "edit/exif_editor.h"
@@ -19,88 +20,24 @@ namespace {
 using edit::ExifEditor;
 using exif::ByteOrder;
 
-constexpr uint16_t kTypeWordShort = 3;
 constexpr size_t kDateStampSize = 20;
 
-class EntryList {
- public:
-  explicit EntryList(ByteOrder order) : order_(order) {}
-  std::vector<RecordEntry>& entries() { return entries_; }
+// The attributes the merge takes, by the record type that holds them: small
+// numbers and blobs. Texts, rationals and arrays are not merged.
+constexpr uint16_t kTiffMergeTags[] = {256, 257, 259, 262, 274, 277, 278, 284, 296, 513, 514, 531, 50341};
+constexpr uint16_t kExifMergeTags[] = {34850, 34856, 37383, 37384, 37385, 37500, 37510, 40961, 40962,
+                                       40963, 41484, 41488, 41495, 41730, 41985, 41986, 41987, 41989,
+                                       41990, 41991, 41992, 41993, 41994, 41995, 41996};
+constexpr uint16_t kGpsMergeTags[] = {40};
 
-  void Short(uint16_t tag, uint16_t value) {
-    std::vector<uint8_t> bytes(2);
-    exif::Write16(bytes.data(), value, order_);
-    entries_.push_back({tag, exif::kTypeShort, 1, std::move(bytes)});
+std::span<const uint16_t> MergeTags(uint32_t kind) {
+  switch (kind) {
+    case kMergeIfd0:
+    case kMergeIfd1: return kTiffMergeTags;
+    case kMergeExif: return kExifMergeTags;
+    case kMergeGps: return kGpsMergeTags;
+    default: return {};
   }
-  void Long(uint16_t tag, uint32_t value) {
-    std::vector<uint8_t> bytes(4);
-    exif::Write32(bytes.data(), value, order_);
-    entries_.push_back({tag, exif::kTypeLong, 1, std::move(bytes)});
-  }
-  void Sized(uint16_t tag, uint32_t value, uint16_t type_word) {
-    if (type_word == kTypeWordShort) {
-      Short(tag, static_cast<uint16_t>(value));
-    } else {
-      Long(tag, value);
-    }
-  }
-  // A blob whose bytes are missing is left out: there is nothing to merge.
-  void Blob(uint16_t tag, const HostBlob& blob) {
-    if (blob.size != 0 && blob.data == nullptr) return;
-    entries_.push_back(
-        {tag, exif::kTypeUndefined, blob.size, std::vector<uint8_t>(blob.data, blob.data + blob.size)});
-  }
-
- private:
-  ByteOrder order_;
-  std::vector<RecordEntry> entries_;
-};
-
-void TiffEntries(const TiffInfo& r, EntryList& out) {
-  auto has = [&r](uint32_t bit) { return (r.mask1 & bit) != 0; };
-  if (has(TIFF_M1_IMAGE_WIDTH)) out.Sized(256, r.ImageWidth, r.ImageWidthType);
-  if (has(TIFF_M1_IMAGE_LENGTH)) out.Sized(257, r.ImageLength, r.ImageLengthType);
-  if (has(TIFF_M1_COMPRESSION)) out.Short(259, r.Compression);
-  if (has(TIFF_M1_PHOTOMETRIC_INTERPRETATION)) out.Short(262, r.PhotometricInterpretation);
-  if (has(TIFF_M1_ORIENTATION)) out.Short(274, r.Orientation);
-  if (has(TIFF_M1_SAMPLES_PER_PIXEL)) out.Short(277, r.SamplesPerPixel);
-  if (has(TIFF_M1_ROWS_PER_STRIP)) out.Sized(278, r.RowsPerStrip, r.RowsPerStripType);
-  if (has(TIFF_M1_PLANAR_CONFIGURATION)) out.Short(284, r.PlanarConfiguration);
-  if (has(TIFF_M1_RESOLUTION_UNIT)) out.Short(296, r.ResolutionUnit);
-  if (has(TIFF_M1_JPEG_INTERCHANGE_FORMAT)) out.Long(513, r.JPEGInterchangeFormat);
-  if (has(TIFF_M1_JPEG_INTERCHANGE_FORMAT_LENGTH)) out.Long(514, r.JPEGInterchangeFormatLength);
-  if (has(TIFF_M1_YCBCR_POSITIONING)) out.Short(531, r.YCbCrPositioning);
-  if ((r.mask2 & TIFF_M2_PRINT_IMAGE_MATCHING) != 0) out.Blob(50341, r.PrintImageMatching);
-}
-
-void ExifEntries(const ExifInfo& r, EntryList& out) {
-  auto l = [&r](uint32_t bit) { return (r.mask_l & bit) != 0; };
-  auto h = [&r](uint32_t bit) { return (r.mask_h & bit) != 0; };
-  if (l(EXIF_L_EXPOSURE_PROGRAM)) out.Short(34850, r.ExposureProgram);
-  if (l(EXIF_L_OECF)) out.Blob(34856, r.OECF);
-  if (l(EXIF_L_METERING_MODE)) out.Short(37383, r.MeteringMode);
-  if (l(EXIF_L_LIGHT_SOURCE)) out.Short(37384, r.LightSource);
-  if (l(EXIF_L_FLASH)) out.Short(37385, r.Flash);
-  if (l(EXIF_L_MAKER_NOTE)) out.Blob(37500, r.MakerNote);
-  if (h(EXIF_H_USER_COMMENT)) out.Blob(37510, r.UserComment);
-  if (l(EXIF_L_COLOR_SPACE)) out.Short(40961, r.ColorSpace);
-  if (l(EXIF_L_PIXEL_X_DIMENSION)) out.Sized(40962, r.PixelXDimension, r.PixelXDimensionType);
-  if (l(EXIF_L_PIXEL_Y_DIMENSION)) out.Sized(40963, r.PixelYDimension, r.PixelYDimensionType);
-  if (l(EXIF_L_SPATIAL_FREQUENCY_RESPONSE)) out.Blob(41484, r.SpatialFrequencyResponse);
-  if (h(EXIF_H_FOCAL_PLANE_RESOLUTION_UNIT)) out.Short(41488, r.FocalPlaneResolutionUnit);
-  if (h(EXIF_H_SENSING_METHOD)) out.Short(41495, r.SensingMethod);
-  if (h(EXIF_H_CFA_PATTERN)) out.Blob(41730, r.CFAPattern);
-  if (h(EXIF_H_CUSTOM_RENDERED)) out.Short(41985, r.CustomRendered);
-  if (h(EXIF_H_EXPOSURE_MODE)) out.Short(41986, r.ExposureMode);
-  if (h(EXIF_H_WHITE_BALANCE)) out.Short(41987, r.WhiteBalance);
-  if (h(EXIF_H_FOCAL_LENGTH_IN_35MM_FILM)) out.Short(41989, r.FocalLengthIn35mmFilm);
-  if (h(EXIF_H_SCENE_CAPTURE_TYPE)) out.Short(41990, r.SceneCaptureType);
-  if (h(EXIF_H_GAIN_CONTROL)) out.Short(41991, r.GainControl);
-  if (h(EXIF_H_CONTRAST)) out.Short(41992, r.Contrast);
-  if (h(EXIF_H_SATURATION)) out.Short(41993, r.Saturation);
-  if (h(EXIF_H_SHARPNESS)) out.Short(41994, r.Sharpness);
-  if (h(EXIF_H_DEVICE_SETTING_DESCRIPTION)) out.Blob(41995, r.DeviceSettingDescription);
-  if (h(EXIF_H_SUBJECT_DISTANCE_RANGE)) out.Short(41996, r.SubjectDistanceRange);
 }
 
 // The local time as "YYYY:MM:DD HH:MM:SS" and its NUL.
@@ -215,26 +152,19 @@ void StampDateTime(ExifEditor& editor, uint32_t code, const std::array<char, kDa
 }  // namespace
 
 std::vector<RecordEntry> RecordEntries(const ImageInfoList* list, uint32_t kind, ByteOrder order) {
-  EntryList out(order);
   const void* record = ImageInfoListFind(list, kind);
-  if (record == nullptr) return {};
-  switch (kind) {
-    case kMergeIfd0:
-    case kMergeIfd1:
-      TiffEntries(*static_cast<const TiffInfo*>(record), out);
-      break;
-    case kMergeExif:
-      ExifEntries(*static_cast<const ExifInfo*>(record), out);
-      break;
-    case kMergeGps: {
-      const auto& gps = *static_cast<const GpsInfo*>(record);
-      if ((gps.mask & GPS_PROCESSING_METHOD) != 0) out.Blob(40, gps.GPSProcessingMethod);
-      break;
+  const std::span<const uint16_t> tags = MergeTags(kind);
+  if (record == nullptr || tags.empty()) return {};
+  std::vector<RecordEntry> entries;
+  for (const RecordField& field : FindRecordSchema(kind)->fields) {
+    const auto tag = static_cast<uint16_t>(field.tag);
+    if (std::find(tags.begin(), tags.end(), tag) == tags.end() || !FieldPresent(field, record)) continue;
+    // A value whose bytes are missing is left out: there is nothing to merge.
+    if (auto value = EncodeField(record, field, order)) {
+      entries.push_back({tag, value->type, value->count, std::move(value->bytes)});
     }
-    default:
-      break;
   }
-  return std::move(out.entries());
+  return entries;
 }
 
 std::optional<MergedSegment> BuildMergedApp1(std::span<const uint8_t> app1,
