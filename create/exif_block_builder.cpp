@@ -8,6 +8,7 @@
 #include "bytes/byte_order.h"
 #include "create/record_values.h"
 #include "edit/directory_writer.h"
+#include "exif/directory.h"
 #include "exif/tiff_value.h"
 
 namespace veltora::create {
@@ -20,12 +21,6 @@ constexpr uint32_t kInfoTiffThumb = 0x00020000u;
 constexpr uint32_t kInfoExif = 0x00040000u;
 constexpr uint32_t kInfoGps = 0x00080000u;
 constexpr uint32_t kTiffHeaderSize = 8;
-constexpr uint16_t kTagExifPointer = 34665;
-constexpr uint16_t kTagGpsPointer = 34853;
-constexpr uint16_t kTagInteropPointer = 40965;
-constexpr uint16_t kTagPrintImageMatching = 50341;
-constexpr uint16_t kTagJpegInterchangeFormat = 513;
-constexpr uint16_t kTagJpegInterchangeFormatLength = 514;
 
 // Collects the entries of one directory in the order they are written. A
 // field that cannot be described (negative text length, an array whose count
@@ -79,10 +74,10 @@ void AddFields(const void* record, std::span<const RecordField> fields, FieldDir
     if (field.directory != directory || !FieldPresent(field, record)) continue;
     const auto tag = static_cast<uint16_t>(field.tag);
     if (field.kind == FieldKind::kFlag) {
-      if (tag == kTagInteropPointer) out.Long(tag, 0);
-    } else if (tag == kTagJpegInterchangeFormat || tag == kTagJpegInterchangeFormatLength) {
+      if (tag == exif::kTagInteropIfdPointer) out.Long(tag, 0);
+    } else if (tag == exif::kTagJpegInterchangeFormat || tag == exif::kTagJpegInterchangeFormatLength) {
       if (thumbnail) out.Long(tag, 0);
-    } else if (tag != kTagPrintImageMatching) {
+    } else if (tag != exif::kTagPrintIm) {
       out.Field(record, field);
     }
   }
@@ -116,11 +111,11 @@ std::optional<std::vector<uint8_t>> BuildExifSegment(const ImageInfoList* list,
 
   Items ifd0, exif_ifd, interop, gps_ifd, ifd1;
   AddFields(main, Fields(kInfoTiffMain), FieldDirectory::kTiff, false, ifd0);
-  if (point_to_exif) ifd0.Long(kTagExifPointer, 0);
-  if (write_gps) ifd0.Long(kTagGpsPointer, 0);
+  if (point_to_exif) ifd0.Long(exif::kTagExifIfdPointer, 0);
+  if (write_gps) ifd0.Long(exif::kTagGpsIfdPointer, 0);
   if ((main->mask2 & TIFF_M2_PRINT_IMAGE_MATCHING) != 0) {
     for (const RecordField& field : Fields(kInfoTiffMain)) {
-      if (field.tag == kTagPrintImageMatching) ifd0.Field(main, field);
+      if (field.tag == exif::kTagPrintIm) ifd0.Field(main, field);
     }
   }
   AddFields(exif, Fields(kInfoExif), FieldDirectory::kExif, false, exif_ifd);
@@ -153,14 +148,14 @@ std::optional<std::vector<uint8_t>> BuildExifSegment(const ImageInfoList* list,
     if (!make_thumbnail || !make_thumbnail(&thumbnail)) return std::nullopt;
     // Discarded with the block when it does not fit.
     if (thumbnail.size() > kMaxBuiltTiffSize - end) return std::nullopt;
-    SetLongField(ifd1.list(), kTagJpegInterchangeFormat, static_cast<uint32_t>(end));
-    SetLongField(ifd1.list(), kTagJpegInterchangeFormatLength,
+    SetLongField(ifd1.list(), exif::kTagJpegInterchangeFormat, static_cast<uint32_t>(end));
+    SetLongField(ifd1.list(), exif::kTagJpegInterchangeFormatLength,
                  static_cast<uint32_t>(thumbnail.size()));
     parts.front().link = static_cast<uint32_t>(ifd1_at);
   }
-  SetLongField(ifd0.list(), kTagExifPointer, static_cast<uint32_t>(exif_at));
-  SetLongField(ifd0.list(), kTagGpsPointer, static_cast<uint32_t>(gps_at));
-  SetLongField(exif_ifd.list(), kTagInteropPointer, static_cast<uint32_t>(interop_at));
+  SetLongField(ifd0.list(), exif::kTagExifIfdPointer, static_cast<uint32_t>(exif_at));
+  SetLongField(ifd0.list(), exif::kTagGpsIfdPointer, static_cast<uint32_t>(gps_at));
+  SetLongField(exif_ifd.list(), exif::kTagInteropIfdPointer, static_cast<uint32_t>(interop_at));
 
   const uint64_t tiff_size = end + thumbnail.size();
   std::vector<uint8_t> segment(kSegmentHeadSize + tiff_size, 0);

@@ -8,6 +8,7 @@
 #include "bytes/byte_view.h"
 #include "edit/block_entries.h"
 #include "edit/directory_writer.h"
+#include "exif/directory.h"
 
 namespace veltora::edit {
 namespace {
@@ -24,8 +25,6 @@ using exif::kTypeLong;
 using exif::kTypeShort;
 using exif::kTypeUndefined;
 
-constexpr uint16_t kTagStripByteCounts = 279;
-constexpr uint16_t kTagInteropPointer = 40965;
 // A maker note whose leading text is this long or longer is no signature: its
 // directory is taken to start at its first byte.
 constexpr size_t kMaxSignatureLength = 19;
@@ -36,7 +35,7 @@ uint32_t ClampU32(uint64_t v) {
 
 bool IsDirectoryPointer(uint16_t tag) {
   return tag == exif::kTagExifIfdPointer || tag == exif::kTagGpsIfdPointer ||
-         tag == kTagInteropPointer;
+         tag == exif::kTagInteropIfdPointer;
 }
 
 // Whether an inline value of this directory is an offset that moves with the
@@ -47,7 +46,7 @@ bool IsInlinePointer(uint32_t code, uint16_t tag) {
       return tag == exif::kTagStripOffsets || tag == exif::kTagExifIfdPointer ||
              tag == exif::kTagGpsIfdPointer;
     case kExifIfd:
-      return tag == kTagInteropPointer;
+      return tag == exif::kTagInteropIfdPointer;
     case kIfd1:
       return tag == exif::kTagStripOffsets || tag == exif::kTagJpegInterchangeFormat;
     default:
@@ -131,7 +130,7 @@ std::vector<Strip> ReadStrips(std::span<const uint8_t> block, exif::ByteOrder or
   const BlockEntry* counts = nullptr;
   for (const BlockEntry& e : dir.entries) {
     if (e.entry.tag == exif::kTagStripOffsets && offsets == nullptr) offsets = &e;
-    if (e.entry.tag == kTagStripByteCounts && counts == nullptr) counts = &e;
+    if (e.entry.tag == exif::kTagStripByteCounts && counts == nullptr) counts = &e;
   }
   if (offsets == nullptr || counts == nullptr) return {};
   auto o = ReadNumbers(block, order, *offsets);
@@ -332,7 +331,7 @@ void ExifEditor::ReadHeadersFromBlock() {
   if (auto dir = ReadBlockDirectory(block, byteOrder, exifHeader.offset)) {
     exifHeader.entryCount = dir->count;
     for (const BlockEntry& e : dir->entries) {
-      if (e.entry.tag == kTagInteropPointer && e.entry.type == kTypeLong && e.entry.count == 1) {
+      if (e.entry.tag == exif::kTagInteropIfdPointer && e.entry.type == kTypeLong && e.entry.count == 1) {
         interopHeader.offset = e.entry.value;
       }
       if (e.entry.tag == exif::kTagMakerNote && e.entry.type == kTypeUndefined &&
@@ -424,7 +423,7 @@ int ExifEditor::FixUpOffsets(uint32_t code, const RangeList& ranges) {
       if (e.entry.type == kTypeLong && e.entry.count == 1) {
         if (code == kIfd0 && e.entry.tag == exif::kTagExifIfdPointer) exifHeader.offset = moved;
         if (code == kIfd0 && e.entry.tag == exif::kTagGpsIfdPointer) gpsHeader.offset = moved;
-        if (code == kExifIfd && e.entry.tag == kTagInteropPointer) interopHeader.offset = moved;
+        if (code == kExifIfd && e.entry.tag == exif::kTagInteropIfdPointer) interopHeader.offset = moved;
         if (code == kIfd1 && e.entry.tag == exif::kTagJpegInterchangeFormat) {
           ifd1.firstStripOffset = moved;
         }
@@ -580,7 +579,7 @@ int ExifEditor::StartEdit(uint32_t drop_interop) {
   ifd1 = ImageDescription{};
   if (auto link = NextLinkPosition(kIfd0)) exif::Write32(Block().data() + *link, 0, byteOrder);
   if (drop_interop != 0 && interopHeader.offset != 0) {
-    RemoveTag(kExifIfd, kTagInteropPointer);
+    RemoveTag(kExifIfd, exif::kTagInteropIfdPointer);
     interopHeader = IfdLocation{};
   }
   if (GetDataLength(kIfd0) != 0) SetDataOffset(kIfd0, blockLength);
@@ -956,7 +955,7 @@ int ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
     if (item.type != kTypeLong || item.count != 1) continue;
     if (code == kIfd0 && item.tag == exif::kTagExifIfdPointer) exifHeader.offset = v;
     if (code == kIfd0 && item.tag == exif::kTagGpsIfdPointer) gpsHeader.offset = v;
-    if (code == kExifIfd && item.tag == kTagInteropPointer) interopHeader.offset = v;
+    if (code == kExifIfd && item.tag == exif::kTagInteropIfdPointer) interopHeader.offset = v;
   }
   if (code == kIfd0) ifd1.ifdOffset = link;
   RefreshDescriptors();
@@ -975,7 +974,7 @@ void ExifEditor::PointAt(uint32_t code, uint32_t offset) {
       SetEntryInPlace(kIfd0, IfdEntry{exif::kTagGpsIfdPointer, kTypeLong, 1, offset});
       break;
     case kInteropIfd:
-      SetEntryInPlace(kExifIfd, IfdEntry{kTagInteropPointer, kTypeLong, 1, offset});
+      SetEntryInPlace(kExifIfd, IfdEntry{exif::kTagInteropIfdPointer, kTypeLong, 1, offset});
       break;
     case kIfd1:
       if (auto link = NextLinkPosition(kIfd0)) exif::Write32(Block().data() + *link, offset, byteOrder);

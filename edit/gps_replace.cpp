@@ -7,6 +7,7 @@
 #include "bytes/byte_view.h"
 #include "edit/block_entries.h"
 #include "edit/rebuilt_output.h"
+#include "exif/directory.h"
 #include "plugin/export_guard.h"
 #include "plugin/safe_replace.h"
 #include "plugin/veltora.h"
@@ -21,9 +22,6 @@ using exif::kTypeLong;
 using exif::kTypeRational;
 using exif::kTypeUndefined;
 
-constexpr uint16_t kTagGpsVersion = 0;
-constexpr uint16_t kTagInteropPointer = 40965;
-constexpr uint16_t kTagStripByteCounts = 279;
 // The tags of GPS version 2.2 that an older directory must not carry.
 constexpr uint16_t kVersion22Tags[] = {27, 28, 29};
 
@@ -67,7 +65,7 @@ std::vector<uint8_t> TextBytes(const CString& text) {
 
 uint32_t VersionOf(const std::vector<EntryEdit>& entries) {
   for (const EntryEdit& e : entries) {
-    if (e.entry.tag == kTagGpsVersion && e.entry.type == kTypeByte && e.entry.count == 4) {
+    if (e.entry.tag == exif::kTagGpsVersionId && e.entry.type == kTypeByte && e.entry.count == 4) {
       return BigEndianOf(e.entry.value);
     }
   }
@@ -85,7 +83,7 @@ void Put(std::vector<EntryEdit>* entries, EntryEdit e) {
 }
 
 EntryEdit VersionEntry(uint32_t big_endian) {
-  return MakeEntry(kTagGpsVersion, kTypeByte, 4,
+  return MakeEntry(exif::kTagGpsVersionId, kTypeByte, 4,
                    {static_cast<uint8_t>(big_endian >> 24), static_cast<uint8_t>(big_endian >> 16),
                     static_cast<uint8_t>(big_endian >> 8), static_cast<uint8_t>(big_endian)});
 }
@@ -171,13 +169,13 @@ std::optional<ThumbnailRun> FindThumbnail(std::span<const uint8_t> block, exif::
   for (const BlockEntry& e : dir.entries) {
     if (e.OutOfLine()) {
       if (e.entry.tag == exif::kTagStripOffsets) strip_offsets = &e;
-      if (e.entry.tag == kTagStripByteCounts) strip_counts = &e;
+      if (e.entry.tag == exif::kTagStripByteCounts) strip_counts = &e;
       continue;
     }
     if (e.entry.tag == exif::kTagJpegInterchangeFormat) jpeg_at = e.entry.value;
     if (e.entry.tag == exif::kTagJpegInterchangeFormatLength) jpeg_length = e.entry.value;
     if (e.entry.tag == exif::kTagStripOffsets && e.entry.count == 1) strip_offsets = &e;
-    if (e.entry.tag == kTagStripByteCounts && e.entry.count == 1) strip_counts = &e;
+    if (e.entry.tag == exif::kTagStripByteCounts && e.entry.count == 1) strip_counts = &e;
   }
   const exif::ByteView view(block, order);
   if (jpeg_at && jpeg_length) {
@@ -307,7 +305,7 @@ int AppendSourceIfd1(ExifEditor& editor, std::span<const uint8_t> source,
   std::vector<DirectoryItem> items;
   for (const BlockEntry& e : dir.entries) {
     if (e.entry.tag == exif::kTagExifIfdPointer || e.entry.tag == exif::kTagGpsIfdPointer ||
-        e.entry.tag == kTagInteropPointer) {
+        e.entry.tag == exif::kTagInteropIfdPointer) {
       continue;
     }
     items.push_back(ItemFromBlock(source, e, order, order));

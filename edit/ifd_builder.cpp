@@ -8,6 +8,7 @@
 #include "edit/gps_replace.h"
 #include "edit/rebuilt_output.h"
 #include "exif/date_text.h"
+#include "exif/directory.h"
 #include "exif/jpeg_segments.h"
 #include "platform/file.h"
 #include "platform/local_time.h"
@@ -34,11 +35,7 @@ constexpr uint16_t kTagResolutionUnit = 296;
 constexpr uint16_t kTagSoftware = 305;
 constexpr uint16_t kTagYCbCrPositioning = 531;
 constexpr uint16_t kTagComponentsConfiguration = 37121;
-constexpr uint16_t kTagFlashpixVersion = 40960;
 constexpr uint16_t kTagColorSpace = 40961;
-constexpr uint16_t kTagPixelXDimension = 40962;
-constexpr uint16_t kTagPixelYDimension = 40963;
-constexpr uint16_t kTagInteropPointer = 40965;
 constexpr uint16_t kTagInteropIndex = 1;
 constexpr uint16_t kTagInteropVersion = 2;
 
@@ -333,14 +330,14 @@ int BuildExifIfd(ExifEditor& editor, const TextInfo& info) {
     const uint8_t components[4] = {1, 2, 3, 0};
     Put(items, BytesItem(kTagComponentsConfiguration, kTypeUndefined, components));
   }
-  Put(items, VersionItem(kTagFlashpixVersion, "0100"));
+  Put(items, VersionItem(exif::kTagFlashpixVersion, "0100"));
   Put(items, ShortItem(kTagColorSpace, 1, order));
   if (jpeg) {
     const exif::ImageSize size = editor.GetImageSize();
-    Put(items, LongItem(kTagPixelXDimension, size.width, order), true);
-    Put(items, LongItem(kTagPixelYDimension, size.height, order), true);
+    Put(items, LongItem(exif::kTagPixelXDimension, size.width, order), true);
+    Put(items, LongItem(exif::kTagPixelYDimension, size.height, order), true);
   }
-  if (!editor.thumbnailPath.empty()) Put(items, LongItem(kTagInteropPointer, 0, order), true);
+  if (!editor.thumbnailPath.empty()) Put(items, LongItem(exif::kTagInteropIfdPointer, 0, order), true);
 
   const auto at = AppendDirectory(editor, kExifIfd, items);
   return at && editor.SetEntryInPlace(kIfd0, IfdEntry{exif::kTagExifIfdPointer, kTypeLong, 1, *at}) > 0
@@ -350,7 +347,7 @@ int BuildExifIfd(ExifEditor& editor, const TextInfo& info) {
 
 int AppendInteropIfd(ExifEditor& editor) {
   IfdEntry pointer;
-  pointer.tag = kTagInteropPointer;
+  pointer.tag = exif::kTagInteropIfdPointer;
   if (editor.IsTiffSource() || editor.FindBlockEntry(kExifIfd, &pointer) != 1) return 0;
   const ByteOrder order = editor.byteOrder;
   std::vector<DirectoryItem> items;
@@ -362,7 +359,7 @@ int AppendInteropIfd(ExifEditor& editor) {
   Put(items, TextItem(kTagInteropIndex, "R98"));
   Put(items, VersionItem(kTagInteropVersion, "0100"));
   const auto at = AppendDirectory(editor, kInteropIfd, items);
-  return at && editor.SetEntryInPlace(kExifIfd, IfdEntry{kTagInteropPointer, kTypeLong, 1, *at}) > 0
+  return at && editor.SetEntryInPlace(kExifIfd, IfdEntry{exif::kTagInteropIfdPointer, kTypeLong, 1, *at}) > 0
              ? 1
              : 0;
 }
@@ -389,7 +386,7 @@ int BuildExifBlock(ExifEditor& editor, const std::string& thumbnail_path, const 
         editor.SetDataOffset(kIfd1, editor.blockLength);
       }
     } else if (interop) {
-      editor.RemoveTag(kExifIfd, kTagInteropPointer);
+      editor.RemoveTag(kExifIfd, exif::kTagInteropIfdPointer);
     }
   }
   if (editor.GetDataLength(kIfd0) != 0) {

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "edit/block_entries.h"
+#include "exif/directory.h"
 #include "exif/jpeg_segments.h"
 #include "platform/file.h"
 
@@ -16,8 +17,6 @@ using exif::kExifIfd;
 using exif::kIfd0;
 using exif::kIfd1;
 
-constexpr uint16_t kTagPixelXDimension = 40962;
-constexpr uint16_t kTagPixelYDimension = 40963;
 constexpr uint16_t kTagPrintMatchingInMakerNote = 0x0E00;
 
 // IFD0 tags that describe how the old picture's pixels were coded. A TIFF's
@@ -213,8 +212,8 @@ int ReplaceMainImage(ExifEditor& editor, const std::string& picture_path) {
     if (editor.ifd0.width != size.width || editor.ifd0.length != size.height) return 0;
   }
   // A TIFF's Exif IFD describes its picture as a JPEG's does.
-  return SetPixelDimension(editor, kTagPixelXDimension, size.width) &&
-                 SetPixelDimension(editor, kTagPixelYDimension, size.height)
+  return SetPixelDimension(editor, exif::kTagPixelXDimension, size.width) &&
+                 SetPixelDimension(editor, exif::kTagPixelYDimension, size.height)
              ? 1
              : 0;
 }

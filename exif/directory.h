@@ -24,12 +24,14 @@ inline constexpr uint32_t kThumbnailExifIfd = 258;
 inline constexpr uint32_t kMakerNoteIfd = 17;
 
 // Tags the engine itself looks at.
+inline constexpr uint16_t kTagGpsVersionId = 0;
 inline constexpr uint16_t kTagImageWidth = 256;
 inline constexpr uint16_t kTagImageLength = 257;
 inline constexpr uint16_t kTagStripOffsets = 273;
 inline constexpr uint16_t kTagOrientation = 274;
 inline constexpr uint16_t kTagSamplesPerPixel = 277;
 inline constexpr uint16_t kTagRowsPerStrip = 278;
+inline constexpr uint16_t kTagStripByteCounts = 279;
 inline constexpr uint16_t kTagXResolution = 282;
 inline constexpr uint16_t kTagYResolution = 283;
 inline constexpr uint16_t kTagPlanarConfiguration = 284;
@@ -42,6 +44,10 @@ inline constexpr uint16_t kTagExifVersion = 36864;
 inline constexpr uint16_t kTagDateTimeOriginal = 36867;
 inline constexpr uint16_t kTagDateTimeDigitized = 36868;
 inline constexpr uint16_t kTagMakerNote = 37500;
+inline constexpr uint16_t kTagFlashpixVersion = 40960;
+inline constexpr uint16_t kTagPixelXDimension = 40962;
+inline constexpr uint16_t kTagPixelYDimension = 40963;
+inline constexpr uint16_t kTagInteropIfdPointer = 40965;
 inline constexpr uint16_t kTagPrintIm = 50341;
 
 // offset is relative to the TIFF header, 0 when absent; entryCount 0 means

@@ -5,6 +5,8 @@
 #include <new>
 #include <vector>
 
+#include "exif/directory.h"
+
 namespace veltora::info {
 namespace {
 
@@ -15,8 +17,6 @@ constexpr uint64_t kInlineSize = 4;
 // Where in the 12-byte entry the value or offset field lies.
 constexpr uint64_t kValueFieldOffset = 8;
 
-constexpr uint16_t kTagFlashpixVersion = 40960;
-constexpr uint16_t kTagGpsVersionId = 0;
 
 uint16_t U16Or0(ByteView block, uint64_t at) { return block.U16(at).value_or(0); }
 uint32_t U32Or0(ByteView block, uint64_t at) { return block.U32(at).value_or(0); }
@@ -50,8 +50,8 @@ void StoreText(const EntryData& entry, ByteView block, bool cut_to_count, CStrin
 // The versions whose four bytes are taken as stored whatever the entry's
 // size; the other 4-byte fields take the data's bytes, at most four.
 bool TakesFourBytes(const RecordField& field) {
-  return (field.directory == FieldDirectory::kExif && field.tag == kTagFlashpixVersion) ||
-         (field.directory == FieldDirectory::kGps && field.tag == kTagGpsVersionId);
+  return (field.directory == FieldDirectory::kExif && field.tag == exif::kTagFlashpixVersion) ||
+         (field.directory == FieldDirectory::kGps && field.tag == exif::kTagGpsVersionId);
 }
 
 void StoreFourBytes(const RecordField& field, const EntryData& entry, ByteView block, void* out) {

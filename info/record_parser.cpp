@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "exif/current_byte_order.h"
+#include "exif/directory.h"
 #include "info/record_entries.h"
 #include "info/record_list.h"
 #include "interface/record_fields.h"
@@ -14,9 +15,6 @@ namespace {
 
 using exif::ByteView;
 
-constexpr uint16_t kTagExifPointer = 34665;
-constexpr uint16_t kTagGpsPointer = 34853;
-constexpr uint16_t kTagInteropPointer = 40965;
 // IFD0 cannot start inside the 8-byte TIFF header.
 constexpr uint32_t kMinIfd0Offset = 8;
 // The magic 42 read in the wrong byte order: the one value refused.
@@ -74,7 +72,7 @@ int ParseExifIfd(ExifInfo* record, uint16_t count, ByteView block, uint64_t firs
   if (record == nullptr) return -1;
   StoreDirectory(record, SchemaOf(INFO_EXIF), FieldDirectory::kExif, count, block, first_entry,
                  [&](const EntryData& entry) {
-                   if (entry.tag != kTagInteropPointer) return;
+                   if (entry.tag != exif::kTagInteropIfdPointer) return;
                    const int read = FollowPointer(block, entry, false, [&](uint16_t m, uint64_t first) {
                      const ByteView cut = *block.Sub(0, block.size() & kInteropSizeMask);
                      return ParseInteropIfd(record, m, cut, first);
@@ -113,12 +111,12 @@ int64_t ParseIfd(ByteView block, uint32_t ifd_offset, const ParseContext& contex
     }
     uint32_t read_bit = 0;
     int read = -1;
-    if (entry.tag == kTagExifPointer) {
+    if (entry.tag == exif::kTagExifIfdPointer) {
       read_bit = TIFF_M1_EXIF_IFD_READ;
       read = FollowPointer(block, entry, true, [&](uint16_t m, uint64_t first) {
         return ParseExifIfd(context.exif, m, block, first);
       });
-    } else if (entry.tag == kTagGpsPointer) {
+    } else if (entry.tag == exif::kTagGpsIfdPointer) {
       read_bit = TIFF_M1_GPS_IFD_READ;
       read = FollowPointer(block, entry, true, [&](uint16_t m, uint64_t first) {
         return ParseGpsIfd(context.gps, m, block, first);
