@@ -1,11 +1,10 @@
 #include "create/whole_file.h"
 
-#include <new>
 #include <optional>
-#include <stdexcept>
 
 #include "exif/jpeg_segments.h"
 #include "platform/file.h"
+#include "platform/win32_error.h"
 #include "plugin/safe_replace.h"
 
 namespace veltora::create {
@@ -34,22 +33,18 @@ HRESULT ReadWholeFile(const char* path, std::vector<uint8_t>* bytes) {
       error != 0) {
     return MapWin32Error(error);
   }
-  uint64_t size = 0;
-  if (const uint32_t error = file.Size(&size); error != 0) return MapWin32Error(error);
-  try {
-    bytes->assign(static_cast<size_t>(size), 0);
-  } catch (const std::bad_alloc&) {
-    return kOutOfMemory;
-  } catch (const std::length_error&) {
-    return kOutOfMemory;
+  switch (const uint32_t error = file.ReadAll(bytes)) {
+    case platform::kErrorSuccess:
+      return S_OK;
+    case platform::kErrorNotEnoughMemory:
+    case platform::kErrorFileTooLarge:
+      return kOutOfMemory;
+    case platform::kErrorReadFault:
+    case platform::kErrorHandleEof:
+      return E_FAIL;  // fewer bytes than the file's size were read
+    default:
+      return MapWin32Error(error);  // its size could not be read
   }
-  size_t got = 0;
-  if (file.ReadAt(0, bytes->data(), bytes->size(), &got) != 0 || got != bytes->size()) {
-    bytes->clear();
-    bytes->shrink_to_fit();
-    return E_FAIL;
-  }
-  return S_OK;
 }
 
 int64_t FindJpegMarker(uint16_t code, std::span<const uint8_t> bytes) {

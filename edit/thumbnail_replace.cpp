@@ -119,11 +119,8 @@ bool CarryOldSegments(const std::string& old_path, const std::string& picture_pa
   if (carried.empty()) return true;
   platform::File picture;
   if (platform::File::Open(picture_path.c_str(), platform::File::Access::kRead, &picture) != 0) return false;
-  uint64_t size = 0;
-  if (picture.Size(&size) != 0 || size < 2) return false;
-  std::vector<uint8_t> bytes(static_cast<size_t>(size));
-  size_t got = 0;
-  if (picture.ReadAt(0, bytes.data(), bytes.size(), &got) != 0 || got != bytes.size()) return false;
+  std::vector<uint8_t> bytes;
+  if (picture.ReadAll(&bytes) != 0 || bytes.size() < 2) return false;
   picture.Close();
   bytes.insert(bytes.begin() + 2, carried.begin(), carried.end());
   platform::File out;

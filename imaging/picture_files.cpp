@@ -4,6 +4,7 @@
 
 #include "imaging/codecs.h"
 #include "platform/file.h"
+#include "platform/win32_error.h"
 
 namespace veltora::imaging {
 namespace {
@@ -36,17 +37,16 @@ int32_t ReadPictureFile(const char* path, std::vector<uint8_t>* out) {
   if (path == nullptr || *path == '\0') return kErrorInvalidArgument;
   platform::File file;
   if (platform::File::Open(path, platform::File::Access::kRead, &file) != 0) return kErrorFileOpen;
-  uint64_t size = 0;
-  if (file.Size(&size) != 0) return kErrorFileRead;
-  if (size > kMaxFileBytes) return kErrorTooLarge;
-  try {
-    out->resize(static_cast<size_t>(size));
-  } catch (const std::bad_alloc&) {
-    return kErrorNoMemory;
+  switch (file.ReadAll(out, kMaxFileBytes)) {
+    case platform::kErrorSuccess:
+      return 1;
+    case platform::kErrorFileTooLarge:
+      return kErrorTooLarge;
+    case platform::kErrorNotEnoughMemory:
+      return kErrorNoMemory;
+    default:
+      return kErrorFileRead;
   }
-  size_t got = 0;
-  if (file.ReadAt(0, out->data(), out->size(), &got) != 0 || got != out->size()) return kErrorFileRead;
-  return 1;
 }
 
 namespace {

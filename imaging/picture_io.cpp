@@ -106,14 +106,8 @@ int32_t CheckJpegFile(const char* path) {
   size_t got = 0;
   if (file.ReadAt(0, head, 2, &got) != 0 || got != 2) return 0;
   if (head[0] != 0xFF || head[1] != 0xD8) return 1;
-  if (size > kMaxFileBytes) return 0;
   std::vector<uint8_t> bytes;
-  try {
-    bytes.resize(static_cast<size_t>(size));
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
-  if (file.ReadAt(0, bytes.data(), bytes.size(), &got) != 0 || got != bytes.size()) return 0;
+  if (file.ReadAll(&bytes, kMaxFileBytes) != 0) return 0;
   return CheckJpegStream(bytes.data(), bytes.size());
 }
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace veltora::platform {
 
@@ -38,6 +39,11 @@ class File {
   // the file. Does not move the position used by Read and Write.
   uint32_t ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got);
   uint32_t Read(void* buffer, size_t size, size_t* got);
+  // Replaces `bytes` with the whole file. 0; 223 when the file is larger
+  // than `limit` (nothing is allocated); 8 when memory is short; 30 when a
+  // read fails and 38 when the file ends early (`bytes` is then empty); or
+  // the error of the size query.
+  uint32_t ReadAll(std::vector<uint8_t>* bytes, uint64_t limit = UINT64_MAX);
   // Writes all `size` bytes or reports the error (disk full is 112, a file
   // size limit 223; a short write is never reported as success).
   uint32_t Write(const void* buffer, size_t size);
