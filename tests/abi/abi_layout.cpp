@@ -50,13 +50,11 @@ F(rgbBlue, 0); F(rgbGreen, 1); F(rgbRed, 2); F(rgbReserved, 3);
 AT(BITMAPINFO, bmiColors, 40);
 static_assert(BI_BITFIELDS == 3);
 
-SIZE(HostRational, 8);
-SIZE(HostSRational, 8);
+SIZE(HostRational, 8); SIZE(HostSRational, 8);
 
 // The text's length word lies 8 bytes before the first character in every
 // model: the header is three int32 words directly in front of the characters.
-SIZE(CStringData, 12);
-AT(CStringData, length, 4);
+SIZE(CStringData, 12); AT(CStringData, length, 4);
 static_assert(sizeof(CStringData) - offsetof(CStringData, length) == 8);
 
 SIZE(ImageSummary, 148);
@@ -67,47 +65,34 @@ F(format_name, 20);
 static_assert(sizeof(ImageSummary::format_name) == 128);
 
 // Field widths the records fix.
-static_assert(sizeof(ExifTagSet::ExifVersion) == 4);
-static_assert(sizeof(GpsTagSet::GPSLatitude) == 24);
-static_assert(sizeof(GpsTagSet::GPSLatitudeRef) == 2);
+static_assert(sizeof(ExifTagSet::ExifVersion) == 4 && sizeof(GpsTagSet::GPSLatitude) == 24 &&
+              sizeof(GpsTagSet::GPSLatitudeRef) == 2);
 static_assert(sizeof(MakerTagSet::value_0002) == 4 && sizeof(MakerTagSet::value_0026) == 4 &&
               sizeof(MakerTagSet::value_002B) == 4);
-static_assert(sizeof(TiffInfo::BitsPerSample) == 6);
-static_assert(sizeof(TiffInfo::TransferFunction) == 1536);
+static_assert(sizeof(TiffInfo::BitsPerSample) == 6 && sizeof(TiffInfo::TransferFunction) == 1536);
 static_assert(sizeof(TiffInfo::WhitePoint) == 16 && sizeof(TiffInfo::PrimaryChromaticities) == 48 &&
               sizeof(TiffInfo::YCbCrCoefficients) == 24 &&
               sizeof(TiffInfo::ReferenceBlackWhite) == 48);
-static_assert(sizeof(ExifInfo::ComponentsConfiguration) == 4);
-static_assert(sizeof(ExifInfo::SubjectLocation) == 4);
-static_assert(sizeof(GpsInfo::GPSDestLongitude) == 24);
+static_assert(sizeof(ExifInfo::ComponentsConfiguration) == 4 &&
+              sizeof(ExifInfo::SubjectLocation) == 4 && sizeof(GpsInfo::GPSDestLongitude) == 24);
 
 // TiffInfo up to its first array object holds no pointer.
-AT(TiffInfo, XResolution, 36);
-AT(TiffInfo, ResolutionUnit, 52);
-AT(TiffInfo, StripOffsets, 56);
+AT(TiffInfo, XResolution, 36); AT(TiffInfo, ResolutionUnit, 52); AT(TiffInfo, StripOffsets, 56);
 
 // ---- 32-bit model ------------------------------------------------------------------
-SIZE32(HGLOBAL, 4);
-SIZE32(HDC, 4);
-SIZE32(CString, 4);
-SIZE32(HostBlob, 8);
+SIZE32(HGLOBAL, 4); SIZE32(HDC, 4); SIZE32(CString, 4); SIZE32(HostBlob, 8);
 AT32(HostBlob, size, 4);
 
 // The three arrays: class word, elements, count, capacity, growth step.
-SIZE32(CWordArray, 20);
-SIZE32(CDWordArray, 20);
-SIZE32(CByteArray, 20);
+SIZE32(CWordArray, 20); SIZE32(CDWordArray, 20); SIZE32(CByteArray, 20);
 #define F(member, off) AT32(CWordArray, member, off)
 F(class_word, 0); F(elements, 4); F(count, 8); F(capacity, 12); F(grow_by, 16);
 #undef F
-AT32(CDWordArray, elements, 4);
-AT32(CDWordArray, count, 8);
-AT32(CByteArray, elements, 4);
-AT32(CByteArray, count, 8);
+AT32(CDWordArray, elements, 4); AT32(CDWordArray, count, 8);
+AT32(CByteArray, elements, 4); AT32(CByteArray, count, 8);
 
 SIZE32(ImageInfoList, 12);
-AT32(ImageInfoList, allocator_reserved, 0);
-AT32(ImageInfoList, sentinel, 4);
+AT32(ImageInfoList, allocator_reserved, 0); AT32(ImageInfoList, sentinel, 4);
 AT32(ImageInfoList, count, 8);
 SIZE32(ImageInfoNode, 16);
 #define F(member, off) AT32(ImageInfoNode, member, off)
@@ -115,21 +100,14 @@ F(next, 0); F(prev, 4); F(type, 8); F(record, 12);
 #undef F
 
 // GetStillImageInfo's single answer overlays the list's first two words.
-AT32(StillImageInfoOut, single.type, 0);
-AT32(StillImageInfoOut, single.record, 4);
+AT32(StillImageInfoOut, single.type, 0); AT32(StillImageInfoOut, single.record, 4);
 AT(StillImageInfoOut, single.record, offsetof(ImageInfoList, sentinel));
 SIZE32(StillImageInfoOut, 12);
 
-SIZE32(EncodeExifData, 8);
-AT32(EncodeExifData, gps, 4);
+SIZE32(EncodeExifData, 8); AT32(EncodeExifData, gps, 4);
 
-SIZE32(GpsTagSet, 164);
-SIZE32(ImageTextInfo, 36);
-SIZE32(TiffInfo, 1840);
-SIZE32(ExifInfo, 360);
-SIZE32(GpsInfo, 272);
-SIZE32(ExifTagSet, 108);
-SIZE32(MakerTagSet, 92);
+SIZE32(GpsTagSet, 164); SIZE32(ImageTextInfo, 36); SIZE32(TiffInfo, 1840); SIZE32(ExifInfo, 360);
+SIZE32(GpsInfo, 272); SIZE32(ExifTagSet, 108); SIZE32(MakerTagSet, 92);
 
 // ExifTagSet
 #define F(member, off) AT32(ExifTagSet, member, off)

@@ -3,68 +3,57 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-
 #include <string>
 #include <vector>
 
-#include "exif_test_files.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tiff_builder.h"
 
 namespace veltora::exif {
 namespace {
 
-using test::Block;
-using test::ScratchFile;
+namespace t = veltora::testing;
 
-constexpr uint32_t kNoteAt = 0x80;
-
-// A TIFF file whose EXIF directory holds a MakerNote of `note` (written at
-// kNoteAt) and whose IFD0 holds a RATIONAL at 0x200 for maker entries to
-// point at.
-std::vector<uint8_t> FileWithNote(ByteOrder order, const std::string& note,
-                                  uint32_t declared_size = 0) {
-  Block b(order);
-  b.Header(8).Ifd(8, {{256, kTypeShort, 1, 4}, {257, kTypeShort, 1, 4},
-                      {kTagExifIfdPointer, kTypeLong, 1, 0x40}});
-  b.Ifd(0x40, {{kTagMakerNote, kTypeUndefined,
-                declared_size ? declared_size : uint32_t(note.size()), kNoteAt}});
-  b.Raw(kNoteAt, note);
-  b.U32(0x200, 10).U32(0x204, 3).Grow(0x220);
-  return b.bytes();
-}
-
-// Maker-note entries laid out in `order`.
-std::string Entries(ByteOrder order, const std::vector<IfdEntry>& entries) {
-  std::string out(entries.size() * 12, '\0');
-  for (size_t i = 0; i < entries.size(); ++i) {
-    EncodeEntry(reinterpret_cast<uint8_t*>(out.data()) + 12 * i, order, entries[i]);
-  }
-  return out;
-}
-
-std::string Count(ByteOrder order, uint16_t n) {
-  uint8_t b[2];
-  Write16(b, n, order);
-  return std::string(reinterpret_cast<char*>(b), 2);
-}
-
-class MakerNoteReaderTest : public ::testing::TestWithParam<ByteOrder> {
+class MakerNoteReaderTest : public ::testing::TestWithParam<t::Endian> {
  protected:
-  ByteOrder order() const { return GetParam(); }
-  std::vector<IfdEntry> ThreeEntries() const {
-    return {{0x0002, kTypeShort, 1, 7}, {0x0001, kTypeRational, 1, 0x200},
-            {0x0E00, kTypeUndefined, 12, 0x100}};
+  // A TIFF block with image dimensions in IFD0 and an EXIF directory that
+  // holds only the maker note.
+  t::TiffBuilder Builder() const {
+    t::TiffBuilder b(GetParam());
+    b.Short(t::kIfd0, 256, 4).Short(t::kIfd0, 257, 4).Directory(t::kExif);
+    return b;
+  }
+  // A "Quorvanta" note with a SHORT, a RATIONAL (IFD0's, outside the note:
+  // its offset counts from the TIFF header) and a print-matching block, in
+  // that order.
+  t::TiffBuilder WithThreeEntries() const {
+    t::TiffBuilder b = Builder();
+    b.Rational(t::kIfd0, 282, 10, 3);
+    const uint32_t rational = b.Layout().value_offset.at({t::kIfd0, 282});
+    b.MakerNoteHeader(t::MakerNoteForm::kSignature, "Quorvanta")
+        .KeepEntryOrder()
+        .Short(t::kMakerNote, 0x0002, 7)
+        .Raw(t::kMakerNote, 0x0001, t::kRational, 1, {}).WithOffset(rational)
+        .Undefined(t::kMakerNote, 0x0E00, std::vector<uint8_t>(12, 'P'));
+    return b;
+  }
+  // The 12-byte signature field and an entry count, and nothing more.
+  std::vector<uint8_t> SignatureAndCount(uint16_t count) const {
+    std::vector<uint8_t> note = {'Q', 'u', 'o', 'r', 'v', 'a', 'n', 't', 'a', 0, 0, 0};
+    const auto n = Builder().U16({count});
+    note.insert(note.end(), n.begin(), n.end());
+    return note;
   }
 };
 
 TEST_P(MakerNoteReaderTest, SignatureFormFromEverySource) {
-  const std::string note = std::string("Quorvanta\0\0\0", 12) + Count(order(), 3) +
-                           Entries(order(), ThreeEntries()) + std::string(4, '\0');
-  const auto file = FileWithNote(order(), note);
-  ScratchFile scratch(file);
+  const auto file = WithThreeEntries().Bytes();
+  t::TempDir dir;
+  t::WriteFile(dir / "file", file);
   for (uint32_t load : {0u, 1u}) {
     for (bool from_file : {false, true}) {
       SCOPED_TRACE(std::string(from_file ? "file" : "memory") + " load=" + std::to_string(load));
-      auto r = from_file ? std::make_unique<MakerNoteReader>(scratch.path(), load, 0)
+      auto r = from_file ? std::make_unique<MakerNoteReader>((dir / "file").c_str(), load, 0)
                          : std::make_unique<MakerNoteReader>(file, load, 0);
       EXPECT_EQ(r->HasMakerNote(), 1);
       EXPECT_EQ(r->makerSignature, "Quorvanta");
@@ -96,15 +85,15 @@ TEST_P(MakerNoteReaderTest, SignatureFormFromEverySource) {
 
 TEST_P(MakerNoteReaderTest, NotesThatCannotBeRead) {
   {  // Exactly four bytes: ignored.
-    const auto bytes_r = FileWithNote(order(), "ABCD");
+    const auto bytes_r = Builder().RawMakerNote({'A', 'B', 'C', 'D'}).Bytes();
     MakerNoteReader r(bytes_r, 1, 0);
     EXPECT_EQ(r.HasMakerNote(), 0);
     EXPECT_EQ(r.makerNote, nullptr);
   }
   {  // A signature whose count needs more bytes than the note has: signature kept.
-    const std::string note = std::string("Quorvanta\0\0\0", 12) + Count(order(), 40) +
-                             std::string(30, '\0');
-    const auto bytes_r = FileWithNote(order(), note);
+    std::vector<uint8_t> note = SignatureAndCount(40);
+    note.resize(note.size() + 30);
+    const auto bytes_r = Builder().RawMakerNote(note).Bytes();
     MakerNoteReader r(bytes_r, 1, 0);
     EXPECT_EQ(r.makerEntryCount, 0);
     EXPECT_EQ(r.GetMakerSignature(), "Quorvanta");
@@ -114,17 +103,21 @@ TEST_P(MakerNoteReaderTest, NotesThatCannotBeRead) {
     EXPECT_EQ(r.CollectMakerEntries(&list), 0);
   }
   {  // A 19-character text with no NUL leaves no room for a count.
-    const std::string note(21, 'Q');
-    const auto bytes_r = FileWithNote(order(), note);
+    const auto bytes_r = Builder().RawMakerNote(std::vector<uint8_t>(21, 'Q')).Bytes();
     MakerNoteReader r(bytes_r, 1, 0);
     EXPECT_EQ(r.makerSignature.size(), 19u);
     EXPECT_EQ(r.makerEntryCount, 0);
   }
-  for (uint32_t declared : {0xFFFFFFFFu, 0x100000u, 0x1A1u}) {  // beyond the file / data
-    const std::string note = std::string("Quorvanta\0\0\0", 12) + Count(order(), 1) +
-                             Entries(order(), {{1, kTypeShort, 1, 1}});
+  // Declared sizes beyond the file and the data, the last by a single byte.
+  t::TiffBuilder one = Builder();
+  one.MakerNoteHeader(t::MakerNoteForm::kSignature, "Quorvanta").Short(t::kMakerNote, 1, 1);
+  const t::TiffLayout layout = one.Layout();
+  const auto just_past =
+      static_cast<uint32_t>(layout.bytes.size() - layout.block_offset.at(t::kMakerNote) + 1);
+  for (uint32_t declared : {0xFFFFFFFFu, 0x100000u, just_past}) {
+    t::TiffBuilder b = one;
+    const auto bytes_r = b.Pointer(t::kMakerNote).WithCount(declared).Bytes();
     for (uint32_t load : {0u, 1u}) {
-      const auto bytes_r = FileWithNote(order(), note, declared);
       MakerNoteReader r(bytes_r, load, 0);
       EXPECT_EQ(r.HasMakerNote(), 1);
       IfdEntry e;
@@ -135,9 +128,7 @@ TEST_P(MakerNoteReaderTest, NotesThatCannotBeRead) {
 }
 
 TEST_P(MakerNoteReaderTest, FreedDataIsNotReadThroughTheNote) {
-  const std::string note = std::string("Quorvanta\0\0\0", 12) + Count(order(), 3) +
-                           Entries(order(), ThreeEntries());
-  const auto bytes_r = FileWithNote(order(), note);
+  const auto bytes_r = WithThreeEntries().Bytes();
   MakerNoteReader r(bytes_r, 1, 0);
   ASSERT_NE(r.makerNote, nullptr);
   r.FreeExifData();
@@ -150,7 +141,8 @@ TEST_P(MakerNoteReaderTest, FreedDataIsNotReadThroughTheNote) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothByteOrders, MakerNoteReaderTest,
-                         ::testing::Values(kLittleEndian, kBigEndian), test::OrderName);
+                         ::testing::Values(t::kLittle, t::kBig),
+                         [](const auto& param_info) { return std::string(t::EndianName(param_info.param)); });
 
 }  // namespace
 }  // namespace veltora::exif

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "exif/current_byte_order.h"
-#include "exif_test_files.h"
 
 namespace veltora::exif {
 namespace {
@@ -177,17 +176,17 @@ TEST_P(TiffValueTest, DecodeValueBytesConvertsEveryElementAndClearsTheRest) {
   EXPECT_STREQ(ten, "2006:05:1");
 }
 
+// Sizes wrap as 32-bit products; readers then refuse what cannot fit.
 TEST_P(TiffValueTest, ValueSizeIsAWrapping32BitProduct) {
   IfdEntry e{0x111, kTypeLong, 0x40000001, 0};
   EXPECT_EQ(EntryValueSize(&e), 4u);
   e = {0x111, kTypeRational, 0x20000000, 0};
   EXPECT_EQ(EntryValueSize(&e), 0u);
-  e = {0x10F, kTypeAscii, 0xFFFFFFFF, 0};
-  EXPECT_EQ(EntryValueSize(&e), 0xFFFFFFFFu);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothByteOrders, TiffValueTest,
-                         ::testing::Values(kLittleEndian, kBigEndian), test::OrderName);
+                         ::testing::Values(kLittleEndian, kBigEndian),
+                         [](const auto& param_info) { return std::string(param_info.param ? "MM" : "II"); });
 
 TEST(CurrentByteOrderTest, OnlyTheBigEndianMarkSwaps) {
   const uint8_t bytes[4] = {0x12, 0x34, 0x56, 0x78};

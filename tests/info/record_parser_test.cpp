@@ -52,7 +52,7 @@ class RecordParserTest : public ::testing::TestWithParam<Endian> {
   t::TempDir dir_;
 };
 
-TEST_P(RecordParserTest, EveryFieldKindReadsTheSameInBothByteOrders) {
+TEST_P(RecordParserTest, EveryFieldKindSetsItsPresenceBitInBothByteOrders) {
   auto builder = Builder();
   builder.Short(t::kIfd0, 256, 640)
       .Long(t::kIfd0, 257, 480)
@@ -80,29 +80,19 @@ TEST_P(RecordParserTest, EveryFieldKindReadsTheSameInBothByteOrders) {
   ASSERT_EQ(p.result, S_OK);
   EXPECT_EQ(p.Types(), (std::vector<uint32_t>{INFO_TIFF_MAIN, INFO_EXIF, INFO_GPS, INFO_TIFF_THUMB}));
 
-  // One value of each kind; the corpus tests hold the common ones against exiftool.
+  // The values are held against exiftool's by the corpus tests, in files of
+  // both byte orders; here, the type words and the presence bits they set.
   const auto* tiff = p.Find<TiffInfo>(INFO_TIFF_MAIN);
   EXPECT_EQ(tiff->ImageWidthType, 3);  // written back as SHORT
   EXPECT_EQ(tiff->ImageLengthType, 4);
-  EXPECT_EQ(Text(tiff->Make), "Maker");
-  EXPECT_EQ(ArrayGetAt(&tiff->StripOffsets, 1), 20u);
-  EXPECT_EQ(tiff->WhitePoint[1].denominator, 1000u);
   EXPECT_EQ(tiff->mask1, TIFF_M1_IMAGE_WIDTH | TIFF_M1_IMAGE_LENGTH | TIFF_M1_BITS_PER_SAMPLE | TIFF_M1_MAKE |
                              TIFF_M1_STRIP_OFFSETS | TIFF_M1_X_RESOLUTION | TIFF_M1_WHITE_POINT |
                              TIFF_M1_EXIF_IFD_READ | TIFF_M1_GPS_IFD_READ);
   EXPECT_EQ(tiff->mask2, TIFF_M2_PRINT_IMAGE_MATCHING);
   const auto* exif = p.Find<ExifInfo>(INFO_EXIF);
-  EXPECT_EQ(ArrayGetAt(&exif->ISOSpeedRatings, 1), 400);
-  EXPECT_EQ(exif->ShutterSpeedValue.numerator, -8);
-  EXPECT_EQ(exif->UserComment.size, 10u);
-  EXPECT_EQ(exif->PixelXDimension, 70000u);
-  EXPECT_EQ(exif->RelatedImageWidth, 1024u);
   EXPECT_EQ(exif->interop_mask, INTEROP_INDEX | INTEROP_RELATED_IMAGE_WIDTH);
   EXPECT_NE(exif->mask_h & EXIF_H_INTEROP_IFD, 0u);
-  const auto* gps = p.Find<GpsInfo>(INFO_GPS);
-  EXPECT_EQ(gps->GPSVersionID[1], 3);
-  EXPECT_EQ(gps->GPSLatitude[2].numerator, 3024u);
-  EXPECT_EQ(gps->mask, GPS_VERSION_ID | GPS_LATITUDE_REF | GPS_LATITUDE);
+  EXPECT_EQ(p.Find<GpsInfo>(INFO_GPS)->mask, GPS_VERSION_ID | GPS_LATITUDE_REF | GPS_LATITUDE);
   EXPECT_EQ(Text(p.Find<TiffInfo>(INFO_TIFF_THUMB)->Make), "Thumb");
 }
 
@@ -230,13 +220,10 @@ TEST_P(RecordParserTest, ABadHeaderOrMainDirectoryFailsWithNothingAppended) {
   EXPECT_EQ(ParseTiffBlock(good.data(), 8, &broken.list, 0x00100000), E_INVALIDARG);
 }
 
-TEST_P(RecordParserTest, FilesAreParsedFromTheirFirstApp1OrTheirFirstByte) {
+// The corpus test reads JPEG, TIFF and JFIF files through CollectExifRecords;
+// here, the refusals no corpus file gives.
+TEST_P(RecordParserTest, FilesThatGiveNoRecords) {
   const auto builder = Builder().Ascii(t::kIfd0, 271, "Maker").Short(t::kExif, 37385, 1);
-  const auto jpeg = builder.WriteJpeg(dir_);
-  const auto tiff =
-      Builder().RgbImage(t::kIfd0, 4, 4).Ascii(t::kIfd0, 271, "Maker").Short(t::kExif, 37385, 1).WriteTiff(dir_);
-  std::vector<uint8_t> jfif = t::SpliceExif(t::SmallJpeg(), builder.Bytes(), true);
-  t::WriteFile(dir_ / "jfif.jpg", jfif);
   t::WriteFile(dir_ / "picture.png", std::vector<uint8_t>{0x89, 'P', 'N', 'G'});
   // An APP1 that is not EXIF data (XMP) ahead of the EXIF one.
   std::vector<uint8_t> xmp_first = t::SpliceExif(t::SmallJpeg(), builder.Bytes());
@@ -248,9 +235,6 @@ TEST_P(RecordParserTest, FilesAreParsedFromTheirFirstApp1OrTheirFirstByte) {
     std::string path;
     HRESULT result;
   } cases[] = {
-      {jpeg.string(), S_OK},
-      {tiff.string(), S_OK},
-      {(dir_ / "jfif.jpg").string(), E_NOTEXIF},
       {(dir_ / "picture.png").string(), E_NOTEXIF},
       {(dir_ / "missing.jpg").string(), E_NOTEXIF},
       {(dir_ / "xmp_first.jpg").string(), E_FAIL},
@@ -258,11 +242,7 @@ TEST_P(RecordParserTest, FilesAreParsedFromTheirFirstApp1OrTheirFirstByte) {
   for (const auto& c : cases) {
     Parsed p;
     EXPECT_EQ(CollectExifRecords(c.path.c_str(), &p.list, INFO_TIFF_MAIN), c.result) << c.path;
-    if (c.result == S_OK) {
-      EXPECT_EQ(Text(p.Find<TiffInfo>(INFO_TIFF_MAIN)->Make), "Maker") << c.path;
-    } else {
-      EXPECT_EQ(p.list.count, 0u) << c.path;
-    }
+    EXPECT_EQ(p.list.count, 0u) << c.path;
   }
   Parsed p;
   EXPECT_EQ(CollectExifRecords("", &p.list, INFO_EXIF), E_INVALIDARG);
