@@ -12,6 +12,7 @@
 #include "exif/date_text.h"
 #include "exif/jpeg_segments.h"
 #include "platform/local_time.h"
+#include "platform/win32_error.h"
 #include "plugin/safe_replace.h"
 
 namespace veltora::edit {
@@ -24,7 +25,7 @@ using platform::File;
 constexpr size_t kCopyChunk = 256 * 1024;
 // An input up to this size is read whole and the new file assembled in
 // memory and written at once: a few system calls instead of a read and a
-// write per segment. Larger inputs are streamed.
+// write per segment. Larger inputs, or any when memory is short, are streamed.
 constexpr uint64_t kWholeFileLimit = 64ull << 20;
 constexpr char kDateTemplate[] = "    :  :     :  :  ";
 
@@ -176,13 +177,12 @@ namespace {
 // one write), else streams it between the files.
 template <typename MemoryLayout, typename FileLayout>
 uint32_t RunLayout(File& out, File& in, MemoryLayout memory_layout, FileLayout file_layout) {
-  uint64_t size = 0;
-  if (uint32_t error = in.Size(&size)) return error;
-  if (size > kWholeFileLimit) return file_layout();
-  std::vector<uint8_t> input(static_cast<size_t>(size));
-  size_t got = 0;
-  if (uint32_t error = in.ReadAt(0, input.data(), input.size(), &got)) return error;
-  input.resize(got);
+  std::vector<uint8_t> input;
+  const uint32_t read = in.ReadAll(&input, kWholeFileLimit);
+  if (read == platform::kErrorFileTooLarge || read == platform::kErrorNotEnoughMemory) {
+    return file_layout();
+  }
+  if (read != 0) return read;  // a file that ends early is not copied short
   std::vector<uint8_t> output;
   if (uint32_t error = memory_layout(std::span<const uint8_t>(input), &output)) return error;
   return out.Write(output.data(), output.size());
