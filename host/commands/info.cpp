@@ -42,16 +42,19 @@ HRESULT Describe(GetStillImageInfoFn get, const std::string& path, uint32_t flag
 
 void DescribeFile(GetStillImageInfoFn get, FileReport& report) {
   OwnedRecords records;
-  // Three calls, so that a file without a preview or without EXIF data is
+  // One call answers for a file with a preview and EXIF data. When it fails,
+  // three calls, so that a file without a preview or without EXIF data is
   // still described: only the picture itself is required.
-  if (!report.Check("GetStillImageInfo", Describe(get, report.path(), INFO_IMAGE, &records))) return;
-  (void)Describe(get, report.path(), INFO_THUMBNAIL, &records);
-  const HRESULT exif = Describe(get, report.path(), INFO_EXIF_RECORDS, &records);
-  if (exif < 0) {
-    FileReport why(report.path());
-    why.Check("GetStillImageInfo", exif);
-    std::fflush(stdout);
-    fmt::print(stderr, "veltora: {}: no EXIF records: {}\n", report.path(), why.ErrorText());
+  if (Describe(get, report.path(), INFO_IMAGE | INFO_THUMBNAIL | INFO_EXIF_RECORDS, &records) < 0) {
+    if (!report.Check("GetStillImageInfo", Describe(get, report.path(), INFO_IMAGE, &records))) return;
+    (void)Describe(get, report.path(), INFO_THUMBNAIL, &records);
+    const HRESULT exif = Describe(get, report.path(), INFO_EXIF_RECORDS, &records);
+    if (exif < 0) {
+      FileReport why(report.path());
+      why.Check("GetStillImageInfo", exif);
+      std::fflush(stdout);
+      fmt::print(stderr, "veltora: {}: no EXIF records: {}\n", report.path(), why.ErrorText());
+    }
   }
   const nlohmann::ordered_json document = RecordsToJson(*records.list());
   for (const auto& [name, record] : document.items()) report.fields()[name] = record;
