@@ -71,6 +71,12 @@ int RunEncode(Host& host, const EncodeOptions& options) {
   std::optional<OwnedRecords> records;
   if (!options.exif_records.empty()) {
     records.emplace(ReadRecordsFile(options.exif_records));
+    // The block is built around IFD0 and the EXIF directory: without their
+    // records the plug-in could only answer E_FAIL.
+    if (ImageInfoListFind(records->list(), INFO_TIFF_MAIN) == nullptr ||
+        ImageInfoListFind(records->list(), INFO_EXIF) == nullptr) {
+      throw HostError(options.exif_records + ": --exif needs a TiffMain and an Exif record");
+    }
     flags |= ENCODE_EXIF | ENCODE_EXIF_RECORDS;
   }
   void* host_data = records ? records->list() : new_exif ? new_exif->host_data() : nullptr;
