@@ -252,6 +252,44 @@ uint32_t SetFileAttributesNormal(const char* path) {
   return SetFileAttributes(path, attributes);
 }
 
+namespace {
+
+// Copies the rest of `in` to `out`. The kernel copies when it can (no trip
+// through this process's memory; a clone where the file system shares
+// extents); where it cannot, a read-write loop carries on from the same
+// positions. `size` is the input's size when opened: a kernel copy that finds
+// nothing at all in a file that had bytes is not believed.
+uint32_t CopyContents(int in, int out, off_t size) {
+  constexpr size_t kKernelChunk = size_t{1} << 30;
+  bool copied = false;
+  for (;;) {
+    const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kKernelChunk, 0);
+    if (n > 0) {
+      copied = true;
+      continue;
+    }
+    if (n == 0 && (copied || size == 0)) return kErrorSuccess;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
+        errno != EBADF) {
+      return LastError();
+    }
+    break;  // the kernel cannot copy between these two: copy by hand
+  }
+  std::vector<uint8_t> chunk(kCopyChunk);
+  for (;;) {
+    const ssize_t n = ::read(in, chunk.data(), chunk.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return kErrorReadFault;
+    }
+    if (n == 0) return kErrorSuccess;
+    if (const uint32_t error = WriteAll(out, chunk.data(), static_cast<size_t>(n))) return error;
+  }
+}
+
+}  // namespace
+
 uint32_t CopyFile(const char* from, const char* to, bool fail_if_exists, bool copy_permissions,
                   bool* to_opened) {
   if (to_opened != nullptr) *to_opened = false;
@@ -271,19 +309,7 @@ uint32_t CopyFile(const char* from, const char* to, bool fail_if_exists, bool co
     return error;
   }
   if (to_opened != nullptr) *to_opened = true;
-  uint32_t error = kErrorSuccess;
-  std::vector<uint8_t> chunk(kCopyChunk);
-  for (;;) {
-    ssize_t n = ::read(in, chunk.data(), chunk.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error = kErrorReadFault;
-      break;
-    }
-    if (n == 0) break;
-    error = WriteAll(out, chunk.data(), static_cast<size_t>(n));
-    if (error != kErrorSuccess) break;
-  }
+  uint32_t error = CopyContents(in, out, st.st_size);
   if (error == kErrorSuccess && copy_permissions && ::fchmod(out, st.st_mode & 07777) != 0) {
     error = LastError();
   }
