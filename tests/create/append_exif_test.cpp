@@ -8,7 +8,6 @@
 #include <string>
 
 #include "bytes/byte_order.h"
-#include "create/exif_merge.h"
 #include "create/whole_file.h"
 #include "exif/exif_reader.h"
 #include "plugin/veltora.h"
@@ -21,10 +20,7 @@ namespace veltora {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::Endian;
-using testing::ReadBytes;
-using testing::TiffBuilder;
-using namespace veltora::testing;  // Dir and type names of the builder
+using namespace veltora::testing;  // the builders and the file helpers
 
 // The source: IFD0 with a DateTime, an EXIF IFD lacking ColorSpace between
 // FlashpixVersion and ExposureMode, and IFD1 with a JPEG thumbnail.
@@ -63,10 +59,9 @@ Segment App1(const std::vector<uint8_t>& file) {
   return {at, size_t{2} + exif::Read16(&file[at + 2], exif::kBigEndian)};
 }
 
-// Which values are merged, and that the bytes outside the segment and the
-// thumbnail stay, is held against exiftool over the corpus
-// (append_exif_corpus_test); here: the growth by the inserted entries and
-// the DateTime stamp, which that test leaves out.
+// That nothing else changes is held against exiftool and exiv2 over the
+// corpus (corpus_round_trip_test), which entries are replaced by the merge's
+// fuzz target; here: which are inserted, the growth and the DateTime stamp.
 TEST_P(AppendExifTest, MissingShortsAreInsertedAndTheDateTimeStamped) {
   const std::string in = Write(Source(GetParam()));
   // ResolutionUnit and ColorSpace are missing and inserted; SubjectDistanceRange
@@ -79,6 +74,10 @@ TEST_P(AppendExifTest, MissingShortsAreInsertedAndTheDateTimeStamped) {
   exif::ExifReader reader(Path("out.jpg").c_str(), 1, 0);
   ASSERT_TRUE(reader.IsExifJpeg());
   EXPECT_EQ(reader.GetOrientationTag(0), 6);
+  exif::IfdEntry unit{296, 0, 0, 0}, colour{40961, 0, 0, 0}, range{41996, 0, 0, 0};
+  EXPECT_EQ(reader.FindEntry(kIfd0, &unit), 1);
+  EXPECT_EQ(reader.FindEntry(kExif, &colour), 1);
+  EXPECT_EQ(reader.FindEntry(kExif, &range), 0) << "no higher tag to insert it below";
   std::string stamp;
   EXPECT_EQ(reader.ReadDateText(0, 0, &stamp), 1);
   const std::time_t now = std::time(nullptr);

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <functional>
 
 #include "edit/block_entries.h"
 #include "edit/rebuilt_output.h"
@@ -48,7 +48,7 @@ TiffBuilder WithGps(TiffBuilder b) {
   return b;
 }
 
-TEST_P(EditorTest, StartEditKeepsOffsetsWhenIfd1AndThumbnailLieBetweenValues) {
+TEST_P(EditorTest, StartEditCutsIfd1WithoutMovingValuesAndDropsInteropOnRequest) {
   auto b = WithGps(CameraBlock(GetParam()));
   b.LayoutOrder({kIfd0, kIfd1, kThumbnailData, kExif, kInterop, kGps});
   const auto file = b.WriteJpeg(dir_);
@@ -67,17 +67,14 @@ TEST_P(EditorTest, StartEditKeepsOffsetsWhenIfd1AndThumbnailLieBetweenValues) {
   const auto out = WriteOut(editor, file);
   EXPECT_EQ(MainValues(out), before);
   EXPECT_FALSE(ReadValue(out, exif::kIfd1, 513));
-}
 
-TEST_P(EditorTest, StartEditDropsTheInteropPointerOnRequest) {
-  const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
-  ExifEditor editor(file.c_str(), 1);
-  ASSERT_EQ(editor.StartEdit(1), 1);
-  EXPECT_EQ(editor.StartEdit(1), 0) << "a second work block is refused";
+  ExifEditor dropping(file.c_str(), 1);
+  ASSERT_EQ(dropping.StartEdit(1), 1);
+  EXPECT_EQ(dropping.StartEdit(1), 0) << "a second work block is refused";
   exif::IfdEntry pointer{40965, 0, 0, 0};
-  EXPECT_EQ(editor.FindBlockEntry(exif::kExifIfd, &pointer), 0);
-  EXPECT_EQ(editor.interopHeader.offset, 0u);
-  EXPECT_NE(editor.data, nullptr) << "a block the caller loaded stays loaded";
+  EXPECT_EQ(dropping.FindBlockEntry(exif::kExifIfd, &pointer), 0) << "interop pointer dropped";
+  EXPECT_EQ(dropping.interopHeader.offset, 0u);
+  EXPECT_NE(dropping.data, nullptr) << "a block the caller loaded stays loaded";
 }
 
 TEST_P(EditorTest, RewriteAddsAnEntryAndMovesEveryOtherValue) {

@@ -98,20 +98,15 @@ HRESULT EncodeNewBlock(const std::string& out, const std::string&) {
   return Encode(LargePicture(), out.c_str(), ENCODE_JPEG | ENCODE_NEW_EXIF_FILE, 90, nullptr);
 }
 
+template <int32_t kAllowRebuild>
+HRESULT Orientation6(const std::string& out, const std::string& in) {
+  return SetOrientation(out.c_str(), in.c_str(), 6, kAllowRebuild);
+}
+
 const WritePath kPaths[] = {
-    {"orientation in place", true,
-     [](const std::string& out, const std::string& in) {
-       return SetOrientation(out.c_str(), in.c_str(), 6, 0);
-     },
-     kTooLarge, true},
-    {"orientation copied and patched", false,
-     [](const std::string& out, const std::string& in) {
-       return SetOrientation(out.c_str(), in.c_str(), 6, 0);
-     }},
-    {"orientation rebuilt over its input", true,
-     [](const std::string& out, const std::string& in) {
-       return SetOrientation(out.c_str(), in.c_str(), 6, 1);
-     }},
+    {"orientation in place", true, Orientation6<0>, kTooLarge, true},
+    {"orientation copied and patched", false, Orientation6<0>},
+    {"orientation rebuilt over its input", true, Orientation6<1>},
     {"capture date", true,
      [](const std::string&, const std::string& in) {
        return SetDateTimeOriginal(in.c_str(), SYSTEMTIME{2024, 2, 0, 29, 1, 2, 3, 0});
