@@ -100,6 +100,29 @@ uint32_t CopyRun(In& in, Out& out, uint64_t from, uint64_t length, bool* complet
   return 0;
 }
 
+// Copies the source's APP1 segments that do not hold EXIF data (XMP, most
+// often), whole and in their order, to the output's position. The rebuilt
+// file drops the source's APP1 segments to put its own EXIF block in their
+// place; those others are the user's data and are kept. They go in front of
+// the new EXIF block: EXIF data is read from the last APP1 segment, and in
+// the source too these came before it (a file with APP1 segments behind its
+// EXIF data is not edited at all).
+template <typename In, typename Out, typename ReadAt>
+uint32_t CopyOtherApp1s(In& in, Out& out, ReadAt& read_at) {
+  exif::JpegSegmentWalker walk(0, exif::SoiRule::kStandalone);
+  while (const auto s = walk.Next(read_at)) {
+    if (s->marker != exif::kJpegApp1 || s->cut || s->length < 2) continue;
+    uint8_t signature[5] = {};
+    size_t got = 0;
+    if (uint32_t error = in.ReadAt(s->position + 4, signature, sizeof signature, &got)) return error;
+    if (got == sizeof signature && std::memcmp(signature, "Exif\0", sizeof signature) == 0) continue;
+    bool complete = false;
+    if (uint32_t error = CopyRun(in, out, s->position, s->length + 2u, &complete)) return error;
+    if (!complete) return kErrorInvalidData;
+  }
+  return 0;
+}
+
 template <typename In, typename Out>
 uint32_t JpegLayout(const ExifEditor& editor, Out& out, In& in) {
   const uint64_t segment = editor.TotalSegmentSize() + kApp1Overhead;
@@ -119,6 +142,8 @@ uint32_t JpegLayout(const ExifEditor& editor, Out& out, In& in) {
       uint8_t app1[10] = {0xFF, 0xE1, static_cast<uint8_t>(segment >> 8),
                           static_cast<uint8_t>(segment), 'E', 'x', 'i', 'f', 0, 0};
       if (uint32_t error = out.Write(head, 2)) return error;
+      if (uint32_t error = CopyOtherApp1s(in, out, read_at)) return error;
+      if (read_error != 0) return read_error;
       if (uint32_t error = out.Write(app1, sizeof app1)) return error;
       const auto block = editor.Block();
       if (uint32_t error = out.Write(block.data(), block.size())) return error;
@@ -135,7 +160,8 @@ uint32_t JpegLayout(const ExifEditor& editor, Out& out, In& in) {
       if (uint32_t error = out.Write(head, 4)) return error;
       return CopyRun(in, out, s->position + 4, UINT64_MAX, &complete);
     } else if (s->marker == exif::kJpegApp0 || s->marker == exif::kJpegApp1) {
-      // every APP0 and APP1 of the source is dropped
+      // the source's APP0 and EXIF are replaced; its other APP1s were copied
+      // in front of the new EXIF block
     } else {
       if (uint32_t error = out.Write(head, 4)) return error;
       if (uint32_t error = CopyRun(in, out, s->position + 4, s->length - 2u, &complete)) {
