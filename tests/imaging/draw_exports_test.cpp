@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 
 #include "imaging/dib_memory.h"
 #include "imaging/picture_files.h"
@@ -37,21 +36,19 @@ class Canvas {
   Canvas& operator=(const Canvas&) = delete;
   HDC dc() const { return cr_; }
   // 0x00RRGGBB of an RGB24 surface.
-  uint32_t At(int x, int y) const {
-    cairo_surface_flush(surface_);
-    const unsigned char* row = cairo_image_surface_get_data(surface_) + y * cairo_image_surface_get_stride(surface_);
-    return reinterpret_cast<const uint32_t*>(row)[x] & 0x00FFFFFF;
-  }
+  uint32_t At(int x, int y) const { return Row(y)[x] & 0x00FFFFFF; }
   // The bit of an A1 surface.
   bool BitAt(int x, int y) const {
-    cairo_surface_flush(surface_);
-    const unsigned char* row = cairo_image_surface_get_data(surface_) + y * cairo_image_surface_get_stride(surface_);
-    const uint32_t word = reinterpret_cast<const uint32_t*>(row)[x / 32];
-    return ((word >> (x % 32)) & 1u) != 0;  // little-endian bit order
+    return ((Row(y)[x / 32] >> (x % 32)) & 1u) != 0;  // little-endian bit order
   }
   void SavePng(const std::string& path) const { cairo_surface_write_to_png(surface_, path.c_str()); }
 
  private:
+  const uint32_t* Row(int y) const {
+    cairo_surface_flush(surface_);
+    const unsigned char* data = cairo_image_surface_get_data(surface_);
+    return reinterpret_cast<const uint32_t*>(data + y * cairo_image_surface_get_stride(surface_));
+  }
   cairo_surface_t* surface_;
   cairo_t* cr_;
 };

@@ -355,23 +355,5 @@ TEST(PictureFilesTest, RunLengthCodedBmpsDecodeAtTheirDepth) {
   EXPECT_EQ(LoadMemory(top_down, &none, 0, kOrderBgr), kErrorCorrupt);
 }
 
-// ---- The corpus ----------------------------------------------------------------
-// Pixels against independent decoders: decode_corpus_test.cpp.
-
-TEST(CorpusTest, EveryCorpusFileLoadsOrFailsCleanly) {
-  if (!std::filesystem::exists(testing::CorpusDir())) GTEST_SKIP() << "no corpus";
-  for (const auto& entry : std::filesystem::directory_iterator(testing::CorpusDir())) {
-    Bitmap b;
-    FileInformation info;
-    const int32_t r = LoadFile(entry.path().c_str(), &b, 24, kOrderBgr, &info);
-    EXPECT_TRUE(r == 1 || r < 0) << entry.path();
-    if (r == 1) {
-      EXPECT_EQ(b.width, info.width) << entry.path();
-      EXPECT_EQ(b.height, info.height) << entry.path();
-      EXPECT_EQ(b.bits_per_pixel, 24);
-    }
-  }
-}
-
 }  // namespace
 }  // namespace veltora::imaging

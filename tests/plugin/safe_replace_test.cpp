@@ -101,34 +101,27 @@ TEST_F(SafeReplaceTest, InPlaceWriteKeepsLengthAndReadOnlyMark) {
   EXPECT_TRUE(TempLeftovers().empty());
 }
 
-TEST_F(SafeReplaceTest, NewTargetGetsNoBackupAndKeepsItsCreatedMode) {
-  WriteBytes(Path("src.jpg"), {1, 2, 3});
-  ASSERT_EQ(
-      WriteResultFile(Path("new.jpg").c_str(), Path("src.jpg").c_str(), nullptr, CopyWithTail),
-      S_OK);
-  EXPECT_EQ(ReadBytes(Path("new.jpg")), WithTail({1, 2, 3}));
-  EXPECT_EQ(ModeOf(Path("new.jpg")) & 0600, 0600u);
-  EXPECT_TRUE(TempLeftovers().empty());
-}
-
-TEST_F(SafeReplaceTest, ReadOnlyTargetIsWrittenAndReadOnlyAgain) {
+TEST_F(SafeReplaceTest, ResultFilesReplaceTheirTargetsAndKeepTheirModes) {
   WriteBytes(Path("src.jpg"), {1, 2, 3});
   WriteBytes(Path("out.jpg"), {9});
   fs::permissions(Path("out.jpg"), fs::perms(0400));
-  ASSERT_EQ(
-      WriteResultFile(Path("out.jpg").c_str(), Path("src.jpg").c_str(), nullptr, CopyWithTail),
-      S_OK);
+  WriteBytes(Path("alt.tmp"), {2, 2});
+  auto write = [&](const char* target, const char* alternate) {
+    return WriteResultFile(Path(target).c_str(), Path("src.jpg").c_str(),
+                           alternate == nullptr ? nullptr : Path(alternate).c_str(), CopyWithTail);
+  };
+  // A new target gets no backup and keeps its created mode.
+  ASSERT_EQ(write("new.jpg", nullptr), S_OK);
+  EXPECT_EQ(ReadBytes(Path("new.jpg")), WithTail({1, 2, 3}));
+  EXPECT_EQ(ModeOf(Path("new.jpg")) & 0600, 0600u);
+  // A read-only target is written and read-only again.
+  ASSERT_EQ(write("out.jpg", nullptr), S_OK);
   EXPECT_EQ(ReadBytes(Path("out.jpg")), WithTail({1, 2, 3}));
   EXPECT_EQ(ModeOf(Path("out.jpg")), 0400u);
-}
-
-TEST_F(SafeReplaceTest, AlternateSourceIsReadInsteadOfTheEditedFile) {
-  WriteBytes(Path("src.jpg"), {1});
-  WriteBytes(Path("alt.tmp"), {2, 2});
-  ASSERT_EQ(WriteResultFile(Path("src.jpg").c_str(), Path("src.jpg").c_str(),
-                            Path("alt.tmp").c_str(), CopyWithTail),
-            S_OK);
+  // An alternate source is read instead of the edited file.
+  ASSERT_EQ(write("src.jpg", "alt.tmp"), S_OK);
   EXPECT_EQ(ReadBytes(Path("src.jpg")), WithTail({2, 2}));
+  EXPECT_TRUE(TempLeftovers().empty());
 }
 
 }  // namespace

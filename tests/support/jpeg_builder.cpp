@@ -95,12 +95,8 @@ JpegBuilder& JpegBuilder::Segment(uint8_t marker, const std::vector<uint8_t>& pa
   return *this;
 }
 
-JpegBuilder& JpegBuilder::App0Jfif(uint8_t units, uint16_t x_density, uint16_t y_density,
-                                   uint8_t major, uint8_t minor) {
-  return Segment(kApp0,
-                 {'J', 'F', 'I', 'F', 0, major, minor, units, static_cast<uint8_t>(x_density >> 8),
-                  static_cast<uint8_t>(x_density), static_cast<uint8_t>(y_density >> 8),
-                  static_cast<uint8_t>(y_density), 0, 0});
+JpegBuilder& JpegBuilder::App0Jfif() {
+  return Segment(kApp0, {'J', 'F', 'I', 'F', 0, 1, 1, 1, 0, 72, 0, 72, 0, 0});
 }
 
 JpegBuilder& JpegBuilder::App1Exif(const std::vector<uint8_t>& tiff) {

@@ -45,10 +45,8 @@ class JpegBuilder {
 
   JpegBuilder& Soi();
   JpegBuilder& Eoi();
-  // APP0 "JFIF\0", version 1.01, the given density units (0 none, 1 dpi,
-  // 2 dpcm) and densities, no thumbnail.
-  JpegBuilder& App0Jfif(uint8_t units = 1, uint16_t x_density = 72, uint16_t y_density = 72,
-                        uint8_t major = 1, uint8_t minor = 1);
+  // APP0 "JFIF\0", version 1.01, 72 x 72 dots per inch, no thumbnail.
+  JpegBuilder& App0Jfif();
   // APP1 "Exif\0\0" followed by `tiff` (a TIFF block starting at its header).
   JpegBuilder& App1Exif(const std::vector<uint8_t>& tiff);
   JpegBuilder& App1(const std::vector<uint8_t>& payload);

@@ -130,38 +130,6 @@ std::optional<nlohmann::json> ExiftoolJson(const std::filesystem::path& file,
   return std::move(objects->begin()->second);
 }
 
-std::optional<std::map<std::string, std::string>> ExiftoolThumbnailEach(
-    const std::vector<std::filesystem::path>& files) {
-  auto objects = ExiftoolJsonEach(files, {"-b", "-m", "-ThumbnailImage"});
-  if (!objects) return std::nullopt;
-  // Binary values come as "base64:<text>", values that read as text as they are.
-  static constexpr std::string_view kDigits =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::map<std::string, std::string> thumbnails;
-  for (const auto& [file, object] : *objects) {
-    if (!object.contains("ThumbnailImage")) continue;
-    const std::string text = object.value("ThumbnailImage", "");
-    std::string& bytes = thumbnails[file];
-    if (!text.starts_with("base64:")) {
-      bytes = text;
-      continue;
-    }
-    uint32_t bits = 0;
-    int held = 0;
-    for (char c : std::string_view(text).substr(7)) {
-      const size_t digit = kDigits.find(c);
-      if (digit == std::string_view::npos) continue;  // padding
-      bits = (bits << 6) | static_cast<uint32_t>(digit);
-      held += 6;
-      if (held >= 8) {
-        held -= 8;
-        bytes += static_cast<char>((bits >> held) & 0xFF);
-      }
-    }
-  }
-  return thumbnails;
-}
-
 std::optional<std::map<std::string, std::vector<std::string>>> ExiftoolValidateEach(
     const std::vector<std::filesystem::path>& files) {
   // Family 4 names repeated tags Copy1, Copy2, ... so that no warning is

@@ -41,11 +41,6 @@ std::optional<nlohmann::json> ExiftoolJson(const std::filesystem::path& file,
 std::optional<std::map<std::string, nlohmann::json>> ExiftoolJsonEach(
     const std::vector<std::filesystem::path>& files, const std::vector<std::string>& args);
 
-// The embedded thumbnail (ThumbnailImage) of each file exiftool extracts one
-// from, in one run, by path as given. nullopt when exiftool is missing.
-std::optional<std::map<std::string, std::string>> ExiftoolThumbnailEach(
-    const std::vector<std::filesystem::path>& files);
-
 // What `exiftool -validate -warning -error -a` reports of a file, one line
 // per warning or error ("Warning: [minor] ..."), without the Validate
 // summary. nullopt when exiftool is missing.

@@ -244,28 +244,17 @@ TiffBuilder& TiffBuilder::Directory(Dir dir) {
 }
 
 TiffBuilder& TiffBuilder::Pointer(Dir child) {
-  Dir parent;
-  uint16_t tag;
-  switch (child) {
-    case kExif:
-      parent = kIfd0;
-      tag = kExifPointerTag;
-      break;
-    case kGps:
-      parent = kIfd0;
-      tag = kGpsPointerTag;
-      break;
-    case kInterop:
-      parent = kExif;
-      tag = kInteropPointerTag;
-      break;
-    case kMakerNote:
-      parent = kExif;
-      tag = kMakerNoteTag;
-      break;
-    default:
-      throw std::logic_error("Pointer(): no pointer entry leads to this directory");
+  // The directory holding the pointer to `child`, and the pointer's tag.
+  static const std::map<uint16_t, std::pair<Dir, uint16_t>> kPointers = {
+      {kExif, {kIfd0, kExifPointerTag}},
+      {kGps, {kIfd0, kGpsPointerTag}},
+      {kInterop, {kExif, kInteropPointerTag}},
+      {kMakerNote, {kExif, kMakerNoteTag}}};
+  const auto found = kPointers.find(child);
+  if (found == kPointers.end()) {
+    throw std::logic_error("Pointer(): no pointer entry leads to this directory");
   }
+  const auto [parent, tag] = found->second;
   State(child);
   auto& entries = State(parent).entries;
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -430,19 +419,10 @@ TiffLayout TiffBuilder::Layout() const {
     return it != dirs.end() && it->second.exists;
   };
 
-  // Maker note: size of its header, and where its own offsets count from.
-  uint32_t maker_header = 0;
-  switch (maker_form_) {
-    case MakerNoteForm::kSignature:
-      maker_header = static_cast<uint32_t>(maker_signature_.size()) + 3;
-      break;
-    case MakerNoteForm::kCountFirst:
-      maker_header = 0;
-      break;
-    case MakerNoteForm::kOwnTiffHeader:
-      maker_header = static_cast<uint32_t>(maker_signature_.size()) + 8;
-      break;
-  }
+  // Maker note: size of the header in front of its directory.
+  const uint32_t maker_header = maker_form_ == MakerNoteForm::kSignature
+                                    ? static_cast<uint32_t>(maker_signature_.size()) + 3
+                                    : 0;
 
   auto block_size = [&](uint16_t block) -> uint32_t {
     if (block == kThumbnailData) return static_cast<uint32_t>(thumbnail_->size());
@@ -505,9 +485,9 @@ TiffLayout TiffBuilder::Layout() const {
     return it == layout.block_offset.end() ? 0 : it->second;
   };
 
-  // Writes one directory at absolute position `at`; offsets inside it are
-  // counted from absolute position `base`.
-  auto write_directory = [&](uint16_t dir, uint32_t at, uint32_t base, Endian order) {
+  // Writes one directory at `at`; every offset counts from the TIFF header.
+  auto write_directory = [&](uint16_t dir, uint32_t at) {
+    const Endian order = order_;
     const auto& state = dirs.at(dir);
     const auto& entries = state.entries;
     Put16(out, at, state.declared_count.value_or(static_cast<uint16_t>(entries.size())), order);
@@ -519,9 +499,9 @@ TiffLayout TiffBuilder::Layout() const {
         e.value.clear();
         for (uint32_t p : strip_pos[dir]) {
           if (e.type == kShort) {
-            Append16(e.value, static_cast<uint16_t>(p - base), order);
+            Append16(e.value, static_cast<uint16_t>(p), order);
           } else {
-            Append32(e.value, p - base, order);
+            Append32(e.value, p, order);
           }
         }
       }
@@ -536,12 +516,12 @@ TiffLayout TiffBuilder::Layout() const {
         Put32(out, ep + 8,
               static_cast<uint32_t>(static_cast<int64_t>(total) + *e.value_field_from_end), order);
       } else if (e.link) {
-        Put32(out, ep + 8, offset_of(*e.link) - base, order);
+        Put32(out, ep + 8, offset_of(*e.link), order);
       } else if (e.value.size() <= 4) {
         std::copy(e.value.begin(), e.value.end(), out.begin() + ep + 8);
       } else {
         value_pos = Align2(value_pos);
-        Put32(out, ep + 8, static_cast<uint32_t>(value_pos - base), order);
+        Put32(out, ep + 8, static_cast<uint32_t>(value_pos), order);
         layout.value_offset.emplace(std::pair{dir, e.tag}, static_cast<uint32_t>(value_pos));
         std::copy(e.value.begin(), e.value.end(), out.begin() + static_cast<ptrdiff_t>(value_pos));
         value_pos += e.value.size();
@@ -549,7 +529,7 @@ TiffLayout TiffBuilder::Layout() const {
     }
     uint32_t next = 0;
     if (state.next_to) {
-      next = offset_of(*state.next_to) - base;
+      next = offset_of(*state.next_to);
     } else if (dir == kIfd0) {
       next = offset_of(kIfd1);
     }
@@ -559,33 +539,19 @@ TiffLayout TiffBuilder::Layout() const {
   for (const auto& [block, at] : layout.block_offset) {
     if (IsDataBlock(block)) continue;
     if (block != kMakerNote) {
-      write_directory(block, at, 0, order_);
+      write_directory(block, at);
       continue;
     }
     if (raw_maker_note_) {
       std::copy(raw_maker_note_->begin(), raw_maker_note_->end(), out.begin() + at);
       continue;
     }
-    switch (maker_form_) {
-      case MakerNoteForm::kSignature:
-        std::copy(maker_signature_.begin(), maker_signature_.end(), out.begin() + at);
-        out[at + maker_signature_.size() + 1] = maker_skipped_[0];
-        out[at + maker_signature_.size() + 2] = maker_skipped_[1];
-        write_directory(kMakerNote, at + maker_header, 0, order_);
-        break;
-      case MakerNoteForm::kCountFirst:
-        write_directory(kMakerNote, at, 0, order_);
-        break;
-      case MakerNoteForm::kOwnTiffHeader: {
-        const uint32_t header = at + static_cast<uint32_t>(maker_signature_.size());
-        std::copy(maker_signature_.begin(), maker_signature_.end(), out.begin() + at);
-        out[header] = out[header + 1] = order_ == kBig ? 'M' : 'I';
-        Put16(out, header + 2, 42, order_);
-        Put32(out, header + 4, 8, order_);
-        write_directory(kMakerNote, header + 8, header, order_);
-        break;
-      }
+    if (maker_form_ == MakerNoteForm::kSignature) {
+      std::copy(maker_signature_.begin(), maker_signature_.end(), out.begin() + at);
+      out[at + maker_signature_.size() + 1] = maker_skipped_[0];
+      out[at + maker_signature_.size() + 2] = maker_skipped_[1];
     }
+    write_directory(kMakerNote, at + maker_header);
   }
 
   // Header last: nothing above writes into it.

@@ -91,9 +91,6 @@ enum class MakerNoteForm : uint8_t {
   kSignature,
   // count (u16) at byte 0, entries, next pointer; offsets as kSignature.
   kCountFirst,
-  // signature bytes exactly as given (no NUL added), then a TIFF header of the
-  // note's own, its directory at 8; offsets counted from that header.
-  kOwnTiffHeader,
 };
 
 // Where the builder put things, for tests that compute expectations or patch
@@ -204,7 +201,6 @@ class TiffBuilder {
   TiffBuilder& PlaceAt(Dir block, uint32_t offset);
 
   // ---- Output.
-  Endian order() const { return order_; }
   TiffLayout Layout() const;
   std::vector<uint8_t> Bytes() const { return Layout().bytes; }
   // Writes Bytes() as a plain TIFF file `dir/name`; returns its path.
