@@ -75,6 +75,12 @@ TEST_F(RecordsCommandsTest, EncodeWritesTheBlockBuiltFromTheRecords) {
                                P("bad.json")});
   EXPECT_EQ(bad.exit_status, 2);
   EXPECT_FALSE(fs::exists(P("f.jpg")));
+  Write("main_only.json", R"({"TiffMain": {"Orientation": 8}})");
+  const HostRun no_exif = RunHost({"encode", P("a.jpg"), "-o", P("f.jpg"), "--format", "jpeg",
+                                   "--exif", P("main_only.json")});
+  EXPECT_EQ(no_exif.exit_status, 2);
+  EXPECT_THAT(no_exif.err, HasSubstr("needs a TiffMain and an Exif record"));
+  EXPECT_FALSE(fs::exists(P("f.jpg")));
 }
 
 }  // namespace
