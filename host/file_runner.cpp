@@ -125,13 +125,13 @@ std::string FileReport::TableText(const std::string& key) const {
   return fields_->contains(key) ? JsonFieldText(fields_->at(key)) : std::string();
 }
 
-bool FileReport::Check(std::string_view call, HRESULT result) {
+bool FileReport::Check(std::string_view call, HRESULT result, std::string_view hint) {
   if (result >= 0) return true;
   if (!failed_) {
     failed_ = true;
     call_ = call;
     result_ = result;
-    if (result == E_NOTEXIF) hint_ = NotExifHint(path_);
+    hint_ = result == E_NOTEXIF ? NotExifHint(path_) : std::string(hint);
   }
   return false;
 }

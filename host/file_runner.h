@@ -88,8 +88,9 @@ class FileReport {
   // Records that export `call` returned `result`; true when it is a success
   // (result >= 0, so S_FALSE counts as success: its meaning is the caller's).
   // Only the first failure of a file is kept. An E_NOTEXIF for a JPEG that
-  // does hold EXIF data carries a hint saying why (not_exif_hint.h).
-  bool Check(std::string_view call, HRESULT result);
+  // does hold EXIF data carries a hint saying why (not_exif_hint.h); other
+  // failures carry `hint` when one is given.
+  bool Check(std::string_view call, HRESULT result, std::string_view hint = {});
   // Records a failure that has no result code (e.g. a refused output path).
   void Fail(std::string message);
 

@@ -31,8 +31,14 @@ int RunSetOrientation(Host& host, SetOrientationOptions& options) {
     const auto out =
         ResolveOutputPath(options.output, report.path(), options.files.files, refusal);
     if (!out) return report.Fail(refusal);
-    if (!report.Check("SetOrientation", set(out->c_str(), report.path().c_str(), options.value,
-                                            options.rebuild ? 1 : 0))) {
+    const HRESULT result =
+        set(out->c_str(), report.path().c_str(), options.value, options.rebuild ? 1 : 0);
+    // Without --rebuild, E_FAIL most often means there was nothing to patch.
+    const bool patch_only = !options.rebuild && result == E_FAIL;
+    if (!report.Check("SetOrientation", result,
+                      patch_only ? "patched in place only where IFD0 and IFD1 both carry "
+                                   "Orientation; --rebuild rewrites the EXIF block"
+                                 : "")) {
       return;
     }
     report.Set("Output", *out);

@@ -1,5 +1,5 @@
 // End-to-end: the subcommands that hand records to the plug-in (append,
-// encode --exif), with record files good and bad.
+// encode --exif), with record files good and bad, and the in-place editors.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -81,6 +81,23 @@ TEST_F(RecordsCommandsTest, EncodeWritesTheBlockBuiltFromTheRecords) {
   EXPECT_EQ(no_exif.exit_status, 2);
   EXPECT_THAT(no_exif.err, HasSubstr("needs a TiffMain and an Exif record"));
   EXPECT_FALSE(fs::exists(P("f.jpg")));
+}
+
+TEST_F(RecordsCommandsTest, SetOrientationAndSetDateWriteWhatTheyAreGiven) {
+  const HostRun patch = RunHost({"set-orientation", P("a.jpg"), "3", "-o", P("t.jpg")});
+  EXPECT_EQ(patch.exit_status, 1);  // the sample has no IFD1 Orientation to patch
+  EXPECT_THAT(patch.err, HasSubstr("--rebuild rewrites the EXIF block"));
+  const HostRun turned =
+      RunHost({"set-orientation", P("a.jpg"), "3", "--rebuild", "-o", P("t.jpg")});
+  EXPECT_EQ(turned.exit_status, 0) << turned.err;
+  EXPECT_EQ(Orientation("t.jpg"), 3);
+  EXPECT_EQ(Orientation("a.jpg"), 1);
+  const HostRun bad = RunHost({"set-date", P("a.jpg"), "2024-05-14 09:30:05"});
+  EXPECT_EQ(bad.exit_status, 2);
+  EXPECT_THAT(bad.err, HasSubstr("YYYY:MM:DD HH:MM:SS"));
+  const HostRun dated = RunHost({"set-date", P("a.jpg"), "2001:02:03 04:05:06"});
+  EXPECT_EQ(dated.exit_status, 0) << dated.err;
+  EXPECT_THAT(RunHost({"date", "--json", P("a.jpg")}).out, HasSubstr("2001:02:03 04:05:06"));
 }
 
 }  // namespace
