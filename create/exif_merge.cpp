@@ -76,6 +76,28 @@ exif::IfdEntry InlineEntry(const RecordEntry& r, ByteOrder order) {
   return entry;
 }
 
+uint32_t DirectoryOffset(const ExifEditor& editor, uint32_t code) {
+  switch (code) {
+    case exif::kIfd0: return editor.ifd0.ifdOffset;
+    case exif::kExifIfd: return editor.exifHeader.offset;
+    case exif::kGpsIfd: return editor.gpsHeader.offset;
+    case exif::kInteropIfd: return editor.interopHeader.offset;
+    default: return editor.ifd1.ifdOffset;
+  }
+}
+
+// Whether the directory's table shares bytes with the maker note, which only
+// a damaged block makes: a value written into such a table would change the
+// note, so the merge is refused instead.
+bool TableMeetsMakerNote(ExifEditor& editor, uint32_t code) {
+  if (editor.makerNoteLength == 0) return false;
+  const auto dir = edit::ReadBlockDirectory(editor.Block(), editor.byteOrder, DirectoryOffset(editor, code));
+  if (!dir) return false;
+  const uint64_t end = uint64_t{dir->offset} + edit::DirectoryTableSize(dir->count);
+  const uint64_t note_end = uint64_t{editor.makerNoteOffset} + editor.makerNoteLength;
+  return dir->offset < note_end && editor.makerNoteOffset < end;
+}
+
 // One directory's step of the merge. False when the directory cannot be
 // read inside the segment or an insertion is refused.
 bool MergeIfd(ExifEditor& editor, const ImageInfoList* list, uint32_t kind) {
@@ -96,6 +118,7 @@ bool MergeIfd(ExifEditor& editor, const ImageInfoList* list, uint32_t kind) {
       continue;
     }
     if (exif::EntryValueSize(&*same) != r.bytes.size()) continue;
+    if (TableMeetsMakerNote(editor, code)) return false;
     // The record's own type and count go with its bytes: the value then reads
     // back as the record holds it (a LONG written under a source entry's
     // SHORT[2] would read as two other numbers). The size is the same, so
@@ -105,19 +128,10 @@ bool MergeIfd(ExifEditor& editor, const ImageInfoList* list, uint32_t kind) {
   return insertions.empty() || editor.RewriteIfd(code, {}, insertions) > 0;
 }
 
-uint32_t DirectoryOffset(const ExifEditor& editor, uint32_t code) {
-  switch (code) {
-    case exif::kIfd0: return editor.ifd0.ifdOffset;
-    case exif::kExifIfd: return editor.exifHeader.offset;
-    case exif::kGpsIfd: return editor.gpsHeader.offset;
-    case exif::kInteropIfd: return editor.interopHeader.offset;
-    default: return editor.ifd1.ifdOffset;
-  }
-}
-
-// True when [start, start + n) meets the TIFF header, a directory table or
-// an out-of-line value other than the one at `start` itself. Damaged blocks
-// let a DateTime point into such bytes; stamping there would break them.
+// True when [start, start + n), a DateTime value, meets the TIFF header, a
+// directory table or any out-of-line value but a DateTime at `start` (a
+// maker note stored at the same offset too). Damaged blocks let a DateTime
+// point into such bytes; stamping there would break them.
 bool OverlapsOtherData(ExifEditor& editor, uint64_t start, uint64_t n) {
   const auto meets = [&](uint64_t at, uint64_t size) { return at < start + n && start < at + size; };
   if (meets(0, 8)) return true;
@@ -127,7 +141,9 @@ bool OverlapsOtherData(ExifEditor& editor, uint64_t start, uint64_t n) {
     if (!dir) continue;
     if (meets(dir->offset, edit::DirectoryTableSize(dir->count))) return true;
     for (const edit::BlockEntry& e : dir->entries) {
-      if (e.OutOfLine() && e.entry.value != start && meets(e.entry.value, e.size)) return true;
+      // A DateTime stored at the same offset takes the same stamp.
+      const bool itself = e.entry.tag == exif::kTagDateTime && e.entry.value == start;
+      if (e.OutOfLine() && !itself && meets(e.entry.value, e.size)) return true;
     }
   }
   return false;
