@@ -26,7 +26,9 @@ while [ $# -gt 0 ]; do
     *) names+=("$1"); shift ;;
   esac
 done
+# Line tables only (-g1): enough for the crash reports' stack traces.
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
   -DVELTORA_FUZZ=ON -DVELTORA_TESTS=OFF -DVELTORA_BENCH=OFF >/dev/null
 cmake --build "$build" ${names[@]+--target "${names[@]}"}
 mkdir -p "$build/crashes"
