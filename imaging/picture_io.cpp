@@ -7,9 +7,9 @@
 #include "exif/exif_reader.h"
 #include "exif/jpeg_segments.h"
 #include "imaging/dib_memory.h"
+#include "imaging/dib_picture.h"
 #include "imaging/packed_dib.h"
 #include "imaging/picture_files.h"
-#include "imaging/resample.h"
 #include "imaging/save_jpeg.h"
 #include "platform/file.h"
 #include "plugin/format_detection.h"
@@ -219,32 +219,6 @@ class ScopedLock {
   const uint8_t* bytes_;
 };
 
-// A bottom-up BI_RGB DIB of 24 or 32 bits whose block holds all its rows:
-// the rows BitmapFromDib would copy unchanged, viewed where they lie, and
-// the bitmap record (no pixels) the copy would get.
-bool ViewDibRows(const uint8_t* bytes, size_t held, Bitmap* record, RowView* view) {
-  if (bytes == nullptr || held < kDibHeaderSize) return false;
-  BITMAPINFOHEADER h;
-  std::memcpy(&h, bytes, sizeof h);
-  if ((h.biBitCount != 24 && h.biBitCount != 32) || h.biCompression != BI_RGB || h.biHeight < 1 ||
-      CheckSize(h.biWidth, h.biHeight) != 1) {
-    return false;
-  }
-  const size_t stride = RowStride(h.biWidth, h.biBitCount);
-  if (stride == 0 || kDibHeaderSize + uint64_t{stride} * static_cast<uint64_t>(h.biHeight) > held) return false;
-  record->width = h.biWidth;
-  record->height = h.biHeight;
-  record->bits_per_pixel = h.biBitCount;
-  record->x_pixels_per_metre = h.biXPelsPerMeter;
-  record->y_pixels_per_metre = h.biYPelsPerMeter;
-  view->top = bytes + kDibHeaderSize + stride * static_cast<size_t>(h.biHeight - 1);
-  view->pitch = -static_cast<ptrdiff_t>(stride);
-  view->width = h.biWidth;
-  view->height = h.biHeight;
-  view->bits_per_pixel = h.biBitCount;
-  return true;
-}
-
 }  // namespace
 
 int32_t CheckDibConvertible(HGLOBAL dib) {
@@ -345,18 +319,11 @@ int32_t EncodeThumbnail(const char* path, uint32_t flags, HGLOBAL dib, int32_t q
   if (path == nullptr || dib == nullptr || (!jpeg && (flags & kWriteTiff) == 0)) return E_INVALIDARG;
   // Large host pictures are resampled where they lie (the same pixels the
   // library's copy would hold); others go through BitmapFromDib.
-  ScopedLock lock(dib);
-  Bitmap source;
-  RowView rows;
-  const bool in_place = ViewDibRows(lock.bytes(), lock.size(), &source, &rows);
-  int32_t hr = S_OK;
-  if (!in_place) {
-    if (const int32_t r = BitmapFromDib(dib, &source); r != S_OK) return r;
-    hr = CheckBitmapLoaded(&source);
-  }
-  if (source.width < 1 || source.height < 1) return E_FAIL;
-  if (hr < 0) return hr;
+  const DibPicture picture(dib);
+  if (picture.status() != S_OK) return picture.status();
+  const Bitmap& source = picture.shape();
   const ThumbnailFit fit = FitThumbnail(source.width, source.height);
+  int32_t hr = S_OK;
 
   Bitmap scaled;
   auto prepare = [&source](Bitmap* b, int32_t w, int32_t h) {
@@ -366,7 +333,7 @@ int32_t EncodeThumbnail(const char* path, uint32_t flags, HGLOBAL dib, int32_t q
     return true;
   };
   if (!prepare(&scaled, fit.width, fit.height)) return ResultFromImagingError(kErrorNoMemory);
-  const int32_t resampled = in_place ? ResampleRows(rows, &scaled) : ResampleBitmap(source, &scaled);
+  const int32_t resampled = picture.ResampleInto(&scaled);
   if (resampled <= 0) hr = ResultFromImagingError(resampled);
 
   Bitmap canvas;

@@ -25,14 +25,15 @@ constexpr int32_t kCanvasHeight = 120;
 
 // A scaled copy of `image` set up as the library derives bitmaps: same depth,
 // palette and copied fields.
-bool ScaledCopy(const Bitmap& image, int32_t width, int32_t height, Bitmap* scaled) {
+bool ScaledCopy(const imaging::DibPicture& picture, int32_t width, int32_t height, Bitmap* scaled) {
+  const Bitmap& image = picture.shape();
   if (imaging::SetUpBitmap(scaled, width, height, image.bits_per_pixel) != 1 ||
       imaging::AllocateBitmap(scaled, 1) != 1) {
     return false;
   }
   scaled->palette = imaging::CopyPalette(image.palette);
   imaging::CopyDerivedFields(scaled, image);
-  return imaging::ResampleBitmap(image, scaled) > 0;
+  return picture.ResampleInto(scaled) > 0;
 }
 
 // Writes the encoded file with `segment` in place of its leading
@@ -82,14 +83,16 @@ ExifThumbnailFit FitExifThumbnail(int32_t width, int32_t height, int32_t view_pe
   return fit;
 }
 
-HRESULT MakeExifThumbnail(const Bitmap* image, std::vector<uint8_t>* jpeg, int32_t quality) {
-  if (image == nullptr || jpeg == nullptr || quality < 1 || quality > 100) return E_INVALIDARG;
-  if (!image->HoldsImage() || image->width < 1 || image->height < 1) return E_FAIL;
+HRESULT MakeExifThumbnail(const imaging::DibPicture& picture, std::vector<uint8_t>* jpeg,
+                          int32_t quality) {
+  if (jpeg == nullptr || quality < 1 || quality > 100) return E_INVALIDARG;
+  if (picture.status() != S_OK) return E_FAIL;
+  const Bitmap* image = &picture.shape();
   const ExifThumbnailFit fit =
       FitExifThumbnail(image->width, image->height, image->view_perspective);
   Bitmap scaled;
   Bitmap canvas;
-  if (!ScaledCopy(*image, fit.width, fit.height, &scaled) ||
+  if (!ScaledCopy(picture, fit.width, fit.height, &scaled) ||
       imaging::CreateBitmap(&canvas, kCanvasWidth, kCanvasHeight, image->bits_per_pixel) != 1) {
     return E_FAIL;
   }
@@ -120,17 +123,15 @@ HRESULT EncodeJpegWithExif(HGLOBAL dib, const char* path, int32_t quality, void*
       hr < 0) {
     return hr;
   }
-  Bitmap image;
-  if (imaging::BitmapFromDib(dib, &image) != S_OK || imaging::CheckBitmapLoaded(&image) != S_OK) {
-    return E_FAIL;
-  }
+  // The picture is read where it lies for the thumbnail, not copied.
+  const imaging::DibPicture picture(dib);
+  if (picture.status() != S_OK) return E_FAIL;
   std::vector<uint8_t> encoded;
   if (create::ReadWholeFile(main_image.c_str(), &encoded) != S_OK) return E_FAIL;
   const auto segment = create::BuildExifSegment(
-      static_cast<const ImageInfoList*>(records), [&image](std::vector<uint8_t>* thumbnail) {
-        return MakeExifThumbnail(&image, thumbnail, create::kExifThumbnailQuality) == S_OK;
+      static_cast<const ImageInfoList*>(records), [&picture](std::vector<uint8_t>* thumbnail) {
+        return MakeExifThumbnail(picture, thumbnail, create::kExifThumbnailQuality) == S_OK;
       });
-  imaging::FreeBitmap(&image);
   if (!segment) return E_FAIL;
 
   TempFile built;  // the "PIC" result file, deleted on every path

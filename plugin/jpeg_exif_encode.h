@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "imaging/bitmap.h"
+#include "imaging/dib_picture.h"
 #include "plugin/veltora.h"
 
 namespace veltora {
@@ -22,14 +22,15 @@ struct ExifThumbnailFit {
 };
 ExifThumbnailFit FitExifThumbnail(int32_t width, int32_t height, int32_t view_perspective);
 
-// The embedded thumbnail of `image`: the picture scaled to fit and centred on
-// a black 160 x 120 canvas of the image's depth, encoded by the JPEG writer
-// (mode 17) through the fixed temp file "__TMP__.002", without its APP0
-// segment. S_OK with the stream in `jpeg`; E_INVALIDARG for a null image or
-// output or a quality outside 1..100; E_FAIL for an image without data, a
-// failed imaging step or an unreadable temp file; the JPEG writer's own
-// negative result. The temp file is gone on return.
-HRESULT MakeExifThumbnail(const imaging::Bitmap* image, std::vector<uint8_t>* jpeg, int32_t quality);
+// The embedded thumbnail of `picture`: scaled to fit and centred on a black
+// 160 x 120 canvas of the picture's depth, encoded by the JPEG writer (mode
+// 17) through the fixed temp file "__TMP__.002", without its APP0 segment.
+// S_OK with the stream in `jpeg`; E_INVALIDARG for a null output or a
+// quality outside 1..100; E_FAIL for a DIB without a picture, a failed
+// imaging step or an unreadable temp file; the JPEG writer's own negative
+// result. The temp file is gone on return.
+HRESULT MakeExifThumbnail(const imaging::DibPicture& picture, std::vector<uint8_t>* jpeg,
+                          int32_t quality);
 
 }  // namespace veltora
 

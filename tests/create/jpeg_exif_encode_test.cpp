@@ -26,11 +26,11 @@ TEST(ExifThumbnailTest, SizesPlacesAndArguments) {
               std::tie(c.fit.width, c.fit.height, c.fit.left, c.fit.top))
         << c.w << "x" << c.h << " view " << c.view;
   }
-  imaging::Bitmap empty;
+  const imaging::DibPicture none_held(nullptr);
   std::vector<uint8_t> jpeg;
-  EXPECT_EQ(MakeExifThumbnail(&empty, &jpeg, 75), E_FAIL);
-  EXPECT_EQ(MakeExifThumbnail(&empty, &jpeg, 101), E_INVALIDARG);
-  EXPECT_EQ(MakeExifThumbnail(&empty, nullptr, 75), E_INVALIDARG);
+  EXPECT_EQ(MakeExifThumbnail(none_held, &jpeg, 75), E_FAIL);
+  EXPECT_EQ(MakeExifThumbnail(none_held, &jpeg, 101), E_INVALIDARG);
+  EXPECT_EQ(MakeExifThumbnail(none_held, nullptr, 75), E_INVALIDARG);
   ImageInfoList none{};
   EXPECT_EQ(EncodeJpegWithExif(nullptr, "out.jpg", 90, &none), E_INVALIDARG);
 }
