@@ -59,6 +59,33 @@ bool CopyFloor(const std::string& path) {
   return ok;
 }
 
+// The same copy through the file steps the plug-in's writers must take: the
+// target directory proven writable (a file created and deleted there), the
+// new file written whole to a temporary file in the private temp directory,
+// then copied over the target, and the temporary file deleted.
+bool PrescribedStepsFloor(const std::string& path) {
+  RemoveOutput(path);
+  const std::string probe = fs::path(path).parent_path() / "CHK0.TMP";
+  const int check = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+  if (check < 0) return false;
+  ::close(check);
+  ::unlink(probe.c_str());
+  const std::string temp = (fs::temp_directory_path() / "veltora-bench-PIC0.TMP").string();
+  const int in = ::open(path.c_str(), O_RDONLY);
+  if (in < 0) return false;
+  std::vector<uint8_t> bytes(fs::file_size(path));
+  const bool read_ok = ::read(in, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  ::close(in);
+  const int built = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (built < 0) return false;
+  bool ok = read_ok && ::write(built, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  ::close(built);
+  std::error_code ec;
+  ok = ok && fs::copy_file(temp, path + ".out", fs::copy_options::overwrite_existing, ec);
+  ::unlink(temp.c_str());
+  return ok;
+}
+
 bool VeltoraOrientation(const std::string& path) {
   next_orientation = next_orientation == 6 ? 1 : 6;
   return SetOrientation(path.c_str(), path.c_str(), next_orientation, 0) == S_OK;
@@ -210,6 +237,7 @@ int main(int argc, char** argv) {
 #endif
   const auto append_files = Accepting(files, VeltoraAppend);
   const std::vector<Contender> append = {{"floor: read whole + write new", CopyFloor},
+                                         {"floor + probe, temp file, copy", PrescribedStepsFloor},
                                          {"veltora AppendExif to a new file", VeltoraAppend}};
   std::printf("%zu files (%d copies of the corpus pictures), %d rounds\n", files.size(), copies,
               rounds);
