@@ -5,7 +5,8 @@
 //   EncodeThumbnail        vs one box resample to 160 x 120 + tjCompress2
 //   Encode (ENCODE_JPEG)   vs tjCompress2 of the DIB's rows + one file write
 //   Encode (ENCODE_EXIF)   vs the same: a block built from records and its
-//                          thumbnail included
+//                          thumbnail included; and vs the same with a lean
+//                          thumbnail, staged, + the writers' file steps
 //   Encode (ENCODE_PNG)    vs libpng at its default settings (its simplified
 //                          writer) on the same DIB, with both file sizes
 //   a turn by 12.34 degrees scaled to 90 % (what DrawImage does for the part
@@ -13,10 +14,13 @@
 //                          resample of the same picture to 90 %
 // plus the other plain formats, and ImageMagick's `convert -resize 160x120`
 // on the same files for scale. On the corpus JPEG (8 MPix, EXIF) also:
-//   ReplaceThumbImage      vs EncodeThumbnail of the DIB + a copy of the file
+//   ReplaceThumbImage      vs EncodeThumbnail of the DIB + a copy of the file,
+//                          and + the file steps the writers must take (probe,
+//                          temporary file, backup, copy over the target)
 //   ReplaceExifImage       vs tjCompress2 (4:2:2) of the DIB's rows written
-//                          behind the file's own EXIF segment, and that plus
-//                          the box-resampled thumbnail the export must make
+//                          behind the file's own EXIF segment, that plus
+//                          the box-resampled thumbnail the export must make,
+//                          and that staged + the writers' file steps
 //
 //   picture_bench [rounds]     (default 5; build with -DCMAKE_BUILD_TYPE=Release)
 #include <png.h>
@@ -181,6 +185,30 @@ bool LibpngDefault(HGLOBAL dib, const std::string& out) {
   return ok;
 }
 
+// A copy of `from` over `to` through the file steps the plug-in's writers
+// must take: the target directory proven writable (a file created and
+// deleted there), the new file written whole to a temporary file, an
+// existing target backed up to another, the new file copied over the
+// target, both temporary files deleted.
+bool WritersFileSteps(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  const fs::path probe = fs::path(to).parent_path() / "CHK0.TMP";
+  if (!std::ofstream(probe)) return false;
+  fs::remove(probe, ec);
+  const fs::path temp = fs::temp_directory_path() / "veltora-bench-PIC0.TMP";
+  const fs::path backup = fs::temp_directory_path() / "veltora-bench-PIC1.TMP";
+  std::ifstream in(from, std::ios::binary);
+  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!std::ofstream(temp, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
+    return false;
+  }
+  if (fs::exists(to)) fs::copy_file(to, backup, fs::copy_options::overwrite_existing, ec);
+  const bool ok = fs::copy_file(temp, to, fs::copy_options::overwrite_existing, ec);
+  fs::remove(temp, ec);
+  fs::remove(backup, ec);
+  return ok;
+}
+
 double TimeCommandMs(const std::string& command, int rounds) {
   std::vector<double> times;
   for (int i = 0; i < rounds; ++i) {
@@ -273,6 +301,11 @@ int main(int argc, char** argv) {
     ImageInfoListAppend(&records, INFO_TIFF_THUMB, &thumb_info);
     PrintTable("JPEG of the DIB with an EXIF block from records",
                CompareOnFiles({{"TurboJPEG + write", [&](const std::string&) { return LeanJpeg(dib, jpeg); }},
+                               {"the same + thumbnail, staged + the writers' file steps", [&](const std::string&) {
+                                  const std::string staged = scratch + "/staged.jpg";
+                                  return LeanJpeg(dib, staged) && LeanThumbnail(dib, thumb) &&
+                                         WritersFileSteps(staged, jpeg);
+                                }},
                                {"Encode ENCODE_EXIF", [&](const std::string&) {
                                   return Encode(dib, jpeg.c_str(), ENCODE_EXIF | ENCODE_EXIF_RECORDS, 90, &records) ==
                                          S_OK;
@@ -286,6 +319,10 @@ int main(int argc, char** argv) {
                                     return veltora::imaging::EncodeThumbnail(thumb.c_str(), ENCODE_JPEG, dib, 90) == 0 &&
                                            fs::copy_file(p, out, fs::copy_options::overwrite_existing);
                                   }},
+                                 {"EncodeThumbnail + the writers' file steps", [&](const std::string& p) {
+                                    return veltora::imaging::EncodeThumbnail(thumb.c_str(), ENCODE_JPEG, dib, 90) == 0 &&
+                                           WritersFileSteps(p, out);
+                                  }},
                                  {"ReplaceThumbImage", [&](const std::string& p) {
                                     return ReplaceThumbImage(out.c_str(), p.c_str(), dib, 90) == S_OK;
                                   }}},
@@ -296,6 +333,11 @@ int main(int argc, char** argv) {
                                   }},
                                  {"the same + box resample thumbnail", [&](const std::string& p) {
                                     return LeanJpeg(dib, out, TJSAMP_422, ExifHead(p)) && LeanThumbnail(dib, thumb);
+                                  }},
+                                 {"the same staged + the writers' file steps", [&](const std::string& p) {
+                                    const std::string staged = scratch + "/staged.jpg";
+                                    return LeanJpeg(dib, staged, TJSAMP_422, ExifHead(p)) && LeanThumbnail(dib, thumb) &&
+                                           WritersFileSteps(staged, out);
                                   }},
                                  {"ReplaceExifImage", [&](const std::string& p) {
                                     return ReplaceExifImage(out.c_str(), p.c_str(), dib, 90) == S_OK;
