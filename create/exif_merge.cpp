@@ -177,7 +177,7 @@ std::vector<RecordEntry> RecordEntries(const ImageInfoList* list, uint32_t kind,
     if (std::find(tags.begin(), tags.end(), tag) == tags.end() || !FieldPresent(field, record)) continue;
     // A value whose bytes are missing is left out: there is nothing to merge.
     if (auto value = EncodeField(record, field, order)) {
-      entries.push_back({tag, value->type, value->count, std::move(value->bytes)});
+      entries.push_back({std::move(*value), tag});
     }
   }
   return entries;

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "bytes/byte_order.h"
+#include "create/record_values.h"
 #include "interface/host_types.h"
 
 namespace veltora::create {
@@ -41,11 +42,8 @@ inline constexpr uint32_t kMergeInterop = 0x00100000u;
 
 // One record attribute ready for the merge: its value bytes already stored
 // in the segment's byte order.
-struct RecordEntry {
+struct RecordEntry : FieldValue {
   uint16_t tag = 0;
-  uint16_t type = 0;
-  uint32_t count = 0;
-  std::vector<uint8_t> bytes;
 };
 
 // The attributes the merge takes from the first record of `kind` in the
