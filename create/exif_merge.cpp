@@ -86,18 +86,6 @@ uint32_t DirectoryOffset(const ExifEditor& editor, uint32_t code) {
   }
 }
 
-// Whether the directory's table shares bytes with the maker note, which only
-// a damaged block makes: a value written into such a table would change the
-// note, so the merge is refused instead.
-bool TableMeetsMakerNote(ExifEditor& editor, uint32_t code) {
-  if (editor.makerNoteLength == 0) return false;
-  const auto dir = edit::ReadBlockDirectory(editor.Block(), editor.byteOrder, DirectoryOffset(editor, code));
-  if (!dir) return false;
-  const uint64_t end = uint64_t{dir->offset} + edit::DirectoryTableSize(dir->count);
-  const uint64_t note_end = uint64_t{editor.makerNoteOffset} + editor.makerNoteLength;
-  return dir->offset < note_end && editor.makerNoteOffset < end;
-}
-
 // One directory's step of the merge. False when the directory cannot be
 // read inside the segment or an insertion is refused.
 bool MergeIfd(ExifEditor& editor, const ImageInfoList* list, uint32_t kind) {
@@ -118,7 +106,6 @@ bool MergeIfd(ExifEditor& editor, const ImageInfoList* list, uint32_t kind) {
       continue;
     }
     if (exif::EntryValueSize(&*same) != r.bytes.size()) continue;
-    if (TableMeetsMakerNote(editor, code)) return false;
     // The record's own type and count go with its bytes: the value then reads
     // back as the record holds it (a LONG written under a source entry's
     // SHORT[2] would read as two other numbers). The size is the same, so

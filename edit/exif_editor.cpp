@@ -684,6 +684,7 @@ int ExifEditor::SetEntryInPlace(uint32_t code, const IfdEntry& entry) {
   if (!dir) return 0;
   for (const BlockEntry& e : dir->entries) {
     if (e.entry.tag != entry.tag) continue;
+    if (code != kMakerNoteIfd && MeetsMakerNote(e.position, kEntrySize)) return 0;
     uint8_t* raw = Block().data() + e.position;
     exif::EncodeEntry(raw, byteOrder, entry);
     // Types without a size keep their count and raw value field as given.
@@ -883,6 +884,13 @@ int ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
   // end of the block instead of in its old place.
   const bool relocate = dir.offset < pinnedEnd_;
   if (relocate && code == kMakerNoteIfd) return 0;  // it cannot leave its note
+  // A table rewritten in place, or the pointer entry that follows a moved
+  // one, must not share bytes with the maker note (see MeetsMakerNote).
+  if (code != kMakerNoteIfd && !relocate &&
+      MeetsMakerNote(dir.offset, DirectoryTableSize(dir.count))) {
+    return 0;
+  }
+  if (relocate && !ParentPointerWritable(code)) return 0;
   RangeList& ranges = plan.cuts;
   for (PlannedEntry& p : plan.entries) {
     if (p.oldValue.size == 0) continue;
@@ -960,6 +968,37 @@ int ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
   if (code == kIfd0) ifd1.ifdOffset = link;
   RefreshDescriptors();
   return static_cast<int>(items.size()) - static_cast<int>(dir.count);
+}
+
+bool ExifEditor::MeetsMakerNote(uint64_t start, uint64_t size) const {
+  return makerNoteLength != 0 && start < uint64_t{makerNoteOffset} + makerNoteLength &&
+         makerNoteOffset < start + size;
+}
+
+bool ExifEditor::ParentPointerWritable(uint32_t code) {
+  uint32_t parent = kIfd0;
+  uint16_t tag = 0;
+  switch (code) {
+    case kExifIfd:
+      tag = exif::kTagExifIfdPointer;
+      break;
+    case kGpsIfd:
+      tag = exif::kTagGpsIfdPointer;
+      break;
+    case kInteropIfd:
+      parent = kExifIfd;
+      tag = exif::kTagInteropIfdPointer;
+      break;
+    default:
+      return true;  // the header's pointer or IFD0's link, never in a table
+  }
+  const auto loc = Locate(parent);
+  const auto dir = loc ? ReadBlockDirectory(Block(), byteOrder, loc->offset) : std::nullopt;
+  if (!dir) return false;
+  for (const BlockEntry& e : dir->entries) {
+    if (e.entry.tag == tag) return !MeetsMakerNote(e.position, kEntrySize);
+  }
+  return false;
 }
 
 void ExifEditor::PointAt(uint32_t code, uint32_t offset) {

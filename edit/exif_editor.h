@@ -64,8 +64,8 @@ struct PlannedEntry {
 struct RewritePlan {
   BlockDirectory directory;
   std::vector<PlannedEntry> entries;
-  RangeList cuts;                // the old table and the old out-of-line values
-  std::vector<uint32_t> emptied;  // directories whose pointer is deleted
+  RangeList cuts;                         // the old table and the old out-of-line values
+  std::vector<uint32_t> emptied;          // directories whose pointer is deleted
   std::vector<uint32_t> structureStarts;  // of every directory and value in the block
   bool dropsMakerNote = false;            // the MakerNote entry is deleted or replaced
 };
@@ -83,7 +83,7 @@ class ExifEditor : public exif::ExifReader {
   ~ExifEditor() override;
 
   // --- Record (read freely; the operations below keep it consistent).
-  std::string alternateSourcePath;   // read instead of the source for image data and segments
+  std::string alternateSourcePath;    // read instead of the source for image data and segments
   uint32_t alternateImageOffset = 0;  // first strip in the alternate source; 0 = own IFD0
   std::string thumbnailPath;
   std::vector<uint8_t> thumbnailBytes;  // appended after the block in the output
@@ -123,7 +123,8 @@ class ExifEditor : public exif::ExifReader {
   // Removes every entry with `tag` in place; the count removed, -1 bad code.
   int RemoveTag(uint32_t code, uint16_t tag);
   // Overwrites type, count and value field of the entry with entry.tag
-  // (value in IfdEntry form); >0 done, 0 absent, -1 bad code.
+  // (value in IfdEntry form); >0 done, 0 absent or refused (the entry lies
+  // in the maker note), -1 bad code.
   int SetEntryInPlace(uint32_t code, const IfdEntry& entry);
   // -1 bad code or null, 0 absent, 1 found (entry filled, IfdEntry form).
   int FindBlockEntry(uint32_t code, IfdEntry* entry);
@@ -208,10 +209,18 @@ class ExifEditor : public exif::ExifReader {
   std::optional<RewritePlan> PlanRewrite(uint32_t code, std::span<const uint16_t> deletions,
                                          std::span<const EntryEdit> additions,
                                          exif::ExifReader* value_source);
-  PlannedEntry PlanAddition(uint32_t code, const EntryEdit& add, exif::ExifReader* value_source) const;
+  PlannedEntry PlanAddition(uint32_t code, const EntryEdit& add,
+                            exif::ExifReader* value_source) const;
   int CommitRewrite(uint32_t code, RewritePlan& plan);
   // The 4-byte value field an entry in IfdEntry form stores.
   uint32_t PackedField(const IfdEntry& entry) const;
+  // Whether [start, start + size) shares bytes with the maker note. Only a
+  // damaged block puts a directory table there; a write into it would change
+  // the note, so such writes are refused and the note stays as it came.
+  bool MeetsMakerNote(uint64_t start, uint64_t size) const;
+  // Whether PointAt can repoint directory `code`: the parent's pointer entry
+  // is there and clear of the maker note.
+  bool ParentPointerWritable(uint32_t code);
   // Points the parent of directory `code` (header, IFD0, Exif IFD) at `offset`.
   void PointAt(uint32_t code, uint32_t offset);
 
