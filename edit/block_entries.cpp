@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "bytes/byte_view.h"
+#include "exif/directory.h"
 
 namespace veltora::edit {
 
@@ -73,13 +74,33 @@ std::optional<std::span<const uint8_t>> ValueBytes(std::span<const uint8_t> bloc
   return block.subspan(static_cast<size_t>(at), static_cast<size_t>(entry.size));
 }
 
+NoteBytes MakerNoteBytes(std::span<const uint8_t> block, exif::ByteOrder order,
+                         uint32_t ifd0_offset) {
+  const auto ifd0 = ReadBlockDirectory(block, order, ifd0_offset);
+  if (!ifd0) return {};
+  const auto pointer = std::find_if(ifd0->entries.begin(), ifd0->entries.end(), [](const auto& e) {
+    return e.entry.tag == exif::kTagExifIfdPointer && e.entry.count == 1;
+  });
+  if (pointer == ifd0->entries.end()) return {};
+  const auto exif_dir = ReadBlockDirectory(block, order, pointer->entry.value);
+  if (!exif_dir) return {};
+  for (const BlockEntry& e : exif_dir->entries) {
+    if (e.entry.tag == exif::kTagMakerNote && e.entry.type == exif::kTypeUndefined &&
+        ValueBytes(block, e)) {
+      return {e.entry.value, e.entry.value + e.size};
+    }
+  }
+  return {};
+}
+
 bool PatchShortEntry(std::span<uint8_t> block, exif::ByteOrder order, uint32_t offset,
-                     uint16_t tag, uint16_t value) {
+                     uint16_t tag, uint16_t value, const NoteBytes& note) {
   const auto dir = ReadBlockDirectory(block, order, offset);
   if (!dir) return false;
   for (const BlockEntry& e : dir->entries) {
     if (e.entry.tag != tag) continue;
     if (e.entry.type != exif::kTypeShort || e.entry.count != 1) return false;
+    if (note.Meets(e.position + 8, 2)) return false;
     exif::Write16(block.data() + e.position + 8, value, order);
     return true;
   }

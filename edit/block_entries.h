@@ -60,10 +60,23 @@ void WriteRawEntry(std::span<uint8_t> block, exif::ByteOrder order, uint32_t pos
 std::optional<std::span<const uint8_t>> ValueBytes(std::span<const uint8_t> block,
                                                    const BlockEntry& entry);
 
+// Where the maker note lies: the MakerNote value (UNDEFINED, out of line,
+// inside the block) of the Exif directory that IFD0 at `ifd0_offset` points
+// to. Empty when there is none.
+struct NoteBytes {
+  uint64_t start = 0;
+  uint64_t end = 0;
+  bool Meets(uint64_t at, uint64_t n) const { return at < end && start < at + n; }
+};
+NoteBytes MakerNoteBytes(std::span<const uint8_t> block, exif::ByteOrder order,
+                         uint32_t ifd0_offset);
+
 // Overwrites one SHORT of count 1 of `tag` in the directory at `offset`
-// (Orientation in place). False when absent or of another form.
+// (Orientation in place). False when absent or of another form, or when the
+// value lies in `note` (only a damaged block puts a table there; the note is
+// never written).
 bool PatchShortEntry(std::span<uint8_t> block, exif::ByteOrder order, uint32_t offset,
-                     uint16_t tag, uint16_t value);
+                     uint16_t tag, uint16_t value, const NoteBytes& note);
 
 // Converts stored value bytes from one byte order to another, unit by unit.
 void ConvertValueOrder(std::span<uint8_t> bytes, uint16_t type, exif::ByteOrder from,

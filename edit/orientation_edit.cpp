@@ -87,17 +87,18 @@ HRESULT SetOrientationBody(const char* output_path, const char* input_path, int3
   if (editor.data != nullptr && IsOrientation(orientation) && IsOrientation(primary) &&
       IsOrientation(thumbnail)) {
     const std::span<uint8_t> block(editor.data, editor.dataLoadedSize);
+    const NoteBytes note = MakerNoteBytes(block, editor.byteOrder, editor.ifd0Offset);
     bool patched = true;
     if (primary != orientation) {
       const OrientationPair next =
           NewOrientations(static_cast<uint16_t>(orientation), primary, thumbnail);
       patched = PatchShortEntry(block, editor.byteOrder, editor.ifd0Offset, exif::kTagOrientation,
-                                next.primary);
+                                next.primary, note);
       if (patched && !PatchShortEntry(block, editor.byteOrder, editor.thumbnailImage.ifdOffset,
-                                      exif::kTagOrientation, next.thumbnail)) {
+                                      exif::kTagOrientation, next.thumbnail, note)) {
         // Both or neither: the rebuild below starts from the loaded block.
         PatchShortEntry(block, editor.byteOrder, editor.ifd0Offset, exif::kTagOrientation,
-                        primary);
+                        primary, note);
         patched = false;
       }
     }

@@ -262,8 +262,11 @@ int StampDateTime(std::span<uint8_t> block, exif::ByteOrder order, uint32_t ifd0
   if (!dir) return 0;
   for (const BlockEntry& e : dir->entries) {
     if (e.entry.tag != exif::kTagDateTime) continue;
+    // A damaged block may let the value share bytes with the maker note,
+    // which is never written: the old date then stays.
     if (e.entry.type != exif::kTypeAscii || e.entry.count != exif::kDateTextStoredSize ||
-        e.entry.value == 0 || !ValueBytes(block, e)) {
+        e.entry.value == 0 || !ValueBytes(block, e) ||
+        MakerNoteBytes(block, order, ifd0_offset).Meets(e.entry.value, e.size)) {
       return 0;
     }
     const auto text = DateText(now);

@@ -139,6 +139,16 @@ TEST_P(OrientationTest, RefusalsLeaveTheFileAlone) {
   EXPECT_EQ(SetDateTimeOriginal(file.c_str(), date), E_INVALIDARG);
   EXPECT_EQ(ReadFile(file), before);
 
+  // A damaged block whose maker note covers IFD0's table: the patch would
+  // write into the note.
+  auto damaged = CameraBlock(GetParam());
+  damaged.Undefined(kExif, 37500, std::vector<uint8_t>(64, 0xA5)).WithOffset(8);
+  const auto overlap = damaged.WriteJpeg(dir_, "overlap.jpg");
+  const auto overlap_before = ReadFile(overlap);
+  EXPECT_EQ(SetOrientation(overlap.c_str(), overlap.c_str(), 6, 0), E_FAIL);
+  EXPECT_EQ(SetOrientation(overlap.c_str(), overlap.c_str(), 6, 1), E_FAIL);
+  EXPECT_EQ(ReadFile(overlap), overlap_before);
+
   const auto jfif = dir_ / "jfif.jpg";
   WriteFile(jfif, SpliceExif(SmallJpeg(), CameraBlock(GetParam()).Bytes(), true));
   EXPECT_EQ(SetOrientation(jfif.c_str(), jfif.c_str(), 6, 1), E_NOTEXIF);
