@@ -121,10 +121,8 @@ TEST(PackedDibTest, HostDibVariants) {
   Bitmap b;
   ASSERT_EQ(FromHostDib(dib, &b), S_OK);
   EXPECT_EQ(b.bits_per_pixel, 24);
-  EXPECT_EQ(GetPixelColour(b, 0, 0), 0x0000FF);
-  EXPECT_EQ(GetPixelColour(b, 1, 0), 0x00FF00);
-  EXPECT_EQ(GetPixelColour(b, 0, 1), 0xFF0000);
-  EXPECT_EQ(GetPixelColour(b, 1, 1), 0xFFFFFF);
+  const int32_t colours[2][2] = {{0x0000FF, 0x00FF00}, {0xFF0000, 0xFFFFFF}};  // [y][x]
+  for (int32_t i = 0; i < 4; ++i) EXPECT_EQ(GetPixelColour(b, i % 2, i / 2), colours[i / 2][i % 2]);
   // biSize is ignored for host DIBs: the table follows 40 bytes.
   dib[0] = 124;
   EXPECT_EQ(FromHostDib(dib, &b), S_OK);
