@@ -1,6 +1,7 @@
 #include "imaging/picture_files.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstring>
 #include <filesystem>
@@ -24,15 +25,28 @@ Bitmap Decode(const std::vector<uint8_t>& bytes, int32_t bits = 0) {
   return b;
 }
 
+// The file `EncodeFile` makes of `bitmap`.
+std::vector<uint8_t> Encoded(const Bitmap& bitmap, int32_t format, int32_t bits = 24) {
+  std::vector<uint8_t> bytes;
+  EXPECT_EQ(EncodeFile(bitmap, format, bits, &bytes), 1);
+  return bytes;
+}
+
+// The JPEG file `EncodeJpeg` makes of `bitmap`.
+std::vector<uint8_t> Jpeg(const Bitmap& bitmap, int32_t quality = 90,
+                          int32_t mode = kJpegModeStandard) {
+  std::vector<uint8_t> bytes;
+  EXPECT_EQ(EncodeJpeg(bitmap, quality, mode, &bytes), 0);
+  return bytes;
+}
+
 // ---- Lossless round trips ---------------------------------------------------
 
 TEST(PictureFilesTest, GifOfAPhotographUsesAnAdaptivePalette) {
   // Like most photographs, its colours fill a small part of the RGB cube.
   Bitmap original = MakePhoto(160, 120);
   for (uint8_t& byte : original.pixels) byte = static_cast<uint8_t>(90 + byte / 4);
-  std::vector<uint8_t> bytes;
-  ASSERT_EQ(EncodeFile(original, kSaveGif, 8, &bytes), 1);
-  const Bitmap back = Decode(bytes, 24);
+  const Bitmap back = Decode(Encoded(original, kSaveGif, 8), 24);
   EXPECT_GT(testing::Psnr(original, back), 35.0);
   // The same picture through a fixed 6x6x6 colour cube, the palette a
   // non-adaptive writer would use.
@@ -62,8 +76,7 @@ TEST(SaveJpegTest, ModesHaveTheirDocumentedLayout) {
                {kJpegModeProgressive, 0xC2, 0x22},
                {kJpegModeExif, 0xC0, 0x21}};
   for (const Case& c : cases) {
-    std::vector<uint8_t> bytes;
-    ASSERT_EQ(EncodeJpeg(photo, 90, c.mode, &bytes), 0) << c.mode;
+    const std::vector<uint8_t> bytes = Jpeg(photo, 90, c.mode);
     const size_t app0 = SegmentOffset(bytes, veltora::testing::kApp0);
     EXPECT_EQ(std::memcmp(&bytes[app0 + 4], "JFIF", 5), 0) << c.mode;
     const size_t sof = SegmentOffset(bytes, c.sof);
@@ -75,13 +88,8 @@ TEST(SaveJpegTest, ModesHaveTheirDocumentedLayout) {
 }
 
 TEST(SaveJpegTest, QualityOutsideTheRangeIsClampedAndIndexedPicturesAreEncoded) {
-  std::vector<uint8_t> low, clamped;
-  ASSERT_EQ(EncodeJpeg(MakePhoto(32, 32), -5, kJpegModeStandard, &low), 0);
-  ASSERT_EQ(EncodeJpeg(MakePhoto(32, 32), 1, kJpegModeStandard, &clamped), 0);
-  EXPECT_EQ(low, clamped);
-  std::vector<uint8_t> indexed;
-  EXPECT_EQ(EncodeJpeg(MakeNoise(9, 9, 4), 75, kJpegModeExif, &indexed), 0);
-  EXPECT_EQ(Decode(indexed).width, 9);
+  EXPECT_EQ(Jpeg(MakePhoto(32, 32), -5), Jpeg(MakePhoto(32, 32), 1));
+  EXPECT_EQ(Decode(Jpeg(MakeNoise(9, 9, 4), 75, kJpegModeExif)).width, 9);
 }
 
 // ---- Loading options ----------------------------------------------------------
@@ -92,8 +100,7 @@ TEST(PictureFilesTest, LoadConvertsToTheRequestedDepthAndFlattensAlphaOverWhite)
   rgba.flags |= kBitmapHasAlpha;
   const uint8_t pixels[] = {0, 0, 255, 0, 0, 0, 255, 255};  // transparent red, opaque red
   std::memcpy(rgba.pixels.data(), pixels, sizeof pixels);
-  std::vector<uint8_t> bytes;
-  ASSERT_EQ(EncodeFile(rgba, kSavePng, 32, &bytes), 1);
+  const std::vector<uint8_t> bytes = Encoded(rgba, kSavePng, 32);
   const Bitmap flat = Decode(bytes, 24);
   EXPECT_EQ(flat.bits_per_pixel, 24);
   EXPECT_EQ(GetPixelColour(flat, 0, 0), 0xFFFFFF);
@@ -130,13 +137,9 @@ TEST(PictureFilesTest, FileOperationsReportMissingFilesAndWriteWhatTheyEncode) {
 // checks the "never").
 TEST(PictureFilesTest, TruncatedAndCorruptedFilesFailCleanly) {
   const Bitmap photo = MakePhoto(40, 30);
-  std::vector<std::vector<uint8_t>> files(5);
-  ASSERT_EQ(EncodeFile(photo, kSaveBmp, 24, &files[0]), 1);
-  ASSERT_EQ(EncodeFile(photo, kSavePng, 24, &files[1]), 1);
-  ASSERT_EQ(EncodeFile(photo, kSaveTiff, 24, &files[2]), 1);
-  ASSERT_EQ(EncodeFile(photo, kSaveGif, 8, &files[3]), 1);
-  ASSERT_EQ(EncodeJpeg(photo, 80, kJpegModeProgressive, &files[4]), 0);
-  for (const auto& file : files) {
+  for (const auto& file :
+       {Encoded(photo, kSaveBmp), Encoded(photo, kSavePng), Encoded(photo, kSaveTiff),
+        Encoded(photo, kSaveGif, 8), Jpeg(photo, 80, kJpegModeProgressive)}) {
     for (size_t cut = 0; cut < file.size(); cut += 1 + cut / 8) {
       const std::vector<uint8_t> part(file.data(), file.data() + cut);
       Bitmap b;
@@ -163,8 +166,7 @@ TEST(PictureFilesTest, TruncatedAndCorruptedFilesFailCleanly) {
 
 TEST(PictureFilesTest, HeadersAskingForHugePicturesAreRefusedBeforeAllocationAndCutOnesAreCorrupt) {
   // A BMP header claiming 60000 x 60000 at 32 bits with no rows behind it.
-  std::vector<uint8_t> bmp;
-  ASSERT_EQ(EncodeFile(MakePhoto(2, 2), kSaveBmp, 32, &bmp), 1);
+  std::vector<uint8_t> bmp = Encoded(MakePhoto(2, 2), kSaveBmp, 32);
   const uint32_t side = 60000;
   std::memcpy(&bmp[18], &side, 4);
   std::memcpy(&bmp[22], &side, 4);
@@ -176,8 +178,7 @@ TEST(PictureFilesTest, HeadersAskingForHugePicturesAreRefusedBeforeAllocationAnd
   std::memcpy(&bmp[22], &small, 4);
   EXPECT_EQ(LoadMemory(bmp, &b, 0, kOrderBgr), kErrorCorrupt);
   // A JPEG frame header of 65500 x 65500.
-  std::vector<uint8_t> jpeg;
-  ASSERT_EQ(EncodeJpeg(MakePhoto(16, 16), 90, kJpegModeStandard, &jpeg), 0);
+  std::vector<uint8_t> jpeg = Jpeg(MakePhoto(16, 16));
   const size_t sof = SegmentOffset(jpeg, veltora::testing::kSof0);
   jpeg[sof + 5] = jpeg[sof + 7] = 0xFF;
   jpeg[sof + 6] = jpeg[sof + 8] = 0xDC;
@@ -214,10 +215,8 @@ std::vector<uint8_t> RgbaTiff(uint32_t width, uint32_t height) {
 // (well inside the caps) over the same data.
 TEST(PictureFilesTest, HeadersPromisingMoreThanTheDataHoldsAreRefused) {
   const Bitmap photo = MakePhoto(16, 16);
-  std::vector<uint8_t> png, jpeg, gif;
-  ASSERT_EQ(EncodeFile(photo, kSavePng, 24, &png), 1);
-  ASSERT_EQ(EncodeJpeg(photo, 90, kJpegModeStandard, &jpeg), 0);
-  ASSERT_EQ(EncodeFile(photo, kSaveGif, 8, &gif), 1);
+  const std::vector<uint8_t> png = Encoded(photo, kSavePng), jpeg = Jpeg(photo),
+                             gif = Encoded(photo, kSaveGif, 8);
   struct Case {
     const char* name;
     std::vector<uint8_t> valid, inflated;
@@ -227,12 +226,9 @@ TEST(PictureFilesTest, HeadersPromisingMoreThanTheDataHoldsAreRefused) {
                {"tiff", RgbaTiff(2, 2), RgbaTiff(4000, 4000)}};
   PutBigEndian32(&cases[0].inflated, 16, 4000);
   PutBigEndian32(&cases[0].inflated, 20, 4000);
-  uint32_t crc = 0xFFFFFFFFu;  // the IHDR chunk's CRC over its type and data
-  for (size_t i = 12; i < 29; ++i) {
-    crc ^= cases[0].inflated[i];
-    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-  }
-  PutBigEndian32(&cases[0].inflated, 29, ~crc);
+  // The IHDR chunk's CRC over its type and data.
+  PutBigEndian32(&cases[0].inflated, 29,
+                 static_cast<uint32_t>(crc32(0, &cases[0].inflated[12], 17)));
   PutBigEndian32(&cases[1].inflated, SegmentOffset(jpeg, veltora::testing::kSof0) + 5,
                  4000u << 16 | 4000u);
   // The frame itself (image descriptor at 13 + 768), not only the screen.
@@ -253,12 +249,9 @@ TEST(PictureFilesTest, HeadersPromisingMoreThanTheDataHoldsAreRefused) {
 // decode and copying it into a DIB gives, byte for byte.
 TEST(PictureFilesTest, StraightDecodesIntoDibBlocksEqualConvertedCopies) {
   const Bitmap photo = MakePhoto(13, 7);
-  std::vector<std::vector<uint8_t>> files(4);
-  ASSERT_EQ(EncodeJpeg(photo, 90, kJpegModeStandard, &files[0]), 0);
-  ASSERT_EQ(EncodeFile(photo, kSaveGif, 8, &files[1]), 1);
+  std::vector<std::vector<uint8_t>> files = {Jpeg(photo), Encoded(photo, kSaveGif, 8),
+                                             RgbaTiff(2, 2), Encoded(photo, kSaveBmp)};
   files[1][6] = 20;  // a screen wider than the frame: its uncovered part is white
-  files[2] = RgbaTiff(2, 2);
-  ASSERT_EQ(EncodeFile(photo, kSaveBmp, 24, &files[3]), 1);
   for (const auto& file : files) {
     Bitmap native, straight;
     ASSERT_EQ(LoadMemory(file, &native, 0, kOrderBgr), 1);
@@ -283,14 +276,11 @@ TEST(PictureFilesTest, ResolutionReadsBackIntoPixelsPerMetre) {
   photo.x_pixels_per_metre = 3780;
   photo.y_pixels_per_metre = 2835;
   for (const int32_t format : {kSavePng, kSaveTiff, kSaveBmp}) {
-    std::vector<uint8_t> bytes;
-    ASSERT_EQ(EncodeFile(photo, format, 24, &bytes), 1);
-    const Bitmap back = Decode(bytes);
+    const Bitmap back = Decode(Encoded(photo, format));
     EXPECT_EQ(back.x_pixels_per_metre, 3780) << format;
     EXPECT_EQ(back.y_pixels_per_metre, 2835) << format;
   }
-  std::vector<uint8_t> jpeg;
-  ASSERT_EQ(EncodeJpeg(photo, 90, kJpegModeStandard, &jpeg), 0);
+  std::vector<uint8_t> jpeg = Jpeg(photo);
   EXPECT_EQ(Decode(jpeg).x_pixels_per_metre, 3780);  // written as 96 dpi
   EXPECT_EQ(Decode(jpeg).y_pixels_per_metre, 2835);  // 72 dpi
   ASSERT_EQ(std::memcmp(&jpeg[6], "JFIF", 5), 0);
