@@ -27,8 +27,15 @@ class RecordsCommandsTest : public ::testing::Test {
     Write("orientation.json", R"({"TiffMain": {"Orientation": 6}})");
     Write("bad.json", R"({"TiffMain": {"Orientation": 70000}})");
   }
-  void Write(const std::string& name, const std::string& text) { std::ofstream(dir_ / name) << text; }
+  void Write(const std::string& name, const std::string& json) {
+    std::ofstream(dir_ / name) << json;
+  }
   std::string P(const std::string& name) const { return (dir_ / name).string(); }
+  // Encodes a.jpg into `out` with the EXIF block built from the record file `records`.
+  HostRun EncodeWithRecords(const std::string& out, const char* format,
+                            const std::string& records) {
+    return RunHost({"encode", P("a.jpg"), "-o", P(out), "--format", format, "--exif", P(records)});
+  }
   int Orientation(const std::string& name) {
     const HostRun run = RunHost({"orientation", "--json", P(name)});
     const auto json = nlohmann::json::parse(run.out, nullptr, false);
@@ -40,20 +47,20 @@ class RecordsCommandsTest : public ::testing::Test {
 
 TEST_F(RecordsCommandsTest, AppendWritesOnlyWhereToldAndRefusesBadRecords) {
   const auto size = fs::file_size(P("a.jpg"));
-  const HostRun nowhere = RunHost({"append", P("a.jpg"), "--from", P("orientation.json")});
-  EXPECT_EQ(nowhere.exit_status, 2);
+  EXPECT_EQ(RunHost({"append", P("a.jpg"), "--from", P("orientation.json")}).exit_status, 2);
   const HostRun bad = RunHost({"append", P("a.jpg"), "--from", P("bad.json"), "-o", P("b.jpg")});
   EXPECT_EQ(bad.exit_status, 2);
   EXPECT_THAT(bad.err, HasSubstr("TiffMain.Orientation"));
   EXPECT_FALSE(fs::exists(P("b.jpg")));
 
-  const HostRun merged = RunHost({"append", P("a.jpg"), "--from", P("orientation.json"), "-o", P("b.jpg")});
+  const HostRun merged =
+      RunHost({"append", P("a.jpg"), "--from", P("orientation.json"), "-o", P("b.jpg")});
   EXPECT_EQ(merged.exit_status, 0) << merged.err;
   EXPECT_EQ(Orientation("b.jpg"), 6);
   EXPECT_EQ(Orientation("a.jpg"), 1);
   EXPECT_EQ(fs::file_size(P("a.jpg")), size);
-  const HostRun in_place =
-      RunHost({"append", P("c.jpg"), "--source", P("a.jpg"), "--from", P("orientation.json"), "--in-place"});
+  const HostRun in_place = RunHost({"append", P("c.jpg"), "--source", P("a.jpg"), "--from",
+                                    P("orientation.json"), "--in-place"});
   EXPECT_EQ(in_place.exit_status, 0) << in_place.err;
   EXPECT_EQ(Orientation("c.jpg"), 6);
 }
@@ -63,21 +70,15 @@ TEST_F(RecordsCommandsTest, EncodeWritesTheBlockBuiltFromTheRecords) {
                             "Exif": {"ExifVersion": "0230", "ColorSpace": 1},
                             "TiffThumb": {"Compression": 6, "JPEGInterchangeFormat": 0,
                                           "JPEGInterchangeFormatLength": 0}})");
-  const HostRun run = RunHost({"encode", P("a.jpg"), "-o", P("e.jpg"), "--format", "jpeg", "--exif",
-                               P("records.json")});
+  const HostRun run = EncodeWithRecords("e.jpg", "jpeg", "records.json");
   ASSERT_EQ(run.exit_status, 0) << run.err;
   EXPECT_EQ(Orientation("e.jpg"), 8);
-  const HostRun png = RunHost({"encode", P("a.jpg"), "-o", P("e.png"), "--format", "png", "--exif",
-                               P("records.json")});
-  EXPECT_EQ(png.exit_status, 2);
+  EXPECT_EQ(EncodeWithRecords("e.png", "png", "records.json").exit_status, 2);
   EXPECT_FALSE(fs::exists(P("e.png")));
-  const HostRun bad = RunHost({"encode", P("a.jpg"), "-o", P("f.jpg"), "--format", "jpeg", "--exif",
-                               P("bad.json")});
-  EXPECT_EQ(bad.exit_status, 2);
+  EXPECT_EQ(EncodeWithRecords("f.jpg", "jpeg", "bad.json").exit_status, 2);
   EXPECT_FALSE(fs::exists(P("f.jpg")));
   Write("main_only.json", R"({"TiffMain": {"Orientation": 8}})");
-  const HostRun no_exif = RunHost({"encode", P("a.jpg"), "-o", P("f.jpg"), "--format", "jpeg",
-                                   "--exif", P("main_only.json")});
+  const HostRun no_exif = EncodeWithRecords("f.jpg", "jpeg", "main_only.json");
   EXPECT_EQ(no_exif.exit_status, 2);
   EXPECT_THAT(no_exif.err, HasSubstr("needs a TiffMain and an Exif record"));
   EXPECT_FALSE(fs::exists(P("f.jpg")));

@@ -4,10 +4,10 @@
 // the embedded previews against djpeg of the thumbnail exiftool extracts.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <filesystem>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "imaging/picture_io.h"
 #include "imaging_test_support.h"
@@ -23,33 +23,25 @@ using testing::TempDir;
 // Reads a binary PPM (P6) or PGM (P5) of maxval 255 into a 24-bit bitmap;
 // header fields may be separated by comments, as ImageMagick writes them.
 std::optional<Bitmap> ReadNetpbm(const std::vector<uint8_t>& bytes) {
-  size_t pos = 2;
-  auto next_number = [&]() -> std::optional<int> {
-    while (pos < bytes.size()) {
-      if (bytes[pos] == '#') {
-        while (pos < bytes.size() && bytes[pos] != '\n') ++pos;
-      } else if (std::isspace(bytes[pos]) != 0) {
-        ++pos;
-      } else {
-        break;
-      }
-    }
-    int value = 0;
-    const size_t start = pos;
-    while (pos < bytes.size() && std::isdigit(bytes[pos]) != 0 && value < 1000000) value = value * 10 + (bytes[pos++] - '0');
-    return pos > start ? std::optional<int>(value) : std::nullopt;
-  };
-  if (bytes.size() < 3 || bytes[0] != 'P' || (bytes[1] != '5' && bytes[1] != '6')) return std::nullopt;
-  const auto width = next_number(), height = next_number(), max = next_number();
-  if (!width || !height || !max || *max != 255) return std::nullopt;
-  const size_t channels = bytes[1] == '6' ? 3 : 1;
-  const size_t start = pos + 1;  // one whitespace byte ends the header
-  if (bytes.size() < start + static_cast<size_t>(*width) * static_cast<size_t>(*height) * channels) return std::nullopt;
+  std::istringstream in(std::string(bytes.begin(), bytes.end()));
+  std::string magic;
+  int width = 0, height = 0, max = 0;
+  in >> magic;
+  for (int* field : {&width, &height, &max}) {
+    while ((in >> std::ws).peek() == '#') in.ignore(INT32_MAX, '\n');
+    in >> *field;
+  }
+  if (!in || (magic != "P5" && magic != "P6") || max != 255) return std::nullopt;
+  const size_t channels = magic == "P6" ? 3 : 1;
+  const size_t start = static_cast<size_t>(in.tellg()) + 1;  // one whitespace byte ends the header
+  if (bytes.size() < start + static_cast<size_t>(width) * static_cast<size_t>(height) * channels) {
+    return std::nullopt;
+  }
   Bitmap b;
-  if (CreateBitmap(&b, *width, *height, 24) != 1) return std::nullopt;
+  if (CreateBitmap(&b, width, height, 24) != 1) return std::nullopt;
   const uint8_t* s = bytes.data() + start;
-  for (int32_t y = 0; y < *height; ++y) {
-    for (int32_t x = 0; x < *width; ++x, s += channels) {
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x, s += channels) {
       uint8_t* d = b.Row(y) + 3 * x;
       d[0] = s[channels - 1];
       d[1] = s[channels == 3 ? 1 : 0];
@@ -61,8 +53,8 @@ std::optional<Bitmap> ReadNetpbm(const std::vector<uint8_t>& bytes) {
 
 // ImageMagick's first frame, transparency flattened over white.
 std::optional<Bitmap> DecodeWithConvert(const std::string& path, const std::string& scratch) {
-  auto run = veltora::testing::RunTool(
-      {"convert", path + "[0]", "-background", "white", "-flatten", "-depth", "8", "ppm:" + scratch});
+  auto run = veltora::testing::RunTool({"convert", path + "[0]", "-background", "white", "-flatten",
+                                        "-depth", "8", "ppm:" + scratch});
   if (!run || run->exit_code != 0) return std::nullopt;
   return ReadNetpbm(testing::ReadBytes(scratch));
 }
@@ -87,7 +79,8 @@ std::optional<Bitmap> DecodeExport(const std::string& path, int32_t mode) {
 }
 
 bool IsPictureFile(const fs::path& path) {
-  static const std::set<std::string> kExtensions = {".jpg", ".png", ".gif", ".bmp", ".tif", ".tiff"};
+  static const std::set<std::string> kExtensions = {".jpg", ".png", ".gif",
+                                                    ".bmp", ".tif", ".tiff"};
   return kExtensions.contains(path.extension().string());
 }
 
@@ -101,7 +94,8 @@ const std::map<std::string, std::string> kRefusedByRule = {
 
 TEST(DecodeCorpusTest, EveryAcceptedFileDecodesToTheOraclePixels) {
   if (!fs::exists(testing::CorpusDir())) GTEST_SKIP() << "corpus not found";
-  if (!veltora::testing::HaveTool("djpeg") || !testing::HaveConvert()) GTEST_SKIP() << "djpeg or convert missing";
+  if (!veltora::testing::HaveTool("djpeg") || !testing::HaveConvert())
+    GTEST_SKIP() << "djpeg or convert missing";
   TempDir dir;
   int compared = 0, refused = 0;
   for (const auto& entry : fs::directory_iterator(testing::CorpusDir())) {
@@ -125,9 +119,7 @@ TEST(DecodeCorpusTest, EveryAcceptedFileDecodesToTheOraclePixels) {
       continue;
     }
     ASSERT_TRUE(decoded.has_value()) << name;
-    ASSERT_EQ(decoded->width, expected->width) << name;
-    ASSERT_EQ(decoded->height, expected->height) << name;
-    EXPECT_EQ(testing::MaxChannelDifference(*decoded, *expected), 0) << name;
+    EXPECT_TRUE(testing::SameColours(*decoded, *expected)) << name;
     ++compared;
   }
   EXPECT_GE(compared, 40);
@@ -143,8 +135,8 @@ TEST(DecodeCorpusTest, PreviewsAreTheThumbnailsExiftoolExtracts) {
   }
   // One exiftool run writes every thumbnail it finds to dir/<file name>.
   TempDir dir;
-  std::vector<std::string> extract = {"exiftool", "-q", "-b", "-ThumbnailImage", "-w",
-                                      (dir / "%f.%e").string()};
+  std::vector<std::string> extract = {"exiftool",        "-q", "-b",
+                                      "-ThumbnailImage", "-w", (dir / "%f.%e").string()};
   for (const fs::path& path : jpegs) extract.push_back(path.string());
   ASSERT_TRUE(veltora::testing::RunTool(extract).has_value());
   int compared = 0;
@@ -155,9 +147,7 @@ TEST(DecodeCorpusTest, PreviewsAreTheThumbnailsExiftoolExtracts) {
     ASSERT_TRUE(fs::exists(dir / name)) << name << ": exiftool found no thumbnail";
     const auto expected = DecodeWithDjpeg((dir / name).string(), (dir / "thumbnail.pnm").string());
     ASSERT_TRUE(expected.has_value()) << name;
-    ASSERT_EQ(preview->width, expected->width) << name;
-    ASSERT_EQ(preview->height, expected->height) << name;
-    EXPECT_EQ(testing::MaxChannelDifference(*preview, *expected), 0) << name;
+    EXPECT_TRUE(testing::SameColours(*preview, *expected)) << name;
     ++compared;
   }
   EXPECT_GE(compared, 5);

@@ -41,7 +41,7 @@ class Canvas {
   bool BitAt(int x, int y) const {
     return ((Row(y)[x / 32] >> (x % 32)) & 1u) != 0;  // little-endian bit order
   }
-  void SavePng(const std::string& path) const { cairo_surface_write_to_png(surface_, path.c_str()); }
+  void SavePng(const std::string& out) const { cairo_surface_write_to_png(surface_, out.c_str()); }
 
  private:
   const uint32_t* Row(int y) const {
@@ -61,32 +61,35 @@ Bitmap Quadrants() {
   CreateBitmap(&b, 40, 30, 24);
   for (int32_t y = 0; y < 30; ++y) {
     for (int32_t x = 0; x < 40; ++x) {
-      const uint32_t colour = y < 15 ? (x < 20 ? 0x0000FF : 0x00FF00) : (x < 20 ? 0xFF0000 : 0x000000);
+      const uint32_t colour =
+          y < 15 ? (x < 20 ? 0x0000FF : 0x00FF00) : (x < 20 ? 0xFF0000 : 0x000000);
       SetPixelColour(&b, x, y, colour);  // 0x00BBGGRR
     }
   }
   return b;
 }
-constexpr uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF, kBlack = 0, kWhite = 0xFFFFFF;
+constexpr uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF;
+constexpr uint32_t kBlack = 0, kWhite = 0xFFFFFF;
 
 class DrawExportsTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(SaveFile(picture_.c_str(), Quadrants(), kSavePng, 24), 1); }
-  HRESULT DrawPicture(const Canvas& canvas, int32_t angle, RECT crop = {}, int32_t whiten = 0, int32_t p = 0,
-                      RECT target = {0, 0, 40, 30}) {
-    return DrawImage(picture_.c_str(), canvas.dc(), target.left, target.top, target.right, target.bottom, angle,
-                     crop.left, crop.top, crop.right, crop.bottom, whiten, p);
+  HRESULT DrawPicture(const Canvas& canvas, int32_t angle, RECT crop = {}, int32_t whiten = 0,
+                      int32_t p = 0, RECT target = {0, 0, 40, 30}) {
+    return DrawImage(picture_.c_str(), canvas.dc(), target.left, target.top, target.right,
+                     target.bottom, angle, crop.left, crop.top, crop.right, crop.bottom, whiten, p);
   }
+  ~DrawExportsTest() override { GlobalFree(dib_); }
   testing::TempDir dir_;
   std::string picture_ = (dir_ / "quadrants.png").string();
+  HGLOBAL dib_ = MakeDib(Quadrants());  // the same picture as a host DIB
 };
 
 TEST_F(DrawExportsTest, ArgumentLimits) {
   Canvas canvas(40, 30);
-  HGLOBAL dib = MakeDib(Quadrants());
-  EXPECT_EQ(Draw(canvas.dc(), dib, 10, 10, 10, 50), E_INVALIDARG);
-  EXPECT_EQ(Draw(canvas.dc(), dib, 10, 50, 20, 50), E_INVALIDARG);
-  EXPECT_EQ(Draw(nullptr, dib, 0, 0, 4, 4), E_INVALIDARG);
+  EXPECT_EQ(Draw(canvas.dc(), dib_, 10, 10, 10, 50), E_INVALIDARG);
+  EXPECT_EQ(Draw(canvas.dc(), dib_, 10, 50, 20, 50), E_INVALIDARG);
+  EXPECT_EQ(Draw(nullptr, dib_, 0, 0, 4, 4), E_INVALIDARG);
   EXPECT_EQ(Draw(canvas.dc(), nullptr, 0, 0, 4, 4), E_INVALIDARG);
   EXPECT_EQ(DrawPicture(canvas, 0, {}, 0, 0, {10, 10, 10, 50}), E_INVALIDARG);
   EXPECT_EQ(DrawPicture(canvas, 36001), E_INVALIDARG);
@@ -98,12 +101,12 @@ TEST_F(DrawExportsTest, ArgumentLimits) {
   EXPECT_EQ(DrawPicture(canvas, 36000), S_OK);
   EXPECT_EQ(DrawPicture(canvas, -36000), S_OK);
   EXPECT_EQ(canvas.At(5, 5), kRed) << "a full turn is the picture as it is";
-  GlobalFree(dib);
 }
 
 TEST_F(DrawExportsTest, FailuresAfterTheChecksDrawNothing) {
   Canvas canvas(40, 30);
-  EXPECT_EQ(DrawImage((dir_ / "missing.png").string().c_str(), canvas.dc(), 0, 0, 40, 30, 0, 0, 0, 0, 0, 0, 0), E_FAIL);
+  const std::string missing = (dir_ / "missing.png").string();
+  EXPECT_EQ(DrawImage(missing.c_str(), canvas.dc(), 0, 0, 40, 30, 0, 0, 0, 0, 0, 0, 0), E_FAIL);
   // A crop wholly outside the turned picture.
   EXPECT_EQ(DrawPicture(canvas, 0, {100, 100, 120, 120}), E_FAIL);
   // A target no bitmap can be resized to.
@@ -122,11 +125,14 @@ TEST_F(DrawExportsTest, WhiteningMapsEachChannelAndKeepsTheLowEightBits) {
   } cases[] = {
       {1, 0, kRed, kBlack},
       {1, 100, kWhite, kWhite},
-      {1, 50, 0xFF7F7F, 0x7F7F7F},     // 0 -> 127, 255 -> 255
-      {0, 100, kRed, kBlack},          // the switch decides, not p
+      // 0 -> 127, 255 -> 255.
+      {1, 50, 0xFF7F7F, 0x7F7F7F},
+      // The switch decides, not p.
+      {0, 100, kRed, kBlack},
       {-1, 50, kRed, kBlack},
-      {1, -100, 0xFF0101, 0x010101},   // 0 -> -255: low byte 0x01
-      {1, 200, 0xFFFEFE, 0xFEFEFE},    // 0 -> 510: low byte 0xFE
+      // 0 -> -255 and 0 -> 510: the low bytes 0x01 and 0xFE.
+      {1, -100, 0xFF0101, 0x010101},
+      {1, 200, 0xFFFEFE, 0xFEFEFE},
   };
   for (const Case& c : cases) {
     Canvas canvas(40, 30);
@@ -154,12 +160,11 @@ TEST_F(DrawExportsTest, CropIsTakenInTheTurnedPictureAndAnEmptyOneIsSkipped) {
 }
 
 TEST_F(DrawExportsTest, DrawStretchesTheDibIntoTheRectangleOnlyAndLeavesItAsItWas) {
-  HGLOBAL dib = MakeDib(Quadrants());
-  const auto* bytes = static_cast<const uint8_t*>(GlobalLock(dib));
-  const std::vector<uint8_t> before(bytes, bytes + GlobalSize(dib));
-  GlobalUnlock(dib);
+  const auto* bytes = static_cast<const uint8_t*>(GlobalLock(dib_));
+  const std::vector<uint8_t> before(bytes, bytes + GlobalSize(dib_));
+  GlobalUnlock(dib_);
   Canvas canvas(100, 100);
-  ASSERT_EQ(Draw(canvas.dc(), dib, 10, 20, 90, 80), S_OK);  // 80 x 60: twice the size
+  ASSERT_EQ(Draw(canvas.dc(), dib_, 10, 20, 90, 80), S_OK);  // 80 x 60: twice the size
   EXPECT_EQ(canvas.At(15, 25), kRed);
   EXPECT_EQ(canvas.At(85, 25), kGreen);
   EXPECT_EQ(canvas.At(15, 75), kBlue);
@@ -167,18 +172,16 @@ TEST_F(DrawExportsTest, DrawStretchesTheDibIntoTheRectangleOnlyAndLeavesItAsItWa
   EXPECT_EQ(canvas.At(5, 50), kUntouched);
   EXPECT_EQ(canvas.At(95, 50), kUntouched);
   EXPECT_EQ(canvas.At(50, 85), kUntouched);
-  const auto* after = static_cast<const uint8_t*>(GlobalLock(dib));
+  const auto* after = static_cast<const uint8_t*>(GlobalLock(dib_));
   EXPECT_TRUE(std::equal(before.begin(), before.end(), after));
-  GlobalUnlock(dib);
-  GlobalFree(dib);
+  GlobalUnlock(dib_);
 }
 
 // Targets far larger than the surface, or beside it: only what lands on the
 // surface is drawn (the quadrant under each point), at once.
 TEST_F(DrawExportsTest, OnlyTheVisiblePartOfAHugeTargetIsDrawn) {
-  HGLOBAL dib = MakeDib(Quadrants());
   Canvas canvas(40, 30);
-  ASSERT_EQ(Draw(canvas.dc(), dib, -11000, -200, 585, 11385), S_OK);  // 11585 x 11585
+  ASSERT_EQ(Draw(canvas.dc(), dib_, -11000, -200, 585, 11385), S_OK);  // 11585 x 11585
   EXPECT_EQ(canvas.At(5, 5), kGreen);
   ASSERT_EQ(DrawPicture(canvas, 0, {}, 0, 0, {0, 0, 11585, 11585}), S_OK);
   EXPECT_EQ(canvas.At(35, 25), kRed);
@@ -186,13 +189,11 @@ TEST_F(DrawExportsTest, OnlyTheVisiblePartOfAHugeTargetIsDrawn) {
   EXPECT_EQ(canvas.At(35, 25), kRed) << "a turned picture beside the surface draws nothing";
   ASSERT_EQ(DrawPicture(canvas, 4500), S_OK);
   EXPECT_EQ(canvas.At(1, 1), kWhite) << "the turned canvas's corner";
-  GlobalFree(dib);
 }
 
 TEST_F(DrawExportsTest, OneBitDevicesTakeThePictureAtItsPositionAndSize) {
-  HGLOBAL dib = MakeDib(Quadrants());
   Canvas device(64, 64, CAIRO_FORMAT_A1);
-  ASSERT_EQ(Draw(device.dc(), dib, 8, 16, 40, 48), S_OK);
+  ASSERT_EQ(Draw(device.dc(), dib_, 8, 16, 40, 48), S_OK);
   EXPECT_TRUE(device.BitAt(8, 16));
   EXPECT_TRUE(device.BitAt(39, 47));
   EXPECT_FALSE(device.BitAt(7, 16));
@@ -203,7 +204,6 @@ TEST_F(DrawExportsTest, OneBitDevicesTakeThePictureAtItsPositionAndSize) {
   EXPECT_EQ(DrawPicture(other, 0, {}, 0, 0, {0, 0, 10, 10}), S_OK);
   EXPECT_TRUE(other.BitAt(5, 5));
   EXPECT_FALSE(other.BitAt(12, 5));
-  GlobalFree(dib);
 }
 
 // Leaves drawimage-example.png (a real photograph turned 12.34 degrees,
@@ -214,7 +214,8 @@ TEST(DrawImageExampleTest, SavesARotatedCroppedWhitenedPicture) {
   const char* build = std::getenv("VELTORA_BUILD_DIR");
   const std::string out = std::string(build != nullptr ? build : ".") + "/drawimage-example.png";
   Canvas canvas(480, 360);
-  ASSERT_EQ(DrawImage(photo.c_str(), canvas.dc(), 0, 0, 480, 360, 1234, 150, 100, 1150, 850, 1, 30), S_OK);
+  ASSERT_EQ(DrawImage(photo.c_str(), canvas.dc(), 0, 0, 480, 360, 1234, 150, 100, 1150, 850, 1, 30),
+            S_OK);
   canvas.SavePng(out);
   EXPECT_TRUE(std::filesystem::exists(out));
 }

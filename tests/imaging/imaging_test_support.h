@@ -67,46 +67,46 @@ inline Bitmap MakeNoise(int32_t width, int32_t height, int32_t bits, uint32_t se
   return b;
 }
 
-// Colour-by-colour comparison through GetPixelColour (depth independent).
-inline bool SameColours(const Bitmap& a, const Bitmap& b) {
-  if (a.width != b.width || a.height != b.height) return false;
+// Calls `visit` with the colours (0x00BBGGRR, through GetPixelColour, so
+// depth independent) of each pixel of `a` and of the same pixel of `b`.
+template <typename Visit>
+void ForEachPixelPair(const Bitmap& a, const Bitmap& b, Visit visit) {
   for (int32_t y = 0; y < a.height; ++y) {
-    for (int32_t x = 0; x < a.width; ++x) {
-      if (GetPixelColour(a, x, y) != GetPixelColour(b, x, y)) return false;
-    }
+    for (int32_t x = 0; x < a.width; ++x) visit(GetPixelColour(a, x, y), GetPixelColour(b, x, y));
   }
-  return true;
+}
+
+// Colour-by-colour comparison.
+inline bool SameColours(const Bitmap& a, const Bitmap& b) {
+  bool same = a.width == b.width && a.height == b.height;
+  if (same) ForEachPixelPair(a, b, [&](int32_t p, int32_t q) { same = same && p == q; });
+  return same;
 }
 
 // The largest channel difference of two 0x00BBGGRR colours.
 inline int ColourDifference(int32_t p, int32_t q) {
   int worst = 0;
-  for (int s = 0; s < 24; s += 8) worst = std::max(worst, std::abs(((p >> s) & 0xFF) - ((q >> s) & 0xFF)));
+  for (int s = 0; s < 24; s += 8) {
+    worst = std::max(worst, std::abs(((p >> s) & 0xFF) - ((q >> s) & 0xFF)));
+  }
   return worst;
 }
 
 inline int MaxChannelDifference(const Bitmap& a, const Bitmap& b) {
   int worst = 0;
-  for (int32_t y = 0; y < a.height; ++y) {
-    for (int32_t x = 0; x < a.width; ++x) {
-      worst = std::max(worst, ColourDifference(GetPixelColour(a, x, y), GetPixelColour(b, x, y)));
-    }
-  }
+  ForEachPixelPair(a, b,
+                   [&](int32_t p, int32_t q) { worst = std::max(worst, ColourDifference(p, q)); });
   return worst;
 }
 
 inline double Psnr(const Bitmap& a, const Bitmap& b) {
   double sum = 0;
-  for (int32_t y = 0; y < a.height; ++y) {
-    for (int32_t x = 0; x < a.width; ++x) {
-      const uint32_t p = static_cast<uint32_t>(GetPixelColour(a, x, y));
-      const uint32_t q = static_cast<uint32_t>(GetPixelColour(b, x, y));
-      for (int s = 0; s < 24; s += 8) {
-        const double d = static_cast<double>((p >> s) & 0xFF) - static_cast<double>((q >> s) & 0xFF);
-        sum += d * d;
-      }
+  ForEachPixelPair(a, b, [&](int32_t p, int32_t q) {
+    for (int s = 0; s < 24; s += 8) {
+      const double d = ((p >> s) & 0xFF) - ((q >> s) & 0xFF);
+      sum += d * d;
     }
-  }
+  });
   const double mse = sum / (3.0 * a.width * a.height);
   return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
 }

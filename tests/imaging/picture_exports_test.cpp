@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 
 #include "imaging/dib_memory.h"
 #include "imaging/picture_files.h"
@@ -27,28 +28,16 @@ using veltora::testing::ReadBytes;
 using veltora::testing::WriteBytes;
 
 // A host DIB, freed with the object.
-class HostDib {
- public:
-  explicit HostDib(HGLOBAL handle) : handle_(handle) {}
-  ~HostDib() { GlobalFree(handle_); }
-  HostDib(const HostDib&) = delete;
-  HostDib& operator=(const HostDib&) = delete;
-  HGLOBAL get() const { return handle_; }
-  Bytes bytes() const {
-    const auto* p = static_cast<const uint8_t*>(GlobalLock(handle_));
-    Bytes copy(p, p + GlobalSize(handle_));
-    GlobalUnlock(handle_);
-    return copy;
-  }
-  BITMAPINFOHEADER header() const {
-    const BITMAPINFOHEADER h = *static_cast<const BITMAPINFOHEADER*>(GlobalLock(handle_));
-    GlobalUnlock(handle_);
-    return h;
-  }
-
- private:
-  HGLOBAL handle_;
+struct FreeDib {
+  void operator()(HGLOBAL handle) const { GlobalFree(handle); }
 };
+using HostDib = std::unique_ptr<void, FreeDib>;
+
+BITMAPINFOHEADER Header(const HostDib& dib) {
+  const BITMAPINFOHEADER h = *static_cast<const BITMAPINFOHEADER*>(GlobalLock(dib.get()));
+  GlobalUnlock(dib.get());
+  return h;
+}
 
 // The DIB as a bitmap, for pixel comparisons.
 Bitmap FromDib(HGLOBAL dib) {
@@ -61,11 +50,14 @@ bool StartsWith(const Bytes& bytes, std::initializer_list<uint8_t> magic) {
   return bytes.size() >= magic.size() && std::equal(magic.begin(), magic.end(), bytes.begin());
 }
 const std::initializer_list<uint8_t> kJpegMagic = {0xFF, 0xD8}, kPngMagic = {0x89, 'P'},
-                                     kTiffMagic = {'I', 'I'}, kBmpMagic = {'B', 'M'}, kGifMagic = {'G', 'I', 'F'};
+                                     kTiffMagic = {'I', 'I'}, kBmpMagic = {'B', 'M'},
+                                     kGifMagic = {'G', 'I', 'F'};
 
 class PictureExportsTest : public veltora::testing::FileSystemTest {
  protected:
+  // No export leaves a temporary file behind, whatever its result.
   void TearDown() override {
+    EXPECT_TRUE(TempLeftovers().empty());
     platform::DisarmFault();
     FileSystemTest::TearDown();
   }
@@ -93,7 +85,7 @@ TEST_F(PictureExportsTest, DecodeGivesAMoveable24BitDibOfExactlyItsPackedSize) {
   HostDib dib(Decode(Path("a.png").c_str(), 0));
   ASSERT_NE(dib.get(), nullptr);
   EXPECT_NE(reinterpret_cast<uintptr_t>(dib.get()) & 1u, 0u) << "a moveable handle";
-  const BITMAPINFOHEADER h = dib.header();
+  const BITMAPINFOHEADER h = Header(dib);
   EXPECT_EQ(h.biWidth, 7);
   EXPECT_EQ(h.biHeight, 3);  // bottom-up
   EXPECT_EQ(h.biBitCount, 24);
@@ -119,12 +111,12 @@ TEST_F(PictureExportsTest, DecodePreviewTakesTheThumbnailOnlyWhenItIsWellFormed)
   WriteBytes(Path("exif.jpg"), ExifJpeg(thumbnail));
   HostDib preview(Decode(Path("exif.jpg").c_str(), 1));
   ASSERT_NE(preview.get(), nullptr);
-  EXPECT_EQ(preview.header().biWidth, 40);
-  EXPECT_EQ(preview.header().biHeight, 30);
-  EXPECT_EQ(preview.header().biBitCount, 24);
+  EXPECT_EQ(Header(preview).biWidth, 40);
+  EXPECT_EQ(Header(preview).biHeight, 30);
+  EXPECT_EQ(Header(preview).biBitCount, 24);
   HostDib picture(Decode(Path("exif.jpg").c_str(), 0));
   ASSERT_NE(picture.get(), nullptr);
-  EXPECT_EQ(picture.header().biWidth, 96);
+  EXPECT_EQ(Header(picture).biWidth, 96);
 
   Bytes broken = thumbnail;
   broken.insert(broken.end() - 2, {0xFF, 0xC0});  // a frame marker inside the scan
@@ -136,8 +128,10 @@ TEST_F(PictureExportsTest, DecodePreviewTakesTheThumbnailOnlyWhenItIsWellFormed)
     EXPECT_EQ(Decode(Path(name).c_str(), 1), nullptr) << name;
     EXPECT_TRUE(LoadDibCopy(Path(name).c_str(), kLoadPreview).empty()) << name;
   }
-  const Bytes copy = LoadDibCopy(Path("exif.jpg").c_str(), kLoadPreview);
-  EXPECT_EQ(copy, preview.bytes());
+  const auto* preview_bytes = static_cast<const uint8_t*>(GlobalLock(preview.get()));
+  EXPECT_EQ(LoadDibCopy(Path("exif.jpg").c_str(), kLoadPreview),
+            Bytes(preview_bytes, preview_bytes + GlobalSize(preview.get())));
+  GlobalUnlock(preview.get());
 }
 
 TEST_F(PictureExportsTest, TiffPreviewIsTheStripImageOfIfd1AtTwentyFourBits) {
@@ -163,7 +157,7 @@ TEST_F(PictureExportsTest, TiffPreviewIsTheStripImageOfIfd1AtTwentyFourBits) {
   EXPECT_EQ(greens, (std::vector<int>{0, 85, 170}));
   HostDib picture(Decode(Path("exif.tif").c_str(), 0));
   ASSERT_NE(picture.get(), nullptr);
-  EXPECT_EQ(picture.header().biWidth, 8);
+  EXPECT_EQ(Header(picture).biWidth, 8);
 }
 
 // ---- Encode: arguments, routing and order ---------------------------------------
@@ -177,13 +171,11 @@ TEST_F(PictureExportsTest, EncodeChecksArgumentsThenTheTargetDirectory) {
   EXPECT_EQ(Encode(photo_.get(), Path("no/such/dir/out.png").c_str(), ENCODE_PNG, 90, nullptr),
             static_cast<HRESULT>(0x80070003u));
   // A DIB the library cannot take.
-  HGLOBAL bad = GlobalAlloc(GHND, 40);
-  static_cast<BITMAPINFOHEADER*>(GlobalLock(bad))->biBitCount = 7;
-  GlobalUnlock(bad);
-  HostDib bad_dib(bad);
+  HostDib bad_dib(GlobalAlloc(GHND, 40));
+  static_cast<BITMAPINFOHEADER*>(GlobalLock(bad_dib.get()))->biBitCount = 7;
+  GlobalUnlock(bad_dib.get());
   EXPECT_EQ(Encode(bad_dib.get(), out.c_str(), ENCODE_PNG, 90, nullptr), E_FAIL);
   EXPECT_FALSE(fs::exists(out));
-  EXPECT_TRUE(TempLeftovers().empty());
 }
 
 TEST_F(PictureExportsTest, EveryFormatBitWritesInTheFixedOrderAndTheLastOneWins) {
@@ -204,7 +196,6 @@ TEST_F(PictureExportsTest, EveryFormatBitWritesInTheFixedOrderAndTheLastOneWins)
     EXPECT_EQ(Encode(photo_.get(), out.c_str(), c.flags, 90, nullptr), S_OK) << std::hex << c.flags;
     EXPECT_TRUE(StartsWith(ReadBytes(out), c.magic)) << std::hex << c.flags;
   }
-  EXPECT_TRUE(TempLeftovers().empty());
 }
 
 TEST_F(PictureExportsTest, NoFormatLeftGivesTheBareImagingCodeAndWritesNothing) {
@@ -214,7 +205,6 @@ TEST_F(PictureExportsTest, NoFormatLeftGivesTheBareImagingCodeAndWritesNothing) 
             static_cast<HRESULT>(0x82000000u));
   EXPECT_FALSE(fs::exists(Path("out.png")));
   EXPECT_FALSE(fs::exists(Path("out.xyz")));
-  EXPECT_TRUE(TempLeftovers().empty());
 }
 
 // The new-file writer is not linked yet, and an empty record list builds no
@@ -232,11 +222,14 @@ TEST_F(PictureExportsTest, ExifBranchesFailWithoutABlockToWrite) {
   } cases[] = {
       {"a.jpg", ENCODE_NEW_EXIF_FILE, &records, E_FAIL},
       {"a.jpg", ENCODE_EXIF | ENCODE_EXIF_RECORDS, &records, E_FAIL},
-      {"a.jpg", ENCODE_EXIF | ENCODE_EXIF_RECORDS, nullptr, E_FAIL},         // records missing
-      {"a.jpg", ENCODE_EXIF | ENCODE_JPEG, &records, E_FAIL},                // records not flagged
-      {"a.jpeg", ENCODE_BY_EXTENSION | ENCODE_EXIF_RECORDS, &records, E_FAIL},  // the extension adds EXIF
-      {"none/a.jpg", ENCODE_NEW_EXIF_FILE, &records, static_cast<HRESULT>(0x80070003u)},  // probe first
-      {"b.jpg", ENCODE_BY_EXTENSION | ENCODE_EXIF_RECORDS, nullptr, S_OK},   // no records: plain JPEG
+      {"a.jpg", ENCODE_EXIF | ENCODE_EXIF_RECORDS, nullptr, E_FAIL},  // records missing
+      {"a.jpg", ENCODE_EXIF | ENCODE_JPEG, &records, E_FAIL},         // records not flagged
+      // The extension adds EXIF.
+      {"a.jpeg", ENCODE_BY_EXTENSION | ENCODE_EXIF_RECORDS, &records, E_FAIL},
+      // The target directory is probed first.
+      {"none/a.jpg", ENCODE_NEW_EXIF_FILE, &records, static_cast<HRESULT>(0x80070003u)},
+      // No records: a plain JPEG.
+      {"b.jpg", ENCODE_BY_EXTENSION | ENCODE_EXIF_RECORDS, nullptr, S_OK},
       {"a.bmp", ENCODE_EXIF | ENCODE_EXIF_RECORDS | ENCODE_BMP, &records, S_OK},
   };
   for (const auto& c : cases) {
@@ -246,7 +239,6 @@ TEST_F(PictureExportsTest, ExifBranchesFailWithoutABlockToWrite) {
   EXPECT_EQ(ReadBytes(Path("a.jpg")), old);
   EXPECT_FALSE(fs::exists(Path("a.jpeg")));
   EXPECT_TRUE(StartsWith(ReadBytes(Path("a.bmp")), kBmpMagic));
-  EXPECT_TRUE(TempLeftovers().empty());
 }
 
 // An existing target is replaced and keeps its permissions; the owner write
@@ -260,10 +252,10 @@ TEST_F(PictureExportsTest, ExistingTargetsKeepTheirModeAndReadOnlyOnesAreLeftAsT
   EXPECT_EQ(Encode(photo_.get(), Path("a.png").c_str(), ENCODE_PNG, 90, nullptr), S_OK);
   EXPECT_TRUE(StartsWith(ReadBytes(Path("a.png")), kPngMagic));
   EXPECT_EQ(veltora::testing::ModeOf(Path("a.png")), 0640u);
-  EXPECT_EQ(Encode(photo_.get(), Path("b.png").c_str(), ENCODE_PNG, 90, nullptr), HRESULT_FROM_WIN32(5));
+  EXPECT_EQ(Encode(photo_.get(), Path("b.png").c_str(), ENCODE_PNG, 90, nullptr),
+            HRESULT_FROM_WIN32(5));
   EXPECT_EQ(ReadBytes(Path("b.png")), before);
   EXPECT_EQ(veltora::testing::ModeOf(Path("b.png")), 0444u);
-  EXPECT_TRUE(TempLeftovers().empty());
 }
 
 // ---- Round trips ----------------------------------------------------------------------
@@ -277,30 +269,31 @@ TEST_F(PictureExportsTest, EncodeThenDecodeRoundTripsInEveryFormat) {
     const char* name;
     uint32_t flags;
     bool exact;
-  } cases[] = {{"a.bmp", ENCODE_BMP, true},   {"a.png", ENCODE_PNG, true},
-               {"a.tif", ENCODE_TIFF, true},  {"a.gif", ENCODE_GIF, true},
-               {"a.jpg", ENCODE_JPEG, false}, {"b.jpg", ENCODE_JPEG_MODE1, false},
+  } cases[] = {{"a.bmp", ENCODE_BMP, true},        {"a.png", ENCODE_PNG, true},
+               {"a.tif", ENCODE_TIFF, true},       {"a.gif", ENCODE_GIF, true},
+               {"a.jpg", ENCODE_JPEG, false},      {"b.jpg", ENCODE_JPEG_MODE1, false},
                {"c.jpg", ENCODE_JPEG_MODE2, false}};
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     const bool gif = c.flags == ENCODE_GIF;
     const std::string path = Path(c.name);
-    ASSERT_EQ(Encode(gif ? few_dib.get() : dib.get(), path.c_str(), c.flags, 90, nullptr), S_OK) << c.name;
+    ASSERT_EQ(Encode(gif ? few_dib.get() : dib.get(), path.c_str(), c.flags, 90, nullptr), S_OK);
     HostDib back(Decode(path.c_str(), 0));
-    ASSERT_NE(back.get(), nullptr) << c.name;
+    ASSERT_NE(back.get(), nullptr);
     const Bitmap decoded = FromDib(back.get());
     if (c.exact) {
-      EXPECT_TRUE(testing::SameColours(decoded, gif ? few : photo)) << c.name;
+      EXPECT_TRUE(testing::SameColours(decoded, gif ? few : photo));
     } else {
-      EXPECT_GE(testing::Psnr(decoded, photo), 40.0) << c.name;
+      EXPECT_GE(testing::Psnr(decoded, photo), 40.0);
     }
     // Independent readers take the file without complaint.
     auto identify = veltora::testing::RunTool({"identify", path});
     ASSERT_TRUE(identify.has_value());
-    EXPECT_EQ(identify->exit_code, 0) << c.name << identify->err;
-    EXPECT_EQ(identify->err, "") << c.name;
+    EXPECT_EQ(identify->exit_code, 0) << identify->err;
+    EXPECT_EQ(identify->err, "");
     const auto warnings = veltora::testing::ExiftoolValidate(path);
     if (warnings.has_value()) {
-      EXPECT_TRUE(warnings->empty()) << c.name << ": " << (warnings->empty() ? "" : warnings->front());
+      EXPECT_EQ(*warnings, std::vector<std::string>{});
     }
   }
 }

@@ -1,6 +1,7 @@
 #include "imaging/picture_files.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstring>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include "imaging/packed_dib.h"
 #include "imaging/save_jpeg.h"
 #include "imaging_test_support.h"
+#include "tests/support/jpeg_builder.h"
 #include "tests/support/tiff_builder.h"
 
 namespace veltora::imaging {
@@ -23,15 +25,28 @@ Bitmap Decode(const std::vector<uint8_t>& bytes, int32_t bits = 0) {
   return b;
 }
 
+// The file `EncodeFile` makes of `bitmap`.
+std::vector<uint8_t> Encoded(const Bitmap& bitmap, int32_t format, int32_t bits = 24) {
+  std::vector<uint8_t> bytes;
+  EXPECT_EQ(EncodeFile(bitmap, format, bits, &bytes), 1);
+  return bytes;
+}
+
+// The JPEG file `EncodeJpeg` makes of `bitmap`.
+std::vector<uint8_t> Jpeg(const Bitmap& bitmap, int32_t quality = 90,
+                          int32_t mode = kJpegModeStandard) {
+  std::vector<uint8_t> bytes;
+  EXPECT_EQ(EncodeJpeg(bitmap, quality, mode, &bytes), 0);
+  return bytes;
+}
+
 // ---- Lossless round trips ---------------------------------------------------
 
 TEST(PictureFilesTest, GifOfAPhotographUsesAnAdaptivePalette) {
   // Like most photographs, its colours fill a small part of the RGB cube.
   Bitmap original = MakePhoto(160, 120);
   for (uint8_t& byte : original.pixels) byte = static_cast<uint8_t>(90 + byte / 4);
-  std::vector<uint8_t> bytes;
-  ASSERT_EQ(EncodeFile(original, kSaveGif, 8, &bytes), 1);
-  const Bitmap back = Decode(bytes, 24);
+  const Bitmap back = Decode(Encoded(original, kSaveGif, 8), 24);
   EXPECT_GT(testing::Psnr(original, back), 35.0);
   // The same picture through a fixed 6x6x6 colour cube, the palette a
   // non-adaptive writer would use.
@@ -42,27 +57,13 @@ TEST(PictureFilesTest, GifOfAPhotographUsesAnAdaptivePalette) {
 
 // ---- JPEG writer --------------------------------------------------------------
 
-// The sampling factors of the first component in the frame header, and the
-// frame marker itself.
-struct JpegLayout {
-  uint8_t sof = 0, sampling = 0;
-  bool jfif = false;
-};
-JpegLayout ReadLayout(const std::vector<uint8_t>& bytes) {
-  JpegLayout layout;
-  size_t p = 2;
-  while (p + 4 <= bytes.size() && bytes[p] == 0xFF) {
-    const uint8_t marker = bytes[p + 1];
-    const size_t length = (bytes[p + 2] << 8) | bytes[p + 3];
-    if (marker == 0xE0 && p + 9 <= bytes.size() && std::memcmp(&bytes[p + 4], "JFIF", 5) == 0) layout.jfif = true;
-    if (marker >= 0xC0 && marker <= 0xC2) {
-      layout.sof = marker;
-      layout.sampling = bytes[p + 11];
-      break;
-    }
-    p += 2 + length;
+// The offset of the first `marker` segment of a JPEG (of its 0xFF).
+size_t SegmentOffset(const std::vector<uint8_t>& jpeg, uint8_t marker) {
+  for (const veltora::testing::JpegSegment& segment : veltora::testing::WalkSegments(jpeg)) {
+    if (segment.marker == marker) return segment.offset;
   }
-  return layout;
+  ADD_FAILURE() << "no segment 0xFF" << std::hex << int{marker};
+  return 0;
 }
 
 TEST(SaveJpegTest, ModesHaveTheirDocumentedLayout) {
@@ -75,12 +76,11 @@ TEST(SaveJpegTest, ModesHaveTheirDocumentedLayout) {
                {kJpegModeProgressive, 0xC2, 0x22},
                {kJpegModeExif, 0xC0, 0x21}};
   for (const Case& c : cases) {
-    std::vector<uint8_t> bytes;
-    ASSERT_EQ(EncodeJpeg(photo, 90, c.mode, &bytes), 0) << c.mode;
-    const JpegLayout layout = ReadLayout(bytes);
-    EXPECT_TRUE(layout.jfif) << c.mode;
-    EXPECT_EQ(layout.sof, c.sof) << c.mode;
-    EXPECT_EQ(layout.sampling, c.sampling) << c.mode;
+    const std::vector<uint8_t> bytes = Jpeg(photo, 90, c.mode);
+    const size_t app0 = SegmentOffset(bytes, veltora::testing::kApp0);
+    EXPECT_EQ(std::memcmp(&bytes[app0 + 4], "JFIF", 5), 0) << c.mode;
+    const size_t sof = SegmentOffset(bytes, c.sof);
+    EXPECT_EQ(bytes[sof + 11], c.sampling) << c.mode;
     EXPECT_GE(testing::Psnr(photo, Decode(bytes)), 40.0) << c.mode;
   }
   std::vector<uint8_t> bytes;
@@ -88,13 +88,8 @@ TEST(SaveJpegTest, ModesHaveTheirDocumentedLayout) {
 }
 
 TEST(SaveJpegTest, QualityOutsideTheRangeIsClampedAndIndexedPicturesAreEncoded) {
-  std::vector<uint8_t> low, clamped;
-  ASSERT_EQ(EncodeJpeg(MakePhoto(32, 32), -5, kJpegModeStandard, &low), 0);
-  ASSERT_EQ(EncodeJpeg(MakePhoto(32, 32), 1, kJpegModeStandard, &clamped), 0);
-  EXPECT_EQ(low, clamped);
-  std::vector<uint8_t> indexed;
-  EXPECT_EQ(EncodeJpeg(MakeNoise(9, 9, 4), 75, kJpegModeExif, &indexed), 0);
-  EXPECT_EQ(Decode(indexed).width, 9);
+  EXPECT_EQ(Jpeg(MakePhoto(32, 32), -5), Jpeg(MakePhoto(32, 32), 1));
+  EXPECT_EQ(Decode(Jpeg(MakeNoise(9, 9, 4), 75, kJpegModeExif)).width, 9);
 }
 
 // ---- Loading options ----------------------------------------------------------
@@ -105,8 +100,7 @@ TEST(PictureFilesTest, LoadConvertsToTheRequestedDepthAndFlattensAlphaOverWhite)
   rgba.flags |= kBitmapHasAlpha;
   const uint8_t pixels[] = {0, 0, 255, 0, 0, 0, 255, 255};  // transparent red, opaque red
   std::memcpy(rgba.pixels.data(), pixels, sizeof pixels);
-  std::vector<uint8_t> bytes;
-  ASSERT_EQ(EncodeFile(rgba, kSavePng, 32, &bytes), 1);
+  const std::vector<uint8_t> bytes = Encoded(rgba, kSavePng, 32);
   const Bitmap flat = Decode(bytes, 24);
   EXPECT_EQ(flat.bits_per_pixel, 24);
   EXPECT_EQ(GetPixelColour(flat, 0, 0), 0xFFFFFF);
@@ -121,10 +115,10 @@ TEST(PictureFilesTest, FileOperationsReportMissingFilesAndWriteWhatTheyEncode) {
   testing::TempDir dir;
   Bitmap b;
   FileInformation info;
-  EXPECT_EQ(LoadFile((dir / "missing.png").string().c_str(), &b, 24, kOrderBgr, nullptr), kErrorFileOpen);
-  EXPECT_EQ(QueryFile((dir / "missing.png").string().c_str(), &info), kErrorFileOpen);
-  EXPECT_EQ(SaveFile((dir / "no/such/dir.png").string().c_str(), MakePhoto(4, 4), kSavePng, 24), kErrorFileOpen);
-  const std::string path = (dir / "out.bmp").string();
+  const std::string missing = (dir / "missing.png").string(), path = (dir / "out.bmp").string();
+  EXPECT_EQ(LoadFile(missing.c_str(), &b, 24, kOrderBgr, nullptr), kErrorFileOpen);
+  EXPECT_EQ(QueryFile(missing.c_str(), &info), kErrorFileOpen);
+  EXPECT_EQ(SaveFile((dir / "no/dir.png").c_str(), MakePhoto(4, 4), kSavePng, 24), kErrorFileOpen);
   ASSERT_EQ(SaveFile(path.c_str(), MakePhoto(7, 3), kSaveBmp, 24), 1);
   ASSERT_EQ(LoadFile(path.c_str(), &b, 24, kOrderBgr, &info), 1);
   EXPECT_EQ(info.file_size, static_cast<int64_t>(std::filesystem::file_size(path)));
@@ -143,15 +137,11 @@ TEST(PictureFilesTest, FileOperationsReportMissingFilesAndWriteWhatTheyEncode) {
 // checks the "never").
 TEST(PictureFilesTest, TruncatedAndCorruptedFilesFailCleanly) {
   const Bitmap photo = MakePhoto(40, 30);
-  std::vector<std::vector<uint8_t>> files(5);
-  ASSERT_EQ(EncodeFile(photo, kSaveBmp, 24, &files[0]), 1);
-  ASSERT_EQ(EncodeFile(photo, kSavePng, 24, &files[1]), 1);
-  ASSERT_EQ(EncodeFile(photo, kSaveTiff, 24, &files[2]), 1);
-  ASSERT_EQ(EncodeFile(photo, kSaveGif, 8, &files[3]), 1);
-  ASSERT_EQ(EncodeJpeg(photo, 80, kJpegModeProgressive, &files[4]), 0);
-  for (const auto& file : files) {
+  for (const auto& file :
+       {Encoded(photo, kSaveBmp), Encoded(photo, kSavePng), Encoded(photo, kSaveTiff),
+        Encoded(photo, kSaveGif, 8), Jpeg(photo, 80, kJpegModeProgressive)}) {
     for (size_t cut = 0; cut < file.size(); cut += 1 + cut / 8) {
-      const std::vector<uint8_t> part(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut));
+      const std::vector<uint8_t> part(file.data(), file.data() + cut);
       Bitmap b;
       FileInformation info;
       const int32_t r = LoadMemory(part, &b, 24, kOrderBgr);
@@ -176,8 +166,7 @@ TEST(PictureFilesTest, TruncatedAndCorruptedFilesFailCleanly) {
 
 TEST(PictureFilesTest, HeadersAskingForHugePicturesAreRefusedBeforeAllocationAndCutOnesAreCorrupt) {
   // A BMP header claiming 60000 x 60000 at 32 bits with no rows behind it.
-  std::vector<uint8_t> bmp;
-  ASSERT_EQ(EncodeFile(MakePhoto(2, 2), kSaveBmp, 32, &bmp), 1);
+  std::vector<uint8_t> bmp = Encoded(MakePhoto(2, 2), kSaveBmp, 32);
   const uint32_t side = 60000;
   std::memcpy(&bmp[18], &side, 4);
   std::memcpy(&bmp[22], &side, 4);
@@ -189,21 +178,14 @@ TEST(PictureFilesTest, HeadersAskingForHugePicturesAreRefusedBeforeAllocationAnd
   std::memcpy(&bmp[22], &small, 4);
   EXPECT_EQ(LoadMemory(bmp, &b, 0, kOrderBgr), kErrorCorrupt);
   // A JPEG frame header of 65500 x 65500.
-  std::vector<uint8_t> jpeg;
-  ASSERT_EQ(EncodeJpeg(MakePhoto(16, 16), 90, kJpegModeStandard, &jpeg), 0);
-  for (size_t p = 2; p + 8 < jpeg.size(); ++p) {
-    if (jpeg[p] == 0xFF && jpeg[p + 1] == 0xC0) {
-      jpeg[p + 5] = jpeg[p + 7] = 0xFF;
-      jpeg[p + 6] = jpeg[p + 8] = 0xDC;
-      break;
-    }
-  }
+  std::vector<uint8_t> jpeg = Jpeg(MakePhoto(16, 16));
+  const size_t sof = SegmentOffset(jpeg, veltora::testing::kSof0);
+  jpeg[sof + 5] = jpeg[sof + 7] = 0xFF;
+  jpeg[sof + 6] = jpeg[sof + 8] = 0xDC;
   EXPECT_EQ(LoadMemory(jpeg, &b, 24, kOrderBgr), kErrorTooLarge);
   EXPECT_FALSE(b.HoldsImage());
   // Cut before its scan, the same header is corrupt, not too large.
-  for (size_t p = 2; p + 1 < jpeg.size(); ++p) {
-    if (jpeg[p] == 0xFF && jpeg[p + 1] == 0xDA) jpeg.resize(p);
-  }
+  jpeg.resize(SegmentOffset(jpeg, veltora::testing::kSos));
   EXPECT_EQ(LoadMemory(jpeg, &b, 24, kOrderBgr), kErrorCorrupt);
   FileInformation info;
   EXPECT_EQ(QueryMemory(jpeg, &info), kErrorCorrupt);
@@ -217,8 +199,13 @@ void PutBigEndian32(std::vector<uint8_t>* bytes, size_t at, uint32_t value) {
 std::vector<uint8_t> RgbaTiff(uint32_t width, uint32_t height) {
   using veltora::testing::kIfd0;
   return veltora::testing::TiffBuilder(veltora::testing::kLittle)
-      .Long(kIfd0, 256, width).Long(kIfd0, 257, height).Shorts(kIfd0, 258, {8, 8, 8, 8})
-      .Short(kIfd0, 259, 1).Short(kIfd0, 262, 2).Short(kIfd0, 277, 4).Long(kIfd0, 278, height)
+      .Long(kIfd0, 256, width)
+      .Long(kIfd0, 257, height)
+      .Shorts(kIfd0, 258, {8, 8, 8, 8})
+      .Short(kIfd0, 259, 1)
+      .Short(kIfd0, 262, 2)
+      .Short(kIfd0, 277, 4)
+      .Long(kIfd0, 278, height)
       .Short(kIfd0, 338, 2)
       .Strips(kIfd0, {{0, 0, 255, 0, 0, 0, 255, 128, 10, 200, 30, 255, 90, 90, 90, 64}})
       .Bytes();
@@ -228,25 +215,22 @@ std::vector<uint8_t> RgbaTiff(uint32_t width, uint32_t height) {
 // (well inside the caps) over the same data.
 TEST(PictureFilesTest, HeadersPromisingMoreThanTheDataHoldsAreRefused) {
   const Bitmap photo = MakePhoto(16, 16);
-  std::vector<uint8_t> png, jpeg, gif;
-  ASSERT_EQ(EncodeFile(photo, kSavePng, 24, &png), 1);
-  ASSERT_EQ(EncodeJpeg(photo, 90, kJpegModeStandard, &jpeg), 0);
-  ASSERT_EQ(EncodeFile(photo, kSaveGif, 8, &gif), 1);
+  const std::vector<uint8_t> png = Encoded(photo, kSavePng), jpeg = Jpeg(photo),
+                             gif = Encoded(photo, kSaveGif, 8);
   struct Case {
     const char* name;
     std::vector<uint8_t> valid, inflated;
-  } cases[] = {{"png", png, png}, {"jpeg", jpeg, jpeg}, {"gif", gif, gif}, {"tiff", RgbaTiff(2, 2), RgbaTiff(4000, 4000)}};
+  } cases[] = {{"png", png, png},
+               {"jpeg", jpeg, jpeg},
+               {"gif", gif, gif},
+               {"tiff", RgbaTiff(2, 2), RgbaTiff(4000, 4000)}};
   PutBigEndian32(&cases[0].inflated, 16, 4000);
   PutBigEndian32(&cases[0].inflated, 20, 4000);
-  uint32_t crc = 0xFFFFFFFFu;  // the IHDR chunk's CRC over its type and data
-  for (size_t i = 12; i < 29; ++i) {
-    crc ^= cases[0].inflated[i];
-    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-  }
-  PutBigEndian32(&cases[0].inflated, 29, ~crc);
-  for (size_t p = 2; p + 8 < jpeg.size(); ++p) {
-    if (jpeg[p] == 0xFF && jpeg[p + 1] == 0xC0) PutBigEndian32(&cases[1].inflated, p + 5, 4000u << 16 | 4000u);
-  }
+  // The IHDR chunk's CRC over its type and data.
+  PutBigEndian32(&cases[0].inflated, 29,
+                 static_cast<uint32_t>(crc32(0, &cases[0].inflated[12], 17)));
+  PutBigEndian32(&cases[1].inflated, SegmentOffset(jpeg, veltora::testing::kSof0) + 5,
+                 4000u << 16 | 4000u);
   // The frame itself (image descriptor at 13 + 768), not only the screen.
   for (size_t at : {6, 13 + 768 + 5}) {
     cases[2].inflated[at] = cases[2].inflated[at + 2] = 4000 & 0xFF;
@@ -265,12 +249,9 @@ TEST(PictureFilesTest, HeadersPromisingMoreThanTheDataHoldsAreRefused) {
 // decode and copying it into a DIB gives, byte for byte.
 TEST(PictureFilesTest, StraightDecodesIntoDibBlocksEqualConvertedCopies) {
   const Bitmap photo = MakePhoto(13, 7);
-  std::vector<std::vector<uint8_t>> files(4);
-  ASSERT_EQ(EncodeJpeg(photo, 90, kJpegModeStandard, &files[0]), 0);
-  ASSERT_EQ(EncodeFile(photo, kSaveGif, 8, &files[1]), 1);
+  std::vector<std::vector<uint8_t>> files = {Jpeg(photo), Encoded(photo, kSaveGif, 8),
+                                             RgbaTiff(2, 2), Encoded(photo, kSaveBmp)};
   files[1][6] = 20;  // a screen wider than the frame: its uncovered part is white
-  files[2] = RgbaTiff(2, 2);
-  ASSERT_EQ(EncodeFile(photo, kSaveBmp, 24, &files[3]), 1);
   for (const auto& file : files) {
     Bitmap native, straight;
     ASSERT_EQ(LoadMemory(file, &native, 0, kOrderBgr), 1);
@@ -281,7 +262,7 @@ TEST(PictureFilesTest, StraightDecodesIntoDibBlocksEqualConvertedCopies) {
     ASSERT_NE(taken, nullptr);
     EXPECT_FALSE(straight.HoldsImage());
     ASSERT_EQ(GlobalSize(copied), GlobalSize(taken));
-    EXPECT_EQ(std::memcmp(GlobalLock(copied), GlobalLock(taken), GlobalSize(taken)), 0) << file.size();
+    EXPECT_EQ(std::memcmp(GlobalLock(copied), GlobalLock(taken), GlobalSize(taken)), 0);
     GlobalFree(copied);
     GlobalFree(taken);
   }
@@ -295,14 +276,11 @@ TEST(PictureFilesTest, ResolutionReadsBackIntoPixelsPerMetre) {
   photo.x_pixels_per_metre = 3780;
   photo.y_pixels_per_metre = 2835;
   for (const int32_t format : {kSavePng, kSaveTiff, kSaveBmp}) {
-    std::vector<uint8_t> bytes;
-    ASSERT_EQ(EncodeFile(photo, format, 24, &bytes), 1);
-    const Bitmap back = Decode(bytes);
+    const Bitmap back = Decode(Encoded(photo, format));
     EXPECT_EQ(back.x_pixels_per_metre, 3780) << format;
     EXPECT_EQ(back.y_pixels_per_metre, 2835) << format;
   }
-  std::vector<uint8_t> jpeg;
-  ASSERT_EQ(EncodeJpeg(photo, 90, kJpegModeStandard, &jpeg), 0);
+  std::vector<uint8_t> jpeg = Jpeg(photo);
   EXPECT_EQ(Decode(jpeg).x_pixels_per_metre, 3780);  // written as 96 dpi
   EXPECT_EQ(Decode(jpeg).y_pixels_per_metre, 2835);  // 72 dpi
   ASSERT_EQ(std::memcmp(&jpeg[6], "JFIF", 5), 0);
@@ -322,7 +300,8 @@ std::vector<uint8_t> RleBmp(uint16_t bits, const std::vector<uint8_t>& codes) {
   };
   put(40, 4), put(4, 4), put(3, 4), put(1, 2), put(bits, 2), put(bits == 8 ? 1 : 2, 4), put(0, 4);
   put(0, 4), put(0, 4), put(4, 4), put(0, 4);
-  put(0x000000, 4), put(0x0000FF, 4), put(0x00FF00, 4), put(0xFF0000, 4);  // black, blue, green, red
+  // The palette: black, blue, green, red.
+  for (uint32_t colour : {0x000000, 0x0000FF, 0x00FF00, 0xFF0000}) put(colour, 4);
   b.insert(b.end(), codes.begin(), codes.end());
   return b;
 }
@@ -331,7 +310,8 @@ std::vector<uint8_t> RleBmp(uint16_t bits, const std::vector<uint8_t>& codes) {
 // top: a delta of one pixel, a run of 2, the end of the bitmap.
 TEST(PictureFilesTest, RunLengthCodedBmpsDecodeAtTheirDepth) {
   const std::vector<uint8_t> rle8 = {10, 1, 0, 0, 0, 3, 2, 3, 1, 0, 0, 0, 0, 2, 1, 0, 2, 3, 0, 1};
-  const std::vector<uint8_t> rle4 = {10, 0x11, 0, 0, 0, 3, 0x23, 0x10, 0, 0, 0, 2, 1, 0, 2, 0x33, 0, 1};
+  const std::vector<uint8_t> rle4 = {10, 0x11, 0, 0, 0, 3, 0x23, 0x10, 0,
+                                     0,  0,    2, 1, 0, 2, 0x33, 0,    1};
   const uint32_t k = 0x000000, b = 0xFF0000, g = 0x00FF00, r = 0x0000FF;  // 0x00BBGGRR
   const uint32_t expected[3][4] = {{k, r, r, k}, {g, r, b, k}, {b, b, b, b}};
   for (const auto& [bits, codes] : {std::pair{uint16_t{8}, rle8}, std::pair{uint16_t{4}, rle4}}) {
@@ -339,7 +319,8 @@ TEST(PictureFilesTest, RunLengthCodedBmpsDecodeAtTheirDepth) {
     EXPECT_EQ(picture.bits_per_pixel, bits);
     for (int32_t y = 0; y < 3; ++y) {
       for (int32_t x = 0; x < 4; ++x) {
-        EXPECT_EQ(static_cast<uint32_t>(GetPixelColour(picture, x, y)), expected[y][x]) << bits << ": " << x << "," << y;
+        EXPECT_EQ(static_cast<uint32_t>(GetPixelColour(picture, x, y)), expected[y][x])
+            << bits << ": " << x << "," << y;
       }
     }
     // Codes that end early keep what they decoded; the rest stays index 0.

@@ -13,12 +13,12 @@
 #include "imaging/save_jpeg.h"
 #include "imaging_test_support.h"
 #include "plugin/veltora.h"
+#include "tests/platform/file_system_fixture.h"
 
 namespace veltora::imaging {
 namespace {
 
 using testing::MakePhoto;
-using testing::TempDir;
 using testing::WriteBytes;
 
 using Bytes = std::vector<uint8_t>;
@@ -43,7 +43,9 @@ TEST(CheckJpegStreamTest, MarkerWalkCases) {
       {"scan ends without eoi", {0xFF, 0xD8, 0xFF, 0xDA, 0x01, 0x02, 0xFF, 0x00, 0x03}, 1},
       {"scan with restart and fill", {0xFF, 0xD8, 0xFF, 0xDA, 0xFF, 0xD3, 0xFF, 0xFF, 0xD9}, 1},
       {"sof inside scan", {0xFF, 0xD8, 0xFF, 0xDA, 0x01, 0xFF, 0xC0, 0x00, 0xFF, 0xD9}, 0},
-      {"table inside scan", {0xFF, 0xD8, 0xFF, 0xDA, 0xFF, 0xC4, 0x00, 0x03, 0xC0, 0x00, 0xFF, 0xD9}, 1},
+      {"table inside scan",
+       {0xFF, 0xD8, 0xFF, 0xDA, 0xFF, 0xC4, 0x00, 0x03, 0xC0, 0x00, 0xFF, 0xD9},
+       1},
       {"table cut inside scan", {0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0xFF, 0xC4, 0x00}, 1},
       {"garbage after eoi", {0xFF, 0xD8, 0xFF, 0xD9, 0x00, 0xFF, 0xC0}, 1},
       {"scan before soi", {0xFF, 0xDA, 0x00, 0xFF, 0xD9}, 0},
@@ -93,7 +95,9 @@ TEST(PackedDibTest, BitmapAndDibConvertBothWaysAndTheHostDibStaysUntouched) {
     ASSERT_NE(dib, nullptr);
     const auto* bytes = static_cast<const uint8_t*>(GlobalLock(dib));
     const Bytes before(bytes, bytes + GlobalSize(dib));
-    EXPECT_EQ(PackedDibSize(reinterpret_cast<const BITMAPINFOHEADER*>(bytes)), static_cast<int64_t>(before.size())) << bits;
+    EXPECT_EQ(PackedDibSize(reinterpret_cast<const BITMAPINFOHEADER*>(bytes)),
+              static_cast<int64_t>(before.size()))
+        << bits;
     GlobalUnlock(dib);
     Bitmap back;
     ASSERT_EQ(BitmapFromDib(dib, &back), S_OK) << bits;
@@ -117,16 +121,15 @@ TEST(PackedDibTest, HostDibVariants) {
   Bitmap b;
   ASSERT_EQ(FromHostDib(dib, &b), S_OK);
   EXPECT_EQ(b.bits_per_pixel, 24);
-  EXPECT_EQ(GetPixelColour(b, 0, 0), 0x0000FF);
-  EXPECT_EQ(GetPixelColour(b, 1, 0), 0x00FF00);
-  EXPECT_EQ(GetPixelColour(b, 0, 1), 0xFF0000);
-  EXPECT_EQ(GetPixelColour(b, 1, 1), 0xFFFFFF);
+  const int32_t colours[2][2] = {{0x0000FF, 0x00FF00}, {0xFF0000, 0xFFFFFF}};  // [y][x]
+  for (int32_t i = 0; i < 4; ++i) EXPECT_EQ(GetPixelColour(b, i % 2, i / 2), colours[i / 2][i % 2]);
   // biSize is ignored for host DIBs: the table follows 40 bytes.
   dib[0] = 124;
   EXPECT_EQ(FromHostDib(dib, &b), S_OK);
   // A block shorter than its header, a block whose rows are missing, bad depths.
   EXPECT_EQ(FromHostDib(Bytes(20, 0), &b), E_FAIL);
-  EXPECT_EQ(FromHostDib(Bytes(dib.begin(), dib.begin() + 44), &b), S_OK);  // copied up to PackedDibSize: zero rows
+  EXPECT_EQ(FromHostDib(Bytes(dib.begin(), dib.begin() + 44), &b),
+            S_OK);  // copied up to PackedDibSize: zero rows
   EXPECT_EQ(GetPixelColour(b, 1, 1), 0);
   dib[14] = 7;
   EXPECT_EQ(FromHostDib(dib, &b), E_FAIL);
@@ -140,54 +143,56 @@ TEST(PackedDibTest, HostDibVariants) {
 
 // ---- LoadPictureFile acceptance -----------------------------------------------
 
-TEST(LoadPictureFileTest, BmpOfHeadersOnlySizeIsRejected) {
-  TempDir dir;
+// Tests that read and write files in a scratch directory.
+class PictureFileTest : public veltora::testing::FileSystemTest {};
+
+TEST_F(PictureFileTest, LoadPictureFileBmpOfHeadersOnlySizeIsRejected) {
   // A 1 x 1 1-bit BMP with a core header: 14 + 12 + 6 + 4 = 36 bytes.
-  Bytes tiny = {'B', 'M', 36, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0, 0, 12, 0, 0, 0, 1, 0, 1, 0, 1, 0, 1, 0,
-                0, 0, 0, 255, 255, 255, 0x80, 0, 0, 0};
-  WriteBytes((dir / "tiny.bmp").string(), tiny);
+  Bytes tiny = {'B', 'M', 36, 0, 0, 0, 0, 0, 0, 0, 32, 0,   0,   0,   12,   0, 0, 0,
+                1,   0,   1,  0, 1, 0, 1, 0, 0, 0, 0,  255, 255, 255, 0x80, 0, 0, 0};
+  WriteBytes(Path("tiny.bmp"), tiny);
   Bitmap b;
-  EXPECT_EQ(LoadFile((dir / "tiny.bmp").string().c_str(), &b, 24, kOrderBgr, nullptr), 1);  // the library reads it
-  EXPECT_EQ(LoadPictureFile((dir / "tiny.bmp").string().c_str(), &b, 24), 0);
+  // The library reads it.
+  EXPECT_EQ(LoadFile(Path("tiny.bmp").c_str(), &b, 24, kOrderBgr, nullptr), 1);
+  EXPECT_EQ(LoadPictureFile(Path("tiny.bmp").c_str(), &b, 24), 0);
   EXPECT_FALSE(b.HoldsImage());
-  ASSERT_EQ(SaveFile((dir / "ok.bmp").string().c_str(), MakePhoto(2, 2), kSaveBmp, 24), 1);
-  EXPECT_EQ(LoadPictureFile((dir / "ok.bmp").string().c_str(), &b, 24), 1);
+  ASSERT_EQ(SaveFile(Path("ok.bmp").c_str(), MakePhoto(2, 2), kSaveBmp, 24), 1);
+  EXPECT_EQ(LoadPictureFile(Path("ok.bmp").c_str(), &b, 24), 1);
 }
 
-TEST(LoadPictureFileTest, JpegMustPassTheStreamCheckUnlessItIsNotAJpeg) {
-  TempDir dir;
+TEST_F(PictureFileTest, LoadPictureFileJpegMustPassTheStreamCheckUnlessItIsNotAJpeg) {
   Bytes jpeg;
   ASSERT_EQ(EncodeJpeg(MakePhoto(16, 16), 90, kJpegModeStandard, &jpeg), 0);
-  WriteBytes((dir / "good.jpg").string(), jpeg);
   Bytes broken = jpeg;
   broken.insert(broken.end() - 2, {0xFF, 0xC0});  // a frame marker inside the scan
-  WriteBytes((dir / "broken.jpg").string(), broken);
+  WriteBytes(Path("good.jpg"), jpeg);
+  WriteBytes(Path("broken.jpg"), broken);
   Bytes png;
   ASSERT_EQ(EncodeFile(MakePhoto(5, 4), kSavePng, 24, &png), 1);
-  WriteBytes((dir / "png.jpg").string(), png);
-  WriteBytes((dir / "short.jpg").string(), {0xFF});
+  WriteBytes(Path("png.jpg"), png);
+  WriteBytes(Path("short.jpg"), {0xFF});
   Bitmap b;
-  EXPECT_EQ(LoadPictureFile((dir / "good.jpg").string().c_str(), &b, 24), 1);
-  EXPECT_EQ(LoadPictureFile((dir / "broken.jpg").string().c_str(), &b, 24), 0);
-  EXPECT_EQ(LoadPictureFile((dir / "short.jpg").string().c_str(), &b, 24), 0);
-  EXPECT_EQ(LoadPictureFile((dir / "png.jpg").string().c_str(), &b, 24), 1);
+  EXPECT_EQ(LoadPictureFile(Path("good.jpg").c_str(), &b, 24), 1);
+  EXPECT_EQ(LoadPictureFile(Path("broken.jpg").c_str(), &b, 24), 0);
+  EXPECT_EQ(LoadPictureFile(Path("short.jpg").c_str(), &b, 24), 0);
+  EXPECT_EQ(LoadPictureFile(Path("png.jpg").c_str(), &b, 24), 1);
   EXPECT_EQ(b.width, 5);
-  EXPECT_EQ(LoadPictureFile((dir / "missing.jpg").string().c_str(), &b, 24), 0);
-  EXPECT_EQ(LoadPictureFile((dir / "missing.gif").string().c_str(), &b, 24), kErrorFileOpen);
+  EXPECT_EQ(LoadPictureFile(Path("missing.jpg").c_str(), &b, 24), 0);
+  EXPECT_EQ(LoadPictureFile(Path("missing.gif").c_str(), &b, 24), kErrorFileOpen);
 }
 
-TEST(LoadPictureFileTest, TiffIsAcceptedWhenLzwOrLargerThanDecoded) {
+TEST_F(PictureFileTest, LoadPictureFileTiffIsAcceptedWhenLzwOrLargerThanDecoded) {
   if (!testing::HaveConvert()) GTEST_SKIP() << "ImageMagick convert is not installed";
-  TempDir dir;
-  ASSERT_EQ(SaveFile((dir / "flat.bmp").string().c_str(), Bitmap(MakePhoto(64, 64)), kSaveBmp, 24), 1);
-  const std::string bmp = (dir / "flat.bmp").string();
+  ASSERT_EQ(SaveFile(Path("flat.bmp").c_str(), Bitmap(MakePhoto(64, 64)), kSaveBmp, 24), 1);
+  const std::string bmp = Path("flat.bmp");
   struct Case {
     const char* compression;
     int32_t expected;
   } cases[] = {{"none", 1}, {"lzw", 1}, {"zip", 0}, {"jpeg", 0}};
   for (const Case& c : cases) {
-    const std::string tif = (dir / (std::string(c.compression) + ".tif")).string();
-    const std::string command = "convert '" + bmp + "' -compress " + c.compression + " '" + tif + "' 2>/dev/null";
+    const std::string tif = Path(std::string(c.compression) + ".tif");
+    const std::string command =
+        "convert '" + bmp + "' -compress " + c.compression + " '" + tif + "' 2>/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0) << c.compression;
     Bitmap b;
     EXPECT_EQ(LoadPictureFile(tif.c_str(), &b, 24), c.expected) << c.compression;
@@ -195,15 +200,14 @@ TEST(LoadPictureFileTest, TiffIsAcceptedWhenLzwOrLargerThanDecoded) {
   }
 }
 
-TEST(LoadDibCopyTest, ModesAndFailures) {
-  TempDir dir;
-  ASSERT_EQ(SaveFile((dir / "a.png").string().c_str(), MakePhoto(9, 7), kSavePng, 24), 1);
-  const Bytes copy = LoadDibCopy((dir / "a.png").string().c_str(), 0);
+TEST_F(PictureFileTest, LoadDibCopyModesAndFailures) {
+  ASSERT_EQ(SaveFile(Path("a.png").c_str(), MakePhoto(9, 7), kSavePng, 24), 1);
+  const Bytes copy = LoadDibCopy(Path("a.png").c_str(), 0);
   ASSERT_FALSE(copy.empty());
   EXPECT_EQ(static_cast<int64_t>(copy.size()),
             PackedDibSize(reinterpret_cast<const BITMAPINFOHEADER*>(copy.data())));
-  EXPECT_TRUE(LoadDibCopy((dir / "a.png").string().c_str(), 1).empty());
-  EXPECT_TRUE(LoadDibCopy((dir / "a.png").string().c_str(), 2).empty());
+  EXPECT_TRUE(LoadDibCopy(Path("a.png").c_str(), 1).empty());
+  EXPECT_TRUE(LoadDibCopy(Path("a.png").c_str(), 2).empty());
   EXPECT_TRUE(LoadDibCopy("", 0).empty());
 }
 
@@ -219,17 +223,17 @@ TEST(ThumbnailTest, FitKeepsProportionsInside160By120) {
                {1, 3000, {1, 120, 79, 0}}};
   for (const Case& c : cases) {
     const ThumbnailFit f = FitThumbnail(c.w, c.h);
-    EXPECT_EQ(std::tie(f.width, f.height, f.left, f.top), std::tie(c.fit.width, c.fit.height, c.fit.left, c.fit.top))
+    EXPECT_EQ(std::tie(f.width, f.height, f.left, f.top),
+              std::tie(c.fit.width, c.fit.height, c.fit.left, c.fit.top))
         << c.w << "x" << c.h;
   }
 }
 
-TEST(ThumbnailTest, SquarePictureIsCentredOnTheCanvas) {
-  TempDir dir;
+TEST_F(PictureFileTest, ThumbnailSquarePictureIsCentredOnTheCanvas) {
   const Bitmap square = testing::Solid(1000, 1000, 0x00FF00);
   HGLOBAL dib = DibFromBitmap(&square);
   for (uint32_t flags : {kWriteTiff, 0x01u}) {
-    const std::string path = (dir / (flags == kWriteTiff ? "t.tif" : "t.jpg")).string();
+    const std::string path = Path(flags == kWriteTiff ? "t.tif" : "t.jpg");
     ASSERT_EQ(EncodeThumbnail(path.c_str(), flags, dib, 90), S_OK);
     Bitmap thumb;
     ASSERT_EQ(LoadFile(path.c_str(), &thumb, 24, kOrderBgr, nullptr), 1);
@@ -243,28 +247,27 @@ TEST(ThumbnailTest, SquarePictureIsCentredOnTheCanvas) {
     EXPECT_TRUE(near(2, 60, 0x000000));    // left band
     EXPECT_TRUE(near(157, 60, 0x000000));  // right band
   }
-  EXPECT_EQ(EncodeThumbnail((dir / "x.png").string().c_str(), 0x04, dib, 90), E_INVALIDARG);
+  EXPECT_EQ(EncodeThumbnail(Path("x.png").c_str(), 0x04, dib, 90), E_INVALIDARG);
   EXPECT_EQ(EncodeThumbnail(nullptr, 0x01, dib, 90), E_INVALIDARG);
   GlobalFree(dib);
 }
 
-TEST(SaveMainImageTest, WritesJpegOrTiffAndDeletesFailedFiles) {
-  TempDir dir;
+TEST_F(PictureFileTest, SaveMainImageWritesJpegOrTiffAndDeletesFailedFiles) {
   const Bitmap photo = MakePhoto(40, 30);
   HGLOBAL dib = DibFromBitmap(&photo);
   Bitmap back;
-  ASSERT_EQ(SaveMainImage((dir / "m.tif").string().c_str(), kWriteTiff, dib, 90), S_OK);
-  ASSERT_EQ(LoadFile((dir / "m.tif").string().c_str(), &back, 24, kOrderBgr, nullptr), 1);
+  ASSERT_EQ(SaveMainImage(Path("m.tif").c_str(), kWriteTiff, dib, 90), S_OK);
+  ASSERT_EQ(LoadFile(Path("m.tif").c_str(), &back, 24, kOrderBgr, nullptr), 1);
   EXPECT_TRUE(testing::SameColours(back, photo));
   // JPEG wins over TIFF.
-  ASSERT_EQ(SaveMainImage((dir / "m.jpg").string().c_str(), 0x40 | kWriteTiff, dib, 90), S_OK);
+  ASSERT_EQ(SaveMainImage(Path("m.jpg").c_str(), 0x40 | kWriteTiff, dib, 90), S_OK);
   FileInformation info;
-  ASSERT_EQ(QueryFile((dir / "m.jpg").string().c_str(), &info), 1);
+  ASSERT_EQ(QueryFile(Path("m.jpg").c_str(), &info), 1);
   EXPECT_EQ(info.format, kFormatJpeg);
-  EXPECT_EQ(SaveMainImage((dir / "m.png").string().c_str(), 0x04, dib, 90), E_FAIL);
+  EXPECT_EQ(SaveMainImage(Path("m.png").c_str(), 0x04, dib, 90), E_FAIL);
   // A path that is a directory cannot be written; nothing is left behind.
-  std::filesystem::create_directory((dir / "d.jpg").string());
-  EXPECT_EQ(SaveMainImage((dir / "d.jpg").string().c_str(), 0x01, dib, 90),
+  std::filesystem::create_directory(Path("d.jpg"));
+  EXPECT_EQ(SaveMainImage(Path("d.jpg").c_str(), 0x01, dib, 90),
             ResultFromImagingError(kErrorFileOpen));
   GlobalFree(dib);
   // A DIB whose depth the library cannot take.
@@ -273,38 +276,39 @@ TEST(SaveMainImageTest, WritesJpegOrTiffAndDeletesFailedFiles) {
   std::memcpy(bad.data(), header, sizeof header);
   bad[14] = 2;
   HGLOBAL bad_dib = HostDib(bad);
-  EXPECT_EQ(SaveMainImage((dir / "b.tif").string().c_str(), kWriteTiff, bad_dib, 90), E_FAIL);
-  EXPECT_LT(SaveMainImage((dir / "b.jpg").string().c_str(), 0x01, bad_dib, 90), 0);
-  EXPECT_FALSE(std::filesystem::exists((dir / "b.jpg").string()));
+  EXPECT_EQ(SaveMainImage(Path("b.tif").c_str(), kWriteTiff, bad_dib, 90), E_FAIL);
+  EXPECT_LT(SaveMainImage(Path("b.jpg").c_str(), 0x01, bad_dib, 90), 0);
+  EXPECT_FALSE(std::filesystem::exists(Path("b.jpg")));
   GlobalFree(bad_dib);
 }
 
 // SaveJpeg encodes common DIBs where they lie; the file must be the one the
 // general road (DIB decoded to a bitmap, then encoded) makes.
-TEST(SaveJpegTest, DibsEncodedInPlaceGiveTheSameFileAsTheirBitmaps) {
-  TempDir dir;
+TEST_F(PictureFileTest, SaveJpegDibsEncodedInPlaceGiveTheSameFileAsTheirBitmaps) {
   for (int32_t bits : {24, 32, 8}) {
     Bitmap photo = MakePhoto(37, 23);
     if (bits != 24) {
       ASSERT_EQ(ChangeBitDepth(&photo, photo, bits), 1);
     }
     HGLOBAL dib = MakeDib(photo);
-    for (int32_t mode : {kJpegModeStandard, kJpegModeFullColour, kJpegModeProgressive, kJpegModeExif}) {
-      ASSERT_EQ(SaveJpeg(dib, (dir / "dib.jpg").string().c_str(), 80, mode), 0) << bits << "/" << mode;
-      ASSERT_EQ(SaveJpegBitmap(photo, (dir / "bitmap.jpg").string().c_str(), 80, mode), 0);
-      EXPECT_EQ(testing::ReadBytes((dir / "dib.jpg").string()), testing::ReadBytes((dir / "bitmap.jpg").string()))
+    for (int32_t mode :
+         {kJpegModeStandard, kJpegModeFullColour, kJpegModeProgressive, kJpegModeExif}) {
+      ASSERT_EQ(SaveJpeg(dib, Path("dib.jpg").c_str(), 80, mode), 0) << bits << "/" << mode;
+      ASSERT_EQ(SaveJpegBitmap(photo, Path("bitmap.jpg").c_str(), 80, mode), 0);
+      EXPECT_EQ(testing::ReadBytes(Path("dib.jpg")), testing::ReadBytes(Path("bitmap.jpg")))
           << bits << "/" << mode;
     }
-    EXPECT_EQ(SaveJpeg(dib, (dir / "bad.jpg").string().c_str(), 80, 3), ResultFromImagingError(kErrorInvalidArgument));
-    EXPECT_EQ(SaveJpeg(dib, (dir / "no/dir.jpg").string().c_str(), 80, 0), ResultFromImagingError(kErrorFileOpen));
+    EXPECT_EQ(SaveJpeg(dib, Path("bad.jpg").c_str(), 80, 3),
+              ResultFromImagingError(kErrorInvalidArgument));
+    EXPECT_EQ(SaveJpeg(dib, Path("no/dir.jpg").c_str(), 80, 0),
+              ResultFromImagingError(kErrorFileOpen));
     GlobalFree(dib);
   }
 }
 
 // Thumbnails of large host DIBs are resampled where the rows lie; the file
 // must be the one the general road (a bitmap copy of the DIB) gives.
-TEST(ThumbnailTest, InPlaceResamplingGivesTheGeneralRoadsFile) {
-  TempDir dir;
+TEST_F(PictureFileTest, ThumbnailInPlaceResamplingGivesTheGeneralRoadsFile) {
   for (int32_t bits : {24, 32}) {
     for (auto [w, h] : {std::pair{1203, 901}, std::pair{900, 1500}, std::pair{300, 200}}) {
       Bitmap photo = MakePhoto(w, h);
@@ -312,7 +316,7 @@ TEST(ThumbnailTest, InPlaceResamplingGivesTheGeneralRoadsFile) {
         ASSERT_EQ(ChangeBitDepth(&photo, photo, 32), 1);
       }
       HGLOBAL dib = MakeDib(photo);
-      ASSERT_EQ(EncodeThumbnail((dir / "a.jpg").string().c_str(), 1, dib, 85), S_OK);
+      ASSERT_EQ(EncodeThumbnail(Path("a.jpg").c_str(), 1, dib, 85), S_OK);
       // The general road: resample the bitmap, paste it on the canvas.
       const ThumbnailFit fit = FitThumbnail(w, h);
       Bitmap scaled, canvas;
@@ -320,8 +324,9 @@ TEST(ThumbnailTest, InPlaceResamplingGivesTheGeneralRoadsFile) {
       ASSERT_EQ(ResampleBitmap(photo, &scaled), 1);
       ASSERT_EQ(CreateBitmap(&canvas, 160, 120, bits), 1);
       ASSERT_EQ(PasteBitmap(&canvas, fit.left, fit.top, fit.width, fit.height, scaled), 1);
-      ASSERT_EQ(SaveJpegBitmap(canvas, (dir / "b.jpg").string().c_str(), 85, kJpegModeExif), 0);
-      EXPECT_EQ(testing::ReadBytes((dir / "a.jpg").string()), testing::ReadBytes((dir / "b.jpg").string())) << bits << " " << w;
+      ASSERT_EQ(SaveJpegBitmap(canvas, Path("b.jpg").c_str(), 85, kJpegModeExif), 0);
+      EXPECT_EQ(testing::ReadBytes(Path("a.jpg")), testing::ReadBytes(Path("b.jpg")))
+          << bits << " " << w;
       GlobalFree(dib);
     }
   }

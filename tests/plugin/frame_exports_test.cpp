@@ -1,3 +1,5 @@
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -5,8 +7,8 @@
 #include <regex>
 #include <set>
 #include <string>
-
-#include <gtest/gtest.h>
+#include <utility>
+#include <vector>
 
 #include "plugin/format_detection.h"
 #include "plugin/veltora.h"
@@ -15,22 +17,20 @@ namespace veltora {
 namespace {
 
 TEST(DetectImageFormatTest, ExtensionOfTheLastComponentOnly) {
-  struct {
-    const char* path;
-    ImageFormat expected;
-  } cases[] = {
-      {"a.JPG", ImageFormat::kJpeg},       {"a.jpeg", ImageFormat::kJpeg},
-      {"a.JpE", ImageFormat::kJpeg},       {"a.bmp", ImageFormat::kBmp},
-      {"x/a.Tiff", ImageFormat::kTiff},    {"a.tif", ImageFormat::kTiff},
-      {"a.png", ImageFormat::kPng},        {"a.gif", ImageFormat::kGif},
-      {"dir.jpg/file", ImageFormat::kUnknown}, {"a.", ImageFormat::kUnknown},
-      {"file", ImageFormat::kUnknown},     {"a.zip", ImageFormat::kUnknown},
-      {"a.jpg.zip", ImageFormat::kUnknown}, {"a.zip.jpg", ImageFormat::kJpeg},
-      {".jpg", ImageFormat::kJpeg},        {"", ImageFormat::kUnknown},
-      {"a.jpgx", ImageFormat::kUnknown},   {"a. jpg", ImageFormat::kUnknown},
-      {"/", ImageFormat::kUnknown},        {"dir.png/", ImageFormat::kUnknown},
-  };
-  for (auto c : cases) EXPECT_EQ(DetectImageFormat(c.path), c.expected) << '"' << c.path << '"';
+  const std::pair<ImageFormat, std::vector<const char*>> cases[] = {
+      {ImageFormat::kJpeg, {"a.JPG", "a.jpeg", "a.JpE", "a.zip.jpg", ".jpg"}},
+      {ImageFormat::kBmp, {"a.bmp"}},
+      {ImageFormat::kTiff, {"x/a.Tiff", "a.tif"}},
+      {ImageFormat::kPng, {"a.png"}},
+      {ImageFormat::kGif, {"a.gif"}},
+      {ImageFormat::kUnknown,
+       {"dir.jpg/file", "a.", "file", "a.zip", "a.jpg.zip", "", "a.jpgx", "a. jpg", "/",
+        "dir.png/"}}};
+  for (const auto& [expected, paths] : cases) {
+    for (const char* path : paths) {
+      EXPECT_EQ(DetectImageFormat(path), expected) << '"' << path << '"';
+    }
+  }
   EXPECT_EQ(DetectImageFormat(nullptr), ImageFormat::kUnknown);
   std::string long_extension = "a." + std::string(300, 'j');
   EXPECT_EQ(DetectImageFormat(long_extension.c_str()), ImageFormat::kUnknown);
@@ -52,18 +52,15 @@ TEST(FrameExportsTest, VersionAndExtensionTableRefusals) {
 }
 
 TEST(FrameExportsTest, IsSupportedLooksAtTheExtensionOnly) {
-  uint32_t supported = 7;
-  EXPECT_EQ(IsSupported("/no/such/dir/photo.JPG", &supported), S_OK);
-  EXPECT_EQ(supported, 1u);
-  supported = 7;
-  EXPECT_EQ(IsSupported("archive.zip", &supported), E_FAIL);
-  EXPECT_EQ(supported, 0u);
-  supported = 7;
-  EXPECT_EQ(IsSupported("", &supported), E_INVALIDARG);
-  EXPECT_EQ(supported, 0u);
-  supported = 7;
-  EXPECT_EQ(IsSupported(nullptr, &supported), E_INVALIDARG);
-  EXPECT_EQ(supported, 0u);
+  const std::pair<const char*, HRESULT> cases[] = {{"/no/such/dir/photo.JPG", S_OK},
+                                                   {"archive.zip", E_FAIL},
+                                                   {"", E_INVALIDARG},
+                                                   {nullptr, E_INVALIDARG}};
+  for (const auto& [path, result] : cases) {
+    uint32_t supported = 7;
+    EXPECT_EQ(IsSupported(path, &supported), result) << (path != nullptr ? path : "nullptr");
+    EXPECT_EQ(supported, result == S_OK ? 1u : 0u) << "always written";
+  }
   EXPECT_EQ(IsSupported("a.jpg", nullptr), E_INVALIDARG);
 }
 
