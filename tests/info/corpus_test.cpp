@@ -74,13 +74,7 @@ std::vector<double> Numbers(const Json& oracle) {
 bool Near(double a, double b) { return std::fabs(a - b) <= 1e-6 * std::max(1.0, std::fabs(b)); }
 
 std::string OracleText(const Json& oracle) {
-  if (oracle.is_string()) return oracle.get<std::string>();
-  if (oracle.is_number_float()) {
-    std::ostringstream out;
-    out << oracle.get<double>();
-    return out.str();
-  }
-  return oracle.dump();
+  return oracle.is_string() ? oracle.get<std::string>() : oracle.dump();
 }
 
 std::vector<uint8_t> FromHex(const std::string& hex) {

@@ -114,21 +114,13 @@ bool Near(double a, double b) {
   return std::fabs(a - b) <= 1e-6 * std::max(1.0, std::fabs(b)) + 1e-4;
 }
 
-std::vector<double> ParseNumbers(const std::string& text, char separator = ' ') {
-  std::vector<double> out;
-  std::string item;
+// The numbers of a text that holds nothing else; empty when it does.
+std::vector<double> ParseNumbers(std::string text, char separator = ' ') {
+  std::replace(text.begin(), text.end(), separator, ' ');
   std::istringstream in(text);
-  while (std::getline(in, item, separator)) {
-    if (item.empty()) continue;
-    try {
-      size_t used = 0;
-      out.push_back(std::stod(item, &used));
-      if (used != item.size()) return {};
-    } catch (...) {
-      return {};
-    }
-  }
-  return out;
+  std::vector<double> out;
+  for (double v; in >> v;) out.push_back(v);
+  return in.eof() ? out : std::vector<double>{};
 }
 
 bool SameNumbers(const std::vector<double>& ours, const std::vector<double>& theirs) {
