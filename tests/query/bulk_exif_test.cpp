@@ -28,9 +28,8 @@ using BulkExifTest = QueryTest;
 TEST_P(BulkExifTest, UnsetCameraClockIsListedWithAnEmptyDate) {
   Records r;
   std::memset(&r.exif.DateTimeOriginal, 0xFF, sizeof r.exif.DateTimeOriginal);
-  TiffBuilder b = Builder();
-  b.Ascii(kExif, 36867, "0000:00:00 00:00:00");
-  EXPECT_EQ(GetExif(Jpeg(b).c_str(), &r.exif, nullptr, nullptr), S_OK);
+  const std::string path = Jpeg(Builder().Ascii(kExif, 36867, "0000:00:00 00:00:00"));
+  EXPECT_EQ(GetExif(path.c_str(), &r.exif, nullptr, nullptr), S_OK);
   EXPECT_EQ(Tags(r.exif.tags), (std::vector<uint16_t>{36867}));
   const SYSTEMTIME zero{};
   EXPECT_EQ(std::memcmp(&r.exif.DateTimeOriginal, &zero, sizeof zero), 0);

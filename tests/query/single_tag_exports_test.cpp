@@ -245,9 +245,8 @@ TEST_P(SingleTagTest, MakerNoteValueRefusals) {
 }
 
 TEST_P(SingleTagTest, CountFirstMakerNoteHasAnEmptySignature) {
-  TiffBuilder b = Typical();
-  b.MakerNoteHeader(MakerNoteForm::kCountFirst).Short(kMakerNote, 0x0007, 70);
-  const std::string path = Jpeg(b);
+  const std::string path =
+      Jpeg(Typical().MakerNoteHeader(MakerNoteForm::kCountFirst).Short(kMakerNote, 0x0007, 70));
   MakerLists lists = CallMakerNoteValue(path, "", {});
   EXPECT_EQ(lists.result, S_OK);
   EXPECT_EQ(lists.signature, "");
