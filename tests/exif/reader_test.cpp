@@ -21,24 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 namespace t = veltora::testing;
 
-// IFD0 (Make, Orientation, XResolution), an EXIF directory (ExifVersion,
-// ExposureTime, DateTimeOriginal) and IFD1 (Orientation, DateTime, a JPEG
-// thumbnail), in a JPEG of 16x8 pixels: SOI, APP1 "Exif\0\0", SOF0, SOS, EOI.
-t::TiffBuilder StandardTiff(t::Endian order) {
-  t::TiffBuilder b(order);
-  b.Ascii(t::kIfd0, 271, "Maker")
-      .Short(t::kIfd0, 274, 6)
-      .Rational(t::kIfd0, 282, 300, 1)
-      .Undefined(t::kExif, kTagExifVersion, {'0', '2', '2', '1'})
-      .Rational(t::kExif, 33434, 1, 250)
-      .Ascii(t::kExif, kTagDateTimeOriginal, "2006:05:14 09:30:05")
-      .Short(t::kIfd1, 274, 3)
-      .Ascii(t::kIfd1, kTagDateTime, "2006:05:14 09:30:05")
-      .JpegThumbnail(
-          {0xFF, 0xD8, 't', 'h', 'u', 'm', 'b', 'n', 'a', 'i', 'l', '!', '!', 0, 0xFF, 0xD9});
-  return b;
-}
-
 // Runs `check` over every way of reading the same bytes: from memory and
 // from a file, with and without loaded data. They must agree.
 template <typename Reader>
@@ -85,16 +67,24 @@ class ExifReaderTest : public ::testing::TestWithParam<t::Endian> {
 };
 
 TEST_P(ExifReaderTest, ScansAnExifJpegAndAnswersFromEverySource) {
-  const t::TiffBuilder tiff = StandardTiff(order());
-  const auto jpeg = t::JpegBuilder()
-                        .Soi()
-                        .App1Exif(tiff.Bytes())
-                        .Sof0(16, 8)
-                        .Sos(std::vector<uint8_t>(64, 0x55))
-                        .Eoi()
-                        .Bytes();
+  // IFD0 (Make, Orientation, XResolution), an EXIF directory (ExifVersion,
+  // ExposureTime, DateTimeOriginal) and IFD1 (Orientation, DateTime, a JPEG
+  // thumbnail), in a JPEG of 16x8 pixels: SOI, APP1 "Exif\0\0", SOF0, SOS, EOI.
+  t::TiffBuilder tiff(order());
+  tiff.Ascii(t::kIfd0, 271, "Maker")
+      .Short(t::kIfd0, 274, 6)
+      .Rational(t::kIfd0, 282, 300, 1)
+      .Undefined(t::kExif, kTagExifVersion, {'0', '2', '2', '1'})
+      .Rational(t::kExif, 33434, 1, 250)
+      .Ascii(t::kExif, kTagDateTimeOriginal, "2006:05:14 09:30:05")
+      .Short(t::kIfd1, 274, 3)
+      .Ascii(t::kIfd1, kTagDateTime, "2006:05:14 09:30:05")
+      .JpegThumbnail(
+          {0xFF, 0xD8, 't', 'h', 'u', 'm', 'b', 'n', 'a', 'i', 'l', '!', '!', 0, 0xFF, 0xD9});
+  t::JpegBuilder jpeg;
+  jpeg.Soi().App1Exif(tiff.Bytes()).Sof0(16, 8).Sos(std::vector<uint8_t>(64, 0x55)).Eoi();
   const uint32_t ifd1 = tiff.Layout().block_offset.at(t::kIfd1);
-  ForEachReader<ExifReader>(jpeg, [&](ExifReader& r, uint32_t) {
+  ForEachReader<ExifReader>(jpeg.Bytes(), [&](ExifReader& r, uint32_t) {
     EXPECT_EQ(r.valid, 1u);
     EXPECT_EQ(r.byteOrder, order() == t::kBig ? kBigEndian : kLittleEndian);
     EXPECT_EQ(r.tiffHeaderOffset, 2u + 10u);
