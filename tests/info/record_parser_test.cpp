@@ -229,18 +229,12 @@ TEST_P(RecordParserTest, FilesThatGiveNoRecords) {
   xmp_first.insert(xmp_first.begin() + 2, xmp.begin(), xmp.end());
   t::WriteFile(dir_ / "xmp_first.jpg", xmp_first);
 
-  const struct {
-    std::string path;
-    HRESULT result;
-  } cases[] = {
-      {(dir_ / "picture.png").string(), E_NOTEXIF},
-      {(dir_ / "missing.jpg").string(), E_NOTEXIF},
-      {(dir_ / "xmp_first.jpg").string(), E_FAIL},
-  };
-  for (const auto& c : cases) {
+  for (const auto& [name, result] : {std::pair{"picture.png", E_NOTEXIF},
+                                     {"missing.jpg", E_NOTEXIF},
+                                     {"xmp_first.jpg", E_FAIL}}) {
     Parsed p;
-    EXPECT_EQ(CollectExifRecords(c.path.c_str(), &p.list, INFO_TIFF_MAIN), c.result) << c.path;
-    EXPECT_EQ(p.list.count, 0u) << c.path;
+    EXPECT_EQ(CollectExifRecords((dir_ / name).c_str(), &p.list, INFO_TIFF_MAIN), result) << name;
+    EXPECT_EQ(p.list.count, 0u) << name;
   }
   Parsed p;
   EXPECT_EQ(CollectExifRecords("", &p.list, INFO_EXIF), E_INVALIDARG);
