@@ -62,15 +62,6 @@ HRESULT ParseCorpusFile(const fs::path& file, Records* records, bool* presence_r
                         INFO_EXIF_RECORDS);
 }
 
-std::vector<double> Numbers(const Json& oracle) {
-  std::vector<double> numbers;
-  if (oracle.is_number()) return {oracle.get<double>()};
-  if (!oracle.is_string()) return numbers;
-  std::istringstream in(oracle.get<std::string>());
-  for (double v; in >> v;) numbers.push_back(v);
-  return numbers;
-}
-
 bool Near(double a, double b) { return std::fabs(a - b) <= 1e-6 * std::max(1.0, std::fabs(b)); }
 
 std::string OracleText(const Json& oracle) {
@@ -101,7 +92,7 @@ std::string ShownText(const Json& ours, bool drop_nuls) {
 // `base` is the file offset of the TIFF header, which exiftool adds to the
 // thumbnail's and the strips' offsets.
 bool Agrees(const RecordField& f, const Json& ours, const Json& oracle, uint32_t base) {
-  std::vector<double> theirs = Numbers(oracle);
+  std::vector<double> theirs = testing::ShownNumbers(oracle);
   if (f.tag == 513 || f.tag == 273) {
     for (double& v : theirs) v -= base;
   }
@@ -189,7 +180,7 @@ const char* ForcedDifference(const RecordField& f, const Json& ours, const Json&
            "YCbCrSubSampling, SubjectLocation, TransferFunction): exiftool shows the stored values "
            "only";
   }
-  const std::vector<double> theirs = Numbers(oracle);
+  const std::vector<double> theirs = testing::ShownNumbers(oracle);
   if (f.count == 1 && ours.is_number() && theirs.size() > 1 && theirs[0] == ours.get<double>()) {
     return "a single-valued field takes the first value of an entry that holds several; exiftool "
            "shows them all";

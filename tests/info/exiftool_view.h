@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,19 @@ inline std::vector<std::filesystem::path> CorpusPictures() {
   }
   std::sort(files.begin(), files.end());
   return files;
+}
+
+// The numbers exiftool shows: a JSON number, or a text of numbers split by
+// `separator` and holding nothing else; empty for anything else.
+template <typename Json>
+std::vector<double> ShownNumbers(const Json& shown, char separator = ' ') {
+  if (shown.is_number()) return {shown.template get<double>()};
+  std::string text = shown.is_string() ? shown.template get<std::string>() : "";
+  std::replace(text.begin(), text.end(), separator, ' ');
+  std::istringstream in(text);
+  std::vector<double> out;
+  for (double v; in >> v;) out.push_back(v);
+  return in.eof() ? out : std::vector<double>{};
 }
 
 // Text without its trailing blanks and NULs.

@@ -114,15 +114,6 @@ bool Near(double a, double b) {
   return std::fabs(a - b) <= 1e-6 * std::max(1.0, std::fabs(b)) + 1e-4;
 }
 
-// The numbers of a text that holds nothing else; empty when it does.
-std::vector<double> ParseNumbers(std::string text, char separator = ' ') {
-  std::replace(text.begin(), text.end(), separator, ' ');
-  std::istringstream in(text);
-  std::vector<double> out;
-  for (double v; in >> v;) out.push_back(v);
-  return in.eof() ? out : std::vector<double>{};
-}
-
 bool SameNumbers(const std::vector<double>& ours, const std::vector<double>& theirs) {
   if (ours.empty() || ours.size() != theirs.size()) return false;
   for (size_t i = 0; i < ours.size(); ++i) {
@@ -145,7 +136,8 @@ bool Agrees(const std::string& name, const Value& d, const nlohmann::json& their
     const char* chars = reinterpret_cast<const char*>(d.buffer.data());
     const std::string ours = AsExiftoolPrints(std::string(chars, strnlen(chars, d.size)));
     // exiftool's JSON makes a number of text that reads as one ("1.00").
-    if (theirs.is_number()) return SameNumbers(ParseNumbers(ours), {theirs.get<double>()});
+    if (theirs.is_number())
+      return SameNumbers(ShownNumbers(nlohmann::json(ours)), ShownNumbers(theirs));
     return ours == Trimmed(text);
   }
   if (d.type == 7) {
@@ -167,9 +159,8 @@ bool Agrees(const std::string& name, const Value& d, const nlohmann::json& their
   if (name == "ThumbnailOffset" || name == "StripOffsets" || name == "OtherImageStart") {
     for (double& offset : *ours) offset += tiff_header;
   }
-  if (name == "GPSTimeStamp") return SameNumbers(*ours, ParseNumbers(text, ':'));
-  if (theirs.is_number()) return SameNumbers(*ours, {theirs.get<double>()});
-  return SameNumbers(*ours, ParseNumbers(text));
+  if (name == "GPSTimeStamp") return SameNumbers(*ours, ShownNumbers(theirs, ':'));
+  return SameNumbers(*ours, ShownNumbers(theirs));
 }
 
 // ---- Explanations -------------------------------------------------------------
