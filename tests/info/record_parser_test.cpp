@@ -119,11 +119,9 @@ TEST_P(RecordParserTest, OnlyTheRequestedRecordsAreMade) {
     EXPECT_EQ(p.result, S_OK) << std::hex << c.flags;
     EXPECT_EQ(p.Types(), c.types) << std::hex << c.flags;
   }
-  Parsed only_exif(with_thumb, INFO_EXIF);
-  EXPECT_EQ(only_exif.Find<ExifInfo>(INFO_EXIF)->Flash, 1);
+  EXPECT_EQ(Parsed(with_thumb, INFO_EXIF).Find<ExifInfo>(INFO_EXIF)->Flash, 1);
   // Without the record a pointer leads to, the directory counts as not read.
-  Parsed only_main(with_thumb, INFO_TIFF_MAIN);
-  EXPECT_EQ(only_main.Find<TiffInfo>(INFO_TIFF_MAIN)->mask1, TIFF_M1_MAKE);
+  EXPECT_EQ(Parsed(with_thumb, INFO_TIFF_MAIN).Find<TiffInfo>(INFO_TIFF_MAIN)->mask1, TIFF_M1_MAKE);
 }
 
 TEST_P(RecordParserTest, TextsStopAtTheirCountTheirNulOrTheBlock) {

@@ -97,14 +97,13 @@ TEST_P(SingleTagTest, ShortCapacitiesDeliverWholeItemsOnly) {
 }
 
 TEST_P(SingleTagTest, UndeliverableValuesFailWithEmptyOutputs) {
-  TiffBuilder b = Typical();
-  b.Ascii(kIfd0, 270, "outside")
-      .WithOffset(0xFFFFFFF0)
-      .Ascii(kIfd0, 315, "at the end")
-      .WithOffsetFromEnd(0)
-      .Raw(kIfd0, 33432, 2, 0x40000000, {'a', 'b', 'c', 'd'})
-      .SShort(kIfd0, 532, {1, 2});
-  const std::string path = Jpeg(b);
+  const std::string path = Jpeg(Typical()
+                                    .Ascii(kIfd0, 270, "outside")
+                                    .WithOffset(0xFFFFFFF0)
+                                    .Ascii(kIfd0, 315, "at the end")
+                                    .WithOffsetFromEnd(0)
+                                    .Raw(kIfd0, 33432, 2, 0x40000000, {'a', 'b', 'c', 'd'})
+                                    .SShort(kIfd0, 532, {1, 2}));
   for (uint16_t tag : {270, 315, 33432, 532, 999}) {
     SCOPED_TRACE(tag);
     ExpectNothing(Get(path, EXIF_DIR_IFD0, tag, 16), E_FAIL);
