@@ -66,7 +66,6 @@ inline double ApexAsShown(const std::string& name, double v) {
 
 // exiftool's group and tag name for a record field ("ExifIFD:ISO" for the
 // ISOSpeedRatings of the Exif record).
-
 inline std::string ExiftoolKey(const std::string& record, const RecordField& f) {
   static const std::map<std::string, std::string> kRenamed = {
       {"ImageLength", "ImageHeight"},
