@@ -10,15 +10,7 @@ namespace {
 
 SYSTEMTIME Date(uint16_t y, uint16_t mo, uint16_t d, uint16_t h, uint16_t mi, uint16_t s,
                 uint16_t ms) {
-  SYSTEMTIME t{};
-  t.wYear = y;
-  t.wMonth = mo;
-  t.wDay = d;
-  t.wHour = h;
-  t.wMinute = mi;
-  t.wSecond = s;
-  t.wMilliseconds = ms;
-  return t;
+  return {y, mo, 0, d, h, mi, s, ms};
 }
 
 TEST(ParseDateTextTest, NumbersAndSubSecondPrecision) {

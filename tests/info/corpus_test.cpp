@@ -11,22 +11,21 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "create/exif_block_builder.h"
 #include "create/whole_file.h"
+#include "exif/current_byte_order.h"
 #include "host/record_json.h"
 #include "info/exif_records.h"
 #include "info/record_parser.h"
-#include "exif/current_byte_order.h"
 #include "interface/record_fields.h"
 #include "plugin/veltora.h"
-#include "tests/info/exiftool_names.h"
+#include "tests/info/exiftool_view.h"
 #include "tests/support/jpeg_builder.h"
 #include "tests/support/temp_dir.h"
 
@@ -44,20 +43,6 @@ struct Records {
   }
 };
 
-// The corpus files the parser reads records from, with their outcome.
-std::vector<fs::path> CorpusFiles() {
-  std::vector<fs::path> files;
-  const auto corpus = testing::CorpusDir();
-  if (!corpus) return files;
-  for (const auto& entry : fs::directory_iterator(*corpus)) {
-    if (entry.is_regular_file() && entry.path().extension() != ".tsv" && entry.path().extension() != ".md") {
-      files.push_back(entry.path());
-    }
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
 // The file's records. A file that is not EXIF to the presence test (an
 // APP0 segment, XMP behind the EXIF APP1, no EXIF directory) is handed to the
 // parser itself, from its first APP1 or its first byte, as CollectExifRecords
@@ -70,40 +55,23 @@ HRESULT ParseCorpusFile(const fs::path& file, Records* records, bool* presence_r
   if (bytes.size() > 2 && bytes[0] == 0xFF && bytes[1] == 0xD8) {
     const int64_t app1 = create::FindJpegMarker(0xFFE1, bytes);
     if (app1 < 0) return E_FAIL;
-    return ParseExifSegment(std::span(bytes).subspan(static_cast<size_t>(app1)), &records->list, INFO_EXIF_RECORDS);
+    return ParseExifSegment(std::span(bytes).subspan(static_cast<size_t>(app1)), &records->list,
+                            INFO_EXIF_RECORDS);
   }
-  return ParseTiffBlock(bytes.data(), static_cast<uint32_t>(bytes.size()), &records->list, INFO_EXIF_RECORDS);
-}
-
-std::vector<double> Numbers(const Json& oracle) {
-  std::vector<double> numbers;
-  if (oracle.is_number()) return {oracle.get<double>()};
-  if (!oracle.is_string()) return numbers;
-  std::istringstream in(oracle.get<std::string>());
-  for (double v; in >> v;) numbers.push_back(v);
-  return numbers;
+  return ParseTiffBlock(bytes.data(), static_cast<uint32_t>(bytes.size()), &records->list,
+                        INFO_EXIF_RECORDS);
 }
 
 bool Near(double a, double b) { return std::fabs(a - b) <= 1e-6 * std::max(1.0, std::fabs(b)); }
 
-std::string Trimmed(std::string s) {
-  s.erase(s.find_last_not_of(std::string(" \0", 2)) + 1);
-  return s;
-}
-
 std::string OracleText(const Json& oracle) {
-  if (oracle.is_string()) return oracle.get<std::string>();
-  if (oracle.is_number_float()) {
-    std::ostringstream out;
-    out << oracle.get<double>();
-    return out.str();
-  }
-  return oracle.dump();
+  return oracle.is_string() ? oracle.get<std::string>() : oracle.dump();
 }
 
 std::vector<uint8_t> FromHex(const std::string& hex) {
   std::vector<uint8_t> bytes;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   return bytes;
 }
 
@@ -117,30 +85,24 @@ std::string ShownText(const Json& ours, bool drop_nuls) {
     for (uint8_t b : FromHex(ours.value("hex", ""))) text += b >= 0x80 ? '?' : static_cast<char>(b);
   }
   if (drop_nuls) std::erase(text, '\0');
-  return Trimmed(text.substr(0, text.find('\0')));
-}
-
-// exiftool shows these APEX values as the shutter time and f-number they stand for.
-double Apex(const RecordField& f, double v) {
-  if (std::string(f.name) == "ShutterSpeedValue") return std::pow(2.0, -v);
-  if (std::string(f.name) == "ApertureValue" || std::string(f.name) == "MaxApertureValue") return std::pow(2.0, v / 2);
-  return v;
+  return testing::Trimmed(text.substr(0, text.find('\0')));
 }
 
 // Whether our value (in the records' JSON form) says what exiftool says.
 // `base` is the file offset of the TIFF header, which exiftool adds to the
 // thumbnail's and the strips' offsets.
 bool Agrees(const RecordField& f, const Json& ours, const Json& oracle, uint32_t base) {
-  std::vector<double> theirs = Numbers(oracle);
+  std::vector<double> theirs = testing::ShownNumbers(oracle);
   if (f.tag == 513 || f.tag == 273) {
     for (double& v : theirs) v -= base;
   }
   switch (f.kind) {
     case FieldKind::kU8:
-      if (oracle.is_string() && oracle.get<std::string>().size() == 1) {  // an UNDEFINED byte shown as text
+      // An UNDEFINED byte exiftool shows as text.
+      if (oracle.is_string() && oracle.get<std::string>().size() == 1) {
         return static_cast<uint8_t>(oracle.get<std::string>()[0]) == ours.get<uint32_t>();
       }
-      return theirs.size() == 1 && theirs[0] == ours.get<double>();
+      [[fallthrough]];
     case FieldKind::kU16:
     case FieldKind::kU32:
     case FieldKind::kSized:
@@ -150,20 +112,20 @@ bool Agrees(const RecordField& f, const Json& ours, const Json& oracle, uint32_t
     case FieldKind::kLongArray: {
       if (theirs.empty() || theirs.size() > ours.size()) return false;
       if (f.kind != FieldKind::kU16Array && theirs.size() != ours.size()) return false;
-      for (size_t i = 0; i < theirs.size(); ++i) {
-        if (ours[i].get<double>() != theirs[i]) return false;
-      }
-      return true;
+      return std::equal(theirs.begin(), theirs.end(), ours.begin(),
+                        [](double t, const Json& o) { return o.get<double>() == t; });
     }
     case FieldKind::kRational:
     case FieldKind::kSRational: {
       const Json pairs = f.count == 1 ? Json::array({ours}) : ours;
       std::vector<double> values;
       for (const Json& p : pairs) {
-        if (p[1].get<double>() == 0) return oracle.is_string() || (theirs.size() == 1 && theirs[0] == 0);
-        values.push_back(Apex(f, p[0].get<double>() / p[1].get<double>()));
+        if (p[1].get<double>() == 0)
+          return oracle.is_string() || (theirs.size() == 1 && theirs[0] == 0);
+        values.push_back(testing::ApexAsShown(f.name, p[0].get<double>() / p[1].get<double>()));
       }
-      if (f.tag == 2 || f.tag == 4 || f.tag == 20 || f.tag == 22) {  // GPS degrees: decimal in exiftool
+      // GPS degrees: decimal in exiftool.
+      if (f.tag == 2 || f.tag == 4 || f.tag == 20 || f.tag == 22) {
         return theirs.size() == 1 && Near(values[0] + values[1] / 60 + values[2] / 3600, theirs[0]);
       }
       if (f.directory == FieldDirectory::kGps && f.tag == 7) {  // GPSTimeStamp: "hh:mm:ss"
@@ -172,40 +134,39 @@ bool Agrees(const RecordField& f, const Json& ours, const Json& oracle, uint32_t
         std::istringstream(OracleText(oracle)) >> h >> c1 >> m >> c2 >> s;
         return Near(values[0], h) && Near(values[1], m) && Near(values[2], s);
       }
-      if (theirs.size() != values.size()) return false;
-      for (size_t i = 0; i < values.size(); ++i) {
-        if (!Near(values[i], theirs[i])) return false;
-      }
-      return true;
+      return theirs.size() == values.size() &&
+             std::equal(values.begin(), values.end(), theirs.begin(), Near);
     }
     case FieldKind::kText:
     case FieldKind::kChars4:
-      if (oracle.is_number()) return ours.is_string() && theirs.size() == 1 && Near(std::stod(ours.get<std::string>()), theirs[0]);
-      return ShownText(ours, f.kind == FieldKind::kChars4) == Trimmed(OracleText(oracle));
+      if (oracle.is_number())
+        return ours.is_string() && theirs.size() == 1 &&
+               Near(std::stod(ours.get<std::string>()), theirs[0]);
+      return ShownText(ours, f.kind == FieldKind::kChars4) == testing::Trimmed(OracleText(oracle));
     case FieldKind::kBytes4: {
       const std::vector<uint8_t> bytes = FromHex(ours.get<std::string>());
-      for (size_t i = 0; i < theirs.size(); ++i) {
-        if (i >= bytes.size() || bytes[i] != theirs[i]) return false;
-      }
-      return !theirs.empty();
+      return !theirs.empty() && theirs.size() <= bytes.size() &&
+             std::equal(theirs.begin(), theirs.end(), bytes.begin());
     }
     case FieldKind::kBlob: {
       const std::vector<uint8_t> bytes = FromHex(ours.get<std::string>());
       const std::string text = OracleText(oracle);
       if (f.tag == 41730 && bytes.size() >= 4) {  // CFAPattern: columns, rows (file order), colours
         for (const bool big : {false, true}) {
-          std::vector<double> decoded = {big ? bytes[0] * 256.0 + bytes[1] : bytes[1] * 256.0 + bytes[0],
-                                         big ? bytes[2] * 256.0 + bytes[3] : bytes[3] * 256.0 + bytes[2]};
+          std::vector<double> decoded = {
+              big ? bytes[0] * 256.0 + bytes[1] : bytes[1] * 256.0 + bytes[0],
+              big ? bytes[2] * 256.0 + bytes[3] : bytes[3] * 256.0 + bytes[2]};
           decoded.insert(decoded.end(), bytes.begin() + 4, bytes.end());
           if (decoded == theirs) return true;
         }
         return false;
       }
-      if (text.rfind("(Binary data ", 0) == 0) return text.find(fmt::format("{} bytes", bytes.size())) != std::string::npos;
+      if (text.rfind("(Binary data ", 0) == 0)
+        return text.find(fmt::format("{} bytes", bytes.size())) != std::string::npos;
       // Comments: an 8-byte character code, then the text exiftool shows.
       if (bytes.size() < 8) return text.empty();
       const std::string comment(bytes.begin() + 8, bytes.end());
-      return Trimmed(comment.substr(0, comment.find('\0'))) == Trimmed(text);
+      return testing::Trimmed(comment.substr(0, comment.find('\0'))) == testing::Trimmed(text);
     }
     default:
       return true;
@@ -216,22 +177,25 @@ bool Agrees(const RecordField& f, const Json& ours, const Json& oracle, uint32_t
 const char* ForcedDifference(const RecordField& f, const Json& ours, const Json& oracle) {
   if (f.kind == FieldKind::kU16Array) {
     return "a fixed-length field takes its length whatever the entry's count (BitsPerSample, "
-           "YCbCrSubSampling, SubjectLocation, TransferFunction): exiftool shows the stored values only";
+           "YCbCrSubSampling, SubjectLocation, TransferFunction): exiftool shows the stored values "
+           "only";
   }
-  const std::vector<double> theirs = Numbers(oracle);
+  const std::vector<double> theirs = testing::ShownNumbers(oracle);
   if (f.count == 1 && ours.is_number() && theirs.size() > 1 && theirs[0] == ours.get<double>()) {
-    return "a single-valued field takes the first value of an entry that holds several; exiftool shows them all";
+    return "a single-valued field takes the first value of an entry that holds several; exiftool "
+           "shows them all";
   }
   return nullptr;
 }
 
 TEST(RecordParserCorpusTest, EveryFilledAttributeAgreesWithExiftool) {
-  const std::vector<fs::path> files = CorpusFiles();
+  const std::vector<fs::path> files = testing::CorpusPictures();
   if (files.empty()) GTEST_SKIP() << "no corpus";
   size_t parsed = 0, without_records = 0, compared = 0, agreed = 0, not_in_oracle = 0;
   std::map<std::string, size_t> forced;
   for (const fs::path& file : files) {
-    std::ifstream oracle_file(file.parent_path() / "oracle" / (file.filename().string() + ".exiftool.json"));
+    std::ifstream oracle_file(file.parent_path() / "oracle" /
+                              (file.filename().string() + ".exiftool.json"));
     if (!oracle_file) continue;
     const Json oracle = Json::parse(oracle_file)[0];
     Records records;
@@ -255,9 +219,12 @@ TEST(RecordParserCorpusTest, EveryFilledAttributeAgreesWithExiftool) {
           // of their own and shows no raw value for them; a file it cannot
           // walk at all ("JPEG format error") has no EXIF view.
           const bool decoded = f.tag == 37500 || f.tag == 50341;
-          if (!decoded && oracle.value("ExifTool:Warning", "").find("Bad format") != std::string::npos) {
-            ++forced["the parser walks on past an entry of an unknown type, as its rules say; exiftool "
-                     "abandons the directory there (\"Bad format\") and shows none of the entries after it"];
+          if (!decoded &&
+              oracle.value("ExifTool:Warning", "").find("Bad format") != std::string::npos) {
+            ++forced
+                ["the parser walks on past an entry of an unknown type, as its rules say; exiftool "
+                 "abandons the directory there (\"Bad format\") and shows none of the entries "
+                 "after it"];
             continue;
           }
           EXPECT_TRUE(decoded || !oracle.contains("IFD0:Make")) << file.filename() << " " << key;
@@ -273,14 +240,17 @@ TEST(RecordParserCorpusTest, EveryFilledAttributeAgreesWithExiftool) {
           ++forced[reason];
           continue;
         }
-        ADD_FAILURE() << file.filename() << " " << key << ": ours " << record[f.name].dump().substr(0, 120)
-                      << ", exiftool " << oracle[key].dump().substr(0, 120);
+        ADD_FAILURE() << file.filename() << " " << key << ": ours "
+                      << record[f.name].dump().substr(0, 120) << ", exiftool "
+                      << oracle[key].dump().substr(0, 120);
       }
     }
   }
-  std::cout << "files with records " << parsed << ", of which not EXIF to the presence test " << without_records << ", attributes compared " << compared << ", agreeing " << agreed
+  std::cout << "files with records " << parsed << ", of which not EXIF to the presence test "
+            << without_records << ", attributes compared " << compared << ", agreeing " << agreed
             << ", not shown by exiftool " << not_in_oracle << "\n";
-  for (const auto& [reason, count] : forced) std::cout << "forced (" << count << "): " << reason << "\n";
+  for (const auto& [reason, count] : forced)
+    std::cout << "forced (" << count << "): " << reason << "\n";
   EXPECT_GT(parsed, 50u);
 }
 
@@ -296,7 +266,8 @@ Json Comparable(const ImageInfoList& list) {
   }
   for (const char* name : {"TiffMain", "TiffThumb"}) {
     if (!document.contains(name)) continue;
-    for (const char* key : {"JPEGInterchangeFormat", "JPEGInterchangeFormatLength", "ExifIfdRead", "GpsIfdRead"}) {
+    for (const char* key :
+         {"JPEGInterchangeFormat", "JPEGInterchangeFormatLength", "ExifIfdRead", "GpsIfdRead"}) {
       document[name].erase(key);
     }
   }
@@ -307,7 +278,7 @@ Json Comparable(const ImageInfoList& list) {
 }
 
 TEST(RecordParserCorpusTest, RecordsBuiltIntoANewBlockParseBackTheSame) {
-  const std::vector<fs::path> files = CorpusFiles();
+  const std::vector<fs::path> files = testing::CorpusPictures();
   if (files.empty()) GTEST_SKIP() << "no corpus";
   std::vector<uint8_t> thumbnail;
   ASSERT_EQ(create::CopyJpegWithoutApp0(testing::SmallJpeg(), &thumbnail), S_OK);
@@ -329,13 +300,7 @@ TEST(RecordParserCorpusTest, RecordsBuiltIntoANewBlockParseBackTheSame) {
     ASSERT_EQ(ParseExifSegment(*segment, &again.list, INFO_EXIF_RECORDS), S_OK) << file.filename();
     const Json before = Comparable(records.list);
     const Json after = Comparable(again.list);
-    EXPECT_EQ(after.size(), before.size()) << file.filename();
-    for (const auto& [name, record] : before.items()) {
-      for (const auto& [key, value] : record.items()) {
-        EXPECT_EQ(after.value(name, Json::object()).value(key, Json()), value) << file.filename() << " " << name << "." << key;
-      }
-      EXPECT_EQ(after.value(name, Json::object()).size(), record.size()) << file.filename() << " " << name;
-    }
+    EXPECT_EQ(after, before) << file.filename() << ": " << Json::diff(before, after).dump();
     ++round_trips[source_order];
   }
   std::cout << "round trips: " << round_trips['I'] << " from II files, " << round_trips['M']

@@ -16,7 +16,7 @@
 
 #include "interface/record_fields.h"
 #include "tests/host/run_host.h"
-#include "tests/info/exiftool_names.h"
+#include "tests/info/exiftool_view.h"
 #include "tests/support/jpeg_builder.h"
 #include "tests/support/oracle.h"
 #include "tests/support/temp_dir.h"
@@ -47,9 +47,10 @@ class InfoCommandTest : public ::testing::Test {
 TEST_F(InfoCommandTest, TablesReadAsPhotographersReadAndRawAsStored) {
   const HostRun table = Run({"info", sample_});
   ASSERT_EQ(table.exit_status, 0) << table.err;
-  for (const char* line : {"Preview                     : 160 x 120, 24 bits per pixel, JPG\n",
-                           "ExposureTime                : 1/250 s\n", "FNumber                     : f/5.6\n",
-                           "-- Interoperability\n", "GPSLatitude                 : 48.8584 N\n"}) {
+  for (const char* line :
+       {"Preview                     : 160 x 120, 24 bits per pixel, JPG\n",
+        "ExposureTime                : 1/250 s\n", "FNumber                     : f/5.6\n",
+        "-- Interoperability\n", "GPSLatitude                 : 48.8584 N\n"}) {
     EXPECT_THAT(table.out, HasSubstr(line));
   }
   const HostRun raw = Run({"info", "-n", sample_});
@@ -61,7 +62,8 @@ TEST_F(InfoCommandTest, TablesReadAsPhotographersReadAndRawAsStored) {
 // The JSON form is read back by encode in InfoJsonEncodedBackKeepsEveryCarriedAttribute.
 // EXIF data behind a JFIF APP0: described without records, and told why.
 TEST_F(InfoCommandTest, AJfifFileHasNoRecordsAndIsToldWhy) {
-  const auto tiff = t::TiffBuilder().Ascii(t::kIfd0, 271, "Maker").Short(t::kExif, 37385, 1).Bytes();
+  const auto tiff =
+      t::TiffBuilder().Ascii(t::kIfd0, 271, "Maker").Short(t::kExif, 37385, 1).Bytes();
   t::WriteFile(dir_ / "jfif.jpg", t::SpliceExif(t::SmallJpeg(), tiff, true));
   const HostRun jfif = Run({"info", (dir_ / "jfif.jpg").string()});
   EXPECT_EQ(jfif.exit_status, 0);
@@ -100,7 +102,8 @@ TEST_F(InfoCommandTest, InfoJsonEncodedBackKeepsEveryCarriedAttribute) {
     if (info.exit_status != 0 || !nlohmann::json::parse(info.out)[0].contains("Exif")) continue;
     std::ofstream(records) << info.out;
     // Pictures that do not decode (cut-off files) cannot be encoded again.
-    if (Run({"encode", entry.path().string(), "-o", out, "--format", "jpeg", "--exif", records}).exit_status != 0) {
+    if (Run({"encode", entry.path().string(), "-o", out, "--format", "jpeg", "--exif", records})
+            .exit_status != 0) {
       continue;
     }
     originals.push_back(entry.path());
@@ -121,7 +124,8 @@ TEST_F(InfoCommandTest, InfoJsonEncodedBackKeepsEveryCarriedAttribute) {
       EXPECT_EQ(after.value(key, nlohmann::json()), value) << originals[i].filename() << " " << key;
     }
   }
-  std::cout << originals.size() << " files encoded back, " << compared << " carried attributes compared\n";
+  std::cout << originals.size() << " files encoded back, " << compared
+            << " carried attributes compared\n";
   EXPECT_GT(originals.size(), 20u);
 }
 

@@ -23,8 +23,11 @@ namespace t = veltora::testing;
 
 // The records of one parse, freed with the test.
 struct Parsed {
+  ImageInfoList list{};  // before `result`, which the parse initialises
   HRESULT result = E_FAIL;
-  ImageInfoList list{};
+  Parsed() = default;
+  Parsed(const std::vector<uint8_t>& block, uint32_t flags)
+      : result(ParseTiffBlock(block.data(), static_cast<uint32_t>(block.size()), &list, flags)) {}
   ~Parsed() {
     ImageInfoListDeleteRecords(&list);
     ImageInfoListFree(&list);
@@ -40,11 +43,9 @@ struct Parsed {
   }
 };
 
-void Parse(const std::vector<uint8_t>& block, uint32_t flags, Parsed* out) {
-  out->result = ParseTiffBlock(block.data(), static_cast<uint32_t>(block.size()), &out->list, flags);
+std::string Text(const CString& s) {
+  return std::string(CStringGet(&s), static_cast<size_t>(CStringLength(&s)));
 }
-
-std::string Text(const CString& s) { return std::string(CStringGet(&s), static_cast<size_t>(CStringLength(&s))); }
 
 class RecordParserTest : public ::testing::TestWithParam<Endian> {
  protected:
@@ -75,19 +76,19 @@ TEST_P(RecordParserTest, EveryFieldKindSetsItsPresenceBitInBothByteOrders) {
       .Ascii(t::kGps, 1, "N")
       .Rationals(t::kGps, 2, {{48, 1}, {51, 1}, {3024, 100}})
       .Ascii(t::kIfd1, 271, "Thumb");
-  Parsed p;
-  Parse(builder.Bytes(), INFO_EXIF_RECORDS, &p);
+  Parsed p(builder.Bytes(), INFO_EXIF_RECORDS);
   ASSERT_EQ(p.result, S_OK);
-  EXPECT_EQ(p.Types(), (std::vector<uint32_t>{INFO_TIFF_MAIN, INFO_EXIF, INFO_GPS, INFO_TIFF_THUMB}));
+  EXPECT_EQ(p.Types(),
+            (std::vector<uint32_t>{INFO_TIFF_MAIN, INFO_EXIF, INFO_GPS, INFO_TIFF_THUMB}));
 
   // The values are held against exiftool's by the corpus tests, in files of
   // both byte orders; here, the type words and the presence bits they set.
   const auto* tiff = p.Find<TiffInfo>(INFO_TIFF_MAIN);
   EXPECT_EQ(tiff->ImageWidthType, 3);  // written back as SHORT
   EXPECT_EQ(tiff->ImageLengthType, 4);
-  EXPECT_EQ(tiff->mask1, TIFF_M1_IMAGE_WIDTH | TIFF_M1_IMAGE_LENGTH | TIFF_M1_BITS_PER_SAMPLE | TIFF_M1_MAKE |
-                             TIFF_M1_STRIP_OFFSETS | TIFF_M1_X_RESOLUTION | TIFF_M1_WHITE_POINT |
-                             TIFF_M1_EXIF_IFD_READ | TIFF_M1_GPS_IFD_READ);
+  EXPECT_EQ(tiff->mask1, TIFF_M1_IMAGE_WIDTH | TIFF_M1_IMAGE_LENGTH | TIFF_M1_BITS_PER_SAMPLE |
+                             TIFF_M1_MAKE | TIFF_M1_STRIP_OFFSETS | TIFF_M1_X_RESOLUTION |
+                             TIFF_M1_WHITE_POINT | TIFF_M1_EXIF_IFD_READ | TIFF_M1_GPS_IFD_READ);
   EXPECT_EQ(tiff->mask2, TIFF_M2_PRINT_IMAGE_MATCHING);
   const auto* exif = p.Find<ExifInfo>(INFO_EXIF);
   EXPECT_EQ(exif->interop_mask, INTEROP_INDEX | INTEROP_RELATED_IMAGE_WIDTH);
@@ -97,9 +98,9 @@ TEST_P(RecordParserTest, EveryFieldKindSetsItsPresenceBitInBothByteOrders) {
 }
 
 TEST_P(RecordParserTest, OnlyTheRequestedRecordsAreMade) {
-  const auto with_thumb = Builder().Ascii(t::kIfd0, 271, "M").Short(t::kExif, 37385, 1).Ascii(t::kGps, 1, "N")
-                              .Ascii(t::kIfd1, 271, "T").Bytes();
-  const auto without_thumb = Builder().Ascii(t::kIfd0, 271, "M").Short(t::kExif, 37385, 1).Bytes();
+  auto builder = Builder().Ascii(t::kIfd0, 271, "M").Short(t::kExif, 37385, 1);
+  const auto without_thumb = builder.Bytes();
+  const auto with_thumb = builder.Ascii(t::kGps, 1, "N").Ascii(t::kIfd1, 271, "T").Bytes();
   const struct {
     const std::vector<uint8_t>& block;
     uint32_t flags;
@@ -114,26 +115,20 @@ TEST_P(RecordParserTest, OnlyTheRequestedRecordsAreMade) {
       {without_thumb, INFO_GPS | INFO_TIFF_MAIN, {INFO_TIFF_MAIN, INFO_GPS}},
   };
   for (const auto& c : cases) {
-    Parsed p;
-    Parse(c.block, c.flags, &p);
+    Parsed p(c.block, c.flags);
     EXPECT_EQ(p.result, S_OK) << std::hex << c.flags;
     EXPECT_EQ(p.Types(), c.types) << std::hex << c.flags;
   }
-  Parsed only_exif;
-  Parse(with_thumb, INFO_EXIF, &only_exif);
-  EXPECT_EQ(only_exif.Find<ExifInfo>(INFO_EXIF)->Flash, 1);
+  EXPECT_EQ(Parsed(with_thumb, INFO_EXIF).Find<ExifInfo>(INFO_EXIF)->Flash, 1);
   // Without the record a pointer leads to, the directory counts as not read.
-  Parsed only_main;
-  Parse(with_thumb, INFO_TIFF_MAIN, &only_main);
-  EXPECT_EQ(only_main.Find<TiffInfo>(INFO_TIFF_MAIN)->mask1, TIFF_M1_MAKE);
+  EXPECT_EQ(Parsed(with_thumb, INFO_TIFF_MAIN).Find<TiffInfo>(INFO_TIFF_MAIN)->mask1, TIFF_M1_MAKE);
 }
 
 TEST_P(RecordParserTest, TextsStopAtTheirCountTheirNulOrTheBlock) {
   // "Descriptive" with count 5 and no NUL in its first five bytes.
-  auto cut = Builder().Ascii(t::kIfd0, 270, "Descriptive", false).WithCount(5)
-                 .Ascii(t::kInterop, 1, "R98 and more").WithCount(5).Bytes();
-  Parsed p;
-  Parse(cut, INFO_TIFF_MAIN | INFO_EXIF, &p);
+  auto cut = Builder().Ascii(t::kIfd0, 270, "Descriptive", false).WithCount(5);
+  cut.Ascii(t::kInterop, 1, "R98 and more").WithCount(5);
+  Parsed p(cut.Bytes(), INFO_TIFF_MAIN | INFO_EXIF);
   ASSERT_EQ(p.result, S_OK);
   EXPECT_EQ(Text(p.Find<TiffInfo>(INFO_TIFF_MAIN)->ImageDescription), "Descr");
   // Interoperability texts are read to their NUL, whatever the count.
@@ -141,20 +136,17 @@ TEST_P(RecordParserTest, TextsStopAtTheirCountTheirNulOrTheBlock) {
 
   // An Interoperability text whose bytes run to the block's end without a
   // NUL ends there.
-  std::vector<uint8_t> block = Builder().Ascii(t::kInterop, 1, "abcde", false).WithOffsetFromEnd(0).Bytes();
+  std::vector<uint8_t> block =
+      Builder().Ascii(t::kInterop, 1, "abcde", false).WithOffsetFromEnd(0).Bytes();
   for (char c : std::string("abcde")) block.push_back(static_cast<uint8_t>(c));
-  Parsed end;
-  Parse(block, INFO_EXIF, &end);
+  Parsed end(block, INFO_EXIF);
   EXPECT_EQ(Text(end.Find<ExifInfo>(INFO_EXIF)->InteroperabilityIndex), "abcde");
 }
 
 TEST_P(RecordParserTest, ValuesOutsideTheBlockAreSkippedOrZero) {
   // A fixed-length field with fewer values than it holds, at the block's end:
   // what the block does not supply is 0.
-  auto builder = Builder().Shorts(t::kIfd0, 301, {7, 8, 9});
-  std::vector<uint8_t> block = builder.Bytes();
-  Parsed fixed;
-  Parse(block, INFO_TIFF_MAIN, &fixed);
+  Parsed fixed(Builder().Shorts(t::kIfd0, 301, {7, 8, 9}).Bytes(), INFO_TIFF_MAIN);
   const auto* tiff = fixed.Find<TiffInfo>(INFO_TIFF_MAIN);
   EXPECT_EQ(tiff->TransferFunction[2], 9);
   EXPECT_EQ(tiff->TransferFunction[767], 0);
@@ -166,17 +158,27 @@ TEST_P(RecordParserTest, ValuesOutsideTheBlockAreSkippedOrZero) {
   } cases[] = {
       {"value past the end", Builder().Ascii(t::kIfd0, 271, "Make").WithOffsetFromEnd(-2), 0},
       {"offset near 2^32", Builder().Ascii(t::kIfd0, 271, "Make").WithOffset(0xFFFFFFF0), 0},
-      {"count * size wraps 32 bits", Builder().Shorts(t::kIfd0, 273, {1, 2, 3}).WithCount(0x80000001), 0},
-      {"EXIF pointer to the last byte", Builder().Ascii(t::kIfd0, 271, "Make").Short(t::kExif, 37385, 1)
-                                           .WithoutPointer(t::kExif).Long(t::kIfd0, 34665, 0).WithOffsetFromEnd(-1),
+      {"count * size wraps 32 bits",
+       Builder().Shorts(t::kIfd0, 273, {1, 2, 3}).WithCount(0x80000001), 0},
+      {"EXIF pointer to the last byte",
+       Builder()
+           .Ascii(t::kIfd0, 271, "Make")
+           .Short(t::kExif, 37385, 1)
+           .WithoutPointer(t::kExif)
+           .Long(t::kIfd0, 34665, 0)
+           .WithOffsetFromEnd(-1),
        TIFF_M1_MAKE},
-      {"GPS pointer to the end", Builder().Ascii(t::kIfd0, 271, "Make").Ascii(t::kGps, 1, "N")
-                                     .WithoutPointer(t::kGps).Long(t::kIfd0, 34853, 0).WithOffsetFromEnd(0),
+      {"GPS pointer to the end",
+       Builder()
+           .Ascii(t::kIfd0, 271, "Make")
+           .Ascii(t::kGps, 1, "N")
+           .WithoutPointer(t::kGps)
+           .Long(t::kIfd0, 34853, 0)
+           .WithOffsetFromEnd(0),
        TIFF_M1_MAKE},
   };
   for (const auto& c : cases) {
-    Parsed p;
-    Parse(c.builder.Bytes(), INFO_TIFF_MAIN | INFO_EXIF | INFO_GPS, &p);
+    Parsed p(c.builder.Bytes(), INFO_TIFF_MAIN | INFO_EXIF | INFO_GPS);
     ASSERT_EQ(p.result, S_OK) << c.name;
     EXPECT_EQ(p.Find<TiffInfo>(INFO_TIFF_MAIN)->mask1, c.mask1) << c.name;
     EXPECT_EQ(p.Find<ExifInfo>(INFO_EXIF)->mask_l, 0u) << c.name;
@@ -185,7 +187,10 @@ TEST_P(RecordParserTest, ValuesOutsideTheBlockAreSkippedOrZero) {
 }
 
 TEST_P(RecordParserTest, ABadHeaderOrMainDirectoryFailsWithNothingAppended) {
-  const auto good = Builder().Ascii(t::kIfd0, 271, "M").Ascii(t::kIfd1, 271, "T").Bytes();
+  auto builder = Builder().Ascii(t::kIfd0, 271, "M").Ascii(t::kIfd1, 271, "T");
+  const auto good = builder.Bytes();
+  // IFD0's pointer to IFD1, after its one entry.
+  const size_t ifd1_link = builder.Layout().block_offset.at(t::kIfd0) + 2 + 12;
   const bool big = GetParam() == testing::kBig;
   using Bytes = std::vector<uint8_t>;
   const struct {
@@ -197,27 +202,18 @@ TEST_P(RecordParserTest, ABadHeaderOrMainDirectoryFailsWithNothingAppended) {
       {"magic read swapped", 2, big ? Bytes{0x2A, 0x00} : Bytes{0x00, 0x2A}},
       {"IFD0 inside the header", 4, big ? Bytes{0, 0, 0, 7} : Bytes{7, 0, 0, 0}},
       {"IFD0 past the end", 4, {0xFF, 0xFF, 0xFF, 0xF0}},
+      // IFD1 outside the block fails the whole parse, IFD0's records included.
+      {"IFD1 past the end", ifd1_link, {0xEE, 0xEE, 0xEE, 0xEE}},
   };
   for (const auto& c : cases) {
     std::vector<uint8_t> block = good;
     std::copy(c.bytes.begin(), c.bytes.end(), block.begin() + static_cast<std::ptrdiff_t>(c.at));
-    Parsed p;
-    Parse(block, INFO_EXIF_RECORDS, &p);
+    Parsed p(block, INFO_EXIF_RECORDS);
     EXPECT_EQ(p.result, E_FAIL) << c.name;
     EXPECT_EQ(p.list.count, 0u) << c.name;
   }
-  // IFD1 outside the block fails the whole parse, IFD0's records included.
-  auto far = Builder().Ascii(t::kIfd0, 271, "M");
-  std::vector<uint8_t> block = far.Bytes();
-  const auto layout = far.Layout();
-  const uint32_t link = layout.block_offset.at(t::kIfd0) + 2 + 12;
-  block[link] = block[link + 1] = block[link + 2] = block[link + 3] = 0xEE;
-  Parsed broken;
-  Parse(block, INFO_EXIF_RECORDS, &broken);
-  EXPECT_EQ(broken.result, E_FAIL);
-  EXPECT_EQ(broken.list.count, 0u);
-
-  EXPECT_EQ(ParseTiffBlock(good.data(), 8, &broken.list, 0x00100000), E_INVALIDARG);
+  Parsed invalid;
+  EXPECT_EQ(ParseTiffBlock(good.data(), 8, &invalid.list, 0x00100000), E_INVALIDARG);
 }
 
 // The corpus test reads JPEG, TIFF and JFIF files through CollectExifRecords;
@@ -231,25 +227,19 @@ TEST_P(RecordParserTest, FilesThatGiveNoRecords) {
   xmp_first.insert(xmp_first.begin() + 2, xmp.begin(), xmp.end());
   t::WriteFile(dir_ / "xmp_first.jpg", xmp_first);
 
-  const struct {
-    std::string path;
-    HRESULT result;
-  } cases[] = {
-      {(dir_ / "picture.png").string(), E_NOTEXIF},
-      {(dir_ / "missing.jpg").string(), E_NOTEXIF},
-      {(dir_ / "xmp_first.jpg").string(), E_FAIL},
-  };
-  for (const auto& c : cases) {
+  for (const auto& [name, result] : {std::pair{"picture.png", E_NOTEXIF},
+                                     {"missing.jpg", E_NOTEXIF},
+                                     {"xmp_first.jpg", E_FAIL}}) {
     Parsed p;
-    EXPECT_EQ(CollectExifRecords(c.path.c_str(), &p.list, INFO_TIFF_MAIN), c.result) << c.path;
-    EXPECT_EQ(p.list.count, 0u) << c.path;
+    EXPECT_EQ(CollectExifRecords((dir_ / name).c_str(), &p.list, INFO_TIFF_MAIN), result) << name;
+    EXPECT_EQ(p.list.count, 0u) << name;
   }
   Parsed p;
   EXPECT_EQ(CollectExifRecords("", &p.list, INFO_EXIF), E_INVALIDARG);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothByteOrders, RecordParserTest, ::testing::Values(testing::kLittle, testing::kBig),
-                         [](const auto& param_info) { return std::string(testing::EndianName(param_info.param)); });
+INSTANTIATE_TEST_SUITE_P(BothByteOrders, RecordParserTest, ::testing::Values(t::kLittle, t::kBig),
+                         [](const auto& param_info) { return t::EndianName(param_info.param); });
 
 }  // namespace
 }  // namespace veltora::info

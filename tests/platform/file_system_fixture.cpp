@@ -6,7 +6,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
+
+#include "tests/support/temp_dir.h"
 
 namespace veltora::testing {
 
@@ -17,17 +18,27 @@ namespace {
 // The user RunUnprivileged drops to ("nobody").
 constexpr uid_t kNobody = 65534;
 
+int RunChild(const std::function<int()>& step, bool unprivileged) {
+  pid_t child = ::fork();
+  if (child == 0) {
+    if (unprivileged && ::geteuid() == 0) {
+      if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+          ::setresuid(kNobody, kNobody, kNobody) != 0) {
+        ::_exit(250);
+      }
+    }
+    ::_exit(step() & 0xFF);
+  }
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 }  // namespace
 
-std::vector<uint8_t> ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
+std::vector<uint8_t> ReadBytes(const fs::path& path) { return ReadFile(path); }
 
-void WriteBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
+void WriteBytes(const fs::path& path, const std::vector<uint8_t>& bytes) { WriteFile(path, bytes); }
 
 std::vector<uint8_t> PatternBytes(size_t size, uint8_t seed) {
   std::vector<uint8_t> bytes(size);
@@ -87,26 +98,6 @@ std::vector<std::string> FileSystemTest::TempLeftovers() const {
   }
   return names;
 }
-
-namespace {
-
-int RunChild(const std::function<int()>& step, bool unprivileged) {
-  pid_t child = ::fork();
-  if (child == 0) {
-    if (unprivileged && ::geteuid() == 0) {
-      if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
-          ::setresuid(kNobody, kNobody, kNobody) != 0) {
-        ::_exit(250);
-      }
-    }
-    ::_exit(step() & 0xFF);
-  }
-  int status = 0;
-  if (child < 0 || ::waitpid(child, &status, 0) != child) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-}  // namespace
 
 int RunInChild(const std::function<int()>& step) { return RunChild(step, false); }
 

@@ -13,6 +13,7 @@
 
 namespace veltora::testing {
 
+// ReadFile and WriteFile of tests/support/temp_dir.h.
 std::vector<uint8_t> ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> PatternBytes(size_t size, uint8_t seed);

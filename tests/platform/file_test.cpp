@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <map>
 
 #include "platform/fault_injection.h"
 #include "platform/local_time.h"
@@ -25,26 +26,20 @@ namespace fs = std::filesystem;
 class FileTest : public FileSystemTest {};
 
 TEST_F(FileTest, ErrnoMapsToTheWin32ErrorsTheResultCodesExpect) {
-  WriteBytes(Path("present"), {1});
-  struct {
-    int error;
-    const char* path;
-    uint32_t expected;
-  } cases[] = {
-      {ENOENT, nullptr, kErrorFileNotFound}, {ENOTDIR, "", kErrorFileNotFound},
-      {EACCES, nullptr, kErrorAccessDenied}, {ENOMEM, nullptr, kErrorNotEnoughMemory},
-      {ENOSPC, nullptr, kErrorDiskFull},      {EEXIST, nullptr, kErrorFileExists},
-      {ENAMETOOLONG, nullptr, kErrorFilenameExceedsRange},
-      {EMFILE, nullptr, kErrorTooManyOpenFiles}, {EFBIG, nullptr, kErrorFileTooLarge},
-      {EXDEV, nullptr, kErrorCannotMake},
+  const std::map<int, uint32_t> expected = {
+      {ENOENT, kErrorFileNotFound},     {EACCES, kErrorAccessDenied},
+      {ENOMEM, kErrorNotEnoughMemory},  {ENOSPC, kErrorDiskFull},
+      {EEXIST, kErrorFileExists},       {ENAMETOOLONG, kErrorFilenameExceedsRange},
+      {EMFILE, kErrorTooManyOpenFiles}, {EFBIG, kErrorFileTooLarge},
+      {EXDEV, kErrorCannotMake},
   };
-  for (auto c : cases) {
-    EXPECT_EQ(Win32ErrorFromErrno(c.error, c.path), c.expected) << "errno " << c.error;
+  for (const auto& [error, win32] : expected) {
+    EXPECT_EQ(Win32ErrorFromErrno(error, nullptr), win32) << "errno " << error;
   }
-  std::string in_missing_dir = Path("missing/file.jpg");
-  EXPECT_EQ(Win32ErrorFromErrno(ENOENT, in_missing_dir.c_str()), kErrorPathNotFound);
-  std::string in_present_dir = Path("absent.jpg");
-  EXPECT_EQ(Win32ErrorFromErrno(ENOENT, in_present_dir.c_str()), kErrorFileNotFound);
+  EXPECT_EQ(Win32ErrorFromErrno(ENOTDIR, ""), kErrorFileNotFound);
+  // ENOENT tells a missing directory from a missing file.
+  EXPECT_EQ(Win32ErrorFromErrno(ENOENT, Path("missing/file.jpg").c_str()), kErrorPathNotFound);
+  EXPECT_EQ(Win32ErrorFromErrno(ENOENT, Path("absent.jpg").c_str()), kErrorFileNotFound);
   // Open and CopyFile report through this mapping (see their tests); an
   // empty name is refused before any call.
   File file;
@@ -233,7 +228,8 @@ TEST(LocalTimeTest, CalendarCheck) {
         << c.second;
   }
   SYSTEMTIME now = GetLocalTime();
-  EXPECT_TRUE(IsValidDateTime(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond));
+  EXPECT_TRUE(
+      IsValidDateTime(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond));
   EXPECT_LT(now.wMilliseconds, 1000);
 }
 

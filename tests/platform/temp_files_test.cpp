@@ -57,30 +57,22 @@ TEST_F(TempFilesTest, NamesFollowThePrefixHexPattern) {
   DeleteFile(b.c_str());
 }
 
-TEST_F(TempFilesTest, PlantedLinkAndTakenNamesAreSkippedNotFollowed) {
-  std::string dir = temp().string() + "/";
+TEST_F(TempFilesTest, NumberingSkipsTakenNamesAndLinksWrapsAfterFFFFAndNeedsTheDirectory) {
+  const std::string dir = temp().string() + "/";
   WriteBytes(Path("victim"), {7});
   fs::create_symlink(Path("victim"), dir + "PIC10.TMP");
   WriteBytes(dir + "PIC11.TMP", {8});
+  WriteBytes(dir + "THMFFFF.TMP", {});
   std::string path;
   ASSERT_EQ(GetTempFileName(dir, "PIC", &path, 0x10), 0u);
   EXPECT_EQ(path, dir + "PIC12.TMP");
   EXPECT_EQ(ReadBytes(Path("victim")), std::vector<uint8_t>{7});
   EXPECT_EQ(ReadBytes(dir + "PIC11.TMP"), std::vector<uint8_t>{8});
-}
-
-TEST_F(TempFilesTest, TheNumberWrapsAfterFFFF) {
-  std::string dir = temp().string() + "/";
-  WriteBytes(dir + "THMFFFF.TMP", {});
-  std::string path;
   ASSERT_EQ(GetTempFileName(dir, "THM", &path, 0xFFFF), 0u);
   EXPECT_EQ(path, dir + "THM1.TMP");
-}
-
-TEST_F(TempFilesTest, MissingDirectoryIsPathNotFound) {
-  std::string path;
-  EXPECT_EQ(GetTempFileName(Path("missing") + "/", "CHK", &path), kErrorPathNotFound);
-  EXPECT_TRUE(path.empty());
+  std::string none;
+  EXPECT_EQ(GetTempFileName(Path("missing") + "/", "CHK", &none), kErrorPathNotFound);
+  EXPECT_TRUE(none.empty());
 }
 
 TEST_F(TempFilesTest, AnotherUsersPlantedDirectoryIsRefused) {

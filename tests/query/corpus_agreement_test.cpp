@@ -21,6 +21,8 @@
 
 #include "exif/exif_reader.h"
 #include "plugin/veltora.h"
+#include "tests/info/exiftool_view.h"
+#include "tests/query/query_test_files.h"
 #include "tests/support/oracle.h"
 #include "tests/support/temp_dir.h"
 
@@ -29,26 +31,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::map<std::string, uint32_t> kGroups = {
-    {"IFD0", EXIF_DIR_IFD0}, {"ExifIFD", EXIF_DIR_EXIF}, {"GPS", EXIF_DIR_GPS}, {"IFD1", EXIF_DIR_IFD1}};
-
-// The corpus's JPEG and classic TIFF files, told by their first bytes: files
-// without an extension are included, BigTIFF and other formats are not.
-std::vector<fs::path> CorpusFiles() {
-  std::vector<fs::path> files;
-  const auto dir = CorpusDir();
-  for (const auto& item : dir ? fs::directory_iterator(*dir) : fs::directory_iterator()) {
-    std::ifstream in(item.path(), std::ios::binary);
-    uint8_t h[4] = {};
-    in.read(reinterpret_cast<char*>(h), 4);
-    if ((h[0] == 0xFF && h[1] == 0xD8) || (h[0] == 'I' && h[1] == 'I' && h[2] == 42 && h[3] == 0) ||
-        (h[0] == 'M' && h[1] == 'M' && h[2] == 0 && h[3] == 42)) {
-      files.push_back(item.path());
-    }
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
+const std::map<std::string, uint32_t> kGroups = {{"IFD0", EXIF_DIR_IFD0},
+                                                 {"ExifIFD", EXIF_DIR_EXIF},
+                                                 {"GPS", EXIF_DIR_GPS},
+                                                 {"IFD1", EXIF_DIR_IFD1}};
 
 // exiftool -j -n -G1 -a -u -D over the whole corpus in one run, by file
 // name; each tag as {"id": tag number, "val": value}. Empty without exiftool.
@@ -56,9 +42,9 @@ const std::map<std::string, nlohmann::json>& Oracle() {
   static const std::map<std::string, nlohmann::json> by_file = [] {
     std::map<std::string, nlohmann::json> out;
     const auto dir = CorpusDir();
-    const auto run = dir ? RunTool({"exiftool", "-j", "-n", "-G1", "-a", "-u", "-D", "-q",
-                                    dir->string()})
-                         : std::nullopt;
+    const auto run =
+        dir ? RunTool({"exiftool", "-j", "-n", "-G1", "-a", "-u", "-D", "-q", dir->string()})
+            : std::nullopt;
     if (!run) return out;
     const nlohmann::json all = nlohmann::json::parse(run->out, nullptr, false);
     for (const nlohmann::json& j : all.is_array() ? all : nlohmann::json::array()) {
@@ -69,28 +55,6 @@ const std::map<std::string, nlohmann::json>& Oracle() {
   return by_file;
 }
 
-struct Delivered {
-  HRESULT result = 0;
-  uint16_t type = 0;
-  uint32_t count = 0;
-  uint32_t size = 0;
-  std::vector<uint8_t> bytes;
-};
-
-Delivered Query(const fs::path& file, uint32_t directory, uint16_t tag) {
-  Delivered d;
-  d.bytes.assign(1 << 16, 0);
-  d.size = static_cast<uint32_t>(d.bytes.size());
-  d.result = GetExifValue(file.c_str(), directory, tag, d.bytes.data(), &d.size, &d.type, &d.count);
-  d.bytes.resize(d.result == S_OK ? d.size : 0);
-  return d;
-}
-
-std::string Trim(std::string s) {
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
-  return s;
-}
-
 // Bytes as exiftool prints text: NUL bytes are dropped, a byte that begins no
 // valid UTF-8 sequence becomes '?', trailing blanks are cut.
 std::string AsExiftoolPrints(const std::string& raw) {
@@ -99,7 +63,8 @@ std::string AsExiftoolPrints(const std::string& raw) {
     const auto c = static_cast<unsigned char>(raw[i]);
     const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
     bool valid = n > 0 && i + n <= raw.size();
-    for (size_t k = 1; valid && k < n; ++k) valid = (static_cast<unsigned char>(raw[i + k]) & 0xC0) == 0x80;
+    for (size_t k = 1; valid && k < n; ++k)
+      valid = (static_cast<unsigned char>(raw[i + k]) & 0xC0) == 0x80;
     if (!valid) {
       out += '?';
       ++i;
@@ -108,7 +73,7 @@ std::string AsExiftoolPrints(const std::string& raw) {
     if (c != 0) out.append(raw, i, n);
     i += n;
   }
-  return Trim(out);
+  return Trimmed(out);
 }
 
 template <typename T>
@@ -118,48 +83,35 @@ T At(const std::vector<uint8_t>& bytes, size_t i) {
   return v;
 }
 
-// Numbers of the delivered value (rationals as quotients); nullopt for text.
-std::optional<std::vector<double>> Numbers(const Delivered& d) {
+// The i-th number of a delivered numeric value; rationals as quotients.
+double NumberAt(const Value& d, uint32_t i) {
+  const std::vector<uint8_t>& b = d.buffer;
+  if (d.type == 3) return At<uint16_t>(b, i);
+  if (d.type == 4) return At<uint32_t>(b, i);
+  if (d.type == 9) return At<int32_t>(b, i);
+  if (d.type == 5) return double(At<uint32_t>(b, 2 * i)) / At<uint32_t>(b, 2 * i + 1);
+  if (d.type == 10) return double(At<int32_t>(b, 2 * i)) / At<int32_t>(b, 2 * i + 1);
+  return b[i];  // BYTE, UNDEFINED
+}
+
+// Numbers of the delivered value; nullopt for text and types without numbers.
+std::optional<std::vector<double>> Numbers(const Value& d) {
+  if (std::set<uint16_t>{1, 3, 4, 5, 7, 9, 10}.count(d.type) == 0) return std::nullopt;
   std::vector<double> values;
-  for (uint32_t i = 0; i < d.count; ++i) {
-    switch (d.type) {
-      case 1: case 7: values.push_back(d.bytes[i]); break;
-      case 3: values.push_back(At<uint16_t>(d.bytes, i)); break;
-      case 4: values.push_back(At<uint32_t>(d.bytes, i)); break;
-      case 9: values.push_back(At<int32_t>(d.bytes, i)); break;
-      case 5: values.push_back(double(At<uint32_t>(d.bytes, 2 * i)) / At<uint32_t>(d.bytes, 2 * i + 1)); break;
-      case 10: values.push_back(double(At<int32_t>(d.bytes, 2 * i)) / At<int32_t>(d.bytes, 2 * i + 1)); break;
-      default: return std::nullopt;
-    }
-  }
+  for (uint32_t i = 0; i < d.count; ++i) values.push_back(NumberAt(d, i));
   return values;
 }
 
-bool HasZeroDenominator(const Delivered& d) {
+bool HasZeroDenominator(const Value& d) {
   if (d.type != 5 && d.type != 10) return false;
   for (uint32_t i = 0; i < d.count; ++i) {
-    if (At<uint32_t>(d.bytes, 2 * i + 1) == 0) return true;
+    if (At<uint32_t>(d.buffer, 2 * i + 1) == 0) return true;
   }
   return false;
 }
 
-bool Near(double a, double b) { return std::fabs(a - b) <= 1e-6 * std::max(1.0, std::fabs(b)) + 1e-4; }
-
-std::vector<double> ParseNumbers(const std::string& text, char separator = ' ') {
-  std::vector<double> out;
-  std::string item;
-  std::istringstream in(text);
-  while (std::getline(in, item, separator)) {
-    if (item.empty()) continue;
-    try {
-      size_t used = 0;
-      out.push_back(std::stod(item, &used));
-      if (used != item.size()) return {};
-    } catch (...) {
-      return {};
-    }
-  }
-  return out;
+bool Near(double a, double b) {
+  return std::fabs(a - b) <= 1e-6 * std::max(1.0, std::fabs(b)) + 1e-4;
 }
 
 bool SameNumbers(const std::vector<double>& ours, const std::vector<double>& theirs) {
@@ -174,48 +126,46 @@ bool SameNumbers(const std::vector<double>& ours, const std::vector<double>& the
 // conversion is applied to our stored value before comparing.
 // `tiff_header` is the file offset of the TIFF header: exiftool reports
 // offsets as file offsets, the file stores them from the TIFF header.
-bool Agrees(const std::string& name, const Delivered& d, const nlohmann::json& theirs,
+bool Agrees(const std::string& name, const Value& d, const nlohmann::json& theirs,
             uint32_t tiff_header) {
   const std::string text = theirs.is_string() ? theirs.get<std::string>() : theirs.dump();
   if (text.rfind("(Binary data ", 0) == 0) {
     return std::to_string(d.size) == text.substr(13, text.find(' ', 13) - 13);
   }
   if (d.type == 2) {
-    const char* chars = reinterpret_cast<const char*>(d.bytes.data());
+    const char* chars = reinterpret_cast<const char*>(d.buffer.data());
     const std::string ours = AsExiftoolPrints(std::string(chars, strnlen(chars, d.size)));
     // exiftool's JSON makes a number of text that reads as one ("1.00").
-    if (theirs.is_number()) return SameNumbers(ParseNumbers(ours), {theirs.get<double>()});
-    return ours == Trim(text);
+    if (theirs.is_number())
+      return SameNumbers(ShownNumbers(nlohmann::json(ours)), ShownNumbers(theirs));
+    return ours == Trimmed(text);
   }
   if (d.type == 7) {
-    const std::string raw(d.bytes.begin(), d.bytes.end());
+    const std::string raw(d.buffer.begin(), d.buffer.begin() + d.size);
     if (name == "UserComment" || name == "GPSProcessingMethod" || name == "GPSAreaInformation") {
       // An 8-byte character code, then text that ends at its first NUL.
-      return raw.size() >= 8 && Trim(raw.substr(8, raw.find('\0', 8) - 8)) == Trim(text);
+      return raw.size() >= 8 && Trimmed(raw.substr(8, raw.find('\0', 8) - 8)) == Trimmed(text);
     }
-    if (AsExiftoolPrints(raw) == Trim(text)) return true;  // versions: "0221"
+    if (AsExiftoolPrints(raw) == Trimmed(text)) return true;  // versions: "0221"
   }
   std::optional<std::vector<double>> ours = Numbers(d);
   if (!ours) return false;
-  if (name == "ShutterSpeedValue" && ours->size() == 1) (*ours)[0] = std::pow(2.0, -(*ours)[0]);
-  if ((name == "ApertureValue" || name == "MaxApertureValue") && ours->size() == 1) {
-    (*ours)[0] = std::pow(2.0, (*ours)[0] / 2);
-  }
+  if (ours->size() == 1) (*ours)[0] = ApexAsShown(name, (*ours)[0]);
   if ((name == "GPSLatitude" || name == "GPSLongitude" || name == "GPSDestLatitude" ||
-       name == "GPSDestLongitude") && ours->size() == 3) {
+       name == "GPSDestLongitude") &&
+      ours->size() == 3) {
     *ours = {(*ours)[0] + (*ours)[1] / 60 + (*ours)[2] / 3600};
   }
   if (name == "ThumbnailOffset" || name == "StripOffsets" || name == "OtherImageStart") {
     for (double& offset : *ours) offset += tiff_header;
   }
-  if (name == "GPSTimeStamp") return SameNumbers(*ours, ParseNumbers(text, ':'));
-  if (theirs.is_number()) return SameNumbers(*ours, {theirs.get<double>()});
-  return SameNumbers(*ours, ParseNumbers(text));
+  if (name == "GPSTimeStamp") return SameNumbers(*ours, ShownNumbers(theirs, ':'));
+  return SameNumbers(*ours, ShownNumbers(theirs));
 }
 
 // ---- Explanations -------------------------------------------------------------
 struct FileFacts {
-  bool jfif = false;        // an APP0 segment of any kind precedes
+  bool jfif = false;  // an APP0 segment of any kind precedes
   bool has_exif_ifd = false;
   uint32_t tiff_header = 0;
   bool tiff = false;  // a TIFF file rather than a JPEG
@@ -229,7 +179,7 @@ FileFacts Facts(const fs::path& file) {
 }
 
 // The rule of this system that explains a disagreement, or nullptr.
-const char* Explain(const Delivered& ours, const nlohmann::json& theirs, const FileFacts& facts) {
+const char* Explain(const Value& ours, const nlohmann::json& theirs, const FileFacts& facts) {
   if (ours.result == E_NOTEXIF && facts.jfif) {
     return "an APP0 segment (JFIF, JFXX) makes a JPEG not an EXIF file: E_NOTEXIF";
   }
@@ -249,7 +199,7 @@ const char* Explain(const Delivered& ours, const nlohmann::json& theirs, const F
 }
 
 TEST(QueryCorpusTest, GetExifValueAgreesWithExiftool) {
-  const auto files = CorpusFiles();
+  const auto files = CorpusPictures();
   if (files.empty()) GTEST_SKIP() << "no corpus";
   if (Oracle().empty()) GTEST_SKIP() << "no exiftool";
   std::map<std::string, std::set<std::string>> explained;
@@ -263,10 +213,10 @@ TEST(QueryCorpusTest, GetExifValueAgreesWithExiftool) {
       // The thumbnail image has no tag number: its bytes are compared below.
       if (group == kGroups.end() || !tag.is_object() || !tag["id"].is_number()) continue;
       const nlohmann::json& theirs = tag["val"];
-      const Delivered ours = Query(file, group->second, tag["id"].get<uint16_t>());
+      const Value ours = Get(file.string(), group->second, tag["id"].get<uint16_t>(), 1 << 16);
       ++compared;
-      if (ours.result == S_OK && Agrees(key.substr(key.find(':') + 1), ours, theirs,
-                                        facts.tiff_header)) {
+      if (ours.result == S_OK &&
+          Agrees(key.substr(key.find(':') + 1), ours, theirs, facts.tiff_header)) {
         ++agreed;
       } else if (const char* reason = Explain(ours, theirs, facts)) {
         explained[reason].insert(file.filename().string());

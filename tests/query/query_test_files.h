@@ -19,6 +19,27 @@ namespace veltora::testing {
 
 inline constexpr char kCaptureText[] = "2024:05:14 09:30:05";
 
+// What a single-value export delivered into a buffer of `capacity` bytes
+// filled with kFill, plus one guard byte past it.
+struct Value {
+  HRESULT result = 0;
+  uint32_t size = 0;
+  uint16_t type = 0xEEEE;
+  uint32_t count = 0xEEEEEEEE;
+  std::vector<uint8_t> buffer;
+};
+
+inline constexpr uint8_t kFill = 0xAA;
+
+inline Value Get(const std::string& path, uint32_t directory, uint16_t tag, uint32_t capacity) {
+  Value v;
+  v.buffer.assign(capacity + 1, kFill);
+  v.size = capacity;
+  v.result =
+      GetExifValue(path.c_str(), directory, tag, v.buffer.data(), &v.size, &v.type, &v.count);
+  return v;
+}
+
 // Parameterised over "II" and "MM".
 class QueryTest : public ::testing::TestWithParam<Endian> {
  protected:
@@ -66,11 +87,11 @@ class QueryTest : public ::testing::TestWithParam<Endian> {
   TempDir dir_;
 };
 
-#define VELTORA_BOTH_BYTE_ORDERS(Suite)                                       \
-  INSTANTIATE_TEST_SUITE_P(BothByteOrders, Suite,                             \
-                           ::testing::Values(::veltora::testing::kLittle,     \
-                                             ::veltora::testing::kBig),       \
-                           [](const auto& param_info) { return EndianName(param_info.param); })
+#define VELTORA_BOTH_BYTE_ORDERS(Suite)                                         \
+  INSTANTIATE_TEST_SUITE_P(                                                     \
+      BothByteOrders, Suite,                                                    \
+      ::testing::Values(::veltora::testing::kLittle, ::veltora::testing::kBig), \
+      [](const auto& param_info) { return EndianName(param_info.param); })
 
 }  // namespace veltora::testing
 

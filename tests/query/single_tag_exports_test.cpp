@@ -13,24 +13,6 @@
 namespace veltora::testing {
 namespace {
 
-struct Value {
-  HRESULT result = 0;
-  uint32_t size = 0;
-  uint16_t type = 0xEEEE;
-  uint32_t count = 0xEEEEEEEE;
-  std::vector<uint8_t> buffer;
-};
-
-constexpr uint8_t kFill = 0xAA;
-
-Value Get(const std::string& path, uint32_t directory, uint16_t tag, uint32_t capacity) {
-  Value v;
-  v.buffer.assign(capacity + 1, kFill);  // one guard byte past the capacity
-  v.size = capacity;
-  v.result = GetExifValue(path.c_str(), directory, tag, v.buffer.data(), &v.size, &v.type, &v.count);
-  return v;
-}
-
 Value GetMaker(const std::string& path, const char* signature, uint16_t tag, uint32_t capacity) {
   Value v;
   v.buffer.assign(capacity + 1, kFill);
@@ -38,6 +20,14 @@ Value GetMaker(const std::string& path, const char* signature, uint16_t tag, uin
   v.result =
       GetExifMakerValue(path.c_str(), signature, tag, v.buffer.data(), &v.size, &v.type, &v.count);
   return v;
+}
+
+// A call that delivered nothing: `result`, no size, type or count.
+void ExpectNothing(const Value& v, HRESULT result) {
+  EXPECT_EQ(v.result, result);
+  EXPECT_EQ(v.size, 0u);
+  EXPECT_EQ(v.type, 0);
+  EXPECT_EQ(v.count, 0u);
 }
 
 using SingleTagTest = QueryTest;
@@ -67,8 +57,8 @@ TEST_P(SingleTagTest, ArgumentFaultsComeFirstAndTouchNothing) {
     uint32_t size = c.size;
     uint16_t type = 77;
     uint32_t count = 77;
-    EXPECT_EQ(GetExifValue(c.path, c.directory, 271, c.buffer, c.null_size ? nullptr : &size,
-                           &type, &count),
+    EXPECT_EQ(GetExifValue(c.path, c.directory, 271, c.buffer, c.null_size ? nullptr : &size, &type,
+                           &count),
               E_INVALIDARG)
         << c.name;
     EXPECT_EQ(size, c.size) << c.name;
@@ -102,26 +92,21 @@ TEST_P(SingleTagTest, ShortCapacitiesDeliverWholeItemsOnly) {
 
   // Below one item's size: nothing delivered, buffer untouched.
   Value rational = Get(path, EXIF_DIR_EXIF, 33434, 7);
-  EXPECT_EQ(rational.result, E_FAIL);
-  EXPECT_EQ(rational.size, 0u);
-  EXPECT_EQ(rational.type, 0);
-  EXPECT_EQ(rational.count, 0u);
+  ExpectNothing(rational, E_FAIL);
   EXPECT_EQ(std::count(rational.buffer.begin(), rational.buffer.end(), kFill), 8);
 }
 
 TEST_P(SingleTagTest, UndeliverableValuesFailWithEmptyOutputs) {
-  TiffBuilder b = Typical();
-  b.Ascii(kIfd0, 270, "outside").WithOffset(0xFFFFFFF0)
-      .Ascii(kIfd0, 315, "at the end").WithOffsetFromEnd(0)
-      .Raw(kIfd0, 33432, 2, 0x40000000, {'a', 'b', 'c', 'd'})
-      .SShort(kIfd0, 532, {1, 2});
-  const std::string path = Jpeg(b);
+  const std::string path = Jpeg(Typical()
+                                    .Ascii(kIfd0, 270, "outside")
+                                    .WithOffset(0xFFFFFFF0)
+                                    .Ascii(kIfd0, 315, "at the end")
+                                    .WithOffsetFromEnd(0)
+                                    .Raw(kIfd0, 33432, 2, 0x40000000, {'a', 'b', 'c', 'd'})
+                                    .SShort(kIfd0, 532, {1, 2}));
   for (uint16_t tag : {270, 315, 33432, 532, 999}) {
-    const Value v = Get(path, EXIF_DIR_IFD0, tag, 16);
-    EXPECT_EQ(v.result, E_FAIL) << tag;
-    EXPECT_EQ(v.size, 0u) << tag;
-    EXPECT_EQ(v.type, 0) << tag;
-    EXPECT_EQ(v.count, 0u) << tag;
+    SCOPED_TRACE(tag);
+    ExpectNothing(Get(path, EXIF_DIR_IFD0, tag, 16), E_FAIL);
   }
   // An absent tag leaves the buffer as it was.
   const std::vector<uint8_t> untouched = Get(path, EXIF_DIR_IFD0, 999, 16).buffer;
@@ -129,9 +114,7 @@ TEST_P(SingleTagTest, UndeliverableValuesFailWithEmptyOutputs) {
   // The values read from each directory are compared with exiftool's over
   // the corpus, which leaves out the interoperability directory: it is never
   // located, however present.
-  const Value interop = Get(path, EXIF_DIR_INTEROP, 1, 32);
-  EXPECT_EQ(interop.result, E_FAIL);
-  EXPECT_EQ(interop.size, 0u);
+  ExpectNothing(Get(path, EXIF_DIR_INTEROP, 1, 32), E_FAIL);
 }
 
 TEST_P(SingleTagTest, FilesWithoutUsableExifAreRefused) {
@@ -139,13 +122,9 @@ TEST_P(SingleTagTest, FilesWithoutUsableExifAreRefused) {
   const std::string missing = (dir_ / "missing.jpg").string();
   WriteFile(dir_ / "empty.jpg", std::vector<uint8_t>{});
   for (const std::string& path : {jfif, missing, (dir_ / "empty.jpg").string()}) {
-    const Value v = Get(path, EXIF_DIR_IFD0, 271, 16);
-    EXPECT_EQ(v.result, E_NOTEXIF) << path;
-    EXPECT_EQ(v.size, 0u) << path;
-    EXPECT_EQ(v.type, 0) << path;
-    const Value m = GetMaker(path, nullptr, 1, 16);
-    EXPECT_EQ(m.result, E_NOTEXIF) << path;
-    EXPECT_EQ(m.size, 0u) << path;
+    SCOPED_TRACE(path);
+    ExpectNothing(Get(path, EXIF_DIR_IFD0, 271, 16), E_NOTEXIF);
+    ExpectNothing(GetMaker(path, nullptr, 1, 16), E_NOTEXIF);
   }
   // The extension is not looked at: a TIFF named .dat is read.
   EXPECT_EQ(Get(Tiff(Typical().RgbImage(kIfd0, 4, 4), "tiff.dat"), EXIF_DIR_IFD0, 271, 16).result,
@@ -172,14 +151,10 @@ TEST_P(SingleTagTest, MakerValueRequiresTheWholeSignature) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(v.buffer.data())), kCaptureText);
   }
   for (const char* signature : {"Quorvant", "QuorvantaX", "quorvanta", ""}) {
-    const Value v = GetMaker(path, signature, 0x0001, 32);
-    EXPECT_EQ(v.result, E_FAIL) << signature;
-    EXPECT_EQ(v.size, 0u) << signature;
-    EXPECT_EQ(v.count, 0u) << signature;
+    SCOPED_TRACE(signature);
+    ExpectNothing(GetMaker(path, signature, 0x0001, 32), E_FAIL);
   }
-  const Value absent = GetMaker(path, "Quorvanta", 0x0099, 32);
-  EXPECT_EQ(absent.result, E_FAIL);
-  EXPECT_EQ(absent.size, 0u);
+  ExpectNothing(GetMaker(path, "Quorvanta", 0x0099, 32), E_FAIL);
 }
 
 struct MakerLists {
@@ -269,9 +244,8 @@ TEST_P(SingleTagTest, MakerNoteValueRefusals) {
 }
 
 TEST_P(SingleTagTest, CountFirstMakerNoteHasAnEmptySignature) {
-  TiffBuilder b = Typical();
-  b.MakerNoteHeader(MakerNoteForm::kCountFirst).Short(kMakerNote, 0x0007, 70);
-  const std::string path = Jpeg(b);
+  const std::string path =
+      Jpeg(Typical().MakerNoteHeader(MakerNoteForm::kCountFirst).Short(kMakerNote, 0x0007, 70));
   MakerLists lists = CallMakerNoteValue(path, "", {});
   EXPECT_EQ(lists.result, S_OK);
   EXPECT_EQ(lists.signature, "");

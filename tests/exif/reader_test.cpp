@@ -1,0 +1,293 @@
+// The EXIF reader and its maker-note reader over blocks and files the
+// builder lays out, in both byte orders.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "exif/exif_reader.h"
+#include "exif/maker_note_reader.h"
+#include "tests/support/jpeg_builder.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tiff_builder.h"
+
+namespace veltora::exif {
+namespace {
+
+namespace fs = std::filesystem;
+namespace t = veltora::testing;
+
+// Runs `check` over every way of reading the same bytes: from memory and
+// from a file, with and without loaded data. They must agree.
+template <typename Reader>
+void ForEachReader(const std::vector<uint8_t>& file,
+                   const std::function<void(Reader&, uint32_t load)>& check) {
+  t::TempDir dir;
+  const std::filesystem::path path = dir / "file";
+  t::WriteFile(path, file);
+  for (uint32_t load : {0u, 1u}) {
+    Reader in_memory(file, load, 0);
+    Reader on_disk(path.c_str(), load, load);  // file readers also try the page allocator
+    for (Reader* r : {&in_memory, &on_disk}) {
+      SCOPED_TRACE((r == &on_disk ? "file load=" : "memory load=") + std::to_string(load));
+      check(*r, load);
+    }
+  }
+}
+
+class ExifReaderTest : public ::testing::TestWithParam<t::Endian> {
+ protected:
+  t::Endian order() const { return GetParam(); }
+  // A TIFF block with image dimensions in IFD0 and an EXIF directory that
+  // holds only the maker note.
+  t::TiffBuilder Builder() const {
+    t::TiffBuilder b(order());
+    b.Short(t::kIfd0, 256, 4).Short(t::kIfd0, 257, 4).Directory(t::kExif);
+    return b;
+  }
+  // A "Quorvanta" note with a SHORT, a RATIONAL (IFD0's, outside the note:
+  // its offset counts from the TIFF header) and a print-matching block, in
+  // that order.
+  t::TiffBuilder WithThreeEntries() const {
+    t::TiffBuilder b = Builder();
+    b.Rational(t::kIfd0, 282, 10, 3);
+    const uint32_t rational = b.Layout().value_offset.at({t::kIfd0, 282});
+    b.MakerNoteHeader(t::MakerNoteForm::kSignature, "Quorvanta")
+        .KeepEntryOrder()
+        .Short(t::kMakerNote, 0x0002, 7)
+        .Raw(t::kMakerNote, 0x0001, t::kRational, 1, {})
+        .WithOffset(rational)
+        .Undefined(t::kMakerNote, 0x0E00, std::vector<uint8_t>(12, 'P'));
+    return b;
+  }
+};
+
+TEST_P(ExifReaderTest, ScansAnExifJpegAndAnswersFromEverySource) {
+  // IFD0 (Make, Orientation, XResolution), an EXIF directory (ExifVersion,
+  // ExposureTime, DateTimeOriginal) and IFD1 (Orientation, DateTime, a JPEG
+  // thumbnail), in a JPEG of 16x8 pixels: SOI, APP1 "Exif\0\0", SOF0, SOS, EOI.
+  t::TiffBuilder tiff(order());
+  tiff.Ascii(t::kIfd0, 271, "Maker")
+      .Short(t::kIfd0, 274, 6)
+      .Rational(t::kIfd0, 282, 300, 1)
+      .Undefined(t::kExif, kTagExifVersion, {'0', '2', '2', '1'})
+      .Rational(t::kExif, 33434, 1, 250)
+      .Ascii(t::kExif, kTagDateTimeOriginal, "2006:05:14 09:30:05")
+      .Short(t::kIfd1, 274, 3)
+      .Ascii(t::kIfd1, kTagDateTime, "2006:05:14 09:30:05")
+      .JpegThumbnail(
+          {0xFF, 0xD8, 't', 'h', 'u', 'm', 'b', 'n', 'a', 'i', 'l', '!', '!', 0, 0xFF, 0xD9});
+  t::JpegBuilder jpeg;
+  jpeg.Soi().App1Exif(tiff.Bytes()).Sof0(16, 8).Sos(std::vector<uint8_t>(64, 0x55)).Eoi();
+  const uint32_t ifd1 = tiff.Layout().block_offset.at(t::kIfd1);
+  ForEachReader<ExifReader>(jpeg.Bytes(), [&](ExifReader& r, uint32_t) {
+    EXPECT_EQ(r.valid, 1u);
+    EXPECT_EQ(r.byteOrder, order() == t::kBig ? kBigEndian : kLittleEndian);
+    EXPECT_EQ(r.tiffHeaderOffset, 2u + 10u);
+    EXPECT_EQ(r.app1Offset, 2u);
+    EXPECT_EQ(r.IsExif(), 1);
+    EXPECT_EQ(r.IsExifJpeg(), 1);
+    EXPECT_EQ(r.IsExifTiff(), 0);
+    EXPECT_EQ(r.GetImageSize().width, 16u);
+    EXPECT_EQ(r.GetImageSize().height, 8u);
+    EXPECT_EQ(r.thumbnailImage.ifdOffset, ifd1);
+    EXPECT_EQ(r.dataSize, r.app1Length - 8u);
+    // Orientations, version and capture time: see the query exports' tests.
+    EXPECT_EQ(r.GetOrientationTag(2), 0);
+
+    IfdEntry exposure;
+    exposure.tag = 33434;
+    ASSERT_EQ(r.FindEntry(kExifIfd, &exposure), 1);
+    uint8_t buffer[64];
+    std::memset(buffer, 0x77, sizeof buffer);
+    ASSERT_EQ(r.GetEntryValue(&exposure, buffer, 64), 1u);
+    uint32_t pair[2];
+    std::memcpy(pair, buffer, 8);
+    EXPECT_EQ(pair[0], 1u);
+    EXPECT_EQ(pair[1], 250u);
+    for (int i = 8; i < 64; ++i) ASSERT_EQ(buffer[i], 0) << i;
+
+    std::string text;
+    EXPECT_EQ(r.ReadDateText(0, 16, &text), 1);
+    EXPECT_EQ(text, "2006:05:14 09:30:05");
+    EXPECT_EQ(r.ReadDateText(1, 0, &text), 1);
+    EXPECT_EQ(r.ReadDateText(1, 16, &text), 0);  // code 258 is refused
+    EXPECT_EQ(r.ReadDateText(0, 5, &text), 0);
+
+    std::vector<uint8_t> thumbnail;
+    ASSERT_EQ(r.GetThumbnail(&thumbnail), 16u);
+    EXPECT_EQ(thumbnail.front(), 0xFF);
+    EXPECT_EQ(thumbnail[2], 't');
+  });
+}
+
+TEST_P(ExifReaderTest, HeadersThatFailOrLocateNothing) {
+  const std::vector<uint8_t> seven = {'I', 'I', 42, 0, 8, 0, 0};
+  EXPECT_EQ(ExifReader(seven, 0, 0).valid, 0u);
+  EXPECT_EQ(ExifReader(static_cast<const char*>(nullptr), 0, 0).valid, 0u);
+  EXPECT_EQ(ExifReader("/nonexistent/veltora/none.jpg", 0, 0).valid, 0u);
+  const t::TiffBuilder tiff = t::TiffBuilder(order()).Short(t::kIfd0, 256, 5);
+  // That block with its header changed at `at`.
+  const auto patched = [&](size_t at, const std::vector<uint8_t>& bytes) {
+    std::vector<uint8_t> block = tiff.Bytes();
+    std::copy(bytes.begin(), bytes.end(), block.begin() + static_cast<std::ptrdiff_t>(at));
+    return block;
+  };
+  const auto bad_mark = patched(0, {'I', 'M'});
+  EXPECT_EQ(ExifReader(bad_mark, 0, 0).valid, 0u);
+  const auto big_tiff = patched(2, tiff.U16({43}));
+  ExifReader r(big_tiff, 1, 0);
+  EXPECT_EQ(r.valid, 1u);  // readable, but nothing is located
+  EXPECT_EQ(r.ifd0Offset, 0u);
+  EXPECT_EQ(r.data, nullptr);
+  EXPECT_EQ(r.HasTiffDimensions(), 0);
+  // An IFD0 offset below the header fails the summary, and so the scan.
+  const auto low = patched(4, tiff.U32({4}));
+  EXPECT_EQ(ExifReader(low, 0, 0).valid, 0u);
+}
+
+TEST_P(ExifReaderTest, MakerNoteInSignatureFormFromEverySource) {
+  ForEachReader<MakerNoteReader>(WithThreeEntries().Bytes(), [](MakerNoteReader& r, uint32_t load) {
+    EXPECT_EQ(r.HasMakerNote(), 1);
+    EXPECT_EQ(r.makerSignature, "Quorvanta");
+    EXPECT_EQ(r.makerEntryCount, 3);
+    EXPECT_EQ(r.GetMakerSignature(), "Quorvanta");
+    IfdEntry e;
+    e.tag = 0x0002;
+    ASSERT_EQ(r.FindMakerEntry(&e), 1);  // entries start at byte 14
+    EXPECT_EQ(e.value, 7u);
+    uint16_t v = 0;
+    EXPECT_EQ(r.GetMakerEntryValue(&e, &v, 2), 1u);
+    EXPECT_EQ(v, 7);
+    IfdEntry rational;
+    rational.tag = 0x0001;
+    ASSERT_EQ(r.FindMakerEntry(&rational), 1);
+    uint32_t pair[2] = {};
+    // Offsets count from the TIFF header; larger values only from loaded data.
+    EXPECT_EQ(r.GetMakerEntryValue(&rational, pair, 8), load);
+    EXPECT_EQ(pair[0], load ? 10u : 0u);
+    std::vector<IfdEntry> list(2);
+    list[0].tag = 0x0001;
+    list[1].tag = 0x0002;
+    ASSERT_EQ(r.CollectMakerEntries(&list), 2);
+    EXPECT_EQ(list[0].tag, 0x0002);  // maker-note order
+    EXPECT_EQ(r.HasPrintMatching(), 1);
+  });
+}
+
+TEST_P(ExifReaderTest, MakerNotesThatCannotBeRead) {
+  {  // Exactly four bytes: ignored.
+    const auto bytes_r = Builder().RawMakerNote({'A', 'B', 'C', 'D'}).Bytes();
+    MakerNoteReader r(bytes_r, 1, 0);
+    EXPECT_EQ(r.HasMakerNote(), 0);
+    EXPECT_EQ(r.makerNote, nullptr);
+  }
+  {  // A signature whose count needs more bytes than the note has: signature kept.
+    std::vector<uint8_t> note = {'Q', 'u', 'o', 'r', 'v', 'a', 'n', 't', 'a', 0, 0, 0};
+    const auto count = Builder().U16({40});
+    note.insert(note.end(), count.begin(), count.end());
+    note.resize(note.size() + 30);
+    const auto bytes_r = Builder().RawMakerNote(note).Bytes();
+    MakerNoteReader r(bytes_r, 1, 0);
+    EXPECT_EQ(r.makerEntryCount, 0);
+    EXPECT_EQ(r.GetMakerSignature(), "Quorvanta");
+    IfdEntry e;
+    EXPECT_EQ(r.FindMakerEntry(&e), 0);
+    std::vector<IfdEntry> list;
+    EXPECT_EQ(r.CollectMakerEntries(&list), 0);
+  }
+  {  // A 19-character text with no NUL leaves no room for a count.
+    const auto bytes_r = Builder().RawMakerNote(std::vector<uint8_t>(21, 'Q')).Bytes();
+    MakerNoteReader r(bytes_r, 1, 0);
+    EXPECT_EQ(r.makerSignature.size(), 19u);
+    EXPECT_EQ(r.makerEntryCount, 0);
+  }
+  // Declared sizes beyond the file and the data, the last by a single byte.
+  t::TiffBuilder one = Builder();
+  one.MakerNoteHeader(t::MakerNoteForm::kSignature, "Quorvanta").Short(t::kMakerNote, 1, 1);
+  const t::TiffLayout layout = one.Layout();
+  const auto just_past =
+      static_cast<uint32_t>(layout.bytes.size() - layout.block_offset.at(t::kMakerNote) + 1);
+  for (uint32_t declared : {0xFFFFFFFFu, 0x100000u, just_past}) {
+    t::TiffBuilder b = one;
+    const auto bytes_r = b.Pointer(t::kMakerNote).WithCount(declared).Bytes();
+    for (uint32_t load : {0u, 1u}) {
+      MakerNoteReader r(bytes_r, load, 0);
+      EXPECT_EQ(r.HasMakerNote(), 1);
+      IfdEntry e;
+      e.tag = 1;
+      EXPECT_EQ(r.FindMakerEntry(&e), 0) << "declared " << declared << " load " << load;
+    }
+  }
+}
+
+TEST_P(ExifReaderTest, FreedDataIsNotReadThroughTheMakerNote) {
+  const auto bytes_r = WithThreeEntries().Bytes();
+  MakerNoteReader r(bytes_r, 1, 0);
+  ASSERT_NE(r.makerNote, nullptr);
+  r.FreeExifData();
+  IfdEntry e;
+  e.tag = 2;
+  EXPECT_EQ(r.FindMakerEntry(&e), 0);
+  EXPECT_EQ(r.FreeMakerNote(), 1);
+  EXPECT_NE(r.LoadMakerNote(), nullptr);  // now a copy read from the file
+  EXPECT_EQ(r.FindMakerEntry(&e), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothByteOrders, ExifReaderTest, ::testing::Values(t::kLittle, t::kBig),
+                         [](const auto& param_info) { return t::EndianName(param_info.param); });
+
+std::vector<fs::path> PictureFiles(const fs::path& dir) {
+  std::vector<fs::path> files;
+  for (const auto& item : fs::directory_iterator(dir)) {
+    std::string ext = item.path().extension().string();
+    for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == ".jpg" || ext == ".jpeg" || ext == ".tif" || ext == ".tiff") {
+      files.push_back(item.path());
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// The reader over real files: every JPEG and TIFF of the shared corpus scans
+// without fault and answers the same from the file and from memory. The
+// values themselves are compared with exiftool's by the query corpus test.
+TEST(ExifReaderCorpusTest, EveryPictureScansAndAnswersTheSameFromFileAndMemory) {
+  const auto dir = t::CorpusDir();
+  if (!dir) GTEST_SKIP() << "shared corpus not present";
+  for (const fs::path& file : PictureFiles(*dir)) {
+    SCOPED_TRACE(file.filename().string());
+    const auto bytes = t::ReadFile(file);
+    for (uint32_t load : {0u, 1u}) {
+      MakerNoteReader from_file(file.c_str(), load, 0);
+      MakerNoteReader from_memory(bytes, load, 0);
+      EXPECT_EQ(from_file.valid, from_memory.valid);
+      EXPECT_EQ(from_file.dataSize, from_memory.dataSize);
+      EXPECT_EQ(from_file.IsExif(), from_memory.IsExif());
+      EXPECT_EQ(from_file.GetMakerSignature(), from_memory.GetMakerSignature());
+      EXPECT_EQ(from_file.makerEntryCount, from_memory.makerEntryCount);
+      for (uint32_t code : {kIfd0, kExifIfd, kGpsIfd, kIfd1}) {
+        std::vector<IfdEntry> a, b;
+        ASSERT_EQ(from_file.CollectEntries(code, &a), from_memory.CollectEntries(code, &b));
+        for (size_t i = 0; i < a.size(); ++i) {
+          uint8_t va[256], vb[256];
+          EXPECT_EQ(from_file.GetEntryValue(&a[i], va, 256),
+                    from_memory.GetEntryValue(&b[i], vb, 256))
+              << "tag " << a[i].tag;
+        }
+      }
+      std::vector<IfdEntry> maker;
+      from_memory.CollectMakerEntries(&maker);
+      std::vector<uint8_t> thumbnail;
+      EXPECT_EQ(from_file.GetThumbnail(&thumbnail), from_memory.GetThumbnail(&thumbnail));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace veltora::exif
