@@ -153,14 +153,14 @@ JpegBuilder& JpegBuilder::ImageSegments(const std::vector<uint8_t>& jpeg) {
     const uint8_t marker = jpeg[pos + 1];
     if (marker == kSos) {
       last_offset_ = out_.size();
-          out_.insert(out_.end(), jpeg.begin() + static_cast<ptrdiff_t>(pos), jpeg.end());
+      out_.insert(out_.end(), jpeg.begin() + static_cast<ptrdiff_t>(pos), jpeg.end());
       return *this;
     }
     const size_t end = pos + 2 + Be16(jpeg, pos + 2);
     if (end > jpeg.size()) break;
     if (!IsApp(marker) && marker != kCom) {
       last_offset_ = out_.size();
-          out_.insert(out_.end(), jpeg.begin() + static_cast<ptrdiff_t>(pos),
+      out_.insert(out_.end(), jpeg.begin() + static_cast<ptrdiff_t>(pos),
                   jpeg.begin() + static_cast<ptrdiff_t>(end));
     }
     pos = end;

@@ -27,24 +27,19 @@ constexpr Dir kDefaultOrder[] = {kIfd0,      kExif, kInterop,       kGps,
 
 bool IsDataBlock(uint16_t block) { return block == kThumbnailData || block == kStripData; }
 
-void Put16(std::vector<uint8_t>& out, size_t pos, uint16_t v, Endian order) {
-  if (order == kBig) {
-    out[pos] = static_cast<uint8_t>(v >> 8);
-    out[pos + 1] = static_cast<uint8_t>(v);
-  } else {
-    out[pos] = static_cast<uint8_t>(v);
-    out[pos + 1] = static_cast<uint8_t>(v >> 8);
+// Writes the `n` low bytes of `v` at `pos`, in `order`.
+void PutN(std::vector<uint8_t>& out, size_t pos, uint32_t v, size_t n, Endian order) {
+  for (size_t i = 0; i < n; ++i) {
+    out[pos + (order == kBig ? n - 1 - i : i)] = static_cast<uint8_t>(v >> (8 * i));
   }
 }
 
+void Put16(std::vector<uint8_t>& out, size_t pos, uint16_t v, Endian order) {
+  PutN(out, pos, v, 2, order);
+}
+
 void Put32(std::vector<uint8_t>& out, size_t pos, uint32_t v, Endian order) {
-  if (order == kBig) {
-    Put16(out, pos, static_cast<uint16_t>(v >> 16), order);
-    Put16(out, pos + 2, static_cast<uint16_t>(v), order);
-  } else {
-    Put16(out, pos, static_cast<uint16_t>(v), order);
-    Put16(out, pos + 2, static_cast<uint16_t>(v >> 16), order);
-  }
+  PutN(out, pos, v, 4, order);
 }
 
 void Append16(std::vector<uint8_t>& out, uint16_t v, Endian order) {
@@ -151,9 +146,7 @@ TiffBuilder& TiffBuilder::Short(Dir dir, uint16_t tag, uint16_t value) {
 }
 
 TiffBuilder& TiffBuilder::Shorts(Dir dir, uint16_t tag, std::vector<uint16_t> values) {
-  std::vector<uint8_t> out;
-  for (uint16_t v : values) Append16(out, v, order_);
-  return Add(dir, tag, kShort, static_cast<uint32_t>(values.size()), std::move(out));
+  return Add(dir, tag, kShort, static_cast<uint32_t>(values.size()), U16(values));
 }
 
 TiffBuilder& TiffBuilder::Long(Dir dir, uint16_t tag, uint32_t value) {
