@@ -100,7 +100,6 @@ TEST_P(OrientationTest, TiffIsRebuiltWithItsImageDataUnchanged) {
   b.Ascii(kIfd0, 306, "2001:01:01 00:00:00")
       .Undefined(kExif, 36864, {'0', '2', '2', '0'})
       .RgbImage(kIfd0, 9, 7, {}, 3);
-  const auto layout = b.Layout();
   const auto file = b.WriteTiff(dir_, "in.tif");
   const auto out = dir_ / "out.tif";
   ASSERT_EQ(SetOrientation(out.c_str(), file.c_str(), 3, 1), S_OK);
