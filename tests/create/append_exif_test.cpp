@@ -45,10 +45,6 @@ class AppendExifTest : public FileSystemTest, public ::testing::WithParamInterfa
     WriteBytes(Path(name), SpliceExif(RealJpeg(64, 48), tiff.Bytes()));
     return Path(name);
   }
-  // Runs AppendExif into out.jpg; the old and new files.
-  HRESULT Append(const std::string& in, RecordList& records, int32_t require = 1) {
-    return AppendExif(Path("out.jpg").c_str(), in.c_str(), records.get(), require);
-  }
 };
 
 struct Segment {
@@ -69,7 +65,7 @@ TEST_P(AppendExifTest, MissingShortsAreInsertedAndTheDateTimeStamped) {
   RecordList records;
   AddRecords(records, R"({"TiffMain": {"Orientation": 6, "ResolutionUnit": 3, "Make": "Not merged"},
                          "Exif": {"ColorSpace": 1, "SubjectDistanceRange": 2}})");
-  ASSERT_EQ(Append(in, records), S_OK);
+  ASSERT_EQ(AppendExif(Path("out.jpg").c_str(), in.c_str(), records.get(), 1), S_OK);
   EXPECT_EQ(App1(ReadBytes(Path("out.jpg"))).size, App1(ReadBytes(in)).size + 24);  // two entries
   exif::ExifReader reader(Path("out.jpg").c_str(), 1, 0);
   ASSERT_TRUE(reader.IsExifJpeg());
@@ -98,7 +94,7 @@ TEST_P(AppendExifTest, AGrowingDirectoryLeavesTheMakerNoteWhereItWas) {
   auto* exif = records.Add<ExifInfo>(INFO_EXIF);
   exif->mask_l = EXIF_L_COLOR_SPACE;
   exif->ColorSpace = 1;
-  ASSERT_EQ(Append(in, records), S_OK);
+  ASSERT_EQ(AppendExif(Path("out.jpg").c_str(), in.c_str(), records.get(), 1), S_OK);
   const auto before = ReadBytes(in), after = ReadBytes(Path("out.jpg"));
   const size_t tiff_at = App1(before).at + 10;
   const uint32_t note = layout.block_offset.at(kMakerNote);
@@ -128,10 +124,8 @@ TEST_P(AppendExifTest, RefusalsWriteNothing) {
   big.Undefined(kExif, 37510, std::vector<uint8_t>(65510 - base, 'x'));
   const std::string full = Write(big, "full.jpg");
   RecordList records, big_insert;
-  auto* main = records.Add<TiffInfo>(INFO_TIFF_MAIN);
-  main->mask1 = TIFF_M1_ORIENTATION;
-  auto* exif = big_insert.Add<ExifInfo>(INFO_EXIF);
-  exif->mask_l = EXIF_L_COLOR_SPACE;
+  records.Add<TiffInfo>(INFO_TIFF_MAIN)->mask1 = TIFF_M1_ORIENTATION;
+  big_insert.Add<ExifInfo>(INFO_EXIF)->mask_l = EXIF_L_COLOR_SPACE;
   const struct {
     const char* name;
     const char* target;
@@ -160,7 +154,7 @@ TEST_P(AppendExifTest, RefusalsWriteNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothByteOrders, AppendExifTest, ::testing::Values(kLittle, kBig),
-                         [](const auto& param_info) { return std::string(EndianName(param_info.param)); });
+                         [](const auto& p) { return std::string(EndianName(p.param)); });
 
 }  // namespace
 }  // namespace veltora

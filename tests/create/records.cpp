@@ -58,14 +58,11 @@ constexpr const char* kFullRecords = R"({
     "GPSDifferential": 1}
 })";
 
-}  // namespace
-
-namespace {
-
 void Adopt(RecordList& list, const nlohmann::ordered_json& document) {
   host::OwnedRecords records = host::RecordsFromJson(document);
   // The records change owner: the nodes go, the records join `list`.
-  ImageInfoListVisit(records.list(), [&list](uint32_t type, void* record) { list.Adopt(type, record); });
+  ImageInfoListVisit(records.list(),
+                     [&list](uint32_t type, void* record) { list.Adopt(type, record); });
   ImageInfoListRemoveAll(records.list());
 }
 

@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
-
 #include "interface/host_types.h"
 
 namespace veltora::testing {
@@ -14,9 +12,7 @@ namespace veltora::testing {
 class RecordList {
  public:
   RecordList() = default;
-  ~RecordList() {
-    ImageInfoListDestroy(&list_);
-  }
+  ~RecordList() { ImageInfoListDestroy(&list_); }
   RecordList(const RecordList&) = delete;
   RecordList& operator=(const RecordList&) = delete;
 

@@ -24,8 +24,7 @@ std::optional<std::string> ReadValue(const std::filesystem::path& file, uint32_t
   return out;
 }
 
-std::map<std::pair<uint32_t, uint16_t>, std::string> AllValues(
-    const std::filesystem::path& file) {
+std::map<std::pair<uint32_t, uint16_t>, std::string> AllValues(const std::filesystem::path& file) {
   std::map<std::pair<uint32_t, uint16_t>, std::string> all;
   exif::ExifReader reader(file.c_str(), 1, 0);
   for (uint32_t code : {exif::kIfd0, exif::kExifIfd, exif::kGpsIfd, exif::kIfd1}) {
@@ -38,6 +37,12 @@ std::map<std::pair<uint32_t, uint16_t>, std::string> AllValues(
     }
   }
   return all;
+}
+
+bool ThumbnailDecodes(const std::filesystem::path& file) {
+  std::vector<uint8_t> thumbnail;
+  return exif::ExifReader(file.c_str(), 1, 0).GetThumbnail(&thumbnail) > 0 &&
+         DecodeCleanly(thumbnail).has_value();
 }
 
 GpsSet::GpsSet() {
@@ -100,9 +105,7 @@ TiffBuilder CameraBlock(Endian order, uint16_t orientation0, uint16_t orientatio
       .Ascii(kIfd0, 306, "2001:01:01 00:00:00")
       .Short(kIfd0, 531, 1)
       .Rational(kExif, 33437, 28, 10)
-      .Undefined(kExif, 36864,
-                 {uint8_t(exif_version[0]), uint8_t(exif_version[1]), uint8_t(exif_version[2]),
-                  uint8_t(exif_version[3])})
+      .Undefined(kExif, 36864, std::vector<uint8_t>(exif_version, exif_version + 4))
       .Ascii(kExif, 36867, "2006:05:14 09:30:05")
       .Undefined(kExif, 37121, {1, 2, 3, 0})
       .Ascii(kInterop, 1, "R98")

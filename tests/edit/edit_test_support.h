@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
-#include <utility>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "exif/exif_reader.h"
@@ -25,6 +25,8 @@ std::optional<std::string> ReadValue(const std::filesystem::path& file, uint32_t
 // Every (code, tag) -> ReadValue of IFD0, Exif, GPS and IFD1, except the
 // offsets that an edit moves (directory pointers, JPEGInterchangeFormat).
 std::map<std::pair<uint32_t, uint16_t>, std::string> AllValues(const std::filesystem::path& file);
+// Whether the file has an EXIF thumbnail and it decodes cleanly.
+bool ThumbnailDecodes(const std::filesystem::path& file);
 
 // A GpsTagSet for latitude/longitude in degrees, minutes and hundredths of
 // seconds, with the given tag list; owns its arrays (freed by the destructor).

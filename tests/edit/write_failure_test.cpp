@@ -114,8 +114,7 @@ const WritePath kPaths[] = {
      kTooLarge, true},
     {"GPS to another file", false, CreateGps},
     {"GPS over its input", true, CreateGps},
-    {"picture encoded", false, EncodeBmp,
-     ResultFromImagingError(imaging::kErrorFileWrite)},
+    {"picture encoded", false, EncodeBmp, ResultFromImagingError(imaging::kErrorFileWrite)},
     {"records merged into another file", false, MergeRecords},
     {"records merged over its input", true, MergeRecords},
     {"picture encoded with records", false, EncodeWithRecords,
@@ -132,34 +131,32 @@ const WritePath kPaths[] = {
 
 // A picture large enough to cross a 64 KiB size limit and fill a 128 KiB disk.
 const std::vector<uint8_t>& LargeSource() {
-  static const auto bytes =
-      SpliceExif(RealJpeg(1600, 1200, 98), CameraBlock(kLittle).Bytes());
+  static const auto bytes = SpliceExif(RealJpeg(1600, 1200, 98), CameraBlock(kLittle).Bytes());
   return bytes;
 }
 
-class WriteFailureTest : public FileSystemTest {
- protected:
-  // A JPEG whose IFD1 lacks Orientation for the rebuild path, else a full one.
-  std::vector<uint8_t> Source(bool without_thumbnail_orientation) {
-    return SpliceExif(RealJpeg(160, 120),
-                      CameraBlock(kBig, 1, without_thumbnail_orientation ? 0 : 1).Bytes());
-  }
-};
+// The input of `path`: a JPEG whose IFD1 lacks Orientation for the rebuild
+// path, else a full one.
+std::vector<uint8_t> Source(const WritePath& path) {
+  const bool rebuild = std::string_view(path.name).find("rebuilt") != std::string_view::npos;
+  return SpliceExif(RealJpeg(160, 120), CameraBlock(kBig, 1, rebuild ? 0 : 1).Bytes());
+}
+
+using WriteFailureTest = FileSystemTest;
 
 // A path that writes another file runs over an existing target and over
 // none: a target that did not exist is gone again after a failure.
 TEST_F(WriteFailureTest, EveryInjectedFailureLeavesTheTargetIntact) {
   const auto old_target = PatternBytes(3000, 7);
   for (const WritePath& path : kPaths) {
-    const bool rebuild = std::string(path.name).find("rebuilt") != std::string::npos;
-    const auto source = Source(rebuild);
+    const auto source = Source(path);
     for (bool target_exists : {true, false}) {
       if (path.same_file && !target_exists) continue;
       for (FaultSite site : kSites) {
         for (uint32_t nth = 1;; ++nth) {
-          SCOPED_TRACE(::testing::Message() << path.name << (target_exists ? "" : " (new target)")
-                                            << " site " << static_cast<int>(site) << " call "
-                                            << nth);
+          SCOPED_TRACE(::testing::Message()
+                       << path.name << (target_exists ? "" : " (new target)") << " site "
+                       << static_cast<int>(site) << " call " << nth);
           WriteBytes(Path("in.jpg"), source);
           fs::permissions(Path("in.jpg"), fs::perms(0640));
           const std::string target = path.same_file ? Path("in.jpg") : Path("out.jpg");
@@ -201,17 +198,14 @@ TEST_F(WriteFailureTest, FileSizeLimitRestoresTheTarget) {
   ASSERT_GT(source.size(), 200000u);
   WriteBytes(Path("in.jpg"), source);
   for (const WritePath& path : kPaths) {
-    // Of the paths that write their input, those that patch in place never
-    // grow it.
-    const std::string name = path.name;
-    if (path.same_file && (name.find("over its input") == std::string::npos ||
-                           name.starts_with("orientation"))) {
+    // Of the paths that write their input, those that patch in place (and
+    // the orientation's rebuild) never grow it.
+    if (path.in_place || std::string_view(path.name) == "orientation rebuilt over its input") {
       continue;
     }
     SCOPED_TRACE(path.name);
-    const auto old_target = PatternBytes(5000, 3);
     const std::string target = path.same_file ? Path("in.jpg") : Path("out.jpg");
-    if (!path.same_file) WriteBytes(target, old_target);
+    if (!path.same_file) WriteBytes(target, PatternBytes(5000, 3));
     const auto before = ReadBytes(target);
     const std::string in = Path("in.jpg"), fresh = Path("new.jpg");
     const int status = RunInChild([&] {
@@ -254,11 +248,9 @@ TEST_F(WriteFailureTest, DeniedTargetIsUntouched) {
   fs::permissions(Path("shared"), fs::perms(01777));
   for (const WritePath& path : kPaths) {
     SCOPED_TRACE(path.name);
-    const bool rebuild = std::string(path.name).find("rebuilt") != std::string::npos;
-    WriteBytes(Path("shared/in.jpg"), Source(rebuild));  // ours, not nobody's
+    WriteBytes(Path("shared/in.jpg"), Source(path));  // ours, not nobody's
     fs::permissions(Path("shared/in.jpg"), fs::perms(0644));
-    const auto old_target = PatternBytes(1000, 1);
-    WriteBytes(Path("shared/out.jpg"), old_target);
+    WriteBytes(Path("shared/out.jpg"), PatternBytes(1000, 1));
     fs::permissions(Path("shared/out.jpg"), fs::perms(0644));
     const std::string in = Path("shared/in.jpg");
     const std::string target = path.same_file ? in : Path("shared/out.jpg");
