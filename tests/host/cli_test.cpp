@@ -1,5 +1,5 @@
 // End-to-end: the built veltora executable, the plug-in it loads, exit
-// statuses and the shapes of its output.
+// statuses and the shapes of its output; the subcommands that write records.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -19,6 +19,7 @@
 namespace veltora::host::testing {
 namespace {
 
+namespace fs = std::filesystem;
 using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -111,40 +112,6 @@ TEST_F(HostCliTest, NoFileUsesTheSamplePictureAndSaysSo) {
   EXPECT_EQ(run.out, sample + ": supported\n");
 }
 
-// Under "ulimit -f" a rebuild that outgrows the limit once killed the host
-// with SIGXFSZ and left a cut-off target. It now fails with 223 and puts the
-// old target back.
-TEST_F(HostCliTest, FileSizeLimitFailsTheWriteAndKeepsTheTarget) {
-  const veltora::testing::TempDir temp;
-  const std::filesystem::path& dir = temp.path();
-  const auto sample = std::filesystem::path(HostExecutable()).parent_path() / "veltora-sample.jpg";
-  std::filesystem::copy_file(sample, dir / "in.jpg");
-  // Bytes after the end of the image are copied along, so the new file is large.
-  std::ofstream(dir / "in.jpg", std::ios::app) << std::string(200000, 'x');
-  const std::string old_target = "old target";
-  std::ofstream(dir / "out.jpg") << old_target;
-  std::filesystem::create_directory(dir / "tmp");  // the private temp directory, to search
-
-  struct rlimit saved {};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct rlimit limit = saved;
-  limit.rlim_cur = 65536;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-  const auto old_handler = std::signal(SIGXFSZ, SIG_DFL);  // as a shell leaves it
-  const HostRun run = RunHost({"gps", (dir / "in.jpg").string(), "-o", (dir / "out.jpg").string(),
-                               "--lat", "48.8584", "--lon", "2.2945"},
-                              {"TMPDIR=" + (dir / "tmp").string()});
-  std::signal(SIGXFSZ, old_handler);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
-
-  EXPECT_EQ(run.exit_status, 1) << run.err;
-  EXPECT_THAT(run.err, HasSubstr("0x800700DF"));
-  std::ifstream target(dir / "out.jpg");
-  const std::string kept(std::istreambuf_iterator<char>(target), {});
-  EXPECT_TRUE(kept == old_target) << "the target holds " << kept.size() << " other bytes";
-  EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));
-}
-
 TEST_F(HostCliTest, UsageErrorsExitWithTwo) {
   const std::vector<std::vector<std::string>> cases = {{"no-such-command"},
                                                        {"--no-such-option"},
@@ -223,6 +190,122 @@ TEST_F(HostCliTest, ProgressLineOnlyForManyFilesOnATerminal) {
   for (int i = 0; i < 25; ++i) args.push_back("f" + std::to_string(i) + ".jpg");
   const HostRun piped = RunHost(args);
   EXPECT_THAT(piped.err, Not(HasSubstr("\r")));
+}
+
+// The subcommands that hand records to the plug-in (append, encode --exif),
+// with record files good and bad, and the in-place editors, on a copy of the
+// sample picture.
+class RecordsCommandsTest : public HostCliTest {
+ protected:
+  void SetUp() override {
+    HostCliTest::SetUp();
+    if (IsSkipped()) return;
+    fs::copy_file(fs::path(HostExecutable()).parent_path() / "veltora-sample.jpg", dir_ / "a.jpg");
+    Write("orientation.json", R"({"TiffMain": {"Orientation": 6}})");
+    Write("bad.json", R"({"TiffMain": {"Orientation": 70000}})");
+  }
+  void Write(const std::string& name, const std::string& json) {
+    std::ofstream(dir_ / name) << json;
+  }
+  std::string P(const std::string& name) const { return (dir_ / name).string(); }
+  // Encodes a.jpg into `out` with the EXIF block built from the record file `records`.
+  HostRun EncodeWithRecords(const std::string& out, const char* format,
+                            const std::string& records) {
+    return RunHost({"encode", P("a.jpg"), "-o", P(out), "--format", format, "--exif", P(records)});
+  }
+  int Orientation(const std::string& name) {
+    const HostRun run = RunHost({"orientation", "--json", P(name)});
+    const auto json = nlohmann::json::parse(run.out, nullptr, false);
+    return json.is_array() && !json.empty() ? json[0].value("Orientation", -1) : -1;
+  }
+  veltora::testing::TempDir temp_;
+  const fs::path& dir_ = temp_.path();
+};
+
+TEST_F(RecordsCommandsTest, AppendWritesOnlyWhereToldAndRefusesBadRecords) {
+  const auto size = fs::file_size(P("a.jpg"));
+  EXPECT_EQ(RunHost({"append", P("a.jpg"), "--from", P("orientation.json")}).exit_status, 2);
+  const HostRun bad = RunHost({"append", P("a.jpg"), "--from", P("bad.json"), "-o", P("b.jpg")});
+  EXPECT_EQ(bad.exit_status, 2);
+  EXPECT_THAT(bad.err, HasSubstr("TiffMain.Orientation"));
+  EXPECT_FALSE(fs::exists(P("b.jpg")));
+
+  const HostRun merged =
+      RunHost({"append", P("a.jpg"), "--from", P("orientation.json"), "-o", P("b.jpg")});
+  EXPECT_EQ(merged.exit_status, 0) << merged.err;
+  EXPECT_EQ(Orientation("b.jpg"), 6);
+  EXPECT_EQ(Orientation("a.jpg"), 1);
+  EXPECT_EQ(fs::file_size(P("a.jpg")), size);
+  const HostRun in_place = RunHost({"append", P("c.jpg"), "--source", P("a.jpg"), "--from",
+                                    P("orientation.json"), "--in-place"});
+  EXPECT_EQ(in_place.exit_status, 0) << in_place.err;
+  EXPECT_EQ(Orientation("c.jpg"), 6);
+}
+
+TEST_F(RecordsCommandsTest, EncodeWritesTheBlockBuiltFromTheRecords) {
+  Write("records.json", R"({"TiffMain": {"Orientation": 8, "Make": "Maker"},
+                            "Exif": {"ExifVersion": "0230", "ColorSpace": 1},
+                            "TiffThumb": {"Compression": 6, "JPEGInterchangeFormat": 0,
+                                          "JPEGInterchangeFormatLength": 0}})");
+  const HostRun run = EncodeWithRecords("e.jpg", "jpeg", "records.json");
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(Orientation("e.jpg"), 8);
+  EXPECT_EQ(EncodeWithRecords("e.png", "png", "records.json").exit_status, 2);
+  EXPECT_FALSE(fs::exists(P("e.png")));
+  EXPECT_EQ(EncodeWithRecords("f.jpg", "jpeg", "bad.json").exit_status, 2);
+  EXPECT_FALSE(fs::exists(P("f.jpg")));
+  Write("main_only.json", R"({"TiffMain": {"Orientation": 8}})");
+  const HostRun no_exif = EncodeWithRecords("f.jpg", "jpeg", "main_only.json");
+  EXPECT_EQ(no_exif.exit_status, 2);
+  EXPECT_THAT(no_exif.err, HasSubstr("needs a TiffMain and an Exif record"));
+  EXPECT_FALSE(fs::exists(P("f.jpg")));
+}
+
+TEST_F(RecordsCommandsTest, SetOrientationAndSetDateWriteWhatTheyAreGiven) {
+  const HostRun patch = RunHost({"set-orientation", P("a.jpg"), "3", "-o", P("t.jpg")});
+  EXPECT_EQ(patch.exit_status, 1);  // the sample has no IFD1 Orientation to patch
+  EXPECT_THAT(patch.err, HasSubstr("--rebuild rewrites the EXIF block"));
+  const HostRun turned =
+      RunHost({"set-orientation", P("a.jpg"), "3", "--rebuild", "-o", P("t.jpg")});
+  EXPECT_EQ(turned.exit_status, 0) << turned.err;
+  EXPECT_EQ(Orientation("t.jpg"), 3);
+  EXPECT_EQ(Orientation("a.jpg"), 1);
+  const HostRun bad = RunHost({"set-date", P("a.jpg"), "2024-05-14 09:30:05"});
+  EXPECT_EQ(bad.exit_status, 2);
+  EXPECT_THAT(bad.err, HasSubstr("YYYY:MM:DD HH:MM:SS"));
+  const HostRun dated = RunHost({"set-date", P("a.jpg"), "2001:02:03 04:05:06"});
+  EXPECT_EQ(dated.exit_status, 0) << dated.err;
+  EXPECT_THAT(RunHost({"date", "--json", P("a.jpg")}).out, HasSubstr("2001:02:03 04:05:06"));
+}
+
+// Under "ulimit -f" a rebuild that outgrows the limit once killed the host
+// with SIGXFSZ and left a cut-off target. It now fails with 223 and puts the
+// old target back.
+TEST_F(RecordsCommandsTest, FileSizeLimitFailsTheWriteAndKeepsTheTarget) {
+  // Bytes after the end of the image are copied along, so the new file is large.
+  std::ofstream(dir_ / "a.jpg", std::ios::app) << std::string(200000, 'x');
+  const std::string old_target = "old target";
+  std::ofstream(dir_ / "out.jpg") << old_target;
+  fs::create_directory(dir_ / "tmp");  // the private temp directory, to search
+
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit limit = saved;
+  limit.rlim_cur = 65536;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const auto old_handler = std::signal(SIGXFSZ, SIG_DFL);  // as a shell leaves it
+  const HostRun run =
+      RunHost({"gps", P("a.jpg"), "-o", P("out.jpg"), "--lat", "48.8584", "--lon", "2.2945"},
+              {"TMPDIR=" + P("tmp")});
+  std::signal(SIGXFSZ, old_handler);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+
+  EXPECT_EQ(run.exit_status, 1) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("0x800700DF"));
+  std::ifstream target(dir_ / "out.jpg");
+  const std::string kept(std::istreambuf_iterator<char>(target), {});
+  EXPECT_TRUE(kept == old_target) << "the target holds " << kept.size() << " other bytes";
+  EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
 }
 
 }  // namespace
