@@ -1,5 +1,6 @@
 // End-to-end: the built veltora executable, the plug-in it loads, exit
-// statuses and the shapes of its output; the subcommands that write records.
+// statuses and the shapes of its output; the subcommands that write records
+// and pictures.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "run_host.h"
+#include "tests/support/oracle.h"
 #include "tests/support/temp_dir.h"
 
 namespace veltora::host::testing {
@@ -192,10 +194,9 @@ TEST_F(HostCliTest, ProgressLineOnlyForManyFilesOnATerminal) {
   EXPECT_THAT(piped.err, Not(HasSubstr("\r")));
 }
 
-// The subcommands that hand records to the plug-in (append, encode --exif),
-// with record files good and bad, and the in-place editors, on a copy of the
-// sample picture.
-class RecordsCommandsTest : public HostCliTest {
+// Commands run on a.jpg, a copy of the sample picture the build makes (a real
+// JPEG with EXIF data), beside a good and a bad record file.
+class SampleCopyTest : public HostCliTest {
  protected:
   void SetUp() override {
     HostCliTest::SetUp();
@@ -221,6 +222,10 @@ class RecordsCommandsTest : public HostCliTest {
   veltora::testing::TempDir temp_;
   const fs::path& dir_ = temp_.path();
 };
+
+// The subcommands that hand records to the plug-in (append, encode --exif),
+// with record files good and bad, and the in-place editors.
+using RecordsCommandsTest = SampleCopyTest;
 
 TEST_F(RecordsCommandsTest, AppendWritesOnlyWhereToldAndRefusesBadRecords) {
   const auto size = fs::file_size(P("a.jpg"));
@@ -306,6 +311,112 @@ TEST_F(RecordsCommandsTest, FileSizeLimitFailsTheWriteAndKeepsTheTarget) {
   const std::string kept(std::istreambuf_iterator<char>(target), {});
   EXPECT_TRUE(kept == old_target) << "the target holds " << kept.size() << " other bytes";
   EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
+}
+
+// "WxH" of a picture as identify sees it, or "" when identify refuses it.
+std::string Identify(const fs::path& file) {
+  auto result = veltora::testing::RunTool({"identify", "-format", "%m %wx%h", file.string()});
+  return result && result->exit_code == 0 && result->err.empty() ? result->out : "";
+}
+
+// The host's decode, encode and draw subcommands, run as a user runs them.
+class PictureCommandsTest : public SampleCopyTest {
+ protected:
+  void SetUp() override {
+    SampleCopyTest::SetUp();
+    if (!veltora::testing::HaveTool("identify"))
+      GTEST_SKIP() << "ImageMagick identify is not installed";
+  }
+  // `command` on the sample picture, writing `out` in the scratch directory.
+  HostRun OnPhoto(const std::string& command, const std::string& out,
+                  std::vector<std::string> more = {}) {
+    more.insert(more.begin(), {command, P("a.jpg"), "-o", P(out)});
+    return RunHost(more);
+  }
+};
+
+TEST_F(PictureCommandsTest, DecodeWritesPngOrBmpByExtension) {
+  const HostRun png = OnPhoto("decode", "a.png");
+  ASSERT_EQ(png.exit_status, 0) << png.err;
+  const HostRun bmp = OnPhoto("decode", "a.BMP", {"--json"});
+  ASSERT_EQ(bmp.exit_status, 0) << bmp.err;
+  EXPECT_NE(bmp.out.find("\"BitsPerPixel\": 24"), std::string::npos) << bmp.out;
+  const std::string png_size = Identify(P("a.png"));
+  EXPECT_EQ(png_size.substr(0, 3), "PNG");
+  EXPECT_EQ(png_size.substr(4), Identify(P("a.BMP")).substr(5));
+  // Only the two formats, and never over the input.
+  EXPECT_EQ(OnPhoto("decode", "a.gif").exit_status, 2);
+  const std::vector<uint8_t> png_bytes = veltora::testing::ReadFile(P("a.png"));
+  EXPECT_EQ(RunHost({"decode", P("a.png"), "-o", P("a.png")}).exit_status, 1);
+  EXPECT_EQ(veltora::testing::ReadFile(P("a.png")), png_bytes);
+  EXPECT_EQ(RunHost({"decode", P("missing.jpg"), "-o", P("m.png")}).exit_status, 1);
+  EXPECT_FALSE(fs::exists(P("m.png")));
+}
+
+TEST_F(PictureCommandsTest, DecodePreviewTakesTheEmbeddedThumbnailOrFails) {
+  const HostRun result = OnPhoto("decode", "p.png", {"--preview"});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(Identify(P("p.png")), "PNG 160x120");
+  OnPhoto("encode", "plain.jpg", {"--format", "jpeg"});
+  const HostRun none = RunHost({"decode", P("plain.jpg"), "--preview", "-o", P("q.png")});
+  EXPECT_EQ(none.exit_status, 1);
+  EXPECT_NE(none.err.find("no usable preview"), std::string::npos) << none.err;
+}
+
+TEST_F(PictureCommandsTest, EncodeWritesEveryFormat) {
+  const std::string size = Identify(P("a.jpg")).substr(5);
+  for (const std::string format : {"jpeg", "png", "tiff", "bmp", "gif"}) {
+    const HostRun result =
+        OnPhoto("encode", "out." + format, {"--format", format, "--quality", "75"});
+    ASSERT_EQ(result.exit_status, 0) << format << result.err;
+    EXPECT_THAT(Identify(P("out." + format)), ::testing::EndsWith(" " + size));
+  }
+  EXPECT_EQ(OnPhoto("encode", "x.webp", {"--format", "webp"}).exit_status, 2);
+  const HostRun missing_dir = OnPhoto("encode", "no/x.png", {"--format", "png"});
+  EXPECT_EQ(missing_dir.exit_status, 1);
+  EXPECT_NE(missing_dir.err.find("0x80070003"), std::string::npos) << missing_dir.err;
+}
+
+TEST_F(PictureCommandsTest, DrawWritesThePaintedSurface) {
+  const HostRun result = OnPhoto(
+      "draw", "drawn.png",
+      {"--size", "200x150", "--angle", "12.34", "--crop", "10,10,150,100", "--whiten", "40"});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(Identify(P("drawn.png")), "PNG 200x150");
+  EXPECT_EQ(OnPhoto("draw", "drawn.png", {"--size", "0x10"}).exit_status, 2);
+  EXPECT_EQ(OnPhoto("draw", "drawn.png", {"--size", "10x10", "--crop", "1,2"}).exit_status, 2);
+  // A crop outside the picture: DrawImage fails and nothing is written.
+  const HostRun outside =
+      OnPhoto("draw", "none.png", {"--size", "10x10", "--crop", "90000,90000,90010,90010"});
+  EXPECT_EQ(outside.exit_status, 1);
+  EXPECT_NE(outside.err.find("E_FAIL"), std::string::npos) << outside.err;
+  EXPECT_FALSE(fs::exists(P("none.png")));
+}
+
+TEST_F(PictureCommandsTest, ThumbAndReplaceImageWriteCopiesNeverTheirInputs) {
+  ASSERT_EQ(OnPhoto("decode", "new.png").exit_status, 0);
+  for (const std::string command : {"thumb", "replace-image"}) {
+    SCOPED_TRACE(command);
+    const HostRun run = OnPhoto(command, command + ".jpg", {"--from", P("new.png"), "--json"});
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_NE(run.out.find("\"Quality\": 90"), std::string::npos) << run.out;
+    EXPECT_EQ(Identify(P(command + ".jpg")).substr(0, 4), "JPEG");
+    const auto before = veltora::testing::ReadFile(P("a.jpg"));
+    EXPECT_EQ(OnPhoto(command, "a.jpg", {"--from", P("new.png")}).exit_status, 1);
+    EXPECT_EQ(OnPhoto(command, "x.jpg", {"--from", P("new.png"), "--quality", "0"}).exit_status, 2);
+    EXPECT_EQ(veltora::testing::ReadFile(P("a.jpg")), before);
+  }
+}
+
+// The values themselves are checked at the export (image_replacement_test).
+TEST_F(PictureCommandsTest, EncodeWithNewExifPassesTheValuesOn) {
+  const HostRun run =
+      OnPhoto("encode", "new.jpg",
+              {"--new-exif", "--make", "Acme", "--lat", "-33.5", "--lon", "151.25", "--json"});
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_NE(RunHost({"get", P("new.jpg"), "ifd0", "271"}).out.find("Acme"), std::string::npos);
+  EXPECT_EQ(OnPhoto("encode", "x.png", {"--new-exif"}).exit_status, 2);
+  EXPECT_EQ(OnPhoto("encode", "new.jpg", {"--lat", "1", "--lon", "2"}).exit_status, 2);
 }
 
 }  // namespace
