@@ -222,11 +222,9 @@ TEST(RotateTest, TurnedWindowsAgreeWithTurningTheWholePicture) {
       ASSERT_EQ(TurnScaledWindow(photo, angle, crop, w, h, window, &part), 1);
       ASSERT_EQ(TrimBitmap(&scaled, window.x, window.y, window.width, window.height), 1);
       int apart = 0;  // pixels more than 12 levels apart: only along the picture's turned edges
-      for (int32_t y = 0; y < part.height; ++y) {
-        for (int32_t x = 0; x < part.width; ++x) {
-          apart += testing::ColourDifference(GetPixelColour(part, x, y), GetPixelColour(scaled, x, y)) > 12 ? 1 : 0;
-        }
-      }
+      testing::ForEachPixelPair(part, scaled, [&](int32_t p, int32_t q) {
+        apart += testing::ColourDifference(p, q) > 12 ? 1 : 0;
+      });
       EXPECT_LT(apart, part.width * part.height / 20) << angle << " " << w;
     }
   }

@@ -23,8 +23,6 @@ using testing::WriteBytes;
 
 using Bytes = std::vector<uint8_t>;
 
-int32_t Check(const Bytes& b) { return CheckJpegStream(b.data(), b.size()); }
-
 // ---- CheckJpegStream ----------------------------------------------------------
 
 TEST(CheckJpegStreamTest, MarkerWalkCases) {
@@ -50,7 +48,8 @@ TEST(CheckJpegStreamTest, MarkerWalkCases) {
       {"garbage after eoi", {0xFF, 0xD8, 0xFF, 0xD9, 0x00, 0xFF, 0xC0}, 1},
       {"scan before soi", {0xFF, 0xDA, 0x00, 0xFF, 0xD9}, 0},
   };
-  for (const Case& c : cases) EXPECT_EQ(Check(c.bytes), c.expected) << c.name;
+  for (const Case& c : cases)
+    EXPECT_EQ(CheckJpegStream(c.bytes.data(), c.bytes.size()), c.expected) << c.name;
   EXPECT_EQ(CheckJpegStream(nullptr, 10), 0);
 }
 
