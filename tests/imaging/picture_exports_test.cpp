@@ -126,10 +126,8 @@ TEST_F(PictureExportsTest, DecodePreviewTakesTheThumbnailOnlyWhenItIsWellFormed)
     EXPECT_EQ(Decode(Path(name).c_str(), 1), nullptr) << name;
     EXPECT_TRUE(LoadDibCopy(Path(name).c_str(), kLoadPreview).empty()) << name;
   }
-  const auto* preview_bytes = static_cast<const uint8_t*>(GlobalLock(preview.get()));
   EXPECT_EQ(LoadDibCopy(Path("exif.jpg").c_str(), kLoadPreview),
-            Bytes(preview_bytes, preview_bytes + GlobalSize(preview.get())));
-  GlobalUnlock(preview.get());
+            testing::BlockBytes(preview.get()));
 }
 
 TEST_F(PictureExportsTest, TiffPreviewIsTheStripImageOfIfd1AtTwentyFourBits) {

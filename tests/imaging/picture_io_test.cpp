@@ -92,19 +92,15 @@ TEST(PackedDibTest, BitmapAndDibConvertBothWaysAndTheHostDibStaysUntouched) {
     const Bitmap original = testing::MakeNoise(13, 5, bits);
     HGLOBAL dib = DibFromBitmap(&original);
     ASSERT_NE(dib, nullptr);
-    const auto* bytes = static_cast<const uint8_t*>(GlobalLock(dib));
-    const Bytes before(bytes, bytes + GlobalSize(dib));
-    EXPECT_EQ(PackedDibSize(reinterpret_cast<const BITMAPINFOHEADER*>(bytes)),
+    const Bytes before = testing::BlockBytes(dib);
+    EXPECT_EQ(PackedDibSize(reinterpret_cast<const BITMAPINFOHEADER*>(before.data())),
               static_cast<int64_t>(before.size()))
         << bits;
-    GlobalUnlock(dib);
     Bitmap back;
     ASSERT_EQ(BitmapFromDib(dib, &back), S_OK) << bits;
     EXPECT_EQ(back.bits_per_pixel, bits);
     EXPECT_TRUE(testing::SameColours(original, back)) << bits;
-    const auto* after = static_cast<const uint8_t*>(GlobalLock(dib));
-    EXPECT_EQ(Bytes(after, after + GlobalSize(dib)), before);
-    GlobalUnlock(dib);
+    EXPECT_EQ(testing::BlockBytes(dib), before);
     EXPECT_EQ(GlobalFree(dib), nullptr);
   }
 }
