@@ -115,9 +115,10 @@ TEST(ResampleTest, LargeShrinksAgreeWithImageMagick) {
     const Bitmap photo = testing::MakePhoto(c.w, c.h);
     ASSERT_EQ(SaveFile((dir / "in.bmp").string().c_str(), photo, kSaveBmp, 24), 1);
     const std::string size = std::to_string(c.tw) + "x" + std::to_string(c.th) + "!";
-    const std::string command = "convert '" + (dir / "in.bmp").string() + "' -filter Catrom -resize " + size + " '" +
-                                (dir / "out.bmp").string() + "' 2>/dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    const auto run =
+        veltora::testing::RunTool({"convert", (dir / "in.bmp").string(), "-filter", "Catrom",
+                                   "-resize", size, (dir / "out.bmp").string()});
+    ASSERT_TRUE(run.has_value() && run->exit_code == 0);
     Bitmap expected;
     ASSERT_EQ(LoadFile((dir / "out.bmp").string().c_str(), &expected, 24, kOrderBgr, nullptr), 1);
     Bitmap ours = photo;
