@@ -1,5 +1,6 @@
 // End-to-end: the built veltora executable, the plug-in it loads, exit
-// statuses and the shapes of its output.
+// statuses and the shapes of its output; the subcommands that write records
+// and pictures.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -14,11 +15,13 @@
 #include <vector>
 
 #include "run_host.h"
+#include "tests/support/oracle.h"
 #include "tests/support/temp_dir.h"
 
 namespace veltora::host::testing {
 namespace {
 
+namespace fs = std::filesystem;
 using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -111,40 +114,6 @@ TEST_F(HostCliTest, NoFileUsesTheSamplePictureAndSaysSo) {
   EXPECT_EQ(run.out, sample + ": supported\n");
 }
 
-// Under "ulimit -f" a rebuild that outgrows the limit once killed the host
-// with SIGXFSZ and left a cut-off target. It now fails with 223 and puts the
-// old target back.
-TEST_F(HostCliTest, FileSizeLimitFailsTheWriteAndKeepsTheTarget) {
-  const veltora::testing::TempDir temp;
-  const std::filesystem::path& dir = temp.path();
-  const auto sample = std::filesystem::path(HostExecutable()).parent_path() / "veltora-sample.jpg";
-  std::filesystem::copy_file(sample, dir / "in.jpg");
-  // Bytes after the end of the image are copied along, so the new file is large.
-  std::ofstream(dir / "in.jpg", std::ios::app) << std::string(200000, 'x');
-  const std::string old_target = "old target";
-  std::ofstream(dir / "out.jpg") << old_target;
-  std::filesystem::create_directory(dir / "tmp");  // the private temp directory, to search
-
-  struct rlimit saved {};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct rlimit limit = saved;
-  limit.rlim_cur = 65536;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-  const auto old_handler = std::signal(SIGXFSZ, SIG_DFL);  // as a shell leaves it
-  const HostRun run = RunHost({"gps", (dir / "in.jpg").string(), "-o", (dir / "out.jpg").string(),
-                               "--lat", "48.8584", "--lon", "2.2945"},
-                              {"TMPDIR=" + (dir / "tmp").string()});
-  std::signal(SIGXFSZ, old_handler);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
-
-  EXPECT_EQ(run.exit_status, 1) << run.err;
-  EXPECT_THAT(run.err, HasSubstr("0x800700DF"));
-  std::ifstream target(dir / "out.jpg");
-  const std::string kept(std::istreambuf_iterator<char>(target), {});
-  EXPECT_TRUE(kept == old_target) << "the target holds " << kept.size() << " other bytes";
-  EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));
-}
-
 TEST_F(HostCliTest, UsageErrorsExitWithTwo) {
   const std::vector<std::vector<std::string>> cases = {{"no-such-command"},
                                                        {"--no-such-option"},
@@ -223,6 +192,231 @@ TEST_F(HostCliTest, ProgressLineOnlyForManyFilesOnATerminal) {
   for (int i = 0; i < 25; ++i) args.push_back("f" + std::to_string(i) + ".jpg");
   const HostRun piped = RunHost(args);
   EXPECT_THAT(piped.err, Not(HasSubstr("\r")));
+}
+
+// Commands run on a.jpg, a copy of the sample picture the build makes (a real
+// JPEG with EXIF data), beside a good and a bad record file.
+class SampleCopyTest : public HostCliTest {
+ protected:
+  void SetUp() override {
+    HostCliTest::SetUp();
+    if (IsSkipped()) return;
+    fs::copy_file(fs::path(HostExecutable()).parent_path() / "veltora-sample.jpg", dir_ / "a.jpg");
+    Write("orientation.json", R"({"TiffMain": {"Orientation": 6}})");
+    Write("bad.json", R"({"TiffMain": {"Orientation": 70000}})");
+  }
+  void Write(const std::string& name, const std::string& json) {
+    std::ofstream(dir_ / name) << json;
+  }
+  std::string P(const std::string& name) const { return (dir_ / name).string(); }
+  // Encodes a.jpg into `out` with the EXIF block built from the record file `records`.
+  HostRun EncodeWithRecords(const std::string& out, const char* format,
+                            const std::string& records) {
+    return RunHost({"encode", P("a.jpg"), "-o", P(out), "--format", format, "--exif", P(records)});
+  }
+  int Orientation(const std::string& name) {
+    const HostRun run = RunHost({"orientation", "--json", P(name)});
+    const auto json = nlohmann::json::parse(run.out, nullptr, false);
+    return json.is_array() && !json.empty() ? json[0].value("Orientation", -1) : -1;
+  }
+  veltora::testing::TempDir temp_;
+  const fs::path& dir_ = temp_.path();
+};
+
+// The subcommands that hand records to the plug-in (append, encode --exif),
+// with record files good and bad, and the in-place editors.
+using RecordsCommandsTest = SampleCopyTest;
+
+TEST_F(RecordsCommandsTest, AppendWritesOnlyWhereToldAndRefusesBadRecords) {
+  const auto size = fs::file_size(P("a.jpg"));
+  EXPECT_EQ(RunHost({"append", P("a.jpg"), "--from", P("orientation.json")}).exit_status, 2);
+  const HostRun bad = RunHost({"append", P("a.jpg"), "--from", P("bad.json"), "-o", P("b.jpg")});
+  EXPECT_EQ(bad.exit_status, 2);
+  EXPECT_THAT(bad.err, HasSubstr("TiffMain.Orientation"));
+  EXPECT_FALSE(fs::exists(P("b.jpg")));
+
+  const HostRun merged =
+      RunHost({"append", P("a.jpg"), "--from", P("orientation.json"), "-o", P("b.jpg")});
+  EXPECT_EQ(merged.exit_status, 0) << merged.err;
+  EXPECT_EQ(Orientation("b.jpg"), 6);
+  EXPECT_EQ(Orientation("a.jpg"), 1);
+  EXPECT_EQ(fs::file_size(P("a.jpg")), size);
+  const HostRun in_place = RunHost({"append", P("c.jpg"), "--source", P("a.jpg"), "--from",
+                                    P("orientation.json"), "--in-place"});
+  EXPECT_EQ(in_place.exit_status, 0) << in_place.err;
+  EXPECT_EQ(Orientation("c.jpg"), 6);
+}
+
+TEST_F(RecordsCommandsTest, EncodeWritesTheBlockBuiltFromTheRecords) {
+  Write("records.json", R"({"TiffMain": {"Orientation": 8, "Make": "Maker"},
+                            "Exif": {"ExifVersion": "0230", "ColorSpace": 1},
+                            "TiffThumb": {"Compression": 6, "JPEGInterchangeFormat": 0,
+                                          "JPEGInterchangeFormatLength": 0}})");
+  const HostRun run = EncodeWithRecords("e.jpg", "jpeg", "records.json");
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(Orientation("e.jpg"), 8);
+  EXPECT_EQ(EncodeWithRecords("e.png", "png", "records.json").exit_status, 2);
+  EXPECT_FALSE(fs::exists(P("e.png")));
+  EXPECT_EQ(EncodeWithRecords("f.jpg", "jpeg", "bad.json").exit_status, 2);
+  EXPECT_FALSE(fs::exists(P("f.jpg")));
+  Write("main_only.json", R"({"TiffMain": {"Orientation": 8}})");
+  const HostRun no_exif = EncodeWithRecords("f.jpg", "jpeg", "main_only.json");
+  EXPECT_EQ(no_exif.exit_status, 2);
+  EXPECT_THAT(no_exif.err, HasSubstr("needs a TiffMain and an Exif record"));
+  EXPECT_FALSE(fs::exists(P("f.jpg")));
+}
+
+TEST_F(RecordsCommandsTest, SetOrientationAndSetDateWriteWhatTheyAreGiven) {
+  const HostRun patch = RunHost({"set-orientation", P("a.jpg"), "3", "-o", P("t.jpg")});
+  EXPECT_EQ(patch.exit_status, 1);  // the sample has no IFD1 Orientation to patch
+  EXPECT_THAT(patch.err, HasSubstr("--rebuild rewrites the EXIF block"));
+  const HostRun turned =
+      RunHost({"set-orientation", P("a.jpg"), "3", "--rebuild", "-o", P("t.jpg")});
+  EXPECT_EQ(turned.exit_status, 0) << turned.err;
+  EXPECT_EQ(Orientation("t.jpg"), 3);
+  EXPECT_EQ(Orientation("a.jpg"), 1);
+  const HostRun bad = RunHost({"set-date", P("a.jpg"), "2024-05-14 09:30:05"});
+  EXPECT_EQ(bad.exit_status, 2);
+  EXPECT_THAT(bad.err, HasSubstr("YYYY:MM:DD HH:MM:SS"));
+  const HostRun dated = RunHost({"set-date", P("a.jpg"), "2001:02:03 04:05:06"});
+  EXPECT_EQ(dated.exit_status, 0) << dated.err;
+  EXPECT_THAT(RunHost({"date", "--json", P("a.jpg")}).out, HasSubstr("2001:02:03 04:05:06"));
+}
+
+// Under "ulimit -f" a rebuild that outgrows the limit once killed the host
+// with SIGXFSZ and left a cut-off target. It now fails with 223 and puts the
+// old target back.
+TEST_F(RecordsCommandsTest, FileSizeLimitFailsTheWriteAndKeepsTheTarget) {
+  // Bytes after the end of the image are copied along, so the new file is large.
+  std::ofstream(dir_ / "a.jpg", std::ios::app) << std::string(200000, 'x');
+  const std::string old_target = "old target";
+  std::ofstream(dir_ / "out.jpg") << old_target;
+  fs::create_directory(dir_ / "tmp");  // the private temp directory, to search
+
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit limit = saved;
+  limit.rlim_cur = 65536;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const auto old_handler = std::signal(SIGXFSZ, SIG_DFL);  // as a shell leaves it
+  const HostRun run =
+      RunHost({"gps", P("a.jpg"), "-o", P("out.jpg"), "--lat", "48.8584", "--lon", "2.2945"},
+              {"TMPDIR=" + P("tmp")});
+  std::signal(SIGXFSZ, old_handler);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+
+  EXPECT_EQ(run.exit_status, 1) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("0x800700DF"));
+  std::ifstream target(dir_ / "out.jpg");
+  const std::string kept(std::istreambuf_iterator<char>(target), {});
+  EXPECT_TRUE(kept == old_target) << "the target holds " << kept.size() << " other bytes";
+  EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
+}
+
+// "WxH" of a picture as identify sees it, or "" when identify refuses it.
+std::string Identify(const fs::path& file) {
+  auto result = veltora::testing::RunTool({"identify", "-format", "%m %wx%h", file.string()});
+  return result && result->exit_code == 0 && result->err.empty() ? result->out : "";
+}
+
+// The host's decode, encode and draw subcommands, run as a user runs them.
+class PictureCommandsTest : public SampleCopyTest {
+ protected:
+  void SetUp() override {
+    SampleCopyTest::SetUp();
+    if (!veltora::testing::HaveTool("identify"))
+      GTEST_SKIP() << "ImageMagick identify is not installed";
+  }
+  // `command` on the sample picture, writing `out` in the scratch directory.
+  HostRun OnPhoto(const std::string& command, const std::string& out,
+                  std::vector<std::string> more = {}) {
+    more.insert(more.begin(), {command, P("a.jpg"), "-o", P(out)});
+    return RunHost(more);
+  }
+};
+
+TEST_F(PictureCommandsTest, DecodeWritesPngOrBmpByExtension) {
+  const HostRun png = OnPhoto("decode", "a.png");
+  ASSERT_EQ(png.exit_status, 0) << png.err;
+  const HostRun bmp = OnPhoto("decode", "a.BMP", {"--json"});
+  ASSERT_EQ(bmp.exit_status, 0) << bmp.err;
+  EXPECT_NE(bmp.out.find("\"BitsPerPixel\": 24"), std::string::npos) << bmp.out;
+  const std::string png_size = Identify(P("a.png"));
+  EXPECT_EQ(png_size.substr(0, 3), "PNG");
+  EXPECT_EQ(png_size.substr(4), Identify(P("a.BMP")).substr(5));
+  // Only the two formats, and never over the input.
+  EXPECT_EQ(OnPhoto("decode", "a.gif").exit_status, 2);
+  const std::vector<uint8_t> png_bytes = veltora::testing::ReadFile(P("a.png"));
+  EXPECT_EQ(RunHost({"decode", P("a.png"), "-o", P("a.png")}).exit_status, 1);
+  EXPECT_EQ(veltora::testing::ReadFile(P("a.png")), png_bytes);
+  EXPECT_EQ(RunHost({"decode", P("missing.jpg"), "-o", P("m.png")}).exit_status, 1);
+  EXPECT_FALSE(fs::exists(P("m.png")));
+}
+
+TEST_F(PictureCommandsTest, DecodePreviewTakesTheEmbeddedThumbnailOrFails) {
+  const HostRun result = OnPhoto("decode", "p.png", {"--preview"});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(Identify(P("p.png")), "PNG 160x120");
+  OnPhoto("encode", "plain.jpg", {"--format", "jpeg"});
+  const HostRun none = RunHost({"decode", P("plain.jpg"), "--preview", "-o", P("q.png")});
+  EXPECT_EQ(none.exit_status, 1);
+  EXPECT_NE(none.err.find("no usable preview"), std::string::npos) << none.err;
+}
+
+TEST_F(PictureCommandsTest, EncodeWritesEveryFormat) {
+  const std::string size = Identify(P("a.jpg")).substr(5);
+  for (const std::string format : {"jpeg", "png", "tiff", "bmp", "gif"}) {
+    const HostRun result =
+        OnPhoto("encode", "out." + format, {"--format", format, "--quality", "75"});
+    ASSERT_EQ(result.exit_status, 0) << format << result.err;
+    EXPECT_THAT(Identify(P("out." + format)), ::testing::EndsWith(" " + size));
+  }
+  EXPECT_EQ(OnPhoto("encode", "x.webp", {"--format", "webp"}).exit_status, 2);
+  const HostRun missing_dir = OnPhoto("encode", "no/x.png", {"--format", "png"});
+  EXPECT_EQ(missing_dir.exit_status, 1);
+  EXPECT_NE(missing_dir.err.find("0x80070003"), std::string::npos) << missing_dir.err;
+}
+
+TEST_F(PictureCommandsTest, DrawWritesThePaintedSurface) {
+  const HostRun result = OnPhoto(
+      "draw", "drawn.png",
+      {"--size", "200x150", "--angle", "12.34", "--crop", "10,10,150,100", "--whiten", "40"});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(Identify(P("drawn.png")), "PNG 200x150");
+  EXPECT_EQ(OnPhoto("draw", "drawn.png", {"--size", "0x10"}).exit_status, 2);
+  EXPECT_EQ(OnPhoto("draw", "drawn.png", {"--size", "10x10", "--crop", "1,2"}).exit_status, 2);
+  // A crop outside the picture: DrawImage fails and nothing is written.
+  const HostRun outside =
+      OnPhoto("draw", "none.png", {"--size", "10x10", "--crop", "90000,90000,90010,90010"});
+  EXPECT_EQ(outside.exit_status, 1);
+  EXPECT_NE(outside.err.find("E_FAIL"), std::string::npos) << outside.err;
+  EXPECT_FALSE(fs::exists(P("none.png")));
+}
+
+TEST_F(PictureCommandsTest, ThumbAndReplaceImageWriteCopiesNeverTheirInputs) {
+  ASSERT_EQ(OnPhoto("decode", "new.png").exit_status, 0);
+  for (const std::string command : {"thumb", "replace-image"}) {
+    SCOPED_TRACE(command);
+    const HostRun run = OnPhoto(command, command + ".jpg", {"--from", P("new.png"), "--json"});
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_NE(run.out.find("\"Quality\": 90"), std::string::npos) << run.out;
+    EXPECT_EQ(Identify(P(command + ".jpg")).substr(0, 4), "JPEG");
+    const auto before = veltora::testing::ReadFile(P("a.jpg"));
+    EXPECT_EQ(OnPhoto(command, "a.jpg", {"--from", P("new.png")}).exit_status, 1);
+    EXPECT_EQ(OnPhoto(command, "x.jpg", {"--from", P("new.png"), "--quality", "0"}).exit_status, 2);
+    EXPECT_EQ(veltora::testing::ReadFile(P("a.jpg")), before);
+  }
+}
+
+// The values themselves are checked at the export (image_replacement_test).
+TEST_F(PictureCommandsTest, EncodeWithNewExifPassesTheValuesOn) {
+  const HostRun run =
+      OnPhoto("encode", "new.jpg",
+              {"--new-exif", "--make", "Acme", "--lat", "-33.5", "--lon", "151.25", "--json"});
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_NE(RunHost({"get", P("new.jpg"), "ifd0", "271"}).out.find("Acme"), std::string::npos);
+  EXPECT_EQ(OnPhoto("encode", "x.png", {"--new-exif"}).exit_status, 2);
+  EXPECT_EQ(OnPhoto("encode", "new.jpg", {"--lat", "1", "--lon", "2"}).exit_status, 2);
 }
 
 }  // namespace

@@ -115,9 +115,10 @@ TEST(ResampleTest, LargeShrinksAgreeWithImageMagick) {
     const Bitmap photo = testing::MakePhoto(c.w, c.h);
     ASSERT_EQ(SaveFile((dir / "in.bmp").string().c_str(), photo, kSaveBmp, 24), 1);
     const std::string size = std::to_string(c.tw) + "x" + std::to_string(c.th) + "!";
-    const std::string command = "convert '" + (dir / "in.bmp").string() + "' -filter Catrom -resize " + size + " '" +
-                                (dir / "out.bmp").string() + "' 2>/dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    const auto run =
+        veltora::testing::RunTool({"convert", (dir / "in.bmp").string(), "-filter", "Catrom",
+                                   "-resize", size, (dir / "out.bmp").string()});
+    ASSERT_TRUE(run.has_value() && run->exit_code == 0);
     Bitmap expected;
     ASSERT_EQ(LoadFile((dir / "out.bmp").string().c_str(), &expected, 24, kOrderBgr, nullptr), 1);
     Bitmap ours = photo;
@@ -222,11 +223,9 @@ TEST(RotateTest, TurnedWindowsAgreeWithTurningTheWholePicture) {
       ASSERT_EQ(TurnScaledWindow(photo, angle, crop, w, h, window, &part), 1);
       ASSERT_EQ(TrimBitmap(&scaled, window.x, window.y, window.width, window.height), 1);
       int apart = 0;  // pixels more than 12 levels apart: only along the picture's turned edges
-      for (int32_t y = 0; y < part.height; ++y) {
-        for (int32_t x = 0; x < part.width; ++x) {
-          apart += testing::ColourDifference(GetPixelColour(part, x, y), GetPixelColour(scaled, x, y)) > 12 ? 1 : 0;
-        }
-      }
+      testing::ForEachPixelPair(part, scaled, [&](int32_t p, int32_t q) {
+        apart += testing::ColourDifference(p, q) > 12 ? 1 : 0;
+      });
       EXPECT_LT(apart, part.width * part.height / 20) << angle << " " << w;
     }
   }

@@ -160,9 +160,7 @@ TEST_F(DrawExportsTest, CropIsTakenInTheTurnedPictureAndAnEmptyOneIsSkipped) {
 }
 
 TEST_F(DrawExportsTest, DrawStretchesTheDibIntoTheRectangleOnlyAndLeavesItAsItWas) {
-  const auto* bytes = static_cast<const uint8_t*>(GlobalLock(dib_));
-  const std::vector<uint8_t> before(bytes, bytes + GlobalSize(dib_));
-  GlobalUnlock(dib_);
+  const std::vector<uint8_t> before = testing::BlockBytes(dib_);
   Canvas canvas(100, 100);
   ASSERT_EQ(Draw(canvas.dc(), dib_, 10, 20, 90, 80), S_OK);  // 80 x 60: twice the size
   EXPECT_EQ(canvas.At(15, 25), kRed);
@@ -172,9 +170,7 @@ TEST_F(DrawExportsTest, DrawStretchesTheDibIntoTheRectangleOnlyAndLeavesItAsItWa
   EXPECT_EQ(canvas.At(5, 50), kUntouched);
   EXPECT_EQ(canvas.At(95, 50), kUntouched);
   EXPECT_EQ(canvas.At(50, 85), kUntouched);
-  const auto* after = static_cast<const uint8_t*>(GlobalLock(dib_));
-  EXPECT_TRUE(std::equal(before.begin(), before.end(), after));
-  GlobalUnlock(dib_);
+  EXPECT_EQ(testing::BlockBytes(dib_), before);
 }
 
 // Targets far larger than the surface, or beside it: only what lands on the

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "imaging/bitmap.h"
+#include "interface/global_memory.h"
 #include "tests/platform/file_system_fixture.h"
 #include "tests/support/oracle.h"
 #include "tests/support/temp_dir.h"
@@ -109,6 +110,14 @@ inline double Psnr(const Bitmap& a, const Bitmap& b) {
   });
   const double mse = sum / (3.0 * a.width * a.height);
   return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+// The bytes of a host memory block (a DIB), copied out.
+inline std::vector<uint8_t> BlockBytes(HGLOBAL block) {
+  const auto* bytes = static_cast<const uint8_t*>(GlobalLock(block));
+  std::vector<uint8_t> copy(bytes, bytes + GlobalSize(block));
+  GlobalUnlock(block);
+  return copy;
 }
 
 // Scratch space, files and the corpus come from the shared test support.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <tuple>
 
 #include "imaging/dib_memory.h"
 #include "imaging/picture_files.h"
@@ -86,9 +87,7 @@ TEST_F(PictureExportsTest, DecodeGivesAMoveable24BitDibOfExactlyItsPackedSize) {
   ASSERT_NE(dib.get(), nullptr);
   EXPECT_NE(reinterpret_cast<uintptr_t>(dib.get()) & 1u, 0u) << "a moveable handle";
   const BITMAPINFOHEADER h = Header(dib);
-  EXPECT_EQ(h.biWidth, 7);
-  EXPECT_EQ(h.biHeight, 3);  // bottom-up
-  EXPECT_EQ(h.biBitCount, 24);
+  EXPECT_EQ(std::tuple(h.biWidth, h.biHeight, h.biBitCount), std::tuple(7, 3, 24));  // bottom-up
   EXPECT_EQ(static_cast<int64_t>(GlobalSize(dib.get())), PackedDibSize(&h));
   EXPECT_EQ(GlobalSize(dib.get()), 40u + 24u * 3u);
   EXPECT_TRUE(testing::SameColours(FromDib(dib.get()), indexed));
@@ -111,9 +110,8 @@ TEST_F(PictureExportsTest, DecodePreviewTakesTheThumbnailOnlyWhenItIsWellFormed)
   WriteBytes(Path("exif.jpg"), ExifJpeg(thumbnail));
   HostDib preview(Decode(Path("exif.jpg").c_str(), 1));
   ASSERT_NE(preview.get(), nullptr);
-  EXPECT_EQ(Header(preview).biWidth, 40);
-  EXPECT_EQ(Header(preview).biHeight, 30);
-  EXPECT_EQ(Header(preview).biBitCount, 24);
+  const BITMAPINFOHEADER h = Header(preview);
+  EXPECT_EQ(std::tuple(h.biWidth, h.biHeight, h.biBitCount), std::tuple(40, 30, 24));
   HostDib picture(Decode(Path("exif.jpg").c_str(), 0));
   ASSERT_NE(picture.get(), nullptr);
   EXPECT_EQ(Header(picture).biWidth, 96);
@@ -128,10 +126,8 @@ TEST_F(PictureExportsTest, DecodePreviewTakesTheThumbnailOnlyWhenItIsWellFormed)
     EXPECT_EQ(Decode(Path(name).c_str(), 1), nullptr) << name;
     EXPECT_TRUE(LoadDibCopy(Path(name).c_str(), kLoadPreview).empty()) << name;
   }
-  const auto* preview_bytes = static_cast<const uint8_t*>(GlobalLock(preview.get()));
   EXPECT_EQ(LoadDibCopy(Path("exif.jpg").c_str(), kLoadPreview),
-            Bytes(preview_bytes, preview_bytes + GlobalSize(preview.get())));
-  GlobalUnlock(preview.get());
+            testing::BlockBytes(preview.get()));
 }
 
 TEST_F(PictureExportsTest, TiffPreviewIsTheStripImageOfIfd1AtTwentyFourBits) {

@@ -23,8 +23,6 @@ using testing::WriteBytes;
 
 using Bytes = std::vector<uint8_t>;
 
-int32_t Check(const Bytes& b) { return CheckJpegStream(b.data(), b.size()); }
-
 // ---- CheckJpegStream ----------------------------------------------------------
 
 TEST(CheckJpegStreamTest, MarkerWalkCases) {
@@ -50,7 +48,8 @@ TEST(CheckJpegStreamTest, MarkerWalkCases) {
       {"garbage after eoi", {0xFF, 0xD8, 0xFF, 0xD9, 0x00, 0xFF, 0xC0}, 1},
       {"scan before soi", {0xFF, 0xDA, 0x00, 0xFF, 0xD9}, 0},
   };
-  for (const Case& c : cases) EXPECT_EQ(Check(c.bytes), c.expected) << c.name;
+  for (const Case& c : cases)
+    EXPECT_EQ(CheckJpegStream(c.bytes.data(), c.bytes.size()), c.expected) << c.name;
   EXPECT_EQ(CheckJpegStream(nullptr, 10), 0);
 }
 
@@ -93,19 +92,15 @@ TEST(PackedDibTest, BitmapAndDibConvertBothWaysAndTheHostDibStaysUntouched) {
     const Bitmap original = testing::MakeNoise(13, 5, bits);
     HGLOBAL dib = DibFromBitmap(&original);
     ASSERT_NE(dib, nullptr);
-    const auto* bytes = static_cast<const uint8_t*>(GlobalLock(dib));
-    const Bytes before(bytes, bytes + GlobalSize(dib));
-    EXPECT_EQ(PackedDibSize(reinterpret_cast<const BITMAPINFOHEADER*>(bytes)),
+    const Bytes before = testing::BlockBytes(dib);
+    EXPECT_EQ(PackedDibSize(reinterpret_cast<const BITMAPINFOHEADER*>(before.data())),
               static_cast<int64_t>(before.size()))
         << bits;
-    GlobalUnlock(dib);
     Bitmap back;
     ASSERT_EQ(BitmapFromDib(dib, &back), S_OK) << bits;
     EXPECT_EQ(back.bits_per_pixel, bits);
     EXPECT_TRUE(testing::SameColours(original, back)) << bits;
-    const auto* after = static_cast<const uint8_t*>(GlobalLock(dib));
-    EXPECT_EQ(Bytes(after, after + GlobalSize(dib)), before);
-    GlobalUnlock(dib);
+    EXPECT_EQ(testing::BlockBytes(dib), before);
     EXPECT_EQ(GlobalFree(dib), nullptr);
   }
 }
@@ -191,9 +186,8 @@ TEST_F(PictureFileTest, LoadPictureFileTiffIsAcceptedWhenLzwOrLargerThanDecoded)
   } cases[] = {{"none", 1}, {"lzw", 1}, {"zip", 0}, {"jpeg", 0}};
   for (const Case& c : cases) {
     const std::string tif = Path(std::string(c.compression) + ".tif");
-    const std::string command =
-        "convert '" + bmp + "' -compress " + c.compression + " '" + tif + "' 2>/dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0) << c.compression;
+    const auto run = veltora::testing::RunTool({"convert", bmp, "-compress", c.compression, tif});
+    ASSERT_TRUE(run.has_value() && run->exit_code == 0) << c.compression;
     Bitmap b;
     EXPECT_EQ(LoadPictureFile(tif.c_str(), &b, 24), c.expected) << c.compression;
     EXPECT_EQ(b.HoldsImage(), c.expected == 1);

@@ -1,17 +1,18 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "plugin/format_detection.h"
 #include "plugin/veltora.h"
+#include "tests/support/oracle.h"
 
 namespace veltora {
 namespace {
@@ -84,17 +85,13 @@ std::string PluginPath() {
 TEST(SharedLibraryTest, ExportsExactlyTheHeaderNamesAndNothingElse) {
   std::set<std::string> declared = HeaderExports();
   ASSERT_EQ(declared.size(), 23u);
-  std::string command = "nm -D --defined-only '" + PluginPath() + "' 2>/dev/null";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
+  const auto nm = testing::RunTool({"nm", "-D", "--defined-only", PluginPath()});
+  ASSERT_TRUE(nm.has_value() && nm->exit_code == 0) << "nm failed on " << PluginPath();
   std::set<std::string> defined;
-  char line[512];
-  while (std::fgets(line, sizeof line, pipe) != nullptr) {
-    char kind = 0;
-    char name[400];
-    if (std::sscanf(line, "%*s %c %399s", &kind, name) == 2 && kind != 'A') defined.insert(name);
+  std::istringstream lines(nm->out);
+  for (std::string address, kind, name; lines >> address >> kind >> name;) {
+    if (kind != "A") defined.insert(name);
   }
-  ASSERT_EQ(::pclose(pipe), 0) << "nm failed on " << PluginPath();
   for (const std::string& name : defined) {
     EXPECT_TRUE(declared.count(name)) << name << " leaks from Veltora.pcp";
   }
