@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/query/query_test_files.h"
@@ -130,9 +131,7 @@ TEST_P(PresenceTest, PrintMatchingInEachOfItsPlaces) {
       .Undefined(kMakerNote, 0x0E00, block);
   EXPECT_EQ(FlagsOf(Jpeg(maker, "maker.jpg")).print, 1u);
   const Flags none = FlagsOf(Jpeg(Typical(), "none.jpg"));
-  EXPECT_EQ(none.print, 0u);
-  EXPECT_EQ(none.is_exif, 1u);
-  EXPECT_EQ(none.v22, 1u);
+  EXPECT_EQ(std::tuple(none.is_exif, none.print, none.v22), std::tuple(1u, 0u, 1u));
 }
 
 TEST_P(PresenceTest, PresenceFlagsNeverFailOnUnreadableFiles) {
@@ -140,10 +139,8 @@ TEST_P(PresenceTest, PresenceFlagsNeverFailOnUnreadableFiles) {
   for (const std::string& path :
        {(dir_ / "missing.jpg").string(), (dir_ / "junk.jpg").string(), JfifJpeg(Typical())}) {
     const Flags f = FlagsOf(path);
-    EXPECT_EQ(f.result, S_OK) << path;
-    EXPECT_EQ(f.is_exif, 0u) << path;
-    EXPECT_EQ(f.print, 0u) << path;
-    EXPECT_EQ(f.v22, 0u) << path;
+    EXPECT_EQ(std::tuple(f.result, f.is_exif, f.print, f.v22), std::tuple(S_OK, 0u, 0u, 0u))
+        << path;
     uint32_t is_exif = 9;
     EXPECT_EQ(IsExifFile(path.c_str(), &is_exif), S_OK) << path;
     EXPECT_EQ(is_exif, 0u) << path;
