@@ -100,14 +100,11 @@ TEST_P(ExifReaderTest, ScansAnExifJpegAndAnswersFromEverySource) {
 
     IfdEntry exposure{.tag = 33434};
     ASSERT_EQ(r.FindEntry(kExifIfd, &exposure), 1);
-    uint8_t buffer[64];
-    std::memset(buffer, 0x77, sizeof buffer);
-    ASSERT_EQ(r.GetEntryValue(&exposure, buffer, 64), 1u);
-    uint32_t pair[2];
-    std::memcpy(pair, buffer, 8);
-    EXPECT_EQ(pair[0], 1u);
-    EXPECT_EQ(pair[1], 250u);
-    for (int i = 8; i < 64; ++i) ASSERT_EQ(buffer[i], 0) << i;
+    uint32_t words[16];
+    std::memset(words, 0x77, sizeof words);
+    ASSERT_EQ(r.GetEntryValue(&exposure, words, sizeof words), 1u);
+    EXPECT_EQ(std::pair(words[0], words[1]), std::pair(1u, 250u));
+    for (int i = 2; i < 16; ++i) ASSERT_EQ(words[i], 0u) << i;
 
     std::string text;
     EXPECT_EQ(r.ReadDateText(0, 16, &text), 1);

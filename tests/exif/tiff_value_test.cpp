@@ -43,9 +43,7 @@ TEST_P(TiffValueTest, TypesWithoutSizeCarryNoValue) {
     e.value = 0xDEADBEEF;
     EXPECT_EQ(DecodeEntry(Raw(0x100, type, 1, {1, 2, 3, 4}).data(), order(), &e), 0)
         << "type " << type;
-    EXPECT_EQ(e.tag, 0x100);
-    EXPECT_EQ(e.type, type);
-    EXPECT_EQ(e.value, 0u) << "type " << type;
+    EXPECT_EQ(std::tuple(e.tag, e.type, e.value), std::tuple(0x100, type, 0u)) << "type " << type;
   }
   IfdEntry zero_count;
   EXPECT_EQ(DecodeEntry(Raw(1, kTypeLong, 0, {1, 2, 3, 4}).data(), order(), &zero_count), 0);
@@ -142,14 +140,11 @@ TEST_P(TiffValueTest, DecodeValueBytesConvertsEveryElementAndClearsTheRest) {
   std::vector<uint8_t> stored(16);
   Write32(stored.data(), 10, order());
   Write32(stored.data() + 4, 1250, order());
-  uint8_t buffer[64];
-  std::memset(buffer, 0xEE, sizeof buffer);
-  ASSERT_EQ(DecodeValueBytes(stored.data(), 8, kTypeRational, order(), buffer, 64), 1u);
-  uint32_t pair[2];
-  std::memcpy(pair, buffer, 8);
-  EXPECT_EQ(pair[0], 10u);
-  EXPECT_EQ(pair[1], 1250u);
-  for (int i = 8; i < 64; ++i) ASSERT_EQ(buffer[i], 0) << "byte " << i;
+  uint32_t words[16];
+  std::memset(words, 0xEE, sizeof words);
+  ASSERT_EQ(DecodeValueBytes(stored.data(), 8, kTypeRational, order(), words, 64), 1u);
+  EXPECT_EQ(std::pair(words[0], words[1]), std::pair(10u, 1250u));
+  for (int i = 2; i < 16; ++i) ASSERT_EQ(words[i], 0u) << "word " << i;
 
   for (int i = 0; i < 8; ++i) Write16(stored.data() + 2 * i, static_cast<uint16_t>(i + 1), order());
   uint16_t shorts[8] = {};
@@ -162,7 +157,7 @@ TEST_P(TiffValueTest, DecodeValueBytesConvertsEveryElementAndClearsTheRest) {
   EXPECT_EQ(small[0] | small[1] | small[2], 0);
   // Sizeless and unknown types deliver nothing.
   for (uint16_t type : {uint16_t{0}, kTypeSShort, kTypeFloat, kTypeDouble, uint16_t{11}}) {
-    EXPECT_EQ(DecodeValueBytes(stored.data(), 16, type, order(), buffer, 64), 0u) << type;
+    EXPECT_EQ(DecodeValueBytes(stored.data(), 16, type, order(), words, 64), 0u) << type;
   }
   const char text[] = "2006:05:14 09:30:05";
   char ten[10];

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
+#include <tuple>
 
 #include "platform/file.h"
 #include "platform/win32_error.h"
@@ -36,9 +37,8 @@ TEST_F(TempFilesTest, UnsafeTmpdirFallsBackToAPrivateDirectory) {
     EXPECT_EQ(dir, FallbackDir()) << unsafe;
     struct stat st {};
     ASSERT_EQ(::lstat(dir.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-    EXPECT_EQ(st.st_uid, ::geteuid());
+    EXPECT_EQ(std::tuple(S_ISDIR(st.st_mode) != 0, st.st_mode & 0777, st.st_uid),
+              std::tuple(true, 0700u, ::geteuid()));
   }
 }
 

@@ -115,11 +115,8 @@ bool Near(double a, double b) {
 }
 
 bool SameNumbers(const std::vector<double>& ours, const std::vector<double>& theirs) {
-  if (ours.empty() || ours.size() != theirs.size()) return false;
-  for (size_t i = 0; i < ours.size(); ++i) {
-    if (!Near(ours[i], theirs[i])) return false;
-  }
-  return true;
+  return !ours.empty() && ours.size() == theirs.size() &&
+         std::equal(ours.begin(), ours.end(), theirs.begin(), Near);
 }
 
 // exiftool applies a value conversion to some tags even with -n; the same
