@@ -52,8 +52,7 @@ TEST_P(PresenceTest, OrientationOfPrimaryAndThumbnail) {
     uint32_t primary = 99, thumbnail = 99;
     EXPECT_EQ(GetOrientation(c.path.c_str(), &primary, &thumbnail, c.allow_tiff), c.result)
         << c.name;
-    EXPECT_EQ(primary, c.primary) << c.name;
-    EXPECT_EQ(thumbnail, c.thumbnail) << c.name;
+    EXPECT_EQ(std::pair(primary, thumbnail), std::pair(c.primary, c.thumbnail)) << c.name;
   }
   EXPECT_EQ(GetOrientation(Jpeg(Typical()).c_str(), nullptr, nullptr, 1), E_FAIL);
   uint32_t primary = 5;
@@ -107,9 +106,7 @@ TEST_P(PresenceTest, ExifVersionTest) {
   for (const auto& [version, v22] : v22_of) {
     const Flags f =
         FlagsOf(Jpeg(Builder().Undefined(kExif, 36864, {version.begin(), version.end()})));
-    EXPECT_EQ(f.result, S_OK);
-    EXPECT_EQ(f.is_exif, 1u);
-    EXPECT_EQ(f.v22, v22) << version;
+    EXPECT_EQ(std::tuple(f.result, f.is_exif, f.v22), std::tuple(S_OK, 1u, v22)) << version;
   }
   // Stored as ASCII, or with another count: not a version.
   EXPECT_EQ(FlagsOf(Jpeg(Builder().Ascii(kExif, 36864, "0230", false), "ascii.jpg")).v22, 0u);
