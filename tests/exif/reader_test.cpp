@@ -92,7 +92,7 @@ TEST_P(ExifReaderTest, ScansAnExifJpegAndAnswersFromEverySource) {
     EXPECT_EQ(r.tiffHeaderOffset, 2u + 10u);
     EXPECT_EQ(r.app1Offset, 2u);
     EXPECT_EQ(std::tuple(r.IsExif(), r.IsExifJpeg(), r.IsExifTiff()), std::tuple(1, 1, 0));
-    EXPECT_EQ(std::pair(r.GetImageSize().width, r.GetImageSize().height), std::pair(16u, 8u));
+    EXPECT_EQ(std::tuple(r.GetImageSize().width, r.GetImageSize().height), std::tuple(16u, 8u));
     EXPECT_EQ(r.thumbnailImage.ifdOffset, ifd1);
     EXPECT_EQ(r.dataSize, r.app1Length - 8u);
     // Orientations, version and capture time: see the query exports' tests.
@@ -103,7 +103,7 @@ TEST_P(ExifReaderTest, ScansAnExifJpegAndAnswersFromEverySource) {
     uint32_t words[16];
     std::memset(words, 0x77, sizeof words);
     ASSERT_EQ(r.GetEntryValue(&exposure, words, sizeof words), 1u);
-    EXPECT_EQ(std::pair(words[0], words[1]), std::pair(1u, 250u));
+    EXPECT_EQ(std::tuple(words[0], words[1]), std::tuple(1u, 250u));
     for (int i = 2; i < 16; ++i) ASSERT_EQ(words[i], 0u) << i;
 
     std::string text;
@@ -149,9 +149,8 @@ TEST_P(ExifReaderTest, HeadersThatFailOrLocateNothing) {
 TEST_P(ExifReaderTest, MakerNoteInSignatureFormFromEverySource) {
   ForEachReader<MakerNoteReader>(WithThreeEntries().Bytes(), [](MakerNoteReader& r, uint32_t load) {
     EXPECT_EQ(r.HasMakerNote(), 1);
-    EXPECT_EQ(r.makerSignature, "Quorvanta");
-    EXPECT_EQ(r.makerEntryCount, 3);
-    EXPECT_EQ(r.GetMakerSignature(), "Quorvanta");
+    EXPECT_EQ(std::tuple(r.makerSignature, r.GetMakerSignature(), r.makerEntryCount),
+              std::tuple("Quorvanta", "Quorvanta", 3));
     IfdEntry e{.tag = 0x0002};
     ASSERT_EQ(r.FindMakerEntry(&e), 1);  // entries start at byte 14
     EXPECT_EQ(e.value, 7u);

@@ -143,7 +143,7 @@ TEST_P(TiffValueTest, DecodeValueBytesConvertsEveryElementAndClearsTheRest) {
   uint32_t words[16];
   std::memset(words, 0xEE, sizeof words);
   ASSERT_EQ(DecodeValueBytes(stored.data(), 8, kTypeRational, order(), words, 64), 1u);
-  EXPECT_EQ(std::pair(words[0], words[1]), std::pair(10u, 1250u));
+  EXPECT_EQ(std::tuple(words[0], words[1]), std::tuple(10u, 1250u));
   for (int i = 2; i < 16; ++i) ASSERT_EQ(words[i], 0u) << "word " << i;
 
   for (int i = 0; i < 8; ++i) Write16(stored.data() + 2 * i, static_cast<uint16_t>(i + 1), order());

@@ -52,7 +52,7 @@ TEST_P(PresenceTest, OrientationOfPrimaryAndThumbnail) {
     uint32_t primary = 99, thumbnail = 99;
     EXPECT_EQ(GetOrientation(c.path.c_str(), &primary, &thumbnail, c.allow_tiff), c.result)
         << c.name;
-    EXPECT_EQ(std::pair(primary, thumbnail), std::pair(c.primary, c.thumbnail)) << c.name;
+    EXPECT_EQ(std::tuple(primary, thumbnail), std::tuple(c.primary, c.thumbnail)) << c.name;
   }
   EXPECT_EQ(GetOrientation(Jpeg(Typical()).c_str(), nullptr, nullptr, 1), E_FAIL);
   uint32_t primary = 5;
