@@ -19,15 +19,10 @@ using PresenceTest = QueryTest;
 
 // Each case: a file, whether TIFF is allowed, and the answers expected.
 TEST_P(PresenceTest, OrientationOfPrimaryAndThumbnail) {
-  TiffBuilder both = Typical();
-  both.Short(kIfd1, 274, 8);
   // Only a SHORT with count 1 is an orientation.
   TiffBuilder odd = Builder();
   odd.Long(kIfd0, 274, 6).Shorts(kIfd1, 274, {3, 3}).Short(kExif, 34855, 1).Short(kIfd1, 259, 6);
-  TiffBuilder plain = Builder();
-  plain.RgbImage(kIfd0, 8, 8).Short(kIfd0, 274, 3);
-  TiffBuilder exif = Typical();
-  exif.RgbImage(kIfd0, 8, 8);
+  const std::string exif_tiff = Tiff(Typical().RgbImage(kIfd0, 8, 8), "exif.tiff");
   const struct {
     const char* name;
     std::string path;
@@ -35,7 +30,7 @@ TEST_P(PresenceTest, OrientationOfPrimaryAndThumbnail) {
     HRESULT result;
     uint32_t primary, thumbnail;
   } cases[] = {
-      {"both", Jpeg(both), 0, S_OK, 6, 8},
+      {"both", Jpeg(Typical().Short(kIfd1, 274, 8)), 0, S_OK, 6, 8},
       {"not SHORT[1]", Jpeg(odd, "odd.jpg"), 0, S_OK, 0, 0},
       // JFIF APP0 in front of the EXIF data: not an EXIF file, and a JPEG has
       // no IFD0 dimensions to fall back on.
@@ -44,9 +39,10 @@ TEST_P(PresenceTest, OrientationOfPrimaryAndThumbnail) {
       {"tiff not allowed", (dir_ / "missing.tif").string(), 0, S_OK, 0, 0},
       // A plain TIFF (dimensions, no EXIF directory) is accepted, but its
       // orientation counts only in an EXIF file.
-      {"plain tiff", Tiff(plain, "plain.tif"), 1, S_OK, 0, 0},
-      {"exif tiff", Tiff(exif, "exif.tiff"), 1, S_OK, 6, 0},
-      {"exif tiff not allowed", Tiff(exif, "exif.tiff"), 0, S_OK, 0, 0},
+      {"plain tiff", Tiff(Builder().RgbImage(kIfd0, 8, 8).Short(kIfd0, 274, 3), "plain.tif"), 1,
+       S_OK, 0, 0},
+      {"exif tiff", exif_tiff, 1, S_OK, 6, 0},
+      {"exif tiff not allowed", exif_tiff, 0, S_OK, 0, 0},
   };
   for (const auto& c : cases) {
     uint32_t primary = 99, thumbnail = 99;
