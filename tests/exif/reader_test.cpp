@@ -115,8 +115,7 @@ TEST_P(ExifReaderTest, ScansAnExifJpegAndAnswersFromEverySource) {
 
     std::vector<uint8_t> thumbnail;
     ASSERT_EQ(r.GetThumbnail(&thumbnail), 16u);
-    EXPECT_EQ(thumbnail.front(), 0xFF);
-    EXPECT_EQ(thumbnail[2], 't');
+    EXPECT_EQ(std::tuple(thumbnail[0], thumbnail[2]), std::tuple(0xFF, 't'));
   });
 }
 
@@ -174,8 +173,7 @@ TEST_P(ExifReaderTest, MakerNotesThatCannotBeRead) {
   {  // Exactly four bytes: ignored.
     const auto bytes_r = Builder().RawMakerNote({'A', 'B', 'C', 'D'}).Bytes();
     MakerNoteReader r(bytes_r, 1, 0);
-    EXPECT_EQ(r.HasMakerNote(), 0);
-    EXPECT_EQ(r.makerNote, nullptr);
+    EXPECT_EQ(std::tuple(r.HasMakerNote(), r.makerNote), std::tuple(0, nullptr));
   }
   {  // A signature whose count needs more bytes than the note has: signature kept.
     std::vector<uint8_t> note = {'Q', 'u', 'o', 'r', 'v', 'a', 'n', 't', 'a', 0, 0, 0};
@@ -194,8 +192,7 @@ TEST_P(ExifReaderTest, MakerNotesThatCannotBeRead) {
   {  // A 19-character text with no NUL leaves no room for a count.
     const auto bytes_r = Builder().RawMakerNote(std::vector<uint8_t>(21, 'Q')).Bytes();
     MakerNoteReader r(bytes_r, 1, 0);
-    EXPECT_EQ(r.makerSignature.size(), 19u);
-    EXPECT_EQ(r.makerEntryCount, 0);
+    EXPECT_EQ(std::tuple(r.makerSignature.size(), r.makerEntryCount), std::tuple(19u, 0));
   }
   // Declared sizes beyond the file and the data, the last by a single byte.
   t::TiffBuilder one = Builder();

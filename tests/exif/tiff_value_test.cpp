@@ -39,8 +39,7 @@ TEST_P(TiffValueTest, TypesWithoutSizeCarryNoValue) {
   for (uint16_t type : {kTypeSByte, kTypeSShort, kTypeFloat, kTypeDouble, uint16_t{0},
                         uint16_t{13}, uint16_t{0xFFFF}}) {
     EXPECT_EQ(TypeSize(type), 0) << "type " << type;
-    IfdEntry e;
-    e.value = 0xDEADBEEF;
+    IfdEntry e{.value = 0xDEADBEEF};
     EXPECT_EQ(DecodeEntry(Raw(0x100, type, 1, {1, 2, 3, 4}).data(), order(), &e), 0)
         << "type " << type;
     EXPECT_EQ(std::tuple(e.tag, e.type, e.value), std::tuple(0x100, type, 0u)) << "type " << type;

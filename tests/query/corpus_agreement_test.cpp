@@ -15,7 +15,6 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 

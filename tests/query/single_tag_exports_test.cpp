@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -169,10 +168,8 @@ MakerLists CallMakerNoteValue(const std::string& path, const std::string& signat
   MakerLists out;
   out.result = GetMakerNoteValue(path.c_str(), &s, &tags, &values);
   out.signature = CStringGet(&s);
-  auto t = ArrayView(&tags);
-  auto v = ArrayView(&values);
-  out.tags.assign(t.begin(), t.end());
-  out.values.assign(v.begin(), v.end());
+  out.tags.assign(ArrayView(&tags).begin(), ArrayView(&tags).end());
+  out.values.assign(ArrayView(&values).begin(), ArrayView(&values).end());
   CStringFree(&s);
   ArrayFree(&tags);
   ArrayFree(&values);
