@@ -15,8 +15,7 @@ namespace {
 using Records = GetExifRecords;
 
 std::vector<uint16_t> Tags(const ShortArray& list) {
-  auto view = ArrayView(&list);
-  return {view.begin(), view.end()};
+  return {ArrayView(&list).begin(), ArrayView(&list).end()};
 }
 
 void Want(ShortArray* list, std::vector<uint16_t> tags) {

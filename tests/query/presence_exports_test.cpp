@@ -190,8 +190,7 @@ std::vector<HRESULT> QueryAnswers(const std::string& path) {
 // A FIFO, a directory and a device answer at once, as a missing file does.
 TEST(NonRegularFileTest, QueriesAnswerAsForAMissingFileAtOnce) {
   TempDir dir;
-  const std::string fifo = (dir / "x.jpg").string();
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo((dir / "x.jpg").c_str(), 0600), 0);
   std::filesystem::create_directory(dir / "folder.jpg");
   std::filesystem::create_symlink("/dev/zero", dir / "device.jpg");
   const auto missing = QueryAnswers((dir / "missing.jpg").string());

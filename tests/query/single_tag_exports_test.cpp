@@ -113,9 +113,9 @@ TEST_P(SingleTagTest, UndeliverableValuesFailWithEmptyOutputs) {
 
 TEST_P(SingleTagTest, FilesWithoutUsableExifAreRefused) {
   const std::string jfif = JfifJpeg(Typical());
-  const std::string missing = (dir_ / "missing.jpg").string();
   WriteFile(dir_ / "empty.jpg", std::vector<uint8_t>{});
-  for (const std::string& path : {jfif, missing, (dir_ / "empty.jpg").string()}) {
+  for (const std::string& path :
+       {jfif, (dir_ / "missing.jpg").string(), (dir_ / "empty.jpg").string()}) {
     SCOPED_TRACE(path);
     ExpectNothing(Get(path, EXIF_DIR_IFD0, 271, 16), E_NOTEXIF);
     ExpectNothing(GetMaker(path, nullptr, 1, 16), E_NOTEXIF);
