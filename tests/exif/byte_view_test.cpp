@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 namespace veltora::exif {
@@ -74,16 +75,13 @@ TEST(ByteCursorTest, ErrorIsStickyAndPositionStops) {
   EXPECT_EQ(cursor.U16(), 0x4D4D);
   EXPECT_EQ(cursor.U16(), 42);
   EXPECT_EQ(cursor.U32(), 8u);
-  EXPECT_TRUE(cursor.ok());
-  EXPECT_EQ(cursor.pos(), 8u);
+  EXPECT_EQ(std::tuple(cursor.ok(), cursor.pos()), std::tuple(true, uint64_t{8}));
   EXPECT_EQ(cursor.U16(), 0);  // one byte left: fails
-  EXPECT_FALSE(cursor.ok());
-  EXPECT_EQ(cursor.pos(), 8u);
+  EXPECT_EQ(std::tuple(cursor.ok(), cursor.pos()), std::tuple(false, uint64_t{8}));
   EXPECT_EQ(cursor.U8(), 0);  // would fit, but the error is sticky
   EXPECT_FALSE(cursor.Skip(0));
   EXPECT_EQ(cursor.Take(0).size(), 0u);
-  EXPECT_EQ(cursor.pos(), 8u);
-  EXPECT_EQ(cursor.remaining(), 0u);
+  EXPECT_EQ(std::tuple(cursor.pos(), cursor.remaining()), std::tuple(uint64_t{8}, uint64_t{0}));
 }
 
 TEST(ByteCursorTest, SkipAndTakeAreBoundedAndAStartPastTheEndIsAnError) {

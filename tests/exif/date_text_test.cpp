@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 namespace veltora::exif {
 namespace {
@@ -36,15 +37,12 @@ TEST(ParseDateTextTest, LengthIsCheckedButSeparatorsAndDigitsAreNot) {
   EXPECT_EQ(t.wYear, 1);  // untouched on failure
   ASSERT_EQ(ParseDateText(std::string("2006:05:14 09:30:05\0", 20), "", &t), 1);
   ASSERT_EQ(ParseDateText("2006/05/14-09.30.05", "", &t), 1);
-  EXPECT_EQ(t.wMonth, 5);
-  EXPECT_EQ(t.wSecond, 5);
+  EXPECT_EQ(std::tuple(t.wMonth, t.wSecond), std::tuple(5, 5));
   ASSERT_EQ(ParseDateText("    :  :     :  :  ", "", &t), 1);  // an unset camera clock
-  EXPECT_EQ(t.wYear, 0);
-  EXPECT_EQ(t.wSecond, 0);
+  EXPECT_EQ(std::tuple(t.wYear, t.wSecond), std::tuple(0, 0));
   ASSERT_EQ(ParseDateText(" 7x9:-1:1a 09:30:05", "", &t), 1);
-  EXPECT_EQ(t.wYear, 7);  // conversion stops at the first non-digit
-  EXPECT_EQ(t.wMonth, static_cast<uint16_t>(-1));
-  EXPECT_EQ(t.wDay, 1);
+  // Conversion stops at the first non-digit.
+  EXPECT_EQ(std::tuple(t.wYear, t.wMonth, t.wDay), std::tuple(7, uint16_t(-1), 1));
 }
 
 TEST(FormatDateTextTest, KeepsSeparatorsAndSubSecondPrecision) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "exif/current_byte_order.h"
@@ -38,13 +39,10 @@ TEST_P(TiffValueTest, TypesWithoutSizeCarryNoValue) {
   for (uint16_t type : {kTypeSByte, kTypeSShort, kTypeFloat, kTypeDouble, uint16_t{0},
                         uint16_t{13}, uint16_t{0xFFFF}}) {
     EXPECT_EQ(TypeSize(type), 0) << "type " << type;
-    IfdEntry e;
-    e.value = 0xDEADBEEF;
+    IfdEntry e{.value = 0xDEADBEEF};
     EXPECT_EQ(DecodeEntry(Raw(0x100, type, 1, {1, 2, 3, 4}).data(), order(), &e), 0)
         << "type " << type;
-    EXPECT_EQ(e.tag, 0x100);
-    EXPECT_EQ(e.type, type);
-    EXPECT_EQ(e.value, 0u) << "type " << type;
+    EXPECT_EQ(std::tuple(e.tag, e.type, e.value), std::tuple(0x100, type, 0u)) << "type " << type;
   }
   IfdEntry zero_count;
   EXPECT_EQ(DecodeEntry(Raw(1, kTypeLong, 0, {1, 2, 3, 4}).data(), order(), &zero_count), 0);
@@ -61,9 +59,8 @@ TEST_P(TiffValueTest, ShortPairPacksFirstHighAndCopiesOutInOrder) {
   EXPECT_EQ(e.value, 0x01020304u);
   uint16_t out[3] = {9, 9, 9};
   EXPECT_EQ(CopyInlineValue(e, 4, out, 4), 2u);
-  EXPECT_EQ(out[0], 0x0102);
-  EXPECT_EQ(out[1], 0x0304);
-  EXPECT_EQ(out[2], 9);  // past the capacity: untouched
+  // The third number lies past the capacity: untouched.
+  EXPECT_EQ(std::tuple(out[0], out[1], out[2]), std::tuple(0x0102, 0x0304, 9));
   EXPECT_EQ(CopyInlineValue(e, 4, out, 3), 1u);
   EXPECT_EQ(out[0], 0x0102);
   EXPECT_EQ(out[1] & 0xFF, 0);  // the third byte is cleared though no number fits there
@@ -103,8 +100,7 @@ TEST_P(TiffValueTest, InlineBytesAndTextKeepStoredOrder) {
   EXPECT_EQ(text.value, 0x00004B4Fu);  // bytes past the value size are not taken
   char two[2] = {'x', 'x'};
   EXPECT_EQ(CopyInlineValue(text, 3, two, 2), 2u);
-  EXPECT_EQ(two[0], 'O');
-  EXPECT_EQ(two[1], 0);
+  EXPECT_EQ(std::tuple(two[0], two[1]), std::tuple('O', 0));
   char none[1] = {'x'};
   EXPECT_EQ(CopyInlineValue(text, 3, none, 1), 1u);
   EXPECT_EQ(none[0], 0);
@@ -124,10 +120,8 @@ TEST_P(TiffValueTest, EncodeIsTheInverseAndLeftJustifies) {
     ASSERT_EQ(EncodeEntry(raw.data(), order(), in), 1) << "tag " << in.tag;
     IfdEntry out;
     ASSERT_EQ(DecodeEntry(raw.data(), order(), &out), 1) << "tag " << in.tag;
-    EXPECT_EQ(out.tag, in.tag);
-    EXPECT_EQ(out.type, in.type);
-    EXPECT_EQ(out.count, in.count);
-    EXPECT_EQ(out.value, in.value) << "tag " << in.tag;
+    EXPECT_EQ(std::tie(out.tag, out.type, out.count, out.value),
+              std::tie(in.tag, in.type, in.count, in.value));
     // Unused value bytes are written as zero, not left as they were.
     const uint32_t size = EntryValueSize(&in);
     for (uint32_t i = size; i < 4 && size <= 4; ++i) EXPECT_EQ(raw[8 + i], 0) << "tag " << in.tag;
@@ -145,28 +139,24 @@ TEST_P(TiffValueTest, DecodeValueBytesConvertsEveryElementAndClearsTheRest) {
   std::vector<uint8_t> stored(16);
   Write32(stored.data(), 10, order());
   Write32(stored.data() + 4, 1250, order());
-  uint8_t buffer[64];
-  std::memset(buffer, 0xEE, sizeof buffer);
-  ASSERT_EQ(DecodeValueBytes(stored.data(), 8, kTypeRational, order(), buffer, 64), 1u);
-  uint32_t pair[2];
-  std::memcpy(pair, buffer, 8);
-  EXPECT_EQ(pair[0], 10u);
-  EXPECT_EQ(pair[1], 1250u);
-  for (int i = 8; i < 64; ++i) ASSERT_EQ(buffer[i], 0) << "byte " << i;
+  uint32_t words[16];
+  std::memset(words, 0xEE, sizeof words);
+  ASSERT_EQ(DecodeValueBytes(stored.data(), 8, kTypeRational, order(), words, 64), 1u);
+  EXPECT_EQ(std::tuple(words[0], words[1]), std::tuple(10u, 1250u));
+  for (int i = 2; i < 16; ++i) ASSERT_EQ(words[i], 0u) << "word " << i;
 
   for (int i = 0; i < 8; ++i) Write16(stored.data() + 2 * i, static_cast<uint16_t>(i + 1), order());
   uint16_t shorts[8] = {};
   EXPECT_EQ(DecodeValueBytes(stored.data(), 16, kTypeShort, order(), shorts, 7), 3u);
-  EXPECT_EQ(shorts[0], 1);
-  EXPECT_EQ(shorts[2], 3);
-  EXPECT_EQ(shorts[3], 0);  // the odd byte of capacity is cleared, not filled
+  // The odd byte of capacity is cleared, not filled.
+  EXPECT_EQ(std::tuple(shorts[0], shorts[2], shorts[3]), std::tuple(1, 3, 0));
   // Capacity smaller than one element: nothing, but the buffer is still cleared.
   uint8_t small[3] = {1, 1, 1};
   EXPECT_EQ(DecodeValueBytes(stored.data(), 16, kTypeLong, order(), small, 3), 0u);
   EXPECT_EQ(small[0] | small[1] | small[2], 0);
   // Sizeless and unknown types deliver nothing.
   for (uint16_t type : {uint16_t{0}, kTypeSShort, kTypeFloat, kTypeDouble, uint16_t{11}}) {
-    EXPECT_EQ(DecodeValueBytes(stored.data(), 16, type, order(), buffer, 64), 0u) << type;
+    EXPECT_EQ(DecodeValueBytes(stored.data(), 16, type, order(), words, 64), 0u) << type;
   }
   const char text[] = "2006:05:14 09:30:05";
   char ten[10];

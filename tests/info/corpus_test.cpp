@@ -12,7 +12,6 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "info/exif_records.h"
@@ -84,8 +85,8 @@ TEST_P(RecordParserTest, EveryFieldKindSetsItsPresenceBitInBothByteOrders) {
   // The values are held against exiftool's by the corpus tests, in files of
   // both byte orders; here, the type words and the presence bits they set.
   const auto* tiff = p.Find<TiffInfo>(INFO_TIFF_MAIN);
-  EXPECT_EQ(tiff->ImageWidthType, 3);  // written back as SHORT
-  EXPECT_EQ(tiff->ImageLengthType, 4);
+  // The type words as stored: SHORT for the width, LONG for the length.
+  EXPECT_EQ(std::tuple(tiff->ImageWidthType, tiff->ImageLengthType), std::tuple(3, 4));
   EXPECT_EQ(tiff->mask1, TIFF_M1_IMAGE_WIDTH | TIFF_M1_IMAGE_LENGTH | TIFF_M1_BITS_PER_SAMPLE |
                              TIFF_M1_MAKE | TIFF_M1_STRIP_OFFSETS | TIFF_M1_X_RESOLUTION |
                              TIFF_M1_WHITE_POINT | TIFF_M1_EXIF_IFD_READ | TIFF_M1_GPS_IFD_READ);
@@ -148,8 +149,7 @@ TEST_P(RecordParserTest, ValuesOutsideTheBlockAreSkippedOrZero) {
   // what the block does not supply is 0.
   Parsed fixed(Builder().Shorts(t::kIfd0, 301, {7, 8, 9}).Bytes(), INFO_TIFF_MAIN);
   const auto* tiff = fixed.Find<TiffInfo>(INFO_TIFF_MAIN);
-  EXPECT_EQ(tiff->TransferFunction[2], 9);
-  EXPECT_EQ(tiff->TransferFunction[767], 0);
+  EXPECT_EQ(std::tuple(tiff->TransferFunction[2], tiff->TransferFunction[767]), std::tuple(9, 0));
 
   const struct {
     const char* name;

@@ -65,16 +65,13 @@ void FileSystemTest::SetUp() {
     fs::permissions(unprivileged_temp_, fs::perms(0700));
     ASSERT_EQ(::chown(unprivileged_temp_.c_str(), kNobody, kNobody), 0);
   }
-  if (const char* old = std::getenv("TMPDIR")) {
-    had_tmpdir_ = true;
-    saved_tmpdir_ = old;
-  }
+  if (const char* old = std::getenv("TMPDIR")) saved_tmpdir_ = old;
   ::setenv("TMPDIR", temp_.c_str(), 1);
 }
 
 void FileSystemTest::TearDown() {
-  if (had_tmpdir_) {
-    ::setenv("TMPDIR", saved_tmpdir_.c_str(), 1);
+  if (saved_tmpdir_) {
+    ::setenv("TMPDIR", saved_tmpdir_->c_str(), 1);
   } else {
     ::unsetenv("TMPDIR");
   }

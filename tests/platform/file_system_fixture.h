@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,8 +41,7 @@ class FileSystemTest : public ::testing::Test {
   std::filesystem::path root_;
   std::filesystem::path temp_;
   std::filesystem::path unprivileged_temp_;
-  std::string saved_tmpdir_;
-  bool had_tmpdir_ = false;
+  std::optional<std::string> saved_tmpdir_;
 };
 
 // Runs `step` in a child process and returns its value (0..255), -1 when

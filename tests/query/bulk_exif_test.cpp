@@ -15,8 +15,7 @@ namespace {
 using Records = GetExifRecords;
 
 std::vector<uint16_t> Tags(const ShortArray& list) {
-  auto view = ArrayView(&list);
-  return {view.begin(), view.end()};
+  return {ArrayView(&list).begin(), ArrayView(&list).end()};
 }
 
 void Want(ShortArray* list, std::vector<uint16_t> tags) {
@@ -173,8 +172,7 @@ TEST_P(BulkExifTest, QuorvantaMakerRecord) {
   EXPECT_EQ(Tags(r.maker.tags).size(), shorts.size() + longs.size() + 3);
   EXPECT_EQ(std::tuple(r.maker.present_0021, r.maker.present_0E00, r.maker.present_4950),
             std::tuple(1u, 0u, 7u));
-  EXPECT_EQ(r.maker.date_0033.wYear, 2023);
-  EXPECT_EQ(r.maker.date_0033.wSecond, 58);
+  EXPECT_EQ(std::tuple(r.maker.date_0033.wYear, r.maker.date_0033.wSecond), std::tuple(2023, 58));
   for (const auto& [tag, field] : shorts) {
     uint16_t v = 0;
     std::memcpy(&v, field, 2);

@@ -15,7 +15,6 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -35,25 +34,6 @@ const std::map<std::string, uint32_t> kGroups = {{"IFD0", EXIF_DIR_IFD0},
                                                  {"ExifIFD", EXIF_DIR_EXIF},
                                                  {"GPS", EXIF_DIR_GPS},
                                                  {"IFD1", EXIF_DIR_IFD1}};
-
-// exiftool -j -n -G1 -a -u -D over the whole corpus in one run, by file
-// name; each tag as {"id": tag number, "val": value}. Empty without exiftool.
-const std::map<std::string, nlohmann::json>& Oracle() {
-  static const std::map<std::string, nlohmann::json> by_file = [] {
-    std::map<std::string, nlohmann::json> out;
-    const auto dir = CorpusDir();
-    const auto run =
-        dir ? RunTool({"exiftool", "-j", "-n", "-G1", "-a", "-u", "-D", "-q", dir->string()})
-            : std::nullopt;
-    if (!run) return out;
-    const nlohmann::json all = nlohmann::json::parse(run->out, nullptr, false);
-    for (const nlohmann::json& j : all.is_array() ? all : nlohmann::json::array()) {
-      out[fs::path(j.value("SourceFile", "")).filename().string()] = j;
-    }
-    return out;
-  }();
-  return by_file;
-}
 
 // Bytes as exiftool prints text: NUL bytes are dropped, a byte that begins no
 // valid UTF-8 sequence becomes '?', trailing blanks are cut.
@@ -115,11 +95,8 @@ bool Near(double a, double b) {
 }
 
 bool SameNumbers(const std::vector<double>& ours, const std::vector<double>& theirs) {
-  if (ours.empty() || ours.size() != theirs.size()) return false;
-  for (size_t i = 0; i < ours.size(); ++i) {
-    if (!Near(ours[i], theirs[i])) return false;
-  }
-  return true;
+  return !ours.empty() && ours.size() == theirs.size() &&
+         std::equal(ours.begin(), ours.end(), theirs.begin(), Near);
 }
 
 // exiftool applies a value conversion to some tags even with -n; the same
@@ -201,12 +178,15 @@ const char* Explain(const Value& ours, const nlohmann::json& theirs, const FileF
 TEST(QueryCorpusTest, GetExifValueAgreesWithExiftool) {
   const auto files = CorpusPictures();
   if (files.empty()) GTEST_SKIP() << "no corpus";
-  if (Oracle().empty()) GTEST_SKIP() << "no exiftool";
+  // exiftool's view of every file in one run; each tag as {"id": tag number,
+  // "val": value}.
+  const auto oracles = ExiftoolJsonEach(files, {"-n", "-G1", "-a", "-u", "-D", "-q"});
+  if (!oracles) GTEST_SKIP() << "no exiftool";
   std::map<std::string, std::set<std::string>> explained;
   size_t compared = 0, agreed = 0;
   for (const fs::path& file : files) {
-    const auto oracle = Oracle().find(file.filename().string());
-    if (oracle == Oracle().end()) continue;
+    const auto oracle = oracles->find(file.string());
+    if (oracle == oracles->end()) continue;
     const FileFacts facts = Facts(file);
     for (const auto& [key, tag] : oracle->second.items()) {
       const auto group = kGroups.find(key.substr(0, key.find(':')));

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/query/query_test_files.h"
@@ -18,15 +19,10 @@ using PresenceTest = QueryTest;
 
 // Each case: a file, whether TIFF is allowed, and the answers expected.
 TEST_P(PresenceTest, OrientationOfPrimaryAndThumbnail) {
-  TiffBuilder both = Typical();
-  both.Short(kIfd1, 274, 8);
   // Only a SHORT with count 1 is an orientation.
   TiffBuilder odd = Builder();
   odd.Long(kIfd0, 274, 6).Shorts(kIfd1, 274, {3, 3}).Short(kExif, 34855, 1).Short(kIfd1, 259, 6);
-  TiffBuilder plain = Builder();
-  plain.RgbImage(kIfd0, 8, 8).Short(kIfd0, 274, 3);
-  TiffBuilder exif = Typical();
-  exif.RgbImage(kIfd0, 8, 8);
+  const std::string exif_tiff = Tiff(Typical().RgbImage(kIfd0, 8, 8), "exif.tiff");
   const struct {
     const char* name;
     std::string path;
@@ -34,7 +30,7 @@ TEST_P(PresenceTest, OrientationOfPrimaryAndThumbnail) {
     HRESULT result;
     uint32_t primary, thumbnail;
   } cases[] = {
-      {"both", Jpeg(both), 0, S_OK, 6, 8},
+      {"both", Jpeg(Typical().Short(kIfd1, 274, 8)), 0, S_OK, 6, 8},
       {"not SHORT[1]", Jpeg(odd, "odd.jpg"), 0, S_OK, 0, 0},
       // JFIF APP0 in front of the EXIF data: not an EXIF file, and a JPEG has
       // no IFD0 dimensions to fall back on.
@@ -43,16 +39,16 @@ TEST_P(PresenceTest, OrientationOfPrimaryAndThumbnail) {
       {"tiff not allowed", (dir_ / "missing.tif").string(), 0, S_OK, 0, 0},
       // A plain TIFF (dimensions, no EXIF directory) is accepted, but its
       // orientation counts only in an EXIF file.
-      {"plain tiff", Tiff(plain, "plain.tif"), 1, S_OK, 0, 0},
-      {"exif tiff", Tiff(exif, "exif.tiff"), 1, S_OK, 6, 0},
-      {"exif tiff not allowed", Tiff(exif, "exif.tiff"), 0, S_OK, 0, 0},
+      {"plain tiff", Tiff(Builder().RgbImage(kIfd0, 8, 8).Short(kIfd0, 274, 3), "plain.tif"), 1,
+       S_OK, 0, 0},
+      {"exif tiff", exif_tiff, 1, S_OK, 6, 0},
+      {"exif tiff not allowed", exif_tiff, 0, S_OK, 0, 0},
   };
   for (const auto& c : cases) {
     uint32_t primary = 99, thumbnail = 99;
     EXPECT_EQ(GetOrientation(c.path.c_str(), &primary, &thumbnail, c.allow_tiff), c.result)
         << c.name;
-    EXPECT_EQ(primary, c.primary) << c.name;
-    EXPECT_EQ(thumbnail, c.thumbnail) << c.name;
+    EXPECT_EQ(std::tuple(primary, thumbnail), std::tuple(c.primary, c.thumbnail)) << c.name;
   }
   EXPECT_EQ(GetOrientation(Jpeg(Typical()).c_str(), nullptr, nullptr, 1), E_FAIL);
   uint32_t primary = 5;
@@ -106,9 +102,7 @@ TEST_P(PresenceTest, ExifVersionTest) {
   for (const auto& [version, v22] : v22_of) {
     const Flags f =
         FlagsOf(Jpeg(Builder().Undefined(kExif, 36864, {version.begin(), version.end()})));
-    EXPECT_EQ(f.result, S_OK);
-    EXPECT_EQ(f.is_exif, 1u);
-    EXPECT_EQ(f.v22, v22) << version;
+    EXPECT_EQ(std::tuple(f.result, f.is_exif, f.v22), std::tuple(S_OK, 1u, v22)) << version;
   }
   // Stored as ASCII, or with another count: not a version.
   EXPECT_EQ(FlagsOf(Jpeg(Builder().Ascii(kExif, 36864, "0230", false), "ascii.jpg")).v22, 0u);
@@ -130,9 +124,7 @@ TEST_P(PresenceTest, PrintMatchingInEachOfItsPlaces) {
       .Undefined(kMakerNote, 0x0E00, block);
   EXPECT_EQ(FlagsOf(Jpeg(maker, "maker.jpg")).print, 1u);
   const Flags none = FlagsOf(Jpeg(Typical(), "none.jpg"));
-  EXPECT_EQ(none.print, 0u);
-  EXPECT_EQ(none.is_exif, 1u);
-  EXPECT_EQ(none.v22, 1u);
+  EXPECT_EQ(std::tuple(none.is_exif, none.print, none.v22), std::tuple(1u, 0u, 1u));
 }
 
 TEST_P(PresenceTest, PresenceFlagsNeverFailOnUnreadableFiles) {
@@ -140,10 +132,8 @@ TEST_P(PresenceTest, PresenceFlagsNeverFailOnUnreadableFiles) {
   for (const std::string& path :
        {(dir_ / "missing.jpg").string(), (dir_ / "junk.jpg").string(), JfifJpeg(Typical())}) {
     const Flags f = FlagsOf(path);
-    EXPECT_EQ(f.result, S_OK) << path;
-    EXPECT_EQ(f.is_exif, 0u) << path;
-    EXPECT_EQ(f.print, 0u) << path;
-    EXPECT_EQ(f.v22, 0u) << path;
+    EXPECT_EQ(std::tuple(f.result, f.is_exif, f.print, f.v22), std::tuple(S_OK, 0u, 0u, 0u))
+        << path;
     uint32_t is_exif = 9;
     EXPECT_EQ(IsExifFile(path.c_str(), &is_exif), S_OK) << path;
     EXPECT_EQ(is_exif, 0u) << path;
@@ -200,8 +190,7 @@ std::vector<HRESULT> QueryAnswers(const std::string& path) {
 // A FIFO, a directory and a device answer at once, as a missing file does.
 TEST(NonRegularFileTest, QueriesAnswerAsForAMissingFileAtOnce) {
   TempDir dir;
-  const std::string fifo = (dir / "x.jpg").string();
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo((dir / "x.jpg").c_str(), 0600), 0);
   std::filesystem::create_directory(dir / "folder.jpg");
   std::filesystem::create_symlink("/dev/zero", dir / "device.jpg");
   const auto missing = QueryAnswers((dir / "missing.jpg").string());

@@ -78,10 +78,8 @@ class QueryTest : public ::testing::TestWithParam<Endian> {
   }
   // The same EXIF data behind a JFIF APP0 segment.
   std::string JfifJpeg(const TiffBuilder& b) const {
-    const auto bytes = SpliceExif(EncodeJpeg(TestPattern(16, 16)), b.Bytes(), true);
-    const auto path = dir_ / "jfif.jpg";
-    WriteFile(path, bytes);
-    return path.string();
+    WriteFile(dir_ / "jfif.jpg", SpliceExif(EncodeJpeg(TestPattern(16, 16)), b.Bytes(), true));
+    return (dir_ / "jfif.jpg").string();
   }
 
   TempDir dir_;
