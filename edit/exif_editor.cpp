@@ -971,8 +971,7 @@ int ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
 }
 
 bool ExifEditor::MeetsMakerNote(uint64_t start, uint64_t size) const {
-  return makerNoteLength != 0 && start < uint64_t{makerNoteOffset} + makerNoteLength &&
-         makerNoteOffset < start + size;
+  return NoteBytes{makerNoteOffset, uint64_t{makerNoteOffset} + makerNoteLength}.Meets(start, size);
 }
 
 bool ExifEditor::ParentPointerWritable(uint32_t code) {
