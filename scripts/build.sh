@@ -14,6 +14,11 @@ for arg in "$@"; do
     *) targets+=(--target "$arg") ;;
   esac
 done
+# ccache, where installed, lets build trees of the same sources share objects.
+if command -v ccache >/dev/null; then
+  options=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache
+    ${options[@]+"${options[@]}"})
+fi
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTORA_WERROR=ON \
   ${options[@]+"${options[@]}"} >/dev/null
 cmake --build "$dir" ${targets[@]+"${targets[@]}"}
