@@ -3,7 +3,6 @@
 #include <memory>
 #include <optional>
 
-#include "exif/current_byte_order.h"
 #include "exif/directory.h"
 #include "info/record_entries.h"
 #include "info/record_list.h"
@@ -19,6 +18,9 @@ using exif::ByteView;
 constexpr uint32_t kMinIfd0Offset = 8;
 // The magic 42 read in the wrong byte order: the one value refused.
 constexpr uint16_t kSwappedMagic = 0x2A00;
+// The byte-order mark, as its two bytes read little-endian.
+constexpr uint16_t kMarkLittleEndian = 0x4949;  // "II"
+constexpr uint16_t kMarkBigEndian = 0x4D4D;     // "MM"
 // The Interoperability walk bounds itself by the block size cut to 16 bits,
 // as the segment that normally holds it can be no larger.
 constexpr uint64_t kInteropSizeMask = 0xFFFF;
@@ -131,9 +133,8 @@ HRESULT ParseTiffBlock(const uint8_t* data, uint32_t size, ImageInfoList* list, 
   if (data == nullptr || list == nullptr || (flags & INFO_REQUEST_MASK) == 0) return E_INVALIDARG;
   const ByteView bytes(data, size, exif::kLittleEndian);
   const std::optional<uint16_t> mark = bytes.U16(0);
-  if (mark != exif::kMarkLittleEndian && mark != exif::kMarkBigEndian) return E_FAIL;
-  exif::CurrentByteOrder = *mark;
-  const ByteView block = bytes.WithOrder(*mark == exif::kMarkBigEndian ? exif::kBigEndian : exif::kLittleEndian);
+  if (mark != kMarkLittleEndian && mark != kMarkBigEndian) return E_FAIL;
+  const ByteView block = bytes.WithOrder(*mark == kMarkBigEndian ? exif::kBigEndian : exif::kLittleEndian);
   const std::optional<uint16_t> magic = block.U16(2);
   const std::optional<uint32_t> ifd0 = block.U32(4);
   if (!magic || *magic == kSwappedMagic || !ifd0 || *ifd0 < kMinIfd0Offset) return E_FAIL;

@@ -8,7 +8,6 @@
 #include <tuple>
 #include <vector>
 
-#include "exif/current_byte_order.h"
 
 namespace veltora::exif {
 namespace {
@@ -177,26 +176,6 @@ TEST_P(TiffValueTest, ValueSizeIsAWrapping32BitProduct) {
 INSTANTIATE_TEST_SUITE_P(BothByteOrders, TiffValueTest,
                          ::testing::Values(kLittleEndian, kBigEndian),
                          [](const auto& param_info) { return std::string(param_info.param ? "MM" : "II"); });
-
-TEST(CurrentByteOrderTest, OnlyTheBigEndianMarkSwaps) {
-  const uint8_t bytes[4] = {0x12, 0x34, 0x56, 0x78};
-  const uint16_t saved = CurrentByteOrder;
-  for (uint16_t mark : {uint16_t{0}, kMarkLittleEndian, uint16_t{0x4D49}, uint16_t{1}}) {
-    CurrentByteOrder = mark;
-    EXPECT_EQ(CurrentRead16(bytes), 0x3412) << mark;
-    EXPECT_EQ(CurrentRead32(bytes), 0x78563412u) << mark;
-    EXPECT_EQ(CurrentOrder32(0x12345678), 0x12345678u) << mark;
-  }
-  CurrentByteOrder = kMarkBigEndian;
-  EXPECT_EQ(CurrentRead16(bytes), 0x1234);
-  EXPECT_EQ(CurrentRead32(bytes), 0x12345678u);
-  EXPECT_EQ(CurrentOrder16(0x1234), 0x3412);
-  EXPECT_EQ(CurrentOrder32(CurrentOrder32(0x12345678)), 0x12345678u);
-  EXPECT_EQ(CurrentOrder32(0x12345678), 0x78563412u);
-  EXPECT_EQ(CurrentValueSize(kTypeRational, 3), 24u);
-  EXPECT_EQ(CurrentValueSize(kTypeSShort, 3), 0u);
-  CurrentByteOrder = saved;
-}
 
 }  // namespace
 }  // namespace veltora::exif

@@ -18,7 +18,7 @@
 
 #include "create/exif_block_builder.h"
 #include "create/whole_file.h"
-#include "exif/current_byte_order.h"
+#include "exif/exif_reader.h"
 #include "host/record_json.h"
 #include "info/exif_records.h"
 #include "info/record_parser.h"
@@ -286,7 +286,8 @@ TEST(RecordParserCorpusTest, RecordsBuiltIntoANewBlockParseBackTheSame) {
     Records records;
     bool presence_refused = false;
     if (ParseCorpusFile(file, &records, &presence_refused) != S_OK) continue;
-    const char source_order = exif::CurrentByteOrder == exif::kMarkBigEndian ? 'M' : 'I';
+    const char source_order =
+        exif::ExifReader(file.c_str(), 0, 0).byteOrder == exif::kBigEndian ? 'M' : 'I';
     const auto segment = create::BuildExifSegment(&records.list, [&](std::vector<uint8_t>* jpeg) {
       *jpeg = thumbnail;
       return true;
