@@ -11,16 +11,11 @@
 #include <functional>
 #include <string>
 
+#include "interface/temp_names.h"
 #include "platform/file.h"
 #include "plugin/veltora.h"
 
 namespace veltora {
-
-// Prefixes of the temporary files, each three letters.
-inline constexpr char kProbePrefix[] = "CHK";      // probe, in the target's own directory
-inline constexpr char kBackupPrefix[] = "PIC";     // backup of a target, or a built file
-inline constexpr char kThumbnailPrefix[] = "THM";  // a freshly encoded thumbnail
-inline constexpr char kMainImagePrefix[] = "PRM";  // a freshly encoded main image
 
 // 0x80070000 | (code & 0xFFFF) for a code > 0; a code <= 0 is returned as it
 // is (0 is success, a negative value already is a result code).
