@@ -20,7 +20,6 @@
 #include "imaging/dib_memory.h"
 #include "plugin/veltora.h"
 #include "tests/create/records.h"
-#include "tests/edit/edit_test_support.h"
 #include "tests/imaging/imaging_test_support.h"
 #include "tests/platform/file_system_fixture.h"
 #include "tests/support/temp_dir.h"
@@ -31,7 +30,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using imaging::testing::BlockBytes;
-using imaging::testing::MakePhoto;
 using imaging::testing::Solid;
 
 std::string Text(const void* bytes, size_t size) {
@@ -66,11 +64,6 @@ std::string Painted(const std::function<HRESULT(HDC)>& paint) {
   return answer;
 }
 
-HGLOBAL Picture() {
-  static const HGLOBAL dib = imaging::MakeDib(MakePhoto(64, 48));
-  return dib;
-}
-
 RecordList* Records() {
   static RecordList* const records = [] {
     auto* list = new RecordList;
@@ -80,20 +73,9 @@ RecordList* Records() {
   return records;
 }
 
-// A write's answer: its result and the file it wrote. In-place edits work on
-// a copy of the input at `out`.
-std::string Wrote(HRESULT result, const std::string& out) {
-  return Text(result) + (fs::exists(out) ? FileText(out) : std::string());
-}
-
-std::string InPlace(const std::string& in, const std::string& out,
-                    const std::function<HRESULT(const char*)>& edit) {
-  fs::copy_file(in, out, fs::copy_options::overwrite_existing);
-  return Wrote(edit(out.c_str()), out);
-}
-
-const std::vector<std::pair<const char*, Call>>& Calls() {
-  static const std::vector<std::pair<const char*, Call>> calls = {
+// Calls of every export, in groups.
+std::vector<std::pair<const char*, Call>> Calls() {
+  std::vector<std::pair<const char*, Call>> calls = {
       {"frame",
        [](const std::string& in, const std::string&) {
          uint32_t version = 0, count = 0, supported = 0;
@@ -177,44 +159,15 @@ const std::vector<std::pair<const char*, Call>>& Calls() {
                   return DrawImage(in.c_str(), dc, 0, 0, 48, 32, 90, 0, 0, 0, 0, 1, 30);
                 });
        }},
-      {"orientation",
-       [](const std::string& in, const std::string& out) {
-         return InPlace(in, out, [](const char* f) { return SetOrientation(f, f, 6, 1); });
-       }},
-      {"date",
-       [](const std::string& in, const std::string& out) {
-         return InPlace(in, out, [](const char* f) {
-           return SetDateTimeOriginal(f, SYSTEMTIME{2024, 2, 0, 29, 1, 2, 3, 0});
-         });
-       }},
-      {"gps",
-       [](const std::string& in, const std::string& out) {
-         GpsSet gps;
-         gps.Tags({1, 2, 3, 4}).Position('N', 48, 'E', 2);
-         return Wrote(ReplaceExifGps(out.c_str(), in.c_str(), 90, &gps.set), out);
-       }},
-      {"main picture",
-       [](const std::string& in, const std::string& out) {
-         return Wrote(ReplaceExifImage(out.c_str(), in.c_str(), Picture(), 90), out);
-       }},
-      {"thumbnail",
-       [](const std::string& in, const std::string& out) {
-         return Wrote(ReplaceThumbImage(out.c_str(), in.c_str(), Picture(), 90), out);
-       }},
-      {"append",
-       [](const std::string& in, const std::string& out) {
-         return Wrote(AppendExif(out.c_str(), in.c_str(), Records()->get(), 0), out);
-       }},
-      {"encode",
-       [](const std::string&, const std::string& out) {
-         std::string answer;
-         for (uint32_t flags : {ENCODE_PNG, ENCODE_GIF, ENCODE_EXIF | ENCODE_EXIF_RECORDS,
-                                ENCODE_JPEG | ENCODE_NEW_EXIF_FILE}) {
-           answer += Wrote(Encode(Picture(), out.c_str(), flags, 90, Records()->get()), out);
-         }
-         return answer;
-       }},
   };
+  // Every write path, on a copy of the input where it writes its input.
+  for (const WritePath& path : WritePaths()) {
+    calls.emplace_back(path.name, [&path](const std::string& in, const std::string& out) {
+      if (path.same_file) fs::copy_file(in, out, fs::copy_options::overwrite_existing);
+      const HRESULT result = path.run(out, path.same_file ? out : in);
+      return Text(result) + (fs::exists(out) ? FileText(out) : std::string());
+    });
+  }
   return calls;
 }
 
@@ -235,7 +188,7 @@ using ConcurrencyTest = FileSystemTest;
 TEST_F(ConcurrencyTest, ThreadsGetTheAnswersOfSingleCalls) {
   const auto inputs = Inputs();
   if (inputs.empty()) GTEST_SKIP() << "no corpus";
-  const auto& calls = Calls();
+  const auto calls = Calls();
   auto answers = [&](const std::string& tag) {
     std::vector<std::string> all;
     for (size_t f = 0; f < inputs.size(); ++f) {
@@ -260,8 +213,8 @@ TEST_F(ConcurrencyTest, ThreadsGetTheAnswersOfSingleCalls) {
     });
   }
   for (auto& thread : threads) thread.join();
-  std::printf("[threads] %d threads x %d rounds x %zu files x %zu export groups: %d differing\n",
-              kThreads, kRounds, inputs.size(), calls.size(), differing.load());
+  std::printf("[threads] %d threads x %d rounds x %zu files x %zu calls: %d differing\n", kThreads,
+              kRounds, inputs.size(), calls.size(), differing.load());
   EXPECT_EQ(differing.load(), 0);
   EXPECT_TRUE(TempLeftovers().empty());
 }
