@@ -15,7 +15,9 @@
 namespace veltora::platform {
 namespace {
 
-constexpr size_t kSiteCount = static_cast<size_t>(FaultSite::kAttributes) + 1;
+// A count for every value the site type can hold, so that a new site needs no
+// change here.
+constexpr size_t kSiteCount = size_t{1} << (8 * sizeof(FaultSite));
 
 // The armed fault is set up before the calls it watches and only read while
 // they run; `armed` publishes it, and clearing it (one exchange) decides the
