@@ -87,6 +87,7 @@ class KillTest : public FileSystemTest {
   void CountLeftovers(const std::function<void()>& next_write, Tally* tally) {
     next_write();
     for (const std::string& left : TempLeftovers()) {
+      std::printf("[kill] left behind: %s\n", left.c_str());
       ++tally->temp_left;
       fs::remove(left);
     }
