@@ -31,8 +31,12 @@ HRESULT MapWriteError(int64_t code) {
 
 HRESULT ProbeTargetDirectory(const char* path) {
   if (path == nullptr || *path == '\0') return E_INVALIDARG;
+  const std::string directory = platform::DirectoryOf(path);
+  // Every write probes first, in-place patches included, so what killed calls
+  // left beside the target (their probes among it) goes before a new probe.
+  platform::RemoveLeftoverTempFiles(directory);
   std::string probe;
-  if (uint32_t error = platform::GetTempFileName(platform::DirectoryOf(path), kProbePrefix, &probe)) {
+  if (uint32_t error = platform::GetTempFileName(directory, kProbePrefix, &probe)) {
     return MapWin32Error(error);
   }
   // A probe that could not be removed is reported rather than left silently.
