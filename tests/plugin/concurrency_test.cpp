@@ -227,7 +227,7 @@ uint32_t MiddleColour(const std::string& file, int32_t mode) {
     return ~0u;
   }
   const uint8_t* p = bitmap.Row(bitmap.height / 2) + 3 * (bitmap.width / 2);
-  return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16);
+  return static_cast<uint32_t>(p[2] | p[1] << 8 | p[0] << 16);  // rows hold blue, green, red
 }
 
 bool Near(uint32_t a, uint32_t b) {
