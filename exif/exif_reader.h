@@ -170,6 +170,22 @@ class ExifReader {
                                          std::vector<uint8_t>* scratch);
 };
 
+// Loads a reader's metadata bytes for one scope when they are not loaded
+// yet, and releases them at the scope's end only when it loaded them.
+class ScopedExifData {
+ public:
+  explicit ScopedExifData(ExifReader& reader);
+  ~ScopedExifData();
+  ScopedExifData(const ScopedExifData&) = delete;
+  ScopedExifData& operator=(const ScopedExifData&) = delete;
+  // The loaded bytes; empty when there are none or the load failed.
+  std::span<const uint8_t> Bytes() const { return {reader_.data, reader_.dataLoadedSize}; }
+
+ private:
+  ExifReader& reader_;
+  bool loadedHere_;
+};
+
 }  // namespace veltora::exif
 
 #endif  // VELTORA_EXIF_EXIF_READER_H_

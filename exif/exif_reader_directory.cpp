@@ -278,8 +278,8 @@ uint32_t ExifReader::GetThumbnail(std::vector<uint8_t>* thumbnail) {
   if (thumbnail == nullptr) return 0;
   thumbnail->clear();
   if (!HasExifIfd()) return 0;
-  const bool loaded_here = data == nullptr;
-  if (loaded_here && LoadExifData(0, nullptr) == nullptr) return 0;
+  const ScopedExifData loaded(*this);
+  if (loaded.Bytes().empty()) return 0;
   uint32_t offset = 0;
   uint32_t length = 0;
   GetThumbnailLocation(&offset, &length);
@@ -290,7 +290,6 @@ uint32_t ExifReader::GetThumbnail(std::vector<uint8_t>* thumbnail) {
       length = 0;
     }
   }
-  if (loaded_here) FreeExifData();
   return length;
 }
 

@@ -56,8 +56,8 @@ std::vector<uint8_t> ScanData(const std::vector<uint8_t>& jpeg) {
 std::vector<uint8_t> ImageData(const fs::path& tiff) {
   exif::ExifReader reader(tiff.c_str(), 0, 0);
   edit::ExifEditor editor(tiff.c_str(), 1);
-  if (!editor.CopyBlock()) return {};
-  const uint32_t n = editor.GetDataLength(exif::kIfd0);
+  if (!exif::Done(editor.CopyBlock())) return {};
+  const uint32_t n = editor.DataLength(exif::kIfd0);
   const auto bytes = ReadFile(tiff);
   const uint64_t at = reader.primaryImage.firstStripOffset;
   if (n == 0 || at + n > bytes.size()) return {};

@@ -244,6 +244,22 @@ TEST(PictureFilesTest, HeadersPromisingMoreThanTheDataHoldsAreRefused) {
   }
 }
 
+// A 35-byte GIF declaring an 11585 x 11585 screen with no image descriptor
+// holds no picture, however large its screen: nothing is allocated for it.
+TEST(PictureFilesTest, AGifWithoutAnImageDescriptorIsNoPicture) {
+  // Header, a two-colour table, a comment extension and the trailer.
+  std::vector<uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', 0x41, 0x2D, 0x41, 0x2D, 0x80, 0, 0,
+                              0, 0, 0, 255, 255, 255, 0x21, 0xFE, 0x0C, 'n', 'o', ' ', 'p', 'i',
+                              'c', 't', 'u', 'r', 'e', '!', '!', 0x00, 0x3B};
+  ASSERT_EQ(gif.size(), 36u);
+  Bitmap b;
+  EXPECT_EQ(LoadMemory(gif, &b, 24, kOrderBgr), kErrorCorrupt);
+  EXPECT_FALSE(b.HoldsImage());
+  gif.pop_back();  // without the trailer the records just end
+  EXPECT_EQ(LoadMemory(gif, &b, 24, kOrderBgr), kErrorCorrupt);
+  EXPECT_FALSE(b.HoldsImage());
+}
+
 // Decoders that deliver 24 bits straight (GIF colours, TIFF alpha flattened,
 // rows written bottom-up into a DIB block) give what converting the native
 // decode and copying it into a DIB gives, byte for byte.
