@@ -194,36 +194,6 @@ int ExifReader::GetResolution(Rational* x_resolution, Rational* y_resolution) {
   return result;
 }
 
-int ExifReader::GetImageDescription(uint32_t code, ImageDescription* description) {
-  if (description == nullptr) return 0;
-  *description = ImageDescription{};
-  if (code != kIfd0 && code != kIfd1) return 0;
-  ImageDescription& record = code == kIfd0 ? primaryImage : thumbnailImage;
-  const bool summarised = record.entryCount != 0 && record.planarConfiguration != 0;
-  if (record.ifdOffset == 0 || summarised || !HasTiffDimensions()) {
-    *description = record;
-    return 1;
-  }
-  uint32_t offset = record.ifdOffset;
-  int result = 0;
-  if (data != nullptr) {
-    if (Data().Contains(offset, 2)) result = ParseImageDirectory(nullptr, &offset, &record, nullptr, nullptr, nullptr);
-  } else {
-    SourceReader file;
-    if (OpenSource(&file)) {
-      result = ParseImageDirectory(&file, &offset, &record, nullptr, nullptr, nullptr);
-    }
-  }
-  *description = record;
-  return result;
-}
-
-int ExifReader::HasThumbnailDirectory() {
-  ImageDescription description;
-  GetImageDescription(kIfd1, &description);
-  return description.ifdOffset > 0 ? 1 : 0;
-}
-
 int ExifReader::GetThumbnailLocation(uint32_t* offset, uint32_t* length) {
   if (offset == nullptr || length == nullptr) return 0;
   *offset = 0;
