@@ -1,19 +1,8 @@
 #include "bytes/byte_view.h"
 
 #include <cstring>
-#include <limits>
 
 namespace veltora::exif {
-
-std::optional<uint64_t> CheckedMul(uint64_t a, uint64_t b) {
-  if (a != 0 && b > std::numeric_limits<uint64_t>::max() / a) return std::nullopt;
-  return a * b;
-}
-
-std::optional<uint64_t> CheckedAdd(uint64_t a, uint64_t b) {
-  if (b > std::numeric_limits<uint64_t>::max() - a) return std::nullopt;
-  return a + b;
-}
 
 std::optional<ByteView> ByteView::Sub(uint64_t off, uint64_t n) const {
   if (!Contains(off, n)) return std::nullopt;

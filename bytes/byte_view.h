@@ -13,12 +13,6 @@
 
 namespace veltora::exif {
 
-// a * b and a + b in 64 bits, or nullopt when the result does not fit. Used
-// for `count * TypeSize(type)` and `offset + size` whenever either came from
-// a file.
-std::optional<uint64_t> CheckedMul(uint64_t a, uint64_t b);
-std::optional<uint64_t> CheckedAdd(uint64_t a, uint64_t b);
-
 // A borrowed window onto bytes read from a file. Reads succeed only inside the
 // window; offsets are 64-bit so that a 32-bit offset plus a base can never
 // wrap. The bytes belong to the caller and must outlive the view.

@@ -87,11 +87,12 @@ uint32_t DirectoryOffset(const ExifEditor& editor, uint32_t code) {
 }
 
 // One directory's step of the merge. False when the directory cannot be
-// read inside the segment or an insertion is refused.
-bool MergeIfd(ExifEditor& editor, const ImageInfoList* list, uint32_t kind) {
+// read inside the segment or an insertion is refused. `thumbnail_was`: the
+// source's JPEGInterchangeFormat.
+bool MergeIfd(ExifEditor& editor, const ImageInfoList* list, uint32_t kind, uint32_t thumbnail_was) {
   const uint32_t code = EditorCode(kind);
-  std::vector<exif::IfdEntry> source;
-  if (editor.CollectBlockEntries(code, &source) < 0 || !editor.HasDirectory(code)) return false;
+  if (!editor.HasDirectory(code)) return false;
+  const std::vector<exif::IfdEntry> source = editor.BlockEntries(code);
   if (kind == kMergeInterop) return true;  // no record feeds it
   uint16_t highest = 0;
   for (const exif::IfdEntry& e : source) highest = std::max(highest, e.tag);
@@ -110,9 +111,17 @@ bool MergeIfd(ExifEditor& editor, const ImageInfoList* list, uint32_t kind) {
     // back as the record holds it (a LONG written under a source entry's
     // SHORT[2] would read as two other numbers). The size is the same, so
     // nothing moves.
-    if (editor.SetEntryInPlace(code, InlineEntry(r, editor.byteOrder)) <= 0) return false;
+    exif::IfdEntry replacement = InlineEntry(r, editor.byteOrder);
+    // A record's JPEGInterchangeFormat names the thumbnail where the source
+    // segment holds it: it moves by what was inserted before the thumbnail,
+    // as the entry it replaces has moved.
+    if (code == exif::kIfd1 && r.tag == exif::kTagJpegInterchangeFormat &&
+        same->type == exif::kTypeLong && r.type == exif::kTypeLong) {
+      replacement.value += same->value - thumbnail_was;
+    }
+    if (!Done(editor.SetEntryInPlace(code, replacement))) return false;
   }
-  return insertions.empty() || editor.RewriteIfd(code, {}, insertions) > 0;
+  return insertions.empty() || editor.RewriteIfd(code, {}, insertions).Done();
 }
 
 // True when [start, start + n), a DateTime value, meets the TIFF header, a
@@ -140,8 +149,9 @@ bool OverlapsOtherData(ExifEditor& editor, uint64_t start, uint64_t n) {
 // of line inside the block: as many bytes as it holds, at most 20. A value
 // sharing bytes with other data is left alone.
 void StampDateTime(ExifEditor& editor, uint32_t code, const std::array<char, kDateStampSize>& now) {
-  exif::IfdEntry entry{exif::kTagDateTime, 0, 0, 0};
-  if (editor.FindBlockEntry(code, &entry) != 1) return;
+  const auto found = editor.FindBlockEntry(code, exif::kTagDateTime);
+  if (!found) return;
+  const exif::IfdEntry& entry = *found;
   const uint64_t size = exif::EntryValueSize(&entry);
   const uint64_t n = std::min<uint64_t>(size, now.size());
   const std::span<uint8_t> block = editor.Block();
@@ -189,7 +199,7 @@ std::optional<MergedSegment> BuildMergedApp1(std::span<const uint8_t> app1,
   file.insert(file.end(), {0xFF, 0xD9});
   ExifEditor editor(file, 1);
   if (editor.tiffHeaderOffset != kSegmentHeadSize + 2 || editor.byteOrder != order ||
-      !editor.CopyBlock() || editor.blockLength != merged.old_length - 8u) {
+      !Done(editor.CopyBlock()) || editor.blockLength != merged.old_length - 8u) {
     return std::nullopt;
   }
 
@@ -202,8 +212,15 @@ std::optional<MergedSegment> BuildMergedApp1(std::span<const uint8_t> app1,
     visits.push_back(kMergeInterop);
   }
   if (editor.ifd1.ifdOffset != 0) visits.push_back(kMergeIfd1);
+  // A directory whose entries reach past the old segment fails the merge:
+  // asked only later, its table could lie in bytes the block grew by.
   for (uint32_t kind : visits) {
-    if (!MergeIfd(editor, list, kind)) return std::nullopt;
+    if (!editor.HasDirectory(EditorCode(kind))) return std::nullopt;
+  }
+  const auto thumbnail = editor.FindBlockEntry(exif::kIfd1, exif::kTagJpegInterchangeFormat);
+  const uint32_t thumbnail_was = thumbnail ? thumbnail->value : 0;
+  for (uint32_t kind : visits) {
+    if (!MergeIfd(editor, list, kind, thumbnail_was)) return std::nullopt;
   }
   const auto now = LocalTimeText();
   for (uint32_t kind : visits) StampDateTime(editor, EditorCode(kind), now);

@@ -1,5 +1,6 @@
 #include "create/record_values.h"
 
+#include <algorithm>
 #include <cstring>
 #include <span>
 
@@ -49,6 +50,12 @@ FieldValue Raw(uint16_t type, const void* data, size_t n) {
   return {type, static_cast<uint32_t>(n), std::vector<uint8_t>(bytes, bytes + n)};
 }
 
+// No value larger than one APP1 segment can be stored. A host record that
+// declares more (an array count of 0x7FFFFFFF over a few elements, a 1 GiB
+// blob over 4 bytes) breaks its contract; its elements are never read.
+constexpr uint64_t kMaxValueBytes = 0xFFFF;
+bool FitsASegment(uint64_t count, uint64_t unit) { return count <= kMaxValueBytes / unit; }
+
 uint16_t SizedType(const void* record, const RecordField& field) {
   return *FieldAt<uint16_t>(record, field.type_offset) == kTypeWordShort ? exif::kTypeShort
                                                                          : exif::kTypeLong;
@@ -83,7 +90,10 @@ std::optional<FieldValue> EncodeField(const void* record, const RecordField& fie
     case FieldKind::kText: {
       const CString& text = *FieldAt<CString>(record, field.offset);
       const int32_t length = CStringLength(&text);
-      if (length < 0 || (length > 0 && text.chars == nullptr)) return std::nullopt;
+      if (length < 0 || (length > 0 && text.chars == nullptr) ||
+          !FitsASegment(static_cast<uint64_t>(length) + 1, 1)) {
+        return std::nullopt;
+      }
       FieldValue out = Raw(exif::kTypeAscii, text.chars, static_cast<size_t>(length));
       out.bytes.push_back(0);
       ++out.count;
@@ -91,18 +101,25 @@ std::optional<FieldValue> EncodeField(const void* record, const RecordField& fie
     }
     case FieldKind::kBlob: {
       const HostBlob& blob = *FieldAt<HostBlob>(record, field.offset);
-      if (blob.size != 0 && blob.data == nullptr) return std::nullopt;
+      if ((blob.size != 0 && blob.data == nullptr) || !FitsASegment(blob.size, 1)) return std::nullopt;
       return Raw(exif::kTypeUndefined, blob.data, blob.size);
     }
     case FieldKind::kShortArray: {
       const ShortArray& array = *FieldAt<ShortArray>(record, field.offset);
-      if (array.count > 0 && array.elements == nullptr) return std::nullopt;
+      if ((array.count > 0 && array.elements == nullptr) ||
+          !FitsASegment(static_cast<uint32_t>(std::max(array.count, 0)), 2)) {
+        return std::nullopt;
+      }
       return Widened<uint16_t>(exif::kTypeShort, ArrayView(&array), order);
     }
     case FieldKind::kLongArray: {
       const LongArray& array = *FieldAt<LongArray>(record, field.offset);
-      if (array.count > 0 && array.elements == nullptr) return std::nullopt;
-      return Numbers(SizedType(record, field), ArrayView(&array), order);
+      const uint16_t type = SizedType(record, field);
+      if ((array.count > 0 && array.elements == nullptr) ||
+          !FitsASegment(static_cast<uint32_t>(std::max(array.count, 0)), type == exif::kTypeShort ? 2 : 4)) {
+        return std::nullopt;
+      }
+      return Numbers(type, ArrayView(&array), order);
     }
     case FieldKind::kFlag:
     case FieldKind::kName128:

@@ -89,6 +89,22 @@ void ConvertValueOrder(std::span<uint8_t> bytes, uint16_t type, exif::ByteOrder 
 DirectoryItem ItemFromBlock(std::span<const uint8_t> block, const BlockEntry& entry,
                             exif::ByteOrder from, exif::ByteOrder to);
 
+// The element of `list` that an edit of `wanted` replaces: the first with its
+// tag and type, else the first with its tag, else list.end(). Damaged
+// directories hold a tag twice (an all-zero entry beside GPSVersionID, whose
+// tag is 0): the entry of the same type is the one readers take for it.
+template <typename List, typename TagAndType>
+auto FindSameEntry(List& list, uint16_t tag, uint16_t type, TagAndType tag_and_type) {
+  auto first = list.end();
+  for (auto it = list.begin(); it != list.end(); ++it) {
+    const auto [t, ty] = tag_and_type(*it);
+    if (t != tag) continue;
+    if (ty == type) return it;
+    if (first == list.end()) first = it;
+  }
+  return first;
+}
+
 // Rounds up to even, staying inside 32 bits.
 inline uint64_t PaddedSize(uint64_t n) { return n + (n & 1); }
 

@@ -33,25 +33,47 @@ uint32_t ClampU32(uint64_t v) {
   return static_cast<uint32_t>(std::min<uint64_t>(v, std::numeric_limits<uint32_t>::max()));
 }
 
-bool IsDirectoryPointer(uint16_t tag) {
-  return tag == exif::kTagExifIfdPointer || tag == exif::kTagGpsIfdPointer ||
-         tag == exif::kTagInteropIfdPointer;
+// Where each directory the editor follows hangs: its parent and the tag of
+// the parent's pointer entry (one LONG; where a damaged directory holds the
+// tag more than once, the last such entry). IFD0 hangs on the TIFF header
+// and IFD1 on IFD0's link: they have no pointer entry.
+struct DirectoryLink {
+  uint32_t code;
+  uint32_t parent;
+  uint16_t pointerTag;
+};
+constexpr DirectoryLink kDirectoryLinks[] = {
+    {kIfd0, 0, 0},
+    {kExifIfd, kIfd0, exif::kTagExifIfdPointer},
+    {kGpsIfd, kIfd0, exif::kTagGpsIfdPointer},
+    {kInteropIfd, kExifIfd, exif::kTagInteropIfdPointer},
+    {kIfd1, kIfd0, 0},
+};
+
+const DirectoryLink* LinkOf(uint32_t code) {
+  for (const DirectoryLink& link : kDirectoryLinks) {
+    if (link.code == code) return &link;
+  }
+  return nullptr;
 }
+
+// The directory that a pointer entry with `tag` in directory `parent` names;
+// nullptr when the entry is no directory pointer there.
+const DirectoryLink* ChildOf(uint32_t parent, uint16_t tag) {
+  for (const DirectoryLink& link : kDirectoryLinks) {
+    if (link.parent == parent && link.pointerTag == tag && tag != 0) return &link;
+  }
+  return nullptr;
+}
+
+bool IsPointerEntry(const IfdEntry& e) { return e.type == kTypeLong && e.count == 1; }
 
 // Whether an inline value of this directory is an offset that moves with the
 // block (the pointers to other directories, strips and the thumbnail).
 bool IsInlinePointer(uint32_t code, uint16_t tag) {
-  switch (code) {
-    case kIfd0:
-      return tag == exif::kTagStripOffsets || tag == exif::kTagExifIfdPointer ||
-             tag == exif::kTagGpsIfdPointer;
-    case kExifIfd:
-      return tag == exif::kTagInteropIfdPointer;
-    case kIfd1:
-      return tag == exif::kTagStripOffsets || tag == exif::kTagJpegInterchangeFormat;
-    default:
-      return false;
-  }
+  if (ChildOf(code, tag) != nullptr) return true;
+  return ((code == kIfd0 || code == kIfd1) && tag == exif::kTagStripOffsets) ||
+         (code == kIfd1 && tag == exif::kTagJpegInterchangeFormat);
 }
 
 constexpr uint16_t kTypeIfd = 13;
@@ -237,12 +259,6 @@ bool ExifEditor::Allocate(uint32_t length) {
   return true;
 }
 
-int ExifEditor::LoadSource(bool* loaded_here) {
-  *loaded_here = data == nullptr;
-  if (data == nullptr && LoadExifData(0, nullptr) == nullptr) return 0;
-  return data != nullptr && dataLoadedSize > 0 ? 1 : 0;
-}
-
 std::optional<uint32_t> ExifEditor::Append(std::span<const uint8_t> bytes, bool even) {
   if (!HasWorkBlock()) return std::nullopt;
   const uint64_t start = even ? PaddedSize(blockLength) : blockLength;
@@ -318,11 +334,7 @@ void ExifEditor::ReadHeadersFromBlock() {
   ifd0.ifdOffset = view.U32(4).value_or(0);
   if (auto dir = ReadBlockDirectory(block, byteOrder, ifd0.ifdOffset)) {
     ifd0.entryCount = dir->count;
-    for (const BlockEntry& e : dir->entries) {
-      if (e.entry.type != kTypeLong || e.entry.count != 1) continue;
-      if (e.entry.tag == exif::kTagExifIfdPointer) exifHeader.offset = e.entry.value;
-      if (e.entry.tag == exif::kTagGpsIfdPointer) gpsHeader.offset = e.entry.value;
-    }
+    for (const BlockEntry& e : dir->entries) NoteChildPointer(kIfd0, e.entry);
     const uint32_t link = dir->link.value_or(0);
     if (ReadBlockDirectory(block, byteOrder, link)) ifd1.ifdOffset = link;
   } else {
@@ -331,9 +343,7 @@ void ExifEditor::ReadHeadersFromBlock() {
   if (auto dir = ReadBlockDirectory(block, byteOrder, exifHeader.offset)) {
     exifHeader.entryCount = dir->count;
     for (const BlockEntry& e : dir->entries) {
-      if (e.entry.tag == exif::kTagInteropIfdPointer && e.entry.type == kTypeLong && e.entry.count == 1) {
-        interopHeader.offset = e.entry.value;
-      }
+      NoteChildPointer(kExifIfd, e.entry);
       if (e.entry.tag == exif::kTagMakerNote && e.entry.type == kTypeUndefined &&
           makerNoteOffset == 0 && e.OutOfLine() && ValueBytes(block, e)) {
         makerNoteOffset = e.entry.value;
@@ -407,12 +417,9 @@ void ExifEditor::RefreshDescriptors() {
   if (ifd1.ifdOffset != 0) DescribeImage(kIfd1, &ifd1);
 }
 
-int ExifEditor::FixUpOffsets(uint32_t code, const RangeList& ranges) {
-  if (!KnownCode(code)) return -1;
-  const auto loc = Locate(code);
-  if (!loc) return 0;
-  const auto dir = ReadBlockDirectory(Block(), byteOrder, loc->offset);
-  if (!dir) return 0;
+void ExifEditor::FixUpOffsets(uint32_t code, const RangeList& ranges) {
+  const auto dir = ReadDirectory(code);
+  if (!dir) return;
   for (BlockEntry e : dir->entries) {
     const uint8_t before[4] = {e.field[0], e.field[1], e.field[2], e.field[3]};
     if (e.OutOfLine()) {
@@ -420,13 +427,9 @@ int ExifEditor::FixUpOffsets(uint32_t code, const RangeList& ranges) {
     } else if (IsInlinePointer(code, e.entry.tag)) {
       ShiftInlineField(e.entry.type, e.entry.count, e.field, byteOrder, ranges);
       const uint32_t moved = exif::Read32(e.field, byteOrder);
-      if (e.entry.type == kTypeLong && e.entry.count == 1) {
-        if (code == kIfd0 && e.entry.tag == exif::kTagExifIfdPointer) exifHeader.offset = moved;
-        if (code == kIfd0 && e.entry.tag == exif::kTagGpsIfdPointer) gpsHeader.offset = moved;
-        if (code == kExifIfd && e.entry.tag == exif::kTagInteropIfdPointer) interopHeader.offset = moved;
-        if (code == kIfd1 && e.entry.tag == exif::kTagJpegInterchangeFormat) {
-          ifd1.firstStripOffset = moved;
-        }
+      NoteChildPointer(code, IfdEntry{e.entry.tag, e.entry.type, e.entry.count, moved});
+      if (code == kIfd1 && e.entry.tag == exif::kTagJpegInterchangeFormat && IsPointerEntry(e.entry)) {
+        ifd1.firstStripOffset = moved;
       }
     }
     if (code == kExifIfd && e.entry.tag == exif::kTagMakerNote && e.entry.type == kTypeUndefined &&
@@ -440,7 +443,6 @@ int ExifEditor::FixUpOffsets(uint32_t code, const RangeList& ranges) {
   if (dir->link && *dir->link != 0) {
     exif::Write32(Block().data() + dir->LinkPosition(), ranges.Shift(*dir->link), byteOrder);
   }
-  return 1;
 }
 
 void ExifEditor::ShiftAll(const RangeList& ranges, uint32_t skip_code) {
@@ -463,15 +465,12 @@ void ExifEditor::ShiftAll(const RangeList& ranges, uint32_t skip_code) {
 }
 
 bool ExifEditor::CopySourceBlock() {
-  bool loaded_here = false;
-  if (!LoadSource(&loaded_here)) {
-    if (loaded_here) FreeExifData();
-    return false;
+  {
+    const exif::ScopedExifData loaded(*this);
+    const std::span<const uint8_t> source = loaded.Bytes();
+    if (source.empty() || !Allocate(static_cast<uint32_t>(source.size()))) return false;
+    std::memcpy(workBlock_.get(), source.data(), source.size());
   }
-  const bool ok = Allocate(dataLoadedSize);
-  if (ok) std::memcpy(workBlock_.get(), data, dataLoadedSize);
-  if (loaded_here) FreeExifData();
-  if (!ok) return false;
   ReadHeadersFromBlock();
   pinnedEnd_ = HoldsImmovableData() ? blockLength : 0;
   return true;
@@ -525,10 +524,10 @@ bool ExifEditor::HoldsImmovableData() {
   return false;
 }
 
-int ExifEditor::StartEdit(uint32_t drop_interop) {
-  if (workBlock_ != nullptr) return 0;
-  if (!HasJpegDimensions() && !HasTiffDimensions()) return 0;
-  if (!CopySourceBlock()) return 0;
+Outcome ExifEditor::StartEdit(bool drop_interop) {
+  if (workBlock_ != nullptr) return Outcome::kRefused;
+  if (!HasJpegDimensions() && !HasTiffDimensions()) return Outcome::kAbsent;
+  if (!CopySourceBlock()) return Outcome::kRefused;
 
   if (ifd1.ifdOffset != 0) {
     const auto dir = ReadBlockDirectory(Block(), byteOrder, ifd1.ifdOffset);
@@ -566,7 +565,7 @@ int ExifEditor::StartEdit(uint32_t drop_interop) {
       const uint32_t new_length = ClampU32(blockLength - std::min<uint64_t>(cuts.CutTotal(), blockLength));
       std::unique_ptr<uint8_t[]> old = std::move(workBlock_);
       const uint32_t old_length = blockLength;
-      if (!Allocate(new_length)) return 0;
+      if (!Allocate(new_length)) return Outcome::kRefused;
       CopyWithCuts({old.get(), old_length}, cuts, 0, 0, Block());
       for (const RangePair& hole : holes) {
         std::memset(workBlock_.get() + hole.start, 0, static_cast<size_t>(hole.delta));
@@ -578,12 +577,14 @@ int ExifEditor::StartEdit(uint32_t drop_interop) {
   }
   ifd1 = ImageDescription{};
   if (auto link = NextLinkPosition(kIfd0)) exif::Write32(Block().data() + *link, 0, byteOrder);
-  if (drop_interop != 0 && interopHeader.offset != 0) {
-    RemoveTag(kExifIfd, exif::kTagInteropIfdPointer);
+  if (drop_interop && interopHeader.offset != 0 &&
+      Done(RemoveTag(kExifIfd, exif::kTagInteropIfdPointer))) {
     interopHeader = IfdLocation{};
   }
-  if (GetDataLength(kIfd0) != 0) SetDataOffset(kIfd0, blockLength);
-  return 1;
+  imageDataLength = DataLength(kIfd0);
+  thumbnailDataLength = DataLength(kIfd1);
+  if (imageDataLength != 0) (void)SetDataOffset(kIfd0, blockLength);
+  return Outcome::kDone;
 }
 
 bool ExifEditor::RestoreDetachedIfd1(std::span<const uint8_t> source, uint32_t ifd1_offset) {
@@ -610,43 +611,34 @@ bool ExifEditor::RestoreDetachedIfd1(std::span<const uint8_t> source, uint32_t i
   return true;
 }
 
-int ExifEditor::CopyBlock() {
-  if (workBlock_ != nullptr) return 0;
-  return CopySourceBlock() ? 1 : 0;
+Outcome ExifEditor::CopyBlock() {
+  if (workBlock_ != nullptr) return Outcome::kRefused;
+  return CopySourceBlock() ? Outcome::kDone : Outcome::kRefused;
 }
 
-int ExifEditor::FindBlockEntry(uint32_t code, IfdEntry* entry) {
-  if (entry == nullptr || !KnownCode(code)) return -1;
-  const auto loc = Locate(code);
-  if (!loc) return 0;
-  const auto dir = ReadBlockDirectory(Block(), byteOrder, loc->offset);
-  if (!dir) return 0;
+std::optional<IfdEntry> ExifEditor::FindBlockEntry(uint32_t code, uint16_t tag) {
+  const auto dir = ReadDirectory(code);
+  if (!dir) return std::nullopt;
   for (const BlockEntry& e : dir->entries) {
-    if (e.entry.tag == entry->tag) {
-      *entry = e.entry;
-      return 1;
-    }
+    if (e.entry.tag == tag) return e.entry;
   }
-  return 0;
+  return std::nullopt;
 }
 
-int ExifEditor::CollectBlockEntries(uint32_t code, std::vector<IfdEntry>* entries) {
-  if (entries == nullptr || !KnownCode(code)) return -1;
-  entries->clear();
-  const auto loc = Locate(code);
-  if (!loc) return 0;
-  const auto dir = ReadBlockDirectory(Block(), byteOrder, loc->offset);
-  if (!dir) return 0;
-  for (const BlockEntry& e : dir->entries) entries->push_back(e.entry);
-  return static_cast<int>(entries->size());
+std::vector<IfdEntry> ExifEditor::BlockEntries(uint32_t code) {
+  std::vector<IfdEntry> entries;
+  if (const auto dir = ReadDirectory(code)) {
+    for (const BlockEntry& e : dir->entries) entries.push_back(e.entry);
+  }
+  return entries;
 }
 
-int ExifEditor::RemoveTag(uint32_t code, uint16_t tag) {
-  if (!KnownCode(code)) return -1;
-  const auto loc = Locate(code);
-  if (!loc) return 0;
-  const auto dir = ReadBlockDirectory(Block(), byteOrder, loc->offset);
-  if (!dir) return 0;
+Outcome ExifEditor::RemoveTag(uint32_t code, uint16_t tag) {
+  const auto dir = ReadDirectory(code);
+  if (!dir) return Outcome::kAbsent;
+  if (code != kMakerNoteIfd && MeetsMakerNote(dir->offset, DirectoryTableSize(dir->count))) {
+    return Outcome::kRefused;
+  }
   std::vector<uint8_t> kept;
   kept.reserve(dir->entries.size() * kEntrySize);
   uint16_t removed = 0;
@@ -658,7 +650,7 @@ int ExifEditor::RemoveTag(uint32_t code, uint16_t tag) {
     const uint8_t* raw = Block().data() + e.position;
     kept.insert(kept.end(), raw, raw + kEntrySize);
   }
-  if (removed == 0) return 0;
+  if (removed == 0) return Outcome::kAbsent;
   uint8_t* table = Block().data() + dir->offset;
   const auto count = static_cast<uint16_t>(dir->count - removed);
   exif::Write16(table, count, byteOrder);
@@ -673,18 +665,15 @@ int ExifEditor::RemoveTag(uint32_t code, uint16_t tag) {
   }
   std::memset(table + end, 0, old_end - end);
   SetCachedCount(code, count);
-  return removed;
+  return Outcome::kDone;
 }
 
-int ExifEditor::SetEntryInPlace(uint32_t code, const IfdEntry& entry) {
-  if (!KnownCode(code)) return -1;
-  const auto loc = Locate(code);
-  if (!loc) return 0;
-  const auto dir = ReadBlockDirectory(Block(), byteOrder, loc->offset);
-  if (!dir) return 0;
+Outcome ExifEditor::SetEntryInPlace(uint32_t code, const IfdEntry& entry) {
+  const auto dir = ReadDirectory(code);
+  if (!dir) return Outcome::kAbsent;
   for (const BlockEntry& e : dir->entries) {
     if (e.entry.tag != entry.tag) continue;
-    if (code != kMakerNoteIfd && MeetsMakerNote(e.position, kEntrySize)) return 0;
+    if (code != kMakerNoteIfd && MeetsMakerNote(e.position, kEntrySize)) return Outcome::kRefused;
     uint8_t* raw = Block().data() + e.position;
     exif::EncodeEntry(raw, byteOrder, entry);
     // Types without a size keep their count and raw value field as given.
@@ -692,24 +681,23 @@ int ExifEditor::SetEntryInPlace(uint32_t code, const IfdEntry& entry) {
       exif::Write32(raw + 4, entry.count, byteOrder);
       exif::Write32(raw + 8, entry.value, byteOrder);
     }
-    return 1;
+    return Outcome::kDone;
   }
-  return 0;
+  return Outcome::kAbsent;
 }
 
-int ExifEditor::SetDataOffset(uint32_t code, uint32_t position) {
-  if (code != kIfd0 && code != kIfd1) return 0;
+Outcome ExifEditor::SetDataOffset(uint32_t code, uint32_t position) {
+  if (code != kIfd0 && code != kIfd1) return Outcome::kAbsent;
+  (code == kIfd0 ? imageDataLength : thumbnailDataLength) = DataLength(code);
   if (position % 2 == 1 && position != std::numeric_limits<uint32_t>::max()) ++position;
   ImageDescription& d = code == kIfd0 ? ifd0 : ifd1;
   if (IsTiffSource()) {
-    const auto loc = Locate(code);
-    if (!loc) return 0;
-    const auto dir = ReadBlockDirectory(Block(), byteOrder, loc->offset);
-    if (!dir) return 0;
+    const auto dir = ReadDirectory(code);
+    if (!dir) return Outcome::kAbsent;
     for (const BlockEntry& e : dir->entries) {
       if (e.entry.tag != exif::kTagStripOffsets) continue;
       auto numbers = ReadNumbers(Block(), byteOrder, e);
-      if (!numbers || numbers->empty()) return 0;
+      if (!numbers || numbers->empty()) return Outcome::kRefused;
       const int64_t delta = int64_t{position} - numbers->front();
       const uint32_t unit = exif::TypeSize(e.entry.type);
       uint8_t* at = e.OutOfLine() ? Block().data() + e.entry.value : Block().data() + e.position + 8;
@@ -723,43 +711,68 @@ int ExifEditor::SetDataOffset(uint32_t code, uint32_t position) {
         }
       }
       d.firstStripOffset = position;
-      return 1;
+      return Outcome::kDone;
     }
-    return 0;
+    return Outcome::kAbsent;
   }
-  if (code != kIfd1) return 0;
-  IfdEntry where{exif::kTagJpegInterchangeFormat, kTypeLong, 1, position};
-  IfdEntry length{exif::kTagJpegInterchangeFormatLength, kTypeLong, 1, ThumbnailLength()};
-  if (SetEntryInPlace(kIfd1, where) <= 0 || SetEntryInPlace(kIfd1, length) <= 0) return 0;
+  if (code != kIfd1) return Outcome::kAbsent;
+  const IfdEntry where{exif::kTagJpegInterchangeFormat, kTypeLong, 1, position};
+  const IfdEntry length{exif::kTagJpegInterchangeFormatLength, kTypeLong, 1, ThumbnailLength()};
+  if (const Outcome set = SetEntryInPlace(kIfd1, where); !Done(set)) return set;
+  if (const Outcome set = SetEntryInPlace(kIfd1, length); !Done(set)) return set;
   d.firstStripOffset = position;
-  return 1;
+  return Outcome::kDone;
 }
 
-uint32_t ExifEditor::GetDataLength(uint32_t code) {
+uint32_t ExifEditor::DataLength(uint32_t code) {
   if (code != kIfd0 && code != kIfd1) return 0;
   uint32_t length = 0;
   if (IsTiffSource()) {
-    if (const auto loc = Locate(code)) {
-      if (const auto dir = ReadBlockDirectory(Block(), byteOrder, loc->offset)) {
-        const std::vector<Strip> strips = ReadStrips(Block(), byteOrder, *dir);
-        if (!strips.empty()) {
-          const uint64_t first = strips.front().offset;
-          const uint64_t end = uint64_t{strips.back().offset} + strips.back().count;
-          if (end > first) length = ClampU32(end - first);
-        }
+    if (const auto dir = ReadDirectory(code)) {
+      const std::vector<Strip> strips = ReadStrips(Block(), byteOrder, *dir);
+      if (!strips.empty()) {
+        const uint64_t first = strips.front().offset;
+        const uint64_t end = uint64_t{strips.back().offset} + strips.back().count;
+        if (end > first) length = ClampU32(end - first);
       }
     }
   } else if (code == kIfd1) {
     length = ThumbnailLength();
   }
-  (code == kIfd0 ? imageDataLength : thumbnailDataLength) = length;
   return length;
 }
 
-void ExifEditor::RefreshOutputPositions() {
+void ExifEditor::PlaceDataBehindBlock() {
   if (!HasWorkBlock()) return;
-  if (GetDataLength(kIfd1) != 0 && ThumbnailLength() != 0) SetDataOffset(kIfd1, blockLength);
-  if (GetDataLength(kIfd0) != 0) SetDataOffset(kIfd0, blockLength + ThumbnailLength());
+  // Each placement is its own: image data still goes behind the block when
+  // the thumbnail's entries cannot take their position.
+  imageDataLength = DataLength(kIfd0);
+  thumbnailDataLength = DataLength(kIfd1);
+  if (thumbnailDataLength != 0 && ThumbnailLength() != 0) (void)SetDataOffset(kIfd1, blockLength);
+  if (imageDataLength != 0) (void)SetDataOffset(kIfd0, blockLength + ThumbnailLength());
+}
+
+Outcome ExifEditor::AppendDirectory(uint32_t code, std::vector<DirectoryItem>& items,
+                                    std::span<const uint8_t> trailer) {
+  if (!HasWorkBlock() || items.size() > 0xFFFF) return Outcome::kRefused;
+  const bool parent_has_place = code == kIfd0   ? blockLength >= 8
+                                : code == kIfd1 ? NextLinkPosition(kIfd0).has_value()
+                                                : ParentPointerWritable(code);
+  if (!parent_has_place) return Outcome::kRefused;
+  std::stable_sort(items.begin(), items.end(),
+                   [](const DirectoryItem& a, const DirectoryItem& b) { return a.tag < b.tag; });
+  const uint32_t length = blockLength;
+  std::vector<uint8_t> bytes = DirectoryBytes(items, AppendPosition(), 0, byteOrder);
+  bytes.insert(bytes.end(), trailer.begin(), trailer.end());
+  const auto at = Append(bytes, true);
+  if (!at) return Outcome::kRefused;
+  if (const Outcome pointed = PointAt(code, *at); !Done(pointed)) {
+    Truncate(length);
+    return pointed;
+  }
+  SetHeader(code, *at, static_cast<uint16_t>(items.size()));
+  RefreshDescriptors();
+  return Outcome::kDone;
 }
 
 std::optional<RewritePlan> ExifEditor::PlanRewrite(uint32_t code,
@@ -777,13 +790,11 @@ std::optional<RewritePlan> ExifEditor::PlanRewrite(uint32_t code,
     if (std::find(deletions.begin(), deletions.end(), e.entry.tag) != deletions.end()) {
       if (e.entry.tag == exif::kTagMakerNote) plan.dropsMakerNote = true;
       if (e.OutOfLine()) plan.cuts.CutValue(e.entry.value, e.size, block, plan.structureStarts);
-      if (IsDirectoryPointer(e.entry.tag) && e.entry.type == kTypeLong && e.entry.count == 1 &&
-          e.entry.value != 0) {
+      if (const DirectoryLink* child = ChildOf(code, e.entry.tag);
+          child != nullptr && IsPointerEntry(e.entry) && e.entry.value != 0) {
         // An unreferenced directory is no longer followed; an empty one
         // (count and link, 6 bytes) goes with its pointer.
-        plan.emptied.push_back(e.entry.tag == exif::kTagExifIfdPointer  ? kExifIfd
-                               : e.entry.tag == exif::kTagGpsIfdPointer ? kGpsIfd
-                                                                         : kInteropIfd);
+        plan.emptied.push_back(child->code);
         const auto pointed = ByteView(block, byteOrder).U16(e.entry.value);
         if (pointed && *pointed == 0) plan.cuts.Cut(e.entry.value, 6);
       }
@@ -804,8 +815,9 @@ std::optional<RewritePlan> ExifEditor::PlanRewrite(uint32_t code,
     plan.entries.push_back(std::move(kept));
   }
   for (const EntryEdit& add : additions) {
-    auto same = std::find_if(plan.entries.begin(), plan.entries.end(),
-                             [&](const PlannedEntry& p) { return p.item.tag == add.entry.tag; });
+    auto same = FindSameEntry(plan.entries, add.entry.tag, add.entry.type, [](const PlannedEntry& p) {
+      return std::pair{p.item.tag, p.item.type};
+    });
     const bool unchanged = same != plan.entries.end() && same->fromBlock && add.bytes.empty() &&
                            same->item.type == add.entry.type &&
                            same->item.count == add.entry.count &&
@@ -877,20 +889,21 @@ PlannedEntry ExifEditor::PlanAddition(uint32_t code, const EntryEdit& add,
   return planned;
 }
 
-int ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
+RewriteResult ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
+  constexpr RewriteResult kRefused{Outcome::kRefused, 0};
   const BlockDirectory& dir = plan.directory;
   // Bytes below the pin keep their offsets (see PinnedEnd): what is cut there
   // is zero-filled, and a directory that lies there is written anew at the
   // end of the block instead of in its old place.
   const bool relocate = dir.offset < pinnedEnd_;
-  if (relocate && code == kMakerNoteIfd) return 0;  // it cannot leave its note
+  if (relocate && code == kMakerNoteIfd) return kRefused;  // it cannot leave its note
   // A table rewritten in place, or the pointer entry that follows a moved
   // one, must not share bytes with the maker note (see MeetsMakerNote).
   if (code != kMakerNoteIfd && !relocate &&
       MeetsMakerNote(dir.offset, DirectoryTableSize(dir.count))) {
-    return 0;
+    return kRefused;
   }
-  if (relocate && !ParentPointerWritable(code)) return 0;
+  if (relocate && !ParentPointerWritable(code)) return kRefused;
   RangeList& ranges = plan.cuts;
   for (PlannedEntry& p : plan.entries) {
     if (p.oldValue.size == 0) continue;
@@ -921,9 +934,9 @@ int ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
   const uint64_t kept = uint64_t{blockLength} - ranges.CutTotal();
   const uint64_t new_length = relocate ? PaddedSize(kept) + size : kept + size;
   const uint64_t capacity = uint64_t{blockLength} + kHeadroom;
-  if (new_length > capacity || capacity > std::numeric_limits<uint32_t>::max()) return 0;
+  if (new_length > capacity || capacity > std::numeric_limits<uint32_t>::max()) return kRefused;
   std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[capacity]());
-  if (out == nullptr) return 0;
+  if (out == nullptr) return kRefused;
   const std::span<uint8_t> out_block(out.get(), static_cast<size_t>(new_length));
   uint32_t at = 0;
   if (relocate) {
@@ -950,7 +963,9 @@ int ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
   for (uint32_t gone : plan.emptied) SetHeader(gone, 0, 0);
   ShiftAll(ranges, code);
   SetHeader(code, at, static_cast<uint16_t>(items.size()));
-  if (relocate) PointAt(code, at);
+  // ParentPointerWritable said yes above, and nothing since moved the entry
+  // into the maker note.
+  if (relocate) (void)PointAt(code, at);
   // The rewritten directory's own pointers decide where its children are.
   for (const DirectoryItem& item : items) {
     const uint32_t v = exif::Read32(item.field, byteOrder);
@@ -960,74 +975,70 @@ int ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
       makerNoteLength = item.count;
       makerNoteIfd = MakerNoteIfd{};
     }
-    if (item.type != kTypeLong || item.count != 1) continue;
-    if (code == kIfd0 && item.tag == exif::kTagExifIfdPointer) exifHeader.offset = v;
-    if (code == kIfd0 && item.tag == exif::kTagGpsIfdPointer) gpsHeader.offset = v;
-    if (code == kExifIfd && item.tag == exif::kTagInteropIfdPointer) interopHeader.offset = v;
+    NoteChildPointer(code, IfdEntry{item.tag, item.type, item.count, v});
   }
   if (code == kIfd0) ifd1.ifdOffset = link;
   RefreshDescriptors();
-  return static_cast<int>(items.size()) - static_cast<int>(dir.count);
+  return {Outcome::kDone, static_cast<int>(items.size()) - static_cast<int>(dir.count)};
 }
 
 bool ExifEditor::MeetsMakerNote(uint64_t start, uint64_t size) const {
   return NoteBytes{makerNoteOffset, uint64_t{makerNoteOffset} + makerNoteLength}.Meets(start, size);
 }
 
-bool ExifEditor::ParentPointerWritable(uint32_t code) {
-  uint32_t parent = kIfd0;
-  uint16_t tag = 0;
-  switch (code) {
-    case kExifIfd:
-      tag = exif::kTagExifIfdPointer;
-      break;
-    case kGpsIfd:
-      tag = exif::kTagGpsIfdPointer;
-      break;
-    case kInteropIfd:
-      parent = kExifIfd;
-      tag = exif::kTagInteropIfdPointer;
-      break;
-    default:
-      return true;  // the header's pointer or IFD0's link, never in a table
-  }
-  const auto loc = Locate(parent);
-  const auto dir = loc ? ReadBlockDirectory(Block(), byteOrder, loc->offset) : std::nullopt;
-  if (!dir) return false;
+void ExifEditor::NoteChildPointer(uint32_t parent, const IfdEntry& entry) {
+  const DirectoryLink* child = ChildOf(parent, entry.tag);
+  if (child == nullptr || !IsPointerEntry(entry)) return;
+  if (uint32_t* cached = CachedOffset(child->code)) *cached = entry.value;
+}
+
+std::optional<BlockEntry> ExifEditor::PointerEntry(uint32_t code) {
+  const DirectoryLink* link = LinkOf(code);
+  if (link == nullptr || link->pointerTag == 0) return std::nullopt;
+  const auto dir = ReadDirectory(link->parent);
+  if (!dir) return std::nullopt;
+  std::optional<BlockEntry> last;
   for (const BlockEntry& e : dir->entries) {
-    if (e.entry.tag == tag) return !MeetsMakerNote(e.position, kEntrySize);
+    if (e.entry.tag == link->pointerTag && IsPointerEntry(e.entry)) last = e;
   }
-  return false;
+  return last;
 }
 
-void ExifEditor::PointAt(uint32_t code, uint32_t offset) {
-  switch (code) {
-    case kIfd0:
-      exif::Write32(Block().data() + 4, offset, byteOrder);
-      break;
-    case kExifIfd:
-      SetEntryInPlace(kIfd0, IfdEntry{exif::kTagExifIfdPointer, kTypeLong, 1, offset});
-      break;
-    case kGpsIfd:
-      SetEntryInPlace(kIfd0, IfdEntry{exif::kTagGpsIfdPointer, kTypeLong, 1, offset});
-      break;
-    case kInteropIfd:
-      SetEntryInPlace(kExifIfd, IfdEntry{exif::kTagInteropIfdPointer, kTypeLong, 1, offset});
-      break;
-    case kIfd1:
-      if (auto link = NextLinkPosition(kIfd0)) exif::Write32(Block().data() + *link, offset, byteOrder);
-      break;
-    default:
-      break;
-  }
+bool ExifEditor::ParentPointerWritable(uint32_t code) {
+  const DirectoryLink* link = LinkOf(code);
+  if (link == nullptr) return false;
+  if (link->pointerTag == 0) return true;  // the header's pointer or IFD0's link, never in a table
+  const auto pointer = PointerEntry(code);
+  return pointer && !MeetsMakerNote(pointer->position, kEntrySize);
 }
 
-int ExifEditor::RewriteIfd(uint32_t code, std::span<const uint16_t> deletions,
-                           std::span<const EntryEdit> additions, exif::ExifReader* value_source) {
+Outcome ExifEditor::PointAt(uint32_t code, uint32_t offset) {
+  if (code == kIfd0) {
+    if (blockLength < 8) return Outcome::kRefused;
+    exif::Write32(Block().data() + 4, offset, byteOrder);
+    return Outcome::kDone;
+  }
+  if (code == kIfd1) {
+    const auto link = NextLinkPosition(kIfd0);
+    if (!link) return Outcome::kAbsent;
+    exif::Write32(Block().data() + *link, offset, byteOrder);
+    return Outcome::kDone;
+  }
+  const auto pointer = PointerEntry(code);
+  if (!pointer) return Outcome::kAbsent;
+  if (MeetsMakerNote(pointer->position, kEntrySize)) return Outcome::kRefused;
+  exif::Write32(Block().data() + pointer->position + 8, offset, byteOrder);
+  return Outcome::kDone;
+}
+
+RewriteResult ExifEditor::RewriteIfd(uint32_t code, std::span<const uint16_t> deletions,
+                                     std::span<const EntryEdit> additions,
+                                     exif::ExifReader* value_source) {
+  if (!KnownCode(code) || !HasWorkBlock() || !ReadDirectory(code)) return {Outcome::kAbsent, 0};
   auto plan = PlanRewrite(code, deletions, additions, value_source);
-  const int change = plan ? CommitRewrite(code, *plan) : 0;
-  RefreshOutputPositions();
-  return change;
+  const RewriteResult result = plan ? CommitRewrite(code, *plan) : RewriteResult{};
+  PlaceDataBehindBlock();
+  return result;
 }
 
 }  // namespace veltora::edit

@@ -3,12 +3,12 @@
 // offset inside it consistent after each change. The file itself is never
 // touched here; rebuilt_output.h writes the finished block into a new file.
 //
-// Results follow the engine's convention: 1 (or a positive count) for
-// success, 0 for failure, -1 for a directory code that names no directory.
-// Every operation that cannot be done inside the work block fails instead:
-// an entry or value that would pass the block's length is not touched, and
-// a change that would outgrow the block's headroom is refused, leaving the
-// block as it was.
+// Operations that change the block report an exif::Outcome: done, absent (a
+// code that names no directory, a directory or entry not in the block) or
+// refused. Every operation that cannot be done inside the work block is
+// refused: an entry or value that would pass the block's length is not
+// touched, and a change that would outgrow the block's headroom is refused,
+// leaving the block as it was.
 #ifndef VELTORA_EDIT_EXIF_EDITOR_H_
 #define VELTORA_EDIT_EXIF_EDITOR_H_
 
@@ -24,6 +24,7 @@
 #include "edit/directory_writer.h"
 #include "edit/range_list.h"
 #include "exif/exif_reader.h"
+#include "exif/outcome.h"
 
 namespace veltora::edit {
 
@@ -31,6 +32,7 @@ using exif::ByteOrder;
 using exif::IfdEntry;
 using exif::IfdLocation;
 using exif::ImageDescription;
+using exif::Outcome;
 
 // An entry to add to a directory, or to replace the entry with its tag.
 // `bytes` are the stored value bytes in the block's byte order when the value
@@ -70,6 +72,14 @@ struct RewritePlan {
   bool dropsMakerNote = false;            // the MakerNote entry is deleted or replaced
 };
 
+// What a directory rewrite did: its outcome and, when done, entries after
+// less entries before.
+struct [[nodiscard]] RewriteResult {
+  Outcome outcome = Outcome::kRefused;
+  int entryChange = 0;
+  bool Done() const { return outcome == Outcome::kDone; }
+};
+
 class ExifEditor : public exif::ExifReader {
  public:
   // Room every work block has beyond what it holds: one rebuild may grow the
@@ -90,12 +100,15 @@ class ExifEditor : public exif::ExifReader {
   uint32_t blockLength = 0;             // bytes used in the work block
   ImageDescription ifd0;  // firstStripOffset: position of the image data in the output
   ImageDescription ifd1;  // firstStripOffset: position of the thumbnail; ifdOffset 0 = no IFD1
-  uint32_t imageDataLength = 0;
-  uint32_t thumbnailDataLength = 0;
   IfdLocation exifHeader;
   IfdLocation gpsHeader;
   IfdLocation interopHeader;
   MakerNoteIfd makerNoteIfd;
+  // What follows the block in the output, as measured when it was last
+  // placed there (SetDataOffset, PlaceDataBehindBlock): the image data of a
+  // TIFF and the thumbnail.
+  uint32_t imageDataLength = 0;
+  uint32_t thumbnailDataLength = 0;
   uint32_t makerNoteOffset = 0;  // the MakerNote value in the work block; 0 = none
   uint32_t makerNoteLength = 0;
 
@@ -110,33 +123,46 @@ class ExifEditor : public exif::ExifReader {
   // --- Operations.
   // The work block from the source's TIFF block without IFD1 and the old
   // thumbnail. `drop_interop` also removes the Interoperability pointer.
-  int StartEdit(uint32_t drop_interop);
+  // Refused when a work block exists or the source has none to copy.
+  Outcome StartEdit(bool drop_interop);
   // The work block as an exact copy of the source's TIFF block.
-  int CopyBlock();
+  Outcome CopyBlock();
   // Rewrites directory `code`: drops `deletions`, adds or replaces
-  // `additions`. Returns entries after − entries before; 0 also when the
-  // directory is absent or the rewrite was refused (callers read the sign).
-  // `value_source`, when given, supplies the bytes of added entries that
-  // carry none (another file's entry with the same tag).
-  int RewriteIfd(uint32_t code, std::span<const uint16_t> deletions,
-                 std::span<const EntryEdit> additions, exif::ExifReader* value_source = nullptr);
-  // Removes every entry with `tag` in place; the count removed, -1 bad code.
-  int RemoveTag(uint32_t code, uint16_t tag);
+  // `additions`. `value_source`, when given, supplies the bytes of added
+  // entries that carry none (another file's entry with the same tag).
+  RewriteResult RewriteIfd(uint32_t code, std::span<const uint16_t> deletions,
+                           std::span<const EntryEdit> additions,
+                           exif::ExifReader* value_source = nullptr);
+  // Removes every entry with `tag` in place; absent when there is none.
+  Outcome RemoveTag(uint32_t code, uint16_t tag);
   // Overwrites type, count and value field of the entry with entry.tag
-  // (value in IfdEntry form); >0 done, 0 absent or refused (the entry lies
-  // in the maker note), -1 bad code.
-  int SetEntryInPlace(uint32_t code, const IfdEntry& entry);
-  // -1 bad code or null, 0 absent, 1 found (entry filled, IfdEntry form).
-  int FindBlockEntry(uint32_t code, IfdEntry* entry);
-  // All entries of a directory in table order; -1 bad code, else the count.
-  int CollectBlockEntries(uint32_t code, std::vector<IfdEntry>* entries);
-  // Shifts every offset held by one directory with `ranges`; 1, 0 absent, -1 bad code.
-  int FixUpOffsets(uint32_t code, const RangeList& ranges);
+  // (value in IfdEntry form); refused when the entry lies in the maker note.
+  Outcome SetEntryInPlace(uint32_t code, const IfdEntry& entry);
+  // The first entry with `tag` in IfdEntry form; nullopt when absent.
+  std::optional<IfdEntry> FindBlockEntry(uint32_t code, uint16_t tag);
+  // All entries of a directory in table order; empty when absent.
+  std::vector<IfdEntry> BlockEntries(uint32_t code);
   // Records where image data (IFD0) or the thumbnail (IFD1) will lie in the
-  // output; the position is rounded up to even. 1 or 0.
-  int SetDataOffset(uint32_t code, uint32_t position);
+  // output; the position is rounded up to even.
+  Outcome SetDataOffset(uint32_t code, uint32_t position);
   // Image data length (IFD0) or thumbnail length (IFD1); 0 when none.
-  uint32_t GetDataLength(uint32_t code);
+  uint32_t DataLength(uint32_t code);
+  // Puts the thumbnail and then the image data behind the block as it now
+  // ends (SetDataOffset for each that has data).
+  void PlaceDataBehindBlock();
+  // Appends directory `code` (`table`: its table and values, laid out for
+  // the offset where it lands, see AppendPosition) and points its parent at
+  // it: IFD0's pointer entry for the Exif and GPS directories, the Exif
+  // directory's for Interoperability, IFD0's link for IFD1. Refused when
+  // the headroom does not hold it or the parent has no place to point from
+  // (then nothing changes).
+  // `items` are sorted by tag here; `trailer` (bytes that belong to the
+  // directory, a thumbnail say) follows its values, at
+  // AppendPosition() + DirectorySize(items).
+  Outcome AppendDirectory(uint32_t code, std::vector<DirectoryItem>& items,
+                          std::span<const uint8_t> trailer = {});
+  // Where the next AppendDirectory places its table: the block's end, even.
+  uint32_t AppendPosition() const { return static_cast<uint32_t>(PaddedSize(blockLength)); }
   bool HasWorkBlock() const { return workBlock_ != nullptr && blockLength != 0; }
   // True when the directory's entry table lies wholly inside the work block.
   bool HasDirectory(uint32_t code) { return KnownCode(code) && Locate(code).has_value(); }
@@ -189,7 +215,6 @@ class ExifEditor : public exif::ExifReader {
   uint32_t* CachedOffset(uint32_t code);
   void SetCachedCount(uint32_t code, uint16_t count);
   bool Allocate(uint32_t length);
-  int LoadSource(bool* loaded_here);
   // Loads the source block if needed and copies it into a new work block
   // (headers read from the copy); releases a load it made. False on failure.
   bool CopySourceBlock();
@@ -198,7 +223,7 @@ class ExifEditor : public exif::ExifReader {
   bool DescribeImage(uint32_t code, ImageDescription* description);
   // Moves every cached offset and every directory's offsets after a change.
   void ShiftAll(const RangeList& ranges, uint32_t skip_code);
-  void RefreshOutputPositions();
+  void FixUpOffsets(uint32_t code, const RangeList& ranges);
   bool HoldsImmovableData();
   // Keeps out of `cuts` every byte that a directory not in `leaving` still uses.
   void SpareLiveData(RangeList& cuts, std::span<const uint32_t> leaving);
@@ -211,7 +236,7 @@ class ExifEditor : public exif::ExifReader {
                                          exif::ExifReader* value_source);
   PlannedEntry PlanAddition(uint32_t code, const EntryEdit& add,
                             exif::ExifReader* value_source) const;
-  int CommitRewrite(uint32_t code, RewritePlan& plan);
+  RewriteResult CommitRewrite(uint32_t code, RewritePlan& plan);
   // The 4-byte value field an entry in IfdEntry form stores.
   uint32_t PackedField(const IfdEntry& entry) const;
   // Whether [start, start + size) shares bytes with the maker note. Only a
@@ -222,7 +247,13 @@ class ExifEditor : public exif::ExifReader {
   // is there and clear of the maker note.
   bool ParentPointerWritable(uint32_t code);
   // Points the parent of directory `code` (header, IFD0, Exif IFD) at `offset`.
-  void PointAt(uint32_t code, uint32_t offset);
+  Outcome PointAt(uint32_t code, uint32_t offset);
+  // The parent's entry that points at directory `code`: the last LONG with
+  // the pointer tag, the one whose value ReadHeadersFromBlock follows.
+  std::optional<BlockEntry> PointerEntry(uint32_t code);
+  // Caches the child directory that `entry` of `parent` points at, when it
+  // is a pointer entry.
+  void NoteChildPointer(uint32_t parent, const IfdEntry& entry);
 
   std::unique_ptr<uint8_t[]> workBlock_;
   uint32_t workCapacity_ = 0;

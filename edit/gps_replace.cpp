@@ -73,8 +73,9 @@ uint32_t VersionOf(const std::vector<EntryEdit>& entries) {
 }
 
 void Put(std::vector<EntryEdit>* entries, EntryEdit e) {
-  auto same = std::find_if(entries->begin(), entries->end(),
-                           [&](const EntryEdit& x) { return x.entry.tag == e.entry.tag; });
+  auto same = FindSameEntry(*entries, e.entry.tag, e.entry.type, [](const EntryEdit& x) {
+    return std::pair{x.entry.tag, x.entry.type};
+  });
   if (same != entries->end()) {
     *same = std::move(e);
   } else {
@@ -145,10 +146,8 @@ DirectoryItem ItemFor(const EntryEdit& e, exif::ByteOrder order) {
 }
 
 std::vector<EntryEdit> CurrentGpsEntries(ExifEditor& editor) {
-  std::vector<IfdEntry> entries;
-  editor.CollectBlockEntries(exif::kGpsIfd, &entries);
   std::vector<EntryEdit> edits;
-  for (const IfdEntry& e : entries) edits.push_back({e, {}});
+  for (const IfdEntry& e : editor.BlockEntries(exif::kGpsIfd)) edits.push_back({e, {}});
   return edits;
 }
 
@@ -215,13 +214,9 @@ std::optional<ThumbnailRun> FindThumbnail(std::span<const uint8_t> block, exif::
 }  // namespace
 
 std::optional<uint32_t> WorkBlockExifVersion(ExifEditor& editor) {
-  IfdEntry entry;
-  entry.tag = exif::kTagExifVersion;
-  if (editor.FindBlockEntry(exif::kExifIfd, &entry) != 1 || entry.count != 4 ||
-      exif::TypeSize(entry.type) != 1) {
-    return std::nullopt;
-  }
-  return BigEndianOf(entry.value);
+  const auto entry = editor.FindBlockEntry(exif::kExifIfd, exif::kTagExifVersion);
+  if (!entry || entry->count != 4 || exif::TypeSize(entry->type) != 1) return std::nullopt;
+  return BigEndianOf(entry->value);
 }
 
 void SetGpsVersionFromExif(GpsTagSet* set, uint32_t exif_version) {
@@ -258,9 +253,7 @@ void BuildGpsEntries(std::vector<EntryEdit>* entries, const GpsTagSet& set,
 }
 
 int AppendGpsIfd(ExifEditor& editor, GpsTagSet* set) {
-  IfdEntry pointer;
-  pointer.tag = exif::kTagGpsIfdPointer;
-  if (editor.FindBlockEntry(exif::kIfd0, &pointer) != 1) return 0;
+  if (!editor.FindBlockEntry(exif::kIfd0, exif::kTagGpsIfdPointer)) return 0;
   const auto exif_version = WorkBlockExifVersion(editor);
   // Below "0210" the set may not be used, which would leave an empty GPS
   // directory: such files are refused instead.
@@ -268,34 +261,12 @@ int AppendGpsIfd(ExifEditor& editor, GpsTagSet* set) {
   SetGpsVersionFromExif(set, *exif_version);
   std::vector<EntryEdit> entries = CurrentGpsEntries(editor);
   BuildGpsEntries(&entries, *set, editor.byteOrder);
-  std::stable_sort(entries.begin(), entries.end(),
-                   [](const EntryEdit& a, const EntryEdit& b) { return a.entry.tag < b.entry.tag; });
-  const exif::ByteOrder order = editor.byteOrder;
-
   std::vector<DirectoryItem> items;
-  for (const EntryEdit& e : entries) items.push_back(ItemFor(e, order));
-  if (!editor.PadToEven()) return 0;
-  const auto at = editor.Append(DirectoryBytes(items, editor.blockLength, 0, order), true);
-  if (!at) return 0;
-  editor.SetHeader(exif::kGpsIfd, *at, static_cast<uint16_t>(entries.size()));
-  return editor.SetEntryInPlace(exif::kIfd0, IfdEntry{exif::kTagGpsIfdPointer, kTypeLong, 1, *at}) >
-                 0
-             ? 1
-             : 0;
+  for (const EntryEdit& e : entries) items.push_back(ItemFor(e, editor.byteOrder));
+  return Done(editor.AppendDirectory(exif::kGpsIfd, items)) ? 1 : 0;
 }
 
 namespace {
-
-// Thumbnail and image data follow the block: their positions are set again
-// after the block changed length outside RewriteIfd.
-void PlaceDataBehindBlock(ExifEditor& editor) {
-  if (editor.GetDataLength(exif::kIfd1) != 0 && editor.ThumbnailLength() != 0) {
-    editor.SetDataOffset(exif::kIfd1, editor.blockLength);
-  }
-  if (editor.GetDataLength(exif::kIfd0) != 0) {
-    editor.SetDataOffset(exif::kIfd0, editor.blockLength + editor.ThumbnailLength());
-  }
-}
 
 // IFD1 appended at the end of the work block from the source's directory,
 // its out-of-line values and its thumbnail; 1 when attached.
@@ -310,9 +281,7 @@ int AppendSourceIfd1(ExifEditor& editor, std::span<const uint8_t> source,
     }
     items.push_back(ItemFromBlock(source, e, order, order));
   }
-  if (!editor.PadToEven()) return 0;
-  const uint32_t base = editor.blockLength;
-  const uint64_t position = uint64_t{base} + DirectorySize(items);
+  const uint64_t position = uint64_t{editor.AppendPosition()} + DirectorySize(items);
   if (position + thumbnail.length > editor.BlockCapacity()) return 0;
   const int64_t delta = static_cast<int64_t>(position) - thumbnail.offset;
   for (DirectoryItem& item : items) {
@@ -337,37 +306,31 @@ int AppendSourceIfd1(ExifEditor& editor, std::span<const uint8_t> source,
       }
     }
   }
-  std::vector<uint8_t> bytes = DirectoryBytes(items, base, 0, order);
-  bytes.insert(bytes.end(), source.begin() + thumbnail.offset,
-               source.begin() + thumbnail.offset + thumbnail.length);
-  const auto link = editor.NextLinkPosition(exif::kIfd0);
-  if (!link) return 0;  // no link to hang it on
-  const auto at = editor.Append(bytes, true);
-  if (!at) return 0;
-  exif::Write32(editor.Block().data() + *link, *at, order);
-  editor.SetHeader(exif::kIfd1, *at, static_cast<uint16_t>(items.size()));
-  editor.RefreshDescriptors();
-  return 1;
+  const auto run = source.subspan(thumbnail.offset, thumbnail.length);
+  return Done(editor.AppendDirectory(exif::kIfd1, items, run)) ? 1 : 0;
 }
 
 }  // namespace
 
 int ReplaceGps(ExifEditor& editor, GpsTagSet* set) {
-  IfdEntry pointer;
-  pointer.tag = exif::kTagGpsIfdPointer;
-  const bool has_pointer = editor.FindBlockEntry(exif::kIfd0, &pointer) == 1;
+  const bool has_pointer = editor.FindBlockEntry(exif::kIfd0, exif::kTagGpsIfdPointer).has_value();
   const bool has_tags = !ArrayView(&set->tags).empty();
   const uint16_t gps_pointer = exif::kTagGpsIfdPointer;
+  const auto drop_pointer = [&] {
+    return editor.RewriteIfd(exif::kIfd0, std::span<const uint16_t>(&gps_pointer, 1), {}).Done()
+               ? 1
+               : 0;
+  };
+  const auto append_directory = [&] {
+    const int created = AppendGpsIfd(editor, set);
+    editor.PlaceDataBehindBlock();
+    return created;
+  };
   if (has_pointer && !editor.HasDirectory(exif::kGpsIfd)) {
     // The pointer leads to no directory that lies inside the block (its table
     // runs past the end, say): there is nothing to merge or empty. A new
     // directory goes where readers find it; a removal takes the pointer.
-    if (!has_tags) {
-      return editor.RewriteIfd(exif::kIfd0, std::span<const uint16_t>(&gps_pointer, 1), {}) < 0;
-    }
-    const int created = AppendGpsIfd(editor, set);
-    PlaceDataBehindBlock(editor);
-    return created;
+    return has_tags ? append_directory() : drop_pointer();
   }
   if (has_pointer && has_tags) {
     const auto exif_version = WorkBlockExifVersion(editor);
@@ -375,36 +338,28 @@ int ReplaceGps(ExifEditor& editor, GpsTagSet* set) {
     SetGpsVersionFromExif(set, *exif_version);
     std::vector<EntryEdit> entries = CurrentGpsEntries(editor);
     BuildGpsEntries(&entries, *set, editor.byteOrder);
-    return editor.RewriteIfd(exif::kGpsIfd, {}, entries) >= 0 ? 1 : 0;
+    return editor.RewriteIfd(exif::kGpsIfd, {}, entries).Done() ? 1 : 0;
   }
   if (has_pointer) {
-    std::vector<IfdEntry> current;
-    editor.CollectBlockEntries(exif::kGpsIfd, &current);
-    if (!current.empty()) {
-      std::vector<uint16_t> tags;
-      for (const IfdEntry& e : current) tags.push_back(e.tag);
-      if (editor.RewriteIfd(exif::kGpsIfd, tags, {}) >= 0) return 0;
-    }
-    return editor.RewriteIfd(exif::kIfd0, std::span<const uint16_t>(&gps_pointer, 1), {}) < 0 ? 1
-                                                                                            : 0;
+    std::vector<uint16_t> tags;
+    for (const IfdEntry& e : editor.BlockEntries(exif::kGpsIfd)) tags.push_back(e.tag);
+    if (!tags.empty() && !editor.RewriteIfd(exif::kGpsIfd, tags, {}).Done()) return 0;
+    return drop_pointer();
   }
   if (!has_tags) return 0;
   const EntryEdit add{IfdEntry{exif::kTagGpsIfdPointer, kTypeLong, 1, 0}, {}};
-  if (editor.RewriteIfd(exif::kIfd0, {}, std::span<const EntryEdit>(&add, 1)) <= 0) return 0;
-  const int created = AppendGpsIfd(editor, set);
-  PlaceDataBehindBlock(editor);
-  return created;
+  if (!editor.RewriteIfd(exif::kIfd0, {}, std::span<const EntryEdit>(&add, 1)).Done()) return 0;
+  return append_directory();
 }
 
 int ReattachSourceThumbnail(ExifEditor& editor) {
   if (!editor.HasWorkBlock() || editor.ifd1.ifdOffset != 0) return 0;
   editor.thumbnailBytes.clear();
   editor.thumbnailPath.clear();
-  const bool loaded_here = editor.data == nullptr;
-  if (loaded_here && editor.LoadExifData(0, nullptr) == nullptr) return 0;
-  const std::span<const uint8_t> source(editor.data, editor.dataLoadedSize);
-
   int attached = 0;
+  const exif::ScopedExifData loaded(editor);
+  const std::span<const uint8_t> source = loaded.Bytes();
+  if (source.empty()) return 0;
   const uint32_t ifd1_offset = editor.thumbnailImage.ifdOffset;
   if (const auto dir = ReadBlockDirectory(source, editor.byteOrder, ifd1_offset)) {
     if (editor.RestoreDetachedIfd1(source, ifd1_offset)) {
@@ -413,12 +368,9 @@ int ReattachSourceThumbnail(ExifEditor& editor) {
       attached = AppendSourceIfd1(editor, source, *dir, *thumbnail);
     }
   }
-  if (loaded_here) editor.FreeExifData();
   // The Interoperability directory describes the main image, not the
   // thumbnail: it stays whether or not IFD1 could be put back.
-  if (editor.IsTiffSource() && editor.GetDataLength(exif::kIfd0) != 0) {
-    editor.SetDataOffset(exif::kIfd0, editor.blockLength);
-  }
+  editor.PlaceDataBehindBlock();
   return attached;
 }
 
@@ -436,8 +388,9 @@ HRESULT ReplaceExifGpsBody(const char* output_path, const char* input_path, int3
   ExifEditor editor(input_path, 1);
   if (!editor.IsExif()) return E_NOTEXIF;
   if (editor.IsExifJpeg() && (quality < 1 || quality > 100)) return E_INVALIDARG;
-  if (!editor.StartEdit(0) || !ReplaceGps(editor, gps)) return E_FAIL;
-  ReattachSourceThumbnail(editor);
+  if (!Done(editor.StartEdit(false)) || !ReplaceGps(editor, gps)) return E_FAIL;
+  // Without its old thumbnail the file is still whole; the edit goes on.
+  (void)ReattachSourceThumbnail(editor);
   if (!editor.HasWorkBlock()) return E_FAIL;
   StampDateTime(editor);
   return WriteEditedFile(editor, output_path);

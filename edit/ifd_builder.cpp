@@ -130,16 +130,6 @@ void Put(std::vector<DirectoryItem>& items, DirectoryItem item, bool replace = f
 }
 
 // Sorts the items and appends the directory at the end of the (even) block.
-std::optional<uint32_t> AppendDirectory(ExifEditor& editor, uint32_t code,
-                                        std::vector<DirectoryItem>& items) {
-  std::stable_sort(items.begin(), items.end(),
-                   [](const DirectoryItem& a, const DirectoryItem& b) { return a.tag < b.tag; });
-  if (items.size() > 0xFFFF || !editor.PadToEven()) return std::nullopt;
-  const auto at = editor.Append(DirectoryBytes(items, editor.blockLength, 0, editor.byteOrder), true);
-  if (at) editor.SetHeader(code, *at, static_cast<uint16_t>(items.size()));
-  return at;
-}
-
 // The "PRM" or "THM" file's own entries of one directory.
 std::optional<std::vector<DirectoryItem>> OwnItems(ExifEditor& editor, exif::ExifReader& file,
                                                    uint32_t code) {
@@ -192,10 +182,8 @@ bool LoadSourceTiff(exif::ExifReader& reader, SourceTiff* out) {
     return !reader.path.empty() && ReadWholeFile(reader.path, &out->bytes) == 0;
   }
   if (reader.HasExifIfd() == 0 && reader.ifd0Offset == 0) return true;
-  const bool loaded_here = reader.data == nullptr;
-  if (loaded_here && reader.LoadExifData(0, nullptr) == nullptr) return true;
-  out->bytes.assign(reader.data, reader.data + reader.dataLoadedSize);
-  if (loaded_here) reader.FreeExifData();
+  const exif::ScopedExifData loaded(reader);
+  out->bytes.assign(loaded.Bytes().begin(), loaded.Bytes().end());
   return true;
 }
 
@@ -271,11 +259,9 @@ int BuildIfd(ExifEditor& editor, uint32_t code, const TextInfo& info, bool gps_p
   }
   Put(items, ShortItem(exif::kTagOrientation, 1, order));
   if (code == kIfd1) {
-    IfdEntry orientation;
-    orientation.tag = exif::kTagOrientation;
-    if (editor.FindBlockEntry(kIfd0, &orientation) == 1 && orientation.type == kTypeShort &&
-        orientation.count == 1) {
-      Put(items, ShortItem(exif::kTagOrientation, static_cast<uint16_t>(orientation.value), order),
+    const auto orientation = editor.FindBlockEntry(kIfd0, exif::kTagOrientation);
+    if (orientation && orientation->type == kTypeShort && orientation->count == 1) {
+      Put(items, ShortItem(exif::kTagOrientation, static_cast<uint16_t>(orientation->value), order),
           true);
     }
   }
@@ -295,21 +281,12 @@ int BuildIfd(ExifEditor& editor, uint32_t code, const TextInfo& info, bool gps_p
   }
   if (!tiff) Put(items, ShortItem(kTagYCbCrPositioning, 2, order));
 
-  const std::optional<uint32_t> link =
-      code == kIfd0 ? std::optional<uint32_t>(4) : editor.NextLinkPosition(kIfd0);
-  if (!link) return 0;
-  const auto at = AppendDirectory(editor, code, items);
-  if (!at) return 0;
-  exif::Write32(editor.Block().data() + *link, *at, order);
-  editor.RefreshDescriptors();
-  return 1;
+  return Done(editor.AppendDirectory(code, items)) ? 1 : 0;
 }
 
 int BuildExifIfd(ExifEditor& editor, const TextInfo& info) {
-  IfdEntry pointer;
-  pointer.tag = exif::kTagExifIfdPointer;
   if (TextInfoVersion(info.version) < kTextInfoVersion0120 ||
-      editor.FindBlockEntry(kIfd0, &pointer) != 1) {
+      !editor.FindBlockEntry(kIfd0, exif::kTagExifIfdPointer)) {
     return 0;
   }
   const ByteOrder order = editor.byteOrder;
@@ -339,16 +316,11 @@ int BuildExifIfd(ExifEditor& editor, const TextInfo& info) {
   }
   if (!editor.thumbnailPath.empty()) Put(items, LongItem(exif::kTagInteropIfdPointer, 0, order), true);
 
-  const auto at = AppendDirectory(editor, kExifIfd, items);
-  return at && editor.SetEntryInPlace(kIfd0, IfdEntry{exif::kTagExifIfdPointer, kTypeLong, 1, *at}) > 0
-             ? 1
-             : 0;
+  return Done(editor.AppendDirectory(kExifIfd, items)) ? 1 : 0;
 }
 
 int AppendInteropIfd(ExifEditor& editor) {
-  IfdEntry pointer;
-  pointer.tag = exif::kTagInteropIfdPointer;
-  if (editor.IsTiffSource() || editor.FindBlockEntry(kExifIfd, &pointer) != 1) return 0;
+  if (editor.IsTiffSource() || !editor.FindBlockEntry(kExifIfd, exif::kTagInteropIfdPointer)) return 0;
   const ByteOrder order = editor.byteOrder;
   std::vector<DirectoryItem> items;
   if (editor.HasDirectory(kInteropIfd)) {
@@ -358,10 +330,7 @@ int AppendInteropIfd(ExifEditor& editor) {
   }
   Put(items, TextItem(kTagInteropIndex, "R98"));
   Put(items, VersionItem(kTagInteropVersion, "0100"));
-  const auto at = AppendDirectory(editor, kInteropIfd, items);
-  return at && editor.SetEntryInPlace(kExifIfd, IfdEntry{exif::kTagInteropIfdPointer, kTypeLong, 1, *at}) > 0
-             ? 1
-             : 0;
+  return Done(editor.AppendDirectory(kInteropIfd, items)) ? 1 : 0;
 }
 
 int BuildExifBlock(ExifEditor& editor, const std::string& thumbnail_path, const TextInfo& info,
@@ -381,17 +350,14 @@ int BuildExifBlock(ExifEditor& editor, const std::string& thumbnail_path, const 
   }
   if (!thumbnail_path.empty()) {
     const int interop = AppendInteropIfd(editor);
-    if (BuildIfd(editor, kIfd1, info, false)) {
-      if (editor.GetDataLength(kIfd1) != 0 && editor.ThumbnailLength() != 0) {
-        editor.SetDataOffset(kIfd1, editor.blockLength);
-      }
-    } else if (interop) {
-      editor.RemoveTag(kExifIfd, exif::kTagInteropIfdPointer);
+    // A pointer left at 0 (no directory could be made: a TIFF has none, or
+    // no IFD1 came to need it) points readers at the TIFF header: it goes.
+    // A block written here has no maker note, so the removal is never refused.
+    if (!BuildIfd(editor, kIfd1, info, false) || interop == 0) {
+      (void)editor.RemoveTag(kExifIfd, exif::kTagInteropIfdPointer);
     }
   }
-  if (editor.GetDataLength(kIfd0) != 0) {
-    editor.SetDataOffset(kIfd0, editor.blockLength + editor.ThumbnailLength());
-  }
+  editor.PlaceDataBehindBlock();
   return 1;
 }
 

@@ -46,14 +46,14 @@ bool IsEditableFormat(const char* path) {
 // when it is missing.
 bool PutOrientation(ExifEditor& editor, uint32_t code, uint16_t value) {
   const exif::IfdEntry entry{exif::kTagOrientation, exif::kTypeShort, 1, value};
-  if (editor.SetEntryInPlace(code, entry) > 0) return true;
+  if (Done(editor.SetEntryInPlace(code, entry))) return true;
   const EntryEdit add{entry, {}};
-  return editor.RewriteIfd(code, {}, std::span<const EntryEdit>(&add, 1)) > 0;
+  return editor.RewriteIfd(code, {}, std::span<const EntryEdit>(&add, 1)).Done();
 }
 
 HRESULT RebuildOrientation(ExifEditor& editor, const char* output_path, int32_t requested,
                            uint16_t primary, uint16_t thumbnail) {
-  if (!editor.CopyBlock()) return E_FAIL;
+  if (!Done(editor.CopyBlock())) return E_FAIL;
   if (!IsOrientation(requested) || primary > 8 || thumbnail > 8) return E_FAIL;
   if (primary == 0) primary = 1;
   if (thumbnail == 0) thumbnail = primary;
@@ -65,9 +65,7 @@ HRESULT RebuildOrientation(ExifEditor& editor, const char* output_path, int32_t 
       return E_FAIL;
     }
   }
-  if (editor.IsTiffSource() && editor.GetDataLength(exif::kIfd0) != 0) {
-    editor.SetDataOffset(exif::kIfd0, editor.blockLength + editor.ThumbnailLength());
-  }
+  editor.PlaceDataBehindBlock();
   StampDateTime(editor);
   return WriteEditedFile(editor, output_path);
 }

@@ -54,32 +54,29 @@ EntryEdit EditFromItem(const DirectoryItem& item, exif::ByteOrder order) {
 // stays when the old directory has one, and so does the old Orientation: the
 // new picture is the host's picture as it decoded it, unturned, exactly as
 // in a JPEG, whose IFD0 the new picture never touches.
-void TakeNewPictureEntries(ExifEditor& editor, const std::vector<DirectoryItem>& entries) {
+bool TakeNewPictureEntries(ExifEditor& editor, const std::vector<DirectoryItem>& entries) {
   std::vector<EntryEdit> additions;
   for (const DirectoryItem& item : entries) {
-    IfdEntry old;
-    old.tag = item.tag;
     if ((item.tag == exif::kTagXResolution || item.tag == exif::kTagYResolution ||
          item.tag == exif::kTagOrientation) &&
-        editor.FindBlockEntry(kIfd0, &old) == 1) {
+        editor.FindBlockEntry(kIfd0, item.tag)) {
       continue;
     }
     additions.push_back(EditFromItem(item, editor.byteOrder));
   }
-  editor.RewriteIfd(kIfd0, kOldPictureTags, additions);
+  return editor.RewriteIfd(kIfd0, kOldPictureTags, additions).Done();
 }
 
 // Sets a JPEG's pixel dimension where the Exif IFD holds one, keeping its type.
 bool SetPixelDimension(ExifEditor& editor, uint16_t tag, uint32_t value) {
-  IfdEntry entry;
-  entry.tag = tag;
-  if (editor.FindBlockEntry(kExifIfd, &entry) != 1) return true;
-  if (entry.count != 1 || (entry.type != exif::kTypeShort && entry.type != exif::kTypeLong) ||
-      (entry.type == exif::kTypeShort && value > 0xFFFF)) {
+  auto entry = editor.FindBlockEntry(kExifIfd, tag);
+  if (!entry) return true;
+  if (entry->count != 1 || (entry->type != exif::kTypeShort && entry->type != exif::kTypeLong) ||
+      (entry->type == exif::kTypeShort && value > 0xFFFF)) {
     return false;
   }
-  entry.value = value;
-  return editor.SetEntryInPlace(kExifIfd, entry) > 0;
+  entry->value = value;
+  return Done(editor.SetEntryInPlace(kExifIfd, *entry));
 }
 
 // Whether an old segment passes to the file with the new picture. Every
@@ -93,7 +90,10 @@ bool PassesToNewPicture(std::span<const uint8_t> segment) {
   const uint16_t marker = static_cast<uint16_t>(segment[0] << 8 | segment[1]);
   const std::string_view payload(reinterpret_cast<const char*>(segment.data()) + 4, segment.size() - 4);
   if (marker == 0xFFFE) return true;  // COM
-  if (marker < 0xFFE2 || marker > 0xFFEF || marker == 0xFFEE) return false;  // APP0, APP1: the layout's; APP14
+  // APP1 segments other than EXIF (XMP, most often) describe the photograph;
+  // the layout puts them in front of the new EXIF segment.
+  if (marker == 0xFFE1) return !payload.starts_with(std::string_view("Exif\0", 5));
+  if (marker < 0xFFE2 || marker > 0xFFEF || marker == 0xFFEE) return false;  // APP0: the layout's; APP14
   return !(marker == 0xFFE2 && payload.starts_with(std::string_view("MPF\0", 4))) &&
          !(marker == 0xFFE6 && payload.starts_with("PrintIM"));
 }
@@ -155,18 +155,15 @@ int AttachThumbnail(ExifEditor& editor, const std::string& thumbnail_path, const
   if (!thumbnail_path.empty()) {
     // A file whose Exif IFD has no Interoperability pointer gets no new
     // directory: adding the pointer is no part of a thumbnail's attachment.
-    if (!editor.HasDirectory(exif::kInteropIfd)) AppendInteropIfd(editor);
+    // Without one the thumbnail is still attached: the directory only
+    // names the thumbnail's format, which its own IFD1 says as well.
+    if (!editor.HasDirectory(exif::kInteropIfd)) (void)AppendInteropIfd(editor);
     if (!BuildIfd(editor, kIfd1, info, false)) return 0;
     KeepOldChain(editor);
-    if (editor.GetDataLength(kIfd1) != 0 && editor.ThumbnailLength() != 0) {
-      editor.SetDataOffset(kIfd1, editor.blockLength);
-    }
   }
   // The Interoperability directory describes the main picture, not the
   // thumbnail: it stays even when no IFD1 is attached.
-  if (editor.IsTiffSource() && editor.GetDataLength(kIfd0) != 0) {
-    editor.SetDataOffset(kIfd0, editor.blockLength + editor.ThumbnailLength());
-  }
+  editor.PlaceDataBehindBlock();
   return 1;
 }
 
@@ -179,9 +176,7 @@ int DetachThumbnail(ExifEditor& editor) {
   editor.Truncate(editor.ifd1.ifdOffset);
   editor.ifd1 = ImageDescription{};
   exif::Write32(editor.Block().data() + *link, 0, editor.byteOrder);
-  if (editor.IsTiffSource() && editor.GetDataLength(kIfd0) != 0) {
-    editor.SetDataOffset(kIfd0, editor.blockLength);
-  }
+  editor.PlaceDataBehindBlock();
   return 1;
 }
 
@@ -201,12 +196,10 @@ int ReplaceMainImage(ExifEditor& editor, const std::string& picture_path) {
     editor.alternateImageOffset = picture.FileOffset(picture.primaryImage.firstStripOffset);
     entries = source.Items(kIfd0, editor.byteOrder, kFileOnlyTags);
   }
-  if (!editor.StartEdit(0)) return 0;
-  if (tiff) {
-    // RewriteIfd's count change cannot tell a refusal from a rewrite that
-    // kept the count: the directory describing the new picture tells.
-    TakeNewPictureEntries(editor, entries);
-    if (editor.ifd0.width != size.width || editor.ifd0.length != size.height) return 0;
+  if (!Done(editor.StartEdit(false))) return 0;
+  if (tiff && (!TakeNewPictureEntries(editor, entries) || editor.ifd0.width != size.width ||
+               editor.ifd0.length != size.height)) {
+    return 0;
   }
   // A TIFF's Exif IFD describes its picture as a JPEG's does.
   return SetPixelDimension(editor, exif::kTagPixelXDimension, size.width) &&
@@ -217,17 +210,14 @@ int ReplaceMainImage(ExifEditor& editor, const std::string& picture_path) {
 
 int DropPrintMatching(ExifEditor& editor) {
   int dropped = 0;
-  IfdEntry entry;
-  entry.tag = exif::kTagPrintIm;
-  if (editor.FindBlockEntry(kIfd0, &entry) == 1) {
+  if (editor.FindBlockEntry(kIfd0, exif::kTagPrintIm)) {
     const uint16_t tag = exif::kTagPrintIm;
-    dropped |= editor.RewriteIfd(kIfd0, std::span<const uint16_t>(&tag, 1), {}) < 0 ? 1 : 0;
+    const RewriteResult rewrite = editor.RewriteIfd(kIfd0, std::span<const uint16_t>(&tag, 1), {});
+    dropped |= rewrite.Done() && rewrite.entryChange < 0 ? 1 : 0;
   }
-  entry = IfdEntry{};
-  entry.tag = kTagPrintMatchingInMakerNote;
-  if (editor.FindBlockEntry(exif::kMakerNoteIfd, &entry) == 1 && entry.type == exif::kTypeUndefined &&
-      entry.count != 0 && entry.value != 0) {
-    dropped |= editor.RemoveTag(exif::kMakerNoteIfd, kTagPrintMatchingInMakerNote) > 0 ? 1 : 0;
+  const auto entry = editor.FindBlockEntry(exif::kMakerNoteIfd, kTagPrintMatchingInMakerNote);
+  if (entry && entry->type == exif::kTypeUndefined && entry->count != 0 && entry->value != 0) {
+    dropped |= Done(editor.RemoveTag(exif::kMakerNoteIfd, kTagPrintMatchingInMakerNote)) ? 1 : 0;
   }
   return dropped;
 }

@@ -323,6 +323,15 @@ int ExifReader::FreeExifData() {
   return 1;
 }
 
+ScopedExifData::ScopedExifData(ExifReader& reader)
+    : reader_(reader), loadedHere_(reader.data == nullptr) {
+  if (loadedHere_) reader_.LoadExifData(0, nullptr);
+}
+
+ScopedExifData::~ScopedExifData() {
+  if (loadedHere_) reader_.FreeExifData();
+}
+
 int ExifReader::GetPrintImLocation(PrintImLocation* location) const {
   if (location == nullptr) return 0;
   location->offset = printImOffset;

@@ -104,8 +104,6 @@ class ExifReader {
   // 1 with the location (offset 0 when absent), 0 for an unknown code or an
   // unreadable count. Reads and remembers the entry count on first use.
   int GetIfdHeader(uint32_t code, IfdLocation* location);
-  // kIfd0 and kIfd1 only; summarises the directory on first use.
-  int GetImageDescription(uint32_t code, ImageDescription* description);
   // -1 (null entry or unknown code), 0 (absent or unreadable), 1 (found:
   // type, count and value of `entry` filled from the entry with its tag).
   int FindEntry(uint32_t code, IfdEntry* entry);
@@ -125,7 +123,6 @@ class ExifReader {
   ImageSize GetImageSize() const;
   // JFIF densities over 1 in a JPEG, IFD0 RATIONAL resolutions in a TIFF.
   int GetResolution(Rational* x_resolution, Rational* y_resolution);
-  int HasThumbnailDirectory();
   // 1 with a non-empty location of the thumbnail inside the TIFF data.
   int GetThumbnailLocation(uint32_t* offset, uint32_t* length);
   // Copies `length` bytes at `offset` of the loaded data; in a TIFF file the
@@ -168,6 +165,22 @@ class ExifReader {
   // The entry table of a located directory, from wherever it is read.
   std::optional<ByteView> ReadEntryTable(const IfdLocation& location,
                                          std::vector<uint8_t>* scratch);
+};
+
+// Loads a reader's metadata bytes for one scope when they are not loaded
+// yet, and releases them at the scope's end only when it loaded them.
+class ScopedExifData {
+ public:
+  explicit ScopedExifData(ExifReader& reader);
+  ~ScopedExifData();
+  ScopedExifData(const ScopedExifData&) = delete;
+  ScopedExifData& operator=(const ScopedExifData&) = delete;
+  // The loaded bytes; empty when there are none or the load failed.
+  std::span<const uint8_t> Bytes() const { return {reader_.data, reader_.dataLoadedSize}; }
+
+ private:
+  ExifReader& reader_;
+  bool loadedHere_;
 };
 
 }  // namespace veltora::exif

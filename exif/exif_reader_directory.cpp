@@ -194,36 +194,6 @@ int ExifReader::GetResolution(Rational* x_resolution, Rational* y_resolution) {
   return result;
 }
 
-int ExifReader::GetImageDescription(uint32_t code, ImageDescription* description) {
-  if (description == nullptr) return 0;
-  *description = ImageDescription{};
-  if (code != kIfd0 && code != kIfd1) return 0;
-  ImageDescription& record = code == kIfd0 ? primaryImage : thumbnailImage;
-  const bool summarised = record.entryCount != 0 && record.planarConfiguration != 0;
-  if (record.ifdOffset == 0 || summarised || !HasTiffDimensions()) {
-    *description = record;
-    return 1;
-  }
-  uint32_t offset = record.ifdOffset;
-  int result = 0;
-  if (data != nullptr) {
-    if (Data().Contains(offset, 2)) result = ParseImageDirectory(nullptr, &offset, &record, nullptr, nullptr, nullptr);
-  } else {
-    SourceReader file;
-    if (OpenSource(&file)) {
-      result = ParseImageDirectory(&file, &offset, &record, nullptr, nullptr, nullptr);
-    }
-  }
-  *description = record;
-  return result;
-}
-
-int ExifReader::HasThumbnailDirectory() {
-  ImageDescription description;
-  GetImageDescription(kIfd1, &description);
-  return description.ifdOffset > 0 ? 1 : 0;
-}
-
 int ExifReader::GetThumbnailLocation(uint32_t* offset, uint32_t* length) {
   if (offset == nullptr || length == nullptr) return 0;
   *offset = 0;
@@ -278,8 +248,8 @@ uint32_t ExifReader::GetThumbnail(std::vector<uint8_t>* thumbnail) {
   if (thumbnail == nullptr) return 0;
   thumbnail->clear();
   if (!HasExifIfd()) return 0;
-  const bool loaded_here = data == nullptr;
-  if (loaded_here && LoadExifData(0, nullptr) == nullptr) return 0;
+  const ScopedExifData loaded(*this);
+  if (loaded.Bytes().empty()) return 0;
   uint32_t offset = 0;
   uint32_t length = 0;
   GetThumbnailLocation(&offset, &length);
@@ -290,7 +260,6 @@ uint32_t ExifReader::GetThumbnail(std::vector<uint8_t>* thumbnail) {
       length = 0;
     }
   }
-  if (loaded_here) FreeExifData();
   return length;
 }
 

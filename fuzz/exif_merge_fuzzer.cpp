@@ -76,7 +76,9 @@ void CheckReplaced(const ImageInfoList* list, uint32_t kind, const std::optional
   for (const auto& r : veltora::create::RecordEntries(list, kind, order)) {
     if (r.bytes.size() > 4) continue;
     const auto old_entry = Only(before, r.tag);
-    if (!old_entry || old_entry->size != r.bytes.size()) continue;
+    // Sized as the merge sizes it: types the value primitives do not
+    // convert (FLOAT, say) count as 0 bytes and are never replaced.
+    if (!old_entry || veltora::exif::EntryValueSize(&old_entry->entry) != r.bytes.size()) continue;
     const auto new_entry = Only(after, r.tag);
     Check(new_entry.has_value() && new_entry->entry.type == r.type && new_entry->entry.count == r.count);
     Check(std::equal(r.bytes.begin(), r.bytes.end(), new_entry->field));

@@ -34,10 +34,6 @@ void Exercise(MakerNoteReader& r) {
       r.FindEntry(code, &lookup);
     }
   }
-  veltora::exif::ImageDescription description;
-  r.GetImageDescription(1, &description);
-  r.GetImageDescription(257, &description);
-  r.HasThumbnailDirectory();
   r.GetOrientationTag(0);
   r.GetOrientationTag(1);
   std::string text;

@@ -59,7 +59,7 @@ const Files& TheFiles() {
 
 void EditedFile(std::span<const uint8_t> file) {
   ExifEditor editor(file, 1);
-  if (!editor.StartEdit(0)) return;
+  if (!veltora::exif::Done(editor.StartEdit(false))) return;
   const bool tiff = editor.IsTiffSource();
   const std::string& thumbnail = tiff ? TheFiles().tiff : TheFiles().jpeg;
   const veltora::edit::TextInfo info;

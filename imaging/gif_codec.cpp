@@ -84,13 +84,15 @@ int32_t FindFirstFrame(GifFileType* gif, FirstFrame* frame) {
 
 // The frame's LZW codes are at least 3 bits long (a minimum code size of 2)
 // and none stands for more than 4096 pixels, so the bytes left behind the
-// image descriptor bound the pixels the frame can hold. A frame declaring
-// more was cut short or lies: refused before the screen is allocated. A
-// frame cut within the bound still shows what it holds.
-bool DataCanFill(const GifImageDesc& image, uint64_t bytes_left) {
+// image descriptor bound the pixels the file can still hold. A frame or a
+// screen declaring more was cut short or lies: refused before the screen is
+// allocated (a 35-byte file declaring an 11585 x 11585 screen over a 1 x 1
+// frame would otherwise cost 383 MiB). A frame cut within the bound still
+// shows what it holds.
+bool DataCanFill(int width, int height, uint64_t bytes_left) {
   constexpr uint64_t kMinCodeBits = 3, kMaxPixelsPerCode = 4096;
   const uint64_t codes = bytes_left * 8 / kMinCodeBits + 1;
-  return static_cast<uint64_t>(image.Width) * static_cast<uint64_t>(image.Height) <= codes * kMaxPixelsPerCode;
+  return static_cast<uint64_t>(width) * static_cast<uint64_t>(height) <= codes * kMaxPixelsPerCode;
 }
 
 GifDecoder Open(MemoryInput* input) {
@@ -130,7 +132,11 @@ int32_t DecodeGif(Bytes bytes, const DecodeRequest& request, Bitmap* out) {
   FirstFrame frame;
   if (const int32_t r = FindFirstFrame(gif.get(), &frame); r != 1) return r;
   const GifImageDesc image = gif->Image;
-  if (!DataCanFill(image, bytes.size() - input.pos)) return kErrorCorrupt;
+  const uint64_t bytes_left = bytes.size() - input.pos;
+  if (!DataCanFill(image.Width, image.Height, bytes_left) ||
+      !DataCanFill(frame.screen_width, frame.screen_height, bytes_left)) {
+    return kErrorCorrupt;
+  }
   const ColorMapObject* map = image.ColorMap != nullptr ? image.ColorMap : gif->SColorMap;
   Palette palette(256);
   const int colours = std::clamp(map->ColorCount, 0, 256);

@@ -91,7 +91,7 @@ HRESULT ReplaceImage(const Replacement& r, bool main_image) {
   if (main_image) {
     if (!edit::ReplaceMainImage(editor, picture.path())) return E_FAIL;
     edit::DropPrintMatching(editor);
-  } else if (!editor.StartEdit(0)) {
+  } else if (!Done(editor.StartEdit(false))) {
     return E_FAIL;
   }
   if (const HRESULT attached = AttachWithinSegment(editor, thumbnail, format, r.dib, r.quality);

@@ -109,6 +109,43 @@ TEST_P(AppendExifTest, AGrowingDirectoryLeavesTheMakerNoteWhereItWas) {
   EXPECT_EQ(reader.FindEntry(kExif, &colour), 1);
 }
 
+// A file's own thumbnail position merged back while a missing SHORT is
+// inserted before the thumbnail: the position moves with the thumbnail, as
+// the merge moves every pointer behind an insertion.
+TEST_P(AppendExifTest, TheThumbnailPositionMovesWithAnInsertion) {
+  const std::string in = Write(Source(GetParam()));
+  uint32_t at = 0, length = 0;
+  ASSERT_EQ(exif::ExifReader(in.c_str(), 1, 0).GetThumbnailLocation(&at, &length), 1);
+  RecordList records;
+  auto* thumb = records.Add<TiffInfo>(INFO_TIFF_THUMB);
+  thumb->mask1 = TIFF_M1_JPEG_INTERCHANGE_FORMAT | TIFF_M1_JPEG_INTERCHANGE_FORMAT_LENGTH;
+  thumb->JPEGInterchangeFormat = at;
+  thumb->JPEGInterchangeFormatLength = length;
+  auto* exif = records.Add<ExifInfo>(INFO_EXIF);
+  exif->mask_h = EXIF_H_SENSING_METHOD;
+  exif->SensingMethod = 2;
+  ASSERT_EQ(AppendExif(Path("out.jpg").c_str(), in.c_str(), records.get(), 1), S_OK);
+  exif::ExifReader reader(Path("out.jpg").c_str(), 1, 0);
+  uint32_t moved = 0, moved_length = 0;
+  ASSERT_EQ(reader.GetThumbnailLocation(&moved, &moved_length), 1);
+  EXPECT_EQ(moved, at + 12);
+  EXPECT_EQ(moved_length, length);
+  std::vector<uint8_t> thumbnail;
+  ASSERT_GT(reader.GetThumbnail(&thumbnail), 0u);
+  EXPECT_TRUE(DecodeCleanly(thumbnail)) << "the thumbnail is still a JPEG";
+
+  // A record blob that claims 1 GiB over 4 bytes is never read (larger
+  // values are not merged anyway); the rest of the list still is.
+  uint8_t four[4] = {1, 2, 3, 4};
+  exif->mask_l = EXIF_L_MAKER_NOTE;
+  exif->MakerNote = {four, 1u << 30};
+  EXPECT_EQ(AppendExif(Path("lie.jpg").c_str(), in.c_str(), records.get(), 1), S_OK);
+  exif->MakerNote = {};  // the list frees what it holds
+  uint32_t lie_at = 0, lie_length = 0;
+  ASSERT_EQ(exif::ExifReader(Path("lie.jpg").c_str(), 1, 0).GetThumbnailLocation(&lie_at, &lie_length), 1);
+  EXPECT_EQ(lie_at, moved) << "SensingMethod still merged";
+}
+
 TEST_P(AppendExifTest, RefusalsWriteNothing) {
   const std::string in = Write(Source(GetParam()));
   // Another APP1 in front of the EXIF one.

@@ -137,5 +137,29 @@ TEST(ExifBlockBuilderTest, RefusedLists) {
   }
 }
 
+// A host that breaks its contract (an array count of 0x7FFFFFFF, a 1 GiB
+// blob over 4 bytes) gets a refusal, not a crash: no element is read.
+TEST(ExifBlockBuilderTest, RecordsThatLieAboutTheirSizeAreRefused) {
+  uint8_t four[4] = {1, 2, 3, 4};
+  uint32_t one[1] = {8};
+  for (const bool blob : {true, false}) {
+    RecordList list;
+    auto* main = list.Add<TiffInfo>(kMain);
+    auto* exif = list.Add<ExifInfo>(kExif);
+    if (blob) {
+      exif->mask_l = EXIF_L_MAKER_NOTE;
+      exif->MakerNote = {four, 1u << 30};
+    } else {
+      main->mask1 = TIFF_M1_STRIP_OFFSETS;
+      main->StripOffsets.elements = one;
+      main->StripOffsets.count = 0x7FFFFFFF;
+    }
+    EXPECT_FALSE(BuildExifSegment(list.get(), {})) << (blob ? "blob" : "array");
+    exif->MakerNote = {};  // the list frees what it holds
+    main->StripOffsets.elements = nullptr;
+    main->StripOffsets.count = 0;
+  }
+}
+
 }  // namespace
 }  // namespace veltora::create

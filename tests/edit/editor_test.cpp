@@ -64,23 +64,22 @@ TEST_P(EditorTest, StartEditCutsIfd1WithoutMovingValuesAndDropsInteropOnRequest)
   ASSERT_GE(before.size(), 14u);
 
   ExifEditor editor(file.c_str(), 0);
-  ASSERT_EQ(editor.StartEdit(0), 1);
+  ASSERT_EQ(editor.StartEdit(false), exif::Outcome::kDone);
   EXPECT_EQ(editor.ifd1.ifdOffset, 0u);
   EXPECT_EQ(editor.data, nullptr) << "a block loaded by StartEdit is released again";
   EXPECT_LT(editor.blockLength, b.Layout().bytes.size() - RealJpeg(32, 24).size());
-  exif::IfdEntry interop{1, 0, 0, 0};
-  ASSERT_EQ(editor.FindBlockEntry(exif::kInteropIfd, &interop), 1);
-  EXPECT_EQ(interop.value, 0x00383952u) << "R98 still where the pointer leads";
+  const auto interop = editor.FindBlockEntry(exif::kInteropIfd, 1);
+  ASSERT_TRUE(interop);
+  EXPECT_EQ(interop->value, 0x00383952u) << "R98 still where the pointer leads";
 
   const auto out = WriteOut(editor, file);
   EXPECT_EQ(MainValues(out), before);
   EXPECT_FALSE(ReadValue(out, exif::kIfd1, 513));
 
   ExifEditor dropping(file.c_str(), 1);
-  ASSERT_EQ(dropping.StartEdit(1), 1);
-  EXPECT_EQ(dropping.StartEdit(1), 0) << "a second work block is refused";
-  exif::IfdEntry pointer{40965, 0, 0, 0};
-  EXPECT_EQ(dropping.FindBlockEntry(exif::kExifIfd, &pointer), 0) << "interop pointer dropped";
+  ASSERT_EQ(dropping.StartEdit(true), exif::Outcome::kDone);
+  EXPECT_EQ(dropping.StartEdit(true), exif::Outcome::kRefused) << "a second work block is refused";
+  EXPECT_FALSE(dropping.FindBlockEntry(exif::kExifIfd, 40965)) << "interop pointer dropped";
   EXPECT_EQ(dropping.interopHeader.offset, 0u);
   EXPECT_NE(dropping.data, nullptr) << "a block the caller loaded stays loaded";
 }
@@ -123,14 +122,16 @@ TEST_P(EditorTest, RewriteMovesTheValuesBehindADirectoryAndKeepsThemAddressed) {
                                 std::string(c.edit.bytes.begin(), c.edit.bytes.end());
 
     ExifEditor editor(file.c_str(), 1);
-    ASSERT_EQ(editor.CopyBlock(), 1);
-    ASSERT_EQ(editor.RewriteIfd(c.code, c.drop, {&c.edit, 1}), c.result);
+    ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
+    const edit::RewriteResult rewrite = editor.RewriteIfd(c.code, c.drop, {&c.edit, 1});
+    ASSERT_TRUE(rewrite.Done());
+    ASSERT_EQ(rewrite.entryChange, c.result);
     const auto out = WriteOut(editor, file);
     EXPECT_EQ(AllValues(out), expected);
     EXPECT_TRUE(ThumbnailDecodes(out)) << "JPEGInterchangeFormat follows the thumbnail";
-    exif::IfdEntry interop{1, 0, 0, 0};
-    ASSERT_EQ(editor.FindBlockEntry(exif::kInteropIfd, &interop), 1);
-    EXPECT_EQ(interop.value, 0x00383952u);
+    const auto interop = editor.FindBlockEntry(exif::kInteropIfd, 1);
+    ASSERT_TRUE(interop);
+    EXPECT_EQ(interop->value, 0x00383952u);
   }
 }
 
@@ -139,18 +140,18 @@ TEST_P(EditorTest, RemoveTagRemovesEveryCopyAndKeepsTheLink) {
   b.Ascii(kIfd0, 305, "first").Ascii(kIfd0, 305, "second").KeepEntryOrder();
   const auto file = b.WriteJpeg(dir_);
   ExifEditor editor(file.c_str(), 1);
-  ASSERT_EQ(editor.CopyBlock(), 1);
+  ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const uint16_t count = editor.ifd0.entryCount;
   const auto link = editor.NextLinkPosition(exif::kIfd0);
   ASSERT_TRUE(link);
   const uint32_t ifd1 = exif::Read32(editor.Block().data() + *link, editor.byteOrder);
 
-  EXPECT_EQ(editor.RemoveTag(exif::kIfd0, 305), 2);
-  EXPECT_EQ(editor.RemoveTag(exif::kIfd0, 305), 0);
-  EXPECT_EQ(editor.RemoveTag(99, 305), -1);
-  EXPECT_EQ(editor.SetEntryInPlace(99, {274, 3, 1, 1}), -1);
-  EXPECT_EQ(editor.FindBlockEntry(99, nullptr), -1);
-  EXPECT_EQ(editor.RewriteIfd(99, {}, {}), 0);
+  EXPECT_EQ(editor.RemoveTag(exif::kIfd0, 305), exif::Outcome::kDone);
+  EXPECT_EQ(editor.RemoveTag(exif::kIfd0, 305), exif::Outcome::kAbsent);
+  EXPECT_EQ(editor.RemoveTag(99, 305), exif::Outcome::kAbsent);
+  EXPECT_EQ(editor.SetEntryInPlace(99, {274, 3, 1, 1}), exif::Outcome::kAbsent);
+  EXPECT_FALSE(editor.FindBlockEntry(99, 274));
+  EXPECT_EQ(editor.RewriteIfd(99, {}, {}).outcome, exif::Outcome::kAbsent);
   EXPECT_EQ(editor.ifd0.entryCount, count - 2);
   const auto new_link = editor.NextLinkPosition(exif::kIfd0);
   ASSERT_TRUE(new_link);
@@ -173,27 +174,27 @@ TEST_P(EditorTest, MakerNotesStayByteForByteWhereTheyWereThroughEveryRewrite) {
   for (TiffBuilder* b : {&without, &with}) {
     const auto file = b->WriteJpeg(dir_);
     ExifEditor source(file.c_str(), 1);
-    ASSERT_EQ(source.CopyBlock(), 1);
+    ASSERT_EQ(source.CopyBlock(), exif::Outcome::kDone);
     const auto note = source.Block().subspan(source.makerNoteOffset, source.makerNoteLength);
     ExifEditor editor(file.c_str(), 1);
-    ASSERT_EQ(editor.StartEdit(0), 1);
+    ASSERT_EQ(editor.StartEdit(false), exif::Outcome::kDone);
     EXPECT_NE(editor.PinnedEnd(), 0u);
     if (b == &with) {
       // The directory behind the nine-character signature, and its array
       // still resolving in the block that lost IFD1.
       EXPECT_EQ(editor.makerNoteIfd.offset, editor.makerNoteOffset + 12);
       EXPECT_EQ(editor.makerNoteIfd.entryCount, 2);
-      exif::IfdEntry array{1, 0, 0, 0};
-      ASSERT_EQ(editor.FindBlockEntry(exif::kMakerNoteIfd, &array), 1);
+      const auto array = editor.FindBlockEntry(exif::kMakerNoteIfd, 1);
+      ASSERT_TRUE(array);
       const uint8_t raw[] = {1, 2, 3, 4, 5, 6, 7, 8};
-      EXPECT_TRUE(Holds(editor, array.value, raw));
+      EXPECT_TRUE(Holds(editor, array->value, raw));
     }
-    ASSERT_GT(editor.RewriteIfd(exif::kIfd0, {}, {&kLonger, 1}), 0);
-    ASSERT_GT(editor.RewriteIfd(exif::kExifIfd, {}, {&kLonger, 1}), 0);
-    exif::IfdEntry entry{exif::kTagMakerNote, 0, 0, 0};
-    ASSERT_EQ(editor.FindBlockEntry(exif::kExifIfd, &entry), 1);
-    EXPECT_EQ(entry.value, source.makerNoteOffset);
-    EXPECT_TRUE(Holds(editor, entry.value, note));
+    ASSERT_GT(editor.RewriteIfd(exif::kIfd0, {}, {&kLonger, 1}).entryChange, 0);
+    ASSERT_GT(editor.RewriteIfd(exif::kExifIfd, {}, {&kLonger, 1}).entryChange, 0);
+    const auto entry = editor.FindBlockEntry(exif::kExifIfd, exif::kTagMakerNote);
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->value, source.makerNoteOffset);
+    EXPECT_TRUE(Holds(editor, entry->value, note));
   }
 }
 
@@ -203,32 +204,32 @@ TEST_P(EditorTest, SignedAndFloatingValuesMoveWithTheirEntries) {
   const auto file = b.WriteJpeg(dir_);
   ExifEditor source(file.c_str(), 1);
   ExifEditor editor(file.c_str(), 1);
-  ASSERT_EQ(source.CopyBlock(), 1);
-  ASSERT_EQ(editor.CopyBlock(), 1);
+  ASSERT_EQ(source.CopyBlock(), exif::Outcome::kDone);
+  ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   EXPECT_EQ(editor.PinnedEnd(), 0u) << "nothing in this block needs pinning";
-  ASSERT_GT(editor.RewriteIfd(exif::kIfd0, {}, {&kLonger, 1}), 0);
+  ASSERT_GT(editor.RewriteIfd(exif::kIfd0, {}, {&kLonger, 1}).entryChange, 0);
   for (const auto& [tag, size] : {std::pair<uint16_t, uint32_t>{50000, 8}, {50001, 16}}) {
-    exif::IfdEntry was{tag, 0, 0, 0}, is{tag, 0, 0, 0};
-    ASSERT_EQ(source.FindBlockEntry(exif::kIfd0, &was), 1);
-    ASSERT_EQ(editor.FindBlockEntry(exif::kIfd0, &is), 1);
-    EXPECT_NE(is.value, was.value) << "the value moved with its directory";
-    EXPECT_TRUE(Holds(editor, is.value, source.Block().subspan(was.value, size))) << tag;
+    const auto was = source.FindBlockEntry(exif::kIfd0, tag);
+    const auto is = editor.FindBlockEntry(exif::kIfd0, tag);
+    ASSERT_TRUE(was && is);
+    EXPECT_NE(is->value, was->value) << "the value moved with its directory";
+    EXPECT_TRUE(Holds(editor, is->value, source.Block().subspan(was->value, size))) << tag;
   }
 }
 
 TEST_P(EditorTest, GrowthBeyondTheHeadroomIsRefusedAndChangesNothing) {
   const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
   ExifEditor editor(file.c_str(), 1);
-  ASSERT_EQ(editor.CopyBlock(), 1);
+  ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const std::vector<uint8_t> before(editor.Block().begin(), editor.Block().end());
   EntryEdit huge{{700, exif::kTypeUndefined, ExifEditor::kHeadroom, 0},
                  std::vector<uint8_t>(ExifEditor::kHeadroom, 0xAB)};
-  EXPECT_EQ(editor.RewriteIfd(exif::kIfd0, {}, {&huge, 1}), 0);
+  EXPECT_EQ(editor.RewriteIfd(exif::kIfd0, {}, {&huge, 1}).outcome, exif::Outcome::kRefused);
   EXPECT_EQ(std::vector<uint8_t>(editor.Block().begin(), editor.Block().end()), before);
   EXPECT_FALSE(editor.Append(std::vector<uint8_t>(editor.BlockCapacity()), false));
 
   EntryEdit fits{{700, exif::kTypeUndefined, 60000, 0}, std::vector<uint8_t>(60000, 0xAB)};
-  EXPECT_EQ(editor.RewriteIfd(exif::kIfd0, {}, {&fits, 1}), 1);
+  EXPECT_EQ(editor.RewriteIfd(exif::kIfd0, {}, {&fits, 1}).entryChange, 1);
 }
 
 TEST_P(EditorTest, TiffImageDataFollowsTheBlockAtAnEvenPosition) {
@@ -238,10 +239,10 @@ TEST_P(EditorTest, TiffImageDataFollowsTheBlockAtAnEvenPosition) {
   const auto file = b.WriteTiff(dir_);
   ExifEditor editor(file.c_str(), 1);
   ASSERT_TRUE(editor.IsTiffSource());
-  ASSERT_EQ(editor.CopyBlock(), 1);
-  const uint32_t length = editor.GetDataLength(exif::kIfd0);
+  ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
+  const uint32_t length = editor.DataLength(exif::kIfd0);
   EXPECT_EQ(length, 8u * 20 * 3);
-  ASSERT_EQ(editor.SetDataOffset(exif::kIfd0, 4001), 1);
+  ASSERT_EQ(editor.SetDataOffset(exif::kIfd0, 4001), exif::Outcome::kDone);
   EXPECT_EQ(editor.ifd0.firstStripOffset, 4002u);
 
   std::vector<uint8_t> out;
@@ -282,10 +283,11 @@ TEST_P(EditorTest, BrokenBlocksAreEditedWithoutLeavingTheBlock) {
     c.breakIt(b);
     const auto file = b.WriteJpeg(dir_);
     ExifEditor editor(file.c_str(), 1);
-    if (editor.StartEdit(0) != 1) continue;
+    if (!exif::Done(editor.StartEdit(false))) continue;
     const EntryEdit add{{305, exif::kTypeAscii, 4, 0x00414141}, {}};
-    editor.RewriteIfd(exif::kIfd0, {}, {&add, 1});
-    editor.RewriteIfd(exif::kGpsIfd, {}, {&add, 1});
+    // Refused or done, the rebuilt file must read.
+    (void)editor.RewriteIfd(exif::kIfd0, {}, {&add, 1});
+    (void)editor.RewriteIfd(exif::kGpsIfd, {}, {&add, 1});
     edit::StampDateTime(editor);
     EXPECT_LE(editor.blockLength, editor.BlockCapacity());
     const auto out = WriteOut(editor, file);

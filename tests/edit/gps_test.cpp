@@ -160,10 +160,36 @@ TEST_P(GpsTest, DirectoriesThatCannotBeFollowedOrPutBackLoseNothing) {
   ASSERT_EQ(ReplaceExifGps(out_.c_str(), bare_file.c_str(), 90, &gps.set), S_OK);
   for (const auto& file : {bare_file, out_}) {
     edit::ExifEditor editor(file.c_str(), 1);
-    exif::IfdEntry index{1, 0, 0, 0};
-    ASSERT_EQ(editor.CopyBlock(), 1);
-    EXPECT_EQ(editor.FindBlockEntry(exif::kInteropIfd, &index), 1) << file;
+    ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
+    EXPECT_TRUE(editor.FindBlockEntry(exif::kInteropIfd, 1)) << file;
   }
+}
+
+// Two losses seen on real and minimal files: a merge whose rewrite the editor
+// refuses reported success and left the old position in the file; and an
+// all-zero entry beside GPSVersionID took the new version's place.
+TEST_P(GpsTest, RefusedMergesFailAndDuplicateTagsKeepTheVersion) {
+  const auto file = WithOldGps(CameraBlock(GetParam())).WriteJpeg(dir_);
+  const std::string datum(66000, 'W');
+  GpsSet huge;
+  huge.Tags({1, 2, 18}).Position('N', 48, 'E', 2).Datum(datum.c_str());
+  EXPECT_EQ(ReplaceExifGps(out_.c_str(), file.c_str(), 90, &huge.set), E_FAIL);
+  EXPECT_FALSE(std::filesystem::exists(out_)) << "nothing written for a refused edit";
+
+  auto zero = CameraBlock(GetParam());
+  zero.Raw(kGps, 0, 0, 0, {}).Byte(kGps, 0, {2, 0, 0, 0}).Ascii(kGps, 1, "S").KeepEntryOrder();
+  const auto zero_file = zero.WriteJpeg(dir_, "zero.jpg");
+  GpsSet gps;
+  gps.Tags({1, 2}).Position('N', 48, 'E', 2);
+  ASSERT_EQ(ReplaceExifGps(out_.c_str(), zero_file.c_str(), 90, &gps.set), S_OK);
+  EXPECT_EQ(GpsTags(out_), (std::vector<uint16_t>{0, 0, 1, 2}));
+  exif::ExifReader reader(out_.c_str(), 1, 0);
+  std::vector<exif::IfdEntry> entries;
+  reader.CollectEntries(exif::kGpsIfd, &entries);
+  ASSERT_EQ(entries.size(), 4u);
+  EXPECT_EQ(entries[0].type, 0) << "the empty entry stays as it was";
+  EXPECT_EQ(entries[1].type, exif::kTypeByte) << "the version is kept and renewed";
+  EXPECT_EQ(entries[1].value, 0x00000202u);
 }
 
 TEST_P(GpsTest, ArgumentsAndOversizedApp1) {

@@ -3,6 +3,7 @@
 // own decoder and reader, and by exiftool.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "edit/exif_editor.h"
@@ -77,13 +78,14 @@ TEST_F(ImageReplacementTest, ThumbnailFollowsThePictureAndNothingElseChanges) {
     }
     EXPECT_EQ(ReadValue(out, exif::kIfd1, 259), std::string("3/1:\x06\x00", 6)) << "JPEG";
     edit::ExifEditor editor(out.c_str(), 1);
-    ASSERT_EQ(editor.CopyBlock(), 1);
-    exif::IfdEntry index{1, 0, 0, 0}, version{2, 0, 0, 0};
-    ASSERT_EQ(editor.FindBlockEntry(exif::kInteropIfd, &index), 1);
-    EXPECT_EQ(index.value, 0x00383952u) << "R98";
+    ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
+    const auto index = editor.FindBlockEntry(exif::kInteropIfd, 1);
+    ASSERT_TRUE(index);
+    EXPECT_EQ(index->value, 0x00383952u) << "R98";
     if (c.name[0] == 'M') {
-      ASSERT_EQ(editor.FindBlockEntry(exif::kInteropIfd, &version), 1) << "a new directory";
-      EXPECT_EQ(version.value, 0x30303130u) << "0100";
+      const auto version = editor.FindBlockEntry(exif::kInteropIfd, 2);
+      ASSERT_TRUE(version) << "a new directory";
+      EXPECT_EQ(version->value, 0x30303130u) << "0100";
     }
   }
 }
@@ -131,8 +133,9 @@ TEST_F(ImageReplacementTest, MainPictureReplacedWithItsDimensions) {
       .MakerNoteHeader(MakerNoteForm::kSignature, "Vendor")
       .Undefined(kMakerNote, 0x0E00, PrintImBlock(kBig, {{1, 2}}))
       .Short(kMakerNote, 1, 7);
-  const auto jpeg = JpegBuilder().Soi().App1Exif(camera.Bytes()).App6PrintIm(PrintImBlock(kBig, {{1, 2}}))
-                        .ImageSegments(RealJpeg(32, 24)).Bytes();
+  const std::vector<uint8_t> xmp = {'h', 't', 't', 'p', ':', '/', '/', 0, 'x'};
+  const auto jpeg = JpegBuilder().Soi().App1(xmp).App1Exif(camera.Bytes())
+                        .App6PrintIm(PrintImBlock(kBig, {{1, 2}})).ImageSegments(RealJpeg(32, 24)).Bytes();
   const std::pair<const char*, std::vector<uint8_t>> inputs[] = {{"in.jpg", jpeg}, {"in.tif", tiff.Bytes()}};
   for (const auto& [name, bytes] : inputs) {
     SCOPED_TRACE(name);
@@ -147,12 +150,20 @@ TEST_F(ImageReplacementTest, MainPictureReplacedWithItsDimensions) {
     EXPECT_EQ(ReadValue(out, exif::kIfd0, 282), ReadValue(in, exif::kIfd0, 282)) << "old resolution";
     EXPECT_FALSE(ReadValue(out, exif::kIfd0, 50341)) << "print matching in IFD0";
     edit::ExifEditor editor(out.c_str(), 1);
-    ASSERT_TRUE(editor.CopyBlock());
-    exif::IfdEntry entry{0x0E00, 0, 0, 0};
-    EXPECT_NE(editor.FindBlockEntry(exif::kMakerNoteIfd, &entry), 1) << "print matching in the maker note";
-    entry.tag = 1;
-    EXPECT_EQ(editor.FindBlockEntry(exif::kMakerNoteIfd, &entry) == 1, name[3] == 'j') << "maker note";
-    for (const auto& s : WalkSegments(ReadFile(out))) EXPECT_NE(s.marker, kApp6);
+    ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
+    EXPECT_FALSE(editor.FindBlockEntry(exif::kMakerNoteIfd, 0x0E00)) << "print matching in the maker note";
+    EXPECT_EQ(editor.FindBlockEntry(exif::kMakerNoteIfd, 1).has_value(), name[3] == 'j') << "maker note";
+    std::vector<uint8_t> markers;
+    for (const auto& s : WalkSegments(ReadFile(out))) markers.push_back(s.marker);
+    EXPECT_EQ(std::count(markers.begin(), markers.end(), kApp6), 0);
+    if (name[3] == 'j') {
+      // The XMP segment in front of the EXIF one is the user's data too.
+      ASSERT_GE(markers.size(), 3u);
+      EXPECT_EQ(std::vector<uint8_t>(markers.begin(), markers.begin() + 3),
+                (std::vector<uint8_t>{kSoi, kApp1, kApp1}));
+      const auto written = ReadFile(out);
+      EXPECT_TRUE(std::equal(xmp.begin(), xmp.end(), written.begin() + 6)) << "XMP first, whole";
+    }
   }
 }
 
@@ -240,6 +251,10 @@ TEST_F(ImageReplacementTest, EncodeBuildsANewBlockFromTheTextRecord) {
     EXPECT_GT(Likeness(out, DECODE_PREVIEW, 160, 120), 30);
     EXPECT_EQ(ReadValue(out, exif::kIfd0, 271),
               "2/" + std::to_string(strlen(c.make) + 1) + ":" + c.make + std::string(1, '\0'));
+    // A TIFF gets no Interoperability directory, so no pointer to offset 0.
+    exif::ExifReader reader(out.c_str(), 1, 0);
+    exif::IfdEntry interop{exif::kTagInteropIfdPointer, 0, 0, 0};
+    EXPECT_TRUE(reader.FindEntry(exif::kExifIfd, &interop) != 1 || interop.value != 0);
   }
   std::erase_if(outs, [](const fs::path& f) { return !fs::exists(f); });
   const auto tags = ExiftoolJsonEach(outs, {"-a", "-u", "-n", "-G1"});

@@ -136,14 +136,21 @@ TEST_P(OrientationTest, RefusalsLeaveTheFileAlone) {
   EXPECT_EQ(ReadFile(file), before);
 
   // A damaged block whose maker note covers IFD0's table: the patch would
-  // write into the note.
+  // write into the note. The rebuild writes IFD0 anew behind the block
+  // instead, and the note keeps every byte where it was.
   auto damaged = CameraBlock(GetParam());
   damaged.Undefined(kExif, 37500, std::vector<uint8_t>(64, 0xA5)).WithOffset(8);
   const auto overlap = damaged.WriteJpeg(dir_, "overlap.jpg");
   const auto overlap_before = ReadFile(overlap);
   EXPECT_EQ(SetOrientation(overlap.c_str(), overlap.c_str(), 6, 0), E_FAIL);
-  EXPECT_EQ(SetOrientation(overlap.c_str(), overlap.c_str(), 6, 1), E_FAIL);
   EXPECT_EQ(ReadFile(overlap), overlap_before);
+  EXPECT_EQ(SetOrientation(overlap.c_str(), overlap.c_str(), 6, 1), S_OK);
+  const size_t note_at = exif::ExifReader(overlap.c_str(), 0, 0).tiffHeaderOffset + 8;
+  const auto overlap_after = ReadFile(overlap);
+  ASSERT_GE(overlap_after.size(), note_at + 64);
+  EXPECT_TRUE(std::equal(overlap_before.begin() + note_at, overlap_before.begin() + note_at + 64,
+                         overlap_after.begin() + note_at));
+  EXPECT_EQ(exif::ExifReader(overlap.c_str(), 0, 0).GetOrientationTag(0), 6);
 
   const auto jfif = dir_ / "jfif.jpg";
   WriteFile(jfif, SpliceExif(SmallJpeg(), CameraBlock(GetParam()).Bytes(), true));

@@ -38,7 +38,7 @@ TEST_P(OutputTest, JpegLayoutReplacesApp0AndExifKeepsOtherApp1sAndTheRestInOrder
                         .ImageSegments(SmallJpeg())
                         .Bytes());
   ExifEditor editor(file.c_str(), 1);
-  ASSERT_EQ(editor.CopyBlock(), 1);
+  ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   std::vector<uint8_t> out;
   ASSERT_EQ(edit::WriteJpegLayout(editor, ReadFile(file), &out), 0u);
 
@@ -65,7 +65,7 @@ TEST_P(OutputTest, JpegLayoutReplacesApp0AndExifKeepsOtherApp1sAndTheRestInOrder
 TEST_P(OutputTest, App1OfExactly65535BytesIsWrittenAndOneMoreIsRefused) {
   const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
   ExifEditor editor(file.c_str(), 1);
-  ASSERT_EQ(editor.CopyBlock(), 1);
+  ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const auto in = ReadFile(file);
   ASSERT_LT(editor.blockLength, 65527u);
   // Bounded for the compiler's sake: it cannot see the assertion above.
@@ -94,7 +94,7 @@ TEST_P(OutputTest, MoreSegmentsThanA16BitCountBeforeTheExifAreWalkedAndCopied) {
   WriteFile(file, builder.ImageSegments(SmallJpeg()).Bytes());
   ExifEditor editor(file.c_str(), 1);
   EXPECT_EQ(editor.IsExifJpeg(), 1);
-  ASSERT_EQ(editor.CopyBlock(), 1);
+  ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const auto in = ReadFile(file);
   std::vector<uint8_t> out;
   ASSERT_EQ(edit::WriteJpegLayout(editor, in, &out), 0u);
@@ -115,11 +115,10 @@ TEST_P(OutputTest, TiffLayoutWithoutImageDataIsInvalid) {
   b.RgbImage(kIfd0, 4, 4);
   const auto file = b.WriteTiff(dir_);
   ExifEditor editor(file.c_str(), 1);
-  ASSERT_EQ(editor.CopyBlock(), 1);
+  ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   std::vector<uint8_t> out;
-  editor.imageDataLength = 0;
-  EXPECT_EQ(edit::WriteTiffLayout(editor, ReadFile(file), &out), 13u);
-  editor.GetDataLength(exif::kIfd0);
+  EXPECT_EQ(edit::WriteTiffLayout(editor, ReadFile(file), &out), 13u) << "no data placed";
+  editor.PlaceDataBehindBlock();
   const auto whole = ReadFile(file);
   ASSERT_GT(whole.size(), 10u);
   // The strips end after the file does.
@@ -136,8 +135,8 @@ TEST_P(OutputTest, StreamedLayoutOfALargeInputEqualsTheLayoutInMemory) {
     const auto in_path = dir_ / "large.in", out_path = dir_ / "large.out";
     WriteFile(in_path, bytes);
     ExifEditor editor(in_path.c_str(), 1);
-    ASSERT_EQ(editor.CopyBlock(), 1);
-    if (!jpeg) editor.GetDataLength(exif::kIfd0);  // the strips to copy
+    ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
+    if (!jpeg) editor.PlaceDataBehindBlock();  // the strips to copy
     std::vector<uint8_t> in_memory;
     ASSERT_EQ(jpeg ? edit::WriteJpegLayout(editor, bytes, &in_memory)
                    : edit::WriteTiffLayout(editor, bytes, &in_memory),

@@ -56,19 +56,6 @@ TEST(ByteViewTest, ReadsInBothOrdersAndSubViewsKeepTheOrder) {
   EXPECT_FALSE(sub->U8(4));  // a sub-view does not see its parent's bytes
 }
 
-TEST(ByteViewTest, CheckedArithmetic) {
-  EXPECT_EQ(CheckedMul(0xFFFFFFFF, 8), uint64_t{0xFFFFFFFF} * 8);
-  EXPECT_FALSE(CheckedMul(kMax64 / 2 + 1, 2));
-  EXPECT_EQ(CheckedMul(0, kMax64), 0u);
-  EXPECT_FALSE(CheckedAdd(kMax64, 1));
-  EXPECT_EQ(CheckedAdd(0xFFFFFFFF, 0xFFFFFFFF), uint64_t{0x1FFFFFFFE});
-  // A count times an element size checked against a small window: the 64-bit
-  // product is far larger than the window, whereas a 32-bit product would wrap to 4.
-  const std::vector<uint8_t> bytes(16);
-  const ByteView view(bytes, kLittleEndian);
-  EXPECT_FALSE(view.Sub(0, *CheckedMul(0x40000001, 4)));
-}
-
 TEST(ByteCursorTest, ErrorIsStickyAndPositionStops) {
   const std::vector<uint8_t> bytes = {0x4D, 0x4D, 0x00, 0x2A, 0x00, 0x00, 0x00, 0x08, 0xEE};
   ByteCursor cursor(ByteView(bytes, kBigEndian));
