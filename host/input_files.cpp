@@ -30,8 +30,11 @@ std::string ExtensionList(const Extensions& extensions) {
   return list;
 }
 
+// Adds the pictures under `walk`; a folder without any stays in the list,
+// so that it is reported rather than passed over in silence.
 template <typename Iterator>
-void AddPictures(Iterator walk, const Extensions& extensions, std::vector<std::string>& into) {
+void AddPictures(const std::string& folder, Iterator walk, const Extensions& extensions,
+                 std::vector<std::string>& into) {
   std::vector<std::string> found;
   std::error_code error;
   for (auto end = Iterator(); walk != end; walk.increment(error)) {
@@ -41,6 +44,7 @@ void AddPictures(Iterator walk, const Extensions& extensions, std::vector<std::s
       found.push_back(walk->path().string());
     }
   }
+  if (found.empty()) found.push_back(folder);
   std::sort(found.begin(), found.end());
   into.insert(into.end(), found.begin(), found.end());
 }
@@ -56,11 +60,12 @@ std::vector<std::string> ExpandInputs(const std::vector<std::string>& named, boo
     if (!fs::is_directory(path, error)) {
       files.push_back(path);
     } else if (recursive) {
-      AddPictures(fs::recursive_directory_iterator(path, fs::directory_options::skip_permission_denied,
+      AddPictures(path,
+                  fs::recursive_directory_iterator(path, fs::directory_options::skip_permission_denied,
                                                    error),
                   extensions, files);
     } else {
-      AddPictures(fs::directory_iterator(path, error), extensions, files);
+      AddPictures(path, fs::directory_iterator(path, error), extensions, files);
     }
   }
   return files;
@@ -72,7 +77,8 @@ std::optional<Cause> UnreadableCause(const std::string& path, const Extensions& 
   if (status.type() == fs::file_type::not_found) return Cause{"no such file", "no such file"};
   if (error) return Cause{"unreadable", "cannot be examined: " + error.message()};
   if (status.type() == fs::file_type::directory) {
-    return Cause{"a folder", "a folder (name its files, or give it with -r)"};
+    return Cause{"a folder", "a folder without pictures (" + ExtensionList(extensions) +
+                                 "); -r also looks in its sub-folders"};
   }
   if (status.type() != fs::file_type::regular) {
     return Cause{"not a regular file", "not a regular file (a FIFO, device or socket); not opened"};

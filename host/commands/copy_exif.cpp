@@ -4,7 +4,10 @@
 // position through ReplaceExifGps and its capture date through
 // SetDateTimeOriginal. What the exports cannot write (texts and rationals of
 // IFD0 and the EXIF directory, e.g. Make, ExposureTime) stays the target's.
-#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <system_error>
+#include <tuple>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -24,6 +27,7 @@ namespace veltora::host {
 namespace {
 
 using Json = nlohmann::ordered_json;
+namespace fs = std::filesystem;
 
 struct CopyExifOptions {
   EditOptions edit;
@@ -103,15 +107,30 @@ int RunCopyExif(Host& host, CopyExifOptions& options) {
     if (has_gps) report.Set("GPS", "copied");
     if (has_date) report.Set("DateTimeOriginal", DateText(date));
     if (!write) return;
-    if (!report.Check("AppendExif", append(out.c_str(), report.path().c_str(), records.list(), 0))) return;
-    if (has_gps && !report.Check("ReplaceExifGps", replace_gps(out.c_str(), out.c_str(), 95, &gps.set))) {
-      return;
+    // Three exports write in turn: they work on a staged file beside the
+    // output, which replaces the output only when all of them succeeded.
+    const fs::path output(out);
+    const std::string stage =
+        (output.parent_path() / ("~vtcopy-" + std::to_string(std::random_device()()) + "-" +
+                                 output.filename().string()))
+            .string();
+    const auto finish = [&] {
+      std::error_code error;
+      if (!report.failed()) fs::rename(stage, out, error);
+      if (error) report.Fail("cannot move the result to " + out + ": " + error.message(), "write failed");
+      fs::remove(stage, error);
+    };
+    report.SetWrittenPath(stage);
+    if (!report.Check("AppendExif", append(stage.c_str(), report.path().c_str(), records.list(), 0)) ||
+        (has_gps && !report.Check("ReplaceExifGps", replace_gps(stage.c_str(), stage.c_str(), 95, &gps.set)))) {
+      return finish();
     }
     // The date is patched where the target keeps one; a target without that
     // text gets none, which the field says rather than failing the copy.
-    if (has_date && set_date(out.c_str(), date) == E_FAIL) {
+    if (has_date && set_date(stage.c_str(), date) == E_FAIL) {
       report.Set("DateTimeOriginal", "not copied: the target has no DateTimeOriginal text to patch");
     }
+    finish();
   });
 }
 

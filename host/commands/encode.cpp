@@ -95,6 +95,7 @@ int RunEncode(Host& host, const EncodeOptions& options) {
       report.Fail("Decode: the picture cannot be decoded");
       return;
     }
+    report.SetWrittenPath(output.path());
     const HRESULT written = encode(dib, output.path().c_str(), flags, options.quality, host_data);
     GlobalFree(dib);
     if (!report.Check("Encode", written)) return;
