@@ -123,6 +123,7 @@ TEST_F(HostCliTest, EverySubcommandHasHelpAndNoSubcommandPrintsIt) {
   ASSERT_EQ(top.exit_status, 0) << top.err;
   const std::vector<std::string> names = ListedSubcommands(top.out);
   EXPECT_THAT(names, ::testing::IsSupersetOf({"version", "formats", "supported"}));
+  EXPECT_THAT(RunHost({"help"}).out, Not(HasSubstr("example: (none)")));
   for (const auto& name : names) {
     // --help needs no plug-in: it must work even when none can be loaded.
     const HostRun help = RunHost({name, "--help"}, {"VELTORA_PLUGIN=/nonexistent/Veltora.pcp"});
