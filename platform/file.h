@@ -53,11 +53,15 @@ class File {
   // A file opened for reading answers from the size seen at open (which the
   // open examines anyway), saving a system call on every query.
   uint32_t Size(uint64_t* size) const;
+  // Flushes what was written to the disk itself (fsync); 0 or a Win32 error.
+  uint32_t Flush();
   // Closes the file; reports a deferred write error of the close itself.
   uint32_t Close();
   bool IsOpen() const { return fd_ >= 0; }
 
  private:
+  friend class ReplacementFile;
+  friend uint32_t CopyFileContents(const char* from, File& to);
   File(int fd, int64_t size_at_open) : fd_(fd), size_at_open_(size_at_open) {}
   int fd_ = -1;
   int64_t size_at_open_ = -1;  // -1: not read-only, ask the system
@@ -94,6 +98,9 @@ uint32_t SetFileAttributesNormal(const char* path);
 // Both ends must be regular files (see File::Open).
 uint32_t CopyFile(const char* from, const char* to, bool fail_if_exists,
                   bool copy_permissions = true, bool* to_opened = nullptr);
+// Appends the bytes of the file `from` to the open file `to` (at its
+// position); 0 or a Win32 error.
+uint32_t CopyFileContents(const char* from, File& to);
 uint32_t DeleteFile(const char* path);
 
 // True when both paths name the same file (device and inode), or, when either

@@ -1,14 +1,17 @@
 #include "platform/temp_files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 
+#include "interface/temp_names.h"
 #include "platform/file.h"
 #include "platform/win32_error.h"
 
@@ -40,12 +43,15 @@ uint32_t EnsurePrivateDirectory(const std::string& dir) {
   return error;
 }
 
-// A starting point that differs between processes, so that two processes do
-// not walk the same sequence of names.
+// A starting point that differs between calls, so that two threads of one
+// process (whose names share the process id) do not walk the same sequence
+// of names: the clock mixed with a count of the calls made so far.
 uint32_t FirstUnique() {
-  auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-  return static_cast<uint32_t>((static_cast<uint64_t>(ticks) ^ static_cast<uint64_t>(::getpid())) %
-                               kUniqueNames) + 1;
+  static std::atomic<uint32_t> calls{0};
+  const auto ticks =
+      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  const uint64_t mixed = ticks ^ (uint64_t{calls.fetch_add(1, std::memory_order_relaxed)} * 40503u);
+  return static_cast<uint32_t>(mixed % kUniqueNames) + 1;
 }
 
 }  // namespace
@@ -70,14 +76,13 @@ uint32_t GetTempFileName(const std::string& directory, const char* prefix, std::
                          uint32_t first_unique) {
   path->clear();
   if (prefix == nullptr) return kErrorInvalidParameter;
-  std::string base = directory + std::string(prefix).substr(0, 3);
+  const std::string_view three = std::string_view(prefix).substr(0, kTempPrefixLength);
+  const uint32_t pid = CurrentProcessId();
   uint32_t unique =
       first_unique >= 1 && first_unique <= kUniqueNames ? first_unique : FirstUnique();
   uint32_t last_error = kErrorFileExists;
   for (uint32_t tries = 0; tries < kUniqueNames; ++tries) {
-    char name[16];
-    std::snprintf(name, sizeof name, "%X.TMP", unique);
-    std::string candidate = base + name;
+    std::string candidate = directory + TempFileName(three, pid, unique);
     File file;
     last_error = File::Open(candidate.c_str(), File::Access::kCreateNew, &file);
     if (last_error == kErrorSuccess) {
@@ -101,7 +106,37 @@ uint32_t MakeTempFile(const char* prefix, std::string* path) {
     path->clear();
     return error;
   }
+  // The private folder is small, and the only place our killed calls leave
+  // their encoded pictures.
+  RemoveLeftoverTempFiles(directory);
   return GetTempFileName(directory, prefix, path);
+}
+
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(::getpid()); }
+
+bool ProcessIsRunning(uint32_t pid) {
+  if (pid == 0 || pid > static_cast<uint32_t>(INT32_MAX)) return true;
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+}
+
+std::vector<std::string> RemoveLeftoverTempFiles(const std::string& directory) {
+  std::vector<std::string> removed;
+  DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
+  if (dir == nullptr) return removed;
+  while (const dirent* entry = ::readdir(dir)) {
+    const auto parts = ParseTempFileName(entry->d_name);
+    if (!parts || parts->prefix == kBackupPrefix || ProcessIsRunning(parts->pid)) continue;
+    // Only our own regular files: a directory or a link that happens to carry
+    // such a name is somebody else's.
+    struct stat st {};
+    if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+      continue;
+    }
+    if (::unlinkat(::dirfd(dir), entry->d_name, 0) == 0) removed.emplace_back(entry->d_name);
+  }
+  ::closedir(dir);
+  return removed;
 }
 
 }  // namespace veltora::platform
