@@ -93,10 +93,23 @@ int ForEachEdit(Host& host, EditOptions& options, const EditAction& edit) {
   const bool to_stdout = options.output.output == kStandardOutput;
   if (to_stdout && options.files.json) throw HostError("-o - writes the file to stdout: drop --json");
   OutputFolders folders;
+  // Inputs of the same name from different folders would meet in one output
+  // folder; the first keeps the name, as it would if they ran one by one.
+  std::map<std::string, std::string> first_writer;
+  for (const std::string& input : inputs) {
+    std::string ignored;
+    if (const auto output = ResolveOutputPath(options.output, input, inputs, ignored)) {
+      first_writer.emplace(*output, input);
+    }
+  }
   const auto each = [&](FileReport& report) {
     std::string refusal;
     const auto output = ResolveOutputPath(options.output, report.path(), inputs, refusal);
     if (!output) return report.Fail(refusal, "output refused");
+    const auto writer = first_writer.find(*output);
+    if (writer != first_writer.end() && writer->second != report.path()) {
+      return report.Fail("the output " + *output + " is also that of " + writer->second, "output refused");
+    }
     EditOne(report, options, *output, edit, folders);
   };
   if (to_stdout) return ForEachFile(host, options.files, each, &PrintNothing);

@@ -275,7 +275,6 @@ int ForEachFile(Host& host, const FileOptions& options, const FileAction& action
   const std::vector<std::string> files = InputFiles(host, options);
   const Extensions extensions = options.names_only ? Extensions() : host.PictureExtensions();
   unsigned jobs = options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
-  if (options.writes) jobs = std::min(jobs, kWriterJobs);
   jobs = static_cast<unsigned>(std::min<size_t>(jobs, files.size()));
 
   ReportQueue queue(files.size());

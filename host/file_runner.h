@@ -42,11 +42,6 @@ namespace veltora::host {
 // Below this many files a progress line would only flicker.
 constexpr size_t kProgressThreshold = 20;
 
-// Files a batch writes at a time. Writes of the plug-in are not yet safe side
-// by side (two calls may pick the same temporary file), so a batch that
-// writes runs one file at a time whatever -j says.
-constexpr unsigned kWriterJobs = 1;
-
 struct FileOptions {
   std::vector<std::string> files;
   bool json = false;
@@ -55,7 +50,7 @@ struct FileOptions {
   // Set by the command, not the user: the paths are names only (supported),
   // so they are neither expanded nor checked.
   bool names_only = false;
-  // Set by the command: it writes files (jobs capped, closing summary).
+  // Set by the command: it writes files (closing summary).
   bool writes = false;
 };
 

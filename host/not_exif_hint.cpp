@@ -9,9 +9,9 @@
 namespace veltora::host {
 namespace {
 
-// The header segments of a JPEG lie at its start; a hint is worth no more
-// than this much reading.
-constexpr size_t kHeaderBytesRead = 1 << 20;
+// The EXIF segment and what precedes it lie in the first few segments of at
+// most 64 KiB each; a hint is worth no more reading than this.
+constexpr size_t kHeaderBytesRead = 256 << 10;
 
 struct HeaderSegments {
   bool app0 = false;
