@@ -97,8 +97,8 @@ int RunCopyExif(Host& host, CopyExifOptions& options) {
   // The source's thumbnail and picture positions would break the target's.
   DropFileLayout(document);
   OwnedRecords records = RecordsFromJson(document);
-  OwnedGpsSet gps;
-  const bool has_gps = GpsFromRecord(document, gps);
+  OwnedGpsSet checked;
+  const bool has_gps = GpsFromRecord(document, checked);
   SYSTEMTIME date{};
   const bool has_date = get_date(options.source.c_str(), &date) == S_OK;
 
@@ -121,6 +121,9 @@ int RunCopyExif(Host& host, CopyExifOptions& options) {
       fs::remove(stage, error);
     };
     report.SetWrittenPath(stage);
+    // ReplaceExifGps writes into the set (GPSVersionID): one set per call.
+    OwnedGpsSet gps;
+    if (has_gps) GpsFromRecord(document, gps);
     if (!report.Check("AppendExif", append(stage.c_str(), report.path().c_str(), records.list(), 0)) ||
         (has_gps && !report.Check("ReplaceExifGps", replace_gps(stage.c_str(), stage.c_str(), 95, &gps.set)))) {
       return finish();

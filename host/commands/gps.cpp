@@ -50,8 +50,8 @@ void FillSet(const GpsOptions& o, OwnedGpsSet* gps) {
 }
 
 int RunGps(Host& host, GpsOptions& options) {
-  OwnedGpsSet gps;
-  FillSet(options, &gps);
+  OwnedGpsSet checked;
+  FillSet(options, &checked);  // usage errors before any file
   const auto replace = VELTORA_EXPORT(host.plugin(), ReplaceExifGps);
   return ForEachEdit(host, options.edit, [&](FileReport& report, const std::string& out, bool write) {
     if (options.remove) {
@@ -60,9 +60,11 @@ int RunGps(Host& host, GpsOptions& options) {
       report.Set("GPSLatitude", *options.lat);
       report.Set("GPSLongitude", *options.lon);
     }
-    if (write) {
-      report.Check("ReplaceExifGps", replace(out.c_str(), report.path().c_str(), 95, &gps.set));
-    }
+    if (!write) return;
+    // ReplaceExifGps writes into the set (GPSVersionID): one set per call.
+    OwnedGpsSet gps;
+    FillSet(options, &gps);
+    report.Check("ReplaceExifGps", replace(out.c_str(), report.path().c_str(), 95, &gps.set));
   });
 }
 
