@@ -70,15 +70,11 @@ run_edit() {  # tool edit
   mkdir "$out"
   case $1-$2 in
     veltora-orientation)
-      for f in "${inputs[@]}"; do
-        "$veltora" set-orientation "$work/in/$f" -o "$out/$f" 6 --rebuild >/dev/null 2>&1 ||
-          rm -f "$out/$f"
-      done ;;
+      (cd "$work/in" && "$veltora" set-orientation 6 --rebuild "${inputs[@]}" --output-dir "$out") \
+        >/dev/null 2>&1 || true ;;
     veltora-gps)
-      for f in "${inputs[@]}"; do
-        "$veltora" gps "$work/in/$f" -o "$out/$f" --lat 48.8584 --lon 2.2945 >/dev/null 2>&1 ||
-          rm -f "$out/$f"
-      done ;;
+      (cd "$work/in" && "$veltora" gps --lat 48.8584 --lon 2.2945 "${inputs[@]}" --output-dir "$out") \
+        >/dev/null 2>&1 || true ;;
     exiftool-orientation)
       (cd "$work/in" && exiftool -q -q -o "$out/" -Orientation#=6 "${inputs[@]}" 2>/dev/null) ||
         true ;;

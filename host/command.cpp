@@ -1,13 +1,12 @@
 #include "host/command.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <utility>
 
 namespace veltora::host {
 namespace {
-
-constexpr const char* kSamplePictureName = "veltora-sample.jpg";
 
 // A function-local static: registrations run during static initialisation of
 // other translation units, in no defined order.
@@ -25,10 +24,22 @@ PluginLoader& Host::plugin() {
   return plugin_;
 }
 
-std::string Host::SamplePicturePath() const {
-  const std::string directory = ExecutableDirectory();
-  if (directory.empty()) return kSamplePictureName;
-  return (std::filesystem::path(directory) / kSamplePictureName).string();
+const std::vector<std::string>& Host::PictureExtensions() {
+  if (!extensions_.empty()) return extensions_;
+  const auto get_count = VELTORA_EXPORT(plugin(), GetNumOfSupportedExtentions);
+  const auto get_extension = VELTORA_EXPORT(plugin(), GetSupportedExtention);
+  uint32_t count = 0;
+  if (get_count(&count) < 0 || count == 0) throw HostError("the plug-in lists no extensions");
+  for (int32_t index = 0; index < static_cast<int32_t>(count) && index < 64; ++index) {
+    // As in `formats`: extra room and a forced terminator.
+    char buffer[16] = {};
+    if (get_extension(index, buffer) < 0) continue;
+    buffer[sizeof buffer - 1] = '\0';
+    std::string extension = buffer;
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    extensions_.push_back(std::move(extension));
+  }
+  return extensions_;
 }
 
 CommandRegistration::CommandRegistration(const CommandDefinition& definition) {

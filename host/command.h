@@ -47,13 +47,14 @@ class Host {
   // The loaded plug-in. Throws HostError when it cannot be loaded.
   PluginLoader& plugin();
 
-  // veltora-sample.jpg next to the executable: the file a file-taking
-  // subcommand works on when it is given none.
-  std::string SamplePicturePath() const;
+  // The extensions the plug-in accepts, lower case, asked once. Throws
+  // HostError when the plug-in cannot list them.
+  const std::vector<std::string>& PictureExtensions();
 
  private:
   std::string plugin_option_;
   PluginLoader plugin_;
+  std::vector<std::string> extensions_;
 };
 
 // Runs a parsed subcommand; returns the exit status (host_error.h). May throw

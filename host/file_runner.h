@@ -5,10 +5,16 @@
 //    "veltora: <file>: <export>: 0x8878000B E_NOTEXIF";
 //  - --json: one array on stdout with one object per file, "SourceFile"
 //    first, failures as "Error" (name), "ErrorCode" (hex) and "Call" fields;
-//  - no file given: the sample picture, announced on stderr;
+//  - no file given: a usage error; a folder stands for its pictures (-r: and
+//    those of its sub-folders);
+//  - before the plug-in is asked, what can be seen of a file is checked and
+//    named (no such file, a folder, a FIFO, an extension it does not take);
+//  - -j N: N files at a time (default: one per core), output in input order;
 //  - exit status kExitOk when every file succeeded, kExitFileFailed otherwise;
 //  - more than kProgressThreshold files with stderr on a terminal: a progress
-//    line on stderr.
+//    line on stderr;
+//  - commands that write files close with a summary on stderr
+//    ("48 edited, 3 refused: 2 JFIF, 1 no such file").
 #ifndef VELTORA_HOST_FILE_RUNNER_H_
 #define VELTORA_HOST_FILE_RUNNER_H_
 
@@ -24,6 +30,7 @@
 #include <vector>
 
 #include "host/command.h"
+#include "host/input_files.h"
 #include "plugin/veltora.h"
 
 namespace CLI {
@@ -38,11 +45,18 @@ constexpr size_t kProgressThreshold = 20;
 struct FileOptions {
   std::vector<std::string> files;
   bool json = false;
+  bool recursive = false;
+  unsigned jobs = 0;  // 0: one per core
+  // Set by the command, not the user: the paths are names only (supported),
+  // so they are neither expanded nor checked.
+  bool names_only = false;
+  // Set by the command: it writes files (closing summary).
+  bool writes = false;
 };
 
 // Adds --json to `command`.
 void AddJsonOption(CLI::App& command, bool& json);
-// Adds the positional FILE... and --json to `command`.
+// Adds the positional FILE..., -r, -j and --json to `command`.
 void AddFileOptions(CLI::App& command, FileOptions& options);
 
 // What one file produced: result fields (JSON keys after "SourceFile", rows
@@ -91,8 +105,17 @@ class FileReport {
   // does hold EXIF data carries a hint saying why (not_exif_hint.h); other
   // failures carry `hint` when one is given.
   bool Check(std::string_view call, HRESULT result, std::string_view hint = {});
-  // Records a failure that has no result code (e.g. a refused output path).
-  void Fail(std::string message);
+  // Records a failure that has no result code (e.g. a refused output path);
+  // `label` counts it in the closing summary.
+  void Fail(std::string message, std::string label = "refused");
+  void Fail(const Cause& cause) { Fail(cause.text, cause.label); }
+  // For a file that succeeded: the field "Hint" (EXIF data the plug-in did
+  // not take, and why).
+  void SetHint(const Cause& hint);
+  // Names the file a write went to, for messages about a failed write.
+  void SetWrittenPath(std::string path) { written_path_ = std::move(path); }
+  // The summary label of the failure ("no EXIF", "JFIF", "E_FAIL").
+  const std::string& label() const { return label_; }
 
   bool failed() const { return failed_; }
   // "IsSupported: 0x80004005 E_FAIL" (and the hint in parentheses), or the
@@ -112,6 +135,8 @@ class FileReport {
   std::optional<HRESULT> result_;
   std::string message_;
   std::string hint_;
+  std::string label_;
+  std::string written_path_;
   std::map<std::string, std::string, std::less<>> table_texts_;
 };
 
@@ -127,14 +152,18 @@ using TableRenderer = std::function<void(std::FILE* out, const FileReport& repor
 // one "Key: value" line per field, keys aligned.
 void PrintFields(std::FILE* out, const FileReport& report, bool many);
 
-// The files named on the command line, or the sample picture (with a note on
-// stderr) when there are none.
-std::vector<std::string> InputFiles(const Host& host, const FileOptions& options);
+// Prints nothing: for a command whose standard output carries a file (-o -).
+void PrintNothing(std::FILE* out, const FileReport& report, bool many);
 
-// Runs `action` for every input file and prints the results. Returns
-// kExitOk or kExitFileFailed; HostError from `action` propagates (the
-// command stops, output so far stays printed and the JSON array is closed).
-int ForEachFile(const Host& host, const FileOptions& options, const FileAction& action,
+// The files the command line names, folders expanded (input_files.h).
+std::vector<std::string> InputFiles(Host& host, const FileOptions& options);
+
+// Runs `action` for every input file, on options.jobs threads, and prints the
+// results in input order. A file whose cause input_files.h can name fails
+// with it and never reaches `action`. Returns kExitOk or kExitFileFailed;
+// HostError from `action` propagates (the command stops, output so far stays
+// printed and the JSON array is closed).
+int ForEachFile(Host& host, const FileOptions& options, const FileAction& action,
                 const TableRenderer& render = PrintFields);
 
 // A JSON document as printed by the host: indented, and text that is not

@@ -35,6 +35,7 @@ int Run(int argc, char** argv) {
   // Global options may also follow the subcommand: "veltora formats --plugin X".
   app.fallthrough();
   app.require_subcommand(0, 1);
+  app.set_version_flag("--version", "veltora " VELTORA_VERSION);
   std::string plugin_option;
   app.add_option("--plugin", plugin_option,
                  "Plug-in to load (default: $VELTORA_PLUGIN, else Veltora.pcp next to veltora)");

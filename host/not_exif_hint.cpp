@@ -2,15 +2,16 @@
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
 namespace veltora::host {
 namespace {
 
-// The header segments of a JPEG lie at its start; a hint is worth no more
-// than this much reading.
-constexpr size_t kHeaderBytesRead = 1 << 20;
+// The EXIF segment and what precedes it lie in the first few segments of at
+// most 64 KiB each; a hint is worth no more reading than this.
+constexpr size_t kHeaderBytesRead = 256 << 10;
 
 struct HeaderSegments {
   bool app0 = false;
@@ -38,23 +39,26 @@ HeaderSegments ScanHeaderSegments(const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-std::string NotExifHint(const std::string& path) {
+std::optional<Cause> NotExifHint(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
   std::ifstream file(path, std::ios::binary);
   std::vector<uint8_t> bytes(kHeaderBytesRead);
   file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   bytes.resize(static_cast<size_t>(file.gcount()));
-  if (bytes.size() < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8) return {};
+  if (bytes.size() < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8) return std::nullopt;
   const HeaderSegments found = ScanHeaderSegments(bytes);
-  if (!found.exif_app1) return {};
+  if (!found.exif_app1) return std::nullopt;
   if (found.app0) {
-    return "the file does carry EXIF data (an APP1 segment), but also an APP0 (JFIF) segment, "
-           "and the plug-in takes a JPEG with an APP0 segment for one without EXIF data";
+    return Cause{"JFIF", "the file does carry EXIF data (an APP1 segment), but also an APP0 (JFIF) segment, "
+           "and the plug-in takes a JPEG with an APP0 segment for one without EXIF data"};
   }
   if (found.app1_after_exif) {
-    return "the file does carry EXIF data (an APP1 segment), but another APP1 segment (XMP) follows "
-           "it, and the plug-in looks for EXIF data in the last APP1 segment only";
+    return Cause{"APP1 behind EXIF",
+                 "the file does carry EXIF data (an APP1 segment), but another APP1 segment (XMP) follows "
+           "it, and the plug-in looks for EXIF data in the last APP1 segment only"};
   }
-  return {};
+  return std::nullopt;
 }
 
 }  // namespace veltora::host

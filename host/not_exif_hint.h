@@ -6,14 +6,18 @@
 #ifndef VELTORA_HOST_NOT_EXIF_HINT_H_
 #define VELTORA_HOST_NOT_EXIF_HINT_H_
 
+#include <optional>
 #include <string>
+
+#include "host/input_files.h"
 
 namespace veltora::host {
 
-// For a file the plug-in answered E_NOTEXIF: a sentence saying where its
-// EXIF data is and why it was not taken, or "" when the file has no EXIF
-// APP1 segment (or is not a JPEG, or cannot be read).
-std::string NotExifHint(const std::string& path);
+// For a JPEG whose EXIF data the plug-in does not take: where the data is and
+// why it was not taken (label "JFIF" or "APP1 behind EXIF"), or nullopt when
+// the file has no EXIF APP1 segment, or is not a regular JPEG file (never
+// opened then, so a FIFO cannot block).
+std::optional<Cause> NotExifHint(const std::string& path);
 
 }  // namespace veltora::host
 

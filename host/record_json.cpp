@@ -440,7 +440,8 @@ OwnedRecords RecordsFromJson(const Json& document) {
     Refuse("document", fmt::format("it reports a file that failed ({})", Got((*object)["Error"])));
   }
   for (const auto& item : object->items()) {
-    if (item.key() == "SourceFile") continue;
+    // What `info --json` says besides the records.
+    if (item.key() == "SourceFile" || item.key() == "Hint" || item.key() == "Unread") continue;
     bool known = false;
     for (const RecordSchema& schema : RecordSchemas()) known = known || item.key() == schema.name;
     if (!known) Refuse(item.key(), fmt::format("unknown record; records are {}", RecordNames()));
@@ -455,7 +456,9 @@ OwnedRecords RecordsFromJson(const Json& document) {
   return records;
 }
 
-OwnedRecords ReadRecordsFile(const std::string& path) {
+namespace {
+
+Json ReadRecordsDocument(const std::string& path) {
   std::string text;
   if (path == "-") {
     text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
@@ -467,12 +470,36 @@ OwnedRecords ReadRecordsFile(const std::string& path) {
     if (file.bad()) throw RecordJsonError(fmt::format("{}: cannot be read", path));
     text = content.str();
   }
-  Json document;
   try {
-    document = Json::parse(text);
+    return Json::parse(text);
   } catch (const Json::parse_error& error) {
     throw RecordJsonError(fmt::format("{}: not JSON: {}", path, error.what()));
   }
+}
+
+}  // namespace
+
+void DropFileLayout(Json& document) {
+  Json* object = document.is_array() && document.size() == 1 ? &document[0] : &document;
+  if (!object->is_object()) return;
+  object->erase("TiffThumb");
+  object->erase("Thumbnail");
+  object->erase("Image");
+  for (const char* field : {"ImageWidth", "ImageLength", "StripOffsets", "StripOffsetsType",
+                            "StripByteCounts", "StripByteCountsType", "RowsPerStrip",
+                            "RowsPerStripType", "ImageWidthType", "ImageLengthType",
+                            "JPEGInterchangeFormat", "JPEGInterchangeFormatLength"}) {
+    if (object->contains("TiffMain") && (*object)["TiffMain"].is_object()) (*object)["TiffMain"].erase(field);
+  }
+  for (const char* field : {"PixelXDimension", "PixelYDimension", "PixelXDimensionType",
+                            "PixelYDimensionType"}) {
+    if (object->contains("Exif") && (*object)["Exif"].is_object()) (*object)["Exif"].erase(field);
+  }
+}
+
+OwnedRecords ReadRecordsFile(const std::string& path, bool keep_layout) {
+  Json document = ReadRecordsDocument(path);
+  if (!keep_layout) DropFileLayout(document);
   try {
     return RecordsFromJson(document);
   } catch (const RecordJsonError& error) {

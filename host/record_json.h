@@ -88,7 +88,14 @@ OwnedRecords RecordsFromJson(const nlohmann::ordered_json& document);
 // Reads and parses the JSON file at `path` ("-" reads stdin), then as
 // RecordsFromJson. Throws RecordJsonError, prefixed with the path, when the
 // file cannot be read, is not JSON, or is refused.
-OwnedRecords ReadRecordsFile(const std::string& path);
+// With `keep_layout` false the document goes through DropFileLayout first.
+OwnedRecords ReadRecordsFile(const std::string& path, bool keep_layout = true);
+
+// Removes from a document (as RecordsFromJson takes it) what describes its
+// own file's layout rather than the picture's metadata: the thumbnail record
+// and summaries, where the main picture's data lies and how large it is.
+// Written into another file, these would point into the wrong bytes.
+void DropFileLayout(nlohmann::ordered_json& document);
 
 }  // namespace veltora::host
 

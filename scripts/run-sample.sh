@@ -9,4 +9,4 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh build -DVELTORA_TESTS=OFF -DVELTORA_BENCH=OFF veltora
 ./build/veltora version
-./build/veltora info
+./build/veltora info build/veltora-sample.jpg

@@ -4,6 +4,7 @@
 
 #include "host/command.h"
 #include "host/file_runner.h"
+#include "host/not_exif_hint.h"
 
 namespace veltora::host {
 namespace {
@@ -22,6 +23,8 @@ CommandAction SetUpCheck(CLI::App& command) {
       report.Set("Exif", is_exif != 0);
       report.Set("PrintMatching", print_matching != 0);
       report.Set("ExifVersion22", version22 != 0);
+      if (is_exif != 0) return;
+      if (const auto hint = NotExifHint(report.path())) report.SetHint(*hint);
     });
   };
 }

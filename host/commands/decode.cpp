@@ -18,6 +18,7 @@ namespace {
 struct DecodeOptions {
   FileOptions files;
   std::string output;
+  bool force = false;
   bool preview = false;
 };
 
@@ -33,17 +34,16 @@ bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
 constexpr int32_t kUnusedQuality = 100;
 
 int RunDecode(Host& host, const DecodeOptions& options) {
-  if (!EndsWithNoCase(options.output, ".png") && !EndsWithNoCase(options.output, ".bmp")) {
-    throw HostError("-o names a .png or .bmp file");
+  if (!EndsWithNoCase(options.output, ".png") && !EndsWithNoCase(options.output, ".bmp") &&
+      options.output != kStandardOutput) {
+    throw HostError("-o names a .png or .bmp file, or - for PNG on standard output");
   }
   if (options.files.files.size() > 1) throw HostError("decode takes one FILE");
   const auto decode = VELTORA_EXPORT(host.plugin(), Decode);
   const auto encode = VELTORA_EXPORT(host.plugin(), Encode);
+  const PictureOutput output(options.output, options.force, "decoded.png");
   return ForEachFile(host, options.files, [&](FileReport& report) {
-    if (IsSameFile(options.output, report.path())) {
-      report.Fail("the output " + options.output + " is the input; refusing to replace it");
-      return;
-    }
+    if (const auto refusal = output.Refusal(report.path())) return report.Fail(*refusal, "output refused");
     HGLOBAL dib = decode(report.path().c_str(), options.preview ? DECODE_PREVIEW : DECODE_PICTURE);
     if (dib == nullptr) {
       report.Fail(options.preview ? "Decode: no usable preview in the file" : "Decode: the picture cannot be decoded");
@@ -56,18 +56,20 @@ int RunDecode(Host& host, const DecodeOptions& options) {
       GlobalUnlock(dib);
     }
     report.Set("DibBytes", GlobalSize(dib));
-    const HRESULT written = encode(dib, options.output.c_str(), ENCODE_BY_EXTENSION, kUnusedQuality, nullptr);
+    const HRESULT written = encode(dib, output.path().c_str(), ENCODE_BY_EXTENSION, kUnusedQuality, nullptr);
     GlobalFree(dib);  // the DIB Decode returns is ours to free
-    if (report.Check("Encode", written)) report.Set("Output", options.output);
-  });
+    if (!report.Check("Encode", written)) return;
+    report.Set("Output", options.output);
+    output.Finish();
+  }, output.to_stdout() ? PrintNothing : PrintFields);
 }
 
 CommandAction SetUpDecode(CLI::App& command) {
   CommandOptions add(command);
   auto options = std::make_shared<DecodeOptions>();
   AddFileOptions(command, options->files);
-  add.Option("-o,--output", options->output, "Write the decoded picture to OUT.png or OUT.bmp")
-      .Required();
+  AddPictureOutputOptions(command, options->output, options->force,
+                          "Write the decoded picture to OUT.png or OUT.bmp (- : PNG to stdout)");
   add.Flag("--preview", options->preview, "Decode the preview embedded in the file's EXIF data");
   return [options](Host& host) { return RunDecode(host, *options); };
 }

@@ -64,6 +64,7 @@ class Cairo {
 struct DrawOptions {
   FileOptions files;
   std::string output;
+  bool force = false;
   std::string size;
   double angle = 0;
   std::string crop;
@@ -94,11 +95,9 @@ int RunDraw(Host& host, DrawOptions& options) {
   if (options.files.files.size() > 1) throw HostError("draw takes one FILE");
   const auto draw_image = VELTORA_EXPORT(host.plugin(), DrawImage);
   Cairo cairo;
+  const PictureOutput output(options.output, options.force, "drawing.png");
   return ForEachFile(host, options.files, [&](FileReport& report) {
-    if (IsSameFile(options.output, report.path())) {
-      report.Fail("the output " + options.output + " is the input; refusing to replace it");
-      return;
-    }
+    if (const auto refusal = output.Refusal(report.path())) return report.Fail(*refusal, "output refused");
     cairo_surface_t* surface = cairo.image_surface_create(kCairoFormatRgb24, options.width, options.height);
     cairo_t* dc = cairo.create(surface);
     cairo.set_source_rgb(dc, 1, 1, 1);
@@ -109,24 +108,25 @@ int RunDraw(Host& host, DrawOptions& options) {
         draw_image(report.path().c_str(), dc, 0, 0, options.width, options.height, hundredths, crop.left, crop.top,
                    crop.right, crop.bottom, options.whiten.has_value() ? 1 : 0, options.whiten.value_or(0));
     if (report.Check("DrawImage", drawn)) {
-      if (cairo.write_to_png(surface, options.output.c_str()) != kCairoStatusSuccess) {
+      if (cairo.write_to_png(surface, output.path().c_str()) != kCairoStatusSuccess) {
         report.Fail("cannot write " + options.output);
       } else {
         report.Set("Output", options.output);
         report.Set("Width", options.width);
         report.Set("Height", options.height);
+        output.Finish();
       }
     }
     cairo.destroy(dc);
     cairo.surface_destroy(surface);
-  });
+  }, output.to_stdout() ? PrintNothing : PrintFields);
 }
 
 CommandAction SetUpDraw(CLI::App& command) {
   CommandOptions add(command);
   auto options = std::make_shared<DrawOptions>();
   AddFileOptions(command, options->files);
-  add.Option("-o,--output", options->output, "Write the drawing to OUT.png").Required();
+  AddPictureOutputOptions(command, options->output, options->force, "Write the drawing to OUT.png (- : stdout)");
   add.Option("--size", options->size, "Size of the drawing, WxH").Required();
   add.Option("--angle", options->angle, "Turn the picture clockwise by DEG degrees (0.01 steps)");
   add.Option("--crop", options->crop, "Keep L,T,R,B of the turned picture");

@@ -1,6 +1,6 @@
-// veltora encode IN -o OUT --format jpeg|png|tiff|bmp|gif [--quality N]: IN
-// decoded by Decode, its DIB written by Encode in the chosen format. With
-// --new-exif (JPEG or TIFF, by --format or OUT's extension) the file gets a
+// veltora encode IN -o OUT [--format jpeg|png|tiff|bmp|gif] [--quality N]: IN
+// decoded by Decode, its DIB written by Encode in the format --format or
+// else OUT's extension names. With --new-exif (JPEG or TIFF) the file gets a
 // new EXIF block built from --make, --model, ... and --lat/--lon; with --exif
 // RECORDS.json (JPEG only) a block built from the records of a JSON file.
 #include <algorithm>
@@ -28,6 +28,7 @@ const std::map<std::string, uint32_t> kFormats = {
 struct EncodeOptions {
   FileOptions files;
   std::string output;
+  bool force = false;
   std::string format;
   int32_t quality = 90;
   NewExifOptions new_exif;
@@ -41,24 +42,28 @@ bool HasExtension(const std::string& path, std::initializer_list<const char*> ex
   return std::find(extensions.begin(), extensions.end(), ext) != extensions.end();
 }
 
-// The format: --format, or with --new-exif the output's extension.
+// The format: --format, else the output's extension.
 std::string ChosenFormat(const EncodeOptions& o) {
   ValidateNewExifOptions(o.new_exif);
   std::string format = o.format;
-  if (format.empty() && o.new_exif.enabled) {
-    if (HasExtension(o.output, {".jpg", ".jpeg"})) format = "jpeg";
+  if (format.empty()) {
+    if (HasExtension(o.output, {".jpg", ".jpeg", ".jpe"})) format = "jpeg";
     if (HasExtension(o.output, {".tif", ".tiff"})) format = "tiff";
+    if (HasExtension(o.output, {".png"})) format = "png";
+    if (HasExtension(o.output, {".bmp"})) format = "bmp";
+    if (HasExtension(o.output, {".gif"})) format = "gif";
   }
   if (!o.exif_records.empty() && o.new_exif.enabled) {
     throw HostError("--exif and --new-exif each make the whole EXIF block: give one of them");
   }
-  if (!o.exif_records.empty() && (format != "jpeg" || !HasExtension(o.output, {".jpg", ".jpeg"}))) {
+  if (!o.exif_records.empty() && (format != "jpeg" || (o.output != kStandardOutput &&
+                                                        !HasExtension(o.output, {".jpg", ".jpeg"})))) {
     throw HostError("--exif writes JPEG only: give --format jpeg and a .jpg or .jpeg output");
   }
   if (o.new_exif.enabled && format != "jpeg" && format != "tiff") {
     throw HostError("--new-exif writes JPEG or TIFF: give --format jpeg or tiff");
   }
-  if (format.empty()) throw HostError("give --format");
+  if (format.empty()) throw HostError("give --format: the extension of -o names no format");
   return format;
 }
 
@@ -82,30 +87,30 @@ int RunEncode(Host& host, const EncodeOptions& options) {
   void* host_data = records ? records->list() : new_exif ? new_exif->host_data() : nullptr;
   const auto decode = VELTORA_EXPORT(host.plugin(), Decode);
   const auto encode = VELTORA_EXPORT(host.plugin(), Encode);
+  const PictureOutput output(options.output, options.force, "encoded." + format);
   return ForEachFile(host, options.files, [&](FileReport& report) {
-    if (IsSameFile(options.output, report.path())) {
-      report.Fail("the output " + options.output + " is the input; refusing to replace it");
-      return;
-    }
+    if (const auto refusal = output.Refusal(report.path())) return report.Fail(*refusal, "output refused");
     HGLOBAL dib = decode(report.path().c_str(), DECODE_PICTURE);
     if (dib == nullptr) {
       report.Fail("Decode: the picture cannot be decoded");
       return;
     }
-    const HRESULT written = encode(dib, options.output.c_str(), flags, options.quality, host_data);
+    report.SetWrittenPath(output.path());
+    const HRESULT written = encode(dib, output.path().c_str(), flags, options.quality, host_data);
     GlobalFree(dib);
     if (!report.Check("Encode", written)) return;
     report.Set("Output", options.output);
     report.Set("Format", format);
-  });
+    output.Finish();
+  }, output.to_stdout() ? PrintNothing : PrintFields);
 }
 
 CommandAction SetUpEncode(CLI::App& command) {
   CommandOptions add(command);
   auto options = std::make_shared<EncodeOptions>();
   AddFileOptions(command, options->files);
-  add.Option("-o,--output", options->output, "Write the encoded picture to OUT").Required();
-  add.Option("--format", options->format, "Format to write (with --new-exif: by OUT's extension)")
+  AddPictureOutputOptions(command, options->output, options->force, "Write the encoded picture to OUT (- : stdout)");
+  add.Option("--format", options->format, "Format to write (default: by OUT's extension)")
       .Choices({"jpeg", "png", "tiff", "bmp", "gif"});
   add.Option("--quality", options->quality, "JPEG quality, passed to the plug-in unchanged (default 90)");
   AddNewExifOptions(add, options->new_exif);

@@ -1,7 +1,7 @@
-// veltora gps IN (-o OUT | --output-dir DIR | --in-place) --lat DEG --lon DEG
-// [--alt METRES] [--date YYYY:MM:DD] [--datum TEXT], or ... --remove: writes
-// a copy of IN whose GPS directory holds the given position (merged into an
-// existing one), or has none.
+// veltora gps --lat DEG --lon DEG [--alt METRES] [--date YYYY:MM:DD]
+// [--datum TEXT] FILE... (-o OUT | --output-dir DIR | --in-place), or
+// --remove: writes each file with a GPS directory that holds the given
+// position (merged into an existing one), or with none.
 #include <fmt/format.h>
 
 #include <cmath>
@@ -12,17 +12,14 @@
 #include "host/command.h"
 #include "host/command_options.h"
 #include "host/commands/gps_position.h"
-#include "host/file_runner.h"
+#include "host/edit_batch.h"
 #include "host/host_error.h"
-#include "host/output_path.h"
 
 namespace veltora::host {
 namespace {
 
 struct GpsOptions {
-  FileOptions files;
-  std::string input;
-  OutputOptions output;
+  EditOptions edit;
   std::optional<double> lat, lon, alt;
   std::string date, datum;
   bool remove = false;
@@ -53,33 +50,27 @@ void FillSet(const GpsOptions& o, OwnedGpsSet* gps) {
 }
 
 int RunGps(Host& host, GpsOptions& options) {
-  options.files.files = {options.input};
-  ValidateOutputOptions(options.output, 1);
-  OwnedGpsSet gps;
-  FillSet(options, &gps);
+  OwnedGpsSet checked;
+  FillSet(options, &checked);  // usage errors before any file
   const auto replace = VELTORA_EXPORT(host.plugin(), ReplaceExifGps);
-  return ForEachFile(host, options.files, [&](FileReport& report) {
-    std::string refusal;
-    const auto out =
-        ResolveOutputPath(options.output, report.path(), options.files.files, refusal);
-    if (!out) return report.Fail(refusal);
-    if (!report.Check("ReplaceExifGps", replace(out->c_str(), report.path().c_str(), 95, &gps.set))) {
-      return;
-    }
-    report.Set("Output", *out);
+  return ForEachEdit(host, options.edit, [&](FileReport& report, const std::string& out, bool write) {
     if (options.remove) {
       report.Set("GPS", "removed");
     } else {
       report.Set("GPSLatitude", *options.lat);
       report.Set("GPSLongitude", *options.lon);
     }
+    if (!write) return;
+    // ReplaceExifGps writes into the set (GPSVersionID): one set per call.
+    OwnedGpsSet gps;
+    FillSet(options, &gps);
+    report.Check("ReplaceExifGps", replace(out.c_str(), report.path().c_str(), 95, &gps.set));
   });
 }
 
 CommandAction SetUpGps(CLI::App& command) {
   CommandOptions add(command);
   auto options = std::make_shared<GpsOptions>();
-  add.Option("IN", options->input, "JPEG or TIFF file with EXIF data").Required();
   DeclaredOption lat = add.Option("--lat", options->lat, "Latitude in decimal degrees (south < 0)");
   DeclaredOption lon = add.Option("--lon", options->lon, "Longitude in decimal degrees (west < 0)");
   DeclaredOption alt = add.Option("--alt", options->alt, "Altitude in metres (below sea level < 0)");
@@ -87,8 +78,7 @@ CommandAction SetUpGps(CLI::App& command) {
   DeclaredOption datum = add.Option("--datum", options->datum, "Map datum, e.g. WGS-84");
   DeclaredOption remove = add.Flag("--remove", options->remove, "Remove the GPS directory");
   for (const DeclaredOption& o : {lat, lon, alt, date, datum}) remove.Excludes(o);
-  AddOutputOptions(command, options->output);
-  AddJsonOption(command, options->files.json);
+  AddEditOptions(command, options->edit);
   return [options](Host& host) { return RunGps(host, *options); };
 }
 

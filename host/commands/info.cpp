@@ -11,9 +11,11 @@
 #include "host/command.h"
 #include "host/command_options.h"
 #include "host/file_runner.h"
+#include "host/not_exif_hint.h"
 #include "host/record_json.h"
 #include "host/record_table.h"
 #include "host/result_names.h"
+#include "host/still_image_records.h"
 
 namespace veltora::host {
 namespace {
@@ -23,41 +25,39 @@ struct InfoOptions {
   bool raw = false;
 };
 
-using GetStillImageInfoFn = decltype(&::GetStillImageInfo);
-
-// Calls GetStillImageInfo for `flags` and takes over what it returns.
-HRESULT Describe(GetStillImageInfoFn get, const std::string& path, uint32_t flags, OwnedRecords* into) {
-  StillImageInfoOut out{};
-  const HRESULT result = get(path.c_str(), &out, flags);
-  if (result < 0) return result;
-  if (out.single.type != 0) {
-    into->Append(out.single.type, out.single.record);
-    return result;
-  }
-  // More than one record: the list's nodes go, the records move over.
-  ImageInfoListVisit(&out.list, [&](uint32_t type, void* record) { into->Append(type, record); });
-  ImageInfoListFree(&out.list);
-  return result;
-}
+// The three parts a description is made of, asked one by one when the call
+// for all of them fails, so that what can be described still is.
+struct Part {
+  uint32_t flag;
+  const char* name;
+};
+constexpr Part kParts[] = {
+    {INFO_IMAGE, "Picture"}, {INFO_THUMBNAIL, "Preview"}, {INFO_EXIF_RECORDS, "ExifRecords"}};
 
 void DescribeFile(GetStillImageInfoFn get, FileReport& report) {
   OwnedRecords records;
-  // One call answers for a file with a preview and EXIF data. When it fails,
-  // three calls, so that a file without a preview or without EXIF data is
-  // still described: only the picture itself is required.
-  if (Describe(get, report.path(), INFO_IMAGE | INFO_THUMBNAIL | INFO_EXIF_RECORDS, &records) < 0) {
-    if (!report.Check("GetStillImageInfo", Describe(get, report.path(), INFO_IMAGE, &records))) return;
-    (void)Describe(get, report.path(), INFO_THUMBNAIL, &records);
-    const HRESULT exif = Describe(get, report.path(), INFO_EXIF_RECORDS, &records);
-    if (exif < 0) {
-      FileReport why(report.path());
-      why.Check("GetStillImageInfo", exif);
-      std::fflush(stdout);
-      fmt::print(stderr, "veltora: {}: no EXIF records: {}\n", report.path(), why.ErrorText());
+  if (AppendStillImageRecords(get, report.path(), INFO_IMAGE | INFO_THUMBNAIL | INFO_EXIF_RECORDS,
+                              &records) < 0) {
+    nlohmann::ordered_json unread = nlohmann::ordered_json::object();
+    HRESULT first_failure = S_OK;
+    for (const Part& part : kParts) {
+      const HRESULT result = AppendStillImageRecords(get, report.path(), part.flag, &records);
+      if (result >= 0) continue;
+      unread[part.name] = DescribeResult(result);
+      if (first_failure >= 0) first_failure = result;
     }
+    // Nothing could be described: the file fails with the first cause.
+    if (unread.size() == std::size(kParts)) {
+      report.Check("GetStillImageInfo", first_failure);
+      return;
+    }
+    if (!unread.empty()) report.SetField("Unread", unread, DumpJson(unread, -1));
   }
   const nlohmann::ordered_json document = RecordsToJson(*records.list());
   for (const auto& [name, record] : document.items()) report.fields()[name] = record;
+  if (!document.contains("TiffMain")) {
+    if (const auto hint = NotExifHint(report.path())) report.SetHint(*hint);
+  }
 }
 
 CommandAction SetUpInfo(CLI::App& command) {
@@ -72,6 +72,9 @@ CommandAction SetUpInfo(CLI::App& command) {
         [&](std::FILE* out, const FileReport& report, bool many) {
           if (many) fmt::print(out, "======== {}\n", report.path());
           PrintRecordTable(out, report.fields(), options->raw);
+          for (const char* extra : {"Unread", "Hint"}) {
+            if (report.fields().contains(extra)) fmt::print(out, "{} : {}\n", extra, report.TableText(extra));
+          }
         });
   };
 }

@@ -1,6 +1,6 @@
-// veltora replace-image IN (-o OUT | --output-dir DIR | --in-place) --from
-// PICTURE [--quality N]: writes a copy of IN whose main picture is PICTURE,
-// with a matching thumbnail; the EXIF data stays, its pixel dimensions
+// veltora replace-image --from PICTURE [--quality N] FILE... (-o OUT |
+// --output-dir DIR | --in-place): writes each FILE anew with PICTURE as its
+// main picture and a matching thumbnail; the EXIF data stays, its pixel dimensions
 // follow the new picture.
 #include "host/commands/picture_replace.h"
 

@@ -28,6 +28,7 @@ int RunSupported(Host& host, const FileOptions& options) {
 
 CommandAction SetUpSupported(CLI::App& command) {
   auto options = std::make_shared<FileOptions>();
+  options->names_only = true;
   AddFileOptions(command, *options);
   return [options](Host& host) { return RunSupported(host, *options); };
 }

@@ -1,4 +1,4 @@
-// veltora thumb IN (-o OUT | --output-dir DIR | --in-place) --from PICTURE
+// veltora thumb --from PICTURE FILE... (-o OUT | --output-dir DIR | --in-place)
 // [--quality N]: writes a copy of IN whose embedded thumbnail is PICTURE,
 // fitted into 160 x 120; every other tag stays.
 #include "host/commands/picture_replace.h"

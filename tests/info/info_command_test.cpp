@@ -68,7 +68,7 @@ TEST_F(InfoCommandTest, AJfifFileHasNoRecordsAndIsToldWhy) {
   const HostRun jfif = Run({"info", (dir_ / "jfif.jpg").string()});
   EXPECT_EQ(jfif.exit_status, 0);
   EXPECT_THAT(jfif.out, HasSubstr("EXIF    : none"));
-  EXPECT_THAT(jfif.err, AllOf(HasSubstr("E_NOTEXIF"), HasSubstr("APP0 (JFIF)")));
+  EXPECT_THAT(jfif.out, AllOf(HasSubstr("E_NOTEXIF"), HasSubstr("APP0 (JFIF)")));
   // The other query subcommands say so too, in the message and the JSON.
   const HostRun exif = Run({"exif", "--json", (dir_ / "jfif.jpg").string()});
   EXPECT_THAT(nlohmann::json::parse(exif.out)[0].value("Hint", ""), HasSubstr("APP0 (JFIF)"));
