@@ -4,10 +4,14 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "host/command_options.h"
 #include "host/host_error.h"
+#include "host/system_calls.h"
+#include "interface/temp_names.h"
 
 namespace veltora::host {
 namespace {
@@ -73,7 +77,35 @@ void EditOne(FileReport& report, const EditOptions& options, const std::string& 
 
 }  // namespace
 
-std::optional<Cause> PrepareOutputFolder(const std::string& folder) { return FolderCause(folder); }
+namespace {
+
+// The temporary files that killed writes left in `folder` (their process is
+// gone) are removed before the batch writes there, and the user is told;
+// backups stay, since one may be the only whole copy of a file.
+void RemoveLeftovers(const std::string& folder) {
+  std::error_code error;
+  std::vector<std::string> removed;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+    const auto parts = ParseTempFileName(entry.path().filename().string());
+    if (!parts || parts->prefix == kBackupPrefix || ProcessIsRunning(parts->pid)) continue;
+    std::error_code ignored;
+    if (entry.is_symlink(ignored) || !entry.is_regular_file(ignored)) continue;
+    if (fs::remove(entry.path(), ignored)) removed.push_back(entry.path().filename().string());
+  }
+  if (removed.empty()) return;
+  std::string names;
+  for (const std::string& name : removed) names += (names.empty() ? "" : ", ") + name;
+  std::fprintf(stderr, "veltora: %s: removed %zu temporary file%s left by interrupted writes: %s\n",
+               folder.c_str(), removed.size(), removed.size() == 1 ? "" : "s", names.c_str());
+}
+
+}  // namespace
+
+std::optional<Cause> PrepareOutputFolder(const std::string& folder) {
+  if (auto cause = FolderCause(folder)) return cause;
+  RemoveLeftovers(folder);
+  return std::nullopt;
+}
 
 void AddEditOptions(CLI::App& command, EditOptions& options) {
   CommandOptions add(command);

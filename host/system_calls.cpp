@@ -1,5 +1,6 @@
 #include "host/system_calls.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,6 +30,11 @@ int ErrnoFor(uint32_t win32_error) {
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
 
 bool MayWrite(const std::string& path) { return access(path.c_str(), W_OK) == 0; }
+
+bool ProcessIsRunning(uint32_t pid) {
+  if (pid == 0 || pid > INT32_MAX) return true;
+  return kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+}
 
 std::string SystemMessage(uint32_t win32_error) {
   const int error = ErrnoFor(win32_error);

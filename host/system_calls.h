@@ -16,6 +16,10 @@ bool IsTerminal(std::FILE* stream);
 // system's own rules (an administrator may write read-only files).
 bool MayWrite(const std::string& path);
 
+// False only when no process of that id runs (an id we may not examine
+// counts as running, so a live call's temporary file is never taken).
+bool ProcessIsRunning(uint32_t pid);
+
 // The system's message for a Win32 error number, as the plug-in reports it in
 // 0x8007xxxx results ("No such file or directory"); "" when unknown.
 std::string SystemMessage(uint32_t win32_error);

@@ -75,10 +75,16 @@ TEST_F(CorpusBatchTest, EditsTakeAFolderAndSummariseByCause) {
     for (const std::string jobs : {"1", "4"}) {
       const std::string out = "out-" + c.edit[0] + jobs;
       fs::create_directory(P(out));
+      // What a killed write left goes, and is said; a backup stays.
+      std::ofstream(P(out) / "~vtNEW-999999999-1.TMP") << "cut short";
+      std::ofstream(P(out) / "~vtPIC-999999999-2.TMP") << "the only whole copy";
       std::vector<std::string> args = c.edit;
       args.insert(args.end(), {"-r", "-j", jobs, S("in"), "--output-dir", S(out)});
       const HostRun run = RunHost(args);
       EXPECT_EQ(run.exit_status, 1);
+      EXPECT_THAT(run.err, HasSubstr("removed 1 temporary file left by interrupted writes"));
+      EXPECT_FALSE(fs::exists(P(out) / "~vtNEW-999999999-1.TMP"));
+      fs::remove(P(out) / "~vtPIC-999999999-2.TMP");
       EXPECT_THAT(run.err, HasSubstr(c.summary));
       EXPECT_THAT(run.err, HasSubstr(" JFIF"));
     }

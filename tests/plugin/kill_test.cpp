@@ -184,7 +184,7 @@ TEST_F(KillTest, HostEditingALargeFileKilledAtRandomMoments) {
     fs::copy_file(*corpus / "ies_olympus-c960.jpg", big, fs::copy_options::overwrite_existing);
     fs::resize_file(big, megabytes << 20);
   };
-  const std::vector<std::string> edit = {"set-orientation", big.string(), "6", "--rebuild",
+  const std::vector<std::string> edit = {"set-orientation", "6", big.string(), "--rebuild",
                                          "--in-place"};
   prepare();
   const uint64_t old_digest = Digest(big);
