@@ -15,6 +15,7 @@ dev_packages=(
   clang libclang-rt-14-dev g++-multilib
   libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg-turbo-progs libimage-exiftool-perl exiv2 libexiv2-dev libexif-dev imagemagick valgrind
+  strace
 )
 
 case "${1:-}" in
