@@ -25,6 +25,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
+
 typedef void* HGLOBAL;
 
 constexpr uint32_t GMEM_FIXED = 0x0000;
@@ -71,6 +73,12 @@ inline GlobalBlock* BlockOf(HGLOBAL handle) {
   return block;
 }
 
+// Several threads may lock one block at once (a host encoding one DIB on two
+// threads), as the Windows calls allow: the count changes atomically.
+inline std::atomic_ref<uint32_t> LockCount(GlobalBlock* block) {
+  return std::atomic_ref<uint32_t>(block->locks);
+}
+
 inline unsigned char* BytesOf(GlobalBlock* block) {
   return reinterpret_cast<unsigned char*>(block) + sizeof(GlobalBlock);
 }
@@ -103,8 +111,10 @@ inline void* GlobalLock(HGLOBAL handle) {
   GlobalBlock* block = BlockOf(handle);
   if (block == nullptr) return nullptr;
   if ((block->flags & GMEM_MOVEABLE) != 0) {
-    if (block->size == 0 || block->locks == UINT32_MAX) return nullptr;
-    ++block->locks;
+    uint32_t locks = LockCount(block).load();
+    do {
+      if (block->size == 0 || locks == UINT32_MAX) return nullptr;
+    } while (!LockCount(block).compare_exchange_weak(locks, locks + 1));
   }
   return BytesOf(block);
 }
@@ -114,9 +124,12 @@ inline void* GlobalLock(HGLOBAL handle) {
 inline int32_t GlobalUnlock(HGLOBAL handle) {
   using namespace veltora_global_memory;
   GlobalBlock* block = BlockOf(handle);
-  if (block == nullptr || (block->flags & GMEM_MOVEABLE) == 0 || block->locks == 0) return 0;
-  --block->locks;
-  return block->locks != 0 ? 1 : 0;
+  if (block == nullptr || (block->flags & GMEM_MOVEABLE) == 0) return 0;
+  uint32_t locks = LockCount(block).load();
+  do {
+    if (locks == 0) return 0;
+  } while (!LockCount(block).compare_exchange_weak(locks, locks - 1));
+  return locks != 1 ? 1 : 0;
 }
 
 // Bytes asked for at allocation; 0 for a bad handle (and a discarded block).
@@ -132,7 +145,8 @@ inline uint32_t GlobalFlags(HGLOBAL handle) {
   using namespace veltora_global_memory;
   GlobalBlock* block = BlockOf(handle);
   if (block == nullptr) return 0;
-  uint32_t result = block->locks < GMEM_LOCKCOUNT ? block->locks : GMEM_LOCKCOUNT;
+  const uint32_t locks = LockCount(block).load();
+  uint32_t result = locks < GMEM_LOCKCOUNT ? locks : GMEM_LOCKCOUNT;
   if ((block->flags & GMEM_MOVEABLE) != 0 && block->size == 0) result |= GMEM_DISCARDED;
   return result;
 }

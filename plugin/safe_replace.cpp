@@ -31,6 +31,8 @@ HRESULT MapWriteError(int64_t code) {
 
 HRESULT ProbeTargetDirectory(const char* path) {
   if (path == nullptr || *path == '\0') return E_INVALIDARG;
+  // The check makes no file, so a killed patch leaves nothing here to sweep;
+  // the writes that do make files sweep the folder before they create one.
   return MapWin32Error(platform::CheckDirectoryWritable(platform::DirectoryOf(path)));
 }
 

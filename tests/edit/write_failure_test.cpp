@@ -9,17 +9,14 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <functional>
 
-#include "imaging/dib_memory.h"
 #include "platform/fault_injection.h"
 #include "platform/win32_error.h"
 #include "plugin/veltora.h"
-#include "tests/create/records.h"
 #include "tests/edit/edit_test_support.h"
-#include "tests/imaging/imaging_test_support.h"
 #include "tests/platform/file_system_fixture.h"
 #include "tests/support/jpeg_builder.h"
+#include "tests/support/write_paths.h"
 
 namespace veltora::testing {
 namespace {
@@ -30,116 +27,10 @@ using platform::FaultSite;
 constexpr FaultSite kSites[] = {FaultSite::kCreate, FaultSite::kOpen, FaultSite::kWrite,
                                 FaultSite::kCopy, FaultSite::kAttributes};
 
-constexpr HRESULT kTooLarge = static_cast<HRESULT>(0x800700DFu);
-
-struct WritePath {
-  const char* name;
-  bool same_file;  // the export writes its input
-  std::function<HRESULT(const std::string& out, const std::string& in)> run;
-  // Over the file-size limit: the editors and Encode with records (which
-  // encodes in memory) see the write fail; the other encoders see the
-  // imaging library's save into its temporary file fail.
-  HRESULT too_large = kTooLarge;
-  // Patches the file itself, without a backup.
-  bool in_place = false;
-};
-
-HRESULT CreateGps(const std::string& out, const std::string& in) {
-  GpsSet gps;
-  gps.Tags({1, 2, 3, 4}).Position('N', 48, 'E', 2);
-  return ReplaceExifGps(out.c_str(), in.c_str(), 90, &gps.set);
-}
-
-// Records merged into the input's EXIF block: an Orientation replaced, a
-// ColorSpace inserted.
-HRESULT MergeRecords(const std::string& out, const std::string& in) {
-  static RecordList* const records = [] {
-    auto* list = new RecordList;
-    AddRecords(*list, R"({"TiffMain": {"Orientation": 6}, "Exif": {"ColorSpace": 1}})");
-    return list;
-  }();
-  return AppendExif(out.c_str(), in.c_str(), records->get(), 1);
-}
-
-// A JPEG of noise (large whatever the quality) with an EXIF block built from
-// records: crosses a 64 KiB size limit and fills a 128 KiB disk.
-HRESULT EncodeWithRecords(const std::string& out, const std::string&) {
-  static const HGLOBAL dib = imaging::MakeDib(imaging::testing::MakeNoise(600, 400, 24));
-  static RecordList* const records = [] {
-    auto* list = new RecordList;
-    AddFullRecords(*list);
-    return list;
-  }();
-  return Encode(dib, out.c_str(), ENCODE_EXIF | ENCODE_EXIF_RECORDS, 90, records->get());
-}
-
-// A 270 KB BMP: crosses a 64 KiB size limit and fills a 128 KiB disk.
-HRESULT EncodeBmp(const std::string& out, const std::string&) {
-  static const HGLOBAL dib = imaging::MakeDib(imaging::testing::MakePhoto(300, 300));
-  return Encode(dib, out.c_str(), ENCODE_BMP, 90, nullptr);
-}
-
-HRESULT ReplaceThumbnail(const std::string& out, const std::string& in) {
-  static const HGLOBAL dib = imaging::MakeDib(imaging::testing::MakePhoto(300, 300));
-  return ReplaceThumbImage(out.c_str(), in.c_str(), dib, 90);
-}
-
-// A picture whose JPEG crosses a 64 KiB size limit and fills a 128 KiB disk,
-// so that the encoders' own temporary files fail there first.
-HGLOBAL LargePicture() {
-  static const HGLOBAL dib = imaging::MakeDib(imaging::testing::MakeNoise(400, 300, 24));
-  return dib;
-}
-
-HRESULT ReplaceMain(const std::string& out, const std::string& in) {
-  return ReplaceExifImage(out.c_str(), in.c_str(), LargePicture(), 90);
-}
-
-HRESULT EncodeNewBlock(const std::string& out, const std::string&) {
-  return Encode(LargePicture(), out.c_str(), ENCODE_JPEG | ENCODE_NEW_EXIF_FILE, 90, nullptr);
-}
-
-template <int32_t kAllowRebuild>
-HRESULT Orientation6(const std::string& out, const std::string& in) {
-  return SetOrientation(out.c_str(), in.c_str(), 6, kAllowRebuild);
-}
-
-const WritePath kPaths[] = {
-    {"orientation in place", true, Orientation6<0>, kTooLarge, true},
-    {"orientation copied and patched", false, Orientation6<0>},
-    {"orientation rebuilt over its input", true, Orientation6<1>},
-    {"capture date", true,
-     [](const std::string&, const std::string& in) {
-       return SetDateTimeOriginal(in.c_str(), SYSTEMTIME{2024, 2, 0, 29, 1, 2, 3, 0});
-     },
-     kTooLarge, true},
-    {"GPS to another file", false, CreateGps},
-    {"GPS over its input", true, CreateGps},
-    {"picture encoded", false, EncodeBmp, ResultFromImagingError(imaging::kErrorFileWrite)},
-    {"records merged into another file", false, MergeRecords},
-    {"records merged over its input", true, MergeRecords},
-    {"picture encoded with records", false, EncodeWithRecords},
-    {"thumbnail to another file", false, ReplaceThumbnail},
-    {"thumbnail over its input", true, ReplaceThumbnail},
-    {"main picture to another file", false, ReplaceMain,
-     ResultFromImagingError(imaging::kErrorFileWrite)},
-    {"main picture over its input", true, ReplaceMain,
-     ResultFromImagingError(imaging::kErrorFileWrite)},
-    {"encoded with a new block", false, EncodeNewBlock,
-     ResultFromImagingError(imaging::kErrorFileWrite)},
-};
-
 // A picture large enough to cross a 64 KiB size limit and fill a 128 KiB disk.
 const std::vector<uint8_t>& LargeSource() {
   static const auto bytes = SpliceExif(RealJpeg(1600, 1200, 98), CameraBlock(kLittle).Bytes());
   return bytes;
-}
-
-// The input of `path`: a JPEG whose IFD1 lacks Orientation for the rebuild
-// path, else a full one.
-std::vector<uint8_t> Source(const WritePath& path) {
-  const bool rebuild = std::string_view(path.name).find("rebuilt") != std::string_view::npos;
-  return SpliceExif(RealJpeg(160, 120), CameraBlock(kBig, 1, rebuild ? 0 : 1).Bytes());
 }
 
 using WriteFailureTest = FileSystemTest;
@@ -148,7 +39,7 @@ using WriteFailureTest = FileSystemTest;
 // none: a target that did not exist is gone again after a failure.
 TEST_F(WriteFailureTest, EveryInjectedFailureLeavesTheTargetIntact) {
   const auto old_target = PatternBytes(3000, 7);
-  for (const WritePath& path : kPaths) {
+  for (const WritePath& path : WritePaths()) {
     const auto source = Source(path);
     for (bool target_exists : {true, false}) {
       if (path.same_file && !target_exists) continue;
@@ -197,7 +88,7 @@ TEST_F(WriteFailureTest, FileSizeLimitRestoresTheTarget) {
   const auto& source = LargeSource();
   ASSERT_GT(source.size(), 200000u);
   WriteBytes(Path("in.jpg"), source);
-  for (const WritePath& path : kPaths) {
+  for (const WritePath& path : WritePaths()) {
     // Of the paths that write their input, those that patch in place (and
     // the orientation's rebuild) never grow it.
     if (path.in_place || std::string_view(path.name) == "orientation rebuilt over its input") {
@@ -230,7 +121,7 @@ TEST_F(WriteFailureTest, FullDiskRestoresTheTarget) {
   }
   WriteBytes(Path("in.jpg"), LargeSource());
   const auto old_target = PatternBytes(40000, 5);
-  for (const WritePath& path : kPaths) {
+  for (const WritePath& path : WritePaths()) {
     if (path.same_file) continue;
     SCOPED_TRACE(path.name);
     WriteBytes(Path("small/out.jpg"), old_target);
@@ -246,7 +137,7 @@ TEST_F(WriteFailureTest, DeniedTargetIsUntouched) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs a second user to own the files";
   fs::create_directory(Path("shared"));
   fs::permissions(Path("shared"), fs::perms(01777));
-  for (const WritePath& path : kPaths) {
+  for (const WritePath& path : WritePaths()) {
     SCOPED_TRACE(path.name);
     WriteBytes(Path("shared/in.jpg"), Source(path));  // ours, not nobody's
     fs::permissions(Path("shared/in.jpg"), fs::perms(0644));

@@ -87,8 +87,7 @@ std::vector<std::string> FileSystemTest::TempLeftovers() const {
   for (const fs::path& dir : {temp_, unprivileged_temp_, root_}) {
     std::error_code ec;
     for (auto& entry : fs::directory_iterator(dir, ec)) {
-      const std::string name = entry.path().filename().string();
-      if (entry.path().extension() == ".TMP" || name.starts_with("__TMP__.")) {
+      if (entry.path().extension() == ".TMP") {
         names.push_back(entry.path().string());
       }
     }

@@ -33,8 +33,7 @@ class FileSystemTest : public ::testing::Test {
   const std::filesystem::path& temp() const { return temp_; }
   const std::filesystem::path& unprivileged_temp() const { return unprivileged_temp_; }
   std::string Path(const std::string& name) const { return (root_ / name).string(); }
-  // Names of *.TMP files and of the fixed-name "__TMP__.*" files in both temp
-  // directories and in root().
+  // Names of *.TMP files in both temp directories and in root().
   std::vector<std::string> TempLeftovers() const;
 
  private:

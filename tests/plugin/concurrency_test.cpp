@@ -1,0 +1,290 @@
+// Calls side by side. Threads run every export on corpus files at once, each
+// answer equal to the one the same call gives alone (built with
+// -DVELTORA_TSAN=ON, ThreadSanitizer watches them); processes encode and
+// replace thumbnails at once, each output holding its own picture. Each test
+// prints its figures.
+#include <cairo.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/record_json.h"
+#include "imaging/dib_memory.h"
+#include "plugin/veltora.h"
+#include "tests/create/records.h"
+#include "tests/imaging/imaging_test_support.h"
+#include "tests/platform/file_system_fixture.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/write_paths.h"
+
+namespace veltora::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using imaging::testing::BlockBytes;
+using imaging::testing::Solid;
+
+std::string Text(const void* bytes, size_t size) {
+  return std::string(static_cast<const char*>(bytes), size);
+}
+
+template <typename T>
+std::string Text(const T& value) {
+  return Text(&value, sizeof value);
+}
+
+std::string FileText(const fs::path& file) {
+  auto bytes = ReadBytes(file);
+  MaskTodaysStamps(bytes);
+  return Text(bytes.data(), bytes.size());
+}
+
+// One export's answer for one input as text: its result and what it wrote
+// (out-parameters, a surface's pixels, or the file it wrote to `out`).
+using Call = std::function<std::string(const std::string& in, const std::string& out)>;
+
+std::string Painted(const std::function<HRESULT(HDC)>& paint) {
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 48, 32);
+  cairo_t* dc = cairo_create(surface);
+  const HRESULT result = paint(dc);
+  cairo_surface_flush(surface);
+  std::string answer =
+      Text(result) + Text(cairo_image_surface_get_data(surface),
+                          static_cast<size_t>(32 * cairo_image_surface_get_stride(surface)));
+  cairo_destroy(dc);
+  cairo_surface_destroy(surface);
+  return answer;
+}
+
+RecordList* Records() {
+  static RecordList* const records = [] {
+    auto* list = new RecordList;
+    AddRecords(*list, R"({"TiffMain": {"Orientation": 6}, "Exif": {"ColorSpace": 1}})");
+    return list;
+  }();
+  return records;
+}
+
+// Calls of every export, in groups.
+std::vector<std::pair<const char*, Call>> Calls() {
+  std::vector<std::pair<const char*, Call>> calls = {
+      {"frame",
+       [](const std::string& in, const std::string&) {
+         uint32_t version = 0, count = 0, supported = 0;
+         char extension[16] = {};
+         return Text(GetPluginVersion(&version)) + Text(version) +
+                Text(GetNumOfSupportedExtentions(&count)) + Text(count) +
+                Text(GetSupportedExtention(2, extension)) + Text(extension) +
+                Text(IsSupported(in.c_str(), &supported)) + Text(supported);
+       }},
+      {"presence",
+       [](const std::string& in, const std::string&) {
+         uint32_t a = 0, b = 0, c = 0, d = 0;
+         SYSTEMTIME when{};
+         return Text(IsExifFile(in.c_str(), &a)) + Text(a) +
+                Text(IsExifEx(in.c_str(), &a, &b, &c)) + Text(a) + Text(b) + Text(c) +
+                Text(GetOrientation(in.c_str(), &a, &d, 1)) + Text(a) + Text(d) +
+                Text(GetDateTimeOriginal(in.c_str(), &when)) + Text(when);
+       }},
+      {"single tags",
+       [](const std::string& in, const std::string&) {
+         uint8_t buffer[64] = {};
+         uint32_t size = sizeof buffer, count = 0;
+         uint16_t type = 0;
+         std::string answer = Text(GetExifValue(in.c_str(), 1, 271, buffer, &size, &type, &count)) +
+                              Text(buffer) + Text(size) + Text(type) + Text(count);
+         size = sizeof buffer;
+         answer +=
+             Text(GetExifMakerValue(in.c_str(), "Quorvanta", 1, buffer, &size, &type, &count));
+         CString signature{};
+         CWordArray tags{};
+         CDWordArray values{};
+         answer += Text(GetMakerNoteValue(in.c_str(), &signature, &tags, &values)) +
+                   Text(tags.count) + Text(values.count);
+         if (tags.count > 0) answer += Text(tags.elements, tags.count * sizeof(uint16_t));
+         CStringFree(&signature);
+         ArrayFree(&tags);
+         ArrayFree(&values);
+         return answer;
+       }},
+      {"bulk",
+       [](const std::string& in, const std::string&) {
+         ExifTagSet exif{};
+         GpsTagSet gps{};
+         MakerTagSet maker{};
+         CStringInit(&exif.Make);
+         CStringInit(&exif.Model);
+         CStringInit(&gps.GPSMapDatum);
+         CStringInit(&gps.GPSDateStamp);
+         CStringInit(&maker.signature);
+         std::string answer = Text(GetExif(in.c_str(), &exif, &gps, &maker)) +
+                              Text(exif.Orientation) + exif.Make.chars + exif.Model.chars +
+                              Text(exif.DateTimeOriginal) + Text(exif.FNumber) +
+                              Text(gps.GPSLatitude) + Text(exif.tags.count) + Text(gps.tags.count);
+         ExifTagSetRelease(&exif);
+         GpsTagSetRelease(&gps);
+         MakerTagSetRelease(&maker);
+         return answer;
+       }},
+      {"description",
+       [](const std::string& in, const std::string&) {
+         StillImageInfoOut out{};
+         const HRESULT result = GetStillImageInfo(in.c_str(), &out, INFO_EXIF);
+         std::string answer = Text(result);
+         if (result == S_OK && out.single.record != nullptr) {
+           answer += host::RecordToJson(out.single.type, out.single.record).dump();
+           ImageInfoRecordDelete(out.single.type, out.single.record);
+         }
+         return answer;
+       }},
+      {"decode and draw",
+       [](const std::string& in, const std::string&) {
+         std::string answer;
+         for (int32_t mode : {0, DECODE_PREVIEW}) {
+           HGLOBAL dib = Decode(in.c_str(), mode);
+           answer += dib == nullptr ? "none" : Text(BlockBytes(dib).data(), BlockBytes(dib).size());
+           if (dib != nullptr)
+             answer += Painted([&](HDC dc) { return Draw(dc, dib, 2, 2, 40, 30); });
+           GlobalFree(dib);
+         }
+         return answer + Painted([&](HDC dc) {
+                  return DrawImage(in.c_str(), dc, 0, 0, 48, 32, 90, 0, 0, 0, 0, 1, 30);
+                });
+       }},
+  };
+  // Every write path, on a copy of the input where it writes its input.
+  for (const WritePath& path : WritePaths()) {
+    calls.emplace_back(path.name, [&path](const std::string& in, const std::string& out) {
+      if (path.same_file) fs::copy_file(in, out, fs::copy_options::overwrite_existing);
+      const HRESULT result = path.run(out, path.same_file ? out : in);
+      return Text(result) + (fs::exists(out) ? FileText(out) : std::string());
+    });
+  }
+  return calls;
+}
+
+// A few corpus pictures of different makers and both byte orders.
+std::vector<std::string> Inputs() {
+  std::vector<std::string> files;
+  if (auto corpus = CorpusDir()) {
+    for (const char* name : {"ies_olympus-c960.jpg", "ies_ricoh-rdc5300.jpg",
+                             "ies_sanyo-vpcg250.jpg", "etl_Casio.jpg"}) {
+      if (fs::exists(*corpus / name)) files.push_back((*corpus / name).string());
+    }
+  }
+  return files;
+}
+
+using ConcurrencyTest = FileSystemTest;
+
+TEST_F(ConcurrencyTest, ThreadsGetTheAnswersOfSingleCalls) {
+  const auto inputs = Inputs();
+  if (inputs.empty()) GTEST_SKIP() << "no corpus";
+  const auto calls = Calls();
+  auto answers = [&](const std::string& tag) {
+    std::vector<std::string> all;
+    for (size_t f = 0; f < inputs.size(); ++f) {
+      for (size_t c = 0; c < calls.size(); ++c) {
+        const std::string out =
+            Path(tag + "-" + std::to_string(f) + "-" + std::to_string(c) + ".jpg");
+        all.push_back(calls[c].second(inputs[f], out));
+        fs::remove(out);
+      }
+    }
+    return all;
+  };
+  const auto alone = answers("alone");
+  constexpr int kThreads = 4, kRounds = 2;
+  std::atomic<int> differing{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < kRounds; ++round) {
+        if (answers("thread" + std::to_string(t)) != alone) ++differing;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  std::printf("[threads] %d threads x %d rounds x %zu files x %zu calls: %d differing\n", kThreads,
+              kRounds, inputs.size(), calls.size(), differing.load());
+  EXPECT_EQ(differing.load(), 0);
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+// The middle pixel of a decoded picture (0x00BBGGRR), or ~0u without one.
+uint32_t MiddleColour(const std::string& file, int32_t mode) {
+  imaging::Bitmap bitmap;  // takes the decoded block and frees it
+  HGLOBAL dib = Decode(file.c_str(), mode);
+  if (dib == nullptr || imaging::AttachDib(&bitmap, dib) != 1 || bitmap.bits_per_pixel != 24) {
+    return ~0u;
+  }
+  const uint8_t* p = bitmap.Row(bitmap.height / 2) + 3 * (bitmap.width / 2);
+  return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16);
+}
+
+bool Near(uint32_t a, uint32_t b) {
+  for (int shift : {0, 8, 16}) {
+    if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) >
+        12) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Each process encodes a picture of its own colour with records and puts a
+// thumbnail of that colour into its own copy of a camera file, over and
+// over; a call that fails or a file holding another colour is a collision.
+TEST_F(ConcurrencyTest, ProcessesEncodeAndReplaceThumbnailsWithoutCollisions) {
+  const auto inputs = Inputs();
+  if (inputs.empty()) GTEST_SKIP() << "no corpus";
+  constexpr int kProcesses = 4, kRuns = 20;
+  std::vector<pid_t> children;
+  for (int k = 0; k < kProcesses; ++k) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const uint32_t colour = 0x202020u + 0x30u * static_cast<uint32_t>(k) +
+                              0x3000u * static_cast<uint32_t>(kProcesses - k);
+      const HGLOBAL dib = imaging::MakeDib(Solid(96, 64, colour));
+      const std::string encoded = Path("encoded" + std::to_string(k) + ".jpg");
+      const std::string thumbed = Path("thumbed" + std::to_string(k) + ".jpg");
+      int collisions = 0;
+      for (int run = 0; run < kRuns; ++run) {
+        std::error_code ignored;
+        fs::copy_file(inputs[0], thumbed, fs::copy_options::overwrite_existing, ignored);
+        const bool ok = Encode(dib, encoded.c_str(), ENCODE_EXIF | ENCODE_EXIF_RECORDS, 90,
+                               Records()->get()) == S_OK &&
+                        Near(MiddleColour(encoded, 0), colour) &&
+                        ReplaceThumbImage(thumbed.c_str(), thumbed.c_str(), dib, 90) == S_OK &&
+                        Near(MiddleColour(thumbed, DECODE_PREVIEW), colour);
+        collisions += ok ? 0 : 1;
+      }
+      // Told through a file: a sanitizer may set the exit status.
+      WriteBytes(Path("collisions" + std::to_string(k)), {static_cast<uint8_t>(collisions)});
+      ::_exit(0);
+    }
+    children.push_back(pid);
+  }
+  int collisions = 0;
+  for (int k = 0; k < kProcesses; ++k) {
+    ::waitpid(children[static_cast<size_t>(k)], nullptr, 0);
+    const fs::path told = Path("collisions" + std::to_string(k));
+    collisions += fs::exists(told) ? ReadBytes(told).at(0) : kRuns;
+  }
+  std::printf(
+      "[processes] %d processes x %d runs (encode with records, thumbnail): %d collisions\n",
+      kProcesses, kRuns, collisions);
+  EXPECT_EQ(collisions, 0);
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+}  // namespace
+}  // namespace veltora::testing

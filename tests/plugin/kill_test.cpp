@@ -1,0 +1,217 @@
+// Writers killed part-way. Every write export is killed at each of its
+// file-system calls in turn (through the fault seam), and the `veltora` host
+// editing a large file in place is killed at random moments (SIGTERM and
+// SIGKILL). Afterwards the target is byte for byte the old file or the
+// finished new one, and once the next write has run no temporary file is
+// left. Each case prints its tally (the kill table). VELTORA_KILL_SWEEP=1
+// makes the random-time runs longer and their file larger.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <span>
+#include <thread>
+
+#include "imaging/dib_memory.h"
+#include "platform/fault_injection.h"
+#include "plugin/veltora.h"
+#include "tests/imaging/imaging_test_support.h"
+#include "tests/platform/file_system_fixture.h"
+#include "tests/support/write_paths.h"
+
+extern char** environ;
+
+namespace veltora::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::FaultSite;
+
+template <uint32_t kFormat>
+HRESULT EncodePlain(const std::string& out, const std::string&) {
+  static const HGLOBAL dib = imaging::MakeDib(imaging::testing::MakePhoto(120, 90));
+  return Encode(dib, out.c_str(), kFormat, 90, nullptr);
+}
+
+// The table's BMP row stands for the plain formats there; these add the rest.
+const WritePath kPlainFormats[] = {
+    {"picture encoded as JPEG", false, EncodePlain<ENCODE_JPEG>},
+    {"picture encoded as PNG", false, EncodePlain<ENCODE_PNG>},
+    {"picture encoded as TIFF", false, EncodePlain<ENCODE_TIFF>},
+    {"picture encoded as GIF", false, EncodePlain<ENCODE_GIF>},
+};
+
+// A file's bytes with the call's time stamp blanked.
+std::vector<uint8_t> Content(const std::string& file) {
+  auto bytes = ReadBytes(file);
+  MaskTodaysStamps(bytes);
+  return bytes;
+}
+
+struct Tally {
+  uint32_t tries = 0, old_file = 0, new_file = 0, other = 0, temp_left = 0;
+};
+
+void Print(const std::string& name, const Tally& t) {
+  std::printf("[kill] %-40s tries %3u  old %3u  new %3u  other %3u  temp left %3u\n", name.c_str(),
+              t.tries, t.old_file, t.new_file, t.other, t.temp_left);
+}
+
+// What the target holds (its bytes, or their digest) against the old and the
+// new file.
+template <typename Content>
+void Count(const Content& now, const Content& old_file, const Content& new_file, Tally* tally) {
+  ++tally->tries;
+  if (now == old_file) {
+    ++tally->old_file;
+  } else if (now == new_file) {
+    ++tally->new_file;
+  } else {
+    ++tally->other;
+  }
+}
+
+class KillTest : public FileSystemTest {
+ protected:
+  // Lets the next write run (its result does not matter: it is what sweeps
+  // up), then counts and removes what is left.
+  void CountLeftovers(const std::function<void()>& next_write, Tally* tally) {
+    next_write();
+    for (const std::string& left : TempLeftovers()) {
+      std::printf("[kill] left behind: %s\n", left.c_str());
+      ++tally->temp_left;
+      fs::remove(left);
+    }
+  }
+};
+
+TEST_F(KillTest, EveryWriteExportKilledAtEachFileCall) {
+  std::vector<WritePath> rows(WritePaths().begin(), WritePaths().end());
+  rows.insert(rows.end(), std::begin(kPlainFormats), std::end(kPlainFormats));
+  const auto old_target = PatternBytes(3000, 7);
+  const std::string in = Path("in.jpg"), out = Path("out.jpg");
+  for (const WritePath& path : rows) {
+    const std::string& target = path.same_file ? in : out;
+    const auto source = Source(path);
+    auto prepare = [&] {
+      WriteBytes(in, source);
+      if (!path.same_file) WriteBytes(out, old_target);
+      return Content(target);
+    };
+    const auto old_bytes = prepare();
+    platform::ResetFaultCounts();
+    ASSERT_EQ(path.run(target, in), S_OK) << path.name;
+    const uint32_t calls = platform::FaultCallCount(FaultSite::kAny);
+    const auto new_bytes = Content(target);
+    ASSERT_NE(new_bytes, old_bytes) << path.name;
+    Tally tally;
+    for (uint32_t nth = 1; nth <= calls; ++nth) {
+      prepare();
+      const int status = RunInChild([&] {
+        platform::ArmKill(FaultSite::kAny, nth);
+        (void)path.run(target, in);
+        return 0;
+      });
+      EXPECT_EQ(status, -1) << path.name << ": not killed at call " << nth;
+      Count(Content(target), old_bytes, new_bytes, &tally);
+      CountLeftovers([&] { (void)path.run(target, in); }, &tally);
+    }
+    Print(path.name, tally);
+    EXPECT_EQ(tally.other, 0u) << path.name;
+    EXPECT_EQ(tally.temp_left, 0u) << path.name;
+  }
+}
+
+// 64-bit FNV-1a of a file's content (time stamp blanked), read in large
+// blocks: the large files are compared by digest rather than held in memory.
+uint64_t Digest(const fs::path& file) {
+  std::ifstream stream(file, std::ios::binary);
+  std::vector<uint8_t> block(1 << 20);
+  uint64_t hash = 0xcbf29ce484222325u;
+  while (stream.read(reinterpret_cast<char*>(block.data()),
+                     static_cast<std::streamsize>(block.size())) ||
+         stream.gcount() > 0) {
+    const std::span<uint8_t> got(block.data(), static_cast<size_t>(stream.gcount()));
+    MaskTodaysStamps(got);
+    for (uint8_t byte : got) hash = (hash ^ byte) * 0x100000001b3u;
+  }
+  return hash;
+}
+
+// Starts the host with `args`; its pid, or -1.
+pid_t StartHost(const std::string& host, std::vector<std::string> args) {
+  args.insert(args.begin(), host);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, host.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+int WaitFor(pid_t pid) {
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A camera file whose IFD1 lacks Orientation (so that setting it rebuilds the
+// file), padded after its end to `megabytes`, edited by the host in place.
+TEST_F(KillTest, HostEditingALargeFileKilledAtRandomMoments) {
+  const char* build = std::getenv("VELTORA_BUILD_DIR");
+  const auto corpus = CorpusDir();
+  if (build == nullptr || !corpus) GTEST_SKIP() << "needs ctest's build folder and the corpus";
+  const bool sweep = std::getenv("VELTORA_KILL_SWEEP") != nullptr;
+  const int tries = sweep ? 24 : 4;
+  const size_t megabytes = sweep ? 300 : 100;
+  const std::string host = std::string(build) + "/veltora";
+  const fs::path big = Path("big.jpg");
+  auto prepare = [&] {
+    fs::copy_file(*corpus / "ies_olympus-c960.jpg", big, fs::copy_options::overwrite_existing);
+    fs::resize_file(big, megabytes << 20);
+  };
+  const std::vector<std::string> edit = {"set-orientation", big.string(), "6", "--rebuild",
+                                         "--in-place"};
+  prepare();
+  const uint64_t old_digest = Digest(big);
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(WaitFor(StartHost(host, edit)), 0);
+  const auto full = std::chrono::steady_clock::now() - started;
+  const uint64_t new_digest = Digest(big);
+  ASSERT_NE(new_digest, old_digest);
+
+  std::mt19937 random(19);
+  std::uniform_int_distribution<int64_t> moment(
+      0, static_cast<int64_t>(std::chrono::duration_cast<std::chrono::microseconds>(full).count()));
+  Tally tally;
+  for (int i = 0; i < tries; ++i) {
+    prepare();
+    const pid_t pid = StartHost(host, edit);
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+    ::kill(pid, i % 2 == 0 ? SIGTERM : SIGKILL);
+    WaitFor(pid);
+    Count(Digest(big), old_digest, new_digest, &tally);
+    CountLeftovers([&] { WaitFor(StartHost(host, edit)); }, &tally);
+  }
+  Print("host set-orientation --rebuild, " + std::to_string(megabytes) + " MB", tally);
+  EXPECT_EQ(tally.other, 0u);
+  EXPECT_EQ(tally.temp_left, 0u);
+}
+
+}  // namespace
+}  // namespace veltora::testing
