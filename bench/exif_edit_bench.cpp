@@ -13,7 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,18 +46,32 @@ bool TwoByteWrite(const std::string& path) {
   return ok;
 }
 
-bool CopyFloor(const std::string& path) {
+// The whole file at `path` in one read; false when it cannot be read.
+bool ReadForCopy(const std::string& path, std::vector<uint8_t>* bytes) {
   const int in = ::open(path.c_str(), O_RDONLY);
   if (in < 0) return false;
-  std::vector<uint8_t> bytes(fs::file_size(path));
-  const bool read_ok = ::read(in, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  bytes->resize(fs::file_size(path));
+  const bool ok = ::read(in, bytes->data(), bytes->size()) == static_cast<ssize_t>(bytes->size());
   ::close(in);
+  return ok;
+}
+
+bool CopyFloor(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  if (!ReadForCopy(path, &bytes)) return false;
   const int out = ::open((path + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (out < 0) return false;
-  const bool ok = read_ok && ::write(out, bytes.data(), bytes.size()) ==
-                                 static_cast<ssize_t>(bytes.size());
+  const bool ok = ::write(out, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
   ::close(out);
   return ok;
+}
+
+// The copy as the writers must make it durable: the new file flushed and
+// renamed over its target, the folder flushed.
+bool DurableCopyFloor(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  return ReadForCopy(path, &bytes) &&
+         veltora::bench::WriteDurably(path + ".out", bytes.data(), bytes.size());
 }
 
 // The same copy through the file steps the plug-in's writers must take: the
@@ -69,11 +85,8 @@ bool PrescribedStepsFloor(const std::string& path) {
   ::close(check);
   ::unlink(probe.c_str());
   const std::string temp = (fs::temp_directory_path() / "veltora-bench-PIC0.TMP").string();
-  const int in = ::open(path.c_str(), O_RDONLY);
-  if (in < 0) return false;
-  std::vector<uint8_t> bytes(fs::file_size(path));
-  const bool read_ok = ::read(in, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-  ::close(in);
+  std::vector<uint8_t> bytes;
+  const bool read_ok = ReadForCopy(path, &bytes);
   const int built = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (built < 0) return false;
   bool ok = read_ok && ::write(built, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
@@ -84,18 +97,43 @@ bool PrescribedStepsFloor(const std::string& path) {
   return ok;
 }
 
-bool VeltoraOrientation(const std::string& path) {
-  next_orientation = next_orientation == 6 ? 1 : 6;
-  return SetOrientation(path.c_str(), path.c_str(), next_orientation, 0) == S_OK;
+// The plug-in's exports, this build's or an earlier one's.
+struct Exports {
+  decltype(&::SetOrientation) set_orientation = &::SetOrientation;
+  decltype(&::SetDateTimeOriginal) set_date_time_original = &::SetDateTimeOriginal;
+  decltype(&::ReplaceExifGps) replace_exif_gps = &::ReplaceExifGps;
+  decltype(&::AppendExif) append_exif = &::AppendExif;
+};
+const Exports kThisBuild;
+
+// The exports of $VELTORA_BEFORE_PLUGIN, when it is set and has them all.
+std::optional<Exports> BeforeBuild() {
+  using veltora::bench::BeforePluginExport;
+  Exports e;
+  e.set_orientation = reinterpret_cast<decltype(e.set_orientation)>(BeforePluginExport("SetOrientation"));
+  e.set_date_time_original =
+      reinterpret_cast<decltype(e.set_date_time_original)>(BeforePluginExport("SetDateTimeOriginal"));
+  e.replace_exif_gps = reinterpret_cast<decltype(e.replace_exif_gps)>(BeforePluginExport("ReplaceExifGps"));
+  e.append_exif = reinterpret_cast<decltype(e.append_exif)>(BeforePluginExport("AppendExif"));
+  if (e.set_orientation == nullptr || e.set_date_time_original == nullptr ||
+      e.replace_exif_gps == nullptr || e.append_exif == nullptr) {
+    return std::nullopt;
+  }
+  return e;
 }
 
-bool VeltoraDate(const std::string& path) {
+bool VeltoraOrientation(const Exports& x, const std::string& path) {
+  next_orientation = next_orientation == 6 ? 1 : 6;
+  return x.set_orientation(path.c_str(), path.c_str(), next_orientation, 0) == S_OK;
+}
+
+bool VeltoraDate(const Exports& x, const std::string& path) {
   const SYSTEMTIME when{2024, 2, 0, 29, 10, 20, static_cast<uint16_t>(next_orientation), 0};
   next_orientation = next_orientation == 6 ? 1 : 6;
-  return SetDateTimeOriginal(path.c_str(), when) == S_OK;
+  return x.set_date_time_original(path.c_str(), when) == S_OK;
 }
 
-bool VeltoraGps(const std::string& path) {
+bool VeltoraGps(const Exports& x, const std::string& path) {
   GpsTagSet gps{};
   uint16_t tags[] = {1, 2, 3, 4};
   gps.tags.elements = tags;
@@ -106,12 +144,12 @@ bool VeltoraGps(const std::string& path) {
   gps.GPSLongitude[0] = {2, 1};
   CStringInit(&gps.GPSMapDatum);
   CStringInit(&gps.GPSDateStamp);
-  return ReplaceExifGps((path + ".out").c_str(), path.c_str(), 90, &gps) == S_OK;
+  return x.replace_exif_gps((path + ".out").c_str(), path.c_str(), 90, &gps) == S_OK;
 }
 
 // AppendExif over the previous output: an Orientation replaced and a ColorSpace
 // inserted where the EXIF directory lacks one.
-bool VeltoraAppend(const std::string& path) {
+bool VeltoraAppend(const Exports& x, const std::string& path) {
   static TiffInfo main = [] {
     TiffInfo r{};
     r.mask1 = TIFF_M1_ORIENTATION;
@@ -127,7 +165,7 @@ bool VeltoraAppend(const std::string& path) {
   ImageInfoList list{};
   const bool made = ImageInfoListAppend(&list, INFO_TIFF_MAIN, &main) &&
                     ImageInfoListAppend(&list, INFO_EXIF, &exif);
-  const bool ok = made && AppendExif((path + ".out").c_str(), path.c_str(), &list, 0) == S_OK;
+  const bool ok = made && x.append_exif((path + ".out").c_str(), path.c_str(), &list, 0) == S_OK;
   ImageInfoListFree(&list);
   return ok;
 }
@@ -215,7 +253,7 @@ bool Exiv2Gps(const std::string& path) {
 // The files on which `edit` succeeds (JFIF files, files without an IFD1
 // Orientation and the like are refused by rule and left out).
 std::vector<std::string> Accepting(const std::vector<std::string>& files,
-                                   bool (*edit)(const std::string&)) {
+                                   const std::function<bool(const std::string&)>& edit) {
   std::vector<std::string> accepted;
   for (const auto& f : files) {
     if (edit(f)) accepted.push_back(f);
@@ -242,24 +280,37 @@ int main(int argc, char** argv) {
                               "/veltora-edit-bench";
   const auto files = CopiesOf(pictures, scratch, copies);
 
-  const auto orientation_files = Accepting(files, VeltoraOrientation);
+  // Each edit bound to this build's exports, or to an earlier build's.
+  auto bound = [](bool (*edit)(const Exports&, const std::string&), const Exports& x) {
+    return [edit, x](const std::string& path) { return edit(x, path); };
+  };
+  const auto mine = [&](auto edit) { return bound(edit, kThisBuild); };
+  const auto orientation_files = Accepting(files, mine(VeltoraOrientation));
   std::vector<Contender> orientation = {{"floor: 2-byte pwrite", TwoByteWrite},
-                                        {"veltora SetOrientation in place", VeltoraOrientation}};
-  const auto date_files = Accepting(files, VeltoraDate);
+                                        {"veltora SetOrientation in place", mine(VeltoraOrientation)}};
+  const auto date_files = Accepting(files, mine(VeltoraDate));
   std::vector<Contender> date = {{"floor: 2-byte pwrite", TwoByteWrite},
-                                 {"veltora SetDateTimeOriginal", VeltoraDate}};
-  const auto gps_files = Accepting(files, VeltoraGps);
+                                 {"veltora SetDateTimeOriginal", mine(VeltoraDate)}};
+  const auto gps_files = Accepting(files, mine(VeltoraGps));
   std::vector<Contender> gps = {{"floor: read whole + write over", CopyFloor},
-                                {"veltora ReplaceExifGps over a target", VeltoraGps}};
+                                {"floor + fsync, rename, folder fsync", DurableCopyFloor},
+                                {"veltora ReplaceExifGps over a target", mine(VeltoraGps)}};
+  const auto append_files = Accepting(files, mine(VeltoraAppend));
+  std::vector<Contender> append = {{"floor: read whole + write over", CopyFloor},
+                                   {"floor + fsync, rename, folder fsync", DurableCopyFloor},
+                                   {"floor + probe, temp file, copy", PrescribedStepsFloor},
+                                   {"veltora AppendExif over a target", mine(VeltoraAppend)}};
+  if (const auto before = BeforeBuild()) {
+    orientation.push_back({"before: SetOrientation in place", bound(VeltoraOrientation, *before)});
+    date.push_back({"before: SetDateTimeOriginal", bound(VeltoraDate, *before)});
+    gps.push_back({"before: ReplaceExifGps", bound(VeltoraGps, *before)});
+    append.push_back({"before: AppendExif", bound(VeltoraAppend, *before)});
+  }
 #if defined(VELTORA_HAVE_EXIV2)
   orientation.push_back({"exiv2 Orientation", Exiv2Orientation});
   date.push_back({"exiv2 DateTimeOriginal", Exiv2Date});
   gps.push_back({"exiv2 copy + GPS", Exiv2Gps});
 #endif
-  const auto append_files = Accepting(files, VeltoraAppend);
-  const std::vector<Contender> append = {{"floor: read whole + write over", CopyFloor},
-                                         {"floor + probe, temp file, copy", PrescribedStepsFloor},
-                                         {"veltora AppendExif over a target", VeltoraAppend}};
   const auto encode_files = Accepting(files, VeltoraEncodeBmp);
   const std::vector<Contender> encode = {{"floor: picture bytes over a target", PictureBytesFloor},
                                          {"veltora Encode BMP over a target", VeltoraEncodeBmp}};

@@ -195,6 +195,19 @@ int main(int argc, char** argv) {
   } else {
     std::printf("Veltora.pcp does not export the orientation/date queries yet\n");
   }
+  const auto before_orientation =
+      reinterpret_cast<decltype(&::GetOrientation)>(BeforePluginExport("GetOrientation"));
+  const auto before_date =
+      reinterpret_cast<decltype(&::GetDateTimeOriginal)>(BeforePluginExport("GetDateTimeOriginal"));
+  if (before_orientation != nullptr && before_date != nullptr) {
+    single.push_back({"before: GetOrientation+GetDateTime", [&](const std::string& path) {
+                        uint32_t primary = 0, thumbnail = 0;
+                        SYSTEMTIME when{};
+                        before_orientation(path.c_str(), &primary, &thumbnail, 1);
+                        before_date(path.c_str(), &when);
+                        return true;
+                      }});
+  }
   single.push_back({"floor: open + 4 KiB read + close", ReadFloor});
 #if defined(VELTORA_HAVE_EXIV2)
   single.push_back({"exiv2 open+readMetadata+2 keys", Exiv2Query});

@@ -1,8 +1,13 @@
 #include "bench/peer_timing.h"
 
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -117,6 +122,29 @@ long PeakResidentKiB() {
 void ResetPeakResident() {
   std::ofstream clear("/proc/self/clear_refs");
   clear << "5";
+}
+
+void* BeforePluginExport(const char* name) {
+  static void* const plugin = [] {
+    const char* path = std::getenv("VELTORA_BEFORE_PLUGIN");
+    return path == nullptr ? nullptr : ::dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  }();
+  return plugin == nullptr ? nullptr : ::dlsym(plugin, name);
+}
+
+bool WriteDurably(const std::string& path, const void* bytes, size_t size) {
+  const std::string temp = path + ".new";
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = ::write(fd, bytes, size) == static_cast<ssize_t>(size) && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok && ::rename(temp.c_str(), path.c_str()) == 0;
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return false;
+  ok = ::fsync(dir) == 0 && ok;
+  ::close(dir);
+  return ok;
 }
 
 }  // namespace veltora::bench

@@ -41,6 +41,16 @@ std::vector<std::string> CorpusPictures(const std::string& corpus_dir);
 std::vector<std::string> CopiesOf(const std::vector<std::string>& files, const std::string& dir,
                                   int copies);
 
+// The export `name` of the plug-in named by $VELTORA_BEFORE_PLUGIN (an
+// earlier build, timed in the same run as this one), or null when the
+// variable is unset or the plug-in or export is missing.
+void* BeforePluginExport(const char* name);
+
+// The least a durable whole-file write can do: `size` bytes written to a new
+// file beside `path`, flushed to the disk, renamed over `path`, and the
+// folder flushed; the floor of every export that writes a new file.
+bool WriteDurably(const std::string& path, const void* bytes, size_t size);
+
 // The peak resident set of this process in KiB (VmHWM), and a reset of it
 // so that the next peak is measured from the current size.
 long PeakResidentKiB();

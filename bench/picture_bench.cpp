@@ -151,7 +151,11 @@ std::vector<uint8_t> ExifHead(const std::string& path) {
 // TurboJPEG on the DIB's rows and one write: the floor for Encode's JPEG.
 // With `head` (SOI and an APP1), the new picture is written behind it.
 bool LeanJpeg(HGLOBAL dib, const std::string& out, int sampling = TJSAMP_420,
-              const std::vector<uint8_t>& head = {}) {
+              const std::vector<uint8_t>& head = {}, bool durable = false) {
+  const auto write = durable ? veltora::bench::WriteDurably
+                             : +[](const std::string& path, const void* bytes, size_t size) {
+                                 return WriteAll(path, static_cast<const unsigned char*>(bytes), size);
+                               };
   const DibView v = View(dib);
   tjhandle handle = tjInitCompress();
   unsigned char* jpeg = nullptr;
@@ -161,9 +165,9 @@ bool LeanJpeg(HGLOBAL dib, const std::string& out, int sampling = TJSAMP_420,
   if (ok && !head.empty()) {
     std::vector<uint8_t> file(head);
     file.insert(file.end(), jpeg + 2, jpeg + size);  // behind the new picture's SOI
-    ok = WriteAll(out, file.data(), file.size());
+    ok = write(out, file.data(), file.size());
   } else {
-    ok = ok && WriteAll(out, jpeg, size);
+    ok = ok && write(out, jpeg, size);
   }
   tjFree(jpeg);
   tjDestroy(handle);
@@ -247,6 +251,10 @@ std::string MakeLargeJpeg(const std::string& dir, int32_t width, int32_t height)
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  // An earlier build timed in the same run, when $VELTORA_BEFORE_PLUGIN names one.
+  const auto before_encode = reinterpret_cast<decltype(&::Encode)>(veltora::bench::BeforePluginExport("Encode"));
+  const auto before_replace =
+      reinterpret_cast<decltype(&::ReplaceExifImage)>(veltora::bench::BeforePluginExport("ReplaceExifImage"));
   const std::string corpus = VELTORA_CORPUS_DIR;
   const std::string scratch = (fs::temp_directory_path() / "veltora-picture-bench").string();
   fs::create_directories(scratch);
@@ -301,6 +309,8 @@ int main(int argc, char** argv) {
     ImageInfoListAppend(&records, INFO_TIFF_THUMB, &thumb_info);
     PrintTable("JPEG of the DIB with an EXIF block from records",
                CompareOnFiles({{"TurboJPEG + write", [&](const std::string&) { return LeanJpeg(dib, jpeg); }},
+                               {"TurboJPEG + durable write (fsync, rename, folder fsync)",
+                                [&](const std::string&) { return LeanJpeg(dib, jpeg, TJSAMP_420, {}, true); }},
                                {"the same + thumbnail, staged + the writers' file steps", [&](const std::string&) {
                                   const std::string staged = scratch + "/staged.jpg";
                                   return LeanJpeg(dib, staged) && LeanThumbnail(dib, thumb) &&
@@ -309,6 +319,11 @@ int main(int argc, char** argv) {
                                {"Encode ENCODE_EXIF", [&](const std::string&) {
                                   return Encode(dib, jpeg.c_str(), ENCODE_EXIF | ENCODE_EXIF_RECORDS, 90, &records) ==
                                          S_OK;
+                                }},
+                               {"before: Encode ENCODE_EXIF", [&](const std::string&) {
+                                  return before_encode != nullptr &&
+                                         before_encode(dib, jpeg.c_str(), ENCODE_EXIF | ENCODE_EXIF_RECORDS, 90,
+                                                       &records) == S_OK;
                                 }}},
                               one, rounds));
     ImageInfoListFree(&records);
@@ -331,6 +346,9 @@ int main(int argc, char** argv) {
                  CompareOnFiles({{"TurboJPEG 4:2:2 behind the EXIF segment", [&](const std::string& p) {
                                     return LeanJpeg(dib, out, TJSAMP_422, ExifHead(p));
                                   }},
+                                 {"the same, durable write", [&](const std::string& p) {
+                                    return LeanJpeg(dib, out, TJSAMP_422, ExifHead(p), true);
+                                  }},
                                  {"the same + box resample thumbnail", [&](const std::string& p) {
                                     return LeanJpeg(dib, out, TJSAMP_422, ExifHead(p)) && LeanThumbnail(dib, thumb);
                                   }},
@@ -341,6 +359,10 @@ int main(int argc, char** argv) {
                                   }},
                                  {"ReplaceExifImage", [&](const std::string& p) {
                                     return ReplaceExifImage(out.c_str(), p.c_str(), dib, 90) == S_OK;
+                                  }},
+                                 {"before: ReplaceExifImage", [&](const std::string& p) {
+                                    return before_replace != nullptr &&
+                                           before_replace(out.c_str(), p.c_str(), dib, 90) == S_OK;
                                   }}},
                                 one, rounds));
     }

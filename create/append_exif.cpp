@@ -38,9 +38,16 @@ HRESULT AppendExifBody(const char* target_path, const char* source_path, ImageIn
                        int32_t require_exif) {
   if (DetectImageFormat(source_path) != ImageFormat::kJpeg) return E_FAIL;
   if (const HRESULT probe = ProbeTargetDirectory(target_path); probe != S_OK) return probe;
-  if (require_exif != 0 && exif::ExifReader(source_path, 0, 0).IsExif() == 0) return E_NOTEXIF;
+  // The source is opened once: the EXIF check reads the bytes already in
+  // memory, and only a file that cannot be read whole is asked again by path,
+  // for the check's own answer.
   std::vector<uint8_t> source;
-  if (ReadWholeFile(source_path, &source) != S_OK) return E_FAIL;
+  if (ReadWholeFile(source_path, &source) != S_OK) {
+    if (require_exif != 0 && exif::ExifReader(source_path, 0, 0).IsExif() == 0) return E_NOTEXIF;
+    return E_FAIL;
+  }
+  const std::span<const uint8_t> bytes(source);
+  if (require_exif != 0 && exif::ExifReader(bytes, 0, 0).IsExif() == 0) return E_NOTEXIF;
   const int64_t at = FindJpegMarker(exif::kJpegApp1, source);
   if (at < 0) return E_FAIL;
   const auto app1 = std::span<const uint8_t>(source).subspan(static_cast<size_t>(at));

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "edit/block_entries.h"
 #include "edit/exif_editor.h"
@@ -85,6 +86,7 @@ HRESULT SetOrientationBody(const char* output_path, const char* input_path, int3
   if (editor.data != nullptr && IsOrientation(orientation) && IsOrientation(primary) &&
       IsOrientation(thumbnail)) {
     const std::span<uint8_t> block(editor.data, editor.dataLoadedSize);
+    const std::vector<uint8_t> loaded(block.begin(), block.end());
     const NoteBytes note = MakerNoteBytes(block, editor.byteOrder, editor.ifd0Offset);
     bool patched = true;
     if (primary != orientation) {
@@ -103,7 +105,7 @@ HRESULT SetOrientationBody(const char* output_path, const char* input_path, int3
     if (patched) {
       if (platform::IsSameFile(output_path, input_path)) {
         StampDateTime(static_cast<exif::ExifReader&>(editor));
-        return WriteLoadedBlockInPlace(editor);
+        return WriteLoadedBlockInPlace(editor, loaded);
       }
       return CopyAndPatch(editor, output_path);
     }
@@ -148,9 +150,11 @@ HRESULT SetDateTimeOriginalBody(const char* path, const SYSTEMTIME& date) {
                                  date.wSecond)) {
     return E_INVALIDARG;
   }
+  if (reader.data == nullptr) return E_FAIL;
+  const std::vector<uint8_t> loaded(reader.data, reader.data + reader.dataLoadedSize);
   if (!PatchCaptureDate(reader, date)) return E_FAIL;
   StampDateTime(reader);
-  return WriteLoadedBlockInPlace(reader);
+  return WriteLoadedBlockInPlace(reader, loaded);
 }
 
 }  // namespace

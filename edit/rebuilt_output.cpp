@@ -299,10 +299,28 @@ HRESULT WriteEditedFile(ExifEditor& editor, const char* target) {
   return WriteResultFile(target, editor.path.c_str(), alternate, layout);
 }
 
-HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader) {
+HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader, std::span<const uint8_t> loaded) {
   if (reader.data == nullptr || reader.dataLoadedSize == 0) return E_FAIL;
-  return WriteBlockInPlace(reader.path.c_str(), reader.FileOffset(0), reader.data,
-                           reader.dataLoadedSize);
+  const std::span<const uint8_t> patched(reader.data, reader.dataLoadedSize);
+  if (loaded.size() != patched.size()) return E_FAIL;
+  // Compared a run at a time: the changes lie between a thumbnail and a
+  // header that stay as they were.
+  constexpr size_t kRun = 64;
+  const size_t size = patched.size();
+  size_t from = 0;
+  while (from + kRun <= size && std::memcmp(&patched[from], &loaded[from], kRun) == 0) from += kRun;
+  while (from < size && patched[from] == loaded[from]) ++from;
+  size_t to = size;
+  while (to >= from + kRun && std::memcmp(&patched[to - kRun], &loaded[to - kRun], kRun) == 0) to -= kRun;
+  while (to > from && patched[to - 1] == loaded[to - 1]) --to;
+  // One write, so that a killed call leaves every value old or every value
+  // new; nothing changed still writes a byte, so the file is stamped as modified.
+  if (from == size) {
+    from = 0;
+    to = 1;
+  }
+  return WriteBlockInPlace(reader.path.c_str(), reader.FileOffset(0) + from, patched.data() + from,
+                           to - from);
 }
 
 HRESULT CopyAndPatch(exif::ExifReader& reader, const char* target) {

@@ -64,9 +64,11 @@ int StampDateTime(exif::ExifReader& reader);
 // bare TIFF source and the JPEG layout otherwise.
 HRESULT WriteEditedFile(ExifEditor& editor, const char* target);
 
-// Writes the reader's whole loaded block back over the same bytes of its own
-// file (no backup): 0, E_FAIL without a loaded block, or WriteBlockInPlace's code.
-HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader);
+// Writes the reader's patched block back over its own file (no backup): the
+// one span from the first to the last byte that differs from `loaded` (the
+// block as it was read), at its place. 0, E_FAIL without a loaded block or
+// when `loaded` is not the same size, or WriteBlockInPlace's code.
+HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader, std::span<const uint8_t> loaded);
 
 // Stamps the reader's loaded block, copies its source file to `target`
 // (backing an existing target up first) and writes the patched block into

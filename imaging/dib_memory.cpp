@@ -88,7 +88,8 @@ HGLOBAL TakeDib(Bitmap* bitmap) {
 // The common host DIB, bottom-up BI_RGB at 24 or 32 bits with all its rows
 // in the block, is encoded where it lies; 1 when it was (with `result` set),
 // 0 when the DIB needs the general decoder.
-int32_t SaveJpegInPlace(HGLOBAL dib, const char* path, int32_t quality, int32_t mode, int32_t* result) {
+int32_t EncodeJpegInPlace(HGLOBAL dib, int32_t quality, int32_t mode, std::vector<uint8_t>* encoded,
+                          int32_t* result) {
   LockedBlock block(dib);
   const std::span<const uint8_t> bytes = block.bytes();
   if (bytes.size() < kDibHeaderSize) return 0;
@@ -102,27 +103,35 @@ int32_t SaveJpegInPlace(HGLOBAL dib, const char* path, int32_t quality, int32_t 
   const size_t stride = RowStride(header.biWidth, bits);
   const uint64_t needed = kDibHeaderSize + uint64_t{stride} * static_cast<uint64_t>(header.biHeight);
   if (stride == 0 || needed > bytes.size()) return 0;
-  std::vector<uint8_t> encoded;
-  const int32_t r = EncodeJpegRows(bytes.data() + kDibHeaderSize, header.biWidth, stride, header.biHeight, bits,
-                                   /*bottom_up=*/true, quality, mode, &encoded);
-  if (r == 0) SetJfifDensity(&encoded, header.biXPelsPerMeter, header.biYPelsPerMeter);
-  *result = r != 0 ? r : WriteJpegFile(path, encoded);
+  *result = EncodeJpegRows(bytes.data() + kDibHeaderSize, header.biWidth, stride, header.biHeight, bits,
+                           /*bottom_up=*/true, quality, mode, encoded);
+  if (*result == 0) SetJfifDensity(encoded, header.biXPelsPerMeter, header.biYPelsPerMeter);
   return 1;
 }
 
-int32_t SaveJpeg(HGLOBAL dib, const char* path, int32_t quality, int32_t mode) {
-  if (dib == nullptr || path == nullptr || *path == '\0') return ResultFromImagingError(kErrorInvalidArgument);
+int32_t EncodeJpegDib(HGLOBAL dib, int32_t quality, int32_t mode, std::vector<uint8_t>* encoded) {
+  if (dib == nullptr || encoded == nullptr) return ResultFromImagingError(kErrorInvalidArgument);
   try {
-    if (int32_t r = 0; SaveJpegInPlace(dib, path, quality, mode, &r) == 1) {
-      return r == 0 ? 0 : ResultFromImagingError(r);
+    int32_t r = 0;
+    if (EncodeJpegInPlace(dib, quality, mode, encoded, &r) != 1) {
+      Bitmap bitmap;
+      if (const int32_t decoded = DecodeHostDib(dib, &bitmap); decoded != 1) {
+        return ResultFromImagingError(decoded);
+      }
+      r = EncodeJpeg(bitmap, quality, mode, encoded);
     }
-    Bitmap bitmap;
-    if (const int32_t r = DecodeHostDib(dib, &bitmap); r != 1) return ResultFromImagingError(r);
-    const int32_t r = SaveJpegBitmap(bitmap, path, quality, mode);
     return r == 0 ? 0 : ResultFromImagingError(r);
   } catch (const std::bad_alloc&) {
     return ResultFromImagingError(kErrorNoMemory);
   }
+}
+
+int32_t SaveJpeg(HGLOBAL dib, const char* path, int32_t quality, int32_t mode) {
+  if (dib == nullptr || path == nullptr || *path == '\0') return ResultFromImagingError(kErrorInvalidArgument);
+  std::vector<uint8_t> encoded;
+  if (const int32_t r = EncodeJpegDib(dib, quality, mode, &encoded); r != 0) return r;
+  const int32_t r = WriteJpegFile(path, encoded);
+  return r == 0 ? 0 : ResultFromImagingError(r);
 }
 
 }  // namespace veltora::imaging

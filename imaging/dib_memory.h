@@ -4,6 +4,7 @@
 #define VELTORA_IMAGING_DIB_MEMORY_H_
 
 #include <cstdint>
+#include <vector>
 
 #include "imaging/bitmap.h"
 #include "interface/global_memory.h"
@@ -34,6 +35,9 @@ HGLOBAL TakeDib(Bitmap* bitmap);
 // on failure ResultFromImagingError(e) (0x82000000 | -e, negative), the code
 // the exports report for library error e, so callers may return it as is.
 int32_t SaveJpeg(HGLOBAL dib, const char* path, int32_t quality, int32_t mode);
+// The same encoding into `encoded`, for writers that put the stream into a
+// file of their own: no file is made. Results as for SaveJpeg.
+int32_t EncodeJpegDib(HGLOBAL dib, int32_t quality, int32_t mode, std::vector<uint8_t>* encoded);
 
 }  // namespace veltora::imaging
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <new>
 #include <utility>
@@ -44,7 +45,9 @@ uint32_t WriteAll(int fd, const uint8_t* data, size_t size, int64_t offset = -1)
 // blocking open forever) and keeps it only when it is a regular file: a
 // directory, a device or a FIFO is refused with access denied, as Windows
 // refuses to open a directory as a file. `st` receives what the open saw; a
-// name created by this open is a new regular file and is not examined.
+// name created by this open is a new regular file and is not examined. The
+// descriptor stays non-blocking: reads and writes of a regular file wait for
+// the disk whatever the flag says, so clearing it would only cost a call.
 //
 // The owner's write bit is the read-only mark, for root too (whom the system
 // lets write any file): an existing file without it is not opened for
@@ -76,10 +79,6 @@ uint32_t OpenRegular(const char* path, int flags, mode_t mode, int* fd, struct s
     error = kErrorAccessDenied;
   } else if (!created_new && writes && (st->st_mode & S_IWUSR) == 0) {
     error = kErrorAccessDenied;
-  } else if (::fcntl(*fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    // Local disks ignore the flag on regular files, some network file
-    // systems do not: reads and writes must wait as usual.
-    error = LastError();
   } else if (truncate && !created_new && ::ftruncate(*fd, 0) != 0) {
     error = LastError(path);
   }
@@ -348,10 +347,15 @@ uint32_t DeleteFile(const char* path) {
 
 bool IsSameFile(const char* a, const char* b) {
   if (a == nullptr || b == nullptr) return false;
+  // One name resolves to one file, whether it exists or not.
+  if (std::strcmp(a, b) == 0) return true;
   struct stat sa {}, sb {};
-  if (::stat(a, &sa) == 0 && ::stat(b, &sb) == 0) {
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-  }
+  const bool a_exists = ::stat(a, &sa) == 0;
+  const bool b_exists = ::stat(b, &sb) == 0;
+  if (a_exists && b_exists) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  // A name that leads to no file is never the name of one that exists: the
+  // canonical form of the one that exists holds no link and no missing part.
+  if (a_exists != b_exists) return false;
   std::error_code ec_a, ec_b;
   auto ca = std::filesystem::weakly_canonical(a, ec_a);
   auto cb = std::filesystem::weakly_canonical(b, ec_b);
@@ -364,6 +368,17 @@ std::string DirectoryOf(const char* path) {
   if (slash == std::string::npos) return "./";
   dir.resize(slash + 1);
   return dir;
+}
+
+uint32_t CheckDirectoryWritable(const std::string& directory) {
+  if (uint32_t fault = CheckFault(FaultSite::kCreate)) return fault;
+  // Write and search rights are what adding a name needs; the effective ids
+  // decide, as they decide for the create.
+  if (::faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) == 0) {
+    return kErrorSuccess;
+  }
+  if (errno == ENOENT || errno == ENOTDIR) return kErrorPathNotFound;
+  return LastError(directory.c_str());
 }
 
 }  // namespace veltora::platform

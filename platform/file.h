@@ -112,6 +112,13 @@ bool IsSameFile(const char* a, const char* b);
 // without any '/': such a path names a file in the current directory.
 std::string DirectoryOf(const char* path);
 
+// 0 when this process may create a file in `directory` (ending with '/'), or
+// the Win32 error that creating one would give: 3 when the folder is missing
+// (or a part of its path is not a folder), 5 when it is closed to us or on a
+// read-only file system. Asks the system rather than creating and deleting
+// a file, which gives the same answer for three calls more.
+uint32_t CheckDirectoryWritable(const std::string& directory);
+
 }  // namespace veltora::platform
 
 #endif  // VELTORA_PLATFORM_FILE_H_

@@ -86,11 +86,15 @@ uint32_t ReplacementFile::Create(const char* target, const char* prefix, const c
   if (target == nullptr || *target == '\0' || prefix == nullptr) return kErrorInvalidParameter;
   const std::string directory = DirectoryOf(target);
   RemoveLeftoverTempFiles(directory);
-  like_ = like == nullptr ? FileAttributes{} : GetFileAttributes(like);
-  like_path_ = like_.Valid() ? like : "";
+  // One look at `like` serves the mode, owner and group that Commit gives.
+  struct stat st {};
+  like_.reset();
+  if (like != nullptr && ::stat(like, &st) == 0) {
+    like_ = LikeFile{like, st.st_mode & 07777, st.st_uid, st.st_gid};
+  }
   // Until Commit gives it the target's mode the file is the owner's alone; a
   // new target's file is created with the mode of any new file.
-  const mode_t mode = like_.Valid() ? 0600 : 0644;
+  const mode_t mode = like_ ? 0600 : 0644;
   const std::string_view three = std::string_view(prefix).substr(0, kTempPrefixLength);
   const uint32_t pid = CurrentProcessId();
   uint32_t unique = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this) >> 4);
@@ -121,14 +125,11 @@ uint32_t ReplacementFile::Commit(const char* target) {
     file_ = File(fd, -1);
   }
   uint32_t error = file_.Flush();
-  if (error == kErrorSuccess && like_.Valid()) {
-    struct stat st {};
+  if (error == kErrorSuccess && like_) {
     // The owner first: changing it clears set-id bits that the mode then puts back.
-    if (::stat(like_path_.c_str(), &st) == 0) {
-      [[maybe_unused]] const int ignored = ::fchown(file_.fd_, st.st_uid, st.st_gid);
-    }
-    if (::fchmod(file_.fd_, static_cast<mode_t>(like_.mode)) != 0) error = LastError();
-    CopyExtendedAttributes(like_path_.c_str(), file_.fd_);
+    [[maybe_unused]] const int ignored = ::fchown(file_.fd_, like_->owner, like_->group);
+    if (::fchmod(file_.fd_, like_->mode) != 0) error = LastError();
+    CopyExtendedAttributes(like_->path.c_str(), file_.fd_);
   }
   if (const uint32_t close_error = file_.Close(); error == kErrorSuccess) error = close_error;
   if (error == kErrorSuccess) error = CheckFault(FaultSite::kRename);

@@ -6,6 +6,7 @@
 #define VELTORA_PLATFORM_REPLACEMENT_FILE_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/file.h"
@@ -52,8 +53,15 @@ class ReplacementFile {
  private:
   std::string path_;
   File file_;
-  FileAttributes like_;    // what Commit gives the new file, when valid
-  std::string like_path_;  // the file whose owner and extended attributes it takes
+  // The file whose mode, owner, group and extended attributes Commit gives
+  // the new file, as Create saw it.
+  struct LikeFile {
+    std::string path;
+    uint32_t mode = 0;  // permission bits (07777)
+    uint32_t owner = 0;
+    uint32_t group = 0;
+  };
+  std::optional<LikeFile> like_;
 };
 
 }  // namespace veltora::platform

@@ -102,32 +102,25 @@ HRESULT MakeExifThumbnail(const imaging::DibPicture& picture, std::vector<uint8_
   }
   HGLOBAL dib = imaging::DibFromBitmap(&canvas);
   if (dib == nullptr) return E_FAIL;
-  // Unique names, not the fixed ones, so that calls side by side never meet.
-  TempFile encoded;
-  HRESULT hr = MapWin32Error(encoded.Create(kThumbnailPrefix));
-  if (hr == S_OK) hr = imaging::SaveJpeg(dib, encoded.c_str(), quality, imaging::kJpegModeExif);
+  // Encoded in memory: a file for the stream would only be read back.
+  std::vector<uint8_t> stream;
+  const HRESULT hr = imaging::EncodeJpegDib(dib, quality, imaging::kJpegModeExif, &stream);
   GlobalFree(dib);
   if (hr < 0) return hr;
-  std::vector<uint8_t> stream;
-  if (create::ReadWholeFile(encoded.c_str(), &stream) != S_OK) return E_FAIL;
   return create::CopyJpegWithoutApp0(stream, jpeg);
 }
 
 HRESULT EncodeJpegWithExif(HGLOBAL dib, const char* path, int32_t quality, void* records) {
   if (dib == nullptr || path == nullptr || *path == '\0') return E_INVALIDARG;
-  TempFile main_image;  // a unique name, as for the thumbnail
-  if (const uint32_t error = main_image.Create(kMainImagePrefix); error != 0) {
-    return MapWriteError(error);
-  }
-  if (const HRESULT hr = imaging::SaveJpeg(dib, main_image.c_str(), quality, imaging::kJpegModeExif);
+  // The stream stays in memory until it is written once, behind the segment.
+  std::vector<uint8_t> encoded;
+  if (const HRESULT hr = imaging::EncodeJpegDib(dib, quality, imaging::kJpegModeExif, &encoded);
       hr < 0) {
     return hr;
   }
   // The picture is read where it lies for the thumbnail, not copied.
   const imaging::DibPicture picture(dib);
   if (picture.status() != S_OK) return E_FAIL;
-  std::vector<uint8_t> encoded;
-  if (create::ReadWholeFile(main_image.c_str(), &encoded) != S_OK) return E_FAIL;
   const auto segment = create::BuildExifSegment(
       static_cast<const ImageInfoList*>(records), [&picture](std::vector<uint8_t>* thumbnail) {
         return MakeExifThumbnail(picture, thumbnail, create::kExifThumbnailQuality) == S_OK;

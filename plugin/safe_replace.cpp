@@ -31,16 +31,9 @@ HRESULT MapWriteError(int64_t code) {
 
 HRESULT ProbeTargetDirectory(const char* path) {
   if (path == nullptr || *path == '\0') return E_INVALIDARG;
-  const std::string directory = platform::DirectoryOf(path);
-  // Every write probes first, in-place patches included, so what killed calls
-  // left beside the target (their probes among it) goes before a new probe.
-  platform::RemoveLeftoverTempFiles(directory);
-  std::string probe;
-  if (uint32_t error = platform::GetTempFileName(directory, kProbePrefix, &probe)) {
-    return MapWin32Error(error);
-  }
-  // A probe that could not be removed is reported rather than left silently.
-  return MapWin32Error(platform::DeleteFile(probe.c_str()));
+  // The check makes no file, so a killed patch leaves nothing here to sweep;
+  // the writes that do make files sweep the folder before they create one.
+  return MapWin32Error(platform::CheckDirectoryWritable(platform::DirectoryOf(path)));
 }
 
 uint32_t MakeTempFile(const char* prefix, std::string* path) {
@@ -54,22 +47,34 @@ void TempFile::Remove() {
   }
 }
 
+namespace {
+
+uint32_t WriteAtAndClose(File& file, uint64_t offset, const uint8_t* bytes, size_t length) {
+  uint32_t error = file.WriteAt(offset, bytes, length);
+  const uint32_t close_error = file.Close();
+  return error != platform::kErrorSuccess ? error : close_error;
+}
+
+}  // namespace
+
 HRESULT WriteBlockInPlace(const char* path, uint64_t offset, const uint8_t* bytes, size_t length) {
   if (HRESULT probe = ProbeTargetDirectory(path); probe != S_OK) return probe;
-  FileAttributes saved = platform::GetFileAttributes(path);
-  if (!saved.Valid()) return E_FAIL;
-  // The read-only mark is cleared only when it is set, and put back after.
-  const bool read_only = saved.flags == platform::kFileAttributeReadOnly;
-  uint32_t error = read_only ? platform::SetFileAttributesNormal(path) : platform::kErrorSuccess;
+  // A writable file is written at once; the open refuses a read-only one,
+  // which then takes the long way round its mark.
+  File file;
+  uint32_t error = File::Open(path, File::Access::kWriteExisting, &file);
   if (error == platform::kErrorSuccess) {
-    File file;
-    error = File::Open(path, File::Access::kWriteExisting, &file);
-    if (error == platform::kErrorSuccess) error = file.WriteAt(offset, bytes, length);
-    uint32_t close_error = file.Close();
-    if (error == platform::kErrorSuccess) error = close_error;
+    return MapWin32Error(WriteAtAndClose(file, offset, bytes, length));
   }
+  const FileAttributes saved = platform::GetFileAttributes(path);
+  if (!saved.Valid()) return E_FAIL;
+  if (saved.flags != platform::kFileAttributeReadOnly) return MapWin32Error(error);
+  // The read-only mark is cleared for the write and put back after.
+  error = platform::SetFileAttributesNormal(path);
+  if (error == platform::kErrorSuccess) error = File::Open(path, File::Access::kWriteExisting, &file);
+  if (error == platform::kErrorSuccess) error = WriteAtAndClose(file, offset, bytes, length);
   // The result is the write's: a mark that cannot be put back does not undo it.
-  if (read_only) platform::SetFileAttributes(path, saved);
+  platform::SetFileAttributes(path, saved);
   return MapWin32Error(error);
 }
 
@@ -153,8 +158,9 @@ HRESULT ReplaceWithNewFile(const char* target, const Replacement& how, const New
 HRESULT WriteResultFile(const char* target, const char* source_path, const char* alternate_source,
                         const LayoutWriter& write_layout) {
   if (HRESULT probe = ProbeTargetDirectory(target); probe != S_OK) return probe;
-  const bool same = platform::IsSameFile(target, source_path);
-  const bool existed = same || platform::GetFileAttributes(target).Valid();
+  // A target that is the source exists, so one look at the target says
+  // whose permissions the new file takes.
+  const bool existed = platform::GetFileAttributes(target).Valid();
   // The source stays whole until the new file takes its place, so it is read
   // where it is even when it is the target.
   const char* read_from = alternate_source != nullptr ? alternate_source : source_path;

@@ -26,10 +26,12 @@ HRESULT MapWin32Error(int64_t code);
 // E_FILE_ACCESS_DENIED, E_FILE_CANNOT_MAKE); others go through MapWin32Error.
 HRESULT MapWriteError(int64_t code);
 
-// Proves that a file can be created in the directory of `path` by creating
-// and deleting a "CHK" file there. A path without '/' probes the current
-// directory. Returns 0, or the mapped Win32 error (0x80070003 for a missing
-// directory, 0x80070005 for a write-protected one); nothing remains.
+// Proves that a file can be created in the directory of `path`, with the
+// answer that creating and deleting a "CHK" file there would give, but
+// without touching the folder (platform::CheckDirectoryWritable). A path
+// without '/' probes the current directory. Returns 0, or the mapped Win32
+// error (0x80070003 for a missing directory, 0x80070005 for a write-protected
+// one).
 HRESULT ProbeTargetDirectory(const char* path);
 
 // A new, empty file in the user's temp directory; 0 or a Win32 error.

@@ -16,6 +16,7 @@ dev_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg-turbo-progs libimage-exiftool-perl exiv2 libexiv2-dev libexif-dev imagemagick valgrind
   gcovr
+  strace
 )
 
 case "${1:-}" in
