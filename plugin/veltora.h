@@ -3,14 +3,28 @@
 // A host loads the shared library Veltora.pcp (dlopen), looks the exports up
 // by name and calls them on one thread at a time: calls must not overlap
 // (the library keeps a module-wide byte-order setting and fixed temp names).
+// On Windows, its own platform, Veltora.pcp is a DLL: LoadLibraryA, and
+// GetProcAddress with the exports' plain names.
 //
-// Every export but Decode returns a 32-bit result code (HRESULT).
-// Strings are narrow, NUL-terminated; paths are '/'-separated byte strings.
+// Every export but Decode returns a 32-bit result code (HRESULT); on 32-bit
+// Windows every export is __stdcall (VELTORA_CALL, below).
+// Strings are narrow, NUL-terminated. Paths are byte strings: on Windows in
+// the ANSI code page, '\\' or '/' separating folders, a drive letter allowed,
+// at most 259 characters (MAX_PATH); on Linux '/'-separated.
 // Host objects (strings, arrays, records, packed DIBs) belong to the host;
 // the library only empties and fills them. A DIB returned by Decode belongs
 // to the host, which frees it with GlobalFree. The types and the inline
 // helpers that create, fill, empty and destroy them are in
 // interface/host_types.h, the result codes in interface/result_codes.h.
+//
+// The host's side of the memory contract: what a host object owns (text,
+// array elements, list nodes, blobs) is allocated and freed with the C
+// runtime's malloc, realloc and free by the inline helpers, compiled into
+// both sides. On Windows the DLL uses the system's C runtime, msvcrt.dll, so
+// a host must be built against that same runtime (as mingw-w64 builds are by
+// default) for the two sides to share one heap; a host on another runtime
+// must not let either side free what the other allocated. Packed DIBs are
+// system global memory (GlobalAlloc), shared whatever the runtime.
 //
 // Records that cross this boundary have fixed offsets under the 32-bit model
 // (pointers 4 bytes); under x86-64 the same declarations give the natural
@@ -23,15 +37,16 @@
 #include "interface/host_types.h"
 #include "interface/result_codes.h"
 
-// Calling convention: every export is a C function with the C calling
-// convention (VELTORA_CALL, __cdecl on Windows: the caller removes the
-// arguments). The exports are known to hosts by their plain names, the names
-// a 32-bit Windows C compiler gives a __cdecl function; a __stdcall one would
-// carry an "@<bytes>" suffix. On Windows the names are exported through
-// plugin/Veltora.def, elsewhere through plugin/exports.map.
+// Calling convention: every export is a C function (plain name, no C++
+// mangling). The 32-bit DLL uses the Windows API convention, __stdcall (the
+// callee removes its arguments, as a 32-bit Windows image plug-in's exports
+// do; WINAPI in a host's own declarations); the module-definition file
+// plugin/Veltora.def exports each under its plain name rather than the
+// compiler's "_Name@<bytes>". 64-bit Windows and Linux have a single
+// convention. Elsewhere the names are exported through plugin/exports.map.
 #if defined(_WIN32)
 #define VELTORA_API extern "C"
-#define VELTORA_CALL __cdecl
+#define VELTORA_CALL __stdcall
 #elif defined(VELTORA_BUILDING_PLUGIN)
 #define VELTORA_API extern "C" __attribute__((visibility("default")))
 #define VELTORA_CALL
