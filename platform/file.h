@@ -9,8 +9,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <vector>
+
+#include "platform/win32_error.h"
 
 #if defined(_WIN32)
 // windows.h names its ANSI and wide pairs by macros; these names are ours.
@@ -88,6 +91,24 @@ class File {
 #endif
   int64_t size_at_open_ = -1;  // -1: not read-only, ask the system
 };
+
+// Shared by both platforms: it stands on Size and ReadAt alone.
+inline uint32_t File::ReadAll(std::vector<uint8_t>* bytes, uint64_t limit) {
+  bytes->clear();
+  uint64_t size = 0;
+  if (const uint32_t error = Size(&size)) return error;
+  if (size > limit || size > bytes->max_size()) return kErrorFileTooLarge;
+  try {
+    bytes->resize(static_cast<size_t>(size));
+  } catch (const std::bad_alloc&) {
+    return kErrorNotEnoughMemory;
+  }
+  size_t got = 0;
+  uint32_t error = ReadAt(0, bytes->data(), bytes->size(), &got);
+  if (error == 0 && got != bytes->size()) error = kErrorHandleEof;
+  if (error != 0) bytes->clear();
+  return error;
+}
 
 // File attributes. Only the read-only mark has a meaning here: on Linux it is
 // the owner's write permission bit. The mode is carried along so that
