@@ -23,8 +23,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Static archives only: a found import library would make the result need a DLL.
-set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
 # pkg-config (the tests' and the sample generator's libturbojpeg) reads the
 # cache's .pc files only.
 set(ENV{PKG_CONFIG_LIBDIR} ${veltora_deps_root}/${VELTORA_WINDOWS_ARCH}/lib/pkgconfig)

@@ -134,6 +134,9 @@ EOF
     -Dtests=disabled -Dgtk=disabled -Dlibpng=disabled -Dopenmp=disabled
   logged pixman meson compile -C "$work/pixman"
   logged pixman meson install -C "$work/pixman"
+  # pixman marks its functions dllexport even in a static build; without
+  # these export directives the DLL that links it exports only its own names.
+  logged pixman "$triple-objcopy" --remove-section=.drectve "$prefix/lib/libpixman-1.a"
 }
 build_fmt() {
   cmake_install fmt "$(source_dir fmtlib)" -DFMT_DOC=OFF -DFMT_TEST=OFF -DFMT_INSTALL=ON
