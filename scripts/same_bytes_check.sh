@@ -30,7 +30,16 @@ EOF
 thumb_source=$linux_build/veltora-sample.jpg
 
 linux() { "$linux_build/veltora" --plugin "$linux_build/Veltora.pcp" "$@"; }
-windows() { /usr/lib/wine/wine64 "$windows_build/veltora.exe" --plugin "$windows_build/Veltora.pcp" "$@"; }
+# Under Wine, paths as a Windows program sees them (drive Z: is the root):
+# CLI11 on Windows would take a bare "/path" for a "/option".
+windows() {
+  local args=()
+  for a in "$windows_build/veltora.exe" --plugin "$windows_build/Veltora.pcp" "$@"; do
+    [[ "$a" == /* ]] && a="Z:$a"
+    args+=("$a")
+  done
+  /usr/lib/wine/wine64 "${args[@]}"
+}
 
 # edit NAME IN OUT-EXTENSION ARGS...: one edit on both builds, each into its
 # own folder; "@OUT" in ARGS stands for the output path.
