@@ -18,7 +18,7 @@ status=0
 while IFS= read -r program; do
   name=$(basename "$program" .exe)
   if ! /usr/lib/wine/wine64 "$program" --gtest_brief=1 ${1:+--gtest_filter="$1"} \
-      --gtest_output="xml:$results/$name.xml" >"$results/$name.log" 2>&1; then
+      --gtest_output="xml:Z:$results/$name.xml" >"$results/$name.log" 2>&1; then
     echo "test-windows: $name failed:" >&2
     grep -E '^\[  FAILED  \]|Failure|error' "$results/$name.log" | head -n 20 >&2 || true
     status=1
