@@ -53,22 +53,26 @@ run_edit() {
   "$side" "${args[@]}" >/dev/null 2>&1 && echo 0 || echo $?
 }
 
-# True when two files of one size differ only inside one 19-byte date and
-# time text ("YYYY:MM:DD HH:MM:SS") that lies at the same place in both.
+# True when two files of one size differ only inside date and time texts
+# ("YYYY:MM:DD HH:MM:SS") at the same places in both: an edit may stamp the
+# time more than once (DateTime of each directory it writes).
 differ_only_in_stamp() {
-  local a=$1 b=$2 first last
+  local a=$1 b=$2 position
   [ "$(stat -c %s "$a")" = "$(stat -c %s "$b")" ] || return 1
-  read -r first last < <(cmp -l "$a" "$b" | awk 'NR == 1 {f = $1} {l = $1} END {print f - 1, l - 1}')
-  local start=$((first >= 18 ? first - 18 : 0))
-  for file in "$a" "$b"; do
-    local covered=0 offset
-    # Offsets of the date texts near the first difference, within a window
-    # that holds every 19-byte text reaching it.
-    for offset in $(dd if="$file" bs=1 skip="$start" count=37 2>/dev/null | tr -c '0-9: ' '.' |
-      grep -obE '[0-9]{4}:[0-9]{2}:[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}' | cut -d: -f1); do
-      if ((start + offset <= first && last <= start + offset + 18)); then covered=1; fi
+  local positions
+  positions=$(cmp -l "$a" "$b" | awk '{print $1 - 1}')
+  [ "$(wc -l <<<"$positions")" -le 38 ] || return 1
+  for position in $positions; do
+    local start=$((position >= 18 ? position - 18 : 0))
+    for file in "$a" "$b"; do
+      local covered=0 offset
+      # The date texts of a window that holds every 19-byte text reaching it.
+      for offset in $(dd if="$file" bs=1 skip="$start" count=37 2>/dev/null | tr -c '0-9: ' '.' |
+        grep -obE '[0-9]{4}:[0-9]{2}:[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}' | cut -d: -f1); do
+        if ((start + offset <= position && position <= start + offset + 18)); then covered=1; fi
+      done
+      ((covered)) || return 1
     done
-    ((covered)) || return 1
   done
 }
 
