@@ -73,8 +73,10 @@ int main(int argc, char** argv) {
   // Under a file-size limit ("ulimit -f") a write past it would kill the host
   // with SIGXFSZ halfway through, leaving a cut-off target. Ignored, the
   // write fails with EFBIG instead, and the plug-in reports 223 and puts the
-  // target back.
+  // target back. Windows has no such signal.
+#if defined(SIGXFSZ)
   std::signal(SIGXFSZ, SIG_IGN);
+#endif
   try {
     return Run(argc, argv);
   } catch (const std::exception& error) {

@@ -43,11 +43,11 @@ void ValidateOutputOptions(const OutputOptions& options, size_t input_count) {
 }
 
 bool IsSameFile(const std::string& a, const std::string& b) {
-  struct stat first {};
-  struct stat second {};
-  if (stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0) {
-    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-  }
+  // The file's identity when both exist (device and inode; on Windows, where
+  // stat gives no inode, the volume and file index).
+  std::error_code same_error;
+  const bool same = std::filesystem::equivalent(a, b, same_error);
+  if (!same_error) return same;
   std::error_code error_a;
   std::error_code error_b;
   const auto canonical_a = std::filesystem::weakly_canonical(a, error_a);

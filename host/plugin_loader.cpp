@@ -1,7 +1,10 @@
 #include "host/plugin_loader.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
-#include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -24,12 +27,41 @@ VELTORA_HOST_EXPORTS(VELTORA_HOST_CHECK_EXPORT)
 // unmapped that global, so there the plug-in stays mapped after dlclose.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr int kKeepMappedForLeakCheck = RTLD_NODELETE;
-#else
+#elif !defined(_WIN32)
 constexpr int kKeepMappedForLeakCheck = 0;
 #endif
 
 constexpr const char* kPluginFileName = "Veltora.pcp";
 constexpr const char* kPluginEnvironment = "VELTORA_PLUGIN";
+
+// The system's loader: LoadLibraryA on Windows, dlopen elsewhere. Open
+// returns nullptr and sets `reason` on failure.
+#if defined(_WIN32)
+// Windows paths may also separate with '\'.
+constexpr const char* kSeparators = "/\\";
+void* OpenLibrary(const std::string& path, std::string& reason) {
+  HMODULE module = LoadLibraryA(path.c_str());
+  if (module == nullptr) reason = "Windows error " + std::to_string(GetLastError());
+  return reinterpret_cast<void*>(module);
+}
+void CloseLibrary(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+void* FindSymbol(void* handle, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+#else
+constexpr const char* kSeparators = "/";
+void* OpenLibrary(const std::string& path, std::string& reason) {
+  dlerror();
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | kKeepMappedForLeakCheck);
+  if (handle == nullptr) {
+    const char* text = dlerror();
+    reason = text != nullptr ? text : "unknown reason";
+  }
+  return handle;
+}
+void CloseLibrary(void* handle) { dlclose(handle); }
+void* FindSymbol(void* handle, const char* name) { return dlsym(handle, name); }
+#endif
 
 }  // namespace
 
@@ -42,10 +74,17 @@ const std::vector<std::string_view>& ExportNames() {
 }
 
 std::string ExecutableDirectory() {
+#if defined(_WIN32)
+  char self[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
+  if (length == 0 || length == MAX_PATH) return {};
+  return std::filesystem::path(self).parent_path().string();
+#else
   std::error_code error;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
   if (error) return {};
   return self.parent_path().string();
+#endif
 }
 
 std::string LocatePlugin(const std::string& option_path) {
@@ -60,24 +99,21 @@ std::string LocatePlugin(const std::string& option_path) {
 }
 
 PluginLoader::~PluginLoader() {
-  if (handle_ != nullptr) dlclose(handle_);
+  if (handle_ != nullptr) CloseLibrary(handle_);
 }
 
 void PluginLoader::Load(const std::string& path) {
   if (handle_ != nullptr) {
-    dlclose(handle_);
+    CloseLibrary(handle_);
     handle_ = nullptr;
   }
   path_ = path;
-  // dlopen searches the library path for a bare name; a host means a file.
-  const std::string open_path = path.find('/') == std::string::npos ? "./" + path : path;
-  dlerror();
-  handle_ = dlopen(open_path.c_str(), RTLD_NOW | RTLD_LOCAL | kKeepMappedForLeakCheck);
-  if (handle_ == nullptr) {
-    const char* reason = dlerror();
-    throw HostError("cannot load the plug-in " + path + ": " +
-                    (reason != nullptr ? reason : "unknown reason"));
-  }
+  // The loader searches the library path for a bare name; a host means a file.
+  const std::string open_path =
+      path.find_first_of(kSeparators) == std::string::npos ? "./" + path : path;
+  std::string reason;
+  handle_ = OpenLibrary(open_path, reason);
+  if (handle_ == nullptr) throw HostError("cannot load the plug-in " + path + ": " + reason);
 }
 
 std::string PluginLoader::file_name() const {
@@ -86,7 +122,7 @@ std::string PluginLoader::file_name() const {
 
 void* PluginLoader::Symbol(const char* name) const {
   if (handle_ == nullptr) return nullptr;
-  return dlsym(handle_, name);
+  return FindSymbol(handle_, name);
 }
 
 HostError PluginLoader::MissingExport(const char* name) const {

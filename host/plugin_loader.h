@@ -1,5 +1,6 @@
-// Loading Veltora.pcp the way any host does: dlopen, exports looked up by
-// name, typed through the chief header's own declarations.
+// Loading Veltora.pcp the way any host does: dlopen (LoadLibraryA on
+// Windows), exports looked up by name, typed through the chief header's own
+// declarations.
 #ifndef VELTORA_HOST_PLUGIN_LOADER_H_
 #define VELTORA_HOST_PLUGIN_LOADER_H_
 
@@ -33,11 +34,11 @@ const std::vector<std::string_view>& ExportNames();
 // under test can be swapped in without moving files.
 std::string LocatePlugin(const std::string& option_path);
 
-// The directory of the running executable (from /proc/self/exe), or an empty
-// text when it cannot be read.
+// The directory of the running executable (from /proc/self/exe, on Windows
+// GetModuleFileNameA), or an empty text when it cannot be read.
 std::string ExecutableDirectory();
 
-// Owns one dlopen handle; dlclose on destruction. Not copyable.
+// Owns one loaded library, closed on destruction. Not copyable.
 class PluginLoader {
  public:
   PluginLoader() = default;
@@ -47,8 +48,9 @@ class PluginLoader {
 
   // Loads `path` with every symbol bound now (a plug-in with unresolved
   // dependencies is refused here, not at its first call). A path without a
-  // '/' is taken relative to the current directory, never searched for on
-  // the library path. Throws HostError with dlerror's text on failure.
+  // '/' (nor, on Windows, a '\') is taken relative to the current directory,
+  // never searched for on the library path. Throws HostError with the
+  // loader's reason on failure.
   void Load(const std::string& path);
 
   bool loaded() const { return handle_ != nullptr; }

@@ -1,12 +1,11 @@
 // The drawing exports Draw and DrawImage: pictures painted on the host's
-// device context (a cairo context), which is only drawn on.
-#include <cairo.h>
-
+// device context (cairo on Linux, GDI on Windows), which is only drawn on.
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <optional>
 
+#include "imaging/device_paint.h"
 #include "imaging/paint.h"
 #include "imaging/picture_io.h"
 #include "imaging/resample.h"

@@ -13,12 +13,18 @@
 // A DIB that Decode returns belongs to the host, which frees it with
 // GlobalFree; DIBs the host passes in are never freed by the plug-in.
 //
-// Blocks come from malloc and go back with free, through these inline
-// functions compiled into each side, so a block allocated by the plug-in can
-// be freed by the host and the other way round. Handles must come from
-// GlobalAlloc; anything else is undefined, as it is on Windows.
+// On Windows they are the system's calls (kernel32), and a block either side
+// allocates the other may free. On Linux blocks come from malloc and go back
+// with free, through these inline functions compiled into each side, so a
+// block allocated by the plug-in can be freed by the host and the other way
+// round. Handles must come from GlobalAlloc; anything else is undefined, as
+// it is on Windows.
 #ifndef VELTORA_INTERFACE_GLOBAL_MEMORY_H_
 #define VELTORA_INTERFACE_GLOBAL_MEMORY_H_
+
+#if defined(_WIN32)
+#include "interface/host_win32.h"
+#else
 
 #include <stddef.h>
 #include <stdint.h>
@@ -163,4 +169,5 @@ inline HGLOBAL GlobalFree(HGLOBAL handle) {
   return nullptr;
 }
 
+#endif  // _WIN32
 #endif  // VELTORA_INTERFACE_GLOBAL_MEMORY_H_

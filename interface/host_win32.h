@@ -2,10 +2,24 @@
 // rectangles and the packed DIB header. Included by the chief header
 // (plugin/veltora.h, through host_types.h); part of the interface every layer
 // may use.
+//
+// On Windows they are the system's own (windows.h): a GDI device context and
+// the system's SYSTEMTIME, RECT and DIB structures, whose layouts the ones
+// below repeat for Linux.
 #ifndef VELTORA_INTERFACE_HOST_WIN32_H_
 #define VELTORA_INTERFACE_HOST_WIN32_H_
 
 #include <stdint.h>
+
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 
 // The host's drawing context is a cairo context; the forward declaration is
 // the one cairo.h makes, so a host needs no cairo header to use the exports.
@@ -72,4 +86,5 @@ constexpr uint32_t BI_RLE8 = 1;
 constexpr uint32_t BI_RLE4 = 2;
 constexpr uint32_t BI_BITFIELDS = 3;
 
+#endif  // _WIN32
 #endif  // VELTORA_INTERFACE_HOST_WIN32_H_

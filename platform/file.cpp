@@ -151,23 +151,6 @@ uint32_t File::ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) {
   return kErrorSuccess;
 }
 
-uint32_t File::ReadAll(std::vector<uint8_t>* bytes, uint64_t limit) {
-  bytes->clear();
-  uint64_t size = 0;
-  if (const uint32_t error = Size(&size)) return error;
-  if (size > limit || size > bytes->max_size()) return kErrorFileTooLarge;
-  try {
-    bytes->resize(static_cast<size_t>(size));
-  } catch (const std::bad_alloc&) {
-    return kErrorNotEnoughMemory;
-  }
-  size_t got = 0;
-  uint32_t error = ReadAt(0, bytes->data(), bytes->size(), &got);
-  if (error == 0 && got != bytes->size()) error = kErrorHandleEof;
-  if (error != 0) bytes->clear();
-  return error;
-}
-
 uint32_t File::Read(void* buffer, size_t size, size_t* got) {
   *got = 0;
   if (fd_ < 0) return kErrorInvalidHandle;

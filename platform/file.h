@@ -1,14 +1,28 @@
 // Files with Win32 error numbers: the file calls the plug-in makes, with the
-// failures reported the way the Windows calls report them (see
-// win32_error.h for the errno mapping). Paths are '/'-separated byte strings,
-// never transcoded. Every call passes the fault-injection seam first.
+// failures reported the way the Windows calls report them. On Windows these
+// are the calls themselves (file_win32.cpp: GetLastError's own numbers, paths
+// in the ANSI code page separated by '/' or '\\'); on Linux (file.cpp) errno
+// is mapped (win32_error.h) and paths are '/'-separated byte strings, never
+// transcoded. Every call passes the fault-injection seam first.
 #ifndef VELTORA_PLATFORM_FILE_H_
 #define VELTORA_PLATFORM_FILE_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <vector>
+
+#include "platform/win32_error.h"
+
+#if defined(_WIN32)
+// windows.h names its ANSI and wide pairs by macros; these names are ours.
+#include "interface/host_win32.h"
+#undef CopyFile
+#undef DeleteFile
+#undef GetFileAttributes
+#undef SetFileAttributes
+#endif
 
 namespace veltora::platform {
 
@@ -31,8 +45,12 @@ class File {
   File& operator=(const File&) = delete;
 
   // New files are created with mode 0644 less the umask (0600 for kCreateNew,
-  // which makes temporary files). Only regular files are opened, and the
-  // open never waits: a directory, a device or a FIFO answers 5 at once.
+  // which makes temporary files; on Windows both are FILE_ATTRIBUTE_NORMAL).
+  // Only regular files are opened, and the open never waits: a directory, a
+  // device or a FIFO answers 5 at once. On Windows a reader lets others read
+  // and write the file, a writer lets others only read it, and a creator
+  // shares nothing; an open that meets a conflicting handle answers 32
+  // (sharing violation).
   static uint32_t Open(const char* path, Access access, File* out);
 
   // Reads up to `size` bytes at `offset`; `*got` < size only at the end of
@@ -57,6 +75,16 @@ class File {
   uint32_t Flush();
   // Closes the file; reports a deferred write error of the close itself.
   uint32_t Close();
+#if defined(_WIN32)
+  bool IsOpen() const { return handle_ != nullptr; }
+
+ private:
+  File(void* handle, int64_t size_at_open) : handle_(handle), size_at_open_(size_at_open) {}
+  // Reads and writes are positioned calls at `position_`, so that ReadAt and
+  // WriteAt (which Windows lets move the system's pointer) leave it alone.
+  void* handle_ = nullptr;  // HANDLE; null when closed
+  uint64_t position_ = 0;
+#else
   bool IsOpen() const { return fd_ >= 0; }
 
  private:
@@ -64,12 +92,32 @@ class File {
   friend uint32_t CopyFileContents(const char* from, File& to);
   File(int fd, int64_t size_at_open) : fd_(fd), size_at_open_(size_at_open) {}
   int fd_ = -1;
+#endif
   int64_t size_at_open_ = -1;  // -1: not read-only, ask the system
 };
 
-// File attributes. Only the read-only mark has a meaning here: it is the
-// owner's write permission bit. The mode is carried along so that restoring
-// saved attributes puts the exact old permission bits back.
+// Shared by both platforms: it stands on Size and ReadAt alone.
+inline uint32_t File::ReadAll(std::vector<uint8_t>* bytes, uint64_t limit) {
+  bytes->clear();
+  uint64_t size = 0;
+  if (const uint32_t error = Size(&size)) return error;
+  if (size > limit || size > bytes->max_size()) return kErrorFileTooLarge;
+  try {
+    bytes->resize(static_cast<size_t>(size));
+  } catch (const std::bad_alloc&) {
+    return kErrorNotEnoughMemory;
+  }
+  size_t got = 0;
+  uint32_t error = ReadAt(0, bytes->data(), bytes->size(), &got);
+  if (error == 0 && got != bytes->size()) error = kErrorHandleEof;
+  if (error != 0) bytes->clear();
+  return error;
+}
+
+// File attributes. Only the read-only mark has a meaning here: on Linux it is
+// the owner's write permission bit. The mode is carried along so that
+// restoring saved attributes puts the exact old permission bits back (on
+// Windows it is the whole attribute word: hidden, system, archive and the rest).
 constexpr uint32_t kFileAttributeReadOnly = 0x01;
 constexpr uint32_t kFileAttributeDirectory = 0x10;
 constexpr uint32_t kFileAttributeNormal = 0x80;
@@ -77,7 +125,7 @@ constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
 
 struct FileAttributes {
   uint32_t flags = kInvalidFileAttributes;
-  uint32_t mode = 0;  // permission bits as stat reports them (07777)
+  uint32_t mode = 0;  // permission bits as stat reports them (07777); Windows: the attributes
   bool Valid() const { return flags != kInvalidFileAttributes; }
 };
 
@@ -85,7 +133,8 @@ struct FileAttributes {
 FileAttributes GetFileAttributes(const char* path);
 // Puts `attributes.mode` back on the file.
 uint32_t SetFileAttributes(const char* path, const FileAttributes& attributes);
-// FILE_ATTRIBUTE_NORMAL: clears the read-only mark (adds the owner write bit).
+// FILE_ATTRIBUTE_NORMAL: clears the read-only mark (adds the owner write bit;
+// on Windows clears every attribute, as the call does).
 uint32_t SetFileAttributesNormal(const char* path);
 
 // Copies the bytes and permission bits of `from` to `to`, replacing `to`
@@ -103,13 +152,16 @@ uint32_t CopyFile(const char* from, const char* to, bool fail_if_exists,
 uint32_t CopyFileContents(const char* from, File& to);
 uint32_t DeleteFile(const char* path);
 
-// True when both paths name the same file (device and inode), or, when either
-// does not exist yet, the same canonical path. Linux paths are case-sensitive,
-// so no case folding is done.
+// True when both paths name the same file (device and inode; on Windows the
+// volume and file index), or, when either does not exist yet, the same
+// canonical path. Linux paths are case-sensitive, so no case folding is done
+// there; Windows compares full paths without regard to case.
 bool IsSameFile(const char* a, const char* b);
 
-// The directory part of `path` with its trailing '/', or "./" for a path
-// without any '/': such a path names a file in the current directory.
+// The directory part of `path` with its trailing separator, or "./" for a
+// path without any: such a path names a file in the current directory. On
+// Windows '\\' separates too, and "C:name" gives "C:" (that drive's current
+// directory).
 std::string DirectoryOf(const char* path);
 
 // 0 when this process may create a file in `directory` (ending with '/'), or

@@ -6,6 +6,13 @@
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+// windows.h names its ANSI and wide pairs by macros; these names are ours.
+#include "interface/host_win32.h"
+#undef GetTempPath
+#undef GetTempFileName
+#endif
+
 namespace veltora::platform {
 
 // The directory for the plug-in's temporary files, with a trailing '/'.

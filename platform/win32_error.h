@@ -1,5 +1,7 @@
 // Win32 error numbers, the vocabulary in which the file layer reports
-// failures; the plug-in's result codes are built from them.
+// failures; the plug-in's result codes are built from them. On Windows the
+// calls report them themselves; the errno mapping below is the Linux file
+// layer's.
 #ifndef VELTORA_PLATFORM_WIN32_ERROR_H_
 #define VELTORA_PLATFORM_WIN32_ERROR_H_
 
@@ -18,6 +20,7 @@ constexpr uint32_t kErrorInvalidData = 13;
 constexpr uint32_t kErrorOutOfMemory = 14;
 constexpr uint32_t kErrorWriteFault = 29;
 constexpr uint32_t kErrorReadFault = 30;
+constexpr uint32_t kErrorSharingViolation = 32;  // Windows only: another handle denies sharing
 constexpr uint32_t kErrorHandleEof = 38;
 constexpr uint32_t kErrorFileExists = 80;
 constexpr uint32_t kErrorCannotMake = 82;

@@ -2,8 +2,11 @@
 # Installs the Debian packages Veltora needs, when they are missing: what
 # building and running the plug-in and the veltora host need, and with --dev
 # also what the tests, the sanitizer and fuzz builds, the 32-bit layout check
-# and the benchmarks need. Safe to run again: it installs only what is absent.
-# Usage: scripts/setup.sh [--dev]
+# and the benchmarks need; with --windows what the Windows cross builds need
+# (the mingw-w64 toolchains, wine64, and a deb-src entry for the codec sources
+# that scripts/windows_codecs.sh builds). Safe to run again: it installs only
+# what is absent and adds the deb-src entry once.
+# Usage: scripts/setup.sh [--dev | --windows]
 set -euo pipefail
 
 packages=(
@@ -18,12 +21,32 @@ dev_packages=(
   gcovr
   strace
 )
+# googletest gives the sources the Windows test suite is built from; nasm
+# libjpeg-turbo's SIMD code; meson pixman's build; dpkg-dev `apt-get source`.
+windows_packages=(
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64
+  googletest nasm meson dpkg-dev
+)
 
 case "${1:-}" in
   "") ;;
   --dev) packages+=("${dev_packages[@]}") ;;
-  *) echo "usage: $0 [--dev]" >&2; exit 2 ;;
+  --windows) packages+=("${windows_packages[@]}") ;;
+  *) echo "usage: $0 [--dev | --windows]" >&2; exit 2 ;;
 esac
+
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+need_update=0
+
+# The codec sources come from the suite the machine already installs from.
+sources=/etc/apt/sources.list.d/veltora-deb-src.sources
+if [ "${1:-}" = --windows ] && [ ! -f "$sources" ]; then
+  suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s\nComponents: main\nSigned-By: %s\n' \
+    "$suite" /usr/share/keyrings/debian-archive-keyring.gpg | "${sudo_cmd[@]}" tee "$sources" >/dev/null
+  need_update=1
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -34,9 +57,12 @@ done
 
 if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+  need_update=1
+fi
+if ((need_update)); then
   "${sudo_cmd[@]}" apt-get update -qq
+fi
+if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
     "${missing[@]}" >/dev/null
 fi

@@ -70,11 +70,31 @@ std::set<std::string> HeaderExports() {
   std::ifstream header(std::string(VELTORA_SOURCE_DIR) + "/plugin/veltora.h");
   std::string text((std::istreambuf_iterator<char>(header)), {});
   std::set<std::string> names;
-  std::regex declaration(R"(VELTORA_API\s+\w+\s+(\w+)\()");
+  std::regex declaration(R"(VELTORA_API\s+\w+\s+(?:VELTORA_CALL\s+)?(\w+)\()");
   for (std::sregex_iterator it(text.begin(), text.end(), declaration), end; it != end; ++it) {
     names.insert((*it)[1]);
   }
   return names;
+}
+
+// The names an export list names, one indented name a line: the global
+// names of the version script (exports.map) or the EXPORTS of the .def file.
+std::set<std::string> ListedExports(const std::string& file) {
+  std::ifstream list(std::string(VELTORA_SOURCE_DIR) + "/plugin/" + file);
+  std::set<std::string> names;
+  const std::regex entry(R"([ \t]+([A-Za-z]\w*);?\s*)");
+  std::smatch match;
+  for (std::string line; std::getline(list, line);) {
+    if (std::regex_match(line, match, entry)) names.insert(match[1]);
+  }
+  return names;
+}
+
+TEST(SharedLibraryTest, BothExportListsNameExactlyTheHeaderExports) {
+  const std::set<std::string> declared = HeaderExports();
+  ASSERT_EQ(declared.size(), 23u);
+  EXPECT_EQ(ListedExports("exports.map"), declared);
+  EXPECT_EQ(ListedExports("Veltora.def"), declared);
 }
 
 std::string PluginPath() {

@@ -24,6 +24,14 @@ class PrivateTmpdir : public ::testing::Environment {
       fs::create_directories(root);
     }
     std::string pattern = (root / "tmpdir-XXXXXX").string();
+#if defined(_WIN32)
+    // The user's temp directory is where TMP names (GetTempPathA).
+    if (_mktemp_s(pattern.data(), pattern.size() + 1) != 0 || !fs::create_directory(pattern)) {
+      throw fs::filesystem_error("_mktemp_s", pattern, std::make_error_code(std::errc::file_exists));
+    }
+    path_ = pattern;
+    _putenv_s("TMP", path_.string().c_str());
+#else
     if (::mkdtemp(pattern.data()) == nullptr) {
       throw fs::filesystem_error("mkdtemp", pattern, std::error_code(errno, std::generic_category()));
     }
@@ -32,6 +40,7 @@ class PrivateTmpdir : public ::testing::Environment {
     // user keep that user's own temp directory below this one.
     fs::permissions(path_, fs::perms(0755));
     ::setenv("TMPDIR", path_.c_str(), 1);
+#endif
   }
 
   void TearDown() override {

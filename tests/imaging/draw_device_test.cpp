@@ -1,0 +1,176 @@
+// Draw on each platform's own device (a cairo image surface on Linux, a
+// DIB-section memory DC under GDI on Windows) paints exactly the pixels of our
+// own resampling, so the same call paints the same pixels on both. Each run
+// also prints a digest of the canvas, to compare the two platforms' runs.
+#include <gtest/gtest.h>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <cairo.h>
+#endif
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "imaging/bitmap.h"
+#include "imaging/picture_io.h"
+#include "imaging/resample.h"
+#include "plugin/veltora.h"
+
+namespace veltora::imaging {
+namespace {
+
+constexpr uint32_t kUntouched = 0x00123456;  // 0x00RRGGBB before drawing
+
+// A canvas of 32-bit pixels, bytes B, G, R, x, filled with kUntouched.
+class Canvas {
+ public:
+  Canvas(int width, int height) : width_(width), height_(height) {
+#if defined(_WIN32)
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    dc_ = ::CreateCompatibleDC(nullptr);
+    section_ = ::CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
+    old_ = ::SelectObject(dc_, section_);
+    stride_ = static_cast<size_t>(width) * 4;
+#else
+    surface_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+    dc_ = cairo_create(surface_);
+    bits_ = cairo_image_surface_get_data(surface_);
+    stride_ = static_cast<size_t>(cairo_image_surface_get_stride(surface_));
+#endif
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) Pixel(x, y) = kUntouched;
+    }
+#if !defined(_WIN32)
+    cairo_surface_mark_dirty(surface_);
+#endif
+  }
+  ~Canvas() {
+#if defined(_WIN32)
+    ::SelectObject(dc_, old_);
+    ::DeleteObject(section_);
+    ::DeleteDC(dc_);
+#else
+    cairo_destroy(dc_);
+    cairo_surface_destroy(surface_);
+#endif
+  }
+  Canvas(const Canvas&) = delete;
+  Canvas& operator=(const Canvas&) = delete;
+
+  HDC dc() const { return dc_; }
+  uint32_t At(int x, int y) {
+#if defined(_WIN32)
+    ::GdiFlush();
+#else
+    cairo_surface_flush(surface_);
+#endif
+    return Pixel(x, y) & 0x00FFFFFF;
+  }
+  // FNV-1a over every pixel, row by row.
+  uint64_t Digest() {
+    uint64_t hash = 0xCBF29CE484222325u;
+    for (int y = 0; y < height_; ++y) {
+      for (int x = 0; x < width_; ++x) {
+        hash = (hash ^ At(x, y)) * 0x100000001B3u;
+      }
+    }
+    return hash;
+  }
+
+ private:
+  uint32_t& Pixel(int x, int y) {
+    return reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(bits_) + static_cast<size_t>(y) * stride_)[x];
+  }
+  int width_, height_;
+  size_t stride_ = 0;
+  void* bits_ = nullptr;
+  HDC dc_ = nullptr;
+#if defined(_WIN32)
+  HBITMAP section_ = nullptr;
+  HGDIOBJ old_ = nullptr;
+#else
+  cairo_surface_t* surface_ = nullptr;
+#endif
+};
+
+// A picture with detail everywhere (no flat area hides a resampling slip).
+Bitmap Pattern(int32_t width, int32_t height) {
+  Bitmap b;
+  CreateBitmap(&b, width, height, 24);
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) {
+      const uint32_t r = static_cast<uint32_t>(x * 255 / (width - 1));
+      const uint32_t g = static_cast<uint32_t>(y * 255 / (height - 1));
+      const uint32_t blue = ((x / 3 + y / 2) % 2) != 0 ? 0xE0u : 0x20u;
+      SetPixelColour(&b, x, y, r | (g << 8) | (blue << 16));  // 0x00BBGGRR
+    }
+  }
+  return b;
+}
+
+// 0x00BBGGRR to the canvas's 0x00RRGGBB.
+uint32_t CanvasColour(int32_t colour) {
+  const auto c = static_cast<uint32_t>(colour);
+  return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+}
+
+struct DibHandle {
+  explicit DibHandle(const Bitmap& bitmap) : handle(DibFromBitmap(&bitmap)) {}
+  ~DibHandle() { GlobalFree(handle); }
+  HGLOBAL handle;
+};
+
+TEST(DrawDeviceTest, DrawPaintsOurResamplingOneForOneAndNothingElse) {
+  const Bitmap picture = Pattern(37, 23);
+  DibHandle dib(picture);
+  ASSERT_NE(dib.handle, nullptr);
+  struct Case {
+    RECT target;
+    const char* what;
+  } cases[] = {
+      {{5, 7, 55, 38}, "enlarged inside the canvas"},
+      {{-9, 20, 21, 31}, "reduced, over the left and bottom edges"},
+  };
+  for (const Case& c : cases) {
+    Canvas canvas(64, 48);
+    ASSERT_EQ(Draw(canvas.dc(), dib.handle, c.target.left, c.target.top, c.target.right,
+                   c.target.bottom),
+              S_OK)
+        << c.what;
+    const int32_t width = c.target.right - c.target.left;
+    const int32_t height = c.target.bottom - c.target.top;
+    Bitmap expected;
+    ASSERT_EQ(ResizeBitmapWindow(picture, width, height, ResizeWindow{0, 0, width, height},
+                                 kResizeFiltered, &expected),
+              1);
+    int wrong = 0;
+    for (int y = 0; y < 48; ++y) {
+      for (int x = 0; x < 64; ++x) {
+        const bool inside =
+            x >= c.target.left && x < c.target.right && y >= c.target.top && y < c.target.bottom;
+        const uint32_t want =
+            inside ? CanvasColour(GetPixelColour(expected, x - c.target.left, y - c.target.top))
+                   : kUntouched;
+        if (canvas.At(x, y) != want && wrong++ < 3) {
+          ADD_FAILURE() << c.what << ": pixel (" << x << ", " << y << ") is " << std::hex
+                        << canvas.At(x, y) << ", not " << want;
+        }
+      }
+    }
+    EXPECT_EQ(wrong, 0) << c.what;
+    std::printf("canvas digest, %s: %016llx\n", c.what,
+                static_cast<unsigned long long>(canvas.Digest()));
+  }
+}
+
+}  // namespace
+}  // namespace veltora::imaging
