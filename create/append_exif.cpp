@@ -18,24 +18,20 @@ namespace {
 using platform::File;
 
 // The source with `segment` in place of the `old_size` bytes at `at`,
-// written to a new "PIC" file that is then copied over the target.
+// written as a new file that replaces the target.
 HRESULT WriteMergedFile(const char* target, std::span<const uint8_t> source, size_t at,
                         size_t old_size, std::span<const uint8_t> segment) {
-  TempFile built;  // deleted on every path
-  if (const uint32_t error = built.Create(kBackupPrefix); error != 0) return MapWriteError(error);
-  File out;
-  if (const uint32_t error = File::Open(built.c_str(), File::Access::kCreateAlways, &out);
-      error != 0) {
-    return MapWriteError(error);
-  }
-  for (const std::span<const uint8_t> part :
-       {source.first(at), segment, source.subspan(at + old_size)}) {
-    if (const uint32_t error = out.Write(part.data(), part.size()); error != 0) {
-      return MapWriteError(error);
-    }
-  }
-  if (const uint32_t error = out.Close(); error != 0) return MapWriteError(error);
-  return CopyBuiltFile(built.c_str(), target);
+  const bool exists = platform::GetFileAttributes(target).Valid();
+  return ReplaceWithNewFile(target, {exists ? target : nullptr, true, MapWriteError},
+                            [&](File& out, const std::string&) {
+                              for (const std::span<const uint8_t> part :
+                                   {source.first(at), segment, source.subspan(at + old_size)}) {
+                                if (const uint32_t error = out.Write(part.data(), part.size())) {
+                                  return MapWriteError(error);
+                                }
+                              }
+                              return S_OK;
+                            });
 }
 
 HRESULT AppendExifBody(const char* target_path, const char* source_path, ImageInfoList* records,

@@ -308,9 +308,16 @@ HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader) {
 HRESULT CopyAndPatch(exif::ExifReader& reader, const char* target) {
   StampDateTime(reader);
   if (reader.data == nullptr || reader.dataLoadedSize == 0) return E_FAIL;
-  return CopyOverTarget(reader.path.c_str(), target, /*copy_permissions=*/true, [&] {
-    return WriteBlockInPlace(target, reader.FileOffset(0), reader.data, reader.dataLoadedSize);
-  });
+  // The copy takes the source's permissions, as a file copy does; a
+  // read-only existing target is not copied over.
+  return ReplaceWithNewFile(target, {reader.path.c_str(), true, MapWin32Error},
+                            [&](File& out, const std::string&) {
+                              if (uint32_t error = platform::CopyFileContents(reader.path.c_str(), out)) {
+                                return MapWin32Error(error);
+                              }
+                              return MapWin32Error(
+                                  out.WriteAt(reader.FileOffset(0), reader.data, reader.dataLoadedSize));
+                            });
 }
 
 }  // namespace veltora::edit

@@ -6,7 +6,7 @@
 namespace veltora::platform {
 namespace {
 
-constexpr size_t kSiteCount = 7;
+constexpr size_t kSiteCount = 9;
 
 struct FaultState {
   bool armed = false;

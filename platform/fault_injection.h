@@ -16,6 +16,8 @@ enum class FaultSite : uint8_t {
   kCopy,    // CopyFile
   kDelete,  // DeleteFile
   kAttributes,  // SetFileAttributes
+  kFlush,   // flushing a file to the disk
+  kRename,  // renaming a new file over its target
 };
 
 // Arms the seam: the `nth` call (1-based) at `site` fails with `error`.

@@ -201,6 +201,15 @@ uint32_t File::Size(uint64_t* size) const {
   return kErrorSuccess;
 }
 
+uint32_t File::Flush() {
+  if (fd_ < 0) return kErrorInvalidHandle;
+  if (uint32_t fault = CheckFault(FaultSite::kFlush)) return fault;
+  while (::fsync(fd_) != 0) {
+    if (errno != EINTR) return LastError();
+  }
+  return kErrorSuccess;
+}
+
 uint32_t File::Close() {
   if (fd_ < 0) return kErrorSuccess;
   size_at_open_ = -1;
@@ -299,6 +308,17 @@ uint32_t CopyFile(const char* from, const char* to, bool fail_if_exists, bool co
   ::close(in);
   if (::close(out) != 0 && error == kErrorSuccess && errno != EINTR) error = LastError();
   return error;
+}
+
+uint32_t CopyFileContents(const char* from, File& to) {
+  if (from == nullptr || *from == '\0') return kErrorInvalidParameter;
+  if (!to.IsOpen()) return kErrorInvalidHandle;
+  if (uint32_t fault = CheckFault(FaultSite::kCopy)) return fault;
+  File in;
+  if (uint32_t error = File::Open(from, File::Access::kRead, &in)) return error;
+  uint64_t size = 0;
+  if (uint32_t error = in.Size(&size)) return error;
+  return CopyContents(in.fd_, to.fd_, static_cast<off_t>(size));
 }
 
 uint32_t DeleteFile(const char* path) {

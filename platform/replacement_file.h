@@ -52,7 +52,8 @@ class ReplacementFile {
  private:
   std::string path_;
   File file_;
-  FileAttributes like_;  // what Commit gives the file where it cannot be set at Create
+  FileAttributes like_;    // what Commit gives the new file, when valid
+  std::string like_path_;  // the file whose owner and extended attributes it takes
 };
 
 }  // namespace veltora::platform

@@ -1,23 +1,20 @@
 #include "platform/temp_files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
 
+#include "interface/temp_names.h"
 #include "platform/file.h"
 #include "platform/win32_error.h"
 
 namespace veltora::platform {
 namespace {
-
-// Four hex digits give 65535 names per prefix; past that the directory is
-// full of our own leftovers and the caller gets "file exists".
-constexpr uint32_t kUniqueNames = 0xFFFF;
 
 bool IsPrivateDirectory(const struct stat& st) {
   return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 0022) == 0;
@@ -40,13 +37,6 @@ uint32_t EnsurePrivateDirectory(const std::string& dir) {
   return error;
 }
 
-// A starting point that differs between processes, so that two processes do
-// not walk the same sequence of names.
-uint32_t FirstUnique() {
-  auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-  return static_cast<uint32_t>((static_cast<uint64_t>(ticks) ^ static_cast<uint64_t>(::getpid())) %
-                               kUniqueNames) + 1;
-}
 
 }  // namespace
 
@@ -66,42 +56,31 @@ uint32_t GetTempPath(std::string* directory) {
   return kErrorSuccess;
 }
 
-uint32_t GetTempFileName(const std::string& directory, const char* prefix, std::string* path,
-                         uint32_t first_unique) {
-  path->clear();
-  if (prefix == nullptr) return kErrorInvalidParameter;
-  std::string base = directory + std::string(prefix).substr(0, 3);
-  uint32_t unique =
-      first_unique >= 1 && first_unique <= kUniqueNames ? first_unique : FirstUnique();
-  uint32_t last_error = kErrorFileExists;
-  for (uint32_t tries = 0; tries < kUniqueNames; ++tries) {
-    char name[16];
-    std::snprintf(name, sizeof name, "%X.TMP", unique);
-    std::string candidate = base + name;
-    File file;
-    last_error = File::Open(candidate.c_str(), File::Access::kCreateNew, &file);
-    if (last_error == kErrorSuccess) {
-      last_error = file.Close();
-      if (last_error != kErrorSuccess) {
-        DeleteFile(candidate.c_str());
-        return last_error;
-      }
-      *path = std::move(candidate);
-      return kErrorSuccess;
-    }
-    if (last_error != kErrorFileExists) return last_error;
-    unique = unique % kUniqueNames + 1;
-  }
-  return last_error;
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(::getpid()); }
+
+bool ProcessIsRunning(uint32_t pid) {
+  if (pid == 0 || pid > static_cast<uint32_t>(INT32_MAX)) return true;
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
 }
 
-uint32_t MakeTempFile(const char* prefix, std::string* path) {
-  std::string directory;
-  if (uint32_t error = GetTempPath(&directory)) {
-    path->clear();
-    return error;
+std::vector<std::string> RemoveLeftoverTempFiles(const std::string& directory) {
+  std::vector<std::string> removed;
+  DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
+  if (dir == nullptr) return removed;
+  while (const dirent* entry = ::readdir(dir)) {
+    const auto parts = ParseTempFileName(entry->d_name);
+    if (!parts || parts->prefix == kBackupPrefix || ProcessIsRunning(parts->pid)) continue;
+    // Only our own regular files: a directory or a link that happens to carry
+    // such a name is somebody else's.
+    struct stat st {};
+    if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+      continue;
+    }
+    if (::unlinkat(::dirfd(dir), entry->d_name, 0) == 0) removed.emplace_back(entry->d_name);
   }
-  return GetTempFileName(directory, prefix, path);
+  ::closedir(dir);
+  return removed;
 }
 
 }  // namespace veltora::platform

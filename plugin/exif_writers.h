@@ -13,9 +13,9 @@ namespace veltora {
 
 // ENCODE_EXIF with records on a JPEG path: the JPEG written with an EXIF block
 // built from the host's record list (never null here), defined in
-// jpeg_exif_encode.cpp. The main image goes through the fixed temp file
-// "__TMP__.003", the result through a "PIC" file copied over the target
-// (build-then-copy; an existing target is put back when the copy fails).
+// jpeg_exif_encode.cpp. The main image goes through a "PRM" temp file of its
+// own (never a fixed name, which calls side by side would share), the result
+// replaces the target whole (safe_replace.h).
 // S_OK; E_INVALIDARG for a null DIB or an empty path; the JPEG writer's
 // negative result; E_FAIL when the DIB cannot be converted, the encoded file
 // cannot be read, the block cannot be built (the thumbnail included) or the

@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "create/exif_block_builder.h"
-#include "create/fixed_temp_file.h"
 #include "create/whole_file.h"
 #include "exif/jpeg_segments.h"
 #include "imaging/dib_memory.h"
@@ -59,7 +58,7 @@ HRESULT WriteWithSegment(File& out, std::span<const uint8_t> encoded,
       return MapWriteError(error);
     }
   }
-  return MapWriteError(out.Close());
+  return S_OK;  // the replacement flushes and closes the file
 }
 
 }  // namespace
@@ -103,8 +102,9 @@ HRESULT MakeExifThumbnail(const imaging::DibPicture& picture, std::vector<uint8_
   }
   HGLOBAL dib = imaging::DibFromBitmap(&canvas);
   if (dib == nullptr) return E_FAIL;
-  create::FixedTempFile encoded;
-  HRESULT hr = MapWin32Error(encoded.Create(create::kThumbnailTempName));
+  // Unique names, not the fixed ones, so that calls side by side never meet.
+  TempFile encoded;
+  HRESULT hr = MapWin32Error(encoded.Create(kThumbnailPrefix));
   if (hr == S_OK) hr = imaging::SaveJpeg(dib, encoded.c_str(), quality, imaging::kJpegModeExif);
   GlobalFree(dib);
   if (hr < 0) return hr;
@@ -115,8 +115,8 @@ HRESULT MakeExifThumbnail(const imaging::DibPicture& picture, std::vector<uint8_
 
 HRESULT EncodeJpegWithExif(HGLOBAL dib, const char* path, int32_t quality, void* records) {
   if (dib == nullptr || path == nullptr || *path == '\0') return E_INVALIDARG;
-  create::FixedTempFile main_image;
-  if (const uint32_t error = main_image.Create(create::kMainImageTempName); error != 0) {
+  TempFile main_image;  // a unique name, as for the thumbnail
+  if (const uint32_t error = main_image.Create(kMainImagePrefix); error != 0) {
     return MapWriteError(error);
   }
   if (const HRESULT hr = imaging::SaveJpeg(dib, main_image.c_str(), quality, imaging::kJpegModeExif);
@@ -134,15 +134,11 @@ HRESULT EncodeJpegWithExif(HGLOBAL dib, const char* path, int32_t quality, void*
       });
   if (!segment) return E_FAIL;
 
-  TempFile built;  // the "PIC" result file, deleted on every path
-  if (const uint32_t error = built.Create(kBackupPrefix); error != 0) return MapWriteError(error);
-  File out;
-  if (const uint32_t error = File::Open(built.c_str(), File::Access::kCreateAlways, &out);
-      error != 0) {
-    return MapWriteError(error);
-  }
-  if (const HRESULT hr = WriteWithSegment(out, encoded, *segment); hr != S_OK) return hr;
-  return CopyBuiltFile(built.c_str(), path);
+  const bool exists = platform::GetFileAttributes(path).Valid();
+  return ReplaceWithNewFile(path, {exists ? path : nullptr, true, MapWriteError},
+                            [&](File& out, const std::string&) {
+                              return WriteWithSegment(out, encoded, *segment);
+                            });
 }
 
 }  // namespace veltora

@@ -24,7 +24,7 @@ ExifThumbnailFit FitExifThumbnail(int32_t width, int32_t height, int32_t view_pe
 
 // The embedded thumbnail of `picture`: scaled to fit and centred on a black
 // 160 x 120 canvas of the picture's depth, encoded by the JPEG writer (mode
-// 17) through the fixed temp file "__TMP__.002", without its APP0 segment.
+// 17) through a "THM" temp file of its own, without its APP0 segment.
 // S_OK with the stream in `jpeg`; E_INVALIDARG for a null output or a
 // quality outside 1..100; E_FAIL for a DIB without a picture, a failed
 // imaging step or an unreadable temp file; the JPEG writer's own negative

@@ -49,8 +49,8 @@ constexpr FormatWrite kWriteOrder[] = {
     {ENCODE_JPEG_MODE2, true, kJpegModeProgressive, 0},
 };
 
-// Steps 6 to 12 of Encode: every plain format written to one "PIC" temporary
-// file, which is then copied over the target with a backup.
+// Steps 6 to 12 of Encode: every plain format written to one temporary file,
+// whose bytes then replace the target whole.
 //
 // The DIB is checked as BitmapFromDib would take it, but converted only
 // when a library save needs the bitmap: SaveJpeg reads the host's DIB
@@ -62,9 +62,12 @@ HRESULT WritePlainFormats(HGLOBAL dib, const char* path, uint32_t flags, int32_t
       (BitmapFromDib(dib, &bitmap) != S_OK || !bitmap.HoldsImage())) {
     return E_FAIL;
   }
+  // The savers write into the user's temp directory, so that a save's own
+  // failures stay apart from those of putting the file in its place.
   TempFile built;  // deleted on every path
-  if (const uint32_t error = built.Create(kBackupPrefix); error != 0) return MapWin32Error(error);
-
+  if (const uint32_t error = built.Create(kReplacementPrefix); error != 0) {
+    return MapWin32Error(error);
+  }
   int32_t save_result = 0;
   int32_t jpeg_result = 0;
   for (const FormatWrite& write : kWriteOrder) {
@@ -79,7 +82,11 @@ HRESULT WritePlainFormats(HGLOBAL dib, const char* path, uint32_t flags, int32_t
   FreeBitmap(&bitmap);
   if (jpeg_result != 0) return jpeg_result;
   if (save_result <= 0) return ResultFromImagingError(save_result);
-  return CopyBuiltFile(built.c_str(), path);
+  const bool exists = platform::GetFileAttributes(path).Valid();
+  return ReplaceWithNewFile(path, {exists ? path : nullptr, true, MapWin32Error},
+                            [&](platform::File& out, const std::string&) {
+                              return MapWin32Error(platform::CopyFileContents(built.c_str(), out));
+                            });
 }
 
 }  // namespace

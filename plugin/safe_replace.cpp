@@ -1,5 +1,6 @@
 #include "plugin/safe_replace.h"
 
+#include "platform/replacement_file.h"
 #include "platform/temp_files.h"
 #include "platform/win32_error.h"
 
@@ -70,80 +71,98 @@ HRESULT WriteBlockInPlace(const char* path, uint64_t offset, const uint8_t* byte
 
 namespace {
 
-// Writes the new target from the chosen source; 0 or a Win32 error.
-// `*touched` says whether the target was opened (and so created or emptied).
-uint32_t WriteTarget(const char* target, const char* read_from, const LayoutWriter& write_layout,
-                     bool* touched) {
-  File out;
-  if (uint32_t error = File::Open(target, File::Access::kCreateAlways, &out)) return error;
-  *touched = true;
-  File in;
-  if (uint32_t error = File::Open(read_from, File::Access::kRead, &in)) return error;
-  uint32_t error = write_layout(out, in);
-  uint32_t close_error = out.Close();
-  return error != platform::kErrorSuccess ? error : close_error;
+bool IsReadOnly(const FileAttributes& attributes) {
+  return attributes.Valid() && attributes.flags == platform::kFileAttributeReadOnly;
 }
 
-// Undoes a failed write that touched the target: puts the backup back, or,
-// without one, removes the target, which did not exist before. The backup is
-// kept when it cannot be put back, since it is then the only good copy of
-// the user's file.
-void UndoWrite(TempFile& backup, const char* target) {
-  if (backup.empty()) {
-    platform::DeleteFile(target);
-  } else if (platform::CopyFile(backup.c_str(), target, false) != platform::kErrorSuccess) {
-    backup.Keep();
+// Copies `built` over `target` in place, for the targets a rename cannot
+// replace. An existing target is backed up first and put back when the copy
+// fails; the backup is kept when it cannot be put back, since it is then the
+// only good copy of the user's file. A read-only mark is cleared for the copy
+// and put back after.
+HRESULT CopyOverTarget(const char* built, const char* target, const Replacement& how) {
+  const FileAttributes saved = platform::GetFileAttributes(target);
+  const FileAttributes like =
+      how.like == nullptr ? FileAttributes{} : platform::GetFileAttributes(how.like);
+  TempFile backup;
+  if (saved.Valid()) {
+    if (uint32_t error = backup.Create(kBackupPrefix)) return MapWin32Error(error);
+    if (uint32_t error = platform::CopyFile(target, backup.c_str(), false)) {
+      return MapWin32Error(error);
+    }
+    if (IsReadOnly(saved)) {
+      if (uint32_t error = platform::SetFileAttributesNormal(target)) return MapWin32Error(error);
+    }
   }
+  bool touched = false;
+  uint32_t error = platform::CopyFile(built, target, false, /*copy_permissions=*/false, &touched);
+  if (error != platform::kErrorSuccess && touched) {
+    if (backup.empty()) {
+      platform::DeleteFile(target);
+    } else if (platform::CopyFile(backup.c_str(), target, false) != platform::kErrorSuccess) {
+      backup.Keep();
+    }
+  }
+  if (error == platform::kErrorSuccess && like.Valid() && like.mode != saved.mode) {
+    platform::SetFileAttributes(target, like);
+  } else if (saved.Valid()) {
+    platform::SetFileAttributes(target, saved);
+  }
+  return MapWin32Error(error);
+}
+
+// The new file built in the user's temp directory, then copied over the
+// target.
+HRESULT ReplaceInPlace(const char* target, const Replacement& how, const NewFileWriter& write) {
+  TempFile built;
+  if (uint32_t error = built.Create(kReplacementPrefix)) return how.map_create_error(error);
+  File out;
+  if (uint32_t error = File::Open(built.c_str(), File::Access::kCreateAlways, &out)) {
+    return how.map_create_error(error);
+  }
+  if (const HRESULT hr = write(out, built.path()); hr != S_OK) return hr;
+  if (uint32_t error = out.Close()) return how.map_create_error(error);
+  return CopyOverTarget(built.c_str(), target, how);
 }
 
 }  // namespace
 
+HRESULT ReplaceWithNewFile(const char* target, const Replacement& how, const NewFileWriter& write) {
+  if (target == nullptr || *target == '\0') return E_INVALIDARG;
+  const platform::ReplacementPlan plan = platform::PlanReplacement(target);
+  if (!plan.rename) return ReplaceInPlace(target, how, write);
+  platform::ReplacementFile out;
+  if (uint32_t error = out.Create(plan.path.c_str(), kReplacementPrefix, how.like)) {
+    // The folder of a linked file may be closed to us where the link's is not.
+    if (error == platform::kErrorAccessDenied && plan.path != target) {
+      return ReplaceInPlace(target, how, write);
+    }
+    return how.map_create_error(error);
+  }
+  if (const HRESULT hr = write(out.file(), out.path()); hr != S_OK) return hr;
+  if (how.refuse_read_only && IsReadOnly(platform::GetFileAttributes(plan.path.c_str()))) {
+    return MapWin32Error(platform::kErrorAccessDenied);
+  }
+  return MapWin32Error(out.Commit(plan.path.c_str()));
+}
+
 HRESULT WriteResultFile(const char* target, const char* source_path, const char* alternate_source,
                         const LayoutWriter& write_layout) {
   if (HRESULT probe = ProbeTargetDirectory(target); probe != S_OK) return probe;
-  FileAttributes saved = platform::GetFileAttributes(target);
   const bool same = platform::IsSameFile(target, source_path);
-  const bool existed = same || saved.Valid();
-  // An existing target is backed up first; without a complete backup it is
-  // not touched.
-  TempFile backup;
-  if (existed) {
-    if (uint32_t error = backup.Create(kBackupPrefix)) return MapWin32Error(error);
-    if (uint32_t error = platform::SetFileAttributesNormal(target)) return MapWin32Error(error);
-    if (uint32_t error = platform::CopyFile(target, backup.c_str(), false)) {
-      platform::SetFileAttributes(target, saved);
-      return MapWin32Error(error);
-    }
-  }
-  const char* read_from = alternate_source != nullptr ? alternate_source
-                          : same                      ? backup.c_str()
-                                                      : source_path;
-  bool touched = false;
-  const uint32_t error = WriteTarget(target, read_from, write_layout, &touched);
-  if (error != platform::kErrorSuccess && touched) UndoWrite(backup, target);
-  if (existed) platform::SetFileAttributes(target, saved);
-  return MapWin32Error(error);
-}
-
-HRESULT CopyOverTarget(const char* from, const char* target, bool copy_permissions,
-                       const std::function<HRESULT()>& patch) {
-  TempFile backup;
-  if (platform::GetFileAttributes(target).Valid()) {
-    if (uint32_t error = backup.Create(kBackupPrefix)) return MapWin32Error(error);
-    if (uint32_t error = platform::CopyFile(target, backup.c_str(), false)) {
-      return MapWin32Error(error);
-    }
-  }
-  bool touched = false;
-  HRESULT result =
-      MapWin32Error(platform::CopyFile(from, target, false, copy_permissions, &touched));
-  if (result == S_OK && patch) result = patch();
-  if (result < 0 && touched) UndoWrite(backup, target);
-  return result;
-}
-
-HRESULT CopyBuiltFile(const char* built_file, const char* target) {
-  return CopyOverTarget(built_file, target, /*copy_permissions=*/false);
+  const bool existed = same || platform::GetFileAttributes(target).Valid();
+  // The source stays whole until the new file takes its place, so it is read
+  // where it is even when it is the target.
+  const char* read_from = alternate_source != nullptr ? alternate_source : source_path;
+  return ReplaceWithNewFile(
+      target, {existed ? target : nullptr, false, MapWin32Error},
+      [&](File& out, const std::string&) -> HRESULT {
+        File in;
+        if (uint32_t error = File::Open(read_from, File::Access::kRead, &in)) {
+          return MapWin32Error(error);
+        }
+        return MapWin32Error(write_layout(out, in));
+      });
 }
 
 }  // namespace veltora

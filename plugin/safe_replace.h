@@ -1,8 +1,8 @@
 // Safe file replacement: every export that writes a file goes through these.
-// They prove a target directory writable before any work, back an existing
-// target up to the user's temp directory and put it back byte for byte (with
-// its attributes) when the write fails, and delete every temporary file they
-// make before returning.
+// They prove a target directory writable before any work, replace a target
+// whole or not at all (a new file renamed over it; where that cannot be, a
+// backup put back byte for byte, with its attributes, when the write fails),
+// and delete every temporary file they make before returning.
 #ifndef VELTORA_PLUGIN_SAFE_REPLACE_H_
 #define VELTORA_PLUGIN_SAFE_REPLACE_H_
 
@@ -59,10 +59,41 @@ class TempFile {
 
 // Overwrites `length` bytes of the existing file `path` at `offset`: probes
 // its directory, clears the read-only mark for the write and restores the
-// saved attributes afterwards (also after a failure). No backup is made.
+// saved attributes afterwards (also after a failure). No backup is made: the
+// one write of a few bytes at their place leaves the file whole at every
+// instant, as the old bytes or the new ones.
 // Returns 0, E_FAIL when the attributes cannot be read, or the mapped Win32
 // error of the open, seek or write.
 HRESULT WriteBlockInPlace(const char* path, uint64_t offset, const uint8_t* bytes, size_t length);
+
+// Writes a new file's bytes into `out`, the open, empty new file, which lives
+// at `out_path` (a writer that saves by path closes `out` first). Returns 0
+// or a result code.
+using NewFileWriter = std::function<HRESULT(platform::File& out, const std::string& out_path)>;
+
+// How ReplaceWithNewFile treats the target beyond its bytes.
+struct Replacement {
+  // The existing file whose permissions (and owner and extended attributes
+  // where the system lets us) the new file gets; null or a missing file: the
+  // mode of any new file.
+  const char* like = nullptr;
+  // A read-only existing target is refused with 0x80070005, as a copy over
+  // it is; otherwise it is written and stays read-only.
+  bool refuse_read_only = false;
+  // Maps a failure to create the new file.
+  HRESULT (*map_create_error)(int64_t) = MapWin32Error;
+};
+
+// Every whole-file write ends here. The new file is written beside the target
+// and renamed over it, so that at every instant the target is the old file or
+// the new one, whatever stops the process; the write reads its source while
+// the target is still whole, so no backup is needed. Where a rename cannot
+// be used (a file with several names, a link whose folder is closed to us),
+// the new file is built in the user's temp directory and copied over the
+// target after a "PIC" backup, which puts the old bytes back on failure.
+// Returns 0 or a result code; no temporary file remains, except a backup
+// that could not be put back.
+HRESULT ReplaceWithNewFile(const char* target, const Replacement& how, const NewFileWriter& write);
 
 // Writes the new file's bytes to `out`, reading what it needs from `in`;
 // returns 0 or a Win32 error.
@@ -70,29 +101,10 @@ using LayoutWriter = std::function<uint32_t(platform::File& out, platform::File&
 
 // The guarded write that every rebuild ends with. `source_path` is the file
 // being edited; `alternate_source`, when not null, is read instead of it (a
-// freshly encoded picture). An existing target, or the source itself when it
-// is the target, is first copied to a "PIC" backup with its read-only mark
-// cleared; when the write fails after touching the target the backup is
-// copied back, and the target's attributes are restored in any case. When
-// the target is the source, the backup is what gets read. A target that did
-// not exist is removed again after a failure. Returns 0 or a result code.
+// freshly encoded picture). The target, when it exists (or is the source),
+// keeps its permissions, read-only mark included. Returns 0 or a result code.
 HRESULT WriteResultFile(const char* target, const char* source_path, const char* alternate_source,
                         const LayoutWriter& write_layout);
-
-// Copies `from` over `target`, then runs `patch` (when given; 0 or a result
-// code) on the copy. With `copy_permissions` the copy takes the permission
-// bits of `from`; without, an existing target keeps its own and a new one
-// gets 0644 less the umask. An existing target is backed up first and put
-// back when a step fails after touching it; a target that did not exist is
-// removed again. Returns 0, the mapped Win32 error of the copy, or `patch`'s
-// code. Every temporary file is gone on return.
-HRESULT CopyOverTarget(const char* from, const char* target, bool copy_permissions,
-                       const std::function<HRESULT()>& patch = {});
-
-// The last step of build-then-copy: `built_file`, a complete new file, is
-// copied over `target` (CopyOverTarget without permissions). The caller
-// still owns (and deletes) `built_file`.
-HRESULT CopyBuiltFile(const char* built_file, const char* target);
 
 }  // namespace veltora
 

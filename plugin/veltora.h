@@ -1,10 +1,19 @@
 // Veltora.pcp: the interface a host program sees.
 //
-// A host loads the shared library Veltora.pcp (dlopen), looks the exports up
-// by name and calls them on one thread at a time: calls must not overlap
-// (the library keeps a module-wide byte-order setting and fixed temp names).
-// On Windows, its own platform, Veltora.pcp is a DLL: LoadLibraryA, and
-// GetProcAddress with the exports' plain names.
+// A host loads the shared library Veltora.pcp (dlopen) and looks the exports
+// up by name; on Windows, its own platform, Veltora.pcp is a DLL (LoadLibraryA,
+// GetProcAddress with the exports' plain names). Calls may overlap: any
+// number of threads and processes may call at once, since the library keeps
+// no module-wide state and every temporary file has a name of its own
+// (interface/temp_names.h). Two calls that write
+// the same target at once each replace it whole; the last one wins.
+//
+// A whole file is written beside its target and renamed over it, so that
+// the target is always the old file or the new one, even when the process is
+// killed. The new file gets the target's permissions (its owner and extended
+// attributes too where the system allows). A killed call may leave a
+// temporary file beside the target or in the private temp directory; the
+// next write there removes it.
 //
 // Every export but Decode returns a 32-bit result code (HRESULT); on 32-bit
 // Windows every export is __stdcall (VELTORA_CALL, below).

@@ -1,13 +1,16 @@
 #include "platform/temp_files.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <tuple>
 
+#include "interface/temp_names.h"
 #include "platform/file.h"
 #include "platform/win32_error.h"
 #include "tests/platform/file_system_fixture.h"
@@ -45,7 +48,7 @@ TEST_F(TempFilesTest, NamesFollowThePrefixHexPattern) {
   ASSERT_EQ(MakeTempFile("PIC", &a), 0u);
   ASSERT_EQ(MakeTempFile("PIC", &b), 0u);
   EXPECT_NE(a, b);
-  std::regex pattern(".*/PIC[0-9A-F]{1,4}\\.TMP");
+  std::regex pattern(".*/~vtPIC-" + std::to_string(::getpid()) + "-[0-9A-F]{1,4}\\.TMP");
   EXPECT_TRUE(std::regex_match(a, pattern)) << a;
   EXPECT_EQ(fs::file_size(a), 0u);
   EXPECT_EQ(ModeOf(a), 0600u);
@@ -54,20 +57,50 @@ TEST_F(TempFilesTest, NamesFollowThePrefixHexPattern) {
 
 TEST_F(TempFilesTest, NumberingSkipsTakenNamesAndLinksWrapsAfterFFFFAndNeedsTheDirectory) {
   const std::string dir = temp().string() + "/";
+  const auto ours = [](const char* prefix, uint32_t n) {
+    return TempFileName(prefix, static_cast<uint32_t>(::getpid()), n);
+  };
   WriteBytes(Path("victim"), {7});
-  fs::create_symlink(Path("victim"), dir + "PIC10.TMP");
-  WriteBytes(dir + "PIC11.TMP", {8});
-  WriteBytes(dir + "THMFFFF.TMP", {});
+  fs::create_symlink(Path("victim"), dir + ours("PIC", 0x10));
+  WriteBytes(dir + ours("PIC", 0x11), {8});
+  WriteBytes(dir + ours("THM", 0xFFFF), {});
   std::string path;
   ASSERT_EQ(GetTempFileName(dir, "PIC", &path, 0x10), 0u);
-  EXPECT_EQ(path, dir + "PIC12.TMP");
+  EXPECT_EQ(path, dir + ours("PIC", 0x12));
   EXPECT_EQ(ReadBytes(Path("victim")), std::vector<uint8_t>{7});
-  EXPECT_EQ(ReadBytes(dir + "PIC11.TMP"), std::vector<uint8_t>{8});
+  EXPECT_EQ(ReadBytes(dir + ours("PIC", 0x11)), std::vector<uint8_t>{8});
   ASSERT_EQ(GetTempFileName(dir, "THM", &path, 0xFFFF), 0u);
-  EXPECT_EQ(path, dir + "THM1.TMP");
+  EXPECT_EQ(path, dir + ours("THM", 1));
   std::string none;
   EXPECT_EQ(GetTempFileName(Path("missing") + "/", "CHK", &none), kErrorPathNotFound);
   EXPECT_TRUE(none.empty());
+}
+
+// What a killed process left goes; what a running one holds, a backup, a
+// link or another program's file stays.
+TEST_F(TempFilesTest, LeftoversOfDeadProcessesAreRemovedBackupsStay) {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ASSERT_GT(child, 0);
+  ::waitpid(child, nullptr, 0);
+  const auto dead = static_cast<uint32_t>(child);
+  const auto alive = static_cast<uint32_t>(::getpid());
+  EXPECT_FALSE(ProcessIsRunning(dead));
+  EXPECT_TRUE(ProcessIsRunning(alive));
+  const std::string dir = root().string() + "/";
+  const std::vector<std::string> gone = {TempFileName("CHK", dead, 2), TempFileName("NEW", dead, 1)};
+  const std::vector<std::string> kept = {TempFileName("NEW", alive, 3), TempFileName("PIC", dead, 4),
+                                         "~vtNEW-x-1.TMP", "photo.jpg"};
+  for (const auto& name : gone) WriteBytes(dir + name, {1});
+  for (const auto& name : kept) WriteBytes(dir + name, {2});
+  fs::create_symlink(Path("photo.jpg"), dir + TempFileName("THM", dead, 5));
+  std::vector<std::string> removed = RemoveLeftoverTempFiles(dir);
+  std::sort(removed.begin(), removed.end());
+  EXPECT_EQ(removed, gone);
+  for (const auto& name : kept) EXPECT_TRUE(fs::exists(dir + name)) << name;
+  EXPECT_TRUE(fs::is_symlink(dir + TempFileName("THM", dead, 5)));
+  EXPECT_FALSE(ParseTempFileName("~vtNEW-0-1.TMP"));
+  EXPECT_EQ(ParseTempFileName(TempFileName("NEW", 4711, 0xAB))->pid, 4711u);
 }
 
 TEST_F(TempFilesTest, AnotherUsersPlantedDirectoryIsRefused) {

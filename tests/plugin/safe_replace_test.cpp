@@ -1,8 +1,11 @@
 #include "plugin/safe_replace.h"
 
+#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <utility>
 
 #include "platform/fault_injection.h"
 #include "platform/win32_error.h"
@@ -121,6 +124,50 @@ TEST_F(SafeReplaceTest, ResultFilesReplaceTheirTargetsAndKeepTheirModes) {
   // An alternate source is read instead of the edited file.
   ASSERT_EQ(write("src.jpg", "alt.tmp"), S_OK);
   EXPECT_EQ(ReadBytes(Path("src.jpg")), WithTail({2, 2}));
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+// The target is replaced by a rename, so it keeps what belongs to the name:
+// mode, owner and extended attributes. A file with two names is written in
+// place, so that both see the new bytes; a link stays a link.
+TEST_F(SafeReplaceTest, ReplacementKeepsAttributesLinksAndNames) {
+  WriteBytes(Path("src.jpg"), {1, 2, 3});
+  const auto write = [&](const char* target) {
+    return WriteResultFile(Path(target).c_str(), Path("src.jpg").c_str(), nullptr, CopyWithTail);
+  };
+  WriteBytes(Path("t.jpg"), {9});
+  fs::permissions(Path("t.jpg"), fs::perms(0640));
+  const bool has_xattr = ::setxattr(Path("t.jpg").c_str(), "user.rating", "5", 1, 0) == 0;
+  const bool as_root = ::geteuid() == 0;
+  if (as_root) {
+    ASSERT_EQ(::chown(Path("t.jpg").c_str(), 65534, 65534), 0);
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat(Path("t.jpg").c_str(), &st), 0);
+  const ino_t inode = st.st_ino;
+  ASSERT_EQ(write("t.jpg"), S_OK);
+  EXPECT_EQ(ReadBytes(Path("t.jpg")), WithTail({1, 2, 3}));
+  EXPECT_EQ(ModeOf(Path("t.jpg")), 0640u);
+  ASSERT_EQ(::stat(Path("t.jpg").c_str(), &st), 0);
+  EXPECT_NE(st.st_ino, inode);
+  if (as_root) {
+    EXPECT_EQ(std::pair(st.st_uid, st.st_gid), std::pair(65534u, 65534u));
+  }
+  char rating[4] = {};
+  if (has_xattr) {
+    EXPECT_EQ(::getxattr(Path("t.jpg").c_str(), "user.rating", rating, 4), 1);
+  }
+
+  WriteBytes(Path("one.jpg"), {7});
+  fs::create_hard_link(Path("one.jpg"), Path("two.jpg"));
+  ASSERT_EQ(write("one.jpg"), S_OK);
+  EXPECT_EQ(ReadBytes(Path("two.jpg")), WithTail({1, 2, 3}));
+
+  WriteBytes(Path("real.jpg"), {7});
+  fs::create_symlink(Path("real.jpg"), Path("link.jpg"));
+  ASSERT_EQ(write("link.jpg"), S_OK);
+  EXPECT_TRUE(fs::is_symlink(Path("link.jpg")));
+  EXPECT_EQ(ReadBytes(Path("real.jpg")), WithTail({1, 2, 3}));
   EXPECT_TRUE(TempLeftovers().empty());
 }
 
