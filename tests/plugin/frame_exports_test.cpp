@@ -70,7 +70,7 @@ std::set<std::string> HeaderExports() {
   std::ifstream header(std::string(VELTORA_SOURCE_DIR) + "/plugin/veltora.h");
   std::string text((std::istreambuf_iterator<char>(header)), {});
   std::set<std::string> names;
-  std::regex declaration(R"(VELTORA_API\s+\w+\s+(\w+)\()");
+  std::regex declaration(R"(VELTORA_API\s+\w+\s+(?:VELTORA_CALL\s+)?(\w+)\()");
   for (std::sregex_iterator it(text.begin(), text.end(), declaration), end; it != end; ++it) {
     names.insert((*it)[1]);
   }
