@@ -75,26 +75,29 @@ class File {
   uint32_t Flush();
   // Closes the file; reports a deferred write error of the close itself.
   uint32_t Close();
-#if defined(_WIN32)
-  bool IsOpen() const { return handle_ != nullptr; }
+  bool IsOpen() const;
 
  private:
+  friend class ReplacementFile;
+  friend uint32_t CopyFileContents(const char* from, File& to);
+#if defined(_WIN32)
   File(void* handle, int64_t size_at_open) : handle_(handle), size_at_open_(size_at_open) {}
   // Reads and writes are positioned calls at `position_`, so that ReadAt and
   // WriteAt (which Windows lets move the system's pointer) leave it alone.
   void* handle_ = nullptr;  // HANDLE; null when closed
   uint64_t position_ = 0;
 #else
-  bool IsOpen() const { return fd_ >= 0; }
-
- private:
-  friend class ReplacementFile;
-  friend uint32_t CopyFileContents(const char* from, File& to);
   File(int fd, int64_t size_at_open) : fd_(fd), size_at_open_(size_at_open) {}
   int fd_ = -1;
 #endif
   int64_t size_at_open_ = -1;  // -1: not read-only, ask the system
 };
+
+#if defined(_WIN32)
+inline bool File::IsOpen() const { return handle_ != nullptr; }
+#else
+inline bool File::IsOpen() const { return fd_ >= 0; }
+#endif
 
 // Shared by both platforms: it stands on Size and ReadAt alone.
 inline uint32_t File::ReadAll(std::vector<uint8_t>* bytes, uint64_t limit) {

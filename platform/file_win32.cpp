@@ -90,6 +90,23 @@ uint32_t OpenRegular(const char* path, DWORD access, DWORD share, DWORD disposit
   return kErrorSuccess;
 }
 
+// Copies the rest of `in` to `out` at `*position`, which moves along.
+uint32_t CopyContents(HANDLE in, HANDLE out, uint64_t* position) {
+  try {
+    std::vector<uint8_t> chunk(kCopyChunk);
+    for (uint64_t offset = 0;;) {
+      size_t got = 0;
+      if (uint32_t error = ReadFrom(in, offset, chunk.data(), chunk.size(), &got)) return error;
+      if (got == 0) return kErrorSuccess;
+      if (uint32_t error = WriteTo(out, *position, chunk.data(), got)) return error;
+      offset += got;
+      *position += got;
+    }
+  } catch (const std::bad_alloc&) {
+    return kErrorNotEnoughMemory;
+  }
+}
+
 // Readers let others read and write; writers deny other writers.
 constexpr DWORD kShareForReading = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr DWORD kShareForWriting = FILE_SHARE_READ;
@@ -208,6 +225,12 @@ uint32_t File::Size(uint64_t* size) const {
   return kErrorSuccess;
 }
 
+uint32_t File::Flush() {
+  if (handle_ == nullptr) return kErrorInvalidHandle;
+  if (uint32_t fault = CheckFault(FaultSite::kFlush)) return fault;
+  return ::FlushFileBuffers(handle_) ? kErrorSuccess : LastError();
+}
+
 uint32_t File::Close() {
   if (handle_ == nullptr) return kErrorSuccess;
   size_at_open_ = -1;
@@ -265,20 +288,8 @@ uint32_t CopyFile(const char* from, const char* to, bool fail_if_exists, bool co
     return error;
   }
   if (to_opened != nullptr) *to_opened = true;
-  uint32_t error = kErrorSuccess;
-  try {
-    std::vector<uint8_t> chunk(kCopyChunk);
-    for (uint64_t offset = 0;; ) {
-      size_t got = 0;
-      error = ReadFrom(in, offset, chunk.data(), chunk.size(), &got);
-      if (error != kErrorSuccess || got == 0) break;
-      error = WriteTo(out, offset, chunk.data(), got);
-      if (error != kErrorSuccess) break;
-      offset += got;
-    }
-  } catch (const std::bad_alloc&) {
-    error = kErrorNotEnoughMemory;
-  }
+  uint64_t end = 0;
+  uint32_t error = CopyContents(in, out, &end);
   ::CloseHandle(in);
   if (!::CloseHandle(out) && error == kErrorSuccess) error = LastError();
   // The attributes go on last: a read-only mark set earlier would refuse the
@@ -288,6 +299,15 @@ uint32_t CopyFile(const char* from, const char* to, bool fail_if_exists, bool co
     error = LastError();
   }
   return error;
+}
+
+uint32_t CopyFileContents(const char* from, File& to) {
+  if (from == nullptr || *from == '\0') return kErrorInvalidParameter;
+  if (!to.IsOpen()) return kErrorInvalidHandle;
+  if (uint32_t fault = CheckFault(FaultSite::kCopy)) return fault;
+  File in;
+  if (uint32_t error = File::Open(from, File::Access::kRead, &in)) return error;
+  return CopyContents(in.handle_, to.handle_, &to.position_);
 }
 
 uint32_t DeleteFile(const char* path) {

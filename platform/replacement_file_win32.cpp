@@ -2,24 +2,21 @@
 
 #include <windows.h>
 
+#include <string_view>
+
+#include "interface/temp_names.h"
+#include "platform/fault_injection.h"
 #include "platform/temp_files.h"
 #include "platform/win32_error.h"
 
 namespace veltora::platform {
 namespace {
 
-uint32_t LastError() { return static_cast<uint32_t>(::GetLastError()); }
+// Names tried before giving up: each collision means a file of that exact
+// name exists, which only a full folder of our own leftovers explains.
+constexpr uint32_t kNameTries = 4096;
 
-// Writes the file's bytes through to the disk. The file is opened again by
-// name: it may have been written by path rather than through file().
-uint32_t FlushToDisk(const char* path) {
-  HANDLE handle = ::CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return LastError();
-  uint32_t error = ::FlushFileBuffers(handle) ? kErrorSuccess : LastError();
-  if (!::CloseHandle(handle) && error == kErrorSuccess) error = LastError();
-  return error;
-}
+uint32_t LastError() { return static_cast<uint32_t>(::GetLastError()); }
 
 }  // namespace
 
@@ -45,33 +42,52 @@ ReplacementPlan PlanReplacement(const char* target) {
 }
 
 ReplacementFile::~ReplacementFile() {
-  if (path_.empty()) return;
   file_.Close();
-  DeleteFile(path_.c_str());
+  if (path_.empty()) return;
+  // A read-only mark from `like` would refuse the delete.
+  ::SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ::DeleteFileA(path_.c_str());
 }
 
 uint32_t ReplacementFile::Create(const char* target, const char* prefix, const char* like) {
-  if (target == nullptr || prefix == nullptr) return kErrorInvalidParameter;
-  if (uint32_t error = GetTempFileName(DirectoryOf(target), prefix, &path_)) return error;
+  if (target == nullptr || *target == '\0' || prefix == nullptr) return kErrorInvalidParameter;
+  const std::string directory = DirectoryOf(target);
+  RemoveLeftoverTempFiles(directory);
   // The attributes go on at Commit: a read-only mark now would refuse the
   // writes.
-  like_ = like != nullptr ? GetFileAttributes(like) : FileAttributes{};
-  if (uint32_t error = File::Open(path_.c_str(), File::Access::kWriteExisting, &file_)) {
-    DeleteFile(path_.c_str());
-    path_.clear();
-    return error;
+  like_ = like == nullptr ? FileAttributes{} : GetFileAttributes(like);
+  const std::string_view three = std::string_view(prefix).substr(0, kTempPrefixLength);
+  const uint32_t pid = CurrentProcessId();
+  uint32_t unique = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this) >> 4);
+  for (uint32_t tries = 0; tries < kNameTries; ++tries, unique += 0x9E37) {
+    std::string candidate = directory + TempFileName(three, pid, unique & 0xFFFF);
+    const uint32_t error = File::Open(candidate.c_str(), File::Access::kCreateNew, &file_);
+    if (error == kErrorSuccess) {
+      path_ = std::move(candidate);
+      return kErrorSuccess;
+    }
+    if (error != kErrorFileExists) return error;
   }
-  return kErrorSuccess;
+  return kErrorFileExists;
 }
 
 uint32_t ReplacementFile::Commit(const char* target) {
-  if (target == nullptr || path_.empty()) return kErrorInvalidParameter;
-  uint32_t error = file_.Close();
-  if (error == kErrorSuccess) error = FlushToDisk(path_.c_str());
+  if (path_.empty() || target == nullptr) return kErrorInvalidHandle;
+  // A file written by path (a codec library's own writer) is reopened to be
+  // flushed.
+  if (!file_.IsOpen()) {
+    HANDLE handle = ::CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return LastError();
+    file_ = File(handle, -1);
+  }
+  uint32_t error = file_.Flush();
+  if (const uint32_t close_error = file_.Close(); error == kErrorSuccess) error = close_error;
   if (error == kErrorSuccess && like_.Valid() &&
       !::SetFileAttributesA(path_.c_str(), like_.mode & ~DWORD{FILE_ATTRIBUTE_DIRECTORY})) {
     error = LastError();
   }
+  if (error == kErrorSuccess) error = CheckFault(FaultSite::kRename);
   // A read-only target refuses to be replaced: its mark is cleared just
   // before the move and put back if the move fails.
   const DWORD old_attributes = ::GetFileAttributesA(target);
@@ -86,13 +102,9 @@ uint32_t ReplacementFile::Commit(const char* target) {
     error = LastError();
     if (read_only) ::SetFileAttributesA(target, old_attributes);
   }
-  if (error != kErrorSuccess) {
-    // A read-only mark from `like` would refuse the delete.
-    ::SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFile(path_.c_str());
-  }
+  if (error != kErrorSuccess) return error;  // the destructor removes the new file
   path_.clear();
-  return error;
+  return kErrorSuccess;
 }
 
 }  // namespace veltora::platform

@@ -6,9 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 
 #include "interface/temp_names.h"
@@ -17,10 +15,6 @@
 
 namespace veltora::platform {
 namespace {
-
-// Four hex digits give 65535 names per prefix; past that the directory is
-// full of our own leftovers and the caller gets "file exists".
-constexpr uint32_t kUniqueNames = 0xFFFF;
 
 bool IsPrivateDirectory(const struct stat& st) {
   return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 0022) == 0;
@@ -43,16 +37,6 @@ uint32_t EnsurePrivateDirectory(const std::string& dir) {
   return error;
 }
 
-// A starting point that differs between calls, so that two threads of one
-// process (whose names share the process id) do not walk the same sequence
-// of names: the clock mixed with a count of the calls made so far.
-uint32_t FirstUnique() {
-  static std::atomic<uint32_t> calls{0};
-  const auto ticks =
-      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-  const uint64_t mixed = ticks ^ (uint64_t{calls.fetch_add(1, std::memory_order_relaxed)} * 40503u);
-  return static_cast<uint32_t>(mixed % kUniqueNames) + 1;
-}
 
 }  // namespace
 
@@ -70,46 +54,6 @@ uint32_t GetTempPath(std::string* directory) {
   if (uint32_t error = EnsurePrivateDirectory(dir)) return error;
   *directory = dir + "/";
   return kErrorSuccess;
-}
-
-uint32_t GetTempFileName(const std::string& directory, const char* prefix, std::string* path,
-                         uint32_t first_unique) {
-  path->clear();
-  if (prefix == nullptr) return kErrorInvalidParameter;
-  const std::string_view three = std::string_view(prefix).substr(0, kTempPrefixLength);
-  const uint32_t pid = CurrentProcessId();
-  uint32_t unique =
-      first_unique >= 1 && first_unique <= kUniqueNames ? first_unique : FirstUnique();
-  uint32_t last_error = kErrorFileExists;
-  for (uint32_t tries = 0; tries < kUniqueNames; ++tries) {
-    std::string candidate = directory + TempFileName(three, pid, unique);
-    File file;
-    last_error = File::Open(candidate.c_str(), File::Access::kCreateNew, &file);
-    if (last_error == kErrorSuccess) {
-      last_error = file.Close();
-      if (last_error != kErrorSuccess) {
-        DeleteFile(candidate.c_str());
-        return last_error;
-      }
-      *path = std::move(candidate);
-      return kErrorSuccess;
-    }
-    if (last_error != kErrorFileExists) return last_error;
-    unique = unique % kUniqueNames + 1;
-  }
-  return last_error;
-}
-
-uint32_t MakeTempFile(const char* prefix, std::string* path) {
-  std::string directory;
-  if (uint32_t error = GetTempPath(&directory)) {
-    path->clear();
-    return error;
-  }
-  // The private folder is small, and the only place our killed calls leave
-  // their encoded pictures.
-  RemoveLeftoverTempFiles(directory);
-  return GetTempFileName(directory, prefix, path);
 }
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(::getpid()); }

@@ -1,4 +1,6 @@
-// The user's private temp directory and uniquely named temporary files.
+// The user's private temp directory, the process ids in temporary names and
+// the sweep of leftovers: one implementation per platform (temp_files.cpp,
+// temp_files_win32.cpp). The names themselves: temp_file_name.h.
 #ifndef VELTORA_PLATFORM_TEMP_FILES_H_
 #define VELTORA_PLATFORM_TEMP_FILES_H_
 
@@ -6,11 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/temp_file_name.h"
+
 #if defined(_WIN32)
-// windows.h names its ANSI and wide pairs by macros; these names are ours.
+// windows.h names its ANSI and wide pairs by macros; this name is ours.
 #include "interface/host_win32.h"
 #undef GetTempPath
-#undef GetTempFileName
 #endif
 
 namespace veltora::platform {
@@ -22,22 +25,6 @@ namespace veltora::platform {
 // group or others; a wider mode on our own directory is narrowed). Another
 // user's directory, or a link planted under that name, is refused with 5.
 uint32_t GetTempPath(std::string* directory);
-
-// Creates a new, empty file in `directory` (ending with '/') exclusively, named
-// by TempFileName (interface/temp_names.h) from `prefix`, this process's id
-// and a unique number: an existing name, a planted link included, is never
-// opened but skipped for the next number. Returns 0 and the full name, or a
-// Win32 error. The search starts at `first_unique` (1 to 0xFFFF), or at a
-// number that differs between calls when it is 0.
-//
-// The names carry the process id, unlike the Windows call's <prefix><hex>.TMP,
-// so that what a killed process left can be told from the files of calls
-// still running, and removed.
-uint32_t GetTempFileName(const std::string& directory, const char* prefix, std::string* path,
-                         uint32_t first_unique = 0);
-
-// GetTempPath then GetTempFileName: a new file in the user's temp directory.
-uint32_t MakeTempFile(const char* prefix, std::string* path);
 
 uint32_t CurrentProcessId();
 // False only when no process of that id runs; an id that cannot be examined

@@ -7,22 +7,6 @@
 #include "platform/win32_error.h"
 
 namespace veltora::platform {
-namespace {
-
-// Unique numbers run from 1 to 0xFFFF per prefix and process; past that the
-// directory is full of this process's own files and the caller gets "file
-// exists".
-constexpr uint32_t kUniqueNames = 0xFFFF;
-
-// A starting point that differs between calls, so that calls running side by
-// side do not walk the same sequence of names.
-uint32_t FirstUnique() {
-  LARGE_INTEGER ticks{};
-  ::QueryPerformanceCounter(&ticks);
-  return static_cast<uint32_t>(static_cast<uint64_t>(ticks.QuadPart) % kUniqueNames) + 1;
-}
-
-}  // namespace
 
 uint32_t GetTempPath(std::string* directory) {
   directory->clear();
@@ -37,42 +21,6 @@ uint32_t GetTempPath(std::string* directory) {
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return kErrorAccessDenied;
   directory->assign(buffer, n);
   return kErrorSuccess;
-}
-
-uint32_t GetTempFileName(const std::string& directory, const char* prefix, std::string* path,
-                         uint32_t first_unique) {
-  path->clear();
-  if (prefix == nullptr) return kErrorInvalidParameter;
-  const uint32_t pid = CurrentProcessId();
-  uint32_t unique =
-      first_unique >= 1 && first_unique <= kUniqueNames ? first_unique : FirstUnique();
-  uint32_t last_error = kErrorFileExists;
-  for (uint32_t tries = 0; tries < kUniqueNames; ++tries) {
-    std::string candidate = directory + TempFileName(prefix, pid, unique);
-    File file;
-    last_error = File::Open(candidate.c_str(), File::Access::kCreateNew, &file);
-    if (last_error == kErrorSuccess) {
-      last_error = file.Close();
-      if (last_error != kErrorSuccess) {
-        DeleteFile(candidate.c_str());
-        return last_error;
-      }
-      *path = std::move(candidate);
-      return kErrorSuccess;
-    }
-    if (last_error != kErrorFileExists) return last_error;
-    unique = unique % kUniqueNames + 1;
-  }
-  return last_error;
-}
-
-uint32_t MakeTempFile(const char* prefix, std::string* path) {
-  std::string directory;
-  if (uint32_t error = GetTempPath(&directory)) {
-    path->clear();
-    return error;
-  }
-  return GetTempFileName(directory, prefix, path);
 }
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(::GetCurrentProcessId()); }

@@ -1,5 +1,6 @@
 #include "imaging/bitmap.h"
 
+#include <cairo.h>
 #include <gtest/gtest.h>
 
 #include "imaging/paint.h"

@@ -126,6 +126,12 @@ uint32_t CanvasColour(int32_t colour) {
 struct DibHandle {
   explicit DibHandle(const Bitmap& bitmap) : handle(DibFromBitmap(&bitmap)) {}
   ~DibHandle() { GlobalFree(handle); }
+  std::vector<uint8_t> Bytes() const {
+    const auto* bytes = static_cast<const uint8_t*>(GlobalLock(handle));
+    std::vector<uint8_t> copy(bytes, bytes + GlobalSize(handle));
+    GlobalUnlock(handle);
+    return copy;
+  }
   HGLOBAL handle;
 };
 
@@ -133,6 +139,7 @@ TEST(DrawDeviceTest, DrawPaintsOurResamplingOneForOneAndNothingElse) {
   const Bitmap picture = Pattern(37, 23);
   DibHandle dib(picture);
   ASSERT_NE(dib.handle, nullptr);
+  const std::vector<uint8_t> host_dib = dib.Bytes();
   struct Case {
     RECT target;
     const char* what;
@@ -170,6 +177,7 @@ TEST(DrawDeviceTest, DrawPaintsOurResamplingOneForOneAndNothingElse) {
     std::printf("canvas digest, %s: %016llx\n", c.what,
                 static_cast<unsigned long long>(canvas.Digest()));
   }
+  EXPECT_EQ(dib.Bytes(), host_dib) << "the host's DIB stays as it was";
 }
 
 }  // namespace

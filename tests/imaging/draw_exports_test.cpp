@@ -159,20 +159,6 @@ TEST_F(DrawExportsTest, CropIsTakenInTheTurnedPictureAndAnEmptyOneIsSkipped) {
   }
 }
 
-TEST_F(DrawExportsTest, DrawStretchesTheDibIntoTheRectangleOnlyAndLeavesItAsItWas) {
-  const std::vector<uint8_t> before = testing::BlockBytes(dib_);
-  Canvas canvas(100, 100);
-  ASSERT_EQ(Draw(canvas.dc(), dib_, 10, 20, 90, 80), S_OK);  // 80 x 60: twice the size
-  EXPECT_EQ(canvas.At(15, 25), kRed);
-  EXPECT_EQ(canvas.At(85, 25), kGreen);
-  EXPECT_EQ(canvas.At(15, 75), kBlue);
-  EXPECT_EQ(canvas.At(85, 75), kBlack);
-  EXPECT_EQ(canvas.At(5, 50), kUntouched);
-  EXPECT_EQ(canvas.At(95, 50), kUntouched);
-  EXPECT_EQ(canvas.At(50, 85), kUntouched);
-  EXPECT_EQ(testing::BlockBytes(dib_), before);
-}
-
 // Targets far larger than the surface, or beside it: only what lands on the
 // surface is drawn (the quadrant under each point), at once.
 TEST_F(DrawExportsTest, OnlyTheVisiblePartOfAHugeTargetIsDrawn) {
