@@ -593,7 +593,8 @@ bool ExifEditor::RestoreDetachedIfd1(std::span<const uint8_t> source, uint32_t i
   for (const RangePair& hole : detachedIfd1_) {
     const uint64_t end = uint64_t{hole.start} + static_cast<uint32_t>(hole.delta);
     if (end > block.size() || end > source.size()) return false;
-    if (std::any_of(block.begin() + hole.start, block.begin() + static_cast<ptrdiff_t>(end),
+    if (std::any_of(block.begin() + static_cast<ptrdiff_t>(hole.start),
+                    block.begin() + static_cast<ptrdiff_t>(end),
                     [](uint8_t b) { return b != 0; })) {
       return false;  // something was written there since
     }

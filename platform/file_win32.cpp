@@ -8,7 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "interface/temp_names.h"
 #include "platform/fault_injection.h"
+#include "platform/temp_files.h"
 #include "platform/win32_error.h"
 
 namespace veltora::platform {
@@ -363,6 +365,15 @@ std::string DirectoryOf(const char* path) {
     dir = "./";
   }
   return dir;
+}
+
+uint32_t CheckDirectoryWritable(const std::string& directory) {
+  // Windows tells whether a file may be created in a folder (its ACLs, a
+  // read-only volume) only by creating one. The probe carries our process id,
+  // so that one a killed call left is removed by a later write there.
+  std::string probe;
+  if (uint32_t error = GetTempFileName(directory, kProbePrefix, &probe)) return error;
+  return DeleteFile(probe.c_str());
 }
 
 }  // namespace veltora::platform
