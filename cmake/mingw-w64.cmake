@@ -11,12 +11,14 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 set(CMAKE_SHARED_LINKER_FLAGS_INIT -static)
 
 # Libraries come from the mingw-w64 sysroot and from the cache folder that
-# scripts/windows_deps.sh fills (VELTORA_WINDOWS_DEPS, else build-deps-windows
-# in the source tree), never from the Linux system.
+# scripts/windows_deps.sh fills (VELTORA_WINDOWS_DEPS, else the user's cache
+# folder, ~/.cache/veltora-windows-deps), never from the Linux system.
 if(DEFINED ENV{VELTORA_WINDOWS_DEPS})
   set(veltora_deps_root $ENV{VELTORA_WINDOWS_DEPS})
+elseif(DEFINED ENV{XDG_CACHE_HOME})
+  set(veltora_deps_root $ENV{XDG_CACHE_HOME}/veltora-windows-deps)
 else()
-  get_filename_component(veltora_deps_root ${CMAKE_CURRENT_LIST_DIR}/../build-deps-windows ABSOLUTE)
+  set(veltora_deps_root $ENV{HOME}/.cache/veltora-windows-deps)
 endif()
 set(CMAKE_FIND_ROOT_PATH /usr/${VELTORA_MINGW_TRIPLE} ${veltora_deps_root}/${VELTORA_WINDOWS_ARCH})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -7,7 +7,8 @@
 # A library already in the cache is not built again (delete its stamp file,
 # <cache>/<arch>/.built-<name>, to rebuild it).
 # Usage: scripts/windows_deps.sh win32|win64
-# The cache is $VELTORA_WINDOWS_DEPS, else build-deps-windows in the tree.
+# The cache is $VELTORA_WINDOWS_DEPS, else the user's cache folder
+# (~/.cache/veltora-windows-deps), which clones and build trees share.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -17,7 +18,7 @@ case "$arch" in
   win64) triple=x86_64-w64-mingw32 cpu_family=x86_64 cpu=x86_64 ;;
   *) echo "usage: $0 win32|win64" >&2; exit 2 ;;
 esac
-cache=${VELTORA_WINDOWS_DEPS:-$root/build-deps-windows}
+cache=${VELTORA_WINDOWS_DEPS:-${XDG_CACHE_HOME:-$HOME/.cache}/veltora-windows-deps}
 mkdir -p "$cache"
 cache=$(cd "$cache" && pwd)
 export VELTORA_WINDOWS_DEPS=$cache
