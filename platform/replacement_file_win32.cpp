@@ -55,7 +55,11 @@ uint32_t ReplacementFile::Create(const char* target, const char* prefix, const c
   RemoveLeftoverTempFiles(directory);
   // The attributes go on at Commit: a read-only mark now would refuse the
   // writes.
-  like_ = like == nullptr ? FileAttributes{} : GetFileAttributes(like);
+  like_.reset();
+  if (const FileAttributes seen = like == nullptr ? FileAttributes{} : GetFileAttributes(like);
+      seen.Valid()) {
+    like_ = LikeFile{like, seen.mode, 0, 0};  // Windows keeps no owner a copy could take
+  }
   const std::string_view three = std::string_view(prefix).substr(0, kTempPrefixLength);
   const uint32_t pid = CurrentProcessId();
   uint32_t unique = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this) >> 4);
@@ -83,8 +87,8 @@ uint32_t ReplacementFile::Commit(const char* target) {
   }
   uint32_t error = file_.Flush();
   if (const uint32_t close_error = file_.Close(); error == kErrorSuccess) error = close_error;
-  if (error == kErrorSuccess && like_.Valid() &&
-      !::SetFileAttributesA(path_.c_str(), like_.mode & ~DWORD{FILE_ATTRIBUTE_DIRECTORY})) {
+  if (error == kErrorSuccess && like_ &&
+      !::SetFileAttributesA(path_.c_str(), like_->mode & ~DWORD{FILE_ATTRIBUTE_DIRECTORY})) {
     error = LastError();
   }
   if (error == kErrorSuccess) error = CheckFault(FaultSite::kRename);
