@@ -200,14 +200,12 @@ TEST(ImageInfoListTest, AppendLinksBothWaysFindTakesTheFirstRemoveAllKeepsRecord
   EXPECT_EQ(ImageInfoListFind(&list, INFO_EXIF), nullptr);
   // Backwards from the sentinel: the reverse order, ending at the sentinel.
   ImageInfoNode* node = list.sentinel->prev;
-  EXPECT_EQ(node->record, &c);
-  EXPECT_EQ(node->prev->record, &b);
-  EXPECT_EQ(node->prev->prev->record, &a);
+  EXPECT_EQ(std::tuple(node->record, node->prev->record, node->prev->prev->record),
+            std::tuple<void*, void*, void*>(&c, &b, &a));
   EXPECT_EQ(node->prev->prev->prev, list.sentinel);
   ImageInfoListRemoveAll(&list);
-  EXPECT_EQ(list.count, 0u);
-  EXPECT_EQ(list.sentinel->next, list.sentinel);
-  EXPECT_EQ(list.sentinel->prev, list.sentinel);
+  EXPECT_EQ(std::tuple(list.count, list.sentinel->next, list.sentinel->prev),
+            std::tuple(0u, list.sentinel, list.sentinel));
   ASSERT_TRUE(ImageInfoListAppend(&list, INFO_IMAGE, &a));  // still usable
   EXPECT_EQ(Entries(list), (std::vector<std::pair<uint32_t, void*>>{{INFO_IMAGE, &a}}));
   ImageInfoListFree(&list);

@@ -14,20 +14,15 @@ namespace veltora::testing {
 namespace {
 
 Value GetMaker(const std::string& path, const char* signature, uint16_t tag, uint32_t capacity) {
-  Value v;
-  v.buffer.assign(capacity + 1, kFill);
-  v.size = capacity;
-  v.result =
-      GetExifMakerValue(path.c_str(), signature, tag, v.buffer.data(), &v.size, &v.type, &v.count);
-  return v;
+  return Call(capacity, [&](Value& v) {
+    return GetExifMakerValue(path.c_str(), signature, tag, v.buffer.data(), &v.size, &v.type,
+                             &v.count);
+  });
 }
 
 // A call that delivered nothing: `result`, no size, type or count.
 void ExpectNothing(const Value& v, HRESULT result) {
-  EXPECT_EQ(v.result, result);
-  EXPECT_EQ(v.size, 0u);
-  EXPECT_EQ(v.type, 0);
-  EXPECT_EQ(v.count, 0u);
+  EXPECT_EQ(std::tuple(v.result, v.size, v.type, v.count), std::tuple(result, 0u, 0, 0u));
 }
 
 using SingleTagTest = QueryTest;
