@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include "edit/block_entries.h"
@@ -87,8 +88,8 @@ TEST(ExifBlockBuilderTest, ValuePlacement) {
 
   auto sub = Entries(tiff, exif_at);
   EXPECT_EQ(sub[34855].entry.count, 1u);  // one ISO value: inline
-  EXPECT_EQ(sub[34855].entry.value, 400u);
-  EXPECT_EQ(sub[37380].entry.type, exif::kTypeSRational);
+  EXPECT_EQ(std::tuple(sub[34855].entry.value, sub[37380].entry.type),
+            std::tuple(400u, exif::kTypeSRational));
   const uint32_t bias = sub[37380].entry.value;
   EXPECT_EQ(exif::Read32(&tiff[bias], exif::kLittleEndian), 0xFFFFFFFFu);
   EXPECT_EQ(exif::Read32(&tiff[bias + 4], exif::kLittleEndian), 3u);

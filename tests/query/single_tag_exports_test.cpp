@@ -177,13 +177,11 @@ TEST_P(SingleTagTest, MakerNoteValuesComeInNoteOrderWithTheirValueFields) {
   const TiffLayout layout = b.Layout();
 
   MakerLists wanted = CallMakerNoteValue(path, "Quorvanta", {0x0001, 0x0002});
-  EXPECT_EQ(wanted.result, S_OK);
-  EXPECT_EQ(wanted.tags, (std::vector<uint16_t>{0x0002, 0x0001}));
-  EXPECT_EQ(wanted.values, (std::vector<uint32_t>{22, 11}));
+  EXPECT_EQ(std::tuple(wanted.result, wanted.tags, wanted.values),
+            std::tuple(S_OK, std::vector<uint16_t>{0x0002, 0x0001}, std::vector<uint32_t>{22, 11}));
 
   MakerLists all = CallMakerNoteValue(path, "", {});
-  EXPECT_EQ(all.result, S_OK);
-  EXPECT_EQ(all.signature, "Quorvanta");
+  EXPECT_EQ(std::tuple(all.result, all.signature), std::tuple(S_OK, "Quorvanta"));
   ASSERT_EQ(all.tags, (std::vector<uint16_t>{0x0002, 0x0001, 0x0033, 0x0026}));
   // Larger values are represented by their offset from the TIFF header.
   EXPECT_EQ(all.values[2], layout.value_offset.at({kMakerNote, 0x0033}));
@@ -198,8 +196,7 @@ TEST_P(SingleTagTest, MakerNoteValuesComeInNoteOrderWithTheirValueFields) {
   EXPECT_EQ(std::tuple(first.result, first.signature, first.tags.size(), first.values.size()),
             std::tuple(E_ABORT, "Quorvanta", 0u, 0u));
   MakerLists second = CallMakerNoteValue(path, first.signature, {0x0001});
-  EXPECT_EQ(second.result, S_OK);
-  EXPECT_EQ(second.tags, (std::vector<uint16_t>{0x0001}));
+  EXPECT_EQ(std::tuple(second.result, second.tags), std::tuple(S_OK, std::vector<uint16_t>{1}));
 }
 
 TEST_P(SingleTagTest, MakerNoteValueRefusals) {
@@ -229,8 +226,7 @@ TEST_P(SingleTagTest, CountFirstMakerNoteHasAnEmptySignature) {
   const std::string path =
       Jpeg(Typical().MakerNoteHeader(MakerNoteForm::kCountFirst).Short(kMakerNote, 0x0007, 70));
   MakerLists lists = CallMakerNoteValue(path, "", {});
-  EXPECT_EQ(lists.result, S_OK);
-  EXPECT_EQ(lists.signature, "");
+  EXPECT_EQ(std::tuple(lists.result, lists.signature), std::tuple(S_OK, ""));
   EXPECT_EQ(GetMaker(path, "Quorvanta", 0x0007, 2).result, E_FAIL);
   if (order() == kLittle) {
     EXPECT_EQ(lists.tags, (std::vector<uint16_t>{0x0007}));
