@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "plugin/veltora.h"
@@ -98,8 +99,7 @@ TEST(HostArrayTest, GrowthStepDecidesTheCapacityAndTheDefaultKeepsAppendingCheap
   EXPECT_EQ(ArrayAdd(&a, 7), 0);
   EXPECT_EQ(a.capacity, 10);
   for (uint16_t i = 1; i < 11; ++i) ASSERT_EQ(ArrayAdd(&a, i), i);
-  EXPECT_EQ(a.count, 11);
-  EXPECT_EQ(a.capacity, 20);
+  EXPECT_EQ(std::tuple(a.count, a.capacity), std::tuple(11, 20));
   EXPECT_EQ(ArrayGetAt(&a, 0), 7);
   EXPECT_EQ(ArrayGetAt(&a, 10), 10);
   ArrayFree(&a);
@@ -129,13 +129,11 @@ TEST(HostArrayTest, SetSizeZeroFillsKeepsCapacityOnShrinkAndFreesAtZero) {
   for (uint8_t b : ArrayView(&a)) EXPECT_EQ(b, 0);
   ASSERT_TRUE(ArraySetAt(&a, 3, 0xAB));
   ASSERT_TRUE(ArraySetSize(&a, 2));
-  EXPECT_EQ(a.count, 2);
-  EXPECT_EQ(a.capacity, 4);
+  EXPECT_EQ(std::tuple(a.count, a.capacity), std::tuple(2, 4));
   ASSERT_TRUE(ArraySetSize(&a, 4));  // regrown elements are zero again
   EXPECT_EQ(ArrayGetAt(&a, 3), 0);
   ASSERT_TRUE(ArraySetSize(&a, 0));
-  EXPECT_EQ(a.elements, nullptr);
-  EXPECT_EQ(a.capacity, 0);
+  EXPECT_EQ(std::tuple(a.elements, a.capacity), std::tuple(nullptr, 0));
   EXPECT_FALSE(ArraySetSize(&a, -1));
 }
 
@@ -144,8 +142,7 @@ TEST(HostArrayTest, CountsBeyondTheWordsOrTheAddressSpaceAreRefused) {
   const uint32_t one = 1;
   EXPECT_FALSE(ArrayAppend(&a, &one, SIZE_MAX));
   EXPECT_FALSE(ArrayAppend(&a, &one, static_cast<size_t>(INT32_MAX) + 1));
-  EXPECT_EQ(a.count, 0);
-  EXPECT_EQ(a.elements, nullptr);
+  EXPECT_EQ(std::tuple(a.count, a.elements), std::tuple(0, nullptr));
 
   // A full count word: nothing is allocated or written.
   uint32_t storage = 0;
@@ -200,14 +197,12 @@ TEST(ImageInfoListTest, AppendLinksBothWaysFindTakesTheFirstRemoveAllKeepsRecord
   EXPECT_EQ(ImageInfoListFind(&list, INFO_EXIF), nullptr);
   // Backwards from the sentinel: the reverse order, ending at the sentinel.
   ImageInfoNode* node = list.sentinel->prev;
-  EXPECT_EQ(node->record, &c);
-  EXPECT_EQ(node->prev->record, &b);
-  EXPECT_EQ(node->prev->prev->record, &a);
+  EXPECT_EQ(std::tuple(node->record, node->prev->record, node->prev->prev->record),
+            (std::tuple<void*, void*, void*>(&c, &b, &a)));
   EXPECT_EQ(node->prev->prev->prev, list.sentinel);
   ImageInfoListRemoveAll(&list);
-  EXPECT_EQ(list.count, 0u);
-  EXPECT_EQ(list.sentinel->next, list.sentinel);
-  EXPECT_EQ(list.sentinel->prev, list.sentinel);
+  EXPECT_EQ(std::tuple(list.count, list.sentinel->next, list.sentinel->prev),
+            std::tuple(0u, list.sentinel, list.sentinel));
   ASSERT_TRUE(ImageInfoListAppend(&list, INFO_IMAGE, &a));  // still usable
   EXPECT_EQ(Entries(list), (std::vector<std::pair<uint32_t, void*>>{{INFO_IMAGE, &a}}));
   ImageInfoListFree(&list);

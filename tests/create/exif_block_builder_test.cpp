@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include "edit/block_entries.h"
@@ -73,24 +74,22 @@ TEST(ExifBlockBuilderTest, ValuePlacement) {
   auto ifd0 = Entries(tiff, 8);
   ASSERT_EQ(ifd0.size(), 5u);  // width, make, model, white point, EXIF pointer
   EXPECT_FALSE(ifd0.count(513));
-  EXPECT_EQ(ifd0[256].entry.type, exif::kTypeShort);
-  EXPECT_EQ(ifd0[256].entry.value, 0x2345u);
-  EXPECT_EQ(ifd0[271].entry.count, 4u);
+  EXPECT_EQ(std::tuple(ifd0[256].entry.type, ifd0[256].entry.value, ifd0[271].entry.count),
+            std::tuple(exif::kTypeShort, 0x2345u, 4u));
   EXPECT_EQ(std::memcmp(ifd0[271].field, "abc", 4), 0);
   // Values follow the next-IFD field in entry order: "abcd\0" and one zero
   // byte (5 mod 4), then the two rationals, unpadded.
   const uint32_t values = 8 + 2 + 5 * 12 + 4;
-  EXPECT_EQ(ifd0[272].entry.count, 5u);
-  EXPECT_EQ(ifd0[272].entry.value, values);
-  EXPECT_EQ(ifd0[318].entry.value, values + 6);
+  EXPECT_EQ(std::tuple(ifd0[272].entry.count, ifd0[272].entry.value, ifd0[318].entry.value),
+            std::tuple(5u, values, values + 6));
   EXPECT_EQ(exif::Read32(&tiff[values + 6], exif::kLittleEndian), 70000u);
   const uint32_t exif_at = ifd0[34665].entry.value;
   EXPECT_EQ(exif_at, values + 6 + 16);
 
   auto sub = Entries(tiff, exif_at);
   EXPECT_EQ(sub[34855].entry.count, 1u);  // one ISO value: inline
-  EXPECT_EQ(sub[34855].entry.value, 400u);
-  EXPECT_EQ(sub[37380].entry.type, exif::kTypeSRational);
+  EXPECT_EQ(std::tuple(sub[34855].entry.value, sub[37380].entry.type),
+            std::tuple(400u, exif::kTypeSRational));
   const uint32_t bias = sub[37380].entry.value;
   EXPECT_EQ(exif::Read32(&tiff[bias], exif::kLittleEndian), 0xFFFFFFFFu);
   EXPECT_EQ(exif::Read32(&tiff[bias + 4], exif::kLittleEndian), 3u);

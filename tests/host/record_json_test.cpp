@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "interface/record_fields.h"
 
@@ -85,9 +86,8 @@ TEST(RecordJsonTest, SizedValuesKeepTheirTypeWordAndDefaultToLong) {
       R"([{"SourceFile": "a.jpg", "TiffMain": {"ImageWidth": 640, "ImageWidthType": 3, "ImageLength": 70000}}])"));
   const auto* tiff = static_cast<const TiffInfo*>(ImageInfoListFind(records.list(), INFO_TIFF_MAIN));
   ASSERT_NE(tiff, nullptr);
-  EXPECT_EQ(tiff->ImageWidthType, 3);
-  EXPECT_EQ(tiff->ImageLength, 70000u);
-  EXPECT_EQ(tiff->ImageLengthType, 4);
+  EXPECT_EQ(std::tuple(tiff->ImageWidthType, tiff->ImageLength, tiff->ImageLengthType),
+            std::tuple(3, 70000u, 4));
   EXPECT_EQ(tiff->mask1, TIFF_M1_IMAGE_WIDTH | TIFF_M1_IMAGE_LENGTH);
 }
 

@@ -3,6 +3,8 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "imaging/paint.h"
 #include "imaging/picture_files.h"
 #include "imaging/resample.h"
@@ -34,8 +36,7 @@ TEST(BitmapTest, TrimClipsToTheBitmapAndRefusesEmptyAreas) {
   Bitmap b = MakeNoise(10, 8, 4);
   const Bitmap original = b;
   ASSERT_EQ(TrimBitmap(&b, 7, 5, 100, 100), 1);
-  EXPECT_EQ(b.width, 3);
-  EXPECT_EQ(b.height, 3);
+  EXPECT_EQ(std::tuple(b.width, b.height), std::tuple(3, 3));
   EXPECT_EQ(GetPixelColour(b, 0, 0), GetPixelColour(original, 7, 5));
   EXPECT_EQ(GetPixelColour(b, 2, 2), GetPixelColour(original, 9, 7));
   Bitmap c = original;
@@ -151,8 +152,7 @@ TEST(RotateTest, QuarterTurnsMovePixelsExactlyClockwise) {
   SetPixelColour(&b, 0, 0, 0x0000FF);  // top-left marker
   Bitmap turned = b;
   ASSERT_EQ(RotateBitmap(&turned, 9000, kRotateDisplay, 0xFFFFFF), 1);
-  EXPECT_EQ(turned.width, 2);
-  EXPECT_EQ(turned.height, 4);
+  EXPECT_EQ(std::tuple(turned.width, turned.height), std::tuple(2, 4));
   EXPECT_EQ(GetPixelColour(turned, 1, 0), 0x0000FF);  // now top-right
   for (int32_t angle : {-27000, 36000 + 9000}) {
     Bitmap same = b;

@@ -143,9 +143,7 @@ TEST_F(PictureExportsTest, TiffPreviewIsTheStripImageOfIfd1AtTwentyFourBits) {
   WriteBytes(Path("exif.tif"), tiff.Bytes());
   Bitmap b;
   ASSERT_EQ(LoadEmbeddedPreview(Path("exif.tif").c_str(), &b, 8), 1);  // 8 asked, 24 given
-  EXPECT_EQ(b.bits_per_pixel, 24);
-  EXPECT_EQ(b.width, 4);
-  ASSERT_EQ(b.height, 3);
+  ASSERT_EQ(std::tuple(b.bits_per_pixel, b.width, b.height), std::tuple(24, 4, 3));
   // Green is the builder's row gradient (y * 255 / 3): each strip's row is read.
   std::vector<int> greens;
   for (int32_t y = 0; y < 3; ++y) greens.push_back(b.Row(y)[1]);

@@ -231,8 +231,7 @@ TEST_F(PictureFileTest, ThumbnailSquarePictureIsCentredOnTheCanvas) {
     ASSERT_EQ(EncodeThumbnail(path.c_str(), flags, dib, 90), S_OK);
     Bitmap thumb;
     ASSERT_EQ(LoadFile(path.c_str(), &thumb, 24, kOrderBgr, nullptr), 1);
-    EXPECT_EQ(thumb.width, 160);
-    EXPECT_EQ(thumb.height, 120);
+    EXPECT_EQ(std::tuple(thumb.width, thumb.height), std::tuple(160, 120));
     const int tolerance = flags == kWriteTiff ? 0 : 8;
     auto near = [&](int32_t x, int32_t y, int32_t colour) {
       return testing::ColourDifference(GetPixelColour(thumb, x, y), colour) <= tolerance;

@@ -31,13 +31,20 @@ struct Value {
 
 inline constexpr uint8_t kFill = 0xAA;
 
-inline Value Get(const std::string& path, uint32_t directory, uint16_t tag, uint32_t capacity) {
+// `get` called with a buffer of `capacity` bytes and one guard byte, all kFill.
+template <typename Getter>
+Value Call(uint32_t capacity, Getter get) {
   Value v;
   v.buffer.assign(capacity + 1, kFill);
   v.size = capacity;
-  v.result =
-      GetExifValue(path.c_str(), directory, tag, v.buffer.data(), &v.size, &v.type, &v.count);
+  v.result = get(v);
   return v;
+}
+
+inline Value Get(const std::string& path, uint32_t directory, uint16_t tag, uint32_t capacity) {
+  return Call(capacity, [&](Value& v) {
+    return GetExifValue(path.c_str(), directory, tag, v.buffer.data(), &v.size, &v.type, &v.count);
+  });
 }
 
 // Parameterised over "II" and "MM".

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 #include "tests/support/jpeg_builder.h"
 #include "tests/support/oracle.h"
@@ -29,8 +30,7 @@ TEST_F(SamplePicture, ValidatesWithoutWarnings) {
   EXPECT_TRUE(problems->empty()) << ::testing::PrintToString(*problems);
   auto out = Exiv2Values(path_);
   if (out) {
-    EXPECT_EQ(out->exit_code, 0);
-    EXPECT_EQ(out->err, "");
+    EXPECT_EQ(std::tuple(out->exit_code, out->err), std::tuple(0, ""));
     EXPECT_EQ(out->values["Exif.Image.Make"], "Veltora");
   }
 }
@@ -59,8 +59,7 @@ TEST_F(SamplePicture, CarriesTheDocumentedValues) {
   ASSERT_TRUE(thumbnail);
   auto size = DecodeCleanly(std::vector<uint8_t>(thumbnail->out.begin(), thumbnail->out.end()));
   ASSERT_TRUE(size);
-  EXPECT_EQ(size->width, 160);
-  EXPECT_EQ(size->height, 120);
+  EXPECT_EQ(std::tuple(size->width, size->height), std::tuple(160, 120));
 }
 
 }  // namespace
