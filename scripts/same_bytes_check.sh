@@ -48,7 +48,9 @@ run_edit() {
   shift 4
   local out=$work/$side/$name$ext args=()
   for a in "$@"; do args+=("${a//@OUT/$out}"); done
-  # A writable copy: the corpus files are read-only.
+  # Each edit writes a new output (-o refuses an existing file); the date is
+  # patched in place, on a writable copy (the corpus files are read-only).
+  rm -f "$out"
   if [ "$name" = date ]; then install -m 644 "$in" "$out"; fi
   "$side" "${args[@]}" >/dev/null 2>&1 && echo 0 || echo $?
 }
@@ -84,9 +86,9 @@ while IFS=$'\t' read -r name _; do
   [ -f "$in" ] || continue
   files=$((files + 1))
   edits=(
-    "orientation|.jpg|set-orientation|$in|-o|@OUT|6|--rebuild"
+    "orientation|.jpg|set-orientation|6|$in|-o|@OUT|--rebuild"
     "gps|.jpg|gps|$in|-o|@OUT|--lat|48.8584|--lon|2.2945|--alt|35"
-    "date|.${name##*.}|set-date|@OUT|2024:05:06 07:08:09"
+    "date|.${name##*.}|set-date|2024:05:06 07:08:09|@OUT|--in-place"
     "append|.jpg|append|$in|--from|$work/records.json|-o|@OUT"
     "thumb|.jpg|thumb|$in|-o|@OUT|--from|$thumb_source"
     "encode|.jpg|encode|$in|-o|@OUT|--new-exif|--make|Maker|--model|Model|--date|2024:05:06 07:08:09"
