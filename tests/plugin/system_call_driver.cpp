@@ -23,11 +23,12 @@ int next_mark = 1000;
 void* plugin = nullptr;
 
 // The export `name` of the loaded plug-in, typed as the chief header declares it.
+// The type is taken unevaluated, so that no build links the export itself.
 template <typename Function>
-Function* Export(Function*, const char* name) {
-  return reinterpret_cast<Function*>(::dlsym(plugin, name));
+Function Export(const char* name) {
+  return reinterpret_cast<Function>(::dlsym(plugin, name));
 }
-#define EXPORT(name) Export(&::name, #name)
+#define EXPORT(name) Export<decltype(&::name)>(#name)
 
 // The first round warms up what a process does once (loading the time
 // zone, the codec's tables); the second is counted.
