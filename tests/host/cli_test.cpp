@@ -179,7 +179,7 @@ class SampleCopyTest : public HostCliTest {
   void SetUp() override {
     HostCliTest::SetUp();
     if (IsSkipped()) return;
-    fs::copy_file(fs::path(HostExecutable()).parent_path() / "veltora-sample.jpg", dir_ / "a.jpg");
+    fs::copy_file(SamplePicture(), dir_ / "a.jpg");
     Write("orientation.json", R"({"TiffMain": {"Orientation": 6}})");
     Write("bad.json", R"({"TiffMain": {"Orientation": 70000}})");
   }

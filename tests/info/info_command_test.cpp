@@ -27,18 +27,13 @@ class InfoCommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (access(HostExecutable().c_str(), X_OK) != 0) GTEST_SKIP() << "no " << HostExecutable();
-    sample_ = (fs::path(HostExecutable()).parent_path() / "veltora-sample.jpg").string();
   }
-  HostRun Run(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--plugin", PluginPath()});
-    return RunHost(args);
-  }
-  std::string sample_;
+  const std::string sample_ = SamplePicture();
   t::TempDir dir_;
 };
 
 TEST_F(InfoCommandTest, TablesReadAsPhotographersReadAndRawAsStored) {
-  const HostRun table = Run({"info", sample_});
+  const HostRun table = RunHost({"info", sample_});
   ASSERT_EQ(table.exit_status, 0) << table.err;
   for (const char* line :
        {"Preview                     : 160 x 120, 24 bits per pixel, JPG\n",
@@ -46,7 +41,7 @@ TEST_F(InfoCommandTest, TablesReadAsPhotographersReadAndRawAsStored) {
         "-- Interoperability\n", "GPSLatitude                 : 48.8584 N\n"}) {
     EXPECT_THAT(table.out, HasSubstr(line));
   }
-  const HostRun raw = Run({"info", "-n", sample_});
+  const HostRun raw = RunHost({"info", "-n", sample_});
   EXPECT_THAT(raw.out, HasSubstr("ExposureTime                : 1/250\n"));
   EXPECT_THAT(raw.out, HasSubstr("FNumber                     : 56/10\n"));
   EXPECT_THAT(raw.out, HasSubstr("GPSLatitude                 : 48/1 51/1 3024/100\n"));
@@ -57,7 +52,7 @@ TEST_F(InfoCommandTest, AJfifFileHasNoRecordsAndIsToldWhy) {
   const auto tiff =
       t::TiffBuilder().Ascii(t::kIfd0, 271, "Maker").Short(t::kExif, 37385, 1).Bytes();
   t::WriteFile(dir_ / "jfif.jpg", t::SpliceExif(t::SmallJpeg(), tiff, true));
-  const HostRun jfif = Run({"info", (dir_ / "jfif.jpg").string()});
+  const HostRun jfif = RunHost({"info", (dir_ / "jfif.jpg").string()});
   EXPECT_EQ(jfif.exit_status, 0);
   EXPECT_THAT(jfif.out, HasSubstr("EXIF    : none"));
   EXPECT_THAT(jfif.out, AllOf(HasSubstr("E_NOTEXIF"), HasSubstr("APP0 (JFIF)")));

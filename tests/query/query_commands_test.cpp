@@ -15,22 +15,12 @@ namespace veltora::testing {
 namespace {
 
 using host::testing::HostRun;
-using host::testing::PluginPath;
 using host::testing::RunHost;
 
 class QueryCommandsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* build = std::getenv("VELTORA_BUILD_DIR");
-    if (build == nullptr) GTEST_SKIP() << "VELTORA_BUILD_DIR is not set (run through ctest)";
-    sample_ = (std::filesystem::path(build) / "veltora-sample.jpg").string();
     if (!std::filesystem::exists(sample_)) GTEST_SKIP() << "no sample picture at " << sample_;
-  }
-
-  // Runs veltora with the built plug-in.
-  HostRun Run(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--plugin", PluginPath()});
-    return RunHost(args);
   }
 
   // Runs with --json: the exit status, and one printed object per element
@@ -38,7 +28,7 @@ class QueryCommandsTest : public ::testing::Test {
   // Returns the printed array.
   nlohmann::json Json(std::vector<std::string> args, int expected_status, const char* expected) {
     args.push_back("--json");
-    const HostRun run = Run(std::move(args));
+    const HostRun run = RunHost(args);
     EXPECT_EQ(run.exit_status, expected_status) << run.err;
     const nlohmann::json out = nlohmann::json::parse(run.out, nullptr, false);
     const nlohmann::json want = nlohmann::json::parse(expected);
@@ -54,7 +44,7 @@ class QueryCommandsTest : public ::testing::Test {
     return out;
   }
 
-  std::string sample_;
+  const std::string sample_ = host::testing::SamplePicture();
   TempDir dir_;
 };
 
@@ -69,7 +59,7 @@ TEST_F(QueryCommandsTest, ExifShowsAllThreeRecords) {
 
   // The table form prints one aligned "Key : value" line per attribute;
   // rationals read as people read them there, and only there.
-  const HostRun table = Run({"exif", sample_});
+  const HostRun table = RunHost({"exif", sample_});
   EXPECT_EQ(table.exit_status, 0);
   for (const char* line :
        {"Model                : Veltora Sample One\n", "ExposureTime         : 1/250 (0.004)\n",
@@ -81,7 +71,7 @@ TEST_F(QueryCommandsTest, ExifShowsAllThreeRecords) {
 TEST_F(QueryCommandsTest, GetShowsValuesByType) {
   Json({"get", sample_, "exif", "33434"}, 0,
        R"([{"Type": "RATIONAL", "Value": [1, 250], "Tag": 33434}])");
-  EXPECT_NE(Run({"get", sample_, "exif", "33434"}).out.find("1/250 (0.004)"), std::string::npos);
+  EXPECT_NE(RunHost({"get", sample_, "exif", "33434"}).out.find("1/250 (0.004)"), std::string::npos);
   Json({"get", sample_, "IFD0", "0x010F"}, 0, R"([{"Value": "Veltora", "Size": 8}])");
   Json({"get", sample_, "gps", "0"}, 0, R"([{"Value": [2, 3, 0, 0]}])");
   Json({"get", sample_, "2", "36864"}, 0, R"([{"Value": "30 32 33 30"}])");
@@ -90,8 +80,8 @@ TEST_F(QueryCommandsTest, GetShowsValuesByType) {
   Json({"get", sample_, "17", "1"}, 1, R"([{"Error": "E_INVALIDARG"}])");
   Json({"get", sample_, "ifd1", "271"}, 1, R"([{"Error": "E_FAIL"}])");
   // Names and numbers the host cannot parse stop the command.
-  EXPECT_EQ(Run({"get", sample_, "makernote", "1"}).exit_status, 2);
-  EXPECT_EQ(Run({"get", sample_, "exif", "70000"}).exit_status, 2);
+  EXPECT_EQ(RunHost({"get", sample_, "makernote", "1"}).exit_status, 2);
+  EXPECT_EQ(RunHost({"get", sample_, "exif", "70000"}).exit_status, 2);
 }
 
 TEST_F(QueryCommandsTest, MakerListsEntriesAndReportsAnotherSignature) {
@@ -99,7 +89,7 @@ TEST_F(QueryCommandsTest, MakerListsEntriesAndReportsAnotherSignature) {
   ASSERT_TRUE(all.at(0)["Entries"].is_array());
   EXPECT_EQ(all[0]["Entries"].size(), 6u);
   EXPECT_EQ(all[0]["Entries"][1], (nlohmann::json{{"Tag", 2}, {"Value", 0x00010002}}));
-  EXPECT_NE(Run({"maker", sample_}).out.find("0x0002    0x00010002\n"), std::string::npos);
+  EXPECT_NE(RunHost({"maker", sample_}).out.find("0x0002    0x00010002\n"), std::string::npos);
 
   const nlohmann::json some = Json({"maker", sample_, "0x0007", "1"}, 0, "[{}]");
   ASSERT_EQ(some.at(0)["Entries"].size(), 2u);
