@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <string>
 
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 #include "tests/support/gps_set.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 
 namespace veltora::testing {
 

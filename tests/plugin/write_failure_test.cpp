@@ -10,7 +10,7 @@
 
 #include <filesystem>
 
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 #include "tests/edit/edit_test_support.h"
 #include "tests/platform/file_system_fixture.h"
 #include "tests/support/jpeg_builder.h"

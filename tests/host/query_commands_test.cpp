@@ -1,6 +1,10 @@
 // The query subcommands of the veltora host, run as a separate process on the
 // sample picture (GPS, a Quorvanta maker note, a thumbnail) and on files
-// that fail, checking what a user or a script sees.
+// that fail, checking what a user or a script sees: info's table and stored
+// numbers (its JSON form is the records', record_json_test), the reason given
+// for a JPEG with EXIF data behind an APP0 segment, exif, get, maker and the
+// presence subcommands.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,13 +13,17 @@
 #include <vector>
 
 #include "tests/host/run_host.h"
+#include "tests/support/jpeg_builder.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/tiff_builder.h"
 
 namespace veltora::testing {
 namespace {
 
 using host::testing::HostRun;
 using host::testing::RunHost;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
 
 class QueryCommandsTest : public ::testing::Test {
  protected:
@@ -47,6 +55,31 @@ class QueryCommandsTest : public ::testing::Test {
   const std::string sample_ = host::testing::SamplePicture();
   TempDir dir_;
 };
+
+TEST_F(QueryCommandsTest, InfoTablesReadAsPhotographersReadAndRawAsStored) {
+  const HostRun table = RunHost({"info", sample_});
+  ASSERT_EQ(table.exit_status, 0) << table.err;
+  for (const char* line :
+       {"Preview                     : 160 x 120, 24 bits per pixel, JPG\n",
+        "ExposureTime                : 1/250 s\n", "FNumber                     : f/5.6\n",
+        "-- Interoperability\n", "GPSLatitude                 : 48.8584 N\n"}) {
+    EXPECT_THAT(table.out, HasSubstr(line));
+  }
+  const HostRun raw = RunHost({"info", "-n", sample_});
+  EXPECT_THAT(raw.out, HasSubstr("ExposureTime                : 1/250\n"));
+  EXPECT_THAT(raw.out, HasSubstr("FNumber                     : 56/10\n"));
+  EXPECT_THAT(raw.out, HasSubstr("GPSLatitude                 : 48/1 51/1 3024/100\n"));
+}
+
+// EXIF data behind a JFIF APP0: described without records, and told why.
+TEST_F(QueryCommandsTest, InfoOfAJfifFileHasNoRecordsAndSaysWhy) {
+  const auto tiff = TiffBuilder().Ascii(kIfd0, 271, "Maker").Short(kExif, 37385, 1).Bytes();
+  WriteFile(dir_ / "jfif.jpg", SpliceExif(SmallJpeg(), tiff, true));
+  const HostRun jfif = RunHost({"info", (dir_ / "jfif.jpg").string()});
+  EXPECT_EQ(jfif.exit_status, 0);
+  EXPECT_THAT(jfif.out, HasSubstr("EXIF    : none"));
+  EXPECT_THAT(jfif.out, AllOf(HasSubstr("E_NOTEXIF"), HasSubstr("APP0 (JFIF)")));
+}
 
 TEST_F(QueryCommandsTest, ExifShowsAllThreeRecords) {
   // Maker0x0002 is 0x00010002.
