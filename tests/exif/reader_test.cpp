@@ -133,7 +133,6 @@ TEST_P(ExifReaderTest, ReadingOnDemandSeesOnlyWhatLoadedDataHolds) {
     const std::string path = (dir / "file.jpg").string();
     ExifReader loaded(path.c_str(), 1, 0);
     ExifReader on_demand(path.c_str(), ExifReader::kReadOnDemand, 0);
-    EXPECT_EQ(on_demand.data, nullptr);
     std::string text_loaded, text_on_demand;
     EXPECT_EQ(std::tuple(loaded.GetOrientationTag(0), loaded.GetOrientationTag(1),
                          loaded.ReadDateText(0, 16, &text_loaded), text_loaded),
