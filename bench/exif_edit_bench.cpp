@@ -21,7 +21,7 @@
 
 #include "bench/peer_timing.h"
 #include "exif/exif_reader.h"
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 
 #if defined(VELTORA_HAVE_EXIV2)
 #include <exiv2/exiv2.hpp>

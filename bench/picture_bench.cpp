@@ -38,12 +38,12 @@
 #include <vector>
 
 #include "bench/peer_timing.h"
+#include "frame/veltora.h"
 #include "imaging/bitmap.h"
 #include "imaging/picture_io.h"
 #include "imaging/resample.h"
 #include "imaging/rotate.h"
 #include "imaging/save_jpeg.h"
-#include "plugin/veltora.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include "exif/exif_reader.h"
 #include "exif/maker_note_reader.h"
-#include "plugin/export_guard.h"
-#include "plugin/format_detection.h"
-#include "plugin/veltora.h"
+#include "frame/export_guard.h"
+#include "frame/format_detection.h"
+#include "frame/veltora.h"
 #include "query/query_support.h"
 
 VELTORA_API HRESULT IsExifFile(const char* path, uint32_t* is_exif) {

@@ -10,7 +10,7 @@
 #include "bytes/byte_order.h"
 #include "create/whole_file.h"
 #include "exif/exif_reader.h"
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 #include "tests/create/records.h"
 #include "tests/platform/file_system_fixture.h"
 #include "tests/support/jpeg_builder.h"

@@ -21,9 +21,9 @@
 #include <span>
 #include <thread>
 
+#include "frame/veltora.h"
 #include "imaging/dib_memory.h"
 #include "platform/fault_injection.h"
-#include "plugin/veltora.h"
 #include "tests/imaging/imaging_test_support.h"
 #include "tests/platform/file_system_fixture.h"
 #include "tests/support/write_paths.h"

@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <string>
 
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 
 namespace {
 

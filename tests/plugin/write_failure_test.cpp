@@ -10,9 +10,9 @@
 
 #include <filesystem>
 
+#include "frame/veltora.h"
 #include "platform/fault_injection.h"
 #include "platform/win32_error.h"
-#include "plugin/veltora.h"
 #include "tests/edit/edit_test_support.h"
 #include "tests/platform/file_system_fixture.h"
 #include "tests/support/jpeg_builder.h"
