@@ -11,9 +11,9 @@
 #include "edit/block_entries.h"
 #include "exif/date_text.h"
 #include "exif/jpeg_segments.h"
+#include "frame/safe_replace.h"
 #include "platform/local_time.h"
 #include "platform/win32_error.h"
-#include "plugin/safe_replace.h"
 
 namespace veltora::edit {
 namespace {

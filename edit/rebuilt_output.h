@@ -2,7 +2,7 @@
 // file (JPEG: a new APP1 replaces every APP0/APP1 of the source; TIFF: the
 // block heads the file and the image data follows it), the DateTime stamp
 // every write of an edited file carries, and the guarded writes on top of
-// plugin/safe_replace.h.
+// frame/safe_replace.h.
 #ifndef VELTORA_EDIT_REBUILT_OUTPUT_H_
 #define VELTORA_EDIT_REBUILT_OUTPUT_H_
 
@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "edit/exif_editor.h"
+#include "frame/veltora.h"
 #include "platform/file.h"
-#include "plugin/veltora.h"
 
 namespace veltora::edit {
 

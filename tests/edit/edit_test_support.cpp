@@ -45,54 +45,6 @@ bool ThumbnailDecodes(const std::filesystem::path& file) {
          DecodeCleanly(thumbnail).has_value();
 }
 
-GpsSet::GpsSet() {
-  CStringInit(&set.GPSMapDatum);
-  CStringInit(&set.GPSDateStamp);
-}
-
-GpsSet::~GpsSet() {
-  ArrayFree(&set.tags);
-  ArrayFree(&set.GPSProcessingMethod);
-  ArrayFree(&set.GPSAreaInformation);
-  CStringFree(&set.GPSMapDatum);
-  CStringFree(&set.GPSDateStamp);
-}
-
-GpsSet& GpsSet::Tags(std::vector<uint16_t> tags) {
-  ArrayRemoveAll(&set.tags);
-  ArrayAppend(&set.tags, tags.data(), tags.size());
-  return *this;
-}
-
-GpsSet& GpsSet::Position(char lat_ref, uint32_t lat_deg, char lon_ref, uint32_t lon_deg) {
-  set.GPSLatitudeRef[0] = lat_ref;
-  set.GPSLongitudeRef[0] = lon_ref;
-  set.GPSLatitude[0] = {lat_deg, 1};
-  set.GPSLatitude[1] = {30, 1};
-  set.GPSLatitude[2] = {1234, 100};
-  set.GPSLongitude[0] = {lon_deg, 1};
-  set.GPSLongitude[1] = {15, 1};
-  set.GPSLongitude[2] = {0, 1};
-  set.GPSAltitude = {3500, 10};
-  return *this;
-}
-
-GpsSet& GpsSet::Datum(const char* text) {
-  CStringSet(&set.GPSMapDatum, text);
-  return *this;
-}
-
-GpsSet& GpsSet::DateStamp(const char* text) {
-  CStringSet(&set.GPSDateStamp, text);
-  return *this;
-}
-
-GpsSet& GpsSet::Method(std::vector<uint8_t> bytes) {
-  ArrayRemoveAll(&set.GPSProcessingMethod);
-  ArrayAppend(&set.GPSProcessingMethod, bytes.data(), bytes.size());
-  return *this;
-}
-
 TiffBuilder CameraBlock(Endian order, uint16_t orientation0, uint16_t orientation1,
                         const char* exif_version) {
   TiffBuilder b(order);

@@ -1,5 +1,4 @@
-// What the editing tests share: reading values back through the reader,
-// building GPS sets, and the corpus files the edits can be tried on.
+// What the editing tests share: reading values back through the reader, and the corpus files the edits can be tried on.
 #ifndef VELTORA_TESTS_EDIT_EDIT_TEST_SUPPORT_H_
 #define VELTORA_TESTS_EDIT_EDIT_TEST_SUPPORT_H_
 
@@ -13,6 +12,7 @@
 
 #include "exif/exif_reader.h"
 #include "interface/host_types.h"
+#include "tests/support/gps_set.h"
 #include "tests/support/tiff_builder.h"
 
 namespace veltora::testing {
@@ -27,21 +27,6 @@ std::optional<std::string> ReadValue(const std::filesystem::path& file, uint32_t
 std::map<std::pair<uint32_t, uint16_t>, std::string> AllValues(const std::filesystem::path& file);
 // Whether the file has an EXIF thumbnail and it decodes cleanly.
 bool ThumbnailDecodes(const std::filesystem::path& file);
-
-// A GpsTagSet for latitude/longitude in degrees, minutes and hundredths of
-// seconds, with the given tag list; owns its arrays (freed by the destructor).
-struct GpsSet {
-  GpsSet();
-  ~GpsSet();
-  GpsSet(const GpsSet&) = delete;
-  GpsSet& operator=(const GpsSet&) = delete;
-  GpsSet& Tags(std::vector<uint16_t> tags);
-  GpsSet& Position(char lat_ref, uint32_t lat_deg, char lon_ref, uint32_t lon_deg);
-  GpsSet& Datum(const char* text);
-  GpsSet& DateStamp(const char* text);
-  GpsSet& Method(std::vector<uint8_t> bytes);
-  GpsTagSet set{};
-};
 
 // The block builders the tests start from: a camera-like JPEG block with
 // DateTime (count 20), Orientation in IFD0 and IFD1, an Exif IFD with

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "edit/exif_editor.h"
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 #include "tests/edit/edit_test_support.h"
 #include "tests/support/jpeg_builder.h"
 #include "tests/support/oracle.h"

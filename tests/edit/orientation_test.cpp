@@ -3,7 +3,7 @@
 
 #include "edit/orientation_edit.h"
 #include "exif/directory.h"
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 #include "tests/edit/edit_test_support.h"
 #include "tests/support/jpeg_builder.h"
 #include "tests/support/oracle.h"

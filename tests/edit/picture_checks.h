@@ -5,10 +5,10 @@
 
 #include <filesystem>
 
+#include "frame/veltora.h"
 #include "imaging/bitmap.h"
 #include "imaging/dib_memory.h"
 #include "imaging/picture_io.h"
-#include "plugin/veltora.h"
 #include "tests/imaging/imaging_test_support.h"
 
 namespace veltora::testing {

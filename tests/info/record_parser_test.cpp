@@ -9,8 +9,8 @@
 #include <tuple>
 #include <vector>
 
+#include "frame/veltora.h"
 #include "info/exif_records.h"
-#include "plugin/veltora.h"
 #include "tests/support/jpeg_builder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tiff_builder.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 #include "tests/edit/edit_test_support.h"
 #include "tests/support/temp_dir.h"
 

@@ -7,9 +7,9 @@
 #include <filesystem>
 
 #include "edit/exif_editor.h"
+#include "frame/veltora.h"
 #include "imaging/dib_memory.h"
 #include "imaging/picture_io.h"
-#include "plugin/veltora.h"
 #include "tests/edit/edit_test_support.h"
 #include "tests/edit/picture_checks.h"
 #include "tests/imaging/imaging_test_support.h"

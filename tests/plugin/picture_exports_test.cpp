@@ -8,13 +8,13 @@
 #include <memory>
 #include <tuple>
 
+#include "frame/veltora.h"
 #include "imaging/dib_memory.h"
 #include "imaging/picture_files.h"
 #include "imaging/picture_io.h"
-#include "imaging_test_support.h"
 #include "platform/fault_injection.h"
 #include "platform/win32_error.h"
-#include "plugin/veltora.h"
+#include "tests/imaging/imaging_test_support.h"
 #include "tests/platform/file_system_fixture.h"
 #include "tests/support/jpeg_builder.h"
 #include "tests/support/oracle.h"
