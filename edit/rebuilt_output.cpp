@@ -138,7 +138,7 @@ uint32_t JpegLayout(const ExifEditor& editor, Out& out, In& in) {
     const uint8_t head[4] = {static_cast<uint8_t>(s->marker >> 8), static_cast<uint8_t>(s->marker),
                              static_cast<uint8_t>(s->length >> 8), static_cast<uint8_t>(s->length)};
     bool complete = true;
-    if (s->marker == exif::kJpegSoi) {
+    if (s->marker == exif::kJpegSoi && s->position == 0) {
       uint8_t app1[10] = {0xFF, 0xE1, static_cast<uint8_t>(segment >> 8),
                           static_cast<uint8_t>(segment), 'E', 'x', 'i', 'f', 0, 0};
       if (uint32_t error = out.Write(head, 2)) return error;
@@ -154,6 +154,10 @@ uint32_t JpegLayout(const ExifEditor& editor, Out& out, In& in) {
       }
     } else if (s->marker == exif::kJpegEoi) {
       return out.Write(head, 2);
+    } else if (s->marker == exif::kJpegSoi) {
+      // A later SOI (EXIF-only files end with an empty SOI-EOI picture) is
+      // the source's own bytes: the EXIF block goes behind the first only.
+      if (uint32_t error = out.Write(head, 2)) return error;
     } else if (s->cut || s->length < 2) {
       break;
     } else if (s->marker == exif::kJpegSos) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "frame/veltora.h"
 #include "platform/file.h"
 #include "tests/edit/edit_test_support.h"
 #include "tests/support/jpeg_builder.h"
@@ -60,6 +61,44 @@ TEST_P(OutputTest, JpegLayoutReplacesApp0AndExifKeepsOtherApp1sAndTheRestInOrder
   WriteFile(dir_ / "out.jpg", out);
   EXPECT_TRUE(DecodeCleanly(out));
   EXPECT_EQ(AllValues(dir_ / "out.jpg"), AllValues(file));
+}
+
+// A JPEG that holds its EXIF segment and no picture, as EXIF-only files do:
+// it ends there, or goes on with an EOI, an empty SOI-EOI picture, or tables
+// without a scan. The block comes out once and what followed it stays; with
+// an exact copy of the block the output is the source itself.
+TEST_P(OutputTest, JpegWithoutScanDataGetsItsExifSegmentOnceAndKeepsWhatFollows) {
+  const auto block = CameraBlock(GetParam()).Bytes();
+  const std::vector<uint8_t> tails[] = {
+      {},
+      {0xFF, kEoi},
+      {0xFF, kSoi, 0xFF, kEoi},
+      JpegBuilder().Segment(0xDB, std::vector<uint8_t>(65, 1)).Soi().Eoi().Bytes()};
+  for (const auto& tail : tails) {
+    SCOPED_TRACE(tail.size());
+    auto source = JpegBuilder().Soi().App1Exif(block).Bytes();
+    source.insert(source.end(), tail.begin(), tail.end());
+    const auto file = dir_ / "in.jpg";
+    WriteFile(file, source);
+    ExifEditor editor(file.c_str(), 1);
+    ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
+    std::vector<uint8_t> out;
+    ASSERT_EQ(edit::WriteJpegLayout(editor, source, &out), 0u);
+    EXPECT_EQ(out, source);
+  }
+  // Through an export whose rebuild grows the block: IFD1 gains Orientation.
+  const auto file = dir_ / "exif-only.jpg";
+  const auto source =
+      JpegBuilder().Soi().App1Exif(CameraBlock(GetParam(), 1, 0).Bytes()).Soi().Eoi().Bytes();
+  WriteFile(file, source);
+  const auto out = dir_ / "turned.jpg";
+  ASSERT_EQ(SetOrientation(out.c_str(), file.c_str(), 6, 1), S_OK);
+  const auto bytes = ReadFile(out);
+  const std::vector<uint8_t> exif = {'E', 'x', 'i', 'f', 0, 0};
+  EXPECT_EQ(std::search(bytes.begin() + 12, bytes.end(), exif.begin(), exif.end()), bytes.end())
+      << "one EXIF segment";
+  EXPECT_TRUE(std::equal(bytes.end() - 4, bytes.end(), source.end() - 4));
+  EXPECT_EQ(ReadValue(out, exif::kIfd1, exif::kTagOrientation), std::string("3/1:\x06\0", 6));
 }
 
 TEST_P(OutputTest, App1OfExactly65535BytesIsWrittenAndOneMoreIsRefused) {
