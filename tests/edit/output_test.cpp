@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "frame/veltora.h"
 #include "platform/file.h"
 #include "tests/edit/edit_test_support.h"
 #include "tests/support/jpeg_builder.h"
+#include "tests/support/oracle.h"
 #include "tests/support/temp_dir.h"
 
 namespace veltora::testing {
@@ -163,6 +165,26 @@ TEST_P(OutputTest, TiffLayoutWithoutImageDataIsInvalid) {
   // The strips end after the file does.
   const std::vector<uint8_t> cut(whole.begin(), whole.end() - 10);
   EXPECT_EQ(edit::WriteTiffLayout(editor, cut, &out), 13u);
+}
+
+// A TIFF whose sub-image strip lies behind the main image, outside the block
+// (TiffWithSubImage): each edit that rebuilds the file carries it along.
+TEST_P(OutputTest, RebuiltTiffKeepsTheSubImageDataBehindTheMainImage) {
+  if (!HaveTool("exiftool")) GTEST_SKIP() << "exiftool finds the sub-image";
+  std::vector<uint8_t> strip;
+  const auto file = dir_ / "in.tif";
+  WriteFile(file, TiffWithSubImage(GetParam(), &strip));
+  GpsSet gps;
+  gps.Tags({1, 2, 3, 4}).Position('N', 48, 'E', 2);
+  const std::pair<const char*, std::function<HRESULT(const char*)>> edits[] = {
+      {"orientation", [&](const char* out) { return SetOrientation(out, file.c_str(), 6, 1); }},
+      {"gps", [&](const char* out) { return ReplaceExifGps(out, file.c_str(), 90, &gps.set); }}};
+  for (const auto& [name, edit] : edits) {
+    SCOPED_TRACE(name);
+    const auto out = dir_ / (std::string(name) + ".tif");
+    ASSERT_EQ(edit(out.c_str()), S_OK);
+    EXPECT_TRUE(SubImageStripIs(out, strip));
+  }
 }
 
 // An input over 64 MiB is streamed between the files instead of being
