@@ -41,7 +41,8 @@ class MemoryIn {
   uint32_t ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) const {
     *got = 0;
     if (offset >= bytes_.size()) return 0;
-    *got = std::min<uint64_t>(size, bytes_.size() - offset);
+    // No more than the `size` bytes asked for, so it fits the size type.
+    *got = static_cast<size_t>(std::min<uint64_t>(size, bytes_.size() - offset));
     std::memcpy(buffer, bytes_.data() + offset, *got);
     return 0;
   }
@@ -64,7 +65,12 @@ class MemoryOut {
     return 0;
   }
   uint32_t Write(const void* buffer, size_t size) {
-    if (bytes_->size() < position_ + size) bytes_->resize(position_ + size);
+    // A position read from the file may lie beyond what memory can hold.
+    if (position_ > bytes_->max_size() || size > bytes_->max_size() - position_) {
+      return kErrorNotEnoughMemory;
+    }
+    const size_t end = static_cast<size_t>(position_) + size;
+    if (bytes_->size() < end) bytes_->resize(end);
     if (size > 0) std::memcpy(bytes_->data() + position_, buffer, size);
     position_ += size;
     return 0;

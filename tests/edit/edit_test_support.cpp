@@ -13,7 +13,7 @@ namespace veltora::testing {
 
 std::optional<std::string> ReadValue(const std::filesystem::path& file, uint32_t code,
                                      uint16_t tag) {
-  exif::ExifReader reader(file.c_str(), 1, 0);
+  exif::ExifReader reader(file.string().c_str(), 1, 0);
   exif::IfdEntry entry;
   entry.tag = tag;
   if (reader.FindEntry(code, &entry) != 1) return std::nullopt;
@@ -29,7 +29,7 @@ std::optional<std::string> ReadValue(const std::filesystem::path& file, uint32_t
 
 std::map<std::pair<uint32_t, uint16_t>, std::string> AllValues(const std::filesystem::path& file) {
   std::map<std::pair<uint32_t, uint16_t>, std::string> all;
-  exif::ExifReader reader(file.c_str(), 1, 0);
+  exif::ExifReader reader(file.string().c_str(), 1, 0);
   for (uint32_t code : {exif::kIfd0, exif::kExifIfd, exif::kGpsIfd, exif::kIfd1}) {
     std::vector<exif::IfdEntry> entries;
     if (reader.CollectEntries(code, &entries) <= 0) continue;
@@ -44,7 +44,7 @@ std::map<std::pair<uint32_t, uint16_t>, std::string> AllValues(const std::filesy
 
 bool ThumbnailDecodes(const std::filesystem::path& file) {
   std::vector<uint8_t> thumbnail;
-  return exif::ExifReader(file.c_str(), 1, 0).GetThumbnail(&thumbnail) > 0 &&
+  return exif::ExifReader(file.string().c_str(), 1, 0).GetThumbnail(&thumbnail) > 0 &&
          DecodeCleanly(thumbnail).has_value();
 }
 

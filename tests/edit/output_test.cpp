@@ -40,7 +40,7 @@ TEST_P(OutputTest, JpegLayoutReplacesApp0AndExifKeepsOtherApp1sAndTheRestInOrder
                         .Segment(kCom, {'h', 'i'})
                         .ImageSegments(SmallJpeg())
                         .Bytes());
-  ExifEditor editor(file.c_str(), 1);
+  ExifEditor editor(file.string().c_str(), 1);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   std::vector<uint8_t> out;
   ASSERT_EQ(edit::WriteJpegLayout(editor, ReadFile(file), &out), 0u);
@@ -105,7 +105,7 @@ TEST_P(OutputTest, JpegWithoutScanDataGetsItsExifSegmentOnceAndKeepsWhatFollows)
 
 TEST_P(OutputTest, App1OfExactly65535BytesIsWrittenAndOneMoreIsRefused) {
   const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
-  ExifEditor editor(file.c_str(), 1);
+  ExifEditor editor(file.string().c_str(), 1);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const auto in = ReadFile(file);
   ASSERT_LT(editor.blockLength, 65527u);
@@ -133,7 +133,7 @@ TEST_P(OutputTest, MoreSegmentsThanA16BitCountBeforeTheExifAreWalkedAndCopied) {
   const size_t app1_end = builder.LastSegmentOffset() + 2 + block.size() + 8;
   const auto file = dir_ / "in.jpg";
   WriteFile(file, builder.ImageSegments(SmallJpeg()).Bytes());
-  ExifEditor editor(file.c_str(), 1);
+  ExifEditor editor(file.string().c_str(), 1);
   EXPECT_EQ(editor.IsExifJpeg(), 1);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const auto in = ReadFile(file);
@@ -155,7 +155,7 @@ TEST_P(OutputTest, TiffLayoutWithoutImageDataIsInvalid) {
   auto b = CameraBlock(GetParam());
   b.RgbImage(kIfd0, 4, 4);
   const auto file = b.WriteTiff(dir_);
-  ExifEditor editor(file.c_str(), 1);
+  ExifEditor editor(file.string().c_str(), 1);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   std::vector<uint8_t> out;
   EXPECT_EQ(edit::WriteTiffLayout(editor, ReadFile(file), &out), 13u) << "no data placed";
@@ -195,7 +195,7 @@ TEST_P(OutputTest, StreamedLayoutOfALargeInputEqualsTheLayoutInMemory) {
     ASSERT_GT(bytes.size(), kOverWholeFileLimit);
     const auto in_path = dir_ / "large.in", out_path = dir_ / "large.out";
     WriteFile(in_path, bytes);
-    ExifEditor editor(in_path.c_str(), 1);
+    ExifEditor editor(in_path.string().c_str(), 1);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
     if (!jpeg) editor.PlaceDataBehindBlock();  // the strips to copy
     std::vector<uint8_t> in_memory;
@@ -204,9 +204,9 @@ TEST_P(OutputTest, StreamedLayoutOfALargeInputEqualsTheLayoutInMemory) {
               0u);
     {
       platform::File in, out;
-      ASSERT_EQ(platform::File::Open(in_path.c_str(), platform::File::Access::kRead, &in), 0u);
+      ASSERT_EQ(platform::File::Open(in_path.string().c_str(), platform::File::Access::kRead, &in), 0u);
       ASSERT_EQ(
-          platform::File::Open(out_path.c_str(), platform::File::Access::kCreateAlways, &out), 0u);
+          platform::File::Open(out_path.string().c_str(), platform::File::Access::kCreateAlways, &out), 0u);
       ASSERT_EQ(jpeg ? edit::WriteJpegLayout(editor, out, in) : edit::WriteTiffLayout(editor, out, in),
                 0u);
     }

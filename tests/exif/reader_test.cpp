@@ -33,7 +33,7 @@ void ForEachReader(const std::vector<uint8_t>& file,
   t::WriteFile(path, file);
   for (uint32_t load : {0u, 1u}) {
     Reader in_memory(file, load, 0);
-    Reader on_disk(path.c_str(), load, load);  // file readers also try the page allocator
+    Reader on_disk(path.string().c_str(), load, load);  // file readers also try the page allocator
     for (Reader* r : {&in_memory, &on_disk}) {
       SCOPED_TRACE((r == &on_disk ? "file load=" : "memory load=") + std::to_string(load));
       check(*r, load);
@@ -259,7 +259,7 @@ TEST(ExifReaderCorpusTest, EveryPictureScansAndAnswersTheSameFromFileAndMemory) 
     SCOPED_TRACE(file.filename().string());
     const auto bytes = t::ReadFile(file);
     for (uint32_t load : {0u, 1u}) {
-      MakerNoteReader from_file(file.c_str(), load, 0);
+      MakerNoteReader from_file(file.string().c_str(), load, 0);
       MakerNoteReader from_memory(bytes, load, 0);
       EXPECT_EQ(from_file.valid, from_memory.valid);
       EXPECT_EQ(from_file.dataSize, from_memory.dataSize);
