@@ -167,6 +167,19 @@ TEST_F(ImageReplacementTest, MainPictureReplacedWithItsDimensions) {
   }
 }
 
+// The sub-image strip behind a TIFF's main image (TiffWithSubImage) is kept,
+// also when the main image is a new picture.
+TEST_F(ImageReplacementTest, SubImageDataOutsideTheBlockIsKept) {
+  if (!HaveTool("exiftool")) GTEST_SKIP() << "exiftool finds the sub-image";
+  std::vector<uint8_t> strip;
+  const std::string in = Path("in.tif"), out = Path("out.tif");
+  WriteBytes(in, TiffWithSubImage(kBig, &strip));
+  for (auto* replace : {&ReplaceThumbImage, &ReplaceExifImage}) {
+    ASSERT_EQ(replace(out.c_str(), in.c_str(), photo_.handle, 90), S_OK);
+    EXPECT_TRUE(SubImageStripIs(out, strip)) << (replace == &ReplaceThumbImage ? "thumbnail" : "picture");
+  }
+}
+
 TEST_F(ImageReplacementTest, RefusalsTouchNothing) {
   WriteBytes(Path("in.jpg"), CameraJpeg(kLittle));
   WriteBytes(Path("jfif.jpg"), RealJpeg(32, 24));
