@@ -82,7 +82,7 @@ TEST_P(OutputTest, JpegWithoutScanDataGetsItsExifSegmentOnceAndKeepsWhatFollows)
     source.insert(source.end(), tail.begin(), tail.end());
     const auto file = dir_ / "in.jpg";
     WriteFile(file, source);
-    ExifEditor editor(file.c_str(), 1);
+    ExifEditor editor(file.string().c_str(), 1);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
     std::vector<uint8_t> out;
     ASSERT_EQ(edit::WriteJpegLayout(editor, source, &out), 0u);
@@ -94,7 +94,7 @@ TEST_P(OutputTest, JpegWithoutScanDataGetsItsExifSegmentOnceAndKeepsWhatFollows)
       JpegBuilder().Soi().App1Exif(CameraBlock(GetParam(), 1, 0).Bytes()).Soi().Eoi().Bytes();
   WriteFile(file, source);
   const auto out = dir_ / "turned.jpg";
-  ASSERT_EQ(SetOrientation(out.c_str(), file.c_str(), 6, 1), S_OK);
+  ASSERT_EQ(SetOrientation(out.string().c_str(), file.string().c_str(), 6, 1), S_OK);
   const auto bytes = ReadFile(out);
   const std::vector<uint8_t> exif = {'E', 'x', 'i', 'f', 0, 0};
   EXPECT_EQ(std::search(bytes.begin() + 12, bytes.end(), exif.begin(), exif.end()), bytes.end())
@@ -177,12 +177,12 @@ TEST_P(OutputTest, RebuiltTiffKeepsTheSubImageDataBehindTheMainImage) {
   GpsSet gps;
   gps.Tags({1, 2, 3, 4}).Position('N', 48, 'E', 2);
   const std::pair<const char*, std::function<HRESULT(const char*)>> edits[] = {
-      {"orientation", [&](const char* out) { return SetOrientation(out, file.c_str(), 6, 1); }},
-      {"gps", [&](const char* out) { return ReplaceExifGps(out, file.c_str(), 90, &gps.set); }}};
+      {"orientation", [&](const char* out) { return SetOrientation(out, file.string().c_str(), 6, 1); }},
+      {"gps", [&](const char* out) { return ReplaceExifGps(out, file.string().c_str(), 90, &gps.set); }}};
   for (const auto& [name, edit] : edits) {
     SCOPED_TRACE(name);
     const auto out = dir_ / (std::string(name) + ".tif");
-    ASSERT_EQ(edit(out.c_str()), S_OK);
+    ASSERT_EQ(edit(out.string().c_str()), S_OK);
     EXPECT_TRUE(SubImageStripIs(out, strip));
   }
 }
