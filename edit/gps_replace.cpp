@@ -260,9 +260,9 @@ int AppendGpsIfd(ExifEditor& editor, GpsTagSet* set) {
   if (!exif_version || *exif_version < kExifVersion0210) return 0;
   SetGpsVersionFromExif(set, *exif_version);
   std::vector<EntryEdit> entries = CurrentGpsEntries(editor);
-  BuildGpsEntries(&entries, *set, editor.byteOrder);
+  BuildGpsEntries(&entries, *set, editor.Order());
   std::vector<DirectoryItem> items;
-  for (const EntryEdit& e : entries) items.push_back(ItemFor(e, editor.byteOrder));
+  for (const EntryEdit& e : entries) items.push_back(ItemFor(e, editor.Order()));
   return Done(editor.AppendDirectory(exif::kGpsIfd, items)) ? 1 : 0;
 }
 
@@ -272,7 +272,7 @@ namespace {
 // its out-of-line values and its thumbnail; 1 when attached.
 int AppendSourceIfd1(ExifEditor& editor, std::span<const uint8_t> source,
                      const BlockDirectory& dir, const ThumbnailRun& thumbnail) {
-  const exif::ByteOrder order = editor.byteOrder;
+  const exif::ByteOrder order = editor.Order();
   std::vector<DirectoryItem> items;
   for (const BlockEntry& e : dir.entries) {
     if (e.entry.tag == exif::kTagExifIfdPointer || e.entry.tag == exif::kTagGpsIfdPointer ||
@@ -337,7 +337,7 @@ int ReplaceGps(ExifEditor& editor, GpsTagSet* set) {
     if (!exif_version || *exif_version < kExifVersion0210) return 0;
     SetGpsVersionFromExif(set, *exif_version);
     std::vector<EntryEdit> entries = CurrentGpsEntries(editor);
-    BuildGpsEntries(&entries, *set, editor.byteOrder);
+    BuildGpsEntries(&entries, *set, editor.Order());
     return editor.RewriteIfd(exif::kGpsIfd, {}, entries).Done() ? 1 : 0;
   }
   if (has_pointer) {
@@ -353,18 +353,17 @@ int ReplaceGps(ExifEditor& editor, GpsTagSet* set) {
 }
 
 int ReattachSourceThumbnail(ExifEditor& editor) {
-  if (!editor.HasWorkBlock() || editor.ifd1.ifdOffset != 0) return 0;
-  editor.thumbnailBytes.clear();
-  editor.thumbnailPath.clear();
+  if (!editor.HasWorkBlock() || editor.DirectoryOffset(exif::kIfd1) != 0) return 0;
+  editor.DropThumbnail();
   int attached = 0;
-  const exif::ScopedExifData loaded(editor);
+  const exif::ScopedExifData loaded = editor.LoadSource();
   const std::span<const uint8_t> source = loaded.Bytes();
   if (source.empty()) return 0;
-  const uint32_t ifd1_offset = editor.thumbnailImage.ifdOffset;
-  if (const auto dir = ReadBlockDirectory(source, editor.byteOrder, ifd1_offset)) {
+  const uint32_t ifd1_offset = editor.Source().ThumbnailImage().ifdOffset;
+  if (const auto dir = ReadBlockDirectory(source, editor.Order(), ifd1_offset)) {
     if (editor.RestoreDetachedIfd1(source, ifd1_offset)) {
       attached = 1;
-    } else if (const auto thumbnail = FindThumbnail(source, editor.byteOrder, *dir)) {
+    } else if (const auto thumbnail = FindThumbnail(source, editor.Order(), *dir)) {
       attached = AppendSourceIfd1(editor, source, *dir, *thumbnail);
     }
   }
@@ -385,9 +384,10 @@ HRESULT ReplaceExifGpsBody(const char* output_path, const char* input_path, int3
   if (HRESULT probe = ProbeTargetDirectory(output_path); probe != S_OK) return probe;
   // The block is loaded by the scan itself: StartEdit and the thumbnail's
   // reattachment both read it, and one read of the file serves all three.
-  ExifEditor editor(input_path, 1);
-  if (!editor.IsExif()) return E_NOTEXIF;
-  if (editor.IsExifJpeg() && (quality < 1 || quality > 100)) return E_INVALIDARG;
+  exif::ExifReader source(input_path, 1, 0);
+  if (!source.IsExif()) return E_NOTEXIF;
+  if (source.IsExifJpeg() && (quality < 1 || quality > 100)) return E_INVALIDARG;
+  ExifEditor editor(source);
   if (!Done(editor.StartEdit(false)) || !ReplaceGps(editor, gps)) return E_FAIL;
   // Without its old thumbnail the file is still whole; the edit goes on.
   (void)ReattachSourceThumbnail(editor);

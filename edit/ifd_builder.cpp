@@ -138,7 +138,7 @@ std::optional<std::vector<DirectoryItem>> OwnItems(ExifEditor& editor, exif::Exi
   // Predictor stays with the entries although a picture's file-only tags do
   // not: the savers code their strips with it, and without it the pixels of
   // a TIFF picture or thumbnail would not decode.
-  return source.Items(code, editor.byteOrder, kFileOnlyTags);
+  return source.Items(code, editor.Order(), kFileOnlyTags);
 }
 
 }  // namespace
@@ -177,11 +177,11 @@ std::vector<DirectoryItem> SourceTiff::Items(uint32_t code, ByteOrder to,
 
 bool LoadSourceTiff(exif::ExifReader& reader, SourceTiff* out) {
   out->bytes.clear();
-  out->order = reader.byteOrder;
-  if (reader.valid != 0 && reader.tiffHeaderOffset == 0 && reader.HasTiffDimensions() != 0) {
-    return !reader.path.empty() && ReadWholeFile(reader.path, &out->bytes) == 0;
+  out->order = reader.Order();
+  if (reader.Valid() && reader.TiffHeaderOffset() == 0 && reader.HasTiffDimensions() != 0) {
+    return !reader.Path().empty() && ReadWholeFile(reader.Path(), &out->bytes) == 0;
   }
-  if (reader.HasExifIfd() == 0 && reader.ifd0Offset == 0) return true;
+  if (reader.HasExifIfd() == 0 && reader.Ifd0Offset() == 0) return true;
   const exif::ScopedExifData loaded(reader);
   out->bytes.assign(loaded.Bytes().begin(), loaded.Bytes().end());
   return true;
@@ -191,7 +191,7 @@ int LoadThumbnailBytes(ExifEditor& editor, exif::ExifReader& thumbnail) {
   const exif::ImageSize size = thumbnail.GetImageSize();
   if (size.width != kThumbnailWidth || size.height != kThumbnailHeight) return 0;
   std::vector<uint8_t> file;
-  if (thumbnail.path.empty() || ReadWholeFile(thumbnail.path, &file) != 0) return 0;
+  if (thumbnail.Path().empty() || ReadWholeFile(thumbnail.Path(), &file) != 0) return 0;
   std::vector<uint8_t> held;
   held.reserve(file.size());
   const std::span<const uint8_t> bytes(file);
@@ -212,30 +212,30 @@ int LoadThumbnailBytes(ExifEditor& editor, exif::ExifReader& thumbnail) {
   } else {
     // The strips run from the first one to the directory when it follows
     // them, else to the end of the file.
-    const uint64_t first = thumbnail.primaryImage.firstStripOffset;
-    const uint64_t end = first > thumbnail.ifd0Offset ? bytes.size() : thumbnail.ifd0Offset;
+    const uint64_t first = thumbnail.PrimaryImage().firstStripOffset;
+    const uint64_t end = first > thumbnail.Ifd0Offset() ? bytes.size() : thumbnail.Ifd0Offset();
     if (first < kMinDirectoryOffset || end <= first || end > bytes.size()) return 0;
     held.assign(bytes.begin() + static_cast<ptrdiff_t>(first), bytes.begin() + static_cast<ptrdiff_t>(end));
   }
   if (held.empty()) return 0;
-  editor.thumbnailBytes = std::move(held);
+  editor.HoldThumbnail(std::move(held));
   return 1;
 }
 
 int BuildIfd(ExifEditor& editor, uint32_t code, const TextInfo& info, bool gps_pointer) {
   if ((code != kIfd0 && code != kIfd1) || TextInfoVersion(info.version) < kTextInfoVersion0120 ||
-      !editor.HasWorkBlock() || editor.blockLength < 8) {
+      editor.Block().size() < 8) {
     return 0;
   }
-  const ByteOrder order = editor.byteOrder;
+  const ByteOrder order = editor.Order();
   const bool tiff = editor.IsTiffSource();
   std::optional<std::vector<DirectoryItem>> own;
   if (code == kIfd0) {
-    own = OwnItems(editor, editor, kIfd0);
+    own = OwnItems(editor, editor.Source(), kIfd0);
   } else {
-    if (editor.thumbnailPath.empty()) return 0;
-    exif::ExifReader thumbnail(editor.thumbnailPath.c_str(), 0, 0);
-    if (editor.thumbnailBytes.empty() && !LoadThumbnailBytes(editor, thumbnail)) return 0;
+    if (editor.ThumbnailFile().empty()) return 0;
+    exif::ExifReader thumbnail(editor.ThumbnailFile().c_str(), 0, 0);
+    if (editor.Thumbnail().empty() && !LoadThumbnailBytes(editor, thumbnail)) return 0;
     own = OwnItems(editor, thumbnail, kIfd0);
   }
   if (!own) return 0;
@@ -266,13 +266,13 @@ int BuildIfd(ExifEditor& editor, uint32_t code, const TextInfo& info, bool gps_p
     }
   }
   if (!tiff) {
-    const uint16_t unit = editor.jfifUnits == kJfifDotsPerCentimetre ? kUnitCentimetre : kUnitInch;
+    const uint16_t unit = editor.Source().Jpeg().jfifUnits == kJfifDotsPerCentimetre ? kUnitCentimetre : kUnitInch;
     Put(items, ShortItem(kTagResolutionUnit, unit, order));
   }
   exif::Rational x{}, y{};
   // A JFIF segment without a unit gives only the pixels' aspect ratio (the
   // JPEG writer's 1:1), no resolution: such a picture gets the default too.
-  if (tiff || editor.jfifUnits != 0) editor.GetResolution(&x, &y);
+  if (tiff || editor.Source().Jpeg().jfifUnits != 0) editor.Source().GetResolution(&x, &y);
   Put(items, RationalItem(exif::kTagXResolution, x, order), true);
   Put(items, RationalItem(exif::kTagYResolution, y, order), true);
   if (!tiff && code == kIfd1) {
@@ -289,9 +289,9 @@ int BuildExifIfd(ExifEditor& editor, const TextInfo& info) {
       !editor.FindBlockEntry(kIfd0, exif::kTagExifIfdPointer)) {
     return 0;
   }
-  const ByteOrder order = editor.byteOrder;
+  const ByteOrder order = editor.Order();
   const bool jpeg = !editor.IsTiffSource();
-  auto own = OwnItems(editor, editor, kExifIfd);
+  auto own = OwnItems(editor, editor.Source(), kExifIfd);
   if (!own) return 0;
   std::vector<DirectoryItem>& items = *own;
 
@@ -310,21 +310,21 @@ int BuildExifIfd(ExifEditor& editor, const TextInfo& info) {
   Put(items, VersionItem(exif::kTagFlashpixVersion, "0100"));
   Put(items, ShortItem(kTagColorSpace, 1, order));
   if (jpeg) {
-    const exif::ImageSize size = editor.GetImageSize();
+    const exif::ImageSize size = editor.Source().GetImageSize();
     Put(items, LongItem(exif::kTagPixelXDimension, size.width, order), true);
     Put(items, LongItem(exif::kTagPixelYDimension, size.height, order), true);
   }
-  if (!editor.thumbnailPath.empty()) Put(items, LongItem(exif::kTagInteropIfdPointer, 0, order), true);
+  if (!editor.ThumbnailFile().empty()) Put(items, LongItem(exif::kTagInteropIfdPointer, 0, order), true);
 
   return Done(editor.AppendDirectory(kExifIfd, items)) ? 1 : 0;
 }
 
 int AppendInteropIfd(ExifEditor& editor) {
   if (editor.IsTiffSource() || !editor.FindBlockEntry(kExifIfd, exif::kTagInteropIfdPointer)) return 0;
-  const ByteOrder order = editor.byteOrder;
+  const ByteOrder order = editor.Order();
   std::vector<DirectoryItem> items;
   if (editor.HasDirectory(kInteropIfd)) {
-    if (const auto dir = ReadBlockDirectory(editor.Block(), order, editor.interopHeader.offset)) {
+    if (const auto dir = ReadBlockDirectory(editor.Block(), order, editor.DirectoryOffset(kInteropIfd))) {
       for (const BlockEntry& e : dir->entries) items.push_back(ItemFromBlock(editor.Block(), e, order, order));
     }
   }
@@ -335,13 +335,14 @@ int AppendInteropIfd(ExifEditor& editor) {
 
 int BuildExifBlock(ExifEditor& editor, const std::string& thumbnail_path, const TextInfo& info,
                    GpsTagSet* gps) {
-  if ((!editor.HasJpegDimensions() && !editor.HasTiffDimensions()) ||
+  const exif::ExifReader& source = editor.Source();
+  if ((!source.HasJpegDimensions() && !source.HasTiffDimensions()) ||
       TextInfoVersion(info.version) != kTextInfoVersion0120) {
     return 0;
   }
-  editor.thumbnailPath = thumbnail_path;
+  editor.SetThumbnailFile(thumbnail_path);
   uint8_t head[8] = {};
-  const ByteOrder order = editor.byteOrder;
+  const ByteOrder order = editor.Order();
   head[0] = head[1] = order == exif::kLittleEndian ? 'I' : 'M';
   exif::Write16(head + 2, 42, order);
   if (!editor.StartBlock(head) || !BuildIfd(editor, kIfd0, info, gps != nullptr) ||

@@ -58,7 +58,7 @@ inline constexpr uint16_t kFileOnlyTags[] = {254 /* NewSubfileType */, 297 /* Pa
 int LoadThumbnailBytes(ExifEditor& editor, exif::ExifReader& thumbnail);
 
 // IFD0 (code kIfd0, from the editor's own source) or IFD1 (kIfd1, from the
-// thumbnail file at editor.thumbnailPath, whose bytes it loads when none are
+// thumbnail file at editor.ThumbnailFile(), whose bytes it loads when none are
 // held), completed for the info and appended at the end of the block, linked
 // from the header or from IFD0. `gps_pointer` adds GPSInfoIFDPointer to IFD0.
 int BuildIfd(ExifEditor& editor, uint32_t code, const TextInfo& info, bool gps_pointer);

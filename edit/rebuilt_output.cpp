@@ -147,10 +147,9 @@ uint32_t JpegLayout(const ExifEditor& editor, Out& out, In& in) {
       if (uint32_t error = out.Write(app1, sizeof app1)) return error;
       const auto block = editor.Block();
       if (uint32_t error = out.Write(block.data(), block.size())) return error;
-      if (!editor.thumbnailBytes.empty()) {
-        if (uint32_t error = out.Write(editor.thumbnailBytes.data(), editor.thumbnailBytes.size())) {
-          return error;
-        }
+      const auto thumbnail = editor.Thumbnail();
+      if (!thumbnail.empty()) {
+        if (uint32_t error = out.Write(thumbnail.data(), thumbnail.size())) return error;
       }
     } else if (s->marker == exif::kJpegEoi) {
       return out.Write(head, 2);
@@ -174,24 +173,24 @@ uint32_t JpegLayout(const ExifEditor& editor, Out& out, In& in) {
 }
 
 template <typename In, typename Out>
-uint32_t TiffLayout(const ExifEditor& editor, Out& out, In& in) {
+uint32_t TiffLayout(ExifEditor& editor, Out& out, In& in) {
   const auto block = editor.Block();
   if (uint32_t error = out.Seek(0)) return error;
   if (uint32_t error = out.Write(block.data(), block.size())) return error;
-  if (editor.ifd1.firstStripOffset != 0 && editor.thumbnailDataLength != 0 &&
-      !editor.thumbnailBytes.empty()) {
-    if (uint32_t error = out.Seek(editor.ifd1.firstStripOffset)) return error;
-    if (uint32_t error = out.Write(editor.thumbnailBytes.data(), editor.thumbnailBytes.size())) {
+  const PlacedData thumbnail = editor.Placed(exif::kIfd1);
+  if (thumbnail.offset != 0 && thumbnail.length != 0 && !editor.Thumbnail().empty()) {
+    if (uint32_t error = out.Seek(thumbnail.offset)) return error;
+    if (uint32_t error = out.Write(editor.Thumbnail().data(), editor.Thumbnail().size())) {
       return error;
     }
   }
-  if (editor.ifd0.firstStripOffset == 0 || editor.imageDataLength == 0) return kErrorInvalidData;
-  const uint64_t from = !editor.alternateSourcePath.empty() && editor.alternateImageOffset != 0
-                            ? editor.alternateImageOffset
-                            : uint64_t{editor.tiffHeaderOffset} + editor.primaryImage.firstStripOffset;
-  if (uint32_t error = out.Seek(editor.ifd0.firstStripOffset)) return error;
+  const PlacedData image = editor.Placed(exif::kIfd0);
+  if (image.offset == 0 || image.length == 0) return kErrorInvalidData;
+  if (uint32_t error = out.Seek(image.offset)) return error;
   bool complete = false;
-  if (uint32_t error = CopyRun(in, out, from, editor.imageDataLength, &complete)) return error;
+  if (uint32_t error = CopyRun(in, out, editor.ImageDataStart(), image.length, &complete)) {
+    return error;
+  }
   return complete ? 0 : kErrorInvalidData;
 }
 
@@ -225,7 +224,7 @@ uint32_t WriteJpegLayout(const ExifEditor& editor, File& out, File& in) {
       [&] { return JpegLayout(editor, out, in); });
 }
 
-uint32_t WriteTiffLayout(const ExifEditor& editor, File& out, File& in) {
+uint32_t WriteTiffLayout(ExifEditor& editor, File& out, File& in) {
   return RunLayout(
       out, in,
       [&](std::span<const uint8_t> bytes, std::vector<uint8_t>* output) {
@@ -241,7 +240,7 @@ uint32_t WriteJpegLayout(const ExifEditor& editor, std::span<const uint8_t> in,
   return JpegLayout(editor, sink, source);
 }
 
-uint32_t WriteTiffLayout(const ExifEditor& editor, std::span<const uint8_t> in,
+uint32_t WriteTiffLayout(ExifEditor& editor, std::span<const uint8_t> in,
                          std::vector<uint8_t>* out) {
   MemoryIn source(in);
   MemoryOut sink(out);
@@ -279,13 +278,7 @@ int StampDateTime(std::span<uint8_t> block, exif::ByteOrder order, uint32_t ifd0
 
 int StampDateTime(ExifEditor& editor) {
   if (!editor.HasWorkBlock()) return 0;
-  return StampDateTime(editor.Block(), editor.byteOrder, editor.ifd0.ifdOffset,
-                       platform::GetLocalTime());
-}
-
-int StampDateTime(exif::ExifReader& reader) {
-  if (reader.data == nullptr) return 0;
-  return StampDateTime({reader.data, reader.dataLoadedSize}, reader.byteOrder, reader.ifd0Offset,
+  return StampDateTime(editor.Block(), editor.Order(), editor.DirectoryOffset(exif::kIfd0),
                        platform::GetLocalTime());
 }
 
@@ -294,15 +287,13 @@ HRESULT WriteEditedFile(ExifEditor& editor, const char* target) {
   const LayoutWriter layout = [&editor, tiff](File& out, File& in) {
     return tiff ? WriteTiffLayout(editor, out, in) : WriteJpegLayout(editor, out, in);
   };
-  const char* alternate =
-      editor.alternateSourcePath.empty() ? nullptr : editor.alternateSourcePath.c_str();
-  return WriteResultFile(target, editor.path.c_str(), alternate, layout);
+  const char* alternate = editor.ImageDataFile().empty() ? nullptr : editor.ImageDataFile().c_str();
+  return WriteResultFile(target, editor.Source().Path().c_str(), alternate, layout);
 }
 
-HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader, std::span<const uint8_t> loaded) {
-  if (reader.data == nullptr || reader.dataLoadedSize == 0) return E_FAIL;
-  const std::span<const uint8_t> patched(reader.data, reader.dataLoadedSize);
-  if (loaded.size() != patched.size()) return E_FAIL;
+HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader, std::span<const uint8_t> patched) {
+  const std::span<const uint8_t> loaded = reader.LoadedData();
+  if (loaded.empty() || loaded.size() != patched.size()) return E_FAIL;
   // Compared a run at a time: the changes lie between a thumbnail and a
   // header that stay as they were.
   constexpr size_t kRun = 64;
@@ -319,23 +310,20 @@ HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader, std::span<const 
     from = 0;
     to = 1;
   }
-  return WriteBlockInPlace(reader.path.c_str(), reader.FileOffset(0) + from, patched.data() + from,
+  return WriteBlockInPlace(reader.Path().c_str(), reader.FileOffset(0) + from, patched.data() + from,
                            to - from);
 }
 
-HRESULT CopyAndPatch(exif::ExifReader& reader, const char* target) {
-  StampDateTime(reader);
-  if (reader.data == nullptr || reader.dataLoadedSize == 0) return E_FAIL;
+HRESULT CopyAndPatch(const exif::ExifReader& reader, std::span<const uint8_t> patched,
+                     const char* target) {
+  if (patched.empty()) return E_FAIL;
   // The copy takes the source's permissions, as a file copy does; a
   // read-only existing target is not copied over.
-  return ReplaceWithNewFile(target, {reader.path.c_str(), true, MapWin32Error},
-                            [&](File& out, const std::string&) {
-                              if (uint32_t error = platform::CopyFileContents(reader.path.c_str(), out)) {
-                                return MapWin32Error(error);
-                              }
-                              return MapWin32Error(
-                                  out.WriteAt(reader.FileOffset(0), reader.data, reader.dataLoadedSize));
-                            });
+  const char* source = reader.Path().c_str();
+  return ReplaceWithNewFile(target, {source, true, MapWin32Error}, [&](File& out, const std::string&) {
+    if (uint32_t error = platform::CopyFileContents(source, out)) return MapWin32Error(error);
+    return MapWin32Error(out.WriteAt(reader.FileOffset(0), patched.data(), patched.size()));
+  });
 }
 
 }  // namespace veltora::edit

@@ -1,5 +1,5 @@
 // The editor steps of thumbnail and main-image replacement: a new IFD1 with
-// its thumbnail attached to (or cut from) the end of a work block made by
+// its thumbnail attached to the end of a work block made by
 // StartEdit, the main picture swapped for a freshly encoded file, and the
 // print-matching data of the old picture dropped. The exports that encode the
 // pictures and run these steps live with the other picture exports
@@ -21,9 +21,6 @@ namespace veltora::edit {
 // JPEG without an Interoperability directory gains one first. The thumbnail
 // follows the block, and in a TIFF the image data follows the thumbnail.
 int AttachThumbnail(ExifEditor& editor, const std::string& thumbnail_path, const TextInfo& info);
-// Cuts the IFD1 that AttachThumbnail appended, with everything behind it,
-// and releases the thumbnail.
-int DetachThumbnail(ExifEditor& editor);
 // StartEdit for a new main picture: the file at `picture_path` (JPEG or TIFF,
 // as the source) becomes the alternate source of the image data and
 // segments, and the directories follow its size (a TIFF's IFD0 takes the new

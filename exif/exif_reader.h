@@ -10,6 +10,7 @@
 #define VELTORA_EXIF_EXIF_READER_H_
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -24,6 +25,23 @@
 
 namespace veltora::exif {
 
+// What the scan saw of a JPEG's segments: file offsets of the last APPn
+// markers (0 when none) with their length fields (the two length bytes
+// included), the last baseline frame's size and the JFIF densities.
+struct JpegScan {
+  uint32_t app0Offset = 0;
+  uint32_t app1Offset = 0;
+  uint16_t app1Length = 0;
+  uint32_t firstApp1Offset = 0;  // the first APP1 (the record parser reads that one)
+  uint32_t app6Offset = 0;
+  uint16_t app6Length = 0;
+  uint16_t sofHeight = 0;
+  uint16_t sofWidth = 0;
+  uint8_t jfifUnits = 0;
+  uint16_t jfifXDensity = 0;
+  uint16_t jfifYDensity = 0;
+};
+
 class ExifReader {
  public:
   // A date text is 20 bytes; a value larger than one APP1 segment cannot be
@@ -31,9 +49,8 @@ class ExifReader {
   static constexpr uint32_t kMaxDateValueSize = 0x10000;
 
   // Scans the file at `path`. `load_data` non-zero also reads the metadata
-  // bytes (dataSize of them) into `data`, from pages when
-  // `use_page_allocator` is non-zero, else from the heap. Never fails: the
-  // outcome is in `valid`.
+  // bytes (DataSize() of them), from pages when `use_page_allocator` is
+  // non-zero, else from the heap. Never fails: the outcome is in Valid().
   ExifReader(const char* path, uint32_t load_data, uint32_t use_page_allocator);
   // The same over bytes in memory that stand for a whole file; they must
   // outlive the reader.
@@ -45,42 +62,21 @@ class ExifReader {
   ExifReader(const ExifReader&) = delete;
   ExifReader& operator=(const ExifReader&) = delete;
 
-  // --- The scan's record. Read freely; only the reader's operations change it.
-  std::string path;                  // empty for a memory source
-  uint8_t* data = nullptr;           // loaded TIFF data from the TIFF header on; owned
-  uint32_t dataLoadedSize = 0;       // bytes in `data`; 0 exactly when `data` is null
-  uint32_t usePageAllocator = 0;     // how `data` was obtained and is released
-  uint32_t dataSize = 0;             // bytes of TIFF data that belong to the metadata
-  uint32_t app0Offset = 0;           // file offsets of the last APPn markers, 0 when none
-  uint16_t app0Length = 0;           // their length fields (including the two length bytes)
-  uint32_t app1Offset = 0;
-  uint16_t app1Length = 0;
-  uint32_t firstApp1Offset = 0;      // the first APP1 (the record parser reads that one)
-  uint32_t app2Offset = 0;
-  uint16_t app2Length = 0;
-  uint32_t app6Offset = 0;
-  uint16_t app6Length = 0;
-  uint8_t sofPrecision = 0;          // from the last baseline start-of-frame
-  uint16_t sofHeight = 0;
-  uint16_t sofWidth = 0;
-  uint8_t sofComponents = 0;
-  char app0Identifier[5] = {};       // first four payload bytes of the last APP0, NUL
-  uint8_t jfifMajorVersion = 0;
-  uint8_t jfifMinorVersion = 0;
-  uint8_t jfifUnits = 0;
-  uint16_t jfifXDensity = 0;
-  uint16_t jfifYDensity = 0;
-  ByteOrder byteOrder = kLittleEndian;
-  uint32_t tiffHeaderOffset = 0;     // APP1 offset + 10 in a JPEG, 0 in a TIFF file
-  uint32_t ifd0Offset = 0;           // relative to the TIFF header
-  uint32_t valid = 0;                // 1 usable, 0 the scan failed
-  ImageDescription primaryImage;     // summary of IFD0
-  ImageDescription thumbnailImage;   // IFD1: only ifdOffset after the scan
-  IfdLocation exifIfd;
-  IfdLocation gpsIfd;
-  IfdLocation interopIfd;            // never located: always absent
-  uint32_t printImOffset = 0;        // absolute file offset of print-matching data
-  uint16_t printImLength = 0;
+  // --- The scan's record.
+  const std::string& Path() const { return path_; }  // empty for a memory source
+  bool Valid() const { return valid_; }               // false: the scan failed
+  ByteOrder Order() const { return byteOrder_; }
+  uint32_t TiffHeaderOffset() const { return tiffHeaderOffset_; }  // APP1 + 10 in a JPEG, 0 in a TIFF
+  uint32_t Ifd0Offset() const { return ifd0Offset_; }  // relative to the TIFF header
+  // Bytes of TIFF data that belong to the metadata, loaded or not.
+  uint32_t DataSize() const { return dataSize_; }
+  // The loaded TIFF data from the TIFF header on; empty when nothing is loaded.
+  std::span<const uint8_t> LoadedData() const { return {data_.get(), dataLoadedSize_}; }
+  const JpegScan& Jpeg() const { return jpeg_; }
+  const ImageDescription& PrimaryImage() const { return primaryImage_; }      // IFD0
+  const ImageDescription& ThumbnailImage() const { return thumbnailImage_; }  // IFD1: ifdOffset only
+  const IfdLocation& ExifIfd() const { return exifIfd_; }
+  const IfdLocation& GpsIfd() const { return gpsIfd_; }
 
   // --- Scan results and loading.
   // tiffHeaderOffset + relative, as the system's 32-bit file offset.
@@ -158,6 +154,14 @@ class ExifReader {
   ByteSource source_;
 
  private:
+  // Releases loaded bytes the way they were obtained.
+  struct DataRelease {
+    uint32_t size;
+    bool pages;
+    void operator()(uint8_t* bytes) const;
+  };
+  using LoadedBytes = std::unique_ptr<uint8_t[], DataRelease>;
+
   void Scan(uint32_t load_data, uint32_t use_page_allocator);
   void WalkJpegSegments(SourceReader& file, uint64_t length);
   bool AllocateData(uint32_t size, uint32_t use_page_allocator);
@@ -165,6 +169,22 @@ class ExifReader {
   // The entry table of a located directory, from wherever it is read.
   std::optional<ByteView> ReadEntryTable(const IfdLocation& location,
                                          std::vector<uint8_t>* scratch);
+
+  std::string path_;
+  LoadedBytes data_;
+  uint32_t dataLoadedSize_ = 0;  // 0 exactly when `data_` is null
+  uint32_t dataSize_ = 0;
+  JpegScan jpeg_;
+  ByteOrder byteOrder_ = kLittleEndian;
+  uint32_t tiffHeaderOffset_ = 0;
+  uint32_t ifd0Offset_ = 0;
+  bool valid_ = false;
+  ImageDescription primaryImage_;
+  ImageDescription thumbnailImage_;
+  IfdLocation exifIfd_;
+  IfdLocation gpsIfd_;
+  uint32_t printImOffset_ = 0;  // absolute file offset of print-matching data
+  uint16_t printImLength_ = 0;
 };
 
 // Loads a reader's metadata bytes for one scope when they are not loaded
@@ -176,7 +196,7 @@ class ScopedExifData {
   ScopedExifData(const ScopedExifData&) = delete;
   ScopedExifData& operator=(const ScopedExifData&) = delete;
   // The loaded bytes; empty when there are none or the load failed.
-  std::span<const uint8_t> Bytes() const { return {reader_.data, reader_.dataLoadedSize}; }
+  std::span<const uint8_t> Bytes() const { return reader_.LoadedData(); }
 
  private:
   ExifReader& reader_;

@@ -28,19 +28,18 @@ int ExifReader::GetIfdHeader(uint32_t code, IfdLocation* location) {
   DirectoryRecord record;
   switch (code) {
     case kIfd0:
-      record = {&primaryImage.ifdOffset, &primaryImage.entryCount};
+      record = {&primaryImage_.ifdOffset, &primaryImage_.entryCount};
       break;
     case kExifIfd:
-      record = {&exifIfd.offset, &exifIfd.entryCount};
+      record = {&exifIfd_.offset, &exifIfd_.entryCount};
       break;
     case kGpsIfd:
-      record = {&gpsIfd.offset, &gpsIfd.entryCount};
+      record = {&gpsIfd_.offset, &gpsIfd_.entryCount};
       break;
     case kInteropIfd:
-      record = {&interopIfd.offset, &interopIfd.entryCount};
-      break;
+      return 1;  // the scan never locates it: always absent
     case kIfd1:
-      record = {&thumbnailImage.ifdOffset, &thumbnailImage.entryCount};
+      record = {&thumbnailImage_.ifdOffset, &thumbnailImage_.entryCount};
       break;
     default:
       return 0;
@@ -48,7 +47,7 @@ int ExifReader::GetIfdHeader(uint32_t code, IfdLocation* location) {
   if (*record.offset != 0 && *record.count == 0) {
     std::vector<uint8_t> scratch;
     std::optional<ByteView> bytes;
-    if (data != nullptr) {
+    if (data_ != nullptr) {
       bytes = Data().Sub(*record.offset, 2);
     } else {
       SourceReader file;
@@ -66,7 +65,7 @@ std::optional<ByteView> ExifReader::ReadEntryTable(const IfdLocation& location,
                                                    std::vector<uint8_t>* scratch) {
   const uint64_t at = uint64_t{location.offset} + 2;
   const uint16_t size = EntryTableSize(location.entryCount);
-  if (data != nullptr) return Data().Sub(at, size);
+  if (data_ != nullptr) return Data().Sub(at, size);
   SourceReader file;
   if (!OpenSource(&file)) return std::nullopt;
   return Fetch(&file, at, size, scratch);
@@ -99,14 +98,14 @@ uint32_t ExifReader::GetEntryValue(const IfdEntry* entry, void* buffer, uint32_t
   if (entry == nullptr || buffer == nullptr || capacity < TypeSize(entry->type)) return 0;
   const uint32_t size = EntryValueSize(entry);
   if (size <= 4) return CopyInlineValue(*entry, size, buffer, capacity);
-  if (data != nullptr) {
+  if (data_ != nullptr) {
     const auto value = Data().Sub(entry->value, size);
     if (!value) return 0;
-    return DecodeValueBytes(value->data(), size, entry->type, byteOrder, buffer, capacity);
+    return DecodeValueBytes(value->data(), size, entry->type, byteOrder_, buffer, capacity);
   }
   SourceReader file;
   if (!OpenSource(&file)) return 0;
-  const uint64_t at = uint64_t{tiffHeaderOffset} + entry->value;
+  const uint64_t at = uint64_t{tiffHeaderOffset_} + entry->value;
   if (at > file.size() || size > file.size() - at) return 0;
   // The conversion never looks past the first `capacity` bytes, so only those
   // are read: a large value costs no more than the caller's buffer.
@@ -114,7 +113,7 @@ uint32_t ExifReader::GetEntryValue(const IfdEntry* entry, void* buffer, uint32_t
   std::vector<uint8_t> scratch;
   const auto value = Fetch(&file, entry->value, needed, &scratch);
   if (!value) return 0;
-  return DecodeValueBytes(value->data(), needed, entry->type, byteOrder, buffer, capacity);
+  return DecodeValueBytes(value->data(), needed, entry->type, byteOrder_, buffer, capacity);
 }
 
 uint16_t ExifReader::GetOrientationTag(uint32_t which) {
@@ -157,8 +156,8 @@ int ExifReader::ReadDateText(uint32_t which, uint32_t kind, std::string* text) {
 }
 
 ImageSize ExifReader::GetImageSize() const {
-  if (HasJpegDimensions()) return {sofWidth, sofHeight};
-  if (HasTiffDimensions()) return {primaryImage.width, primaryImage.length};
+  if (HasJpegDimensions()) return {jpeg_.sofWidth, jpeg_.sofHeight};
+  if (HasTiffDimensions()) return {primaryImage_.width, primaryImage_.length};
   return {};
 }
 
@@ -175,7 +174,7 @@ int ExifReader::GetResolution(Rational* x_resolution, Rational* y_resolution) {
   int result = 0;
   if (x_resolution != nullptr) {
     if (HasJpegDimensions()) {
-      *x_resolution = {jfifXDensity, 1};
+      *x_resolution = {jpeg_.jfifXDensity, 1};
       result = 1;
     } else if (HasTiffDimensions()) {
       result = std::max(from_ifd0(kTagXResolution, x_resolution), 0);
@@ -183,7 +182,7 @@ int ExifReader::GetResolution(Rational* x_resolution, Rational* y_resolution) {
   }
   if (y_resolution != nullptr) {
     if (HasJpegDimensions()) {
-      *y_resolution = {jfifYDensity, 1};
+      *y_resolution = {jpeg_.jfifYDensity, 1};
       result = 1;
     } else if (HasTiffDimensions()) {
       // An absent YResolution leaves the result for x standing.
@@ -206,13 +205,13 @@ int ExifReader::GetThumbnailLocation(uint32_t* offset, uint32_t* length) {
     // Taken in directory order, as the two tags are always written.
     if (list[0].type == kTypeLong) *offset = list[0].value;
     if (list[1].type == kTypeLong) *length = list[1].value;
-    if (*offset <= dataSize) {
-      *length = std::min(*length, dataSize - *offset);
+    if (*offset <= dataSize_) {
+      *length = std::min(*length, dataSize_ - *offset);
     } else {
       *offset = 0;
       *length = 0;
     }
-  } else if (IsExifTiff() && data != nullptr) {
+  } else if (IsExifTiff() && data_ != nullptr) {
     IfdLocation ifd1;
     if (!GetIfdHeader(kIfd1, &ifd1) || ifd1.offset == 0 || ifd1.entryCount == 0) return 0;
     IfdEntry strips;
@@ -221,26 +220,26 @@ int ExifReader::GetThumbnailLocation(uint32_t* offset, uint32_t* length) {
     if (strips.type != kTypeShort && strips.type != kTypeLong) return 0;
     uint32_t first = strips.value;
     if (EntryValueSize(&strips) > 4) {
-      const ByteView metadata = Data().Sub(0, std::min(dataSize, dataLoadedSize)).value_or(ByteView());
+      const ByteView metadata = Data().Sub(0, std::min(dataSize_, dataLoadedSize_)).value_or(ByteView());
       const auto element = metadata.Sub(strips.value, TypeSize(strips.type));
       if (!element) return 0;
       first = strips.type == kTypeShort ? uint32_t{*element->U16(0)} : *element->U32(0);
     }
     // An IFD1 whose strips lie inside the TIFF data: the thumbnail is the
     // whole TIFF structure, re-rooted at IFD1 by CopyThumbnail.
-    if (first > 0 && first < dataSize) *length = dataSize;
+    if (first > 0 && first < dataSize_) *length = dataSize_;
   }
   return *length > 0 ? 1 : 0;
 }
 
 int ExifReader::CopyThumbnail(uint8_t* destination, uint32_t offset, uint32_t length) {
-  if (data == nullptr || destination == nullptr) return 0;
+  if (data_ == nullptr || destination == nullptr) return 0;
   std::memset(destination, 0, length);
   const bool jpeg = IsExifJpeg() != 0;
   const bool tiff = !jpeg && IsExifTiff() != 0;
   if (!jpeg && !tiff) return 0;
   if (!Data().Copy(offset, length, destination)) return 0;
-  if (tiff && length >= 8) Write32(destination + 4, thumbnailImage.ifdOffset, byteOrder);
+  if (tiff && length >= 8) Write32(destination + 4, thumbnailImage_.ifdOffset, byteOrder_);
   return 1;
 }
 

@@ -30,7 +30,7 @@ MakerNoteReader::MakerNoteReader(std::span<const uint8_t> file_bytes, uint32_t l
 MakerNoteReader::~MakerNoteReader() = default;
 
 void MakerNoteReader::LocateMakerNote() {
-  makerByteOrder = byteOrder;
+  makerByteOrder = Order();
   if (!HasExifIfd()) return;
   IfdEntry entry;
   entry.tag = kTagMakerNote;
@@ -46,11 +46,11 @@ void MakerNoteReader::LocateMakerNote() {
 int MakerNoteReader::HasMakerNote() const { return makerNoteSize > 0 ? 1 : 0; }
 
 int MakerNoteReader::MakerNoteInData() const {
-  return uint64_t{dataSize} >= uint64_t{makerNoteOffset} + makerNoteSize ? 1 : 0;
+  return uint64_t{DataSize()} >= uint64_t{makerNoteOffset} + makerNoteSize ? 1 : 0;
 }
 
 const uint8_t* MakerNoteReader::LoadMakerNote() {
-  if (data != nullptr && makerNoteSize > 0) {
+  if (!LoadedData().empty() && makerNoteSize > 0) {
     const auto note = Data().Sub(makerNoteOffset, makerNoteSize);
     makerNote = note ? note->data() : nullptr;
     return makerNote;
@@ -68,7 +68,7 @@ const uint8_t* MakerNoteReader::LoadMakerNote() {
 }
 
 int MakerNoteReader::FreeMakerNote() {
-  if (data == nullptr) std::vector<uint8_t>().swap(copy_);
+  if (LoadedData().empty()) std::vector<uint8_t>().swap(copy_);
   makerNote = nullptr;
   return 1;
 }
@@ -78,7 +78,7 @@ ByteView MakerNoteReader::NoteView() const {
   if (makerNote == nullptr) return none;
   if (!copy_.empty() && makerNote == copy_.data()) return ByteView(copy_, makerByteOrder);
   // A pointer into data is trusted only while that data is still loaded.
-  if (data != nullptr) {
+  if (!LoadedData().empty()) {
     const auto note = Data().Sub(makerNoteOffset, makerNoteSize);
     if (note && note->data() == makerNote) return note->WithOrder(makerByteOrder);
   }
@@ -147,7 +147,7 @@ uint32_t MakerNoteReader::GetMakerEntryValue(const IfdEntry* entry, void* buffer
   // Larger values are read only from loaded data, never from the file.
   const auto value = Data().Sub(entry->value, size);
   if (!value) return 0;
-  return DecodeValueBytes(value->data(), size, entry->type, byteOrder, buffer, capacity);
+  return DecodeValueBytes(value->data(), size, entry->type, Order(), buffer, capacity);
 }
 
 std::string MakerNoteReader::GetMakerSignature() {
@@ -159,7 +159,7 @@ int MakerNoteReader::HasPrintMatching() {
   PrintImLocation print;
   GetPrintImLocation(&print);
   const bool located = print.offset != 0 && print.length != 0;
-  if (HasJpegDimensions() && app6Offset > 0 && app6Length > 2 && located) return 1;
+  if (HasJpegDimensions() && Jpeg().app6Offset > 0 && Jpeg().app6Length > 2 && located) return 1;
   if (IsExif() && located) return 1;
   if (HasMakerNote()) {
     IfdEntry entry;

@@ -73,13 +73,13 @@ class BulkReader {
     return reader_.GetMakerEntryValue(&entry, field, width) > 0;
   }
   std::optional<std::string> Text(const IfdEntry& entry) {
-    return FetchText(entry, reader_.dataLoadedSize,
+    return FetchText(entry, static_cast<uint32_t>(reader_.LoadedData().size()),
                      [&](const IfdEntry* e, void* out, uint32_t capacity) {
                        return reader_.GetEntryValue(e, out, capacity);
                      });
   }
   std::optional<std::string> MakerText(const IfdEntry& entry) {
-    return FetchText(entry, reader_.dataLoadedSize,
+    return FetchText(entry, static_cast<uint32_t>(reader_.LoadedData().size()),
                      [&](const IfdEntry* e, void* out, uint32_t capacity) {
                        return reader_.GetMakerEntryValue(e, out, capacity);
                      });
@@ -94,7 +94,7 @@ class BulkReader {
   // `count` bytes into a host byte array resized to hold them; an undelivered
   // value leaves the array empty.
   bool BytesInto(const IfdEntry& entry, ByteArray* field) {
-    const uint32_t available = std::max<uint32_t>(reader_.dataLoadedSize, 4);
+    const uint32_t available = std::max<uint32_t>(static_cast<uint32_t>(reader_.LoadedData().size()), 4);
     if (entry.count == 0 || entry.count > available) return false;
     RequireGrowth(ArraySetSize(field, static_cast<int32_t>(entry.count)));
     if (reader_.GetEntryValue(&entry, field->elements, entry.count) > 0) return true;

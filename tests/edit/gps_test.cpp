@@ -130,7 +130,7 @@ TEST_P(GpsTest, ShortStripOffsetsHeldInlineMoveHalfByHalf) {
     for (size_t i = 0; i < strips.size(); ++i) {
       uint16_t offset = 0;
       std::memcpy(&offset, after->data() + 4 + 2 * i, 2);
-      const size_t at = reader.tiffHeaderOffset + offset;
+      const size_t at = reader.TiffHeaderOffset() + offset;
       ASSERT_LE(at + strips[i].size(), bytes.size());
       EXPECT_TRUE(std::equal(strips[i].begin(), strips[i].end(), bytes.begin() + long(at)))
           << "strip " << i;
@@ -159,7 +159,8 @@ TEST_P(GpsTest, DirectoriesThatCannotBeFollowedOrPutBackLoseNothing) {
   const auto bare_file = bare.WriteJpeg(dir_, "bare.jpg");
   ASSERT_EQ(ReplaceExifGps(out_.c_str(), bare_file.c_str(), 90, &gps.set), S_OK);
   for (const auto& file : {bare_file, out_}) {
-    edit::ExifEditor editor(file.c_str(), 1);
+    exif::ExifReader editor_source(file.c_str(), 1, 0);
+    edit::ExifEditor editor(editor_source);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
     EXPECT_TRUE(editor.FindBlockEntry(exif::kInteropIfd, 1)) << file;
   }

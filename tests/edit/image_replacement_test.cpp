@@ -77,7 +77,8 @@ TEST_F(ImageReplacementTest, ThumbnailFollowsThePictureAndNothingElseChanges) {
       continue;
     }
     EXPECT_EQ(ReadValue(out, exif::kIfd1, 259), std::string("3/1:\x06\x00", 6)) << "JPEG";
-    edit::ExifEditor editor(out.c_str(), 1);
+    exif::ExifReader editor_source(out.c_str(), 1, 0);
+    edit::ExifEditor editor(editor_source);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
     const auto index = editor.FindBlockEntry(exif::kInteropIfd, 1);
     ASSERT_TRUE(index);
@@ -149,7 +150,8 @@ TEST_F(ImageReplacementTest, MainPictureReplacedWithItsDimensions) {
     EXPECT_EQ(Number(out, exif::kExifIfd, 40963), 240u);
     EXPECT_EQ(ReadValue(out, exif::kIfd0, 282), ReadValue(in, exif::kIfd0, 282)) << "old resolution";
     EXPECT_FALSE(ReadValue(out, exif::kIfd0, 50341)) << "print matching in IFD0";
-    edit::ExifEditor editor(out.c_str(), 1);
+    exif::ExifReader editor_source(out.c_str(), 1, 0);
+    edit::ExifEditor editor(editor_source);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
     EXPECT_FALSE(editor.FindBlockEntry(exif::kMakerNoteIfd, 0x0E00)) << "print matching in the maker note";
     EXPECT_EQ(editor.FindBlockEntry(exif::kMakerNoteIfd, 1).has_value(), name[3] == 'j') << "maker note";
