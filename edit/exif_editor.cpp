@@ -832,7 +832,7 @@ PlannedEntry ExifEditor::PlanAddition(uint32_t code, const EntryEdit& add,
   if (value_source == nullptr || value_source->LoadedData().empty()) return planned;
   IfdEntry theirs;
   theirs.tag = add.entry.tag;
-  if (value_source->FindEntry(code, &theirs) != 1 || theirs.type != add.entry.type ||
+  if (!Done(value_source->FindEntry(code, &theirs)) || theirs.type != add.entry.type ||
       theirs.count != add.entry.count) {
     return planned;
   }

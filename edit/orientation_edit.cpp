@@ -100,7 +100,7 @@ HRESULT SetOrientationBody(const char* output_path, const char* input_path, int3
                                 exif::kTagOrientation, next.thumbnail, note);
     }
     if (patched) {
-      StampDateTime(block, order, reader.Ifd0Offset(), platform::GetLocalTime());
+      (void)StampDateTime(block, order, reader.Ifd0Offset(), platform::GetLocalTime());
       if (platform::IsSameFile(output_path, input_path)) return WriteLoadedBlockInPlace(reader, block);
       return CopyAndPatch(reader, block, output_path);
     }
@@ -149,7 +149,7 @@ HRESULT SetDateTimeOriginalBody(const char* path, const SYSTEMTIME& date) {
   if (loaded.empty()) return E_FAIL;
   std::vector<uint8_t> block(loaded.begin(), loaded.end());
   if (!PatchCaptureDate(reader, block, date)) return E_FAIL;
-  StampDateTime(block, reader.Order(), reader.Ifd0Offset(), platform::GetLocalTime());
+  (void)StampDateTime(block, reader.Order(), reader.Ifd0Offset(), platform::GetLocalTime());
   return WriteLoadedBlockInPlace(reader, block);
 }
 

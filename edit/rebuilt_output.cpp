@@ -255,10 +255,10 @@ std::optional<std::string> DateText(const SYSTEMTIME& time) {
   return text;
 }
 
-int StampDateTime(std::span<uint8_t> block, exif::ByteOrder order, uint32_t ifd0_offset,
+Outcome StampDateTime(std::span<uint8_t> block, exif::ByteOrder order, uint32_t ifd0_offset,
                   const SYSTEMTIME& now) {
   const auto dir = ReadBlockDirectory(block, order, ifd0_offset);
-  if (!dir) return 0;
+  if (!dir) return Outcome::kAbsent;
   for (const BlockEntry& e : dir->entries) {
     if (e.entry.tag != exif::kTagDateTime) continue;
     // A damaged block may let the value share bytes with the maker note,
@@ -266,20 +266,21 @@ int StampDateTime(std::span<uint8_t> block, exif::ByteOrder order, uint32_t ifd0
     if (e.entry.type != exif::kTypeAscii || e.entry.count != exif::kDateTextStoredSize ||
         e.entry.value == 0 || !ValueBytes(block, e) ||
         MakerNoteBytes(block, order, ifd0_offset).Meets(e.entry.value, e.size)) {
-      return 0;
+      return Outcome::kAbsent;
     }
     const auto text = DateText(now);
-    if (!text) return 0;
+    if (!text) return Outcome::kAbsent;
     std::memcpy(block.data() + e.entry.value, text->c_str(), exif::kDateTextStoredSize);
-    return 1;
+    return Outcome::kDone;
   }
-  return 0;
+  return Outcome::kAbsent;
 }
 
-int StampDateTime(ExifEditor& editor) {
-  if (!editor.HasWorkBlock()) return 0;
-  return StampDateTime(editor.Block(), editor.Order(), editor.DirectoryOffset(exif::kIfd0),
-                       platform::GetLocalTime());
+void StampDateTime(ExifEditor& editor) {
+  // A block without a DateTime of the stamp's shape keeps its own: the stamp
+  // is no part of the edit's success.
+  (void)StampDateTime(editor.Block(), editor.Order(), editor.DirectoryOffset(exif::kIfd0),
+                      platform::GetLocalTime());
 }
 
 HRESULT WriteEditedFile(ExifEditor& editor, const char* target) {

@@ -52,11 +52,11 @@ std::optional<std::string> DateText(const SYSTEMTIME& time);
 // Writes `now` as "YYYY:MM:DD HH:MM:SS" and its NUL over IFD0's DateTime in
 // `block`, keeping the template's separators. Only an ASCII DateTime of
 // count exactly 20 whose 20 bytes lie inside the block is stamped; anything
-// else is left alone and no tag is added. 1 when stamped.
-int StampDateTime(std::span<uint8_t> block, exif::ByteOrder order, uint32_t ifd0_offset,
+// else is left alone and no tag is added (absent).
+Outcome StampDateTime(std::span<uint8_t> block, exif::ByteOrder order, uint32_t ifd0_offset,
                   const SYSTEMTIME& now);
 // The stamp with the current local time on the work block.
-int StampDateTime(ExifEditor& editor);
+void StampDateTime(ExifEditor& editor);
 
 // The rebuild's guarded write: WriteResultFile with the TIFF layout for a
 // bare TIFF source and the JPEG layout otherwise.

@@ -150,14 +150,14 @@ void KeepOldChain(ExifEditor& editor) {
 
 }  // namespace
 
-int AttachThumbnail(ExifEditor& editor, const std::string& thumbnail_path, const TextInfo& info) {
+Outcome AttachThumbnail(ExifEditor& editor, const std::string& thumbnail_path, const TextInfo& info) {
   const exif::ExifReader& source = editor.Source();
   if ((!source.HasJpegDimensions() && !source.HasTiffDimensions()) || !editor.HasWorkBlock() ||
       editor.DirectoryOffset(kIfd1) != 0) {
-    return 0;
+    return Outcome::kRefused;
   }
   editor.DropThumbnail();
-  if (TextInfoVersion(info.version) != kTextInfoVersion0120) return 0;
+  if (TextInfoVersion(info.version) != kTextInfoVersion0120) return Outcome::kRefused;
   editor.SetThumbnailFile(thumbnail_path);
   if (!thumbnail_path.empty()) {
     // A file whose Exif IFD has no Interoperability pointer gets no new
@@ -165,55 +165,55 @@ int AttachThumbnail(ExifEditor& editor, const std::string& thumbnail_path, const
     // Without one the thumbnail is still attached: the directory only
     // names the thumbnail's format, which its own IFD1 says as well.
     if (!editor.HasDirectory(exif::kInteropIfd)) (void)AppendInteropIfd(editor);
-    if (!BuildIfd(editor, kIfd1, info, false)) return 0;
+    if (const Outcome built = BuildIfd(editor, kIfd1, info, false); !Done(built)) return built;
     KeepOldChain(editor);
   }
   // The Interoperability directory describes the main picture, not the
   // thumbnail: it stays even when no IFD1 is attached.
   editor.PlaceDataBehindBlock();
-  return 1;
+  return Outcome::kDone;
 }
 
-int ReplaceMainImage(ExifEditor& editor, const std::string& picture_path) {
+Outcome ReplaceMainImage(ExifEditor& editor, const std::string& picture_path) {
   editor.TakeImageDataFrom({}, 0);
-  if (picture_path.empty()) return 0;
+  if (picture_path.empty()) return Outcome::kRefused;
   const bool tiff = editor.IsTiffSource();
-  if (!tiff && !CarryOldSegments(editor.Source().Path(), picture_path)) return 0;
+  if (!tiff && !CarryOldSegments(editor.Source().Path(), picture_path)) return Outcome::kRefused;
   exif::ExifReader picture(picture_path.c_str(), 1, 0);
-  if (!picture.HasJpegDimensions() && !picture.HasTiffDimensions()) return 0;
+  if (!picture.HasJpegDimensions() && !picture.HasTiffDimensions()) return Outcome::kRefused;
   const exif::ImageSize size = picture.GetImageSize();
   std::vector<DirectoryItem> entries;
   uint32_t first_strip = 0;
   if (tiff) {
     SourceTiff source;
-    if (!picture.HasTiffDimensions() || !LoadSourceTiff(picture, &source)) return 0;
+    if (!picture.HasTiffDimensions() || !LoadSourceTiff(picture, &source)) return Outcome::kRefused;
     first_strip = picture.FileOffset(picture.PrimaryImage().firstStripOffset);
     entries = source.Items(kIfd0, editor.Order(), kFileOnlyTags);
   }
   editor.TakeImageDataFrom(picture_path, first_strip);
-  if (!Done(editor.StartEdit(false))) return 0;
+  if (!Done(editor.StartEdit(false))) return Outcome::kRefused;
   if (tiff && (!TakeNewPictureEntries(editor, entries) ||
                !HoldsDimension(editor, exif::kTagImageWidth, size.width) ||
                !HoldsDimension(editor, exif::kTagImageLength, size.height))) {
-    return 0;
+    return Outcome::kRefused;
   }
   // A TIFF's Exif IFD describes its picture as a JPEG's does.
   return SetPixelDimension(editor, exif::kTagPixelXDimension, size.width) &&
                  SetPixelDimension(editor, exif::kTagPixelYDimension, size.height)
-             ? 1
-             : 0;
+             ? Outcome::kDone
+             : Outcome::kRefused;
 }
 
-int DropPrintMatching(ExifEditor& editor) {
-  int dropped = 0;
+Outcome DropPrintMatching(ExifEditor& editor) {
+  Outcome dropped = Outcome::kAbsent;
   if (editor.FindBlockEntry(kIfd0, exif::kTagPrintIm)) {
     const uint16_t tag = exif::kTagPrintIm;
-    const RewriteResult rewrite = editor.RewriteIfd(kIfd0, std::span<const uint16_t>(&tag, 1), {});
-    dropped |= rewrite.Done() && rewrite.entryChange < 0 ? 1 : 0;
+    dropped = editor.RewriteIfd(kIfd0, std::span<const uint16_t>(&tag, 1), {}).outcome;
   }
   const auto entry = editor.FindBlockEntry(exif::kMakerNoteIfd, kTagPrintMatchingInMakerNote);
   if (entry && entry->type == exif::kTypeUndefined && entry->count != 0 && entry->value != 0) {
-    dropped |= Done(editor.RemoveTag(exif::kMakerNoteIfd, kTagPrintMatchingInMakerNote)) ? 1 : 0;
+    const Outcome removed = editor.RemoveTag(exif::kMakerNoteIfd, kTagPrintMatchingInMakerNote);
+    if (dropped != Outcome::kRefused) dropped = removed;
   }
   return dropped;
 }

@@ -209,26 +209,26 @@ void ExifReader::WalkJpegSegments(SourceReader& file, uint64_t length) {
   }
 }
 
-int ExifReader::ParseImageDirectory(SourceReader* file, uint32_t* ifd_offset,
+bool ExifReader::ParseImageDirectory(SourceReader* file, uint32_t* ifd_offset,
                                     ImageDescription* description, uint32_t* exif_ifd_offset,
                                     uint32_t* gps_ifd_offset, PrintImLocation* print_im) {
   if ((file != nullptr && !file->is_open()) || ifd_offset == nullptr || *ifd_offset < 8 ||
       description == nullptr) {
-    return 0;
+    return false;
   }
   const uint32_t offset = *ifd_offset;
   std::vector<uint8_t> scratch;
   const auto count_bytes = Fetch(file, offset, 2, &scratch);
-  if (!count_bytes) return 0;
+  if (!count_bytes) return false;
   const uint16_t count = *count_bytes->U16(0);
   description->ifdOffset = offset;
   description->entryCount = count;
-  if (count == 0) return 1;
+  if (count == 0) return true;
 
   // Kept 16-bit like the table size: a wrapped span just examines fewer entries.
   const auto span = static_cast<uint16_t>(uint32_t{count} * kEntrySize + 6);
   const auto ifd = Fetch(file, offset, span, &scratch);
-  if (!ifd) return 0;
+  if (!ifd) return false;
   uint32_t examined = 0;
   for (int64_t p = 2; p + kEntrySize <= int64_t{span} - 4; p += kEntrySize, ++examined) {
     IfdEntry e;
@@ -289,7 +289,7 @@ int ExifReader::ParseImageDirectory(SourceReader* file, uint32_t* ifd_offset,
   // A span cut short by the 16-bit rule may leave no room for the link:
   // then there is no next directory.
   *ifd_offset = ifd->U32(2 + uint64_t{kEntrySize} * examined).value_or(0);
-  return 1;
+  return true;
 }
 
 const uint8_t* ExifReader::LoadExifData(uint32_t use_page_allocator, uint32_t* loaded_size) {
@@ -306,10 +306,7 @@ const uint8_t* ExifReader::LoadExifData(uint32_t use_page_allocator, uint32_t* l
   return data_.get();
 }
 
-int ExifReader::FreeExifData() {
-  ReleaseData();
-  return 1;
-}
+void ExifReader::FreeExifData() { ReleaseData(); }
 
 ScopedExifData::ScopedExifData(ExifReader& reader)
     : reader_(reader), loadedHere_(reader.LoadedData().empty()) {
@@ -320,26 +317,19 @@ ScopedExifData::~ScopedExifData() {
   if (loadedHere_) reader_.FreeExifData();
 }
 
-int ExifReader::GetPrintImLocation(PrintImLocation* location) const {
-  if (location == nullptr) return 0;
-  location->offset = printImOffset_;
-  location->length = printImLength_;
-  return 1;
+bool ExifReader::HasExifIfd() const { return exifIfd_.offset > 0; }
+bool ExifReader::IsExif() const { return HasExifIfd() && jpeg_.app0Offset == 0; }
+bool ExifReader::HasTiffDimensions() const {
+  return valid_ && primaryImage_.width != 0 && primaryImage_.length != 0;
 }
-
-int ExifReader::HasExifIfd() const { return exifIfd_.offset > 0 ? 1 : 0; }
-int ExifReader::IsExif() const { return HasExifIfd() && jpeg_.app0Offset == 0 ? 1 : 0; }
-int ExifReader::HasTiffDimensions() const {
-  return valid_ && primaryImage_.width != 0 && primaryImage_.length != 0 ? 1 : 0;
+bool ExifReader::HasJpegDimensions() const {
+  return valid_ && jpeg_.sofWidth != 0 && jpeg_.sofHeight != 0;
 }
-int ExifReader::HasJpegDimensions() const {
-  return valid_ && jpeg_.sofWidth != 0 && jpeg_.sofHeight != 0 ? 1 : 0;
+bool ExifReader::IsExifTiff() const {
+  return IsExif() && jpeg_.app1Length == 0 && HasTiffDimensions();
 }
-int ExifReader::IsExifTiff() const {
-  return IsExif() && jpeg_.app1Length == 0 && HasTiffDimensions() ? 1 : 0;
-}
-int ExifReader::IsExifJpeg() const {
-  return IsExif() && jpeg_.app1Length > 0 && HasJpegDimensions() ? 1 : 0;
+bool ExifReader::IsExifJpeg() const {
+  return IsExif() && jpeg_.app1Length > 0 && HasJpegDimensions();
 }
 
 }  // namespace veltora::exif

@@ -4,8 +4,8 @@
 // the directory operations then answer questions from the loaded metadata
 // bytes or, when nothing is loaded, by reading the file again.
 //
-// Results follow the engine's convention: 1 (or a count) for success and yes,
-// 0 for failure, absent or unreadable, -1 for a bad request.
+// Lookups report an Outcome (found, absent or unreadable, a bad request
+// refused); questions and reads that either work or do not answer a bool.
 #ifndef VELTORA_EXIF_EXIF_READER_H_
 #define VELTORA_EXIF_EXIF_READER_H_
 
@@ -20,6 +20,7 @@
 #include "bytes/byte_view.h"
 #include "exif/byte_source.h"
 #include "exif/directory.h"
+#include "exif/outcome.h"
 #include "exif/tiff_value.h"
 #include "interface/host_types.h"
 
@@ -85,27 +86,28 @@ class ExifReader {
   // EXIF directory, nothing to load, or the load fails. `loaded_size`, when
   // given, is cleared and receives the size only when this call loaded.
   const uint8_t* LoadExifData(uint32_t use_page_allocator, uint32_t* loaded_size);
-  // Releases the loaded bytes; always 1.
-  int FreeExifData();
-  int GetPrintImLocation(PrintImLocation* location) const;
+  void FreeExifData();
+  PrintImLocation PrintIm() const { return {printImOffset_, printImLength_}; }
 
-  int HasExifIfd() const;          // an EXIF directory was found
-  int IsExif() const;              // ... and no APP0 segment of any kind
-  int HasTiffDimensions() const;   // valid, IFD0 width and length non-zero
-  int HasJpegDimensions() const;   // valid, frame width and height non-zero
-  int IsExifTiff() const;          // IsExif, no APP1, TIFF dimensions
-  int IsExifJpeg() const;          // IsExif, an APP1, JPEG dimensions
+  bool HasExifIfd() const;          // an EXIF directory was found
+  bool IsExif() const;              // ... and no APP0 segment of any kind
+  bool HasTiffDimensions() const;   // valid, IFD0 width and length non-zero
+  bool HasJpegDimensions() const;   // valid, frame width and height non-zero
+  bool IsExifTiff() const;          // IsExif, no APP1, TIFF dimensions
+  bool IsExifJpeg() const;          // IsExif, an APP1, JPEG dimensions
 
   // --- Directory access (code: kIfd0, kExifIfd, kGpsIfd, kInteropIfd, kIfd1).
-  // 1 with the location (offset 0 when absent), 0 for an unknown code or an
+  // The location (offset 0 when absent); false for an unknown code or an
   // unreadable count. Reads and remembers the entry count on first use.
-  int GetIfdHeader(uint32_t code, IfdLocation* location);
-  // -1 (null entry or unknown code), 0 (absent or unreadable), 1 (found:
-  // type, count and value of `entry` filled from the entry with its tag).
-  int FindEntry(uint32_t code, IfdEntry* entry);
-  // -1 as FindEntry, else the number of entries placed in `list` (see
-  // CollectFromTable for the wanted-set rule). `list` is emptied unless -1.
-  int CollectEntries(uint32_t code, std::vector<IfdEntry>* list);
+  [[nodiscard]] bool GetIfdHeader(uint32_t code, IfdLocation* location);
+  // Done with type, count and value of `entry` filled from the entry with
+  // its tag; absent (or unreadable); refused for a null entry or an unknown
+  // code.
+  Outcome FindEntry(uint32_t code, IfdEntry* entry);
+  // Done when entries were placed in `list` (see CollectFromTable for the
+  // wanted-set rule), absent when none were; refused as FindEntry, and
+  // only then is `list` left as it was.
+  Outcome CollectEntries(uint32_t code, std::vector<IfdEntry>* list);
   // Converts the entry's value into the buffer (TIFF value counts); 0 on failure,
   // with the buffer untouched when the capacity is below one item or the value
   // lies outside the bytes available.
@@ -113,33 +115,34 @@ class ExifReader {
   // Orientation of IFD0 (which 0) or IFD1 (which 1); 0 when absent or malformed.
   uint16_t GetOrientationTag(uint32_t which);
   // which 0 primary, 1 thumbnail; kind 0 DateTime, 16 DateTimeOriginal,
-  // 17 DateTimeDigitized. 1 only when exactly a 19-character text and its NUL
-  // were delivered; `text` receives what was delivered, up to its NUL.
-  int ReadDateText(uint32_t which, uint32_t kind, std::string* text);
+  // 17 DateTimeDigitized. True only when exactly a 19-character text and its
+  // NUL were delivered; `text` receives what was delivered, up to its NUL.
+  [[nodiscard]] bool ReadDateText(uint32_t which, uint32_t kind, std::string* text);
   ImageSize GetImageSize() const;
-  // JFIF densities over 1 in a JPEG, IFD0 RATIONAL resolutions in a TIFF.
-  int GetResolution(Rational* x_resolution, Rational* y_resolution);
-  // 1 with a non-empty location of the thumbnail inside the TIFF data.
-  int GetThumbnailLocation(uint32_t* offset, uint32_t* length);
+  // JFIF densities over 1 in a JPEG, IFD0 RATIONAL resolutions in a TIFF;
+  // false when neither is there to read.
+  [[nodiscard]] bool GetResolution(Rational* x_resolution, Rational* y_resolution);
+  // True with a non-empty location of the thumbnail inside the TIFF data.
+  [[nodiscard]] bool GetThumbnailLocation(uint32_t* offset, uint32_t* length);
   // Copies `length` bytes at `offset` of the loaded data; in a TIFF file the
-  // copy is made to start at IFD1. 0 when nothing is loaded or the range is
-  // not inside the data.
-  int CopyThumbnail(uint8_t* destination, uint32_t offset, uint32_t length);
+  // copy is made to start at IFD1. False when nothing is loaded or the range
+  // is not inside the data.
+  [[nodiscard]] bool CopyThumbnail(uint8_t* destination, uint32_t offset, uint32_t length);
   // The thumbnail's bytes in a new buffer; the result is its size (0: none).
   uint32_t GetThumbnail(std::vector<uint8_t>* thumbnail);
 
   // --- Composite reads for the query exports.
-  // DateTimeOriginal parsed; 1 or 0 (`date_time` cleared first).
-  int GetCaptureTime(SYSTEMTIME* date_time);
+  // DateTimeOriginal parsed (`date_time` cleared first).
+  [[nodiscard]] bool GetCaptureTime(SYSTEMTIME* date_time);
   // ExifVersion, as a little-endian number, at least "0220".
-  int IsExifVersion22();
+  bool IsExifVersion22();
 
  protected:
   // Summarises the directory at `*ifd_offset` into `description` and
   // returns through `ifd_offset` the offset of the next directory. Reads from
   // the loaded data where it holds the bytes, else from `file` (may be null).
   // The three collected locations are optional.
-  int ParseImageDirectory(SourceReader* file, uint32_t* ifd_offset,
+  [[nodiscard]] bool ParseImageDirectory(SourceReader* file, uint32_t* ifd_offset,
                           ImageDescription* description, uint32_t* exif_ifd_offset,
                           uint32_t* gps_ifd_offset, PrintImLocation* print_im);
   // The loaded data as a view in the data's byte order (empty when not loaded).

@@ -36,17 +36,19 @@ void MakerNoteReader::LocateMakerNote() {
   entry.tag = kTagMakerNote;
   // The entry's type is not examined: makers store the note as UNDEFINED,
   // but some as BYTE or LONG, and only its byte extent matters here.
-  if (FindEntry(kExifIfd, &entry) != 1 || entry.count <= 4 || entry.value == 0) return;
+  if (!Done(FindEntry(kExifIfd, &entry)) || entry.count <= 4 || entry.value == 0) return;
   makerNoteSize = entry.count;
   makerNoteOffset = entry.value;
   LoadMakerNote();
-  ParseMakerNoteHeader();
+  // A header that does not parse leaves the note without lookups; its
+  // signature, when found, is still reported.
+  (void)ParseMakerNoteHeader();
 }
 
-int MakerNoteReader::HasMakerNote() const { return makerNoteSize > 0 ? 1 : 0; }
+bool MakerNoteReader::HasMakerNote() const { return makerNoteSize > 0; }
 
-int MakerNoteReader::MakerNoteInData() const {
-  return uint64_t{DataSize()} >= uint64_t{makerNoteOffset} + makerNoteSize ? 1 : 0;
+bool MakerNoteReader::MakerNoteInData() const {
+  return uint64_t{DataSize()} >= uint64_t{makerNoteOffset} + makerNoteSize;
 }
 
 const uint8_t* MakerNoteReader::LoadMakerNote() {
@@ -67,10 +69,9 @@ const uint8_t* MakerNoteReader::LoadMakerNote() {
   return makerNote;
 }
 
-int MakerNoteReader::FreeMakerNote() {
+void MakerNoteReader::FreeMakerNote() {
   if (LoadedData().empty()) std::vector<uint8_t>().swap(copy_);
   makerNote = nullptr;
-  return 1;
 }
 
 ByteView MakerNoteReader::NoteView() const {
@@ -85,16 +86,16 @@ ByteView MakerNoteReader::NoteView() const {
   return none;
 }
 
-int MakerNoteReader::ParseMakerNoteHeader() {
+bool MakerNoteReader::ParseMakerNoteHeader() {
   const ByteView note = NoteView();
-  if (note.empty()) return 0;
+  if (note.empty()) return false;
   const bool in_data = copy_.empty() || makerNote != copy_.data();
-  if (in_data && !MakerNoteInData()) return 0;
+  if (in_data && !MakerNoteInData()) return false;
   const auto lead = note.bytes().first(static_cast<size_t>(
       std::min<uint64_t>(note.size(), kMaxSignatureLength)));
   const auto nul = std::find(lead.begin(), lead.end(), uint8_t{0});
   makerSignature.assign(lead.begin(), nul);
-  if (makerSignature.empty()) return 0;
+  if (makerSignature.empty()) return false;
   if (makerSignature.size() < 3) makerSignature.clear();
 
   const uint64_t s = makerSignature.size();
@@ -103,9 +104,9 @@ int MakerNoteReader::ParseMakerNoteHeader() {
   makerEntryCount = count.value_or(0);
   if (!count || uint64_t{makerEntryCount} * kEntrySize + start > makerNoteSize) {
     makerEntryCount = 0;
-    return 0;
+    return false;
   }
-  return 1;
+  return true;
 }
 
 std::optional<ByteView> MakerNoteReader::MakerEntryTable() const {
@@ -120,20 +121,19 @@ std::optional<ByteView> MakerNoteReader::MakerEntryTable() const {
   return note.Sub(start, size);
 }
 
-int MakerNoteReader::FindMakerEntry(IfdEntry* entry) {
+bool MakerNoteReader::FindMakerEntry(IfdEntry* entry) {
   const auto table = MakerEntryTable();
-  if (entry == nullptr || !table) return 0;
-  return FindInTable(*table, entry);
+  return entry != nullptr && table && FindInTable(*table, entry);
 }
 
-int MakerNoteReader::CollectMakerEntries(std::vector<IfdEntry>* list) {
+Outcome MakerNoteReader::CollectMakerEntries(std::vector<IfdEntry>* list) {
   const auto table = MakerEntryTable();
-  if (list == nullptr) return 0;
+  if (list == nullptr) return Outcome::kRefused;
   if (!table) {
     list->clear();
-    return 0;
+    return Outcome::kAbsent;
   }
-  return static_cast<int>(CollectFromTable(*table, list));
+  return CollectFromTable(*table, list) != 0 ? Outcome::kDone : Outcome::kAbsent;
 }
 
 uint32_t MakerNoteReader::GetMakerEntryValue(const IfdEntry* entry, void* buffer,
@@ -151,25 +151,24 @@ uint32_t MakerNoteReader::GetMakerEntryValue(const IfdEntry* entry, void* buffer
 }
 
 std::string MakerNoteReader::GetMakerSignature() {
-  if (makerSignature.empty() && makerEntryCount == 0) ParseMakerNoteHeader();
+  if (makerSignature.empty() && makerEntryCount == 0) (void)ParseMakerNoteHeader();
   return makerSignature;
 }
 
-int MakerNoteReader::HasPrintMatching() {
-  PrintImLocation print;
-  GetPrintImLocation(&print);
+bool MakerNoteReader::HasPrintMatching() {
+  const PrintImLocation print = PrintIm();
   const bool located = print.offset != 0 && print.length != 0;
-  if (HasJpegDimensions() && Jpeg().app6Offset > 0 && Jpeg().app6Length > 2 && located) return 1;
-  if (IsExif() && located) return 1;
+  if (HasJpegDimensions() && Jpeg().app6Offset > 0 && Jpeg().app6Length > 2 && located) return true;
+  if (IsExif() && located) return true;
   if (HasMakerNote()) {
     IfdEntry entry;
     entry.tag = kMakerTagPrintIm;
-    if (FindMakerEntry(&entry) == 1 && entry.type == kTypeUndefined && entry.value != 0 &&
+    if (FindMakerEntry(&entry) && entry.type == kTypeUndefined && entry.value != 0 &&
         entry.count != 0) {
-      return 1;
+      return true;
     }
   }
-  return 0;
+  return false;
 }
 
 }  // namespace veltora::exif

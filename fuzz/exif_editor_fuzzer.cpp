@@ -51,13 +51,13 @@ Values ReadValues(veltora::exif::ExifReader& reader, std::span<const uint32_t> c
   Values values;
   for (uint32_t code : codes) {
     std::vector<IfdEntry> entries;
-    if (reader.CollectEntries(code, &entries) <= 0) continue;
+    if (!veltora::exif::Done(reader.CollectEntries(code, &entries))) continue;
     if (entries.size() > kEntriesCompared) entries.resize(kEntriesCompared);
     for (const IfdEntry& e : entries) {
       if (MayChange(e.tag) || values.count({code, e.tag})) continue;
       IfdEntry first;
       first.tag = e.tag;
-      if (reader.FindEntry(code, &first) != 1) continue;
+      if (!veltora::exif::Done(reader.FindEntry(code, &first))) continue;
       std::vector<uint8_t> bytes(kValueBytesCompared + 6);
       const uint32_t items = reader.GetEntryValue(&first, bytes.data() + 6, kValueBytesCompared);
       std::memcpy(bytes.data(), &first.type, 2);

@@ -64,7 +64,7 @@ void EditedFile(std::span<const uint8_t> file) {
   const bool tiff = editor.IsTiffSource();
   const std::string& thumbnail = tiff ? TheFiles().tiff : TheFiles().jpeg;
   const veltora::edit::TextInfo info;
-  if (!veltora::edit::AttachThumbnail(editor, thumbnail, info)) return;
+  if (!veltora::exif::Done(veltora::edit::AttachThumbnail(editor, thumbnail, info))) return;
   Check(editor.DirectoryOffset(veltora::exif::kIfd1) != 0 && !editor.Thumbnail().empty());
   Check(editor.Block().size() <= editor.BlockCapacity());
   const uint32_t attached_length = editor.Block().size();
@@ -73,7 +73,7 @@ void EditedFile(std::span<const uint8_t> file) {
   // gives the same block and thumbnail.
   Check(veltora::exif::Done(editor.CutAppendedIfd1()) && editor.DirectoryOffset(veltora::exif::kIfd1) == 0);
   Check(editor.Thumbnail().empty());
-  Check(veltora::edit::AttachThumbnail(editor, thumbnail, info) == 1);
+  Check(veltora::exif::Done(veltora::edit::AttachThumbnail(editor, thumbnail, info)));
   Check(editor.Block().size() == attached_length && std::ranges::equal(editor.Thumbnail(), held));
 
   std::vector<uint8_t> out;
@@ -94,7 +94,7 @@ void ThumbnailFile(std::span<const uint8_t> file) {
   veltora::exif::ExifReader thumbnail(TheFiles().input.c_str(), 0, 0);
   veltora::exif::ExifReader editor_source(std::span<const uint8_t>(), 0, 0);
   ExifEditor editor(editor_source);
-  if (veltora::edit::LoadThumbnailBytes(editor, thumbnail) != 1) return;
+  if (!veltora::exif::Done(veltora::edit::LoadThumbnailBytes(editor, thumbnail))) return;
   const std::span<const uint8_t> held = editor.Thumbnail();
   Check(!held.empty() && held.size() <= file.size());
   if (!thumbnail.HasJpegDimensions()) {

@@ -29,7 +29,7 @@ TiffBuilder WithOldGps(TiffBuilder b) {
 std::vector<uint16_t> GpsTags(const std::filesystem::path& file) {
   exif::ExifReader reader(file.c_str(), 0, 0);
   std::vector<exif::IfdEntry> entries;
-  reader.CollectEntries(exif::kGpsIfd, &entries);
+  (void)reader.CollectEntries(exif::kGpsIfd, &entries);
   std::vector<uint16_t> tags;
   for (const auto& e : entries) tags.push_back(e.tag);
   return tags;
@@ -186,7 +186,7 @@ TEST_P(GpsTest, RefusedMergesFailAndDuplicateTagsKeepTheVersion) {
   EXPECT_EQ(GpsTags(out_), (std::vector<uint16_t>{0, 0, 1, 2}));
   exif::ExifReader reader(out_.c_str(), 1, 0);
   std::vector<exif::IfdEntry> entries;
-  reader.CollectEntries(exif::kGpsIfd, &entries);
+  (void)reader.CollectEntries(exif::kGpsIfd, &entries);
   ASSERT_EQ(entries.size(), 4u);
   EXPECT_EQ(entries[0].type, 0) << "the empty entry stays as it was";
   EXPECT_EQ(entries[1].type, exif::kTypeByte) << "the version is kept and renewed";

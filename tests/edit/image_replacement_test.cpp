@@ -26,7 +26,7 @@ using nlohmann::json;
 uint32_t Number(const fs::path& file, uint32_t code, uint16_t tag) {
   exif::ExifReader reader(file.c_str(), 1, 0);
   exif::IfdEntry entry{tag, 0, 0, 0};
-  return reader.FindEntry(code, &entry) == 1 ? entry.value : 0;
+  return exif::Done(reader.FindEntry(code, &entry)) ? entry.value : 0;
 }
 
 
@@ -256,7 +256,7 @@ TEST_F(ImageReplacementTest, EncodeBuildsANewBlockFromTheTextRecord) {
     // A TIFF gets no Interoperability directory, so no pointer to offset 0.
     exif::ExifReader reader(out.c_str(), 1, 0);
     exif::IfdEntry interop{exif::kTagInteropIfdPointer, 0, 0, 0};
-    EXPECT_TRUE(reader.FindEntry(exif::kExifIfd, &interop) != 1 || interop.value != 0);
+    EXPECT_TRUE(!exif::Done(reader.FindEntry(exif::kExifIfd, &interop)) || interop.value != 0);
   }
   std::erase_if(outs, [](const fs::path& f) { return !fs::exists(f); });
   const auto tags = ExiftoolJsonEach(outs, {"-a", "-u", "-n", "-G1"});

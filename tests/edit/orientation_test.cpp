@@ -20,7 +20,7 @@ uint16_t Orientation(const std::filesystem::path& file, uint32_t which) {
 std::string DateTime(const std::filesystem::path& file, uint32_t kind) {
   exif::ExifReader reader(file.c_str(), 0, 0);
   std::string text;
-  reader.ReadDateText(0, kind, &text);
+  (void)reader.ReadDateText(0, kind, &text);
   return text;
 }
 

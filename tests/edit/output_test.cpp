@@ -183,7 +183,8 @@ TEST_P(OutputTest, OnlyADateTimeOfCount20IsStamped) {
     b.Ascii(kIfd0, 271, "Maker").Ascii(kIfd0, 306, c.text, c.terminate).Ascii(kExif, 36867, "x");
     auto layout = b.Layout();
     auto bytes = layout.bytes;
-    EXPECT_EQ(edit::StampDateTime(bytes, GetParam() == kBig ? 1u : 0u, 8, now), c.stamped ? 1 : 0);
+    EXPECT_EQ(edit::StampDateTime(bytes, GetParam() == kBig ? 1u : 0u, 8, now),
+              c.stamped ? exif::Outcome::kDone : exif::Outcome::kAbsent);
     const uint32_t at = layout.value_offset.at({kIfd0, 306});
     const std::string value(bytes.begin() + at, bytes.begin() + at + 20);
     if (c.stamped) {
