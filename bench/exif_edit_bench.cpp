@@ -21,7 +21,8 @@
 
 #include "bench/peer_timing.h"
 #include "exif/exif_reader.h"
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
+#include "tests/support/gps_set.h"
 
 #if defined(VELTORA_HAVE_EXIV2)
 #include <exiv2/exiv2.hpp>
@@ -134,17 +135,9 @@ bool VeltoraDate(const Exports& x, const std::string& path) {
 }
 
 bool VeltoraGps(const Exports& x, const std::string& path) {
-  GpsTagSet gps{};
-  uint16_t tags[] = {1, 2, 3, 4};
-  gps.tags.elements = tags;
-  gps.tags.count = 4;
-  gps.GPSLatitudeRef[0] = 'N';
-  gps.GPSLongitudeRef[0] = 'E';
-  gps.GPSLatitude[0] = {48, 1};
-  gps.GPSLongitude[0] = {2, 1};
-  CStringInit(&gps.GPSMapDatum);
-  CStringInit(&gps.GPSDateStamp);
-  return x.replace_exif_gps((path + ".out").c_str(), path.c_str(), 90, &gps) == S_OK;
+  veltora::testing::GpsSet gps;
+  gps.Tags({1, 2, 3, 4}).Position('N', 48, 'E', 2);
+  return x.replace_exif_gps((path + ".out").c_str(), path.c_str(), 90, &gps.set) == S_OK;
 }
 
 // AppendExif over the previous output: an Orientation replaced and a ColorSpace

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "bench/peer_timing.h"
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 
 namespace {
 

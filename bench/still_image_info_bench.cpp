@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "bench/peer_timing.h"
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 
 #if defined(VELTORA_HAVE_EXIV2)
 #include <exiv2/exiv2.hpp>

@@ -6,11 +6,11 @@
 #include "create/whole_file.h"
 #include "exif/exif_reader.h"
 #include "exif/jpeg_segments.h"
+#include "frame/export_guard.h"
+#include "frame/format_detection.h"
+#include "frame/safe_replace.h"
+#include "frame/veltora.h"
 #include "platform/file.h"
-#include "plugin/export_guard.h"
-#include "plugin/format_detection.h"
-#include "plugin/safe_replace.h"
-#include "plugin/veltora.h"
 
 namespace veltora::create {
 namespace {

@@ -3,9 +3,9 @@
 #include <optional>
 
 #include "exif/jpeg_segments.h"
+#include "frame/safe_replace.h"
 #include "platform/file.h"
 #include "platform/win32_error.h"
-#include "plugin/safe_replace.h"
 
 namespace veltora::create {
 namespace {

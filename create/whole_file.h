@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 
 namespace veltora::create {
 

@@ -8,9 +8,9 @@
 #include "edit/block_entries.h"
 #include "edit/rebuilt_output.h"
 #include "exif/directory.h"
-#include "plugin/export_guard.h"
-#include "plugin/safe_replace.h"
-#include "plugin/veltora.h"
+#include "frame/export_guard.h"
+#include "frame/safe_replace.h"
+#include "frame/veltora.h"
 
 namespace veltora::edit {
 namespace {

@@ -1,6 +1,6 @@
 // GPS replacement: the GPS directory of a file's EXIF block merged with,
 // created from or removed by the host's GpsTagSet. The export
-// (ReplaceExifGps) is declared in plugin/veltora.h.
+// (ReplaceExifGps) is declared in frame/veltora.h.
 #ifndef VELTORA_EDIT_GPS_REPLACE_H_
 #define VELTORA_EDIT_GPS_REPLACE_H_
 

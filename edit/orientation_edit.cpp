@@ -11,11 +11,11 @@
 #include "edit/exif_editor.h"
 #include "edit/rebuilt_output.h"
 #include "exif/date_text.h"
+#include "frame/export_guard.h"
+#include "frame/format_detection.h"
+#include "frame/veltora.h"
 #include "platform/file.h"
 #include "platform/local_time.h"
-#include "plugin/export_guard.h"
-#include "plugin/format_detection.h"
-#include "plugin/veltora.h"
 
 namespace veltora::edit {
 namespace {

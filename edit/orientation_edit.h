@@ -1,6 +1,6 @@
 // Orientation and capture-date edits of existing files. The exports
 // themselves (SetOrientation, SetDateTimeOriginal) are declared in
-// plugin/veltora.h; this header exposes the pure rule they share.
+// frame/veltora.h; this header exposes the pure rule they share.
 #ifndef VELTORA_EDIT_ORIENTATION_EDIT_H_
 #define VELTORA_EDIT_ORIENTATION_EDIT_H_
 

@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "edit/block_entries.h"
+#include "edit/sub_image_data.h"
 #include "exif/date_text.h"
 #include "exif/jpeg_segments.h"
+#include "frame/safe_replace.h"
 #include "platform/local_time.h"
 #include "platform/win32_error.h"
-#include "plugin/safe_replace.h"
 
 namespace veltora::edit {
 namespace {
@@ -40,7 +41,8 @@ class MemoryIn {
   uint32_t ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) const {
     *got = 0;
     if (offset >= bytes_.size()) return 0;
-    *got = std::min<uint64_t>(size, bytes_.size() - offset);
+    // No more than the `size` bytes asked for, so it fits the size type.
+    *got = static_cast<size_t>(std::min<uint64_t>(size, bytes_.size() - offset));
     std::memcpy(buffer, bytes_.data() + offset, *got);
     return 0;
   }
@@ -63,7 +65,12 @@ class MemoryOut {
     return 0;
   }
   uint32_t Write(const void* buffer, size_t size) {
-    if (bytes_->size() < position_ + size) bytes_->resize(position_ + size);
+    // A position read from the file may lie beyond what memory can hold.
+    if (position_ > bytes_->max_size() || size > bytes_->max_size() - position_) {
+      return kErrorNotEnoughMemory;
+    }
+    const size_t end = static_cast<size_t>(position_) + size;
+    if (bytes_->size() < end) bytes_->resize(end);
     if (size > 0) std::memcpy(bytes_->data() + position_, buffer, size);
     position_ += size;
     return 0;
@@ -138,7 +145,7 @@ uint32_t JpegLayout(const ExifEditor& editor, Out& out, In& in) {
     const uint8_t head[4] = {static_cast<uint8_t>(s->marker >> 8), static_cast<uint8_t>(s->marker),
                              static_cast<uint8_t>(s->length >> 8), static_cast<uint8_t>(s->length)};
     bool complete = true;
-    if (s->marker == exif::kJpegSoi) {
+    if (s->marker == exif::kJpegSoi && s->position == 0) {
       uint8_t app1[10] = {0xFF, 0xE1, static_cast<uint8_t>(segment >> 8),
                           static_cast<uint8_t>(segment), 'E', 'x', 'i', 'f', 0, 0};
       if (uint32_t error = out.Write(head, 2)) return error;
@@ -153,6 +160,10 @@ uint32_t JpegLayout(const ExifEditor& editor, Out& out, In& in) {
       }
     } else if (s->marker == exif::kJpegEoi) {
       return out.Write(head, 2);
+    } else if (s->marker == exif::kJpegSoi) {
+      // A later SOI (EXIF-only files end with an empty SOI-EOI picture) is
+      // the source's own bytes: the EXIF block goes behind the first only.
+      if (uint32_t error = out.Write(head, 2)) return error;
     } else if (s->cut || s->length < 2) {
       break;
     } else if (s->marker == exif::kJpegSos) {
@@ -172,9 +183,57 @@ uint32_t JpegLayout(const ExifEditor& editor, Out& out, In& in) {
   return read_error;
 }
 
-template <typename In, typename Out>
-uint32_t TiffLayout(ExifEditor& editor, Out& out, In& in) {
-  const auto block = editor.Block();
+// A sub-image piece to copy from the source into the output.
+struct PieceCopy {
+  uint64_t from = 0;
+  uint32_t length = 0;
+  uint64_t to = 0;
+};
+
+// Points every piece of the sub-images at its place in the output (`block`
+// is the copy of the work block that is written): a piece inside the main
+// image data moves with it (unless the main image comes from elsewhere), one
+// inside the pinned part of the block stays, and any other the source holds
+// is copied behind the main image data. The pieces to copy.
+std::vector<PieceCopy> RepointSubImages(ExifEditor& editor,
+                                        std::span<const SubImagePiece> pieces,
+                                        std::span<uint8_t> block, uint64_t image_from,
+                                        uint64_t source_size) {
+  const bool image_from_source = editor.ImageDataFile().empty();
+  std::vector<PieceCopy> copies;
+  const PlacedData image = editor.Placed(exif::kIfd0);
+  const uint64_t image_to = image.offset;
+  uint64_t end = PaddedSize(image_to + image.length);
+  for (const SubImagePiece& piece : pieces) {
+    const uint64_t from = uint64_t{editor.Source().TiffHeaderOffset()} + piece.offset;
+    const uint64_t past = from + piece.length;
+    if (piece.length == 0 || past <= editor.PinnedEnd()) continue;
+    if (image_from_source && from >= image_from && past <= image_from + image.length) {
+      (void)RepointPiece(block, editor.Order(), piece, from - image_from + image_to);
+    } else if (past <= source_size && RepointPiece(block, editor.Order(), piece, end)) {
+      copies.push_back({from, piece.length, end});
+      end = PaddedSize(end + piece.length);
+    }
+  }
+  return copies;
+}
+
+// `in` holds the main image data; `source`, the edited file, the sub-images'
+// (the same file unless the main image is a new picture).
+template <typename In, typename Out, typename Source>
+uint32_t TiffLayout(ExifEditor& editor, Out& out, In& in, Source& source) {
+  const uint64_t from = editor.ImageDataStart();
+  std::span<const uint8_t> block = editor.Block();
+  std::vector<uint8_t> repointed;
+  std::vector<PieceCopy> copies;
+  if (const auto pieces = SubImagePieces(block, editor.Order(), editor.DirectoryOffset(exif::kIfd0));
+      !pieces.empty()) {
+    uint64_t source_size = 0;
+    if (uint32_t error = source.Size(&source_size)) return error;
+    repointed.assign(block.begin(), block.end());
+    copies = RepointSubImages(editor, pieces, repointed, from, source_size);
+    block = repointed;
+  }
   if (uint32_t error = out.Seek(0)) return error;
   if (uint32_t error = out.Write(block.data(), block.size())) return error;
   const PlacedData thumbnail = editor.Placed(exif::kIfd1);
@@ -188,10 +247,14 @@ uint32_t TiffLayout(ExifEditor& editor, Out& out, In& in) {
   if (image.offset == 0 || image.length == 0) return kErrorInvalidData;
   if (uint32_t error = out.Seek(image.offset)) return error;
   bool complete = false;
-  if (uint32_t error = CopyRun(in, out, editor.ImageDataStart(), image.length, &complete)) {
-    return error;
+  if (uint32_t error = CopyRun(in, out, from, image.length, &complete)) return error;
+  if (!complete) return kErrorInvalidData;
+  for (const PieceCopy& copy : copies) {
+    if (uint32_t error = out.Seek(copy.to)) return error;
+    if (uint32_t error = CopyRun(source, out, copy.from, copy.length, &complete)) return error;
+    if (!complete) return kErrorInvalidData;
   }
-  return complete ? 0 : kErrorInvalidData;
+  return 0;
 }
 
 }  // namespace
@@ -225,12 +288,26 @@ uint32_t WriteJpegLayout(const ExifEditor& editor, File& out, File& in) {
 }
 
 uint32_t WriteTiffLayout(ExifEditor& editor, File& out, File& in) {
+  // A new main picture comes from another file: the sub-images' data is
+  // still read from the edited one.
+  File edited;
+  File* source = &in;
+  if (!editor.ImageDataFile().empty() &&
+      !SubImagePieces(editor.Block(), editor.Order(), editor.DirectoryOffset(exif::kIfd0)).empty()) {
+    if (uint32_t error = File::Open(editor.Source().Path().c_str(), File::Access::kRead, &edited)) {
+      return error;
+    }
+    source = &edited;
+  }
   return RunLayout(
       out, in,
       [&](std::span<const uint8_t> bytes, std::vector<uint8_t>* output) {
-        return WriteTiffLayout(editor, bytes, output);
+        MemoryIn picture(bytes);
+        MemoryOut sink(output);
+        return source == &in ? TiffLayout(editor, sink, picture, picture)
+                             : TiffLayout(editor, sink, picture, *source);
       },
-      [&] { return TiffLayout(editor, out, in); });
+      [&] { return TiffLayout(editor, out, in, *source); });
 }
 
 uint32_t WriteJpegLayout(const ExifEditor& editor, std::span<const uint8_t> in,
@@ -244,7 +321,7 @@ uint32_t WriteTiffLayout(ExifEditor& editor, std::span<const uint8_t> in,
                          std::vector<uint8_t>* out) {
   MemoryIn source(in);
   MemoryOut sink(out);
-  return TiffLayout(editor, sink, source);
+  return TiffLayout(editor, sink, source, source);
 }
 
 std::optional<std::string> DateText(const SYSTEMTIME& time) {

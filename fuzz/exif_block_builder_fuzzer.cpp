@@ -17,8 +17,8 @@
 #include "create/exif_block_builder.h"
 #include "edit/block_entries.h"
 #include "exif/exif_reader.h"
+#include "frame/veltora.h"
 #include "fuzz/fuzzed_records.h"
-#include "plugin/veltora.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 
 #include "exif/maker_note_reader.h"
 #include "exif/tiff_value.h"
+#include "frame/veltora.h"
 #include "platform/local_time.h"
-#include "plugin/veltora.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "exif/jpeg_segments.h"
+#include "frame/veltora.h"
 #include "info/exif_records.h"
 #include "info/record_parser.h"
 #include "interface/record_fields.h"
-#include "plugin/veltora.h"
 
 namespace {
 

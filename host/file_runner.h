@@ -29,9 +29,9 @@
 #include <string_view>
 #include <vector>
 
+#include "frame/veltora.h"
 #include "host/command.h"
 #include "host/input_files.h"
-#include "plugin/veltora.h"
 
 namespace CLI {
 class App;

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "frame/veltora.h"
 #include "host/host_error.h"
-#include "plugin/veltora.h"
 
 namespace veltora::host {
 

@@ -36,8 +36,8 @@
 #include <nlohmann/json_fwd.hpp>
 #include <string>
 
+#include "frame/veltora.h"
 #include "host/host_error.h"
-#include "plugin/veltora.h"
 
 namespace veltora::host {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 
 namespace veltora::host {
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "frame/veltora.h"
 #include "host/record_json.h"
-#include "plugin/veltora.h"
 
 namespace veltora::host {
 

@@ -4,9 +4,9 @@
 #include <new>
 #include <span>
 
+#include "frame/veltora.h"
 #include "imaging/packed_dib.h"
 #include "imaging/save_jpeg.h"
-#include "plugin/veltora.h"
 
 namespace veltora::imaging {
 namespace {

@@ -5,13 +5,13 @@
 #include <cstring>
 #include <optional>
 
+#include "frame/export_guard.h"
+#include "frame/veltora.h"
 #include "imaging/device_paint.h"
 #include "imaging/paint.h"
 #include "imaging/picture_io.h"
 #include "imaging/resample.h"
 #include "imaging/rotate.h"
-#include "plugin/export_guard.h"
-#include "plugin/veltora.h"
 
 namespace veltora::imaging {
 namespace {

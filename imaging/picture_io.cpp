@@ -6,14 +6,14 @@
 #include "bytes/byte_view.h"
 #include "exif/exif_reader.h"
 #include "exif/jpeg_segments.h"
+#include "frame/format_detection.h"
+#include "frame/veltora.h"
 #include "imaging/dib_memory.h"
 #include "imaging/dib_picture.h"
 #include "imaging/packed_dib.h"
 #include "imaging/picture_files.h"
 #include "imaging/save_jpeg.h"
 #include "platform/file.h"
-#include "plugin/format_detection.h"
-#include "plugin/veltora.h"
 
 namespace veltora::imaging {
 namespace {

@@ -10,9 +10,9 @@
 #include "exif/byte_source.h"
 #include "exif/exif_reader.h"
 #include "exif/jpeg_segments.h"
+#include "frame/format_detection.h"
+#include "frame/veltora.h"
 #include "info/record_parser.h"
-#include "plugin/format_detection.h"
-#include "plugin/veltora.h"
 
 namespace veltora::info {
 namespace {

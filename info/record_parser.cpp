@@ -4,10 +4,10 @@
 #include <optional>
 
 #include "exif/directory.h"
+#include "frame/veltora.h"
 #include "info/record_entries.h"
 #include "info/record_list.h"
 #include "interface/record_fields.h"
-#include "plugin/veltora.h"
 
 namespace veltora::info {
 namespace {

@@ -1,6 +1,6 @@
 // The metadata records exchanged with the host.
 //
-// Offsets in the comments are those of the 32-bit model, which tests/abi
+// Offsets in the comments are those of the 32-bit model, which tests/interface
 // pins; fields that carry an EXIF attribute are named after its tag. Field
 // kinds:
 //   text          CString (host_objects.h)

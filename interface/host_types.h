@@ -5,7 +5,7 @@
 // in that layout are spelled out as reserved fields so that no offset depends
 // on the compiler's padding. Under x86-64 the same declarations give the
 // natural 64-bit layout (pointers 8 bytes, aligned), which is what a 64-bit
-// host compiled from this header uses. tests/abi pins both.
+// host compiled from this header uses. tests/interface pins both.
 //
 // Zero rule: an all-zero object of any type declared here is a valid, empty
 // object (empty text, empty array, empty list, mask 0). Records made with

@@ -1,6 +1,6 @@
 // Win32-shaped basics that cross the boundary: the device context, dates,
 // rectangles and the packed DIB header. Included by the chief header
-// (plugin/veltora.h, through host_types.h); part of the interface every layer
+// (frame/veltora.h, through host_types.h); part of the interface every layer
 // may use.
 //
 // On Windows they are the system's own (windows.h): a GDI device context and

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 
 namespace veltora {
 

@@ -1,3 +1,3 @@
 // Veltora.pcp is made of the export libraries linked whole; this file only
 // gives the shared library target a source of its own.
-#include "plugin/veltora.h"
+#include "frame/veltora.h"

@@ -1,9 +1,9 @@
 // The plug-in's outer surface: version, extension table, IsSupported.
 #include <cstring>
 
-#include "plugin/export_guard.h"
-#include "plugin/format_detection.h"
-#include "plugin/veltora.h"
+#include "frame/export_guard.h"
+#include "frame/format_detection.h"
+#include "frame/veltora.h"
 
 using veltora::DetectImageFormat;
 using veltora::ImageFormat;

@@ -8,12 +8,12 @@
 #include "edit/ifd_builder.h"
 #include "edit/rebuilt_output.h"
 #include "edit/thumbnail_replace.h"
+#include "frame/export_guard.h"
+#include "frame/format_detection.h"
+#include "frame/safe_replace.h"
+#include "frame/veltora.h"
 #include "imaging/picture_io.h"
 #include "platform/local_time.h"
-#include "plugin/export_guard.h"
-#include "plugin/format_detection.h"
-#include "plugin/safe_replace.h"
-#include "plugin/veltora.h"
 
 namespace veltora {
 namespace {

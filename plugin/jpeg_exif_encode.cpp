@@ -5,13 +5,13 @@
 #include "create/exif_block_builder.h"
 #include "create/whole_file.h"
 #include "exif/jpeg_segments.h"
+#include "frame/safe_replace.h"
 #include "imaging/dib_memory.h"
 #include "imaging/picture_io.h"
 #include "imaging/resample.h"
 #include "imaging/save_jpeg.h"
 #include "platform/file.h"
 #include "plugin/exif_writers.h"
-#include "plugin/safe_replace.h"
 
 namespace veltora {
 namespace {

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "frame/veltora.h"
 #include "imaging/dib_picture.h"
-#include "plugin/veltora.h"
 
 namespace veltora {
 

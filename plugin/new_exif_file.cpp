@@ -5,9 +5,9 @@
 #include "edit/exif_editor.h"
 #include "edit/ifd_builder.h"
 #include "edit/rebuilt_output.h"
+#include "frame/safe_replace.h"
 #include "imaging/picture_io.h"
 #include "platform/local_time.h"
-#include "plugin/safe_replace.h"
 
 namespace veltora {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 
 namespace veltora {
 

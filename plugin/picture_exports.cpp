@@ -3,16 +3,16 @@
 #include <cstring>
 #include <string>
 
+#include "frame/export_guard.h"
+#include "frame/format_detection.h"
+#include "frame/safe_replace.h"
+#include "frame/veltora.h"
 #include "imaging/dib_memory.h"
 #include "imaging/picture_files.h"
 #include "imaging/picture_io.h"
 #include "imaging/save_jpeg.h"
 #include "plugin/exif_writers.h"
-#include "plugin/export_guard.h"
-#include "plugin/format_detection.h"
 #include "plugin/new_exif_file.h"
-#include "plugin/safe_replace.h"
-#include "plugin/veltora.h"
 
 namespace veltora::imaging {
 namespace {

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "bytes/byte_view.h"
+#include "frame/export_guard.h"
 #include "imaging/picture_files.h"
 #include "imaging/picture_io.h"
 #include "info/exif_records.h"
 #include "info/record_list.h"
-#include "plugin/export_guard.h"
 
 namespace veltora {
 namespace {

@@ -12,8 +12,8 @@
 #include "exif/date_text.h"
 #include "exif/directory.h"
 #include "exif/maker_note_reader.h"
-#include "plugin/export_guard.h"
-#include "plugin/veltora.h"
+#include "frame/export_guard.h"
+#include "frame/veltora.h"
 #include "query/query_support.h"
 
 namespace veltora::query {

@@ -4,8 +4,8 @@
 #include <new>
 #include <vector>
 
+#include "frame/format_detection.h"
 #include "platform/local_time.h"
-#include "plugin/format_detection.h"
 
 namespace veltora::query {
 

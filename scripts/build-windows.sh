@@ -25,6 +25,6 @@ bash scripts/build.sh "build-$arch" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" \
   -DVELTORA_TESTS=$tests -DVELTORA_BENCH=OFF "$@"
 if [ "$arch" = win32 ] && [ $# -eq 0 ]; then
-  CXX=i686-w64-mingw32-g++-posix bash tests/abi/check_abi.sh
+  CXX=i686-w64-mingw32-g++-posix bash tests/interface/check_abi.sh
   bash tests/plugin/check_windows_dll.sh build-win32/Veltora.pcp
 fi

@@ -6,12 +6,13 @@
 #   bytes      bytes/: the bounds-checked byte view
 #   platform   platform/: the operating-system stand-ins
 #   exif       exif/: the EXIF reading engine
-#   chief      plugin/veltora.h: the exports as a host sees them
-#   frame      plugin/{format_detection,safe_replace,export_guard}: what every export stands on
+#   chief      frame/veltora.h: the exports as a host sees them
+#   frame      frame/ beside the chief header: format detection, safe replacement,
+#              the export guard: what every export stands on
 #   imaging    imaging/: bitmaps, codecs, painting
 #   query edit create info: the EXIF exports by subject; create stands on
 #              edit (the one directory writer, the editor that merges records)
-#   top        the rest of plugin/: where the exports are assembled
+#   top        plugin/: where the exports are assembled
 #   host       host/: reaches the plug-in only through the chief header
 # It also fails when the chief header's note above an export names a file
 # that does not define it, or when an export has no such note.
@@ -26,8 +27,8 @@ layer_of() {
     bytes/*) echo bytes ;;
     platform/*) echo platform ;;
     exif/*) echo exif ;;
-    plugin/veltora.h) echo chief ;;
-    plugin/format_detection.* | plugin/safe_replace.* | plugin/export_guard.h) echo frame ;;
+    frame/veltora.h) echo chief ;;
+    frame/*) echo frame ;;
     plugin/*) echo top ;;
     imaging/* | query/* | edit/* | create/* | info/* | host/*) echo "${1%%/*}" ;;
   esac
@@ -64,27 +65,27 @@ while IFS= read -r file; do
     fi
   done < <(grep -n -o '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[^"]*"' "$file" |
            sed -E 's/^([0-9]+):.*"([^"]*)"$/\1:\2/')
-done < <(find interface bytes platform exif plugin imaging query edit create info host \
+done < <(find interface bytes platform exif frame plugin imaging query edit create info host \
            -type f \( -name '*.h' -o -name '*.cpp' \) 2>/dev/null | sort)
 
-# plugin/veltora.h: "// <file>" (or "// Not defined yet.") above each export.
+# frame/veltora.h: "// <file>" (or "// Not defined yet.") above each export.
 note=""
 while IFS= read -r text; do
   if [[ "$text" =~ ^VELTORA_API[^\(]*[[:space:]\*]([A-Za-z0-9_]+)\( ]]; then
     name="${BASH_REMATCH[1]}"
     if [[ "$note" == "Not defined yet." ]]; then
       if grep -rqs -E "^VELTORA_API[^(]*[ *]$name\(" --include='*.cpp' \
-          interface bytes platform exif plugin imaging query edit create info; then
-        echo "plugin/veltora.h: $name is defined now; name its file" >&2
+          interface bytes platform exif frame plugin imaging query edit create info; then
+        echo "frame/veltora.h: $name is defined now; name its file" >&2
         status=1
       fi
     elif [[ -z "$note" ]] || ! grep -qs -E "^VELTORA_API[^(]*[ *]$name\(" "$note"; then
-      echo "plugin/veltora.h: $name is not defined in '${note:-(no file named)}'" >&2
+      echo "frame/veltora.h: $name is not defined in '${note:-(no file named)}'" >&2
       status=1
     fi
   fi
   if [[ "$text" =~ ^//\ (.+)$ ]]; then note="${BASH_REMATCH[1]}"; else note=""; fi
-done < plugin/veltora.h
+done < frame/veltora.h
 
 [[ $status -eq 0 ]] && echo "layers: every include is allowed; every export's file is named"
 exit "$status"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Line coverage of the product code after one ctest run in a --coverage build.
-# Product: plugin platform exif query edit create info imaging host, and the bottom layers
+# Product: plugin frame platform exif query edit create info imaging host, and the bottom layers
 # bytes and interface; tests, benchmarks and fuzz targets are not counted.
 # Needs gcovr (Debian: apt-get install gcovr). Exits 2 when line coverage is
 # below the floor: what it was when the floor was set, in whole percent, less
@@ -38,7 +38,7 @@ ctest --test-dir "$build_dir" -j1 --timeout 900 || echo "coverage: some tests fa
 fi
 
 filters=()
-for dir in plugin platform exif query edit create info imaging host bytes interface; do
+for dir in plugin frame platform exif query edit create info imaging host bytes interface; do
   [[ -d "$source_dir/$dir" ]] && filters+=(--filter "$source_dir/$dir/")
 done
 gcovr --root "$source_dir" "${filters[@]}" --object-directory "$build_dir" \

@@ -9,8 +9,8 @@
 #include <regex>
 #include <string>
 
+#include "frame/veltora.h"
 #include "host/host_error.h"
-#include "plugin/veltora.h"
 
 namespace veltora::host {
 

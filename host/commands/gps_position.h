@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <new>
 
+#include "frame/veltora.h"
 #include "host/host_error.h"
-#include "plugin/veltora.h"
 
 namespace veltora::host {
 

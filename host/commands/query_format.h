@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 
 namespace veltora::host {
 

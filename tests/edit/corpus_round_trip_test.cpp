@@ -15,7 +15,7 @@
 #include <sstream>
 
 #include "edit/exif_editor.h"
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 #include "tests/create/records.h"
 #include "tests/edit/edit_test_support.h"
 #include "tests/edit/picture_checks.h"

@@ -1,5 +1,4 @@
-// What the editing tests share: reading values back through the reader,
-// building GPS sets, and the corpus files the edits can be tried on.
+// What the editing tests share: reading values back through the reader, and the corpus files the edits can be tried on.
 #ifndef VELTORA_TESTS_EDIT_EDIT_TEST_SUPPORT_H_
 #define VELTORA_TESTS_EDIT_EDIT_TEST_SUPPORT_H_
 
@@ -13,6 +12,7 @@
 
 #include "exif/exif_reader.h"
 #include "interface/host_types.h"
+#include "tests/support/gps_set.h"
 #include "tests/support/tiff_builder.h"
 
 namespace veltora::testing {
@@ -28,27 +28,19 @@ std::map<std::pair<uint32_t, uint16_t>, std::string> AllValues(const std::filesy
 // Whether the file has an EXIF thumbnail and it decodes cleanly.
 bool ThumbnailDecodes(const std::filesystem::path& file);
 
-// A GpsTagSet for latitude/longitude in degrees, minutes and hundredths of
-// seconds, with the given tag list; owns its arrays (freed by the destructor).
-struct GpsSet {
-  GpsSet();
-  ~GpsSet();
-  GpsSet(const GpsSet&) = delete;
-  GpsSet& operator=(const GpsSet&) = delete;
-  GpsSet& Tags(std::vector<uint16_t> tags);
-  GpsSet& Position(char lat_ref, uint32_t lat_deg, char lon_ref, uint32_t lon_deg);
-  GpsSet& Datum(const char* text);
-  GpsSet& DateStamp(const char* text);
-  GpsSet& Method(std::vector<uint8_t> bytes);
-  GpsTagSet set{};
-};
-
 // The block builders the tests start from: a camera-like JPEG block with
 // DateTime (count 20), Orientation in IFD0 and IFD1, an Exif IFD with
 // ExifVersion and DateTimeOriginal, and a JPEG thumbnail (IFD1 without
 // Orientation when `orientation1` is 0).
 TiffBuilder CameraBlock(Endian order, uint16_t orientation0 = 1, uint16_t orientation1 = 1,
                         const char* exif_version = "0220");
+
+// A TIFF (RGB 8x8, ExifVersion) whose IFD0 lists one 4x4 sub-image
+// (SubIFDs): its directory lies in the metadata block, its one 48-byte strip
+// (`strip`) behind the main image's strips, outside the block.
+std::vector<uint8_t> TiffWithSubImage(Endian order, std::vector<uint8_t>* strip);
+// Whether the sub-image strip that exiftool finds in `file` holds `strip`.
+bool SubImageStripIs(const std::filesystem::path& file, const std::vector<uint8_t>& strip);
 
 }  // namespace veltora::testing
 

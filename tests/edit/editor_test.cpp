@@ -63,7 +63,7 @@ TEST_P(EditorTest, StartEditCutsIfd1WithoutMovingValuesAndDropsInteropOnRequest)
   const auto before = MainValues(file);
   ASSERT_GE(before.size(), 14u);
 
-  exif::ExifReader editor_source(file.c_str(), 0, 0);
+  exif::ExifReader editor_source(file.string().c_str(), 0, 0);
   ExifEditor editor(editor_source);
   ASSERT_EQ(editor.StartEdit(false), exif::Outcome::kDone);
   EXPECT_EQ(editor.DirectoryOffset(exif::kIfd1), 0u);
@@ -77,7 +77,7 @@ TEST_P(EditorTest, StartEditCutsIfd1WithoutMovingValuesAndDropsInteropOnRequest)
   EXPECT_EQ(MainValues(out), before);
   EXPECT_FALSE(ReadValue(out, exif::kIfd1, 513));
 
-  exif::ExifReader dropping_source(file.c_str(), 1, 0);
+  exif::ExifReader dropping_source(file.string().c_str(), 1, 0);
   ExifEditor dropping(dropping_source);
   ASSERT_EQ(dropping.StartEdit(true), exif::Outcome::kDone);
   EXPECT_EQ(dropping.StartEdit(true), exif::Outcome::kRefused) << "a second work block is refused";
@@ -123,7 +123,7 @@ TEST_P(EditorTest, RewriteMovesTheValuesBehindADirectoryAndKeepsThemAddressed) {
     expected[{c.code, e.tag}] = std::to_string(e.type) + "/" + std::to_string(e.count) + ":" +
                                 std::string(c.edit.bytes.begin(), c.edit.bytes.end());
 
-    exif::ExifReader editor_source(file.c_str(), 1, 0);
+    exif::ExifReader editor_source(file.string().c_str(), 1, 0);
     ExifEditor editor(editor_source);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
     const edit::RewriteResult rewrite = editor.RewriteIfd(c.code, c.drop, {&c.edit, 1});
@@ -142,7 +142,7 @@ TEST_P(EditorTest, RemoveTagRemovesEveryCopyAndKeepsTheLink) {
   auto b = CameraBlock(GetParam());
   b.Ascii(kIfd0, 305, "first").Ascii(kIfd0, 305, "second").KeepEntryOrder();
   const auto file = b.WriteJpeg(dir_);
-  exif::ExifReader editor_source(file.c_str(), 1, 0);
+  exif::ExifReader editor_source(file.string().c_str(), 1, 0);
   ExifEditor editor(editor_source);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const uint16_t count = editor.EntryCount(exif::kIfd0);
@@ -177,11 +177,11 @@ TEST_P(EditorTest, MakerNotesStayByteForByteWhereTheyWereThroughEveryRewrite) {
       .Short(kMakerNote, 2, 7);
   for (TiffBuilder* b : {&without, &with}) {
     const auto file = b->WriteJpeg(dir_);
-    exif::ExifReader source_reader(file.c_str(), 1, 0);
+    exif::ExifReader source_reader(file.string().c_str(), 1, 0);
     ExifEditor source(source_reader);
     ASSERT_EQ(source.CopyBlock(), exif::Outcome::kDone);
     const auto note = source.Block().subspan(source.MakerNote().offset, source.MakerNote().length);
-    exif::ExifReader editor_source(file.c_str(), 1, 0);
+    exif::ExifReader editor_source(file.string().c_str(), 1, 0);
     ExifEditor editor(editor_source);
     ASSERT_EQ(editor.StartEdit(false), exif::Outcome::kDone);
     EXPECT_NE(editor.PinnedEnd(), 0u);
@@ -208,9 +208,9 @@ TEST_P(EditorTest, SignedAndFloatingValuesMoveWithTheirEntries) {
   auto b = CameraBlock(GetParam());
   b.SShort(kIfd0, 50000, {-1, 2, -3, 4}).Double(kIfd0, 50001, {1.5, -2.25});
   const auto file = b.WriteJpeg(dir_);
-  exif::ExifReader source_reader(file.c_str(), 1, 0);
+  exif::ExifReader source_reader(file.string().c_str(), 1, 0);
   ExifEditor source(source_reader);
-  exif::ExifReader editor_source(file.c_str(), 1, 0);
+  exif::ExifReader editor_source(file.string().c_str(), 1, 0);
   ExifEditor editor(editor_source);
   ASSERT_EQ(source.CopyBlock(), exif::Outcome::kDone);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
@@ -227,7 +227,7 @@ TEST_P(EditorTest, SignedAndFloatingValuesMoveWithTheirEntries) {
 
 TEST_P(EditorTest, GrowthBeyondTheHeadroomIsRefusedAndChangesNothing) {
   const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
-  exif::ExifReader editor_source(file.c_str(), 1, 0);
+  exif::ExifReader editor_source(file.string().c_str(), 1, 0);
   ExifEditor editor(editor_source);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const std::vector<uint8_t> before(editor.Block().begin(), editor.Block().end());
@@ -246,7 +246,7 @@ TEST_P(EditorTest, TiffImageDataFollowsTheBlockAtAnEvenPosition) {
   b.RgbImage(kIfd0, 8, 20, {}, 4);
   const auto layout = b.Layout();
   const auto file = b.WriteTiff(dir_);
-  exif::ExifReader editor_source(file.c_str(), 1, 0);
+  exif::ExifReader editor_source(file.string().c_str(), 1, 0);
   ExifEditor editor(editor_source);
   ASSERT_TRUE(editor.IsTiffSource());
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
@@ -261,7 +261,7 @@ TEST_P(EditorTest, TiffImageDataFollowsTheBlockAtAnEvenPosition) {
   EXPECT_TRUE(std::equal(out.begin() + 4002, out.end(),
                          layout.bytes.begin() + editor_source.PrimaryImage().firstStripOffset));
   WriteFile(dir_ / "moved.tif", out);
-  exif::ExifReader reread_source((dir_ / "moved.tif").c_str(), 1, 0);
+  exif::ExifReader reread_source((dir_ / "moved.tif").string().c_str(), 1, 0);
   EXPECT_EQ(reread_source.PrimaryImage().firstStripOffset, 4002u);
 }
 
@@ -292,7 +292,7 @@ TEST_P(EditorTest, BrokenBlocksAreEditedWithoutLeavingTheBlock) {
     auto b = CameraBlock(GetParam());
     c.breakIt(b);
     const auto file = b.WriteJpeg(dir_);
-    exif::ExifReader editor_source(file.c_str(), 1, 0);
+    exif::ExifReader editor_source(file.string().c_str(), 1, 0);
     ExifEditor editor(editor_source);
     if (!exif::Done(editor.StartEdit(false))) continue;
     const EntryEdit add{{305, exif::kTypeAscii, 4, 0x00414141}, {}};
@@ -302,7 +302,7 @@ TEST_P(EditorTest, BrokenBlocksAreEditedWithoutLeavingTheBlock) {
     edit::StampDateTime(editor);
     EXPECT_LE(editor.Block().size(), editor.BlockCapacity());
     const auto out = WriteOut(editor, file);
-    exif::ExifReader reread(out.c_str(), 1, 0);
+    exif::ExifReader reread(out.string().c_str(), 1, 0);
     EXPECT_EQ(reread.Valid(), 1u);
     EXPECT_NE(reread.Ifd0Offset(), 0u) << "the TIFF header no longer reads";
   }

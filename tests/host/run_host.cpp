@@ -36,6 +36,10 @@ std::string PluginPath() {
 
 std::string StubPluginPath() { return VELTORA_STUB_PLUGIN; }
 
+std::string SamplePicture() {
+  return (std::filesystem::path(HostExecutable()).parent_path() / "veltora-sample.jpg").string();
+}
+
 HostRun RunHost(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
   std::vector<std::string> argv = {HostExecutable()};
   argv.insert(argv.end(), args.begin(), args.end());

@@ -21,6 +21,8 @@ std::string HostExecutable();
 std::string PluginPath();
 // The stand-in plug-in exporting only GetPluginVersion.
 std::string StubPluginPath();
+// The sample picture the build writes next to HostExecutable().
+std::string SamplePicture();
 
 // Runs veltora with `args`; `environment` entries ("NAME=value") replace the
 // test's own variables. VELTORA_PLUGIN is always cleared unless given there,

@@ -9,9 +9,9 @@
 #include <set>
 #include <sstream>
 
+#include "frame/veltora.h"
 #include "imaging/picture_io.h"
 #include "imaging_test_support.h"
-#include "plugin/veltora.h"
 #include "tests/support/oracle.h"
 
 namespace veltora::imaging {

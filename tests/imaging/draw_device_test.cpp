@@ -14,10 +14,10 @@
 #include <cstdio>
 #include <vector>
 
+#include "frame/veltora.h"
 #include "imaging/bitmap.h"
 #include "imaging/picture_io.h"
 #include "imaging/resample.h"
-#include "plugin/veltora.h"
 
 namespace veltora::imaging {
 namespace {

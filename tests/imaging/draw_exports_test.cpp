@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "frame/veltora.h"
 #include "imaging/dib_memory.h"
 #include "imaging/picture_files.h"
 #include "imaging_test_support.h"
-#include "plugin/veltora.h"
 
 namespace veltora::imaging {
 namespace {

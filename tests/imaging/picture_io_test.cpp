@@ -6,13 +6,13 @@
 #include <filesystem>
 #include <tuple>
 
+#include "frame/veltora.h"
 #include "imaging/dib_memory.h"
 #include "imaging/packed_dib.h"
 #include "imaging/picture_files.h"
 #include "imaging/resample.h"
 #include "imaging/save_jpeg.h"
 #include "imaging_test_support.h"
-#include "plugin/veltora.h"
 #include "tests/platform/file_system_fixture.h"
 
 namespace veltora::imaging {

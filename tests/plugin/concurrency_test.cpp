@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "frame/veltora.h"
 #include "host/record_json.h"
 #include "imaging/dib_memory.h"
-#include "plugin/veltora.h"
 #include "tests/create/records.h"
 #include "tests/imaging/imaging_test_support.h"
 #include "tests/platform/file_system_fixture.h"

@@ -10,32 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "plugin/format_detection.h"
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 #include "tests/support/oracle.h"
 
 namespace veltora {
 namespace {
-
-TEST(DetectImageFormatTest, ExtensionOfTheLastComponentOnly) {
-  const std::pair<ImageFormat, std::vector<const char*>> cases[] = {
-      {ImageFormat::kJpeg, {"a.JPG", "a.jpeg", "a.JpE", "a.zip.jpg", ".jpg"}},
-      {ImageFormat::kBmp, {"a.bmp"}},
-      {ImageFormat::kTiff, {"x/a.Tiff", "a.tif"}},
-      {ImageFormat::kPng, {"a.png"}},
-      {ImageFormat::kGif, {"a.gif"}},
-      {ImageFormat::kUnknown,
-       {"dir.jpg/file", "a.", "file", "a.zip", "a.jpg.zip", "", "a.jpgx", "a. jpg", "/",
-        "dir.png/"}}};
-  for (const auto& [expected, paths] : cases) {
-    for (const char* path : paths) {
-      EXPECT_EQ(DetectImageFormat(path), expected) << '"' << path << '"';
-    }
-  }
-  EXPECT_EQ(DetectImageFormat(nullptr), ImageFormat::kUnknown);
-  std::string long_extension = "a." + std::string(300, 'j');
-  EXPECT_EQ(DetectImageFormat(long_extension.c_str()), ImageFormat::kUnknown);
-}
 
 // The version and the eight extensions by index, through the loaded library,
 // are checked by the host's version and formats commands.
@@ -67,7 +46,7 @@ TEST(FrameExportsTest, IsSupportedLooksAtTheExtensionOnly) {
 
 // The names the chief header declares as exports.
 std::set<std::string> HeaderExports() {
-  std::ifstream header(std::string(VELTORA_SOURCE_DIR) + "/plugin/veltora.h");
+  std::ifstream header(std::string(VELTORA_SOURCE_DIR) + "/frame/veltora.h");
   std::string text((std::istreambuf_iterator<char>(header)), {});
   std::set<std::string> names;
   std::regex declaration(R"(VELTORA_API\s+\w+\s+(?:VELTORA_CALL\s+)?(\w+)\()");
@@ -105,6 +84,7 @@ std::string PluginPath() {
 TEST(SharedLibraryTest, ExportsExactlyTheHeaderNamesAndNothingElse) {
   std::set<std::string> declared = HeaderExports();
   ASSERT_EQ(declared.size(), 23u);
+  if (!testing::HaveTool("nm")) GTEST_SKIP() << "no nm to read the ELF plug-in (objdump checks the DLL)";
   const auto nm = testing::RunTool({"nm", "-D", "--defined-only", PluginPath()});
   ASSERT_TRUE(nm.has_value() && nm->exit_code == 0) << "nm failed on " << PluginPath();
   std::set<std::string> defined;

@@ -1,10 +1,11 @@
-// Writers killed part-way. Every write export is killed at each of its
-// file-system calls in turn (through the fault seam), and the `veltora` host
-// editing a large file in place is killed at random moments (SIGTERM and
-// SIGKILL). Afterwards the target is byte for byte the old file or the
-// finished new one, and once the next write has run no temporary file is
-// left. Each case prints its tally (the kill table). VELTORA_KILL_SWEEP=1
-// makes the random-time runs longer and their file larger.
+// Writers failed or killed part-way. Each of every write export's file-system
+// calls in turn fails (disk full), and ends the process in a child (through
+// the fault seam); the `veltora` host editing a large file in place is killed
+// at random moments (SIGTERM and SIGKILL). After a failure the target holds
+// its old bytes and mode; after a kill it is byte for byte the old file or
+// the finished new one; no temporary file is left (after a kill, once the
+// next write has run). Each kill case prints its tally (the kill table).
+// VELTORA_KILL_SWEEP=1 makes the random-time runs longer and their file larger.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -17,13 +18,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <span>
 #include <thread>
 
+#include "frame/veltora.h"
 #include "imaging/dib_memory.h"
 #include "platform/fault_injection.h"
-#include "plugin/veltora.h"
+#include "platform/win32_error.h"
 #include "tests/imaging/imaging_test_support.h"
 #include "tests/platform/file_system_fixture.h"
 #include "tests/support/write_paths.h"
@@ -82,10 +85,14 @@ void Count(const Content& now, const Content& old_file, const Content& new_file,
 
 class KillTest : public FileSystemTest {
  protected:
-  // Lets the next write run (its result does not matter: it is what sweeps
-  // up), then counts and removes what is left.
+  // Lets the next write run in a process of its own (its result does not
+  // matter: it is what sweeps up, and a process sweeps a folder once), then
+  // counts and removes what is left.
   void CountLeftovers(const std::function<void()>& next_write, Tally* tally) {
-    next_write();
+    RunInChild([&] {
+      next_write();
+      return 0;
+    });
     for (const std::string& left : TempLeftovers()) {
       std::printf("[kill] left behind: %s\n", left.c_str());
       ++tally->temp_left;
@@ -94,7 +101,16 @@ class KillTest : public FileSystemTest {
   }
 };
 
-TEST_F(KillTest, EveryWriteExportKilledAtEachFileCall) {
+// The file calls whose failure a write must undo: all but the clean-up
+// itself (a failed delete of a temporary file leaves it, whatever the
+// writer does), the flush and the rename (which fail only as kills do here).
+constexpr FaultSite kFailingSites[] = {FaultSite::kCreate, FaultSite::kOpen, FaultSite::kWrite,
+                                       FaultSite::kCopy, FaultSite::kAttributes};
+
+// A path that writes another file fails over an existing target and over
+// none (a target that did not exist is gone again afterwards); kills run, in
+// a child, over an existing target.
+TEST_F(KillTest, EveryWriteExportFailedAndKilledAtEachFileCall) {
   std::vector<WritePath> rows(WritePaths().begin(), WritePaths().end());
   rows.insert(rows.end(), std::begin(kPlainFormats), std::end(kPlainFormats));
   const auto old_target = PatternBytes(3000, 7);
@@ -102,32 +118,63 @@ TEST_F(KillTest, EveryWriteExportKilledAtEachFileCall) {
   for (const WritePath& path : rows) {
     const std::string& target = path.same_file ? in : out;
     const auto source = Source(path);
-    auto prepare = [&] {
-      WriteBytes(in, source);
-      if (!path.same_file) WriteBytes(out, old_target);
-      return Content(target);
-    };
-    const auto old_bytes = prepare();
-    platform::ResetFaultCounts();
-    ASSERT_EQ(path.run(target, in), S_OK) << path.name;
-    const uint32_t calls = platform::FaultCallCount(FaultSite::kAny);
-    const auto new_bytes = Content(target);
-    ASSERT_NE(new_bytes, old_bytes) << path.name;
-    Tally tally;
-    for (uint32_t nth = 1; nth <= calls; ++nth) {
-      prepare();
-      const int status = RunInChild([&] {
-        platform::ArmKill(FaultSite::kAny, nth);
-        (void)path.run(target, in);
-        return 0;
-      });
-      EXPECT_EQ(status, -1) << path.name << ": not killed at call " << nth;
-      Count(Content(target), old_bytes, new_bytes, &tally);
-      CountLeftovers([&] { (void)path.run(target, in); }, &tally);
+    for (bool target_exists : {true, false}) {
+      if (path.same_file && !target_exists) continue;
+      auto prepare = [&] {
+        WriteBytes(in, source);
+        fs::permissions(in, fs::perms(0640));
+        fs::remove(out);
+        if (!path.same_file && target_exists) {
+          WriteBytes(out, old_target);
+          fs::permissions(out, fs::perms(0604));
+        }
+        return target_exists ? Content(target) : std::vector<uint8_t>{};
+      };
+      const auto old_bytes = prepare();
+      const uint32_t old_mode = target_exists ? ModeOf(target) : 0;
+      platform::ResetFaultCounts();
+      ASSERT_EQ(path.run(target, in), S_OK) << path.name;
+      std::map<FaultSite, uint32_t> calls;
+      for (FaultSite site : kFailingSites) calls[site] = platform::FaultCallCount(site);
+      const uint32_t all_calls = platform::FaultCallCount(FaultSite::kAny);
+      const auto new_bytes = Content(target);
+      ASSERT_NE(new_bytes, old_bytes) << path.name;
+      for (FaultSite site : kFailingSites) {
+        for (uint32_t nth = 1; nth <= calls[site]; ++nth) {
+          SCOPED_TRACE(::testing::Message() << path.name << (target_exists ? "" : " (new target)")
+                                            << " site " << static_cast<int>(site) << " call " << nth);
+          prepare();
+          platform::ArmFault(site, nth, platform::kErrorDiskFull);
+          const HRESULT result = path.run(target, in);
+          platform::DisarmFault();
+          EXPECT_TRUE(TempLeftovers().empty());
+          // An in-place write has no backup: when only the final restore of
+          // the attributes fails, the new bytes are already in the file.
+          if (result < 0 && !target_exists) {
+            EXPECT_FALSE(fs::exists(target));
+          } else if (result < 0 && !(path.in_place && site == FaultSite::kAttributes)) {
+            EXPECT_EQ(Content(target), old_bytes);
+            EXPECT_EQ(ModeOf(target), old_mode);
+          }
+        }
+      }
+      if (!target_exists) continue;
+      Tally tally;
+      for (uint32_t nth = 1; nth <= all_calls; ++nth) {
+        prepare();
+        const int status = RunInChild([&] {
+          platform::ArmKill(FaultSite::kAny, nth);
+          (void)path.run(target, in);
+          return 0;
+        });
+        EXPECT_EQ(status, -1) << path.name << ": not killed at call " << nth;
+        Count(Content(target), old_bytes, new_bytes, &tally);
+        CountLeftovers([&] { (void)path.run(target, in); }, &tally);
+      }
+      Print(path.name, tally);
+      EXPECT_EQ(tally.other, 0u) << path.name;
+      EXPECT_EQ(tally.temp_left, 0u) << path.name;
     }
-    Print(path.name, tally);
-    EXPECT_EQ(tally.other, 0u) << path.name;
-    EXPECT_EQ(tally.temp_left, 0u) << path.name;
   }
 }
 

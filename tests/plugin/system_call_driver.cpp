@@ -13,7 +13,8 @@
 #include <filesystem>
 #include <string>
 
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
+#include "tests/support/gps_set.h"
 
 namespace {
 
@@ -59,17 +60,9 @@ void RunExports(const std::string& work, const std::string& out, HGLOBAL dib) {
   const SYSTEMTIME date{2024, 2, 0, 29, 10, 20, static_cast<uint16_t>(counting ? 30 : 40), 0};
   Fenced("SetDateTimeOriginal", [&] { return EXPORT(SetDateTimeOriginal)(work.c_str(), date); });
 
-  GpsTagSet gps{};
-  uint16_t gps_tags[] = {1, 2, 3, 4};
-  gps.tags.elements = gps_tags;
-  gps.tags.count = 4;
-  gps.GPSLatitudeRef[0] = 'N';
-  gps.GPSLongitudeRef[0] = 'E';
-  gps.GPSLatitude[0] = {48, 1};
-  gps.GPSLongitude[0] = {2, 1};
-  CStringInit(&gps.GPSMapDatum);
-  CStringInit(&gps.GPSDateStamp);
-  Fenced("ReplaceExifGps", [&] { return EXPORT(ReplaceExifGps)(out.c_str(), work.c_str(), 90, &gps); });
+  veltora::testing::GpsSet gps;
+  gps.Tags({1, 2, 3, 4}).Position('N', 48, 'E', 2);
+  Fenced("ReplaceExifGps", [&] { return EXPORT(ReplaceExifGps)(out.c_str(), work.c_str(), 90, &gps.set); });
   fs::remove(out);
 
   TiffInfo main_info{};

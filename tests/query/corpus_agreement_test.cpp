@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "exif/exif_reader.h"
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 #include "tests/info/exiftool_view.h"
 #include "tests/query/query_test_files.h"
 #include "tests/support/oracle.h"

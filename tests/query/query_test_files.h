@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 #include "tests/support/jpeg_builder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tiff_builder.h"

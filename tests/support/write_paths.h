@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 
 namespace veltora::testing {
 

@@ -1,6 +1,6 @@
 // Image formats and their detection from a path's extension.
-#ifndef VELTORA_PLUGIN_FORMAT_DETECTION_H_
-#define VELTORA_PLUGIN_FORMAT_DETECTION_H_
+#ifndef VELTORA_FRAME_FORMAT_DETECTION_H_
+#define VELTORA_FRAME_FORMAT_DETECTION_H_
 
 #include <array>
 #include <cstdint>
@@ -29,4 +29,4 @@ ImageFormat DetectImageFormat(const char* path);
 
 }  // namespace veltora
 
-#endif  // VELTORA_PLUGIN_FORMAT_DETECTION_H_
+#endif  // VELTORA_FRAME_FORMAT_DETECTION_H_

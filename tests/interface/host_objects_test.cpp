@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 //
 // Compiled by check_abi.sh with and without -m32 (-fsyntax-only); includes
 // nothing but the chief header, as a host would.
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 
 #include <stddef.h>
 

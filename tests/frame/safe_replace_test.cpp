@@ -1,4 +1,4 @@
-#include "plugin/safe_replace.h"
+#include "frame/safe_replace.h"
 
 #include <sys/stat.h>
 #include <sys/xattr.h>

@@ -1,4 +1,4 @@
-#include "plugin/format_detection.h"
+#include "frame/format_detection.h"
 
 #include <strings.h>
 

@@ -9,7 +9,7 @@ cxx="${CXX:-g++}"
 status=0
 for model in -m32 ""; do
   label="${model:-native}"
-  for source_file in "$root/tests/abi/abi_layout.cpp" "$root/tests/abi/host_view.cpp"; do
+  for source_file in "$root/tests/interface/abi_layout.cpp" "$root/tests/interface/host_view.cpp"; do
     name="$(basename "$source_file" .cpp)"
     # shellcheck disable=SC2086  # an empty model must vanish
     if "$cxx" $model -std=c++20 -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion \

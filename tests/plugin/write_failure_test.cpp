@@ -1,7 +1,7 @@
-// Every writing export under failure, one table of write paths: injected at
-// every file call in turn, and real (file-size limit, full disk, denied
-// access). After a failure the target holds its old bytes and mode, and no
-// temporary file is left anywhere.
+// Every writing export under real failures, one table of write paths:
+// file-size limit, full disk, denied access (the injected ones at every file
+// call are walked with the kills in kill_test). After a failure the target
+// holds its old bytes and mode, and no temporary file is left anywhere.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -10,9 +10,7 @@
 
 #include <filesystem>
 
-#include "platform/fault_injection.h"
-#include "platform/win32_error.h"
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 #include "tests/edit/edit_test_support.h"
 #include "tests/platform/file_system_fixture.h"
 #include "tests/support/jpeg_builder.h"
@@ -22,10 +20,6 @@ namespace veltora::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using platform::FaultSite;
-
-constexpr FaultSite kSites[] = {FaultSite::kCreate, FaultSite::kOpen, FaultSite::kWrite,
-                                FaultSite::kCopy, FaultSite::kAttributes};
 
 // A picture large enough to cross a 64 KiB size limit and fill a 128 KiB disk.
 const std::vector<uint8_t>& LargeSource() {
@@ -34,54 +28,6 @@ const std::vector<uint8_t>& LargeSource() {
 }
 
 using WriteFailureTest = FileSystemTest;
-
-// A path that writes another file runs over an existing target and over
-// none: a target that did not exist is gone again after a failure.
-TEST_F(WriteFailureTest, EveryInjectedFailureLeavesTheTargetIntact) {
-  const auto old_target = PatternBytes(3000, 7);
-  for (const WritePath& path : WritePaths()) {
-    const auto source = Source(path);
-    for (bool target_exists : {true, false}) {
-      if (path.same_file && !target_exists) continue;
-      for (FaultSite site : kSites) {
-        for (uint32_t nth = 1;; ++nth) {
-          SCOPED_TRACE(::testing::Message()
-                       << path.name << (target_exists ? "" : " (new target)") << " site "
-                       << static_cast<int>(site) << " call " << nth);
-          WriteBytes(Path("in.jpg"), source);
-          fs::permissions(Path("in.jpg"), fs::perms(0640));
-          const std::string target = path.same_file ? Path("in.jpg") : Path("out.jpg");
-          fs::remove(Path("out.jpg"));
-          if (!path.same_file && target_exists) {
-            WriteBytes(target, old_target);
-            fs::permissions(target, fs::perms(0604));
-          }
-          const auto before = target_exists ? ReadBytes(target) : std::vector<uint8_t>{};
-          const uint32_t mode = target_exists ? ModeOf(target) : 0;
-          platform::ArmFault(site, nth, platform::kErrorDiskFull);
-          const HRESULT result = path.run(target, Path("in.jpg"));
-          const bool fired = platform::FaultFired();
-          platform::DisarmFault();
-          EXPECT_TRUE(TempLeftovers().empty());
-          if (!fired) {
-            EXPECT_EQ(result, S_OK);
-            EXPECT_NE(ReadBytes(target), before);
-            break;
-          }
-          // An in-place write has no backup: when only the final restore of
-          // the attributes fails, the new bytes are already in the file.
-          if (result < 0 && !target_exists) {
-            EXPECT_FALSE(fs::exists(target));
-          } else if (result < 0 && !(path.in_place && site == FaultSite::kAttributes)) {
-            EXPECT_EQ(ReadBytes(target), before);
-            EXPECT_EQ(ModeOf(target), mode);
-          }
-          ASSERT_LT(nth, 30u) << "the fault loop does not end";
-        }
-      }
-    }
-  }
-}
 
 TEST_F(WriteFailureTest, FileSizeLimitRestoresTheTarget) {
   // Large enough that the rebuilt file crosses the limit while being written.

@@ -1,12 +1,12 @@
 // The one guard every export body runs in: no exception crosses the plug-in
 // boundary.
-#ifndef VELTORA_PLUGIN_EXPORT_GUARD_H_
-#define VELTORA_PLUGIN_EXPORT_GUARD_H_
+#ifndef VELTORA_FRAME_EXPORT_GUARD_H_
+#define VELTORA_FRAME_EXPORT_GUARD_H_
 
 #include <new>
 #include <utility>
 
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 
 namespace veltora {
 
@@ -25,4 +25,4 @@ HRESULT GuardExport(Body&& body) noexcept {
 
 }  // namespace veltora
 
-#endif  // VELTORA_PLUGIN_EXPORT_GUARD_H_
+#endif  // VELTORA_FRAME_EXPORT_GUARD_H_

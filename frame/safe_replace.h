@@ -3,17 +3,17 @@
 // whole or not at all (a new file renamed over it; where that cannot be, a
 // backup put back byte for byte, with its attributes, when the write fails),
 // and delete every temporary file they make before returning.
-#ifndef VELTORA_PLUGIN_SAFE_REPLACE_H_
-#define VELTORA_PLUGIN_SAFE_REPLACE_H_
+#ifndef VELTORA_FRAME_SAFE_REPLACE_H_
+#define VELTORA_FRAME_SAFE_REPLACE_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 
+#include "frame/veltora.h"
 #include "interface/temp_names.h"
 #include "platform/file.h"
-#include "plugin/veltora.h"
 
 namespace veltora {
 
@@ -110,4 +110,4 @@ HRESULT WriteResultFile(const char* target, const char* source_path, const char*
 
 }  // namespace veltora
 
-#endif  // VELTORA_PLUGIN_SAFE_REPLACE_H_
+#endif  // VELTORA_FRAME_SAFE_REPLACE_H_

@@ -15,11 +15,11 @@
 
 #include "create/whole_file.h"
 #include "exif/exif_reader.h"
+#include "frame/veltora.h"
 #include "imaging/bitmap.h"
 #include "imaging/dib_memory.h"
 #include "imaging/picture_io.h"
 #include "plugin/exif_writers.h"
-#include "plugin/veltora.h"
 #include "tests/create/records.h"
 #include "tests/imaging/imaging_test_support.h"
 #include "tests/platform/file_system_fixture.h"

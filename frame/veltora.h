@@ -38,8 +38,8 @@
 // Records that cross this boundary have fixed offsets under the 32-bit model
 // (pointers 4 bytes); under x86-64 the same declarations give the natural
 // 64-bit layout.
-#ifndef VELTORA_PLUGIN_VELTORA_H_
-#define VELTORA_PLUGIN_VELTORA_H_
+#ifndef VELTORA_FRAME_VELTORA_H_
+#define VELTORA_FRAME_VELTORA_H_
 
 #include <stdint.h>
 
@@ -199,4 +199,4 @@ VELTORA_API HRESULT VELTORA_CALL DrawImage(const char* path, HDC dc, int32_t lef
 // plugin/still_image_info.cpp
 VELTORA_API HRESULT VELTORA_CALL GetStillImageInfo(const char* path, void* out, uint32_t flags);
 
-#endif  // VELTORA_PLUGIN_VELTORA_H_
+#endif  // VELTORA_FRAME_VELTORA_H_

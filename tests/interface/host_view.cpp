@@ -3,7 +3,7 @@
 // check_abi.sh). It prepares the arguments of each export the way a host
 // does and releases them, without loading the plug-in, and exits non-zero on
 // the first surprise.
-#include "plugin/veltora.h"
+#include "frame/veltora.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "plugin/safe_replace.h"
+#include "frame/safe_replace.h"
 
 #include "platform/replacement_file.h"
 #include "platform/temp_files.h"
