@@ -76,16 +76,6 @@ exif::IfdEntry InlineEntry(const RecordEntry& r, ByteOrder order) {
   return entry;
 }
 
-uint32_t DirectoryOffset(const ExifEditor& editor, uint32_t code) {
-  switch (code) {
-    case exif::kIfd0: return editor.ifd0.ifdOffset;
-    case exif::kExifIfd: return editor.exifHeader.offset;
-    case exif::kGpsIfd: return editor.gpsHeader.offset;
-    case exif::kInteropIfd: return editor.interopHeader.offset;
-    default: return editor.ifd1.ifdOffset;
-  }
-}
-
 // One directory's step of the merge. False when the directory cannot be
 // read inside the segment or an insertion is refused. `thumbnail_was`: the
 // source's JPEGInterchangeFormat.
@@ -98,12 +88,12 @@ bool MergeIfd(ExifEditor& editor, const ImageInfoList* list, uint32_t kind, uint
   for (const exif::IfdEntry& e : source) highest = std::max(highest, e.tag);
 
   std::vector<edit::EntryEdit> insertions;
-  for (const RecordEntry& r : RecordEntries(list, kind, editor.byteOrder)) {
+  for (const RecordEntry& r : RecordEntries(list, kind, editor.Order())) {
     if (r.bytes.size() > 4) continue;  // larger values are never written
     const auto same = std::find_if(source.begin(), source.end(),
                                    [&r](const exif::IfdEntry& e) { return e.tag == r.tag; });
     if (same == source.end()) {
-      if (r.tag < highest) insertions.push_back({InlineEntry(r, editor.byteOrder), {}});
+      if (r.tag < highest) insertions.push_back({InlineEntry(r, editor.Order()), {}});
       continue;
     }
     if (exif::EntryValueSize(&*same) != r.bytes.size()) continue;
@@ -111,7 +101,7 @@ bool MergeIfd(ExifEditor& editor, const ImageInfoList* list, uint32_t kind, uint
     // back as the record holds it (a LONG written under a source entry's
     // SHORT[2] would read as two other numbers). The size is the same, so
     // nothing moves.
-    exif::IfdEntry replacement = InlineEntry(r, editor.byteOrder);
+    exif::IfdEntry replacement = InlineEntry(r, editor.Order());
     // A record's JPEGInterchangeFormat names the thumbnail where the source
     // segment holds it: it moves by what was inserted before the thumbnail,
     // as the entry it replaces has moved.
@@ -133,7 +123,7 @@ bool OverlapsOtherData(ExifEditor& editor, uint64_t start, uint64_t n) {
   if (meets(0, 8)) return true;
   for (uint32_t code : {exif::kIfd0, exif::kExifIfd, exif::kGpsIfd, exif::kInteropIfd, exif::kIfd1}) {
     if (!editor.HasDirectory(code)) continue;
-    const auto dir = edit::ReadBlockDirectory(editor.Block(), editor.byteOrder, DirectoryOffset(editor, code));
+    const auto dir = edit::ReadBlockDirectory(editor.Block(), editor.Order(), editor.DirectoryOffset(code));
     if (!dir) continue;
     if (meets(dir->offset, edit::DirectoryTableSize(dir->count))) return true;
     for (const edit::BlockEntry& e : dir->entries) {
@@ -197,21 +187,22 @@ std::optional<MergedSegment> BuildMergedApp1(std::span<const uint8_t> app1,
   std::vector<uint8_t> file = {0xFF, 0xD8};
   file.insert(file.end(), app1.begin(), app1.begin() + static_cast<std::ptrdiff_t>(segment_size));
   file.insert(file.end(), {0xFF, 0xD9});
-  ExifEditor editor(file, 1);
-  if (editor.tiffHeaderOffset != kSegmentHeadSize + 2 || editor.byteOrder != order ||
-      !Done(editor.CopyBlock()) || editor.blockLength != merged.old_length - 8u) {
+  exif::ExifReader source(file, 1, 0);
+  ExifEditor editor(source);
+  if (source.TiffHeaderOffset() != kSegmentHeadSize + 2 || source.Order() != order ||
+      !Done(editor.CopyBlock()) || editor.Block().size() != merged.old_length - 8u) {
     return std::nullopt;
   }
 
   // Visits in the order IFD0, EXIF, GPS or else Interoperability, IFD1.
   std::vector<uint32_t> visits = {kMergeIfd0};
-  if (editor.exifHeader.offset != 0) visits.push_back(kMergeExif);
-  if (editor.gpsHeader.offset != 0) {
+  if (editor.DirectoryOffset(exif::kExifIfd) != 0) visits.push_back(kMergeExif);
+  if (editor.DirectoryOffset(exif::kGpsIfd) != 0) {
     visits.push_back(kMergeGps);
-  } else if (editor.interopHeader.offset != 0) {
+  } else if (editor.DirectoryOffset(exif::kInteropIfd) != 0) {
     visits.push_back(kMergeInterop);
   }
-  if (editor.ifd1.ifdOffset != 0) visits.push_back(kMergeIfd1);
+  if (editor.DirectoryOffset(exif::kIfd1) != 0) visits.push_back(kMergeIfd1);
   // A directory whose entries reach past the old segment fails the merge:
   // asked only later, its table could lie in bytes the block grew by.
   for (uint32_t kind : visits) {
@@ -225,7 +216,7 @@ std::optional<MergedSegment> BuildMergedApp1(std::span<const uint8_t> app1,
   const auto now = LocalTimeText();
   for (uint32_t kind : visits) StampDateTime(editor, EditorCode(kind), now);
 
-  const uint64_t length = uint64_t{editor.blockLength} + 8;
+  const uint64_t length = uint64_t{editor.Block().size()} + 8;
   if (length + 2 > kSegmentBufferSize || length > 0xFFFF) return std::nullopt;
   merged.bytes.assign(app1.begin(), app1.begin() + kSegmentHeadSize);
   exif::Write16(&merged.bytes[2], static_cast<uint16_t>(length), exif::kBigEndian);

@@ -1,6 +1,7 @@
 #include "edit/exif_editor.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -29,38 +30,42 @@ using exif::kTypeUndefined;
 // directory is taken to start at its first byte.
 constexpr size_t kMaxSignatureLength = 19;
 
+// Makes `bytes` `size` zero bytes; false when the memory is not there.
+bool ZeroFilled(std::vector<uint8_t>& bytes, uint64_t size) {
+  try {
+    bytes.assign(static_cast<size_t>(size), 0);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
 uint32_t ClampU32(uint64_t v) {
   return static_cast<uint32_t>(std::min<uint64_t>(v, std::numeric_limits<uint32_t>::max()));
 }
 
 // Where each directory the editor follows hangs: its parent and the tag of
 // the parent's pointer entry (one LONG; where a damaged directory holds the
-// tag more than once, the last such entry). IFD0 hangs on the TIFF header
-// and IFD1 on IFD0's link: they have no pointer entry.
-struct DirectoryLink {
-  uint32_t code;
-  uint32_t parent;
-  uint16_t pointerTag;
-};
-constexpr DirectoryLink kDirectoryLinks[] = {
+// tag more than once, the last such entry). IFD0 hangs on the TIFF header,
+// IFD1 on IFD0's link and the maker note's directory on the MakerNote value:
+// they have no pointer entry.
+constexpr std::array<DirectoryPlace, 6> kDirectoryLinks = {{
     {kIfd0, 0, 0},
     {kExifIfd, kIfd0, exif::kTagExifIfdPointer},
     {kGpsIfd, kIfd0, exif::kTagGpsIfdPointer},
     {kInteropIfd, kExifIfd, exif::kTagInteropIfdPointer},
     {kIfd1, kIfd0, 0},
-};
+    {kMakerNoteIfd, kExifIfd, 0},
+}};
 
-const DirectoryLink* LinkOf(uint32_t code) {
-  for (const DirectoryLink& link : kDirectoryLinks) {
-    if (link.code == code) return &link;
-  }
-  return nullptr;
-}
+// The directories whose tables and values move with the block; the maker
+// note's never moves (see PinnedEnd).
+constexpr uint32_t kMovingDirectories[] = {kIfd0, kExifIfd, kGpsIfd, kInteropIfd, kIfd1};
 
 // The directory that a pointer entry with `tag` in directory `parent` names;
 // nullptr when the entry is no directory pointer there.
-const DirectoryLink* ChildOf(uint32_t parent, uint16_t tag) {
-  for (const DirectoryLink& link : kDirectoryLinks) {
+const DirectoryPlace* ChildOf(uint32_t parent, uint16_t tag) {
+  for (const DirectoryPlace& link : kDirectoryLinks) {
     if (link.parent == parent && link.pointerTag == tag && tag != 0) return &link;
   }
   return nullptr;
@@ -143,129 +148,117 @@ std::vector<Strip> ReadStrips(std::span<const uint8_t> block, exif::ByteOrder or
 
 }  // namespace
 
-ExifEditor::ExifEditor(const char* path_arg, uint32_t load_data)
-    : ExifReader(path_arg, load_data, 0) {}
-
-ExifEditor::ExifEditor(std::span<const uint8_t> file_bytes, uint32_t load_data)
-    : ExifReader(file_bytes, load_data, 0) {}
-
-ExifEditor::~ExifEditor() = default;
+ExifEditor::ExifEditor(exif::ExifReader& source) : source_(source), directories_(kDirectoryLinks) {}
 
 bool ExifEditor::IsTiffSource() const {
   // A JPEG's TIFF header always lies behind its SOI and APP1 header, so only
   // a bare TIFF file has it at 0. Camera JPEGs that also carry ImageWidth
   // and ImageLength in IFD0 must keep the JPEG layout.
-  return valid != 0 && tiffHeaderOffset == 0 && HasTiffDimensions() != 0;
+  return source_.Valid() && source_.TiffHeaderOffset() == 0 && source_.HasTiffDimensions() != 0;
 }
 
-bool ExifEditor::KnownCode(uint32_t code) const {
-  return code == kIfd0 || code == kExifIfd || code == kGpsIfd || code == kInteropIfd ||
-         code == kMakerNoteIfd || code == kIfd1;
+DirectoryPlace* ExifEditor::PlaceOf(uint32_t code) {
+  for (DirectoryPlace& place : directories_) {
+    if (place.code == code) return &place;
+  }
+  return nullptr;
 }
 
-uint32_t* ExifEditor::CachedOffset(uint32_t code) {
-  switch (code) {
-    case kIfd0:
-      return &ifd0.ifdOffset;
-    case kExifIfd:
-      return &exifHeader.offset;
-    case kGpsIfd:
-      return &gpsHeader.offset;
-    case kInteropIfd:
-      return &interopHeader.offset;
-    case kMakerNoteIfd:
-      return &makerNoteIfd.offset;
-    case kIfd1:
-      return &ifd1.ifdOffset;
-    default:
-      return nullptr;
+const DirectoryPlace* ExifEditor::PlaceOf(uint32_t code) const {
+  return const_cast<ExifEditor*>(this)->PlaceOf(code);
+}
+
+uint32_t ExifEditor::DirectoryOffset(uint32_t code) const {
+  const DirectoryPlace* place = PlaceOf(code);
+  return place != nullptr ? place->offset : 0;
+}
+
+uint16_t ExifEditor::EntryCount(uint32_t code) const {
+  const DirectoryPlace* place = PlaceOf(code);
+  return place != nullptr ? place->count : 0;
+}
+
+void ExifEditor::SetPlace(uint32_t code, uint32_t offset, uint16_t count) {
+  if (DirectoryPlace* place = PlaceOf(code)) {
+    place->offset = offset;
+    place->count = count;
   }
 }
 
-void ExifEditor::SetCachedCount(uint32_t code, uint16_t count) {
-  switch (code) {
-    case kIfd0:
-      ifd0.entryCount = count;
-      break;
-    case kExifIfd:
-      exifHeader.entryCount = count;
-      break;
-    case kGpsIfd:
-      gpsHeader.entryCount = count;
-      break;
-    case kInteropIfd:
-      interopHeader.entryCount = count;
-      break;
-    case kMakerNoteIfd:
-      makerNoteIfd.entryCount = count;
-      break;
-    case kIfd1:
-      ifd1.entryCount = count;
-      break;
-    default:
-      break;
-  }
+void ExifEditor::ForgetPlaces() {
+  directories_ = kDirectoryLinks;
+  makerNoteOffset_ = makerNoteLength_ = 0;
 }
 
-void ExifEditor::SetHeader(uint32_t code, uint32_t offset, uint16_t count) {
-  if (uint32_t* cached = CachedOffset(code)) *cached = offset;
-  SetCachedCount(code, count);
+void ExifEditor::DropThumbnail() {
+  thumbnailBytes_.clear();
+  thumbnailFile_.clear();
 }
 
-std::optional<ExifEditor::Located> ExifEditor::Locate(uint32_t code) {
-  if (!HasWorkBlock()) return std::nullopt;
+void ExifEditor::TakeImageDataFrom(std::string path, uint32_t first_strip) {
+  imageDataFile_ = std::move(path);
+  imageDataFirstStrip_ = first_strip;
+}
+
+uint64_t ExifEditor::ImageDataStart() const {
+  if (!imageDataFile_.empty() && imageDataFirstStrip_ != 0) return imageDataFirstStrip_;
+  return uint64_t{source_.TiffHeaderOffset()} + source_.PrimaryImage().firstStripOffset;
+}
+
+PlacedData ExifEditor::Placed(uint32_t code) {
+  if (code != kIfd0 && code != kIfd1) return {};
+  return {DataOffset(code), code == kIfd0 ? imageDataLength_ : thumbnailDataLength_};
+}
+
+std::optional<DirectoryPlace> ExifEditor::Locate(uint32_t code) {
+  DirectoryPlace* place = PlaceOf(code);
+  if (place == nullptr || !HasWorkBlock()) return std::nullopt;
   if (code == kMakerNoteIfd) LocateMakerNoteIfd();
-  const uint32_t* cached = CachedOffset(code);
-  if (cached == nullptr || *cached == 0) return std::nullopt;
-  const ByteView view(Block(), byteOrder);
-  if (*cached < kMinDirectoryOffset) return std::nullopt;
-  const auto count = view.U16(*cached);
-  if (!count || !view.Contains(uint64_t{*cached} + 2, uint64_t{kEntrySize} * *count)) {
+  if (place->offset < kMinDirectoryOffset) return std::nullopt;
+  const ByteView view(Block(), Order());
+  const auto count = view.U16(place->offset);
+  if (!count || !view.Contains(uint64_t{place->offset} + 2, uint64_t{kEntrySize} * *count)) {
     return std::nullopt;
   }
-  SetCachedCount(code, *count);
-  return Located{*cached, *count};
+  place->count = *count;
+  return *place;
 }
 
 bool ExifEditor::Allocate(uint32_t length) {
   const uint64_t capacity = uint64_t{length} + kHeadroom;
   if (capacity > std::numeric_limits<uint32_t>::max()) return false;
-  workBlock_.reset(new (std::nothrow) uint8_t[capacity]());
-  if (workBlock_ == nullptr) return false;
-  workCapacity_ = static_cast<uint32_t>(capacity);
-  blockLength = length;
+  block_.clear();
+  blockLength_ = 0;
+  if (!ZeroFilled(block_, capacity)) return false;
+  blockLength_ = length;
   return true;
 }
 
 std::optional<uint32_t> ExifEditor::Append(std::span<const uint8_t> bytes, bool even) {
   if (!HasWorkBlock()) return std::nullopt;
-  const uint64_t start = even ? PaddedSize(blockLength) : blockLength;
-  if (start + bytes.size() > workCapacity_) return std::nullopt;
-  std::memset(workBlock_.get() + blockLength, 0, static_cast<size_t>(start - blockLength));
-  if (!bytes.empty()) std::memcpy(workBlock_.get() + start, bytes.data(), bytes.size());
-  blockLength = static_cast<uint32_t>(start + bytes.size());
+  const uint64_t start = even ? PaddedSize(blockLength_) : blockLength_;
+  if (start + bytes.size() > block_.size()) return std::nullopt;
+  std::memset(block_.data() + blockLength_, 0, static_cast<size_t>(start - blockLength_));
+  if (!bytes.empty()) std::memcpy(block_.data() + start, bytes.data(), bytes.size());
+  blockLength_ = static_cast<uint32_t>(start + bytes.size());
   return static_cast<uint32_t>(start);
 }
 
 bool ExifEditor::StartBlock(std::span<const uint8_t> head) {
-  workBlock_.reset();
-  thumbnailBytes.clear();
+  thumbnailBytes_.clear();
   pinnedEnd_ = 0;
   detachedIfd1_.clear();
-  if (head.size() > kHeadroom || !Allocate(dataSize)) return false;
-  std::memcpy(workBlock_.get(), head.data(), head.size());
-  blockLength = static_cast<uint32_t>(head.size());
-  ifd0 = ifd1 = ImageDescription{};
-  exifHeader = gpsHeader = interopHeader = IfdLocation{};
-  makerNoteIfd = MakerNoteIfd{};
-  makerNoteOffset = makerNoteLength = 0;
+  ForgetPlaces();
+  if (head.size() > kHeadroom || !Allocate(source_.DataSize())) return false;
+  std::memcpy(block_.data(), head.data(), head.size());
+  blockLength_ = static_cast<uint32_t>(head.size());
   return true;
 }
 
 void ExifEditor::Truncate(uint32_t length) {
-  if (length >= blockLength) return;
-  std::memset(workBlock_.get() + length, 0, blockLength - length);
-  blockLength = length;
+  if (length >= blockLength_) return;
+  std::memset(block_.data() + length, 0, blockLength_ - length);
+  blockLength_ = length;
 }
 
 bool ExifEditor::PadToEven() { return Append({}, true).has_value(); }
@@ -274,14 +267,35 @@ std::optional<uint32_t> ExifEditor::NextLinkPosition(uint32_t code) {
   const auto loc = Locate(code);
   if (!loc) return std::nullopt;
   const uint64_t at = uint64_t{loc->offset} + 2 + uint64_t{kEntrySize} * loc->count;
-  if (!ByteView(Block(), byteOrder).Contains(at, 4)) return std::nullopt;
+  if (!ByteView(Block(), Order()).Contains(at, 4)) return std::nullopt;
   return static_cast<uint32_t>(at);
 }
 
+Outcome ExifEditor::CutAppendedIfd1() {
+  const uint32_t ifd1 = DirectoryOffset(kIfd1);
+  if (!HasWorkBlock() || ifd1 == 0) return Outcome::kAbsent;
+  const auto link = NextLinkPosition(kIfd0);
+  if (!link || ifd1 < *link) return Outcome::kRefused;  // not the directory appended last
+  DropThumbnail();
+  Truncate(ifd1);
+  SetPlace(kIfd1, 0, 0);
+  exif::Write32(Block().data() + *link, 0, Order());
+  PlaceDataBehindBlock();
+  return Outcome::kDone;
+}
+
+Outcome ExifEditor::LinkBehindIfd1(uint32_t offset) {
+  const auto link = NextLinkPosition(kIfd1);
+  if (!link) return Outcome::kAbsent;
+  exif::Write32(Block().data() + *link, offset, Order());
+  return Outcome::kDone;
+}
+
 void ExifEditor::LocateMakerNoteIfd() {
-  if (makerNoteOffset == 0 || makerNoteIfd.offset != 0) return;
-  const ByteView view(Block(), byteOrder);
-  const auto note = view.Sub(makerNoteOffset, makerNoteLength);
+  DirectoryPlace& place = *PlaceOf(kMakerNoteIfd);
+  if (makerNoteOffset_ == 0 || place.offset != 0) return;
+  const ByteView view(Block(), Order());
+  const auto note = view.Sub(makerNoteOffset_, makerNoteLength_);
   if (!note || note->empty()) return;
   const auto* chars = reinterpret_cast<const char*>(note->data());
   const size_t text = strnlen(chars, static_cast<size_t>(note->size()));
@@ -293,106 +307,59 @@ void ExifEditor::LocateMakerNoteIfd() {
   } else {
     return;
   }
-  const uint64_t at = uint64_t{makerNoteOffset} + start;
+  const uint64_t at = uint64_t{makerNoteOffset_} + start;
   const auto count = view.U16(at);
   if (!count || !view.Contains(at + 2, uint64_t{kEntrySize} * *count)) return;
-  makerNoteIfd.offset = static_cast<uint32_t>(at);
-  makerNoteIfd.entryCount = *count;
-  makerNoteIfd.bytesFromIfd = static_cast<uint16_t>(std::min<uint64_t>(note->size() - start, 0xFFFF));
+  place.offset = static_cast<uint32_t>(at);
+  place.count = *count;
 }
 
 void ExifEditor::ReadHeadersFromBlock() {
   const std::span<const uint8_t> block = Block();
-  const ByteView view(block, byteOrder);
-  ifd0 = ImageDescription{};
-  ifd1 = ImageDescription{};
-  exifHeader = gpsHeader = interopHeader = IfdLocation{};
-  makerNoteIfd = MakerNoteIfd{};
-  makerNoteOffset = makerNoteLength = 0;
-  ifd0.ifdOffset = view.U32(4).value_or(0);
-  if (auto dir = ReadBlockDirectory(block, byteOrder, ifd0.ifdOffset)) {
-    ifd0.entryCount = dir->count;
+  ForgetPlaces();
+  DirectoryPlace& ifd0 = *PlaceOf(kIfd0);
+  ifd0.offset = ByteView(block, Order()).U32(4).value_or(0);
+  if (auto dir = ReadBlockDirectory(block, Order(), ifd0.offset)) {
+    ifd0.count = dir->count;
     for (const BlockEntry& e : dir->entries) NoteChildPointer(kIfd0, e.entry);
     const uint32_t link = dir->link.value_or(0);
-    if (ReadBlockDirectory(block, byteOrder, link)) ifd1.ifdOffset = link;
+    if (auto ifd1 = ReadBlockDirectory(block, Order(), link)) SetPlace(kIfd1, link, ifd1->count);
   } else {
-    ifd0.ifdOffset = 0;
+    ifd0.offset = 0;
   }
-  if (auto dir = ReadBlockDirectory(block, byteOrder, exifHeader.offset)) {
-    exifHeader.entryCount = dir->count;
+  DirectoryPlace& exif_ifd = *PlaceOf(kExifIfd);
+  if (auto dir = ReadBlockDirectory(block, Order(), exif_ifd.offset)) {
+    exif_ifd.count = dir->count;
     for (const BlockEntry& e : dir->entries) {
       NoteChildPointer(kExifIfd, e.entry);
       if (e.entry.tag == exif::kTagMakerNote && e.entry.type == kTypeUndefined &&
-          makerNoteOffset == 0 && e.OutOfLine() && ValueBytes(block, e)) {
-        makerNoteOffset = e.entry.value;
-        makerNoteLength = e.entry.count;
+          makerNoteOffset_ == 0 && e.OutOfLine() && ValueBytes(block, e)) {
+        makerNoteOffset_ = e.entry.value;
+        makerNoteLength_ = e.entry.count;
       }
     }
   }
-  for (IfdLocation* h : {&gpsHeader, &interopHeader}) {
-    if (auto dir = ReadBlockDirectory(block, byteOrder, h->offset)) {
-      h->entryCount = dir->count;
-    }
+  for (uint32_t code : {kGpsIfd, kInteropIfd}) {
+    DirectoryPlace& place = *PlaceOf(code);
+    if (auto dir = ReadBlockDirectory(block, Order(), place.offset)) place.count = dir->count;
   }
   LocateMakerNoteIfd();
-  RefreshDescriptors();
 }
 
-bool ExifEditor::DescribeImage(uint32_t code, ImageDescription* d) {
-  const auto loc = Locate(code);
-  if (!loc) return false;
-  const auto dir = ReadBlockDirectory(Block(), byteOrder, loc->offset);
-  if (!dir) return false;
-  const uint32_t offset = d->ifdOffset;
-  *d = ImageDescription{};
-  d->ifdOffset = offset;
-  d->entryCount = dir->count;
+uint32_t ExifEditor::DataOffset(uint32_t code) {
+  const auto dir = ReadDirectory(code);
+  if (!dir || (code != kIfd0 && code != kIfd1)) return 0;
+  uint32_t offset = 0;
   for (const BlockEntry& e : dir->entries) {
-    const bool short_or_long = e.entry.type == kTypeShort || e.entry.type == kTypeLong;
-    const uint32_t v = e.OutOfLine() ? 0 : e.entry.value;
-    switch (e.entry.tag) {
-      case exif::kTagImageWidth:
-        if (short_or_long) d->width = v;
-        break;
-      case exif::kTagImageLength:
-        if (short_or_long) d->length = v;
-        break;
-      case exif::kTagSamplesPerPixel:
-        if (e.entry.type == kTypeShort) d->samplesPerPixel = v;
-        break;
-      case exif::kTagRowsPerStrip:
-        if (short_or_long) d->rowsPerStrip = v;
-        break;
-      case exif::kTagPlanarConfiguration:
-        if (e.entry.type == kTypeShort) d->planarConfiguration = v;
-        break;
-      case exif::kTagJpegInterchangeFormat:
-        // In a JPEG the thumbnail's position is the IFD1 data position.
-        if (code == kIfd1 && !IsTiffSource() && !e.OutOfLine()) d->firstStripOffset = v;
-        break;
-      case exif::kTagStripOffsets:
-        if (code == kIfd1 && !IsTiffSource()) break;
-        if (auto numbers = ReadNumbers(Block(), byteOrder, e); numbers && !numbers->empty()) {
-          d->firstStripOffset = numbers->front();
-        }
-        break;
-      default:
-        break;
+    if (code == kIfd1 && !IsTiffSource()) {
+      // In a JPEG the thumbnail's position is the IFD1 data position.
+      if (e.entry.tag == exif::kTagJpegInterchangeFormat && !e.OutOfLine()) offset = e.entry.value;
+    } else if (e.entry.tag == exif::kTagStripOffsets) {
+      const auto numbers = ReadNumbers(Block(), Order(), e);
+      offset = numbers && !numbers->empty() ? numbers->front() : 0;
     }
   }
-  if (d->planarConfiguration == 0) d->planarConfiguration = 1;
-  // RowsPerStrip 0 would make the strip count undefined: such an image is
-  // described with no strips, and its data is measured from the strip arrays.
-  if (IsTiffSource() && d->rowsPerStrip != 0) {
-    const uint64_t rows = d->rowsPerStrip;
-    d->stripsPerImage = ClampU32((uint64_t{d->length} + rows - 1) / rows);
-  }
-  return true;
-}
-
-void ExifEditor::RefreshDescriptors() {
-  if (ifd0.ifdOffset != 0) DescribeImage(kIfd0, &ifd0);
-  if (ifd1.ifdOffset != 0) DescribeImage(kIfd1, &ifd1);
+  return offset;
 }
 
 void ExifEditor::FixUpOffsets(uint32_t code, const RangeList& ranges) {
@@ -401,39 +368,36 @@ void ExifEditor::FixUpOffsets(uint32_t code, const RangeList& ranges) {
   for (BlockEntry e : dir->entries) {
     const uint8_t before[4] = {e.field[0], e.field[1], e.field[2], e.field[3]};
     if (e.OutOfLine()) {
-      exif::Write32(e.field, ranges.Shift(e.entry.value), byteOrder);
+      exif::Write32(e.field, ranges.Shift(e.entry.value), Order());
     } else if (IsInlinePointer(code, e.entry.tag)) {
-      ShiftInlineField(e.entry.type, e.entry.count, e.field, byteOrder, ranges);
-      const uint32_t moved = exif::Read32(e.field, byteOrder);
+      ShiftInlineField(e.entry.type, e.entry.count, e.field, Order(), ranges);
+      const uint32_t moved = exif::Read32(e.field, Order());
       NoteChildPointer(code, IfdEntry{e.entry.tag, e.entry.type, e.entry.count, moved});
-      if (code == kIfd1 && e.entry.tag == exif::kTagJpegInterchangeFormat && IsPointerEntry(e.entry)) {
-        ifd1.firstStripOffset = moved;
-      }
     }
     if (code == kExifIfd && e.entry.tag == exif::kTagMakerNote && e.entry.type == kTypeUndefined &&
         e.OutOfLine()) {
-      makerNoteOffset = exif::Read32(e.field, byteOrder);
-      makerNoteLength = e.entry.count;
-      makerNoteIfd = MakerNoteIfd{};
+      makerNoteOffset_ = exif::Read32(e.field, Order());
+      makerNoteLength_ = e.entry.count;
+      SetPlace(kMakerNoteIfd, 0, 0);
     }
-    if (std::memcmp(before, e.field, 4) != 0) WriteRawEntry(Block(), byteOrder, e.position, e);
+    if (std::memcmp(before, e.field, 4) != 0) WriteRawEntry(Block(), Order(), e.position, e);
   }
   if (dir->link && *dir->link != 0) {
-    exif::Write32(Block().data() + dir->LinkPosition(), ranges.Shift(*dir->link), byteOrder);
+    exif::Write32(Block().data() + dir->LinkPosition(), ranges.Shift(*dir->link), Order());
   }
 }
 
 void ExifEditor::ShiftAll(const RangeList& ranges, uint32_t skip_code) {
-  const ByteView view(Block(), byteOrder);
+  const ByteView view(Block(), Order());
   // The header's IFD0 pointer moves like any other offset.
   if (auto header_ifd0 = view.U32(4); header_ifd0 && *header_ifd0 != 0) {
-    exif::Write32(Block().data() + 4, ranges.Shift(*header_ifd0), byteOrder);
+    exif::Write32(Block().data() + 4, ranges.Shift(*header_ifd0), Order());
   }
-  for (uint32_t code : {kIfd0, kExifIfd, kGpsIfd, kInteropIfd, kIfd1}) {
-    uint32_t* cached = CachedOffset(code);
-    if (code != skip_code && *cached != 0) *cached = ranges.Shift(*cached);
+  for (uint32_t code : kMovingDirectories) {
+    DirectoryPlace& place = *PlaceOf(code);
+    if (code != skip_code && place.offset != 0) place.offset = ranges.Shift(place.offset);
   }
-  for (uint32_t code : {kIfd0, kExifIfd, kGpsIfd, kInteropIfd, kIfd1}) {
+  for (uint32_t code : kMovingDirectories) {
     if (code != skip_code) FixUpOffsets(code, ranges);
   }
   // A maker note never moves: a block that holds one is pinned whole (see
@@ -444,20 +408,20 @@ void ExifEditor::ShiftAll(const RangeList& ranges, uint32_t skip_code) {
 
 bool ExifEditor::CopySourceBlock() {
   {
-    const exif::ScopedExifData loaded(*this);
+    const exif::ScopedExifData loaded = LoadSource();
     const std::span<const uint8_t> source = loaded.Bytes();
     if (source.empty() || !Allocate(static_cast<uint32_t>(source.size()))) return false;
-    std::memcpy(workBlock_.get(), source.data(), source.size());
+    std::memcpy(block_.data(), source.data(), source.size());
   }
   ReadHeadersFromBlock();
-  pinnedEnd_ = HoldsImmovableData() ? blockLength : 0;
+  pinnedEnd_ = HoldsImmovableData() ? blockLength_ : 0;
   return true;
 }
 
 void ExifEditor::SpareLiveData(RangeList& cuts, std::span<const uint32_t> leaving) {
   // Malformed blocks let directories share bytes; what another directory
   // still uses is not cut, whatever else claimed it.
-  for (uint32_t code : {kIfd0, kExifIfd, kGpsIfd, kInteropIfd, kIfd1}) {
+  for (uint32_t code : kMovingDirectories) {
     if (std::find(leaving.begin(), leaving.end(), code) != leaving.end()) continue;
     const auto dir = ReadDirectory(code);
     if (!dir) continue;
@@ -470,12 +434,12 @@ void ExifEditor::SpareLiveData(RangeList& cuts, std::span<const uint32_t> leavin
 
 std::optional<BlockDirectory> ExifEditor::ReadDirectory(uint32_t code) {
   const auto loc = Locate(code);
-  return loc ? ReadBlockDirectory(Block(), byteOrder, loc->offset) : std::nullopt;
+  return loc ? ReadBlockDirectory(Block(), Order(), loc->offset) : std::nullopt;
 }
 
 std::vector<uint32_t> ExifEditor::StructureStarts() {
   std::vector<uint32_t> starts;
-  for (uint32_t code : {kIfd0, kExifIfd, kGpsIfd, kInteropIfd, kIfd1}) {
+  for (uint32_t code : kMovingDirectories) {
     const auto dir = ReadDirectory(code);
     if (!dir) continue;
     starts.push_back(dir->offset);
@@ -487,7 +451,7 @@ std::vector<uint32_t> ExifEditor::StructureStarts() {
 }
 
 bool ExifEditor::HoldsImmovableData() {
-  for (uint32_t code : {kIfd0, kExifIfd, kGpsIfd, kInteropIfd, kIfd1}) {
+  for (uint32_t code : kMovingDirectories) {
     const auto dir = ReadDirectory(code);
     if (!dir) continue;
     for (const BlockEntry& e : dir->entries) {
@@ -503,12 +467,12 @@ bool ExifEditor::HoldsImmovableData() {
 }
 
 Outcome ExifEditor::StartEdit(bool drop_interop) {
-  if (workBlock_ != nullptr) return Outcome::kRefused;
-  if (!HasJpegDimensions() && !HasTiffDimensions()) return Outcome::kAbsent;
+  if (!block_.empty()) return Outcome::kRefused;
+  if (!source_.HasJpegDimensions() && !source_.HasTiffDimensions()) return Outcome::kAbsent;
   if (!CopySourceBlock()) return Outcome::kRefused;
 
-  if (ifd1.ifdOffset != 0) {
-    const auto dir = ReadBlockDirectory(Block(), byteOrder, ifd1.ifdOffset);
+  if (const uint32_t ifd1 = DirectoryOffset(kIfd1); ifd1 != 0) {
+    const auto dir = ReadBlockDirectory(Block(), Order(), ifd1);
     if (dir) {
       const std::vector<uint32_t> starts = StructureStarts();
       RangeList cuts;
@@ -525,48 +489,47 @@ Outcome ExifEditor::StartEdit(bool drop_interop) {
         }
       }
       // A thumbnail that runs past the block loses what lies inside it.
-      if (jpeg_at != 0 && jpeg_at < blockLength) {
-        cuts.CutValue(jpeg_at, std::min(jpeg_length, blockLength - jpeg_at), Block(), starts);
+      if (jpeg_at != 0 && jpeg_at < blockLength_) {
+        cuts.CutValue(jpeg_at, std::min(jpeg_length, blockLength_ - jpeg_at), Block(), starts);
       }
-      for (const Strip& s : ReadStrips(Block(), byteOrder, *dir)) {
+      for (const Strip& s : ReadStrips(Block(), Order(), *dir)) {
         cuts.CutValue(s.offset, s.count, Block(), starts);
       }
-      cuts.Normalise(blockLength);
+      cuts.Normalise(blockLength_);
       const uint32_t leaving[] = {kIfd1};
       SpareLiveData(cuts, leaving);
-      cuts.Spare(makerNoteOffset, makerNoteLength);
+      cuts.Spare(makerNoteOffset_, makerNoteLength_);
       // A pinned block still loses what ends it (typically IFD1 and the
       // thumbnail): nothing lies behind those bytes that could move.
-      pinnedEnd_ = std::min(pinnedEnd_, TailStart(cuts, blockLength));
+      pinnedEnd_ = std::min(pinnedEnd_, TailStart(cuts, blockLength_));
       std::vector<RangePair> holes = cuts.TakeHolesBelow(pinnedEnd_);
       if (cuts.CutTotal() == 0) detachedIfd1_ = holes;
-      const uint32_t new_length = ClampU32(blockLength - std::min<uint64_t>(cuts.CutTotal(), blockLength));
-      std::unique_ptr<uint8_t[]> old = std::move(workBlock_);
-      const uint32_t old_length = blockLength;
+      const uint32_t new_length = ClampU32(blockLength_ - std::min<uint64_t>(cuts.CutTotal(), blockLength_));
+      const std::vector<uint8_t> old = std::move(block_);
+      const uint32_t old_length = blockLength_;
       if (!Allocate(new_length)) return Outcome::kRefused;
-      CopyWithCuts({old.get(), old_length}, cuts, 0, 0, Block());
+      CopyWithCuts(std::span<const uint8_t>(old).first(old_length), cuts, 0, 0, Block());
       for (const RangePair& hole : holes) {
-        std::memset(workBlock_.get() + hole.start, 0, static_cast<size_t>(hole.delta));
+        std::memset(block_.data() + hole.start, 0, static_cast<size_t>(hole.delta));
       }
-      ifd1 = ImageDescription{};
+      SetPlace(kIfd1, 0, 0);
       ShiftAll(cuts, kIfd1);
-      RefreshDescriptors();
     }
   }
-  ifd1 = ImageDescription{};
-  if (auto link = NextLinkPosition(kIfd0)) exif::Write32(Block().data() + *link, 0, byteOrder);
-  if (drop_interop && interopHeader.offset != 0 &&
+  SetPlace(kIfd1, 0, 0);
+  if (auto link = NextLinkPosition(kIfd0)) exif::Write32(Block().data() + *link, 0, Order());
+  if (drop_interop && DirectoryOffset(kInteropIfd) != 0 &&
       Done(RemoveTag(kExifIfd, exif::kTagInteropIfdPointer))) {
-    interopHeader = IfdLocation{};
+    SetPlace(kInteropIfd, 0, 0);
   }
-  imageDataLength = DataLength(kIfd0);
-  thumbnailDataLength = DataLength(kIfd1);
-  if (imageDataLength != 0) (void)SetDataOffset(kIfd0, blockLength);
+  imageDataLength_ = DataLength(kIfd0);
+  thumbnailDataLength_ = DataLength(kIfd1);
+  if (imageDataLength_ != 0) (void)SetDataOffset(kIfd0, blockLength_);
   return Outcome::kDone;
 }
 
 bool ExifEditor::RestoreDetachedIfd1(std::span<const uint8_t> source, uint32_t ifd1_offset) {
-  if (detachedIfd1_.empty() || ifd1.ifdOffset != 0) return false;
+  if (detachedIfd1_.empty() || DirectoryOffset(kIfd1) != 0) return false;
   const std::span<uint8_t> block = Block();
   for (const RangePair& hole : detachedIfd1_) {
     const uint64_t end = uint64_t{hole.start} + static_cast<uint32_t>(hole.delta);
@@ -583,15 +546,14 @@ bool ExifEditor::RestoreDetachedIfd1(std::span<const uint8_t> source, uint32_t i
     std::memcpy(block.data() + hole.start, source.data() + hole.start,
                 static_cast<size_t>(hole.delta));
   }
-  exif::Write32(block.data() + *link, ifd1_offset, byteOrder);
+  exif::Write32(block.data() + *link, ifd1_offset, Order());
   detachedIfd1_.clear();
-  ifd1.ifdOffset = ifd1_offset;
-  RefreshDescriptors();
+  SetPlace(kIfd1, ifd1_offset, 0);
   return true;
 }
 
 Outcome ExifEditor::CopyBlock() {
-  if (workBlock_ != nullptr) return Outcome::kRefused;
+  if (!block_.empty()) return Outcome::kRefused;
   return CopySourceBlock() ? Outcome::kDone : Outcome::kRefused;
 }
 
@@ -632,18 +594,18 @@ Outcome ExifEditor::RemoveTag(uint32_t code, uint16_t tag) {
   if (removed == 0) return Outcome::kAbsent;
   uint8_t* table = Block().data() + dir->offset;
   const auto count = static_cast<uint16_t>(dir->count - removed);
-  exif::Write16(table, count, byteOrder);
+  exif::Write16(table, count, Order());
   std::memcpy(table + 2, kept.data(), kept.size());
   // Everything from the new end of the table to the old end of the link is
   // rewritten: the link moves up and the freed bytes become zero.
   const size_t old_end = 2 + size_t{kEntrySize} * dir->count + (dir->link ? 4 : 0);
   size_t end = 2 + kept.size();
   if (dir->link) {
-    exif::Write32(table + end, *dir->link, byteOrder);
+    exif::Write32(table + end, *dir->link, Order());
     end += 4;
   }
   std::memset(table + end, 0, old_end - end);
-  SetCachedCount(code, count);
+  PlaceOf(code)->count = count;
   return Outcome::kDone;
 }
 
@@ -654,11 +616,11 @@ Outcome ExifEditor::SetEntryInPlace(uint32_t code, const IfdEntry& entry) {
     if (e.entry.tag != entry.tag) continue;
     if (code != kMakerNoteIfd && MeetsMakerNote(e.position, kEntrySize)) return Outcome::kRefused;
     uint8_t* raw = Block().data() + e.position;
-    exif::EncodeEntry(raw, byteOrder, entry);
+    exif::EncodeEntry(raw, Order(), entry);
     // Types without a size keep their count and raw value field as given.
     if (exif::TypeSize(entry.type) == 0) {
-      exif::Write32(raw + 4, entry.count, byteOrder);
-      exif::Write32(raw + 8, entry.value, byteOrder);
+      exif::Write32(raw + 4, entry.count, Order());
+      exif::Write32(raw + 8, entry.value, Order());
     }
     return Outcome::kDone;
   }
@@ -667,15 +629,14 @@ Outcome ExifEditor::SetEntryInPlace(uint32_t code, const IfdEntry& entry) {
 
 Outcome ExifEditor::SetDataOffset(uint32_t code, uint32_t position) {
   if (code != kIfd0 && code != kIfd1) return Outcome::kAbsent;
-  (code == kIfd0 ? imageDataLength : thumbnailDataLength) = DataLength(code);
+  (code == kIfd0 ? imageDataLength_ : thumbnailDataLength_) = DataLength(code);
   if (position % 2 == 1 && position != std::numeric_limits<uint32_t>::max()) ++position;
-  ImageDescription& d = code == kIfd0 ? ifd0 : ifd1;
   if (IsTiffSource()) {
     const auto dir = ReadDirectory(code);
     if (!dir) return Outcome::kAbsent;
     for (const BlockEntry& e : dir->entries) {
       if (e.entry.tag != exif::kTagStripOffsets) continue;
-      auto numbers = ReadNumbers(Block(), byteOrder, e);
+      auto numbers = ReadNumbers(Block(), Order(), e);
       if (!numbers || numbers->empty()) return Outcome::kRefused;
       const int64_t delta = int64_t{position} - numbers->front();
       const uint32_t unit = exif::TypeSize(e.entry.type);
@@ -684,12 +645,11 @@ Outcome ExifEditor::SetDataOffset(uint32_t code, uint32_t position) {
         const int64_t moved = std::clamp<int64_t>(int64_t{(*numbers)[i]} + delta, 0,
                                                   unit == 2 ? 0xFFFF : 0xFFFFFFFFll);
         if (unit == 2) {
-          exif::Write16(at + 2 * i, static_cast<uint16_t>(moved), byteOrder);
+          exif::Write16(at + 2 * i, static_cast<uint16_t>(moved), Order());
         } else {
-          exif::Write32(at + 4 * i, static_cast<uint32_t>(moved), byteOrder);
+          exif::Write32(at + 4 * i, static_cast<uint32_t>(moved), Order());
         }
       }
-      d.firstStripOffset = position;
       return Outcome::kDone;
     }
     return Outcome::kAbsent;
@@ -698,9 +658,7 @@ Outcome ExifEditor::SetDataOffset(uint32_t code, uint32_t position) {
   const IfdEntry where{exif::kTagJpegInterchangeFormat, kTypeLong, 1, position};
   const IfdEntry length{exif::kTagJpegInterchangeFormatLength, kTypeLong, 1, ThumbnailLength()};
   if (const Outcome set = SetEntryInPlace(kIfd1, where); !Done(set)) return set;
-  if (const Outcome set = SetEntryInPlace(kIfd1, length); !Done(set)) return set;
-  d.firstStripOffset = position;
-  return Outcome::kDone;
+  return SetEntryInPlace(kIfd1, length);
 }
 
 uint32_t ExifEditor::DataLength(uint32_t code) {
@@ -708,7 +666,7 @@ uint32_t ExifEditor::DataLength(uint32_t code) {
   uint32_t length = 0;
   if (IsTiffSource()) {
     if (const auto dir = ReadDirectory(code)) {
-      const std::vector<Strip> strips = ReadStrips(Block(), byteOrder, *dir);
+      const std::vector<Strip> strips = ReadStrips(Block(), Order(), *dir);
       if (!strips.empty()) {
         const uint64_t first = strips.front().offset;
         const uint64_t end = uint64_t{strips.back().offset} + strips.back().count;
@@ -725,23 +683,23 @@ void ExifEditor::PlaceDataBehindBlock() {
   if (!HasWorkBlock()) return;
   // Each placement is its own: image data still goes behind the block when
   // the thumbnail's entries cannot take their position.
-  imageDataLength = DataLength(kIfd0);
-  thumbnailDataLength = DataLength(kIfd1);
-  if (thumbnailDataLength != 0 && ThumbnailLength() != 0) (void)SetDataOffset(kIfd1, blockLength);
-  if (imageDataLength != 0) (void)SetDataOffset(kIfd0, blockLength + ThumbnailLength());
+  imageDataLength_ = DataLength(kIfd0);
+  thumbnailDataLength_ = DataLength(kIfd1);
+  if (thumbnailDataLength_ != 0 && ThumbnailLength() != 0) (void)SetDataOffset(kIfd1, blockLength_);
+  if (imageDataLength_ != 0) (void)SetDataOffset(kIfd0, blockLength_ + ThumbnailLength());
 }
 
 Outcome ExifEditor::AppendDirectory(uint32_t code, std::vector<DirectoryItem>& items,
                                     std::span<const uint8_t> trailer) {
   if (!HasWorkBlock() || items.size() > 0xFFFF) return Outcome::kRefused;
-  const bool parent_has_place = code == kIfd0   ? blockLength >= 8
+  const bool parent_has_place = code == kIfd0   ? blockLength_ >= 8
                                 : code == kIfd1 ? NextLinkPosition(kIfd0).has_value()
                                                 : ParentPointerWritable(code);
   if (!parent_has_place) return Outcome::kRefused;
   std::stable_sort(items.begin(), items.end(),
                    [](const DirectoryItem& a, const DirectoryItem& b) { return a.tag < b.tag; });
-  const uint32_t length = blockLength;
-  std::vector<uint8_t> bytes = DirectoryBytes(items, AppendPosition(), 0, byteOrder);
+  const uint32_t length = blockLength_;
+  std::vector<uint8_t> bytes = DirectoryBytes(items, AppendPosition(), 0, Order());
   bytes.insert(bytes.end(), trailer.begin(), trailer.end());
   const auto at = Append(bytes, true);
   if (!at) return Outcome::kRefused;
@@ -749,8 +707,7 @@ Outcome ExifEditor::AppendDirectory(uint32_t code, std::vector<DirectoryItem>& i
     Truncate(length);
     return pointed;
   }
-  SetHeader(code, *at, static_cast<uint16_t>(items.size()));
-  RefreshDescriptors();
+  SetPlace(code, *at, static_cast<uint16_t>(items.size()));
   return Outcome::kDone;
 }
 
@@ -758,7 +715,6 @@ std::optional<RewritePlan> ExifEditor::PlanRewrite(uint32_t code,
                                                    std::span<const uint16_t> deletions,
                                                    std::span<const EntryEdit> additions,
                                                    exif::ExifReader* value_source) {
-  if (!KnownCode(code) || !HasWorkBlock()) return std::nullopt;
   auto dir = ReadDirectory(code);
   if (!dir) return std::nullopt;
   const std::span<const uint8_t> block = Block();
@@ -769,12 +725,12 @@ std::optional<RewritePlan> ExifEditor::PlanRewrite(uint32_t code,
     if (std::find(deletions.begin(), deletions.end(), e.entry.tag) != deletions.end()) {
       if (e.entry.tag == exif::kTagMakerNote) plan.dropsMakerNote = true;
       if (e.OutOfLine()) plan.cuts.CutValue(e.entry.value, e.size, block, plan.structureStarts);
-      if (const DirectoryLink* child = ChildOf(code, e.entry.tag);
+      if (const DirectoryPlace* child = ChildOf(code, e.entry.tag);
           child != nullptr && IsPointerEntry(e.entry) && e.entry.value != 0) {
         // An unreferenced directory is no longer followed; an empty one
         // (count and link, 6 bytes) goes with its pointer.
         plan.emptied.push_back(child->code);
-        const auto pointed = ByteView(block, byteOrder).U16(e.entry.value);
+        const auto pointed = ByteView(block, Order()).U16(e.entry.value);
         if (pointed && *pointed == 0) plan.cuts.Cut(e.entry.value, 6);
       }
       continue;
@@ -800,7 +756,7 @@ std::optional<RewritePlan> ExifEditor::PlanRewrite(uint32_t code,
     const bool unchanged = same != plan.entries.end() && same->fromBlock && add.bytes.empty() &&
                            same->item.type == add.entry.type &&
                            same->item.count == add.entry.count &&
-                           exif::Read32(same->item.field, byteOrder) ==
+                           exif::Read32(same->item.field, Order()) ==
                                (StoredOutOfLine(add.entry) ? add.entry.value : PackedField(add.entry));
     if (unchanged) continue;
     PlannedEntry planned = PlanAddition(code, add, value_source);
@@ -830,10 +786,10 @@ std::optional<RewritePlan> ExifEditor::PlanRewrite(uint32_t code,
 
 uint32_t ExifEditor::PackedField(const IfdEntry& entry) const {
   uint8_t raw[12];
-  exif::EncodeEntry(raw, byteOrder, entry);
+  exif::EncodeEntry(raw, Order(), entry);
   // Types without a size in the value primitives keep the field as given.
-  if (exif::TypeSize(entry.type) == 0) exif::Write32(raw + 8, entry.value, byteOrder);
-  return exif::Read32(raw + 8, byteOrder);
+  if (exif::TypeSize(entry.type) == 0) exif::Write32(raw + 8, entry.value, Order());
+  return exif::Read32(raw + 8, Order());
 }
 
 PlannedEntry ExifEditor::PlanAddition(uint32_t code, const EntryEdit& add,
@@ -842,7 +798,7 @@ PlannedEntry ExifEditor::PlanAddition(uint32_t code, const EntryEdit& add,
   planned.item = {add.entry.tag, add.entry.type, add.entry.count, {}, {}};
   const uint64_t size = uint64_t{StoredUnitSize(add.entry.type)} * add.entry.count;
   if (!StoredOutOfLine(add.entry)) {
-    exif::Write32(planned.item.field, PackedField(add.entry), byteOrder);
+    exif::Write32(planned.item.field, PackedField(add.entry), Order());
     return planned;
   }
   if (!add.bytes.empty()) {
@@ -851,19 +807,18 @@ PlannedEntry ExifEditor::PlanAddition(uint32_t code, const EntryEdit& add,
     return planned;
   }
   planned.produced = false;
-  if (value_source == nullptr || value_source->data == nullptr) return planned;
+  if (value_source == nullptr || value_source->LoadedData().empty()) return planned;
   IfdEntry theirs;
   theirs.tag = add.entry.tag;
-  if (value_source->FindEntry(code, &theirs) != 1 || theirs.type != add.entry.type ||
+  if (!Done(value_source->FindEntry(code, &theirs)) || theirs.type != add.entry.type ||
       theirs.count != add.entry.count) {
     return planned;
   }
   const auto bytes =
-      ByteView(value_source->data, value_source->dataLoadedSize, value_source->byteOrder)
-          .Sub(theirs.value, size);
+      ByteView(value_source->LoadedData(), value_source->Order()).Sub(theirs.value, size);
   if (!bytes) return planned;
   planned.item.value.assign(bytes->data(), bytes->data() + bytes->size());
-  ConvertValueOrder(planned.item.value, add.entry.type, value_source->byteOrder, byteOrder);
+  ConvertValueOrder(planned.item.value, add.entry.type, value_source->Order(), Order());
   planned.produced = true;
   return planned;
 }
@@ -894,12 +849,12 @@ RewriteResult ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
     }
     ranges.CutValue(p.oldValue.offset, p.oldValue.size, Block(), plan.structureStarts);
   }
-  ranges.Normalise(blockLength);
+  ranges.Normalise(blockLength_);
   std::vector<uint32_t> leaving = plan.emptied;
   leaving.push_back(code);
   SpareLiveData(ranges, leaving);
   // Whatever else claims the maker note's bytes, they are never cut.
-  if (code != kExifIfd || !plan.dropsMakerNote) ranges.Spare(makerNoteOffset, makerNoteLength);
+  if (code != kExifIfd || !plan.dropsMakerNote) ranges.Spare(makerNoteOffset_, makerNoteLength_);
   const std::vector<RangePair> holes = ranges.TakeHolesBelow(pinnedEnd_);
 
   std::vector<DirectoryItem> items;
@@ -910,18 +865,18 @@ RewriteResult ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
   // less what was cut; one more zero byte at the end of its value area keeps
   // that distance even, so values that were on even offsets stay there.
   if (!relocate && (size + ranges.CutTotal()) % 2 == 1) ++size;
-  const uint64_t kept = uint64_t{blockLength} - ranges.CutTotal();
+  const uint64_t kept = uint64_t{blockLength_} - ranges.CutTotal();
   const uint64_t new_length = relocate ? PaddedSize(kept) + size : kept + size;
-  const uint64_t capacity = uint64_t{blockLength} + kHeadroom;
+  const uint64_t capacity = uint64_t{blockLength_} + kHeadroom;
   if (new_length > capacity || capacity > std::numeric_limits<uint32_t>::max()) return kRefused;
-  std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[capacity]());
-  if (out == nullptr) return kRefused;
-  const std::span<uint8_t> out_block(out.get(), static_cast<size_t>(new_length));
+  std::vector<uint8_t> out;
+  if (!ZeroFilled(out, capacity)) return kRefused;
+  const std::span<uint8_t> out_block = std::span<uint8_t>(out).first(static_cast<size_t>(new_length));
   uint32_t at = 0;
   if (relocate) {
     CopyWithCuts(Block(), ranges, 0, 0, out_block.first(static_cast<size_t>(kept)));
     for (const RangePair& hole : holes) {
-      std::memset(out.get() + hole.start, 0, static_cast<size_t>(hole.delta));
+      std::memset(out.data() + hole.start, 0, static_cast<size_t>(hole.delta));
     }
     at = static_cast<uint32_t>(PaddedSize(kept));
   } else {
@@ -930,49 +885,46 @@ RewriteResult ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
   }
   for (size_t i = 0; i < items.size(); ++i) {
     if (plan.entries[i].fromBlock && !items[i].OutOfLine() && IsInlinePointer(code, items[i].tag)) {
-      ShiftInlineField(items[i], byteOrder, ranges);
+      ShiftInlineField(items[i], Order(), ranges);
     }
   }
   const uint32_t link = dir.link.value_or(0) == 0 ? 0 : ranges.Shift(*dir.link);
-  WriteDirectory(out_block.subspan(at), at, items, link, byteOrder);
+  WriteDirectory(out_block.subspan(at), at, items, link, Order());
 
-  workBlock_ = std::move(out);
-  workCapacity_ = static_cast<uint32_t>(capacity);
-  blockLength = static_cast<uint32_t>(new_length);
-  for (uint32_t gone : plan.emptied) SetHeader(gone, 0, 0);
+  block_ = std::move(out);
+  blockLength_ = static_cast<uint32_t>(new_length);
+  for (uint32_t gone : plan.emptied) SetPlace(gone, 0, 0);
   ShiftAll(ranges, code);
-  SetHeader(code, at, static_cast<uint16_t>(items.size()));
+  SetPlace(code, at, static_cast<uint16_t>(items.size()));
   // ParentPointerWritable said yes above, and nothing since moved the entry
   // into the maker note.
   if (relocate) (void)PointAt(code, at);
   // The rewritten directory's own pointers decide where its children are.
   for (const DirectoryItem& item : items) {
-    const uint32_t v = exif::Read32(item.field, byteOrder);
+    const uint32_t v = exif::Read32(item.field, Order());
     if (code == kExifIfd && item.tag == exif::kTagMakerNote && item.OutOfLine() &&
         item.type == kTypeUndefined) {
-      makerNoteOffset = v;
-      makerNoteLength = item.count;
-      makerNoteIfd = MakerNoteIfd{};
+      makerNoteOffset_ = v;
+      makerNoteLength_ = item.count;
+      SetPlace(kMakerNoteIfd, 0, 0);
     }
     NoteChildPointer(code, IfdEntry{item.tag, item.type, item.count, v});
   }
-  if (code == kIfd0) ifd1.ifdOffset = link;
-  RefreshDescriptors();
+  if (code == kIfd0) PlaceOf(kIfd1)->offset = link;
   return {Outcome::kDone, static_cast<int>(items.size()) - static_cast<int>(dir.count)};
 }
 
 bool ExifEditor::MeetsMakerNote(uint64_t start, uint64_t size) const {
-  return NoteBytes{makerNoteOffset, uint64_t{makerNoteOffset} + makerNoteLength}.Meets(start, size);
+  return NoteBytes{makerNoteOffset_, uint64_t{makerNoteOffset_} + makerNoteLength_}.Meets(start, size);
 }
 
 void ExifEditor::NoteChildPointer(uint32_t parent, const IfdEntry& entry) {
-  const DirectoryLink* child = ChildOf(parent, entry.tag);
-  if (child == nullptr || !IsPointerEntry(entry)) return;
-  if (uint32_t* cached = CachedOffset(child->code)) *cached = entry.value;
+  const DirectoryPlace* child = ChildOf(parent, entry.tag);
+  if (child != nullptr && IsPointerEntry(entry)) PlaceOf(child->code)->offset = entry.value;
 }
 
 std::optional<BlockEntry> ExifEditor::PointerEntry(uint32_t code) {
-  const DirectoryLink* link = LinkOf(code);
+  const DirectoryPlace* link = PlaceOf(code);
   if (link == nullptr || link->pointerTag == 0) return std::nullopt;
   const auto dir = ReadDirectory(link->parent);
   if (!dir) return std::nullopt;
@@ -984,36 +936,34 @@ std::optional<BlockEntry> ExifEditor::PointerEntry(uint32_t code) {
 }
 
 bool ExifEditor::ParentPointerWritable(uint32_t code) {
-  const DirectoryLink* link = LinkOf(code);
-  if (link == nullptr) return false;
-  if (link->pointerTag == 0) return true;  // the header's pointer or IFD0's link, never in a table
+  if (code == kIfd0 || code == kIfd1) return true;  // the header's pointer or IFD0's link, never in a table
   const auto pointer = PointerEntry(code);
   return pointer && !MeetsMakerNote(pointer->position, kEntrySize);
 }
 
 Outcome ExifEditor::PointAt(uint32_t code, uint32_t offset) {
   if (code == kIfd0) {
-    if (blockLength < 8) return Outcome::kRefused;
-    exif::Write32(Block().data() + 4, offset, byteOrder);
+    if (blockLength_ < 8) return Outcome::kRefused;
+    exif::Write32(Block().data() + 4, offset, Order());
     return Outcome::kDone;
   }
   if (code == kIfd1) {
     const auto link = NextLinkPosition(kIfd0);
     if (!link) return Outcome::kAbsent;
-    exif::Write32(Block().data() + *link, offset, byteOrder);
+    exif::Write32(Block().data() + *link, offset, Order());
     return Outcome::kDone;
   }
   const auto pointer = PointerEntry(code);
   if (!pointer) return Outcome::kAbsent;
   if (MeetsMakerNote(pointer->position, kEntrySize)) return Outcome::kRefused;
-  exif::Write32(Block().data() + pointer->position + 8, offset, byteOrder);
+  exif::Write32(Block().data() + pointer->position + 8, offset, Order());
   return Outcome::kDone;
 }
 
 RewriteResult ExifEditor::RewriteIfd(uint32_t code, std::span<const uint16_t> deletions,
                                      std::span<const EntryEdit> additions,
                                      exif::ExifReader* value_source) {
-  if (!KnownCode(code) || !HasWorkBlock() || !ReadDirectory(code)) return {Outcome::kAbsent, 0};
+  if (!ReadDirectory(code)) return {Outcome::kAbsent, 0};
   auto plan = PlanRewrite(code, deletions, additions, value_source);
   const RewriteResult result = plan ? CommitRewrite(code, *plan) : RewriteResult{};
   PlaceDataBehindBlock();

@@ -12,9 +12,9 @@
 #ifndef VELTORA_EDIT_EXIF_EDITOR_H_
 #define VELTORA_EDIT_EXIF_EDITOR_H_
 
+#include <array>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -31,7 +31,6 @@ namespace veltora::edit {
 using exif::ByteOrder;
 using exif::IfdEntry;
 using exif::IfdLocation;
-using exif::ImageDescription;
 using exif::Outcome;
 
 // An entry to add to a directory, or to replace the entry with its tag.
@@ -41,13 +40,6 @@ using exif::Outcome;
 struct EntryEdit {
   IfdEntry entry;
   std::vector<uint8_t> bytes;
-};
-
-// Where the maker note's own directory lies; offset 0 = none found.
-struct MakerNoteIfd {
-  uint32_t offset = 0;
-  uint16_t entryCount = 0;
-  uint16_t bytesFromIfd = 0;  // maker-note bytes from the directory on
 };
 
 // One entry of a directory being rewritten.
@@ -80,45 +72,85 @@ struct [[nodiscard]] RewriteResult {
   bool Done() const { return outcome == Outcome::kDone; }
 };
 
-class ExifEditor : public exif::ExifReader {
+// One directory the editor follows: where it hangs (its parent and the tag
+// of the parent's pointer entry, 0 where the header, IFD0's link or the maker
+// note points at it) and where it lies in the work block (offset 0: not
+// there).
+struct DirectoryPlace {
+  uint32_t code = 0;
+  uint32_t parent = 0;
+  uint16_t pointerTag = 0;
+  uint32_t offset = 0;
+  uint16_t count = 0;
+};
+
+// What follows the block in the output: where it starts and how long it is.
+struct PlacedData {
+  uint32_t offset = 0;
+  uint32_t length = 0;
+};
+
+class ExifEditor {
  public:
   // Room every work block has beyond what it holds: one rebuild may grow the
   // block by at most this much (a GPS directory, a few added entries, an
   // IFD1 with its thumbnail). Anything larger is refused.
   static constexpr uint32_t kHeadroom = 0x10000;
 
-  ExifEditor(const char* path, uint32_t load_data);
-  ExifEditor(std::span<const uint8_t> file_bytes, uint32_t load_data);
-  ExifEditor(std::vector<uint8_t>&&, uint32_t) = delete;
-  ~ExifEditor() override;
+  // The editor reads `source` (its block, its image data and segments) and
+  // never changes what it describes; the source must outlive the editor.
+  explicit ExifEditor(exif::ExifReader& source);
+  ExifEditor(const ExifEditor&) = delete;
+  ExifEditor& operator=(const ExifEditor&) = delete;
 
-  // --- Record (read freely; the operations below keep it consistent).
-  std::string alternateSourcePath;    // read instead of the source for image data and segments
-  uint32_t alternateImageOffset = 0;  // first strip in the alternate source; 0 = own IFD0
-  std::string thumbnailPath;
-  std::vector<uint8_t> thumbnailBytes;  // appended after the block in the output
-  uint32_t blockLength = 0;             // bytes used in the work block
-  ImageDescription ifd0;  // firstStripOffset: position of the image data in the output
-  ImageDescription ifd1;  // firstStripOffset: position of the thumbnail; ifdOffset 0 = no IFD1
-  IfdLocation exifHeader;
-  IfdLocation gpsHeader;
-  IfdLocation interopHeader;
-  MakerNoteIfd makerNoteIfd;
-  // What follows the block in the output, as measured when it was last
-  // placed there (SetDataOffset, PlaceDataBehindBlock): the image data of a
-  // TIFF and the thumbnail.
-  uint32_t imageDataLength = 0;
-  uint32_t thumbnailDataLength = 0;
-  uint32_t makerNoteOffset = 0;  // the MakerNote value in the work block; 0 = none
-  uint32_t makerNoteLength = 0;
+  exif::ExifReader& Source() const { return source_; }
+  ByteOrder Order() const { return source_.Order(); }
+  // Loads the source's metadata bytes for one scope (see ScopedExifData).
+  exif::ScopedExifData LoadSource() const { return exif::ScopedExifData(source_); }
 
   // The bytes in use; empty before StartEdit/CopyBlock.
-  std::span<uint8_t> Block() { return {workBlock_.get(), blockLength}; }
-  std::span<const uint8_t> Block() const { return {workBlock_.get(), blockLength}; }
-  uint32_t BlockCapacity() const { return workCapacity_; }
-  uint32_t ThumbnailLength() const { return static_cast<uint32_t>(thumbnailBytes.size()); }
+  std::span<uint8_t> Block() { return std::span<uint8_t>(block_).first(blockLength_); }
+  std::span<const uint8_t> Block() const {
+    return std::span<const uint8_t>(block_).first(blockLength_);
+  }
+  uint32_t BlockCapacity() const { return static_cast<uint32_t>(block_.size()); }
+  bool HasWorkBlock() const { return blockLength_ != 0; }
   // True for a bare TIFF file: its image data follows the block in the output.
   bool IsTiffSource() const;
+
+  // Where directory `code` lies in the work block (0: not there) and the
+  // entry count last read there.
+  uint32_t DirectoryOffset(uint32_t code) const;
+  uint16_t EntryCount(uint32_t code) const;
+  // True when the directory's entry table lies wholly inside the work block.
+  bool HasDirectory(uint32_t code) { return Locate(code).has_value(); }
+  // The maker note's value in the work block (offset 0: none).
+  PlacedData MakerNote() const { return {makerNoteOffset_, makerNoteLength_}; }
+
+  // The thumbnail that follows the block, and the file it was read from.
+  std::span<const uint8_t> Thumbnail() const { return thumbnailBytes_; }
+  const std::string& ThumbnailFile() const { return thumbnailFile_; }
+  void SetThumbnailFile(std::string path) { thumbnailFile_ = std::move(path); }
+  void HoldThumbnail(std::vector<uint8_t> bytes) { thumbnailBytes_ = std::move(bytes); }
+  // Releases the thumbnail's bytes and forgets its file.
+  void DropThumbnail();
+  // Block length + thumbnail length: the APP1 payload behind "Exif\0\0".
+  uint64_t TotalSegmentSize() const { return uint64_t{blockLength_} + thumbnailBytes_.size(); }
+
+  // The image data comes from the file at `path` (segments of a JPEG, the
+  // strips of a TIFF from `first_strip` on) instead of the source; an empty
+  // path returns to the source.
+  void TakeImageDataFrom(std::string path, uint32_t first_strip);
+  // The file the image data comes from: empty for the source itself.
+  const std::string& ImageDataFile() const { return imageDataFile_; }
+  // Where that file's image data starts.
+  uint64_t ImageDataStart() const;
+  // Where the image data (IFD0) or the thumbnail (IFD1) lies in the output,
+  // with the length measured when it was last placed there.
+  PlacedData Placed(uint32_t code);
+  // Image data length (IFD0) or thumbnail length (IFD1) as the block now
+  // says; 0 when none.
+  uint32_t DataLength(uint32_t code);
 
   // --- Operations.
   // The work block from the source's TIFF block without IFD1 and the old
@@ -145,8 +177,6 @@ class ExifEditor : public exif::ExifReader {
   // Records where image data (IFD0) or the thumbnail (IFD1) will lie in the
   // output; the position is rounded up to even.
   Outcome SetDataOffset(uint32_t code, uint32_t position);
-  // Image data length (IFD0) or thumbnail length (IFD1); 0 when none.
-  uint32_t DataLength(uint32_t code);
   // Puts the thumbnail and then the image data behind the block as it now
   // ends (SetDataOffset for each that has data).
   void PlaceDataBehindBlock();
@@ -162,12 +192,7 @@ class ExifEditor : public exif::ExifReader {
   Outcome AppendDirectory(uint32_t code, std::vector<DirectoryItem>& items,
                           std::span<const uint8_t> trailer = {});
   // Where the next AppendDirectory places its table: the block's end, even.
-  uint32_t AppendPosition() const { return static_cast<uint32_t>(PaddedSize(blockLength)); }
-  bool HasWorkBlock() const { return workBlock_ != nullptr && blockLength != 0; }
-  // True when the directory's entry table lies wholly inside the work block.
-  bool HasDirectory(uint32_t code) { return KnownCode(code) && Locate(code).has_value(); }
-  // Block length + thumbnail length: the APP1 payload behind "Exif\0\0".
-  uint64_t TotalSegmentSize() const { return uint64_t{blockLength} + thumbnailBytes.size(); }
+  uint32_t AppendPosition() const { return static_cast<uint32_t>(PaddedSize(blockLength_)); }
 
   // Appends `bytes` at the block's end (after padding it to even when
   // `even`); returns the offset where they start, or nullopt when the
@@ -185,10 +210,12 @@ class ExifEditor : public exif::ExifReader {
   bool PadToEven();
   // Offset of the 4-byte next-IFD link of a directory; nullopt when absent.
   std::optional<uint32_t> NextLinkPosition(uint32_t code);
-  // Caches a new directory position (AppendGpsIfd, ReattachSourceThumbnail).
-  void SetHeader(uint32_t code, uint32_t offset, uint16_t count);
-  // Re-reads IFD0/IFD1 descriptors and the cached headers from the block.
-  void RefreshDescriptors();
+  // Cuts IFD1, appended last, with everything behind it, and clears IFD0's
+  // link; refused when IFD1 is not the last thing in the block.
+  Outcome CutAppendedIfd1();
+  // Points IFD1's link at directories already in the block (the chain an
+  // old IFD1 led to).
+  Outcome LinkBehindIfd1(uint32_t offset);
 
   // Bytes of the work block below this offset never move. A block that holds
   // data whose inner offsets this editor cannot follow (a maker note, whose
@@ -203,24 +230,25 @@ class ExifEditor : public exif::ExifReader {
   bool RestoreDetachedIfd1(std::span<const uint8_t> source, uint32_t ifd1_offset);
 
  private:
-  struct Located {
-    uint32_t offset = 0;
-    uint16_t count = 0;
-  };
-  bool KnownCode(uint32_t code) const;
+  DirectoryPlace* PlaceOf(uint32_t code);
+  const DirectoryPlace* PlaceOf(uint32_t code) const;
+  void SetPlace(uint32_t code, uint32_t offset, uint16_t count);
+  void ForgetPlaces();
   // The directory of `code` in the work block when its entry table fits.
-  std::optional<Located> Locate(uint32_t code);
+  std::optional<DirectoryPlace> Locate(uint32_t code);
   // The directory of `code` as it lies in the work block, when it does.
   std::optional<BlockDirectory> ReadDirectory(uint32_t code);
-  uint32_t* CachedOffset(uint32_t code);
-  void SetCachedCount(uint32_t code, uint16_t count);
   bool Allocate(uint32_t length);
+  uint32_t ThumbnailLength() const { return static_cast<uint32_t>(thumbnailBytes_.size()); }
+  // Where the image data (IFD0) or the thumbnail (IFD1) now lies: the first
+  // strip, or IFD1's JPEGInterchangeFormat in a JPEG; 0 when none.
+  uint32_t DataOffset(uint32_t code);
+
   // Loads the source block if needed and copies it into a new work block
   // (headers read from the copy); releases a load it made. False on failure.
   bool CopySourceBlock();
   void ReadHeadersFromBlock();
   void LocateMakerNoteIfd();
-  bool DescribeImage(uint32_t code, ImageDescription* description);
   // Moves every cached offset and every directory's offsets after a change.
   void ShiftAll(const RangeList& ranges, uint32_t skip_code);
   void FixUpOffsets(uint32_t code, const RangeList& ranges);
@@ -255,8 +283,20 @@ class ExifEditor : public exif::ExifReader {
   // is a pointer entry.
   void NoteChildPointer(uint32_t parent, const IfdEntry& entry);
 
-  std::unique_ptr<uint8_t[]> workBlock_;
-  uint32_t workCapacity_ = 0;
+  exif::ExifReader& source_;
+  std::vector<uint8_t> block_;  // the work block, zero beyond blockLength_
+  uint32_t blockLength_ = 0;
+  std::array<DirectoryPlace, 6> directories_;
+  uint32_t makerNoteOffset_ = 0;  // the MakerNote value in the work block; 0 = none
+  uint32_t makerNoteLength_ = 0;
+  std::string thumbnailFile_;
+  std::vector<uint8_t> thumbnailBytes_;  // appended after the block in the output
+  std::string imageDataFile_;            // read instead of the source for image data and segments
+  uint32_t imageDataFirstStrip_ = 0;     // its first strip; 0 = the source's own IFD0
+  // What follows the block in the output, as measured when it was last
+  // placed there (SetDataOffset, PlaceDataBehindBlock).
+  uint32_t imageDataLength_ = 0;
+  uint32_t thumbnailDataLength_ = 0;
   uint32_t pinnedEnd_ = 0;
   std::vector<RangePair> detachedIfd1_;  // holes StartEdit left: (start, length)
 };

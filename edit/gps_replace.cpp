@@ -252,27 +252,27 @@ void BuildGpsEntries(std::vector<EntryEdit>* entries, const GpsTagSet& set,
   }
 }
 
-int AppendGpsIfd(ExifEditor& editor, GpsTagSet* set) {
-  if (!editor.FindBlockEntry(exif::kIfd0, exif::kTagGpsIfdPointer)) return 0;
+Outcome AppendGpsIfd(ExifEditor& editor, GpsTagSet* set) {
+  if (!editor.FindBlockEntry(exif::kIfd0, exif::kTagGpsIfdPointer)) return Outcome::kAbsent;
   const auto exif_version = WorkBlockExifVersion(editor);
   // Below "0210" the set may not be used, which would leave an empty GPS
   // directory: such files are refused instead.
-  if (!exif_version || *exif_version < kExifVersion0210) return 0;
+  if (!exif_version || *exif_version < kExifVersion0210) return Outcome::kRefused;
   SetGpsVersionFromExif(set, *exif_version);
   std::vector<EntryEdit> entries = CurrentGpsEntries(editor);
-  BuildGpsEntries(&entries, *set, editor.byteOrder);
+  BuildGpsEntries(&entries, *set, editor.Order());
   std::vector<DirectoryItem> items;
-  for (const EntryEdit& e : entries) items.push_back(ItemFor(e, editor.byteOrder));
-  return Done(editor.AppendDirectory(exif::kGpsIfd, items)) ? 1 : 0;
+  for (const EntryEdit& e : entries) items.push_back(ItemFor(e, editor.Order()));
+  return editor.AppendDirectory(exif::kGpsIfd, items);
 }
 
 namespace {
 
 // IFD1 appended at the end of the work block from the source's directory,
-// its out-of-line values and its thumbnail; 1 when attached.
-int AppendSourceIfd1(ExifEditor& editor, std::span<const uint8_t> source,
+// its out-of-line values and its thumbnail.
+Outcome AppendSourceIfd1(ExifEditor& editor, std::span<const uint8_t> source,
                      const BlockDirectory& dir, const ThumbnailRun& thumbnail) {
-  const exif::ByteOrder order = editor.byteOrder;
+  const exif::ByteOrder order = editor.Order();
   std::vector<DirectoryItem> items;
   for (const BlockEntry& e : dir.entries) {
     if (e.entry.tag == exif::kTagExifIfdPointer || e.entry.tag == exif::kTagGpsIfdPointer ||
@@ -282,7 +282,7 @@ int AppendSourceIfd1(ExifEditor& editor, std::span<const uint8_t> source,
     items.push_back(ItemFromBlock(source, e, order, order));
   }
   const uint64_t position = uint64_t{editor.AppendPosition()} + DirectorySize(items);
-  if (position + thumbnail.length > editor.BlockCapacity()) return 0;
+  if (position + thumbnail.length > editor.BlockCapacity()) return Outcome::kRefused;
   const int64_t delta = static_cast<int64_t>(position) - thumbnail.offset;
   for (DirectoryItem& item : items) {
     if (!thumbnail.strips && item.tag == exif::kTagJpegInterchangeFormat) {
@@ -307,22 +307,20 @@ int AppendSourceIfd1(ExifEditor& editor, std::span<const uint8_t> source,
     }
   }
   const auto run = source.subspan(thumbnail.offset, thumbnail.length);
-  return Done(editor.AppendDirectory(exif::kIfd1, items, run)) ? 1 : 0;
+  return editor.AppendDirectory(exif::kIfd1, items, run);
 }
 
 }  // namespace
 
-int ReplaceGps(ExifEditor& editor, GpsTagSet* set) {
+Outcome ReplaceGps(ExifEditor& editor, GpsTagSet* set) {
   const bool has_pointer = editor.FindBlockEntry(exif::kIfd0, exif::kTagGpsIfdPointer).has_value();
   const bool has_tags = !ArrayView(&set->tags).empty();
   const uint16_t gps_pointer = exif::kTagGpsIfdPointer;
   const auto drop_pointer = [&] {
-    return editor.RewriteIfd(exif::kIfd0, std::span<const uint16_t>(&gps_pointer, 1), {}).Done()
-               ? 1
-               : 0;
+    return editor.RewriteIfd(exif::kIfd0, std::span<const uint16_t>(&gps_pointer, 1), {}).outcome;
   };
   const auto append_directory = [&] {
-    const int created = AppendGpsIfd(editor, set);
+    const Outcome created = AppendGpsIfd(editor, set);
     editor.PlaceDataBehindBlock();
     return created;
   };
@@ -334,37 +332,43 @@ int ReplaceGps(ExifEditor& editor, GpsTagSet* set) {
   }
   if (has_pointer && has_tags) {
     const auto exif_version = WorkBlockExifVersion(editor);
-    if (!exif_version || *exif_version < kExifVersion0210) return 0;
+    if (!exif_version || *exif_version < kExifVersion0210) return Outcome::kRefused;
     SetGpsVersionFromExif(set, *exif_version);
     std::vector<EntryEdit> entries = CurrentGpsEntries(editor);
-    BuildGpsEntries(&entries, *set, editor.byteOrder);
-    return editor.RewriteIfd(exif::kGpsIfd, {}, entries).Done() ? 1 : 0;
+    BuildGpsEntries(&entries, *set, editor.Order());
+    return editor.RewriteIfd(exif::kGpsIfd, {}, entries).outcome;
   }
   if (has_pointer) {
     std::vector<uint16_t> tags;
     for (const IfdEntry& e : editor.BlockEntries(exif::kGpsIfd)) tags.push_back(e.tag);
-    if (!tags.empty() && !editor.RewriteIfd(exif::kGpsIfd, tags, {}).Done()) return 0;
+    if (!tags.empty()) {
+      if (const Outcome emptied = editor.RewriteIfd(exif::kGpsIfd, tags, {}).outcome; !Done(emptied)) {
+        return emptied;
+      }
+    }
     return drop_pointer();
   }
-  if (!has_tags) return 0;
+  if (!has_tags) return Outcome::kAbsent;
   const EntryEdit add{IfdEntry{exif::kTagGpsIfdPointer, kTypeLong, 1, 0}, {}};
-  if (!editor.RewriteIfd(exif::kIfd0, {}, std::span<const EntryEdit>(&add, 1)).Done()) return 0;
+  if (const Outcome pointed = editor.RewriteIfd(exif::kIfd0, {}, std::span<const EntryEdit>(&add, 1)).outcome;
+      !Done(pointed)) {
+    return pointed;
+  }
   return append_directory();
 }
 
-int ReattachSourceThumbnail(ExifEditor& editor) {
-  if (!editor.HasWorkBlock() || editor.ifd1.ifdOffset != 0) return 0;
-  editor.thumbnailBytes.clear();
-  editor.thumbnailPath.clear();
-  int attached = 0;
-  const exif::ScopedExifData loaded(editor);
+Outcome ReattachSourceThumbnail(ExifEditor& editor) {
+  if (!editor.HasWorkBlock() || editor.DirectoryOffset(exif::kIfd1) != 0) return Outcome::kRefused;
+  editor.DropThumbnail();
+  Outcome attached = Outcome::kAbsent;
+  const exif::ScopedExifData loaded = editor.LoadSource();
   const std::span<const uint8_t> source = loaded.Bytes();
-  if (source.empty()) return 0;
-  const uint32_t ifd1_offset = editor.thumbnailImage.ifdOffset;
-  if (const auto dir = ReadBlockDirectory(source, editor.byteOrder, ifd1_offset)) {
+  if (source.empty()) return Outcome::kAbsent;
+  const uint32_t ifd1_offset = editor.Source().ThumbnailImage().ifdOffset;
+  if (const auto dir = ReadBlockDirectory(source, editor.Order(), ifd1_offset)) {
     if (editor.RestoreDetachedIfd1(source, ifd1_offset)) {
-      attached = 1;
-    } else if (const auto thumbnail = FindThumbnail(source, editor.byteOrder, *dir)) {
+      attached = Outcome::kDone;
+    } else if (const auto thumbnail = FindThumbnail(source, editor.Order(), *dir)) {
       attached = AppendSourceIfd1(editor, source, *dir, *thumbnail);
     }
   }
@@ -385,10 +389,11 @@ HRESULT ReplaceExifGpsBody(const char* output_path, const char* input_path, int3
   if (HRESULT probe = ProbeTargetDirectory(output_path); probe != S_OK) return probe;
   // The block is loaded by the scan itself: StartEdit and the thumbnail's
   // reattachment both read it, and one read of the file serves all three.
-  ExifEditor editor(input_path, 1);
-  if (!editor.IsExif()) return E_NOTEXIF;
-  if (editor.IsExifJpeg() && (quality < 1 || quality > 100)) return E_INVALIDARG;
-  if (!Done(editor.StartEdit(false)) || !ReplaceGps(editor, gps)) return E_FAIL;
+  exif::ExifReader source(input_path, 1, 0);
+  if (!source.IsExif()) return E_NOTEXIF;
+  if (source.IsExifJpeg() && (quality < 1 || quality > 100)) return E_INVALIDARG;
+  ExifEditor editor(source);
+  if (!Done(editor.StartEdit(false)) || !Done(ReplaceGps(editor, gps))) return E_FAIL;
   // Without its old thumbnail the file is still whole; the edit goes on.
   (void)ReattachSourceThumbnail(editor);
   if (!editor.HasWorkBlock()) return E_FAIL;

@@ -33,13 +33,13 @@ void SetGpsVersionFromExif(GpsTagSet* set, uint32_t exif_version);
 void BuildGpsEntries(std::vector<EntryEdit>* entries, const GpsTagSet& set,
                      exif::ByteOrder order);
 
-// Merge, removal or creation by the set; 1 success, 0 failure.
-int ReplaceGps(ExifEditor& editor, GpsTagSet* set);
+// Merge, removal or creation by the set.
+Outcome ReplaceGps(ExifEditor& editor, GpsTagSet* set);
 // A new GPS directory at the end of the block; IFD0's pointer is set to it.
-int AppendGpsIfd(ExifEditor& editor, GpsTagSet* set);
+Outcome AppendGpsIfd(ExifEditor& editor, GpsTagSet* set);
 // Puts the source's IFD1 and thumbnail back at the end of a block that
-// StartEdit made without them; 1 when attached.
-int ReattachSourceThumbnail(ExifEditor& editor);
+// StartEdit made without them; absent when the source has none to put back.
+Outcome ReattachSourceThumbnail(ExifEditor& editor);
 
 }  // namespace veltora::edit
 

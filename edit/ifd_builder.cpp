@@ -138,7 +138,7 @@ std::optional<std::vector<DirectoryItem>> OwnItems(ExifEditor& editor, exif::Exi
   // Predictor stays with the entries although a picture's file-only tags do
   // not: the savers code their strips with it, and without it the pixels of
   // a TIFF picture or thumbnail would not decode.
-  return source.Items(code, editor.byteOrder, kFileOnlyTags);
+  return source.Items(code, editor.Order(), kFileOnlyTags);
 }
 
 }  // namespace
@@ -177,21 +177,21 @@ std::vector<DirectoryItem> SourceTiff::Items(uint32_t code, ByteOrder to,
 
 bool LoadSourceTiff(exif::ExifReader& reader, SourceTiff* out) {
   out->bytes.clear();
-  out->order = reader.byteOrder;
-  if (reader.valid != 0 && reader.tiffHeaderOffset == 0 && reader.HasTiffDimensions() != 0) {
-    return !reader.path.empty() && ReadWholeFile(reader.path, &out->bytes) == 0;
+  out->order = reader.Order();
+  if (reader.Valid() && reader.TiffHeaderOffset() == 0 && reader.HasTiffDimensions() != 0) {
+    return !reader.Path().empty() && ReadWholeFile(reader.Path(), &out->bytes) == 0;
   }
-  if (reader.HasExifIfd() == 0 && reader.ifd0Offset == 0) return true;
+  if (reader.HasExifIfd() == 0 && reader.Ifd0Offset() == 0) return true;
   const exif::ScopedExifData loaded(reader);
   out->bytes.assign(loaded.Bytes().begin(), loaded.Bytes().end());
   return true;
 }
 
-int LoadThumbnailBytes(ExifEditor& editor, exif::ExifReader& thumbnail) {
+Outcome LoadThumbnailBytes(ExifEditor& editor, exif::ExifReader& thumbnail) {
   const exif::ImageSize size = thumbnail.GetImageSize();
-  if (size.width != kThumbnailWidth || size.height != kThumbnailHeight) return 0;
+  if (size.width != kThumbnailWidth || size.height != kThumbnailHeight) return Outcome::kRefused;
   std::vector<uint8_t> file;
-  if (thumbnail.path.empty() || ReadWholeFile(thumbnail.path, &file) != 0) return 0;
+  if (thumbnail.Path().empty() || ReadWholeFile(thumbnail.Path(), &file) != 0) return Outcome::kRefused;
   std::vector<uint8_t> held;
   held.reserve(file.size());
   const std::span<const uint8_t> bytes(file);
@@ -212,38 +212,38 @@ int LoadThumbnailBytes(ExifEditor& editor, exif::ExifReader& thumbnail) {
   } else {
     // The strips run from the first one to the directory when it follows
     // them, else to the end of the file.
-    const uint64_t first = thumbnail.primaryImage.firstStripOffset;
-    const uint64_t end = first > thumbnail.ifd0Offset ? bytes.size() : thumbnail.ifd0Offset;
-    if (first < kMinDirectoryOffset || end <= first || end > bytes.size()) return 0;
+    const uint64_t first = thumbnail.PrimaryImage().firstStripOffset;
+    const uint64_t end = first > thumbnail.Ifd0Offset() ? bytes.size() : thumbnail.Ifd0Offset();
+    if (first < kMinDirectoryOffset || end <= first || end > bytes.size()) return Outcome::kRefused;
     held.assign(bytes.begin() + static_cast<ptrdiff_t>(first), bytes.begin() + static_cast<ptrdiff_t>(end));
   }
-  if (held.empty()) return 0;
-  editor.thumbnailBytes = std::move(held);
-  return 1;
+  if (held.empty()) return Outcome::kRefused;
+  editor.HoldThumbnail(std::move(held));
+  return Outcome::kDone;
 }
 
-int BuildIfd(ExifEditor& editor, uint32_t code, const TextInfo& info, bool gps_pointer) {
+Outcome BuildIfd(ExifEditor& editor, uint32_t code, const TextInfo& info, bool gps_pointer) {
   if ((code != kIfd0 && code != kIfd1) || TextInfoVersion(info.version) < kTextInfoVersion0120 ||
-      !editor.HasWorkBlock() || editor.blockLength < 8) {
-    return 0;
+      editor.Block().size() < 8) {
+    return Outcome::kRefused;
   }
-  const ByteOrder order = editor.byteOrder;
+  const ByteOrder order = editor.Order();
   const bool tiff = editor.IsTiffSource();
   std::optional<std::vector<DirectoryItem>> own;
   if (code == kIfd0) {
-    own = OwnItems(editor, editor, kIfd0);
+    own = OwnItems(editor, editor.Source(), kIfd0);
   } else {
-    if (editor.thumbnailPath.empty()) return 0;
-    exif::ExifReader thumbnail(editor.thumbnailPath.c_str(), 0, 0);
-    if (editor.thumbnailBytes.empty() && !LoadThumbnailBytes(editor, thumbnail)) return 0;
+    if (editor.ThumbnailFile().empty()) return Outcome::kRefused;
+    exif::ExifReader thumbnail(editor.ThumbnailFile().c_str(), 0, 0);
+    if (editor.Thumbnail().empty() && !Done(LoadThumbnailBytes(editor, thumbnail))) return Outcome::kRefused;
     own = OwnItems(editor, thumbnail, kIfd0);
   }
-  if (!own) return 0;
+  if (!own) return Outcome::kRefused;
   std::vector<DirectoryItem>& items = *own;
 
   if (tiff && !std::all_of(std::begin(kRequiredTiffTags), std::end(kRequiredTiffTags),
                            [&](uint16_t tag) { return Has(items, tag); })) {
-    return 0;
+    return Outcome::kRefused;
   }
   if (!tiff && code == kIfd1) Put(items, ShortItem(kTagCompression, kCompressionJpeg, order));
   if (code == kIfd0) {
@@ -266,13 +266,14 @@ int BuildIfd(ExifEditor& editor, uint32_t code, const TextInfo& info, bool gps_p
     }
   }
   if (!tiff) {
-    const uint16_t unit = editor.jfifUnits == kJfifDotsPerCentimetre ? kUnitCentimetre : kUnitInch;
+    const uint16_t unit = editor.Source().Jpeg().jfifUnits == kJfifDotsPerCentimetre ? kUnitCentimetre : kUnitInch;
     Put(items, ShortItem(kTagResolutionUnit, unit, order));
   }
   exif::Rational x{}, y{};
   // A JFIF segment without a unit gives only the pixels' aspect ratio (the
-  // JPEG writer's 1:1), no resolution: such a picture gets the default too.
-  if (tiff || editor.jfifUnits != 0) editor.GetResolution(&x, &y);
+  // JPEG writer's 1:1), no resolution: such a picture gets the default too,
+  // and so does a TIFF whose resolutions cannot be read.
+  if (tiff || editor.Source().Jpeg().jfifUnits != 0) (void)editor.Source().GetResolution(&x, &y);
   Put(items, RationalItem(exif::kTagXResolution, x, order), true);
   Put(items, RationalItem(exif::kTagYResolution, y, order), true);
   if (!tiff && code == kIfd1) {
@@ -281,18 +282,18 @@ int BuildIfd(ExifEditor& editor, uint32_t code, const TextInfo& info, bool gps_p
   }
   if (!tiff) Put(items, ShortItem(kTagYCbCrPositioning, 2, order));
 
-  return Done(editor.AppendDirectory(code, items)) ? 1 : 0;
+  return editor.AppendDirectory(code, items);
 }
 
-int BuildExifIfd(ExifEditor& editor, const TextInfo& info) {
+Outcome BuildExifIfd(ExifEditor& editor, const TextInfo& info) {
   if (TextInfoVersion(info.version) < kTextInfoVersion0120 ||
       !editor.FindBlockEntry(kIfd0, exif::kTagExifIfdPointer)) {
-    return 0;
+    return Outcome::kRefused;
   }
-  const ByteOrder order = editor.byteOrder;
+  const ByteOrder order = editor.Order();
   const bool jpeg = !editor.IsTiffSource();
-  auto own = OwnItems(editor, editor, kExifIfd);
-  if (!own) return 0;
+  auto own = OwnItems(editor, editor.Source(), kExifIfd);
+  if (!own) return Outcome::kRefused;
   std::vector<DirectoryItem>& items = *own;
 
   const auto version = std::find_if(items.begin(), items.end(), [](const DirectoryItem& i) {
@@ -310,55 +311,56 @@ int BuildExifIfd(ExifEditor& editor, const TextInfo& info) {
   Put(items, VersionItem(exif::kTagFlashpixVersion, "0100"));
   Put(items, ShortItem(kTagColorSpace, 1, order));
   if (jpeg) {
-    const exif::ImageSize size = editor.GetImageSize();
+    const exif::ImageSize size = editor.Source().GetImageSize();
     Put(items, LongItem(exif::kTagPixelXDimension, size.width, order), true);
     Put(items, LongItem(exif::kTagPixelYDimension, size.height, order), true);
   }
-  if (!editor.thumbnailPath.empty()) Put(items, LongItem(exif::kTagInteropIfdPointer, 0, order), true);
+  if (!editor.ThumbnailFile().empty()) Put(items, LongItem(exif::kTagInteropIfdPointer, 0, order), true);
 
-  return Done(editor.AppendDirectory(kExifIfd, items)) ? 1 : 0;
+  return editor.AppendDirectory(kExifIfd, items);
 }
 
-int AppendInteropIfd(ExifEditor& editor) {
-  if (editor.IsTiffSource() || !editor.FindBlockEntry(kExifIfd, exif::kTagInteropIfdPointer)) return 0;
-  const ByteOrder order = editor.byteOrder;
+Outcome AppendInteropIfd(ExifEditor& editor) {
+  if (editor.IsTiffSource() || !editor.FindBlockEntry(kExifIfd, exif::kTagInteropIfdPointer)) return Outcome::kRefused;
+  const ByteOrder order = editor.Order();
   std::vector<DirectoryItem> items;
   if (editor.HasDirectory(kInteropIfd)) {
-    if (const auto dir = ReadBlockDirectory(editor.Block(), order, editor.interopHeader.offset)) {
+    if (const auto dir = ReadBlockDirectory(editor.Block(), order, editor.DirectoryOffset(kInteropIfd))) {
       for (const BlockEntry& e : dir->entries) items.push_back(ItemFromBlock(editor.Block(), e, order, order));
     }
   }
   Put(items, TextItem(kTagInteropIndex, "R98"));
   Put(items, VersionItem(kTagInteropVersion, "0100"));
-  return Done(editor.AppendDirectory(kInteropIfd, items)) ? 1 : 0;
+  return editor.AppendDirectory(kInteropIfd, items);
 }
 
-int BuildExifBlock(ExifEditor& editor, const std::string& thumbnail_path, const TextInfo& info,
+Outcome BuildExifBlock(ExifEditor& editor, const std::string& thumbnail_path, const TextInfo& info,
                    GpsTagSet* gps) {
-  if ((!editor.HasJpegDimensions() && !editor.HasTiffDimensions()) ||
+  const exif::ExifReader& source = editor.Source();
+  if ((!source.HasJpegDimensions() && !source.HasTiffDimensions()) ||
       TextInfoVersion(info.version) != kTextInfoVersion0120) {
-    return 0;
+    return Outcome::kRefused;
   }
-  editor.thumbnailPath = thumbnail_path;
+  editor.SetThumbnailFile(thumbnail_path);
   uint8_t head[8] = {};
-  const ByteOrder order = editor.byteOrder;
+  const ByteOrder order = editor.Order();
   head[0] = head[1] = order == exif::kLittleEndian ? 'I' : 'M';
   exif::Write16(head + 2, 42, order);
-  if (!editor.StartBlock(head) || !BuildIfd(editor, kIfd0, info, gps != nullptr) ||
-      !BuildExifIfd(editor, info) || (gps != nullptr && !AppendGpsIfd(editor, gps))) {
-    return 0;
+  if (!editor.StartBlock(head) || !Done(BuildIfd(editor, kIfd0, info, gps != nullptr)) ||
+      !Done(BuildExifIfd(editor, info)) || (gps != nullptr && !Done(AppendGpsIfd(editor, gps)))) {
+    return Outcome::kRefused;
   }
   if (!thumbnail_path.empty()) {
-    const int interop = AppendInteropIfd(editor);
+    const Outcome interop = AppendInteropIfd(editor);
     // A pointer left at 0 (no directory could be made: a TIFF has none, or
     // no IFD1 came to need it) points readers at the TIFF header: it goes.
     // A block written here has no maker note, so the removal is never refused.
-    if (!BuildIfd(editor, kIfd1, info, false) || interop == 0) {
+    if (!Done(BuildIfd(editor, kIfd1, info, false)) || !Done(interop)) {
       (void)editor.RemoveTag(kExifIfd, exif::kTagInteropIfdPointer);
     }
   }
   editor.PlaceDataBehindBlock();
-  return 1;
+  return Outcome::kDone;
 }
 
 }  // namespace veltora::edit

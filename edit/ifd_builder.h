@@ -3,8 +3,6 @@
 // texts, the Exif and Interoperability directories, and the whole block of a
 // freshly encoded picture. The same IFD1 builder gives an edited file its new
 // thumbnail (thumbnail_replace.h).
-//
-// Results follow the engine's convention: 1 for success, 0 for failure.
 #ifndef VELTORA_EDIT_IFD_BUILDER_H_
 #define VELTORA_EDIT_IFD_BUILDER_H_
 
@@ -46,7 +44,7 @@ struct SourceTiff {
 };
 // False when the file cannot be read; a file without TIFF structure gives
 // true with no bytes.
-bool LoadSourceTiff(exif::ExifReader& reader, SourceTiff* out);
+[[nodiscard]] bool LoadSourceTiff(exif::ExifReader& reader, SourceTiff* out);
 
 // Tags of a picture file's IFD0 that never pass to another file's directory:
 // they number pages and sub-images of the file they come from.
@@ -54,25 +52,25 @@ inline constexpr uint16_t kFileOnlyTags[] = {254 /* NewSubfileType */, 297 /* Pa
 
 // Fills the editor's thumbnail bytes from the thumbnail file, whose picture
 // must be 160 x 120: a JPEG without its application segments, or the strip
-// data of a TIFF. 1, or 0 (nothing held) for another size or a read failure.
-int LoadThumbnailBytes(ExifEditor& editor, exif::ExifReader& thumbnail);
+// data of a TIFF. Refused (nothing held) for another size or a read failure.
+Outcome LoadThumbnailBytes(ExifEditor& editor, exif::ExifReader& thumbnail);
 
 // IFD0 (code kIfd0, from the editor's own source) or IFD1 (kIfd1, from the
-// thumbnail file at editor.thumbnailPath, whose bytes it loads when none are
+// thumbnail file at editor.ThumbnailFile(), whose bytes it loads when none are
 // held), completed for the info and appended at the end of the block, linked
 // from the header or from IFD0. `gps_pointer` adds GPSInfoIFDPointer to IFD0.
-int BuildIfd(ExifEditor& editor, uint32_t code, const TextInfo& info, bool gps_pointer);
+Outcome BuildIfd(ExifEditor& editor, uint32_t code, const TextInfo& info, bool gps_pointer);
 // The Exif IFD at the end of the block, pointed at by IFD0.
-int BuildExifIfd(ExifEditor& editor, const TextInfo& info);
+Outcome BuildExifIfd(ExifEditor& editor, const TextInfo& info);
 // A new Interoperability directory ("R98", version "0100" where absent) at
 // the end of a JPEG's block; the Exif IFD must already hold the pointer.
-int AppendInteropIfd(ExifEditor& editor);
+Outcome AppendInteropIfd(ExifEditor& editor);
 
 // A whole new block for the editor's source (a freshly encoded picture):
 // header, IFD0, Exif IFD, the GPS IFD when `gps` is given, and with a
 // thumbnail path the Interoperability IFD and IFD1. The info's version must
 // be exactly "0120".
-int BuildExifBlock(ExifEditor& editor, const std::string& thumbnail_path, const TextInfo& info,
+Outcome BuildExifBlock(ExifEditor& editor, const std::string& thumbnail_path, const TextInfo& info,
                    GpsTagSet* gps);
 
 }  // namespace veltora::edit

@@ -62,7 +62,7 @@ HRESULT RebuildOrientation(ExifEditor& editor, const char* output_path, int32_t 
   if (primary != r) {
     const OrientationPair next = NewOrientations(r, primary, thumbnail);
     if (!PutOrientation(editor, exif::kIfd0, next.primary)) return E_FAIL;
-    if (editor.ifd1.ifdOffset != 0 && !PutOrientation(editor, exif::kIfd1, next.thumbnail)) {
+    if (editor.DirectoryOffset(exif::kIfd1) != 0 && !PutOrientation(editor, exif::kIfd1, next.thumbnail)) {
       return E_FAIL;
     }
   }
@@ -78,48 +78,43 @@ HRESULT SetOrientationBody(const char* output_path, const char* input_path, int3
     return E_INVALIDARG;
   }
   if (!IsEditableFormat(input_path)) return E_FAIL;
-  ExifEditor editor(input_path, 1);
-  if (!editor.IsExif()) return E_NOTEXIF;
-  const uint16_t primary = editor.GetOrientationTag(0);
-  const uint16_t thumbnail = editor.GetOrientationTag(1);
+  exif::ExifReader reader(input_path, 1, 0);
+  if (!reader.IsExif()) return E_NOTEXIF;
+  const uint16_t primary = reader.GetOrientationTag(0);
+  const uint16_t thumbnail = reader.GetOrientationTag(1);
 
-  if (editor.data != nullptr && IsOrientation(orientation) && IsOrientation(primary) &&
+  const std::span<const uint8_t> loaded = reader.LoadedData();
+  if (!loaded.empty() && IsOrientation(orientation) && IsOrientation(primary) &&
       IsOrientation(thumbnail)) {
-    const std::span<uint8_t> block(editor.data, editor.dataLoadedSize);
-    const std::vector<uint8_t> loaded(block.begin(), block.end());
-    const NoteBytes note = MakerNoteBytes(block, editor.byteOrder, editor.ifd0Offset);
+    std::vector<uint8_t> block(loaded.begin(), loaded.end());
+    const exif::ByteOrder order = reader.Order();
+    const NoteBytes note = MakerNoteBytes(block, order, reader.Ifd0Offset());
     bool patched = true;
     if (primary != orientation) {
       const OrientationPair next =
           NewOrientations(static_cast<uint16_t>(orientation), primary, thumbnail);
-      patched = PatchShortEntry(block, editor.byteOrder, editor.ifd0Offset, exif::kTagOrientation,
-                                next.primary, note);
-      if (patched && !PatchShortEntry(block, editor.byteOrder, editor.thumbnailImage.ifdOffset,
-                                      exif::kTagOrientation, next.thumbnail, note)) {
-        // Both or neither: the rebuild below starts from the loaded block.
-        PatchShortEntry(block, editor.byteOrder, editor.ifd0Offset, exif::kTagOrientation,
-                        primary, note);
-        patched = false;
-      }
+      // Both or neither: a rebuild below starts from the loaded block.
+      patched = PatchShortEntry(block, order, reader.Ifd0Offset(), exif::kTagOrientation,
+                                next.primary, note) &&
+                PatchShortEntry(block, order, reader.ThumbnailImage().ifdOffset,
+                                exif::kTagOrientation, next.thumbnail, note);
     }
     if (patched) {
-      if (platform::IsSameFile(output_path, input_path)) {
-        StampDateTime(static_cast<exif::ExifReader&>(editor));
-        return WriteLoadedBlockInPlace(editor, loaded);
-      }
-      return CopyAndPatch(editor, output_path);
+      (void)StampDateTime(block, order, reader.Ifd0Offset(), platform::GetLocalTime());
+      if (platform::IsSameFile(output_path, input_path)) return WriteLoadedBlockInPlace(reader, block);
+      return CopyAndPatch(reader, block, output_path);
     }
   }
+  ExifEditor editor(reader);
   if (allow_rebuild == 0) return E_FAIL;
   return RebuildOrientation(editor, output_path, orientation, primary, thumbnail);
 }
 
 // Rewrites the DateTimeOriginal text of the loaded block; false when the
 // file has none of exactly 19 characters stored in 20 ASCII bytes.
-bool PatchCaptureDate(exif::ExifReader& reader, const SYSTEMTIME& date) {
-  if (reader.data == nullptr) return false;
-  const std::span<uint8_t> block(reader.data, reader.dataLoadedSize);
-  const auto dir = ReadBlockDirectory(block, reader.byteOrder, reader.exifIfd.offset);
+bool PatchCaptureDate(const exif::ExifReader& reader, std::span<uint8_t> block,
+                      const SYSTEMTIME& date) {
+  const auto dir = ReadBlockDirectory(block, reader.Order(), reader.ExifIfd().offset);
   if (!dir) return false;
   for (const BlockEntry& e : dir->entries) {
     if (e.entry.tag != exif::kTagDateTimeOriginal) continue;
@@ -150,11 +145,12 @@ HRESULT SetDateTimeOriginalBody(const char* path, const SYSTEMTIME& date) {
                                  date.wSecond)) {
     return E_INVALIDARG;
   }
-  if (reader.data == nullptr) return E_FAIL;
-  const std::vector<uint8_t> loaded(reader.data, reader.data + reader.dataLoadedSize);
-  if (!PatchCaptureDate(reader, date)) return E_FAIL;
-  StampDateTime(reader);
-  return WriteLoadedBlockInPlace(reader, loaded);
+  const std::span<const uint8_t> loaded = reader.LoadedData();
+  if (loaded.empty()) return E_FAIL;
+  std::vector<uint8_t> block(loaded.begin(), loaded.end());
+  if (!PatchCaptureDate(reader, block, date)) return E_FAIL;
+  (void)StampDateTime(block, reader.Order(), reader.Ifd0Offset(), platform::GetLocalTime());
+  return WriteLoadedBlockInPlace(reader, block);
 }
 
 }  // namespace

@@ -154,10 +154,9 @@ uint32_t JpegLayout(const ExifEditor& editor, Out& out, In& in) {
       if (uint32_t error = out.Write(app1, sizeof app1)) return error;
       const auto block = editor.Block();
       if (uint32_t error = out.Write(block.data(), block.size())) return error;
-      if (!editor.thumbnailBytes.empty()) {
-        if (uint32_t error = out.Write(editor.thumbnailBytes.data(), editor.thumbnailBytes.size())) {
-          return error;
-        }
+      const auto thumbnail = editor.Thumbnail();
+      if (!thumbnail.empty()) {
+        if (uint32_t error = out.Write(thumbnail.data(), thumbnail.size())) return error;
       }
     } else if (s->marker == exif::kJpegEoi) {
       return out.Write(head, 2);
@@ -196,21 +195,22 @@ struct PieceCopy {
 // image data moves with it (unless the main image comes from elsewhere), one
 // inside the pinned part of the block stays, and any other the source holds
 // is copied behind the main image data. The pieces to copy.
-std::vector<PieceCopy> RepointSubImages(const ExifEditor& editor,
+std::vector<PieceCopy> RepointSubImages(ExifEditor& editor,
                                         std::span<const SubImagePiece> pieces,
                                         std::span<uint8_t> block, uint64_t image_from,
                                         uint64_t source_size) {
-  const bool image_from_source = editor.alternateSourcePath.empty();
+  const bool image_from_source = editor.ImageDataFile().empty();
   std::vector<PieceCopy> copies;
-  const uint64_t image_to = editor.ifd0.firstStripOffset;
-  uint64_t end = PaddedSize(image_to + editor.imageDataLength);
+  const PlacedData image = editor.Placed(exif::kIfd0);
+  const uint64_t image_to = image.offset;
+  uint64_t end = PaddedSize(image_to + image.length);
   for (const SubImagePiece& piece : pieces) {
-    const uint64_t from = uint64_t{editor.tiffHeaderOffset} + piece.offset;
+    const uint64_t from = uint64_t{editor.Source().TiffHeaderOffset()} + piece.offset;
     const uint64_t past = from + piece.length;
     if (piece.length == 0 || past <= editor.PinnedEnd()) continue;
-    if (image_from_source && from >= image_from && past <= image_from + editor.imageDataLength) {
-      (void)RepointPiece(block, editor.byteOrder, piece, from - image_from + image_to);
-    } else if (past <= source_size && RepointPiece(block, editor.byteOrder, piece, end)) {
+    if (image_from_source && from >= image_from && past <= image_from + image.length) {
+      (void)RepointPiece(block, editor.Order(), piece, from - image_from + image_to);
+    } else if (past <= source_size && RepointPiece(block, editor.Order(), piece, end)) {
       copies.push_back({from, piece.length, end});
       end = PaddedSize(end + piece.length);
     }
@@ -221,14 +221,12 @@ std::vector<PieceCopy> RepointSubImages(const ExifEditor& editor,
 // `in` holds the main image data; `source`, the edited file, the sub-images'
 // (the same file unless the main image is a new picture).
 template <typename In, typename Out, typename Source>
-uint32_t TiffLayout(const ExifEditor& editor, Out& out, In& in, Source& source) {
-  const uint64_t from = !editor.alternateSourcePath.empty() && editor.alternateImageOffset != 0
-                            ? editor.alternateImageOffset
-                            : uint64_t{editor.tiffHeaderOffset} + editor.primaryImage.firstStripOffset;
+uint32_t TiffLayout(ExifEditor& editor, Out& out, In& in, Source& source) {
+  const uint64_t from = editor.ImageDataStart();
   std::span<const uint8_t> block = editor.Block();
   std::vector<uint8_t> repointed;
   std::vector<PieceCopy> copies;
-  if (const auto pieces = SubImagePieces(block, editor.byteOrder, editor.ifd0.ifdOffset);
+  if (const auto pieces = SubImagePieces(block, editor.Order(), editor.DirectoryOffset(exif::kIfd0));
       !pieces.empty()) {
     uint64_t source_size = 0;
     if (uint32_t error = source.Size(&source_size)) return error;
@@ -238,17 +236,18 @@ uint32_t TiffLayout(const ExifEditor& editor, Out& out, In& in, Source& source) 
   }
   if (uint32_t error = out.Seek(0)) return error;
   if (uint32_t error = out.Write(block.data(), block.size())) return error;
-  if (editor.ifd1.firstStripOffset != 0 && editor.thumbnailDataLength != 0 &&
-      !editor.thumbnailBytes.empty()) {
-    if (uint32_t error = out.Seek(editor.ifd1.firstStripOffset)) return error;
-    if (uint32_t error = out.Write(editor.thumbnailBytes.data(), editor.thumbnailBytes.size())) {
+  const PlacedData thumbnail = editor.Placed(exif::kIfd1);
+  if (thumbnail.offset != 0 && thumbnail.length != 0 && !editor.Thumbnail().empty()) {
+    if (uint32_t error = out.Seek(thumbnail.offset)) return error;
+    if (uint32_t error = out.Write(editor.Thumbnail().data(), editor.Thumbnail().size())) {
       return error;
     }
   }
-  if (editor.ifd0.firstStripOffset == 0 || editor.imageDataLength == 0) return kErrorInvalidData;
-  if (uint32_t error = out.Seek(editor.ifd0.firstStripOffset)) return error;
+  const PlacedData image = editor.Placed(exif::kIfd0);
+  if (image.offset == 0 || image.length == 0) return kErrorInvalidData;
+  if (uint32_t error = out.Seek(image.offset)) return error;
   bool complete = false;
-  if (uint32_t error = CopyRun(in, out, from, editor.imageDataLength, &complete)) return error;
+  if (uint32_t error = CopyRun(in, out, from, image.length, &complete)) return error;
   if (!complete) return kErrorInvalidData;
   for (const PieceCopy& copy : copies) {
     if (uint32_t error = out.Seek(copy.to)) return error;
@@ -288,14 +287,14 @@ uint32_t WriteJpegLayout(const ExifEditor& editor, File& out, File& in) {
       [&] { return JpegLayout(editor, out, in); });
 }
 
-uint32_t WriteTiffLayout(const ExifEditor& editor, File& out, File& in) {
+uint32_t WriteTiffLayout(ExifEditor& editor, File& out, File& in) {
   // A new main picture comes from another file: the sub-images' data is
   // still read from the edited one.
   File edited;
   File* source = &in;
-  if (!editor.alternateSourcePath.empty() &&
-      !SubImagePieces(editor.Block(), editor.byteOrder, editor.ifd0.ifdOffset).empty()) {
-    if (uint32_t error = File::Open(editor.path.c_str(), File::Access::kRead, &edited)) {
+  if (!editor.ImageDataFile().empty() &&
+      !SubImagePieces(editor.Block(), editor.Order(), editor.DirectoryOffset(exif::kIfd0)).empty()) {
+    if (uint32_t error = File::Open(editor.Source().Path().c_str(), File::Access::kRead, &edited)) {
       return error;
     }
     source = &edited;
@@ -318,7 +317,7 @@ uint32_t WriteJpegLayout(const ExifEditor& editor, std::span<const uint8_t> in,
   return JpegLayout(editor, sink, source);
 }
 
-uint32_t WriteTiffLayout(const ExifEditor& editor, std::span<const uint8_t> in,
+uint32_t WriteTiffLayout(ExifEditor& editor, std::span<const uint8_t> in,
                          std::vector<uint8_t>* out) {
   MemoryIn source(in);
   MemoryOut sink(out);
@@ -333,10 +332,10 @@ std::optional<std::string> DateText(const SYSTEMTIME& time) {
   return text;
 }
 
-int StampDateTime(std::span<uint8_t> block, exif::ByteOrder order, uint32_t ifd0_offset,
+Outcome StampDateTime(std::span<uint8_t> block, exif::ByteOrder order, uint32_t ifd0_offset,
                   const SYSTEMTIME& now) {
   const auto dir = ReadBlockDirectory(block, order, ifd0_offset);
-  if (!dir) return 0;
+  if (!dir) return Outcome::kAbsent;
   for (const BlockEntry& e : dir->entries) {
     if (e.entry.tag != exif::kTagDateTime) continue;
     // A damaged block may let the value share bytes with the maker note,
@@ -344,26 +343,21 @@ int StampDateTime(std::span<uint8_t> block, exif::ByteOrder order, uint32_t ifd0
     if (e.entry.type != exif::kTypeAscii || e.entry.count != exif::kDateTextStoredSize ||
         e.entry.value == 0 || !ValueBytes(block, e) ||
         MakerNoteBytes(block, order, ifd0_offset).Meets(e.entry.value, e.size)) {
-      return 0;
+      return Outcome::kAbsent;
     }
     const auto text = DateText(now);
-    if (!text) return 0;
+    if (!text) return Outcome::kAbsent;
     std::memcpy(block.data() + e.entry.value, text->c_str(), exif::kDateTextStoredSize);
-    return 1;
+    return Outcome::kDone;
   }
-  return 0;
+  return Outcome::kAbsent;
 }
 
-int StampDateTime(ExifEditor& editor) {
-  if (!editor.HasWorkBlock()) return 0;
-  return StampDateTime(editor.Block(), editor.byteOrder, editor.ifd0.ifdOffset,
-                       platform::GetLocalTime());
-}
-
-int StampDateTime(exif::ExifReader& reader) {
-  if (reader.data == nullptr) return 0;
-  return StampDateTime({reader.data, reader.dataLoadedSize}, reader.byteOrder, reader.ifd0Offset,
-                       platform::GetLocalTime());
+void StampDateTime(ExifEditor& editor) {
+  // A block without a DateTime of the stamp's shape keeps its own: the stamp
+  // is no part of the edit's success.
+  (void)StampDateTime(editor.Block(), editor.Order(), editor.DirectoryOffset(exif::kIfd0),
+                      platform::GetLocalTime());
 }
 
 HRESULT WriteEditedFile(ExifEditor& editor, const char* target) {
@@ -371,15 +365,13 @@ HRESULT WriteEditedFile(ExifEditor& editor, const char* target) {
   const LayoutWriter layout = [&editor, tiff](File& out, File& in) {
     return tiff ? WriteTiffLayout(editor, out, in) : WriteJpegLayout(editor, out, in);
   };
-  const char* alternate =
-      editor.alternateSourcePath.empty() ? nullptr : editor.alternateSourcePath.c_str();
-  return WriteResultFile(target, editor.path.c_str(), alternate, layout);
+  const char* alternate = editor.ImageDataFile().empty() ? nullptr : editor.ImageDataFile().c_str();
+  return WriteResultFile(target, editor.Source().Path().c_str(), alternate, layout);
 }
 
-HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader, std::span<const uint8_t> loaded) {
-  if (reader.data == nullptr || reader.dataLoadedSize == 0) return E_FAIL;
-  const std::span<const uint8_t> patched(reader.data, reader.dataLoadedSize);
-  if (loaded.size() != patched.size()) return E_FAIL;
+HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader, std::span<const uint8_t> patched) {
+  const std::span<const uint8_t> loaded = reader.LoadedData();
+  if (loaded.empty() || loaded.size() != patched.size()) return E_FAIL;
   // Compared a run at a time: the changes lie between a thumbnail and a
   // header that stay as they were.
   constexpr size_t kRun = 64;
@@ -396,23 +388,20 @@ HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader, std::span<const 
     from = 0;
     to = 1;
   }
-  return WriteBlockInPlace(reader.path.c_str(), reader.FileOffset(0) + from, patched.data() + from,
+  return WriteBlockInPlace(reader.Path().c_str(), reader.FileOffset(0) + from, patched.data() + from,
                            to - from);
 }
 
-HRESULT CopyAndPatch(exif::ExifReader& reader, const char* target) {
-  StampDateTime(reader);
-  if (reader.data == nullptr || reader.dataLoadedSize == 0) return E_FAIL;
+HRESULT CopyAndPatch(const exif::ExifReader& reader, std::span<const uint8_t> patched,
+                     const char* target) {
+  if (patched.empty()) return E_FAIL;
   // The copy takes the source's permissions, as a file copy does; a
   // read-only existing target is not copied over.
-  return ReplaceWithNewFile(target, {reader.path.c_str(), true, MapWin32Error},
-                            [&](File& out, const std::string&) {
-                              if (uint32_t error = platform::CopyFileContents(reader.path.c_str(), out)) {
-                                return MapWin32Error(error);
-                              }
-                              return MapWin32Error(
-                                  out.WriteAt(reader.FileOffset(0), reader.data, reader.dataLoadedSize));
-                            });
+  const char* source = reader.Path().c_str();
+  return ReplaceWithNewFile(target, {source, true, MapWin32Error}, [&](File& out, const std::string&) {
+    if (uint32_t error = platform::CopyFileContents(source, out)) return MapWin32Error(error);
+    return MapWin32Error(out.WriteAt(reader.FileOffset(0), patched.data(), patched.size()));
+  });
 }
 
 }  // namespace veltora::edit

@@ -38,13 +38,13 @@ uint32_t WriteJpegLayout(const ExifEditor& editor, platform::File& out, platform
 // both, each piece repointed (sub_image_data.h; read from the edited file
 // also when `in` is a new main picture). 13 when there is no image data to
 // copy or `in` ends before it does.
-uint32_t WriteTiffLayout(const ExifEditor& editor, platform::File& out, platform::File& in);
+uint32_t WriteTiffLayout(ExifEditor& editor, platform::File& out, platform::File& in);
 
 // The same layouts over memory (the fuzzer, tests): `in` is the whole source
 // file, `out` receives the new one.
 uint32_t WriteJpegLayout(const ExifEditor& editor, std::span<const uint8_t> in,
                          std::vector<uint8_t>* out);
-uint32_t WriteTiffLayout(const ExifEditor& editor, std::span<const uint8_t> in,
+uint32_t WriteTiffLayout(ExifEditor& editor, std::span<const uint8_t> in,
                          std::vector<uint8_t>* out);
 
 // `time` as the 19 characters "YYYY:MM:DD HH:MM:SS" (without the NUL);
@@ -54,29 +54,29 @@ std::optional<std::string> DateText(const SYSTEMTIME& time);
 // Writes `now` as "YYYY:MM:DD HH:MM:SS" and its NUL over IFD0's DateTime in
 // `block`, keeping the template's separators. Only an ASCII DateTime of
 // count exactly 20 whose 20 bytes lie inside the block is stamped; anything
-// else is left alone and no tag is added. 1 when stamped.
-int StampDateTime(std::span<uint8_t> block, exif::ByteOrder order, uint32_t ifd0_offset,
+// else is left alone and no tag is added (absent).
+Outcome StampDateTime(std::span<uint8_t> block, exif::ByteOrder order, uint32_t ifd0_offset,
                   const SYSTEMTIME& now);
-// The stamp with the current local time, on the work block or on a reader's
-// loaded block.
-int StampDateTime(ExifEditor& editor);
-int StampDateTime(exif::ExifReader& reader);
+// The stamp with the current local time on the work block.
+void StampDateTime(ExifEditor& editor);
 
 // The rebuild's guarded write: WriteResultFile with the TIFF layout for a
 // bare TIFF source and the JPEG layout otherwise.
 HRESULT WriteEditedFile(ExifEditor& editor, const char* target);
 
-// Writes the reader's patched block back over its own file (no backup): the
-// one span from the first to the last byte that differs from `loaded` (the
-// block as it was read), at its place. 0, E_FAIL without a loaded block or
-// when `loaded` is not the same size, or WriteBlockInPlace's code.
-HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader, std::span<const uint8_t> loaded);
+// Writes `patched`, a patched copy of the reader's loaded block, back over
+// the reader's own file (no backup): the one span from the first to the last
+// byte that differs from the block as it was read, at its place. 0, E_FAIL
+// without a loaded block or when `patched` is not the same size, or
+// WriteBlockInPlace's code.
+HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader, std::span<const uint8_t> patched);
 
-// Stamps the reader's loaded block, copies its source file to `target`
-// (backing an existing target up first) and writes the patched block into
-// the copy. E_FAIL without a loaded block; a failure after the copy puts the
-// backup back. Every temporary file is gone on return.
-HRESULT CopyAndPatch(exif::ExifReader& reader, const char* target);
+// Copies the reader's source file to `target` (backing an existing target up
+// first) and writes `patched` (its block, patched) into the copy. E_FAIL
+// without a block; a failure after the copy puts the backup back. Every
+// temporary file is gone on return.
+HRESULT CopyAndPatch(const exif::ExifReader& reader, std::span<const uint8_t> patched,
+                     const char* target);
 
 }  // namespace veltora::edit
 

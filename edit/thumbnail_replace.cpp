@@ -62,9 +62,16 @@ bool TakeNewPictureEntries(ExifEditor& editor, const std::vector<DirectoryItem>&
         editor.FindBlockEntry(kIfd0, item.tag)) {
       continue;
     }
-    additions.push_back(EditFromItem(item, editor.byteOrder));
+    additions.push_back(EditFromItem(item, editor.Order()));
   }
   return editor.RewriteIfd(kIfd0, kOldPictureTags, additions).Done();
+}
+
+// Whether IFD0's inline SHORT or LONG `tag` holds `value`.
+bool HoldsDimension(ExifEditor& editor, uint16_t tag, uint32_t value) {
+  const auto entry = editor.FindBlockEntry(kIfd0, tag);
+  return entry && (entry->type == exif::kTypeShort || entry->type == exif::kTypeLong) &&
+         exif::EntryValueSize(&*entry) <= 4 && entry->value == value;
 }
 
 // Sets a JPEG's pixel dimension where the Exif IFD holds one, keeping its type.
@@ -132,92 +139,81 @@ bool CarryOldSegments(const std::string& old_path, const std::string& picture_pa
 // images this editor does not follow; a block that holds them is pinned, so
 // they still lie where the old link said, and the new IFD1 links to them.
 void KeepOldChain(ExifEditor& editor) {
-  if (editor.data == nullptr || editor.thumbnailImage.ifdOffset == 0) return;
-  const auto old = ReadBlockDirectory(std::span<const uint8_t>(editor.data, editor.dataLoadedSize),
-                                      editor.byteOrder, editor.thumbnailImage.ifdOffset);
+  const exif::ExifReader& source = editor.Source();
+  if (source.ThumbnailImage().ifdOffset == 0) return;
+  const auto old =
+      ReadBlockDirectory(source.LoadedData(), editor.Order(), source.ThumbnailImage().ifdOffset);
   const uint32_t chained = old && old->link ? *old->link : 0;
-  const auto link = editor.NextLinkPosition(kIfd1);
-  if (chained == 0 || !link || uint64_t{chained} + 2 > editor.PinnedEnd()) return;
-  exif::Write32(editor.Block().data() + *link, chained, editor.byteOrder);
+  if (chained == 0 || uint64_t{chained} + 2 > editor.PinnedEnd()) return;
+  (void)editor.LinkBehindIfd1(chained);
 }
 
 }  // namespace
 
-int AttachThumbnail(ExifEditor& editor, const std::string& thumbnail_path, const TextInfo& info) {
-  if ((!editor.HasJpegDimensions() && !editor.HasTiffDimensions()) || !editor.HasWorkBlock() ||
-      editor.ifd1.ifdOffset != 0) {
-    return 0;
+Outcome AttachThumbnail(ExifEditor& editor, const std::string& thumbnail_path, const TextInfo& info) {
+  const exif::ExifReader& source = editor.Source();
+  if ((!source.HasJpegDimensions() && !source.HasTiffDimensions()) || !editor.HasWorkBlock() ||
+      editor.DirectoryOffset(kIfd1) != 0) {
+    return Outcome::kRefused;
   }
-  editor.thumbnailBytes.clear();
-  editor.thumbnailPath.clear();
-  if (TextInfoVersion(info.version) != kTextInfoVersion0120) return 0;
-  editor.thumbnailPath = thumbnail_path;
+  editor.DropThumbnail();
+  if (TextInfoVersion(info.version) != kTextInfoVersion0120) return Outcome::kRefused;
+  editor.SetThumbnailFile(thumbnail_path);
   if (!thumbnail_path.empty()) {
     // A file whose Exif IFD has no Interoperability pointer gets no new
     // directory: adding the pointer is no part of a thumbnail's attachment.
     // Without one the thumbnail is still attached: the directory only
     // names the thumbnail's format, which its own IFD1 says as well.
     if (!editor.HasDirectory(exif::kInteropIfd)) (void)AppendInteropIfd(editor);
-    if (!BuildIfd(editor, kIfd1, info, false)) return 0;
+    if (const Outcome built = BuildIfd(editor, kIfd1, info, false); !Done(built)) return built;
     KeepOldChain(editor);
   }
   // The Interoperability directory describes the main picture, not the
   // thumbnail: it stays even when no IFD1 is attached.
   editor.PlaceDataBehindBlock();
-  return 1;
+  return Outcome::kDone;
 }
 
-int DetachThumbnail(ExifEditor& editor) {
-  if (!editor.HasWorkBlock() || editor.ifd1.ifdOffset == 0) return 0;
-  const auto link = editor.NextLinkPosition(kIfd0);
-  if (!link || editor.ifd1.ifdOffset < *link) return 0;  // not the directory appended last
-  editor.thumbnailBytes.clear();
-  editor.thumbnailPath.clear();
-  editor.Truncate(editor.ifd1.ifdOffset);
-  editor.ifd1 = ImageDescription{};
-  exif::Write32(editor.Block().data() + *link, 0, editor.byteOrder);
-  editor.PlaceDataBehindBlock();
-  return 1;
-}
-
-int ReplaceMainImage(ExifEditor& editor, const std::string& picture_path) {
-  editor.alternateSourcePath.clear();
-  if (picture_path.empty()) return 0;
+Outcome ReplaceMainImage(ExifEditor& editor, const std::string& picture_path) {
+  editor.TakeImageDataFrom({}, 0);
+  if (picture_path.empty()) return Outcome::kRefused;
   const bool tiff = editor.IsTiffSource();
-  if (!tiff && !CarryOldSegments(editor.path, picture_path)) return 0;
+  if (!tiff && !CarryOldSegments(editor.Source().Path(), picture_path)) return Outcome::kRefused;
   exif::ExifReader picture(picture_path.c_str(), 1, 0);
-  if (!picture.HasJpegDimensions() && !picture.HasTiffDimensions()) return 0;
+  if (!picture.HasJpegDimensions() && !picture.HasTiffDimensions()) return Outcome::kRefused;
   const exif::ImageSize size = picture.GetImageSize();
-  editor.alternateSourcePath = picture_path;
   std::vector<DirectoryItem> entries;
+  uint32_t first_strip = 0;
   if (tiff) {
     SourceTiff source;
-    if (!picture.HasTiffDimensions() || !LoadSourceTiff(picture, &source)) return 0;
-    editor.alternateImageOffset = picture.FileOffset(picture.primaryImage.firstStripOffset);
-    entries = source.Items(kIfd0, editor.byteOrder, kFileOnlyTags);
+    if (!picture.HasTiffDimensions() || !LoadSourceTiff(picture, &source)) return Outcome::kRefused;
+    first_strip = picture.FileOffset(picture.PrimaryImage().firstStripOffset);
+    entries = source.Items(kIfd0, editor.Order(), kFileOnlyTags);
   }
-  if (!Done(editor.StartEdit(false))) return 0;
-  if (tiff && (!TakeNewPictureEntries(editor, entries) || editor.ifd0.width != size.width ||
-               editor.ifd0.length != size.height)) {
-    return 0;
+  editor.TakeImageDataFrom(picture_path, first_strip);
+  if (!Done(editor.StartEdit(false))) return Outcome::kRefused;
+  if (tiff && (!TakeNewPictureEntries(editor, entries) ||
+               !HoldsDimension(editor, exif::kTagImageWidth, size.width) ||
+               !HoldsDimension(editor, exif::kTagImageLength, size.height))) {
+    return Outcome::kRefused;
   }
   // A TIFF's Exif IFD describes its picture as a JPEG's does.
   return SetPixelDimension(editor, exif::kTagPixelXDimension, size.width) &&
                  SetPixelDimension(editor, exif::kTagPixelYDimension, size.height)
-             ? 1
-             : 0;
+             ? Outcome::kDone
+             : Outcome::kRefused;
 }
 
-int DropPrintMatching(ExifEditor& editor) {
-  int dropped = 0;
+Outcome DropPrintMatching(ExifEditor& editor) {
+  Outcome dropped = Outcome::kAbsent;
   if (editor.FindBlockEntry(kIfd0, exif::kTagPrintIm)) {
     const uint16_t tag = exif::kTagPrintIm;
-    const RewriteResult rewrite = editor.RewriteIfd(kIfd0, std::span<const uint16_t>(&tag, 1), {});
-    dropped |= rewrite.Done() && rewrite.entryChange < 0 ? 1 : 0;
+    dropped = editor.RewriteIfd(kIfd0, std::span<const uint16_t>(&tag, 1), {}).outcome;
   }
   const auto entry = editor.FindBlockEntry(exif::kMakerNoteIfd, kTagPrintMatchingInMakerNote);
   if (entry && entry->type == exif::kTypeUndefined && entry->count != 0 && entry->value != 0) {
-    dropped |= Done(editor.RemoveTag(exif::kMakerNoteIfd, kTagPrintMatchingInMakerNote)) ? 1 : 0;
+    const Outcome removed = editor.RemoveTag(exif::kMakerNoteIfd, kTagPrintMatchingInMakerNote);
+    if (dropped != Outcome::kRefused) dropped = removed;
   }
   return dropped;
 }

@@ -1,11 +1,9 @@
 // The editor steps of thumbnail and main-image replacement: a new IFD1 with
-// its thumbnail attached to (or cut from) the end of a work block made by
+// its thumbnail attached to the end of a work block made by
 // StartEdit, the main picture swapped for a freshly encoded file, and the
 // print-matching data of the old picture dropped. The exports that encode the
 // pictures and run these steps live with the other picture exports
 // (plugin/image_replacement.cpp).
-//
-// Results follow the engine's convention: 1 for success, 0 for failure.
 #ifndef VELTORA_EDIT_THUMBNAIL_REPLACE_H_
 #define VELTORA_EDIT_THUMBNAIL_REPLACE_H_
 
@@ -20,20 +18,17 @@ namespace veltora::edit {
 // for a JPEG source, TIFF for a TIFF) at the end of a block without IFD1; a
 // JPEG without an Interoperability directory gains one first. The thumbnail
 // follows the block, and in a TIFF the image data follows the thumbnail.
-int AttachThumbnail(ExifEditor& editor, const std::string& thumbnail_path, const TextInfo& info);
-// Cuts the IFD1 that AttachThumbnail appended, with everything behind it,
-// and releases the thumbnail.
-int DetachThumbnail(ExifEditor& editor);
+Outcome AttachThumbnail(ExifEditor& editor, const std::string& thumbnail_path, const TextInfo& info);
 // StartEdit for a new main picture: the file at `picture_path` (JPEG or TIFF,
 // as the source) becomes the alternate source of the image data and
 // segments, and the directories follow its size (a TIFF's IFD0 takes the new
 // file's picture entries; PixelXDimension and PixelYDimension). A JPEG's
 // old application segments and comments that describe the photograph are
 // written into the new file first, so that they survive the replacement.
-int ReplaceMainImage(ExifEditor& editor, const std::string& picture_path);
+Outcome ReplaceMainImage(ExifEditor& editor, const std::string& picture_path);
 // Drops the print-matching data of IFD0 and of the maker note: it tells how
-// the old picture was to be printed. 1 when something was dropped.
-int DropPrintMatching(ExifEditor& editor);
+// the old picture was to be printed; absent when there was none.
+Outcome DropPrintMatching(ExifEditor& editor);
 
 }  // namespace veltora::edit
 

@@ -25,10 +25,10 @@ uint16_t U16(int v) { return static_cast<uint16_t>(v); }
 
 }  // namespace
 
-int ParseDateText(std::string_view text, std::string_view sub_second_text,
+bool ParseDateText(std::string_view text, std::string_view sub_second_text,
                   SYSTEMTIME* date_time) {
   text = UpToNul(text);
-  if (date_time == nullptr || text.size() != kDateTextLength) return 0;
+  if (date_time == nullptr || text.size() != kDateTextLength) return false;
   SYSTEMTIME t{};
   t.wYear = U16(NumberAt(text, 0, 4));
   t.wMonth = U16(NumberAt(text, 5, 2));
@@ -45,12 +45,12 @@ int ParseDateText(std::string_view text, std::string_view sub_second_text,
     t.wMilliseconds = U16(NumberAt(sub, 0, 3));
   }
   *date_time = t;
-  return 1;
+  return true;
 }
 
-int FormatDateText(std::string* text, std::string* sub_second_text,
+bool FormatDateText(std::string* text, std::string* sub_second_text,
                    const SYSTEMTIME& date_time) {
-  if (text == nullptr || text->size() != kDateTextLength) return 0;
+  if (text == nullptr || text->size() != kDateTextLength) return false;
   const std::string& old = *text;
   // Large enough for six 5-digit numbers and five separators.
   char formatted[48];
@@ -72,7 +72,7 @@ int FormatDateText(std::string* text, std::string* sub_second_text,
       *sub_second_text = digits + sub_second_text->substr(3);
     }
   }
-  return 1;
+  return true;
 }
 
 }  // namespace veltora::exif

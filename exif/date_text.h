@@ -13,20 +13,20 @@ namespace veltora::exif {
 inline constexpr size_t kDateTextLength = 19;
 inline constexpr size_t kDateTextStoredSize = 20;
 
-// Fills `date_time` from the text: 1, or 0 (and `date_time` untouched) when the
+// Fills `date_time` from the text; false (and `date_time` untouched) when the
 // text is not exactly 19 characters before its first NUL. Separators are not
 // examined; each number converts like atoi (blanks, sign, stops at a non-digit).
 // Milliseconds come from the sub-second text scaled to three digits; day of
 // week is 0.
-int ParseDateText(std::string_view text, std::string_view sub_second_text,
-                  SYSTEMTIME* date_time);
+[[nodiscard]] bool ParseDateText(std::string_view text, std::string_view sub_second_text,
+                                 SYSTEMTIME* date_time);
 
-// Rewrites `*text` from `date_time`, keeping the old text's separators: 0 (and
+// Rewrites `*text` from `date_time`, keeping the old text's separators; false (and
 // nothing changed) when `text` is null or not 19 characters long. A non-empty
 // `*sub_second_text` is rewritten at its old precision; characters past the
 // third stay as they were.
-int FormatDateText(std::string* text, std::string* sub_second_text,
-                   const SYSTEMTIME& date_time);
+[[nodiscard]] bool FormatDateText(std::string* text, std::string* sub_second_text,
+                                  const SYSTEMTIME& date_time);
 
 }  // namespace veltora::exif
 

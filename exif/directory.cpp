@@ -4,8 +4,8 @@
 
 namespace veltora::exif {
 
-int FindInTable(ByteView table, IfdEntry* entry) {
-  if (entry == nullptr) return 0;
+bool FindInTable(ByteView table, IfdEntry* entry) {
+  if (entry == nullptr) return false;
   for (uint64_t pos = 0; table.Contains(pos, kEntrySize); pos += kEntrySize) {
     IfdEntry decoded;
     DecodeEntry(table.data() + pos, table.order(), &decoded);
@@ -13,10 +13,10 @@ int FindInTable(ByteView table, IfdEntry* entry) {
       entry->type = decoded.type;
       entry->count = decoded.count;
       entry->value = decoded.value;
-      return 1;
+      return true;
     }
   }
-  return 0;
+  return false;
 }
 
 uint32_t CollectFromTable(ByteView table, std::vector<IfdEntry>* list) {

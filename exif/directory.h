@@ -95,8 +95,8 @@ inline uint16_t EntryTableSize(uint16_t count) {
 
 // Scans the entries at 0, 12, 24, ... of `table` (each wholly inside it) and
 // fills type, count and value of `entry` from the first whose tag matches:
-// 1, or 0 with `entry` untouched.
-int FindInTable(ByteView table, IfdEntry* entry);
+// false with `entry` untouched when none does.
+[[nodiscard]] bool FindInTable(ByteView table, IfdEntry* entry);
 
 // Replaces `list` by the table's entries, in table order, whose tag is one of
 // the tags `list` held on entry (every entry when it held none), including

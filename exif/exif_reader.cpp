@@ -12,7 +12,6 @@ namespace veltora::exif {
 namespace {
 
 constexpr uint16_t kMarkerSof0 = 0xFFC0;
-constexpr uint16_t kMarkerApp2 = 0xFFE2;
 constexpr uint16_t kMarkerApp6 = 0xFFE6;
 // An APP1 shorter than this cannot hold the identifier and a TIFF header.
 constexpr uint16_t kMinExifApp1Length = 16;
@@ -25,14 +24,14 @@ uint32_t ClampToU32(uint64_t v) { return static_cast<uint32_t>(std::min<uint64_t
 
 ExifReader::ExifReader(const char* path_arg, uint32_t load_data, uint32_t use_page_allocator)
     : source_(ByteSource::FromPath(path_arg, load_data == kReadOnDemand)) {
-  if (path_arg != nullptr) path = path_arg;
+  if (path_arg != nullptr) path_ = path_arg;
   if (load_data != kReadOnDemand) {
     Scan(load_data, use_page_allocator);
     return;
   }
   Scan(0, use_page_allocator);
   // Nothing loaded from empty metadata leaves reads unbounded, as Scan does.
-  if (dataSize != 0) source_.LimitTo(uint64_t{tiffHeaderOffset} + dataSize);
+  if (dataSize_ != 0) source_.LimitTo(uint64_t{tiffHeaderOffset_} + dataSize_);
 }
 
 ExifReader::ExifReader(std::span<const uint8_t> file_bytes, uint32_t load_data,
@@ -41,119 +40,120 @@ ExifReader::ExifReader(std::span<const uint8_t> file_bytes, uint32_t load_data,
   Scan(load_data, use_page_allocator);
 }
 
-ExifReader::~ExifReader() { ReleaseData(); }
+ExifReader::~ExifReader() = default;
+
+void ExifReader::DataRelease::operator()(uint8_t* bytes) const {
+  if (pages) {
+    platform::PageFree(bytes, size);
+  } else {
+    delete[] bytes;
+  }
+}
 
 bool ExifReader::AllocateData(uint32_t size, uint32_t use_page_allocator) {
-  usePageAllocator = use_page_allocator;
-  data = use_page_allocator != 0 ? static_cast<uint8_t*>(platform::PageAlloc(size))
-                                 : new (std::nothrow) uint8_t[size];
-  return data != nullptr;
+  uint8_t* bytes = use_page_allocator != 0 ? static_cast<uint8_t*>(platform::PageAlloc(size))
+                                           : new (std::nothrow) uint8_t[size];
+  data_ = LoadedBytes(bytes, DataRelease{size, use_page_allocator != 0});
+  dataLoadedSize_ = bytes != nullptr ? size : 0;
+  return bytes != nullptr;
 }
 
 void ExifReader::ReleaseData() {
-  if (data != nullptr) {
-    if (usePageAllocator != 0) {
-      platform::PageFree(data, dataLoadedSize);
-    } else {
-      delete[] data;
-    }
-  }
-  data = nullptr;
-  dataLoadedSize = 0;
+  data_.reset();
+  dataLoadedSize_ = 0;
 }
 
 ByteView ExifReader::Data() const {
-  if (data == nullptr) return ByteView({}, byteOrder);
-  return ByteView(data, dataLoadedSize, byteOrder);
+  if (data_ == nullptr) return ByteView({}, byteOrder_);
+  return ByteView(data_.get(), dataLoadedSize_, byteOrder_);
 }
 
-uint32_t ExifReader::FileOffset(uint32_t relative) const { return tiffHeaderOffset + relative; }
+uint32_t ExifReader::FileOffset(uint32_t relative) const { return tiffHeaderOffset_ + relative; }
 
 std::optional<ByteView> ExifReader::Fetch(SourceReader* file, uint64_t relative, uint64_t n,
                                           std::vector<uint8_t>* scratch) const {
-  if (data != nullptr) {
+  if (data_ != nullptr) {
     if (auto v = Data().Sub(relative, n)) return v;
   }
   if (file == nullptr || !file->is_open()) return std::nullopt;
-  const uint64_t at = uint64_t{tiffHeaderOffset} + relative;
+  const uint64_t at = uint64_t{tiffHeaderOffset_} + relative;
   // Checked against the file before any allocation: a count from the file
   // must not decide how much memory we take.
   if (at > file->size() || n > file->size() - at) return std::nullopt;
   scratch->resize(static_cast<size_t>(n));
   if (!file->ReadExact(at, scratch->data(), scratch->size())) return std::nullopt;
-  return ByteView(*scratch, byteOrder);
+  return ByteView(*scratch, byteOrder_);
 }
 
 void ExifReader::Scan(uint32_t load_data, uint32_t use_page_allocator) {
-  valid = 1;
+  valid_ = true;
   SourceReader file;
   uint8_t header[8];
   if (!OpenSource(&file) || file.size() < 8 || !file.ReadExact(0, header, 8)) {
-    valid = 0;
+    valid_ = false;
     return;
   }
   const uint64_t length = file.size();
   uint64_t tiff_at = 0;
   if (Read16(header, kBigEndian) == kJpegSoi) {
     WalkJpegSegments(file, length);
-    if (app1Offset == 0 || app1Length < kMinExifApp1Length) return;  // a JPEG without EXIF
+    if (jpeg_.app1Offset == 0 || jpeg_.app1Length < kMinExifApp1Length) return;  // a JPEG without EXIF
     uint8_t identifier[6];
-    if (!file.ReadExact(uint64_t{app1Offset} + 4, identifier, 6) ||
+    if (!file.ReadExact(uint64_t{jpeg_.app1Offset} + 4, identifier, 6) ||
         std::memcmp(identifier, "Exif\0", 5) != 0) {
-      valid = 0;
+      valid_ = false;
       return;
     }
-    tiff_at = uint64_t{app1Offset} + 10;
+    tiff_at = uint64_t{jpeg_.app1Offset} + 10;
     if (!file.ReadExact(tiff_at, header, 8)) {
-      valid = 0;
+      valid_ = false;
       return;
     }
   }
   const uint16_t mark = Read16(header, kBigEndian);
   if (mark != 0x4949 && mark != 0x4D4D) {
-    valid = 0;
+    valid_ = false;
     return;
   }
-  byteOrder = mark == 0x4949 ? kLittleEndian : kBigEndian;
-  if (Read16(header + 2, byteOrder) == kTiffMagic) {
-    tiffHeaderOffset = static_cast<uint32_t>(tiff_at);
-    ifd0Offset = Read32(header + 4, byteOrder);
+  byteOrder_ = mark == 0x4949 ? kLittleEndian : kBigEndian;
+  if (Read16(header + 2, byteOrder_) == kTiffMagic) {
+    tiffHeaderOffset_ = static_cast<uint32_t>(tiff_at);
+    ifd0Offset_ = Read32(header + 4, byteOrder_);
   }
-  if (ifd0Offset > 0) {
-    uint32_t next = ifd0Offset;
+  if (ifd0Offset_ > 0) {
+    uint32_t next = ifd0Offset_;
     uint32_t exif = 0;
     uint32_t gps = 0;
-    PrintImLocation print{printImOffset, printImLength};
-    if (!ParseImageDirectory(&file, &next, &primaryImage, &exif, &gps, &print)) {
-      valid = 0;
+    PrintImLocation print{printImOffset_, printImLength_};
+    if (!ParseImageDirectory(&file, &next, &primaryImage_, &exif, &gps, &print)) {
+      valid_ = false;
       return;
     }
-    exifIfd.offset = exif;
-    gpsIfd.offset = gps;
-    printImOffset = print.offset;
-    printImLength = print.length;
-    thumbnailImage.ifdOffset = next;
-    dataSize = primaryImage.firstStripOffset;
+    exifIfd_.offset = exif;
+    gpsIfd_.offset = gps;
+    printImOffset_ = print.offset;
+    printImLength_ = print.length;
+    thumbnailImage_.ifdOffset = next;
+    dataSize_ = primaryImage_.firstStripOffset;
     // Metadata that lies behind the first strip: the strips are not known to
     // end anywhere in particular, so the whole file is taken.
-    if (exif > dataSize || gps > dataSize || printImOffset > dataSize) {
-      dataSize = ClampToU32(length);
+    if (exif > dataSize_ || gps > dataSize_ || printImOffset_ > dataSize_) {
+      dataSize_ = ClampToU32(length);
     }
   }
-  if (app1Length > 0) dataSize = static_cast<uint32_t>(app1Length - 8u);
-  if (dataSize > length - tiffHeaderOffset) dataSize = ClampToU32(length - tiffHeaderOffset);
+  if (jpeg_.app1Length > 0) dataSize_ = static_cast<uint32_t>(jpeg_.app1Length - 8u);
+  if (dataSize_ > length - tiffHeaderOffset_) dataSize_ = ClampToU32(length - tiffHeaderOffset_);
 
   // Nothing to load keeps `data` null rather than holding an empty block, so
   // that `data` is null exactly when nothing is loaded.
-  if (load_data == 0 || dataSize == 0) return;
-  if (!AllocateData(dataSize, use_page_allocator)) {
-    valid = 0;
+  if (load_data == 0 || dataSize_ == 0) return;
+  if (!AllocateData(dataSize_, use_page_allocator)) {
+    valid_ = false;
     return;
   }
-  dataLoadedSize = dataSize;
-  if (!file.ReadExact(tiffHeaderOffset, data, dataLoadedSize)) {
+  if (!file.ReadExact(tiffHeaderOffset_, data_.get(), dataLoadedSize_)) {
     ReleaseData();
-    valid = 0;
+    valid_ = false;
   }
 }
 
@@ -176,48 +176,37 @@ void ExifReader::WalkJpegSegments(SourceReader& file, uint64_t length) {
       case kMarkerSof0: {
         uint8_t frame[6];
         if (file.ReadExact(pos + 4, frame, 6)) {
-          sofPrecision = frame[0];
-          sofHeight = Read16(frame + 1, kBigEndian);
-          sofWidth = Read16(frame + 3, kBigEndian);
-          sofComponents = frame[5];
+          jpeg_.sofHeight = Read16(frame + 1, kBigEndian);
+          jpeg_.sofWidth = Read16(frame + 3, kBigEndian);
         }
         break;
       }
       case kJpegApp0: {
-        app0Offset = at;
-        app0Length = app_length;
+        jpeg_.app0Offset = at;
         uint8_t jfif[12];
         if (file.ReadExact(pos + 4, jfif, 12)) {
-          std::memcpy(app0Identifier, jfif, 4);
-          app0Identifier[4] = 0;
-          if (std::memcmp(app0Identifier, "JFIF", 5) == 0) {
-            jfifMajorVersion = jfif[5];
-            jfifMinorVersion = jfif[6];
-            jfifUnits = jfif[7];
-            jfifXDensity = Read16(jfif + 8, kBigEndian);
-            jfifYDensity = Read16(jfif + 10, kBigEndian);
+          if (std::memcmp(jfif, "JFIF", 5) == 0) {
+            jpeg_.jfifUnits = jfif[7];
+            jpeg_.jfifXDensity = Read16(jfif + 8, kBigEndian);
+            jpeg_.jfifYDensity = Read16(jfif + 10, kBigEndian);
           }
         }
         break;
       }
       case kJpegApp1:
-        if (firstApp1Offset == 0) firstApp1Offset = at;
-        app1Offset = at;
-        app1Length = app_length;
-        break;
-      case kMarkerApp2:
-        app2Offset = at;
-        app2Length = app_length;
+        if (jpeg_.firstApp1Offset == 0) jpeg_.firstApp1Offset = at;
+        jpeg_.app1Offset = at;
+        jpeg_.app1Length = app_length;
         break;
       case kMarkerApp6: {
-        app6Offset = at;
-        app6Length = app_length;
+        jpeg_.app6Offset = at;
+        jpeg_.app6Length = app_length;
         uint8_t id[8];
-        if (file.ReadExact(uint64_t{app6Offset} + 4, id, 8)) {
+        if (file.ReadExact(uint64_t{jpeg_.app6Offset} + 4, id, 8)) {
           id[7] = 0;
           if (std::memcmp(id, "PrintIM", 8) == 0) {
-            printImOffset = app6Offset + 4;
-            printImLength = static_cast<uint16_t>(app6Length - 2);
+            printImOffset_ = jpeg_.app6Offset + 4;
+            printImLength_ = static_cast<uint16_t>(jpeg_.app6Length - 2);
           }
         }
         break;
@@ -226,30 +215,30 @@ void ExifReader::WalkJpegSegments(SourceReader& file, uint64_t length) {
   }
 }
 
-int ExifReader::ParseImageDirectory(SourceReader* file, uint32_t* ifd_offset,
+bool ExifReader::ParseImageDirectory(SourceReader* file, uint32_t* ifd_offset,
                                     ImageDescription* description, uint32_t* exif_ifd_offset,
                                     uint32_t* gps_ifd_offset, PrintImLocation* print_im) {
   if ((file != nullptr && !file->is_open()) || ifd_offset == nullptr || *ifd_offset < 8 ||
       description == nullptr) {
-    return 0;
+    return false;
   }
   const uint32_t offset = *ifd_offset;
   std::vector<uint8_t> scratch;
   const auto count_bytes = Fetch(file, offset, 2, &scratch);
-  if (!count_bytes) return 0;
+  if (!count_bytes) return false;
   const uint16_t count = *count_bytes->U16(0);
   description->ifdOffset = offset;
   description->entryCount = count;
-  if (count == 0) return 1;
+  if (count == 0) return true;
 
   // Kept 16-bit like the table size: a wrapped span just examines fewer entries.
   const auto span = static_cast<uint16_t>(uint32_t{count} * kEntrySize + 6);
   const auto ifd = Fetch(file, offset, span, &scratch);
-  if (!ifd) return 0;
+  if (!ifd) return false;
   uint32_t examined = 0;
   for (int64_t p = 2; p + kEntrySize <= int64_t{span} - 4; p += kEntrySize, ++examined) {
     IfdEntry e;
-    DecodeEntry(ifd->data() + p, byteOrder, &e);
+    DecodeEntry(ifd->data() + p, byteOrder_, &e);
     const bool short_or_long = e.type == kTypeShort || e.type == kTypeLong;
     switch (e.tag) {
       case kTagImageWidth:
@@ -306,31 +295,27 @@ int ExifReader::ParseImageDirectory(SourceReader* file, uint32_t* ifd_offset,
   // A span cut short by the 16-bit rule may leave no room for the link:
   // then there is no next directory.
   *ifd_offset = ifd->U32(2 + uint64_t{kEntrySize} * examined).value_or(0);
-  return 1;
+  return true;
 }
 
 const uint8_t* ExifReader::LoadExifData(uint32_t use_page_allocator, uint32_t* loaded_size) {
   if (loaded_size != nullptr) *loaded_size = 0;
   if (!HasExifIfd()) return nullptr;
-  if (data != nullptr) return data;
-  if (dataSize == 0 || !AllocateData(dataSize, use_page_allocator)) return nullptr;
-  dataLoadedSize = dataSize;
+  if (data_ != nullptr) return data_.get();
+  if (dataSize_ == 0 || !AllocateData(dataSize_, use_page_allocator)) return nullptr;
   SourceReader file;
-  if (!OpenSource(&file) || !file.ReadExact(tiffHeaderOffset, data, dataLoadedSize)) {
+  if (!OpenSource(&file) || !file.ReadExact(tiffHeaderOffset_, data_.get(), dataLoadedSize_)) {
     ReleaseData();
     return nullptr;
   }
-  if (loaded_size != nullptr) *loaded_size = dataLoadedSize;
-  return data;
+  if (loaded_size != nullptr) *loaded_size = dataLoadedSize_;
+  return data_.get();
 }
 
-int ExifReader::FreeExifData() {
-  ReleaseData();
-  return 1;
-}
+void ExifReader::FreeExifData() { ReleaseData(); }
 
 ScopedExifData::ScopedExifData(ExifReader& reader)
-    : reader_(reader), loadedHere_(reader.data == nullptr) {
+    : reader_(reader), loadedHere_(reader.LoadedData().empty()) {
   if (loadedHere_) reader_.LoadExifData(0, nullptr);
 }
 
@@ -338,26 +323,19 @@ ScopedExifData::~ScopedExifData() {
   if (loadedHere_) reader_.FreeExifData();
 }
 
-int ExifReader::GetPrintImLocation(PrintImLocation* location) const {
-  if (location == nullptr) return 0;
-  location->offset = printImOffset;
-  location->length = printImLength;
-  return 1;
+bool ExifReader::HasExifIfd() const { return exifIfd_.offset > 0; }
+bool ExifReader::IsExif() const { return HasExifIfd() && jpeg_.app0Offset == 0; }
+bool ExifReader::HasTiffDimensions() const {
+  return valid_ && primaryImage_.width != 0 && primaryImage_.length != 0;
 }
-
-int ExifReader::HasExifIfd() const { return exifIfd.offset > 0 ? 1 : 0; }
-int ExifReader::IsExif() const { return HasExifIfd() && app0Offset == 0 ? 1 : 0; }
-int ExifReader::HasTiffDimensions() const {
-  return valid && primaryImage.width != 0 && primaryImage.length != 0 ? 1 : 0;
+bool ExifReader::HasJpegDimensions() const {
+  return valid_ && jpeg_.sofWidth != 0 && jpeg_.sofHeight != 0;
 }
-int ExifReader::HasJpegDimensions() const {
-  return valid && sofWidth != 0 && sofHeight != 0 ? 1 : 0;
+bool ExifReader::IsExifTiff() const {
+  return IsExif() && jpeg_.app1Length == 0 && HasTiffDimensions();
 }
-int ExifReader::IsExifTiff() const {
-  return IsExif() && app1Length == 0 && HasTiffDimensions() ? 1 : 0;
-}
-int ExifReader::IsExifJpeg() const {
-  return IsExif() && app1Length > 0 && HasJpegDimensions() ? 1 : 0;
+bool ExifReader::IsExifJpeg() const {
+  return IsExif() && jpeg_.app1Length > 0 && HasJpegDimensions();
 }
 
 }  // namespace veltora::exif

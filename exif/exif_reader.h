@@ -4,12 +4,13 @@
 // the directory operations then answer questions from the loaded metadata
 // bytes or, when nothing is loaded, by reading the file again.
 //
-// Results follow the engine's convention: 1 (or a count) for success and yes,
-// 0 for failure, absent or unreadable, -1 for a bad request.
+// Lookups report an Outcome (found, absent or unreadable, a bad request
+// refused); questions and reads that either work or do not answer a bool.
 #ifndef VELTORA_EXIF_EXIF_READER_H_
 #define VELTORA_EXIF_EXIF_READER_H_
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -19,10 +20,28 @@
 #include "bytes/byte_view.h"
 #include "exif/byte_source.h"
 #include "exif/directory.h"
+#include "exif/outcome.h"
 #include "exif/tiff_value.h"
 #include "interface/host_types.h"
 
 namespace veltora::exif {
+
+// What the scan saw of a JPEG's segments: file offsets of the last APPn
+// markers (0 when none) with their length fields (the two length bytes
+// included), the last baseline frame's size and the JFIF densities.
+struct JpegScan {
+  uint32_t app0Offset = 0;
+  uint32_t app1Offset = 0;
+  uint16_t app1Length = 0;
+  uint32_t firstApp1Offset = 0;  // the first APP1 (the record parser reads that one)
+  uint32_t app6Offset = 0;
+  uint16_t app6Length = 0;
+  uint16_t sofHeight = 0;
+  uint16_t sofWidth = 0;
+  uint8_t jfifUnits = 0;
+  uint16_t jfifXDensity = 0;
+  uint16_t jfifYDensity = 0;
+};
 
 class ExifReader {
  public:
@@ -36,9 +55,9 @@ class ExifReader {
   static constexpr uint32_t kReadOnDemand = 2;
 
   // Scans the file at `path`. `load_data` 1 also reads the metadata bytes
-  // (dataSize of them) into `data`, from pages when `use_page_allocator` is
-  // non-zero, else from the heap; kReadOnDemand, see above. Never fails: the
-  // outcome is in `valid`.
+  // (DataSize() of them), from pages when `use_page_allocator` is non-zero,
+  // else from the heap; kReadOnDemand, see above. Never fails: the outcome
+  // is in Valid().
   ExifReader(const char* path, uint32_t load_data, uint32_t use_page_allocator);
   // The same over bytes in memory that stand for a whole file; they must
   // outlive the reader.
@@ -50,42 +69,21 @@ class ExifReader {
   ExifReader(const ExifReader&) = delete;
   ExifReader& operator=(const ExifReader&) = delete;
 
-  // --- The scan's record. Read freely; only the reader's operations change it.
-  std::string path;                  // empty for a memory source
-  uint8_t* data = nullptr;           // loaded TIFF data from the TIFF header on; owned
-  uint32_t dataLoadedSize = 0;       // bytes in `data`; 0 exactly when `data` is null
-  uint32_t usePageAllocator = 0;     // how `data` was obtained and is released
-  uint32_t dataSize = 0;             // bytes of TIFF data that belong to the metadata
-  uint32_t app0Offset = 0;           // file offsets of the last APPn markers, 0 when none
-  uint16_t app0Length = 0;           // their length fields (including the two length bytes)
-  uint32_t app1Offset = 0;
-  uint16_t app1Length = 0;
-  uint32_t firstApp1Offset = 0;      // the first APP1 (the record parser reads that one)
-  uint32_t app2Offset = 0;
-  uint16_t app2Length = 0;
-  uint32_t app6Offset = 0;
-  uint16_t app6Length = 0;
-  uint8_t sofPrecision = 0;          // from the last baseline start-of-frame
-  uint16_t sofHeight = 0;
-  uint16_t sofWidth = 0;
-  uint8_t sofComponents = 0;
-  char app0Identifier[5] = {};       // first four payload bytes of the last APP0, NUL
-  uint8_t jfifMajorVersion = 0;
-  uint8_t jfifMinorVersion = 0;
-  uint8_t jfifUnits = 0;
-  uint16_t jfifXDensity = 0;
-  uint16_t jfifYDensity = 0;
-  ByteOrder byteOrder = kLittleEndian;
-  uint32_t tiffHeaderOffset = 0;     // APP1 offset + 10 in a JPEG, 0 in a TIFF file
-  uint32_t ifd0Offset = 0;           // relative to the TIFF header
-  uint32_t valid = 0;                // 1 usable, 0 the scan failed
-  ImageDescription primaryImage;     // summary of IFD0
-  ImageDescription thumbnailImage;   // IFD1: only ifdOffset after the scan
-  IfdLocation exifIfd;
-  IfdLocation gpsIfd;
-  IfdLocation interopIfd;            // never located: always absent
-  uint32_t printImOffset = 0;        // absolute file offset of print-matching data
-  uint16_t printImLength = 0;
+  // --- The scan's record.
+  const std::string& Path() const { return path_; }  // empty for a memory source
+  bool Valid() const { return valid_; }               // false: the scan failed
+  ByteOrder Order() const { return byteOrder_; }
+  uint32_t TiffHeaderOffset() const { return tiffHeaderOffset_; }  // APP1 + 10 in a JPEG, 0 in a TIFF
+  uint32_t Ifd0Offset() const { return ifd0Offset_; }  // relative to the TIFF header
+  // Bytes of TIFF data that belong to the metadata, loaded or not.
+  uint32_t DataSize() const { return dataSize_; }
+  // The loaded TIFF data from the TIFF header on; empty when nothing is loaded.
+  std::span<const uint8_t> LoadedData() const { return {data_.get(), dataLoadedSize_}; }
+  const JpegScan& Jpeg() const { return jpeg_; }
+  const ImageDescription& PrimaryImage() const { return primaryImage_; }      // IFD0
+  const ImageDescription& ThumbnailImage() const { return thumbnailImage_; }  // IFD1: ifdOffset only
+  const IfdLocation& ExifIfd() const { return exifIfd_; }
+  const IfdLocation& GpsIfd() const { return gpsIfd_; }
 
   // --- Scan results and loading.
   // tiffHeaderOffset + relative, as the system's 32-bit file offset.
@@ -94,27 +92,28 @@ class ExifReader {
   // EXIF directory, nothing to load, or the load fails. `loaded_size`, when
   // given, is cleared and receives the size only when this call loaded.
   const uint8_t* LoadExifData(uint32_t use_page_allocator, uint32_t* loaded_size);
-  // Releases the loaded bytes; always 1.
-  int FreeExifData();
-  int GetPrintImLocation(PrintImLocation* location) const;
+  void FreeExifData();
+  PrintImLocation PrintIm() const { return {printImOffset_, printImLength_}; }
 
-  int HasExifIfd() const;          // an EXIF directory was found
-  int IsExif() const;              // ... and no APP0 segment of any kind
-  int HasTiffDimensions() const;   // valid, IFD0 width and length non-zero
-  int HasJpegDimensions() const;   // valid, frame width and height non-zero
-  int IsExifTiff() const;          // IsExif, no APP1, TIFF dimensions
-  int IsExifJpeg() const;          // IsExif, an APP1, JPEG dimensions
+  bool HasExifIfd() const;          // an EXIF directory was found
+  bool IsExif() const;              // ... and no APP0 segment of any kind
+  bool HasTiffDimensions() const;   // valid, IFD0 width and length non-zero
+  bool HasJpegDimensions() const;   // valid, frame width and height non-zero
+  bool IsExifTiff() const;          // IsExif, no APP1, TIFF dimensions
+  bool IsExifJpeg() const;          // IsExif, an APP1, JPEG dimensions
 
   // --- Directory access (code: kIfd0, kExifIfd, kGpsIfd, kInteropIfd, kIfd1).
-  // 1 with the location (offset 0 when absent), 0 for an unknown code or an
+  // The location (offset 0 when absent); false for an unknown code or an
   // unreadable count. Reads and remembers the entry count on first use.
-  int GetIfdHeader(uint32_t code, IfdLocation* location);
-  // -1 (null entry or unknown code), 0 (absent or unreadable), 1 (found:
-  // type, count and value of `entry` filled from the entry with its tag).
-  int FindEntry(uint32_t code, IfdEntry* entry);
-  // -1 as FindEntry, else the number of entries placed in `list` (see
-  // CollectFromTable for the wanted-set rule). `list` is emptied unless -1.
-  int CollectEntries(uint32_t code, std::vector<IfdEntry>* list);
+  [[nodiscard]] bool GetIfdHeader(uint32_t code, IfdLocation* location);
+  // Done with type, count and value of `entry` filled from the entry with
+  // its tag; absent (or unreadable); refused for a null entry or an unknown
+  // code.
+  Outcome FindEntry(uint32_t code, IfdEntry* entry);
+  // Done when entries were placed in `list` (see CollectFromTable for the
+  // wanted-set rule), absent when none were; refused as FindEntry, and
+  // only then is `list` left as it was.
+  Outcome CollectEntries(uint32_t code, std::vector<IfdEntry>* list);
   // Converts the entry's value into the buffer (TIFF value counts); 0 on failure,
   // with the buffer untouched when the capacity is below one item or the value
   // lies outside the bytes available.
@@ -122,33 +121,34 @@ class ExifReader {
   // Orientation of IFD0 (which 0) or IFD1 (which 1); 0 when absent or malformed.
   uint16_t GetOrientationTag(uint32_t which);
   // which 0 primary, 1 thumbnail; kind 0 DateTime, 16 DateTimeOriginal,
-  // 17 DateTimeDigitized. 1 only when exactly a 19-character text and its NUL
-  // were delivered; `text` receives what was delivered, up to its NUL.
-  int ReadDateText(uint32_t which, uint32_t kind, std::string* text);
+  // 17 DateTimeDigitized. True only when exactly a 19-character text and its
+  // NUL were delivered; `text` receives what was delivered, up to its NUL.
+  [[nodiscard]] bool ReadDateText(uint32_t which, uint32_t kind, std::string* text);
   ImageSize GetImageSize() const;
-  // JFIF densities over 1 in a JPEG, IFD0 RATIONAL resolutions in a TIFF.
-  int GetResolution(Rational* x_resolution, Rational* y_resolution);
-  // 1 with a non-empty location of the thumbnail inside the TIFF data.
-  int GetThumbnailLocation(uint32_t* offset, uint32_t* length);
+  // JFIF densities over 1 in a JPEG, IFD0 RATIONAL resolutions in a TIFF;
+  // false when neither is there to read.
+  [[nodiscard]] bool GetResolution(Rational* x_resolution, Rational* y_resolution);
+  // True with a non-empty location of the thumbnail inside the TIFF data.
+  [[nodiscard]] bool GetThumbnailLocation(uint32_t* offset, uint32_t* length);
   // Copies `length` bytes at `offset` of the loaded data; in a TIFF file the
-  // copy is made to start at IFD1. 0 when nothing is loaded or the range is
-  // not inside the data.
-  int CopyThumbnail(uint8_t* destination, uint32_t offset, uint32_t length);
+  // copy is made to start at IFD1. False when nothing is loaded or the range
+  // is not inside the data.
+  [[nodiscard]] bool CopyThumbnail(uint8_t* destination, uint32_t offset, uint32_t length);
   // The thumbnail's bytes in a new buffer; the result is its size (0: none).
   uint32_t GetThumbnail(std::vector<uint8_t>* thumbnail);
 
   // --- Composite reads for the query exports.
-  // DateTimeOriginal parsed; 1 or 0 (`date_time` cleared first).
-  int GetCaptureTime(SYSTEMTIME* date_time);
+  // DateTimeOriginal parsed (`date_time` cleared first).
+  [[nodiscard]] bool GetCaptureTime(SYSTEMTIME* date_time);
   // ExifVersion, as a little-endian number, at least "0220".
-  int IsExifVersion22();
+  bool IsExifVersion22();
 
  protected:
   // Summarises the directory at `*ifd_offset` into `description` and
   // returns through `ifd_offset` the offset of the next directory. Reads from
   // the loaded data where it holds the bytes, else from `file` (may be null).
   // The three collected locations are optional.
-  int ParseImageDirectory(SourceReader* file, uint32_t* ifd_offset,
+  [[nodiscard]] bool ParseImageDirectory(SourceReader* file, uint32_t* ifd_offset,
                           ImageDescription* description, uint32_t* exif_ifd_offset,
                           uint32_t* gps_ifd_offset, PrintImLocation* print_im);
   // The loaded data as a view in the data's byte order (empty when not loaded).
@@ -163,6 +163,14 @@ class ExifReader {
   ByteSource source_;
 
  private:
+  // Releases loaded bytes the way they were obtained.
+  struct DataRelease {
+    uint32_t size;
+    bool pages;
+    void operator()(uint8_t* bytes) const;
+  };
+  using LoadedBytes = std::unique_ptr<uint8_t[], DataRelease>;
+
   void Scan(uint32_t load_data, uint32_t use_page_allocator);
   void WalkJpegSegments(SourceReader& file, uint64_t length);
   bool AllocateData(uint32_t size, uint32_t use_page_allocator);
@@ -170,6 +178,22 @@ class ExifReader {
   // The entry table of a located directory, from wherever it is read.
   std::optional<ByteView> ReadEntryTable(const IfdLocation& location,
                                          std::vector<uint8_t>* scratch);
+
+  std::string path_;
+  LoadedBytes data_;
+  uint32_t dataLoadedSize_ = 0;  // 0 exactly when `data_` is null
+  uint32_t dataSize_ = 0;
+  JpegScan jpeg_;
+  ByteOrder byteOrder_ = kLittleEndian;
+  uint32_t tiffHeaderOffset_ = 0;
+  uint32_t ifd0Offset_ = 0;
+  bool valid_ = false;
+  ImageDescription primaryImage_;
+  ImageDescription thumbnailImage_;
+  IfdLocation exifIfd_;
+  IfdLocation gpsIfd_;
+  uint32_t printImOffset_ = 0;  // absolute file offset of print-matching data
+  uint16_t printImLength_ = 0;
 };
 
 // Loads a reader's metadata bytes for one scope when they are not loaded
@@ -181,7 +205,7 @@ class ScopedExifData {
   ScopedExifData(const ScopedExifData&) = delete;
   ScopedExifData& operator=(const ScopedExifData&) = delete;
   // The loaded bytes; empty when there are none or the load failed.
-  std::span<const uint8_t> Bytes() const { return {reader_.data, reader_.dataLoadedSize}; }
+  std::span<const uint8_t> Bytes() const { return reader_.LoadedData(); }
 
  private:
   ExifReader& reader_;

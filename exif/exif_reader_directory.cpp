@@ -22,91 +22,90 @@ constexpr uint32_t kExifVersion22 = 0x30323230;
 
 }  // namespace
 
-int ExifReader::GetIfdHeader(uint32_t code, IfdLocation* location) {
-  if (location == nullptr) return 0;
+bool ExifReader::GetIfdHeader(uint32_t code, IfdLocation* location) {
+  if (location == nullptr) return false;
   *location = IfdLocation{};
   DirectoryRecord record;
   switch (code) {
     case kIfd0:
-      record = {&primaryImage.ifdOffset, &primaryImage.entryCount};
+      record = {&primaryImage_.ifdOffset, &primaryImage_.entryCount};
       break;
     case kExifIfd:
-      record = {&exifIfd.offset, &exifIfd.entryCount};
+      record = {&exifIfd_.offset, &exifIfd_.entryCount};
       break;
     case kGpsIfd:
-      record = {&gpsIfd.offset, &gpsIfd.entryCount};
+      record = {&gpsIfd_.offset, &gpsIfd_.entryCount};
       break;
     case kInteropIfd:
-      record = {&interopIfd.offset, &interopIfd.entryCount};
-      break;
+      return true;  // the scan never locates it: always absent
     case kIfd1:
-      record = {&thumbnailImage.ifdOffset, &thumbnailImage.entryCount};
+      record = {&thumbnailImage_.ifdOffset, &thumbnailImage_.entryCount};
       break;
     default:
-      return 0;
+      return false;
   }
   if (*record.offset != 0 && *record.count == 0) {
     std::vector<uint8_t> scratch;
     std::optional<ByteView> bytes;
-    if (data != nullptr) {
+    if (data_ != nullptr) {
       bytes = Data().Sub(*record.offset, 2);
     } else {
       SourceReader file;
       if (OpenSource(&file)) bytes = Fetch(&file, *record.offset, 2, &scratch);
     }
-    if (!bytes) return 0;
+    if (!bytes) return false;
     *record.count = *bytes->U16(0);
   }
   location->offset = *record.offset;
   location->entryCount = *record.count;
-  return 1;
+  return true;
 }
 
 std::optional<ByteView> ExifReader::ReadEntryTable(const IfdLocation& location,
                                                    std::vector<uint8_t>* scratch) {
   const uint64_t at = uint64_t{location.offset} + 2;
   const uint16_t size = EntryTableSize(location.entryCount);
-  if (data != nullptr) return Data().Sub(at, size);
+  if (data_ != nullptr) return Data().Sub(at, size);
   SourceReader file;
   if (!OpenSource(&file)) return std::nullopt;
   return Fetch(&file, at, size, scratch);
 }
 
-int ExifReader::FindEntry(uint32_t code, IfdEntry* entry) {
+Outcome ExifReader::FindEntry(uint32_t code, IfdEntry* entry) {
   IfdLocation location;
-  if (entry == nullptr || !GetIfdHeader(code, &location)) return -1;
-  if (location.offset == 0 || location.entryCount == 0) return 0;
+  if (entry == nullptr || !GetIfdHeader(code, &location)) return Outcome::kRefused;
+  if (location.offset == 0 || location.entryCount == 0) return Outcome::kAbsent;
   std::vector<uint8_t> scratch;
   const auto table = ReadEntryTable(location, &scratch);
-  if (!table) return 0;
-  return FindInTable(*table, entry);
+  if (!table) return Outcome::kAbsent;
+  return FindInTable(*table, entry) ? Outcome::kDone : Outcome::kAbsent;
 }
 
-int ExifReader::CollectEntries(uint32_t code, std::vector<IfdEntry>* list) {
+Outcome ExifReader::CollectEntries(uint32_t code, std::vector<IfdEntry>* list) {
   IfdLocation location;
-  if (list == nullptr || !GetIfdHeader(code, &location)) return -1;
+  if (list == nullptr || !GetIfdHeader(code, &location)) return Outcome::kRefused;
   std::vector<uint8_t> scratch;
   std::optional<ByteView> table;
   if (location.offset != 0 && location.entryCount != 0) table = ReadEntryTable(location, &scratch);
   if (!table) {
     list->clear();
-    return 0;
+    return Outcome::kAbsent;
   }
-  return static_cast<int>(CollectFromTable(*table, list));
+  return CollectFromTable(*table, list) != 0 ? Outcome::kDone : Outcome::kAbsent;
 }
 
 uint32_t ExifReader::GetEntryValue(const IfdEntry* entry, void* buffer, uint32_t capacity) {
   if (entry == nullptr || buffer == nullptr || capacity < TypeSize(entry->type)) return 0;
   const uint32_t size = EntryValueSize(entry);
   if (size <= 4) return CopyInlineValue(*entry, size, buffer, capacity);
-  if (data != nullptr) {
+  if (data_ != nullptr) {
     const auto value = Data().Sub(entry->value, size);
     if (!value) return 0;
-    return DecodeValueBytes(value->data(), size, entry->type, byteOrder, buffer, capacity);
+    return DecodeValueBytes(value->data(), size, entry->type, byteOrder_, buffer, capacity);
   }
   SourceReader file;
   if (!OpenSource(&file)) return 0;
-  const uint64_t at = uint64_t{tiffHeaderOffset} + entry->value;
+  const uint64_t at = uint64_t{tiffHeaderOffset_} + entry->value;
   if (at > file.size() || size > file.size() - at) return 0;
   // The conversion never looks past the first `capacity` bytes, so only those
   // are read: a large value costs no more than the caller's buffer.
@@ -114,20 +113,20 @@ uint32_t ExifReader::GetEntryValue(const IfdEntry* entry, void* buffer, uint32_t
   std::vector<uint8_t> scratch;
   const auto value = Fetch(&file, entry->value, needed, &scratch);
   if (!value) return 0;
-  return DecodeValueBytes(value->data(), needed, entry->type, byteOrder, buffer, capacity);
+  return DecodeValueBytes(value->data(), needed, entry->type, byteOrder_, buffer, capacity);
 }
 
 uint16_t ExifReader::GetOrientationTag(uint32_t which) {
   if (!HasExifIfd() || which > 1) return 0;
   IfdEntry entry;
   entry.tag = kTagOrientation;
-  if (FindEntry(which == 0 ? kIfd0 : kIfd1, &entry) != 1) return 0;
+  if (!Done(FindEntry(which == 0 ? kIfd0 : kIfd1, &entry))) return 0;
   if (entry.type != kTypeShort || entry.count != 1) return 0;
   return static_cast<uint16_t>(entry.value);
 }
 
-int ExifReader::ReadDateText(uint32_t which, uint32_t kind, std::string* text) {
-  if (text == nullptr) return 0;
+bool ExifReader::ReadDateText(uint32_t which, uint32_t kind, std::string* text) {
+  if (text == nullptr) return false;
   text->clear();
   IfdEntry entry;
   uint32_t code = 0;
@@ -145,103 +144,105 @@ int ExifReader::ReadDateText(uint32_t which, uint32_t kind, std::string* text) {
       code = which == 0 ? kExifIfd : kThumbnailExifIfd;
       break;
     default:
-      return 0;
+      return false;
   }
-  if (FindEntry(code, &entry) < 1) return 0;
+  if (!Done(FindEntry(code, &entry))) return false;
   const uint32_t size = EntryValueSize(&entry);
-  if (size == 0 || size > kMaxDateValueSize) return 0;
+  if (size == 0 || size > kMaxDateValueSize) return false;
   std::vector<char> buffer(size);
   const uint32_t delivered = GetEntryValue(&entry, buffer.data(), size);
   text->assign(buffer.data(), strnlen(buffer.data(), delivered));
-  return delivered == kDateTextStoredSize ? 1 : 0;
+  return delivered == kDateTextStoredSize;
 }
 
 ImageSize ExifReader::GetImageSize() const {
-  if (HasJpegDimensions()) return {sofWidth, sofHeight};
-  if (HasTiffDimensions()) return {primaryImage.width, primaryImage.length};
+  if (HasJpegDimensions()) return {jpeg_.sofWidth, jpeg_.sofHeight};
+  if (HasTiffDimensions()) return {primaryImage_.width, primaryImage_.length};
   return {};
 }
 
-int ExifReader::GetResolution(Rational* x_resolution, Rational* y_resolution) {
+bool ExifReader::GetResolution(Rational* x_resolution, Rational* y_resolution) {
+  // Absent when IFD0 holds no RATIONAL with the tag, refused when its value
+  // cannot be read.
   const auto from_ifd0 = [this](uint16_t tag, Rational* out) {
     IfdEntry entry;
     entry.tag = tag;
-    if (FindEntry(kIfd0, &entry) != 1 || entry.type != kTypeRational) return -1;  // absent
+    if (!Done(FindEntry(kIfd0, &entry)) || entry.type != kTypeRational) return Outcome::kAbsent;
     uint32_t pair[2];
-    if (GetEntryValue(&entry, pair, sizeof pair) < 1) return 0;
+    if (GetEntryValue(&entry, pair, sizeof pair) < 1) return Outcome::kRefused;
     *out = {pair[0], pair[1]};
-    return 1;
+    return Outcome::kDone;
   };
-  int result = 0;
+  bool result = false;
   if (x_resolution != nullptr) {
     if (HasJpegDimensions()) {
-      *x_resolution = {jfifXDensity, 1};
-      result = 1;
+      *x_resolution = {jpeg_.jfifXDensity, 1};
+      result = true;
     } else if (HasTiffDimensions()) {
-      result = std::max(from_ifd0(kTagXResolution, x_resolution), 0);
+      result = Done(from_ifd0(kTagXResolution, x_resolution));
     }
   }
   if (y_resolution != nullptr) {
     if (HasJpegDimensions()) {
-      *y_resolution = {jfifYDensity, 1};
-      result = 1;
+      *y_resolution = {jpeg_.jfifYDensity, 1};
+      result = true;
     } else if (HasTiffDimensions()) {
       // An absent YResolution leaves the result for x standing.
-      const int y = from_ifd0(kTagYResolution, y_resolution);
-      if (y >= 0) result = y;
+      const Outcome y = from_ifd0(kTagYResolution, y_resolution);
+      if (y != Outcome::kAbsent) result = Done(y);
     }
   }
   return result;
 }
 
-int ExifReader::GetThumbnailLocation(uint32_t* offset, uint32_t* length) {
-  if (offset == nullptr || length == nullptr) return 0;
+bool ExifReader::GetThumbnailLocation(uint32_t* offset, uint32_t* length) {
+  if (offset == nullptr || length == nullptr) return false;
   *offset = 0;
   *length = 0;
   if (IsExifJpeg()) {
     std::vector<IfdEntry> list(2);
     list[0].tag = kTagJpegInterchangeFormat;
     list[1].tag = kTagJpegInterchangeFormatLength;
-    if (CollectEntries(kIfd1, &list) != 2) return 0;
+    if (!Done(CollectEntries(kIfd1, &list)) || list.size() != 2) return false;
     // Taken in directory order, as the two tags are always written.
     if (list[0].type == kTypeLong) *offset = list[0].value;
     if (list[1].type == kTypeLong) *length = list[1].value;
-    if (*offset <= dataSize) {
-      *length = std::min(*length, dataSize - *offset);
+    if (*offset <= dataSize_) {
+      *length = std::min(*length, dataSize_ - *offset);
     } else {
       *offset = 0;
       *length = 0;
     }
-  } else if (IsExifTiff() && data != nullptr) {
+  } else if (IsExifTiff() && data_ != nullptr) {
     IfdLocation ifd1;
-    if (!GetIfdHeader(kIfd1, &ifd1) || ifd1.offset == 0 || ifd1.entryCount == 0) return 0;
+    if (!GetIfdHeader(kIfd1, &ifd1) || ifd1.offset == 0 || ifd1.entryCount == 0) return false;
     IfdEntry strips;
     strips.tag = kTagStripOffsets;
-    if (FindEntry(kIfd1, &strips) != 1) return 0;
-    if (strips.type != kTypeShort && strips.type != kTypeLong) return 0;
+    if (!Done(FindEntry(kIfd1, &strips))) return false;
+    if (strips.type != kTypeShort && strips.type != kTypeLong) return false;
     uint32_t first = strips.value;
     if (EntryValueSize(&strips) > 4) {
-      const ByteView metadata = Data().Sub(0, std::min(dataSize, dataLoadedSize)).value_or(ByteView());
+      const ByteView metadata = Data().Sub(0, std::min(dataSize_, dataLoadedSize_)).value_or(ByteView());
       const auto element = metadata.Sub(strips.value, TypeSize(strips.type));
-      if (!element) return 0;
+      if (!element) return false;
       first = strips.type == kTypeShort ? uint32_t{*element->U16(0)} : *element->U32(0);
     }
     // An IFD1 whose strips lie inside the TIFF data: the thumbnail is the
     // whole TIFF structure, re-rooted at IFD1 by CopyThumbnail.
-    if (first > 0 && first < dataSize) *length = dataSize;
+    if (first > 0 && first < dataSize_) *length = dataSize_;
   }
-  return *length > 0 ? 1 : 0;
+  return *length > 0;
 }
 
-int ExifReader::CopyThumbnail(uint8_t* destination, uint32_t offset, uint32_t length) {
-  if (data == nullptr || destination == nullptr) return 0;
+bool ExifReader::CopyThumbnail(uint8_t* destination, uint32_t offset, uint32_t length) {
+  if (data_ == nullptr || destination == nullptr) return false;
   std::memset(destination, 0, length);
-  const bool jpeg = IsExifJpeg() != 0;
-  const bool tiff = !jpeg && IsExifTiff() != 0;
-  if (!jpeg && !tiff) return 0;
-  if (!Data().Copy(offset, length, destination)) return 0;
-  if (tiff && length >= 8) Write32(destination + 4, thumbnailImage.ifdOffset, byteOrder);
-  return 1;
+  const bool jpeg = IsExifJpeg();
+  const bool tiff = !jpeg && IsExifTiff();
+  if (!jpeg && !tiff) return false;
+  if (!Data().Copy(offset, length, destination)) return false;
+  if (tiff && length >= 8) Write32(destination + 4, thumbnailImage_.ifdOffset, byteOrder_);
+  return true;
 }
 
 uint32_t ExifReader::GetThumbnail(std::vector<uint8_t>* thumbnail) {
@@ -252,8 +253,7 @@ uint32_t ExifReader::GetThumbnail(std::vector<uint8_t>* thumbnail) {
   if (loaded.Bytes().empty()) return 0;
   uint32_t offset = 0;
   uint32_t length = 0;
-  GetThumbnailLocation(&offset, &length);
-  if (length > 0) {
+  if (GetThumbnailLocation(&offset, &length)) {
     thumbnail->resize(length);
     if (!CopyThumbnail(thumbnail->data(), offset, length)) {
       thumbnail->clear();
@@ -263,22 +263,22 @@ uint32_t ExifReader::GetThumbnail(std::vector<uint8_t>* thumbnail) {
   return length;
 }
 
-int ExifReader::GetCaptureTime(SYSTEMTIME* date_time) {
-  if (date_time == nullptr) return 0;
+bool ExifReader::GetCaptureTime(SYSTEMTIME* date_time) {
+  if (date_time == nullptr) return false;
   *date_time = SYSTEMTIME{};
-  if (!HasExifIfd()) return 0;
+  if (!HasExifIfd()) return false;
   std::string text;
-  if (!ReadDateText(0, 16, &text)) return 0;
+  if (!ReadDateText(0, 16, &text)) return false;
   return ParseDateText(text, "", date_time);
 }
 
-int ExifReader::IsExifVersion22() {
-  if (!IsExif()) return 0;
+bool ExifReader::IsExifVersion22() {
+  if (!IsExif()) return false;
   IfdEntry entry;
   entry.tag = kTagExifVersion;
-  if (FindEntry(kExifIfd, &entry) != 1) return 0;
-  if (entry.type != kTypeUndefined || entry.count != 4) return 0;
-  return entry.value >= kExifVersion22 ? 1 : 0;
+  if (!Done(FindEntry(kExifIfd, &entry))) return false;
+  if (entry.type != kTypeUndefined || entry.count != 4) return false;
+  return entry.value >= kExifVersion22;
 }
 
 }  // namespace veltora::exif

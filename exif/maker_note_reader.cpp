@@ -30,27 +30,29 @@ MakerNoteReader::MakerNoteReader(std::span<const uint8_t> file_bytes, uint32_t l
 MakerNoteReader::~MakerNoteReader() = default;
 
 void MakerNoteReader::LocateMakerNote() {
-  makerByteOrder = byteOrder;
+  makerByteOrder = Order();
   if (!HasExifIfd()) return;
   IfdEntry entry;
   entry.tag = kTagMakerNote;
   // The entry's type is not examined: makers store the note as UNDEFINED,
   // but some as BYTE or LONG, and only its byte extent matters here.
-  if (FindEntry(kExifIfd, &entry) != 1 || entry.count <= 4 || entry.value == 0) return;
+  if (!Done(FindEntry(kExifIfd, &entry)) || entry.count <= 4 || entry.value == 0) return;
   makerNoteSize = entry.count;
   makerNoteOffset = entry.value;
   LoadMakerNote();
-  ParseMakerNoteHeader();
+  // A header that does not parse leaves the note without lookups; its
+  // signature, when found, is still reported.
+  (void)ParseMakerNoteHeader();
 }
 
-int MakerNoteReader::HasMakerNote() const { return makerNoteSize > 0 ? 1 : 0; }
+bool MakerNoteReader::HasMakerNote() const { return makerNoteSize > 0; }
 
-int MakerNoteReader::MakerNoteInData() const {
-  return uint64_t{dataSize} >= uint64_t{makerNoteOffset} + makerNoteSize ? 1 : 0;
+bool MakerNoteReader::MakerNoteInData() const {
+  return uint64_t{DataSize()} >= uint64_t{makerNoteOffset} + makerNoteSize;
 }
 
 const uint8_t* MakerNoteReader::LoadMakerNote() {
-  if (data != nullptr && makerNoteSize > 0) {
+  if (!LoadedData().empty() && makerNoteSize > 0) {
     const auto note = Data().Sub(makerNoteOffset, makerNoteSize);
     makerNote = note ? note->data() : nullptr;
     return makerNote;
@@ -67,10 +69,9 @@ const uint8_t* MakerNoteReader::LoadMakerNote() {
   return makerNote;
 }
 
-int MakerNoteReader::FreeMakerNote() {
-  if (data == nullptr) std::vector<uint8_t>().swap(copy_);
+void MakerNoteReader::FreeMakerNote() {
+  if (LoadedData().empty()) std::vector<uint8_t>().swap(copy_);
   makerNote = nullptr;
-  return 1;
 }
 
 ByteView MakerNoteReader::NoteView() const {
@@ -78,23 +79,23 @@ ByteView MakerNoteReader::NoteView() const {
   if (makerNote == nullptr) return none;
   if (!copy_.empty() && makerNote == copy_.data()) return ByteView(copy_, makerByteOrder);
   // A pointer into data is trusted only while that data is still loaded.
-  if (data != nullptr) {
+  if (!LoadedData().empty()) {
     const auto note = Data().Sub(makerNoteOffset, makerNoteSize);
     if (note && note->data() == makerNote) return note->WithOrder(makerByteOrder);
   }
   return none;
 }
 
-int MakerNoteReader::ParseMakerNoteHeader() {
+bool MakerNoteReader::ParseMakerNoteHeader() {
   const ByteView note = NoteView();
-  if (note.empty()) return 0;
+  if (note.empty()) return false;
   const bool in_data = copy_.empty() || makerNote != copy_.data();
-  if (in_data && !MakerNoteInData()) return 0;
+  if (in_data && !MakerNoteInData()) return false;
   const auto lead = note.bytes().first(static_cast<size_t>(
       std::min<uint64_t>(note.size(), kMaxSignatureLength)));
   const auto nul = std::find(lead.begin(), lead.end(), uint8_t{0});
   makerSignature.assign(lead.begin(), nul);
-  if (makerSignature.empty()) return 0;
+  if (makerSignature.empty()) return false;
   if (makerSignature.size() < 3) makerSignature.clear();
 
   const uint64_t s = makerSignature.size();
@@ -103,9 +104,9 @@ int MakerNoteReader::ParseMakerNoteHeader() {
   makerEntryCount = count.value_or(0);
   if (!count || uint64_t{makerEntryCount} * kEntrySize + start > makerNoteSize) {
     makerEntryCount = 0;
-    return 0;
+    return false;
   }
-  return 1;
+  return true;
 }
 
 std::optional<ByteView> MakerNoteReader::MakerEntryTable() const {
@@ -120,20 +121,19 @@ std::optional<ByteView> MakerNoteReader::MakerEntryTable() const {
   return note.Sub(start, size);
 }
 
-int MakerNoteReader::FindMakerEntry(IfdEntry* entry) {
+bool MakerNoteReader::FindMakerEntry(IfdEntry* entry) {
   const auto table = MakerEntryTable();
-  if (entry == nullptr || !table) return 0;
-  return FindInTable(*table, entry);
+  return entry != nullptr && table && FindInTable(*table, entry);
 }
 
-int MakerNoteReader::CollectMakerEntries(std::vector<IfdEntry>* list) {
+Outcome MakerNoteReader::CollectMakerEntries(std::vector<IfdEntry>* list) {
   const auto table = MakerEntryTable();
-  if (list == nullptr) return 0;
+  if (list == nullptr) return Outcome::kRefused;
   if (!table) {
     list->clear();
-    return 0;
+    return Outcome::kAbsent;
   }
-  return static_cast<int>(CollectFromTable(*table, list));
+  return CollectFromTable(*table, list) != 0 ? Outcome::kDone : Outcome::kAbsent;
 }
 
 uint32_t MakerNoteReader::GetMakerEntryValue(const IfdEntry* entry, void* buffer,
@@ -147,29 +147,28 @@ uint32_t MakerNoteReader::GetMakerEntryValue(const IfdEntry* entry, void* buffer
   // Larger values are read only from loaded data, never from the file.
   const auto value = Data().Sub(entry->value, size);
   if (!value) return 0;
-  return DecodeValueBytes(value->data(), size, entry->type, byteOrder, buffer, capacity);
+  return DecodeValueBytes(value->data(), size, entry->type, Order(), buffer, capacity);
 }
 
 std::string MakerNoteReader::GetMakerSignature() {
-  if (makerSignature.empty() && makerEntryCount == 0) ParseMakerNoteHeader();
+  if (makerSignature.empty() && makerEntryCount == 0) (void)ParseMakerNoteHeader();
   return makerSignature;
 }
 
-int MakerNoteReader::HasPrintMatching() {
-  PrintImLocation print;
-  GetPrintImLocation(&print);
+bool MakerNoteReader::HasPrintMatching() {
+  const PrintImLocation print = PrintIm();
   const bool located = print.offset != 0 && print.length != 0;
-  if (HasJpegDimensions() && app6Offset > 0 && app6Length > 2 && located) return 1;
-  if (IsExif() && located) return 1;
+  if (HasJpegDimensions() && Jpeg().app6Offset > 0 && Jpeg().app6Length > 2 && located) return true;
+  if (IsExif() && located) return true;
   if (HasMakerNote()) {
     IfdEntry entry;
     entry.tag = kMakerTagPrintIm;
-    if (FindMakerEntry(&entry) == 1 && entry.type == kTypeUndefined && entry.value != 0 &&
+    if (FindMakerEntry(&entry) && entry.type == kTypeUndefined && entry.value != 0 &&
         entry.count != 0) {
-      return 1;
+      return true;
     }
   }
-  return 0;
+  return false;
 }
 
 }  // namespace veltora::exif

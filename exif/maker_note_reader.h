@@ -40,26 +40,26 @@ class MakerNoteReader : public ExifReader {
   // null when not available. Valid while the data stays loaded.
   const uint8_t* makerNote = nullptr;
 
-  int HasMakerNote() const;
+  bool HasMakerNote() const;
   // The note lies inside the metadata range.
-  int MakerNoteInData() const;
+  bool MakerNoteInData() const;
   // Points makerNote into the loaded data or reads a copy of the note; null
   // when the note's bytes are not all available.
   const uint8_t* LoadMakerNote();
-  int FreeMakerNote();
-  // 1 when the header and the declared directory fit the note, else 0 (a
-  // signature found is kept even then).
-  int ParseMakerNoteHeader();
-  // 1 found (type, count and value filled), 0 otherwise.
-  int FindMakerEntry(IfdEntry* entry);
-  // Number of entries placed in `list`, wanted-set rule of CollectEntries.
-  int CollectMakerEntries(std::vector<IfdEntry>* list);
+  void FreeMakerNote();
+  // True when the header and the declared directory fit the note (a
+  // signature found is kept even when not).
+  [[nodiscard]] bool ParseMakerNoteHeader();
+  // True when found (type, count and value filled).
+  [[nodiscard]] bool FindMakerEntry(IfdEntry* entry);
+  // As CollectEntries, for the maker note's directory.
+  Outcome CollectMakerEntries(std::vector<IfdEntry>* list);
   // Items delivered; values larger than four bytes only from loaded data.
   uint32_t GetMakerEntryValue(const IfdEntry* entry, void* buffer, uint32_t capacity);
   std::string GetMakerSignature();
 
   // Print-image-matching data in an APP6 segment, in IFD0 or in the maker note.
-  int HasPrintMatching();
+  bool HasPrintMatching();
 
  private:
   void LocateMakerNote();

@@ -60,14 +60,14 @@ uint32_t EntryValueSize(const IfdEntry* entry) {
   return uint32_t{TypeSize(entry->type)} * entry->count;
 }
 
-int DecodeEntry(const uint8_t* raw12, ByteOrder order, IfdEntry* entry) {
-  if (raw12 == nullptr || entry == nullptr) return 0;
+bool DecodeEntry(const uint8_t* raw12, ByteOrder order, IfdEntry* entry) {
+  if (raw12 == nullptr || entry == nullptr) return false;
   *entry = IfdEntry{};
   entry->tag = Read16(raw12, order);
   entry->type = Read16(raw12 + 2, order);
   entry->count = Read32(raw12 + 4, order);
   const uint32_t size = EntryValueSize(entry);
-  if (size == 0) return 0;
+  if (size == 0) return false;
   const uint8_t* v = raw12 + 8;
   if (size > 4) {
     entry->value = Read32(v, order);
@@ -81,11 +81,11 @@ int DecodeEntry(const uint8_t* raw12, ByteOrder order, IfdEntry* entry) {
   } else {  // LONG or SLONG, count 1
     entry->value = Read32(v, order);
   }
-  return 1;
+  return true;
 }
 
-int EncodeEntry(uint8_t* raw12, ByteOrder order, const IfdEntry& entry) {
-  if (raw12 == nullptr) return 0;
+bool EncodeEntry(uint8_t* raw12, ByteOrder order, const IfdEntry& entry) {
+  if (raw12 == nullptr) return false;
   Write16(raw12, entry.tag, order);
   Write16(raw12 + 2, entry.type, order);
   Write32(raw12 + 4, entry.count, order);
@@ -93,7 +93,7 @@ int EncodeEntry(uint8_t* raw12, ByteOrder order, const IfdEntry& entry) {
   const uint32_t size = EntryValueSize(&entry);
   if (size == 0) {
     Write32(raw12 + 4, 0, order);
-    return 0;
+    return false;
   }
   uint8_t* v = raw12 + 8;
   if (size > 4) {
@@ -110,7 +110,7 @@ int EncodeEntry(uint8_t* raw12, ByteOrder order, const IfdEntry& entry) {
   } else {
     Write32(v, entry.value, order);
   }
-  return 1;
+  return true;
 }
 
 uint32_t CopyInlineValue(const IfdEntry& entry, uint32_t value_size, void* buffer,

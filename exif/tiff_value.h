@@ -47,13 +47,13 @@ struct IfdEntry {
 // system's size rule; every read still checks the bytes it takes). 0 for null.
 uint32_t EntryValueSize(const IfdEntry* entry);
 
-// Decodes the 12 bytes at `raw12` (the caller guarantees all 12). Returns 1
-// when the entry carries a value, 0 when its value size is 0 (tag, type and
+// Decodes the 12 bytes at `raw12` (the caller guarantees all 12). True when
+// the entry carries a value, false when its value size is 0 (tag, type and
 // count are still filled, `value` is 0) or a pointer is null.
-int DecodeEntry(const uint8_t* raw12, ByteOrder order, IfdEntry* entry);
+bool DecodeEntry(const uint8_t* raw12, ByteOrder order, IfdEntry* entry);
 // The inverse; writes all 12 bytes. A value size of 0 stores count 0 and
-// returns 0.
-int EncodeEntry(uint8_t* raw12, ByteOrder order, const IfdEntry& entry);
+// gives false.
+bool EncodeEntry(uint8_t* raw12, ByteOrder order, const IfdEntry& entry);
 
 // Both conversions clear the whole buffer (`capacity` bytes) first and return
 // the number of items delivered: bytes for BYTE, ASCII and UNDEFINED (ASCII is

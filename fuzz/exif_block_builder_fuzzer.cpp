@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   file.insert(file.end(), segment->begin(), segment->end());
   file.insert(file.end(), {0xFF, 0xD9});
   veltora::exif::ExifReader reader(file, 1, 0);
-  Check(reader.valid == 1 && reader.tiffHeaderOffset == 12 && reader.ifd0Offset == 8);
+  Check(reader.Valid() == 1 && reader.TiffHeaderOffset() == 12 && reader.Ifd0Offset() == 8);
   const std::span<const uint8_t> tiff = std::span<const uint8_t>(*segment).subspan(10);
 
   const Directory ifd0 = Read(tiff, 8);

@@ -51,13 +51,13 @@ Values ReadValues(veltora::exif::ExifReader& reader, std::span<const uint32_t> c
   Values values;
   for (uint32_t code : codes) {
     std::vector<IfdEntry> entries;
-    if (reader.CollectEntries(code, &entries) <= 0) continue;
+    if (!veltora::exif::Done(reader.CollectEntries(code, &entries))) continue;
     if (entries.size() > kEntriesCompared) entries.resize(kEntriesCompared);
     for (const IfdEntry& e : entries) {
       if (MayChange(e.tag) || values.count({code, e.tag})) continue;
       IfdEntry first;
       first.tag = e.tag;
-      if (reader.FindEntry(code, &first) != 1) continue;
+      if (!veltora::exif::Done(reader.FindEntry(code, &first))) continue;
       std::vector<uint8_t> bytes(kValueBytesCompared + 6);
       const uint32_t items = reader.GetEntryValue(&first, bytes.data() + 6, kValueBytesCompared);
       std::memcpy(bytes.data(), &first.type, 2);
@@ -82,15 +82,15 @@ bool SharesBytes(ExifEditor& editor) {
   // The TIFF header is used too: a rewrite of IFD0 may repoint it.
   std::vector<std::pair<uint64_t, uint64_t>> ranges = {{0, 8}};
   const std::pair<uint32_t, uint16_t> tables[] = {
-      {editor.ifd0.ifdOffset, editor.ifd0.entryCount},
-      {editor.exifHeader.offset, editor.exifHeader.entryCount},
-      {editor.gpsHeader.offset, editor.gpsHeader.entryCount},
-      {editor.interopHeader.offset, editor.interopHeader.entryCount},
-      {editor.ifd1.ifdOffset, editor.ifd1.entryCount}};
+      {editor.DirectoryOffset(veltora::exif::kIfd0), editor.EntryCount(veltora::exif::kIfd0)},
+      {editor.DirectoryOffset(veltora::exif::kExifIfd), editor.EntryCount(veltora::exif::kExifIfd)},
+      {editor.DirectoryOffset(veltora::exif::kGpsIfd), editor.EntryCount(veltora::exif::kGpsIfd)},
+      {editor.DirectoryOffset(veltora::exif::kInteropIfd), editor.EntryCount(veltora::exif::kInteropIfd)},
+      {editor.DirectoryOffset(veltora::exif::kIfd1), editor.EntryCount(veltora::exif::kIfd1)}};
   for (const auto& [offset, count] : tables) {
     // A directory said to start inside the TIFF header overlaps it and IFD0.
     if (offset != 0 && offset < 8) return true;
-    if (offset != 0 && offset + 6 + 12ull * count > editor.blockLength) return true;
+    if (offset != 0 && offset + 6 + 12ull * count > editor.Block().size()) return true;
     if (offset != 0) ranges.push_back({offset, offset + 6 + 12ull * count});
   }
   for (uint32_t code : {1u, 2u, 3u, 4u, 257u}) {
@@ -102,7 +102,7 @@ bool SharesBytes(ExifEditor& editor) {
       if (size > 4 && veltora::exif::TypeSize(e.type) == 0) return true;
       // A value outside the block is read from the file around it, which a
       // rebuild lays out anew.
-      if (size > 4 && uint64_t{e.value} + size > editor.blockLength) return true;
+      if (size > 4 && uint64_t{e.value} + size > editor.Block().size()) return true;
       if (size > 4) ranges.push_back({e.value, e.value + size});
     }
   }
@@ -121,23 +121,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // (a JPEG ends with EOI, whatever follows its last marker).
   const uint8_t options = data[size - 1];
   const std::span<const uint8_t> file(data, size);
-  ExifEditor editor(file, options & 1);
+  veltora::exif::ExifReader editor_source(file, options & 1, 0);
+  ExifEditor editor(editor_source);
   const veltora::exif::Outcome made =
       (options & 2) != 0 ? editor.CopyBlock() : editor.StartEdit((options & 4) != 0);
   if (!veltora::exif::Done(made) || !editor.HasWorkBlock()) return 0;
-  Check(editor.blockLength <= editor.BlockCapacity());
+  Check(editor.Block().size() <= editor.BlockCapacity());
 
   // A maker note never moves and never changes through rewrites of the
   // directories around it.
   const auto first_note = editor.FindBlockEntry(2, 37500);
-  const bool note_first = first_note && first_note->value == editor.makerNoteOffset &&
-                          uint64_t{editor.makerNoteOffset} + editor.makerNoteLength <=
-                              editor.blockLength;
-  const uint32_t note_at = note_first ? editor.makerNoteOffset : 0;
+  const bool note_first = first_note && first_note->value == editor.MakerNote().offset &&
+                          uint64_t{editor.MakerNote().offset} + editor.MakerNote().length <=
+                              editor.Block().size();
+  const uint32_t note_at = note_first ? editor.MakerNote().offset : 0;
   const std::vector<uint8_t> note =
       note_at == 0 ? std::vector<uint8_t>{}
                    : std::vector<uint8_t>(editor.Block().begin() + note_at,
-                                          editor.Block().begin() + note_at + editor.makerNoteLength);
+                                          editor.Block().begin() + note_at + editor.MakerNote().length);
 
   const uint32_t code = kCodes[(options >> 3) % 6];
   const uint32_t removal_code = kCodes[options % 6];
@@ -156,10 +157,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // The reader and the editor must see the same directories for the
   // reader's values to say anything about the editor's.
-  ExifEditor probe(file, 1);
+  veltora::exif::ExifReader probe_source(file, 1, 0);
+  ExifEditor probe(probe_source);
   const bool shares_bytes = SharesBytes(editor) || !veltora::exif::Done(probe.CopyBlock()) ||
-                            probe.exifHeader.offset != probe.exifIfd.offset ||
-                            probe.gpsHeader.offset != probe.gpsIfd.offset;
+                            probe.DirectoryOffset(veltora::exif::kExifIfd) != probe_source.ExifIfd().offset ||
+                            probe.DirectoryOffset(veltora::exif::kGpsIfd) != probe_source.GpsIfd().offset;
   veltora::exif::ExifReader original(file, 1, 0);
   const Values before = ReadValues(original, untouched);
   const uint16_t deletions[] = {deleted, 274, 34853};
@@ -171,10 +173,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   };
   // Refused or not, the block must stay whole: the checks below tell.
   (void)editor.RewriteIfd(code, deletions, additions);
-  Check(editor.blockLength <= editor.BlockCapacity());
+  Check(editor.Block().size() <= editor.BlockCapacity());
   const auto kept_note = editor.FindBlockEntry(2, 37500);
   if (!note.empty() && kept_note) {
-    Check(kept_note->value == note_at && uint64_t{note_at} + note.size() <= editor.blockLength);
+    Check(kept_note->value == note_at && uint64_t{note_at} + note.size() <= editor.Block().size());
     Check(std::equal(note.begin(), note.end(), editor.Block().begin() + note_at));
   }
   (void)editor.RemoveTag(removal_code, 271);
@@ -187,11 +189,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The segment after SOI is the new APP1, and a reader finds its payload.
   Check(out[2] == 0xFF && out[3] == 0xE1);
   veltora::exif::ExifReader reread(std::span<const uint8_t>(out), 1, 0);
-  Check(reread.app1Length == editor.TotalSegmentSize() + 8 || reread.app1Offset != 2);
-  if (reread.data != nullptr && reread.app1Offset == 2) {
+  Check(reread.Jpeg().app1Length == editor.TotalSegmentSize() + 8 || reread.Jpeg().app1Offset != 2);
+  if (!reread.LoadedData().empty() && reread.Jpeg().app1Offset == 2) {
     const auto block = editor.Block();
-    Check(reread.dataLoadedSize >= block.size());
-    Check(std::memcmp(reread.data, block.data(), block.size()) == 0);
+    Check(reread.LoadedData().size() >= block.size());
+    Check(std::memcmp(reread.LoadedData().data(), block.data(), block.size()) == 0);
     if (original.IsExif() == 1 && reread.IsExif() == 1 && !shares_bytes) {
       // Every value read before reads the same; a malformed directory that
       // shared bytes with a rewritten one may show entries it did not before.

@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> old_file = AsFile(app1.first(size_t{2} + merged->old_length));
   const std::vector<uint8_t> new_file = AsFile(segment);
   veltora::exif::ExifReader old_reader(old_file, 1, 0), reader(new_file, 1, 0);
-  Check(reader.valid >= old_reader.valid && reader.byteOrder == order && reader.tiffHeaderOffset == 12);
+  Check(reader.Valid() >= old_reader.Valid() && reader.Order() == order && reader.TiffHeaderOffset() == 12);
 
   const Tiff before{app1.subspan(10, size_t{merged->old_length} - 8), order};
   const Tiff after{std::span<const uint8_t>(segment).subspan(10), order};

@@ -22,53 +22,53 @@ using veltora::exif::MakerNoteReader;
 void Exercise(MakerNoteReader& r) {
   for (uint32_t code : {1u, 2u, 3u, 4u, 5u, 257u, 258u}) {
     veltora::exif::IfdLocation location;
-    r.GetIfdHeader(code, &location);
+    (void)r.GetIfdHeader(code, &location);
     std::vector<IfdEntry> entries;
-    if (r.CollectEntries(code, &entries) <= 0) continue;
+    if (!veltora::exif::Done(r.CollectEntries(code, &entries))) continue;
     if (entries.size() > kEntriesLookedUp) entries.resize(kEntriesLookedUp);
     for (const IfdEntry& e : entries) {
       uint8_t buffer[96];
       for (uint32_t capacity : {0u, 1u, 3u, 8u, 20u, 96u}) r.GetEntryValue(&e, buffer, capacity);
       IfdEntry lookup;
       lookup.tag = e.tag;
-      r.FindEntry(code, &lookup);
+      (void)r.FindEntry(code, &lookup);
     }
   }
   r.GetOrientationTag(0);
   r.GetOrientationTag(1);
   std::string text;
   for (uint32_t kind : {0u, 16u, 17u}) {
-    r.ReadDateText(0, kind, &text);
-    r.ReadDateText(1, kind, &text);
+    (void)r.ReadDateText(0, kind, &text);
+    (void)r.ReadDateText(1, kind, &text);
   }
   SYSTEMTIME when;
-  r.GetCaptureTime(&when);
+  (void)r.GetCaptureTime(&when);
   r.IsExifVersion22();
   veltora::exif::Rational x, y;
-  r.GetResolution(&x, &y);
+  (void)r.GetResolution(&x, &y);
   r.GetImageSize();
   std::vector<uint8_t> thumbnail;
   r.GetThumbnail(&thumbnail);
   r.GetMakerSignature();
   std::vector<IfdEntry> maker;
-  r.CollectMakerEntries(&maker);
+  (void)r.CollectMakerEntries(&maker);
   if (maker.size() > kEntriesLookedUp) maker.resize(kEntriesLookedUp);
   for (const IfdEntry& e : maker) {
     uint8_t buffer[64];
     r.GetMakerEntryValue(&e, buffer, sizeof buffer);
     IfdEntry lookup;
     lookup.tag = e.tag;
-    r.FindMakerEntry(&lookup);
+    (void)r.FindMakerEntry(&lookup);
   }
   r.HasPrintMatching();
   r.IsExifJpeg();
   r.IsExifTiff();
   // Reload after release: the maker note must not be read through freed data.
   r.FreeExifData();
-  r.CollectMakerEntries(&maker);
+  (void)r.CollectMakerEntries(&maker);
   r.LoadExifData(0, nullptr);
   r.LoadMakerNote();
-  r.CollectMakerEntries(&maker);
+  (void)r.CollectMakerEntries(&maker);
 }
 
 }  // namespace

@@ -117,7 +117,7 @@ void QueryValues(const char* path, MakerNoteReader& reader) {
   // The tags the file holds, found by the engine over the same bytes.
   for (uint32_t directory : {1u, 2u, 3u, 4u, 257u}) {
     std::vector<IfdEntry> entries;
-    reader.CollectEntries(directory, &entries);
+    (void)reader.CollectEntries(directory, &entries);
     for (uint16_t tag : TagsToQuery(entries)) {
       for (uint32_t capacity : {1u, 3u, 8u, 24u, 256u}) {
         std::vector<uint8_t> buffer(capacity + 1, 0xA5);
@@ -130,7 +130,7 @@ void QueryValues(const char* path, MakerNoteReader& reader) {
     }
   }
   std::vector<IfdEntry> maker;
-  reader.CollectMakerEntries(&maker);
+  (void)reader.CollectMakerEntries(&maker);
   const std::string signature = reader.GetMakerSignature();
   for (uint16_t tag : TagsToQuery(maker)) {
     for (const char* wanted : {static_cast<const char*>(nullptr), signature.c_str(), "Quorvanta"}) {
@@ -203,10 +203,11 @@ std::vector<uint16_t> Collected(MakerNoteReader& reader, uint32_t directory,
                                 std::span<const uint16_t> wanted) {
   std::vector<IfdEntry> entries(wanted.size());
   for (size_t i = 0; i < wanted.size(); ++i) entries[i].tag = wanted[i];
-  const int found = directory == kMakerNote ? reader.CollectMakerEntries(&entries)
-                                   : reader.CollectEntries(directory, &entries);
+  const veltora::exif::Outcome found = directory == kMakerNote
+                                           ? reader.CollectMakerEntries(&entries)
+                                           : reader.CollectEntries(directory, &entries);
   std::vector<uint16_t> tags;
-  if (found <= 0) return tags;
+  if (!veltora::exif::Done(found)) return tags;
   for (const IfdEntry& entry : entries) tags.push_back(entry.tag);
   return tags;
 }

@@ -58,22 +58,23 @@ const Files& TheFiles() {
 }
 
 void EditedFile(std::span<const uint8_t> file) {
-  ExifEditor editor(file, 1);
+  veltora::exif::ExifReader editor_source(file, 1, 0);
+  ExifEditor editor(editor_source);
   if (!veltora::exif::Done(editor.StartEdit(false))) return;
   const bool tiff = editor.IsTiffSource();
   const std::string& thumbnail = tiff ? TheFiles().tiff : TheFiles().jpeg;
   const veltora::edit::TextInfo info;
-  if (!veltora::edit::AttachThumbnail(editor, thumbnail, info)) return;
-  Check(editor.ifd1.ifdOffset != 0 && !editor.thumbnailBytes.empty());
-  Check(editor.blockLength <= editor.BlockCapacity());
-  const uint32_t attached_length = editor.blockLength;
-  const std::vector<uint8_t> held = editor.thumbnailBytes;
+  if (!veltora::exif::Done(veltora::edit::AttachThumbnail(editor, thumbnail, info))) return;
+  Check(editor.DirectoryOffset(veltora::exif::kIfd1) != 0 && !editor.Thumbnail().empty());
+  Check(editor.Block().size() <= editor.BlockCapacity());
+  const uint32_t attached_length = editor.Block().size();
+  const std::vector<uint8_t> held(editor.Thumbnail().begin(), editor.Thumbnail().end());
   // Detaching gives back the block as it was before IFD1; attaching again
   // gives the same block and thumbnail.
-  Check(veltora::edit::DetachThumbnail(editor) == 1 && editor.ifd1.ifdOffset == 0);
-  Check(editor.thumbnailBytes.empty());
-  Check(veltora::edit::AttachThumbnail(editor, thumbnail, info) == 1);
-  Check(editor.blockLength == attached_length && editor.thumbnailBytes == held);
+  Check(veltora::exif::Done(editor.CutAppendedIfd1()) && editor.DirectoryOffset(veltora::exif::kIfd1) == 0);
+  Check(editor.Thumbnail().empty());
+  Check(veltora::exif::Done(veltora::edit::AttachThumbnail(editor, thumbnail, info)));
+  Check(editor.Block().size() == attached_length && std::ranges::equal(editor.Thumbnail(), held));
 
   std::vector<uint8_t> out;
   const uint32_t written = tiff ? veltora::edit::WriteTiffLayout(editor, file, &out)
@@ -91,9 +92,10 @@ void ThumbnailFile(std::span<const uint8_t> file) {
     out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
   }
   veltora::exif::ExifReader thumbnail(TheFiles().input.c_str(), 0, 0);
-  ExifEditor editor(std::span<const uint8_t>(), 0);
-  if (veltora::edit::LoadThumbnailBytes(editor, thumbnail) != 1) return;
-  const std::vector<uint8_t>& held = editor.thumbnailBytes;
+  veltora::exif::ExifReader editor_source(std::span<const uint8_t>(), 0, 0);
+  ExifEditor editor(editor_source);
+  if (!veltora::exif::Done(veltora::edit::LoadThumbnailBytes(editor, thumbnail))) return;
+  const std::span<const uint8_t> held = editor.Thumbnail();
   Check(!held.empty() && held.size() <= file.size());
   if (!thumbnail.HasJpegDimensions()) {
     Check(std::search(file.begin(), file.end(), held.begin(), held.end()) != file.end());

@@ -93,10 +93,12 @@ HRESULT CollectExifRecords(const char* path, ImageInfoList* list, uint32_t flags
   const exif::ExifReader reader(path, jpeg ? 1 : 0, 0);
   if (reader.IsExif() == 0) return E_NOTEXIF;
   HRESULT result = E_FAIL;
-  if (jpeg && reader.data != nullptr && reader.firstApp1Offset == reader.app1Offset) {
+  if (jpeg && !reader.LoadedData().empty() &&
+      reader.Jpeg().firstApp1Offset == reader.Jpeg().app1Offset) {
     // Its size is the APP1 length less 8, cut to the file's end, as
     // ParseExifSegment would take it.
-    result = ParseTiffBlock(reader.data, reader.dataLoadedSize, list, flags);
+    result = ParseTiffBlock(reader.LoadedData().data(),
+                            static_cast<uint32_t>(reader.LoadedData().size()), list, flags);
   } else if (jpeg) {
     if (const auto segment = ReadFirstApp1(path)) result = ParseExifSegment(segment->span(), list, flags);
   } else if (const auto file = ReadWholeFile(path)) {

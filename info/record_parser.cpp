@@ -32,13 +32,18 @@ const RecordSchema& SchemaOf(uint32_t type) { return *FindRecordSchema(type); }
 // `count_strictly_inside` asks for the count's two bytes to end before the
 // block does, as the IFD0 pointers do.
 template <typename Parse>
-int FollowPointer(ByteView block, const EntryData& pointer, bool count_strictly_inside, Parse&& parse) {
+exif::Outcome FollowPointer(ByteView block, const EntryData& pointer, bool count_strictly_inside,
+                            Parse&& parse) {
   const std::optional<uint32_t> offset = block.U32(pointer.position);
-  if (!offset) return -1;
+  if (!offset) return exif::Outcome::kAbsent;
   const uint64_t first_entry = uint64_t{*offset} + 2;
-  if (count_strictly_inside ? first_entry >= block.size() : first_entry > block.size()) return -1;
+  if (count_strictly_inside ? first_entry >= block.size() : first_entry > block.size()) {
+    return exif::Outcome::kAbsent;
+  }
   const std::optional<uint16_t> count = block.U16(*offset);
-  if (!count || first_entry + uint64_t{*count} * exif::kEntrySize > block.size()) return -1;
+  if (!count || first_entry + uint64_t{*count} * exif::kEntrySize > block.size()) {
+    return exif::Outcome::kAbsent;
+  }
   return parse(*count, first_entry);
 }
 
@@ -70,32 +75,32 @@ OwnedRecord NewRecordIf(uint32_t flags, uint32_t type) {
 
 }  // namespace
 
-int ParseExifIfd(ExifInfo* record, uint16_t count, ByteView block, uint64_t first_entry) {
-  if (record == nullptr) return -1;
+exif::Outcome ParseExifIfd(ExifInfo* record, uint16_t count, ByteView block, uint64_t first_entry) {
+  if (record == nullptr) return exif::Outcome::kRefused;
   StoreDirectory(record, SchemaOf(INFO_EXIF), FieldDirectory::kExif, count, block, first_entry,
                  [&](const EntryData& entry) {
                    if (entry.tag != exif::kTagInteropIfdPointer) return;
-                   const int read = FollowPointer(block, entry, false, [&](uint16_t m, uint64_t first) {
+                   const exif::Outcome read = FollowPointer(block, entry, false, [&](uint16_t m, uint64_t first) {
                      const ByteView cut = *block.Sub(0, block.size() & kInteropSizeMask);
                      return ParseInteropIfd(record, m, cut, first);
                    });
-                   if (read >= 0) record->mask_h |= EXIF_H_INTEROP_IFD;
+                   if (Done(read)) record->mask_h |= EXIF_H_INTEROP_IFD;
                  });
-  return 0;
+  return exif::Outcome::kDone;
 }
 
-int ParseInteropIfd(ExifInfo* record, uint16_t count, ByteView block, uint64_t first_entry) {
-  if (record == nullptr) return -1;
+exif::Outcome ParseInteropIfd(ExifInfo* record, uint16_t count, ByteView block, uint64_t first_entry) {
+  if (record == nullptr) return exif::Outcome::kRefused;
   StoreDirectory(record, SchemaOf(INFO_EXIF), FieldDirectory::kInterop, count, block, first_entry,
                  [](const EntryData&) {});
-  return 0;
+  return exif::Outcome::kDone;
 }
 
-int ParseGpsIfd(GpsInfo* record, uint16_t count, ByteView block, uint64_t first_entry) {
-  if (record == nullptr) return -1;
+exif::Outcome ParseGpsIfd(GpsInfo* record, uint16_t count, ByteView block, uint64_t first_entry) {
+  if (record == nullptr) return exif::Outcome::kRefused;
   StoreDirectory(record, SchemaOf(INFO_GPS), FieldDirectory::kGps, count, block, first_entry,
                  [](const EntryData&) {});
-  return 0;
+  return exif::Outcome::kDone;
 }
 
 int64_t ParseIfd(ByteView block, uint32_t ifd_offset, const ParseContext& context) {
@@ -112,7 +117,7 @@ int64_t ParseIfd(ByteView block, uint32_t ifd_offset, const ParseContext& contex
       }
     }
     uint32_t read_bit = 0;
-    int read = -1;
+    exif::Outcome read = exif::Outcome::kAbsent;
     if (entry.tag == exif::kTagExifIfdPointer) {
       read_bit = TIFF_M1_EXIF_IFD_READ;
       read = FollowPointer(block, entry, true, [&](uint16_t m, uint64_t first) {
@@ -124,7 +129,7 @@ int64_t ParseIfd(ByteView block, uint32_t ifd_offset, const ParseContext& contex
         return ParseGpsIfd(context.gps, m, block, first);
       });
     }
-    if (read >= 0 && context.tiff != nullptr) context.tiff->mask1 |= read_bit;
+    if (Done(read) && context.tiff != nullptr) context.tiff->mask1 |= read_bit;
   });
   return static_cast<int64_t>(link);
 }

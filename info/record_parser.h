@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "bytes/byte_view.h"
+#include "exif/outcome.h"
 #include "interface/host_types.h"
 #include "interface/result_codes.h"
 
@@ -50,12 +51,13 @@ struct ParseContext {
 // or -1 when the count or the entries pass the end of the block.
 [[nodiscard]] int64_t ParseIfd(exif::ByteView block, uint32_t ifd_offset, const ParseContext& context);
 
-// The sub-directories: `count` entries from `first_entry`. 0 when walked,
-// negative when the record is null. ParseExifIfd follows the
+// The sub-directories: `count` entries from `first_entry`; done when walked,
+// refused when the record is null. ParseExifIfd follows the
 // Interoperability pointer into ParseInteropIfd, which sets EXIF_H_INTEROP_IFD.
-int ParseExifIfd(ExifInfo* record, uint16_t count, exif::ByteView block, uint64_t first_entry);
-int ParseGpsIfd(GpsInfo* record, uint16_t count, exif::ByteView block, uint64_t first_entry);
-int ParseInteropIfd(ExifInfo* record, uint16_t count, exif::ByteView block, uint64_t first_entry);
+exif::Outcome ParseExifIfd(ExifInfo* record, uint16_t count, exif::ByteView block, uint64_t first_entry);
+exif::Outcome ParseGpsIfd(GpsInfo* record, uint16_t count, exif::ByteView block, uint64_t first_entry);
+exif::Outcome ParseInteropIfd(ExifInfo* record, uint16_t count, exif::ByteView block,
+                              uint64_t first_entry);
 
 }  // namespace veltora::info
 

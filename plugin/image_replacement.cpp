@@ -56,24 +56,25 @@ edit::TextInfo CurrentTextInfo() {
 HRESULT AttachWithinSegment(edit::ExifEditor& editor, const TempFile& thumbnail, uint32_t format,
                             HGLOBAL dib, int32_t quality) {
   const edit::TextInfo info = CurrentTextInfo();
-  if (!edit::AttachThumbnail(editor, thumbnail.path(), info)) return E_FAIL;
+  if (!Done(edit::AttachThumbnail(editor, thumbnail.path(), info))) return E_FAIL;
   while (format == kFormatJpeg &&
          editor.TotalSegmentSize() + edit::kApp1Overhead > edit::kMaxSegmentLength) {
-    if (!edit::DetachThumbnail(editor) || quality - kQualityStep < 1) return E_FAIL;
+    if (!Done(editor.CutAppendedIfd1()) || quality - kQualityStep < 1) return E_FAIL;
     quality -= kQualityStep;
     if (const int32_t r = imaging::EncodeThumbnail(thumbnail.c_str(), format, dib, quality); r < 0) {
       return r;
     }
-    if (!edit::AttachThumbnail(editor, thumbnail.path(), info)) return E_FAIL;
+    if (!Done(edit::AttachThumbnail(editor, thumbnail.path(), info))) return E_FAIL;
   }
   return S_OK;
 }
 
 HRESULT ReplaceImage(const Replacement& r, bool main_image) {
   if (const HRESULT checked = CheckArguments(r); checked != S_OK) return checked;
-  edit::ExifEditor editor(r.input, 1);
-  if (!editor.IsExif()) return E_NOTEXIF;
-  const uint32_t format = editor.IsExifJpeg() ? kFormatJpeg : kFormatTiff;
+  exif::ExifReader source(r.input, 1, 0);
+  if (!source.IsExif()) return E_NOTEXIF;
+  const uint32_t format = source.IsExifJpeg() ? kFormatJpeg : kFormatTiff;
+  edit::ExifEditor editor(source);
   TempFile picture, thumbnail;  // both deleted on every path
   if (main_image) {
     if (const uint32_t error = picture.Create(kMainImagePrefix)) return MapWin32Error(error);
@@ -89,8 +90,10 @@ HRESULT ReplaceImage(const Replacement& r, bool main_image) {
     return encoded;
   }
   if (main_image) {
-    if (!edit::ReplaceMainImage(editor, picture.path())) return E_FAIL;
-    edit::DropPrintMatching(editor);
+    if (!Done(edit::ReplaceMainImage(editor, picture.path()))) return E_FAIL;
+    // Print-matching data that cannot be dropped stays with the file, as the
+    // user's data; it only tells how the old picture was to be printed.
+    (void)edit::DropPrintMatching(editor);
   } else if (!Done(editor.StartEdit(false))) {
     return E_FAIL;
   }

@@ -62,9 +62,10 @@ HRESULT EncodeWithExif(const char* path, uint32_t flags, HGLOBAL dib, int32_t qu
   if (saved < 0) return saved;
 
   const edit::TextInfo info = WorkingCopy(host_info);
-  edit::ExifEditor editor(picture.c_str(), 0);
+  exif::ExifReader source(picture.c_str(), 0, 0);
+  edit::ExifEditor editor(source);
   // The builders write DateTime and the capture dates themselves: no stamp.
-  if (!edit::BuildExifBlock(editor, thumbnail.path(), info, gps) || !editor.HasWorkBlock()) {
+  if (!Done(edit::BuildExifBlock(editor, thumbnail.path(), info, gps)) || !editor.HasWorkBlock()) {
     return E_FAIL;
   }
   return edit::WriteEditedFile(editor, path);

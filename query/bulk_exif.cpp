@@ -73,13 +73,13 @@ class BulkReader {
     return reader_.GetMakerEntryValue(&entry, field, width) > 0;
   }
   std::optional<std::string> Text(const IfdEntry& entry) {
-    return FetchText(entry, reader_.dataLoadedSize,
+    return FetchText(entry, static_cast<uint32_t>(reader_.LoadedData().size()),
                      [&](const IfdEntry* e, void* out, uint32_t capacity) {
                        return reader_.GetEntryValue(e, out, capacity);
                      });
   }
   std::optional<std::string> MakerText(const IfdEntry& entry) {
-    return FetchText(entry, reader_.dataLoadedSize,
+    return FetchText(entry, static_cast<uint32_t>(reader_.LoadedData().size()),
                      [&](const IfdEntry* e, void* out, uint32_t capacity) {
                        return reader_.GetMakerEntryValue(e, out, capacity);
                      });
@@ -94,7 +94,7 @@ class BulkReader {
   // `count` bytes into a host byte array resized to hold them; an undelivered
   // value leaves the array empty.
   bool BytesInto(const IfdEntry& entry, ByteArray* field) {
-    const uint32_t available = std::max<uint32_t>(reader_.dataLoadedSize, 4);
+    const uint32_t available = std::max<uint32_t>(static_cast<uint32_t>(reader_.LoadedData().size()), 4);
     if (entry.count == 0 || entry.count > available) return false;
     RequireGrowth(ArraySetSize(field, static_cast<int32_t>(entry.count)));
     if (reader_.GetEntryValue(&entry, field->elements, entry.count) > 0) return true;
@@ -112,7 +112,7 @@ void Deliver(ShortArray* list, uint16_t tag) { RequireGrowth(ArrayAdd(list, tag)
 // count cannot be read delivers none: CollectEntries then leaves the wanted
 // set as it was, and its bare tags must not reach the record's fields.
 void Collect(MakerNoteReader& reader, uint32_t code, std::vector<IfdEntry>* set) {
-  if (reader.CollectEntries(code, set) < 0) set->clear();
+  if (reader.CollectEntries(code, set) == exif::Outcome::kRefused) set->clear();
 }
 
 void FillExifTagSet(MakerNoteReader& reader, ExifTagSet* exif) {
@@ -162,7 +162,7 @@ void FillExifTagSet(MakerNoteReader& reader, ExifTagSet* exif) {
       case 41996: delivered = values.Fixed(entry, &exif->SubjectDistanceRange, 2); break;
       case 36867: {
         const std::optional<std::string> text = values.Text(entry);
-        delivered = text && exif::ParseDateText(*text, {}, &exif->DateTimeOriginal) == 1;
+        delivered = text && exif::ParseDateText(*text, {}, &exif->DateTimeOriginal);
         // An unset camera clock ("0000:00:00 00:00:00") still counts as
         // delivered, as an empty date.
         if (delivered && !IsCalendarDateTime(exif->DateTimeOriginal)) {
@@ -245,7 +245,7 @@ void FillMakerTagSet(MakerNoteReader& reader, MakerTagSet* maker) {
   RequireGrowth(CStringSet(&maker->signature, signature.c_str()));
 
   BulkReader values(reader);
-  reader.CollectMakerEntries(&set);
+  (void)reader.CollectMakerEntries(&set);  // an unreadable directory leaves `set` empty
   for (const IfdEntry& entry : set) {
     bool delivered = false;
     uint32_t width = 0;
@@ -259,7 +259,7 @@ void FillMakerTagSet(MakerNoteReader& reader, MakerTagSet* maker) {
       delivered = true;
     } else if (entry.tag == 0x0033) {
       const std::optional<std::string> text = values.MakerText(entry);
-      delivered = text && exif::ParseDateText(*text, {}, &maker->date_0033) == 1;
+      delivered = text && exif::ParseDateText(*text, {}, &maker->date_0033);
     }
     if (delivered) Deliver(&maker->tags, entry.tag);
   }

@@ -58,7 +58,7 @@ VELTORA_API HRESULT GetExifValue(const char* path, uint32_t directory, uint16_t 
     }
     veltora::exif::IfdEntry entry;
     entry.tag = tag;
-    const bool found = reader.FindEntry(directory, &entry) == 1;
+    const bool found = Done(reader.FindEntry(directory, &entry));
     return DeliverValue(
         found, entry,
         [&](const veltora::exif::IfdEntry* e, void* out, uint32_t capacity) {
@@ -130,7 +130,7 @@ VELTORA_API HRESULT GetMakerNoteValue(const char* path, CString* maker_signature
       list.push_back(entry);
     }
     ArrayRemoveAll(tags);
-    reader.CollectMakerEntries(&list);
+    (void)reader.CollectMakerEntries(&list);  // an unreadable directory leaves `list` empty
     for (const veltora::exif::IfdEntry& entry : list) {
       veltora::query::RequireGrowth(ArrayAdd(tags, entry.tag) >= 0 &&
                                     ArrayAdd(values, entry.value) >= 0);

@@ -71,9 +71,9 @@ TEST_P(AppendExifTest, MissingShortsAreInsertedAndTheDateTimeStamped) {
   ASSERT_TRUE(reader.IsExifJpeg());
   EXPECT_EQ(reader.GetOrientationTag(0), 6);
   exif::IfdEntry unit{296, 0, 0, 0}, colour{40961, 0, 0, 0}, range{41996, 0, 0, 0};
-  EXPECT_EQ(reader.FindEntry(kIfd0, &unit), 1);
-  EXPECT_EQ(reader.FindEntry(kExif, &colour), 1);
-  EXPECT_EQ(reader.FindEntry(kExif, &range), 0) << "no higher tag to insert it below";
+  EXPECT_EQ(reader.FindEntry(kIfd0, &unit), exif::Outcome::kDone);
+  EXPECT_EQ(reader.FindEntry(kExif, &colour), exif::Outcome::kDone);
+  EXPECT_EQ(reader.FindEntry(kExif, &range), exif::Outcome::kAbsent) << "no higher tag to insert it below";
   std::string stamp;
   EXPECT_EQ(reader.ReadDateText(0, 0, &stamp), 1);
   EXPECT_EQ(stamp.substr(0, 5), std::to_string(platform::GetLocalTime().wYear) + ":");
@@ -101,9 +101,9 @@ TEST_P(AppendExifTest, AGrowingDirectoryLeavesTheMakerNoteWhereItWas) {
                          after.begin() + static_cast<std::ptrdiff_t>(tiff_at + note)));
   exif::ExifReader reader(Path("out.jpg").c_str(), 1, 0);
   exif::IfdEntry maker{37500, 0, 0, 0}, colour{40961, 0, 0, 0};
-  ASSERT_EQ(reader.FindEntry(kExif, &maker), 1);
+  ASSERT_EQ(reader.FindEntry(kExif, &maker), exif::Outcome::kDone);
   EXPECT_EQ(maker.value, note);
-  EXPECT_EQ(reader.FindEntry(kExif, &colour), 1);
+  EXPECT_EQ(reader.FindEntry(kExif, &colour), exif::Outcome::kDone);
 }
 
 // A file's own thumbnail position merged back while a missing SHORT is

@@ -55,11 +55,12 @@ std::vector<uint8_t> ScanData(const std::vector<uint8_t>& jpeg) {
 
 std::vector<uint8_t> ImageData(const fs::path& tiff) {
   exif::ExifReader reader(tiff.c_str(), 0, 0);
-  edit::ExifEditor editor(tiff.c_str(), 1);
+  exif::ExifReader editor_source(tiff.c_str(), 1, 0);
+  edit::ExifEditor editor(editor_source);
   if (!exif::Done(editor.CopyBlock())) return {};
   const uint32_t n = editor.DataLength(exif::kIfd0);
   const auto bytes = ReadFile(tiff);
-  const uint64_t at = reader.primaryImage.firstStripOffset;
+  const uint64_t at = reader.PrimaryImage().firstStripOffset;
   if (n == 0 || at + n > bytes.size()) return {};
   return {bytes.begin() + static_cast<ptrdiff_t>(at), bytes.begin() + static_cast<ptrdiff_t>(at + n)};
 }
@@ -440,7 +441,7 @@ TEST_P(CorpusRoundTrip, OnlyTheEditedTagsChange) {
   for (const fs::path& in : inputs_) {
     SCOPED_TRACE(in.filename().string() + ": " + edit.name);
     exif::ExifReader reader(in.c_str(), 0, 0);
-    if (edit.gps == NeedsGps::kYes && reader.gpsIfd.offset == 0) continue;
+    if (edit.gps == NeedsGps::kYes && reader.GpsIfd().offset == 0) continue;
     const fs::path out = dir_.path() / in.filename();
     const HRESULT result = edit.run(out, in);
     if (result == S_FALSE) continue;

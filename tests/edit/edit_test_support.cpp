@@ -16,7 +16,7 @@ std::optional<std::string> ReadValue(const std::filesystem::path& file, uint32_t
   exif::ExifReader reader(file.string().c_str(), 1, 0);
   exif::IfdEntry entry;
   entry.tag = tag;
-  if (reader.FindEntry(code, &entry) != 1) return std::nullopt;
+  if (!exif::Done(reader.FindEntry(code, &entry))) return std::nullopt;
   std::string out = std::to_string(entry.type) + "/" + std::to_string(entry.count) + ":";
   const uint32_t size = exif::EntryValueSize(&entry);
   if (size == 0 || size > (1u << 20)) return out;
@@ -32,7 +32,7 @@ std::map<std::pair<uint32_t, uint16_t>, std::string> AllValues(const std::filesy
   exif::ExifReader reader(file.string().c_str(), 1, 0);
   for (uint32_t code : {exif::kIfd0, exif::kExifIfd, exif::kGpsIfd, exif::kIfd1}) {
     std::vector<exif::IfdEntry> entries;
-    if (reader.CollectEntries(code, &entries) <= 0) continue;
+    if (!exif::Done(reader.CollectEntries(code, &entries))) continue;
     for (const auto& e : entries) {
       // Offsets to other directories and to the thumbnail are expected to move.
       if (e.tag == 34665 || e.tag == 34853 || e.tag == 40965 || e.tag == 513) continue;

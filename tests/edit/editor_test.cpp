@@ -52,7 +52,7 @@ const EntryEdit kLonger{{305, exif::kTypeAscii, 12, 0},
 
 // Whether the editor's block holds `bytes` at `at`.
 bool Holds(const ExifEditor& editor, uint64_t at, std::span<const uint8_t> bytes) {
-  return at + bytes.size() <= editor.blockLength &&
+  return at + bytes.size() <= editor.Block().size() &&
          std::equal(bytes.begin(), bytes.end(), editor.Block().begin() + at);
 }
 
@@ -63,11 +63,12 @@ TEST_P(EditorTest, StartEditCutsIfd1WithoutMovingValuesAndDropsInteropOnRequest)
   const auto before = MainValues(file);
   ASSERT_GE(before.size(), 14u);
 
-  ExifEditor editor(file.string().c_str(), 0);
+  exif::ExifReader editor_source(file.string().c_str(), 0, 0);
+  ExifEditor editor(editor_source);
   ASSERT_EQ(editor.StartEdit(false), exif::Outcome::kDone);
-  EXPECT_EQ(editor.ifd1.ifdOffset, 0u);
-  EXPECT_EQ(editor.data, nullptr) << "a block loaded by StartEdit is released again";
-  EXPECT_LT(editor.blockLength, b.Layout().bytes.size() - RealJpeg(32, 24).size());
+  EXPECT_EQ(editor.DirectoryOffset(exif::kIfd1), 0u);
+  EXPECT_TRUE(editor_source.LoadedData().empty()) << "a block loaded by StartEdit is released again";
+  EXPECT_LT(editor.Block().size(), b.Layout().bytes.size() - RealJpeg(32, 24).size());
   const auto interop = editor.FindBlockEntry(exif::kInteropIfd, 1);
   ASSERT_TRUE(interop);
   EXPECT_EQ(interop->value, 0x00383952u) << "R98 still where the pointer leads";
@@ -76,12 +77,13 @@ TEST_P(EditorTest, StartEditCutsIfd1WithoutMovingValuesAndDropsInteropOnRequest)
   EXPECT_EQ(MainValues(out), before);
   EXPECT_FALSE(ReadValue(out, exif::kIfd1, 513));
 
-  ExifEditor dropping(file.string().c_str(), 1);
+  exif::ExifReader dropping_source(file.string().c_str(), 1, 0);
+  ExifEditor dropping(dropping_source);
   ASSERT_EQ(dropping.StartEdit(true), exif::Outcome::kDone);
   EXPECT_EQ(dropping.StartEdit(true), exif::Outcome::kRefused) << "a second work block is refused";
   EXPECT_FALSE(dropping.FindBlockEntry(exif::kExifIfd, 40965)) << "interop pointer dropped";
-  EXPECT_EQ(dropping.interopHeader.offset, 0u);
-  EXPECT_NE(dropping.data, nullptr) << "a block the caller loaded stays loaded";
+  EXPECT_EQ(dropping.DirectoryOffset(exif::kInteropIfd), 0u);
+  EXPECT_FALSE(dropping_source.LoadedData().empty()) << "a block the caller loaded stays loaded";
 }
 
 // IFD0 laid out before its children grows by an entry, and every child
@@ -121,7 +123,8 @@ TEST_P(EditorTest, RewriteMovesTheValuesBehindADirectoryAndKeepsThemAddressed) {
     expected[{c.code, e.tag}] = std::to_string(e.type) + "/" + std::to_string(e.count) + ":" +
                                 std::string(c.edit.bytes.begin(), c.edit.bytes.end());
 
-    ExifEditor editor(file.string().c_str(), 1);
+    exif::ExifReader editor_source(file.string().c_str(), 1, 0);
+    ExifEditor editor(editor_source);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
     const edit::RewriteResult rewrite = editor.RewriteIfd(c.code, c.drop, {&c.edit, 1});
     ASSERT_TRUE(rewrite.Done());
@@ -139,12 +142,13 @@ TEST_P(EditorTest, RemoveTagRemovesEveryCopyAndKeepsTheLink) {
   auto b = CameraBlock(GetParam());
   b.Ascii(kIfd0, 305, "first").Ascii(kIfd0, 305, "second").KeepEntryOrder();
   const auto file = b.WriteJpeg(dir_);
-  ExifEditor editor(file.string().c_str(), 1);
+  exif::ExifReader editor_source(file.string().c_str(), 1, 0);
+  ExifEditor editor(editor_source);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
-  const uint16_t count = editor.ifd0.entryCount;
+  const uint16_t count = editor.EntryCount(exif::kIfd0);
   const auto link = editor.NextLinkPosition(exif::kIfd0);
   ASSERT_TRUE(link);
-  const uint32_t ifd1 = exif::Read32(editor.Block().data() + *link, editor.byteOrder);
+  const uint32_t ifd1 = exif::Read32(editor.Block().data() + *link, editor.Order());
 
   EXPECT_EQ(editor.RemoveTag(exif::kIfd0, 305), exif::Outcome::kDone);
   EXPECT_EQ(editor.RemoveTag(exif::kIfd0, 305), exif::Outcome::kAbsent);
@@ -152,11 +156,11 @@ TEST_P(EditorTest, RemoveTagRemovesEveryCopyAndKeepsTheLink) {
   EXPECT_EQ(editor.SetEntryInPlace(99, {274, 3, 1, 1}), exif::Outcome::kAbsent);
   EXPECT_FALSE(editor.FindBlockEntry(99, 274));
   EXPECT_EQ(editor.RewriteIfd(99, {}, {}).outcome, exif::Outcome::kAbsent);
-  EXPECT_EQ(editor.ifd0.entryCount, count - 2);
+  EXPECT_EQ(editor.EntryCount(exif::kIfd0), count - 2);
   const auto new_link = editor.NextLinkPosition(exif::kIfd0);
   ASSERT_TRUE(new_link);
   EXPECT_EQ(*new_link, *link - 24);
-  EXPECT_EQ(exif::Read32(editor.Block().data() + *new_link, editor.byteOrder), ifd1);
+  EXPECT_EQ(exif::Read32(editor.Block().data() + *new_link, editor.Order()), ifd1);
   const auto out = WriteOut(editor, file);
   EXPECT_FALSE(ReadValue(out, exif::kIfd0, 305));
   EXPECT_TRUE(ReadValue(out, exif::kIfd1, 513));
@@ -173,17 +177,19 @@ TEST_P(EditorTest, MakerNotesStayByteForByteWhereTheyWereThroughEveryRewrite) {
       .Short(kMakerNote, 2, 7);
   for (TiffBuilder* b : {&without, &with}) {
     const auto file = b->WriteJpeg(dir_);
-    ExifEditor source(file.string().c_str(), 1);
+    exif::ExifReader source_reader(file.string().c_str(), 1, 0);
+    ExifEditor source(source_reader);
     ASSERT_EQ(source.CopyBlock(), exif::Outcome::kDone);
-    const auto note = source.Block().subspan(source.makerNoteOffset, source.makerNoteLength);
-    ExifEditor editor(file.string().c_str(), 1);
+    const auto note = source.Block().subspan(source.MakerNote().offset, source.MakerNote().length);
+    exif::ExifReader editor_source(file.string().c_str(), 1, 0);
+    ExifEditor editor(editor_source);
     ASSERT_EQ(editor.StartEdit(false), exif::Outcome::kDone);
     EXPECT_NE(editor.PinnedEnd(), 0u);
     if (b == &with) {
       // The directory behind the nine-character signature, and its array
       // still resolving in the block that lost IFD1.
-      EXPECT_EQ(editor.makerNoteIfd.offset, editor.makerNoteOffset + 12);
-      EXPECT_EQ(editor.makerNoteIfd.entryCount, 2);
+      EXPECT_EQ(editor.DirectoryOffset(exif::kMakerNoteIfd), editor.MakerNote().offset + 12);
+      EXPECT_EQ(editor.EntryCount(exif::kMakerNoteIfd), 2);
       const auto array = editor.FindBlockEntry(exif::kMakerNoteIfd, 1);
       ASSERT_TRUE(array);
       const uint8_t raw[] = {1, 2, 3, 4, 5, 6, 7, 8};
@@ -193,7 +199,7 @@ TEST_P(EditorTest, MakerNotesStayByteForByteWhereTheyWereThroughEveryRewrite) {
     ASSERT_GT(editor.RewriteIfd(exif::kExifIfd, {}, {&kLonger, 1}).entryChange, 0);
     const auto entry = editor.FindBlockEntry(exif::kExifIfd, exif::kTagMakerNote);
     ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->value, source.makerNoteOffset);
+    EXPECT_EQ(entry->value, source.MakerNote().offset);
     EXPECT_TRUE(Holds(editor, entry->value, note));
   }
 }
@@ -202,8 +208,10 @@ TEST_P(EditorTest, SignedAndFloatingValuesMoveWithTheirEntries) {
   auto b = CameraBlock(GetParam());
   b.SShort(kIfd0, 50000, {-1, 2, -3, 4}).Double(kIfd0, 50001, {1.5, -2.25});
   const auto file = b.WriteJpeg(dir_);
-  ExifEditor source(file.string().c_str(), 1);
-  ExifEditor editor(file.string().c_str(), 1);
+  exif::ExifReader source_reader(file.string().c_str(), 1, 0);
+  ExifEditor source(source_reader);
+  exif::ExifReader editor_source(file.string().c_str(), 1, 0);
+  ExifEditor editor(editor_source);
   ASSERT_EQ(source.CopyBlock(), exif::Outcome::kDone);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   EXPECT_EQ(editor.PinnedEnd(), 0u) << "nothing in this block needs pinning";
@@ -219,7 +227,8 @@ TEST_P(EditorTest, SignedAndFloatingValuesMoveWithTheirEntries) {
 
 TEST_P(EditorTest, GrowthBeyondTheHeadroomIsRefusedAndChangesNothing) {
   const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
-  ExifEditor editor(file.string().c_str(), 1);
+  exif::ExifReader editor_source(file.string().c_str(), 1, 0);
+  ExifEditor editor(editor_source);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const std::vector<uint8_t> before(editor.Block().begin(), editor.Block().end());
   EntryEdit huge{{700, exif::kTypeUndefined, ExifEditor::kHeadroom, 0},
@@ -237,22 +246,23 @@ TEST_P(EditorTest, TiffImageDataFollowsTheBlockAtAnEvenPosition) {
   b.RgbImage(kIfd0, 8, 20, {}, 4);
   const auto layout = b.Layout();
   const auto file = b.WriteTiff(dir_);
-  ExifEditor editor(file.string().c_str(), 1);
+  exif::ExifReader editor_source(file.string().c_str(), 1, 0);
+  ExifEditor editor(editor_source);
   ASSERT_TRUE(editor.IsTiffSource());
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const uint32_t length = editor.DataLength(exif::kIfd0);
   EXPECT_EQ(length, 8u * 20 * 3);
   ASSERT_EQ(editor.SetDataOffset(exif::kIfd0, 4001), exif::Outcome::kDone);
-  EXPECT_EQ(editor.ifd0.firstStripOffset, 4002u);
+  EXPECT_EQ(editor.Placed(exif::kIfd0).offset, 4002u);
 
   std::vector<uint8_t> out;
   ASSERT_EQ(edit::WriteTiffLayout(editor, ReadFile(file), &out), 0u);
   ASSERT_EQ(out.size(), 4002u + length);
   EXPECT_TRUE(std::equal(out.begin() + 4002, out.end(),
-                         layout.bytes.begin() + editor.primaryImage.firstStripOffset));
+                         layout.bytes.begin() + editor_source.PrimaryImage().firstStripOffset));
   WriteFile(dir_ / "moved.tif", out);
-  ExifEditor reread((dir_ / "moved.tif").string().c_str(), 1);
-  EXPECT_EQ(reread.primaryImage.firstStripOffset, 4002u);
+  exif::ExifReader reread_source((dir_ / "moved.tif").string().c_str(), 1, 0);
+  EXPECT_EQ(reread_source.PrimaryImage().firstStripOffset, 4002u);
 }
 
 TEST_P(EditorTest, BrokenBlocksAreEditedWithoutLeavingTheBlock) {
@@ -282,18 +292,19 @@ TEST_P(EditorTest, BrokenBlocksAreEditedWithoutLeavingTheBlock) {
     auto b = CameraBlock(GetParam());
     c.breakIt(b);
     const auto file = b.WriteJpeg(dir_);
-    ExifEditor editor(file.string().c_str(), 1);
+    exif::ExifReader editor_source(file.string().c_str(), 1, 0);
+    ExifEditor editor(editor_source);
     if (!exif::Done(editor.StartEdit(false))) continue;
     const EntryEdit add{{305, exif::kTypeAscii, 4, 0x00414141}, {}};
     // Refused or done, the rebuilt file must read.
     (void)editor.RewriteIfd(exif::kIfd0, {}, {&add, 1});
     (void)editor.RewriteIfd(exif::kGpsIfd, {}, {&add, 1});
     edit::StampDateTime(editor);
-    EXPECT_LE(editor.blockLength, editor.BlockCapacity());
+    EXPECT_LE(editor.Block().size(), editor.BlockCapacity());
     const auto out = WriteOut(editor, file);
     exif::ExifReader reread(out.string().c_str(), 1, 0);
-    EXPECT_EQ(reread.valid, 1u);
-    EXPECT_NE(reread.ifd0Offset, 0u) << "the TIFF header no longer reads";
+    EXPECT_EQ(reread.Valid(), 1u);
+    EXPECT_NE(reread.Ifd0Offset(), 0u) << "the TIFF header no longer reads";
   }
 }
 

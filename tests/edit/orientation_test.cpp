@@ -20,7 +20,7 @@ uint16_t Orientation(const std::filesystem::path& file, uint32_t which) {
 std::string DateTime(const std::filesystem::path& file, uint32_t kind) {
   exif::ExifReader reader(file.string().c_str(), 0, 0);
   std::string text;
-  reader.ReadDateText(0, kind, &text);
+  (void)reader.ReadDateText(0, kind, &text);
   return text;
 }
 
@@ -107,11 +107,11 @@ TEST_P(OrientationTest, TiffIsRebuiltWithItsImageDataUnchanged) {
   exif::ExifReader a(file.string().c_str(), 0, 0), z(out.string().c_str(), 0, 0);
   const auto in_bytes = ReadFile(file), out_bytes = ReadFile(out);
   const uint32_t n = 9 * 7 * 3;
-  ASSERT_LE(z.primaryImage.firstStripOffset + n, out_bytes.size());
-  EXPECT_TRUE(std::equal(in_bytes.begin() + a.primaryImage.firstStripOffset,
-                         in_bytes.begin() + a.primaryImage.firstStripOffset + n,
-                         out_bytes.begin() + z.primaryImage.firstStripOffset));
-  EXPECT_EQ(z.primaryImage.firstStripOffset % 2, 0u);
+  ASSERT_LE(z.PrimaryImage().firstStripOffset + n, out_bytes.size());
+  EXPECT_TRUE(std::equal(in_bytes.begin() + a.PrimaryImage().firstStripOffset,
+                         in_bytes.begin() + a.PrimaryImage().firstStripOffset + n,
+                         out_bytes.begin() + z.PrimaryImage().firstStripOffset));
+  EXPECT_EQ(z.PrimaryImage().firstStripOffset % 2, 0u);
   if (HaveTool("exiftool")) {
     auto info = ExiftoolJson(out);
     ASSERT_TRUE(info);
@@ -145,7 +145,7 @@ TEST_P(OrientationTest, RefusalsLeaveTheFileAlone) {
   EXPECT_EQ(SetOrientation(overlap.string().c_str(), overlap.string().c_str(), 6, 0), E_FAIL);
   EXPECT_EQ(ReadFile(overlap), overlap_before);
   EXPECT_EQ(SetOrientation(overlap.string().c_str(), overlap.string().c_str(), 6, 1), S_OK);
-  const size_t note_at = exif::ExifReader(overlap.string().c_str(), 0, 0).tiffHeaderOffset + 8;
+  const size_t note_at = exif::ExifReader(overlap.string().c_str(), 0, 0).TiffHeaderOffset() + 8;
   const auto overlap_after = ReadFile(overlap);
   ASSERT_GE(overlap_after.size(), note_at + 64);
   EXPECT_TRUE(std::equal(overlap_before.begin() + note_at, overlap_before.begin() + note_at + 64,

@@ -40,7 +40,8 @@ TEST_P(OutputTest, JpegLayoutReplacesApp0AndExifKeepsOtherApp1sAndTheRestInOrder
                         .Segment(kCom, {'h', 'i'})
                         .ImageSegments(SmallJpeg())
                         .Bytes());
-  ExifEditor editor(file.string().c_str(), 1);
+  exif::ExifReader editor_source(file.string().c_str(), 1, 0);
+  ExifEditor editor(editor_source);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   std::vector<uint8_t> out;
   ASSERT_EQ(edit::WriteJpegLayout(editor, ReadFile(file), &out), 0u);
@@ -82,7 +83,8 @@ TEST_P(OutputTest, JpegWithoutScanDataGetsItsExifSegmentOnceAndKeepsWhatFollows)
     source.insert(source.end(), tail.begin(), tail.end());
     const auto file = dir_ / "in.jpg";
     WriteFile(file, source);
-    ExifEditor editor(file.string().c_str(), 1);
+    exif::ExifReader editor_source(file.string().c_str(), 1, 0);
+    ExifEditor editor(editor_source);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
     std::vector<uint8_t> out;
     ASSERT_EQ(edit::WriteJpegLayout(editor, source, &out), 0u);
@@ -105,20 +107,21 @@ TEST_P(OutputTest, JpegWithoutScanDataGetsItsExifSegmentOnceAndKeepsWhatFollows)
 
 TEST_P(OutputTest, App1OfExactly65535BytesIsWrittenAndOneMoreIsRefused) {
   const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
-  ExifEditor editor(file.string().c_str(), 1);
+  exif::ExifReader editor_source(file.string().c_str(), 1, 0);
+  ExifEditor editor(editor_source);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const auto in = ReadFile(file);
-  ASSERT_LT(editor.blockLength, 65527u);
+  ASSERT_LT(editor.Block().size(), 65527u);
   // Bounded for the compiler's sake: it cannot see the assertion above.
-  const size_t fill = std::min<size_t>(65527u - editor.blockLength, 65527u);
-  editor.thumbnailBytes.assign(fill, 0x5A);
+  const size_t fill = std::min<size_t>(65527u - editor.Block().size(), 65527u);
+  editor.HoldThumbnail(std::vector<uint8_t>(fill, 0x5A));
   EXPECT_EQ(editor.TotalSegmentSize(), 65527u);
   std::vector<uint8_t> out;
   ASSERT_EQ(edit::WriteJpegLayout(editor, in, &out), 0u);
   EXPECT_EQ(WalkSegments(out).at(1).length, 0xFFFFu);
   EXPECT_TRUE(DecodeCleanly(out));
 
-  editor.thumbnailBytes.push_back(0x5A);
+  editor.HoldThumbnail(std::vector<uint8_t>(fill + 1, 0x5A));
   EXPECT_EQ(edit::WriteJpegLayout(editor, in, &out), 13u);
   EXPECT_TRUE(out.empty()) << "nothing is written";
 }
@@ -133,8 +136,9 @@ TEST_P(OutputTest, MoreSegmentsThanA16BitCountBeforeTheExifAreWalkedAndCopied) {
   const size_t app1_end = builder.LastSegmentOffset() + 2 + block.size() + 8;
   const auto file = dir_ / "in.jpg";
   WriteFile(file, builder.ImageSegments(SmallJpeg()).Bytes());
-  ExifEditor editor(file.string().c_str(), 1);
-  EXPECT_EQ(editor.IsExifJpeg(), 1);
+  exif::ExifReader editor_source(file.string().c_str(), 1, 0);
+  ExifEditor editor(editor_source);
+  EXPECT_EQ(editor_source.IsExifJpeg(), 1);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const auto in = ReadFile(file);
   std::vector<uint8_t> out;
@@ -155,7 +159,8 @@ TEST_P(OutputTest, TiffLayoutWithoutImageDataIsInvalid) {
   auto b = CameraBlock(GetParam());
   b.RgbImage(kIfd0, 4, 4);
   const auto file = b.WriteTiff(dir_);
-  ExifEditor editor(file.string().c_str(), 1);
+  exif::ExifReader editor_source(file.string().c_str(), 1, 0);
+  ExifEditor editor(editor_source);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   std::vector<uint8_t> out;
   EXPECT_EQ(edit::WriteTiffLayout(editor, ReadFile(file), &out), 13u) << "no data placed";
@@ -195,7 +200,8 @@ TEST_P(OutputTest, StreamedLayoutOfALargeInputEqualsTheLayoutInMemory) {
     ASSERT_GT(bytes.size(), kOverWholeFileLimit);
     const auto in_path = dir_ / "large.in", out_path = dir_ / "large.out";
     WriteFile(in_path, bytes);
-    ExifEditor editor(in_path.string().c_str(), 1);
+    exif::ExifReader editor_source(in_path.string().c_str(), 1, 0);
+    ExifEditor editor(editor_source);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
     if (!jpeg) editor.PlaceDataBehindBlock();  // the strips to copy
     std::vector<uint8_t> in_memory;
@@ -239,7 +245,8 @@ TEST_P(OutputTest, OnlyADateTimeOfCount20IsStamped) {
     b.Ascii(kIfd0, 271, "Maker").Ascii(kIfd0, 306, c.text, c.terminate).Ascii(kExif, 36867, "x");
     auto layout = b.Layout();
     auto bytes = layout.bytes;
-    EXPECT_EQ(edit::StampDateTime(bytes, GetParam() == kBig ? 1u : 0u, 8, now), c.stamped ? 1 : 0);
+    EXPECT_EQ(edit::StampDateTime(bytes, GetParam() == kBig ? 1u : 0u, 8, now),
+              c.stamped ? exif::Outcome::kDone : exif::Outcome::kAbsent);
     const uint32_t at = layout.value_offset.at({kIfd0, 306});
     const std::string value(bytes.begin() + at, bytes.begin() + at + 20);
     if (c.stamped) {

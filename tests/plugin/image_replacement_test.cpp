@@ -26,7 +26,7 @@ using nlohmann::json;
 uint32_t Number(const fs::path& file, uint32_t code, uint16_t tag) {
   exif::ExifReader reader(file.string().c_str(), 1, 0);
   exif::IfdEntry entry{tag, 0, 0, 0};
-  return reader.FindEntry(code, &entry) == 1 ? entry.value : 0;
+  return exif::Done(reader.FindEntry(code, &entry)) ? entry.value : 0;
 }
 
 
@@ -77,7 +77,8 @@ TEST_F(ImageReplacementTest, ThumbnailFollowsThePictureAndNothingElseChanges) {
       continue;
     }
     EXPECT_EQ(ReadValue(out, exif::kIfd1, 259), std::string("3/1:\x06\x00", 6)) << "JPEG";
-    edit::ExifEditor editor(out.string().c_str(), 1);
+    exif::ExifReader editor_source(out.string().c_str(), 1, 0);
+    edit::ExifEditor editor(editor_source);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
     const auto index = editor.FindBlockEntry(exif::kInteropIfd, 1);
     ASSERT_TRUE(index);
@@ -149,7 +150,8 @@ TEST_F(ImageReplacementTest, MainPictureReplacedWithItsDimensions) {
     EXPECT_EQ(Number(out, exif::kExifIfd, 40963), 240u);
     EXPECT_EQ(ReadValue(out, exif::kIfd0, 282), ReadValue(in, exif::kIfd0, 282)) << "old resolution";
     EXPECT_FALSE(ReadValue(out, exif::kIfd0, 50341)) << "print matching in IFD0";
-    edit::ExifEditor editor(out.c_str(), 1);
+    exif::ExifReader editor_source(out.c_str(), 1, 0);
+    edit::ExifEditor editor(editor_source);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
     EXPECT_FALSE(editor.FindBlockEntry(exif::kMakerNoteIfd, 0x0E00)) << "print matching in the maker note";
     EXPECT_EQ(editor.FindBlockEntry(exif::kMakerNoteIfd, 1).has_value(), name[3] == 'j') << "maker note";
@@ -267,7 +269,7 @@ TEST_F(ImageReplacementTest, EncodeBuildsANewBlockFromTheTextRecord) {
     // A TIFF gets no Interoperability directory, so no pointer to offset 0.
     exif::ExifReader reader(out.string().c_str(), 1, 0);
     exif::IfdEntry interop{exif::kTagInteropIfdPointer, 0, 0, 0};
-    EXPECT_TRUE(reader.FindEntry(exif::kExifIfd, &interop) != 1 || interop.value != 0);
+    EXPECT_TRUE(!exif::Done(reader.FindEntry(exif::kExifIfd, &interop)) || interop.value != 0);
   }
   std::erase_if(outs, [](const fs::path& f) { return !fs::exists(f); });
   const auto tags = ExiftoolJsonEach(outs, {"-a", "-u", "-n", "-G1"});

@@ -79,7 +79,7 @@ TEST_F(ExiftoolValidationTest, FullRecordsReadBackEqualAndValidate) {
   EXPECT_EQ(create::FindJpegMarker(0xFFE0, bytes), -1);
   exif::ExifReader reader(out.c_str(), 1, 0);
   ASSERT_TRUE(reader.IsExifJpeg());
-  EXPECT_EQ(reader.sofWidth, 400);
+  EXPECT_EQ(reader.Jpeg().sofWidth, 400);
   std::vector<uint8_t> thumbnail;
   ASSERT_GT(reader.GetThumbnail(&thumbnail), 0u);
   EXPECT_EQ(create::FindJpegMarker(0xFFE0, thumbnail), -1);

@@ -152,7 +152,7 @@ FileFacts Facts(const fs::path& file) {
   exif::ExifReader reader(file.c_str(), 0, 0);
   std::ifstream in(file, std::ios::binary);
   const bool tiff = in.get() != 0xFF;
-  return {reader.app0Offset != 0, reader.HasExifIfd() != 0, reader.tiffHeaderOffset, tiff};
+  return {reader.Jpeg().app0Offset != 0, reader.HasExifIfd() != 0, reader.TiffHeaderOffset(), tiff};
 }
 
 // The rule of this system that explains a disagreement, or nullptr.
