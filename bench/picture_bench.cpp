@@ -22,7 +22,9 @@
 //                          the box-resampled thumbnail the export must make,
 //                          and that staged + the writers' file steps
 //
-//   picture_bench [rounds]     (default 5; build with -DCMAKE_BUILD_TYPE=Release)
+//   picture_bench [rounds] [exif]   (default 5 rounds; build with -DCMAKE_BUILD_TYPE=Release;
+//                                   "exif": only the tables of the EXIF writers, Encode
+//                                   with records and ReplaceExifImage)
 #include <png.h>
 #include <turbojpeg.h>
 
@@ -251,6 +253,7 @@ std::string MakeLargeJpeg(const std::string& dir, int32_t width, int32_t height)
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  const bool all_tables = !(argc > 2 && std::string(argv[2]) == "exif");
   // An earlier build timed in the same run, when $VELTORA_BEFORE_PLUGIN names one.
   const auto before_encode = reinterpret_cast<decltype(&::Encode)>(veltora::bench::BeforePluginExport("Encode"));
   const auto before_replace =
@@ -273,7 +276,7 @@ int main(int argc, char** argv) {
     std::printf("\n==== %s (%d x %d, %.1f MPix)\n", fs::path(file).filename().c_str(), v.width, v.height,
                 v.width * static_cast<double>(v.height) / 1e6);
     const std::vector<std::string> one = {file};
-    PrintTable("Decode (first is the reference)",
+    if (all_tables) PrintTable("Decode (first is the reference)",
                CompareOnFiles({{"TurboJPEG to bottom-up BGR", RawDecode},
                                {"Decode", [](const std::string& p) {
                                   HGLOBAL d = Decode(p.c_str(), 0);
@@ -282,14 +285,14 @@ int main(int argc, char** argv) {
                                 }}},
                               one, rounds));
     const std::string thumb = scratch + "/thumb.jpg";
-    PrintTable("Thumbnail 160 x 120 from the DIB",
+    if (all_tables) PrintTable("Thumbnail 160 x 120 from the DIB",
                CompareOnFiles({{"box resample + TurboJPEG", [&](const std::string&) { return LeanThumbnail(dib, thumb); }},
                                {"EncodeThumbnail", [&](const std::string&) {
                                   return veltora::imaging::EncodeThumbnail(thumb.c_str(), ENCODE_JPEG, dib, 90) == 0;
                                 }}},
                               one, rounds));
     const std::string jpeg = scratch + "/plain.jpg";
-    PrintTable("JPEG of the DIB",
+    if (all_tables) PrintTable("JPEG of the DIB",
                CompareOnFiles({{"TurboJPEG + write", [&](const std::string&) { return LeanJpeg(dib, jpeg); }},
                                {"Encode ENCODE_JPEG", [&](const std::string&) {
                                   return Encode(dib, jpeg.c_str(), ENCODE_JPEG, 90, nullptr) == S_OK;
@@ -329,7 +332,7 @@ int main(int argc, char** argv) {
     ImageInfoListFree(&records);
     if (file.find("/generated-") == std::string::npos) {
       const std::string out = scratch + "/replaced.jpg";
-      PrintTable("ReplaceThumbImage",
+      if (all_tables) PrintTable("ReplaceThumbImage",
                  CompareOnFiles({{"EncodeThumbnail + file copy", [&](const std::string& p) {
                                     return veltora::imaging::EncodeThumbnail(thumb.c_str(), ENCODE_JPEG, dib, 90) == 0 &&
                                            fs::copy_file(p, out, fs::copy_options::overwrite_existing);
@@ -365,6 +368,10 @@ int main(int argc, char** argv) {
                                            before_replace(out.c_str(), p.c_str(), dib, 90) == S_OK;
                                   }}},
                                 one, rounds));
+    }
+    if (!all_tables) {
+      GlobalFree(dib);
+      continue;
     }
     {
       namespace im = veltora::imaging;

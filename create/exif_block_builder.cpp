@@ -158,7 +158,8 @@ std::optional<std::vector<uint8_t>> BuildExifSegment(const ImageInfoList* list,
   SetLongField(exif_ifd.list(), exif::kTagInteropIfdPointer, static_cast<uint32_t>(interop_at));
 
   const uint64_t tiff_size = end + thumbnail.size();
-  std::vector<uint8_t> segment(kSegmentHeadSize + tiff_size, 0);
+  // At most kMaxBuiltTiffSize (both parts were checked against it above).
+  std::vector<uint8_t> segment(kSegmentHeadSize + static_cast<size_t>(tiff_size), 0);
   const std::span<uint8_t> tiff = std::span<uint8_t>(segment).subspan(kSegmentHeadSize);
   segment[0] = 0xFF;
   segment[1] = 0xE1;

@@ -159,7 +159,7 @@ void StampDateTime(ExifEditor& editor, uint32_t code, const std::array<char, kDa
       OverlapsOtherData(editor, entry.value, n)) {
     return;
   }
-  std::memcpy(block.data() + entry.value, now.data(), n);
+  std::memcpy(block.data() + entry.value, now.data(), static_cast<size_t>(n));  // at most 20
 }
 
 }  // namespace

@@ -74,6 +74,27 @@ std::optional<std::span<const uint8_t>> ValueBytes(std::span<const uint8_t> bloc
   return block.subspan(static_cast<size_t>(at), static_cast<size_t>(entry.size));
 }
 
+std::optional<std::vector<uint32_t>> ReadNumbers(std::span<const uint8_t> block,
+                                                 exif::ByteOrder order, const BlockEntry& e) {
+  if (e.entry.type != exif::kTypeShort && e.entry.type != exif::kTypeLong) return std::nullopt;
+  const uint32_t unit = exif::TypeSize(e.entry.type);
+  std::span<const uint8_t> bytes;
+  if (e.OutOfLine()) {
+    auto value = ValueBytes(block, e);
+    if (!value) return std::nullopt;
+    bytes = *value;
+  } else {
+    bytes = std::span<const uint8_t>(e.field, static_cast<size_t>(e.size));
+  }
+  std::vector<uint32_t> out;
+  out.reserve(bytes.size() / unit);
+  for (size_t i = 0; i + unit <= bytes.size(); i += unit) {
+    out.push_back(unit == 2 ? exif::Read16(bytes.data() + i, order)
+                            : exif::Read32(bytes.data() + i, order));
+  }
+  return out;
+}
+
 NoteBytes MakerNoteBytes(std::span<const uint8_t> block, exif::ByteOrder order,
                          uint32_t ifd0_offset) {
   const auto ifd0 = ReadBlockDirectory(block, order, ifd0_offset);

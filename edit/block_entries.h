@@ -60,6 +60,11 @@ void WriteRawEntry(std::span<uint8_t> block, exif::ByteOrder order, uint32_t pos
 std::optional<std::span<const uint8_t>> ValueBytes(std::span<const uint8_t> block,
                                                    const BlockEntry& entry);
 
+// The elements of a SHORT or LONG array entry, inline or out of line;
+// nullopt for another type or a value that does not lie inside the block.
+std::optional<std::vector<uint32_t>> ReadNumbers(std::span<const uint8_t> block,
+                                                 exif::ByteOrder order, const BlockEntry& e);
+
 // Where the maker note lies: the MakerNote value (UNDEFINED, out of line,
 // inside the block) of the Exif directory that IFD0 at `ifd0_offset` points
 // to. Empty when there is none.

@@ -124,28 +124,6 @@ struct Strip {
   uint32_t count = 0;
 };
 
-// The elements of a SHORT or LONG array entry, inline or out of line.
-std::optional<std::vector<uint32_t>> ReadNumbers(std::span<const uint8_t> block,
-                                                 exif::ByteOrder order, const BlockEntry& e) {
-  if (e.entry.type != kTypeShort && e.entry.type != kTypeLong) return std::nullopt;
-  const uint32_t unit = exif::TypeSize(e.entry.type);
-  std::span<const uint8_t> bytes;
-  if (e.OutOfLine()) {
-    auto value = ValueBytes(block, e);
-    if (!value) return std::nullopt;
-    bytes = *value;
-  } else {
-    bytes = std::span<const uint8_t>(e.field, static_cast<size_t>(e.size));
-  }
-  std::vector<uint32_t> out;
-  out.reserve(bytes.size() / unit);
-  for (size_t i = 0; i + unit <= bytes.size(); i += unit) {
-    out.push_back(unit == 2 ? exif::Read16(bytes.data() + i, order)
-                            : exif::Read32(bytes.data() + i, order));
-  }
-  return out;
-}
-
 std::vector<Strip> ReadStrips(std::span<const uint8_t> block, exif::ByteOrder order,
                               const BlockDirectory& dir) {
   const BlockEntry* offsets = nullptr;

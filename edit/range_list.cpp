@@ -31,7 +31,8 @@ void RangeList::CutValue(uint32_t offset, uint64_t length, std::span<const uint8
   const uint64_t block_length = block.size();
   if (length == 0 || offset > block_length || length > block_length - offset) return;
   const uint64_t pad = uint64_t{offset} + length;
-  if (length % 2 == 1 && offset % 2 == 0 && pad < block_length && block[pad] == 0 &&
+  // `pad` is read only when it lies inside the block, so it fits the block's size type.
+  if (length % 2 == 1 && offset % 2 == 0 && pad < block_length && block[static_cast<size_t>(pad)] == 0 &&
       std::find(structure_starts.begin(), structure_starts.end(), pad) == structure_starts.end()) {
     ++length;
   }

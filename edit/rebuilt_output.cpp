@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "edit/block_entries.h"
+#include "edit/sub_image_data.h"
 #include "exif/date_text.h"
 #include "exif/jpeg_segments.h"
 #include "frame/safe_replace.h"
@@ -40,7 +41,8 @@ class MemoryIn {
   uint32_t ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) const {
     *got = 0;
     if (offset >= bytes_.size()) return 0;
-    *got = std::min<uint64_t>(size, bytes_.size() - offset);
+    // No more than the `size` bytes asked for, so it fits the size type.
+    *got = static_cast<size_t>(std::min<uint64_t>(size, bytes_.size() - offset));
     std::memcpy(buffer, bytes_.data() + offset, *got);
     return 0;
   }
@@ -63,7 +65,12 @@ class MemoryOut {
     return 0;
   }
   uint32_t Write(const void* buffer, size_t size) {
-    if (bytes_->size() < position_ + size) bytes_->resize(position_ + size);
+    // A position read from the file may lie beyond what memory can hold.
+    if (position_ > bytes_->max_size() || size > bytes_->max_size() - position_) {
+      return kErrorNotEnoughMemory;
+    }
+    const size_t end = static_cast<size_t>(position_) + size;
+    if (bytes_->size() < end) bytes_->resize(end);
     if (size > 0) std::memcpy(bytes_->data() + position_, buffer, size);
     position_ += size;
     return 0;
@@ -138,7 +145,7 @@ uint32_t JpegLayout(const ExifEditor& editor, Out& out, In& in) {
     const uint8_t head[4] = {static_cast<uint8_t>(s->marker >> 8), static_cast<uint8_t>(s->marker),
                              static_cast<uint8_t>(s->length >> 8), static_cast<uint8_t>(s->length)};
     bool complete = true;
-    if (s->marker == exif::kJpegSoi) {
+    if (s->marker == exif::kJpegSoi && s->position == 0) {
       uint8_t app1[10] = {0xFF, 0xE1, static_cast<uint8_t>(segment >> 8),
                           static_cast<uint8_t>(segment), 'E', 'x', 'i', 'f', 0, 0};
       if (uint32_t error = out.Write(head, 2)) return error;
@@ -154,6 +161,10 @@ uint32_t JpegLayout(const ExifEditor& editor, Out& out, In& in) {
       }
     } else if (s->marker == exif::kJpegEoi) {
       return out.Write(head, 2);
+    } else if (s->marker == exif::kJpegSoi) {
+      // A later SOI (EXIF-only files end with an empty SOI-EOI picture) is
+      // the source's own bytes: the EXIF block goes behind the first only.
+      if (uint32_t error = out.Write(head, 2)) return error;
     } else if (s->cut || s->length < 2) {
       break;
     } else if (s->marker == exif::kJpegSos) {
@@ -173,9 +184,58 @@ uint32_t JpegLayout(const ExifEditor& editor, Out& out, In& in) {
   return read_error;
 }
 
-template <typename In, typename Out>
-uint32_t TiffLayout(const ExifEditor& editor, Out& out, In& in) {
-  const auto block = editor.Block();
+// A sub-image piece to copy from the source into the output.
+struct PieceCopy {
+  uint64_t from = 0;
+  uint32_t length = 0;
+  uint64_t to = 0;
+};
+
+// Points every piece of the sub-images at its place in the output (`block`
+// is the copy of the work block that is written): a piece inside the main
+// image data moves with it (unless the main image comes from elsewhere), one
+// inside the pinned part of the block stays, and any other the source holds
+// is copied behind the main image data. The pieces to copy.
+std::vector<PieceCopy> RepointSubImages(const ExifEditor& editor,
+                                        std::span<const SubImagePiece> pieces,
+                                        std::span<uint8_t> block, uint64_t image_from,
+                                        uint64_t source_size) {
+  const bool image_from_source = editor.alternateSourcePath.empty();
+  std::vector<PieceCopy> copies;
+  const uint64_t image_to = editor.ifd0.firstStripOffset;
+  uint64_t end = PaddedSize(image_to + editor.imageDataLength);
+  for (const SubImagePiece& piece : pieces) {
+    const uint64_t from = uint64_t{editor.tiffHeaderOffset} + piece.offset;
+    const uint64_t past = from + piece.length;
+    if (piece.length == 0 || past <= editor.PinnedEnd()) continue;
+    if (image_from_source && from >= image_from && past <= image_from + editor.imageDataLength) {
+      (void)RepointPiece(block, editor.byteOrder, piece, from - image_from + image_to);
+    } else if (past <= source_size && RepointPiece(block, editor.byteOrder, piece, end)) {
+      copies.push_back({from, piece.length, end});
+      end = PaddedSize(end + piece.length);
+    }
+  }
+  return copies;
+}
+
+// `in` holds the main image data; `source`, the edited file, the sub-images'
+// (the same file unless the main image is a new picture).
+template <typename In, typename Out, typename Source>
+uint32_t TiffLayout(const ExifEditor& editor, Out& out, In& in, Source& source) {
+  const uint64_t from = !editor.alternateSourcePath.empty() && editor.alternateImageOffset != 0
+                            ? editor.alternateImageOffset
+                            : uint64_t{editor.tiffHeaderOffset} + editor.primaryImage.firstStripOffset;
+  std::span<const uint8_t> block = editor.Block();
+  std::vector<uint8_t> repointed;
+  std::vector<PieceCopy> copies;
+  if (const auto pieces = SubImagePieces(block, editor.byteOrder, editor.ifd0.ifdOffset);
+      !pieces.empty()) {
+    uint64_t source_size = 0;
+    if (uint32_t error = source.Size(&source_size)) return error;
+    repointed.assign(block.begin(), block.end());
+    copies = RepointSubImages(editor, pieces, repointed, from, source_size);
+    block = repointed;
+  }
   if (uint32_t error = out.Seek(0)) return error;
   if (uint32_t error = out.Write(block.data(), block.size())) return error;
   if (editor.ifd1.firstStripOffset != 0 && editor.thumbnailDataLength != 0 &&
@@ -186,13 +246,16 @@ uint32_t TiffLayout(const ExifEditor& editor, Out& out, In& in) {
     }
   }
   if (editor.ifd0.firstStripOffset == 0 || editor.imageDataLength == 0) return kErrorInvalidData;
-  const uint64_t from = !editor.alternateSourcePath.empty() && editor.alternateImageOffset != 0
-                            ? editor.alternateImageOffset
-                            : uint64_t{editor.tiffHeaderOffset} + editor.primaryImage.firstStripOffset;
   if (uint32_t error = out.Seek(editor.ifd0.firstStripOffset)) return error;
   bool complete = false;
   if (uint32_t error = CopyRun(in, out, from, editor.imageDataLength, &complete)) return error;
-  return complete ? 0 : kErrorInvalidData;
+  if (!complete) return kErrorInvalidData;
+  for (const PieceCopy& copy : copies) {
+    if (uint32_t error = out.Seek(copy.to)) return error;
+    if (uint32_t error = CopyRun(source, out, copy.from, copy.length, &complete)) return error;
+    if (!complete) return kErrorInvalidData;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -226,12 +289,26 @@ uint32_t WriteJpegLayout(const ExifEditor& editor, File& out, File& in) {
 }
 
 uint32_t WriteTiffLayout(const ExifEditor& editor, File& out, File& in) {
+  // A new main picture comes from another file: the sub-images' data is
+  // still read from the edited one.
+  File edited;
+  File* source = &in;
+  if (!editor.alternateSourcePath.empty() &&
+      !SubImagePieces(editor.Block(), editor.byteOrder, editor.ifd0.ifdOffset).empty()) {
+    if (uint32_t error = File::Open(editor.path.c_str(), File::Access::kRead, &edited)) {
+      return error;
+    }
+    source = &edited;
+  }
   return RunLayout(
       out, in,
       [&](std::span<const uint8_t> bytes, std::vector<uint8_t>* output) {
-        return WriteTiffLayout(editor, bytes, output);
+        MemoryIn picture(bytes);
+        MemoryOut sink(output);
+        return source == &in ? TiffLayout(editor, sink, picture, picture)
+                             : TiffLayout(editor, sink, picture, *source);
       },
-      [&] { return TiffLayout(editor, out, in); });
+      [&] { return TiffLayout(editor, out, in, *source); });
 }
 
 uint32_t WriteJpegLayout(const ExifEditor& editor, std::span<const uint8_t> in,
@@ -245,7 +322,7 @@ uint32_t WriteTiffLayout(const ExifEditor& editor, std::span<const uint8_t> in,
                          std::vector<uint8_t>* out) {
   MemoryIn source(in);
   MemoryOut sink(out);
-  return TiffLayout(editor, sink, source);
+  return TiffLayout(editor, sink, source, source);
 }
 
 std::optional<std::string> DateText(const SYSTEMTIME& time) {

@@ -5,8 +5,10 @@
 #ifndef VELTORA_EXIF_BYTE_SOURCE_H_
 #define VELTORA_EXIF_BYTE_SOURCE_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -15,12 +17,19 @@
 
 namespace veltora::exif {
 
-// A description of the bytes, cheap to copy; nothing is open.
+class SourceReader;
+
+// A description of the bytes, cheap to copy; nothing is open, unless the
+// source keeps its file open (see FromPath).
 class ByteSource {
  public:
   ByteSource() = default;
-  // A null path gives a source that never opens.
-  static ByteSource FromPath(const char* path);
+  // A null path gives a source that never opens. With `keep_open` the file is
+  // opened once, by the first access, and stays open with what was read of it
+  // until the last copy of the source is gone: a reader that looks at a few
+  // scattered fields then costs one open, and each page it needs one read.
+  // A first opening that fails is not retried.
+  static ByteSource FromPath(const char* path, bool keep_open = false);
   // The memory must outlive every reader built on the source.
   static ByteSource FromMemory(std::span<const uint8_t> file_bytes);
 
@@ -28,12 +37,18 @@ class ByteSource {
   bool in_memory() const { return in_memory_; }
   const std::string& path() const { return path_; }
   std::span<const uint8_t> memory() const { return memory_; }
+  // A source that keeps its file open ends, for every later access, at
+  // `end` when the file is longer: the bounds of bytes the reader would
+  // otherwise have loaded. No effect on other sources.
+  void LimitTo(uint64_t end);
 
  private:
+  friend class SourceReader;
   std::string path_;
   bool has_path_ = false;
   bool in_memory_ = false;
   std::span<const uint8_t> memory_;
+  std::shared_ptr<SourceReader> kept_;  // the open access of a source that keeps it
 };
 
 // One open access to a source: the file is open from a successful Open until
@@ -43,6 +58,10 @@ class ByteSource {
 // window instead of moving it: the walk jumps over the APP1 segment that the
 // load reads next, so reading the gap once serves both. Large reads outside
 // the window go straight to the file.
+//
+// The access of a source that keeps its file open loads nothing whole, so
+// it reads no gap: it keeps the file's first page apart (the TIFF header and
+// the first directories lie there) and moves its window on every jump.
 class SourceReader {
  public:
   // Segment headers, a directory entry table and an IFD are all read in pieces
@@ -60,7 +79,7 @@ class SourceReader {
   // False when the source has no path or its file cannot be opened or sized.
   bool Open(const ByteSource& source);
   bool is_open() const { return open_; }
-  uint64_t size() const { return size_; }
+  uint64_t size() const { return std::min(size_, limit_); }
 
   // Reads up to n bytes at `offset`; the count read is less than n only at
   // the end of the file or after a read error.
@@ -69,11 +88,21 @@ class SourceReader {
   bool ReadExact(uint64_t offset, void* out, size_t n) { return ReadAt(offset, out, n) == n; }
 
  private:
+  friend class ByteSource;
   size_t ReadFile(uint64_t offset, void* out, size_t n);
   // Makes the window cover [offset, offset + n) when that is cheap; false
   // when the bytes are better read straight into the caller's buffer.
   bool CoverWithWindow(uint64_t offset, size_t n);
+  // Copies [offset, offset + n) from the file's first page, reading the page
+  // on first use; false when the range is not inside it.
+  bool ReadFromHead(uint64_t offset, void* out, size_t n);
 
+  // Set on the access a kept source holds; the accesses made on that source
+  // forward every call to it.
+  SourceReader* kept_ = nullptr;
+  bool keeps_head_ = false;
+  std::vector<uint8_t> head_;    // the file's first page, once read
+  uint64_t limit_ = UINT64_MAX;  // see ByteSource::LimitTo
   bool open_ = false;
   bool in_memory_ = false;
   std::span<const uint8_t> memory_;

@@ -24,9 +24,15 @@ uint32_t ClampToU32(uint64_t v) { return static_cast<uint32_t>(std::min<uint64_t
 }  // namespace
 
 ExifReader::ExifReader(const char* path_arg, uint32_t load_data, uint32_t use_page_allocator)
-    : source_(ByteSource::FromPath(path_arg)) {
+    : source_(ByteSource::FromPath(path_arg, load_data == kReadOnDemand)) {
   if (path_arg != nullptr) path = path_arg;
-  Scan(load_data, use_page_allocator);
+  if (load_data != kReadOnDemand) {
+    Scan(load_data, use_page_allocator);
+    return;
+  }
+  Scan(0, use_page_allocator);
+  // Nothing loaded from empty metadata leaves reads unbounded, as Scan does.
+  if (dataSize != 0) source_.LimitTo(uint64_t{tiffHeaderOffset} + dataSize);
 }
 
 ExifReader::ExifReader(std::span<const uint8_t> file_bytes, uint32_t load_data,

@@ -30,9 +30,14 @@ class ExifReader {
   // one, so it is not fetched at all (the lookup fails either way).
   static constexpr uint32_t kMaxDateValueSize = 0x10000;
 
-  // Scans the file at `path`. `load_data` non-zero also reads the metadata
-  // bytes (dataSize of them) into `data`, from pages when
-  // `use_page_allocator` is non-zero, else from the heap. Never fails: the
+  // `load_data` for a reader that answers a few questions: the file stays
+  // open for the reader's life and each operation reads only the bytes it
+  // needs, within the bounds loaded data would have (nothing is loaded).
+  static constexpr uint32_t kReadOnDemand = 2;
+
+  // Scans the file at `path`. `load_data` 1 also reads the metadata bytes
+  // (dataSize of them) into `data`, from pages when `use_page_allocator` is
+  // non-zero, else from the heap; kReadOnDemand, see above. Never fails: the
   // outcome is in `valid`.
   ExifReader(const char* path, uint32_t load_data, uint32_t use_page_allocator);
   // The same over bytes in memory that stand for a whole file; they must

@@ -113,7 +113,8 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
   out->y_pixels_per_metre = y_ppm;
   if (bits <= 8) {
     const uint64_t usable = std::min<uint64_t>(table_entries, uint64_t{1} << bits);
-    for (uint64_t i = 0; i < usable; ++i) {
+    // At most 256 entries at 8 bits a pixel.
+    for (size_t i = 0; i < usable; ++i) {
       const uint64_t at = table_offset + i * entry_size;
       const std::optional<exif::ByteView> entry = view.Sub(at, entry_size);
       if (!entry) break;  // a short table leaves black entries

@@ -29,7 +29,7 @@ tmsize_t StreamRead(thandle_t handle, void* buffer, tmsize_t n) {
   MemoryStream* s = StreamOf(handle);
   if (n < 0 || s->data == nullptr || s->pos > s->size) return -1;
   const uint64_t got = std::min<uint64_t>(static_cast<uint64_t>(n), s->size - s->pos);
-  std::memcpy(buffer, s->data + s->pos, got);
+  std::memcpy(buffer, s->data + s->pos, static_cast<size_t>(got));  // at most n
   s->pos += got;
   return static_cast<tmsize_t>(got);
 }
@@ -38,8 +38,10 @@ tmsize_t StreamWrite(thandle_t handle, void* buffer, tmsize_t n) {
   MemoryStream* s = StreamOf(handle);
   if (n < 0 || s->sink == nullptr) return -1;
   const uint64_t end = s->pos + static_cast<uint64_t>(n);
+  // A seek may have gone past what memory can hold.
+  if (end > s->sink->max_size()) return -1;
   try {
-    if (end > s->sink->size()) s->sink->resize(end);
+    if (end > s->sink->size()) s->sink->resize(static_cast<size_t>(end));
   } catch (...) {
     return -1;
   }

@@ -119,7 +119,9 @@ bool StoreValue(const RecordField& field, const EntryData& entry, ByteView block
     case FieldKind::kBlob: {
       const std::optional<ByteView> bytes = block.Sub(entry.position, entry.count);
       if (!bytes) return false;
-      if (!HostBlobSet(FieldAt<HostBlob>(record, at), bytes->data(), bytes->size())) throw std::bad_alloc();
+      // A view of the block in memory, so its size fits the size type.
+      const auto size = static_cast<size_t>(bytes->size());
+      if (!HostBlobSet(FieldAt<HostBlob>(record, at), bytes->data(), size)) throw std::bad_alloc();
       return true;
     }
     case FieldKind::kShortArray:

@@ -85,7 +85,7 @@ ReplacementFile::~ReplacementFile() {
 uint32_t ReplacementFile::Create(const char* target, const char* prefix, const char* like) {
   if (target == nullptr || *target == '\0' || prefix == nullptr) return kErrorInvalidParameter;
   const std::string directory = DirectoryOf(target);
-  RemoveLeftoverTempFiles(directory);
+  SweepLeftoverTempFilesOnce(directory);
   // One look at `like` serves the mode, owner and group that Commit gives.
   struct stat st {};
   like_.reset();

@@ -52,7 +52,7 @@ ReplacementFile::~ReplacementFile() {
 uint32_t ReplacementFile::Create(const char* target, const char* prefix, const char* like) {
   if (target == nullptr || *target == '\0' || prefix == nullptr) return kErrorInvalidParameter;
   const std::string directory = DirectoryOf(target);
-  RemoveLeftoverTempFiles(directory);
+  SweepLeftoverTempFilesOnce(directory);
   // The attributes go on at Commit: a read-only mark now would refuse the
   // writes.
   like_.reset();

@@ -2,7 +2,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <mutex>
 #include <string_view>
+#include <unordered_set>
 
 #include "interface/temp_names.h"
 #include "platform/file.h"
@@ -25,6 +28,29 @@ uint32_t FirstUnique() {
       static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   const uint64_t mixed = ticks ^ (uint64_t{calls.fetch_add(1, std::memory_order_relaxed)} * 40503u);
   return static_cast<uint32_t>(mixed % kUniqueNames) + 1;
+}
+
+// Folders swept by this process. Past this many the record starts again,
+// which costs only sweeps, so that a host writing into endless folders
+// keeps a bounded record.
+constexpr size_t kRememberedFolders = 1024;
+
+struct SweptFolders {
+  std::mutex mutex;
+  std::unordered_set<std::string> folders;
+  uint32_t process_id = 0;  // whose sweeps `folders` records
+};
+
+// True the first time `folder` is asked about in this process.
+bool FirstVisit(const std::string& folder) {
+  static SweptFolders swept;
+  const uint32_t pid = CurrentProcessId();
+  const std::lock_guard lock(swept.mutex);
+  if (swept.process_id != pid || swept.folders.size() >= kRememberedFolders) {
+    swept.folders.clear();
+    swept.process_id = pid;
+  }
+  return swept.folders.insert(folder).second;
 }
 
 }  // namespace
@@ -65,8 +91,16 @@ uint32_t MakeTempFile(const char* prefix, std::string* path) {
   }
   // The private folder is small, and the only place our killed calls leave
   // their encoded pictures.
-  RemoveLeftoverTempFiles(directory);
+  SweepLeftoverTempFilesOnce(directory);
   return GetTempFileName(directory, prefix, path);
+}
+
+void SweepLeftoverTempFilesOnce(const std::string& directory) {
+  std::error_code error;
+  const std::filesystem::path absolute =
+      std::filesystem::absolute(directory.empty() ? "." : directory, error);
+  // A folder whose spelling cannot be made absolute is swept every time.
+  if (error || FirstVisit(absolute.string())) RemoveLeftoverTempFiles(directory);
 }
 
 }  // namespace veltora::platform

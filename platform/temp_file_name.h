@@ -30,6 +30,14 @@ uint32_t GetTempFileName(const std::string& directory, const char* prefix, std::
 // GetTempPath then GetTempFileName: a new file in the user's temp directory.
 uint32_t MakeTempFile(const char* prefix, std::string* path);
 
+// RemoveLeftoverTempFiles, the first time this process writes into
+// `directory` (ending with '/'): what a folder holds of dead processes is
+// swept once, not read whole again on every write. A process killed later
+// leaves its files to the next process that writes there. A forked child is
+// a process of its own and sweeps again. The folder is known by its absolute
+// spelling, so two spellings of one folder are each swept once.
+void SweepLeftoverTempFilesOnce(const std::string& directory);
+
 }  // namespace veltora::platform
 
 #endif  // VELTORA_PLATFORM_TEMP_FILE_NAME_H_

@@ -52,7 +52,7 @@ VELTORA_API HRESULT GetOrientation(const char* path, uint32_t* primary_orientati
     if (format != veltora::ImageFormat::kJpeg && format != veltora::ImageFormat::kTiff) {
       return E_FAIL;
     }
-    veltora::exif::ExifReader reader(path, 1, 0);
+    veltora::exif::ExifReader reader(path, veltora::exif::ExifReader::kReadOnDemand, 0);
     if (!reader.IsExif() && !reader.HasTiffDimensions()) return E_NOTEXIF;
     if (primary_orientation != nullptr) *primary_orientation = reader.GetOrientationTag(0);
     if (thumbnail_orientation != nullptr) *thumbnail_orientation = reader.GetOrientationTag(1);
@@ -65,7 +65,7 @@ VELTORA_API HRESULT GetDateTimeOriginal(const char* path, SYSTEMTIME* date_time)
     if (date_time == nullptr) return E_FAIL;
     std::memset(date_time, 0, sizeof *date_time);
     if (!veltora::query::IsJpegOrTiffPath(path)) return E_FAIL;
-    veltora::exif::ExifReader reader(path, 1, 0);
+    veltora::exif::ExifReader reader(path, veltora::exif::ExifReader::kReadOnDemand, 0);
     if (!reader.IsExif()) return E_NOTEXIF;
     SYSTEMTIME parsed{};
     if (reader.GetCaptureTime(&parsed) != 1) return E_FAIL;

@@ -2,7 +2,7 @@
 # Runs the win64 build's test suite under wine64: every test program of
 # build-win64 once (one Wine start per program rather than per test), then
 # the counts: tests passed of tests run, every skipped test with its reason,
-# and the test sources the Windows build leaves out with theirs
+# and the test programs the Windows build leaves out with theirs
 # (build-win64/tests/not_built_on_windows.txt).
 # Usage: scripts/test-windows.sh [gtest filter]   (after build-windows.sh win64)
 set -euo pipefail
@@ -50,7 +50,7 @@ for line in skips:
 try:
     with open(sys.argv[2]) as not_built:
         lines = [l.strip() for l in not_built if l.strip()]
-    print(f"test-windows: {len(lines)} test sources not built for Windows")
+    print(f"test-windows: {len(lines)} test programs or folders not built for Windows")
     for line in lines:
         print(f"  not built {line}")
 except FileNotFoundError:

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <ctime>
 #include <filesystem>
 #include <string>
 
@@ -11,6 +10,7 @@
 #include "create/whole_file.h"
 #include "exif/exif_reader.h"
 #include "frame/veltora.h"
+#include "platform/local_time.h"
 #include "tests/create/records.h"
 #include "tests/platform/file_system_fixture.h"
 #include "tests/support/jpeg_builder.h"
@@ -76,10 +76,7 @@ TEST_P(AppendExifTest, MissingShortsAreInsertedAndTheDateTimeStamped) {
   EXPECT_EQ(reader.FindEntry(kExif, &range), 0) << "no higher tag to insert it below";
   std::string stamp;
   EXPECT_EQ(reader.ReadDateText(0, 0, &stamp), 1);
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  EXPECT_EQ(stamp.substr(0, 5), std::to_string(local.tm_year + 1900) + ":");
+  EXPECT_EQ(stamp.substr(0, 5), std::to_string(platform::GetLocalTime().wYear) + ":");
   EXPECT_TRUE(TempLeftovers().empty());
 }
 

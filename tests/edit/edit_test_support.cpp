@@ -2,15 +2,18 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "exif/directory.h"
 #include "tests/support/jpeg_builder.h"
+#include "tests/support/oracle.h"
+#include "tests/support/temp_dir.h"
 
 namespace veltora::testing {
 
 std::optional<std::string> ReadValue(const std::filesystem::path& file, uint32_t code,
                                      uint16_t tag) {
-  exif::ExifReader reader(file.c_str(), 1, 0);
+  exif::ExifReader reader(file.string().c_str(), 1, 0);
   exif::IfdEntry entry;
   entry.tag = tag;
   if (reader.FindEntry(code, &entry) != 1) return std::nullopt;
@@ -26,7 +29,7 @@ std::optional<std::string> ReadValue(const std::filesystem::path& file, uint32_t
 
 std::map<std::pair<uint32_t, uint16_t>, std::string> AllValues(const std::filesystem::path& file) {
   std::map<std::pair<uint32_t, uint16_t>, std::string> all;
-  exif::ExifReader reader(file.c_str(), 1, 0);
+  exif::ExifReader reader(file.string().c_str(), 1, 0);
   for (uint32_t code : {exif::kIfd0, exif::kExifIfd, exif::kGpsIfd, exif::kIfd1}) {
     std::vector<exif::IfdEntry> entries;
     if (reader.CollectEntries(code, &entries) <= 0) continue;
@@ -41,7 +44,7 @@ std::map<std::pair<uint32_t, uint16_t>, std::string> AllValues(const std::filesy
 
 bool ThumbnailDecodes(const std::filesystem::path& file) {
   std::vector<uint8_t> thumbnail;
-  return exif::ExifReader(file.c_str(), 1, 0).GetThumbnail(&thumbnail) > 0 &&
+  return exif::ExifReader(file.string().c_str(), 1, 0).GetThumbnail(&thumbnail) > 0 &&
          DecodeCleanly(thumbnail).has_value();
 }
 
@@ -68,6 +71,42 @@ TiffBuilder CameraBlock(Endian order, uint16_t orientation0, uint16_t orientatio
       .Short(kIfd1, 296, 2)
       .JpegThumbnail(RealJpeg(32, 24));
   return b;
+}
+
+std::vector<uint8_t> TiffWithSubImage(Endian order, std::vector<uint8_t>* strip) {
+  constexpr uint32_t kSubIfdAt = 0x300;
+  TiffBuilder b(order);
+  b.Ascii(kIfd0, 271, "Maker").RgbImage(kIfd0, 8, 8).Long(kIfd0, 330, kSubIfdAt);
+  b.Undefined(kExif, 36864, {'0', '2', '3', '0'}).PlaceAt(kStripData, 0x400);
+  auto tiff = b.Bytes();
+  tiff.resize(tiff.size() + tiff.size() % 2);
+  strip->resize(48);
+  for (size_t i = 0; i < strip->size(); ++i) (*strip)[i] = static_cast<uint8_t>(i * 7 + 1);
+  const auto strip_at = static_cast<uint32_t>(tiff.size());
+  tiff.insert(tiff.end(), strip->begin(), strip->end());
+  std::vector<uint8_t> sub_ifd = b.U16({4});
+  for (const auto& [tag, type, value] : {std::tuple{256, kShort, 4u}, {257, kShort, 4u},
+                                         {273, kLong, strip_at}, {279, kLong, 48u}}) {
+    for (auto bytes : {b.U16({static_cast<uint16_t>(tag), type}), b.U32({1}),
+                       type == kShort ? b.U16({static_cast<uint16_t>(value), 0}) : b.U32({value})}) {
+      sub_ifd.insert(sub_ifd.end(), bytes.begin(), bytes.end());
+    }
+  }
+  sub_ifd.resize(sub_ifd.size() + 4);  // no next directory
+  std::copy(sub_ifd.begin(), sub_ifd.end(), tiff.begin() + kSubIfdAt);
+  return tiff;
+}
+
+bool SubImageStripIs(const std::filesystem::path& file, const std::vector<uint8_t>& strip) {
+  const auto json = ExiftoolJson(file, {"-SubIFD:StripOffsets", "-SubIFD:StripByteCounts"});
+  if (!json || !json->contains("SubIFD:StripOffsets") ||
+      (*json)["SubIFD:StripByteCounts"] != strip.size()) {
+    return false;
+  }
+  const auto at = (*json)["SubIFD:StripOffsets"].get<size_t>();
+  const auto bytes = ReadFile(file);
+  return at <= bytes.size() && bytes.size() - at >= strip.size() &&
+         std::equal(strip.begin(), strip.end(), bytes.begin() + static_cast<ptrdiff_t>(at));
 }
 
 }  // namespace veltora::testing

@@ -35,6 +35,13 @@ bool ThumbnailDecodes(const std::filesystem::path& file);
 TiffBuilder CameraBlock(Endian order, uint16_t orientation0 = 1, uint16_t orientation1 = 1,
                         const char* exif_version = "0220");
 
+// A TIFF (RGB 8x8, ExifVersion) whose IFD0 lists one 4x4 sub-image
+// (SubIFDs): its directory lies in the metadata block, its one 48-byte strip
+// (`strip`) behind the main image's strips, outside the block.
+std::vector<uint8_t> TiffWithSubImage(Endian order, std::vector<uint8_t>* strip);
+// Whether the sub-image strip that exiftool finds in `file` holds `strip`.
+bool SubImageStripIs(const std::filesystem::path& file, const std::vector<uint8_t>& strip);
+
 }  // namespace veltora::testing
 
 #endif  // VELTORA_TESTS_EDIT_EDIT_TEST_SUPPORT_H_

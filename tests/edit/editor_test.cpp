@@ -63,7 +63,7 @@ TEST_P(EditorTest, StartEditCutsIfd1WithoutMovingValuesAndDropsInteropOnRequest)
   const auto before = MainValues(file);
   ASSERT_GE(before.size(), 14u);
 
-  ExifEditor editor(file.c_str(), 0);
+  ExifEditor editor(file.string().c_str(), 0);
   ASSERT_EQ(editor.StartEdit(false), exif::Outcome::kDone);
   EXPECT_EQ(editor.ifd1.ifdOffset, 0u);
   EXPECT_EQ(editor.data, nullptr) << "a block loaded by StartEdit is released again";
@@ -76,7 +76,7 @@ TEST_P(EditorTest, StartEditCutsIfd1WithoutMovingValuesAndDropsInteropOnRequest)
   EXPECT_EQ(MainValues(out), before);
   EXPECT_FALSE(ReadValue(out, exif::kIfd1, 513));
 
-  ExifEditor dropping(file.c_str(), 1);
+  ExifEditor dropping(file.string().c_str(), 1);
   ASSERT_EQ(dropping.StartEdit(true), exif::Outcome::kDone);
   EXPECT_EQ(dropping.StartEdit(true), exif::Outcome::kRefused) << "a second work block is refused";
   EXPECT_FALSE(dropping.FindBlockEntry(exif::kExifIfd, 40965)) << "interop pointer dropped";
@@ -121,7 +121,7 @@ TEST_P(EditorTest, RewriteMovesTheValuesBehindADirectoryAndKeepsThemAddressed) {
     expected[{c.code, e.tag}] = std::to_string(e.type) + "/" + std::to_string(e.count) + ":" +
                                 std::string(c.edit.bytes.begin(), c.edit.bytes.end());
 
-    ExifEditor editor(file.c_str(), 1);
+    ExifEditor editor(file.string().c_str(), 1);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
     const edit::RewriteResult rewrite = editor.RewriteIfd(c.code, c.drop, {&c.edit, 1});
     ASSERT_TRUE(rewrite.Done());
@@ -139,7 +139,7 @@ TEST_P(EditorTest, RemoveTagRemovesEveryCopyAndKeepsTheLink) {
   auto b = CameraBlock(GetParam());
   b.Ascii(kIfd0, 305, "first").Ascii(kIfd0, 305, "second").KeepEntryOrder();
   const auto file = b.WriteJpeg(dir_);
-  ExifEditor editor(file.c_str(), 1);
+  ExifEditor editor(file.string().c_str(), 1);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const uint16_t count = editor.ifd0.entryCount;
   const auto link = editor.NextLinkPosition(exif::kIfd0);
@@ -173,10 +173,10 @@ TEST_P(EditorTest, MakerNotesStayByteForByteWhereTheyWereThroughEveryRewrite) {
       .Short(kMakerNote, 2, 7);
   for (TiffBuilder* b : {&without, &with}) {
     const auto file = b->WriteJpeg(dir_);
-    ExifEditor source(file.c_str(), 1);
+    ExifEditor source(file.string().c_str(), 1);
     ASSERT_EQ(source.CopyBlock(), exif::Outcome::kDone);
     const auto note = source.Block().subspan(source.makerNoteOffset, source.makerNoteLength);
-    ExifEditor editor(file.c_str(), 1);
+    ExifEditor editor(file.string().c_str(), 1);
     ASSERT_EQ(editor.StartEdit(false), exif::Outcome::kDone);
     EXPECT_NE(editor.PinnedEnd(), 0u);
     if (b == &with) {
@@ -202,8 +202,8 @@ TEST_P(EditorTest, SignedAndFloatingValuesMoveWithTheirEntries) {
   auto b = CameraBlock(GetParam());
   b.SShort(kIfd0, 50000, {-1, 2, -3, 4}).Double(kIfd0, 50001, {1.5, -2.25});
   const auto file = b.WriteJpeg(dir_);
-  ExifEditor source(file.c_str(), 1);
-  ExifEditor editor(file.c_str(), 1);
+  ExifEditor source(file.string().c_str(), 1);
+  ExifEditor editor(file.string().c_str(), 1);
   ASSERT_EQ(source.CopyBlock(), exif::Outcome::kDone);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   EXPECT_EQ(editor.PinnedEnd(), 0u) << "nothing in this block needs pinning";
@@ -219,7 +219,7 @@ TEST_P(EditorTest, SignedAndFloatingValuesMoveWithTheirEntries) {
 
 TEST_P(EditorTest, GrowthBeyondTheHeadroomIsRefusedAndChangesNothing) {
   const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
-  ExifEditor editor(file.c_str(), 1);
+  ExifEditor editor(file.string().c_str(), 1);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const std::vector<uint8_t> before(editor.Block().begin(), editor.Block().end());
   EntryEdit huge{{700, exif::kTypeUndefined, ExifEditor::kHeadroom, 0},
@@ -237,7 +237,7 @@ TEST_P(EditorTest, TiffImageDataFollowsTheBlockAtAnEvenPosition) {
   b.RgbImage(kIfd0, 8, 20, {}, 4);
   const auto layout = b.Layout();
   const auto file = b.WriteTiff(dir_);
-  ExifEditor editor(file.c_str(), 1);
+  ExifEditor editor(file.string().c_str(), 1);
   ASSERT_TRUE(editor.IsTiffSource());
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const uint32_t length = editor.DataLength(exif::kIfd0);
@@ -251,7 +251,7 @@ TEST_P(EditorTest, TiffImageDataFollowsTheBlockAtAnEvenPosition) {
   EXPECT_TRUE(std::equal(out.begin() + 4002, out.end(),
                          layout.bytes.begin() + editor.primaryImage.firstStripOffset));
   WriteFile(dir_ / "moved.tif", out);
-  ExifEditor reread((dir_ / "moved.tif").c_str(), 1);
+  ExifEditor reread((dir_ / "moved.tif").string().c_str(), 1);
   EXPECT_EQ(reread.primaryImage.firstStripOffset, 4002u);
 }
 
@@ -282,7 +282,7 @@ TEST_P(EditorTest, BrokenBlocksAreEditedWithoutLeavingTheBlock) {
     auto b = CameraBlock(GetParam());
     c.breakIt(b);
     const auto file = b.WriteJpeg(dir_);
-    ExifEditor editor(file.c_str(), 1);
+    ExifEditor editor(file.string().c_str(), 1);
     if (!exif::Done(editor.StartEdit(false))) continue;
     const EntryEdit add{{305, exif::kTypeAscii, 4, 0x00414141}, {}};
     // Refused or done, the rebuilt file must read.
@@ -291,7 +291,7 @@ TEST_P(EditorTest, BrokenBlocksAreEditedWithoutLeavingTheBlock) {
     edit::StampDateTime(editor);
     EXPECT_LE(editor.blockLength, editor.BlockCapacity());
     const auto out = WriteOut(editor, file);
-    exif::ExifReader reread(out.c_str(), 1, 0);
+    exif::ExifReader reread(out.string().c_str(), 1, 0);
     EXPECT_EQ(reread.valid, 1u);
     EXPECT_NE(reread.ifd0Offset, 0u) << "the TIFF header no longer reads";
   }

@@ -27,7 +27,7 @@ TiffBuilder WithOldGps(TiffBuilder b) {
 }
 
 std::vector<uint16_t> GpsTags(const std::filesystem::path& file) {
-  exif::ExifReader reader(file.c_str(), 0, 0);
+  exif::ExifReader reader(file.string().c_str(), 0, 0);
   std::vector<exif::IfdEntry> entries;
   reader.CollectEntries(exif::kGpsIfd, &entries);
   std::vector<uint16_t> tags;
@@ -49,7 +49,7 @@ TEST_P(GpsTest, MergeWritesSortedTagsAndFollowsTheExifVersion) {
     const auto file = WithOldGps(CameraBlock(GetParam(), 1, 1, c.exif_version)).WriteJpeg(dir_);
     GpsSet gps;
     gps.Tags({29, 4, 3, 2, 1}).Position('N', 48, 'E', 2).DateStamp("2024:05:01");
-    ASSERT_EQ(ReplaceExifGps(out_.c_str(), file.c_str(), 90, &gps.set), S_OK);
+    ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), file.string().c_str(), 90, &gps.set), S_OK);
     EXPECT_EQ(GpsTags(out_), c.tags);
     EXPECT_EQ(gps.set.GPSVersionID[1], c.gps_version[1]) << "the set's version is overwritten";
     EXPECT_EQ(*ReadValue(out_, exif::kGpsIfd, 0), "1/4:" + std::string(c.gps_version, 4));
@@ -74,7 +74,7 @@ TEST_P(GpsTest, CreationAppendsADirectoryAndKeepsTheThumbnail) {
   gps.set.GPSTimeStamp[0] = {13, 1};
   gps.set.GPSTimeStamp[1] = {5, 1};
   gps.set.GPSTimeStamp[2] = {4250, 100};
-  ASSERT_EQ(ReplaceExifGps(out_.c_str(), file.c_str(), 90, &gps.set), S_OK);
+  ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), file.string().c_str(), 90, &gps.set), S_OK);
   EXPECT_EQ(GpsTags(out_), (std::vector<uint16_t>{0, 1, 2, 3, 4, 5, 6, 7, 18}));
   EXPECT_EQ(*ReadValue(out_, exif::kGpsIfd, 18), std::string("2/4:WGS\0", 8)) << "inline";
   EXPECT_TRUE(ThumbnailDecodes(out_));
@@ -85,19 +85,19 @@ TEST_P(GpsTest, CreationAppendsADirectoryAndKeepsTheThumbnail) {
   }
   GpsSet four;
   four.Tags({18}).Datum("WGS8");
-  ASSERT_EQ(ReplaceExifGps(out_.c_str(), file.c_str(), 90, &four.set), S_OK);
+  ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), file.string().c_str(), 90, &four.set), S_OK);
   EXPECT_EQ(*ReadValue(out_, exif::kGpsIfd, 18), std::string("2/5:WGS8\0", 9)) << "value area";
 }
 
 TEST_P(GpsTest, EmptyTagListRemovesTheDirectoryAndItsPointer) {
   const auto file = WithOldGps(CameraBlock(GetParam())).WriteJpeg(dir_);
   GpsSet gps;
-  ASSERT_EQ(ReplaceExifGps(out_.c_str(), file.c_str(), 90, &gps.set), S_OK);
+  ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), file.string().c_str(), 90, &gps.set), S_OK);
   EXPECT_FALSE(ReadValue(out_, exif::kIfd0, 34853));
   EXPECT_LT(ReadFile(out_).size(), ReadFile(file).size());
   EXPECT_TRUE(ThumbnailDecodes(out_));
   const auto without = CameraBlock(GetParam()).WriteJpeg(dir_, "plain.jpg");
-  EXPECT_EQ(ReplaceExifGps(out_.c_str(), without.c_str(), 90, &gps.set), E_FAIL);
+  EXPECT_EQ(ReplaceExifGps(out_.string().c_str(), without.string().c_str(), 90, &gps.set), E_FAIL);
 }
 
 // Two SHORT strip offsets held inline in IFD0's entry: when the GPS directory
@@ -117,7 +117,7 @@ TEST_P(GpsTest, ShortStripOffsetsHeldInlineMoveHalfByHalf) {
     const auto out = is_tiff ? dir_ / "out.tif" : out_;
     GpsSet gps;
     gps.Tags({1, 2, 3, 4}).Position('N', 48, 'E', 2);
-    ASSERT_EQ(ReplaceExifGps(out.c_str(), file.c_str(), is_tiff ? 0 : 90, &gps.set), S_OK);
+    ASSERT_EQ(ReplaceExifGps(out.string().c_str(), file.string().c_str(), is_tiff ? 0 : 90, &gps.set), S_OK);
     EXPECT_EQ(GpsTags(out), (std::vector<uint16_t>{0, 1, 2, 3, 4}));
     const auto before = ReadValue(file, exif::kIfd0, exif::kTagStripOffsets);
     const auto after = ReadValue(out, exif::kIfd0, exif::kTagStripOffsets);
@@ -125,7 +125,7 @@ TEST_P(GpsTest, ShortStripOffsetsHeldInlineMoveHalfByHalf) {
     ASSERT_EQ(after->size(), before->size());
     EXPECT_EQ(after->substr(0, 4), "3/2:");
     EXPECT_NE(*after, *before);
-    exif::ExifReader reader(out.c_str(), 0, 0);
+    exif::ExifReader reader(out.string().c_str(), 0, 0);
     const auto bytes = ReadFile(out);
     for (size_t i = 0; i < strips.size(); ++i) {
       uint16_t offset = 0;
@@ -146,10 +146,10 @@ TEST_P(GpsTest, DirectoriesThatCannotBeFollowedOrPutBackLoseNothing) {
   const auto broken_file = broken.WriteJpeg(dir_, "broken.jpg");
   GpsSet gps;
   gps.Tags({1, 2, 3, 4}).Position('N', 48, 'E', 2);
-  ASSERT_EQ(ReplaceExifGps(out_.c_str(), broken_file.c_str(), 90, &gps.set), S_OK);
+  ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), broken_file.string().c_str(), 90, &gps.set), S_OK);
   EXPECT_EQ(GpsTags(out_), (std::vector<uint16_t>{0, 1, 2, 3, 4}));
   GpsSet none;
-  ASSERT_EQ(ReplaceExifGps(out_.c_str(), broken_file.c_str(), 90, &none.set), S_OK);
+  ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), broken_file.string().c_str(), 90, &none.set), S_OK);
   EXPECT_FALSE(ReadValue(out_, exif::kIfd0, exif::kTagGpsIfdPointer));
   // Without an IFD1 to put back, the Interoperability directory still stays.
   TiffBuilder bare(GetParam());
@@ -157,9 +157,9 @@ TEST_P(GpsTest, DirectoriesThatCannotBeFollowedOrPutBackLoseNothing) {
       .Undefined(kExif, 36864, {'0', '2', '2', '0'})
       .Ascii(kInterop, 1, "R98");
   const auto bare_file = bare.WriteJpeg(dir_, "bare.jpg");
-  ASSERT_EQ(ReplaceExifGps(out_.c_str(), bare_file.c_str(), 90, &gps.set), S_OK);
+  ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), bare_file.string().c_str(), 90, &gps.set), S_OK);
   for (const auto& file : {bare_file, out_}) {
-    edit::ExifEditor editor(file.c_str(), 1);
+    edit::ExifEditor editor(file.string().c_str(), 1);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
     EXPECT_TRUE(editor.FindBlockEntry(exif::kInteropIfd, 1)) << file;
   }
@@ -173,7 +173,7 @@ TEST_P(GpsTest, RefusedMergesFailAndDuplicateTagsKeepTheVersion) {
   const std::string datum(66000, 'W');
   GpsSet huge;
   huge.Tags({1, 2, 18}).Position('N', 48, 'E', 2).Datum(datum.c_str());
-  EXPECT_EQ(ReplaceExifGps(out_.c_str(), file.c_str(), 90, &huge.set), E_FAIL);
+  EXPECT_EQ(ReplaceExifGps(out_.string().c_str(), file.string().c_str(), 90, &huge.set), E_FAIL);
   EXPECT_FALSE(std::filesystem::exists(out_)) << "nothing written for a refused edit";
 
   auto zero = CameraBlock(GetParam());
@@ -181,9 +181,9 @@ TEST_P(GpsTest, RefusedMergesFailAndDuplicateTagsKeepTheVersion) {
   const auto zero_file = zero.WriteJpeg(dir_, "zero.jpg");
   GpsSet gps;
   gps.Tags({1, 2}).Position('N', 48, 'E', 2);
-  ASSERT_EQ(ReplaceExifGps(out_.c_str(), zero_file.c_str(), 90, &gps.set), S_OK);
+  ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), zero_file.string().c_str(), 90, &gps.set), S_OK);
   EXPECT_EQ(GpsTags(out_), (std::vector<uint16_t>{0, 0, 1, 2}));
-  exif::ExifReader reader(out_.c_str(), 1, 0);
+  exif::ExifReader reader(out_.string().c_str(), 1, 0);
   std::vector<exif::IfdEntry> entries;
   reader.CollectEntries(exif::kGpsIfd, &entries);
   ASSERT_EQ(entries.size(), 4u);
@@ -196,12 +196,12 @@ TEST_P(GpsTest, ArgumentsAndOversizedApp1) {
   const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
   GpsSet gps;
   gps.Tags({27}).Method(std::vector<uint8_t>(200, 'x'));
-  EXPECT_EQ(ReplaceExifGps(out_.c_str(), file.c_str(), 0, &gps.set), E_INVALIDARG);
-  EXPECT_EQ(ReplaceExifGps(out_.c_str(), file.c_str(), 101, &gps.set), E_INVALIDARG);
-  EXPECT_EQ(ReplaceExifGps(out_.c_str(), nullptr, 90, &gps.set), E_INVALIDARG);
-  EXPECT_EQ(ReplaceExifGps("", file.c_str(), 90, &gps.set), E_INVALIDARG);
-  EXPECT_EQ(ReplaceExifGps(out_.c_str(), file.c_str(), 90, nullptr), E_INVALIDARG);
-  EXPECT_EQ(ReplaceExifGps((dir_ / "missing" / "o.jpg").c_str(), file.c_str(), 90, &gps.set),
+  EXPECT_EQ(ReplaceExifGps(out_.string().c_str(), file.string().c_str(), 0, &gps.set), E_INVALIDARG);
+  EXPECT_EQ(ReplaceExifGps(out_.string().c_str(), file.string().c_str(), 101, &gps.set), E_INVALIDARG);
+  EXPECT_EQ(ReplaceExifGps(out_.string().c_str(), nullptr, 90, &gps.set), E_INVALIDARG);
+  EXPECT_EQ(ReplaceExifGps("", file.string().c_str(), 90, &gps.set), E_INVALIDARG);
+  EXPECT_EQ(ReplaceExifGps(out_.string().c_str(), file.string().c_str(), 90, nullptr), E_INVALIDARG);
+  EXPECT_EQ(ReplaceExifGps((dir_ / "missing" / "o.jpg").string().c_str(), file.string().c_str(), 90, &gps.set),
             static_cast<HRESULT>(0x80070003u));
   // A set that pushes the APP1 past 65535 bytes: the existing target stays.
   const std::vector<uint8_t> old_target = {1, 2, 3};
@@ -210,7 +210,7 @@ TEST_P(GpsTest, ArgumentsAndOversizedApp1) {
   big.Undefined(kIfd0, 700, std::vector<uint8_t>(64000, 'y'));
   const auto large = big.WriteJpeg(dir_, "large.jpg");
   gps.Tags({27}).Method(std::vector<uint8_t>(600, 'x'));
-  EXPECT_EQ(ReplaceExifGps(out_.c_str(), large.c_str(), 90, &gps.set),
+  EXPECT_EQ(ReplaceExifGps(out_.string().c_str(), large.string().c_str(), 90, &gps.set),
             static_cast<HRESULT>(0x8007000Du));
   EXPECT_EQ(ReadFile(out_), old_target);
 }

@@ -13,12 +13,12 @@ namespace veltora::testing {
 namespace {
 
 uint16_t Orientation(const std::filesystem::path& file, uint32_t which) {
-  exif::ExifReader reader(file.c_str(), 0, 0);
+  exif::ExifReader reader(file.string().c_str(), 0, 0);
   return reader.GetOrientationTag(which);
 }
 
 std::string DateTime(const std::filesystem::path& file, uint32_t kind) {
-  exif::ExifReader reader(file.c_str(), 0, 0);
+  exif::ExifReader reader(file.string().c_str(), 0, 0);
   std::string text;
   reader.ReadDateText(0, kind, &text);
   return text;
@@ -67,7 +67,7 @@ TEST_P(OrientationTest, PatchChangesOnlyTheTwoValuesAndDateTime) {
         CameraBlock(GetParam(), c.old0, c.old1).WriteJpeg(dir_, std::string(c.name) + ".jpg");
     const auto out = c.copy ? dir_ / "turned.jpg" : file;
     const auto before = ReadFile(file);
-    ASSERT_EQ(SetOrientation(out.c_str(), file.c_str(), c.turn, 0), S_OK);
+    ASSERT_EQ(SetOrientation(out.string().c_str(), file.string().c_str(), c.turn, 0), S_OK);
     const auto after = ReadFile(out);
     ASSERT_EQ(after.size(), before.size());
     if (c.copy) {
@@ -84,10 +84,10 @@ TEST_P(OrientationTest, PatchChangesOnlyTheTwoValuesAndDateTime) {
 TEST_P(OrientationTest, MissingThumbnailOrientationNeedsTheRebuild) {
   const auto file = CameraBlock(GetParam(), 1, 0).WriteJpeg(dir_);
   const auto before = ReadFile(file);
-  EXPECT_EQ(SetOrientation(file.c_str(), file.c_str(), 6, 0), E_FAIL);
+  EXPECT_EQ(SetOrientation(file.string().c_str(), file.string().c_str(), 6, 0), E_FAIL);
   EXPECT_EQ(ReadFile(file), before);
 
-  ASSERT_EQ(SetOrientation(file.c_str(), file.c_str(), 6, 1), S_OK);
+  ASSERT_EQ(SetOrientation(file.string().c_str(), file.string().c_str(), 6, 1), S_OK);
   EXPECT_EQ(Orientation(file, 0), 6);
   EXPECT_EQ(Orientation(file, 1), 6);
   EXPECT_NE(DateTime(file, 0), "2001:01:01 00:00:00");
@@ -102,9 +102,9 @@ TEST_P(OrientationTest, TiffIsRebuiltWithItsImageDataUnchanged) {
       .RgbImage(kIfd0, 9, 7, {}, 3);
   const auto file = b.WriteTiff(dir_, "in.tif");
   const auto out = dir_ / "out.tif";
-  ASSERT_EQ(SetOrientation(out.c_str(), file.c_str(), 3, 1), S_OK);
+  ASSERT_EQ(SetOrientation(out.string().c_str(), file.string().c_str(), 3, 1), S_OK);
   EXPECT_EQ(Orientation(out, 0), 3);
-  exif::ExifReader a(file.c_str(), 0, 0), z(out.c_str(), 0, 0);
+  exif::ExifReader a(file.string().c_str(), 0, 0), z(out.string().c_str(), 0, 0);
   const auto in_bytes = ReadFile(file), out_bytes = ReadFile(out);
   const uint32_t n = 9 * 7 * 3;
   ASSERT_LE(z.primaryImage.firstStripOffset + n, out_bytes.size());
@@ -122,17 +122,17 @@ TEST_P(OrientationTest, TiffIsRebuiltWithItsImageDataUnchanged) {
 TEST_P(OrientationTest, RefusalsLeaveTheFileAlone) {
   const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
   const auto before = ReadFile(file);
-  EXPECT_EQ(SetOrientation(file.c_str(), file.c_str(), 9, 1), E_FAIL);
-  EXPECT_EQ(SetOrientation(file.c_str(), file.c_str(), 0, 1), E_FAIL);
+  EXPECT_EQ(SetOrientation(file.string().c_str(), file.string().c_str(), 9, 1), E_FAIL);
+  EXPECT_EQ(SetOrientation(file.string().c_str(), file.string().c_str(), 0, 1), E_FAIL);
   const auto png = dir_ / "picture.png";
   WriteFile(png, before);
-  EXPECT_EQ(SetOrientation(png.c_str(), png.c_str(), 6, 1), E_FAIL);
-  EXPECT_EQ(SetOrientation(nullptr, file.c_str(), 6, 1), E_INVALIDARG);
+  EXPECT_EQ(SetOrientation(png.string().c_str(), png.string().c_str(), 6, 1), E_FAIL);
+  EXPECT_EQ(SetOrientation(nullptr, file.string().c_str(), 6, 1), E_INVALIDARG);
   SYSTEMTIME date{2020, 2, 0, 30, 10, 0, 0, 0};
-  EXPECT_EQ(SetDateTimeOriginal(file.c_str(), date), E_INVALIDARG);
+  EXPECT_EQ(SetDateTimeOriginal(file.string().c_str(), date), E_INVALIDARG);
   date.wDay = 29;
   date.wHour = 24;
-  EXPECT_EQ(SetDateTimeOriginal(file.c_str(), date), E_INVALIDARG);
+  EXPECT_EQ(SetDateTimeOriginal(file.string().c_str(), date), E_INVALIDARG);
   EXPECT_EQ(ReadFile(file), before);
 
   // A damaged block whose maker note covers IFD0's table: the patch would
@@ -142,20 +142,20 @@ TEST_P(OrientationTest, RefusalsLeaveTheFileAlone) {
   damaged.Undefined(kExif, 37500, std::vector<uint8_t>(64, 0xA5)).WithOffset(8);
   const auto overlap = damaged.WriteJpeg(dir_, "overlap.jpg");
   const auto overlap_before = ReadFile(overlap);
-  EXPECT_EQ(SetOrientation(overlap.c_str(), overlap.c_str(), 6, 0), E_FAIL);
+  EXPECT_EQ(SetOrientation(overlap.string().c_str(), overlap.string().c_str(), 6, 0), E_FAIL);
   EXPECT_EQ(ReadFile(overlap), overlap_before);
-  EXPECT_EQ(SetOrientation(overlap.c_str(), overlap.c_str(), 6, 1), S_OK);
-  const size_t note_at = exif::ExifReader(overlap.c_str(), 0, 0).tiffHeaderOffset + 8;
+  EXPECT_EQ(SetOrientation(overlap.string().c_str(), overlap.string().c_str(), 6, 1), S_OK);
+  const size_t note_at = exif::ExifReader(overlap.string().c_str(), 0, 0).tiffHeaderOffset + 8;
   const auto overlap_after = ReadFile(overlap);
   ASSERT_GE(overlap_after.size(), note_at + 64);
   EXPECT_TRUE(std::equal(overlap_before.begin() + note_at, overlap_before.begin() + note_at + 64,
                          overlap_after.begin() + note_at));
-  EXPECT_EQ(exif::ExifReader(overlap.c_str(), 0, 0).GetOrientationTag(0), 6);
+  EXPECT_EQ(exif::ExifReader(overlap.string().c_str(), 0, 0).GetOrientationTag(0), 6);
 
   const auto jfif = dir_ / "jfif.jpg";
   WriteFile(jfif, SpliceExif(SmallJpeg(), CameraBlock(GetParam()).Bytes(), true));
-  EXPECT_EQ(SetOrientation(jfif.c_str(), jfif.c_str(), 6, 1), E_NOTEXIF);
-  EXPECT_EQ(SetDateTimeOriginal(jfif.c_str(), SYSTEMTIME{2020, 1, 0, 1, 0, 0, 0, 0}), E_NOTEXIF);
+  EXPECT_EQ(SetOrientation(jfif.string().c_str(), jfif.string().c_str(), 6, 1), E_NOTEXIF);
+  EXPECT_EQ(SetDateTimeOriginal(jfif.string().c_str(), SYSTEMTIME{2020, 1, 0, 1, 0, 0, 0, 0}), E_NOTEXIF);
 }
 
 TEST_P(OrientationTest, CaptureDateKeepsItsSeparatorsAndNeedsCount20) {
@@ -163,9 +163,9 @@ TEST_P(OrientationTest, CaptureDateKeepsItsSeparatorsAndNeedsCount20) {
   b.Ascii(kIfd0, 306, "2001:01:01 00:00:00").Ascii(kExif, 36867, "2006/05/14 09-30-05");
   const auto file = b.WriteJpeg(dir_);
   const auto size = ReadFile(file).size();
-  ASSERT_EQ(SetDateTimeOriginal(file.c_str(), SYSTEMTIME{99, 12, 4, 31, 7, 8, 9, 0}), S_OK);
+  ASSERT_EQ(SetDateTimeOriginal(file.string().c_str(), SYSTEMTIME{99, 12, 4, 31, 7, 8, 9, 0}), S_OK);
   EXPECT_EQ(DateTime(file, 16), "0099/12/31 07-08-09");  // years below 100 are dates too
-  ASSERT_EQ(SetDateTimeOriginal(file.c_str(), SYSTEMTIME{2024, 2, 4, 29, 7, 8, 9, 0}), S_OK);
+  ASSERT_EQ(SetDateTimeOriginal(file.string().c_str(), SYSTEMTIME{2024, 2, 4, 29, 7, 8, 9, 0}), S_OK);
   EXPECT_EQ(DateTime(file, 16), "2024/02/29 07-08-09");
   EXPECT_NE(DateTime(file, 0), "2001:01:01 00:00:00");
   EXPECT_EQ(ReadFile(file).size(), size);
@@ -174,7 +174,7 @@ TEST_P(OrientationTest, CaptureDateKeepsItsSeparatorsAndNeedsCount20) {
   short_text.Ascii(kIfd0, 306, "2001:01:01 00:00:00").Ascii(kExif, 36867, "2006:05:14");
   const auto other = short_text.WriteJpeg(dir_, "short.jpg");
   const auto before = ReadFile(other);
-  EXPECT_EQ(SetDateTimeOriginal(other.c_str(), SYSTEMTIME{2024, 2, 4, 29, 7, 8, 9, 0}), E_FAIL);
+  EXPECT_EQ(SetDateTimeOriginal(other.string().c_str(), SYSTEMTIME{2024, 2, 4, 29, 7, 8, 9, 0}), E_FAIL);
   EXPECT_EQ(ReadFile(other), before);
 }
 

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
+#include "frame/veltora.h"
 #include "platform/file.h"
 #include "tests/edit/edit_test_support.h"
 #include "tests/support/jpeg_builder.h"
+#include "tests/support/oracle.h"
 #include "tests/support/temp_dir.h"
 
 namespace veltora::testing {
@@ -37,7 +40,7 @@ TEST_P(OutputTest, JpegLayoutReplacesApp0AndExifKeepsOtherApp1sAndTheRestInOrder
                         .Segment(kCom, {'h', 'i'})
                         .ImageSegments(SmallJpeg())
                         .Bytes());
-  ExifEditor editor(file.c_str(), 1);
+  ExifEditor editor(file.string().c_str(), 1);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   std::vector<uint8_t> out;
   ASSERT_EQ(edit::WriteJpegLayout(editor, ReadFile(file), &out), 0u);
@@ -62,9 +65,47 @@ TEST_P(OutputTest, JpegLayoutReplacesApp0AndExifKeepsOtherApp1sAndTheRestInOrder
   EXPECT_EQ(AllValues(dir_ / "out.jpg"), AllValues(file));
 }
 
+// A JPEG that holds its EXIF segment and no picture, as EXIF-only files do:
+// it ends there, or goes on with an EOI, an empty SOI-EOI picture, or tables
+// without a scan. The block comes out once and what followed it stays; with
+// an exact copy of the block the output is the source itself.
+TEST_P(OutputTest, JpegWithoutScanDataGetsItsExifSegmentOnceAndKeepsWhatFollows) {
+  const auto block = CameraBlock(GetParam()).Bytes();
+  const std::vector<uint8_t> tails[] = {
+      {},
+      {0xFF, kEoi},
+      {0xFF, kSoi, 0xFF, kEoi},
+      JpegBuilder().Segment(0xDB, std::vector<uint8_t>(65, 1)).Soi().Eoi().Bytes()};
+  for (const auto& tail : tails) {
+    SCOPED_TRACE(tail.size());
+    auto source = JpegBuilder().Soi().App1Exif(block).Bytes();
+    source.insert(source.end(), tail.begin(), tail.end());
+    const auto file = dir_ / "in.jpg";
+    WriteFile(file, source);
+    ExifEditor editor(file.c_str(), 1);
+    ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
+    std::vector<uint8_t> out;
+    ASSERT_EQ(edit::WriteJpegLayout(editor, source, &out), 0u);
+    EXPECT_EQ(out, source);
+  }
+  // Through an export whose rebuild grows the block: IFD1 gains Orientation.
+  const auto file = dir_ / "exif-only.jpg";
+  const auto source =
+      JpegBuilder().Soi().App1Exif(CameraBlock(GetParam(), 1, 0).Bytes()).Soi().Eoi().Bytes();
+  WriteFile(file, source);
+  const auto out = dir_ / "turned.jpg";
+  ASSERT_EQ(SetOrientation(out.c_str(), file.c_str(), 6, 1), S_OK);
+  const auto bytes = ReadFile(out);
+  const std::vector<uint8_t> exif = {'E', 'x', 'i', 'f', 0, 0};
+  EXPECT_EQ(std::search(bytes.begin() + 12, bytes.end(), exif.begin(), exif.end()), bytes.end())
+      << "one EXIF segment";
+  EXPECT_TRUE(std::equal(bytes.end() - 4, bytes.end(), source.end() - 4));
+  EXPECT_EQ(ReadValue(out, exif::kIfd1, exif::kTagOrientation), std::string("3/1:\x06\0", 6));
+}
+
 TEST_P(OutputTest, App1OfExactly65535BytesIsWrittenAndOneMoreIsRefused) {
   const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
-  ExifEditor editor(file.c_str(), 1);
+  ExifEditor editor(file.string().c_str(), 1);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const auto in = ReadFile(file);
   ASSERT_LT(editor.blockLength, 65527u);
@@ -92,7 +133,7 @@ TEST_P(OutputTest, MoreSegmentsThanA16BitCountBeforeTheExifAreWalkedAndCopied) {
   const size_t app1_end = builder.LastSegmentOffset() + 2 + block.size() + 8;
   const auto file = dir_ / "in.jpg";
   WriteFile(file, builder.ImageSegments(SmallJpeg()).Bytes());
-  ExifEditor editor(file.c_str(), 1);
+  ExifEditor editor(file.string().c_str(), 1);
   EXPECT_EQ(editor.IsExifJpeg(), 1);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const auto in = ReadFile(file);
@@ -114,7 +155,7 @@ TEST_P(OutputTest, TiffLayoutWithoutImageDataIsInvalid) {
   auto b = CameraBlock(GetParam());
   b.RgbImage(kIfd0, 4, 4);
   const auto file = b.WriteTiff(dir_);
-  ExifEditor editor(file.c_str(), 1);
+  ExifEditor editor(file.string().c_str(), 1);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   std::vector<uint8_t> out;
   EXPECT_EQ(edit::WriteTiffLayout(editor, ReadFile(file), &out), 13u) << "no data placed";
@@ -126,6 +167,26 @@ TEST_P(OutputTest, TiffLayoutWithoutImageDataIsInvalid) {
   EXPECT_EQ(edit::WriteTiffLayout(editor, cut, &out), 13u);
 }
 
+// A TIFF whose sub-image strip lies behind the main image, outside the block
+// (TiffWithSubImage): each edit that rebuilds the file carries it along.
+TEST_P(OutputTest, RebuiltTiffKeepsTheSubImageDataBehindTheMainImage) {
+  if (!HaveTool("exiftool")) GTEST_SKIP() << "exiftool finds the sub-image";
+  std::vector<uint8_t> strip;
+  const auto file = dir_ / "in.tif";
+  WriteFile(file, TiffWithSubImage(GetParam(), &strip));
+  GpsSet gps;
+  gps.Tags({1, 2, 3, 4}).Position('N', 48, 'E', 2);
+  const std::pair<const char*, std::function<HRESULT(const char*)>> edits[] = {
+      {"orientation", [&](const char* out) { return SetOrientation(out, file.c_str(), 6, 1); }},
+      {"gps", [&](const char* out) { return ReplaceExifGps(out, file.c_str(), 90, &gps.set); }}};
+  for (const auto& [name, edit] : edits) {
+    SCOPED_TRACE(name);
+    const auto out = dir_ / (std::string(name) + ".tif");
+    ASSERT_EQ(edit(out.c_str()), S_OK);
+    EXPECT_TRUE(SubImageStripIs(out, strip));
+  }
+}
+
 // An input over 64 MiB is streamed between the files instead of being
 // assembled in memory; the result is the same bytes.
 TEST_P(OutputTest, StreamedLayoutOfALargeInputEqualsTheLayoutInMemory) {
@@ -134,7 +195,7 @@ TEST_P(OutputTest, StreamedLayoutOfALargeInputEqualsTheLayoutInMemory) {
     ASSERT_GT(bytes.size(), kOverWholeFileLimit);
     const auto in_path = dir_ / "large.in", out_path = dir_ / "large.out";
     WriteFile(in_path, bytes);
-    ExifEditor editor(in_path.c_str(), 1);
+    ExifEditor editor(in_path.string().c_str(), 1);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
     if (!jpeg) editor.PlaceDataBehindBlock();  // the strips to copy
     std::vector<uint8_t> in_memory;
@@ -143,9 +204,9 @@ TEST_P(OutputTest, StreamedLayoutOfALargeInputEqualsTheLayoutInMemory) {
               0u);
     {
       platform::File in, out;
-      ASSERT_EQ(platform::File::Open(in_path.c_str(), platform::File::Access::kRead, &in), 0u);
+      ASSERT_EQ(platform::File::Open(in_path.string().c_str(), platform::File::Access::kRead, &in), 0u);
       ASSERT_EQ(
-          platform::File::Open(out_path.c_str(), platform::File::Access::kCreateAlways, &out), 0u);
+          platform::File::Open(out_path.string().c_str(), platform::File::Access::kCreateAlways, &out), 0u);
       ASSERT_EQ(jpeg ? edit::WriteJpegLayout(editor, out, in) : edit::WriteTiffLayout(editor, out, in),
                 0u);
     }

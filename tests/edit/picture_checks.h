@@ -34,7 +34,7 @@ inline Bitmap Gradient(int32_t width, int32_t height) {
 // How close the file's picture (or preview) is to Gradient of its size;
 // 0 when it does not decode.
 inline double Likeness(const std::filesystem::path& file, int32_t mode, int32_t width, int32_t height) {
-  HGLOBAL dib = Decode(file.c_str(), mode);
+  HGLOBAL dib = Decode(file.string().c_str(), mode);
   Bitmap decoded;
   const bool ok = dib != nullptr && imaging::BitmapFromDib(dib, &decoded) == S_OK;
   GlobalFree(dib);

@@ -33,7 +33,7 @@ void ForEachReader(const std::vector<uint8_t>& file,
   t::WriteFile(path, file);
   for (uint32_t load : {0u, 1u}) {
     Reader in_memory(file, load, 0);
-    Reader on_disk(path.c_str(), load, load);  // file readers also try the page allocator
+    Reader on_disk(path.string().c_str(), load, load);  // file readers also try the page allocator
     for (Reader* r : {&in_memory, &on_disk}) {
       SCOPED_TRACE((r == &on_disk ? "file load=" : "memory load=") + std::to_string(load));
       check(*r, load);
@@ -115,6 +115,32 @@ TEST_P(ExifReaderTest, ScansAnExifJpegAndAnswersFromEverySource) {
     ASSERT_EQ(r.GetThumbnail(&thumbnail), 16u);
     EXPECT_EQ(std::tuple(thumbnail[0], thumbnail[2]), std::tuple(0xFF, 't'));
   });
+}
+
+// A reader that reads on demand loads nothing, yet must not see past the
+// bytes a loaded reader holds: a value placed behind the APP1 segment, where
+// the file goes on, is absent for both.
+TEST_P(ExifReaderTest, ReadingOnDemandSeesOnlyWhatLoadedDataHolds) {
+  for (bool past_block : {false, true}) {
+    t::TiffBuilder tiff(order());
+    tiff.Short(t::kIfd0, 274, 6).Ascii(t::kExif, kTagDateTimeOriginal, "2006:05:14 09:30:05");
+    if (past_block) tiff.WithOffsetFromEnd(8);
+    tiff.Short(t::kIfd1, 274, 3);
+    t::JpegBuilder jpeg;
+    jpeg.Soi().App1Exif(tiff.Bytes()).Sof0(16, 8).Sos(std::vector<uint8_t>(64, '2')).Eoi();
+    t::TempDir dir;
+    t::WriteFile(dir / "file.jpg", jpeg.Bytes());
+    const std::string path = (dir / "file.jpg").string();
+    ExifReader loaded(path.c_str(), 1, 0);
+    ExifReader on_demand(path.c_str(), ExifReader::kReadOnDemand, 0);
+    std::string text_loaded, text_on_demand;
+    EXPECT_EQ(std::tuple(loaded.GetOrientationTag(0), loaded.GetOrientationTag(1),
+                         loaded.ReadDateText(0, 16, &text_loaded), text_loaded),
+              std::tuple(on_demand.GetOrientationTag(0), on_demand.GetOrientationTag(1),
+                         on_demand.ReadDateText(0, 16, &text_on_demand), text_on_demand))
+        << "date past the block: " << past_block;
+    EXPECT_EQ(text_loaded.empty(), past_block);
+  }
 }
 
 TEST_P(ExifReaderTest, HeadersThatFailOrLocateNothing) {
@@ -233,7 +259,7 @@ TEST(ExifReaderCorpusTest, EveryPictureScansAndAnswersTheSameFromFileAndMemory) 
     SCOPED_TRACE(file.filename().string());
     const auto bytes = t::ReadFile(file);
     for (uint32_t load : {0u, 1u}) {
-      MakerNoteReader from_file(file.c_str(), load, 0);
+      MakerNoteReader from_file(file.string().c_str(), load, 0);
       MakerNoteReader from_memory(bytes, load, 0);
       EXPECT_EQ(from_file.valid, from_memory.valid);
       EXPECT_EQ(from_file.dataSize, from_memory.dataSize);

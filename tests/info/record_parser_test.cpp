@@ -231,7 +231,7 @@ TEST_P(RecordParserTest, FilesThatGiveNoRecords) {
                                      {"missing.jpg", E_NOTEXIF},
                                      {"xmp_first.jpg", E_FAIL}}) {
     Parsed p;
-    EXPECT_EQ(CollectExifRecords((dir_ / name).c_str(), &p.list, INFO_TIFF_MAIN), result) << name;
+    EXPECT_EQ(CollectExifRecords((dir_ / name).string().c_str(), &p.list, INFO_TIFF_MAIN), result) << name;
     EXPECT_EQ(p.list.count, 0u) << name;
   }
   Parsed p;

@@ -1,9 +1,10 @@
 #include "tests/platform/file_system_fixture.h"
 
+#if !defined(_WIN32)
 #include <grp.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 
@@ -14,6 +15,16 @@ namespace veltora::testing {
 namespace fs = std::filesystem;
 
 namespace {
+
+// The variable that names the temp folder the plug-in uses.
+#if defined(_WIN32)
+constexpr char kTempVariable[] = "TMP";
+void SetVariable(const char* name, const std::string& value) { ::_putenv_s(name, value.c_str()); }
+void UnsetVariable(const char* name) { ::_putenv_s(name, ""); }
+#else
+constexpr char kTempVariable[] = "TMPDIR";
+void SetVariable(const char* name, const std::string& value) { ::setenv(name, value.c_str(), 1); }
+void UnsetVariable(const char* name) { ::unsetenv(name); }
 
 // The user RunUnprivileged drops to ("nobody").
 constexpr uid_t kNobody = 65534;
@@ -33,6 +44,7 @@ int RunChild(const std::function<int()>& step, bool unprivileged) {
   if (child < 0 || ::waitpid(child, &status, 0) != child) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+#endif
 
 }  // namespace
 
@@ -47,33 +59,34 @@ std::vector<uint8_t> PatternBytes(size_t size, uint8_t seed) {
 }
 
 uint32_t ModeOf(const fs::path& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0xFFFFFFFF;
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  return ec ? 0xFFFFFFFF : static_cast<uint32_t>(status.permissions()) & 07777;
 }
 
 void FileSystemTest::SetUp() {
-  std::string pattern = (fs::temp_directory_path() / "veltora-test-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-  root_ = pattern;
+  root_ = MakeUniqueDirectory(fs::temp_directory_path(), "veltora-test");
   fs::permissions(root_, fs::perms(0755));
   temp_ = root_ / "tmp";
   fs::create_directory(temp_);
   fs::permissions(temp_, fs::perms(0700));
+#if !defined(_WIN32)
   if (::geteuid() == 0) {
     unprivileged_temp_ = root_ / "tmp-nobody";
     fs::create_directory(unprivileged_temp_);
     fs::permissions(unprivileged_temp_, fs::perms(0700));
     ASSERT_EQ(::chown(unprivileged_temp_.c_str(), kNobody, kNobody), 0);
   }
-  if (const char* old = std::getenv("TMPDIR")) saved_tmpdir_ = old;
-  ::setenv("TMPDIR", temp_.c_str(), 1);
+#endif
+  if (const char* old = std::getenv(kTempVariable)) saved_tmpdir_ = old;
+  SetVariable(kTempVariable, temp_.string());
 }
 
 void FileSystemTest::TearDown() {
   if (saved_tmpdir_) {
-    ::setenv("TMPDIR", saved_tmpdir_->c_str(), 1);
+    SetVariable(kTempVariable, *saved_tmpdir_);
   } else {
-    ::unsetenv("TMPDIR");
+    UnsetVariable(kTempVariable);
   }
   std::error_code ec;
   for (auto& entry : fs::recursive_directory_iterator(root_, ec)) {
@@ -95,8 +108,10 @@ std::vector<std::string> FileSystemTest::TempLeftovers() const {
   return names;
 }
 
+#if !defined(_WIN32)
 int RunInChild(const std::function<int()>& step) { return RunChild(step, false); }
 
 int RunUnprivileged(const std::function<int()>& step) { return RunChild(step, true); }
+#endif
 
 }  // namespace veltora::testing

@@ -21,7 +21,8 @@ std::vector<uint8_t> PatternBytes(size_t size, uint8_t seed);
 uint32_t ModeOf(const std::filesystem::path& path);
 
 // Each test gets a fresh directory `root()` (mode 0755, removed afterwards)
-// with a private temp directory `temp()` (0700) that $TMPDIR points at, so
+// with a private temp directory `temp()` (0700) that $TMPDIR (on Windows,
+// TMP) points at, so
 // that leftover temporary files can be found. As root it also gets
 // `unprivileged_temp()`, a private temp directory of the user that
 // RunUnprivileged drops to, for that child's $TMPDIR.
@@ -43,12 +44,14 @@ class FileSystemTest : public ::testing::Test {
   std::optional<std::string> saved_tmpdir_;
 };
 
+#if !defined(_WIN32)
 // Runs `step` in a child process and returns its value (0..255), -1 when
 // the child died.
 int RunInChild(const std::function<int()>& step);
 // The same, but as root the child first drops to the "nobody" user, so that
 // permission bits bind it as they bind a user.
 int RunUnprivileged(const std::function<int()>& step);
+#endif
 
 }  // namespace veltora::testing
 

@@ -84,6 +84,7 @@ std::string PluginPath() {
 TEST(SharedLibraryTest, ExportsExactlyTheHeaderNamesAndNothingElse) {
   std::set<std::string> declared = HeaderExports();
   ASSERT_EQ(declared.size(), 23u);
+  if (!testing::HaveTool("nm")) GTEST_SKIP() << "no nm to read the ELF plug-in (objdump checks the DLL)";
   const auto nm = testing::RunTool({"nm", "-D", "--defined-only", PluginPath()});
   ASSERT_TRUE(nm.has_value() && nm->exit_code == 0) << "nm failed on " << PluginPath();
   std::set<std::string> defined;

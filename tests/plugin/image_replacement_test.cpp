@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 uint32_t Number(const fs::path& file, uint32_t code, uint16_t tag) {
-  exif::ExifReader reader(file.c_str(), 1, 0);
+  exif::ExifReader reader(file.string().c_str(), 1, 0);
   exif::IfdEntry entry{tag, 0, 0, 0};
   return reader.FindEntry(code, &entry) == 1 ? entry.value : 0;
 }
@@ -61,9 +61,9 @@ TEST_F(ImageReplacementTest, ThumbnailFollowsThePictureAndNothingElseChanges) {
     const std::string ext = fs::path(c.out).extension().string();
     const fs::path in = Path("in" + ext), out = Path(std::string("out") + c.name[0] + ext);
     WriteBytes(in, c.file);
-    ASSERT_EQ(ReplaceThumbImage(out.c_str(), in.c_str(), photo_.handle, 90), S_OK);
+    ASSERT_EQ(ReplaceThumbImage(out.string().c_str(), in.string().c_str(), photo_.handle, 90), S_OK);
     EXPECT_GT(Likeness(out, DECODE_PREVIEW, 160, 120), 30);
-    HGLOBAL picture = Decode(out.c_str(), DECODE_PICTURE);
+    HGLOBAL picture = Decode(out.string().c_str(), DECODE_PICTURE);
     EXPECT_NE(picture, nullptr) << "the main picture decodes";
     GlobalFree(picture);
     auto before = AllValues(in), after = AllValues(out);
@@ -77,7 +77,7 @@ TEST_F(ImageReplacementTest, ThumbnailFollowsThePictureAndNothingElseChanges) {
       continue;
     }
     EXPECT_EQ(ReadValue(out, exif::kIfd1, 259), std::string("3/1:\x06\x00", 6)) << "JPEG";
-    edit::ExifEditor editor(out.c_str(), 1);
+    edit::ExifEditor editor(out.string().c_str(), 1);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
     const auto index = editor.FindBlockEntry(exif::kInteropIfd, 1);
     ASSERT_TRUE(index);
@@ -167,6 +167,19 @@ TEST_F(ImageReplacementTest, MainPictureReplacedWithItsDimensions) {
   }
 }
 
+// The sub-image strip behind a TIFF's main image (TiffWithSubImage) is kept,
+// also when the main image is a new picture.
+TEST_F(ImageReplacementTest, SubImageDataOutsideTheBlockIsKept) {
+  if (!HaveTool("exiftool")) GTEST_SKIP() << "exiftool finds the sub-image";
+  std::vector<uint8_t> strip;
+  const std::string in = Path("in.tif"), out = Path("out.tif");
+  WriteBytes(in, TiffWithSubImage(kBig, &strip));
+  for (auto* replace : {&ReplaceThumbImage, &ReplaceExifImage}) {
+    ASSERT_EQ(replace(out.c_str(), in.c_str(), photo_.handle, 90), S_OK);
+    EXPECT_TRUE(SubImageStripIs(out, strip)) << (replace == &ReplaceThumbImage ? "thumbnail" : "picture");
+  }
+}
+
 TEST_F(ImageReplacementTest, RefusalsTouchNothing) {
   WriteBytes(Path("in.jpg"), CameraJpeg(kLittle));
   WriteBytes(Path("jfif.jpg"), RealJpeg(32, 24));
@@ -241,7 +254,7 @@ TEST_F(ImageReplacementTest, EncodeBuildsANewBlockFromTheTextRecord) {
     SCOPED_TRACE(c.name);
     outs.push_back(Path("new" + std::to_string(outs.size()) + ((c.flags & ENCODE_TIFF) ? ".tif" : ".jpg")));
     const fs::path& out = outs.back();
-    ASSERT_EQ(Encode(photo_.handle, out.c_str(), c.flags, 90, c.data), c.expected);
+    ASSERT_EQ(Encode(photo_.handle, out.string().c_str(), c.flags, 90, c.data), c.expected);
     EXPECT_TRUE(TempLeftovers().empty());
     if (c.make == nullptr) {
       EXPECT_FALSE(fs::exists(out));
@@ -252,7 +265,7 @@ TEST_F(ImageReplacementTest, EncodeBuildsANewBlockFromTheTextRecord) {
     EXPECT_EQ(ReadValue(out, exif::kIfd0, 271),
               "2/" + std::to_string(strlen(c.make) + 1) + ":" + c.make + std::string(1, '\0'));
     // A TIFF gets no Interoperability directory, so no pointer to offset 0.
-    exif::ExifReader reader(out.c_str(), 1, 0);
+    exif::ExifReader reader(out.string().c_str(), 1, 0);
     exif::IfdEntry interop{exif::kTagInteropIfdPointer, 0, 0, 0};
     EXPECT_TRUE(reader.FindEntry(exif::kExifIfd, &interop) != 1 || interop.value != 0);
   }

@@ -85,7 +85,8 @@ TEST_F(PictureExportsTest, DecodeGivesAMoveable24BitDibOfExactlyItsPackedSize) {
   ASSERT_EQ(SaveFile(Path("a.png").c_str(), indexed, kSavePng, 8), 1);
   HostDib dib(Decode(Path("a.png").c_str(), 0));
   ASSERT_NE(dib.get(), nullptr);
-  EXPECT_NE(reinterpret_cast<uintptr_t>(dib.get()) & 1u, 0u) << "a moveable handle";
+  EXPECT_NE(GlobalLock(dib.get()), dib.get()) << "a moveable handle, not the block itself";
+  GlobalUnlock(dib.get());
   const BITMAPINFOHEADER h = Header(dib);
   EXPECT_EQ(std::tuple(h.biWidth, h.biHeight, h.biBitCount), std::tuple(7, 3, 24));  // bottom-up
   EXPECT_EQ(static_cast<int64_t>(GlobalSize(dib.get())), PackedDibSize(&h));
@@ -235,21 +236,24 @@ TEST_F(PictureExportsTest, ExifBranchesFailWithoutABlockToWrite) {
   EXPECT_TRUE(StartsWith(ReadBytes(Path("a.bmp")), kBmpMagic));
 }
 
-// An existing target is replaced and keeps its permissions; the owner write
-// bit is the read-only mark for every user, root included.
+// An existing target is replaced and keeps its permissions (Windows keeps the
+// read-only mark only); the owner write bit is the read-only mark for every
+// user, root included.
 TEST_F(PictureExportsTest, ExistingTargetsKeepTheirModeAndReadOnlyOnesAreLeftAsTheyWere) {
   const Bytes before = veltora::testing::PatternBytes(10, 3);
   WriteBytes(Path("a.png"), before);
   WriteBytes(Path("b.png"), before);
   fs::permissions(Path("a.png"), fs::perms(0640));
   fs::permissions(Path("b.png"), fs::perms(0444));
+  const uint32_t mode_a = veltora::testing::ModeOf(Path("a.png"));
+  const uint32_t mode_b = veltora::testing::ModeOf(Path("b.png"));
   EXPECT_EQ(Encode(photo_.get(), Path("a.png").c_str(), ENCODE_PNG, 90, nullptr), S_OK);
   EXPECT_TRUE(StartsWith(ReadBytes(Path("a.png")), kPngMagic));
-  EXPECT_EQ(veltora::testing::ModeOf(Path("a.png")), 0640u);
+  EXPECT_EQ(veltora::testing::ModeOf(Path("a.png")), mode_a);
   EXPECT_EQ(Encode(photo_.get(), Path("b.png").c_str(), ENCODE_PNG, 90, nullptr),
             HRESULT_FROM_WIN32(5));
   EXPECT_EQ(ReadBytes(Path("b.png")), before);
-  EXPECT_EQ(veltora::testing::ModeOf(Path("b.png")), 0444u);
+  EXPECT_EQ(veltora::testing::ModeOf(Path("b.png")), mode_b);
 }
 
 // ---- Round trips ----------------------------------------------------------------------
@@ -281,10 +285,12 @@ TEST_F(PictureExportsTest, EncodeThenDecodeRoundTripsInEveryFormat) {
       EXPECT_GE(testing::Psnr(decoded, photo), 40.0);
     }
     // Independent readers take the file without complaint.
-    auto identify = veltora::testing::RunTool({"identify", path});
-    ASSERT_TRUE(identify.has_value());
-    EXPECT_EQ(identify->exit_code, 0) << identify->err;
-    EXPECT_EQ(identify->err, "");
+    if (veltora::testing::HaveTool("identify")) {
+      auto identify = veltora::testing::RunTool({"identify", path});
+      ASSERT_TRUE(identify.has_value());
+      EXPECT_EQ(identify->exit_code, 0) << identify->err;
+      EXPECT_EQ(identify->err, "");
+    }
     const auto warnings = veltora::testing::ExiftoolValidate(path);
     if (warnings.has_value()) {
       EXPECT_EQ(*warnings, std::vector<std::string>{});

@@ -70,7 +70,7 @@ TEST_F(StillImageInfoTest, OneRecordComesAsAPairSeveralAsAList) {
   // No IFD1 record to give: nothing written, success.
   t::WriteFile(dir_ / "no_ifd1.jpg", t::SpliceExif(t::SmallJpeg(), t::TiffBuilder().Short(t::kExif, 37385, 1).Bytes()));
   Out none;
-  EXPECT_EQ(GetStillImageInfo((dir_ / "no_ifd1.jpg").c_str(), &none.value, INFO_TIFF_THUMB), S_OK);
+  EXPECT_EQ(GetStillImageInfo((dir_ / "no_ifd1.jpg").string().c_str(), &none.value, INFO_TIFF_THUMB), S_OK);
   EXPECT_EQ(none.value.single.type, 0u);
   EXPECT_EQ(none.value.list.count, 0u);
 }

@@ -1,10 +1,10 @@
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -21,8 +21,7 @@ fs::path ScratchRoot() {
     fs::create_directories(root, ec);
     if (!ec) return root;
   }
-  if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp && fs::is_directory(tmp)) return tmp;
-  return "/tmp";
+  return fs::temp_directory_path();
 }
 
 // The running test's name, made safe for a file name (parameterised names
@@ -40,13 +39,18 @@ std::string TestLabel() {
 
 }  // namespace
 
-TempDir::TempDir() {
-  std::string pattern = (ScratchRoot() / (TestLabel() + "-XXXXXX")).string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    throw fs::filesystem_error("mkdtemp", pattern, std::error_code(errno, std::generic_category()));
+fs::path MakeUniqueDirectory(const fs::path& parent, const std::string& prefix) {
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path candidate = parent / (prefix + "-" + std::to_string(random() % 1000000000));
+    // create_directory answers false, without an error, when the name is taken.
+    if (fs::create_directory(candidate)) return candidate;
   }
-  path_ = pattern;
+  throw fs::filesystem_error("no unique directory name", parent,
+                             std::make_error_code(std::errc::file_exists));
 }
+
+TempDir::TempDir() : path_(MakeUniqueDirectory(ScratchRoot(), TestLabel())) {}
 
 TempDir::~TempDir() {
   std::error_code ec;

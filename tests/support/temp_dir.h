@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -14,7 +15,7 @@ namespace veltora::testing {
 // A fresh directory for one test, removed with everything in it when the
 // object goes away. It lives under $VELTORA_BUILD_DIR/test-scratch when ctest
 // sets that variable (so scratch files never mix with the temporary files the
-// plug-in itself makes in $TMPDIR), else under $TMPDIR, else /tmp. Its name
+// plug-in itself makes in $TMPDIR), else in the system's temp folder. Its name
 // carries the running test's name for post-mortems. Throws
 // std::filesystem::filesystem_error when it cannot be created.
 class TempDir {
@@ -30,6 +31,11 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// A new directory `<parent>/<prefix>-<number>`, made by this call alone.
+// Throws std::filesystem::filesystem_error when none can be created.
+std::filesystem::path MakeUniqueDirectory(const std::filesystem::path& parent,
+                                          const std::string& prefix);
 
 // Writes `bytes` to `path`, replacing it. Throws std::runtime_error on failure.
 void WriteFile(const std::filesystem::path& path, std::span<const uint8_t> bytes);
