@@ -1,6 +1,6 @@
 #include "bytes/byte_order.h"
 
-namespace veltora::exif {
+namespace veltora::bytes {
 
 uint16_t Read16(const uint8_t* bytes, ByteOrder order) {
   if (order != kLittleEndian) return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
@@ -37,4 +37,4 @@ uint32_t Swap32(uint32_t value) {
          (value >> 24);
 }
 
-}  // namespace veltora::exif
+}  // namespace veltora::bytes

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-namespace veltora::exif {
+namespace veltora::bytes {
 
 // 0 is little-endian (the TIFF header's "II"); every other value is
 // big-endian ("MM"), so a flag read from anywhere can be passed straight in.
@@ -22,6 +22,6 @@ void Write32(uint8_t* bytes, uint32_t value, ByteOrder order);
 uint16_t Swap16(uint16_t value);
 uint32_t Swap32(uint32_t value);
 
-}  // namespace veltora::exif
+}  // namespace veltora::bytes
 
 #endif  // VELTORA_BYTES_BYTE_ORDER_H_

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace veltora::exif {
+namespace veltora::bytes {
 
 std::optional<ByteView> ByteView::Sub(uint64_t off, uint64_t n) const {
   if (!Contains(off, n)) return std::nullopt;
@@ -75,4 +75,4 @@ ByteView ByteCursor::Take(uint64_t n) {
   return v;
 }
 
-}  // namespace veltora::exif
+}  // namespace veltora::bytes

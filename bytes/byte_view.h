@@ -11,7 +11,7 @@
 
 #include "bytes/byte_order.h"
 
-namespace veltora::exif {
+namespace veltora::bytes {
 
 // A borrowed window onto bytes read from a file. Reads succeed only inside the
 // window; offsets are 64-bit so that a 32-bit offset plus a base can never
@@ -75,6 +75,6 @@ class ByteCursor {
   bool ok_;
 };
 
-}  // namespace veltora::exif
+}  // namespace veltora::bytes
 
 #endif  // VELTORA_BYTES_BYTE_VIEW_H_

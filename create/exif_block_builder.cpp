@@ -15,7 +15,6 @@ namespace veltora::create {
 namespace {
 
 using edit::DirectoryItem;
-using exif::kLittleEndian;
 constexpr uint32_t kInfoTiffMain = 0x00010000u;
 constexpr uint32_t kInfoTiffThumb = 0x00020000u;
 constexpr uint32_t kInfoExif = 0x00040000u;
@@ -46,11 +45,11 @@ class Items {
   // A pointer or thumbnail place whose value is filled in later.
   void Long(uint16_t tag, uint32_t value) {
     FieldValue v{exif::kTypeLong, 1, std::vector<uint8_t>(4)};
-    exif::Write32(v.bytes.data(), value, kLittleEndian);
+    bytes::Write32(v.bytes.data(), value, bytes::kLittleEndian);
     Add(tag, v);
   }
   void Field(const void* record, const RecordField& field) {
-    if (const auto value = EncodeField(record, field, kLittleEndian)) {
+    if (const auto value = EncodeField(record, field, bytes::kLittleEndian)) {
       Add(static_cast<uint16_t>(field.tag), *value);
     } else {
       ok_ = false;
@@ -87,7 +86,7 @@ std::span<const RecordField> Fields(uint32_t type) { return FindRecordSchema(typ
 
 void SetLongField(std::vector<DirectoryItem>& items, uint16_t tag, uint32_t value) {
   for (DirectoryItem& item : items) {
-    if (item.tag == tag) exif::Write32(item.field, value, kLittleEndian);
+    if (item.tag == tag) bytes::Write32(item.field, value, bytes::kLittleEndian);
   }
 }
 
@@ -163,14 +162,14 @@ std::optional<std::vector<uint8_t>> BuildExifSegment(const ImageInfoList* list,
   const std::span<uint8_t> tiff = std::span<uint8_t>(segment).subspan(kSegmentHeadSize);
   segment[0] = 0xFF;
   segment[1] = 0xE1;
-  exif::Write16(&segment[2], static_cast<uint16_t>(tiff_size + 8), exif::kBigEndian);
+  bytes::Write16(&segment[2], static_cast<uint16_t>(tiff_size + 8), bytes::kBigEndian);
   std::memcpy(&segment[4], "Exif\0\0", 6);
   std::memcpy(tiff.data(), "II", 2);
-  exif::Write16(&tiff[2], 42, kLittleEndian);
-  exif::Write32(&tiff[4], kTiffHeaderSize, kLittleEndian);
+  bytes::Write16(&tiff[2], 42, bytes::kLittleEndian);
+  bytes::Write32(&tiff[4], kTiffHeaderSize, bytes::kLittleEndian);
   for (Part& part : parts) {
     edit::WriteDirectory(tiff.subspan(static_cast<size_t>(part.at)), static_cast<uint32_t>(part.at),
-                         *part.items, part.link, kLittleEndian, kPadding);
+                         *part.items, part.link, bytes::kLittleEndian, kPadding);
   }
   if (!thumbnail.empty()) std::memcpy(&tiff[static_cast<size_t>(end)], thumbnail.data(), thumbnail.size());
   return segment;

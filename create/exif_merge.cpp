@@ -18,7 +18,6 @@ namespace veltora::create {
 namespace {
 
 using edit::ExifEditor;
-using exif::ByteOrder;
 
 constexpr size_t kDateStampSize = 20;
 
@@ -62,11 +61,11 @@ uint32_t EditorCode(uint32_t kind) {
 
 // The source's entry in IfdEntry form, made from the stored field bytes, so
 // that the editor stores exactly those bytes again.
-exif::IfdEntry InlineEntry(const RecordEntry& r, ByteOrder order) {
+exif::IfdEntry InlineEntry(const RecordEntry& r, bytes::ByteOrder order) {
   uint8_t raw[12] = {};
-  exif::Write16(raw, r.tag, order);
-  exif::Write16(raw + 2, r.type, order);
-  exif::Write32(raw + 4, r.count, order);
+  bytes::Write16(raw, r.tag, order);
+  bytes::Write16(raw + 2, r.type, order);
+  bytes::Write32(raw + 4, r.count, order);
   std::copy(r.bytes.begin(), r.bytes.end(), raw + 8);
   exif::IfdEntry entry;
   exif::DecodeEntry(raw, order, &entry);
@@ -154,7 +153,7 @@ void StampDateTime(ExifEditor& editor, uint32_t code, const std::array<char, kDa
 
 }  // namespace
 
-std::vector<RecordEntry> RecordEntries(const ImageInfoList* list, uint32_t kind, ByteOrder order) {
+std::vector<RecordEntry> RecordEntries(const ImageInfoList* list, uint32_t kind, bytes::ByteOrder order) {
   const void* record = ImageInfoListFind(list, kind);
   const std::span<const uint16_t> tags = MergeTags(kind);
   if (record == nullptr || tags.empty()) return {};
@@ -174,10 +173,10 @@ std::optional<MergedSegment> BuildMergedApp1(std::span<const uint8_t> app1,
                                              const ImageInfoList* list) {
   if (app1.size() < kSegmentHeadSize + 8) return std::nullopt;
   MergedSegment merged;
-  merged.old_length = exif::Read16(&app1[2], exif::kBigEndian);
+  merged.old_length = bytes::Read16(&app1[2], bytes::kBigEndian);
   if (std::memcmp(&app1[4], "Exif", 4) != 0) return std::nullopt;
-  const ByteOrder order = app1[10] == 'I' && app1[11] == 'I' ? exif::kLittleEndian : exif::kBigEndian;
-  if (exif::Read16(&app1[12], order) == 0x2A00 || exif::Read32(&app1[14], order) < 8) {
+  const bytes::ByteOrder order = app1[10] == 'I' && app1[11] == 'I' ? bytes::kLittleEndian : bytes::kBigEndian;
+  if (bytes::Read16(&app1[12], order) == 0x2A00 || bytes::Read32(&app1[14], order) < 8) {
     return std::nullopt;
   }
   const size_t segment_size = size_t{2} + merged.old_length;
@@ -219,7 +218,7 @@ std::optional<MergedSegment> BuildMergedApp1(std::span<const uint8_t> app1,
   const uint64_t length = uint64_t{editor.Block().size()} + 8;
   if (length + 2 > kSegmentBufferSize || length > 0xFFFF) return std::nullopt;
   merged.bytes.assign(app1.begin(), app1.begin() + kSegmentHeadSize);
-  exif::Write16(&merged.bytes[2], static_cast<uint16_t>(length), exif::kBigEndian);
+  bytes::Write16(&merged.bytes[2], static_cast<uint16_t>(length), bytes::kBigEndian);
   const std::span<const uint8_t> block = editor.Block();
   merged.bytes.insert(merged.bytes.end(), block.begin(), block.end());
   merged.growth = static_cast<int32_t>(length) - merged.old_length;

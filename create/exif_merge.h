@@ -56,7 +56,7 @@ struct RecordEntry : FieldValue {
 //   EXIF: its SHORT attributes, the sized pixel dimensions and its blobs;
 //   GPS: GPSProcessingMethod (tag 40).
 std::vector<RecordEntry> RecordEntries(const ImageInfoList* list, uint32_t kind,
-                                       exif::ByteOrder order);
+                                       bytes::ByteOrder order);
 
 struct MergedSegment {
   std::vector<uint8_t> bytes;  // the whole new segment, marker included

@@ -12,28 +12,28 @@ namespace {
 constexpr uint16_t kTypeWordShort = 3;
 
 // Numbers of 2 or 4 bytes each, in `order`.
-FieldValue Numbers(uint16_t type, std::span<const uint32_t> values, exif::ByteOrder order) {
+FieldValue Numbers(uint16_t type, std::span<const uint32_t> values, bytes::ByteOrder order) {
   const size_t unit = type == exif::kTypeShort ? 2 : 4;
   FieldValue out{type, static_cast<uint32_t>(values.size()), std::vector<uint8_t>(values.size() * unit)};
   for (size_t i = 0; i < values.size(); ++i) {
     if (unit == 2) {
-      exif::Write16(&out.bytes[i * unit], static_cast<uint16_t>(values[i]), order);
+      bytes::Write16(&out.bytes[i * unit], static_cast<uint16_t>(values[i]), order);
     } else {
-      exif::Write32(&out.bytes[i * unit], values[i], order);
+      bytes::Write32(&out.bytes[i * unit], values[i], order);
     }
   }
   return out;
 }
 
 template <typename T>
-FieldValue Widened(uint16_t type, std::span<const T> values, exif::ByteOrder order) {
+FieldValue Widened(uint16_t type, std::span<const T> values, bytes::ByteOrder order) {
   std::vector<uint32_t> wide(values.begin(), values.end());
   return Numbers(type, wide, order);
 }
 
 // Rationals as numerator then denominator, 32 bits each.
 template <typename R>
-FieldValue Rationals(uint16_t type, std::span<const R> values, exif::ByteOrder order) {
+FieldValue Rationals(uint16_t type, std::span<const R> values, bytes::ByteOrder order) {
   std::vector<uint32_t> words;
   for (const R& r : values) {
     words.push_back(static_cast<uint32_t>(r.numerator));
@@ -64,7 +64,7 @@ uint16_t SizedType(const void* record, const RecordField& field) {
 }  // namespace
 
 std::optional<FieldValue> EncodeField(const void* record, const RecordField& field,
-                                      exif::ByteOrder order) {
+                                      bytes::ByteOrder order) {
   const uint16_t byte_type = field.directory == FieldDirectory::kGps ? exif::kTypeByte : exif::kTypeUndefined;
   switch (field.kind) {
     case FieldKind::kU8:

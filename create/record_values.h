@@ -30,7 +30,7 @@ struct FieldValue {
 // describe: a negative text length, or a text, blob or array whose count has
 // no elements behind it.
 std::optional<FieldValue> EncodeField(const void* record, const RecordField& field,
-                                      exif::ByteOrder order);
+                                      bytes::ByteOrder order);
 
 }  // namespace veltora::create
 

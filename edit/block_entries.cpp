@@ -8,7 +8,6 @@
 
 namespace veltora::edit {
 
-using exif::ByteView;
 using exif::kEntrySize;
 
 uint32_t StoredUnitSize(uint16_t type) {
@@ -17,26 +16,26 @@ uint32_t StoredUnitSize(uint16_t type) {
   return type < std::size(kUnit) ? kUnit[type] : 0;
 }
 
-BlockEntry DecodeBlockEntry(std::span<const uint8_t> block, exif::ByteOrder order,
+BlockEntry DecodeBlockEntry(std::span<const uint8_t> block, bytes::ByteOrder order,
                             uint32_t position) {
   BlockEntry e;
   e.position = position;
   const uint8_t* raw = block.data() + position;
   exif::DecodeEntry(raw, order, &e.entry);
-  e.entry.tag = exif::Read16(raw, order);
-  e.entry.type = exif::Read16(raw + 2, order);
-  e.entry.count = exif::Read32(raw + 4, order);
+  e.entry.tag = bytes::Read16(raw, order);
+  e.entry.type = bytes::Read16(raw + 2, order);
+  e.entry.count = bytes::Read32(raw + 4, order);
   std::memcpy(e.field, raw + 8, 4);
   e.size = uint64_t{StoredUnitSize(e.entry.type)} * e.entry.count;
   // The 64-bit size decides: a count whose 32-bit product wraps below 5 is
   // still an offset, never inline bytes.
-  if (e.OutOfLine()) e.entry.value = exif::Read32(e.field, order);
+  if (e.OutOfLine()) e.entry.value = bytes::Read32(e.field, order);
   return e;
 }
 
 std::optional<BlockDirectory> ReadBlockDirectory(std::span<const uint8_t> block,
-                                                 exif::ByteOrder order, uint32_t offset) {
-  const ByteView view(block, order);
+                                                 bytes::ByteOrder order, uint32_t offset) {
+  const bytes::ByteView view(block, order);
   if (offset < kMinDirectoryOffset) return std::nullopt;
   const auto count = view.U16(offset);
   if (!count || !view.Contains(uint64_t{offset} + 2, uint64_t{kEntrySize} * *count)) {
@@ -53,12 +52,12 @@ std::optional<BlockDirectory> ReadBlockDirectory(std::span<const uint8_t> block,
   return dir;
 }
 
-void WriteRawEntry(std::span<uint8_t> block, exif::ByteOrder order, uint32_t position,
+void WriteRawEntry(std::span<uint8_t> block, bytes::ByteOrder order, uint32_t position,
                    const BlockEntry& entry) {
   uint8_t* raw = block.data() + position;
-  exif::Write16(raw, entry.entry.tag, order);
-  exif::Write16(raw + 2, entry.entry.type, order);
-  exif::Write32(raw + 4, entry.entry.count, order);
+  bytes::Write16(raw, entry.entry.tag, order);
+  bytes::Write16(raw + 2, entry.entry.type, order);
+  bytes::Write32(raw + 4, entry.entry.count, order);
   std::memcpy(raw + 8, entry.field, 4);
 }
 
@@ -75,7 +74,7 @@ std::optional<std::span<const uint8_t>> ValueBytes(std::span<const uint8_t> bloc
 }
 
 std::optional<std::vector<uint32_t>> ReadNumbers(std::span<const uint8_t> block,
-                                                 exif::ByteOrder order, const BlockEntry& e) {
+                                                 bytes::ByteOrder order, const BlockEntry& e) {
   if (e.entry.type != exif::kTypeShort && e.entry.type != exif::kTypeLong) return std::nullopt;
   const uint32_t unit = exif::TypeSize(e.entry.type);
   std::span<const uint8_t> bytes;
@@ -89,13 +88,13 @@ std::optional<std::vector<uint32_t>> ReadNumbers(std::span<const uint8_t> block,
   std::vector<uint32_t> out;
   out.reserve(bytes.size() / unit);
   for (size_t i = 0; i + unit <= bytes.size(); i += unit) {
-    out.push_back(unit == 2 ? exif::Read16(bytes.data() + i, order)
-                            : exif::Read32(bytes.data() + i, order));
+    out.push_back(unit == 2 ? bytes::Read16(bytes.data() + i, order)
+                            : bytes::Read32(bytes.data() + i, order));
   }
   return out;
 }
 
-NoteBytes MakerNoteBytes(std::span<const uint8_t> block, exif::ByteOrder order,
+NoteBytes MakerNoteBytes(std::span<const uint8_t> block, bytes::ByteOrder order,
                          uint32_t ifd0_offset) {
   const auto ifd0 = ReadBlockDirectory(block, order, ifd0_offset);
   if (!ifd0) return {};
@@ -114,7 +113,7 @@ NoteBytes MakerNoteBytes(std::span<const uint8_t> block, exif::ByteOrder order,
   return {};
 }
 
-bool PatchShortEntry(std::span<uint8_t> block, exif::ByteOrder order, uint32_t offset,
+bool PatchShortEntry(std::span<uint8_t> block, bytes::ByteOrder order, uint32_t offset,
                      uint16_t tag, uint16_t value, const NoteBytes& note) {
   const auto dir = ReadBlockDirectory(block, order, offset);
   if (!dir) return false;
@@ -122,15 +121,15 @@ bool PatchShortEntry(std::span<uint8_t> block, exif::ByteOrder order, uint32_t o
     if (e.entry.tag != tag) continue;
     if (e.entry.type != exif::kTypeShort || e.entry.count != 1) return false;
     if (note.Meets(e.position + 8, 2)) return false;
-    exif::Write16(block.data() + e.position + 8, value, order);
+    bytes::Write16(block.data() + e.position + 8, value, order);
     return true;
   }
   return false;
 }
 
-void ConvertValueOrder(std::span<uint8_t> bytes, uint16_t type, exif::ByteOrder from,
-                       exif::ByteOrder to) {
-  if ((from == exif::kLittleEndian) == (to == exif::kLittleEndian)) return;
+void ConvertValueOrder(std::span<uint8_t> bytes, uint16_t type, bytes::ByteOrder from,
+                       bytes::ByteOrder to) {
+  if ((from == bytes::kLittleEndian) == (to == bytes::kLittleEndian)) return;
   // Bytes, ASCII and UNDEFINED have no order; rationals turn as two words.
   size_t unit = StoredUnitSize(type);
   if (type == exif::kTypeRational || type == exif::kTypeSRational) unit = 4;
@@ -142,7 +141,7 @@ void ConvertValueOrder(std::span<uint8_t> bytes, uint16_t type, exif::ByteOrder 
 }
 
 DirectoryItem ItemFromBlock(std::span<const uint8_t> block, const BlockEntry& entry,
-                            exif::ByteOrder from, exif::ByteOrder to) {
+                            bytes::ByteOrder from, bytes::ByteOrder to) {
   DirectoryItem item{entry.entry.tag, entry.entry.type, entry.entry.count, {}, {}};
   if (!entry.OutOfLine()) {
     std::memcpy(item.field, entry.field, 4);

@@ -46,14 +46,14 @@ inline constexpr uint32_t kMinDirectoryOffset = 8;
 // The directory at `offset`; nullopt when its count or entry table is not
 // wholly inside the block (the table may be followed by a missing link).
 std::optional<BlockDirectory> ReadBlockDirectory(std::span<const uint8_t> block,
-                                                 exif::ByteOrder order, uint32_t offset);
+                                                 bytes::ByteOrder order, uint32_t offset);
 
 // Decodes the 12 bytes at `position` (the caller checked they exist).
-BlockEntry DecodeBlockEntry(std::span<const uint8_t> block, exif::ByteOrder order,
+BlockEntry DecodeBlockEntry(std::span<const uint8_t> block, bytes::ByteOrder order,
                             uint32_t position);
 
 // Writes tag, type, count and the raw value field.
-void WriteRawEntry(std::span<uint8_t> block, exif::ByteOrder order, uint32_t position,
+void WriteRawEntry(std::span<uint8_t> block, bytes::ByteOrder order, uint32_t position,
                    const BlockEntry& entry);
 
 // The stored value bytes of an out-of-line entry, when inside the block.
@@ -63,7 +63,7 @@ std::optional<std::span<const uint8_t>> ValueBytes(std::span<const uint8_t> bloc
 // The elements of a SHORT or LONG array entry, inline or out of line;
 // nullopt for another type or a value that does not lie inside the block.
 std::optional<std::vector<uint32_t>> ReadNumbers(std::span<const uint8_t> block,
-                                                 exif::ByteOrder order, const BlockEntry& e);
+                                                 bytes::ByteOrder order, const BlockEntry& e);
 
 // Where the maker note lies: the MakerNote value (UNDEFINED, out of line,
 // inside the block) of the Exif directory that IFD0 at `ifd0_offset` points
@@ -73,26 +73,26 @@ struct NoteBytes {
   uint64_t end = 0;
   bool Meets(uint64_t at, uint64_t n) const { return at < end && start < at + n; }
 };
-NoteBytes MakerNoteBytes(std::span<const uint8_t> block, exif::ByteOrder order,
+NoteBytes MakerNoteBytes(std::span<const uint8_t> block, bytes::ByteOrder order,
                          uint32_t ifd0_offset);
 
 // Overwrites one SHORT of count 1 of `tag` in the directory at `offset`
 // (Orientation in place). False when absent or of another form, or when the
 // value lies in `note` (only a damaged block puts a table there; the note is
 // never written).
-bool PatchShortEntry(std::span<uint8_t> block, exif::ByteOrder order, uint32_t offset,
+bool PatchShortEntry(std::span<uint8_t> block, bytes::ByteOrder order, uint32_t offset,
                      uint16_t tag, uint16_t value, const NoteBytes& note);
 
 // Converts stored value bytes from one byte order to another, unit by unit.
-void ConvertValueOrder(std::span<uint8_t> bytes, uint16_t type, exif::ByteOrder from,
-                       exif::ByteOrder to);
+void ConvertValueOrder(std::span<uint8_t> bytes, uint16_t type, bytes::ByteOrder from,
+                       bytes::ByteOrder to);
 
 // The entry as an item for the directory writer, in `to` order: the inline
 // field and the out-of-line value bytes of `block` (in `from` order) turned
 // unit by unit. A value that does not lie inside the block leaves the item
 // with count and field 0, as a value that cannot be produced does.
 DirectoryItem ItemFromBlock(std::span<const uint8_t> block, const BlockEntry& entry,
-                            exif::ByteOrder from, exif::ByteOrder to);
+                            bytes::ByteOrder from, bytes::ByteOrder to);
 
 // The element of `list` that an edit of `wanted` replaces: the first with its
 // tag and type, else the first with its tag, else list.end(). Damaged

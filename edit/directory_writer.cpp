@@ -25,9 +25,9 @@ uint64_t DirectorySize(std::span<const DirectoryItem> items, ValuePadding paddin
 }
 
 void WriteDirectory(std::span<uint8_t> dest, uint32_t at, std::span<DirectoryItem> items,
-                    uint32_t link, exif::ByteOrder order, ValuePadding padding) {
+                    uint32_t link, bytes::ByteOrder order, ValuePadding padding) {
   uint8_t* table = dest.data();
-  exif::Write16(table, static_cast<uint16_t>(items.size()), order);
+  bytes::Write16(table, static_cast<uint16_t>(items.size()), order);
   size_t value_at = static_cast<size_t>(DirectoryTableSize(items.size()));
   for (size_t i = 0; i < items.size(); ++i) {
     DirectoryItem& item = items[i];
@@ -35,20 +35,20 @@ void WriteDirectory(std::span<uint8_t> dest, uint32_t at, std::span<DirectoryIte
       const auto stored = static_cast<size_t>(StoredSize(item, padding));
       std::memcpy(dest.data() + value_at, item.value.data(), item.value.size());
       std::memset(dest.data() + value_at + item.value.size(), 0, stored - item.value.size());
-      exif::Write32(item.field, static_cast<uint32_t>(at + value_at), order);
+      bytes::Write32(item.field, static_cast<uint32_t>(at + value_at), order);
       value_at += stored;
     }
     uint8_t* raw = table + 2 + exif::kEntrySize * i;
-    exif::Write16(raw, item.tag, order);
-    exif::Write16(raw + 2, item.type, order);
-    exif::Write32(raw + 4, item.count, order);
+    bytes::Write16(raw, item.tag, order);
+    bytes::Write16(raw + 2, item.type, order);
+    bytes::Write32(raw + 4, item.count, order);
     std::memcpy(raw + 8, item.field, 4);
   }
-  exif::Write32(table + 2 + exif::kEntrySize * items.size(), link, order);
+  bytes::Write32(table + 2 + exif::kEntrySize * items.size(), link, order);
 }
 
 std::vector<uint8_t> DirectoryBytes(std::span<DirectoryItem> items, uint32_t at, uint32_t link,
-                                    exif::ByteOrder order, ValuePadding padding) {
+                                    bytes::ByteOrder order, ValuePadding padding) {
   std::vector<uint8_t> bytes(static_cast<size_t>(DirectorySize(items, padding)));
   WriteDirectory(bytes, at, items, link, order, padding);
   return bytes;

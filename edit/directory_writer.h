@@ -47,12 +47,12 @@ uint64_t DirectorySize(std::span<const DirectoryItem> items,
 // lies at offset `at` from the TIFF header, with `link` as its next-IFD link.
 // The items' fields receive the offsets of their out-of-line values.
 void WriteDirectory(std::span<uint8_t> dest, uint32_t at, std::span<DirectoryItem> items,
-                    uint32_t link, exif::ByteOrder order,
+                    uint32_t link, bytes::ByteOrder order,
                     ValuePadding padding = ValuePadding::kEven);
 
 // The directory as bytes of its own, to be placed at `at` in the block.
 std::vector<uint8_t> DirectoryBytes(std::span<DirectoryItem> items, uint32_t at, uint32_t link,
-                                    exif::ByteOrder order,
+                                    bytes::ByteOrder order,
                                     ValuePadding padding = ValuePadding::kEven);
 
 }  // namespace veltora::edit

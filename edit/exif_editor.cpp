@@ -14,7 +14,6 @@
 namespace veltora::edit {
 namespace {
 
-using exif::ByteView;
 using exif::kEntrySize;
 using exif::kExifIfd;
 using exif::kGpsIfd;
@@ -107,19 +106,19 @@ uint32_t TailStart(const RangeList& cuts, uint32_t block_length) {
 bool StoredOutOfLine(const IfdEntry& e) { return uint64_t{StoredUnitSize(e.type)} * e.count > 4; }
 
 // Shifts an inline pointer value held in a 4-byte value field.
-void ShiftInlineField(uint16_t type, uint32_t count, uint8_t field[4], exif::ByteOrder order,
+void ShiftInlineField(uint16_t type, uint32_t count, uint8_t field[4], bytes::ByteOrder order,
                       const RangeList& ranges) {
   if (type == kTypeLong && count == 1) {
-    exif::Write32(field, ranges.Shift(exif::Read32(field, order)), order);
+    bytes::Write32(field, ranges.Shift(bytes::Read32(field, order)), order);
   } else if (type == kTypeShort && (count == 1 || count == 2)) {
     for (uint32_t half = 0; half < count; ++half) {
-      const uint32_t moved = ranges.Shift(exif::Read16(field + 2 * half, order));
-      exif::Write16(field + 2 * half, static_cast<uint16_t>(std::min<uint32_t>(moved, 0xFFFF)),
+      const uint32_t moved = ranges.Shift(bytes::Read16(field + 2 * half, order));
+      bytes::Write16(field + 2 * half, static_cast<uint16_t>(std::min<uint32_t>(moved, 0xFFFF)),
                     order);
     }
   }
 }
-void ShiftInlineField(DirectoryItem& item, exif::ByteOrder order, const RangeList& ranges) {
+void ShiftInlineField(DirectoryItem& item, bytes::ByteOrder order, const RangeList& ranges) {
   ShiftInlineField(item.type, item.count, item.field, order, ranges);
 }
 
@@ -129,7 +128,7 @@ struct Strip {
   uint32_t count = 0;
 };
 
-std::vector<Strip> ReadStrips(std::span<const uint8_t> block, exif::ByteOrder order,
+std::vector<Strip> ReadStrips(std::span<const uint8_t> block, bytes::ByteOrder order,
                               const BlockDirectory& dir) {
   const BlockEntry* offsets = nullptr;
   const BlockEntry* counts = nullptr;
@@ -215,7 +214,7 @@ std::optional<DirectoryPlace> ExifEditor::Locate(uint32_t code) {
   if (place == nullptr || !HasWorkBlock()) return std::nullopt;
   if (code == kMakerNoteIfd) LocateMakerNoteIfd();
   if (place->offset < kMinDirectoryOffset) return std::nullopt;
-  const ByteView view(Block(), Order());
+  const bytes::ByteView view(Block(), Order());
   const auto count = view.U16(place->offset);
   if (!count || !view.Contains(uint64_t{place->offset} + 2, uint64_t{kEntrySize} * *count)) {
     return std::nullopt;
@@ -267,7 +266,7 @@ std::optional<uint32_t> ExifEditor::NextLinkPosition(uint32_t code) {
   const auto loc = Locate(code);
   if (!loc) return std::nullopt;
   const uint64_t at = uint64_t{loc->offset} + 2 + uint64_t{kEntrySize} * loc->count;
-  if (!ByteView(Block(), Order()).Contains(at, 4)) return std::nullopt;
+  if (!bytes::ByteView(Block(), Order()).Contains(at, 4)) return std::nullopt;
   return static_cast<uint32_t>(at);
 }
 
@@ -279,7 +278,7 @@ Outcome ExifEditor::CutAppendedIfd1() {
   DropThumbnail();
   Truncate(ifd1);
   SetPlace(kIfd1, 0, 0);
-  exif::Write32(Block().data() + *link, 0, Order());
+  bytes::Write32(Block().data() + *link, 0, Order());
   PlaceDataBehindBlock();
   return Outcome::kDone;
 }
@@ -287,14 +286,14 @@ Outcome ExifEditor::CutAppendedIfd1() {
 Outcome ExifEditor::LinkBehindIfd1(uint32_t offset) {
   const auto link = NextLinkPosition(kIfd1);
   if (!link) return Outcome::kAbsent;
-  exif::Write32(Block().data() + *link, offset, Order());
+  bytes::Write32(Block().data() + *link, offset, Order());
   return Outcome::kDone;
 }
 
 void ExifEditor::LocateMakerNoteIfd() {
   DirectoryPlace& place = *PlaceOf(kMakerNoteIfd);
   if (makerNoteOffset_ == 0 || place.offset != 0) return;
-  const ByteView view(Block(), Order());
+  const bytes::ByteView view(Block(), Order());
   const auto note = view.Sub(makerNoteOffset_, makerNoteLength_);
   if (!note || note->empty()) return;
   const auto* chars = reinterpret_cast<const char*>(note->data());
@@ -318,7 +317,7 @@ void ExifEditor::ReadHeadersFromBlock() {
   const std::span<const uint8_t> block = Block();
   ForgetPlaces();
   DirectoryPlace& ifd0 = *PlaceOf(kIfd0);
-  ifd0.offset = ByteView(block, Order()).U32(4).value_or(0);
+  ifd0.offset = bytes::ByteView(block, Order()).U32(4).value_or(0);
   if (auto dir = ReadBlockDirectory(block, Order(), ifd0.offset)) {
     ifd0.count = dir->count;
     for (const BlockEntry& e : dir->entries) NoteChildPointer(kIfd0, e.entry);
@@ -368,30 +367,30 @@ void ExifEditor::FixUpOffsets(uint32_t code, const RangeList& ranges) {
   for (BlockEntry e : dir->entries) {
     const uint8_t before[4] = {e.field[0], e.field[1], e.field[2], e.field[3]};
     if (e.OutOfLine()) {
-      exif::Write32(e.field, ranges.Shift(e.entry.value), Order());
+      bytes::Write32(e.field, ranges.Shift(e.entry.value), Order());
     } else if (IsInlinePointer(code, e.entry.tag)) {
       ShiftInlineField(e.entry.type, e.entry.count, e.field, Order(), ranges);
-      const uint32_t moved = exif::Read32(e.field, Order());
+      const uint32_t moved = bytes::Read32(e.field, Order());
       NoteChildPointer(code, IfdEntry{e.entry.tag, e.entry.type, e.entry.count, moved});
     }
     if (code == kExifIfd && e.entry.tag == exif::kTagMakerNote && e.entry.type == kTypeUndefined &&
         e.OutOfLine()) {
-      makerNoteOffset_ = exif::Read32(e.field, Order());
+      makerNoteOffset_ = bytes::Read32(e.field, Order());
       makerNoteLength_ = e.entry.count;
       SetPlace(kMakerNoteIfd, 0, 0);
     }
     if (std::memcmp(before, e.field, 4) != 0) WriteRawEntry(Block(), Order(), e.position, e);
   }
   if (dir->link && *dir->link != 0) {
-    exif::Write32(Block().data() + dir->LinkPosition(), ranges.Shift(*dir->link), Order());
+    bytes::Write32(Block().data() + dir->LinkPosition(), ranges.Shift(*dir->link), Order());
   }
 }
 
 void ExifEditor::ShiftAll(const RangeList& ranges, uint32_t skip_code) {
-  const ByteView view(Block(), Order());
+  const bytes::ByteView view(Block(), Order());
   // The header's IFD0 pointer moves like any other offset.
   if (auto header_ifd0 = view.U32(4); header_ifd0 && *header_ifd0 != 0) {
-    exif::Write32(Block().data() + 4, ranges.Shift(*header_ifd0), Order());
+    bytes::Write32(Block().data() + 4, ranges.Shift(*header_ifd0), Order());
   }
   for (uint32_t code : kMovingDirectories) {
     DirectoryPlace& place = *PlaceOf(code);
@@ -517,7 +516,7 @@ Outcome ExifEditor::StartEdit(bool drop_interop) {
     }
   }
   SetPlace(kIfd1, 0, 0);
-  if (auto link = NextLinkPosition(kIfd0)) exif::Write32(Block().data() + *link, 0, Order());
+  if (auto link = NextLinkPosition(kIfd0)) bytes::Write32(Block().data() + *link, 0, Order());
   if (drop_interop && DirectoryOffset(kInteropIfd) != 0 &&
       Done(RemoveTag(kExifIfd, exif::kTagInteropIfdPointer))) {
     SetPlace(kInteropIfd, 0, 0);
@@ -546,7 +545,7 @@ bool ExifEditor::RestoreDetachedIfd1(std::span<const uint8_t> source, uint32_t i
     std::memcpy(block.data() + hole.start, source.data() + hole.start,
                 static_cast<size_t>(hole.delta));
   }
-  exif::Write32(block.data() + *link, ifd1_offset, Order());
+  bytes::Write32(block.data() + *link, ifd1_offset, Order());
   detachedIfd1_.clear();
   SetPlace(kIfd1, ifd1_offset, 0);
   return true;
@@ -594,14 +593,14 @@ Outcome ExifEditor::RemoveTag(uint32_t code, uint16_t tag) {
   if (removed == 0) return Outcome::kAbsent;
   uint8_t* table = Block().data() + dir->offset;
   const auto count = static_cast<uint16_t>(dir->count - removed);
-  exif::Write16(table, count, Order());
+  bytes::Write16(table, count, Order());
   std::memcpy(table + 2, kept.data(), kept.size());
   // Everything from the new end of the table to the old end of the link is
   // rewritten: the link moves up and the freed bytes become zero.
   const size_t old_end = 2 + size_t{kEntrySize} * dir->count + (dir->link ? 4 : 0);
   size_t end = 2 + kept.size();
   if (dir->link) {
-    exif::Write32(table + end, *dir->link, Order());
+    bytes::Write32(table + end, *dir->link, Order());
     end += 4;
   }
   std::memset(table + end, 0, old_end - end);
@@ -619,8 +618,8 @@ Outcome ExifEditor::SetEntryInPlace(uint32_t code, const IfdEntry& entry) {
     exif::EncodeEntry(raw, Order(), entry);
     // Types without a size keep their count and raw value field as given.
     if (exif::TypeSize(entry.type) == 0) {
-      exif::Write32(raw + 4, entry.count, Order());
-      exif::Write32(raw + 8, entry.value, Order());
+      bytes::Write32(raw + 4, entry.count, Order());
+      bytes::Write32(raw + 8, entry.value, Order());
     }
     return Outcome::kDone;
   }
@@ -645,9 +644,9 @@ Outcome ExifEditor::SetDataOffset(uint32_t code, uint32_t position) {
         const int64_t moved = std::clamp<int64_t>(int64_t{(*numbers)[i]} + delta, 0,
                                                   unit == 2 ? 0xFFFF : 0xFFFFFFFFll);
         if (unit == 2) {
-          exif::Write16(at + 2 * i, static_cast<uint16_t>(moved), Order());
+          bytes::Write16(at + 2 * i, static_cast<uint16_t>(moved), Order());
         } else {
-          exif::Write32(at + 4 * i, static_cast<uint32_t>(moved), Order());
+          bytes::Write32(at + 4 * i, static_cast<uint32_t>(moved), Order());
         }
       }
       return Outcome::kDone;
@@ -730,7 +729,7 @@ std::optional<RewritePlan> ExifEditor::PlanRewrite(uint32_t code,
         // An unreferenced directory is no longer followed; an empty one
         // (count and link, 6 bytes) goes with its pointer.
         plan.emptied.push_back(child->code);
-        const auto pointed = ByteView(block, Order()).U16(e.entry.value);
+        const auto pointed = bytes::ByteView(block, Order()).U16(e.entry.value);
         if (pointed && *pointed == 0) plan.cuts.Cut(e.entry.value, 6);
       }
       continue;
@@ -756,7 +755,7 @@ std::optional<RewritePlan> ExifEditor::PlanRewrite(uint32_t code,
     const bool unchanged = same != plan.entries.end() && same->fromBlock && add.bytes.empty() &&
                            same->item.type == add.entry.type &&
                            same->item.count == add.entry.count &&
-                           exif::Read32(same->item.field, Order()) ==
+                           bytes::Read32(same->item.field, Order()) ==
                                (StoredOutOfLine(add.entry) ? add.entry.value : PackedField(add.entry));
     if (unchanged) continue;
     PlannedEntry planned = PlanAddition(code, add, value_source);
@@ -788,8 +787,8 @@ uint32_t ExifEditor::PackedField(const IfdEntry& entry) const {
   uint8_t raw[12];
   exif::EncodeEntry(raw, Order(), entry);
   // Types without a size in the value primitives keep the field as given.
-  if (exif::TypeSize(entry.type) == 0) exif::Write32(raw + 8, entry.value, Order());
-  return exif::Read32(raw + 8, Order());
+  if (exif::TypeSize(entry.type) == 0) bytes::Write32(raw + 8, entry.value, Order());
+  return bytes::Read32(raw + 8, Order());
 }
 
 PlannedEntry ExifEditor::PlanAddition(uint32_t code, const EntryEdit& add,
@@ -798,7 +797,7 @@ PlannedEntry ExifEditor::PlanAddition(uint32_t code, const EntryEdit& add,
   planned.item = {add.entry.tag, add.entry.type, add.entry.count, {}, {}};
   const uint64_t size = uint64_t{StoredUnitSize(add.entry.type)} * add.entry.count;
   if (!StoredOutOfLine(add.entry)) {
-    exif::Write32(planned.item.field, PackedField(add.entry), Order());
+    bytes::Write32(planned.item.field, PackedField(add.entry), Order());
     return planned;
   }
   if (!add.bytes.empty()) {
@@ -815,7 +814,7 @@ PlannedEntry ExifEditor::PlanAddition(uint32_t code, const EntryEdit& add,
     return planned;
   }
   const auto bytes =
-      ByteView(value_source->LoadedData(), value_source->Order()).Sub(theirs.value, size);
+      bytes::ByteView(value_source->LoadedData(), value_source->Order()).Sub(theirs.value, size);
   if (!bytes) return planned;
   planned.item.value.assign(bytes->data(), bytes->data() + bytes->size());
   ConvertValueOrder(planned.item.value, add.entry.type, value_source->Order(), Order());
@@ -901,7 +900,7 @@ RewriteResult ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
   if (relocate) (void)PointAt(code, at);
   // The rewritten directory's own pointers decide where its children are.
   for (const DirectoryItem& item : items) {
-    const uint32_t v = exif::Read32(item.field, Order());
+    const uint32_t v = bytes::Read32(item.field, Order());
     if (code == kExifIfd && item.tag == exif::kTagMakerNote && item.OutOfLine() &&
         item.type == kTypeUndefined) {
       makerNoteOffset_ = v;
@@ -944,19 +943,19 @@ bool ExifEditor::ParentPointerWritable(uint32_t code) {
 Outcome ExifEditor::PointAt(uint32_t code, uint32_t offset) {
   if (code == kIfd0) {
     if (blockLength_ < 8) return Outcome::kRefused;
-    exif::Write32(Block().data() + 4, offset, Order());
+    bytes::Write32(Block().data() + 4, offset, Order());
     return Outcome::kDone;
   }
   if (code == kIfd1) {
     const auto link = NextLinkPosition(kIfd0);
     if (!link) return Outcome::kAbsent;
-    exif::Write32(Block().data() + *link, offset, Order());
+    bytes::Write32(Block().data() + *link, offset, Order());
     return Outcome::kDone;
   }
   const auto pointer = PointerEntry(code);
   if (!pointer) return Outcome::kAbsent;
   if (MeetsMakerNote(pointer->position, kEntrySize)) return Outcome::kRefused;
-  exif::Write32(Block().data() + pointer->position + 8, offset, Order());
+  bytes::Write32(Block().data() + pointer->position + 8, offset, Order());
   return Outcome::kDone;
 }
 

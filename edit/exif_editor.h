@@ -28,7 +28,6 @@
 
 namespace veltora::edit {
 
-using exif::ByteOrder;
 using exif::IfdEntry;
 using exif::IfdLocation;
 using exif::Outcome;
@@ -104,7 +103,7 @@ class ExifEditor {
   ExifEditor& operator=(const ExifEditor&) = delete;
 
   exif::ExifReader& Source() const { return source_; }
-  ByteOrder Order() const { return source_.Order(); }
+  bytes::ByteOrder Order() const { return source_.Order(); }
   // Loads the source's metadata bytes for one scope (see ScopedExifData).
   exif::ScopedExifData LoadSource() const { return exif::ScopedExifData(source_); }
 

@@ -32,7 +32,7 @@ uint32_t PackBytes(std::span<const uint8_t> bytes) {
 }
 
 // Big-endian reading of 4 inline bytes held in IfdEntry form.
-uint32_t BigEndianOf(uint32_t packed) { return exif::Swap32(packed); }
+uint32_t BigEndianOf(uint32_t packed) { return bytes::Swap32(packed); }
 
 // An entry of `type` whose stored bytes are `bytes`: inline up to 4 bytes.
 EntryEdit MakeEntry(uint16_t tag, uint16_t type, uint32_t count, std::vector<uint8_t> bytes) {
@@ -46,11 +46,11 @@ EntryEdit MakeEntry(uint16_t tag, uint16_t type, uint32_t count, std::vector<uin
   return e;
 }
 
-std::vector<uint8_t> RationalBytes(std::span<const HostRational> values, exif::ByteOrder order) {
+std::vector<uint8_t> RationalBytes(std::span<const HostRational> values, bytes::ByteOrder order) {
   std::vector<uint8_t> out(values.size() * 8);
   for (size_t i = 0; i < values.size(); ++i) {
-    exif::Write32(out.data() + 8 * i, values[i].numerator, order);
-    exif::Write32(out.data() + 8 * i + 4, values[i].denominator, order);
+    bytes::Write32(out.data() + 8 * i, values[i].numerator, order);
+    bytes::Write32(out.data() + 8 * i + 4, values[i].denominator, order);
   }
   return out;
 }
@@ -89,7 +89,7 @@ EntryEdit VersionEntry(uint32_t big_endian) {
                     static_cast<uint8_t>(big_endian >> 8), static_cast<uint8_t>(big_endian)});
 }
 
-std::optional<EntryEdit> EntryFromSet(uint16_t tag, const GpsTagSet& set, exif::ByteOrder order) {
+std::optional<EntryEdit> EntryFromSet(uint16_t tag, const GpsTagSet& set, bytes::ByteOrder order) {
   switch (tag) {
     case 1:
       return MakeEntry(1, kTypeAscii, 2, {uint8_t(set.GPSLatitudeRef[0]), uint8_t(set.GPSLatitudeRef[1])});
@@ -128,7 +128,7 @@ std::optional<EntryEdit> EntryFromSet(uint16_t tag, const GpsTagSet& set, exif::
 
 // A directory item from an entry made here or kept from the block; a value
 // over 4 bytes without its bytes is written with count and offset 0.
-DirectoryItem ItemFor(const EntryEdit& e, exif::ByteOrder order) {
+DirectoryItem ItemFor(const EntryEdit& e, bytes::ByteOrder order) {
   DirectoryItem item{e.entry.tag, e.entry.type, e.entry.count, {}, {}};
   const uint64_t size = uint64_t{StoredUnitSize(e.entry.type)} * e.entry.count;
   if (size > 4) {
@@ -159,7 +159,7 @@ struct ThumbnailRun {
 
 // Where the source's thumbnail lies inside its block: IFD1's JPEG interchange
 // pair, or one contiguous run of its strips.
-std::optional<ThumbnailRun> FindThumbnail(std::span<const uint8_t> block, exif::ByteOrder order,
+std::optional<ThumbnailRun> FindThumbnail(std::span<const uint8_t> block, bytes::ByteOrder order,
                                           const BlockDirectory& dir) {
   ThumbnailRun run;
   std::optional<uint32_t> jpeg_at, jpeg_length;
@@ -176,7 +176,7 @@ std::optional<ThumbnailRun> FindThumbnail(std::span<const uint8_t> block, exif::
     if (e.entry.tag == exif::kTagStripOffsets && e.entry.count == 1) strip_offsets = &e;
     if (e.entry.tag == exif::kTagStripByteCounts && e.entry.count == 1) strip_counts = &e;
   }
-  const exif::ByteView view(block, order);
+  const bytes::ByteView view(block, order);
   if (jpeg_at && jpeg_length) {
     run = {*jpeg_at, *jpeg_length, false};
   } else if (strip_offsets != nullptr && strip_counts != nullptr &&
@@ -235,7 +235,7 @@ void SetGpsVersionFromExif(GpsTagSet* set, uint32_t exif_version) {
 }
 
 void BuildGpsEntries(std::vector<EntryEdit>* entries, const GpsTagSet& set,
-                     exif::ByteOrder order) {
+                     bytes::ByteOrder order) {
   const uint32_t current = std::max(VersionOf(*entries), kGpsVersion20);
   const uint32_t from_set = uint32_t{set.GPSVersionID[0]} << 24 |
                             uint32_t{set.GPSVersionID[1]} << 16 |
@@ -272,7 +272,7 @@ namespace {
 // its out-of-line values and its thumbnail.
 Outcome AppendSourceIfd1(ExifEditor& editor, std::span<const uint8_t> source,
                      const BlockDirectory& dir, const ThumbnailRun& thumbnail) {
-  const exif::ByteOrder order = editor.Order();
+  const bytes::ByteOrder order = editor.Order();
   std::vector<DirectoryItem> items;
   for (const BlockEntry& e : dir.entries) {
     if (e.entry.tag == exif::kTagExifIfdPointer || e.entry.tag == exif::kTagGpsIfdPointer ||
@@ -296,11 +296,11 @@ Outcome AppendSourceIfd1(ExifEditor& editor, std::span<const uint8_t> source,
       const size_t n = item.OutOfLine() ? item.value.size() / std::max<uint32_t>(unit, 1) : 1;
       for (size_t k = 0; k < n && (unit == 2 || unit == 4); ++k) {
         if (unit == 2) {
-          const int64_t v = exif::Read16(at + 2 * k, order) + delta;
-          exif::Write16(at + 2 * k, static_cast<uint16_t>(std::clamp<int64_t>(v, 0, 0xFFFF)), order);
+          const int64_t v = bytes::Read16(at + 2 * k, order) + delta;
+          bytes::Write16(at + 2 * k, static_cast<uint16_t>(std::clamp<int64_t>(v, 0, 0xFFFF)), order);
         } else {
-          const int64_t v = exif::Read32(at + 4 * k, order) + delta;
-          exif::Write32(at + 4 * k, static_cast<uint32_t>(std::clamp<int64_t>(v, 0, UINT32_MAX)),
+          const int64_t v = bytes::Read32(at + 4 * k, order) + delta;
+          bytes::Write32(at + 4 * k, static_cast<uint32_t>(std::clamp<int64_t>(v, 0, UINT32_MAX)),
                         order);
         }
       }

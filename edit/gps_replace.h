@@ -31,7 +31,7 @@ void SetGpsVersionFromExif(GpsTagSet* set, uint32_t exif_version);
 // and the set's. Below 2.2.0.0 the 2.2 tags (27, 28, 29) are not kept.
 // Values longer than 4 bytes carry their bytes in `order`.
 void BuildGpsEntries(std::vector<EntryEdit>* entries, const GpsTagSet& set,
-                     exif::ByteOrder order);
+                     bytes::ByteOrder order);
 
 // Merge, removal or creation by the set.
 Outcome ReplaceGps(ExifEditor& editor, GpsTagSet* set);

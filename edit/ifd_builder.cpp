@@ -16,7 +16,6 @@
 namespace veltora::edit {
 namespace {
 
-using exif::ByteOrder;
 using exif::kExifIfd;
 using exif::kIfd0;
 using exif::kIfd1;
@@ -67,15 +66,15 @@ uint32_t ReadWholeFile(const std::string& path, std::vector<uint8_t>* out) {
   return 0;
 }
 
-DirectoryItem ShortItem(uint16_t tag, uint16_t value, ByteOrder order) {
+DirectoryItem ShortItem(uint16_t tag, uint16_t value, bytes::ByteOrder order) {
   DirectoryItem item{tag, kTypeShort, 1, {}, {}};
-  exif::Write16(item.field, value, order);
+  bytes::Write16(item.field, value, order);
   return item;
 }
 
-DirectoryItem LongItem(uint16_t tag, uint32_t value, ByteOrder order) {
+DirectoryItem LongItem(uint16_t tag, uint32_t value, bytes::ByteOrder order) {
   DirectoryItem item{tag, kTypeLong, 1, {}, {}};
-  exif::Write32(item.field, value, order);
+  bytes::Write32(item.field, value, order);
   return item;
 }
 
@@ -102,11 +101,11 @@ DirectoryItem DateItem(uint16_t tag, const SYSTEMTIME& time) {
   return TextItem(tag, DateText(time).value_or(std::string(exif::kDateTextLength, ' ')));
 }
 
-DirectoryItem RationalItem(uint16_t tag, exif::Rational r, ByteOrder order) {
+DirectoryItem RationalItem(uint16_t tag, exif::Rational r, bytes::ByteOrder order) {
   DirectoryItem item{tag, kTypeRational, 1, {}, std::vector<uint8_t>(8)};
   if (r.numerator == 0) r = {kDefaultResolution, 1};
-  exif::Write32(item.value.data(), r.numerator, order);
-  exif::Write32(item.value.data() + 4, r.denominator, order);
+  bytes::Write32(item.value.data(), r.numerator, order);
+  bytes::Write32(item.value.data() + 4, r.denominator, order);
   return item;
 }
 
@@ -149,9 +148,9 @@ uint32_t TextInfoVersion(const char version[4]) {
   return v;
 }
 
-std::vector<DirectoryItem> SourceTiff::Items(uint32_t code, ByteOrder to,
+std::vector<DirectoryItem> SourceTiff::Items(uint32_t code, bytes::ByteOrder to,
                                              std::span<const uint16_t> dropped) const {
-  const exif::ByteView view(bytes, order);
+  const bytes::ByteView view(bytes, order);
   uint32_t at = view.U32(4).value_or(0);
   if (code == kExifIfd) {
     const auto ifd0 = ReadBlockDirectory(bytes, order, at);
@@ -227,7 +226,7 @@ Outcome BuildIfd(ExifEditor& editor, uint32_t code, const TextInfo& info, bool g
       editor.Block().size() < 8) {
     return Outcome::kRefused;
   }
-  const ByteOrder order = editor.Order();
+  const bytes::ByteOrder order = editor.Order();
   const bool tiff = editor.IsTiffSource();
   std::optional<std::vector<DirectoryItem>> own;
   if (code == kIfd0) {
@@ -290,7 +289,7 @@ Outcome BuildExifIfd(ExifEditor& editor, const TextInfo& info) {
       !editor.FindBlockEntry(kIfd0, exif::kTagExifIfdPointer)) {
     return Outcome::kRefused;
   }
-  const ByteOrder order = editor.Order();
+  const bytes::ByteOrder order = editor.Order();
   const bool jpeg = !editor.IsTiffSource();
   auto own = OwnItems(editor, editor.Source(), kExifIfd);
   if (!own) return Outcome::kRefused;
@@ -300,7 +299,7 @@ Outcome BuildExifIfd(ExifEditor& editor, const TextInfo& info) {
     return i.tag == exif::kTagExifVersion;
   });
   const bool old_version = version != items.end() &&
-                           (version->count != 4 || exif::Read32(version->field, exif::kBigEndian) < kExifVersion0210);
+                           (version->count != 4 || bytes::Read32(version->field, bytes::kBigEndian) < kExifVersion0210);
   Put(items, VersionItem(exif::kTagExifVersion, "0210"), old_version);
   Put(items, DateItem(exif::kTagDateTimeOriginal, info.captureTime), true);
   Put(items, DateItem(exif::kTagDateTimeDigitized, platform::GetLocalTime()), true);
@@ -322,7 +321,7 @@ Outcome BuildExifIfd(ExifEditor& editor, const TextInfo& info) {
 
 Outcome AppendInteropIfd(ExifEditor& editor) {
   if (editor.IsTiffSource() || !editor.FindBlockEntry(kExifIfd, exif::kTagInteropIfdPointer)) return Outcome::kRefused;
-  const ByteOrder order = editor.Order();
+  const bytes::ByteOrder order = editor.Order();
   std::vector<DirectoryItem> items;
   if (editor.HasDirectory(kInteropIfd)) {
     if (const auto dir = ReadBlockDirectory(editor.Block(), order, editor.DirectoryOffset(kInteropIfd))) {
@@ -343,9 +342,9 @@ Outcome BuildExifBlock(ExifEditor& editor, const std::string& thumbnail_path, co
   }
   editor.SetThumbnailFile(thumbnail_path);
   uint8_t head[8] = {};
-  const ByteOrder order = editor.Order();
-  head[0] = head[1] = order == exif::kLittleEndian ? 'I' : 'M';
-  exif::Write16(head + 2, 42, order);
+  const bytes::ByteOrder order = editor.Order();
+  head[0] = head[1] = order == bytes::kLittleEndian ? 'I' : 'M';
+  bytes::Write16(head + 2, 42, order);
   if (!editor.StartBlock(head) || !Done(BuildIfd(editor, kIfd0, info, gps != nullptr)) ||
       !Done(BuildExifIfd(editor, info)) || (gps != nullptr && !Done(AppendGpsIfd(editor, gps)))) {
     return Outcome::kRefused;

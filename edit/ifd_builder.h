@@ -36,10 +36,10 @@ inline constexpr uint32_t kTextInfoVersion0120 = 0x30323130;  // "0120"
 // without one.
 struct SourceTiff {
   std::vector<uint8_t> bytes;  // from the TIFF header on
-  exif::ByteOrder order = exif::kLittleEndian;
+  bytes::ByteOrder order = bytes::kLittleEndian;
   // The entries of IFD0 (kIfd0) or of the Exif IFD (kExifIfd) as items in
   // `to` order, without the `dropped` tags, sorted by tag; empty when absent.
-  std::vector<DirectoryItem> Items(uint32_t code, exif::ByteOrder to,
+  std::vector<DirectoryItem> Items(uint32_t code, bytes::ByteOrder to,
                                    std::span<const uint16_t> dropped) const;
 };
 // False when the file cannot be read; a file without TIFF structure gives

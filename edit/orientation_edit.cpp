@@ -87,7 +87,7 @@ HRESULT SetOrientationBody(const char* output_path, const char* input_path, int3
   if (!loaded.empty() && IsOrientation(orientation) && IsOrientation(primary) &&
       IsOrientation(thumbnail)) {
     std::vector<uint8_t> block(loaded.begin(), loaded.end());
-    const exif::ByteOrder order = reader.Order();
+    const bytes::ByteOrder order = reader.Order();
     const NoteBytes note = MakerNoteBytes(block, order, reader.Ifd0Offset());
     bool patched = true;
     if (primary != orientation) {

@@ -332,7 +332,7 @@ std::optional<std::string> DateText(const SYSTEMTIME& time) {
   return text;
 }
 
-Outcome StampDateTime(std::span<uint8_t> block, exif::ByteOrder order, uint32_t ifd0_offset,
+Outcome StampDateTime(std::span<uint8_t> block, bytes::ByteOrder order, uint32_t ifd0_offset,
                   const SYSTEMTIME& now) {
   const auto dir = ReadBlockDirectory(block, order, ifd0_offset);
   if (!dir) return Outcome::kAbsent;

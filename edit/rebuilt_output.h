@@ -55,7 +55,7 @@ std::optional<std::string> DateText(const SYSTEMTIME& time);
 // `block`, keeping the template's separators. Only an ASCII DateTime of
 // count exactly 20 whose 20 bytes lie inside the block is stamped; anything
 // else is left alone and no tag is added (absent).
-Outcome StampDateTime(std::span<uint8_t> block, exif::ByteOrder order, uint32_t ifd0_offset,
+Outcome StampDateTime(std::span<uint8_t> block, bytes::ByteOrder order, uint32_t ifd0_offset,
                   const SYSTEMTIME& now);
 // The stamp with the current local time on the work block.
 void StampDateTime(ExifEditor& editor);

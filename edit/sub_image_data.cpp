@@ -24,7 +24,7 @@ const BlockEntry* FirstEntry(const BlockDirectory& dir, uint16_t tag) {
   return nullptr;
 }
 
-void AddPieces(std::span<const uint8_t> block, exif::ByteOrder order, const BlockDirectory& dir,
+void AddPieces(std::span<const uint8_t> block, bytes::ByteOrder order, const BlockDirectory& dir,
                std::vector<SubImagePiece>* pieces) {
   for (const auto& [offset_tag, length_tag] : kDataTags) {
     const BlockEntry* offsets = FirstEntry(dir, offset_tag);
@@ -44,7 +44,7 @@ void AddPieces(std::span<const uint8_t> block, exif::ByteOrder order, const Bloc
 
 }  // namespace
 
-std::vector<SubImagePiece> SubImagePieces(std::span<const uint8_t> block, exif::ByteOrder order,
+std::vector<SubImagePiece> SubImagePieces(std::span<const uint8_t> block, bytes::ByteOrder order,
                                           uint32_t ifd0_offset) {
   std::vector<SubImagePiece> pieces;
   const auto ifd0 = ReadBlockDirectory(block, order, ifd0_offset);
@@ -65,7 +65,7 @@ std::vector<SubImagePiece> SubImagePieces(std::span<const uint8_t> block, exif::
   return pieces;
 }
 
-bool RepointPiece(std::span<uint8_t> block, exif::ByteOrder order, const SubImagePiece& piece,
+bool RepointPiece(std::span<uint8_t> block, bytes::ByteOrder order, const SubImagePiece& piece,
                   uint64_t offset) {
   const bool short_field = piece.type == exif::kTypeShort;
   const uint64_t unit = short_field ? 2 : 4;
@@ -73,9 +73,9 @@ bool RepointPiece(std::span<uint8_t> block, exif::ByteOrder order, const SubImag
     return false;
   }
   if (short_field) {
-    exif::Write16(block.data() + piece.field, static_cast<uint16_t>(offset), order);
+    bytes::Write16(block.data() + piece.field, static_cast<uint16_t>(offset), order);
   } else {
-    exif::Write32(block.data() + piece.field, static_cast<uint32_t>(offset), order);
+    bytes::Write32(block.data() + piece.field, static_cast<uint32_t>(offset), order);
   }
   return true;
 }

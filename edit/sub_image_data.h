@@ -26,12 +26,12 @@ struct SubImagePiece {
 // Every piece of every sub-image whose directory and offset and length
 // arrays lie inside `block`, in directory order; a sub-image that cannot be
 // read there has none.
-std::vector<SubImagePiece> SubImagePieces(std::span<const uint8_t> block, exif::ByteOrder order,
+std::vector<SubImagePiece> SubImagePieces(std::span<const uint8_t> block, bytes::ByteOrder order,
                                           uint32_t ifd0_offset);
 
 // Stores `offset` as the piece's new position; false (nothing written) when
 // its type cannot hold it.
-bool RepointPiece(std::span<uint8_t> block, exif::ByteOrder order, const SubImagePiece& piece,
+bool RepointPiece(std::span<uint8_t> block, bytes::ByteOrder order, const SubImagePiece& piece,
                   uint64_t offset);
 
 }  // namespace veltora::edit

@@ -32,7 +32,7 @@ constexpr uint16_t kOldPictureTags[] = {
 
 // The item in the form RewriteIfd takes: inline values as IfdEntry values,
 // longer ones as their stored bytes.
-EntryEdit EditFromItem(const DirectoryItem& item, exif::ByteOrder order) {
+EntryEdit EditFromItem(const DirectoryItem& item, bytes::ByteOrder order) {
   EntryEdit edit;
   edit.entry = IfdEntry{item.tag, item.type, item.count, 0};
   if (item.OutOfLine()) {
@@ -40,13 +40,13 @@ EntryEdit EditFromItem(const DirectoryItem& item, exif::ByteOrder order) {
     return edit;
   }
   uint8_t raw[exif::kEntrySize] = {};
-  exif::Write16(raw, item.tag, order);
-  exif::Write16(raw + 2, item.type, order);
-  exif::Write32(raw + 4, item.count, order);
+  bytes::Write16(raw, item.tag, order);
+  bytes::Write16(raw + 2, item.type, order);
+  bytes::Write32(raw + 4, item.count, order);
   std::memcpy(raw + 8, item.field, 4);
   exif::DecodeEntry(raw, order, &edit.entry);
   // Types the value primitives do not size keep their field as it is.
-  if (exif::TypeSize(item.type) == 0) edit.entry.value = exif::Read32(item.field, order);
+  if (exif::TypeSize(item.type) == 0) edit.entry.value = bytes::Read32(item.field, order);
   return edit;
 }
 

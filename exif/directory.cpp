@@ -4,7 +4,7 @@
 
 namespace veltora::exif {
 
-bool FindInTable(ByteView table, IfdEntry* entry) {
+bool FindInTable(bytes::ByteView table, IfdEntry* entry) {
   if (entry == nullptr) return false;
   for (uint64_t pos = 0; table.Contains(pos, kEntrySize); pos += kEntrySize) {
     IfdEntry decoded;
@@ -19,7 +19,7 @@ bool FindInTable(ByteView table, IfdEntry* entry) {
   return false;
 }
 
-uint32_t CollectFromTable(ByteView table, std::vector<IfdEntry>* list) {
+uint32_t CollectFromTable(bytes::ByteView table, std::vector<IfdEntry>* list) {
   if (list == nullptr) return 0;
   std::vector<uint16_t> wanted;
   wanted.reserve(list->size());

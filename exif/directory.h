@@ -96,12 +96,12 @@ inline uint16_t EntryTableSize(uint16_t count) {
 // Scans the entries at 0, 12, 24, ... of `table` (each wholly inside it) and
 // fills type, count and value of `entry` from the first whose tag matches:
 // false with `entry` untouched when none does.
-[[nodiscard]] bool FindInTable(ByteView table, IfdEntry* entry);
+[[nodiscard]] bool FindInTable(bytes::ByteView table, IfdEntry* entry);
 
 // Replaces `list` by the table's entries, in table order, whose tag is one of
 // the tags `list` held on entry (every entry when it held none), including
 // entries without a value. Returns the number placed.
-uint32_t CollectFromTable(ByteView table, std::vector<IfdEntry>* list);
+uint32_t CollectFromTable(bytes::ByteView table, std::vector<IfdEntry>* list);
 
 }  // namespace veltora::exif
 

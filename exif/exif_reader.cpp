@@ -63,14 +63,14 @@ void ExifReader::ReleaseData() {
   dataLoadedSize_ = 0;
 }
 
-ByteView ExifReader::Data() const {
-  if (data_ == nullptr) return ByteView({}, byteOrder_);
-  return ByteView(data_.get(), dataLoadedSize_, byteOrder_);
+bytes::ByteView ExifReader::Data() const {
+  if (data_ == nullptr) return bytes::ByteView({}, byteOrder_);
+  return bytes::ByteView(data_.get(), dataLoadedSize_, byteOrder_);
 }
 
 uint32_t ExifReader::FileOffset(uint32_t relative) const { return tiffHeaderOffset_ + relative; }
 
-std::optional<ByteView> ExifReader::Fetch(SourceReader* file, uint64_t relative, uint64_t n,
+std::optional<bytes::ByteView> ExifReader::Fetch(SourceReader* file, uint64_t relative, uint64_t n,
                                           std::vector<uint8_t>* scratch) const {
   if (data_ != nullptr) {
     if (auto v = Data().Sub(relative, n)) return v;
@@ -82,7 +82,7 @@ std::optional<ByteView> ExifReader::Fetch(SourceReader* file, uint64_t relative,
   if (at > file->size() || n > file->size() - at) return std::nullopt;
   scratch->resize(static_cast<size_t>(n));
   if (!file->ReadExact(at, scratch->data(), scratch->size())) return std::nullopt;
-  return ByteView(*scratch, byteOrder_);
+  return bytes::ByteView(*scratch, byteOrder_);
 }
 
 void ExifReader::Scan(uint32_t load_data, uint32_t use_page_allocator) {
@@ -95,7 +95,7 @@ void ExifReader::Scan(uint32_t load_data, uint32_t use_page_allocator) {
   }
   const uint64_t length = file.size();
   uint64_t tiff_at = 0;
-  if (Read16(header, kBigEndian) == kJpegSoi) {
+  if (bytes::Read16(header, bytes::kBigEndian) == kJpegSoi) {
     WalkJpegSegments(file, length);
     if (jpeg_.app1Offset == 0 || jpeg_.app1Length < kMinExifApp1Length) return;  // a JPEG without EXIF
     uint8_t identifier[6];
@@ -110,15 +110,15 @@ void ExifReader::Scan(uint32_t load_data, uint32_t use_page_allocator) {
       return;
     }
   }
-  const uint16_t mark = Read16(header, kBigEndian);
+  const uint16_t mark = bytes::Read16(header, bytes::kBigEndian);
   if (mark != 0x4949 && mark != 0x4D4D) {
     valid_ = false;
     return;
   }
-  byteOrder_ = mark == 0x4949 ? kLittleEndian : kBigEndian;
-  if (Read16(header + 2, byteOrder_) == kTiffMagic) {
+  byteOrder_ = mark == 0x4949 ? bytes::kLittleEndian : bytes::kBigEndian;
+  if (bytes::Read16(header + 2, byteOrder_) == kTiffMagic) {
     tiffHeaderOffset_ = static_cast<uint32_t>(tiff_at);
-    ifd0Offset_ = Read32(header + 4, byteOrder_);
+    ifd0Offset_ = bytes::Read32(header + 4, byteOrder_);
   }
   if (ifd0Offset_ > 0) {
     uint32_t next = ifd0Offset_;
@@ -176,8 +176,8 @@ void ExifReader::WalkJpegSegments(SourceReader& file, uint64_t length) {
       case kMarkerSof0: {
         uint8_t frame[6];
         if (file.ReadExact(pos + 4, frame, 6)) {
-          jpeg_.sofHeight = Read16(frame + 1, kBigEndian);
-          jpeg_.sofWidth = Read16(frame + 3, kBigEndian);
+          jpeg_.sofHeight = bytes::Read16(frame + 1, bytes::kBigEndian);
+          jpeg_.sofWidth = bytes::Read16(frame + 3, bytes::kBigEndian);
         }
         break;
       }
@@ -187,8 +187,8 @@ void ExifReader::WalkJpegSegments(SourceReader& file, uint64_t length) {
         if (file.ReadExact(pos + 4, jfif, 12)) {
           if (std::memcmp(jfif, "JFIF", 5) == 0) {
             jpeg_.jfifUnits = jfif[7];
-            jpeg_.jfifXDensity = Read16(jfif + 8, kBigEndian);
-            jpeg_.jfifYDensity = Read16(jfif + 10, kBigEndian);
+            jpeg_.jfifXDensity = bytes::Read16(jfif + 8, bytes::kBigEndian);
+            jpeg_.jfifYDensity = bytes::Read16(jfif + 10, bytes::kBigEndian);
           }
         }
         break;

@@ -72,7 +72,7 @@ class ExifReader {
   // --- The scan's record.
   const std::string& Path() const { return path_; }  // empty for a memory source
   bool Valid() const { return valid_; }               // false: the scan failed
-  ByteOrder Order() const { return byteOrder_; }
+  bytes::ByteOrder Order() const { return byteOrder_; }
   uint32_t TiffHeaderOffset() const { return tiffHeaderOffset_; }  // APP1 + 10 in a JPEG, 0 in a TIFF
   uint32_t Ifd0Offset() const { return ifd0Offset_; }  // relative to the TIFF header
   // Bytes of TIFF data that belong to the metadata, loaded or not.
@@ -152,10 +152,10 @@ class ExifReader {
                           ImageDescription* description, uint32_t* exif_ifd_offset,
                           uint32_t* gps_ifd_offset, PrintImLocation* print_im);
   // The loaded data as a view in the data's byte order (empty when not loaded).
-  ByteView Data() const;
+  bytes::ByteView Data() const;
   // The n bytes at `relative`: from the loaded data when it holds them, else
   // from `file` when given (into `scratch`), else nullopt.
-  std::optional<ByteView> Fetch(SourceReader* file, uint64_t relative, uint64_t n,
+  std::optional<bytes::ByteView> Fetch(SourceReader* file, uint64_t relative, uint64_t n,
                                 std::vector<uint8_t>* scratch) const;
   // Opens the reader's source for one access.
   bool OpenSource(SourceReader* file) const { return file->Open(source_); }
@@ -176,7 +176,7 @@ class ExifReader {
   bool AllocateData(uint32_t size, uint32_t use_page_allocator);
   void ReleaseData();
   // The entry table of a located directory, from wherever it is read.
-  std::optional<ByteView> ReadEntryTable(const IfdLocation& location,
+  std::optional<bytes::ByteView> ReadEntryTable(const IfdLocation& location,
                                          std::vector<uint8_t>* scratch);
 
   std::string path_;
@@ -184,7 +184,7 @@ class ExifReader {
   uint32_t dataLoadedSize_ = 0;  // 0 exactly when `data_` is null
   uint32_t dataSize_ = 0;
   JpegScan jpeg_;
-  ByteOrder byteOrder_ = kLittleEndian;
+  bytes::ByteOrder byteOrder_ = bytes::kLittleEndian;
   uint32_t tiffHeaderOffset_ = 0;
   uint32_t ifd0Offset_ = 0;
   bool valid_ = false;

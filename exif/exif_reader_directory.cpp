@@ -46,7 +46,7 @@ bool ExifReader::GetIfdHeader(uint32_t code, IfdLocation* location) {
   }
   if (*record.offset != 0 && *record.count == 0) {
     std::vector<uint8_t> scratch;
-    std::optional<ByteView> bytes;
+    std::optional<bytes::ByteView> bytes;
     if (data_ != nullptr) {
       bytes = Data().Sub(*record.offset, 2);
     } else {
@@ -61,7 +61,7 @@ bool ExifReader::GetIfdHeader(uint32_t code, IfdLocation* location) {
   return true;
 }
 
-std::optional<ByteView> ExifReader::ReadEntryTable(const IfdLocation& location,
+std::optional<bytes::ByteView> ExifReader::ReadEntryTable(const IfdLocation& location,
                                                    std::vector<uint8_t>* scratch) {
   const uint64_t at = uint64_t{location.offset} + 2;
   const uint16_t size = EntryTableSize(location.entryCount);
@@ -85,7 +85,7 @@ Outcome ExifReader::CollectEntries(uint32_t code, std::vector<IfdEntry>* list) {
   IfdLocation location;
   if (list == nullptr || !GetIfdHeader(code, &location)) return Outcome::kRefused;
   std::vector<uint8_t> scratch;
-  std::optional<ByteView> table;
+  std::optional<bytes::ByteView> table;
   if (location.offset != 0 && location.entryCount != 0) table = ReadEntryTable(location, &scratch);
   if (!table) {
     list->clear();
@@ -222,7 +222,7 @@ bool ExifReader::GetThumbnailLocation(uint32_t* offset, uint32_t* length) {
     if (strips.type != kTypeShort && strips.type != kTypeLong) return false;
     uint32_t first = strips.value;
     if (EntryValueSize(&strips) > 4) {
-      const ByteView metadata = Data().Sub(0, std::min(dataSize_, dataLoadedSize_)).value_or(ByteView());
+      const bytes::ByteView metadata = Data().Sub(0, std::min(dataSize_, dataLoadedSize_)).value_or(bytes::ByteView());
       const auto element = metadata.Sub(strips.value, TypeSize(strips.type));
       if (!element) return false;
       first = strips.type == kTypeShort ? uint32_t{*element->U16(0)} : *element->U32(0);
@@ -241,7 +241,7 @@ bool ExifReader::CopyThumbnail(uint8_t* destination, uint32_t offset, uint32_t l
   const bool tiff = !jpeg && IsExifTiff();
   if (!jpeg && !tiff) return false;
   if (!Data().Copy(offset, length, destination)) return false;
-  if (tiff && length >= 8) Write32(destination + 4, thumbnailImage_.ifdOffset, byteOrder_);
+  if (tiff && length >= 8) bytes::Write32(destination + 4, thumbnailImage_.ifdOffset, byteOrder_);
   return true;
 }
 

@@ -13,7 +13,7 @@ std::optional<JpegSegment> JpegSegmentWalker::Next(std::span<const uint8_t> data
 }
 
 std::optional<JpegSegment> JpegSegmentWalker::Step(std::span<const uint8_t> head) {
-  const ByteView view(head, kBigEndian);
+  const bytes::ByteView view(head, bytes::kBigEndian);
   const auto marker = view.U16(0);
   if (!marker) {
     finished_ = true;

@@ -74,10 +74,10 @@ void MakerNoteReader::FreeMakerNote() {
   makerNote = nullptr;
 }
 
-ByteView MakerNoteReader::NoteView() const {
-  const ByteView none({}, makerByteOrder);
+bytes::ByteView MakerNoteReader::NoteView() const {
+  const bytes::ByteView none({}, makerByteOrder);
   if (makerNote == nullptr) return none;
-  if (!copy_.empty() && makerNote == copy_.data()) return ByteView(copy_, makerByteOrder);
+  if (!copy_.empty() && makerNote == copy_.data()) return bytes::ByteView(copy_, makerByteOrder);
   // A pointer into data is trusted only while that data is still loaded.
   if (!LoadedData().empty()) {
     const auto note = Data().Sub(makerNoteOffset, makerNoteSize);
@@ -87,7 +87,7 @@ ByteView MakerNoteReader::NoteView() const {
 }
 
 bool MakerNoteReader::ParseMakerNoteHeader() {
-  const ByteView note = NoteView();
+  const bytes::ByteView note = NoteView();
   if (note.empty()) return false;
   const bool in_data = copy_.empty() || makerNote != copy_.data();
   if (in_data && !MakerNoteInData()) return false;
@@ -109,8 +109,8 @@ bool MakerNoteReader::ParseMakerNoteHeader() {
   return true;
 }
 
-std::optional<ByteView> MakerNoteReader::MakerEntryTable() const {
-  const ByteView note = NoteView();
+std::optional<bytes::ByteView> MakerNoteReader::MakerEntryTable() const {
+  const bytes::ByteView note = NoteView();
   if (note.empty() || !HasMakerNote() || !MakerNoteInData() || makerEntryCount == 0) {
     return std::nullopt;
   }

@@ -31,7 +31,7 @@ class MakerNoteReader : public ExifReader {
   MakerNoteReader(std::vector<uint8_t>&&, uint32_t, uint32_t) = delete;
   ~MakerNoteReader() override;
 
-  ByteOrder makerByteOrder = kLittleEndian;  // the TIFF data's order
+  bytes::ByteOrder makerByteOrder = bytes::kLittleEndian;  // the TIFF data's order
   uint16_t makerEntryCount = 0;              // 0 when unreadable
   std::string makerSignature;                // empty for the count-first form
   uint32_t makerNoteSize = 0;                // the MakerNote count; 0 when none
@@ -64,9 +64,9 @@ class MakerNoteReader : public ExifReader {
  private:
   void LocateMakerNote();
   // The note as a view of makerNoteSize bytes; empty when not available.
-  ByteView NoteView() const;
+  bytes::ByteView NoteView() const;
   // The directory's entry table, when the note is usable for lookups.
-  std::optional<ByteView> MakerEntryTable() const;
+  std::optional<bytes::ByteView> MakerEntryTable() const;
 
   std::vector<uint8_t> copy_;  // the note's bytes when no data is loaded
 };

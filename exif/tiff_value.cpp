@@ -60,55 +60,55 @@ uint32_t EntryValueSize(const IfdEntry* entry) {
   return uint32_t{TypeSize(entry->type)} * entry->count;
 }
 
-bool DecodeEntry(const uint8_t* raw12, ByteOrder order, IfdEntry* entry) {
+bool DecodeEntry(const uint8_t* raw12, bytes::ByteOrder order, IfdEntry* entry) {
   if (raw12 == nullptr || entry == nullptr) return false;
   *entry = IfdEntry{};
-  entry->tag = Read16(raw12, order);
-  entry->type = Read16(raw12 + 2, order);
-  entry->count = Read32(raw12 + 4, order);
+  entry->tag = bytes::Read16(raw12, order);
+  entry->type = bytes::Read16(raw12 + 2, order);
+  entry->count = bytes::Read32(raw12 + 4, order);
   const uint32_t size = EntryValueSize(entry);
   if (size == 0) return false;
   const uint8_t* v = raw12 + 8;
   if (size > 4) {
-    entry->value = Read32(v, order);
+    entry->value = bytes::Read32(v, order);
   } else if (IsByteLike(entry->type)) {
     entry->value = PackBytes(v, size);
   } else if (entry->type == kTypeShort) {
     const uint32_t shorts = InlineShorts(*entry);
-    entry->value = shorts == 1   ? Read16(v, order)
-                   : shorts == 2 ? uint32_t{Read16(v, order)} << 16 | Read16(v + 2, order)
+    entry->value = shorts == 1   ? bytes::Read16(v, order)
+                   : shorts == 2 ? uint32_t{bytes::Read16(v, order)} << 16 | bytes::Read16(v + 2, order)
                                  : 0;
   } else {  // LONG or SLONG, count 1
-    entry->value = Read32(v, order);
+    entry->value = bytes::Read32(v, order);
   }
   return true;
 }
 
-bool EncodeEntry(uint8_t* raw12, ByteOrder order, const IfdEntry& entry) {
+bool EncodeEntry(uint8_t* raw12, bytes::ByteOrder order, const IfdEntry& entry) {
   if (raw12 == nullptr) return false;
-  Write16(raw12, entry.tag, order);
-  Write16(raw12 + 2, entry.type, order);
-  Write32(raw12 + 4, entry.count, order);
-  Write32(raw12 + 8, 0, order);
+  bytes::Write16(raw12, entry.tag, order);
+  bytes::Write16(raw12 + 2, entry.type, order);
+  bytes::Write32(raw12 + 4, entry.count, order);
+  bytes::Write32(raw12 + 8, 0, order);
   const uint32_t size = EntryValueSize(&entry);
   if (size == 0) {
-    Write32(raw12 + 4, 0, order);
+    bytes::Write32(raw12 + 4, 0, order);
     return false;
   }
   uint8_t* v = raw12 + 8;
   if (size > 4) {
-    Write32(v, entry.value, order);
+    bytes::Write32(v, entry.value, order);
   } else if (IsByteLike(entry.type)) {
     UnpackBytes(entry.value, size, v);
   } else if (entry.type == kTypeShort) {
     if (InlineShorts(entry) == 1) {
-      Write16(v, static_cast<uint16_t>(entry.value), order);
+      bytes::Write16(v, static_cast<uint16_t>(entry.value), order);
     } else if (InlineShorts(entry) == 2) {
-      Write16(v, static_cast<uint16_t>(entry.value >> 16), order);
-      Write16(v + 2, static_cast<uint16_t>(entry.value), order);
+      bytes::Write16(v, static_cast<uint16_t>(entry.value >> 16), order);
+      bytes::Write16(v + 2, static_cast<uint16_t>(entry.value), order);
     }
   } else {
-    Write32(v, entry.value, order);
+    bytes::Write32(v, entry.value, order);
   }
   return true;
 }
@@ -145,7 +145,7 @@ uint32_t CopyInlineValue(const IfdEntry& entry, uint32_t value_size, void* buffe
 }
 
 uint32_t DecodeValueBytes(const uint8_t* source, uint32_t value_size, uint16_t type,
-                          ByteOrder order, void* buffer, uint32_t capacity) {
+                          bytes::ByteOrder order, void* buffer, uint32_t capacity) {
   if (buffer == nullptr) return 0;
   auto* out = static_cast<uint8_t*>(buffer);
   std::memset(out, 0, capacity);
@@ -158,11 +158,11 @@ uint32_t DecodeValueBytes(const uint8_t* source, uint32_t value_size, uint16_t t
     const uint8_t* in = source + uint64_t{i} * element;
     uint8_t* at = out + uint64_t{i} * element;
     if (element == 2) {
-      const uint16_t v = Read16(in, order);
+      const uint16_t v = bytes::Read16(in, order);
       std::memcpy(at, &v, 2);
     } else {
       for (uint32_t half = 0; half < element; half += 4) {
-        const uint32_t v = Read32(in + half, order);
+        const uint32_t v = bytes::Read32(in + half, order);
         std::memcpy(at + half, &v, 4);
       }
     }

@@ -50,10 +50,10 @@ uint32_t EntryValueSize(const IfdEntry* entry);
 // Decodes the 12 bytes at `raw12` (the caller guarantees all 12). True when
 // the entry carries a value, false when its value size is 0 (tag, type and
 // count are still filled, `value` is 0) or a pointer is null.
-bool DecodeEntry(const uint8_t* raw12, ByteOrder order, IfdEntry* entry);
+bool DecodeEntry(const uint8_t* raw12, bytes::ByteOrder order, IfdEntry* entry);
 // The inverse; writes all 12 bytes. A value size of 0 stores count 0 and
 // gives false.
-bool EncodeEntry(uint8_t* raw12, ByteOrder order, const IfdEntry& entry);
+bool EncodeEntry(uint8_t* raw12, bytes::ByteOrder order, const IfdEntry& entry);
 
 // Both conversions clear the whole buffer (`capacity` bytes) first and return
 // the number of items delivered: bytes for BYTE, ASCII and UNDEFINED (ASCII is
@@ -66,7 +66,7 @@ uint32_t CopyInlineValue(const IfdEntry& entry, uint32_t value_size, void* buffe
 // For larger values: `source` holds the `value_size` stored bytes (checked
 // by the caller).
 uint32_t DecodeValueBytes(const uint8_t* source, uint32_t value_size, uint16_t type,
-                          ByteOrder order, void* buffer, uint32_t capacity);
+                          bytes::ByteOrder order, void* buffer, uint32_t capacity);
 
 }  // namespace veltora::exif
 

@@ -23,7 +23,6 @@
 namespace {
 
 using veltora::edit::BlockEntry;
-using veltora::exif::kLittleEndian;
 
 void Check(bool condition) {
   if (!condition) std::abort();
@@ -33,7 +32,7 @@ using Directory = std::map<uint16_t, BlockEntry>;
 
 Directory Read(std::span<const uint8_t> tiff, uint32_t offset) {
   Directory out;
-  const auto dir = veltora::edit::ReadBlockDirectory(tiff, kLittleEndian, offset);
+  const auto dir = veltora::edit::ReadBlockDirectory(tiff, veltora::bytes::kLittleEndian, offset);
   Check(dir.has_value());
   for (const BlockEntry& e : dir->entries) out.emplace(e.entry.tag, e);
   return out;
@@ -134,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (thumb != nullptr && (thumb->mask1 & TIFF_M1_JPEG_INTERCHANGE_FORMAT) != 0 &&
       (thumb->mask1 & TIFF_M1_JPEG_INTERCHANGE_FORMAT_LENGTH) != 0) {
-    const auto link = veltora::edit::ReadBlockDirectory(tiff, kLittleEndian, 8)->link;
+    const auto link = veltora::edit::ReadBlockDirectory(tiff, veltora::bytes::kLittleEndian, 8)->link;
     Check(link.has_value());
     const Directory ifd1 = Read(tiff, *link);
     const uint32_t at = ifd1.at(513).entry.value;

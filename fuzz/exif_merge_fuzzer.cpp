@@ -27,7 +27,6 @@ namespace {
 
 using veltora::edit::BlockDirectory;
 using veltora::edit::BlockEntry;
-using veltora::exif::ByteOrder;
 
 // Bytes at the input's end that make the records.
 constexpr size_t kRecordBytes = 1024;
@@ -40,11 +39,11 @@ void Check(bool condition) {
 
 struct Tiff {
   std::span<const uint8_t> bytes;
-  ByteOrder order;
+  veltora::bytes::ByteOrder order;
 };
 
 std::optional<BlockDirectory> Ifd0(const Tiff& t) {
-  return veltora::edit::ReadBlockDirectory(t.bytes, t.order, veltora::exif::Read32(&t.bytes[4], t.order));
+  return veltora::edit::ReadBlockDirectory(t.bytes, t.order, veltora::bytes::Read32(&t.bytes[4], t.order));
 }
 
 std::optional<BlockDirectory> ExifIfd(const Tiff& t) {
@@ -72,7 +71,7 @@ std::optional<BlockEntry> Only(const std::optional<BlockDirectory>& dir, uint16_
 }
 
 void CheckReplaced(const ImageInfoList* list, uint32_t kind, const std::optional<BlockDirectory>& before,
-                   const std::optional<BlockDirectory>& after, ByteOrder order) {
+                   const std::optional<BlockDirectory>& after, veltora::bytes::ByteOrder order) {
   for (const auto& r : veltora::create::RecordEntries(list, kind, order)) {
     if (r.bytes.size() > 4) continue;
     const auto old_entry = Only(before, r.tag);
@@ -115,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(segment.size() >= 18 && segment.size() <= veltora::create::kSegmentBufferSize);
   Check(segment.size() == 2u + (uint32_t{segment[2]} << 8 | segment[3]));
   Check(merged->growth == static_cast<int32_t>(segment.size()) - 2 - merged->old_length);
-  const ByteOrder order = segment[10] == 'I' ? veltora::exif::kLittleEndian : veltora::exif::kBigEndian;
+  const veltora::bytes::ByteOrder order = segment[10] == 'I' ? veltora::bytes::kLittleEndian : veltora::bytes::kBigEndian;
   // What the reader made of the source segment it still makes of the new one.
   const std::vector<uint8_t> old_file = AsFile(app1.first(size_t{2} + merged->old_length));
   const std::vector<uint8_t> new_file = AsFile(segment);

@@ -14,7 +14,7 @@ constexpr uint64_t kFileHeaderSize = 14;
 // back into the headers is ignored (the rows then follow the colour table),
 // since writers that leave it zero exist.
 std::optional<uint64_t> RowsOffset(Bytes bytes) {
-  const std::optional<uint32_t> off = exif::ByteView(bytes, exif::kLittleEndian).U32(10);
+  const std::optional<uint32_t> off = bytes::ByteView(bytes, bytes::kLittleEndian).U32(10);
   if (!off || *off < kFileHeaderSize + 12) return std::nullopt;
   return *off - kFileHeaderSize;
 }

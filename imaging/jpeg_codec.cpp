@@ -37,11 +37,11 @@ bool IsArithmeticFrame(uint16_t marker) {
 
 // The JFIF density, in units of dots per inch (1) or per centimetre (2);
 // unit 0 gives only the pixels' aspect, which says nothing of their size.
-void ReadJfifDensity(const exif::ByteView& file, const exif::JpegSegment& app0, JpegLayout* layout) {
+void ReadJfifDensity(const bytes::ByteView& file, const exif::JpegSegment& app0, JpegLayout* layout) {
   static constexpr uint8_t kJfif[5] = {'J', 'F', 'I', 'F', 0};
-  const std::optional<exif::ByteView> body = file.Sub(app0.position + 4, 12);
+  const std::optional<bytes::ByteView> body = file.Sub(app0.position + 4, 12);
   if (!body || std::memcmp(body->data(), kJfif, 5) != 0) return;
-  exif::ByteCursor fields(*body, 7);
+  bytes::ByteCursor fields(*body, 7);
   const uint8_t units = fields.U8();
   const double x = fields.U16(), y = fields.U16();
   if (!fields.ok() || x == 0 || y == 0) return;
@@ -52,7 +52,7 @@ void ReadJfifDensity(const exif::ByteView& file, const exif::JpegSegment& app0, 
 
 JpegLayout ReadLayout(Bytes bytes) {
   JpegLayout layout;
-  const exif::ByteView file(bytes, exif::kBigEndian);
+  const bytes::ByteView file(bytes, bytes::kBigEndian);
   exif::JpegSegmentWalker walk(0, exif::SoiRule::kStandalone);
   while (const auto segment = walk.Next(bytes)) {
     if (segment->marker == exif::kJpegApp0 && layout.x_pixels_per_metre == 0) {

@@ -30,7 +30,7 @@ struct Channel {
 
 int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optional<uint64_t> bits_offset,
                         Bitmap* out, FileInformation* info, int32_t memory_kind) {
-  const exif::ByteView view(dib, exif::kLittleEndian);
+  const bytes::ByteView view(dib, bytes::kLittleEndian);
   const std::optional<uint32_t> declared_size = view.U32(0);
   if (!declared_size) return kErrorCorrupt;
   const uint32_t header_size = rules == DibRules::kHost ? kDibHeaderSize : *declared_size;
@@ -42,7 +42,7 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
   uint32_t masks[3] = {0, 0, 0};
   uint64_t table_offset = header_size;
   if (header_size == 12) {
-    exif::ByteCursor core(view, 4);
+    bytes::ByteCursor core(view, 4);
     width = core.U16();
     height = core.U16();
     core.Skip(2);  // planes
@@ -50,7 +50,7 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
     if (!core.ok()) return kErrorCorrupt;
     entry_size = 3;
   } else if (header_size >= kDibHeaderSize) {
-    exif::ByteCursor fields(view, 4);
+    bytes::ByteCursor fields(view, 4);
     width = static_cast<int32_t>(fields.U32());
     height = static_cast<int32_t>(fields.U32());
     fields.Skip(2);  // planes
@@ -63,7 +63,7 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
     if (!fields.ok()) return kErrorCorrupt;
     if (compression == kBiBitfields) {
       // Masks follow a 40-byte header; longer headers hold them at 40.
-      exif::ByteCursor mask_fields(view, kDibHeaderSize);
+      bytes::ByteCursor mask_fields(view, kDibHeaderSize);
       for (uint32_t& mask : masks) mask = mask_fields.U32();
       if (!mask_fields.ok()) return kErrorCorrupt;
       if (header_size == kDibHeaderSize) table_offset += 12;
@@ -100,7 +100,7 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
   const uint64_t rows_at = bits_offset.value_or(table_offset + table_entries * entry_size);
   const uint64_t stride = ((static_cast<uint64_t>(width) * bits + 31) / 32) * 4;
   // Coded rows take what the data holds; plain rows must all be there.
-  const std::optional<exif::ByteView> rows =
+  const std::optional<bytes::ByteView> rows =
       rle ? view.From(rows_at) : view.Sub(rows_at, stride * static_cast<uint64_t>(height));
   if (!rows) return kErrorCorrupt;
 
@@ -116,7 +116,7 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
     // At most 256 entries at 8 bits a pixel.
     for (size_t i = 0; i < usable; ++i) {
       const uint64_t at = table_offset + i * entry_size;
-      const std::optional<exif::ByteView> entry = view.Sub(at, entry_size);
+      const std::optional<bytes::ByteView> entry = view.Sub(at, entry_size);
       if (!entry) break;  // a short table leaves black entries
       const uint8_t* q = entry->data();
       out->palette[i] = RgbQuad{q[0], q[1], q[2], 0};
@@ -142,7 +142,7 @@ int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optio
     }
     const size_t in_bpp = bits / 8u;
     for (int64_t x = 0; x < width; ++x, s += in_bpp, d += 3) {
-      const uint32_t p = bits == 16 ? exif::Read16(s, exif::kLittleEndian) : exif::Read32(s, exif::kLittleEndian);
+      const uint32_t p = bits == 16 ? bytes::Read16(s, bytes::kLittleEndian) : bytes::Read32(s, bytes::kLittleEndian);
       d[0] = blue.Get(p);
       d[1] = green.Get(p);
       d[2] = red.Get(p);

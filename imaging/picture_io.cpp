@@ -117,7 +117,7 @@ namespace {
 // data. False when a marker other than a restart, a further scan, a table or
 // a fill byte interrupts it.
 bool ScanDataIsClean(const uint8_t* buffer, size_t length, size_t p) {
-  const exif::ByteView view(buffer, length, exif::kBigEndian);
+  const bytes::ByteView view(buffer, length, bytes::kBigEndian);
   // Every step moves p forward by at least 1, so the walk ends.
   while (p + 1 < length) {
     if (buffer[p] != 0xFF) {

@@ -155,12 +155,12 @@ bool WriteAll(PngJob* job, const PngWriteLayout* layout, png_bytepp rows) {
 // rows are allocated.
 bool DataCanFill(Bytes bytes, const PngJob& job) {
   constexpr uint64_t kMaxDeflateRatio = 1032;
-  const exif::ByteView file(bytes, exif::kBigEndian);
+  const bytes::ByteView file(bytes, bytes::kBigEndian);
   uint64_t held = 0;
   // Each step moves at least 12 bytes forward, so the walk ends.
   for (uint64_t pos = 8; file.Contains(pos, 8);) {
     const uint64_t length = file.U32(pos).value_or(0);
-    const std::optional<exif::ByteView> type = file.Sub(pos + 4, 4);
+    const std::optional<bytes::ByteView> type = file.Sub(pos + 4, 4);
     const uint64_t present = std::min<uint64_t>(length, file.size() - pos - 8);
     if (std::memcmp(type->data(), "IDAT", 4) == 0) held += present;
     if (std::memcmp(type->data(), "IEND", 4) == 0) break;

@@ -53,9 +53,9 @@ uint8_t PixelOf(uint8_t byte, uint32_t i, bool four_bits) {
 
 }  // namespace
 
-void DecodeRleRows(exif::ByteView data, Bitmap* out) {
+void DecodeRleRows(bytes::ByteView data, Bitmap* out) {
   RowWriter rows(out);
-  exif::ByteCursor in(data);
+  bytes::ByteCursor in(data);
   while (!rows.Done()) {
     const uint8_t count = in.U8(), value = in.U8();
     if (!in.ok()) return;
@@ -73,7 +73,7 @@ void DecodeRleRows(exif::ByteView data, Bitmap* out) {
       rows.Move(dx, dy);
     } else {  // `value` pixels as they are, padded to an even byte count
       const uint32_t bytes = rows.four_bits() ? (value + 1u) / 2 : value;
-      const exif::ByteView group = in.Take(bytes);
+      const bytes::ByteView group = in.Take(bytes);
       if (!in.ok()) return;
       for (uint32_t i = 0; i < value; ++i) {
         rows.Put(PixelOf(group.data()[rows.four_bits() ? i / 2 : i], i, rows.four_bits()));

@@ -17,7 +17,7 @@ namespace veltora::imaging {
 // keeps what it decoded, as viewers show such files. Runs reaching past the
 // right edge are cut there. Every read stays inside `data`; the work is
 // bounded by its size (a code of two bytes paints at most 255 pixels).
-void DecodeRleRows(exif::ByteView data, Bitmap* out);
+void DecodeRleRows(bytes::ByteView data, Bitmap* out);
 
 }  // namespace veltora::imaging
 

@@ -73,7 +73,7 @@ HRESULT ParseExifSegment(std::span<const uint8_t> segment, ImageInfoList* list, 
       std::memcmp(segment.data() + 4, "Exif", 4) != 0) {
     return E_FAIL;
   }
-  const uint32_t length = exif::Read16(segment.data() + 2, exif::kBigEndian);
+  const uint32_t length = bytes::Read16(segment.data() + 2, bytes::kBigEndian);
   const uint32_t declared = (length - kApp1LengthOverhead) & 0xFFFF;
   const size_t size = std::min<size_t>(declared, segment.size() - kApp1HeaderSize);
   return ParseTiffBlock(segment.data() + kApp1HeaderSize, static_cast<uint32_t>(size), list, flags);

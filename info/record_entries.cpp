@@ -10,7 +10,6 @@
 namespace veltora::info {
 namespace {
 
-using exif::ByteView;
 
 // The largest data that still lies in the entry itself.
 constexpr uint64_t kInlineSize = 4;
@@ -18,16 +17,16 @@ constexpr uint64_t kInlineSize = 4;
 constexpr uint64_t kValueFieldOffset = 8;
 
 
-uint16_t U16Or0(ByteView block, uint64_t at) { return block.U16(at).value_or(0); }
-uint32_t U32Or0(ByteView block, uint64_t at) { return block.U32(at).value_or(0); }
+uint16_t U16Or0(bytes::ByteView block, uint64_t at) { return block.U16(at).value_or(0); }
+uint32_t U32Or0(bytes::ByteView block, uint64_t at) { return block.U32(at).value_or(0); }
 
 // SHORT data gives its 16-bit value, any other type the 32-bit one.
-uint32_t SizedValue(const EntryData& entry, ByteView block) {
+uint32_t SizedValue(const EntryData& entry, bytes::ByteView block) {
   return entry.type == exif::kTypeShort ? U16Or0(block, entry.position) : U32Or0(block, entry.position);
 }
 
 template <typename Pair>
-void ReadPairs(const EntryData& entry, ByteView block, uint32_t n, Pair* out) {
+void ReadPairs(const EntryData& entry, bytes::ByteView block, uint32_t n, Pair* out) {
   for (uint32_t i = 0; i < n; ++i) {
     const uint64_t at = entry.position + uint64_t{i} * 8;
     out[i].numerator = static_cast<decltype(out[i].numerator)>(U32Or0(block, at));
@@ -35,8 +34,8 @@ void ReadPairs(const EntryData& entry, ByteView block, uint32_t n, Pair* out) {
   }
 }
 
-void StoreText(const EntryData& entry, ByteView block, bool cut_to_count, CString* text) {
-  const std::optional<ByteView> rest = block.From(entry.position);
+void StoreText(const EntryData& entry, bytes::ByteView block, bool cut_to_count, CString* text) {
+  const std::optional<bytes::ByteView> rest = block.From(entry.position);
   if (!rest) return;
   uint64_t limit = rest->size();
   if (cut_to_count) limit = std::min<uint64_t>(limit, entry.count);
@@ -54,7 +53,7 @@ bool TakesFourBytes(const RecordField& field) {
          (field.directory == FieldDirectory::kGps && field.tag == exif::kTagGpsVersionId);
 }
 
-void StoreFourBytes(const RecordField& field, const EntryData& entry, ByteView block, void* out) {
+void StoreFourBytes(const RecordField& field, const EntryData& entry, bytes::ByteView block, void* out) {
   const uint64_t n = TakesFourBytes(field) ? 4 : std::min<uint64_t>(entry.size, 4);
   std::memset(out, 0, 4);
   for (uint64_t i = 0; i < n; ++i) {
@@ -64,7 +63,7 @@ void StoreFourBytes(const RecordField& field, const EntryData& entry, ByteView b
 
 // `count` elements of `width` bytes; false when they are not all in the block.
 template <typename T>
-bool StoreArray(const EntryData& entry, ByteView block, uint32_t width, HostArray<T>* array) {
+bool StoreArray(const EntryData& entry, bytes::ByteView block, uint32_t width, HostArray<T>* array) {
   if (!block.Contains(entry.position, uint64_t{entry.count} * width)) return false;
   std::vector<T> elements(entry.count);
   for (uint32_t i = 0; i < entry.count; ++i) {
@@ -77,7 +76,7 @@ bool StoreArray(const EntryData& entry, ByteView block, uint32_t width, HostArra
   return true;
 }
 
-bool StoreValue(const RecordField& field, const EntryData& entry, ByteView block, void* record) {
+bool StoreValue(const RecordField& field, const EntryData& entry, bytes::ByteView block, void* record) {
   const uint32_t at = field.offset;
   switch (field.kind) {
     case FieldKind::kU8:
@@ -117,7 +116,7 @@ bool StoreValue(const RecordField& field, const EntryData& entry, ByteView block
       StoreFourBytes(field, entry, block, FieldAt<uint8_t>(record, at));
       return true;
     case FieldKind::kBlob: {
-      const std::optional<ByteView> bytes = block.Sub(entry.position, entry.count);
+      const std::optional<bytes::ByteView> bytes = block.Sub(entry.position, entry.count);
       if (!bytes) return false;
       // A view of the block in memory, so its size fits the size type.
       const auto size = static_cast<size_t>(bytes->size());
@@ -141,8 +140,8 @@ bool StoreValue(const RecordField& field, const EntryData& entry, ByteView block
 
 }  // namespace
 
-std::optional<EntryData> ReadEntry(ByteView block, uint64_t at) {
-  exif::ByteCursor cursor(block, at);
+std::optional<EntryData> ReadEntry(bytes::ByteView block, uint64_t at) {
+  bytes::ByteCursor cursor(block, at);
   EntryData entry;
   entry.tag = cursor.U16();
   entry.type = cursor.U16();
@@ -161,7 +160,7 @@ const RecordField* FindField(const RecordSchema& schema, FieldDirectory director
   return nullptr;
 }
 
-void StoreField(const RecordField& field, const EntryData& entry, ByteView block, void* record) {
+void StoreField(const RecordField& field, const EntryData& entry, bytes::ByteView block, void* record) {
   if (StoreValue(field, entry, block, record)) MarkFieldPresent(field, record);
 }
 

@@ -29,14 +29,14 @@ struct EntryData {
 
 // The entry whose 12 bytes start at `at`; nullopt when they are not all in
 // the block.
-std::optional<EntryData> ReadEntry(exif::ByteView block, uint64_t at);
+std::optional<EntryData> ReadEntry(bytes::ByteView block, uint64_t at);
 
 // Hands every entry of a directory of `count` entries starting at `first`
 // to `handle`, in order. An entry whose 12 bytes or whose data would pass
 // the end of the block is skipped and the walk goes on. A directory is
 // walked once and never followed into another, so it always ends.
 template <typename Handle>
-void ForEachEntry(exif::ByteView block, uint64_t first, uint32_t count, Handle&& handle) {
+void ForEachEntry(bytes::ByteView block, uint64_t first, uint32_t count, Handle&& handle) {
   for (uint32_t i = 0; i < count; ++i) {
     const std::optional<EntryData> entry = ReadEntry(block, first + uint64_t{i} * exif::kEntrySize);
     if (entry && block.Contains(entry->position, entry->size)) handle(*entry);
@@ -55,7 +55,7 @@ const RecordField* FindField(const RecordSchema& schema, FieldDirectory director
 // blob or array whose bytes are not all in the block is not stored and its
 // bit stays clear. Throws std::bad_alloc when memory for a text, blob or
 // array is short.
-void StoreField(const RecordField& field, const EntryData& entry, exif::ByteView block, void* record);
+void StoreField(const RecordField& field, const EntryData& entry, bytes::ByteView block, void* record);
 
 }  // namespace veltora::info
 

@@ -12,7 +12,6 @@
 namespace veltora::info {
 namespace {
 
-using exif::ByteView;
 
 // IFD0 cannot start inside the 8-byte TIFF header.
 constexpr uint32_t kMinIfd0Offset = 8;
@@ -32,7 +31,7 @@ const RecordSchema& SchemaOf(uint32_t type) { return *FindRecordSchema(type); }
 // `count_strictly_inside` asks for the count's two bytes to end before the
 // block does, as the IFD0 pointers do.
 template <typename Parse>
-exif::Outcome FollowPointer(ByteView block, const EntryData& pointer, bool count_strictly_inside,
+exif::Outcome FollowPointer(bytes::ByteView block, const EntryData& pointer, bool count_strictly_inside,
                             Parse&& parse) {
   const std::optional<uint32_t> offset = block.U32(pointer.position);
   if (!offset) return exif::Outcome::kAbsent;
@@ -51,7 +50,7 @@ exif::Outcome FollowPointer(ByteView block, const EntryData& pointer, bool count
 // `directory` is stored, then `other` sees it.
 template <typename Other>
 void StoreDirectory(void* record, const RecordSchema& schema, FieldDirectory directory, uint16_t count,
-                    ByteView block, uint64_t first_entry, Other&& other) {
+                    bytes::ByteView block, uint64_t first_entry, Other&& other) {
   ForEachEntry(block, first_entry, count, [&](const EntryData& entry) {
     if (const RecordField* field = FindField(schema, directory, entry.tag)) {
       StoreField(*field, entry, block, record);
@@ -75,13 +74,13 @@ OwnedRecord NewRecordIf(uint32_t flags, uint32_t type) {
 
 }  // namespace
 
-exif::Outcome ParseExifIfd(ExifInfo* record, uint16_t count, ByteView block, uint64_t first_entry) {
+exif::Outcome ParseExifIfd(ExifInfo* record, uint16_t count, bytes::ByteView block, uint64_t first_entry) {
   if (record == nullptr) return exif::Outcome::kRefused;
   StoreDirectory(record, SchemaOf(INFO_EXIF), FieldDirectory::kExif, count, block, first_entry,
                  [&](const EntryData& entry) {
                    if (entry.tag != exif::kTagInteropIfdPointer) return;
                    const exif::Outcome read = FollowPointer(block, entry, false, [&](uint16_t m, uint64_t first) {
-                     const ByteView cut = *block.Sub(0, block.size() & kInteropSizeMask);
+                     const bytes::ByteView cut = *block.Sub(0, block.size() & kInteropSizeMask);
                      return ParseInteropIfd(record, m, cut, first);
                    });
                    if (Done(read)) record->mask_h |= EXIF_H_INTEROP_IFD;
@@ -89,21 +88,21 @@ exif::Outcome ParseExifIfd(ExifInfo* record, uint16_t count, ByteView block, uin
   return exif::Outcome::kDone;
 }
 
-exif::Outcome ParseInteropIfd(ExifInfo* record, uint16_t count, ByteView block, uint64_t first_entry) {
+exif::Outcome ParseInteropIfd(ExifInfo* record, uint16_t count, bytes::ByteView block, uint64_t first_entry) {
   if (record == nullptr) return exif::Outcome::kRefused;
   StoreDirectory(record, SchemaOf(INFO_EXIF), FieldDirectory::kInterop, count, block, first_entry,
                  [](const EntryData&) {});
   return exif::Outcome::kDone;
 }
 
-exif::Outcome ParseGpsIfd(GpsInfo* record, uint16_t count, ByteView block, uint64_t first_entry) {
+exif::Outcome ParseGpsIfd(GpsInfo* record, uint16_t count, bytes::ByteView block, uint64_t first_entry) {
   if (record == nullptr) return exif::Outcome::kRefused;
   StoreDirectory(record, SchemaOf(INFO_GPS), FieldDirectory::kGps, count, block, first_entry,
                  [](const EntryData&) {});
   return exif::Outcome::kDone;
 }
 
-int64_t ParseIfd(ByteView block, uint32_t ifd_offset, const ParseContext& context) {
+int64_t ParseIfd(bytes::ByteView block, uint32_t ifd_offset, const ParseContext& context) {
   const uint64_t first_entry = uint64_t{ifd_offset} + 2;
   if (block.size() <= first_entry) return -1;
   const uint16_t count = block.U16(ifd_offset).value_or(0);
@@ -136,10 +135,10 @@ int64_t ParseIfd(ByteView block, uint32_t ifd_offset, const ParseContext& contex
 
 HRESULT ParseTiffBlock(const uint8_t* data, uint32_t size, ImageInfoList* list, uint32_t flags) {
   if (data == nullptr || list == nullptr || (flags & INFO_REQUEST_MASK) == 0) return E_INVALIDARG;
-  const ByteView bytes(data, size, exif::kLittleEndian);
+  const bytes::ByteView bytes(data, size, bytes::kLittleEndian);
   const std::optional<uint16_t> mark = bytes.U16(0);
   if (mark != kMarkLittleEndian && mark != kMarkBigEndian) return E_FAIL;
-  const ByteView block = bytes.WithOrder(*mark == kMarkBigEndian ? exif::kBigEndian : exif::kLittleEndian);
+  const bytes::ByteView block = bytes.WithOrder(*mark == kMarkBigEndian ? bytes::kBigEndian : bytes::kLittleEndian);
   const std::optional<uint16_t> magic = block.U16(2);
   const std::optional<uint32_t> ifd0 = block.U32(4);
   if (!magic || *magic == kSwappedMagic || !ifd0 || *ifd0 < kMinIfd0Offset) return E_FAIL;

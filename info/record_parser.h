@@ -49,14 +49,14 @@ struct ParseContext {
 // outside the block is not followed; a followed one sets the TiffInfo's
 // "read" bit). Returns the position of the directory's next-directory link,
 // or -1 when the count or the entries pass the end of the block.
-[[nodiscard]] int64_t ParseIfd(exif::ByteView block, uint32_t ifd_offset, const ParseContext& context);
+[[nodiscard]] int64_t ParseIfd(bytes::ByteView block, uint32_t ifd_offset, const ParseContext& context);
 
 // The sub-directories: `count` entries from `first_entry`; done when walked,
 // refused when the record is null. ParseExifIfd follows the
 // Interoperability pointer into ParseInteropIfd, which sets EXIF_H_INTEROP_IFD.
-exif::Outcome ParseExifIfd(ExifInfo* record, uint16_t count, exif::ByteView block, uint64_t first_entry);
-exif::Outcome ParseGpsIfd(GpsInfo* record, uint16_t count, exif::ByteView block, uint64_t first_entry);
-exif::Outcome ParseInteropIfd(ExifInfo* record, uint16_t count, exif::ByteView block,
+exif::Outcome ParseExifIfd(ExifInfo* record, uint16_t count, bytes::ByteView block, uint64_t first_entry);
+exif::Outcome ParseGpsIfd(GpsInfo* record, uint16_t count, bytes::ByteView block, uint64_t first_entry);
+exif::Outcome ParseInteropIfd(ExifInfo* record, uint16_t count, bytes::ByteView block,
                               uint64_t first_entry);
 
 }  // namespace veltora::info

@@ -57,7 +57,7 @@ OwnedSummary NewSummary() {
 // The summary of a decoded DIB: width, height and depth of its header.
 OwnedSummary SummaryFromDecode(const char* path, int32_t mode) {
   const std::vector<uint8_t> dib = imaging::LoadDibCopy(path, mode);
-  const exif::ByteView header(dib, exif::kLittleEndian);
+  const bytes::ByteView header(dib, bytes::kLittleEndian);
   const std::optional<uint32_t> width = header.U32(offsetof(BITMAPINFOHEADER, biWidth));
   const std::optional<uint32_t> height = header.U32(offsetof(BITMAPINFOHEADER, biHeight));
   const std::optional<uint16_t> bits = header.U16(offsetof(BITMAPINFOHEADER, biBitCount));

@@ -14,7 +14,7 @@ constexpr uint64_t kMax64 = std::numeric_limits<uint64_t>::max();
 
 TEST(ByteViewTest, RangeChecksNeverWrap) {
   const std::vector<uint8_t> bytes(16, 0xAB);
-  const ByteView view(bytes, kLittleEndian);
+  const bytes::ByteView view(bytes, bytes::kLittleEndian);
   struct {
     uint64_t off, n;
     bool inside;
@@ -42,14 +42,14 @@ TEST(ByteViewTest, RangeChecksNeverWrap) {
 
 TEST(ByteViewTest, ReadsInBothOrdersAndSubViewsKeepTheOrder) {
   const std::vector<uint8_t> bytes = {0x01, 0x02, 0x03, 0x04, 0x05};
-  const ByteView le(bytes, kLittleEndian);
-  const ByteView be(bytes, kBigEndian);
+  const bytes::ByteView le(bytes, bytes::kLittleEndian);
+  const bytes::ByteView be(bytes, bytes::kBigEndian);
   EXPECT_EQ(*le.U16(0), 0x0201);
   EXPECT_EQ(*be.U16(0), 0x0102);
   EXPECT_EQ(*le.U32(1), 0x05040302u);
   EXPECT_EQ(*be.U32(1), 0x02030405u);
   // Any non-zero order flag is big-endian.
-  EXPECT_EQ(*ByteView(bytes, 0x4D4D).U16(0), 0x0102);
+  EXPECT_EQ(*bytes::ByteView(bytes, 0x4D4D).U16(0), 0x0102);
   const auto sub = be.Sub(1, 4);
   ASSERT_TRUE(sub);
   EXPECT_EQ(*sub->U32(0), 0x02030405u);
@@ -58,7 +58,7 @@ TEST(ByteViewTest, ReadsInBothOrdersAndSubViewsKeepTheOrder) {
 
 TEST(ByteCursorTest, ErrorIsStickyAndPositionStops) {
   const std::vector<uint8_t> bytes = {0x4D, 0x4D, 0x00, 0x2A, 0x00, 0x00, 0x00, 0x08, 0xEE};
-  ByteCursor cursor(ByteView(bytes, kBigEndian));
+  bytes::ByteCursor cursor(bytes::ByteView(bytes, bytes::kBigEndian));
   EXPECT_EQ(cursor.U16(), 0x4D4D);
   EXPECT_EQ(cursor.U16(), 42);
   EXPECT_EQ(cursor.U32(), 8u);
@@ -73,16 +73,16 @@ TEST(ByteCursorTest, ErrorIsStickyAndPositionStops) {
 
 TEST(ByteCursorTest, SkipAndTakeAreBoundedAndAStartPastTheEndIsAnError) {
   const std::vector<uint8_t> bytes(10, 7);
-  ByteCursor cursor(ByteView(bytes, kLittleEndian));
+  bytes::ByteCursor cursor(bytes::ByteView(bytes, bytes::kLittleEndian));
   EXPECT_TRUE(cursor.Skip(4));
   EXPECT_EQ(cursor.Take(6).size(), 6u);
   EXPECT_TRUE(cursor.ok());
   EXPECT_EQ(cursor.remaining(), 0u);
   EXPECT_FALSE(cursor.Skip(kMax64));
-  ByteCursor past(ByteView(bytes, kLittleEndian), 11);
+  bytes::ByteCursor past(bytes::ByteView(bytes, bytes::kLittleEndian), 11);
   EXPECT_FALSE(past.ok());
   EXPECT_EQ(past.U8(), 0);
-  ByteCursor at_end(ByteView(bytes, kLittleEndian), 10);
+  bytes::ByteCursor at_end(bytes::ByteView(bytes, bytes::kLittleEndian), 10);
   EXPECT_TRUE(at_end.ok());
   EXPECT_EQ(at_end.U8(), 0);
   EXPECT_FALSE(at_end.ok());

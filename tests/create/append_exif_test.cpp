@@ -52,7 +52,7 @@ struct Segment {
 };
 Segment App1(const std::vector<uint8_t>& file) {
   const auto at = static_cast<size_t>(create::FindJpegMarker(0xFFE1, file));
-  return {at, size_t{2} + exif::Read16(&file[at + 2], exif::kBigEndian)};
+  return {at, size_t{2} + bytes::Read16(&file[at + 2], bytes::kBigEndian)};
 }
 
 // That nothing else changes is held against exiftool and exiv2 over the

@@ -26,7 +26,7 @@ std::vector<uint8_t> Tiff(const std::vector<uint8_t>& segment) {
 // The entries of the directory at `offset` of a built (little-endian) block.
 std::map<uint16_t, edit::BlockEntry> Entries(const std::vector<uint8_t>& tiff, uint32_t offset) {
   std::map<uint16_t, edit::BlockEntry> out;
-  const auto dir = edit::ReadBlockDirectory(tiff, exif::kLittleEndian, offset);
+  const auto dir = edit::ReadBlockDirectory(tiff, bytes::kLittleEndian, offset);
   if (dir) {
     for (const auto& e : dir->entries) out[e.entry.tag] = e;
   }
@@ -82,7 +82,7 @@ TEST(ExifBlockBuilderTest, ValuePlacement) {
   const uint32_t values = 8 + 2 + 5 * 12 + 4;
   EXPECT_EQ(std::tuple(ifd0[272].entry.count, ifd0[272].entry.value, ifd0[318].entry.value),
             std::tuple(5u, values, values + 6));
-  EXPECT_EQ(exif::Read32(&tiff[values + 6], exif::kLittleEndian), 70000u);
+  EXPECT_EQ(bytes::Read32(&tiff[values + 6], bytes::kLittleEndian), 70000u);
   const uint32_t exif_at = ifd0[34665].entry.value;
   EXPECT_EQ(exif_at, values + 6 + 16);
 
@@ -91,8 +91,8 @@ TEST(ExifBlockBuilderTest, ValuePlacement) {
   EXPECT_EQ(std::tuple(sub[34855].entry.value, sub[37380].entry.type),
             std::tuple(400u, exif::kTypeSRational));
   const uint32_t bias = sub[37380].entry.value;
-  EXPECT_EQ(exif::Read32(&tiff[bias], exif::kLittleEndian), 0xFFFFFFFFu);
-  EXPECT_EQ(exif::Read32(&tiff[bias + 4], exif::kLittleEndian), 3u);
+  EXPECT_EQ(bytes::Read32(&tiff[bias], bytes::kLittleEndian), 0xFFFFFFFFu);
+  EXPECT_EQ(bytes::Read32(&tiff[bias + 4], bytes::kLittleEndian), 3u);
   EXPECT_EQ(sub[37500].entry.value, bias + 8);  // 5 bytes, then 1 zero byte
   EXPECT_FALSE(sub.count(40965));               // no Interoperability pointer asked for
   EXPECT_EQ(tiff.size(), bias + 8 + 6 + 6);  // then the empty Interoperability IFD

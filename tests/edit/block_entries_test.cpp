@@ -30,13 +30,13 @@ TEST(ConvertValueOrderTest, TurnsEachUnitOfTheType) {
   };
   for (const Case& c : kCases) {
     std::vector<uint8_t> bytes = kBytes;
-    ConvertValueOrder(bytes, c.type, exif::kLittleEndian, exif::kBigEndian);
+    ConvertValueOrder(bytes, c.type, bytes::kLittleEndian, bytes::kBigEndian);
     EXPECT_EQ(bytes, c.turned) << "type " << c.type;
-    ConvertValueOrder(bytes, c.type, exif::kBigEndian, exif::kBigEndian);
+    ConvertValueOrder(bytes, c.type, bytes::kBigEndian, bytes::kBigEndian);
     EXPECT_EQ(bytes, c.turned) << "type " << c.type << " unchanged in one order";
   }
   std::vector<uint8_t> odd = {1, 2, 3};  // a trailing part of a unit stays
-  ConvertValueOrder(odd, exif::kTypeShort, exif::kBigEndian, exif::kLittleEndian);
+  ConvertValueOrder(odd, exif::kTypeShort, bytes::kBigEndian, bytes::kLittleEndian);
   EXPECT_EQ(odd, (std::vector<uint8_t>{2, 1, 3}));
 }
 

@@ -148,7 +148,7 @@ TEST_P(EditorTest, RemoveTagRemovesEveryCopyAndKeepsTheLink) {
   const uint16_t count = editor.EntryCount(exif::kIfd0);
   const auto link = editor.NextLinkPosition(exif::kIfd0);
   ASSERT_TRUE(link);
-  const uint32_t ifd1 = exif::Read32(editor.Block().data() + *link, editor.Order());
+  const uint32_t ifd1 = bytes::Read32(editor.Block().data() + *link, editor.Order());
 
   EXPECT_EQ(editor.RemoveTag(exif::kIfd0, 305), exif::Outcome::kDone);
   EXPECT_EQ(editor.RemoveTag(exif::kIfd0, 305), exif::Outcome::kAbsent);
@@ -160,7 +160,7 @@ TEST_P(EditorTest, RemoveTagRemovesEveryCopyAndKeepsTheLink) {
   const auto new_link = editor.NextLinkPosition(exif::kIfd0);
   ASSERT_TRUE(new_link);
   EXPECT_EQ(*new_link, *link - 24);
-  EXPECT_EQ(exif::Read32(editor.Block().data() + *new_link, editor.Order()), ifd1);
+  EXPECT_EQ(bytes::Read32(editor.Block().data() + *new_link, editor.Order()), ifd1);
   const auto out = WriteOut(editor, file);
   EXPECT_FALSE(ReadValue(out, exif::kIfd0, 305));
   EXPECT_TRUE(ReadValue(out, exif::kIfd1, 513));

@@ -88,7 +88,7 @@ TEST_P(ExifReaderTest, ScansAnExifJpegAndAnswersFromEverySource) {
   const uint32_t ifd1 = tiff.Layout().block_offset.at(t::kIfd1);
   ForEachReader<ExifReader>(jpeg.Bytes(), [&](ExifReader& r, uint32_t) {
     EXPECT_EQ(std::tuple(r.Valid(), r.Order(), r.TiffHeaderOffset(), r.Jpeg().app1Offset),
-              std::tuple(1u, order() == t::kBig ? kBigEndian : kLittleEndian, 2u + 10u, 2u));
+              std::tuple(1u, order() == t::kBig ? bytes::kBigEndian : bytes::kLittleEndian, 2u + 10u, 2u));
     EXPECT_EQ(std::tuple(r.IsExif(), r.IsExifJpeg(), r.IsExifTiff()), std::tuple(1, 1, 0));
     EXPECT_EQ(std::tuple(r.GetImageSize().width, r.GetImageSize().height), std::tuple(16u, 8u));
     EXPECT_EQ(r.ThumbnailImage().ifdOffset, ifd1);

@@ -12,24 +12,24 @@
 namespace veltora::exif {
 namespace {
 
-class TiffValueTest : public ::testing::TestWithParam<ByteOrder> {
+class TiffValueTest : public ::testing::TestWithParam<bytes::ByteOrder> {
  protected:
-  ByteOrder order() const { return GetParam(); }
+  bytes::ByteOrder order() const { return GetParam(); }
   // A stored entry laid out by hand: numbers in the order under test, the
   // value field given as raw stored bytes.
   std::array<uint8_t, 12> Raw(uint16_t tag, uint16_t type, uint32_t count,
                               std::array<uint8_t, 4> value_bytes) const {
     std::array<uint8_t, 12> raw{};
-    Write16(raw.data(), tag, order());
-    Write16(raw.data() + 2, type, order());
-    Write32(raw.data() + 4, count, order());
+    bytes::Write16(raw.data(), tag, order());
+    bytes::Write16(raw.data() + 2, type, order());
+    bytes::Write32(raw.data() + 4, count, order());
     std::memcpy(raw.data() + 8, value_bytes.data(), 4);
     return raw;
   }
   std::array<uint8_t, 4> Shorts(uint16_t a, uint16_t b) const {
     std::array<uint8_t, 4> v{};
-    Write16(v.data(), a, order());
-    Write16(v.data() + 2, b, order());
+    bytes::Write16(v.data(), a, order());
+    bytes::Write16(v.data() + 2, b, order());
     return v;
   }
 };
@@ -74,8 +74,8 @@ TEST_P(TiffValueTest, ShortPairPacksFirstHighAndCopiesOutInOrder) {
   for (uint32_t count : {0x80000001u, 0x80000002u}) {
     std::array<uint8_t, 12> raw{};
     ASSERT_EQ(EncodeEntry(raw.data(), order(), {0x212, kTypeShort, count, 0x01020304}), 1);
-    EXPECT_EQ(Read32(raw.data() + 4, order()), count);
-    EXPECT_EQ(Read32(raw.data() + 8, order()), 0u) << count;
+    EXPECT_EQ(bytes::Read32(raw.data() + 4, order()), count);
+    EXPECT_EQ(bytes::Read32(raw.data() + 8, order()), 0u) << count;
     IfdEntry wrapped;
     ASSERT_EQ(DecodeEntry(Raw(0x212, kTypeShort, count, Shorts(1, 2)).data(), order(), &wrapped),
               1);
@@ -128,23 +128,23 @@ TEST_P(TiffValueTest, EncodeIsTheInverseAndLeftJustifies) {
   std::array<uint8_t, 12> raw{};
   raw.fill(0xCC);
   EXPECT_EQ(EncodeEntry(raw.data(), order(), {0x100, kTypeShort, 1, 0x1234}), 1);
-  EXPECT_EQ(Read16(raw.data() + 8, order()), 0x1234);  // the SHORT sits in the first two bytes
+  EXPECT_EQ(bytes::Read16(raw.data() + 8, order()), 0x1234);  // the SHORT sits in the first two bytes
   EXPECT_EQ(EncodeEntry(raw.data(), order(), {0x100, kTypeFloat, 5, 0x1234}), 0);
-  EXPECT_EQ(Read32(raw.data() + 4, order()), 0u);  // no value: count written as 0
-  EXPECT_EQ(Read32(raw.data() + 8, order()), 0u);
+  EXPECT_EQ(bytes::Read32(raw.data() + 4, order()), 0u);  // no value: count written as 0
+  EXPECT_EQ(bytes::Read32(raw.data() + 8, order()), 0u);
 }
 
 TEST_P(TiffValueTest, DecodeValueBytesConvertsEveryElementAndClearsTheRest) {
   std::vector<uint8_t> stored(16);
-  Write32(stored.data(), 10, order());
-  Write32(stored.data() + 4, 1250, order());
+  bytes::Write32(stored.data(), 10, order());
+  bytes::Write32(stored.data() + 4, 1250, order());
   uint32_t words[16];
   std::memset(words, 0xEE, sizeof words);
   ASSERT_EQ(DecodeValueBytes(stored.data(), 8, kTypeRational, order(), words, 64), 1u);
   EXPECT_EQ(std::tuple(words[0], words[1]), std::tuple(10u, 1250u));
   for (int i = 2; i < 16; ++i) ASSERT_EQ(words[i], 0u) << "word " << i;
 
-  for (int i = 0; i < 8; ++i) Write16(stored.data() + 2 * i, static_cast<uint16_t>(i + 1), order());
+  for (int i = 0; i < 8; ++i) bytes::Write16(stored.data() + 2 * i, static_cast<uint16_t>(i + 1), order());
   uint16_t shorts[8] = {};
   EXPECT_EQ(DecodeValueBytes(stored.data(), 16, kTypeShort, order(), shorts, 7), 3u);
   // The odd byte of capacity is cleared, not filled.
@@ -174,7 +174,7 @@ TEST_P(TiffValueTest, ValueSizeIsAWrapping32BitProduct) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothByteOrders, TiffValueTest,
-                         ::testing::Values(kLittleEndian, kBigEndian),
+                         ::testing::Values(bytes::kLittleEndian, bytes::kBigEndian),
                          [](const auto& param_info) { return std::string(param_info.param ? "MM" : "II"); });
 
 }  // namespace

@@ -287,7 +287,7 @@ TEST(RecordParserCorpusTest, RecordsBuiltIntoANewBlockParseBackTheSame) {
     bool presence_refused = false;
     if (ParseCorpusFile(file, &records, &presence_refused) != S_OK) continue;
     const char source_order =
-        exif::ExifReader(file.c_str(), 0, 0).Order() == exif::kBigEndian ? 'M' : 'I';
+        exif::ExifReader(file.c_str(), 0, 0).Order() == bytes::kBigEndian ? 'M' : 'I';
     const auto segment = create::BuildExifSegment(&records.list, [&](std::vector<uint8_t>* jpeg) {
       *jpeg = thumbnail;
       return true;
