@@ -138,6 +138,13 @@ bool LeanThumbnail(HGLOBAL dib, const std::string& out) {
   return ok;
 }
 
+// EncodeThumbnail's picture written to `out`, as a saver that writes files would.
+bool ThumbnailFile(HGLOBAL dib, const std::string& out) {
+  std::vector<uint8_t> encoded;
+  return veltora::imaging::EncodeThumbnail(ENCODE_JPEG, dib, 90, &encoded) == 0 &&
+         WriteAll(out, encoded.data(), encoded.size());
+}
+
 // The file's SOI and first APP1 segment (its EXIF data), read from its head.
 std::vector<uint8_t> ExifHead(const std::string& path) {
   std::vector<uint8_t> head(4 + 0x10000);
@@ -288,7 +295,7 @@ int main(int argc, char** argv) {
     if (all_tables) PrintTable("Thumbnail 160 x 120 from the DIB",
                CompareOnFiles({{"box resample + TurboJPEG", [&](const std::string&) { return LeanThumbnail(dib, thumb); }},
                                {"EncodeThumbnail", [&](const std::string&) {
-                                  return veltora::imaging::EncodeThumbnail(thumb.c_str(), ENCODE_JPEG, dib, 90) == 0;
+                                  return ThumbnailFile(dib, thumb);
                                 }}},
                               one, rounds));
     const std::string jpeg = scratch + "/plain.jpg";
@@ -334,11 +341,11 @@ int main(int argc, char** argv) {
       const std::string out = scratch + "/replaced.jpg";
       if (all_tables) PrintTable("ReplaceThumbImage",
                  CompareOnFiles({{"EncodeThumbnail + file copy", [&](const std::string& p) {
-                                    return veltora::imaging::EncodeThumbnail(thumb.c_str(), ENCODE_JPEG, dib, 90) == 0 &&
+                                    return ThumbnailFile(dib, thumb) &&
                                            fs::copy_file(p, out, fs::copy_options::overwrite_existing);
                                   }},
                                  {"EncodeThumbnail + the writers' file steps", [&](const std::string& p) {
-                                    return veltora::imaging::EncodeThumbnail(thumb.c_str(), ENCODE_JPEG, dib, 90) == 0 &&
+                                    return ThumbnailFile(dib, thumb) &&
                                            WritersFileSteps(p, out);
                                   }},
                                  {"ReplaceThumbImage", [&](const std::string& p) {

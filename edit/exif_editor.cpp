@@ -191,16 +191,16 @@ void ExifEditor::ForgetPlaces() {
 
 void ExifEditor::DropThumbnail() {
   thumbnailBytes_.clear();
-  thumbnailFile_.clear();
+  thumbnailPicture_ = {};
 }
 
-void ExifEditor::TakeImageDataFrom(std::string path, uint32_t first_strip) {
-  imageDataFile_ = std::move(path);
+void ExifEditor::TakeImageDataFrom(std::span<const uint8_t> picture, uint32_t first_strip) {
+  imageDataPicture_ = picture;
   imageDataFirstStrip_ = first_strip;
 }
 
 uint64_t ExifEditor::ImageDataStart() const {
-  if (!imageDataFile_.empty() && imageDataFirstStrip_ != 0) return imageDataFirstStrip_;
+  if (!imageDataPicture_.empty() && imageDataFirstStrip_ != 0) return imageDataFirstStrip_;
   return uint64_t{source_.TiffHeaderOffset()} + source_.PrimaryImage().firstStripOffset;
 }
 

@@ -126,23 +126,25 @@ class ExifEditor {
   // The maker note's value in the work block (offset 0: none).
   PlacedData MakerNote() const { return {makerNoteOffset_, makerNoteLength_}; }
 
-  // The thumbnail that follows the block, and the file it was read from.
+  // The thumbnail that follows the block, and the encoded picture it is
+  // taken from (the caller keeps those bytes for the editor's life).
   std::span<const uint8_t> Thumbnail() const { return thumbnailBytes_; }
-  const std::string& ThumbnailFile() const { return thumbnailFile_; }
-  void SetThumbnailFile(std::string path) { thumbnailFile_ = std::move(path); }
+  std::span<const uint8_t> ThumbnailPicture() const { return thumbnailPicture_; }
+  void SetThumbnailPicture(std::span<const uint8_t> picture) { thumbnailPicture_ = picture; }
   void HoldThumbnail(std::vector<uint8_t> bytes) { thumbnailBytes_ = std::move(bytes); }
-  // Releases the thumbnail's bytes and forgets its file.
+  // Releases the thumbnail's bytes and forgets its picture.
   void DropThumbnail();
   // Block length + thumbnail length: the APP1 payload behind "Exif\0\0".
   uint64_t TotalSegmentSize() const { return uint64_t{blockLength_} + thumbnailBytes_.size(); }
 
-  // The image data comes from the file at `path` (segments of a JPEG, the
-  // strips of a TIFF from `first_strip` on) instead of the source; an empty
-  // path returns to the source.
-  void TakeImageDataFrom(std::string path, uint32_t first_strip);
+  // The image data comes from the encoded file `picture` (segments of a
+  // JPEG, the strips of a TIFF from `first_strip` on) instead of the source;
+  // empty bytes return to the source. The caller keeps the bytes for the
+  // editor's life.
+  void TakeImageDataFrom(std::span<const uint8_t> picture, uint32_t first_strip);
   // The file the image data comes from: empty for the source itself.
-  const std::string& ImageDataFile() const { return imageDataFile_; }
-  // Where that file's image data starts.
+  std::span<const uint8_t> ImageDataPicture() const { return imageDataPicture_; }
+  // Where that picture's image data starts.
   uint64_t ImageDataStart() const;
   // Where the image data (IFD0) or the thumbnail (IFD1) lies in the output,
   // with the length measured when it was last placed there.
@@ -288,9 +290,9 @@ class ExifEditor {
   std::array<DirectoryPlace, 6> directories_;
   uint32_t makerNoteOffset_ = 0;  // the MakerNote value in the work block; 0 = none
   uint32_t makerNoteLength_ = 0;
-  std::string thumbnailFile_;
+  std::span<const uint8_t> thumbnailPicture_;
   std::vector<uint8_t> thumbnailBytes_;  // appended after the block in the output
-  std::string imageDataFile_;            // read instead of the source for image data and segments
+  std::span<const uint8_t> imageDataPicture_;  // read instead of the source for image data and segments
   uint32_t imageDataFirstStrip_ = 0;     // its first strip; 0 = the source's own IFD0
   // What follows the block in the output, as measured when it was last
   // placed there (SetDataOffset, PlaceDataBehindBlock).

@@ -51,9 +51,15 @@ constexpr uint16_t kRequiredTiffTags[] = {256, 257, 258, 259, 262, 273, 277, 278
 // no file the savers make; the cap keeps a hostile path from exhausting memory.
 constexpr uint64_t kMaxPictureFileBytes = uint64_t{1} << 30;
 
-uint32_t ReadWholeFile(const std::string& path, std::vector<uint8_t>* out) {
+// The whole file a reader reads: its bytes in memory, or the file at its path.
+uint32_t ReadWholeFile(const exif::ExifReader& reader, std::vector<uint8_t>* out) {
+  if (!reader.FileBytes().empty()) {
+    out->assign(reader.FileBytes().begin(), reader.FileBytes().end());
+    return 0;
+  }
+  if (reader.Path().empty()) return platform::kErrorFileNotFound;
   platform::File file;
-  if (const uint32_t error = platform::File::Open(path.c_str(), platform::File::Access::kRead, &file)) {
+  if (const uint32_t error = platform::File::Open(reader.Path().c_str(), platform::File::Access::kRead, &file)) {
     return error;
   }
   uint64_t size = 0;
@@ -178,7 +184,7 @@ bool LoadSourceTiff(exif::ExifReader& reader, SourceTiff* out) {
   out->bytes.clear();
   out->order = reader.Order();
   if (reader.Valid() && reader.TiffHeaderOffset() == 0 && reader.HasTiffDimensions() != 0) {
-    return !reader.Path().empty() && ReadWholeFile(reader.Path(), &out->bytes) == 0;
+    return ReadWholeFile(reader, &out->bytes) == 0;
   }
   if (reader.HasExifIfd() == 0 && reader.Ifd0Offset() == 0) return true;
   const exif::ScopedExifData loaded(reader);
@@ -190,7 +196,7 @@ Outcome LoadThumbnailBytes(ExifEditor& editor, exif::ExifReader& thumbnail) {
   const exif::ImageSize size = thumbnail.GetImageSize();
   if (size.width != kThumbnailWidth || size.height != kThumbnailHeight) return Outcome::kRefused;
   std::vector<uint8_t> file;
-  if (thumbnail.Path().empty() || ReadWholeFile(thumbnail.Path(), &file) != 0) return Outcome::kRefused;
+  if (ReadWholeFile(thumbnail, &file) != 0) return Outcome::kRefused;
   std::vector<uint8_t> held;
   held.reserve(file.size());
   const std::span<const uint8_t> bytes(file);
@@ -232,8 +238,8 @@ Outcome BuildIfd(ExifEditor& editor, uint32_t code, const TextInfo& info, bool g
   if (code == kIfd0) {
     own = OwnItems(editor, editor.Source(), kIfd0);
   } else {
-    if (editor.ThumbnailFile().empty()) return Outcome::kRefused;
-    exif::ExifReader thumbnail(editor.ThumbnailFile().c_str(), 0, 0);
+    if (editor.ThumbnailPicture().empty()) return Outcome::kRefused;
+    exif::ExifReader thumbnail(editor.ThumbnailPicture(), 0, 0);
     if (editor.Thumbnail().empty() && !Done(LoadThumbnailBytes(editor, thumbnail))) return Outcome::kRefused;
     own = OwnItems(editor, thumbnail, kIfd0);
   }
@@ -314,7 +320,7 @@ Outcome BuildExifIfd(ExifEditor& editor, const TextInfo& info) {
     Put(items, LongItem(exif::kTagPixelXDimension, size.width, order), true);
     Put(items, LongItem(exif::kTagPixelYDimension, size.height, order), true);
   }
-  if (!editor.ThumbnailFile().empty()) Put(items, LongItem(exif::kTagInteropIfdPointer, 0, order), true);
+  if (!editor.ThumbnailPicture().empty()) Put(items, LongItem(exif::kTagInteropIfdPointer, 0, order), true);
 
   return editor.AppendDirectory(kExifIfd, items);
 }
@@ -333,14 +339,14 @@ Outcome AppendInteropIfd(ExifEditor& editor) {
   return editor.AppendDirectory(kInteropIfd, items);
 }
 
-Outcome BuildExifBlock(ExifEditor& editor, const std::string& thumbnail_path, const TextInfo& info,
+Outcome BuildExifBlock(ExifEditor& editor, std::span<const uint8_t> thumbnail, const TextInfo& info,
                    GpsTagSet* gps) {
   const exif::ExifReader& source = editor.Source();
   if ((!source.HasJpegDimensions() && !source.HasTiffDimensions()) ||
       TextInfoVersion(info.version) != kTextInfoVersion0120) {
     return Outcome::kRefused;
   }
-  editor.SetThumbnailFile(thumbnail_path);
+  editor.SetThumbnailPicture(thumbnail);
   uint8_t head[8] = {};
   const bytes::ByteOrder order = editor.Order();
   head[0] = head[1] = order == bytes::kLittleEndian ? 'I' : 'M';
@@ -349,7 +355,7 @@ Outcome BuildExifBlock(ExifEditor& editor, const std::string& thumbnail_path, co
       !Done(BuildExifIfd(editor, info)) || (gps != nullptr && !Done(AppendGpsIfd(editor, gps)))) {
     return Outcome::kRefused;
   }
-  if (!thumbnail_path.empty()) {
+  if (!thumbnail.empty()) {
     const Outcome interop = AppendInteropIfd(editor);
     // A pointer left at 0 (no directory could be made: a TIFF has none, or
     // no IFD1 came to need it) points readers at the TIFF header: it goes.

@@ -50,13 +50,13 @@ struct SourceTiff {
 // they number pages and sub-images of the file they come from.
 inline constexpr uint16_t kFileOnlyTags[] = {254 /* NewSubfileType */, 297 /* PageNumber */};
 
-// Fills the editor's thumbnail bytes from the thumbnail file, whose picture
+// Fills the editor's thumbnail bytes from the thumbnail's reader, whose picture
 // must be 160 x 120: a JPEG without its application segments, or the strip
 // data of a TIFF. Refused (nothing held) for another size or a read failure.
 Outcome LoadThumbnailBytes(ExifEditor& editor, exif::ExifReader& thumbnail);
 
 // IFD0 (code kIfd0, from the editor's own source) or IFD1 (kIfd1, from the
-// thumbnail file at editor.ThumbnailFile(), whose bytes it loads when none are
+// encoded thumbnail at editor.ThumbnailPicture(), whose bytes it loads when none are
 // held), completed for the info and appended at the end of the block, linked
 // from the header or from IFD0. `gps_pointer` adds GPSInfoIFDPointer to IFD0.
 Outcome BuildIfd(ExifEditor& editor, uint32_t code, const TextInfo& info, bool gps_pointer);
@@ -67,10 +67,10 @@ Outcome BuildExifIfd(ExifEditor& editor, const TextInfo& info);
 Outcome AppendInteropIfd(ExifEditor& editor);
 
 // A whole new block for the editor's source (a freshly encoded picture):
-// header, IFD0, Exif IFD, the GPS IFD when `gps` is given, and with a
-// thumbnail path the Interoperability IFD and IFD1. The info's version must
-// be exactly "0120".
-Outcome BuildExifBlock(ExifEditor& editor, const std::string& thumbnail_path, const TextInfo& info,
+// header, IFD0, Exif IFD, the GPS IFD when `gps` is given, and with an
+// encoded thumbnail (kept by the caller for the editor's life) the
+// Interoperability IFD and IFD1. The info's version must be exactly "0120".
+Outcome BuildExifBlock(ExifEditor& editor, std::span<const uint8_t> thumbnail, const TextInfo& info,
                    GpsTagSet* gps);
 
 }  // namespace veltora::edit

@@ -199,7 +199,7 @@ std::vector<PieceCopy> RepointSubImages(ExifEditor& editor,
                                         std::span<const SubImagePiece> pieces,
                                         std::span<uint8_t> block, uint64_t image_from,
                                         uint64_t source_size) {
-  const bool image_from_source = editor.ImageDataFile().empty();
+  const bool image_from_source = editor.ImageDataPicture().empty();
   std::vector<PieceCopy> copies;
   const PlacedData image = editor.Placed(exif::kIfd0);
   const uint64_t image_to = image.offset;
@@ -288,26 +288,12 @@ uint32_t WriteJpegLayout(const ExifEditor& editor, File& out, File& in) {
 }
 
 uint32_t WriteTiffLayout(ExifEditor& editor, File& out, File& in) {
-  // A new main picture comes from another file: the sub-images' data is
-  // still read from the edited one.
-  File edited;
-  File* source = &in;
-  if (!editor.ImageDataFile().empty() &&
-      !SubImagePieces(editor.Block(), editor.Order(), editor.DirectoryOffset(exif::kIfd0)).empty()) {
-    if (uint32_t error = File::Open(editor.Source().Path().c_str(), File::Access::kRead, &edited)) {
-      return error;
-    }
-    source = &edited;
-  }
   return RunLayout(
       out, in,
       [&](std::span<const uint8_t> bytes, std::vector<uint8_t>* output) {
-        MemoryIn picture(bytes);
-        MemoryOut sink(output);
-        return source == &in ? TiffLayout(editor, sink, picture, picture)
-                             : TiffLayout(editor, sink, picture, *source);
+        return WriteTiffLayout(editor, bytes, output);
       },
-      [&] { return TiffLayout(editor, out, in, *source); });
+      [&] { return TiffLayout(editor, out, in, in); });
 }
 
 uint32_t WriteJpegLayout(const ExifEditor& editor, std::span<const uint8_t> in,
@@ -360,13 +346,41 @@ void StampDateTime(ExifEditor& editor) {
                       platform::GetLocalTime());
 }
 
+namespace {
+
+// The new file of an editor whose picture was encoded in memory, assembled
+// there and written at once; a TIFF's sub-images' data is still read from
+// the edited file.
+uint32_t WriteWithNewPicture(ExifEditor& editor, File& out) {
+  MemoryIn picture(editor.ImageDataPicture());
+  std::vector<uint8_t> output;
+  MemoryOut sink(&output);
+  uint32_t error = 0;
+  if (!editor.IsTiffSource()) {
+    error = JpegLayout(editor, sink, picture);
+  } else if (SubImagePieces(editor.Block(), editor.Order(), editor.DirectoryOffset(exif::kIfd0)).empty()) {
+    error = TiffLayout(editor, sink, picture, picture);
+  } else {
+    File edited;
+    error = File::Open(editor.Source().Path().c_str(), File::Access::kRead, &edited);
+    if (error == 0) error = TiffLayout(editor, sink, picture, edited);
+  }
+  return error != 0 ? error : out.Write(output.data(), output.size());
+}
+
+}  // namespace
+
 HRESULT WriteEditedFile(ExifEditor& editor, const char* target) {
-  const bool tiff = editor.IsTiffSource();
-  const LayoutWriter layout = [&editor, tiff](File& out, File& in) {
-    return tiff ? WriteTiffLayout(editor, out, in) : WriteJpegLayout(editor, out, in);
-  };
-  const char* alternate = editor.ImageDataFile().empty() ? nullptr : editor.ImageDataFile().c_str();
-  return WriteResultFile(target, editor.Source().Path().c_str(), alternate, layout);
+  return WriteResultFile(target, [&editor](File& out) -> uint32_t {
+    if (!editor.ImageDataPicture().empty()) return WriteWithNewPicture(editor, out);
+    // The source stays whole until the new file takes its place, so it is
+    // read where it is even when it is the target.
+    File in;
+    if (const uint32_t error = File::Open(editor.Source().Path().c_str(), File::Access::kRead, &in)) {
+      return error;
+    }
+    return editor.IsTiffSource() ? WriteTiffLayout(editor, out, in) : WriteJpegLayout(editor, out, in);
+  });
 }
 
 HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader, std::span<const uint8_t> patched) {

@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "edit/block_entries.h"
+#include "exif/byte_source.h"
 #include "exif/directory.h"
 #include "exif/jpeg_segments.h"
-#include "platform/file.h"
 
 namespace veltora::edit {
 namespace {
@@ -105,14 +105,15 @@ bool PassesToNewPicture(std::span<const uint8_t> segment) {
          !(marker == 0xFFE6 && payload.starts_with("PrintIM"));
 }
 
-// Writes the new picture again with the old file's passing segments behind
-// its SOI. False when a file cannot be read or written.
-bool CarryOldSegments(const std::string& old_path, const std::string& picture_path) {
-  platform::File old;
-  if (platform::File::Open(old_path.c_str(), platform::File::Access::kRead, &old) != 0) return false;
+// Puts the old file's passing segments behind the new picture's SOI. False
+// when the old file cannot be read or the picture has no SOI.
+bool CarryOldSegments(const std::string& old_path, std::vector<uint8_t>* picture) {
+  // Read through a window: the segment headers and most segments lie in
+  // the file's first pages, so each costs no system call of its own.
+  exif::SourceReader old;
+  if (!old.Open(exif::ByteSource::FromPath(old_path.c_str()))) return false;
   const auto read_at = [&old](uint64_t at, std::span<uint8_t> out) {
-    size_t got = 0;
-    return old.ReadAt(at, out.data(), out.size(), &got) == 0 ? got : 0;
+    return old.ReadAt(at, out.data(), out.size());
   };
   std::vector<uint8_t> carried;
   exif::JpegSegmentWalker walker(0, exif::SoiRule::kStandalone);
@@ -123,16 +124,9 @@ bool CarryOldSegments(const std::string& old_path, const std::string& picture_pa
     if (read_at(s->position, segment) != segment.size()) break;  // cut short: nothing to carry
     if (PassesToNewPicture(segment)) carried.insert(carried.end(), segment.begin(), segment.end());
   }
-  if (carried.empty()) return true;
-  platform::File picture;
-  if (platform::File::Open(picture_path.c_str(), platform::File::Access::kRead, &picture) != 0) return false;
-  std::vector<uint8_t> bytes;
-  if (picture.ReadAll(&bytes) != 0 || bytes.size() < 2) return false;
-  picture.Close();
-  bytes.insert(bytes.begin() + 2, carried.begin(), carried.end());
-  platform::File out;
-  return platform::File::Open(picture_path.c_str(), platform::File::Access::kCreateAlways, &out) == 0 &&
-         out.Write(bytes.data(), bytes.size()) == 0 && out.Close() == 0;
+  if (picture->size() < 2) return false;
+  picture->insert(picture->begin() + 2, carried.begin(), carried.end());
+  return true;
 }
 
 // Directories the old IFD1 linked to (a second preview, say) belong to
@@ -150,7 +144,7 @@ void KeepOldChain(ExifEditor& editor) {
 
 }  // namespace
 
-Outcome AttachThumbnail(ExifEditor& editor, const std::string& thumbnail_path, const TextInfo& info) {
+Outcome AttachThumbnail(ExifEditor& editor, std::span<const uint8_t> thumbnail, const TextInfo& info) {
   const exif::ExifReader& source = editor.Source();
   if ((!source.HasJpegDimensions() && !source.HasTiffDimensions()) || !editor.HasWorkBlock() ||
       editor.DirectoryOffset(kIfd1) != 0) {
@@ -158,8 +152,8 @@ Outcome AttachThumbnail(ExifEditor& editor, const std::string& thumbnail_path, c
   }
   editor.DropThumbnail();
   if (TextInfoVersion(info.version) != kTextInfoVersion0120) return Outcome::kRefused;
-  editor.SetThumbnailFile(thumbnail_path);
-  if (!thumbnail_path.empty()) {
+  editor.SetThumbnailPicture(thumbnail);
+  if (!thumbnail.empty()) {
     // A file whose Exif IFD has no Interoperability pointer gets no new
     // directory: adding the pointer is no part of a thumbnail's attachment.
     // Without one the thumbnail is still attached: the directory only
@@ -174,12 +168,13 @@ Outcome AttachThumbnail(ExifEditor& editor, const std::string& thumbnail_path, c
   return Outcome::kDone;
 }
 
-Outcome ReplaceMainImage(ExifEditor& editor, const std::string& picture_path) {
+Outcome ReplaceMainImage(ExifEditor& editor, std::vector<uint8_t>* picture_file) {
   editor.TakeImageDataFrom({}, 0);
-  if (picture_path.empty()) return Outcome::kRefused;
+  if (picture_file->empty()) return Outcome::kRefused;
   const bool tiff = editor.IsTiffSource();
-  if (!tiff && !CarryOldSegments(editor.Source().Path(), picture_path)) return Outcome::kRefused;
-  exif::ExifReader picture(picture_path.c_str(), 1, 0);
+  if (!tiff && !CarryOldSegments(editor.Source().Path(), picture_file)) return Outcome::kRefused;
+  const std::span<const uint8_t> picture_bytes(*picture_file);
+  exif::ExifReader picture(picture_bytes, 1, 0);
   if (!picture.HasJpegDimensions() && !picture.HasTiffDimensions()) return Outcome::kRefused;
   const exif::ImageSize size = picture.GetImageSize();
   std::vector<DirectoryItem> entries;
@@ -190,7 +185,7 @@ Outcome ReplaceMainImage(ExifEditor& editor, const std::string& picture_path) {
     first_strip = picture.FileOffset(picture.PrimaryImage().firstStripOffset);
     entries = source.Items(kIfd0, editor.Order(), kFileOnlyTags);
   }
-  editor.TakeImageDataFrom(picture_path, first_strip);
+  editor.TakeImageDataFrom(picture_bytes, first_strip);
   if (!Done(editor.StartEdit(false))) return Outcome::kRefused;
   if (tiff && (!TakeNewPictureEntries(editor, entries) ||
                !HoldsDimension(editor, exif::kTagImageWidth, size.width) ||

@@ -71,6 +71,7 @@ class ExifReader {
 
   // --- The scan's record.
   const std::string& Path() const { return path_; }  // empty for a memory source
+  std::span<const uint8_t> FileBytes() const { return source_.memory(); }  // empty for a file
   bool Valid() const { return valid_; }               // false: the scan failed
   bytes::ByteOrder Order() const { return byteOrder_; }
   uint32_t TiffHeaderOffset() const { return tiffHeaderOffset_; }  // APP1 + 10 in a JPEG, 0 in a TIFF

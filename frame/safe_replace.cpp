@@ -155,24 +155,13 @@ HRESULT ReplaceWithNewFile(const char* target, const Replacement& how, const New
   return MapWin32Error(out.Commit(plan.path.c_str()));
 }
 
-HRESULT WriteResultFile(const char* target, const char* source_path, const char* alternate_source,
-                        const LayoutWriter& write_layout) {
+HRESULT WriteResultFile(const char* target, const ResultWriter& write) {
   if (HRESULT probe = ProbeTargetDirectory(target); probe != S_OK) return probe;
   // A target that is the source exists, so one look at the target says
   // whose permissions the new file takes.
   const bool existed = platform::GetFileAttributes(target).Valid();
-  // The source stays whole until the new file takes its place, so it is read
-  // where it is even when it is the target.
-  const char* read_from = alternate_source != nullptr ? alternate_source : source_path;
-  return ReplaceWithNewFile(
-      target, {existed ? target : nullptr, false, MapWin32Error},
-      [&](File& out, const std::string&) -> HRESULT {
-        File in;
-        if (uint32_t error = File::Open(read_from, File::Access::kRead, &in)) {
-          return MapWin32Error(error);
-        }
-        return MapWin32Error(write_layout(out, in));
-      });
+  return ReplaceWithNewFile(target, {existed ? target : nullptr, false, MapWin32Error},
+                            [&](File& out, const std::string&) { return MapWin32Error(write(out)); });
 }
 
 }  // namespace veltora

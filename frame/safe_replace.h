@@ -97,16 +97,14 @@ struct Replacement {
 // that could not be put back.
 HRESULT ReplaceWithNewFile(const char* target, const Replacement& how, const NewFileWriter& write);
 
-// Writes the new file's bytes to `out`, reading what it needs from `in`;
-// returns 0 or a Win32 error.
-using LayoutWriter = std::function<uint32_t(platform::File& out, platform::File& in)>;
+// Writes the new file's bytes to `out`; returns 0 or a Win32 error.
+using ResultWriter = std::function<uint32_t(platform::File& out)>;
 
-// The guarded write that every rebuild ends with. `source_path` is the file
-// being edited; `alternate_source`, when not null, is read instead of it (a
-// freshly encoded picture). The target, when it exists (or is the source),
-// keeps its permissions, read-only mark included. Returns 0 or a result code.
-HRESULT WriteResultFile(const char* target, const char* source_path, const char* alternate_source,
-                        const LayoutWriter& write_layout);
+// The guarded write that every rebuild ends with; the writer reads the file
+// being edited, which stays whole until the new file takes its place. The
+// target, when it exists (or is the source), keeps its permissions,
+// read-only mark included. Returns 0 or a result code.
+HRESULT WriteResultFile(const char* target, const ResultWriter& write);
 
 }  // namespace veltora
 

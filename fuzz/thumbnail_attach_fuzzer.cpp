@@ -31,7 +31,8 @@ void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-// A private directory with a real JPEG and TIFF thumbnail, made once.
+// A real JPEG and TIFF thumbnail, encoded once, and a private directory for
+// the input file.
 struct Files {
   Files() {
     char pattern[] = "/tmp/veltora-thumbnail-fuzz-XXXXXX";
@@ -39,17 +40,16 @@ struct Files {
     veltora::imaging::Bitmap b;
     veltora::imaging::CreateBitmap(&b, 160, 120, 24);
     for (size_t i = 0; i < b.pixels.size(); ++i) b.pixels.data()[i] = static_cast<uint8_t>(i * 7);
-    jpeg = dir + "/thumb.jpg";
-    tiff = dir + "/thumb.tif";
     input = dir + "/input";
-    veltora::imaging::SaveJpegBitmap(b, jpeg.c_str(), 80, veltora::imaging::kJpegModeExif);
-    veltora::imaging::SaveFile(tiff.c_str(), b, veltora::imaging::kSaveTiff, 24);
+    veltora::imaging::EncodeJpeg(b, 80, veltora::imaging::kJpegModeExif, &jpeg);
+    veltora::imaging::EncodeFile(b, veltora::imaging::kSaveTiff, 24, &tiff);
   }
   ~Files() {
-    for (const std::string& file : {jpeg, tiff, input}) ::unlink(file.c_str());
+    ::unlink(input.c_str());
     ::rmdir(dir.c_str());
   }
-  std::string dir, jpeg, tiff, input;
+  std::string dir, input;
+  std::vector<uint8_t> jpeg, tiff;
 };
 
 const Files& TheFiles() {
@@ -62,7 +62,7 @@ void EditedFile(std::span<const uint8_t> file) {
   ExifEditor editor(editor_source);
   if (!veltora::exif::Done(editor.StartEdit(false))) return;
   const bool tiff = editor.IsTiffSource();
-  const std::string& thumbnail = tiff ? TheFiles().tiff : TheFiles().jpeg;
+  const std::vector<uint8_t>& thumbnail = tiff ? TheFiles().tiff : TheFiles().jpeg;
   const veltora::edit::TextInfo info;
   if (!veltora::exif::Done(veltora::edit::AttachThumbnail(editor, thumbnail, info))) return;
   Check(editor.DirectoryOffset(veltora::exif::kIfd1) != 0 && !editor.Thumbnail().empty());

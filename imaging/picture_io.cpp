@@ -281,21 +281,16 @@ std::vector<uint8_t> LoadDibCopy(const char* path, int32_t mode) {
   return copy;
 }
 
-int32_t SaveMainImage(const char* path, uint32_t flags, HGLOBAL dib, int32_t quality) {
-  if ((flags & kWriteJpegFlags) != 0) {
-    const int32_t r = SaveJpeg(dib, path, quality, kJpegModeExif);
-    if (r < 0 && path != nullptr) platform::DeleteFile(path);
-    return r;
-  }
+int32_t EncodeMainImage(uint32_t flags, HGLOBAL dib, int32_t quality, std::vector<uint8_t>* out) {
+  if (out == nullptr) return E_INVALIDARG;
+  if ((flags & kWriteJpegFlags) != 0) return EncodeJpegDib(dib, quality, kJpegModeExif, out);
   if ((flags & kWriteTiff) == 0) return E_FAIL;
   Bitmap bitmap;
   if (BitmapFromDib(dib, &bitmap) != S_OK) return E_FAIL;
   if (CheckBitmapLoaded(&bitmap) != S_OK) return E_FAIL;
-  const int32_t r = SaveFile(path, bitmap, kSaveTiff, 24);
+  const int32_t r = EncodeFile(bitmap, kSaveTiff, 24, out);
   FreeBitmap(&bitmap);
-  if (r > 0) return S_OK;
-  if (path != nullptr) platform::DeleteFile(path);
-  return ResultFromImagingError(r);
+  return r > 0 ? S_OK : ResultFromImagingError(r);
 }
 
 ThumbnailFit FitThumbnail(int32_t width, int32_t height) {
@@ -314,9 +309,9 @@ ThumbnailFit FitThumbnail(int32_t width, int32_t height) {
   return fit;
 }
 
-int32_t EncodeThumbnail(const char* path, uint32_t flags, HGLOBAL dib, int32_t quality) {
+int32_t EncodeThumbnail(uint32_t flags, HGLOBAL dib, int32_t quality, std::vector<uint8_t>* out) {
   const bool jpeg = (flags & kWriteJpegFlags) != 0;
-  if (path == nullptr || dib == nullptr || (!jpeg && (flags & kWriteTiff) == 0)) return E_INVALIDARG;
+  if (out == nullptr || dib == nullptr || (!jpeg && (flags & kWriteTiff) == 0)) return E_INVALIDARG;
   // Large host pictures are resampled where they lie (the same pixels the
   // library's copy would hold); others go through BitmapFromDib.
   const DibPicture picture(dib);
@@ -348,11 +343,11 @@ int32_t EncodeThumbnail(const char* path, uint32_t flags, HGLOBAL dib, int32_t q
   if (hr >= 0) {
     if (jpeg) {
       HGLOBAL thumbnail = DibFromBitmap(&canvas);
-      hr = thumbnail != nullptr ? SaveJpeg(thumbnail, path, quality, kJpegModeExif)
+      hr = thumbnail != nullptr ? EncodeJpegDib(thumbnail, quality, kJpegModeExif, out)
                                 : ResultFromImagingError(kErrorNoMemory);
       GlobalFree(thumbnail);
     } else {
-      const int32_t r = SaveFile(path, canvas, kSaveTiff, 24);
+      const int32_t r = EncodeFile(canvas, kSaveTiff, 24, out);
       hr = r > 0 ? S_OK : ResultFromImagingError(r);
     }
   }

@@ -87,17 +87,18 @@ std::vector<uint8_t> LoadDibCopy(const char* path, int32_t mode);
 constexpr uint32_t kWriteJpegFlags = 0x01 | 0x20 | 0x40;
 constexpr uint32_t kWriteTiff = 0x08;
 
-// Writes the whole DIB to `path`: JPEG through SaveJpeg in kJpegModeExif, or
-// TIFF (24 bits, LZW). S_OK, or the failure's code with the file deleted;
-// E_FAIL when neither format is named or the DIB cannot be converted.
-int32_t SaveMainImage(const char* path, uint32_t flags, HGLOBAL dib, int32_t quality);
+// Encodes the whole DIB into `out`: JPEG as SaveJpeg in kJpegModeExif, or
+// TIFF (24 bits, LZW). S_OK, or the failure's code; E_FAIL when neither
+// format is named or the DIB cannot be converted; E_INVALIDARG for a null
+// output.
+int32_t EncodeMainImage(uint32_t flags, HGLOBAL dib, int32_t quality, std::vector<uint8_t>* out);
 
-// Writes a 160 x 120 thumbnail of the DIB: the picture fitted inside with its
-// proportions, centred; the bands around it are black (the canvas is zeroed
-// when allocated). JPEG (kJpegModeExif) or TIFF as for SaveMainImage. S_OK,
-// E_INVALIDARG (null path or DIB, neither format), E_FAIL, or a library
-// failure's code. A failed write is left for the caller to delete.
-int32_t EncodeThumbnail(const char* path, uint32_t flags, HGLOBAL dib, int32_t quality);
+// Encodes a 160 x 120 thumbnail of the DIB into `out`: the picture fitted
+// inside with its proportions, centred; the bands around it are black (the
+// canvas is zeroed when allocated). JPEG (kJpegModeExif) or TIFF as for
+// EncodeMainImage. S_OK, E_INVALIDARG (null output or DIB, neither format),
+// E_FAIL, or a library failure's code.
+int32_t EncodeThumbnail(uint32_t flags, HGLOBAL dib, int32_t quality, std::vector<uint8_t>* out);
 
 // The thumbnail's size for a W x H picture and its place on the canvas.
 struct ThumbnailFit {

@@ -26,8 +26,6 @@ inline constexpr size_t kTempPrefixLength = 3;
 inline constexpr char kProbePrefix[] = "CHK";        // probe, in the target's own folder
 inline constexpr char kReplacementPrefix[] = "NEW";  // a new file beside its target
 inline constexpr char kBackupPrefix[] = "PIC";       // backup of a target written in place
-inline constexpr char kThumbnailPrefix[] = "THM";    // a freshly encoded thumbnail
-inline constexpr char kMainImagePrefix[] = "PRM";    // a freshly encoded main image
 
 inline std::string TempFileName(std::string_view prefix, uint32_t pid, uint32_t unique) {
   static constexpr char kHex[] = "0123456789ABCDEF";

@@ -1,8 +1,9 @@
-// ReplaceThumbImage and ReplaceExifImage: a host picture encoded into
-// temporary files by the picture savers, then put into an EXIF file by the
-// editor (edit/thumbnail_replace.h) as its new thumbnail, or as its new main
+// ReplaceThumbImage and ReplaceExifImage: a host picture encoded into memory
+// by the picture savers, then put into an EXIF file by the editor
+// (edit/thumbnail_replace.h) as its new thumbnail, or as its new main
 // picture with a matching thumbnail.
 #include <string>
+#include <vector>
 
 #include "edit/exif_editor.h"
 #include "edit/ifd_builder.h"
@@ -53,18 +54,16 @@ edit::TextInfo CurrentTextInfo() {
 // Attaches the thumbnail and, for a JPEG, encodes it again at falling
 // quality until block and thumbnail fit one APP1 segment. A TIFF has no such
 // limit. S_OK, E_FAIL, or the encoder's failure.
-HRESULT AttachWithinSegment(edit::ExifEditor& editor, const TempFile& thumbnail, uint32_t format,
+HRESULT AttachWithinSegment(edit::ExifEditor& editor, std::vector<uint8_t>* thumbnail, uint32_t format,
                             HGLOBAL dib, int32_t quality) {
   const edit::TextInfo info = CurrentTextInfo();
-  if (!Done(edit::AttachThumbnail(editor, thumbnail.path(), info))) return E_FAIL;
+  if (!Done(edit::AttachThumbnail(editor, *thumbnail, info))) return E_FAIL;
   while (format == kFormatJpeg &&
          editor.TotalSegmentSize() + edit::kApp1Overhead > edit::kMaxSegmentLength) {
     if (!Done(editor.CutAppendedIfd1()) || quality - kQualityStep < 1) return E_FAIL;
     quality -= kQualityStep;
-    if (const int32_t r = imaging::EncodeThumbnail(thumbnail.c_str(), format, dib, quality); r < 0) {
-      return r;
-    }
-    if (!Done(edit::AttachThumbnail(editor, thumbnail.path(), info))) return E_FAIL;
+    if (const int32_t r = imaging::EncodeThumbnail(format, dib, quality, thumbnail); r < 0) return r;
+    if (!Done(edit::AttachThumbnail(editor, *thumbnail, info))) return E_FAIL;
   }
   return S_OK;
 }
@@ -74,30 +73,27 @@ HRESULT ReplaceImage(const Replacement& r, bool main_image) {
   exif::ExifReader source(r.input, 1, 0);
   if (!source.IsExif()) return E_NOTEXIF;
   const uint32_t format = source.IsExifJpeg() ? kFormatJpeg : kFormatTiff;
-  edit::ExifEditor editor(source);
-  TempFile picture, thumbnail;  // both deleted on every path
+  // Both pictures are encoded into memory and written once, into the new
+  // file; the editor reads them there for as long as it lives.
+  std::vector<uint8_t> picture, thumbnail;
   if (main_image) {
-    if (const uint32_t error = picture.Create(kMainImagePrefix)) return MapWin32Error(error);
-  }
-  if (const uint32_t error = thumbnail.Create(kThumbnailPrefix)) return MapWin32Error(error);
-  if (main_image) {
-    if (const int32_t saved = imaging::SaveMainImage(picture.c_str(), format, r.dib, r.quality); saved < 0) {
+    if (const int32_t saved = imaging::EncodeMainImage(format, r.dib, r.quality, &picture); saved < 0) {
       return saved;
     }
   }
-  if (const int32_t encoded = imaging::EncodeThumbnail(thumbnail.c_str(), format, r.dib, r.quality);
-      encoded < 0) {
+  if (const int32_t encoded = imaging::EncodeThumbnail(format, r.dib, r.quality, &thumbnail); encoded < 0) {
     return encoded;
   }
+  edit::ExifEditor editor(source);
   if (main_image) {
-    if (!Done(edit::ReplaceMainImage(editor, picture.path()))) return E_FAIL;
+    if (!Done(edit::ReplaceMainImage(editor, &picture))) return E_FAIL;
     // Print-matching data that cannot be dropped stays with the file, as the
     // user's data; it only tells how the old picture was to be printed.
     (void)edit::DropPrintMatching(editor);
   } else if (!Done(editor.StartEdit(false))) {
     return E_FAIL;
   }
-  if (const HRESULT attached = AttachWithinSegment(editor, thumbnail, format, r.dib, r.quality);
+  if (const HRESULT attached = AttachWithinSegment(editor, &thumbnail, format, r.dib, r.quality);
       attached != S_OK) {
     return attached;
   }

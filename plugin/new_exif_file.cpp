@@ -54,18 +54,19 @@ HRESULT EncodeWithExif(const char* path, uint32_t flags, HGLOBAL dib, int32_t qu
   } else {
     return E_INVALIDARG;
   }
-  TempFile picture, thumbnail;  // both deleted on every path
-  if (const uint32_t error = picture.Create(kMainImagePrefix)) return MapWin32Error(error);
-  if (const uint32_t error = thumbnail.Create(kThumbnailPrefix)) return MapWin32Error(error);
-  int32_t saved = imaging::SaveMainImage(picture.c_str(), flags, dib, quality);
-  if (saved >= 0) saved = imaging::EncodeThumbnail(thumbnail.c_str(), flags, dib, quality);
+  // Both pictures stay in memory: the editor reads the new file's picture
+  // and thumbnail there, and the new file is written once.
+  std::vector<uint8_t> picture, thumbnail;
+  int32_t saved = imaging::EncodeMainImage(flags, dib, quality, &picture);
+  if (saved >= 0) saved = imaging::EncodeThumbnail(flags, dib, quality, &thumbnail);
   if (saved < 0) return saved;
 
   const edit::TextInfo info = WorkingCopy(host_info);
-  exif::ExifReader source(picture.c_str(), 0, 0);
+  exif::ExifReader source(std::span<const uint8_t>(picture), 0, 0);
   edit::ExifEditor editor(source);
+  editor.TakeImageDataFrom(picture, 0);
   // The builders write DateTime and the capture dates themselves: no stamp.
-  if (!Done(edit::BuildExifBlock(editor, thumbnail.path(), info, gps)) || !editor.HasWorkBlock()) {
+  if (!Done(edit::BuildExifBlock(editor, thumbnail, info, gps)) || !editor.HasWorkBlock()) {
     return E_FAIL;
   }
   return edit::WriteEditedFile(editor, path);

@@ -21,7 +21,7 @@ namespace {
 const std::map<std::string, int> kBudgets = {
     {"GetOrientation", 5},       {"GetDateTimeOriginal", 5}, {"SetOrientation", 10},
     {"SetDateTimeOriginal", 10}, {"ReplaceExifGps", 23},     {"AppendExif", 20},
-    {"Encode", 16},              {"ReplaceExifImage", 94},
+    {"Encode", 16},              {"ReplaceExifImage", 25},
 };
 
 bool IsMemoryCall(const std::string& name) {

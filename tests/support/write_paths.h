@@ -20,9 +20,9 @@ struct WritePath {
   const char* name;
   bool same_file;  // the export writes its input
   std::function<HRESULT(const std::string& out, const std::string& in)> run;
-  // Over the file-size limit: the editors and Encode with records (which
-  // encodes in memory) see the write fail; the other encoders see the
-  // imaging library's save into its temporary file fail.
+  // Over the file-size limit: the writers that encode in memory see the
+  // write of the new file fail; a plain encode sees the imaging library's
+  // save into its temporary file fail.
   HRESULT too_large = kTooLarge;
   // Patches the file itself, without a backup.
   bool in_place = false;
