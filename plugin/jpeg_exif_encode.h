@@ -23,12 +23,11 @@ struct ExifThumbnailFit {
 ExifThumbnailFit FitExifThumbnail(int32_t width, int32_t height, int32_t view_perspective);
 
 // The embedded thumbnail of `picture`: scaled to fit and centred on a black
-// 160 x 120 canvas of the picture's depth, encoded by the JPEG writer (mode
-// 17) through a "THM" temp file of its own, without its APP0 segment.
-// S_OK with the stream in `jpeg`; E_INVALIDARG for a null output or a
-// quality outside 1..100; E_FAIL for a DIB without a picture, a failed
-// imaging step or an unreadable temp file; the JPEG writer's own negative
-// result. The temp file is gone on return.
+// 160 x 120 canvas of the picture's depth, encoded in memory by the JPEG
+// writer (mode 17), without its APP0 segment. S_OK with the stream in
+// `jpeg`; E_INVALIDARG for a null output or a quality outside 1..100; E_FAIL
+// for a DIB without a picture or a failed imaging step; the JPEG writer's
+// own negative result.
 HRESULT MakeExifThumbnail(const imaging::DibPicture& picture, std::vector<uint8_t>* jpeg,
                           int32_t quality);
 
