@@ -196,17 +196,25 @@ void BoxReduceInto(const Source& source, int32_t step_x, int32_t step_y, Bitmap*
   std::vector<Sum> column_sums(row_values);
   // Rows are visited in the order they lie in memory (a DIB's bottom row
   // first), so that the reads form one forward stream the processor
-  // prefetches; the sums do not depend on the order. About a fifth less
-  // processor time on an 8 MPix DIB than visiting them top down.
+  // prefetches, and two at a time, so that the sums are loaded and stored
+  // half as often; the sums do not depend on either. Together about a
+  // quarter less processor time on an 8 MPix DIB (bench/picture_bench.cpp).
   const bool bottom_up = source.height > 1 && source.Row(1) < source.Row(0);
   for (int32_t i = 0; i < out->height; ++i) {
     const int32_t oy = bottom_up ? out->height - 1 - i : i;
     const int32_t y0 = oy * step_y, y1 = std::min(y0 + step_y, source.height);
     std::fill(column_sums.begin(), column_sums.end(), Sum{0});
-    for (int32_t k = 0; k < y1 - y0; ++k) {
-      const uint8_t* __restrict s = source.Row(bottom_up ? y1 - 1 - k : y0 + k);
-      Sum* __restrict sums = column_sums.data();
-      for (size_t j = 0; j < row_values; ++j) sums[j] = static_cast<Sum>(sums[j] + s[j]);
+    const auto row = [&](int32_t k) { return source.Row(bottom_up ? y1 - 1 - k : y0 + k); };
+    Sum* __restrict sums = column_sums.data();
+    int32_t k = 0;
+    for (; k + 1 < y1 - y0; k += 2) {
+      const uint8_t* __restrict a = row(k);
+      const uint8_t* __restrict b = row(k + 1);
+      for (size_t j = 0; j < row_values; ++j) sums[j] = static_cast<Sum>(sums[j] + a[j] + b[j]);
+    }
+    if (k < y1 - y0) {
+      const uint8_t* __restrict a = row(k);
+      for (size_t j = 0; j < row_values; ++j) sums[j] = static_cast<Sum>(sums[j] + a[j]);
     }
     uint8_t* d = out->Row(oy);
     for (int32_t ox = 0; ox < out->width; ++ox) {
