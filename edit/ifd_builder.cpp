@@ -51,25 +51,18 @@ constexpr uint16_t kRequiredTiffTags[] = {256, 257, 258, 259, 262, 273, 277, 278
 // no file the savers make; the cap keeps a hostile path from exhausting memory.
 constexpr uint64_t kMaxPictureFileBytes = uint64_t{1} << 30;
 
-// The whole file a reader reads: its bytes in memory, or the file at its path.
-uint32_t ReadWholeFile(const exif::ExifReader& reader, std::vector<uint8_t>* out) {
+// True with the whole file the reader reads in `out`: its bytes in memory,
+// or the file at its path; false when that cannot be read whole or is
+// larger than the cap.
+[[nodiscard]] bool ReadPictureFile(const exif::ExifReader& reader, std::vector<uint8_t>* out) {
   if (!reader.FileBytes().empty()) {
     out->assign(reader.FileBytes().begin(), reader.FileBytes().end());
-    return 0;
+    return true;
   }
-  if (reader.Path().empty()) return platform::kErrorFileNotFound;
   platform::File file;
-  if (const uint32_t error = platform::File::Open(reader.Path().c_str(), platform::File::Access::kRead, &file)) {
-    return error;
-  }
-  uint64_t size = 0;
-  if (const uint32_t error = file.Size(&size)) return error;
-  if (size > kMaxPictureFileBytes) return kErrorNotEnoughMemory;
-  out->resize(static_cast<size_t>(size));
-  size_t got = 0;
-  if (const uint32_t error = file.ReadAt(0, out->data(), out->size(), &got)) return error;
-  out->resize(got);
-  return 0;
+  return !reader.Path().empty() &&
+         platform::File::Open(reader.Path().c_str(), platform::File::Access::kRead, &file) == 0 &&
+         file.ReadAll(out, kMaxPictureFileBytes) == 0;
 }
 
 DirectoryItem ShortItem(uint16_t tag, uint16_t value, bytes::ByteOrder order) {
@@ -184,7 +177,7 @@ bool LoadSourceTiff(exif::ExifReader& reader, SourceTiff* out) {
   out->bytes.clear();
   out->order = reader.Order();
   if (reader.Valid() && reader.TiffHeaderOffset() == 0 && reader.HasTiffDimensions() != 0) {
-    return ReadWholeFile(reader, &out->bytes) == 0;
+    return ReadPictureFile(reader, &out->bytes);
   }
   if (reader.HasExifIfd() == 0 && reader.Ifd0Offset() == 0) return true;
   const exif::ScopedExifData loaded(reader);
@@ -196,7 +189,7 @@ Outcome LoadThumbnailBytes(ExifEditor& editor, exif::ExifReader& thumbnail) {
   const exif::ImageSize size = thumbnail.GetImageSize();
   if (size.width != kThumbnailWidth || size.height != kThumbnailHeight) return Outcome::kRefused;
   std::vector<uint8_t> file;
-  if (ReadWholeFile(thumbnail, &file) != 0) return Outcome::kRefused;
+  if (!ReadPictureFile(thumbnail, &file)) return Outcome::kRefused;
   std::vector<uint8_t> held;
   held.reserve(file.size());
   const std::span<const uint8_t> bytes(file);
