@@ -68,11 +68,7 @@ class Carrier {
     const auto ifd0 = ReadBlockDirectory(block_, order_, ifd0_offset);
     const BlockEntry* list = ifd0 ? FirstEntry(*ifd0, kTagSubIfds) : nullptr;
     // IFD0 is the work block's own: its list lies wherever the block has it.
-    if (const auto pointers = list ? ReadArray(kBlock, *list, block_.size(), true) : std::nullopt) {
-      for (size_t i = 0; i < pointers->numbers.size(); ++i) {
-        queue_.emplace_back(pointers->numbers[i], pointers->fields[i]);
-      }
-    }
+    if (list != nullptr) Enqueue(ReadArray(kBlock, *list, block_.size(), true));
     while (!queue_.empty()) {
       const auto [offset, field] = queue_.front();
       queue_.pop_front();
@@ -82,6 +78,13 @@ class Carrier {
   }
 
  private:
+  // The directories a SubIFDs list points at, to visit in turn.
+  void Enqueue(const std::optional<Array>& pointers) {
+    for (size_t i = 0; pointers && i < pointers->numbers.size(); ++i) {
+      queue_.emplace_back(pointers->numbers[i], pointers->fields[i]);
+    }
+  }
+
   std::span<uint8_t> Holder(size_t holder) {
     return holder == kBlock ? block_ : std::span<uint8_t>(tail_.written[holder].bytes);
   }
@@ -110,23 +113,24 @@ class Carrier {
 
   // The n bytes at a source offset: from the block when they lie in its
   // pinned part (where the block holds the source's bytes, edits included),
-  // else from the source.
+  // else from the source, within the budget.
   std::optional<std::vector<uint8_t>> Fetch(uint64_t offset, uint64_t n) {
     if (Inside(offset, n, pinned_end_)) {
       const auto from = block_.subspan(static_cast<size_t>(offset), static_cast<size_t>(n));
       return std::vector<uint8_t>(from.begin(), from.end());
     }
-    if (!Inside(offset, n, placement_.source_size)) return std::nullopt;
+    if (!Inside(offset, n, placement_.source_size) || n > budget_) return std::nullopt;
+    budget_ -= n;
     std::vector<uint8_t> bytes(static_cast<size_t>(n));
     if (!source_(offset, bytes)) return std::nullopt;
     return bytes;
   }
 
-  // Places `bytes` behind the main image and points `field` at them; the
-  // index of the written bytes, or nullopt (nothing placed).
+  // Places `bytes` (fetched from the source) behind the main image and
+  // points `field` at them; the index of the written bytes, or nullopt
+  // (nothing placed).
   std::optional<size_t> Carry(const Field& field, std::vector<uint8_t> bytes) {
-    if (bytes.size() > budget_ || !Write(field, end_)) return std::nullopt;
-    budget_ -= bytes.size();
+    if (!Write(field, end_)) return std::nullopt;
     const uint64_t to = end_;
     end_ = PaddedSize(end_ + bytes.size());
     tail_.written.push_back({to, std::move(bytes)});
@@ -155,10 +159,9 @@ class Carrier {
       auto fetched = Fetch(e.entry.value, e.size);
       if (!fetched) return std::nullopt;
       bytes = *fetched;
-      const auto carried = carry ? Carry({holder, e.position + 8u}, std::move(*fetched))
-                                 : std::optional<size_t>(kNowhere);
-      if (!carried) return std::nullopt;
-      holder = *carried;
+      const auto carried = carry ? Carry({holder, e.position + 8u}, std::move(*fetched)) : std::nullopt;
+      if (carry && !carried) return std::nullopt;
+      holder = carried.value_or(kNowhere);
     }
     Array array;
     for (size_t i = 0; i + unit <= bytes.size(); i += unit) {
@@ -224,11 +227,7 @@ class Carrier {
   void Follow(size_t holder, const BlockDirectory& dir) {
     for (const BlockEntry& e : dir.entries) {
       if (e.entry.tag == kTagSubIfds) {
-        if (const auto pointers = ReadArray(holder, e, pinned_end_, true)) {
-          for (size_t i = 0; i < pointers->numbers.size(); ++i) {
-            queue_.emplace_back(pointers->numbers[i], pointers->fields[i]);
-          }
-        }
+        Enqueue(ReadArray(holder, e, pinned_end_, true));
       } else if (e.OutOfLine() && !IsDataOffsetTag(e.entry.tag)) {
         PlaceData(e.entry.value, e.size, {holder, e.position + 8u});
       }
@@ -253,9 +252,10 @@ class Carrier {
   const SourceBytes& source_;
   uint64_t pinned_end_;
   uint64_t end_;
-  // Everything carried comes from distinct parts of the source in a sound
-  // file, so the tail never needs more than the source's size; a hostile
-  // file that points many fields at one large run stops there.
+  // Bytes still to read or copy from the source. What a sound file carries
+  // comes from distinct parts of it, so the walk never needs more than the
+  // source's size; a hostile file that points many fields at one large run
+  // stops there instead of multiplying it.
   uint64_t budget_;
   SubImageTail tail_;
   std::deque<std::pair<uint32_t, Field>> queue_;
