@@ -15,7 +15,7 @@ namespace {
 constexpr uint16_t kTagSubIfds = 330;
 constexpr uint16_t kTypeIfd = 13;
 // Camera files list a few sub-images, nested one level at most; a walk that
-// meets more directories than this follows a hostile file's fan or loop.
+// meets more directories than this follows a hostile file's fan or chain.
 constexpr size_t kMaxDirectories = 256;
 
 // The offset and length tags of each form image data takes.

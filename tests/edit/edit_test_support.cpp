@@ -84,23 +84,30 @@ std::vector<uint8_t> TiffWithSubImages(Endian order, SubImages layout) {
   auto tiff = b.Bytes();
   tiff.resize(kStrips + 2 * 48);
   uint32_t strip_at = kStrips;
-  // A 4x4 sub-image: its directory at `at`, BitsPerSample right behind it,
-  // its 48-byte strip at the next free place from kStrips on.
+  // A 4x4 sub-image: its directory at `at`, its out-of-line values right
+  // behind it, its 48 bytes of strips at the next free place from kStrips
+  // on: two strips for one in the block, three behind it.
   const auto sub_image = [&](uint32_t at, uint32_t link, uint32_t child) {
-    const uint16_t count = child != 0 ? 6 : 5;
-    const uint32_t values_at = at + 2 + 12u * count + 4;
-    std::vector<uint8_t> dir = b.U16({count});
-    for (const auto& [tag, type, n, value] :
-         {std::tuple{256, kShort, 1u, 4u}, {257, kShort, 1u, 4u}, {258, kShort, 3u, values_at},
-          {273, kLong, 1u, strip_at}, {279, kLong, 1u, 48u}, {330, kLong, 1u, child}}) {
-      if (tag == 330 && child == 0) continue;
-      for (auto bytes : {b.U16({static_cast<uint16_t>(tag), type}), b.U32({n}),
-                         n == 1 && type == kShort ? b.U16({static_cast<uint16_t>(value), 0})
-                                                  : b.U32({value})}) {
+    const bool in_block = at < 0x400;
+    const uint32_t strips = in_block ? 2 : 3, strip_size = 48 / strips;
+    std::vector<uint32_t> offsets, sizes(strips, strip_size);
+    for (uint32_t i = 0; i < strips; ++i) offsets.push_back(strip_at + i * strip_size);
+    std::vector<std::tuple<uint16_t, uint16_t, uint32_t, std::vector<uint8_t>>> entries = {
+        {256, kShort, 1, b.U16({4, 0})}, {257, kShort, 1, b.U16({4, 0})},
+        {258, kShort, 3, b.U16({8, 8, 8})}, {273, kLong, strips, b.U32(offsets)},
+        {279, kLong, strips, b.U32(sizes)}};
+    if (child != 0) entries.push_back({330, kLong, 1, b.U32({child})});
+    std::vector<uint8_t> dir = b.U16({static_cast<uint16_t>(entries.size())}), values;
+    const uint32_t values_at = at + 2 + 12 * static_cast<uint32_t>(entries.size()) + 4;
+    for (const auto& [tag, type, n, value] : entries) {
+      const bool inline_value = value.size() <= 4;
+      for (auto bytes : {b.U16({tag, type}), b.U32({n}),
+                         inline_value ? value : b.U32({values_at + static_cast<uint32_t>(values.size())})}) {
         dir.insert(dir.end(), bytes.begin(), bytes.end());
       }
+      if (!inline_value) values.insert(values.end(), value.begin(), value.end());
     }
-    for (auto bytes : {b.U32({link}), b.U16({8, 8, 8})}) dir.insert(dir.end(), bytes.begin(), bytes.end());
+    for (auto bytes : {b.U32({link}), values}) dir.insert(dir.end(), bytes.begin(), bytes.end());
     std::copy(dir.begin(), dir.end(), tiff.begin() + at);
     for (uint32_t i = 0; i < 48; ++i) tiff[strip_at + i] = static_cast<uint8_t>(at + i * 7);
     strip_at += 48;

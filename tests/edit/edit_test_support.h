@@ -36,8 +36,9 @@ TiffBuilder CameraBlock(Endian order, uint16_t orientation0 = 1, uint16_t orient
                         const char* exif_version = "0220");
 
 // A TIFF (RGB 8x8, ExifVersion) whose IFD0 lists 4x4 sub-images (SubIFDs),
-// each with BitsPerSample out of line and one 48-byte strip behind the main
-// image's strips, outside the block, laid out as named:
+// each with BitsPerSample and its strip arrays out of line and 48 bytes of
+// strips behind the main image's strips, outside the block, laid out as
+// named:
 enum class SubImages : uint8_t {
   kInBlock,      // one whose directory lies in the block
   kBehindImage,  // one whose directory and values lie behind the main image
