@@ -172,7 +172,7 @@ class ExifReader {
   using LoadedBytes = std::unique_ptr<uint8_t[], DataRelease>;
 
   void Scan(uint32_t load_data, uint32_t use_page_allocator);
-  void WalkJpegSegments(SourceReader& file, uint64_t length);
+  void WalkJpegSegments(SourceReader& file);
   bool AllocateData(uint32_t size, uint32_t use_page_allocator);
   void ReleaseData();
   // The entry table of a located directory, from wherever it is read.
