@@ -107,6 +107,14 @@ bool SourceReader::HasBytes(uint64_t end) {
   return size() >= end;
 }
 
+std::span<const uint8_t> SourceReader::Held(uint64_t offset, size_t n) {
+  if (kept_ != nullptr) return kept_->Held(offset, n);
+  if (!open_ || n == 0 || offset + n > limit_) return {};
+  if (offset < head_size_ && n <= head_size_ - offset) return {head_.get() + offset, n};
+  if (in_memory_ && offset < size_ && n <= size_ - offset) return memory_.subspan(offset, n);
+  return {};
+}
+
 size_t SourceReader::ReadFile(uint64_t offset, void* out, size_t n) {
   size_t got = 0;
   if (file_.ReadAt(offset, out, n, &got) != 0) return 0;

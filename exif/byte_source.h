@@ -100,6 +100,10 @@ class SourceReader {
   size_t ReadAt(uint64_t offset, void* out, size_t n);
   // All n bytes or false.
   bool ReadExact(uint64_t offset, void* out, size_t n) { return ReadAt(offset, out, n) == n; }
+  // The n bytes at `offset` where the access already holds them all (a kept
+  // source's first read, or memory), valid while the source lives; empty
+  // otherwise, when they must be read with ReadAt.
+  std::span<const uint8_t> Held(uint64_t offset, size_t n);
 
  private:
   friend class ByteSource;

@@ -80,6 +80,9 @@ std::optional<bytes::ByteView> ExifReader::Fetch(SourceReader* file, uint64_t re
   // Checked against the file before any allocation: a count from the file
   // must not decide how much memory we take.
   if (n > UINT32_MAX || !file->HasBytes(at + n)) return std::nullopt;
+  if (const auto held = file->Held(at, static_cast<size_t>(n)); !held.empty()) {
+    return bytes::ByteView(held, byteOrder_);
+  }
   scratch->resize(static_cast<size_t>(n));
   if (!file->ReadExact(at, scratch->data(), scratch->size())) return std::nullopt;
   return bytes::ByteView(*scratch, byteOrder_);
