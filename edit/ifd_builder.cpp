@@ -51,19 +51,12 @@ constexpr uint16_t kRequiredTiffTags[] = {256, 257, 258, 259, 262, 273, 277, 278
 // no file the savers make; the cap keeps a hostile path from exhausting memory.
 constexpr uint64_t kMaxPictureFileBytes = uint64_t{1} << 30;
 
-uint32_t ReadWholeFile(const std::string& path, std::vector<uint8_t>* out) {
+// True with the whole file at `path` in `out`; false when it cannot be read
+// whole or is larger than the cap.
+[[nodiscard]] bool ReadPictureFile(const std::string& path, std::vector<uint8_t>* out) {
   platform::File file;
-  if (const uint32_t error = platform::File::Open(path.c_str(), platform::File::Access::kRead, &file)) {
-    return error;
-  }
-  uint64_t size = 0;
-  if (const uint32_t error = file.Size(&size)) return error;
-  if (size > kMaxPictureFileBytes) return kErrorNotEnoughMemory;
-  out->resize(static_cast<size_t>(size));
-  size_t got = 0;
-  if (const uint32_t error = file.ReadAt(0, out->data(), out->size(), &got)) return error;
-  out->resize(got);
-  return 0;
+  return !path.empty() && platform::File::Open(path.c_str(), platform::File::Access::kRead, &file) == 0 &&
+         file.ReadAll(out, kMaxPictureFileBytes) == 0;
 }
 
 DirectoryItem ShortItem(uint16_t tag, uint16_t value, bytes::ByteOrder order) {
@@ -178,7 +171,7 @@ bool LoadSourceTiff(exif::ExifReader& reader, SourceTiff* out) {
   out->bytes.clear();
   out->order = reader.Order();
   if (reader.Valid() && reader.TiffHeaderOffset() == 0 && reader.HasTiffDimensions() != 0) {
-    return !reader.Path().empty() && ReadWholeFile(reader.Path(), &out->bytes) == 0;
+    return ReadPictureFile(reader.Path(), &out->bytes);
   }
   if (reader.HasExifIfd() == 0 && reader.Ifd0Offset() == 0) return true;
   const exif::ScopedExifData loaded(reader);
@@ -190,7 +183,7 @@ Outcome LoadThumbnailBytes(ExifEditor& editor, exif::ExifReader& thumbnail) {
   const exif::ImageSize size = thumbnail.GetImageSize();
   if (size.width != kThumbnailWidth || size.height != kThumbnailHeight) return Outcome::kRefused;
   std::vector<uint8_t> file;
-  if (thumbnail.Path().empty() || ReadWholeFile(thumbnail.Path(), &file) != 0) return Outcome::kRefused;
+  if (!ReadPictureFile(thumbnail.Path(), &file)) return Outcome::kRefused;
   std::vector<uint8_t> held;
   held.reserve(file.size());
   const std::span<const uint8_t> bytes(file);

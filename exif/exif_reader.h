@@ -128,12 +128,6 @@ class ExifReader {
   // JFIF densities over 1 in a JPEG, IFD0 RATIONAL resolutions in a TIFF;
   // false when neither is there to read.
   [[nodiscard]] bool GetResolution(Rational* x_resolution, Rational* y_resolution);
-  // True with a non-empty location of the thumbnail inside the TIFF data.
-  [[nodiscard]] bool GetThumbnailLocation(uint32_t* offset, uint32_t* length);
-  // Copies `length` bytes at `offset` of the loaded data; in a TIFF file the
-  // copy is made to start at IFD1. False when nothing is loaded or the range
-  // is not inside the data.
-  [[nodiscard]] bool CopyThumbnail(uint8_t* destination, uint32_t offset, uint32_t length);
   // The thumbnail's bytes in a new buffer; the result is its size (0: none).
   uint32_t GetThumbnail(std::vector<uint8_t>* thumbnail);
 
@@ -163,6 +157,12 @@ class ExifReader {
   ByteSource source_;
 
  private:
+  // True with a non-empty location of the thumbnail inside the TIFF data.
+  [[nodiscard]] bool GetThumbnailLocation(uint32_t* offset, uint32_t* length);
+  // Copies `length` bytes at `offset` of the loaded data; in a TIFF file the
+  // copy is made to start at IFD1. False when nothing is loaded or the range
+  // is not inside the data.
+  [[nodiscard]] bool CopyThumbnail(uint8_t* destination, uint32_t offset, uint32_t length);
   // Releases loaded bytes the way they were obtained.
   struct DataRelease {
     uint32_t size;

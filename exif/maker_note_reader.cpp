@@ -30,58 +30,58 @@ MakerNoteReader::MakerNoteReader(std::span<const uint8_t> file_bytes, uint32_t l
 MakerNoteReader::~MakerNoteReader() = default;
 
 void MakerNoteReader::LocateMakerNote() {
-  makerByteOrder = Order();
+  makerByteOrder_ = Order();
   if (!HasExifIfd()) return;
   IfdEntry entry;
   entry.tag = kTagMakerNote;
   // The entry's type is not examined: makers store the note as UNDEFINED,
   // but some as BYTE or LONG, and only its byte extent matters here.
   if (!Done(FindEntry(kExifIfd, &entry)) || entry.count <= 4 || entry.value == 0) return;
-  makerNoteSize = entry.count;
-  makerNoteOffset = entry.value;
+  makerNoteSize_ = entry.count;
+  makerNoteOffset_ = entry.value;
   LoadMakerNote();
   // A header that does not parse leaves the note without lookups; its
   // signature, when found, is still reported.
   (void)ParseMakerNoteHeader();
 }
 
-bool MakerNoteReader::HasMakerNote() const { return makerNoteSize > 0; }
+bool MakerNoteReader::HasMakerNote() const { return makerNoteSize_ > 0; }
 
 bool MakerNoteReader::MakerNoteInData() const {
-  return uint64_t{DataSize()} >= uint64_t{makerNoteOffset} + makerNoteSize;
+  return uint64_t{DataSize()} >= uint64_t{makerNoteOffset_} + makerNoteSize_;
 }
 
 const uint8_t* MakerNoteReader::LoadMakerNote() {
-  if (!LoadedData().empty() && makerNoteSize > 0) {
-    const auto note = Data().Sub(makerNoteOffset, makerNoteSize);
-    makerNote = note ? note->data() : nullptr;
-    return makerNote;
+  if (!LoadedData().empty() && makerNoteSize_ > 0) {
+    const auto note = Data().Sub(makerNoteOffset_, makerNoteSize_);
+    makerNote_ = note ? note->data() : nullptr;
+    return makerNote_;
   }
-  if (makerNote == nullptr && makerNoteSize > 0) {
+  if (makerNote_ == nullptr && makerNoteSize_ > 0) {
     SourceReader file;
     std::vector<uint8_t> bytes;
     // Fetch checks the note against the file before allocating its size.
-    if (OpenSource(&file) && Fetch(&file, makerNoteOffset, makerNoteSize, &bytes)) {
+    if (OpenSource(&file) && Fetch(&file, makerNoteOffset_, makerNoteSize_, &bytes)) {
       copy_ = std::move(bytes);
-      makerNote = copy_.data();
+      makerNote_ = copy_.data();
     }
   }
-  return makerNote;
+  return makerNote_;
 }
 
 void MakerNoteReader::FreeMakerNote() {
   if (LoadedData().empty()) std::vector<uint8_t>().swap(copy_);
-  makerNote = nullptr;
+  makerNote_ = nullptr;
 }
 
 bytes::ByteView MakerNoteReader::NoteView() const {
-  const bytes::ByteView none({}, makerByteOrder);
-  if (makerNote == nullptr) return none;
-  if (!copy_.empty() && makerNote == copy_.data()) return bytes::ByteView(copy_, makerByteOrder);
+  const bytes::ByteView none({}, makerByteOrder_);
+  if (makerNote_ == nullptr) return none;
+  if (!copy_.empty() && makerNote_ == copy_.data()) return bytes::ByteView(copy_, makerByteOrder_);
   // A pointer into data is trusted only while that data is still loaded.
   if (!LoadedData().empty()) {
-    const auto note = Data().Sub(makerNoteOffset, makerNoteSize);
-    if (note && note->data() == makerNote) return note->WithOrder(makerByteOrder);
+    const auto note = Data().Sub(makerNoteOffset_, makerNoteSize_);
+    if (note && note->data() == makerNote_) return note->WithOrder(makerByteOrder_);
   }
   return none;
 }
@@ -89,21 +89,21 @@ bytes::ByteView MakerNoteReader::NoteView() const {
 bool MakerNoteReader::ParseMakerNoteHeader() {
   const bytes::ByteView note = NoteView();
   if (note.empty()) return false;
-  const bool in_data = copy_.empty() || makerNote != copy_.data();
+  const bool in_data = copy_.empty() || makerNote_ != copy_.data();
   if (in_data && !MakerNoteInData()) return false;
   const auto lead = note.bytes().first(static_cast<size_t>(
       std::min<uint64_t>(note.size(), kMaxSignatureLength)));
   const auto nul = std::find(lead.begin(), lead.end(), uint8_t{0});
-  makerSignature.assign(lead.begin(), nul);
-  if (makerSignature.empty()) return false;
-  if (makerSignature.size() < 3) makerSignature.clear();
+  makerSignature_.assign(lead.begin(), nul);
+  if (makerSignature_.empty()) return false;
+  if (makerSignature_.size() < 3) makerSignature_.clear();
 
-  const uint64_t s = makerSignature.size();
+  const uint64_t s = makerSignature_.size();
   const uint64_t start = s == 0 ? kCountFirstHeader : s + kSignatureHeaderExtra;
   const auto count = note.U16(start - 2);
-  makerEntryCount = count.value_or(0);
-  if (!count || uint64_t{makerEntryCount} * kEntrySize + start > makerNoteSize) {
-    makerEntryCount = 0;
+  makerEntryCount_ = count.value_or(0);
+  if (!count || uint64_t{makerEntryCount_} * kEntrySize + start > makerNoteSize_) {
+    makerEntryCount_ = 0;
     return false;
   }
   return true;
@@ -111,13 +111,13 @@ bool MakerNoteReader::ParseMakerNoteHeader() {
 
 std::optional<bytes::ByteView> MakerNoteReader::MakerEntryTable() const {
   const bytes::ByteView note = NoteView();
-  if (note.empty() || !HasMakerNote() || !MakerNoteInData() || makerEntryCount == 0) {
+  if (note.empty() || !HasMakerNote() || !MakerNoteInData() || makerEntryCount_ == 0) {
     return std::nullopt;
   }
-  const uint64_t start = makerSignature.empty() ? kCountFirstHeader
-                                                : makerSignature.size() + kSignatureHeaderExtra;
-  const uint16_t size = EntryTableSize(makerEntryCount);
-  if (makerNoteSize < uint64_t{size} + start) return std::nullopt;
+  const uint64_t start = makerSignature_.empty() ? kCountFirstHeader
+                                                : makerSignature_.size() + kSignatureHeaderExtra;
+  const uint16_t size = EntryTableSize(makerEntryCount_);
+  if (makerNoteSize_ < uint64_t{size} + start) return std::nullopt;
   return note.Sub(start, size);
 }
 
@@ -139,7 +139,7 @@ Outcome MakerNoteReader::CollectMakerEntries(std::vector<IfdEntry>* list) {
 uint32_t MakerNoteReader::GetMakerEntryValue(const IfdEntry* entry, void* buffer,
                                              uint32_t capacity) {
   if (entry == nullptr || buffer == nullptr || NoteView().empty() || !HasMakerNote() ||
-      !MakerNoteInData() || makerEntryCount == 0 || capacity < TypeSize(entry->type)) {
+      !MakerNoteInData() || makerEntryCount_ == 0 || capacity < TypeSize(entry->type)) {
     return 0;
   }
   const uint32_t size = EntryValueSize(entry);
@@ -151,8 +151,8 @@ uint32_t MakerNoteReader::GetMakerEntryValue(const IfdEntry* entry, void* buffer
 }
 
 std::string MakerNoteReader::GetMakerSignature() {
-  if (makerSignature.empty() && makerEntryCount == 0) (void)ParseMakerNoteHeader();
-  return makerSignature;
+  if (makerSignature_.empty() && makerEntryCount_ == 0) (void)ParseMakerNoteHeader();
+  return makerSignature_;
 }
 
 bool MakerNoteReader::HasPrintMatching() {

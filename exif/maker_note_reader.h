@@ -31,19 +31,14 @@ class MakerNoteReader : public ExifReader {
   MakerNoteReader(std::vector<uint8_t>&&, uint32_t, uint32_t) = delete;
   ~MakerNoteReader() override;
 
-  bytes::ByteOrder makerByteOrder = bytes::kLittleEndian;  // the TIFF data's order
-  uint16_t makerEntryCount = 0;              // 0 when unreadable
-  std::string makerSignature;                // empty for the count-first form
-  uint32_t makerNoteSize = 0;                // the MakerNote count; 0 when none
-  uint32_t makerNoteOffset = 0;              // relative to the TIFF header
-  // The note's bytes: inside `data` when loaded, else this object's own copy;
-  // null when not available. Valid while the data stays loaded.
-  const uint8_t* makerNote = nullptr;
+  // Entries of the note's directory as its header declares them; 0 when
+  // unreadable or not yet parsed.
+  uint16_t MakerEntryCount() const { return makerEntryCount_; }
 
   bool HasMakerNote() const;
   // The note lies inside the metadata range.
   bool MakerNoteInData() const;
-  // Points makerNote into the loaded data or reads a copy of the note; null
+  // Points the note into the loaded data or reads a copy of the note; null
   // when the note's bytes are not all available.
   const uint8_t* LoadMakerNote();
   void FreeMakerNote();
@@ -63,11 +58,19 @@ class MakerNoteReader : public ExifReader {
 
  private:
   void LocateMakerNote();
-  // The note as a view of makerNoteSize bytes; empty when not available.
+  // The note as a view of its declared size; empty when not available.
   bytes::ByteView NoteView() const;
   // The directory's entry table, when the note is usable for lookups.
   std::optional<bytes::ByteView> MakerEntryTable() const;
 
+  bytes::ByteOrder makerByteOrder_ = bytes::kLittleEndian;  // the TIFF data's order
+  uint16_t makerEntryCount_ = 0;                            // 0 when unreadable
+  std::string makerSignature_;                              // empty for the count-first form
+  uint32_t makerNoteSize_ = 0;                              // the MakerNote count; 0 when none
+  uint32_t makerNoteOffset_ = 0;                            // relative to the TIFF header
+  // The note's bytes: inside the loaded data, else this object's own copy;
+  // null when not available. Valid while the data stays loaded.
+  const uint8_t* makerNote_ = nullptr;
   std::vector<uint8_t> copy_;  // the note's bytes when no data is loaded
 };
 

@@ -51,8 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Straight into a DIB block at 24 bits: the same DIB as the native
   // picture converted and copied.
-  Bitmap straight, converted;
-  Require(CopyBitmap(&converted, bitmap) == 1 && ChangeBitDepth(&converted, converted, 24) == 1);
+  Bitmap straight, converted = bitmap;
+  Require(ChangeBitDepth(&converted, converted, 24) == 1);
   Require(LoadMemory(bytes, &straight, 24, kOrderBgr, kMemoryDib) == 1);
   HGLOBAL taken = TakeDib(&straight), copied = MakeDib(converted);
   Require(taken != nullptr && copied != nullptr && GlobalSize(taken) == GlobalSize(copied));

@@ -213,17 +213,6 @@ void FreeBitmap(Bitmap* bitmap) {
   if (bitmap != nullptr) *bitmap = Bitmap{};
 }
 
-int32_t CopyBitmap(Bitmap* target, const Bitmap& source) {
-  if (target == nullptr || target == &source) return kErrorInvalidArgument;
-  try {
-    *target = source;
-  } catch (const std::bad_alloc&) {
-    FreeBitmap(target);
-    return kErrorNoMemory;
-  }
-  return 1;
-}
-
 Palette CopyPalette(const Palette& palette) { return palette; }
 
 void CopyDerivedFields(Bitmap* target, const Bitmap& source) {

@@ -184,9 +184,6 @@ int32_t CreateBitmap(Bitmap* bitmap, int32_t width, int32_t height, int32_t bits
                      int32_t memory_kind = kMemoryHeap);
 // Free: releases the pixels and palette and clears the record.
 void FreeBitmap(Bitmap* bitmap);
-// Copy: `target` becomes an independent copy of `source` (any old contents
-// are released). Source and target may not be the same record.
-int32_t CopyBitmap(Bitmap* target, const Bitmap& source);
 // Copy palette: an independent copy.
 Palette CopyPalette(const Palette& palette);
 // Copies the view perspective and the three copied fields.

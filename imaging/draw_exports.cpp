@@ -17,7 +17,6 @@ namespace veltora::imaging {
 namespace {
 
 constexpr int32_t kMaxAngle = 36000;  // hundredths of a degree, either way
-constexpr uint32_t kWhite = 0x00FFFFFF;
 
 bool IsRectEmpty(int32_t left, int32_t top, int32_t right, int32_t bottom) {
   return right <= left || bottom <= top;
@@ -122,7 +121,7 @@ HRESULT DrawFile(const char* path, HDC dc, int32_t left, int32_t top, int32_t ri
   Bitmap shown;
   std::optional<ResizeWindow> window;
   if (angle % 9000 == 0) {
-    if (RotateBitmap(&bitmap, angle, kRotateDisplay, kWhite) != 1) return E_FAIL;
+    if (TurnQuarters(&bitmap, angle) != 1) return E_FAIL;
     if (crop) {
       const std::optional<ResizeWindow> part =
           ClipCrop(bitmap.width, bitmap.height, crop_left, crop_top, crop_right, crop_bottom);

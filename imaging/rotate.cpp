@@ -150,94 +150,15 @@ int32_t TurnScaledWindow(const Bitmap& source, int32_t hundredths, const ResizeW
   return 1;
 }
 
-int32_t RotateBitmap(Bitmap* bitmap, int32_t hundredths, int32_t mode, uint32_t fill_colour) {
-  if (bitmap == nullptr || (mode & ~kRotateDisplay) != 0) return kErrorInvalidArgument;
+int32_t TurnQuarters(Bitmap* bitmap, int32_t hundredths) {
+  if (bitmap == nullptr || hundredths % 9000 != 0) return kErrorInvalidArgument;
   if (!bitmap->HoldsImage()) return kErrorNoImage;
   const int32_t angle = ((hundredths % 36000) + 36000) % 36000;
   try {
-    if (angle % 9000 == 0 && ((mode & kRotateResizeCanvas) != 0 || angle % 18000 == 0)) {
-      return angle == 0 ? 1 : RotateQuarterTurns(bitmap, angle / 9000);
-    }
-    const double theta = angle / 100.0 * std::numbers::pi / 180.0;
-    const double c = std::cos(theta), s = std::sin(theta);
-    const int32_t w = bitmap->width, h = bitmap->height;
-    int64_t out_w = w, out_h = h;
-    if ((mode & kRotateResizeCanvas) != 0) {
-      const CanvasSize canvas = TurnedCanvasSize(w, h, angle);
-      out_w = canvas.width;
-      out_h = canvas.height;
-    }
-    Bitmap out;
-    if (const int32_t r = CheckSize(out_w, out_h); r != 1) return r;
-    if (const int32_t r = CreateBitmap(&out, static_cast<int32_t>(out_w), static_cast<int32_t>(out_h),
-                                       bitmap->bits_per_pixel);
-        r != 1) {
-      return r;
-    }
-    out.palette = bitmap->palette;
-    out.flags = bitmap->flags;
-    CopyDerivedFields(&out, *bitmap);
-    const int32_t bits = bitmap->bits_per_pixel;
-    const bool bilinear = (mode & kRotateInterpolate) != 0 && bits >= 24;
-    const size_t bpp = static_cast<size_t>(std::max(bits / 8, 1));
-    uint8_t fill[4] = {static_cast<uint8_t>(fill_colour >> 16), static_cast<uint8_t>(fill_colour >> 8),
-                       static_cast<uint8_t>(fill_colour), 0xFF};
-    const double ocx = static_cast<double>(out_w) / 2, ocy = static_cast<double>(out_h) / 2;
-    const double icx = w / 2.0, icy = h / 2.0;
-    // Source positions step by (cos, -sin) along a target row, in 32.32
-    // fixed point: over the longest row the drift stays below 1e-5 pixel.
-    constexpr double kOne = 4294967296.0;
-    const int64_t step_x = std::llround(c * kOne), step_y = std::llround(-s * kOne);
-    for (int32_t y = 0; y < out.height; ++y) {
-      uint8_t* d = out.Row(y);
-      const double u = 0.5 - ocx, v = y + 0.5 - ocy;
-      // Inverse of the clockwise turn, into source pixel-centre coordinates.
-      int64_t fx = std::llround((u * c + v * s + icx - 0.5) * kOne);
-      int64_t fy = std::llround((-u * s + v * c + icy - 0.5) * kOne);
-      for (int32_t x = 0; x < out.width; ++x, fx += step_x, fy += step_y) {
-        if (!bilinear) {
-          const int64_t nx = (fx + (int64_t{1} << 31)) >> 32, ny = (fy + (int64_t{1} << 31)) >> 32;
-          if (nx >= 0 && ny >= 0 && nx < w && ny < h) {
-            CopyPixel(*bitmap, static_cast<int32_t>(nx), static_cast<int32_t>(ny), &out, x, y);
-          } else if (bits >= 24) {
-            std::memcpy(d + static_cast<size_t>(x) * bpp, fill, bpp);
-          } else {
-            SetPixelColour(&out, x, y, fill_colour);
-          }
-          continue;
-        }
-        const int64_t x0 = fx >> 32, y0 = fy >> 32;
-        if (x0 < -1 || y0 < -1 || x0 >= w || y0 >= h) {
-          std::memcpy(d + static_cast<size_t>(x) * bpp, fill, bpp);
-          continue;
-        }
-        const int32_t ax = static_cast<int32_t>((fx >> 24) & 0xFF), ay = static_cast<int32_t>((fy >> 24) & 0xFF);
-        const uint8_t* p[4];
-        if (x0 >= 0 && y0 >= 0 && x0 + 1 < w && y0 + 1 < h) {
-          p[0] = bitmap->Row(static_cast<int32_t>(y0)) + static_cast<size_t>(x0) * bpp;
-          p[1] = p[0] + bpp;
-          p[2] = p[0] + bitmap->stride;
-          p[3] = p[2] + bpp;
-        } else {
-          for (int k = 0; k < 4; ++k) {
-            const int64_t px = x0 + (k & 1), py = y0 + (k >> 1);
-            p[k] = (px >= 0 && py >= 0 && px < w && py < h)
-                       ? bitmap->Row(static_cast<int32_t>(py)) + static_cast<size_t>(px) * bpp
-                       : fill;
-          }
-        }
-        for (size_t ch = 0; ch < bpp; ++ch) {
-          const int32_t top = p[0][ch] * (256 - ax) + p[1][ch] * ax;
-          const int32_t bottom = p[2][ch] * (256 - ax) + p[3][ch] * ax;
-          d[static_cast<size_t>(x) * bpp + ch] = static_cast<uint8_t>((top * (256 - ay) + bottom * ay + 32768) >> 16);
-        }
-      }
-    }
-    *bitmap = std::move(out);
+    return angle == 0 ? 1 : RotateQuarterTurns(bitmap, angle / 9000);
   } catch (const std::bad_alloc&) {
     return kErrorNoMemory;
   }
-  return 1;
 }
 
 }  // namespace veltora::imaging

@@ -9,33 +9,22 @@
 
 namespace veltora::imaging {
 
-// Rotate mode bits.
-//  kRotateResizeCanvas: the result is the bounding box of the turned picture
-//    (w |cos| + h |sin| by w |sin| + h |cos|, rounded to the nearest pixel);
-//    without it the bitmap keeps its size and the corners are cut.
-//  kRotateInterpolate: bilinear sampling (edges blend into the fill colour);
-//    without it, nearest neighbour. Indexed bitmaps always use nearest.
-// Callers that turn pictures for display use kRotateDisplay (3).
-constexpr int32_t kRotateResizeCanvas = 0x1;
-constexpr int32_t kRotateInterpolate = 0x2;
-constexpr int32_t kRotateDisplay = kRotateResizeCanvas | kRotateInterpolate;
+// Turns the picture clockwise (as seen on screen, rows top-down) by a
+// multiple of 9000 hundredths of a degree, taken modulo 36000: exact pixel
+// moves, no sampling. Other angles are kErrorInvalidArgument (they are drawn
+// by TurnScaledWindow). Returns 1 or a negative error.
+int32_t TurnQuarters(Bitmap* bitmap, int32_t hundredths);
 
-// Rotate: positive angles turn the picture clockwise as seen on screen
-// (rows top-down), in hundredths of a degree; any value is taken modulo
-// 36000. Multiples of 9000 are exact pixel moves (no sampling, no fill).
-// Uncovered area takes `fill_colour` (0x00BBGGRR; nearest palette entry for
-// indexed bitmaps; opaque on 32-bit bitmaps). Returns 1 or a negative error.
-int32_t RotateBitmap(Bitmap* bitmap, int32_t hundredths, int32_t mode, uint32_t fill_colour);
-
-// The size of the canvas RotateBitmap with kRotateResizeCanvas gives a
-// width x height picture (not checked against the caps).
+// The bounding box of a width x height picture turned by `hundredths`
+// (w |cos| + h |sin| by w |sin| + h |cos|, rounded to the nearest pixel; not
+// checked against the caps).
 struct CanvasSize {
   int64_t width = 0, height = 0;
 };
 CanvasSize TurnedCanvasSize(int32_t width, int32_t height, int32_t hundredths);
 
-// Turn and scale in one pass, for display. The picture turned as by
-// RotateBitmap with kRotateDisplay (uncovered canvas white) is cut to
+// Turn and scale in one pass, for display. The picture turned clockwise on
+// its bounding box (TurnedCanvasSize; uncovered canvas white) is cut to
 // `crop` (a rectangle of the turned canvas, inside it) and scaled to
 // full_width x full_height; `out` receives `window` of that result and
 // nothing else is made. Sampling is bilinear (pixman's affine transform) from

@@ -170,8 +170,7 @@ TEST_P(ExifReaderTest, HeadersThatFailOrLocateNothing) {
 TEST_P(ExifReaderTest, MakerNoteInSignatureFormFromEverySource) {
   ForEachReader<MakerNoteReader>(WithThreeEntries().Bytes(), [](MakerNoteReader& r, uint32_t load) {
     EXPECT_EQ(r.HasMakerNote(), 1);
-    EXPECT_EQ(std::tuple(r.makerSignature, r.GetMakerSignature(), r.makerEntryCount),
-              std::tuple("Quorvanta", "Quorvanta", 3));
+    EXPECT_EQ(std::tuple(r.GetMakerSignature(), r.MakerEntryCount()), std::tuple("Quorvanta", 3));
     IfdEntry e{.tag = 0x0002};
     ASSERT_EQ(r.FindMakerEntry(&e), 1);  // entries start at byte 14
     EXPECT_EQ(e.value, 7u);
@@ -196,7 +195,7 @@ TEST_P(ExifReaderTest, MakerNotesThatCannotBeRead) {
   {  // Exactly four bytes: ignored.
     const auto bytes_r = Builder().RawMakerNote({'A', 'B', 'C', 'D'}).Bytes();
     MakerNoteReader r(bytes_r, 1, 0);
-    EXPECT_EQ(std::tuple(r.HasMakerNote(), r.makerNote), std::tuple(0, nullptr));
+    EXPECT_EQ(std::tuple(r.HasMakerNote(), r.LoadMakerNote()), std::tuple(0, nullptr));
   }
   {  // A signature whose count needs more bytes than the note has: signature kept.
     std::vector<uint8_t> note = {'Q', 'u', 'o', 'r', 'v', 'a', 'n', 't', 'a', 0, 0, 0};
@@ -205,7 +204,7 @@ TEST_P(ExifReaderTest, MakerNotesThatCannotBeRead) {
     note.resize(note.size() + 30);
     const auto bytes_r = Builder().RawMakerNote(note).Bytes();
     MakerNoteReader r(bytes_r, 1, 0);
-    EXPECT_EQ(r.makerEntryCount, 0);
+    EXPECT_EQ(r.MakerEntryCount(), 0);
     EXPECT_EQ(r.GetMakerSignature(), "Quorvanta");
     IfdEntry e;
     EXPECT_EQ(r.FindMakerEntry(&e), 0);
@@ -215,7 +214,7 @@ TEST_P(ExifReaderTest, MakerNotesThatCannotBeRead) {
   {  // A 19-character text with no NUL leaves no room for a count.
     const auto bytes_r = Builder().RawMakerNote(std::vector<uint8_t>(21, 'Q')).Bytes();
     MakerNoteReader r(bytes_r, 1, 0);
-    EXPECT_EQ(std::tuple(r.makerSignature.size(), r.makerEntryCount), std::tuple(19u, 0));
+    EXPECT_EQ(std::tuple(r.GetMakerSignature().size(), r.MakerEntryCount()), std::tuple(19u, 0));
   }
   // Declared sizes beyond the file and the data, the last by a single byte.
   t::TiffBuilder one = Builder();
@@ -238,7 +237,7 @@ TEST_P(ExifReaderTest, MakerNotesThatCannotBeRead) {
 TEST_P(ExifReaderTest, FreedDataIsNotReadThroughTheMakerNote) {
   const auto bytes_r = WithThreeEntries().Bytes();
   MakerNoteReader r(bytes_r, 1, 0);
-  ASSERT_NE(r.makerNote, nullptr);
+  ASSERT_NE(r.LoadMakerNote(), nullptr);
   r.FreeExifData();
   IfdEntry e{.tag = 2};
   EXPECT_EQ(r.FindMakerEntry(&e), 0);
@@ -265,7 +264,7 @@ TEST(ExifReaderCorpusTest, EveryPictureScansAndAnswersTheSameFromFileAndMemory) 
       EXPECT_EQ(from_file.DataSize(), from_memory.DataSize());
       EXPECT_EQ(from_file.IsExif(), from_memory.IsExif());
       EXPECT_EQ(from_file.GetMakerSignature(), from_memory.GetMakerSignature());
-      EXPECT_EQ(from_file.makerEntryCount, from_memory.makerEntryCount);
+      EXPECT_EQ(from_file.MakerEntryCount(), from_memory.MakerEntryCount());
       for (uint32_t code : {kIfd0, kExifIfd, kGpsIfd, kIfd1}) {
         std::vector<IfdEntry> a, b;
         ASSERT_EQ(from_file.CollectEntries(code, &a), from_memory.CollectEntries(code, &b));
