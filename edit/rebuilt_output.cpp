@@ -183,39 +183,31 @@ uint32_t JpegLayout(const ExifEditor& editor, Out& out, In& in) {
   return read_error;
 }
 
-// A sub-image piece to copy from the source into the output.
-struct PieceCopy {
-  uint64_t from = 0;
-  uint32_t length = 0;
-  uint64_t to = 0;
-};
-
-// Points every piece of the sub-images at its place in the output (`block`
-// is the copy of the work block that is written): a piece inside the main
-// image data moves with it (unless the main image comes from elsewhere), one
-// inside the pinned part of the block stays, and any other the source holds
-// is copied behind the main image data. The pieces to copy.
-std::vector<PieceCopy> RepointSubImages(ExifEditor& editor,
-                                        std::span<const SubImagePiece> pieces,
-                                        std::span<uint8_t> block, uint64_t image_from,
-                                        uint64_t source_size) {
-  const bool image_from_source = editor.ImageDataFile().empty();
-  std::vector<PieceCopy> copies;
+// Lays out behind the main image what the sub-images need there (see
+// sub_image_data.h), repointing `block`, the copy of the work block that is
+// written. A read error of `source` is left in `read_error`.
+template <typename Source>
+SubImageTail LayOutSubImages(ExifEditor& editor, std::span<uint8_t> block, uint64_t source_size,
+                             Source& source, uint32_t* read_error) {
+  const uint64_t header = editor.Source().TiffHeaderOffset();
   const PlacedData image = editor.Placed(exif::kIfd0);
-  const uint64_t image_to = image.offset;
-  uint64_t end = PaddedSize(image_to + image.length);
-  for (const SubImagePiece& piece : pieces) {
-    const uint64_t from = uint64_t{editor.Source().TiffHeaderOffset()} + piece.offset;
-    const uint64_t past = from + piece.length;
-    if (piece.length == 0 || past <= editor.PinnedEnd()) continue;
-    if (image_from_source && from >= image_from && past <= image_from + image.length) {
-      (void)RepointPiece(block, editor.Order(), piece, from - image_from + image_to);
-    } else if (past <= source_size && RepointPiece(block, editor.Order(), piece, end)) {
-      copies.push_back({from, piece.length, end});
-      end = PaddedSize(end + piece.length);
-    }
-  }
-  return copies;
+  const PlacedData thumbnail = editor.Placed(exif::kIfd1);
+  SubImagePlacement placement;
+  placement.pinned_end = editor.PinnedEnd();
+  placement.source_size = source_size - std::min(source_size, header);
+  placement.tail = std::max({uint64_t{block.size()}, uint64_t{image.offset} + image.length,
+                             uint64_t{thumbnail.offset} + editor.Thumbnail().size()});
+  placement.image_moves = editor.ImageDataFile().empty();
+  placement.image_from = editor.ImageDataStart() - std::min<uint64_t>(editor.ImageDataStart(), header);
+  placement.image_length = image.length;
+  placement.image_to = image.offset;
+  const SourceBytes read = [&](uint64_t offset, std::span<uint8_t> bytes) {
+    size_t got = 0;
+    if (*read_error == 0) *read_error = source.ReadAt(header + offset, bytes.data(), bytes.size(), &got);
+    return *read_error == 0 && got == bytes.size();
+  };
+  return CarrySubImages(block, editor.Order(), editor.DirectoryOffset(exif::kIfd0), placement,
+                        read);
 }
 
 // `in` holds the main image data; `source`, the edited file, the sub-images'
@@ -225,13 +217,14 @@ uint32_t TiffLayout(ExifEditor& editor, Out& out, In& in, Source& source) {
   const uint64_t from = editor.ImageDataStart();
   std::span<const uint8_t> block = editor.Block();
   std::vector<uint8_t> repointed;
-  std::vector<PieceCopy> copies;
-  if (const auto pieces = SubImagePieces(block, editor.Order(), editor.DirectoryOffset(exif::kIfd0));
-      !pieces.empty()) {
+  SubImageTail tail;
+  if (HasSubImages(block, editor.Order(), editor.DirectoryOffset(exif::kIfd0))) {
     uint64_t source_size = 0;
     if (uint32_t error = source.Size(&source_size)) return error;
     repointed.assign(block.begin(), block.end());
-    copies = RepointSubImages(editor, pieces, repointed, from, source_size);
+    uint32_t read_error = 0;
+    tail = LayOutSubImages(editor, repointed, source_size, source, &read_error);
+    if (read_error != 0) return read_error;
     block = repointed;
   }
   if (uint32_t error = out.Seek(0)) return error;
@@ -249,9 +242,14 @@ uint32_t TiffLayout(ExifEditor& editor, Out& out, In& in, Source& source) {
   bool complete = false;
   if (uint32_t error = CopyRun(in, out, from, image.length, &complete)) return error;
   if (!complete) return kErrorInvalidData;
-  for (const PieceCopy& copy : copies) {
+  for (const SubImageTail::Bytes& bytes : tail.written) {
+    if (uint32_t error = out.Seek(bytes.to)) return error;
+    if (uint32_t error = out.Write(bytes.bytes.data(), bytes.bytes.size())) return error;
+  }
+  const uint64_t header = editor.Source().TiffHeaderOffset();
+  for (const SubImageTail::Copy& copy : tail.copied) {
     if (uint32_t error = out.Seek(copy.to)) return error;
-    if (uint32_t error = CopyRun(source, out, copy.from, copy.length, &complete)) return error;
+    if (uint32_t error = CopyRun(source, out, header + copy.from, copy.length, &complete)) return error;
     if (!complete) return kErrorInvalidData;
   }
   return 0;
@@ -293,7 +291,7 @@ uint32_t WriteTiffLayout(ExifEditor& editor, File& out, File& in) {
   File edited;
   File* source = &in;
   if (!editor.ImageDataFile().empty() &&
-      !SubImagePieces(editor.Block(), editor.Order(), editor.DirectoryOffset(exif::kIfd0)).empty()) {
+      HasSubImages(editor.Block(), editor.Order(), editor.DirectoryOffset(exif::kIfd0))) {
     if (uint32_t error = File::Open(editor.Source().Path().c_str(), File::Access::kRead, &edited)) {
       return error;
     }

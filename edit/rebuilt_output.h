@@ -34,10 +34,11 @@ inline constexpr uint32_t kErrorNotEnoughMemory = 8;  // no copy buffer
 uint32_t WriteJpegLayout(const ExifEditor& editor, platform::File& out, platform::File& in);
 // Output: the block at 0, the held thumbnail at the IFD1 position, the image
 // data (one contiguous run from the first strip to the end of the last) at
-// the IFD0 position, then the data of IFD0's sub-images that lies outside
-// both, each piece repointed (sub_image_data.h; read from the edited file
-// also when `in` is a new main picture). 13 when there is no image data to
-// copy or `in` ends before it does.
+// the IFD0 position, then what IFD0's sub-images have outside the pinned
+// block and the main image (directories, values, image data), each offset
+// repointed (sub_image_data.h; read from the edited file also when `in` is a
+// new main picture). 13 when there is no image data to copy or `in` ends
+// before it does.
 uint32_t WriteTiffLayout(ExifEditor& editor, platform::File& out, platform::File& in);
 
 // The same layouts over memory (the fuzzer, tests): `in` is the whole source

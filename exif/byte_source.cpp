@@ -35,20 +35,16 @@ bool SourceReader::Open(const ByteSource& source) {
     SourceReader& kept = *source.kept_;
     if (!kept.keeps_head_) {
       kept.keeps_head_ = true;
-      ByteSource once = source;
-      once.kept_ = nullptr;
-      kept.Open(once);
+      kept.OpenKept(source.path());
     }
     kept_ = &kept;
-    open_ = kept.open_;
-    size_ = kept.size_;
-    limit_ = kept.limit_;
-    return open_;
+    return kept.open_;
   }
   if (source.in_memory()) {
     in_memory_ = true;
     memory_ = source.memory();
     size_ = memory_.size();
+    size_known_ = true;
     open_ = true;
     return true;
   }
@@ -61,26 +57,68 @@ bool SourceReader::Open(const ByteSource& source) {
   if (file.Size(&size) != 0) return false;
   file_ = std::move(file);
   size_ = size;
+  size_known_ = true;
   in_memory_ = false;
   open_ = true;
   return true;
+}
+
+void SourceReader::OpenKept(const std::string& path) {
+  if (platform::File::Open(path.c_str(), platform::File::Access::kReadExaminedLater, &file_) !=
+      0) {
+    return;
+  }
+  head_ = std::make_unique_for_overwrite<uint8_t[]>(kHeadSize);
+  size_t got = 0;
+  // A directory or a FIFO fails here, as its open would have.
+  if (file_.ReadAt(0, head_.get(), kHeadSize, &got) != 0) {
+    file_.Close();
+    return;
+  }
+  head_size_ = got;
+  // A regular file that ends within the first read is as long as the read:
+  // it need not be asked. (A device that answers a short read is taken at its
+  // word too: like an empty file it holds no EXIF data that a query could
+  // answer differently.)
+  if (got < kHeadSize) {
+    size_ = got;
+    size_known_ = true;
+  }
+  open_ = true;
+}
+
+uint64_t SourceReader::size() {
+  if (kept_ != nullptr) return kept_->size();
+  if (!size_known_) {
+    size_known_ = true;
+    if (file_.Size(&size_) != 0) {
+      // Not a regular file after all: nothing more is read from it.
+      size_ = 0;
+      head_size_ = 0;
+      open_ = false;
+    }
+  }
+  return std::min(size_, limit_);
+}
+
+bool SourceReader::HasBytes(uint64_t end) {
+  if (kept_ != nullptr) return kept_->HasBytes(end);
+  if (end <= head_size_ && end <= limit_) return true;
+  return size() >= end;
+}
+
+std::span<const uint8_t> SourceReader::Held(uint64_t offset, size_t n) {
+  if (kept_ != nullptr) return kept_->Held(offset, n);
+  if (!open_ || n == 0 || offset + n > limit_) return {};
+  if (offset < head_size_ && n <= head_size_ - offset) return {head_.get() + offset, n};
+  if (in_memory_ && offset < size_ && n <= size_ - offset) return memory_.subspan(offset, n);
+  return {};
 }
 
 size_t SourceReader::ReadFile(uint64_t offset, void* out, size_t n) {
   size_t got = 0;
   if (file_.ReadAt(offset, out, n, &got) != 0) return 0;
   return got;
-}
-
-bool SourceReader::ReadFromHead(uint64_t offset, void* out, size_t n) {
-  if (offset >= kReadAheadSize) return false;
-  if (head_.empty()) {
-    head_.resize(static_cast<size_t>(std::min<uint64_t>(size_, kReadAheadSize)));
-    head_.resize(ReadFile(0, head_.data(), head_.size()));
-  }
-  if (n > head_.size() - std::min<uint64_t>(offset, head_.size())) return false;
-  std::memcpy(out, head_.data() + offset, n);
-  return true;
 }
 
 bool SourceReader::CoverWithWindow(uint64_t offset, size_t n) {
@@ -107,14 +145,24 @@ bool SourceReader::CoverWithWindow(uint64_t offset, size_t n) {
 }
 
 size_t SourceReader::ReadAt(uint64_t offset, void* out, size_t n) {
-  if (!open_ || offset >= size() || n == 0) return 0;
+  if (kept_ != nullptr) return kept_->ReadAt(offset, out, n);
+  if (!open_ || n == 0) return 0;
+  // Within the first read: no size needed.
+  if (offset < head_size_ && n <= head_size_ - offset && offset + n <= limit_) {
+    std::memcpy(out, head_.get() + offset, n);
+    return n;
+  }
+  // Asking the size may close a file found not to be regular: its size is 0.
+  if (offset >= size()) return 0;
   const size_t want = static_cast<size_t>(std::min<uint64_t>(n, size() - offset));
-  if (kept_ != nullptr) return kept_->ReadAt(offset, out, want);
   if (in_memory_) {
     std::memcpy(out, memory_.data() + offset, want);
     return want;
   }
-  if (keeps_head_ && ReadFromHead(offset, out, want)) return want;
+  if (offset < head_size_ && want <= head_size_ - offset) {
+    std::memcpy(out, head_.get() + offset, want);
+    return want;
+  }
   if (!CoverWithWindow(offset, want)) return ReadFile(offset, out, want);
   const uint64_t window_end = window_offset_ + window_.size();
   if (offset >= window_end) return 0;

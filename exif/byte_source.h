@@ -60,13 +60,19 @@ class ByteSource {
 // the window go straight to the file.
 //
 // The access of a source that keeps its file open loads nothing whole, so
-// it reads no gap: it keeps the file's first page apart (the TIFF header and
-// the first directories lie there) and moves its window on every jump.
+// it reads no gap: its first read takes the file's first kHeadSize bytes,
+// which it keeps apart, and it moves its window on every jump. It asks the
+// file's size only when a read or a question goes beyond those bytes.
 class SourceReader {
  public:
   // Segment headers, a directory entry table and an IFD are all read in pieces
   // well under one page; a page-sized window catches most neighbours.
   static constexpr size_t kReadAheadSize = 4096;
+  // The segments in front of the compressed data, the TIFF header and the
+  // first directories of most camera files lie within this many bytes (five
+  // in six files of the test corpus), so one read answers a query; copying
+  // them costs less than a second read.
+  static constexpr size_t kHeadSize = 16 * 1024;
   // An APP1 segment is at most 64 KiB; together with the segments around it a
   // window of this size holds everything a query reads in almost every file,
   // while a query's memory stays far below half a megabyte.
@@ -76,38 +82,51 @@ class SourceReader {
   SourceReader(const SourceReader&) = delete;
   SourceReader& operator=(const SourceReader&) = delete;
 
-  // False when the source has no path or its file cannot be opened or sized.
+  // False when the source has no path or its file cannot be opened or sized
+  // (a kept source: or its first read fails, as it does on a directory or a
+  // FIFO).
   bool Open(const ByteSource& source);
-  bool is_open() const { return open_; }
-  uint64_t size() const { return std::min(size_, limit_); }
+  bool is_open() const { return kept_ != nullptr ? kept_->open_ : open_; }
+  // The size of the file within its limit. A kept source that has not read
+  // its end yet asks the system here, once; a file that then proves not to
+  // be a regular file is closed to every later read and has size 0.
+  uint64_t size();
+  // True when the source holds at least `end` bytes: answered from the first
+  // read of a kept source when that covers `end`, without asking the size.
+  bool HasBytes(uint64_t end);
 
   // Reads up to n bytes at `offset`; the count read is less than n only at
   // the end of the file or after a read error.
   size_t ReadAt(uint64_t offset, void* out, size_t n);
   // All n bytes or false.
   bool ReadExact(uint64_t offset, void* out, size_t n) { return ReadAt(offset, out, n) == n; }
+  // The n bytes at `offset` where the access already holds them all (a kept
+  // source's first read, or memory), valid while the source lives; empty
+  // otherwise, when they must be read with ReadAt.
+  std::span<const uint8_t> Held(uint64_t offset, size_t n);
 
  private:
   friend class ByteSource;
+  // Opens the kept access of `path` and makes its first read.
+  void OpenKept(const std::string& path);
   size_t ReadFile(uint64_t offset, void* out, size_t n);
   // Makes the window cover [offset, offset + n) when that is cheap; false
   // when the bytes are better read straight into the caller's buffer.
   bool CoverWithWindow(uint64_t offset, size_t n);
-  // Copies [offset, offset + n) from the file's first page, reading the page
-  // on first use; false when the range is not inside it.
-  bool ReadFromHead(uint64_t offset, void* out, size_t n);
 
   // Set on the access a kept source holds; the accesses made on that source
   // forward every call to it.
   SourceReader* kept_ = nullptr;
   bool keeps_head_ = false;
-  std::vector<uint8_t> head_;    // the file's first page, once read
-  uint64_t limit_ = UINT64_MAX;  // see ByteSource::LimitTo
+  std::unique_ptr<uint8_t[]> head_;  // the first bytes of a kept source's file
+  size_t head_size_ = 0;             // how many of them the file has
+  uint64_t limit_ = UINT64_MAX;      // see ByteSource::LimitTo
   bool open_ = false;
   bool in_memory_ = false;
   std::span<const uint8_t> memory_;
   platform::File file_;
   uint64_t size_ = 0;
+  bool size_known_ = false;
   std::vector<uint8_t> window_;  // file bytes from window_offset_ on
   uint64_t window_offset_ = 0;
 };

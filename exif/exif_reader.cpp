@@ -79,7 +79,10 @@ std::optional<bytes::ByteView> ExifReader::Fetch(SourceReader* file, uint64_t re
   const uint64_t at = uint64_t{tiffHeaderOffset_} + relative;
   // Checked against the file before any allocation: a count from the file
   // must not decide how much memory we take.
-  if (at > file->size() || n > file->size() - at) return std::nullopt;
+  if (n > UINT32_MAX || !file->HasBytes(at + n)) return std::nullopt;
+  if (const auto held = file->Held(at, static_cast<size_t>(n)); !held.empty()) {
+    return bytes::ByteView(held, byteOrder_);
+  }
   scratch->resize(static_cast<size_t>(n));
   if (!file->ReadExact(at, scratch->data(), scratch->size())) return std::nullopt;
   return bytes::ByteView(*scratch, byteOrder_);
@@ -89,14 +92,13 @@ void ExifReader::Scan(uint32_t load_data, uint32_t use_page_allocator) {
   valid_ = true;
   SourceReader file;
   uint8_t header[8];
-  if (!OpenSource(&file) || file.size() < 8 || !file.ReadExact(0, header, 8)) {
+  if (!OpenSource(&file) || !file.HasBytes(8) || !file.ReadExact(0, header, 8)) {
     valid_ = false;
     return;
   }
-  const uint64_t length = file.size();
   uint64_t tiff_at = 0;
   if (bytes::Read16(header, bytes::kBigEndian) == kJpegSoi) {
-    WalkJpegSegments(file, length);
+    WalkJpegSegments(file);
     if (jpeg_.app1Offset == 0 || jpeg_.app1Length < kMinExifApp1Length) return;  // a JPEG without EXIF
     uint8_t identifier[6];
     if (!file.ReadExact(uint64_t{jpeg_.app1Offset} + 4, identifier, 6) ||
@@ -136,13 +138,18 @@ void ExifReader::Scan(uint32_t load_data, uint32_t use_page_allocator) {
     thumbnailImage_.ifdOffset = next;
     dataSize_ = primaryImage_.firstStripOffset;
     // Metadata that lies behind the first strip: the strips are not known to
-    // end anywhere in particular, so the whole file is taken.
-    if (exif > dataSize_ || gps > dataSize_ || printImOffset_ > dataSize_) {
-      dataSize_ = ClampToU32(length);
+    // end anywhere in particular, so the whole file is taken. (An APP1's
+    // length decides below instead.)
+    if (jpeg_.app1Length == 0 &&
+        (exif > dataSize_ || gps > dataSize_ || printImOffset_ > dataSize_)) {
+      dataSize_ = ClampToU32(file.size());
     }
   }
   if (jpeg_.app1Length > 0) dataSize_ = static_cast<uint32_t>(jpeg_.app1Length - 8u);
-  if (dataSize_ > length - tiffHeaderOffset_) dataSize_ = ClampToU32(length - tiffHeaderOffset_);
+  // The TIFF header was read, so the file reaches at least that far.
+  if (!file.HasBytes(uint64_t{tiffHeaderOffset_} + dataSize_)) {
+    dataSize_ = ClampToU32(file.size() - std::min<uint64_t>(file.size(), tiffHeaderOffset_));
+  }
 
   // Nothing to load keeps `data` null rather than holding an empty block, so
   // that `data` is null exactly when nothing is loaded.
@@ -157,7 +164,7 @@ void ExifReader::Scan(uint32_t load_data, uint32_t use_page_allocator) {
   }
 }
 
-void ExifReader::WalkJpegSegments(SourceReader& file, uint64_t length) {
+void ExifReader::WalkJpegSegments(SourceReader& file) {
   const auto read_at = [&file](uint64_t offset, std::span<uint8_t> out) {
     return file.ReadAt(offset, out.data(), out.size());
   };
@@ -166,11 +173,11 @@ void ExifReader::WalkJpegSegments(SourceReader& file, uint64_t length) {
     const uint64_t pos = segment->position;
     // The records hold 32-bit offsets; a segment that starts two bytes or
     // less before the end of the file is not looked at.
-    if (pos > kMaxOffset || pos + 2 >= length) break;
+    if (pos > kMaxOffset || !file.HasBytes(pos + 3)) break;
     // A segment header cut off by the end of the file still records a length:
     // whatever is left behind the marker.
     const uint16_t app_length =
-        segment->cut ? static_cast<uint16_t>(length - pos - 2) : segment->length;
+        segment->cut ? static_cast<uint16_t>(file.size() - pos - 2) : segment->length;
     const auto at = static_cast<uint32_t>(pos);
     switch (segment->marker) {
       case kMarkerSof0: {

@@ -148,7 +148,8 @@ class ExifReader {
   // The loaded data as a view in the data's byte order (empty when not loaded).
   bytes::ByteView Data() const;
   // The n bytes at `relative`: from the loaded data when it holds them, else
-  // from `file` when given (into `scratch`), else nullopt.
+  // from `file` when given (where it holds them, or read into `scratch`),
+  // else nullopt.
   std::optional<bytes::ByteView> Fetch(SourceReader* file, uint64_t relative, uint64_t n,
                                 std::vector<uint8_t>* scratch) const;
   // Opens the reader's source for one access.
@@ -172,7 +173,7 @@ class ExifReader {
   using LoadedBytes = std::unique_ptr<uint8_t[], DataRelease>;
 
   void Scan(uint32_t load_data, uint32_t use_page_allocator);
-  void WalkJpegSegments(SourceReader& file, uint64_t length);
+  void WalkJpegSegments(SourceReader& file);
   bool AllocateData(uint32_t size, uint32_t use_page_allocator);
   void ReleaseData();
   // The entry table of a located directory, from wherever it is read.

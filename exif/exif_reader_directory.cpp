@@ -106,7 +106,7 @@ uint32_t ExifReader::GetEntryValue(const IfdEntry* entry, void* buffer, uint32_t
   SourceReader file;
   if (!OpenSource(&file)) return 0;
   const uint64_t at = uint64_t{tiffHeaderOffset_} + entry->value;
-  if (at > file.size() || size > file.size() - at) return 0;
+  if (!file.HasBytes(at + size)) return 0;
   // The conversion never looks past the first `capacity` bytes, so only those
   // are read: a large value costs no more than the caller's buffer.
   const uint32_t needed = std::min(size, capacity);

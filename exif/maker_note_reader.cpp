@@ -61,7 +61,11 @@ const uint8_t* MakerNoteReader::LoadMakerNote() {
     SourceReader file;
     std::vector<uint8_t> bytes;
     // Fetch checks the note against the file before allocating its size.
-    if (OpenSource(&file) && Fetch(&file, makerNoteOffset_, makerNoteSize_, &bytes)) {
+    const auto note = OpenSource(&file) ? Fetch(&file, makerNoteOffset_, makerNoteSize_, &bytes)
+                                        : std::nullopt;
+    if (note) {
+      // Bytes the access held were not copied: the reader keeps its own.
+      if (note->data() != bytes.data()) bytes.assign(note->data(), note->data() + note->size());
       copy_ = std::move(bytes);
       makerNote_ = copy_.data();
     }

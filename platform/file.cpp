@@ -54,7 +54,10 @@ uint32_t WriteAll(int fd, const uint8_t* data, size_t size, int64_t offset = -1)
 // writing (access denied), and it is truncated only once it was let through.
 // To tell a file this open creates (which may get a mode without the bit)
 // from an existing one, a creating open tries an exclusive create first.
-uint32_t OpenRegular(const char* path, int flags, mode_t mode, int* fd, struct stat* st) {
+// Without `examine` the descriptor is kept unexamined (a reader that never
+// needs the size then saves the fstat; File::Size examines it later).
+uint32_t OpenRegular(const char* path, int flags, mode_t mode, bool examine, int* fd,
+                     struct stat* st) {
   const bool writes = (flags & O_ACCMODE) != O_RDONLY;
   const bool truncate = (flags & O_TRUNC) != 0;
   bool created_new = (flags & O_EXCL) != 0;
@@ -72,6 +75,7 @@ uint32_t OpenRegular(const char* path, int flags, mode_t mode, int* fd, struct s
     open_once(flags & ~O_TRUNC);
   }
   if (*fd < 0) return LastError(path);
+  if (!examine) return kErrorSuccess;
   uint32_t error = kErrorSuccess;
   if (!created_new && ::fstat(*fd, st) != 0) {
     error = LastError();
@@ -112,6 +116,7 @@ uint32_t File::Open(const char* path, Access access, File* out) {
   FaultSite site = FaultSite::kOpen;
   switch (access) {
     case Access::kRead:
+    case Access::kReadExaminedLater:
       flags |= O_RDONLY;
       break;
     case Access::kWriteExisting:
@@ -130,8 +135,12 @@ uint32_t File::Open(const char* path, Access access, File* out) {
   if (uint32_t fault = CheckFault(site)) return fault;
   int fd = -1;
   struct stat st {};
-  if (uint32_t error = OpenRegular(path, flags, mode, &fd, &st)) return error;
-  *out = File(fd, access == Access::kRead ? static_cast<int64_t>(st.st_size) : -1);
+  const bool examine = access != Access::kReadExaminedLater;
+  if (uint32_t error = OpenRegular(path, flags, mode, examine, &fd, &st)) return error;
+  int64_t size_at_open = -1;
+  if (access == Access::kRead) size_at_open = static_cast<int64_t>(st.st_size);
+  if (!examine) size_at_open = kExaminedLater;
+  *out = File(fd, size_at_open);
   return kErrorSuccess;
 }
 
@@ -196,6 +205,7 @@ uint32_t File::Size(uint64_t* size) const {
   }
   struct stat st {};
   if (::fstat(fd_, &st) != 0) return LastError();
+  if (size_at_open_ == kExaminedLater && !S_ISREG(st.st_mode)) return kErrorAccessDenied;
   *size = static_cast<uint64_t>(st.st_size);
   return kErrorSuccess;
 }
@@ -290,12 +300,12 @@ uint32_t CopyFile(const char* from, const char* to, bool fail_if_exists, bool co
   if (uint32_t fault = CheckFault(FaultSite::kCopy)) return fault;
   int in = -1;
   struct stat st {};
-  if (uint32_t error = OpenRegular(from, O_RDONLY | O_CLOEXEC, 0, &in, &st)) return error;
+  if (uint32_t error = OpenRegular(from, O_RDONLY | O_CLOEXEC, 0, true, &in, &st)) return error;
   int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (fail_if_exists ? O_EXCL : 0);
   int out = -1;
   struct stat out_st {};
   if (uint32_t error =
-          OpenRegular(to, flags, copy_permissions ? (st.st_mode & 07777) : 0644, &out, &out_st)) {
+          OpenRegular(to, flags, copy_permissions ? (st.st_mode & 07777) : 0644, true, &out, &out_st)) {
     ::close(in);
     return error;
   }

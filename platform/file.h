@@ -32,6 +32,10 @@ class File {
  public:
   enum class Access : uint8_t {
     kRead,           // existing file, read only
+    // Existing file, read only, opened without examining it: the first Size
+    // call examines it, and refuses anything but a regular file with 5 as
+    // the open itself does for kRead. Reads of a directory or a FIFO fail.
+    kReadExaminedLater,
     kWriteExisting,  // existing file, written in place: neither created nor truncated
     kCreateAlways,   // created, or truncated when it exists
     kCreateNew,      // created; fails with 80 when the name exists (links not followed)
@@ -69,7 +73,8 @@ class File {
   uint32_t WriteAt(uint64_t offset, const void* buffer, size_t size);
   uint32_t Seek(uint64_t offset);
   // A file opened for reading answers from the size seen at open (which the
-  // open examines anyway), saving a system call on every query.
+  // open examines anyway), saving a system call on every query; one opened
+  // with kReadExaminedLater is examined by each call (see there).
   uint32_t Size(uint64_t* size) const;
   // Flushes what was written to the disk itself (fsync); 0 or a Win32 error.
   uint32_t Flush();
@@ -90,7 +95,10 @@ class File {
   File(int fd, int64_t size_at_open) : fd_(fd), size_at_open_(size_at_open) {}
   int fd_ = -1;
 #endif
-  int64_t size_at_open_ = -1;  // -1: not read-only, ask the system
+  // -1: not read-only, ask the system; kExaminedLater: ask it, and refuse a
+  // file that is not regular.
+  static constexpr int64_t kExaminedLater = -2;
+  int64_t size_at_open_ = -1;
 };
 
 #if defined(_WIN32)

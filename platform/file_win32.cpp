@@ -144,6 +144,7 @@ uint32_t File::Open(const char* path, Access access, File* out) {
   FaultSite site = FaultSite::kOpen;
   switch (access) {
     case Access::kRead:
+    case Access::kReadExaminedLater:
       rights = GENERIC_READ;
       share = kShareForReading;
       break;
@@ -165,6 +166,8 @@ uint32_t File::Open(const char* path, Access access, File* out) {
   HANDLE handle = nullptr;
   if (uint32_t error = OpenRegular(path, rights, share, disposition, &handle)) return error;
   int64_t size_at_open = -1;
+  // The open already refused what is not a file on a disk; a later reader
+  // asks the size when it needs it.
   if (access == Access::kRead) {
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(handle, &size)) {

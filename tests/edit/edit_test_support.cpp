@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sstream>
 #include <tuple>
 
 #include "exif/directory.h"
@@ -73,40 +74,83 @@ TiffBuilder CameraBlock(Endian order, uint16_t orientation0, uint16_t orientatio
   return b;
 }
 
-std::vector<uint8_t> TiffWithSubImage(Endian order, std::vector<uint8_t>* strip) {
-  constexpr uint32_t kSubIfdAt = 0x300;
+std::vector<uint8_t> TiffWithSubImages(Endian order, SubImages layout) {
+  // The main strips lie at 0x400-0x4C0: 0x300 is in the block, 0x500 behind the image.
+  constexpr uint32_t kInBlock = 0x300, kBehind = 0x500, kStrips = 0x600;
   TiffBuilder b(order);
-  b.Ascii(kIfd0, 271, "Maker").RgbImage(kIfd0, 8, 8).Long(kIfd0, 330, kSubIfdAt);
+  b.Ascii(kIfd0, 271, "Maker").RgbImage(kIfd0, 8, 8);
+  b.Long(kIfd0, 330, layout == SubImages::kBehindImage ? kBehind : kInBlock);
   b.Undefined(kExif, 36864, {'0', '2', '3', '0'}).PlaceAt(kStripData, 0x400);
   auto tiff = b.Bytes();
-  tiff.resize(tiff.size() + tiff.size() % 2);
-  strip->resize(48);
-  for (size_t i = 0; i < strip->size(); ++i) (*strip)[i] = static_cast<uint8_t>(i * 7 + 1);
-  const auto strip_at = static_cast<uint32_t>(tiff.size());
-  tiff.insert(tiff.end(), strip->begin(), strip->end());
-  std::vector<uint8_t> sub_ifd = b.U16({4});
-  for (const auto& [tag, type, value] : {std::tuple{256, kShort, 4u}, {257, kShort, 4u},
-                                         {273, kLong, strip_at}, {279, kLong, 48u}}) {
-    for (auto bytes : {b.U16({static_cast<uint16_t>(tag), type}), b.U32({1}),
-                       type == kShort ? b.U16({static_cast<uint16_t>(value), 0}) : b.U32({value})}) {
-      sub_ifd.insert(sub_ifd.end(), bytes.begin(), bytes.end());
+  tiff.resize(kStrips + 2 * 48);
+  uint32_t strip_at = kStrips;
+  // A 4x4 sub-image: its directory at `at`, its out-of-line values right
+  // behind it, its 48 bytes of strips at the next free place from kStrips
+  // on: two strips for one in the block, three behind it.
+  const auto sub_image = [&](uint32_t at, uint32_t link, uint32_t child) {
+    const bool in_block = at < 0x400;
+    const uint32_t strips = in_block ? 2 : 3, strip_size = 48 / strips;
+    std::vector<uint32_t> offsets, sizes(strips, strip_size);
+    for (uint32_t i = 0; i < strips; ++i) offsets.push_back(strip_at + i * strip_size);
+    std::vector<std::tuple<uint16_t, uint16_t, uint32_t, std::vector<uint8_t>>> entries = {
+        {256, kShort, 1, b.U16({4, 0})}, {257, kShort, 1, b.U16({4, 0})},
+        {258, kShort, 3, b.U16({8, 8, 8})}, {273, kLong, strips, b.U32(offsets)},
+        {279, kLong, strips, b.U32(sizes)}};
+    if (child != 0) entries.push_back({330, kLong, 1, b.U32({child})});
+    std::vector<uint8_t> dir = b.U16({static_cast<uint16_t>(entries.size())}), values;
+    const uint32_t values_at = at + 2 + 12 * static_cast<uint32_t>(entries.size()) + 4;
+    for (const auto& [tag, type, n, value] : entries) {
+      const bool inline_value = value.size() <= 4;
+      for (auto bytes : {b.U16({tag, type}), b.U32({n}),
+                         inline_value ? value : b.U32({values_at + static_cast<uint32_t>(values.size())})}) {
+        dir.insert(dir.end(), bytes.begin(), bytes.end());
+      }
+      if (!inline_value) values.insert(values.end(), value.begin(), value.end());
     }
+    for (auto bytes : {b.U32({link}), values}) dir.insert(dir.end(), bytes.begin(), bytes.end());
+    std::copy(dir.begin(), dir.end(), tiff.begin() + at);
+    for (uint32_t i = 0; i < 48; ++i) tiff[strip_at + i] = static_cast<uint8_t>(at + i * 7);
+    strip_at += 48;
+  };
+  switch (layout) {
+    case SubImages::kInBlock: sub_image(kInBlock, 0, 0); break;
+    case SubImages::kBehindImage: sub_image(kBehind, 0, 0); break;
+    case SubImages::kNested: sub_image(kInBlock, 0, kBehind), sub_image(kBehind, 0, 0); break;
+    case SubImages::kChained: sub_image(kInBlock, kBehind, 0), sub_image(kBehind, 0, 0); break;
+    case SubImages::kLoop: sub_image(kInBlock, kBehind, 0), sub_image(kBehind, kInBlock, kInBlock); break;
   }
-  sub_ifd.resize(sub_ifd.size() + 4);  // no next directory
-  std::copy(sub_ifd.begin(), sub_ifd.end(), tiff.begin() + kSubIfdAt);
   return tiff;
 }
 
-bool SubImageStripIs(const std::filesystem::path& file, const std::vector<uint8_t>& strip) {
-  const auto json = ExiftoolJson(file, {"-SubIFD:StripOffsets", "-SubIFD:StripByteCounts"});
-  if (!json || !json->contains("SubIFD:StripOffsets") ||
-      (*json)["SubIFD:StripByteCounts"] != strip.size()) {
-    return false;
-  }
-  const auto at = (*json)["SubIFD:StripOffsets"].get<size_t>();
+std::vector<std::string> SubImageView(const std::filesystem::path& file) {
+  const auto run = RunTool({"exiftool", "-a", "-u", "-G1", "-n", "-s", "-s", file.string()});
+  std::vector<std::string> view;
+  if (!run) return view;
   const auto bytes = ReadFile(file);
-  return at <= bytes.size() && bytes.size() - at >= strip.size() &&
-         std::equal(strip.begin(), strip.end(), bytes.begin() + static_cast<ptrdiff_t>(at));
+  std::istringstream lines(run->out);
+  std::string line, offsets;
+  while (std::getline(lines, line)) {
+    if (line.rfind("[SubIFD", 0) != 0) continue;
+    const size_t colon = line.find(": ");
+    if (line.find("] StripOffsets:") != std::string::npos) {
+      offsets = line.substr(colon + 2);
+      continue;
+    }
+    if (line.find("] StripByteCounts:") != std::string::npos && colon != std::string::npos) {
+      // The strips' bytes stand for their offsets, which an edit may move.
+      std::istringstream at(offsets), size(line.substr(colon + 2));
+      size_t from = 0, n = 0;
+      line += " =";
+      while (at >> from && size >> n) {
+        line += from <= bytes.size() && n <= bytes.size() - from
+                    ? " " + std::string(bytes.begin() + static_cast<ptrdiff_t>(from),
+                                        bytes.begin() + static_cast<ptrdiff_t>(from + n))
+                    : " (outside the file)";
+      }
+    }
+    view.push_back(line);
+  }
+  return view;
 }
 
 }  // namespace veltora::testing

@@ -47,12 +47,21 @@ class FileEditor : private ReaderOfFile, public edit::ExifEditor {
 TiffBuilder CameraBlock(Endian order, uint16_t orientation0 = 1, uint16_t orientation1 = 1,
                         const char* exif_version = "0220");
 
-// A TIFF (RGB 8x8, ExifVersion) whose IFD0 lists one 4x4 sub-image
-// (SubIFDs): its directory lies in the metadata block, its one 48-byte strip
-// (`strip`) behind the main image's strips, outside the block.
-std::vector<uint8_t> TiffWithSubImage(Endian order, std::vector<uint8_t>* strip);
-// Whether the sub-image strip that exiftool finds in `file` holds `strip`.
-bool SubImageStripIs(const std::filesystem::path& file, const std::vector<uint8_t>& strip);
+// A TIFF (RGB 8x8, ExifVersion) whose IFD0 lists 4x4 sub-images (SubIFDs),
+// each with BitsPerSample and its strip arrays out of line and 48 bytes of
+// strips behind the main image's strips, outside the block, laid out as
+// named:
+enum class SubImages : uint8_t {
+  kInBlock,      // one whose directory lies in the block
+  kBehindImage,  // one whose directory and values lie behind the main image
+  kNested,       // one in the block whose own SubIFDs lists one behind the image
+  kChained,      // one in the block whose next directory lies behind the image
+  kLoop,         // as kChained, and the second's link and SubIFDs lead back to the first
+};
+std::vector<uint8_t> TiffWithSubImages(Endian order, SubImages layout);
+// exiftool's sub-image lines of `file` ("[SubIFD] ImageWidth: 4"), each
+// strip's offset replaced by its bytes; empty without exiftool.
+std::vector<std::string> SubImageView(const std::filesystem::path& file);
 
 }  // namespace veltora::testing
 

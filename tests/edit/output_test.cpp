@@ -164,23 +164,28 @@ TEST_P(OutputTest, TiffLayoutWithoutImageDataIsInvalid) {
   EXPECT_EQ(edit::WriteTiffLayout(editor, cut, &out), 13u);
 }
 
-// A TIFF whose sub-image strip lies behind the main image, outside the block
-// (TiffWithSubImage): each edit that rebuilds the file carries it along.
-TEST_P(OutputTest, RebuiltTiffKeepsTheSubImageDataBehindTheMainImage) {
-  if (!HaveTool("exiftool")) GTEST_SKIP() << "exiftool finds the sub-image";
-  std::vector<uint8_t> strip;
-  const auto file = dir_ / "in.tif";
-  WriteFile(file, TiffWithSubImage(GetParam(), &strip));
+// Every layout of TiffWithSubImages: each edit that rebuilds the file keeps
+// every sub-image (directories, values, strips) as exiftool sees it; a loop
+// of directories ends the walk.
+TEST_P(OutputTest, RebuiltTiffKeepsEverySubImage) {
+  if (!HaveTool("exiftool")) GTEST_SKIP() << "exiftool finds the sub-images";
   GpsSet gps;
   gps.Tags({1, 2, 3, 4}).Position('N', 48, 'E', 2);
+  const auto file = dir_ / "in.tif";
   const std::pair<const char*, std::function<HRESULT(const char*)>> edits[] = {
       {"orientation", [&](const char* out) { return SetOrientation(out, file.string().c_str(), 6, 1); }},
       {"gps", [&](const char* out) { return ReplaceExifGps(out, file.string().c_str(), 90, &gps.set); }}};
-  for (const auto& [name, edit] : edits) {
-    SCOPED_TRACE(name);
-    const auto out = dir_ / (std::string(name) + ".tif");
-    ASSERT_EQ(edit(out.string().c_str()), S_OK);
-    EXPECT_TRUE(SubImageStripIs(out, strip));
+  for (const SubImages layout : {SubImages::kInBlock, SubImages::kBehindImage, SubImages::kNested,
+                                 SubImages::kChained, SubImages::kLoop}) {
+    WriteFile(file, TiffWithSubImages(GetParam(), layout));
+    const auto before = SubImageView(file);
+    ASSERT_GE(before.size(), layout == SubImages::kInBlock || layout == SubImages::kBehindImage ? 4u : 8u);
+    for (const auto& [name, edit] : edits) {
+      SCOPED_TRACE(std::string(name) + " layout " + std::to_string(static_cast<int>(layout)));
+      const auto out = dir_ / (std::string(name) + ".tif");
+      ASSERT_EQ(edit(out.string().c_str()), S_OK);
+      EXPECT_EQ(SubImageView(out), before);
+    }
   }
 }
 

@@ -100,6 +100,12 @@ TEST_F(FileTest, OnlyRegularFilesOpenAndNothingWaits) {
           << path << " access " << static_cast<int>(access);
       EXPECT_FALSE(file.IsOpen());
     }
+    // Opened unexamined (POSIX lets it), it is refused by the size query.
+    File unexamined;
+    if (File::Open(path.c_str(), File::Access::kReadExaminedLater, &unexamined) == 0) {
+      uint64_t size = 0;
+      EXPECT_EQ(unexamined.Size(&size), kErrorAccessDenied) << path;
+    }
     bool opened = true;
     EXPECT_EQ(CopyFile(path.c_str(), Path("copy").c_str(), false), kErrorAccessDenied) << path;
     EXPECT_EQ(CopyFile(Path("regular").c_str(), path.c_str(), false, true, &opened),

@@ -167,16 +167,21 @@ TEST_F(ImageReplacementTest, MainPictureReplacedWithItsDimensions) {
   }
 }
 
-// The sub-image strip behind a TIFF's main image (TiffWithSubImage) is kept,
-// also when the main image is a new picture.
-TEST_F(ImageReplacementTest, SubImageDataOutsideTheBlockIsKept) {
-  if (!HaveTool("exiftool")) GTEST_SKIP() << "exiftool finds the sub-image";
-  std::vector<uint8_t> strip;
+// The sub-images of a TIFF (TiffWithSubImages) are kept, also when the main
+// image is a new picture.
+TEST_F(ImageReplacementTest, SubImagesAreKept) {
+  if (!HaveTool("exiftool")) GTEST_SKIP() << "exiftool finds the sub-images";
   const std::string in = Path("in.tif"), out = Path("out.tif");
-  WriteBytes(in, TiffWithSubImage(kBig, &strip));
-  for (auto* replace : {&ReplaceThumbImage, &ReplaceExifImage}) {
-    ASSERT_EQ(replace(out.c_str(), in.c_str(), photo_.handle, 90), S_OK);
-    EXPECT_TRUE(SubImageStripIs(out, strip)) << (replace == &ReplaceThumbImage ? "thumbnail" : "picture");
+  for (const SubImages layout : {SubImages::kInBlock, SubImages::kBehindImage, SubImages::kNested,
+                                 SubImages::kChained}) {
+    WriteBytes(in, TiffWithSubImages(kBig, layout));
+    const auto before = SubImageView(in);
+    for (auto* replace : {&ReplaceThumbImage, &ReplaceExifImage}) {
+      ASSERT_EQ(replace(out.c_str(), in.c_str(), photo_.handle, 90), S_OK);
+      EXPECT_EQ(SubImageView(out), before)
+          << (replace == &ReplaceThumbImage ? "thumbnail" : "picture") << " layout "
+          << static_cast<int>(layout);
+    }
   }
 }
 
