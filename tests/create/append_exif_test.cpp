@@ -190,8 +190,7 @@ TEST_P(AppendExifTest, RefusalsWriteNothing) {
   EXPECT_TRUE(TempLeftovers().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(BothByteOrders, AppendExifTest, ::testing::Values(kLittle, kBig),
-                         [](const auto& p) { return std::string(EndianName(p.param)); });
+VELTORA_BOTH_BYTE_ORDERS(AppendExifTest);
 
 }  // namespace
 }  // namespace veltora

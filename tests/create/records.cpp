@@ -61,8 +61,9 @@ constexpr const char* kFullRecords = R"({
 void Adopt(RecordList& list, const nlohmann::ordered_json& document) {
   host::OwnedRecords records = host::RecordsFromJson(document);
   // The records change owner: the nodes go, the records join `list`.
-  ImageInfoListVisit(records.list(),
-                     [&list](uint32_t type, void* record) { list.Adopt(type, record); });
+  ImageInfoListVisit(records.list(), [&list](uint32_t type, void* record) {
+    ImageInfoListAppend(list.get(), type, record);
+  });
   ImageInfoListRemoveAll(records.list());
 }
 

@@ -23,8 +23,6 @@ class RecordList {
     ImageInfoListAppend(&list_, type, record);
     return record;
   }
-  // Appends a record made elsewhere (ImageInfoRecordNew); the list frees it.
-  void Adopt(uint32_t type, void* record) { ImageInfoListAppend(&list_, type, record); }
   ImageInfoList* get() { return &list_; }
 
  private:

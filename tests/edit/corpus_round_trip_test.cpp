@@ -55,8 +55,7 @@ std::vector<uint8_t> ScanData(const std::vector<uint8_t>& jpeg) {
 
 std::vector<uint8_t> ImageData(const fs::path& tiff) {
   exif::ExifReader reader(tiff.c_str(), 0, 0);
-  exif::ExifReader editor_source(tiff.c_str(), 1, 0);
-  edit::ExifEditor editor(editor_source);
+  FileEditor editor(tiff);
   if (!exif::Done(editor.CopyBlock())) return {};
   const uint32_t n = editor.DataLength(exif::kIfd0);
   const auto bytes = ReadFile(tiff);

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "edit/exif_editor.h"
 #include "exif/exif_reader.h"
 #include "interface/host_types.h"
 #include "tests/support/gps_set.h"
@@ -27,6 +28,17 @@ std::optional<std::string> ReadValue(const std::filesystem::path& file, uint32_t
 std::map<std::pair<uint32_t, uint16_t>, std::string> AllValues(const std::filesystem::path& file);
 // Whether the file has an EXIF thumbnail and it decodes cleanly.
 bool ThumbnailDecodes(const std::filesystem::path& file);
+
+// Holds the reader of a FileEditor, so that it is built before the editor.
+struct ReaderOfFile {
+  exif::ExifReader reader;
+};
+// An editor with a reader of its own on `file` (its block loaded unless `load` is 0).
+class FileEditor : private ReaderOfFile, public edit::ExifEditor {
+ public:
+  explicit FileEditor(const std::filesystem::path& file, uint32_t load = 1)
+      : ReaderOfFile{{file.string().c_str(), load, 0}}, ExifEditor(reader) {}
+};
 
 // The block builders the tests start from: a camera-like JPEG block with
 // DateTime (count 20), Orientation in IFD0 and IFD1, an Exif IFD with

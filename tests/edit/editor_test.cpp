@@ -28,8 +28,7 @@ class EditorTest : public ::testing::TestWithParam<Endian> {
     return dir_ / name;
   }
 };
-INSTANTIATE_TEST_SUITE_P(ByteOrder, EditorTest, ::testing::Values(kLittle, kBig),
-                         [](const auto& p) { return std::string(EndianName(p.param)); });
+VELTORA_BOTH_BYTE_ORDERS(EditorTest);
 
 // Values of IFD0, Exif and GPS (IFD1 is cut by StartEdit).
 std::map<std::pair<uint32_t, uint16_t>, std::string> MainValues(const std::filesystem::path& f) {
@@ -63,11 +62,10 @@ TEST_P(EditorTest, StartEditCutsIfd1WithoutMovingValuesAndDropsInteropOnRequest)
   const auto before = MainValues(file);
   ASSERT_GE(before.size(), 14u);
 
-  exif::ExifReader editor_source(file.string().c_str(), 0, 0);
-  ExifEditor editor(editor_source);
+  FileEditor editor(file, 0);
   ASSERT_EQ(editor.StartEdit(false), exif::Outcome::kDone);
   EXPECT_EQ(editor.DirectoryOffset(exif::kIfd1), 0u);
-  EXPECT_TRUE(editor_source.LoadedData().empty()) << "a block loaded by StartEdit is released again";
+  EXPECT_TRUE(editor.Source().LoadedData().empty()) << "a block loaded by StartEdit is released again";
   EXPECT_LT(editor.Block().size(), b.Layout().bytes.size() - RealJpeg(32, 24).size());
   const auto interop = editor.FindBlockEntry(exif::kInteropIfd, 1);
   ASSERT_TRUE(interop);
@@ -77,13 +75,12 @@ TEST_P(EditorTest, StartEditCutsIfd1WithoutMovingValuesAndDropsInteropOnRequest)
   EXPECT_EQ(MainValues(out), before);
   EXPECT_FALSE(ReadValue(out, exif::kIfd1, 513));
 
-  exif::ExifReader dropping_source(file.string().c_str(), 1, 0);
-  ExifEditor dropping(dropping_source);
+  FileEditor dropping(file);
   ASSERT_EQ(dropping.StartEdit(true), exif::Outcome::kDone);
   EXPECT_EQ(dropping.StartEdit(true), exif::Outcome::kRefused) << "a second work block is refused";
   EXPECT_FALSE(dropping.FindBlockEntry(exif::kExifIfd, 40965)) << "interop pointer dropped";
   EXPECT_EQ(dropping.DirectoryOffset(exif::kInteropIfd), 0u);
-  EXPECT_FALSE(dropping_source.LoadedData().empty()) << "a block the caller loaded stays loaded";
+  EXPECT_FALSE(dropping.Source().LoadedData().empty()) << "a block the caller loaded stays loaded";
 }
 
 // IFD0 laid out before its children grows by an entry, and every child
@@ -123,8 +120,7 @@ TEST_P(EditorTest, RewriteMovesTheValuesBehindADirectoryAndKeepsThemAddressed) {
     expected[{c.code, e.tag}] = std::to_string(e.type) + "/" + std::to_string(e.count) + ":" +
                                 std::string(c.edit.bytes.begin(), c.edit.bytes.end());
 
-    exif::ExifReader editor_source(file.string().c_str(), 1, 0);
-    ExifEditor editor(editor_source);
+    FileEditor editor(file);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
     const edit::RewriteResult rewrite = editor.RewriteIfd(c.code, c.drop, {&c.edit, 1});
     ASSERT_TRUE(rewrite.Done());
@@ -142,8 +138,7 @@ TEST_P(EditorTest, RemoveTagRemovesEveryCopyAndKeepsTheLink) {
   auto b = CameraBlock(GetParam());
   b.Ascii(kIfd0, 305, "first").Ascii(kIfd0, 305, "second").KeepEntryOrder();
   const auto file = b.WriteJpeg(dir_);
-  exif::ExifReader editor_source(file.string().c_str(), 1, 0);
-  ExifEditor editor(editor_source);
+  FileEditor editor(file);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const uint16_t count = editor.EntryCount(exif::kIfd0);
   const auto link = editor.NextLinkPosition(exif::kIfd0);
@@ -177,12 +172,10 @@ TEST_P(EditorTest, MakerNotesStayByteForByteWhereTheyWereThroughEveryRewrite) {
       .Short(kMakerNote, 2, 7);
   for (TiffBuilder* b : {&without, &with}) {
     const auto file = b->WriteJpeg(dir_);
-    exif::ExifReader source_reader(file.string().c_str(), 1, 0);
-    ExifEditor source(source_reader);
+    FileEditor source(file);
     ASSERT_EQ(source.CopyBlock(), exif::Outcome::kDone);
     const auto note = source.Block().subspan(source.MakerNote().offset, source.MakerNote().length);
-    exif::ExifReader editor_source(file.string().c_str(), 1, 0);
-    ExifEditor editor(editor_source);
+    FileEditor editor(file);
     ASSERT_EQ(editor.StartEdit(false), exif::Outcome::kDone);
     EXPECT_NE(editor.PinnedEnd(), 0u);
     if (b == &with) {
@@ -208,10 +201,8 @@ TEST_P(EditorTest, SignedAndFloatingValuesMoveWithTheirEntries) {
   auto b = CameraBlock(GetParam());
   b.SShort(kIfd0, 50000, {-1, 2, -3, 4}).Double(kIfd0, 50001, {1.5, -2.25});
   const auto file = b.WriteJpeg(dir_);
-  exif::ExifReader source_reader(file.string().c_str(), 1, 0);
-  ExifEditor source(source_reader);
-  exif::ExifReader editor_source(file.string().c_str(), 1, 0);
-  ExifEditor editor(editor_source);
+  FileEditor source(file);
+  FileEditor editor(file);
   ASSERT_EQ(source.CopyBlock(), exif::Outcome::kDone);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   EXPECT_EQ(editor.PinnedEnd(), 0u) << "nothing in this block needs pinning";
@@ -227,8 +218,7 @@ TEST_P(EditorTest, SignedAndFloatingValuesMoveWithTheirEntries) {
 
 TEST_P(EditorTest, GrowthBeyondTheHeadroomIsRefusedAndChangesNothing) {
   const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
-  exif::ExifReader editor_source(file.string().c_str(), 1, 0);
-  ExifEditor editor(editor_source);
+  FileEditor editor(file);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const std::vector<uint8_t> before(editor.Block().begin(), editor.Block().end());
   EntryEdit huge{{700, exif::kTypeUndefined, ExifEditor::kHeadroom, 0},
@@ -246,8 +236,7 @@ TEST_P(EditorTest, TiffImageDataFollowsTheBlockAtAnEvenPosition) {
   b.RgbImage(kIfd0, 8, 20, {}, 4);
   const auto layout = b.Layout();
   const auto file = b.WriteTiff(dir_);
-  exif::ExifReader editor_source(file.string().c_str(), 1, 0);
-  ExifEditor editor(editor_source);
+  FileEditor editor(file);
   ASSERT_TRUE(editor.IsTiffSource());
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const uint32_t length = editor.DataLength(exif::kIfd0);
@@ -259,7 +248,7 @@ TEST_P(EditorTest, TiffImageDataFollowsTheBlockAtAnEvenPosition) {
   ASSERT_EQ(edit::WriteTiffLayout(editor, ReadFile(file), &out), 0u);
   ASSERT_EQ(out.size(), 4002u + length);
   EXPECT_TRUE(std::equal(out.begin() + 4002, out.end(),
-                         layout.bytes.begin() + editor_source.PrimaryImage().firstStripOffset));
+                         layout.bytes.begin() + editor.Source().PrimaryImage().firstStripOffset));
   WriteFile(dir_ / "moved.tif", out);
   exif::ExifReader reread_source((dir_ / "moved.tif").string().c_str(), 1, 0);
   EXPECT_EQ(reread_source.PrimaryImage().firstStripOffset, 4002u);
@@ -292,8 +281,7 @@ TEST_P(EditorTest, BrokenBlocksAreEditedWithoutLeavingTheBlock) {
     auto b = CameraBlock(GetParam());
     c.breakIt(b);
     const auto file = b.WriteJpeg(dir_);
-    exif::ExifReader editor_source(file.string().c_str(), 1, 0);
-    ExifEditor editor(editor_source);
+    FileEditor editor(file);
     if (!exif::Done(editor.StartEdit(false))) continue;
     const EntryEdit add{{305, exif::kTypeAscii, 4, 0x00414141}, {}};
     // Refused or done, the rebuilt file must read.

@@ -18,8 +18,7 @@ class GpsTest : public ::testing::TestWithParam<Endian> {
   TempDir dir_;
   std::filesystem::path out_ = dir_ / "out.jpg";
 };
-INSTANTIATE_TEST_SUITE_P(ByteOrder, GpsTest, ::testing::Values(kLittle, kBig),
-                         [](const auto& p) { return std::string(EndianName(p.param)); });
+VELTORA_BOTH_BYTE_ORDERS(GpsTest);
 
 TiffBuilder WithOldGps(TiffBuilder b) {
   b.Byte(kGps, 0, {2, 0, 0, 0}).Ascii(kGps, 1, "S").Rational(kGps, 6, 99, 1);
@@ -159,8 +158,7 @@ TEST_P(GpsTest, DirectoriesThatCannotBeFollowedOrPutBackLoseNothing) {
   const auto bare_file = bare.WriteJpeg(dir_, "bare.jpg");
   ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), bare_file.string().c_str(), 90, &gps.set), S_OK);
   for (const auto& file : {bare_file, out_}) {
-    exif::ExifReader editor_source(file.string().c_str(), 1, 0);
-    edit::ExifEditor editor(editor_source);
+    FileEditor editor(file);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
     EXPECT_TRUE(editor.FindBlockEntry(exif::kInteropIfd, 1)) << file;
   }

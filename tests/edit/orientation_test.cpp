@@ -35,8 +35,7 @@ class OrientationTest : public ::testing::TestWithParam<Endian> {
  protected:
   TempDir dir_;
 };
-INSTANTIATE_TEST_SUITE_P(ByteOrder, OrientationTest, ::testing::Values(kLittle, kBig),
-                         [](const auto& p) { return std::string(EndianName(p.param)); });
+VELTORA_BOTH_BYTE_ORDERS(OrientationTest);
 
 TEST(NewOrientations, ThumbnailTurnsWithTheMainImageAndKeepsItsMirroring) {
   using edit::NewOrientations;

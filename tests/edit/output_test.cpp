@@ -16,14 +16,11 @@
 namespace veltora::testing {
 namespace {
 
-using edit::ExifEditor;
-
 class OutputTest : public ::testing::TestWithParam<Endian> {
  protected:
   TempDir dir_;
 };
-INSTANTIATE_TEST_SUITE_P(ByteOrder, OutputTest, ::testing::Values(kLittle, kBig),
-                         [](const auto& p) { return std::string(EndianName(p.param)); });
+VELTORA_BOTH_BYTE_ORDERS(OutputTest);
 
 // The source's APP0 and EXIF APP1 go; another APP1 (XMP) is kept whole in
 // front of the new EXIF block, which stays the last APP1.
@@ -34,14 +31,13 @@ TEST_P(OutputTest, JpegLayoutReplacesApp0AndExifKeepsOtherApp1sAndTheRestInOrder
   WriteFile(file, JpegBuilder()
                         .Soi()
                         .App0Jfif()
-                        .App1(xmp)
+                        .Segment(kApp1, xmp)
                         .App1Exif(block)
-                        .App2({'I', 'C', 'C', 0, 1})
+                        .Segment(kApp2, {'I', 'C', 'C', 0, 1})
                         .Segment(kCom, {'h', 'i'})
                         .ImageSegments(SmallJpeg())
                         .Bytes());
-  exif::ExifReader editor_source(file.string().c_str(), 1, 0);
-  ExifEditor editor(editor_source);
+  FileEditor editor(file);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   std::vector<uint8_t> out;
   ASSERT_EQ(edit::WriteJpegLayout(editor, ReadFile(file), &out), 0u);
@@ -83,8 +79,7 @@ TEST_P(OutputTest, JpegWithoutScanDataGetsItsExifSegmentOnceAndKeepsWhatFollows)
     source.insert(source.end(), tail.begin(), tail.end());
     const auto file = dir_ / "in.jpg";
     WriteFile(file, source);
-    exif::ExifReader editor_source(file.string().c_str(), 1, 0);
-    ExifEditor editor(editor_source);
+    FileEditor editor(file);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
     std::vector<uint8_t> out;
     ASSERT_EQ(edit::WriteJpegLayout(editor, source, &out), 0u);
@@ -107,8 +102,7 @@ TEST_P(OutputTest, JpegWithoutScanDataGetsItsExifSegmentOnceAndKeepsWhatFollows)
 
 TEST_P(OutputTest, App1OfExactly65535BytesIsWrittenAndOneMoreIsRefused) {
   const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
-  exif::ExifReader editor_source(file.string().c_str(), 1, 0);
-  ExifEditor editor(editor_source);
+  FileEditor editor(file);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const auto in = ReadFile(file);
   ASSERT_LT(editor.Block().size(), 65527u);
@@ -136,9 +130,8 @@ TEST_P(OutputTest, MoreSegmentsThanA16BitCountBeforeTheExifAreWalkedAndCopied) {
   const size_t app1_end = builder.LastSegmentOffset() + 2 + block.size() + 8;
   const auto file = dir_ / "in.jpg";
   WriteFile(file, builder.ImageSegments(SmallJpeg()).Bytes());
-  exif::ExifReader editor_source(file.string().c_str(), 1, 0);
-  ExifEditor editor(editor_source);
-  EXPECT_EQ(editor_source.IsExifJpeg(), 1);
+  FileEditor editor(file);
+  EXPECT_EQ(editor.Source().IsExifJpeg(), 1);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   const auto in = ReadFile(file);
   std::vector<uint8_t> out;
@@ -159,8 +152,7 @@ TEST_P(OutputTest, TiffLayoutWithoutImageDataIsInvalid) {
   auto b = CameraBlock(GetParam());
   b.RgbImage(kIfd0, 4, 4);
   const auto file = b.WriteTiff(dir_);
-  exif::ExifReader editor_source(file.string().c_str(), 1, 0);
-  ExifEditor editor(editor_source);
+  FileEditor editor(file);
   ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
   std::vector<uint8_t> out;
   EXPECT_EQ(edit::WriteTiffLayout(editor, ReadFile(file), &out), 13u) << "no data placed";
@@ -205,8 +197,7 @@ TEST_P(OutputTest, StreamedLayoutOfALargeInputEqualsTheLayoutInMemory) {
     ASSERT_GT(bytes.size(), kOverWholeFileLimit);
     const auto in_path = dir_ / "large.in", out_path = dir_ / "large.out";
     WriteFile(in_path, bytes);
-    exif::ExifReader editor_source(in_path.string().c_str(), 1, 0);
-    ExifEditor editor(editor_source);
+    FileEditor editor(in_path);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
     if (!jpeg) editor.PlaceDataBehindBlock();  // the strips to copy
     std::vector<uint8_t> in_memory;

@@ -246,8 +246,7 @@ TEST_P(ExifReaderTest, FreedDataIsNotReadThroughTheMakerNote) {
   EXPECT_EQ(r.FindMakerEntry(&e), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothByteOrders, ExifReaderTest, ::testing::Values(t::kLittle, t::kBig),
-                         [](const auto& param_info) { return t::EndianName(param_info.param); });
+VELTORA_BOTH_BYTE_ORDERS(ExifReaderTest);
 
 // The reader over real files: every JPEG and classic TIFF of the shared
 // corpus scans without fault and answers the same from the file and from

@@ -24,6 +24,7 @@
 #include "info/exif_records.h"
 #include "info/record_parser.h"
 #include "interface/record_fields.h"
+#include "tests/create/records.h"
 #include "tests/info/exiftool_view.h"
 #include "tests/support/jpeg_builder.h"
 #include "tests/support/temp_dir.h"
@@ -34,30 +35,22 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 
-struct Records {
-  ImageInfoList list{};
-  ~Records() {
-    ImageInfoListDeleteRecords(&list);
-    ImageInfoListFree(&list);
-  }
-};
-
 // The file's records. A file that is not EXIF to the presence test (an
 // APP0 segment, XMP behind the EXIF APP1, no EXIF directory) is handed to the
 // parser itself, from its first APP1 or its first byte, as CollectExifRecords
 // would after the test.
-HRESULT ParseCorpusFile(const fs::path& file, Records* records, bool* presence_refused) {
-  const HRESULT result = CollectExifRecords(file.c_str(), &records->list, INFO_EXIF_RECORDS);
-  *presence_refused = result == E_NOTEXIF;
+HRESULT ParseCorpusFile(const fs::path& file, testing::RecordList* records, bool* not_exif) {
+  const HRESULT result = CollectExifRecords(file.c_str(), records->get(), INFO_EXIF_RECORDS);
+  *not_exif = result == E_NOTEXIF;
   if (result != E_NOTEXIF) return result;
   const std::vector<uint8_t> bytes = testing::ReadFile(file);
   if (bytes.size() > 2 && bytes[0] == 0xFF && bytes[1] == 0xD8) {
     const int64_t app1 = create::FindJpegMarker(0xFFE1, bytes);
     if (app1 < 0) return E_FAIL;
-    return ParseExifSegment(std::span(bytes).subspan(static_cast<size_t>(app1)), &records->list,
+    return ParseExifSegment(std::span(bytes).subspan(static_cast<size_t>(app1)), records->get(),
                             INFO_EXIF_RECORDS);
   }
-  return ParseTiffBlock(bytes.data(), static_cast<uint32_t>(bytes.size()), &records->list,
+  return ParseTiffBlock(bytes.data(), static_cast<uint32_t>(bytes.size()), records->get(),
                         INFO_EXIF_RECORDS);
 }
 
@@ -197,7 +190,7 @@ TEST(RecordParserCorpusTest, EveryFilledAttributeAgreesWithExiftool) {
                               (file.filename().string() + ".exiftool.json"));
     if (!oracle_file) continue;
     const Json oracle = Json::parse(oracle_file)[0];
-    Records records;
+    testing::RecordList records;
     bool presence_refused = false;
     const HRESULT result = ParseCorpusFile(file, &records, &presence_refused);
     without_records += presence_refused;
@@ -206,7 +199,7 @@ TEST(RecordParserCorpusTest, EveryFilledAttributeAgreesWithExiftool) {
     const std::vector<uint8_t> head = testing::ReadFile(file);
     const int64_t first_app1 = create::FindJpegMarker(0xFFE1, head);
     const uint32_t base = first_app1 < 0 ? 0 : static_cast<uint32_t>(first_app1) + 10;
-    const Json document = host::RecordsToJson(records.list);
+    const Json document = host::RecordsToJson(*records.get());
     for (const RecordSchema& schema : RecordSchemas()) {
       if (!document.contains(schema.name)) continue;
       const Json& record = document[schema.name];
@@ -283,12 +276,12 @@ TEST(RecordParserCorpusTest, RecordsBuiltIntoANewBlockParseBackTheSame) {
   ASSERT_EQ(create::CopyJpegWithoutApp0(testing::SmallJpeg(), &thumbnail), S_OK);
   std::map<char, size_t> round_trips;  // by the source's byte order
   for (const fs::path& file : files) {
-    Records records;
+    testing::RecordList records;
     bool presence_refused = false;
     if (ParseCorpusFile(file, &records, &presence_refused) != S_OK) continue;
     const char source_order =
         exif::ExifReader(file.c_str(), 0, 0).Order() == bytes::kBigEndian ? 'M' : 'I';
-    const auto segment = create::BuildExifSegment(&records.list, [&](std::vector<uint8_t>* jpeg) {
+    const auto segment = create::BuildExifSegment(&*records.get(), [&](std::vector<uint8_t>* jpeg) {
       *jpeg = thumbnail;
       return true;
     });
@@ -296,10 +289,10 @@ TEST(RecordParserCorpusTest, RecordsBuiltIntoANewBlockParseBackTheSame) {
       ADD_FAILURE() << file.filename() << ": the builder refused its records";
       continue;
     }
-    Records again;
-    ASSERT_EQ(ParseExifSegment(*segment, &again.list, INFO_EXIF_RECORDS), S_OK) << file.filename();
-    const Json before = Comparable(records.list);
-    const Json after = Comparable(again.list);
+    testing::RecordList again;
+    ASSERT_EQ(ParseExifSegment(*segment, again.get(), INFO_EXIF_RECORDS), S_OK) << file.filename();
+    const Json before = Comparable(*records.get());
+    const Json after = Comparable(*again.get());
     EXPECT_EQ(after, before) << file.filename() << ": " << Json::diff(before, after).dump();
     ++round_trips[source_order];
   }

@@ -29,10 +29,7 @@ struct Parsed {
   Parsed() = default;
   Parsed(const std::vector<uint8_t>& block, uint32_t flags)
       : result(ParseTiffBlock(block.data(), static_cast<uint32_t>(block.size()), &list, flags)) {}
-  ~Parsed() {
-    ImageInfoListDeleteRecords(&list);
-    ImageInfoListFree(&list);
-  }
+  ~Parsed() { ImageInfoListDestroy(&list); }
   template <typename R>
   const R* Find(uint32_t type) const {
     return static_cast<const R*>(ImageInfoListFind(&list, type));
@@ -238,8 +235,7 @@ TEST_P(RecordParserTest, FilesThatGiveNoRecords) {
   EXPECT_EQ(CollectExifRecords("", &p.list, INFO_EXIF), E_INVALIDARG);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothByteOrders, RecordParserTest, ::testing::Values(t::kLittle, t::kBig),
-                         [](const auto& param_info) { return t::EndianName(param_info.param); });
+VELTORA_BOTH_BYTE_ORDERS(RecordParserTest);
 
 }  // namespace
 }  // namespace veltora::info

@@ -117,22 +117,11 @@ std::vector<std::pair<const char*, Call>> Calls() {
        }},
       {"bulk",
        [](const std::string& in, const std::string&) {
-         ExifTagSet exif{};
-         GpsTagSet gps{};
-         MakerTagSet maker{};
-         CStringInit(&exif.Make);
-         CStringInit(&exif.Model);
-         CStringInit(&gps.GPSMapDatum);
-         CStringInit(&gps.GPSDateStamp);
-         CStringInit(&maker.signature);
-         std::string answer = Text(GetExif(in.c_str(), &exif, &gps, &maker)) +
-                              Text(exif.Orientation) + exif.Make.chars + exif.Model.chars +
-                              Text(exif.DateTimeOriginal) + Text(exif.FNumber) +
-                              Text(gps.GPSLatitude) + Text(exif.tags.count) + Text(gps.tags.count);
-         ExifTagSetRelease(&exif);
-         GpsTagSetRelease(&gps);
-         MakerTagSetRelease(&maker);
-         return answer;
+         GetExifRecords r;
+         return Text(GetExif(in.c_str(), &r.exif, &r.gps, &r.maker)) + Text(r.exif.Orientation) +
+                CStringGet(&r.exif.Make) + CStringGet(&r.exif.Model) +
+                Text(r.exif.DateTimeOriginal) + Text(r.exif.FNumber) + Text(r.gps.GPSLatitude) +
+                Text(r.exif.tags.count) + Text(r.gps.tags.count);
        }},
       {"description",
        [](const std::string& in, const std::string&) {

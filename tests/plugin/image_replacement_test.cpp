@@ -77,8 +77,7 @@ TEST_F(ImageReplacementTest, ThumbnailFollowsThePictureAndNothingElseChanges) {
       continue;
     }
     EXPECT_EQ(ReadValue(out, exif::kIfd1, 259), std::string("3/1:\x06\x00", 6)) << "JPEG";
-    exif::ExifReader editor_source(out.string().c_str(), 1, 0);
-    edit::ExifEditor editor(editor_source);
+    FileEditor editor(out);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
     const auto index = editor.FindBlockEntry(exif::kInteropIfd, 1);
     ASSERT_TRUE(index);
@@ -135,8 +134,8 @@ TEST_F(ImageReplacementTest, MainPictureReplacedWithItsDimensions) {
       .Undefined(kMakerNote, 0x0E00, PrintImBlock(kBig, {{1, 2}}))
       .Short(kMakerNote, 1, 7);
   const std::vector<uint8_t> xmp = {'h', 't', 't', 'p', ':', '/', '/', 0, 'x'};
-  const auto jpeg = JpegBuilder().Soi().App1(xmp).App1Exif(camera.Bytes())
-                        .App6PrintIm(PrintImBlock(kBig, {{1, 2}})).ImageSegments(RealJpeg(32, 24)).Bytes();
+  const auto jpeg = JpegBuilder().Soi().Segment(kApp1, xmp).App1Exif(camera.Bytes())
+                        .Segment(kApp6, PrintImBlock(kBig, {{1, 2}})).ImageSegments(RealJpeg(32, 24)).Bytes();
   const std::pair<const char*, std::vector<uint8_t>> inputs[] = {{"in.jpg", jpeg}, {"in.tif", tiff.Bytes()}};
   for (const auto& [name, bytes] : inputs) {
     SCOPED_TRACE(name);
@@ -150,8 +149,7 @@ TEST_F(ImageReplacementTest, MainPictureReplacedWithItsDimensions) {
     EXPECT_EQ(Number(out, exif::kExifIfd, 40963), 240u);
     EXPECT_EQ(ReadValue(out, exif::kIfd0, 282), ReadValue(in, exif::kIfd0, 282)) << "old resolution";
     EXPECT_FALSE(ReadValue(out, exif::kIfd0, 50341)) << "print matching in IFD0";
-    exif::ExifReader editor_source(out.c_str(), 1, 0);
-    edit::ExifEditor editor(editor_source);
+    FileEditor editor(out);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
     EXPECT_FALSE(editor.FindBlockEntry(exif::kMakerNoteIfd, 0x0E00)) << "print matching in the maker note";
     EXPECT_EQ(editor.FindBlockEntry(exif::kMakerNoteIfd, 1).has_value(), name[3] == 'j') << "maker note";

@@ -38,8 +38,7 @@ class StillImageInfoTest : public ::testing::Test {
       if (value.single.type != 0) {
         ImageInfoRecordDelete(value.single.type, value.single.record);
       } else {
-        ImageInfoListDeleteRecords(&value.list);
-        ImageInfoListFree(&value.list);
+        ImageInfoListDestroy(&value.list);
       }
     }
   };

@@ -114,7 +114,7 @@ TEST_P(PresenceTest, PrintMatchingInEachOfItsPlaces) {
   const auto block = PrintImBlock(order(), {{1, 2}});
   // APP6 segment with no EXIF data at all.
   const std::string app6 = (dir_ / "app6.jpg").string();
-  WriteFile(app6, JpegBuilder().Soi().App6PrintIm(block).ImageSegments(SmallJpeg()).Bytes());
+  WriteFile(app6, JpegBuilder().Soi().Segment(kApp6, block).ImageSegments(SmallJpeg()).Bytes());
   uint32_t print = 9;
   EXPECT_EQ(IsExifEx(app6.c_str(), nullptr, &print, nullptr), S_OK);
   EXPECT_EQ(print, 1u);

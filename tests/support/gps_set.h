@@ -14,17 +14,8 @@ namespace veltora::testing {
 // Latitude and longitude in degrees, minutes and hundredths of seconds, with
 // the given tag list; the destructor frees what the set holds.
 struct GpsSet {
-  GpsSet() {
-    CStringInit(&set.GPSMapDatum);
-    CStringInit(&set.GPSDateStamp);
-  }
-  ~GpsSet() {
-    ArrayFree(&set.tags);
-    ArrayFree(&set.GPSProcessingMethod);
-    ArrayFree(&set.GPSAreaInformation);
-    CStringFree(&set.GPSMapDatum);
-    CStringFree(&set.GPSDateStamp);
-  }
+  GpsSet() = default;
+  ~GpsSet() { GpsTagSetRelease(&set); }
   GpsSet(const GpsSet&) = delete;
   GpsSet& operator=(const GpsSet&) = delete;
   GpsSet& Tags(std::vector<uint16_t> tags) {

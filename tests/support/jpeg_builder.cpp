@@ -2,6 +2,7 @@
 
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 
@@ -105,25 +106,9 @@ JpegBuilder& JpegBuilder::App1Exif(const std::vector<uint8_t>& tiff) {
   return Segment(kApp1, payload);
 }
 
-JpegBuilder& JpegBuilder::App1(const std::vector<uint8_t>& payload) {
-  return Segment(kApp1, payload);
-}
-
-JpegBuilder& JpegBuilder::App2(const std::vector<uint8_t>& payload) {
-  return Segment(kApp2, payload);
-}
-
-JpegBuilder& JpegBuilder::App6PrintIm(const std::vector<uint8_t>& print_im_block) {
-  return Segment(kApp6, print_im_block);
-}
-
 JpegBuilder& JpegBuilder::Sof0(uint16_t width, uint16_t height, uint8_t components) {
-  std::vector<uint8_t> p = {8,
-                            static_cast<uint8_t>(height >> 8),
-                            static_cast<uint8_t>(height),
-                            static_cast<uint8_t>(width >> 8),
-                            static_cast<uint8_t>(width),
-                            components};
+  std::vector<uint8_t> p = {8, static_cast<uint8_t>(height >> 8), static_cast<uint8_t>(height),
+                            static_cast<uint8_t>(width >> 8), static_cast<uint8_t>(width), components};
   for (uint8_t c = 1; c <= components; ++c) {
     p.push_back(c);
     p.push_back(c == 1 && components == 3 ? 0x22 : 0x11);
@@ -173,35 +158,25 @@ JpegBuilder& JpegBuilder::Raw(const std::vector<uint8_t>& bytes) {
   return *this;
 }
 
-RgbPicture TestPattern(int width, int height) {
-  RgbPicture image{width, height, {}};
-  image.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      uint8_t* p = &image.pixels[(static_cast<size_t>(y) * static_cast<size_t>(width) +
-                                  static_cast<size_t>(x)) *
-                                 3];
-      const bool cross = x == width / 2 || y == height / 2;
-      p[0] = static_cast<uint8_t>(cross ? 128 : x * 255 / (width > 1 ? width - 1 : 1));
-      p[1] = static_cast<uint8_t>(cross ? 128 : y * 255 / (height > 1 ? height - 1 : 1));
+std::vector<uint8_t> RealJpeg(int width, int height, int quality) {
+  const auto w = static_cast<size_t>(width), h = static_cast<size_t>(height);
+  if (width <= 0 || height <= 0) throw std::logic_error("RealJpeg(): empty picture");
+  std::vector<uint8_t> pixels(w * h * 3);
+  for (size_t y = 0; y < h; ++y) {
+    for (size_t x = 0; x < w; ++x) {
+      uint8_t* p = &pixels[(y * w + x) * 3];
+      const bool cross = x == w / 2 || y == h / 2;
+      p[0] = static_cast<uint8_t>(cross ? 128 : x * 255 / std::max<size_t>(w - 1, 1));
+      p[1] = static_cast<uint8_t>(cross ? 128 : y * 255 / std::max<size_t>(h - 1, 1));
       p[2] = static_cast<uint8_t>(cross ? 128 : 64);
     }
-  }
-  return image;
-}
-
-std::vector<uint8_t> EncodeJpeg(const RgbPicture& image, int quality) {
-  if (image.width <= 0 || image.height <= 0 ||
-      image.pixels.size() !=
-          static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 3) {
-    throw std::logic_error("EncodeJpeg(): pixel buffer does not match the size");
   }
   TjHandle handle(tjInitCompress());
   if (!handle) throw std::runtime_error("tjInitCompress failed");
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
-  if (tjCompress2(handle.get(), image.pixels.data(), image.width, 0, image.height, TJPF_RGB,
-                  &buffer, &size, TJSAMP_420, quality, TJFLAG_ACCURATEDCT) != 0) {
+  if (tjCompress2(handle.get(), pixels.data(), width, 0, height, TJPF_RGB, &buffer, &size,
+                  TJSAMP_420, quality, TJFLAG_ACCURATEDCT) != 0) {
     std::string message = tjGetErrorStr2(handle.get());
     tjFree(buffer);
     throw std::runtime_error("tjCompress2: " + message);
@@ -209,10 +184,6 @@ std::vector<uint8_t> EncodeJpeg(const RgbPicture& image, int quality) {
   std::vector<uint8_t> out(buffer, buffer + size);
   tjFree(buffer);
   return out;
-}
-
-std::vector<uint8_t> RealJpeg(int width, int height, int quality) {
-  return EncodeJpeg(TestPattern(width, height), quality);
 }
 
 const std::vector<uint8_t>& SmallJpeg() {

@@ -49,10 +49,6 @@ class JpegBuilder {
   JpegBuilder& App0Jfif();
   // APP1 "Exif\0\0" followed by `tiff` (a TIFF block starting at its header).
   JpegBuilder& App1Exif(const std::vector<uint8_t>& tiff);
-  JpegBuilder& App1(const std::vector<uint8_t>& payload);
-  JpegBuilder& App2(const std::vector<uint8_t>& payload);
-  // APP6 whose payload is a print-matching block starting "PrintIM\0".
-  JpegBuilder& App6PrintIm(const std::vector<uint8_t>& print_im_block);
   // Any marker with a length field and payload (APPn, COM, DQT, ...).
   JpegBuilder& Segment(uint8_t marker, const std::vector<uint8_t>& payload);
   // Baseline frame header: precision 8, `components` (1 or 3) with the usual
@@ -78,22 +74,10 @@ class JpegBuilder {
 
 // ---- Real pictures (libturbojpeg).
 
-// Interleaved RGB, 3 bytes per pixel, rows top to bottom.
-struct RgbPicture {
-  int width = 0;
-  int height = 0;
-  std::vector<uint8_t> pixels;
-};
-
-// A recognisable test pattern: horizontal and vertical gradients with a
-// mid-grey cross, so a decoded picture can be checked for orientation.
-RgbPicture TestPattern(int width, int height);
-
-// Encodes `image` as a baseline JPEG (4:2:0). The result starts with SOI and
-// a JFIF APP0 as libturbojpeg writes it. Throws std::runtime_error when the
-// codec fails.
-std::vector<uint8_t> EncodeJpeg(const RgbPicture& image, int quality = 85);
-// EncodeJpeg(TestPattern(width, height), quality).
+// A baseline JPEG (4:2:0) of a recognisable pattern: horizontal and vertical
+// gradients with a mid-grey cross, so a decoded picture can be checked for
+// orientation. It starts with SOI and a JFIF APP0 as libturbojpeg writes it.
+// Throws std::runtime_error when the codec fails.
 std::vector<uint8_t> RealJpeg(int width, int height, int quality = 85);
 // A cached 16x16 RealJpeg, for files whose pixels do not matter.
 const std::vector<uint8_t>& SmallJpeg();

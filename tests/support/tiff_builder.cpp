@@ -223,14 +223,6 @@ TiffBuilder& TiffBuilder::WithOffsetFromEnd(int64_t delta) {
   return *this;
 }
 
-TiffBuilder& TiffBuilder::LinkTo(Dir target) {
-  auto& e = Current();
-  e.link = target;
-  e.value_field.reset();
-  e.value_field_from_end.reset();
-  return *this;
-}
-
 TiffBuilder& TiffBuilder::Directory(Dir dir) {
   State(dir);
   return *this;
@@ -303,7 +295,7 @@ TiffBuilder& TiffBuilder::RawMakerNote(std::vector<uint8_t> bytes) {
 TiffBuilder& TiffBuilder::JpegThumbnail(std::vector<uint8_t> jpeg) {
   auto size = static_cast<uint32_t>(jpeg.size());
   thumbnail_ = std::move(jpeg);
-  Long(kIfd1, kThumbnailOffsetTag, 0).LinkTo(kThumbnailData);
+  Long(kIfd1, kThumbnailOffsetTag, 0).Current().link = kThumbnailData;
   return Long(kIfd1, kThumbnailLengthTag, size);
 }
 

@@ -51,6 +51,13 @@ inline constexpr Endian kBig = Endian::kBig;        // "MM"
 
 // Printable name for test output and parameterised test names ("II"/"MM").
 const char* EndianName(Endian order);
+// Runs the TEST_Ps of `Suite`, a test parameterised over Endian, in both
+// byte orders, the cases named "II" and "MM".
+#define VELTORA_BOTH_BYTE_ORDERS(Suite)                                         \
+  INSTANTIATE_TEST_SUITE_P(                                                     \
+      BothByteOrders, Suite,                                                    \
+      ::testing::Values(::veltora::testing::kLittle, ::veltora::testing::kBig), \
+      [](const auto& param_info) { return ::veltora::testing::EndianName(param_info.param); })
 
 // Directory (and data block) identifiers. The directory values equal the
 // reader's directory codes (1, 2, 3, 4, 257) and the editor's maker-note code
@@ -144,11 +151,6 @@ class TiffBuilder {
   // As WithOffset(), the field being (final block size + delta), resolved at
   // layout: delta 0 is "offset == size", -1 a value starting in the last byte.
   TiffBuilder& WithOffsetFromEnd(int64_t delta);
-  // The value field holds the offset of directory/block `target` (a pointer
-  // that leads back to IFD0, to its own directory, to the thumbnail, ...).
-  // An entry linked to kMakerNote also gets the note's size as its count
-  // unless WithCount() says otherwise.
-  TiffBuilder& LinkTo(Dir target);
 
   // ---- Directories.
   // Makes `dir` exist even with no entries (it is written with count 0).
