@@ -2,20 +2,6 @@
 
 namespace veltora::bytes {
 
-uint16_t Read16(const uint8_t* bytes, ByteOrder order) {
-  if (order != kLittleEndian) return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
-  return static_cast<uint16_t>(bytes[1] << 8 | bytes[0]);
-}
-
-uint32_t Read32(const uint8_t* bytes, ByteOrder order) {
-  if (order != kLittleEndian) {
-    return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 |
-           uint32_t{bytes[3]};
-  }
-  return uint32_t{bytes[3]} << 24 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[1]} << 8 |
-         uint32_t{bytes[0]};
-}
-
 void Write16(uint8_t* bytes, uint16_t value, ByteOrder order) {
   const auto hi = static_cast<uint8_t>(value >> 8);
   const auto lo = static_cast<uint8_t>(value);

@@ -14,8 +14,22 @@ using ByteOrder = uint32_t;
 inline constexpr ByteOrder kLittleEndian = 0;
 inline constexpr ByteOrder kBigEndian = 1;
 
-uint16_t Read16(const uint8_t* bytes, ByteOrder order);
-uint32_t Read32(const uint8_t* bytes, ByteOrder order);
+// Defined here so that the many small reads of a directory walk compile to
+// a few instructions each instead of a call.
+inline uint16_t Read16(const uint8_t* bytes, ByteOrder order) {
+  if (order != kLittleEndian) return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
+  return static_cast<uint16_t>(bytes[1] << 8 | bytes[0]);
+}
+
+inline uint32_t Read32(const uint8_t* bytes, ByteOrder order) {
+  if (order != kLittleEndian) {
+    return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 |
+           uint32_t{bytes[3]};
+  }
+  return uint32_t{bytes[3]} << 24 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[1]} << 8 |
+         uint32_t{bytes[0]};
+}
+
 void Write16(uint8_t* bytes, uint16_t value, ByteOrder order);
 void Write32(uint8_t* bytes, uint32_t value, ByteOrder order);
 

@@ -19,16 +19,6 @@ std::optional<uint8_t> ByteView::U8(uint64_t off) const {
   return bytes_[static_cast<size_t>(off)];
 }
 
-std::optional<uint16_t> ByteView::U16(uint64_t off) const {
-  if (!Contains(off, 2)) return std::nullopt;
-  return Read16(bytes_.data() + off, order_);
-}
-
-std::optional<uint32_t> ByteView::U32(uint64_t off) const {
-  if (!Contains(off, 4)) return std::nullopt;
-  return Read32(bytes_.data() + off, order_);
-}
-
 bool ByteView::Copy(uint64_t off, uint64_t n, void* out) const {
   if (!Contains(off, n)) return false;
   if (n != 0) std::memcpy(out, bytes_.data() + off, static_cast<size_t>(n));

@@ -39,8 +39,14 @@ class ByteView {
   std::optional<ByteView> From(uint64_t off) const;
 
   std::optional<uint8_t> U8(uint64_t off) const;
-  std::optional<uint16_t> U16(uint64_t off) const;
-  std::optional<uint32_t> U32(uint64_t off) const;
+  std::optional<uint16_t> U16(uint64_t off) const {
+    if (!Contains(off, 2)) return std::nullopt;
+    return Read16(bytes_.data() + off, order_);
+  }
+  std::optional<uint32_t> U32(uint64_t off) const {
+    if (!Contains(off, 4)) return std::nullopt;
+    return Read32(bytes_.data() + off, order_);
+  }
   // Copies n bytes at off into `out`; false (and `out` untouched) when they are not all here.
   bool Copy(uint64_t off, uint64_t n, void* out) const;
 

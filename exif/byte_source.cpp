@@ -4,13 +4,28 @@
 #include <cstring>
 
 namespace veltora::exif {
+namespace {
+
+// The access a kept source holds and room for its first read, made in one
+// allocation. The room is left uninitialised: the read fills what it uses.
+struct KeptAccess {
+  KeptAccess() {}  // NOLINT(modernize-use-equals-default): `= default` would zero the room
+  SourceReader reader;
+  uint8_t head[SourceReader::kHeadSize];
+};
+
+}  // namespace
 
 ByteSource ByteSource::FromPath(const char* path, bool keep_open) {
   ByteSource s;
   if (path != nullptr) {
     s.path_ = path;
     s.has_path_ = true;
-    if (keep_open) s.kept_ = std::make_shared<SourceReader>();
+    if (keep_open) {
+      auto kept = std::make_shared<KeptAccess>();
+      kept->reader.head_ = kept->head;
+      s.kept_ = std::shared_ptr<SourceReader>(kept, &kept->reader);
+    }
   }
   return s;
 }
@@ -68,10 +83,9 @@ void SourceReader::OpenKept(const std::string& path) {
       0) {
     return;
   }
-  head_ = std::make_unique_for_overwrite<uint8_t[]>(kHeadSize);
   size_t got = 0;
   // A directory or a FIFO fails here, as its open would have.
-  if (file_.ReadAt(0, head_.get(), kHeadSize, &got) != 0) {
+  if (file_.ReadAt(0, head_, kHeadSize, &got) != 0) {
     file_.Close();
     return;
   }
@@ -110,7 +124,7 @@ bool SourceReader::HasBytes(uint64_t end) {
 std::span<const uint8_t> SourceReader::Held(uint64_t offset, size_t n) {
   if (kept_ != nullptr) return kept_->Held(offset, n);
   if (!open_ || n == 0 || offset + n > limit_) return {};
-  if (offset < head_size_ && n <= head_size_ - offset) return {head_.get() + offset, n};
+  if (offset < head_size_ && n <= head_size_ - offset) return {head_ + offset, n};
   if (in_memory_ && offset < size_ && n <= size_ - offset) return memory_.subspan(offset, n);
   return {};
 }
@@ -149,7 +163,7 @@ size_t SourceReader::ReadAt(uint64_t offset, void* out, size_t n) {
   if (!open_ || n == 0) return 0;
   // Within the first read: no size needed.
   if (offset < head_size_ && n <= head_size_ - offset && offset + n <= limit_) {
-    std::memcpy(out, head_.get() + offset, n);
+    std::memcpy(out, head_ + offset, n);
     return n;
   }
   // Asking the size may close a file found not to be regular: its size is 0.
@@ -160,7 +174,7 @@ size_t SourceReader::ReadAt(uint64_t offset, void* out, size_t n) {
     return want;
   }
   if (offset < head_size_ && want <= head_size_ - offset) {
-    std::memcpy(out, head_.get() + offset, want);
+    std::memcpy(out, head_ + offset, want);
     return want;
   }
   if (!CoverWithWindow(offset, want)) return ReadFile(offset, out, want);

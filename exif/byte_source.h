@@ -118,7 +118,7 @@ class SourceReader {
   // forward every call to it.
   SourceReader* kept_ = nullptr;
   bool keeps_head_ = false;
-  std::unique_ptr<uint8_t[]> head_;  // the first bytes of a kept source's file
+  uint8_t* head_ = nullptr;          // the first bytes of a kept source's file (not owned)
   size_t head_size_ = 0;             // how many of them the file has
   uint64_t limit_ = UINT64_MAX;      // see ByteSource::LimitTo
   bool open_ = false;

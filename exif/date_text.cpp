@@ -1,8 +1,6 @@
 #include "exif/date_text.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 namespace veltora::exif {
 namespace {
@@ -13,12 +11,21 @@ std::string_view UpToNul(std::string_view text) {
   return nul == std::string_view::npos ? text : text.substr(0, nul);
 }
 
-// atoi over `n` characters at `at`, copied into a terminated buffer first.
+bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// The number atoi reads from `n` characters at `at`: leading blanks, an
+// optional sign, then decimal digits up to the first other character.
 int NumberAt(std::string_view text, size_t at, size_t n) {
-  char digits[8] = {};
   const std::string_view part = text.substr(at, n);
-  std::memcpy(digits, part.data(), part.size());
-  return std::atoi(digits);
+  size_t i = 0;
+  while (i < part.size() && IsBlank(part[i])) ++i;
+  const bool negative = i < part.size() && part[i] == '-';
+  if (i < part.size() && (part[i] == '-' || part[i] == '+')) ++i;
+  int value = 0;
+  for (; i < part.size() && part[i] >= '0' && part[i] <= '9'; ++i) {
+    value = value * 10 + (part[i] - '0');
+  }
+  return negative ? -value : value;
 }
 
 uint16_t U16(int v) { return static_cast<uint16_t>(v); }

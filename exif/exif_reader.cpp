@@ -24,7 +24,6 @@ uint32_t ClampToU32(uint64_t v) { return static_cast<uint32_t>(std::min<uint64_t
 
 ExifReader::ExifReader(const char* path_arg, uint32_t load_data, uint32_t use_page_allocator)
     : source_(ByteSource::FromPath(path_arg, load_data == kReadOnDemand)) {
-  if (path_arg != nullptr) path_ = path_arg;
   if (load_data != kReadOnDemand) {
     Scan(load_data, use_page_allocator);
     return;

@@ -70,7 +70,7 @@ class ExifReader {
   ExifReader& operator=(const ExifReader&) = delete;
 
   // --- The scan's record.
-  const std::string& Path() const { return path_; }  // empty for a memory source
+  const std::string& Path() const { return source_.path(); }  // empty for a memory source
   std::span<const uint8_t> FileBytes() const { return source_.memory(); }  // empty for a file
   bool Valid() const { return valid_; }               // false: the scan failed
   bytes::ByteOrder Order() const { return byteOrder_; }
@@ -165,6 +165,8 @@ class ExifReader {
   // copy is made to start at IFD1. False when nothing is loaded or the range
   // is not inside the data.
   [[nodiscard]] bool CopyThumbnail(uint8_t* destination, uint32_t offset, uint32_t length);
+  // Finds the date entry ReadDateText names by `which` and `kind`.
+  [[nodiscard]] bool FindDateEntry(uint32_t which, uint32_t kind, IfdEntry* entry);
   // Releases loaded bytes the way they were obtained.
   struct DataRelease {
     uint32_t size;
@@ -181,7 +183,6 @@ class ExifReader {
   std::optional<bytes::ByteView> ReadEntryTable(const IfdLocation& location,
                                          std::vector<uint8_t>* scratch);
 
-  std::string path_;
   LoadedBytes data_;
   uint32_t dataLoadedSize_ = 0;  // 0 exactly when `data_` is null
   uint32_t dataSize_ = 0;

@@ -125,33 +125,36 @@ uint16_t ExifReader::GetOrientationTag(uint32_t which) {
   return static_cast<uint16_t>(entry.value);
 }
 
-bool ExifReader::ReadDateText(uint32_t which, uint32_t kind, std::string* text) {
-  if (text == nullptr) return false;
-  text->clear();
-  IfdEntry entry;
+bool ExifReader::FindDateEntry(uint32_t which, uint32_t kind, IfdEntry* entry) {
   uint32_t code = 0;
   switch (kind) {
     case 0:
-      entry.tag = kTagDateTime;
+      entry->tag = kTagDateTime;
       code = which == 0 ? kIfd0 : kIfd1;
       break;
     case 16:
-      entry.tag = kTagDateTimeOriginal;
+      entry->tag = kTagDateTimeOriginal;
       code = which == 0 ? kExifIfd : kThumbnailExifIfd;
       break;
     case 17:
-      entry.tag = kTagDateTimeDigitized;
+      entry->tag = kTagDateTimeDigitized;
       code = which == 0 ? kExifIfd : kThumbnailExifIfd;
       break;
     default:
       return false;
   }
-  if (!Done(FindEntry(code, &entry))) return false;
+  return Done(FindEntry(code, entry));
+}
+
+bool ExifReader::ReadDateText(uint32_t which, uint32_t kind, std::string* text) {
+  text->clear();
+  IfdEntry entry;
+  if (!FindDateEntry(which, kind, &entry)) return false;
   const uint32_t size = EntryValueSize(&entry);
   if (size == 0 || size > kMaxDateValueSize) return false;
-  std::vector<char> buffer(size);
-  const uint32_t delivered = GetEntryValue(&entry, buffer.data(), size);
-  text->assign(buffer.data(), strnlen(buffer.data(), delivered));
+  text->resize(size);
+  const uint32_t delivered = GetEntryValue(&entry, text->data(), size);
+  text->resize(strnlen(text->data(), delivered));
   return delivered == kDateTextStoredSize;
 }
 
@@ -267,9 +270,18 @@ bool ExifReader::GetCaptureTime(SYSTEMTIME* date_time) {
   if (date_time == nullptr) return false;
   *date_time = SYSTEMTIME{};
   if (!HasExifIfd()) return false;
-  std::string text;
-  if (!ReadDateText(0, 16, &text)) return false;
-  return ParseDateText(text, "", date_time);
+  IfdEntry entry;
+  if (!FindDateEntry(0, 16, &entry)) return false;
+  // As ReadDateText: a whole value delivered as exactly the stored size in
+  // items, which only a value of that count can be; its widest items are 8
+  // bytes.
+  if (entry.count != kDateTextStoredSize) return false;
+  const uint32_t size = EntryValueSize(&entry);
+  char value[kDateTextStoredSize * 8];
+  if (size == 0 || size > sizeof value) return false;
+  const uint32_t delivered = GetEntryValue(&entry, value, size);
+  if (delivered != kDateTextStoredSize) return false;
+  return ParseDateText({value, strnlen(value, delivered)}, "", date_time);
 }
 
 bool ExifReader::IsExifVersion22() {
