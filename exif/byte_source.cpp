@@ -125,7 +125,8 @@ std::span<const uint8_t> SourceReader::Held(uint64_t offset, size_t n) {
   if (kept_ != nullptr) return kept_->Held(offset, n);
   if (!open_ || n == 0 || offset + n > limit_) return {};
   if (offset < head_size_ && n <= head_size_ - offset) return {head_ + offset, n};
-  if (in_memory_ && offset < size_ && n <= size_ - offset) return memory_.subspan(offset, n);
+  // offset < size_, the size of the memory span, so it fits a size_t.
+  if (in_memory_ && offset < size_ && n <= size_ - offset) return memory_.subspan(static_cast<size_t>(offset), n);
   return {};
 }
 
