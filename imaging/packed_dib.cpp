@@ -26,127 +26,167 @@ struct Channel {
   }
 };
 
-}  // namespace
-
-int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules, std::optional<uint64_t> bits_offset,
-                        Bitmap* out, FileInformation* info, int32_t memory_kind) {
-  const bytes::ByteView view(dib, bytes::kLittleEndian);
-  const std::optional<uint32_t> declared_size = view.U32(0);
-  if (!declared_size) return kErrorCorrupt;
-  const uint32_t header_size = rules == DibRules::kHost ? kDibHeaderSize : *declared_size;
+// The header fields a decode needs, with the offset of the colour table.
+struct DibHeader {
   int64_t width = 0, height = 0;
   uint16_t bits = 0;
   uint32_t compression = kBiRgb, colours_used = 0;
   int32_t x_ppm = 0, y_ppm = 0;
-  uint64_t entry_size = 4;
+  uint64_t entry_size = 4;  // a colour table entry: 3 bytes behind a core header
   uint32_t masks[3] = {0, 0, 0};
-  uint64_t table_offset = header_size;
+  uint64_t table_offset = 0;
+  bool top_down = false;
+  bool rle = false;
+};
+
+// Reads a 12-byte core header or a 40-byte or longer info header.
+std::optional<DibHeader> ReadDibHeader(const bytes::ByteView& view, DibRules rules) {
+  const std::optional<uint32_t> declared_size = view.U32(0);
+  if (!declared_size) return std::nullopt;
+  DibHeader h;
+  const uint32_t header_size = rules == DibRules::kHost ? kDibHeaderSize : *declared_size;
+  h.table_offset = header_size;
   if (header_size == 12) {
     bytes::ByteCursor core(view, 4);
-    width = core.U16();
-    height = core.U16();
+    h.width = core.U16();
+    h.height = core.U16();
     core.Skip(2);  // planes
-    bits = core.U16();
-    if (!core.ok()) return kErrorCorrupt;
-    entry_size = 3;
+    h.bits = core.U16();
+    if (!core.ok()) return std::nullopt;
+    h.entry_size = 3;
   } else if (header_size >= kDibHeaderSize) {
     bytes::ByteCursor fields(view, 4);
-    width = static_cast<int32_t>(fields.U32());
-    height = static_cast<int32_t>(fields.U32());
+    h.width = static_cast<int32_t>(fields.U32());
+    h.height = static_cast<int32_t>(fields.U32());
     fields.Skip(2);  // planes
-    bits = fields.U16();
-    compression = fields.U32();
+    h.bits = fields.U16();
+    h.compression = fields.U32();
     fields.Skip(4);  // image size
-    x_ppm = static_cast<int32_t>(fields.U32());
-    y_ppm = static_cast<int32_t>(fields.U32());
-    colours_used = fields.U32();
-    if (!fields.ok()) return kErrorCorrupt;
-    if (compression == kBiBitfields) {
+    h.x_ppm = static_cast<int32_t>(fields.U32());
+    h.y_ppm = static_cast<int32_t>(fields.U32());
+    h.colours_used = fields.U32();
+    if (!fields.ok()) return std::nullopt;
+    if (h.compression == kBiBitfields) {
       // Masks follow a 40-byte header; longer headers hold them at 40.
       bytes::ByteCursor mask_fields(view, kDibHeaderSize);
-      for (uint32_t& mask : masks) mask = mask_fields.U32();
-      if (!mask_fields.ok()) return kErrorCorrupt;
-      if (header_size == kDibHeaderSize) table_offset += 12;
+      for (uint32_t& mask : h.masks) mask = mask_fields.U32();
+      if (!mask_fields.ok()) return std::nullopt;
+      if (header_size == kDibHeaderSize) h.table_offset += 12;
     }
   } else {
-    return kErrorCorrupt;
+    return std::nullopt;
   }
-  const bool top_down = height < 0;
-  height = top_down ? -height : height;
+  h.top_down = h.height < 0;
+  if (h.top_down) h.height = -h.height;
+  h.rle = h.compression == kBiRle8 || h.compression == kBiRle4;
+  if (h.bits == 16 && h.compression == kBiRgb) {
+    h.masks[0] = 0x7C00;
+    h.masks[1] = 0x03E0;
+    h.masks[2] = 0x001F;
+  }
+  return h;
+}
+
+// 1 when the depth, the coding and the size are ones we decode, else the result code.
+int32_t CheckDibHeader(const DibHeader& h) {
+  const uint16_t bits = h.bits;
   if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return kErrorUnsupported;
   // Run-length coded rows are stored bottom-up only, at their one depth.
-  const bool rle = compression == kBiRle8 || compression == kBiRle4;
-  if (rle && (top_down || bits != (compression == kBiRle8 ? 8 : 4))) return kErrorCorrupt;
-  if (compression != kBiRgb && !rle && !(compression == kBiBitfields && (bits == 16 || bits == 32))) {
+  if (h.rle && (h.top_down || bits != (h.compression == kBiRle8 ? 8 : 4))) return kErrorCorrupt;
+  if (h.compression != kBiRgb && !h.rle &&
+      !(h.compression == kBiBitfields && (bits == 16 || bits == 32))) {
     return kErrorUnsupported;
   }
-  if (const int32_t c = CheckSize(width, height); c != 1) return c == kErrorTooLarge ? c : kErrorCorrupt;
-  const int32_t native = bits == 16 || (bits == 32 && compression == kBiBitfields) ? 24 : bits;
+  if (const int32_t c = CheckSize(h.width, h.height); c != 1)
+    return c == kErrorTooLarge ? c : kErrorCorrupt;
+  return 1;
+}
+
+// Copies plain rows into `out`, unpacking 16-bit and masked 32-bit pixels to the
+// 24 bits of `native`.
+void CopyDibRows(const DibHeader& h, const uint8_t* rows, uint64_t stride, int32_t native,
+                 Bitmap* out) {
+  const Channel red(h.masks[0]), green(h.masks[1]), blue(h.masks[2]);
+  const size_t row_bytes = static_cast<size_t>(std::min<uint64_t>(stride, out->stride));
+  for (int64_t y = 0; y < h.height; ++y) {
+    const uint8_t* s = rows + static_cast<uint64_t>(y) * stride;
+    uint8_t* d = out->Row(static_cast<int32_t>(h.top_down ? y : h.height - 1 - y));
+    if (native == h.bits) {
+      std::memcpy(d, s, row_bytes);
+      continue;
+    }
+    const size_t in_bpp = h.bits / 8u;
+    for (int64_t x = 0; x < h.width; ++x, s += in_bpp, d += 3) {
+      const uint32_t p = h.bits == 16 ? bytes::Read16(s, bytes::kLittleEndian)
+                                      : bytes::Read32(s, bytes::kLittleEndian);
+      d[0] = blue.Get(p);
+      d[1] = green.Get(p);
+      d[2] = red.Get(p);
+    }
+  }
+}
+
+}  // namespace
+
+int32_t DecodePackedDib(std::span<const uint8_t> dib, DibRules rules,
+                        std::optional<uint64_t> bits_offset, Bitmap* out, FileInformation* info,
+                        int32_t memory_kind) {
+  const bytes::ByteView view(dib, bytes::kLittleEndian);
+  const std::optional<DibHeader> header = ReadDibHeader(view, rules);
+  if (!header) return kErrorCorrupt;
+  const DibHeader& h = *header;
+  if (const int32_t c = CheckDibHeader(h); c != 1) return c;
+  const int32_t native =
+      h.bits == 16 || (h.bits == 32 && h.compression == kBiBitfields) ? 24 : h.bits;
   if (info != nullptr) {
     info->format = kSaveBmp;
-    info->width = static_cast<int32_t>(width);
-    info->height = static_cast<int32_t>(height);
+    info->width = static_cast<int32_t>(h.width);
+    info->height = static_cast<int32_t>(h.height);
     info->bits_per_pixel = native;
-    info->decoded_size = (width * bits + 7) / 8 * height;
-    std::memcpy(info->compression, compression == kBiBitfields ? "BTF" : rle ? "RLE" : "RAW", 4);
+    info->decoded_size = (h.width * h.bits + 7) / 8 * h.height;
+    std::memcpy(info->compression,
+                h.compression == kBiBitfields ? "BTF"
+                : h.rle                       ? "RLE"
+                                              : "RAW",
+                4);
     info->view_perspective = kViewTopLeft;
   }
   if (out == nullptr) return 1;
 
-  uint64_t table_entries =
-      bits <= 8 ? (colours_used != 0 ? colours_used : (uint64_t{1} << bits)) : uint64_t{colours_used};
-  if (rules == DibRules::kHost) table_entries = bits < 16 ? uint64_t{1} << bits : 0;
+  uint64_t table_entries = h.bits <= 8
+                               ? (h.colours_used != 0 ? h.colours_used : (uint64_t{1} << h.bits))
+                               : uint64_t{h.colours_used};
+  if (rules == DibRules::kHost) table_entries = h.bits < 16 ? uint64_t{1} << h.bits : 0;
   if (table_entries > (uint64_t{1} << 16)) return kErrorCorrupt;
-  const uint64_t rows_at = bits_offset.value_or(table_offset + table_entries * entry_size);
-  const uint64_t stride = ((static_cast<uint64_t>(width) * bits + 31) / 32) * 4;
+  const uint64_t rows_at = bits_offset.value_or(h.table_offset + table_entries * h.entry_size);
+  const uint64_t stride = ((static_cast<uint64_t>(h.width) * h.bits + 31) / 32) * 4;
   // Coded rows take what the data holds; plain rows must all be there.
   const std::optional<bytes::ByteView> rows =
-      rle ? view.From(rows_at) : view.Sub(rows_at, stride * static_cast<uint64_t>(height));
+      h.rle ? view.From(rows_at) : view.Sub(rows_at, stride * static_cast<uint64_t>(h.height));
   if (!rows) return kErrorCorrupt;
 
-  if (const int32_t c =
-          CreateBitmap(out, static_cast<int32_t>(width), static_cast<int32_t>(height), native, memory_kind);
+  if (const int32_t c = CreateBitmap(out, static_cast<int32_t>(h.width),
+                                     static_cast<int32_t>(h.height), native, memory_kind);
       c != 1) {
     return c;
   }
-  out->x_pixels_per_metre = x_ppm;
-  out->y_pixels_per_metre = y_ppm;
-  if (bits <= 8) {
-    const uint64_t usable = std::min<uint64_t>(table_entries, uint64_t{1} << bits);
+  out->x_pixels_per_metre = h.x_ppm;
+  out->y_pixels_per_metre = h.y_ppm;
+  if (h.bits <= 8) {
+    const uint64_t usable = std::min<uint64_t>(table_entries, uint64_t{1} << h.bits);
     // At most 256 entries at 8 bits a pixel.
     for (size_t i = 0; i < usable; ++i) {
-      const uint64_t at = table_offset + i * entry_size;
-      const std::optional<bytes::ByteView> entry = view.Sub(at, entry_size);
+      const std::optional<bytes::ByteView> entry =
+          view.Sub(h.table_offset + i * h.entry_size, h.entry_size);
       if (!entry) break;  // a short table leaves black entries
       const uint8_t* q = entry->data();
       out->palette[i] = RgbQuad{q[0], q[1], q[2], 0};
     }
   }
-  if (bits == 16 && compression == kBiRgb) {
-    masks[0] = 0x7C00;
-    masks[1] = 0x03E0;
-    masks[2] = 0x001F;
-  }
-  if (rle) {
+  if (h.rle) {
     DecodeRleRows(*rows, out);
-    return 1;
-  }
-  const Channel red(masks[0]), green(masks[1]), blue(masks[2]);
-  const size_t row_bytes = static_cast<size_t>(std::min<uint64_t>(stride, out->stride));
-  for (int64_t y = 0; y < height; ++y) {
-    const uint8_t* s = rows->data() + static_cast<uint64_t>(y) * stride;
-    uint8_t* d = out->Row(static_cast<int32_t>(top_down ? y : height - 1 - y));
-    if (native == bits) {
-      std::memcpy(d, s, row_bytes);
-      continue;
-    }
-    const size_t in_bpp = bits / 8u;
-    for (int64_t x = 0; x < width; ++x, s += in_bpp, d += 3) {
-      const uint32_t p = bits == 16 ? bytes::Read16(s, bytes::kLittleEndian) : bytes::Read32(s, bytes::kLittleEndian);
-      d[0] = blue.Get(p);
-      d[1] = green.Get(p);
-      d[2] = red.Get(p);
-    }
+  } else {
+    CopyDibRows(h, rows->data(), stride, native, out);
   }
   return 1;
 }
