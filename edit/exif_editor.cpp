@@ -822,21 +822,18 @@ PlannedEntry ExifEditor::PlanAddition(uint32_t code, const EntryEdit& add,
   return planned;
 }
 
-RewriteResult ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
-  constexpr RewriteResult kRefused{Outcome::kRefused, 0};
-  const BlockDirectory& dir = plan.directory;
-  // Bytes below the pin keep their offsets (see PinnedEnd): what is cut there
-  // is zero-filled, and a directory that lies there is written anew at the
-  // end of the block instead of in its old place.
-  const bool relocate = dir.offset < pinnedEnd_;
-  if (relocate && code == kMakerNoteIfd) return kRefused;  // it cannot leave its note
+bool ExifEditor::RewriteAllowed(uint32_t code, const BlockDirectory& dir, bool relocate) {
+  if (relocate && code == kMakerNoteIfd) return false;  // it cannot leave its note
   // A table rewritten in place, or the pointer entry that follows a moved
   // one, must not share bytes with the maker note (see MeetsMakerNote).
   if (code != kMakerNoteIfd && !relocate &&
       MeetsMakerNote(dir.offset, DirectoryTableSize(dir.count))) {
-    return kRefused;
+    return false;
   }
-  if (relocate && !ParentPointerWritable(code)) return kRefused;
+  return !relocate || ParentPointerWritable(code);
+}
+
+std::vector<RangePair> ExifEditor::CutReplacedValues(uint32_t code, RewritePlan& plan) {
   RangeList& ranges = plan.cuts;
   for (PlannedEntry& p : plan.entries) {
     if (p.oldValue.size == 0) continue;
@@ -854,7 +851,32 @@ RewriteResult ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
   SpareLiveData(ranges, leaving);
   // Whatever else claims the maker note's bytes, they are never cut.
   if (code != kExifIfd || !plan.dropsMakerNote) ranges.Spare(makerNoteOffset_, makerNoteLength_);
-  const std::vector<RangePair> holes = ranges.TakeHolesBelow(pinnedEnd_);
+  return ranges.TakeHolesBelow(pinnedEnd_);
+}
+
+void ExifEditor::FollowPointersOf(uint32_t code, std::span<const DirectoryItem> items) {
+  for (const DirectoryItem& item : items) {
+    const uint32_t v = bytes::Read32(item.field, Order());
+    if (code == kExifIfd && item.tag == exif::kTagMakerNote && item.OutOfLine() &&
+        item.type == kTypeUndefined) {
+      makerNoteOffset_ = v;
+      makerNoteLength_ = item.count;
+      SetPlace(kMakerNoteIfd, 0, 0);
+    }
+    NoteChildPointer(code, IfdEntry{item.tag, item.type, item.count, v});
+  }
+}
+
+RewriteResult ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
+  constexpr RewriteResult kRefused{Outcome::kRefused, 0};
+  const BlockDirectory& dir = plan.directory;
+  // Bytes below the pin keep their offsets (see PinnedEnd): what is cut there
+  // is zero-filled, and a directory that lies there is written anew at the
+  // end of the block instead of in its old place.
+  const bool relocate = dir.offset < pinnedEnd_;
+  if (!RewriteAllowed(code, dir, relocate)) return kRefused;
+  const std::vector<RangePair> holes = CutReplacedValues(code, plan);
+  RangeList& ranges = plan.cuts;
 
   std::vector<DirectoryItem> items;
   items.reserve(plan.entries.size());
@@ -898,17 +920,7 @@ RewriteResult ExifEditor::CommitRewrite(uint32_t code, RewritePlan& plan) {
   // ParentPointerWritable said yes above, and nothing since moved the entry
   // into the maker note.
   if (relocate) (void)PointAt(code, at);
-  // The rewritten directory's own pointers decide where its children are.
-  for (const DirectoryItem& item : items) {
-    const uint32_t v = bytes::Read32(item.field, Order());
-    if (code == kExifIfd && item.tag == exif::kTagMakerNote && item.OutOfLine() &&
-        item.type == kTypeUndefined) {
-      makerNoteOffset_ = v;
-      makerNoteLength_ = item.count;
-      SetPlace(kMakerNoteIfd, 0, 0);
-    }
-    NoteChildPointer(code, IfdEntry{item.tag, item.type, item.count, v});
-  }
+  FollowPointersOf(code, items);
   if (code == kIfd0) PlaceOf(kIfd1)->offset = link;
   return {Outcome::kDone, static_cast<int>(items.size()) - static_cast<int>(dir.count)};
 }

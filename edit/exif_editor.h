@@ -266,6 +266,15 @@ class ExifEditor {
   PlannedEntry PlanAddition(uint32_t code, const EntryEdit& add,
                             exif::ExifReader* value_source) const;
   RewriteResult CommitRewrite(uint32_t code, RewritePlan& plan);
+  // Whether directory `code` may be written anew: in place clear of the
+  // maker note, or elsewhere with a parent pointer that can follow it.
+  bool RewriteAllowed(uint32_t code, const BlockDirectory& dir, bool relocate);
+  // Adds to the plan's cuts the old values it replaces, less what live data
+  // and the maker note still use; answers the holes below the pin.
+  std::vector<RangePair> CutReplacedValues(uint32_t code, RewritePlan& plan);
+  // The rewritten directory's own pointers decide where its children (and
+  // the maker note) are.
+  void FollowPointersOf(uint32_t code, std::span<const DirectoryItem> items);
   // The 4-byte value field an entry in IfdEntry form stores.
   uint32_t PackedField(const IfdEntry& entry) const;
   // Whether [start, start + size) shares bytes with the maker note. Only a
