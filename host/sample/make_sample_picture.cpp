@@ -170,14 +170,18 @@ class TiffBlock {
   TiffBlock() : bytes_{'I', 'I', 42, 0, 8, 0, 0, 0} {}
 
   static Bytes U16(uint16_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
-  static Bytes U32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
+  static Bytes U32(uint32_t v) {
+    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+  }
 
   static Entry Ascii(uint16_t tag, std::string_view text) {
     Bytes value(text.begin(), text.end());
     value.push_back(0);
     return {tag, kAscii, uint32_t(value.size()), value};
   }
-  static Entry Raw(uint16_t tag, uint16_t type, Bytes value) { return {tag, type, uint32_t(value.size()), value}; }
+  static Entry Raw(uint16_t tag, uint16_t type, Bytes value) {
+    return {tag, type, uint32_t(value.size()), value};
+  }
   static Entry Short(uint16_t tag, uint16_t v) { return {tag, kShort, 1, U16(v)}; }
   static Entry Long(uint16_t tag, uint32_t v) { return {tag, kLong, 1, U32(v)}; }
   static Entry Rationals(uint16_t tag, std::initializer_list<std::pair<uint32_t, uint32_t>> values,
@@ -230,7 +234,8 @@ class TiffBlock {
 
   // The value field, count field and next pointer of a placed directory.
   static uint32_t ValueField(uint32_t dir, const std::vector<Entry>& entries, uint16_t tag) {
-    const auto it = std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.tag == tag; });
+    const auto it =
+        std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.tag == tag; });
     if (it == entries.end()) throw std::logic_error("no entry for tag " + std::to_string(tag));
     return dir + 2 + 12 * uint32_t(it - entries.begin()) + 8;
   }
@@ -243,10 +248,10 @@ class TiffBlock {
   Bytes bytes_;
 };
 
-Bytes ExifBlock(const Bytes& thumbnail) {
+// IFD0: the camera, the picture and the pointers to the other directories.
+std::vector<Entry> Ifd0Entries() {
   using T = TiffBlock;
-  TiffBlock block;
-  const std::vector<Entry> ifd0 = {
+  return {
       T::Ascii(270, "Veltora sample picture"),
       T::Ascii(271, "Veltora"),
       T::Ascii(272, "Veltora Sample One"),
@@ -256,11 +261,16 @@ Bytes ExifBlock(const Bytes& thumbnail) {
       T::Short(296, 2),
       T::Ascii(305, "make_sample_picture"),
       T::Ascii(306, kCaptureTime),
-      T::Short(531, 1),  // YCbCrPositioning: centred
+      T::Short(531, 1),   // YCbCrPositioning: centred
       T::Long(34665, 0),  // Exif IFD
       T::Long(34853, 0),  // GPS IFD
   };
-  const std::vector<Entry> exif = {
+}
+
+// The EXIF directory: exposure, times, sizes.
+std::vector<Entry> ExifEntries() {
+  using T = TiffBlock;
+  return {
       T::Rationals(33434, {{1, 250}}),  // ExposureTime
       T::Rationals(33437, {{56, 10}}),  // FNumber
       T::Short(34850, 2),               // ExposureProgram: normal
@@ -289,10 +299,13 @@ Bytes ExifBlock(const Bytes& thumbnail) {
       T::Short(41990, 0),  // SceneCaptureType: standard
       T::Short(41996, 3),  // SubjectDistanceRange: distant
   };
-  const std::vector<Entry> interop = {T::Ascii(1, "R98"), T::Raw(2, kUndefined, {'0', '1', '0', '0'})};
-  // The maker note: its signature, a NUL, two zero bytes, then a directory
-  // whose value offsets count from the TIFF header.
-  const std::vector<Entry> maker = {
+}
+
+// The maker note: its signature, a NUL, two zero bytes, then a directory whose value offsets count
+// from the TIFF header.
+std::vector<Entry> MakerEntries() {
+  using T = TiffBlock;
+  return {
       T::Short(0x0001, 1),
       T::Long(0x0002, 0x00010002),
       T::Short(0x0003, 3),
@@ -300,8 +313,12 @@ Bytes ExifBlock(const Bytes& thumbnail) {
       T::Raw(0x0021, kUndefined, {1, 0, 0, 0}),
       T::Ascii(0x0033, kCaptureTime),
   };
-  // 48.8584 N, 2.2945 E: 48 deg 51' 30.24", 2 deg 17' 40.20".
-  const std::vector<Entry> gps = {
+}
+
+// The GPS directory: 48.8584 N, 2.2945 E, that is 48 deg 51' 30.24", 2 deg 17' 40.20".
+std::vector<Entry> GpsEntries() {
+  using T = TiffBlock;
+  return {
       T::Raw(0, kByte, {2, 3, 0, 0}),
       T::Ascii(1, "N"),
       T::Rationals(2, {{48, 1}, {51, 1}, {3024, 100}}),
@@ -313,14 +330,31 @@ Bytes ExifBlock(const Bytes& thumbnail) {
       T::Ascii(18, "WGS-84"),
       T::Ascii(29, "2024:05:14"),
   };
-  const std::vector<Entry> ifd1 = {
+}
+
+// IFD1: the thumbnail, placed behind the block.
+std::vector<Entry> Ifd1Entries(uint32_t thumbnail_size) {
+  using T = TiffBlock;
+  return {
       T::Short(259, 6),  // Compression: JPEG
       T::Rationals(282, {{72, 1}}),
       T::Rationals(283, {{72, 1}}),
       T::Short(296, 2),
       T::Long(513, 0),  // the thumbnail, placed last
-      T::Long(514, uint32_t(thumbnail.size())),
+      T::Long(514, thumbnail_size),
   };
+}
+
+Bytes ExifBlock(const Bytes& thumbnail) {
+  using T = TiffBlock;
+  TiffBlock block;
+  const std::vector<Entry> ifd0 = Ifd0Entries();
+  const std::vector<Entry> exif = ExifEntries();
+  const std::vector<Entry> interop = {T::Ascii(1, "R98"),
+                                      T::Raw(2, kUndefined, {'0', '1', '0', '0'})};
+  const std::vector<Entry> maker = MakerEntries();
+  const std::vector<Entry> gps = GpsEntries();
+  const std::vector<Entry> ifd1 = Ifd1Entries(uint32_t(thumbnail.size()));
 
   const uint32_t ifd0_at = block.Directory(ifd0);
   const uint32_t exif_at = block.Directory(exif);
@@ -344,8 +378,8 @@ Bytes EncodeJpeg(const Picture& picture, int quality) {
   if (handle == nullptr) throw std::runtime_error("tjInitCompress failed");
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
-  const int failed = tjCompress2(handle, picture.pixels.data(), picture.width, 0, picture.height, TJPF_RGB,
-                                 &buffer, &size, TJSAMP_420, quality, TJFLAG_ACCURATEDCT);
+  const int failed = tjCompress2(handle, picture.pixels.data(), picture.width, 0, picture.height,
+                                 TJPF_RGB, &buffer, &size, TJSAMP_420, quality, TJFLAG_ACCURATEDCT);
   const std::string message = failed != 0 ? tjGetErrorStr2(handle) : "";
   Bytes out;
   if (failed == 0) out.assign(buffer, buffer + size);
@@ -377,7 +411,8 @@ Bytes SamplePicture() {
   const Bytes exif = ExifBlock(WithSoi(AfterApp0(EncodeJpeg(Shrink(scene, kThumbScale), 80))));
   const size_t length = 2 + 6 + exif.size();
   if (length > 0xFFFF) throw std::logic_error("the EXIF block does not fit one APP1 segment");
-  Bytes out{0xFF, 0xD8, 0xFF, 0xE1, uint8_t(length >> 8), uint8_t(length), 'E', 'x', 'i', 'f', 0, 0};
+  Bytes out{0xFF, 0xD8, 0xFF, 0xE1, uint8_t(length >> 8), uint8_t(length), 'E', 'x',
+            'i',  'f',  0,    0};
   out.insert(out.end(), exif.begin(), exif.end());
   const Bytes image = AfterApp0(EncodeJpeg(scene, 90));
   out.insert(out.end(), image.begin(), image.end());
