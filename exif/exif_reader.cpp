@@ -263,19 +263,7 @@ bool ExifReader::ParseImageDirectory(SourceReader* file, uint32_t* ifd_offset,
         if (e.type == kTypeShort) description->planarConfiguration = e.value;
         break;
       case kTagStripOffsets:
-        if (!short_or_long) break;
-        if (EntryValueSize(&e) <= 4) {
-          // Two SHORT strips held inline come as one value, the first strip
-          // in its high half: the first strip offset is that half.
-          description->firstStripOffset =
-              e.type == kTypeShort && e.count == 2 ? e.value >> 16 : e.value;
-        } else {
-          std::vector<uint8_t> element_scratch;
-          if (const auto first = Fetch(file, e.value, TypeSize(e.type), &element_scratch)) {
-            description->firstStripOffset =
-                e.type == kTypeShort ? uint32_t{*first->U16(0)} : *first->U32(0);
-          }
-        }
+        if (short_or_long) ReadFirstStripOffset(file, e, description);
         break;
       case kTagExifIfdPointer:
         if (e.type == kTypeLong && e.count == 1 && exif_ifd_offset) *exif_ifd_offset = e.value;
@@ -302,6 +290,21 @@ bool ExifReader::ParseImageDirectory(SourceReader* file, uint32_t* ifd_offset,
   // then there is no next directory.
   *ifd_offset = ifd->U32(2 + uint64_t{kEntrySize} * examined).value_or(0);
   return true;
+}
+
+void ExifReader::ReadFirstStripOffset(SourceReader* file, const IfdEntry& e,
+                                      ImageDescription* description) {
+  if (EntryValueSize(&e) <= 4) {
+    // Two SHORT strips held inline come as one value, the first strip in its
+    // high half: the first strip offset is that half.
+    description->firstStripOffset = e.type == kTypeShort && e.count == 2 ? e.value >> 16 : e.value;
+    return;
+  }
+  std::vector<uint8_t> scratch;
+  if (const auto first = Fetch(file, e.value, TypeSize(e.type), &scratch)) {
+    description->firstStripOffset =
+        e.type == kTypeShort ? uint32_t{*first->U16(0)} : *first->U32(0);
+  }
 }
 
 const uint8_t* ExifReader::LoadExifData(uint32_t use_page_allocator, uint32_t* loaded_size) {

@@ -146,6 +146,8 @@ class ExifReader {
   [[nodiscard]] bool ParseImageDirectory(SourceReader* file, uint32_t* ifd_offset,
                           ImageDescription* description, uint32_t* exif_ifd_offset,
                           uint32_t* gps_ifd_offset, PrintImLocation* print_im);
+  // The first strip offset of a SHORT or LONG StripOffsets entry `e`.
+  void ReadFirstStripOffset(SourceReader* file, const IfdEntry& e, ImageDescription* description);
   // The loaded data as a view in the data's byte order (empty when not loaded).
   bytes::ByteView Data() const;
   // The n bytes at `relative`: from the loaded data when it holds them, else
