@@ -100,6 +100,27 @@ GifDecoder Open(MemoryInput* input) {
   return GifDecoder(DGifOpen(input, ReadInput, &error));
 }
 
+// The frame's colours, and white for transparent pixels and the screen the
+// frame leaves uncovered (`covers` false): the transparent entry `*white`
+// itself, else a spare entry, else the whitest one; `*white` says which.
+Palette FramePalette(const ColorMapObject& map, bool covers, int* white) {
+  Palette palette(256);
+  const int colours = std::clamp(map.ColorCount, 0, 256);
+  for (int i = 0; i < colours; ++i) {
+    const GifColorType& c = map.Colors[i];
+    palette[static_cast<size_t>(i)] = RgbQuad{c.Blue, c.Green, c.Red, 0};
+  }
+  if (*white >= 0 && *white < 256) {
+    palette[static_cast<size_t>(*white)] = RgbQuad{255, 255, 255, 0};
+  } else if (!covers && colours < 256) {
+    *white = colours;
+    palette[static_cast<size_t>(*white)] = RgbQuad{255, 255, 255, 0};
+  } else {
+    *white = NearestPaletteIndex(palette, 0xFFFFFF);
+  }
+  return palette;
+}
+
 }  // namespace
 
 bool IsGif(Bytes bytes) {
@@ -138,25 +159,11 @@ int32_t DecodeGif(Bytes bytes, const DecodeRequest& request, Bitmap* out) {
     return kErrorCorrupt;
   }
   const ColorMapObject* map = image.ColorMap != nullptr ? image.ColorMap : gif->SColorMap;
-  Palette palette(256);
   const int colours = std::clamp(map->ColorCount, 0, 256);
-  for (int i = 0; i < colours; ++i) {
-    const GifColorType& c = map->Colors[i];
-    palette[static_cast<size_t>(i)] = RgbQuad{c.Blue, c.Green, c.Red, 0};
-  }
-  // White for transparent pixels and the screen the frame leaves uncovered:
-  // the transparent entry itself, else a spare entry, else the whitest one.
   const bool covers = image.Left == 0 && image.Top == 0 && image.Width >= frame.screen_width &&
                       image.Height >= frame.screen_height;
   int white = frame.transparent;
-  if (white >= 0 && white < 256) {
-    palette[static_cast<size_t>(white)] = RgbQuad{255, 255, 255, 0};
-  } else if (!covers && colours < 256) {
-    white = colours;
-    palette[static_cast<size_t>(white)] = RgbQuad{255, 255, 255, 0};
-  } else {
-    white = NearestPaletteIndex(palette, 0xFFFFFF);
-  }
+  const Palette palette = FramePalette(*map, covers, &white);
   const bool direct = request.bits == 24;
   if (const int32_t r = CreateBitmap(out, frame.screen_width, frame.screen_height, direct ? 24 : 8,
                                      request.memory_kind);
