@@ -83,7 +83,14 @@ std::vector<uint8_t> TiffWithSubImages(Endian order, SubImages layout) {
   b.Undefined(kExif, 36864, {'0', '2', '3', '0'}).PlaceAt(kStripData, 0x400);
   auto tiff = b.Bytes();
   tiff.resize(kStrips + 2 * 48);
-  uint32_t strip_at = kStrips;
+  uint32_t strip_at = layout == SubImages::kInImage ? 0x410 : kStrips;
+  // Strip offsets and SubIFDs as the layout stores them, SHORTs padded to a field.
+  const uint16_t offset_type = layout == SubImages::kShortOffsets ? kShort : kLong;
+  const auto as_offsets = [&](const std::vector<uint32_t>& v) {
+    auto bytes = offset_type == kLong ? b.U32(v) : b.U16({v.begin(), v.end()});
+    bytes.resize(std::max<size_t>(bytes.size(), 4));
+    return bytes;
+  };
   // A 4x4 sub-image: its directory at `at`, its out-of-line values right
   // behind it, its 48 bytes of strips at the next free place from kStrips
   // on: two strips for one in the block, three behind it.
@@ -93,10 +100,12 @@ std::vector<uint8_t> TiffWithSubImages(Endian order, SubImages layout) {
     std::vector<uint32_t> offsets, sizes(strips, strip_size);
     for (uint32_t i = 0; i < strips; ++i) offsets.push_back(strip_at + i * strip_size);
     std::vector<std::tuple<uint16_t, uint16_t, uint32_t, std::vector<uint8_t>>> entries = {
-        {256, kShort, 1, b.U16({4, 0})}, {257, kShort, 1, b.U16({4, 0})},
-        {258, kShort, 3, b.U16({8, 8, 8})}, {273, kLong, strips, b.U32(offsets)},
+        {256, kShort, 1, b.U16({4, 0})},
+        {257, kShort, 1, b.U16({4, 0})},
+        {258, kShort, 3, b.U16({8, 8, 8})},
+        {273, offset_type, strips, as_offsets(offsets)},
         {279, kLong, strips, b.U32(sizes)}};
-    if (child != 0) entries.push_back({330, kLong, 1, b.U32({child})});
+    if (child != 0) entries.push_back({330, offset_type, 1, as_offsets({child})});
     std::vector<uint8_t> dir = b.U16({static_cast<uint16_t>(entries.size())}), values;
     const uint32_t values_at = at + 2 + 12 * static_cast<uint32_t>(entries.size()) + 4;
     for (const auto& [tag, type, n, value] : entries) {
@@ -113,9 +122,15 @@ std::vector<uint8_t> TiffWithSubImages(Endian order, SubImages layout) {
     strip_at += 48;
   };
   switch (layout) {
-    case SubImages::kInBlock: sub_image(kInBlock, 0, 0); break;
+    case SubImages::kInBlock:
+    case SubImages::kInImage:
+      sub_image(kInBlock, 0, 0);
+      break;
     case SubImages::kBehindImage: sub_image(kBehind, 0, 0); break;
-    case SubImages::kNested: sub_image(kInBlock, 0, kBehind), sub_image(kBehind, 0, 0); break;
+    case SubImages::kNested:
+    case SubImages::kShortOffsets:
+      sub_image(kInBlock, 0, kBehind), sub_image(kBehind, 0, 0);
+      break;
     case SubImages::kChained: sub_image(kInBlock, kBehind, 0), sub_image(kBehind, 0, 0); break;
     case SubImages::kLoop: sub_image(kInBlock, kBehind, 0), sub_image(kBehind, kInBlock, kInBlock); break;
   }
