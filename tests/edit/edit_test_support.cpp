@@ -83,9 +83,10 @@ std::vector<uint8_t> TiffWithSubImages(Endian order, SubImages layout) {
   b.Undefined(kExif, 36864, {'0', '2', '3', '0'}).PlaceAt(kStripData, 0x400);
   auto tiff = b.Bytes();
   tiff.resize(kStrips + 2 * 48);
-  uint32_t strip_at = layout == SubImages::kInImage ? 0x410 : kStrips;
+  using L = SubImages;
+  uint32_t strip_at = layout == L::kInImage ? 0x410 : kStrips;
   // Strip offsets and SubIFDs as the layout stores them, SHORTs padded to a field.
-  const uint16_t offset_type = layout == SubImages::kShortOffsets ? kShort : kLong;
+  const uint16_t offset_type = layout == L::kShortOffsets ? kShort : kLong;
   const auto as_offsets = [&](const std::vector<uint32_t>& v) {
     auto bytes = offset_type == kLong ? b.U32(v) : b.U16({v.begin(), v.end()});
     bytes.resize(std::max<size_t>(bytes.size(), 4));
@@ -121,19 +122,12 @@ std::vector<uint8_t> TiffWithSubImages(Endian order, SubImages layout) {
     for (uint32_t i = 0; i < 48; ++i) tiff[strip_at + i] = static_cast<uint8_t>(at + i * 7);
     strip_at += 48;
   };
-  switch (layout) {
-    case SubImages::kInBlock:
-    case SubImages::kInImage:
-      sub_image(kInBlock, 0, 0);
-      break;
-    case SubImages::kBehindImage: sub_image(kBehind, 0, 0); break;
-    case SubImages::kNested:
-    case SubImages::kShortOffsets:
-      sub_image(kInBlock, 0, kBehind), sub_image(kBehind, 0, 0);
-      break;
-    case SubImages::kChained: sub_image(kInBlock, kBehind, 0), sub_image(kBehind, 0, 0); break;
-    case SubImages::kLoop: sub_image(kInBlock, kBehind, 0), sub_image(kBehind, kInBlock, kInBlock); break;
-  }
+  const bool chained = layout == L::kChained || layout == L::kLoop;
+  const bool nested = layout == L::kNested || layout == L::kShortOffsets;
+  const uint32_t back = layout == L::kLoop ? kInBlock : 0;
+  sub_image(layout == L::kBehindImage ? kBehind : kInBlock, chained ? kBehind : 0,
+            nested ? kBehind : 0);
+  if (chained || nested) sub_image(kBehind, back, back);
   return tiff;
 }
 

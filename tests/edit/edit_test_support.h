@@ -58,7 +58,7 @@ enum class SubImages : uint8_t {
   kNested,        // one in the block whose own SubIFDs lists one behind the image
   kChained,       // one in the block whose next directory lies behind the image
   kLoop,          // as kChained, and the second's link and SubIFDs lead back to the first
-  kShortOffsets,  // as kNested, with SHORT strip offsets and SubIFDs
+  kShortOffsets,  // as kNested, with SHORT strip offsets and a SHORT nested SubIFDs
 };
 std::vector<uint8_t> TiffWithSubImages(Endian order, SubImages layout);
 // exiftool's sub-image lines of `file` ("[SubIFD] ImageWidth: 4"), each
