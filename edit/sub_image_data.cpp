@@ -144,7 +144,7 @@ class Carrier {
   // behind the main image (the SHORTs stay where they were, unused).
   bool Widen(ArrayHome& home) {
     const uint64_t size = uint64_t{home.count} * 4;
-    if (home.holder == kNowhere || home.entry_holder == kNowhere || size > budget_ ||
+    if (home.holder == kNowhere || size > budget_ ||
         !Inside(home.base, uint64_t{home.count} * 2, Holder(home.holder).size()) ||
         !Inside(home.entry_position, exif::kEntrySize, Holder(home.entry_holder).size())) {
       return false;
