@@ -85,12 +85,10 @@ std::vector<uint8_t> TiffWithSubImages(Endian order, SubImages layout) {
   tiff.resize(kStrips + 2 * 48);
   using L = SubImages;
   uint32_t strip_at = layout == L::kInImage ? 0x410 : kStrips;
-  // Strip offsets and SubIFDs as the layout stores them, SHORTs padded to a field.
+  // Strip offsets and SubIFDs as the layout stores them.
   const uint16_t offset_type = layout == L::kShortOffsets ? kShort : kLong;
   const auto as_offsets = [&](const std::vector<uint32_t>& v) {
-    auto bytes = offset_type == kLong ? b.U32(v) : b.U16({v.begin(), v.end()});
-    bytes.resize(std::max<size_t>(bytes.size(), 4));
-    return bytes;
+    return offset_type == kLong ? b.U32(v) : b.U16({v.begin(), v.end()});
   };
   // A 4x4 sub-image: its directory at `at`, its out-of-line values right
   // behind it, its 48 bytes of strips at the next free place from kStrips
@@ -113,6 +111,7 @@ std::vector<uint8_t> TiffWithSubImages(Endian order, SubImages layout) {
       const bool inline_value = value.size() <= 4;
       for (auto bytes : {b.U16({tag, type}), b.U32({n}),
                          inline_value ? value : b.U32({values_at + static_cast<uint32_t>(values.size())})}) {
+        bytes.resize(4);  // an inline value is padded to the field
         dir.insert(dir.end(), bytes.begin(), bytes.end());
       }
       if (!inline_value) values.insert(values.end(), value.begin(), value.end());
