@@ -36,20 +36,34 @@ const BlockEntry* FirstEntry(const BlockDirectory& dir, uint16_t tag) {
   return nullptr;
 }
 
-// Where an offset is stored: the block, bytes written behind the main image
+// Where bytes are stored: the block, bytes written behind the main image
 // (their index), or nowhere (an array that is only read).
 constexpr size_t kBlock = SIZE_MAX;
 constexpr size_t kNowhere = SIZE_MAX - 1;
+constexpr size_t kNoArray = SIZE_MAX;
+
+// Where a SHORT or LONG array's elements lie now, and its entry.
+struct ArrayHome {
+  size_t holder = kNowhere;
+  uint64_t base = 0;
+  uint16_t type = exif::kTypeLong;
+  size_t count = 0;
+  size_t entry_holder = kNowhere;
+  uint64_t entry_position = 0;
+};
+
+// A LONG offset at `position` in `holder`, or element `position` of an array.
 struct Field {
   size_t holder = kNowhere;
   uint64_t position = 0;
-  uint16_t type = exif::kTypeLong;
+  size_t array = kNoArray;
 };
 
-// The elements of a SHORT or LONG array and where each is stored.
+// The elements of an array and its home (an index into the carrier's).
 struct Array {
   std::vector<uint32_t> numbers;
-  std::vector<Field> fields;
+  size_t home = kNoArray;
+  Field At(size_t i) const { return {kNowhere, i, home}; }
 };
 
 class Carrier {
@@ -81,7 +95,7 @@ class Carrier {
   // The directories a SubIFDs list points at, to visit in turn.
   void Enqueue(const std::optional<Array>& pointers) {
     for (size_t i = 0; pointers && i < pointers->numbers.size(); ++i) {
-      queue_.emplace_back(pointers->numbers[i], pointers->fields[i]);
+      queue_.emplace_back(pointers->numbers[i], pointers->At(i));
     }
   }
 
@@ -90,20 +104,73 @@ class Carrier {
   }
 
   bool Write(const Field& field, uint64_t value) {
-    if (field.holder == kNowhere) return false;
-    const std::span<uint8_t> bytes = Holder(field.holder);
-    const bool short_field = field.type == exif::kTypeShort;
-    const uint64_t unit = short_field ? 2 : 4;
-    if (value > (short_field ? 0xFFFFu : 0xFFFFFFFFu) || field.position > bytes.size() ||
-        unit > bytes.size() - field.position) {
+    if (field.array == kNoArray) return Put(field.holder, field.position, exif::kTypeLong, value);
+    if (!Ready(field, value)) return false;
+    const ArrayHome& home = homes_[field.array];
+    return Put(home.holder, home.base + field.position * exif::TypeSize(home.type), home.type,
+               value);
+  }
+
+  // Widens the SHORT array of `field` when `value` does not fit it; false
+  // when that fails. Widening may take the place behind the main image that
+  // `value` named, so a caller placing bytes there asks first.
+  bool Ready(const Field& field, uint64_t value) {
+    if (field.array == kNoArray) return true;
+    ArrayHome& home = homes_[field.array];
+    return home.type != exif::kTypeShort || value <= 0xFFFF || Widen(home);
+  }
+
+  bool Put(size_t holder, uint64_t position, uint16_t type, uint64_t value) {
+    if (holder == kNowhere) return false;
+    const std::span<uint8_t> bytes = Holder(holder);
+    const bool short_field = type == exif::kTypeShort;
+    if (value > (short_field ? 0xFFFFu : 0xFFFFFFFFu) ||
+        !Inside(position, short_field ? 2 : 4, bytes.size())) {
       return false;
     }
-    uint8_t* at = bytes.data() + field.position;
+    uint8_t* at = bytes.data() + position;
     if (short_field) {
       bytes::Write16(at, static_cast<uint16_t>(value), order_);
     } else {
       bytes::Write32(at, static_cast<uint32_t>(value), order_);
     }
+    return true;
+  }
+
+  // Turns a SHORT offset array into a LONG one, as a SHORT cannot hold the
+  // new place of what it points at: keeping the file's own type would lose
+  // the data to readers. The entry keeps its count; each element keeps its
+  // value until it is written. One element fits the entry's field; more go
+  // behind the main image (the SHORTs stay where they were, unused).
+  bool Widen(ArrayHome& home) {
+    const uint64_t size = uint64_t{home.count} * 4;
+    if (home.holder == kNowhere || size > budget_ ||
+        !Inside(home.base, uint64_t{home.count} * 2, Holder(home.holder).size()) ||
+        !Inside(home.entry_position, exif::kEntrySize, Holder(home.entry_holder).size())) {
+      return false;
+    }
+    std::vector<uint8_t> longs(static_cast<size_t>(size));
+    for (size_t i = 0; i < home.count; ++i) {
+      const uint8_t* element = Holder(home.holder).data() + home.base + 2 * i;
+      bytes::Write32(&longs[4 * i], bytes::Read16(element, order_), order_);
+    }
+    const uint64_t field = home.entry_position + 8;
+    if (home.count == 1) {
+      std::copy(longs.begin(), longs.end(),
+                Holder(home.entry_holder).begin() + static_cast<ptrdiff_t>(field));
+      home.holder = home.entry_holder;
+      home.base = field;
+    } else {
+      if (!Put(home.entry_holder, field, exif::kTypeLong, end_)) return false;
+      home.holder = tail_.written.size();
+      home.base = 0;
+      tail_.written.push_back({end_, std::move(longs)});
+      end_ = PaddedSize(end_ + size);
+    }
+    budget_ -= size;
+    bytes::Write16(Holder(home.entry_holder).data() + home.entry_position + 2, exif::kTypeLong,
+                   order_);
+    home.type = exif::kTypeLong;
     return true;
   }
 
@@ -130,7 +197,7 @@ class Carrier {
   // points `field` at them; the index of the written bytes, or nullopt
   // (nothing placed).
   std::optional<size_t> Carry(const Field& field, std::vector<uint8_t> bytes) {
-    if (!Write(field, end_)) return std::nullopt;
+    if (!Ready(field, end_) || !Write(field, end_)) return std::nullopt;
     const uint64_t to = end_;
     end_ = PaddedSize(end_ + bytes.size());
     tail_.written.push_back({to, std::move(bytes)});
@@ -144,6 +211,7 @@ class Carrier {
                                  bool carry) {
     const uint16_t type = e.entry.type == kTypeIfd ? exif::kTypeLong : e.entry.type;
     if (type != exif::kTypeShort && type != exif::kTypeLong) return std::nullopt;
+    const size_t entry_holder = holder;
     const uint32_t unit = exif::TypeSize(type);
     std::vector<uint8_t> bytes;
     uint64_t base = 0;
@@ -167,8 +235,9 @@ class Carrier {
     for (size_t i = 0; i + unit <= bytes.size(); i += unit) {
       array.numbers.push_back(unit == 2 ? bytes::Read16(&bytes[i], order_)
                                         : bytes::Read32(&bytes[i], order_));
-      array.fields.push_back({holder, base + i, type});
     }
+    array.home = homes_.size();
+    homes_.push_back({holder, base, type, array.numbers.size(), entry_holder, e.position});
     return array;
   }
 
@@ -182,7 +251,8 @@ class Carrier {
       (void)Write(field, offset - placement_.image_from + placement_.image_to);
       return;
     }
-    if (!Inside(offset, length, placement_.source_size) || length > budget_ || !Write(field, end_)) {
+    if (!Inside(offset, length, placement_.source_size) || !Ready(field, end_) ||
+        length > budget_ || !Write(field, end_)) {
       return;
     }
     budget_ -= length;
@@ -240,7 +310,7 @@ class Carrier {
       const auto sizes = ReadArray(holder, *lengths, pinned_end_, false);
       if (!starts || !sizes) continue;
       for (size_t i = 0; i < starts->numbers.size() && i < sizes->numbers.size(); ++i) {
-        PlaceData(starts->numbers[i], sizes->numbers[i], starts->fields[i]);
+        PlaceData(starts->numbers[i], sizes->numbers[i], starts->At(i));
       }
     }
     if (dir.link.value_or(0) != 0) queue_.emplace_back(*dir.link, Field{holder, dir.LinkPosition()});
@@ -258,6 +328,7 @@ class Carrier {
   // stops there instead of multiplying it.
   uint64_t budget_;
   SubImageTail tail_;
+  std::vector<ArrayHome> homes_;
   std::deque<std::pair<uint32_t, Field>> queue_;
   std::map<uint32_t, uint64_t> placed_;  // directory: source offset -> output offset
 };

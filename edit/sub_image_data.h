@@ -57,8 +57,9 @@ bool HasSubImages(std::span<const uint8_t> block, bytes::ByteOrder order, uint32
 // Follows IFD0's SubIFDs through `block` (the copy of the work block that is
 // written, repointed here) and `source`, and lays out behind the main image
 // what lies neither in the pinned part of the block nor (when it moves) in
-// the main image data. A directory, value or piece of data that cannot be
-// read or whose new offset its field cannot hold stays as it was.
+// the main image data. A SHORT offset array whose new offsets pass 0xFFFF
+// becomes LONG. A directory, value or piece of data that cannot be read or
+// whose new offset its field cannot hold stays as it was.
 SubImageTail CarrySubImages(std::span<uint8_t> block, bytes::ByteOrder order,
                             uint32_t ifd0_offset, const SubImagePlacement& placement,
                             const SourceBytes& source);

@@ -83,7 +83,13 @@ std::vector<uint8_t> TiffWithSubImages(Endian order, SubImages layout) {
   b.Undefined(kExif, 36864, {'0', '2', '3', '0'}).PlaceAt(kStripData, 0x400);
   auto tiff = b.Bytes();
   tiff.resize(kStrips + 2 * 48);
-  uint32_t strip_at = kStrips;
+  using L = SubImages;
+  uint32_t strip_at = layout == L::kInImage ? 0x410 : kStrips;
+  // Strip offsets and SubIFDs as the layout stores them.
+  const uint16_t offset_type = layout == L::kShortOffsets ? kShort : kLong;
+  const auto as_offsets = [&](const std::vector<uint32_t>& v) {
+    return offset_type == kLong ? b.U32(v) : b.U16({v.begin(), v.end()});
+  };
   // A 4x4 sub-image: its directory at `at`, its out-of-line values right
   // behind it, its 48 bytes of strips at the next free place from kStrips
   // on: two strips for one in the block, three behind it.
@@ -93,16 +99,19 @@ std::vector<uint8_t> TiffWithSubImages(Endian order, SubImages layout) {
     std::vector<uint32_t> offsets, sizes(strips, strip_size);
     for (uint32_t i = 0; i < strips; ++i) offsets.push_back(strip_at + i * strip_size);
     std::vector<std::tuple<uint16_t, uint16_t, uint32_t, std::vector<uint8_t>>> entries = {
-        {256, kShort, 1, b.U16({4, 0})}, {257, kShort, 1, b.U16({4, 0})},
-        {258, kShort, 3, b.U16({8, 8, 8})}, {273, kLong, strips, b.U32(offsets)},
+        {256, kShort, 1, b.U16({4, 0})},
+        {257, kShort, 1, b.U16({4, 0})},
+        {258, kShort, 3, b.U16({8, 8, 8})},
+        {273, offset_type, strips, as_offsets(offsets)},
         {279, kLong, strips, b.U32(sizes)}};
-    if (child != 0) entries.push_back({330, kLong, 1, b.U32({child})});
+    if (child != 0) entries.push_back({330, offset_type, 1, as_offsets({child})});
     std::vector<uint8_t> dir = b.U16({static_cast<uint16_t>(entries.size())}), values;
     const uint32_t values_at = at + 2 + 12 * static_cast<uint32_t>(entries.size()) + 4;
     for (const auto& [tag, type, n, value] : entries) {
       const bool inline_value = value.size() <= 4;
       for (auto bytes : {b.U16({tag, type}), b.U32({n}),
                          inline_value ? value : b.U32({values_at + static_cast<uint32_t>(values.size())})}) {
+        bytes.resize(4);  // an inline value is padded to the field
         dir.insert(dir.end(), bytes.begin(), bytes.end());
       }
       if (!inline_value) values.insert(values.end(), value.begin(), value.end());
@@ -112,13 +121,12 @@ std::vector<uint8_t> TiffWithSubImages(Endian order, SubImages layout) {
     for (uint32_t i = 0; i < 48; ++i) tiff[strip_at + i] = static_cast<uint8_t>(at + i * 7);
     strip_at += 48;
   };
-  switch (layout) {
-    case SubImages::kInBlock: sub_image(kInBlock, 0, 0); break;
-    case SubImages::kBehindImage: sub_image(kBehind, 0, 0); break;
-    case SubImages::kNested: sub_image(kInBlock, 0, kBehind), sub_image(kBehind, 0, 0); break;
-    case SubImages::kChained: sub_image(kInBlock, kBehind, 0), sub_image(kBehind, 0, 0); break;
-    case SubImages::kLoop: sub_image(kInBlock, kBehind, 0), sub_image(kBehind, kInBlock, kInBlock); break;
-  }
+  const bool chained = layout == L::kChained || layout == L::kLoop;
+  const bool nested = layout == L::kNested || layout == L::kShortOffsets;
+  const uint32_t back = layout == L::kLoop ? kInBlock : 0;
+  sub_image(layout == L::kBehindImage ? kBehind : kInBlock, chained ? kBehind : 0,
+            nested ? kBehind : 0);
+  if (chained || nested) sub_image(kBehind, back, back);
   return tiff;
 }
 

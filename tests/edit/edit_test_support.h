@@ -52,11 +52,13 @@ TiffBuilder CameraBlock(Endian order, uint16_t orientation0 = 1, uint16_t orient
 // strips behind the main image's strips, outside the block, laid out as
 // named:
 enum class SubImages : uint8_t {
-  kInBlock,      // one whose directory lies in the block
-  kBehindImage,  // one whose directory and values lie behind the main image
-  kNested,       // one in the block whose own SubIFDs lists one behind the image
-  kChained,      // one in the block whose next directory lies behind the image
-  kLoop,         // as kChained, and the second's link and SubIFDs lead back to the first
+  kInBlock,       // one whose directory lies in the block
+  kBehindImage,   // one whose directory and values lie behind the main image
+  kInImage,       // as kInBlock, with its strips inside the main image's
+  kNested,        // one in the block whose own SubIFDs lists one behind the image
+  kChained,       // one in the block whose next directory lies behind the image
+  kLoop,          // as kChained, and the second's link and SubIFDs lead back to the first
+  kShortOffsets,  // as kNested, with SHORT strip offsets and a SHORT nested SubIFDs
 };
 std::vector<uint8_t> TiffWithSubImages(Endian order, SubImages layout);
 // exiftool's sub-image lines of `file` ("[SubIFD] ImageWidth: 4"), each

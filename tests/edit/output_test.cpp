@@ -175,11 +175,11 @@ TEST_P(OutputTest, RebuiltTiffKeepsEverySubImage) {
   const std::pair<const char*, std::function<HRESULT(const char*)>> edits[] = {
       {"orientation", [&](const char* out) { return SetOrientation(out, file.string().c_str(), 6, 1); }},
       {"gps", [&](const char* out) { return ReplaceExifGps(out, file.string().c_str(), 90, &gps.set); }}};
-  for (const SubImages layout : {SubImages::kInBlock, SubImages::kBehindImage, SubImages::kNested,
-                                 SubImages::kChained, SubImages::kLoop}) {
+  using enum SubImages;
+  for (const SubImages layout : {kInBlock, kBehindImage, kInImage, kNested, kChained, kLoop}) {
     WriteFile(file, TiffWithSubImages(GetParam(), layout));
     const auto before = SubImageView(file);
-    ASSERT_GE(before.size(), layout == SubImages::kInBlock || layout == SubImages::kBehindImage ? 4u : 8u);
+    ASSERT_GE(before.size(), layout <= kInImage ? 4u : 8u);
     for (const auto& [name, edit] : edits) {
       SCOPED_TRACE(std::string(name) + " layout " + std::to_string(static_cast<int>(layout)));
       const auto out = dir_ / (std::string(name) + ".tif");

@@ -172,8 +172,9 @@ TEST_F(ImageReplacementTest, MainPictureReplacedWithItsDimensions) {
 TEST_F(ImageReplacementTest, SubImagesAreKept) {
   if (!HaveTool("exiftool")) GTEST_SKIP() << "exiftool finds the sub-images";
   const std::string in = Path("in.tif"), out = Path("out.tif");
-  for (const SubImages layout : {SubImages::kInBlock, SubImages::kBehindImage, SubImages::kNested,
-                                 SubImages::kChained}) {
+  using enum SubImages;
+  for (const SubImages layout :
+       {kInBlock, kBehindImage, kInImage, kNested, kChained, kShortOffsets}) {
     WriteBytes(in, TiffWithSubImages(kBig, layout));
     const auto before = SubImageView(in);
     for (auto* replace : {&ReplaceThumbImage, &ReplaceExifImage}) {
