@@ -71,7 +71,7 @@ class ExifReaderTest : public ::testing::TestWithParam<t::Endian> {
 TEST_P(ExifReaderTest, ScansAnExifJpegAndAnswersFromEverySource) {
   // IFD0 (Make, Orientation, XResolution), an EXIF directory (ExifVersion,
   // ExposureTime, DateTimeOriginal) and IFD1 (Orientation, DateTime, a JPEG
-  // thumbnail), in a JPEG of 16x8 pixels: SOI, APP1 "Exif\0\0", SOF0, SOS, EOI.
+  // thumbnail), in a JPEG of 16x8 pixels.
   t::TiffBuilder tiff(order());
   tiff.Ascii(t::kIfd0, 271, "Maker")
       .Short(t::kIfd0, 274, 6)
@@ -84,7 +84,7 @@ TEST_P(ExifReaderTest, ScansAnExifJpegAndAnswersFromEverySource) {
       .JpegThumbnail(
           {0xFF, 0xD8, 't', 'h', 'u', 'm', 'b', 'n', 'a', 'i', 'l', '!', '!', 0, 0xFF, 0xD9});
   t::JpegBuilder jpeg;
-  jpeg.Soi().App1Exif(tiff.Bytes()).Sof0(16, 8).Sos(std::vector<uint8_t>(64, 0x55)).Eoi();
+  jpeg.Soi().App1Exif(tiff.Bytes()).ImageSegments(t::RealJpeg(16, 8));
   const uint32_t ifd1 = tiff.Layout().block_offset.at(t::kIfd1);
   ForEachReader<ExifReader>(jpeg.Bytes(), [&](ExifReader& r, uint32_t) {
     EXPECT_EQ(std::tuple(r.Valid(), r.Order(), r.TiffHeaderOffset(), r.Jpeg().app1Offset),
@@ -119,7 +119,7 @@ TEST_P(ExifReaderTest, ScansAnExifJpegAndAnswersFromEverySource) {
 
 // A reader that reads on demand loads nothing, yet must not see past the
 // bytes a loaded reader holds: a value placed behind the APP1 segment, where
-// the file goes on, is absent for both.
+// the file goes on with a comment of digits, is absent for both.
 TEST_P(ExifReaderTest, ReadingOnDemandSeesOnlyWhatLoadedDataHolds) {
   for (bool past_block : {false, true}) {
     t::TiffBuilder tiff(order());
@@ -127,7 +127,8 @@ TEST_P(ExifReaderTest, ReadingOnDemandSeesOnlyWhatLoadedDataHolds) {
     if (past_block) tiff.WithOffsetFromEnd(8);
     tiff.Short(t::kIfd1, 274, 3);
     t::JpegBuilder jpeg;
-    jpeg.Soi().App1Exif(tiff.Bytes()).Sof0(16, 8).Sos(std::vector<uint8_t>(64, '2')).Eoi();
+    jpeg.Soi().App1Exif(tiff.Bytes()).Segment(t::kCom, std::vector<uint8_t>(64, '2'));
+    jpeg.ImageSegments(t::SmallJpeg());
     t::TempDir dir;
     t::WriteFile(dir / "file.jpg", jpeg.Bytes());
     const std::string path = (dir / "file.jpg").string();
