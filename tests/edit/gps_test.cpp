@@ -88,17 +88,6 @@ TEST_P(GpsTest, CreationAppendsADirectoryAndKeepsTheThumbnail) {
   EXPECT_EQ(*ReadValue(out_, exif::kGpsIfd, 18), std::string("2/5:WGS8\0", 9)) << "value area";
 }
 
-TEST_P(GpsTest, EmptyTagListRemovesTheDirectoryAndItsPointer) {
-  const auto file = WithOldGps(CameraBlock(GetParam())).WriteJpeg(dir_);
-  GpsSet gps;
-  ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), file.string().c_str(), 90, &gps.set), S_OK);
-  EXPECT_FALSE(ReadValue(out_, exif::kIfd0, 34853));
-  EXPECT_LT(ReadFile(out_).size(), ReadFile(file).size());
-  EXPECT_TRUE(ThumbnailDecodes(out_));
-  const auto without = CameraBlock(GetParam()).WriteJpeg(dir_, "plain.jpg");
-  EXPECT_EQ(ReplaceExifGps(out_.string().c_str(), without.string().c_str(), 90, &gps.set), E_FAIL);
-}
-
 // Two SHORT strip offsets held inline in IFD0's entry: when the GPS directory
 // goes in front of the strips, each half moves by itself and still names its
 // strip's bytes (file positions: the TIFF header's plus the offset). In a
@@ -137,19 +126,26 @@ TEST_P(GpsTest, ShortStripOffsetsHeldInlineMoveHalfByHalf) {
   }
 }
 
-TEST_P(GpsTest, DirectoriesThatCannotBeFollowedOrPutBackLoseNothing) {
-  // A GPS pointer whose table runs past the block names no directory: the
-  // new one goes where readers find it, and a removal takes the pointer.
+// An empty tag list removes the directory and its pointer, also where the
+// pointer's table runs past the block and names no directory (there the new
+// one goes where readers find it); a file without one is refused.
+TEST_P(GpsTest, RemovalAndDirectoriesThatCannotBeFollowedOrPutBack) {
+  const auto file = WithOldGps(CameraBlock(GetParam())).WriteJpeg(dir_);
   auto broken = CameraBlock(GetParam());
   broken.Pointer(kGps).WithOffsetFromEnd(-2);
   const auto broken_file = broken.WriteJpeg(dir_, "broken.jpg");
-  GpsSet gps;
+  GpsSet gps, none;
   gps.Tags({1, 2, 3, 4}).Position('N', 48, 'E', 2);
   ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), broken_file.string().c_str(), 90, &gps.set), S_OK);
   EXPECT_EQ(GpsTags(out_), (std::vector<uint16_t>{0, 1, 2, 3, 4}));
-  GpsSet none;
-  ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), broken_file.string().c_str(), 90, &none.set), S_OK);
-  EXPECT_FALSE(ReadValue(out_, exif::kIfd0, exif::kTagGpsIfdPointer));
+  for (const auto& in : {file, broken_file}) {
+    ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), in.string().c_str(), 90, &none.set), S_OK);
+    EXPECT_FALSE(ReadValue(out_, exif::kIfd0, exif::kTagGpsIfdPointer)) << in;
+    EXPECT_LT(ReadFile(out_).size(), ReadFile(in).size()) << in;
+    EXPECT_TRUE(ThumbnailDecodes(out_)) << in;
+  }
+  const auto without = CameraBlock(GetParam()).WriteJpeg(dir_, "plain.jpg");
+  EXPECT_EQ(ReplaceExifGps(out_.string().c_str(), without.string().c_str(), 90, &none.set), E_FAIL);
   // Without an IFD1 to put back, the Interoperability directory still stays.
   TiffBuilder bare(GetParam());
   bare.Ascii(kIfd0, 271, "Maker")
@@ -157,10 +153,10 @@ TEST_P(GpsTest, DirectoriesThatCannotBeFollowedOrPutBackLoseNothing) {
       .Ascii(kInterop, 1, "R98");
   const auto bare_file = bare.WriteJpeg(dir_, "bare.jpg");
   ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), bare_file.string().c_str(), 90, &gps.set), S_OK);
-  for (const auto& file : {bare_file, out_}) {
-    FileEditor editor(file);
+  for (const auto& f : {bare_file, out_}) {
+    FileEditor editor(f);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
-    EXPECT_TRUE(editor.FindBlockEntry(exif::kInteropIfd, 1)) << file;
+    EXPECT_TRUE(editor.FindBlockEntry(exif::kInteropIfd, 1)) << f;
   }
 }
 
@@ -169,17 +165,16 @@ TEST_P(GpsTest, DirectoriesThatCannotBeFollowedOrPutBackLoseNothing) {
 // all-zero entry beside GPSVersionID took the new version's place.
 TEST_P(GpsTest, RefusedMergesFailAndDuplicateTagsKeepTheVersion) {
   const auto file = WithOldGps(CameraBlock(GetParam())).WriteJpeg(dir_);
+  GpsSet gps;
   const std::string datum(66000, 'W');
-  GpsSet huge;
-  huge.Tags({1, 2, 18}).Position('N', 48, 'E', 2).Datum(datum.c_str());
-  EXPECT_EQ(ReplaceExifGps(out_.string().c_str(), file.string().c_str(), 90, &huge.set), E_FAIL);
+  gps.Tags({1, 2, 18}).Position('N', 48, 'E', 2).Datum(datum.c_str());
+  EXPECT_EQ(ReplaceExifGps(out_.string().c_str(), file.string().c_str(), 90, &gps.set), E_FAIL);
   EXPECT_FALSE(std::filesystem::exists(out_)) << "nothing written for a refused edit";
 
   auto zero = CameraBlock(GetParam());
   zero.Raw(kGps, 0, 0, 0, {}).Byte(kGps, 0, {2, 0, 0, 0}).Ascii(kGps, 1, "S").KeepEntryOrder();
   const auto zero_file = zero.WriteJpeg(dir_, "zero.jpg");
-  GpsSet gps;
-  gps.Tags({1, 2}).Position('N', 48, 'E', 2);
+  gps.Tags({1, 2});  // the position as above
   ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), zero_file.string().c_str(), 90, &gps.set), S_OK);
   EXPECT_EQ(GpsTags(out_), (std::vector<uint16_t>{0, 0, 1, 2}));
   exif::ExifReader reader(out_.string().c_str(), 1, 0);
