@@ -356,29 +356,16 @@ TiffBuilder& TiffBuilder::PlaceAt(Dir block, uint32_t offset) {
 
 TiffLayout TiffBuilder::Layout() const {
   // Work on a copy: adding the automatic pointers must not change the builder.
-  auto dirs = dirs_;
-  auto ensure_pointer = [&](Dir child, Dir parent, uint16_t tag, uint16_t type) {
-    auto it = dirs.find(child);
-    if (it == dirs.end() || !it->second.exists || it->second.pointer_suppressed) return;
-    auto& parent_state = dirs[parent];
-    parent_state.exists = true;
-    for (const auto& e : parent_state.entries) {
-      if (e.link == child) return;
-    }
-    Entry e;
-    e.tag = tag;
-    e.type = type;
-    e.count = 1;
-    e.value = std::vector<uint8_t>(4);
-    e.link = child;
-    parent_state.entries.push_back(e);
-  };
   // The interoperability directory and the maker note hang off the EXIF
   // directory, so they are linked first: that may create the EXIF directory.
-  ensure_pointer(kInterop, kExif, kInteropPointerTag, kLong);
-  ensure_pointer(kMakerNote, kExif, kMakerNoteTag, kUndefined);
-  ensure_pointer(kExif, kIfd0, kExifPointerTag, kLong);
-  ensure_pointer(kGps, kIfd0, kGpsPointerTag, kLong);
+  TiffBuilder copy = *this;
+  for (Dir child : {kInterop, kMakerNote, kExif, kGps}) {
+    const auto it = copy.dirs_.find(child);
+    if (it != copy.dirs_.end() && it->second.exists && !it->second.pointer_suppressed) {
+      copy.Pointer(child);
+    }
+  }
+  auto& dirs = copy.dirs_;
   if (!keep_order_) {
     for (auto& [dir, state] : dirs) {
       std::stable_sort(state.entries.begin(), state.entries.end(),
@@ -388,10 +375,8 @@ TiffLayout TiffBuilder::Layout() const {
   auto exists = [&](uint16_t block) {
     if (block == kThumbnailData) return thumbnail_.has_value();
     if (block == kStripData) {
-      for (const auto& [d, s] : dirs) {
-        if (s.exists && !s.strips.empty()) return true;
-      }
-      return false;
+      return std::any_of(dirs.begin(), dirs.end(),
+                         [](const auto& d) { return d.second.exists && !d.second.strips.empty(); });
     }
     auto it = dirs.find(block);
     return it != dirs.end() && it->second.exists;
