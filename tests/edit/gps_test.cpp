@@ -34,57 +34,50 @@ std::vector<uint16_t> GpsTags(const std::filesystem::path& file) {
   return tags;
 }
 
-// GPSVersionID follows ExifVersion, and a version 2.1 file gets no date stamp;
-// the 2.2 case comes last, its output is examined further.
-TEST_P(GpsTest, MergeWritesSortedTagsAndFollowsTheExifVersion) {
+// GPSVersionID follows ExifVersion, a version 2.1 file gets no date stamp,
+// and a file without GPS gets a new directory. The rest of the file
+// unchanged, exiftool's and exiv2's checks: the corpus round trip; here the
+// tags in order, the version, the inline datum and the stamps.
+TEST_P(GpsTest, WrittenTagsAreSortedAndFollowTheExifVersion) {
   const struct {
     const char* exif_version;
+    bool old_gps;
     std::vector<uint16_t> tags;
     const char* gps_version;
-  } cases[] = {{"0210", {0, 1, 2, 3, 4, 6}, "\x02\x00\x00\x00"},
-               {"0220", {0, 1, 2, 3, 4, 6, 29}, "\x02\x02\x00\x00"}};
+  } cases[] = {{"0210", true, {0, 1, 2, 3, 4, 6, 7, 18}, "\x02\x00\x00\x00"},
+               {"0220", true, {0, 1, 2, 3, 4, 6, 7, 18, 29}, "\x02\x02\x00\x00"},
+               {"0220", false, {0, 1, 2, 3, 4, 7, 18, 29}, "\x02\x02\x00\x00"}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.exif_version);
-    const auto file = WithOldGps(CameraBlock(GetParam(), 1, 1, c.exif_version)).WriteJpeg(dir_);
+    SCOPED_TRACE(std::string(c.exif_version) + (c.old_gps ? " merged" : " created"));
+    const auto block = CameraBlock(GetParam(), 1, 1, c.exif_version);
+    const auto file = (c.old_gps ? WithOldGps(block) : block).WriteJpeg(dir_);
     GpsSet gps;
-    gps.Tags({29, 4, 3, 2, 1}).Position('N', 48, 'E', 2).DateStamp("2024:05:01");
+    gps.Tags({29, 18, 7, 4, 3, 2, 1})
+        .Position('N', 48, 'E', 2)
+        .DateStamp("2024:05:01")
+        .Datum("WGS");
+    gps.set.GPSTimeStamp[0] = {13, 1};
+    gps.set.GPSTimeStamp[1] = {5, 1};
+    gps.set.GPSTimeStamp[2] = {4250, 100};
     ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), file.string().c_str(), 90, &gps.set), S_OK);
     EXPECT_EQ(GpsTags(out_), c.tags);
     EXPECT_EQ(gps.set.GPSVersionID[1], c.gps_version[1]) << "the set's version is overwritten";
     EXPECT_EQ(*ReadValue(out_, exif::kGpsIfd, 0), "1/4:" + std::string(c.gps_version, 4));
-  }
-  EXPECT_TRUE(ThumbnailDecodes(out_));
-  EXPECT_TRUE(DecodeCleanly(ReadFile(out_)));
-  // The merged values and exiftool's validation: corpus_round_trip_test.
-  if (HaveTool("exiftool")) {
-    auto info = ExiftoolJson(out_);
-    ASSERT_TRUE(info);
-    EXPECT_EQ((*info)["GPS:GPSDateStamp"], "2024:05:01");
-    EXPECT_EQ((*info)["GPS:GPSAltitude"], 99) << "tags the set does not name stay";
-  }
-}
-
-// The rest of the file unchanged, exiftool's and exiv2's checks: the corpus
-// round trip; here the inline datum and the time stamp's hundredths.
-TEST_P(GpsTest, CreationAppendsADirectoryAndKeepsTheThumbnail) {
-  const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
-  GpsSet gps;
-  gps.Tags({1, 2, 3, 4, 5, 6, 7, 18}).Position('N', 48, 'E', 2).Datum("WGS");
-  gps.set.GPSTimeStamp[0] = {13, 1};
-  gps.set.GPSTimeStamp[1] = {5, 1};
-  gps.set.GPSTimeStamp[2] = {4250, 100};
-  ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), file.string().c_str(), 90, &gps.set), S_OK);
-  EXPECT_EQ(GpsTags(out_), (std::vector<uint16_t>{0, 1, 2, 3, 4, 5, 6, 7, 18}));
-  EXPECT_EQ(*ReadValue(out_, exif::kGpsIfd, 18), std::string("2/4:WGS\0", 8)) << "inline";
-  EXPECT_TRUE(ThumbnailDecodes(out_));
-  if (HaveTool("exiftool")) {
+    EXPECT_EQ(*ReadValue(out_, exif::kGpsIfd, 18), std::string("2/4:WGS\0", 8)) << "inline";
+    EXPECT_TRUE(ThumbnailDecodes(out_));
+    EXPECT_TRUE(DecodeCleanly(ReadFile(out_)));
+    if (!HaveTool("exiftool")) continue;
     auto info = ExiftoolJson(out_);
     ASSERT_TRUE(info);
     EXPECT_EQ((*info)["GPS:GPSTimeStamp"], "13:05:42.5");
+    EXPECT_EQ(info->value("GPS:GPSDateStamp", ""), c.tags.back() == 29 ? "2024:05:01" : "");
+    EXPECT_EQ(info->value("GPS:GPSAltitude", 0), c.old_gps ? 99 : 0)
+        << "tags the set does not name stay";
   }
+  const auto plain = CameraBlock(GetParam()).WriteJpeg(dir_);
   GpsSet four;
   four.Tags({18}).Datum("WGS8");
-  ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), file.string().c_str(), 90, &four.set), S_OK);
+  ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), plain.string().c_str(), 90, &four.set), S_OK);
   EXPECT_EQ(*ReadValue(out_, exif::kGpsIfd, 18), std::string("2/5:WGS8\0", 9)) << "value area";
 }
 
