@@ -8,6 +8,7 @@
 #include "exif/directory.h"
 #include "frame/veltora.h"
 #include "tests/edit/edit_test_support.h"
+#include "tests/support/jpeg_builder.h"
 #include "tests/support/temp_dir.h"
 
 namespace veltora::testing {
@@ -81,17 +82,21 @@ TEST_P(OrientationTest, PatchChangesOnlyTheTwoValuesAndDateTime) {
   }
 }
 
-TEST_P(OrientationTest, MissingThumbnailOrientationNeedsTheRebuild) {
-  const auto file = CameraBlock(GetParam(), 1, 0).WriteJpeg(dir_);
-  const auto before = ReadFile(file);
-  EXPECT_EQ(SetOrientation(file.string().c_str(), file.string().c_str(), 6, 0), E_FAIL);
-  EXPECT_EQ(ReadFile(file), before);
-
-  // The rebuild adds the thumbnail's Orientation; its stamp and pictures are
-  // checked where the other rebuilding edits are (output_test, gps_test).
-  ASSERT_EQ(SetOrientation(file.string().c_str(), file.string().c_str(), 6, 1), S_OK);
-  EXPECT_EQ(Orientation(file, 0), 6);
-  EXPECT_EQ(Orientation(file, 1), 6);
+// A thumbnail without Orientation, or a main image whose Orientation is no
+// valid one (read as 1), cannot be patched. The rebuild writes both; its
+// stamp and pictures are checked where the other rebuilding edits are
+// (output_test, gps_test).
+TEST_P(OrientationTest, MissingOrInvalidOrientationNeedsTheRebuild) {
+  for (const uint16_t primary : {1, 0}) {
+    SCOPED_TRACE(primary);
+    const auto file = CameraBlock(GetParam(), primary, 0).WriteJpeg(dir_);
+    const auto before = ReadFile(file);
+    EXPECT_EQ(SetOrientation(file.string().c_str(), file.string().c_str(), 6, 0), E_FAIL);
+    EXPECT_EQ(ReadFile(file), before);
+    ASSERT_EQ(SetOrientation(file.string().c_str(), file.string().c_str(), 6, 1), S_OK);
+    EXPECT_EQ(Orientation(file, 0), 6);
+    EXPECT_EQ(Orientation(file, 1), 6);
+  }
 }
 
 TEST_P(OrientationTest, RefusalsLeaveTheFileAlone) {
@@ -126,10 +131,15 @@ TEST_P(OrientationTest, RefusalsLeaveTheFileAlone) {
   EXPECT_TRUE(std::equal(overlap_before.begin() + note_at, overlap_before.begin() + note_at + 64,
                          overlap_after.begin() + note_at));
   EXPECT_EQ(exif::ExifReader(overlap.string().c_str(), 0, 0).GetOrientationTag(0), 6);
-  // A JFIF APP0 beside the EXIF gives E_NOTEXIF: the corpus round trip.
+
+  const auto jfif = dir_ / "jfif.jpg";
+  WriteFile(jfif, SpliceExif(SmallJpeg(), CameraBlock(GetParam()).Bytes(), true));
+  EXPECT_EQ(SetOrientation(jfif.string().c_str(), jfif.string().c_str(), 6, 1), E_NOTEXIF);
+  EXPECT_EQ(SetDateTimeOriginal(jfif.string().c_str(), SYSTEMTIME{2020, 1, 0, 1, 0, 0, 0, 0}),
+            E_NOTEXIF);
 }
 
-TEST_P(OrientationTest, CaptureDateKeepsItsSeparatorsAndLength) {
+TEST_P(OrientationTest, CaptureDateKeepsItsSeparatorsAndNeedsCount20) {
   TiffBuilder b(GetParam());
   b.Ascii(kIfd0, 306, "2001:01:01 00:00:00").Ascii(kExif, 36867, "2006/05/14 09-30-05");
   const auto file = b.WriteJpeg(dir_);
@@ -140,7 +150,14 @@ TEST_P(OrientationTest, CaptureDateKeepsItsSeparatorsAndLength) {
   EXPECT_EQ(DateTime(file, 16), "2024/02/29 07-08-09");
   EXPECT_NE(DateTime(file, 0), "2001:01:01 00:00:00");
   EXPECT_EQ(ReadFile(file).size(), size);
-  // Texts of 19 and 21 bytes are refused, and left alone: the corpus round trip.
+
+  TiffBuilder short_text(GetParam());
+  short_text.Ascii(kIfd0, 306, "2001:01:01 00:00:00").Ascii(kExif, 36867, "2006:05:14");
+  const auto other = short_text.WriteJpeg(dir_, "short.jpg");
+  const auto before = ReadFile(other);
+  EXPECT_EQ(SetDateTimeOriginal(other.string().c_str(), SYSTEMTIME{2024, 2, 4, 29, 7, 8, 9, 0}),
+            E_FAIL);
+  EXPECT_EQ(ReadFile(other), before);
 }
 
 }  // namespace
