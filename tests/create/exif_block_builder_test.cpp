@@ -104,59 +104,52 @@ TEST(ExifBlockBuilderTest, ValuePlacement) {
   EXPECT_EQ(three[37380].entry.value, three[34855].entry.value + 6);
 }
 
+// A host that breaks its contract (a 1 GiB blob over 4 bytes, an array count
+// of 0x7FFFFFFF) gets a refusal, not a crash: no element is read.
 TEST(ExifBlockBuilderTest, RefusedLists) {
   const auto fail = [](std::vector<uint8_t>*) { return false; };
   const auto big = [](std::vector<uint8_t>* out) {
     out->assign(kMaxBuiltTiffSize, 0);
     return true;
   };
+  enum class Lie : uint8_t { kNone, kBlob, kArray };
   struct Case {
     const char* name;
     bool main, exif, thumb;
     uint32_t maker_note_size;
     ThumbnailMaker maker;
+    Lie lie = Lie::kNone;
   } cases[] = {
       {"no INFO_TIFF_MAIN", false, true, false, 0, {}},
       {"no INFO_EXIF", true, false, false, 0, {}},
       {"thumbnail maker fails", true, true, true, 0, fail},
       {"thumbnail does not fit", true, true, true, 0, big},
       {"values do not fit", true, true, false, kMaxBuiltTiffSize, {}},
+      {"blob larger than its bytes", true, true, false, 0, {}, Lie::kBlob},
+      {"array longer than its elements", true, true, false, 0, {}, Lie::kArray},
   };
+  uint8_t four[4] = {1, 2, 3, 4};
+  uint32_t one[1] = {8};
   for (const Case& c : cases) {
     RecordList list;
-    if (c.main) list.Add<TiffInfo>(kMain);
+    TiffInfo* main = c.main ? list.Add<TiffInfo>(kMain) : nullptr;
     if (c.thumb) list.Add<TiffInfo>(kThumb);
-    if (c.exif) {
-      auto* exif = list.Add<ExifInfo>(kExif);
+    ExifInfo* exif = c.exif ? list.Add<ExifInfo>(kExif) : nullptr;
+    if (exif) {
       exif->mask_l = EXIF_L_MAKER_NOTE;
       std::vector<uint8_t> note(c.maker_note_size, 1);
       HostBlobSet(&exif->MakerNote, note.data(), note.size());
     }
-    EXPECT_FALSE(BuildExifSegment(list.get(), c.maker)) << c.name;
-  }
-}
-
-// A host that breaks its contract (an array count of 0x7FFFFFFF, a 1 GiB
-// blob over 4 bytes) gets a refusal, not a crash: no element is read.
-TEST(ExifBlockBuilderTest, RecordsThatLieAboutTheirSizeAreRefused) {
-  uint8_t four[4] = {1, 2, 3, 4};
-  uint32_t one[1] = {8};
-  for (const bool blob : {true, false}) {
-    RecordList list;
-    auto* main = list.Add<TiffInfo>(kMain);
-    auto* exif = list.Add<ExifInfo>(kExif);
-    if (blob) {
-      exif->mask_l = EXIF_L_MAKER_NOTE;
-      exif->MakerNote = {four, 1u << 30};
-    } else {
+    if (c.lie == Lie::kBlob) exif->MakerNote = {four, 1u << 30};
+    if (c.lie == Lie::kArray) {
+      exif->mask_l = 0;
       main->mask1 = TIFF_M1_STRIP_OFFSETS;
       main->StripOffsets.elements = one;
       main->StripOffsets.count = 0x7FFFFFFF;
     }
-    EXPECT_FALSE(BuildExifSegment(list.get(), {})) << (blob ? "blob" : "array");
-    exif->MakerNote = {};  // the list frees what it holds
-    main->StripOffsets.elements = nullptr;
-    main->StripOffsets.count = 0;
+    EXPECT_FALSE(BuildExifSegment(list.get(), c.maker)) << c.name;
+    if (c.lie == Lie::kBlob) exif->MakerNote = {};  // the list frees what it holds
+    if (main) main->StripOffsets = {};
   }
 }
 

@@ -54,12 +54,11 @@ std::vector<uint8_t> ScanData(const std::vector<uint8_t>& jpeg) {
 }
 
 std::vector<uint8_t> ImageData(const fs::path& tiff) {
-  exif::ExifReader reader(tiff.c_str(), 0, 0);
   FileEditor editor(tiff);
   if (!exif::Done(editor.CopyBlock())) return {};
   const uint32_t n = editor.DataLength(exif::kIfd0);
   const auto bytes = ReadFile(tiff);
-  const uint64_t at = reader.PrimaryImage().firstStripOffset;
+  const uint64_t at = editor.Source().PrimaryImage().firstStripOffset;
   if (n == 0 || at + n > bytes.size()) return {};
   return {bytes.begin() + static_cast<ptrdiff_t>(at), bytes.begin() + static_cast<ptrdiff_t>(at + n)};
 }

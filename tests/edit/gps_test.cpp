@@ -34,69 +34,51 @@ std::vector<uint16_t> GpsTags(const std::filesystem::path& file) {
   return tags;
 }
 
-// GPSVersionID follows ExifVersion, and a version 2.1 file gets no date stamp;
-// the 2.2 case comes last, its output is examined further.
-TEST_P(GpsTest, MergeWritesSortedTagsAndFollowsTheExifVersion) {
+// GPSVersionID follows ExifVersion, a version 2.1 file gets no date stamp,
+// and a file without GPS gets a new directory. The rest of the file
+// unchanged, exiftool's and exiv2's checks: the corpus round trip; here the
+// tags in order, the version, the inline datum and the stamps.
+TEST_P(GpsTest, WrittenTagsAreSortedAndFollowTheExifVersion) {
   const struct {
     const char* exif_version;
+    bool old_gps;
     std::vector<uint16_t> tags;
     const char* gps_version;
-  } cases[] = {{"0210", {0, 1, 2, 3, 4, 6}, "\x02\x00\x00\x00"},
-               {"0220", {0, 1, 2, 3, 4, 6, 29}, "\x02\x02\x00\x00"}};
+  } cases[] = {{"0210", true, {0, 1, 2, 3, 4, 6, 7, 18}, "\x02\x00\x00\x00"},
+               {"0220", true, {0, 1, 2, 3, 4, 6, 7, 18, 29}, "\x02\x02\x00\x00"},
+               {"0220", false, {0, 1, 2, 3, 4, 7, 18, 29}, "\x02\x02\x00\x00"}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.exif_version);
-    const auto file = WithOldGps(CameraBlock(GetParam(), 1, 1, c.exif_version)).WriteJpeg(dir_);
+    SCOPED_TRACE(std::string(c.exif_version) + (c.old_gps ? " merged" : " created"));
+    const auto block = CameraBlock(GetParam(), 1, 1, c.exif_version);
+    const auto file = (c.old_gps ? WithOldGps(block) : block).WriteJpeg(dir_);
     GpsSet gps;
-    gps.Tags({29, 4, 3, 2, 1}).Position('N', 48, 'E', 2).DateStamp("2024:05:01");
+    gps.Tags({29, 18, 7, 4, 3, 2, 1})
+        .Position('N', 48, 'E', 2)
+        .DateStamp("2024:05:01")
+        .Datum("WGS");
+    gps.set.GPSTimeStamp[0] = {13, 1};
+    gps.set.GPSTimeStamp[1] = {5, 1};
+    gps.set.GPSTimeStamp[2] = {4250, 100};
     ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), file.string().c_str(), 90, &gps.set), S_OK);
     EXPECT_EQ(GpsTags(out_), c.tags);
     EXPECT_EQ(gps.set.GPSVersionID[1], c.gps_version[1]) << "the set's version is overwritten";
     EXPECT_EQ(*ReadValue(out_, exif::kGpsIfd, 0), "1/4:" + std::string(c.gps_version, 4));
-  }
-  EXPECT_TRUE(ThumbnailDecodes(out_));
-  EXPECT_TRUE(DecodeCleanly(ReadFile(out_)));
-  // The merged values and exiftool's validation: corpus_round_trip_test.
-  if (HaveTool("exiftool")) {
-    auto info = ExiftoolJson(out_);
-    ASSERT_TRUE(info);
-    EXPECT_EQ((*info)["GPS:GPSDateStamp"], "2024:05:01");
-    EXPECT_EQ((*info)["GPS:GPSAltitude"], 99) << "tags the set does not name stay";
-  }
-}
-
-// The rest of the file unchanged, exiftool's and exiv2's checks: the corpus
-// round trip; here the inline datum and the time stamp's hundredths.
-TEST_P(GpsTest, CreationAppendsADirectoryAndKeepsTheThumbnail) {
-  const auto file = CameraBlock(GetParam()).WriteJpeg(dir_);
-  GpsSet gps;
-  gps.Tags({1, 2, 3, 4, 5, 6, 7, 18}).Position('N', 48, 'E', 2).Datum("WGS");
-  gps.set.GPSTimeStamp[0] = {13, 1};
-  gps.set.GPSTimeStamp[1] = {5, 1};
-  gps.set.GPSTimeStamp[2] = {4250, 100};
-  ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), file.string().c_str(), 90, &gps.set), S_OK);
-  EXPECT_EQ(GpsTags(out_), (std::vector<uint16_t>{0, 1, 2, 3, 4, 5, 6, 7, 18}));
-  EXPECT_EQ(*ReadValue(out_, exif::kGpsIfd, 18), std::string("2/4:WGS\0", 8)) << "inline";
-  EXPECT_TRUE(ThumbnailDecodes(out_));
-  if (HaveTool("exiftool")) {
+    EXPECT_EQ(*ReadValue(out_, exif::kGpsIfd, 18), std::string("2/4:WGS\0", 8)) << "inline";
+    EXPECT_TRUE(ThumbnailDecodes(out_));
+    EXPECT_TRUE(DecodeCleanly(ReadFile(out_)));
+    if (!HaveTool("exiftool")) continue;
     auto info = ExiftoolJson(out_);
     ASSERT_TRUE(info);
     EXPECT_EQ((*info)["GPS:GPSTimeStamp"], "13:05:42.5");
+    EXPECT_EQ(info->value("GPS:GPSDateStamp", ""), c.tags.back() == 29 ? "2024:05:01" : "");
+    EXPECT_EQ(info->value("GPS:GPSAltitude", 0), c.old_gps ? 99 : 0)
+        << "tags the set does not name stay";
   }
+  const auto plain = CameraBlock(GetParam()).WriteJpeg(dir_);
   GpsSet four;
   four.Tags({18}).Datum("WGS8");
-  ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), file.string().c_str(), 90, &four.set), S_OK);
+  ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), plain.string().c_str(), 90, &four.set), S_OK);
   EXPECT_EQ(*ReadValue(out_, exif::kGpsIfd, 18), std::string("2/5:WGS8\0", 9)) << "value area";
-}
-
-TEST_P(GpsTest, EmptyTagListRemovesTheDirectoryAndItsPointer) {
-  const auto file = WithOldGps(CameraBlock(GetParam())).WriteJpeg(dir_);
-  GpsSet gps;
-  ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), file.string().c_str(), 90, &gps.set), S_OK);
-  EXPECT_FALSE(ReadValue(out_, exif::kIfd0, 34853));
-  EXPECT_LT(ReadFile(out_).size(), ReadFile(file).size());
-  EXPECT_TRUE(ThumbnailDecodes(out_));
-  const auto without = CameraBlock(GetParam()).WriteJpeg(dir_, "plain.jpg");
-  EXPECT_EQ(ReplaceExifGps(out_.string().c_str(), without.string().c_str(), 90, &gps.set), E_FAIL);
 }
 
 // Two SHORT strip offsets held inline in IFD0's entry: when the GPS directory
@@ -137,19 +119,26 @@ TEST_P(GpsTest, ShortStripOffsetsHeldInlineMoveHalfByHalf) {
   }
 }
 
-TEST_P(GpsTest, DirectoriesThatCannotBeFollowedOrPutBackLoseNothing) {
-  // A GPS pointer whose table runs past the block names no directory: the
-  // new one goes where readers find it, and a removal takes the pointer.
+// An empty tag list removes the directory and its pointer, also where the
+// pointer's table runs past the block and names no directory (there the new
+// one goes where readers find it); a file without one is refused.
+TEST_P(GpsTest, RemovalAndDirectoriesThatCannotBeFollowedOrPutBack) {
+  const auto file = WithOldGps(CameraBlock(GetParam())).WriteJpeg(dir_);
   auto broken = CameraBlock(GetParam());
   broken.Pointer(kGps).WithOffsetFromEnd(-2);
   const auto broken_file = broken.WriteJpeg(dir_, "broken.jpg");
-  GpsSet gps;
+  GpsSet gps, none;
   gps.Tags({1, 2, 3, 4}).Position('N', 48, 'E', 2);
   ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), broken_file.string().c_str(), 90, &gps.set), S_OK);
   EXPECT_EQ(GpsTags(out_), (std::vector<uint16_t>{0, 1, 2, 3, 4}));
-  GpsSet none;
-  ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), broken_file.string().c_str(), 90, &none.set), S_OK);
-  EXPECT_FALSE(ReadValue(out_, exif::kIfd0, exif::kTagGpsIfdPointer));
+  for (const auto& in : {file, broken_file}) {
+    ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), in.string().c_str(), 90, &none.set), S_OK);
+    EXPECT_FALSE(ReadValue(out_, exif::kIfd0, exif::kTagGpsIfdPointer)) << in;
+    EXPECT_LT(ReadFile(out_).size(), ReadFile(in).size()) << in;
+    EXPECT_TRUE(ThumbnailDecodes(out_)) << in;
+  }
+  const auto without = CameraBlock(GetParam()).WriteJpeg(dir_, "plain.jpg");
+  EXPECT_EQ(ReplaceExifGps(out_.string().c_str(), without.string().c_str(), 90, &none.set), E_FAIL);
   // Without an IFD1 to put back, the Interoperability directory still stays.
   TiffBuilder bare(GetParam());
   bare.Ascii(kIfd0, 271, "Maker")
@@ -157,10 +146,10 @@ TEST_P(GpsTest, DirectoriesThatCannotBeFollowedOrPutBackLoseNothing) {
       .Ascii(kInterop, 1, "R98");
   const auto bare_file = bare.WriteJpeg(dir_, "bare.jpg");
   ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), bare_file.string().c_str(), 90, &gps.set), S_OK);
-  for (const auto& file : {bare_file, out_}) {
-    FileEditor editor(file);
+  for (const auto& f : {bare_file, out_}) {
+    FileEditor editor(f);
     ASSERT_EQ(editor.CopyBlock(), exif::Outcome::kDone);
-    EXPECT_TRUE(editor.FindBlockEntry(exif::kInteropIfd, 1)) << file;
+    EXPECT_TRUE(editor.FindBlockEntry(exif::kInteropIfd, 1)) << f;
   }
 }
 
@@ -169,17 +158,16 @@ TEST_P(GpsTest, DirectoriesThatCannotBeFollowedOrPutBackLoseNothing) {
 // all-zero entry beside GPSVersionID took the new version's place.
 TEST_P(GpsTest, RefusedMergesFailAndDuplicateTagsKeepTheVersion) {
   const auto file = WithOldGps(CameraBlock(GetParam())).WriteJpeg(dir_);
+  GpsSet gps;
   const std::string datum(66000, 'W');
-  GpsSet huge;
-  huge.Tags({1, 2, 18}).Position('N', 48, 'E', 2).Datum(datum.c_str());
-  EXPECT_EQ(ReplaceExifGps(out_.string().c_str(), file.string().c_str(), 90, &huge.set), E_FAIL);
+  gps.Tags({1, 2, 18}).Position('N', 48, 'E', 2).Datum(datum.c_str());
+  EXPECT_EQ(ReplaceExifGps(out_.string().c_str(), file.string().c_str(), 90, &gps.set), E_FAIL);
   EXPECT_FALSE(std::filesystem::exists(out_)) << "nothing written for a refused edit";
 
   auto zero = CameraBlock(GetParam());
   zero.Raw(kGps, 0, 0, 0, {}).Byte(kGps, 0, {2, 0, 0, 0}).Ascii(kGps, 1, "S").KeepEntryOrder();
   const auto zero_file = zero.WriteJpeg(dir_, "zero.jpg");
-  GpsSet gps;
-  gps.Tags({1, 2}).Position('N', 48, 'E', 2);
+  gps.Tags({1, 2});  // the position as above
   ASSERT_EQ(ReplaceExifGps(out_.string().c_str(), zero_file.string().c_str(), 90, &gps.set), S_OK);
   EXPECT_EQ(GpsTags(out_), (std::vector<uint16_t>{0, 0, 1, 2}));
   exif::ExifReader reader(out_.string().c_str(), 1, 0);

@@ -8,7 +8,6 @@
 #include <tuple>
 #include <vector>
 
-
 namespace veltora::exif {
 namespace {
 
@@ -163,14 +162,6 @@ TEST_P(TiffValueTest, DecodeValueBytesConvertsEveryElementAndClearsTheRest) {
                              10),
             10u);
   EXPECT_STREQ(ten, "2006:05:1");
-}
-
-// Sizes wrap as 32-bit products; readers then refuse what cannot fit.
-TEST_P(TiffValueTest, ValueSizeIsAWrapping32BitProduct) {
-  IfdEntry e{0x111, kTypeLong, 0x40000001, 0};
-  EXPECT_EQ(EntryValueSize(&e), 4u);
-  e = {0x111, kTypeRational, 0x20000000, 0};
-  EXPECT_EQ(EntryValueSize(&e), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothByteOrders, TiffValueTest,

@@ -106,29 +106,6 @@ JpegBuilder& JpegBuilder::App1Exif(const std::vector<uint8_t>& tiff) {
   return Segment(kApp1, payload);
 }
 
-JpegBuilder& JpegBuilder::Sof0(uint16_t width, uint16_t height, uint8_t components) {
-  std::vector<uint8_t> p = {8, static_cast<uint8_t>(height >> 8), static_cast<uint8_t>(height),
-                            static_cast<uint8_t>(width >> 8), static_cast<uint8_t>(width), components};
-  for (uint8_t c = 1; c <= components; ++c) {
-    p.push_back(c);
-    p.push_back(c == 1 && components == 3 ? 0x22 : 0x11);
-    p.push_back(c == 1 ? 0 : 1);
-  }
-  return Segment(kSof0, p);
-}
-
-JpegBuilder& JpegBuilder::Sos(const std::vector<uint8_t>& scan, uint8_t components) {
-  std::vector<uint8_t> p = {components};
-  for (uint8_t c = 1; c <= components; ++c) {
-    p.push_back(c);
-    p.push_back(c == 1 ? 0x00 : 0x11);
-  }
-  p.insert(p.end(), {0, 63, 0});
-  Segment(kSos, p);
-  out_.insert(out_.end(), scan.begin(), scan.end());
-  return *this;
-}
-
 JpegBuilder& JpegBuilder::ImageSegments(const std::vector<uint8_t>& jpeg) {
   if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != kSoi) {
     throw std::logic_error("ImageSegments(): not a JPEG");

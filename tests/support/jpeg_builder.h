@@ -51,11 +51,6 @@ class JpegBuilder {
   JpegBuilder& App1Exif(const std::vector<uint8_t>& tiff);
   // Any marker with a length field and payload (APPn, COM, DQT, ...).
   JpegBuilder& Segment(uint8_t marker, const std::vector<uint8_t>& payload);
-  // Baseline frame header: precision 8, `components` (1 or 3) with the usual
-  // sampling (2x2 for Y when 3 components) and table numbers.
-  JpegBuilder& Sof0(uint16_t width, uint16_t height, uint8_t components = 3);
-  // SOS header for `components` (1 or 3), then `scan` bytes verbatim.
-  JpegBuilder& Sos(const std::vector<uint8_t>& scan, uint8_t components = 3);
   // Every segment of `jpeg` after its SOI except APP0..APP15 and COM: the
   // tables, frame, scan data and EOI of a real picture.
   JpegBuilder& ImageSegments(const std::vector<uint8_t>& jpeg);

@@ -42,15 +42,13 @@ void Put32(std::vector<uint8_t>& out, size_t pos, uint32_t v, Endian order) {
   PutN(out, pos, v, 4, order);
 }
 
-void Append16(std::vector<uint8_t>& out, uint16_t v, Endian order) {
-  out.resize(out.size() + 2);
-  Put16(out, out.size() - 2, v, order);
+// Appends the `n` low bytes of `v`.
+void AppendN(std::vector<uint8_t>& out, uint32_t v, size_t n, Endian order) {
+  out.resize(out.size() + n);
+  PutN(out, out.size() - n, v, n, order);
 }
-
-void Append32(std::vector<uint8_t>& out, uint32_t v, Endian order) {
-  out.resize(out.size() + 4);
-  Put32(out, out.size() - 4, v, order);
-}
+void Append16(std::vector<uint8_t>& out, uint16_t v, Endian order) { AppendN(out, v, 2, order); }
+void Append32(std::vector<uint8_t>& out, uint32_t v, Endian order) { AppendN(out, v, 4, order); }
 
 uint32_t Align2(uint64_t v) { return static_cast<uint32_t>((v + 1) & ~uint64_t{1}); }
 
@@ -168,17 +166,18 @@ TiffBuilder& TiffBuilder::Rationals(Dir dir, uint16_t tag,
   return Add(dir, tag, kRational, static_cast<uint32_t>(values.size()), std::move(out));
 }
 
+// The signed types are stored as their two's complement: the unsigned
+// entry's bytes under the signed type code.
 TiffBuilder& TiffBuilder::SRational(Dir dir, uint16_t tag, int32_t numerator, int32_t denominator) {
-  std::vector<uint8_t> out;
-  Append32(out, static_cast<uint32_t>(numerator), order_);
-  Append32(out, static_cast<uint32_t>(denominator), order_);
-  return Add(dir, tag, kSRational, 1, std::move(out));
+  Rational(dir, tag, static_cast<uint32_t>(numerator), static_cast<uint32_t>(denominator));
+  Current().type = kSRational;
+  return *this;
 }
 
 TiffBuilder& TiffBuilder::SShort(Dir dir, uint16_t tag, std::vector<int16_t> values) {
-  std::vector<uint8_t> out;
-  for (int16_t v : values) Append16(out, static_cast<uint16_t>(v), order_);
-  return Add(dir, tag, kSShort, static_cast<uint32_t>(values.size()), std::move(out));
+  Shorts(dir, tag, {values.begin(), values.end()});
+  Current().type = kSShort;
+  return *this;
 }
 
 TiffBuilder& TiffBuilder::Double(Dir dir, uint16_t tag, std::vector<double> values) {
@@ -248,11 +247,9 @@ TiffBuilder& TiffBuilder::Pointer(Dir child) {
       return *this;
     }
   }
-  if (child == kMakerNote) {
-    Add(parent, tag, kUndefined, 0, std::vector<uint8_t>(4));  // count set at layout
-  } else {
-    Add(parent, tag, kLong, 1, std::vector<uint8_t>(4));
-  }
+  // A maker note's count is its size, set at layout.
+  const bool note = child == kMakerNote;
+  Add(parent, tag, note ? kUndefined : kLong, note ? 0 : 1, std::vector<uint8_t>(4));
   Current().link = child;
   return *this;
 }
@@ -308,12 +305,8 @@ TiffBuilder& TiffBuilder::Strips(Dir dir, std::vector<std::vector<uint8_t>> stri
   Add(dir, kStripOffsetsTag, type, n, std::vector<uint8_t>(n * (type == kShort ? 2 : 4)));
   Current().strip_offsets = true;
   auto offsets_entry = *current_;
-  if (type == kShort) {
-    std::vector<uint16_t> c16(counts.begin(), counts.end());
-    Shorts(dir, kStripByteCountsTag, c16);
-  } else {
-    Add(dir, kStripByteCountsTag, kLong, n, U32(counts));
-  }
+  Add(dir, kStripByteCountsTag, type, n,
+      type == kShort ? U16({counts.begin(), counts.end()}) : U32(counts));
   current_ = offsets_entry;
   return *this;
 }
@@ -363,29 +356,16 @@ TiffBuilder& TiffBuilder::PlaceAt(Dir block, uint32_t offset) {
 
 TiffLayout TiffBuilder::Layout() const {
   // Work on a copy: adding the automatic pointers must not change the builder.
-  auto dirs = dirs_;
-  auto ensure_pointer = [&](Dir child, Dir parent, uint16_t tag, uint16_t type) {
-    auto it = dirs.find(child);
-    if (it == dirs.end() || !it->second.exists || it->second.pointer_suppressed) return;
-    auto& parent_state = dirs[parent];
-    parent_state.exists = true;
-    for (const auto& e : parent_state.entries) {
-      if (e.link == child) return;
-    }
-    Entry e;
-    e.tag = tag;
-    e.type = type;
-    e.count = 1;
-    e.value = std::vector<uint8_t>(4);
-    e.link = child;
-    parent_state.entries.push_back(e);
-  };
   // The interoperability directory and the maker note hang off the EXIF
   // directory, so they are linked first: that may create the EXIF directory.
-  ensure_pointer(kInterop, kExif, kInteropPointerTag, kLong);
-  ensure_pointer(kMakerNote, kExif, kMakerNoteTag, kUndefined);
-  ensure_pointer(kExif, kIfd0, kExifPointerTag, kLong);
-  ensure_pointer(kGps, kIfd0, kGpsPointerTag, kLong);
+  TiffBuilder copy = *this;
+  for (Dir child : {kInterop, kMakerNote, kExif, kGps}) {
+    const auto it = copy.dirs_.find(child);
+    if (it != copy.dirs_.end() && it->second.exists && !it->second.pointer_suppressed) {
+      copy.Pointer(child);
+    }
+  }
+  auto& dirs = copy.dirs_;
   if (!keep_order_) {
     for (auto& [dir, state] : dirs) {
       std::stable_sort(state.entries.begin(), state.entries.end(),
@@ -395,10 +375,8 @@ TiffLayout TiffBuilder::Layout() const {
   auto exists = [&](uint16_t block) {
     if (block == kThumbnailData) return thumbnail_.has_value();
     if (block == kStripData) {
-      for (const auto& [d, s] : dirs) {
-        if (s.exists && !s.strips.empty()) return true;
-      }
-      return false;
+      return std::any_of(dirs.begin(), dirs.end(),
+                         [](const auto& d) { return d.second.exists && !d.second.strips.empty(); });
     }
     auto it = dirs.find(block);
     return it != dirs.end() && it->second.exists;

@@ -74,19 +74,16 @@ enum Dir : uint16_t {
   kStripData = 0x1001,
 };
 
-// TIFF field type codes.
+// The TIFF field type codes the builder writes; Raw() takes any code.
 enum TiffType : uint16_t {
   kByte = 1,
   kAscii = 2,
   kShort = 3,
   kLong = 4,
   kRational = 5,
-  kSByte = 6,
   kUndefined = 7,
   kSShort = 8,
-  kSLong = 9,
   kSRational = 10,
-  kFloat = 11,
   kDouble = 12,
 };
 
