@@ -1,11 +1,7 @@
 // Draw and DrawImage on cairo image surfaces: argument limits, whitening
-// values, rotation, crop, the 1-bit device branch, and a picture of a
-// DrawImage result left under the build tree for people to look at.
+// values, rotation, crop and the 1-bit device branch.
 #include <cairo.h>
 #include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <filesystem>
 
 #include "frame/veltora.h"
 #include "imaging/dib_memory.h"
@@ -41,7 +37,6 @@ class Canvas {
   bool BitAt(int x, int y) const {
     return ((Row(y)[x / 32] >> (x % 32)) & 1u) != 0;  // little-endian bit order
   }
-  void SavePng(const std::string& out) const { cairo_surface_write_to_png(surface_, out.c_str()); }
 
  private:
   const uint32_t* Row(int y) const {
@@ -186,20 +181,6 @@ TEST_F(DrawExportsTest, OneBitDevicesTakeThePictureAtItsPositionAndSize) {
   EXPECT_EQ(DrawPicture(other, 0, {}, 0, 0, {0, 0, 10, 10}), S_OK);
   EXPECT_TRUE(other.BitAt(5, 5));
   EXPECT_FALSE(other.BitAt(12, 5));
-}
-
-// Leaves drawimage-example.png (a real photograph turned 12.34 degrees,
-// cropped and whitened by 30 %) in the build tree for people to look at.
-TEST(DrawImageExampleTest, SavesARotatedCroppedWhitenedPicture) {
-  const std::string photo = (testing::CorpusDir() / "mei_Canon_EOS_REBEL_T3i.jpg").string();
-  if (!std::filesystem::exists(photo)) GTEST_SKIP() << "corpus photograph not found";
-  const char* build = std::getenv("VELTORA_BUILD_DIR");
-  const std::string out = std::string(build != nullptr ? build : ".") + "/drawimage-example.png";
-  Canvas canvas(480, 360);
-  ASSERT_EQ(DrawImage(photo.c_str(), canvas.dc(), 0, 0, 480, 360, 1234, 150, 100, 1150, 850, 1, 30),
-            S_OK);
-  canvas.SavePng(out);
-  EXPECT_TRUE(std::filesystem::exists(out));
 }
 
 }  // namespace
