@@ -212,21 +212,12 @@ TEST_F(ConcurrencyTest, ThreadsGetTheAnswersOfSingleCalls) {
 uint32_t MiddleColour(const std::string& file, int32_t mode) {
   imaging::Bitmap bitmap;  // takes the decoded block and frees it
   HGLOBAL dib = Decode(file.c_str(), mode);
-  if (dib == nullptr || imaging::AttachDib(&bitmap, dib) != 1 || bitmap.bits_per_pixel != 24) {
-    return ~0u;
-  }
-  const uint8_t* p = bitmap.Row(bitmap.height / 2) + 3 * (bitmap.width / 2);
-  return static_cast<uint32_t>(p[2] | p[1] << 8 | p[0] << 16);  // rows hold blue, green, red
+  if (dib == nullptr || imaging::AttachDib(&bitmap, dib) != 1) return ~0u;
+  return static_cast<uint32_t>(GetPixelColour(bitmap, bitmap.width / 2, bitmap.height / 2));
 }
 
 bool Near(uint32_t a, uint32_t b) {
-  for (int shift : {0, 8, 16}) {
-    if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) >
-        12) {
-      return false;
-    }
-  }
-  return true;
+  return imaging::testing::ColourDifference(static_cast<int32_t>(a), static_cast<int32_t>(b)) <= 12;
 }
 
 // Each process encodes a picture of its own colour with records and puts a
