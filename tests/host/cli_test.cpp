@@ -312,7 +312,7 @@ class PictureCommandsTest : public SampleCopyTest {
   }
 };
 
-TEST_F(PictureCommandsTest, DecodeWritesPngOrBmpByExtension) {
+TEST_F(PictureCommandsTest, DecodeWritesPngOrBmpByExtensionOrThePreview) {
   const HostRun png = OnPhoto("decode", "a.png");
   ASSERT_EQ(png.exit_status, 0) << png.err;
   const HostRun bmp = OnPhoto("decode", "a.BMP", {"--json"});
@@ -328,9 +328,7 @@ TEST_F(PictureCommandsTest, DecodeWritesPngOrBmpByExtension) {
   EXPECT_EQ(veltora::testing::ReadFile(P("a.png")), png_bytes);
   EXPECT_EQ(RunHost({"decode", P("missing.jpg"), "-o", P("m.png")}).exit_status, 1);
   EXPECT_FALSE(fs::exists(P("m.png")));
-}
-
-TEST_F(PictureCommandsTest, DecodePreviewTakesTheEmbeddedThumbnailOrFails) {
+  // --preview takes the embedded thumbnail, or fails without one.
   const HostRun result = OnPhoto("decode", "p.png", {"--preview"});
   ASSERT_EQ(result.exit_status, 0) << result.err;
   EXPECT_EQ(Identify(P("p.png")), "PNG 160x120");

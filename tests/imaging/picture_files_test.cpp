@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "imaging/dib_memory.h"
 #include "imaging/packed_dib.h"
@@ -278,22 +279,22 @@ TEST(PictureFilesTest, StraightDecodesIntoDibBlocksEqualConvertedCopies) {
 // whole dots per inch) reads back; a JFIF density in dots per inch is
 // converted, one that gives only the aspect is no resolution.
 TEST(PictureFilesTest, ResolutionReadsBackIntoPixelsPerMetre) {
+  const auto resolution = [](const Bitmap& b) {
+    return std::pair(b.x_pixels_per_metre, b.y_pixels_per_metre);
+  };
   Bitmap photo = MakePhoto(8, 8);
   photo.x_pixels_per_metre = 3780;
   photo.y_pixels_per_metre = 2835;
   for (const int32_t format : {kSavePng, kSaveTiff, kSaveBmp}) {
     const Bitmap back = Decode(Encoded(photo, format));
-    EXPECT_EQ(back.x_pixels_per_metre, 3780) << format;
-    EXPECT_EQ(back.y_pixels_per_metre, 2835) << format;
+    EXPECT_EQ(resolution(back), std::pair(3780, 2835)) << format;
   }
   std::vector<uint8_t> jpeg = Jpeg(photo);
-  EXPECT_EQ(Decode(jpeg).x_pixels_per_metre, 3780);  // written as 96 dpi
-  EXPECT_EQ(Decode(jpeg).y_pixels_per_metre, 2835);  // 72 dpi
+  EXPECT_EQ(resolution(Decode(jpeg)), std::pair(3780, 2835));  // written as 96 and 72 dpi
   ASSERT_EQ(std::memcmp(&jpeg[6], "JFIF", 5), 0);
   const uint8_t density[] = {1, 300 >> 8, 300 & 0xFF, 0, 150};  // dots per inch
   std::memcpy(&jpeg[13], density, sizeof density);
-  EXPECT_EQ(Decode(jpeg).x_pixels_per_metre, 11811);
-  EXPECT_EQ(Decode(jpeg).y_pixels_per_metre, 5906);
+  EXPECT_EQ(resolution(Decode(jpeg)), std::pair(11811, 5906));
   jpeg[13] = 0;  // an aspect ratio only
   EXPECT_EQ(Decode(jpeg).x_pixels_per_metre, 0);
 }
