@@ -27,14 +27,6 @@ namespace fs = std::filesystem;
 using TempFilesTest = FileSystemTest;
 using testing::RunInChild;
 
-// The id of a process that has ended.
-uint32_t DeadProcessId() {
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit(0);
-  ::waitpid(child, nullptr, 0);
-  return static_cast<uint32_t>(child);
-}
-
 TEST_F(TempFilesTest, UnsafeTmpdirFallsBackToAPrivateDirectory) {
   fs::create_directory(Path("open"));
   fs::permissions(Path("open"), fs::perms(01777));
@@ -90,7 +82,10 @@ TEST_F(TempFilesTest, NumberingSkipsTakenNamesAndLinksWrapsAfterFFFFAndNeedsTheD
 // leftover that turns up after the sweep waits for the next process, a
 // forked one included.
 TEST_F(TempFilesTest, LeftoversOfDeadProcessesAreRemovedOncePerProcessBackupsStay) {
-  const uint32_t dead = DeadProcessId();
+  const pid_t child = ::fork();  // a process that has ended
+  if (child == 0) ::_exit(0);
+  ::waitpid(child, nullptr, 0);
+  const auto dead = static_cast<uint32_t>(child);
   const auto alive = static_cast<uint32_t>(::getpid());
   EXPECT_FALSE(ProcessIsRunning(dead));
   EXPECT_TRUE(ProcessIsRunning(alive));
