@@ -1,52 +1,18 @@
 // Draw and DrawImage on cairo image surfaces: argument limits, whitening
 // values, rotation, crop and the 1-bit device branch.
-#include <cairo.h>
 #include <gtest/gtest.h>
 
 #include "frame/veltora.h"
 #include "imaging/dib_memory.h"
 #include "imaging/picture_files.h"
 #include "imaging_test_support.h"
+#include "tests/imaging/draw_canvas.h"
 
 namespace veltora::imaging {
 namespace {
 
-constexpr uint32_t kUntouched = 0x00123456;  // what a surface holds before drawing (0x00RRGGBB)
-
-// An image surface filled with kUntouched and a context on it.
-class Canvas {
- public:
-  Canvas(int width, int height, cairo_format_t format = CAIRO_FORMAT_RGB24)
-      : surface_(cairo_image_surface_create(format, width, height)), cr_(cairo_create(surface_)) {
-    if (format == CAIRO_FORMAT_RGB24) {
-      cairo_set_source_rgb(cr_, 0x12 / 255.0, 0x34 / 255.0, 0x56 / 255.0);
-      cairo_paint(cr_);
-    }
-    cairo_surface_flush(surface_);
-  }
-  ~Canvas() {
-    cairo_destroy(cr_);
-    cairo_surface_destroy(surface_);
-  }
-  Canvas(const Canvas&) = delete;
-  Canvas& operator=(const Canvas&) = delete;
-  HDC dc() const { return cr_; }
-  // 0x00RRGGBB of an RGB24 surface.
-  uint32_t At(int x, int y) const { return Row(y)[x] & 0x00FFFFFF; }
-  // The bit of an A1 surface.
-  bool BitAt(int x, int y) const {
-    return ((Row(y)[x / 32] >> (x % 32)) & 1u) != 0;  // little-endian bit order
-  }
-
- private:
-  const uint32_t* Row(int y) const {
-    cairo_surface_flush(surface_);
-    const unsigned char* data = cairo_image_surface_get_data(surface_);
-    return reinterpret_cast<const uint32_t*>(data + y * cairo_image_surface_get_stride(surface_));
-  }
-  cairo_surface_t* surface_;
-  cairo_t* cr_;
-};
+using testing::Canvas;
+using testing::kUntouched;
 
 // Four flat quadrants, 40 x 30: red top left, green top right, blue bottom
 // left, black bottom right. Flat areas keep their exact colour through the

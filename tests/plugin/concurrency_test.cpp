@@ -3,7 +3,6 @@
 // -DVELTORA_TSAN=ON, ThreadSanitizer watches them); processes encode and
 // replace thumbnails at once, each output holding its own picture. Each test
 // prints its figures.
-#include <cairo.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +19,7 @@
 #include "host/record_json.h"
 #include "imaging/dib_memory.h"
 #include "tests/create/records.h"
+#include "tests/imaging/draw_canvas.h"
 #include "tests/imaging/imaging_test_support.h"
 #include "tests/platform/file_system_fixture.h"
 #include "tests/support/temp_dir.h"
@@ -52,16 +52,9 @@ std::string FileText(const fs::path& file) {
 using Call = std::function<std::string(const std::string& in, const std::string& out)>;
 
 std::string Painted(const std::function<HRESULT(HDC)>& paint) {
-  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 48, 32);
-  cairo_t* dc = cairo_create(surface);
-  const HRESULT result = paint(dc);
-  cairo_surface_flush(surface);
-  std::string answer =
-      Text(result) + Text(cairo_image_surface_get_data(surface),
-                          static_cast<size_t>(32 * cairo_image_surface_get_stride(surface)));
-  cairo_destroy(dc);
-  cairo_surface_destroy(surface);
-  return answer;
+  imaging::testing::Canvas canvas(48, 32);
+  const HRESULT result = paint(canvas.dc());
+  return Text(result) + Text(canvas.Digest());
 }
 
 RecordList* Records() {
