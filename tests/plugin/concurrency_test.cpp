@@ -22,6 +22,7 @@
 #include "tests/imaging/draw_canvas.h"
 #include "tests/imaging/imaging_test_support.h"
 #include "tests/platform/file_system_fixture.h"
+#include "tests/query/query_answers.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/write_paths.h"
 
@@ -78,44 +79,7 @@ std::vector<std::pair<const char*, Call>> Calls() {
                 Text(GetSupportedExtention(2, extension)) + Text(extension) +
                 Text(IsSupported(in.c_str(), &supported)) + Text(supported);
        }},
-      {"presence",
-       [](const std::string& in, const std::string&) {
-         uint32_t a = 0, b = 0, c = 0, d = 0;
-         SYSTEMTIME when{};
-         return Text(IsExifFile(in.c_str(), &a)) + Text(a) +
-                Text(IsExifEx(in.c_str(), &a, &b, &c)) + Text(a) + Text(b) + Text(c) +
-                Text(GetOrientation(in.c_str(), &a, &d, 1)) + Text(a) + Text(d) +
-                Text(GetDateTimeOriginal(in.c_str(), &when)) + Text(when);
-       }},
-      {"single tags",
-       [](const std::string& in, const std::string&) {
-         uint8_t buffer[64] = {};
-         uint32_t size = sizeof buffer, count = 0;
-         uint16_t type = 0;
-         std::string answer = Text(GetExifValue(in.c_str(), 1, 271, buffer, &size, &type, &count)) +
-                              Text(buffer) + Text(size) + Text(type) + Text(count);
-         size = sizeof buffer;
-         answer +=
-             Text(GetExifMakerValue(in.c_str(), "Quorvanta", 1, buffer, &size, &type, &count));
-         CString signature{};
-         CWordArray tags{};
-         CDWordArray values{};
-         answer += Text(GetMakerNoteValue(in.c_str(), &signature, &tags, &values)) +
-                   Text(tags.count) + Text(values.count);
-         if (tags.count > 0) answer += Text(tags.elements, tags.count * sizeof(uint16_t));
-         CStringFree(&signature);
-         ArrayFree(&tags);
-         ArrayFree(&values);
-         return answer;
-       }},
-      {"bulk",
-       [](const std::string& in, const std::string&) {
-         GetExifRecords r;
-         return Text(GetExif(in.c_str(), &r.exif, &r.gps, &r.maker)) + Text(r.exif.Orientation) +
-                CStringGet(&r.exif.Make) + CStringGet(&r.exif.Model) +
-                Text(r.exif.DateTimeOriginal) + Text(r.exif.FNumber) + Text(r.gps.GPSLatitude) +
-                Text(r.exif.tags.count) + Text(r.gps.tags.count);
-       }},
+      {"queries", [](const std::string& in, const std::string&) { return QueryAnswers(in); }},
       {"description",
        [](const std::string& in, const std::string&) {
          StillImageInfoOut out{};
