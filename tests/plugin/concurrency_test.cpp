@@ -33,19 +33,15 @@ namespace fs = std::filesystem;
 using imaging::testing::BlockBytes;
 using imaging::testing::Solid;
 
-std::string Text(const void* bytes, size_t size) {
-  return std::string(static_cast<const char*>(bytes), size);
-}
-
-template <typename T>
-std::string Text(const T& value) {
-  return Text(&value, sizeof value);
+// Bytes as text, for answers that join several values.
+std::string Text(const std::vector<uint8_t>& bytes) {
+  return std::string(bytes.begin(), bytes.end());
 }
 
 std::string FileText(const fs::path& file) {
   auto bytes = ReadBytes(file);
   MaskTodaysStamps(bytes);
-  return Text(bytes.data(), bytes.size());
+  return Text(bytes);
 }
 
 // One export's answer for one input as text: its result and what it wrote
@@ -55,7 +51,7 @@ using Call = std::function<std::string(const std::string& in, const std::string&
 std::string Painted(const std::function<HRESULT(HDC)>& paint) {
   imaging::testing::Canvas canvas(48, 32);
   const HRESULT result = paint(canvas.dc());
-  return Text(result) + Text(canvas.Digest());
+  return BytesOf(result) + BytesOf(canvas.Digest());
 }
 
 RecordList* Records() {
@@ -74,17 +70,19 @@ std::vector<std::pair<const char*, Call>> Calls() {
        [](const std::string& in, const std::string&) {
          uint32_t version = 0, count = 0, supported = 0;
          char extension[16] = {};
-         return Text(GetPluginVersion(&version)) + Text(version) +
-                Text(GetNumOfSupportedExtentions(&count)) + Text(count) +
-                Text(GetSupportedExtention(2, extension)) + Text(extension) +
-                Text(IsSupported(in.c_str(), &supported)) + Text(supported);
+         std::string answer;
+         Append(answer, GetPluginVersion(&version), version, GetNumOfSupportedExtentions(&count),
+                count);
+         Append(answer, GetSupportedExtention(2, extension), extension);
+         Append(answer, IsSupported(in.c_str(), &supported), supported);
+         return answer;
        }},
       {"queries", [](const std::string& in, const std::string&) { return QueryAnswers(in); }},
       {"description",
        [](const std::string& in, const std::string&) {
          StillImageInfoOut out{};
          const HRESULT result = GetStillImageInfo(in.c_str(), &out, INFO_EXIF);
-         std::string answer = Text(result);
+         std::string answer = BytesOf(result);
          if (result == S_OK && out.single.record != nullptr) {
            answer += host::RecordToJson(out.single.type, out.single.record).dump();
            ImageInfoRecordDelete(out.single.type, out.single.record);
@@ -96,7 +94,7 @@ std::vector<std::pair<const char*, Call>> Calls() {
          std::string answer;
          for (int32_t mode : {0, DECODE_PREVIEW}) {
            HGLOBAL dib = Decode(in.c_str(), mode);
-           answer += dib == nullptr ? "none" : Text(BlockBytes(dib).data(), BlockBytes(dib).size());
+           answer += dib == nullptr ? "none" : Text(BlockBytes(dib));
            if (dib != nullptr)
              answer += Painted([&](HDC dc) { return Draw(dc, dib, 2, 2, 40, 30); });
            GlobalFree(dib);
@@ -111,7 +109,7 @@ std::vector<std::pair<const char*, Call>> Calls() {
     calls.emplace_back(path.name, [&path](const std::string& in, const std::string& out) {
       if (path.same_file) fs::copy_file(in, out, fs::copy_options::overwrite_existing);
       const HRESULT result = path.run(out, path.same_file ? out : in);
-      return Text(result) + (fs::exists(out) ? FileText(out) : std::string());
+      return BytesOf(result) + (fs::exists(out) ? FileText(out) : std::string());
     });
   }
   return calls;

@@ -17,35 +17,41 @@ std::string BytesOf(const T& value) {
   return std::string(reinterpret_cast<const char*>(&value), sizeof value);
 }
 
+// Appends the bytes of each value. The values are taken by reference, so an
+// out-parameter passed beside the call that fills it is read after the call.
+template <typename... T>
+void Append(std::string& answer, const T&... values) {
+  ((answer += BytesOf(values)), ...);
+}
+
 inline std::string QueryAnswers(const std::string& path) {
   const char* in = path.c_str();
+  std::string answer;
   uint32_t a = 0, b = 0, c = 0, d = 0;
   SYSTEMTIME when{};
-  std::string answer = BytesOf(IsExifFile(in, &a)) + BytesOf(a) +
-                       BytesOf(IsExifEx(in, &a, &b, &c)) + BytesOf(a) + BytesOf(b) + BytesOf(c) +
-                       BytesOf(GetOrientation(in, &a, &d, 1)) + BytesOf(a) + BytesOf(d) +
-                       BytesOf(GetDateTimeOriginal(in, &when)) + BytesOf(when);
+  Append(answer, IsExifFile(in, &a), a);
+  Append(answer, IsExifEx(in, &a, &b, &c), a, b, c);
+  Append(answer, GetOrientation(in, &a, &d, 1), a, d);
+  Append(answer, GetDateTimeOriginal(in, &when), when);
   uint8_t buffer[64] = {};
   uint32_t size = sizeof buffer, count = 0;
   uint16_t type = 0;
-  answer += BytesOf(GetExifValue(in, 1, 271, buffer, &size, &type, &count)) + BytesOf(buffer) +
-            BytesOf(size) + BytesOf(type) + BytesOf(count);
+  Append(answer, GetExifValue(in, 1, 271, buffer, &size, &type, &count), buffer, size, type, count);
   size = sizeof buffer;
-  answer += BytesOf(GetExifMakerValue(in, "Quorvanta", 1, buffer, &size, &type, &count));
+  Append(answer, GetExifMakerValue(in, "Quorvanta", 1, buffer, &size, &type, &count));
   CString signature{};
   CWordArray tags{};
   CDWordArray values{};
-  answer += BytesOf(GetMakerNoteValue(in, &signature, &tags, &values)) + BytesOf(tags.count) +
-            BytesOf(values.count);
-  for (uint16_t tag : ArrayView(&tags)) answer += BytesOf(tag);
+  Append(answer, GetMakerNoteValue(in, &signature, &tags, &values), tags.count, values.count);
+  for (uint16_t tag : ArrayView(&tags)) Append(answer, tag);
   CStringFree(&signature);
   ArrayFree(&tags);
   ArrayFree(&values);
   GetExifRecords r;
-  return answer + BytesOf(GetExif(in, &r.exif, &r.gps, &r.maker)) + BytesOf(r.exif.Orientation) +
-         CStringGet(&r.exif.Make) + CStringGet(&r.exif.Model) + BytesOf(r.exif.DateTimeOriginal) +
-         BytesOf(r.exif.FNumber) + BytesOf(r.gps.GPSLatitude) + BytesOf(r.exif.tags.count) +
-         BytesOf(r.gps.tags.count);
+  Append(answer, GetExif(in, &r.exif, &r.gps, &r.maker), r.exif.Orientation,
+         r.exif.DateTimeOriginal, r.exif.FNumber, r.gps.GPSLatitude, r.exif.tags.count,
+         r.gps.tags.count);
+  return answer + CStringGet(&r.exif.Make) + CStringGet(&r.exif.Model);
 }
 
 }  // namespace veltora::testing
