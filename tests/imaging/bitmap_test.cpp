@@ -1,6 +1,5 @@
 #include "imaging/bitmap.h"
 
-#include <cairo.h>
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -10,6 +9,7 @@
 #include "imaging/resample.h"
 #include "imaging/rotate.h"
 #include "imaging_test_support.h"
+#include "tests/imaging/draw_canvas.h"
 
 namespace veltora::imaging {
 namespace {
@@ -245,14 +245,11 @@ TEST(RotateTest, TurnedWindowsAgreeWithTurningTheWholePicture) {
 // Painting itself (stretching, clipping, 1-bit surfaces) is checked through
 // Draw in draw_exports_test; the painter's own refusals are reached only here.
 TEST(PaintTest, EmptyRectanglesAndOtherRasterOperationsAreRefused) {
-  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 20, 20);
-  cairo_t* context = cairo_create(surface);
+  testing::Canvas canvas(20, 20);
   const Bitmap red = Solid(2, 2, 0x0000FF);
-  EXPECT_EQ(PaintBitmap(context, red, 10, 10, 10, 50), kErrorInvalidArgument);
-  EXPECT_EQ(PaintBitmap(context, red, 0, 0, 5, 5, 0x00EE0086), kErrorInvalidArgument);
+  EXPECT_EQ(PaintBitmap(canvas.dc(), red, 10, 10, 10, 50), kErrorInvalidArgument);
+  EXPECT_EQ(PaintBitmap(canvas.dc(), red, 0, 0, 5, 5, 0x00EE0086), kErrorInvalidArgument);
   EXPECT_EQ(PaintBitmap(nullptr, red, 0, 0, 5, 5), kErrorInvalidArgument);
-  cairo_destroy(context);
-  cairo_surface_destroy(surface);
 }
 
 }  // namespace

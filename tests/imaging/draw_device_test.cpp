@@ -4,12 +4,6 @@
 // also prints a digest of the canvas, to compare the two platforms' runs.
 #include <gtest/gtest.h>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <cairo.h>
-#endif
-
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -18,89 +12,13 @@
 #include "imaging/bitmap.h"
 #include "imaging/picture_io.h"
 #include "imaging/resample.h"
+#include "tests/imaging/draw_canvas.h"
 
 namespace veltora::imaging {
 namespace {
 
-constexpr uint32_t kUntouched = 0x00123456;  // 0x00RRGGBB before drawing
-
-// A canvas of 32-bit pixels, bytes B, G, R, x, filled with kUntouched.
-class Canvas {
- public:
-  Canvas(int width, int height) : width_(width), height_(height) {
-#if defined(_WIN32)
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    dc_ = ::CreateCompatibleDC(nullptr);
-    section_ = ::CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
-    old_ = ::SelectObject(dc_, section_);
-    stride_ = static_cast<size_t>(width) * 4;
-#else
-    surface_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-    dc_ = cairo_create(surface_);
-    bits_ = cairo_image_surface_get_data(surface_);
-    stride_ = static_cast<size_t>(cairo_image_surface_get_stride(surface_));
-#endif
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) Pixel(x, y) = kUntouched;
-    }
-#if !defined(_WIN32)
-    cairo_surface_mark_dirty(surface_);
-#endif
-  }
-  ~Canvas() {
-#if defined(_WIN32)
-    ::SelectObject(dc_, old_);
-    ::DeleteObject(section_);
-    ::DeleteDC(dc_);
-#else
-    cairo_destroy(dc_);
-    cairo_surface_destroy(surface_);
-#endif
-  }
-  Canvas(const Canvas&) = delete;
-  Canvas& operator=(const Canvas&) = delete;
-
-  HDC dc() const { return dc_; }
-  uint32_t At(int x, int y) {
-#if defined(_WIN32)
-    ::GdiFlush();
-#else
-    cairo_surface_flush(surface_);
-#endif
-    return Pixel(x, y) & 0x00FFFFFF;
-  }
-  // FNV-1a over every pixel, row by row.
-  uint64_t Digest() {
-    uint64_t hash = 0xCBF29CE484222325u;
-    for (int y = 0; y < height_; ++y) {
-      for (int x = 0; x < width_; ++x) {
-        hash = (hash ^ At(x, y)) * 0x100000001B3u;
-      }
-    }
-    return hash;
-  }
-
- private:
-  uint32_t& Pixel(int x, int y) {
-    return reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(bits_) + static_cast<size_t>(y) * stride_)[x];
-  }
-  int width_, height_;
-  size_t stride_ = 0;
-  void* bits_ = nullptr;
-  HDC dc_ = nullptr;
-#if defined(_WIN32)
-  HBITMAP section_ = nullptr;
-  HGDIOBJ old_ = nullptr;
-#else
-  cairo_surface_t* surface_ = nullptr;
-#endif
-};
+using testing::Canvas;
+using testing::kUntouched;
 
 // A picture with detail everywhere (no flat area hides a resampling slip).
 Bitmap Pattern(int32_t width, int32_t height) {

@@ -1,57 +1,18 @@
 // Draw and DrawImage on cairo image surfaces: argument limits, whitening
-// values, rotation, crop, the 1-bit device branch, and a picture of a
-// DrawImage result left under the build tree for people to look at.
-#include <cairo.h>
+// values, rotation, crop and the 1-bit device branch.
 #include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <filesystem>
 
 #include "frame/veltora.h"
 #include "imaging/dib_memory.h"
 #include "imaging/picture_files.h"
 #include "imaging_test_support.h"
+#include "tests/imaging/draw_canvas.h"
 
 namespace veltora::imaging {
 namespace {
 
-constexpr uint32_t kUntouched = 0x00123456;  // what a surface holds before drawing (0x00RRGGBB)
-
-// An image surface filled with kUntouched and a context on it.
-class Canvas {
- public:
-  Canvas(int width, int height, cairo_format_t format = CAIRO_FORMAT_RGB24)
-      : surface_(cairo_image_surface_create(format, width, height)), cr_(cairo_create(surface_)) {
-    if (format == CAIRO_FORMAT_RGB24) {
-      cairo_set_source_rgb(cr_, 0x12 / 255.0, 0x34 / 255.0, 0x56 / 255.0);
-      cairo_paint(cr_);
-    }
-    cairo_surface_flush(surface_);
-  }
-  ~Canvas() {
-    cairo_destroy(cr_);
-    cairo_surface_destroy(surface_);
-  }
-  Canvas(const Canvas&) = delete;
-  Canvas& operator=(const Canvas&) = delete;
-  HDC dc() const { return cr_; }
-  // 0x00RRGGBB of an RGB24 surface.
-  uint32_t At(int x, int y) const { return Row(y)[x] & 0x00FFFFFF; }
-  // The bit of an A1 surface.
-  bool BitAt(int x, int y) const {
-    return ((Row(y)[x / 32] >> (x % 32)) & 1u) != 0;  // little-endian bit order
-  }
-  void SavePng(const std::string& out) const { cairo_surface_write_to_png(surface_, out.c_str()); }
-
- private:
-  const uint32_t* Row(int y) const {
-    cairo_surface_flush(surface_);
-    const unsigned char* data = cairo_image_surface_get_data(surface_);
-    return reinterpret_cast<const uint32_t*>(data + y * cairo_image_surface_get_stride(surface_));
-  }
-  cairo_surface_t* surface_;
-  cairo_t* cr_;
-};
+using testing::Canvas;
+using testing::kUntouched;
 
 // Four flat quadrants, 40 x 30: red top left, green top right, blue bottom
 // left, black bottom right. Flat areas keep their exact colour through the
@@ -85,7 +46,10 @@ class DrawExportsTest : public ::testing::Test {
   HGLOBAL dib_ = MakeDib(Quadrants());  // the same picture as a host DIB
 };
 
-TEST_F(DrawExportsTest, ArgumentLimits) {
+// Argument checks, then failures after them (a missing file, a crop wholly
+// outside the turned picture, a target no bitmap can be resized to, a block
+// that is no DIB): nothing is drawn.
+TEST_F(DrawExportsTest, RefusalsAndFailuresDrawNothing) {
   Canvas canvas(40, 30);
   EXPECT_EQ(Draw(canvas.dc(), dib_, 10, 10, 10, 50), E_INVALIDARG);
   EXPECT_EQ(Draw(canvas.dc(), dib_, 10, 50, 20, 50), E_INVALIDARG);
@@ -97,25 +61,18 @@ TEST_F(DrawExportsTest, ArgumentLimits) {
   EXPECT_EQ(DrawImage("", canvas.dc(), 0, 0, 4, 4, 0, 0, 0, 0, 0, 0, 0), E_INVALIDARG);
   EXPECT_EQ(DrawImage(nullptr, canvas.dc(), 0, 0, 4, 4, 0, 0, 0, 0, 0, 0, 0), E_INVALIDARG);
   EXPECT_EQ(DrawImage(picture_.c_str(), nullptr, 0, 0, 4, 4, 0, 0, 0, 0, 0, 0, 0), E_INVALIDARG);
-  EXPECT_EQ(canvas.At(20, 20), kUntouched) << "nothing drawn on refusals";
-  EXPECT_EQ(DrawPicture(canvas, 36000), S_OK);
-  EXPECT_EQ(DrawPicture(canvas, -36000), S_OK);
-  EXPECT_EQ(canvas.At(5, 5), kRed) << "a full turn is the picture as it is";
-}
-
-TEST_F(DrawExportsTest, FailuresAfterTheChecksDrawNothing) {
-  Canvas canvas(40, 30);
   const std::string missing = (dir_ / "missing.png").string();
   EXPECT_EQ(DrawImage(missing.c_str(), canvas.dc(), 0, 0, 40, 30, 0, 0, 0, 0, 0, 0, 0), E_FAIL);
-  // A crop wholly outside the turned picture.
   EXPECT_EQ(DrawPicture(canvas, 0, {100, 100, 120, 120}), E_FAIL);
-  // A target no bitmap can be resized to.
   EXPECT_EQ(DrawPicture(canvas, 0, {}, 0, 0, {INT32_MIN, 0, INT32_MAX, 30}), E_FAIL);
-  HGLOBAL bad = GlobalAlloc(GHND, 40);  // biBitCount 0: no DIB
+  HGLOBAL bad = GlobalAlloc(GHND, 40);  // biBitCount 0
   EXPECT_EQ(Draw(canvas.dc(), bad, 0, 0, 40, 30), E_FAIL);
   GlobalFree(bad);
   EXPECT_EQ(canvas.At(5, 5), kUntouched);
   EXPECT_EQ(canvas.At(35, 25), kUntouched);
+  EXPECT_EQ(DrawPicture(canvas, 36000), S_OK);
+  EXPECT_EQ(DrawPicture(canvas, -36000), S_OK);
+  EXPECT_EQ(canvas.At(5, 5), kRed) << "a full turn is the picture as it is";
 }
 
 TEST_F(DrawExportsTest, WhiteningMapsEachChannelAndKeepsTheLowEightBits) {
@@ -186,20 +143,6 @@ TEST_F(DrawExportsTest, OneBitDevicesTakeThePictureAtItsPositionAndSize) {
   EXPECT_EQ(DrawPicture(other, 0, {}, 0, 0, {0, 0, 10, 10}), S_OK);
   EXPECT_TRUE(other.BitAt(5, 5));
   EXPECT_FALSE(other.BitAt(12, 5));
-}
-
-// Leaves drawimage-example.png (a real photograph turned 12.34 degrees,
-// cropped and whitened by 30 %) in the build tree for people to look at.
-TEST(DrawImageExampleTest, SavesARotatedCroppedWhitenedPicture) {
-  const std::string photo = (testing::CorpusDir() / "mei_Canon_EOS_REBEL_T3i.jpg").string();
-  if (!std::filesystem::exists(photo)) GTEST_SKIP() << "corpus photograph not found";
-  const char* build = std::getenv("VELTORA_BUILD_DIR");
-  const std::string out = std::string(build != nullptr ? build : ".") + "/drawimage-example.png";
-  Canvas canvas(480, 360);
-  ASSERT_EQ(DrawImage(photo.c_str(), canvas.dc(), 0, 0, 480, 360, 1234, 150, 100, 1150, 850, 1, 30),
-            S_OK);
-  canvas.SavePng(out);
-  EXPECT_TRUE(std::filesystem::exists(out));
 }
 
 }  // namespace

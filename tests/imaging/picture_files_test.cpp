@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "imaging/dib_memory.h"
 #include "imaging/packed_dib.h"
@@ -66,7 +67,7 @@ size_t SegmentOffset(const std::vector<uint8_t>& jpeg, uint8_t marker) {
   return 0;
 }
 
-TEST(SaveJpegTest, ModesHaveTheirDocumentedLayout) {
+TEST(SaveJpegTest, ModesHaveTheirDocumentedLayoutAndQualityIsClamped) {
   const Bitmap photo = MakePhoto(96, 64);
   struct Case {
     int32_t mode;
@@ -85,10 +86,8 @@ TEST(SaveJpegTest, ModesHaveTheirDocumentedLayout) {
   }
   std::vector<uint8_t> bytes;
   EXPECT_EQ(EncodeJpeg(photo, 90, 3, &bytes), kErrorInvalidArgument);
-}
-
-TEST(SaveJpegTest, QualityOutsideTheRangeIsClampedAndIndexedPicturesAreEncoded) {
-  EXPECT_EQ(Jpeg(MakePhoto(32, 32), -5), Jpeg(MakePhoto(32, 32), 1));
+  EXPECT_EQ(Jpeg(photo, -5), Jpeg(photo, 1));
+  // Indexed pictures are encoded too.
   EXPECT_EQ(Decode(Jpeg(MakeNoise(9, 9, 4), 75, kJpegModeExif)).width, 9);
 }
 
@@ -242,17 +241,14 @@ TEST(PictureFilesTest, HeadersPromisingMoreThanTheDataHoldsAreRefused) {
     EXPECT_EQ(LoadMemory(c.inflated, &b, 24, kOrderBgr), kErrorCorrupt) << c.name;
     EXPECT_FALSE(b.HoldsImage()) << c.name;
   }
-}
-
-// A 35-byte GIF declaring an 11585 x 11585 screen over a 1 x 1 frame: the
-// file cannot hold what would fill the screen, and nothing is allocated.
-TEST(PictureFilesTest, AGifScreenBeyondWhatItsDataCanFillIsRefused) {
-  const std::vector<uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', 0x41, 0x2D, 0x41, 0x2D, 0x80, 0,
-                                    0, 0, 0, 0, 255, 255, 255, 0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0,
-                                    0x02, 0x02, 0x44, 0x01, 0x00, 0x3B};
-  ASSERT_EQ(gif.size(), 35u);
+  // A 35-byte GIF declaring an 11585 x 11585 screen over a 1 x 1 frame: the
+  // file cannot hold what would fill the screen, and nothing is allocated.
+  const std::vector<uint8_t> tiny_gif = {'G',  'I',  'F',  '8',  '9',  'a',  0x41, 0x2D, 0x41,
+                                         0x2D, 0x80, 0,    0,    0,    0,    0,    255,  255,
+                                         255,  0x2C, 0,    0,    0,    0,    1,    0,    1,
+                                         0,    0,    0x02, 0x02, 0x44, 0x01, 0x00, 0x3B};
   Bitmap b;
-  EXPECT_EQ(LoadMemory(gif, &b, 24, kOrderBgr), kErrorCorrupt);
+  EXPECT_EQ(LoadMemory(tiny_gif, &b, 24, kOrderBgr), kErrorCorrupt);
   EXPECT_FALSE(b.HoldsImage());
 }
 
@@ -283,22 +279,22 @@ TEST(PictureFilesTest, StraightDecodesIntoDibBlocksEqualConvertedCopies) {
 // whole dots per inch) reads back; a JFIF density in dots per inch is
 // converted, one that gives only the aspect is no resolution.
 TEST(PictureFilesTest, ResolutionReadsBackIntoPixelsPerMetre) {
+  const auto resolution = [](const Bitmap& b) {
+    return std::pair(b.x_pixels_per_metre, b.y_pixels_per_metre);
+  };
   Bitmap photo = MakePhoto(8, 8);
   photo.x_pixels_per_metre = 3780;
   photo.y_pixels_per_metre = 2835;
   for (const int32_t format : {kSavePng, kSaveTiff, kSaveBmp}) {
     const Bitmap back = Decode(Encoded(photo, format));
-    EXPECT_EQ(back.x_pixels_per_metre, 3780) << format;
-    EXPECT_EQ(back.y_pixels_per_metre, 2835) << format;
+    EXPECT_EQ(resolution(back), std::pair(3780, 2835)) << format;
   }
   std::vector<uint8_t> jpeg = Jpeg(photo);
-  EXPECT_EQ(Decode(jpeg).x_pixels_per_metre, 3780);  // written as 96 dpi
-  EXPECT_EQ(Decode(jpeg).y_pixels_per_metre, 2835);  // 72 dpi
+  EXPECT_EQ(resolution(Decode(jpeg)), std::pair(3780, 2835));  // written as 96 and 72 dpi
   ASSERT_EQ(std::memcmp(&jpeg[6], "JFIF", 5), 0);
   const uint8_t density[] = {1, 300 >> 8, 300 & 0xFF, 0, 150};  // dots per inch
   std::memcpy(&jpeg[13], density, sizeof density);
-  EXPECT_EQ(Decode(jpeg).x_pixels_per_metre, 11811);
-  EXPECT_EQ(Decode(jpeg).y_pixels_per_metre, 5906);
+  EXPECT_EQ(resolution(Decode(jpeg)), std::pair(11811, 5906));
   jpeg[13] = 0;  // an aspect ratio only
   EXPECT_EQ(Decode(jpeg).x_pixels_per_metre, 0);
 }

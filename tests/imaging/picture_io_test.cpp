@@ -141,39 +141,34 @@ TEST(PackedDibTest, HostDibVariants) {
 // Tests that read and write files in a scratch directory.
 class PictureFileTest : public veltora::testing::FileSystemTest {};
 
-TEST_F(PictureFileTest, LoadPictureFileBmpOfHeadersOnlySizeIsRejected) {
-  // A 1 x 1 1-bit BMP with a core header: 14 + 12 + 6 + 4 = 36 bytes.
-  Bytes tiny = {'B', 'M', 36, 0, 0, 0, 0, 0, 0, 0, 32, 0,   0,   0,   12,   0, 0, 0,
-                1,   0,   1,  0, 1, 0, 1, 0, 0, 0, 0,  255, 255, 255, 0x80, 0, 0, 0};
-  WriteBytes(Path("tiny.bmp"), tiny);
-  Bitmap b;
-  // The library reads it.
-  EXPECT_EQ(LoadFile(Path("tiny.bmp").c_str(), &b, 24, kOrderBgr, nullptr), 1);
-  EXPECT_EQ(LoadPictureFile(Path("tiny.bmp").c_str(), &b, 24), 0);
-  EXPECT_FALSE(b.HoldsImage());
-  ASSERT_EQ(SaveFile(Path("ok.bmp").c_str(), MakePhoto(2, 2), kSaveBmp, 24), 1);
-  EXPECT_EQ(LoadPictureFile(Path("ok.bmp").c_str(), &b, 24), 1);
-}
-
-TEST_F(PictureFileTest, LoadPictureFileJpegMustPassTheStreamCheckUnlessItIsNotAJpeg) {
-  Bytes jpeg;
+// A BMP of headers only and a .jpg that fails the stream check are refused
+// although the library reads them; a .jpg holding another format is taken.
+TEST_F(PictureFileTest, LoadPictureFileRefusesWhatTheLibraryWouldTake) {
+  Bytes jpeg, png, bmp;
   ASSERT_EQ(EncodeJpeg(MakePhoto(16, 16), 90, kJpegModeStandard, &jpeg), 0);
+  ASSERT_EQ(EncodeFile(MakePhoto(5, 4), kSavePng, 24, &png), 1);
+  ASSERT_EQ(EncodeFile(MakePhoto(2, 2), kSaveBmp, 24, &bmp), 1);
   Bytes broken = jpeg;
   broken.insert(broken.end() - 2, {0xFF, 0xC0});  // a frame marker inside the scan
-  WriteBytes(Path("good.jpg"), jpeg);
-  WriteBytes(Path("broken.jpg"), broken);
-  Bytes png;
-  ASSERT_EQ(EncodeFile(MakePhoto(5, 4), kSavePng, 24, &png), 1);
-  WriteBytes(Path("png.jpg"), png);
-  WriteBytes(Path("short.jpg"), {0xFF});
+  // A 1 x 1 1-bit BMP with a core header: 14 + 12 + 6 + 4 = 36 bytes.
+  const Bytes tiny = {'B', 'M', 36, 0, 0, 0, 0, 0, 0, 0, 32, 0,   0,   0,   12,   0, 0, 0,
+                      1,   0,   1,  0, 1, 0, 1, 0, 0, 0, 0,  255, 255, 255, 0x80, 0, 0, 0};
+  const struct {
+    const char* name;
+    Bytes bytes;  // none: no such file
+    int32_t expected, width;
+  } cases[] = {{"tiny.bmp", tiny, 0, 0},    {"ok.bmp", bmp, 1, 2},
+               {"good.jpg", jpeg, 1, 16},   {"broken.jpg", broken, 0, 0},
+               {"short.jpg", {0xFF}, 0, 0}, {"png.jpg", png, 1, 5},
+               {"missing.jpg", {}, 0, 0},   {"missing.gif", {}, kErrorFileOpen, 0}};
+  for (const auto& c : cases) {
+    if (!c.bytes.empty()) WriteBytes(Path(c.name), c.bytes);
+    Bitmap b;
+    EXPECT_EQ(LoadPictureFile(Path(c.name).c_str(), &b, 24), c.expected) << c.name;
+    EXPECT_EQ(b.HoldsImage() ? b.width : 0, c.width) << c.name;
+  }
   Bitmap b;
-  EXPECT_EQ(LoadPictureFile(Path("good.jpg").c_str(), &b, 24), 1);
-  EXPECT_EQ(LoadPictureFile(Path("broken.jpg").c_str(), &b, 24), 0);
-  EXPECT_EQ(LoadPictureFile(Path("short.jpg").c_str(), &b, 24), 0);
-  EXPECT_EQ(LoadPictureFile(Path("png.jpg").c_str(), &b, 24), 1);
-  EXPECT_EQ(b.width, 5);
-  EXPECT_EQ(LoadPictureFile(Path("missing.jpg").c_str(), &b, 24), 0);
-  EXPECT_EQ(LoadPictureFile(Path("missing.gif").c_str(), &b, 24), kErrorFileOpen);
+  EXPECT_EQ(LoadFile(Path("tiny.bmp").c_str(), &b, 24, kOrderBgr, nullptr), 1);
 }
 
 TEST_F(PictureFileTest, LoadPictureFileTiffIsAcceptedWhenLzwOrLargerThanDecoded) {

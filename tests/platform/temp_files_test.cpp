@@ -27,14 +27,6 @@ namespace fs = std::filesystem;
 using TempFilesTest = FileSystemTest;
 using testing::RunInChild;
 
-// The id of a process that has ended.
-uint32_t DeadProcessId() {
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit(0);
-  ::waitpid(child, nullptr, 0);
-  return static_cast<uint32_t>(child);
-}
-
 TEST_F(TempFilesTest, UnsafeTmpdirFallsBackToAPrivateDirectory) {
   fs::create_directory(Path("open"));
   fs::permissions(Path("open"), fs::perms(01777));
@@ -86,9 +78,14 @@ TEST_F(TempFilesTest, NumberingSkipsTakenNamesAndLinksWrapsAfterFFFFAndNeedsTheD
 }
 
 // What a killed process left goes; what a running one holds, a backup, a
-// link or another program's file stays.
-TEST_F(TempFilesTest, LeftoversOfDeadProcessesAreRemovedBackupsStay) {
-  const uint32_t dead = DeadProcessId();
+// link or another program's file stays. A folder is read once per process: a
+// leftover that turns up after the sweep waits for the next process, a
+// forked one included.
+TEST_F(TempFilesTest, LeftoversOfDeadProcessesAreRemovedOncePerProcessBackupsStay) {
+  const pid_t child = ::fork();  // a process that has ended
+  if (child == 0) ::_exit(0);
+  ::waitpid(child, nullptr, 0);
+  const auto dead = static_cast<uint32_t>(child);
   const auto alive = static_cast<uint32_t>(::getpid());
   EXPECT_FALSE(ProcessIsRunning(dead));
   EXPECT_TRUE(ProcessIsRunning(alive));
@@ -106,14 +103,8 @@ TEST_F(TempFilesTest, LeftoversOfDeadProcessesAreRemovedBackupsStay) {
   EXPECT_TRUE(fs::is_symlink(dir + TempFileName("THM", dead, 5)));
   EXPECT_FALSE(ParseTempFileName("~vtNEW-0-1.TMP"));
   EXPECT_EQ(ParseTempFileName(TempFileName("NEW", 4711, 0xAB))->pid, 4711u);
-}
 
-// A folder is read once per process: a leftover that turns up after the
-// sweep waits for the next process, a forked one included.
-TEST_F(TempFilesTest, EachFolderIsSweptOncePerProcess) {
-  const uint32_t dead = DeadProcessId();
-  const std::string dir = root().string() + "/";
-  const std::string first = dir + TempFileName("NEW", dead, 1);
+  const std::string first = dir + gone[1];
   WriteBytes(first, {1});
   SweepLeftoverTempFilesOnce(dir);
   EXPECT_FALSE(fs::exists(first));

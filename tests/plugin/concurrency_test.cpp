@@ -3,7 +3,6 @@
 // -DVELTORA_TSAN=ON, ThreadSanitizer watches them); processes encode and
 // replace thumbnails at once, each output holding its own picture. Each test
 // prints its figures.
-#include <cairo.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,8 +19,10 @@
 #include "host/record_json.h"
 #include "imaging/dib_memory.h"
 #include "tests/create/records.h"
+#include "tests/imaging/draw_canvas.h"
 #include "tests/imaging/imaging_test_support.h"
 #include "tests/platform/file_system_fixture.h"
+#include "tests/query/query_answers.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/write_paths.h"
 
@@ -32,19 +33,15 @@ namespace fs = std::filesystem;
 using imaging::testing::BlockBytes;
 using imaging::testing::Solid;
 
-std::string Text(const void* bytes, size_t size) {
-  return std::string(static_cast<const char*>(bytes), size);
-}
-
-template <typename T>
-std::string Text(const T& value) {
-  return Text(&value, sizeof value);
+// Bytes as text, for answers that join several values.
+std::string Text(const std::vector<uint8_t>& bytes) {
+  return std::string(bytes.begin(), bytes.end());
 }
 
 std::string FileText(const fs::path& file) {
   auto bytes = ReadBytes(file);
   MaskTodaysStamps(bytes);
-  return Text(bytes.data(), bytes.size());
+  return Text(bytes);
 }
 
 // One export's answer for one input as text: its result and what it wrote
@@ -52,16 +49,9 @@ std::string FileText(const fs::path& file) {
 using Call = std::function<std::string(const std::string& in, const std::string& out)>;
 
 std::string Painted(const std::function<HRESULT(HDC)>& paint) {
-  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 48, 32);
-  cairo_t* dc = cairo_create(surface);
-  const HRESULT result = paint(dc);
-  cairo_surface_flush(surface);
-  std::string answer =
-      Text(result) + Text(cairo_image_surface_get_data(surface),
-                          static_cast<size_t>(32 * cairo_image_surface_get_stride(surface)));
-  cairo_destroy(dc);
-  cairo_surface_destroy(surface);
-  return answer;
+  imaging::testing::Canvas canvas(48, 32);
+  const HRESULT result = paint(canvas.dc());
+  return BytesOf(result) + BytesOf(canvas.Digest());
 }
 
 RecordList* Records() {
@@ -80,54 +70,19 @@ std::vector<std::pair<const char*, Call>> Calls() {
        [](const std::string& in, const std::string&) {
          uint32_t version = 0, count = 0, supported = 0;
          char extension[16] = {};
-         return Text(GetPluginVersion(&version)) + Text(version) +
-                Text(GetNumOfSupportedExtentions(&count)) + Text(count) +
-                Text(GetSupportedExtention(2, extension)) + Text(extension) +
-                Text(IsSupported(in.c_str(), &supported)) + Text(supported);
-       }},
-      {"presence",
-       [](const std::string& in, const std::string&) {
-         uint32_t a = 0, b = 0, c = 0, d = 0;
-         SYSTEMTIME when{};
-         return Text(IsExifFile(in.c_str(), &a)) + Text(a) +
-                Text(IsExifEx(in.c_str(), &a, &b, &c)) + Text(a) + Text(b) + Text(c) +
-                Text(GetOrientation(in.c_str(), &a, &d, 1)) + Text(a) + Text(d) +
-                Text(GetDateTimeOriginal(in.c_str(), &when)) + Text(when);
-       }},
-      {"single tags",
-       [](const std::string& in, const std::string&) {
-         uint8_t buffer[64] = {};
-         uint32_t size = sizeof buffer, count = 0;
-         uint16_t type = 0;
-         std::string answer = Text(GetExifValue(in.c_str(), 1, 271, buffer, &size, &type, &count)) +
-                              Text(buffer) + Text(size) + Text(type) + Text(count);
-         size = sizeof buffer;
-         answer +=
-             Text(GetExifMakerValue(in.c_str(), "Quorvanta", 1, buffer, &size, &type, &count));
-         CString signature{};
-         CWordArray tags{};
-         CDWordArray values{};
-         answer += Text(GetMakerNoteValue(in.c_str(), &signature, &tags, &values)) +
-                   Text(tags.count) + Text(values.count);
-         if (tags.count > 0) answer += Text(tags.elements, tags.count * sizeof(uint16_t));
-         CStringFree(&signature);
-         ArrayFree(&tags);
-         ArrayFree(&values);
+         std::string answer;
+         Append(answer, GetPluginVersion(&version), version, GetNumOfSupportedExtentions(&count),
+                count);
+         Append(answer, GetSupportedExtention(2, extension), extension);
+         Append(answer, IsSupported(in.c_str(), &supported), supported);
          return answer;
        }},
-      {"bulk",
-       [](const std::string& in, const std::string&) {
-         GetExifRecords r;
-         return Text(GetExif(in.c_str(), &r.exif, &r.gps, &r.maker)) + Text(r.exif.Orientation) +
-                CStringGet(&r.exif.Make) + CStringGet(&r.exif.Model) +
-                Text(r.exif.DateTimeOriginal) + Text(r.exif.FNumber) + Text(r.gps.GPSLatitude) +
-                Text(r.exif.tags.count) + Text(r.gps.tags.count);
-       }},
+      {"queries", [](const std::string& in, const std::string&) { return QueryAnswers(in); }},
       {"description",
        [](const std::string& in, const std::string&) {
          StillImageInfoOut out{};
          const HRESULT result = GetStillImageInfo(in.c_str(), &out, INFO_EXIF);
-         std::string answer = Text(result);
+         std::string answer = BytesOf(result);
          if (result == S_OK && out.single.record != nullptr) {
            answer += host::RecordToJson(out.single.type, out.single.record).dump();
            ImageInfoRecordDelete(out.single.type, out.single.record);
@@ -139,7 +94,7 @@ std::vector<std::pair<const char*, Call>> Calls() {
          std::string answer;
          for (int32_t mode : {0, DECODE_PREVIEW}) {
            HGLOBAL dib = Decode(in.c_str(), mode);
-           answer += dib == nullptr ? "none" : Text(BlockBytes(dib).data(), BlockBytes(dib).size());
+           answer += dib == nullptr ? "none" : Text(BlockBytes(dib));
            if (dib != nullptr)
              answer += Painted([&](HDC dc) { return Draw(dc, dib, 2, 2, 40, 30); });
            GlobalFree(dib);
@@ -154,7 +109,7 @@ std::vector<std::pair<const char*, Call>> Calls() {
     calls.emplace_back(path.name, [&path](const std::string& in, const std::string& out) {
       if (path.same_file) fs::copy_file(in, out, fs::copy_options::overwrite_existing);
       const HRESULT result = path.run(out, path.same_file ? out : in);
-      return Text(result) + (fs::exists(out) ? FileText(out) : std::string());
+      return BytesOf(result) + (fs::exists(out) ? FileText(out) : std::string());
     });
   }
   return calls;
@@ -212,21 +167,12 @@ TEST_F(ConcurrencyTest, ThreadsGetTheAnswersOfSingleCalls) {
 uint32_t MiddleColour(const std::string& file, int32_t mode) {
   imaging::Bitmap bitmap;  // takes the decoded block and frees it
   HGLOBAL dib = Decode(file.c_str(), mode);
-  if (dib == nullptr || imaging::AttachDib(&bitmap, dib) != 1 || bitmap.bits_per_pixel != 24) {
-    return ~0u;
-  }
-  const uint8_t* p = bitmap.Row(bitmap.height / 2) + 3 * (bitmap.width / 2);
-  return static_cast<uint32_t>(p[2] | p[1] << 8 | p[0] << 16);  // rows hold blue, green, red
+  if (dib == nullptr || imaging::AttachDib(&bitmap, dib) != 1) return ~0u;
+  return static_cast<uint32_t>(GetPixelColour(bitmap, bitmap.width / 2, bitmap.height / 2));
 }
 
 bool Near(uint32_t a, uint32_t b) {
-  for (int shift : {0, 8, 16}) {
-    if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) >
-        12) {
-      return false;
-    }
-  }
-  return true;
+  return imaging::testing::ColourDifference(static_cast<int32_t>(a), static_cast<int32_t>(b)) <= 12;
 }
 
 // Each process encodes a picture of its own colour with records and puts a

@@ -74,13 +74,7 @@ void Print(const std::string& name, const Tally& t) {
 template <typename Content>
 void Count(const Content& now, const Content& old_file, const Content& new_file, Tally* tally) {
   ++tally->tries;
-  if (now == old_file) {
-    ++tally->old_file;
-  } else if (now == new_file) {
-    ++tally->new_file;
-  } else {
-    ++tally->other;
-  }
+  ++(now == old_file ? tally->old_file : now == new_file ? tally->new_file : tally->other);
 }
 
 class KillTest : public FileSystemTest {

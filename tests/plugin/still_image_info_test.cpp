@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "frame/veltora.h"
@@ -52,9 +53,8 @@ TEST_F(StillImageInfoTest, OneRecordComesAsAPairSeveralAsAList) {
   ASSERT_EQ(one.value.single.type, INFO_IMAGE);
   const auto* picture = static_cast<const ImageSummary*>(one.value.single.record);
   // The EXIF Orientation (6) does not turn the summary.
-  EXPECT_EQ(picture->width, 16u);
-  EXPECT_EQ(picture->height, 16u);
-  EXPECT_EQ(picture->bits_per_pixel, 24);
+  EXPECT_EQ(std::tuple(picture->width, picture->height, picture->bits_per_pixel),
+            std::tuple(16u, 16u, 24));
   EXPECT_STREQ(picture->format_name, "JPG");
 
   Out three;
@@ -70,8 +70,7 @@ TEST_F(StillImageInfoTest, OneRecordComesAsAPairSeveralAsAList) {
   t::WriteFile(dir_ / "no_ifd1.jpg", t::SpliceExif(t::SmallJpeg(), t::TiffBuilder().Short(t::kExif, 37385, 1).Bytes()));
   Out none;
   EXPECT_EQ(GetStillImageInfo((dir_ / "no_ifd1.jpg").string().c_str(), &none.value, INFO_TIFF_THUMB), S_OK);
-  EXPECT_EQ(none.value.single.type, 0u);
-  EXPECT_EQ(none.value.list.count, 0u);
+  EXPECT_EQ(std::tuple(none.value.single.type, none.value.list.count), std::tuple(0u, 0u));
 }
 
 TEST_F(StillImageInfoTest, FailuresWriteNothing) {

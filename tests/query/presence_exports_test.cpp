@@ -12,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "tests/query/query_answers.h"
 #include "tests/query/query_test_files.h"
 
 namespace veltora::testing {
@@ -161,31 +162,6 @@ TEST_P(PresenceTest, IsExifFileLooksAtTheExtensionFirst) {
   EXPECT_EQ(IsExifFile("", &is_exif), E_INVALIDARG);
   EXPECT_EQ(IsExifFile(nullptr, &is_exif), E_INVALIDARG);
   EXPECT_EQ(IsExifFile(jpeg.c_str(), nullptr), E_INVALIDARG);
-}
-
-// Every query export's result for `path`, in one fixed order.
-std::vector<HRESULT> QueryAnswers(const std::string& path) {
-  const char* p = path.c_str();
-  uint32_t a = 0, b = 0, c = 0, size = 8;
-  uint8_t buffer[8];
-  SYSTEMTIME when{};
-  GetExifRecords records;
-  CString signature{};
-  CWordArray tags{};
-  CDWordArray values{};
-  std::vector<HRESULT> answers = {
-      IsExifFile(p, &a),
-      IsExifEx(p, &a, &b, &c),
-      GetOrientation(p, &a, &b, 1),
-      GetDateTimeOriginal(p, &when),
-      GetExifValue(p, 1, 271, buffer, &size, nullptr, nullptr),
-      GetExifMakerValue(p, "Quorvanta", 1, buffer, &size, nullptr, nullptr),
-      GetMakerNoteValue(p, &signature, &tags, &values),
-      GetExif(p, &records.exif, &records.gps, &records.maker)};
-  CStringFree(&signature);
-  ArrayFree(&tags);
-  ArrayFree(&values);
-  return answers;
 }
 
 // A FIFO without a writer once held every query export in its open forever.
