@@ -56,6 +56,7 @@ std::vector<ContenderResult> CompareOnFiles(const std::vector<Contender>& conten
       for (size_t c = 0; c < contenders.size(); ++c) {
         // Alternate the order so that no contender always runs first.
         size_t k = (round % 2 == 0) ? c : contenders.size() - 1 - c;
+        if (contenders[k].prepare) contenders[k].prepare();
         const double start = NowMicroseconds();
         bool ok = contenders[k].run(files[f]);
         samples[k][f].push_back(NowMicroseconds() - start);

@@ -18,6 +18,8 @@ struct Contender {
   // Does the work once on one file; returns false when it failed (counted,
   // and the file is left out of that contender's ratios).
   std::function<bool(const std::string& path)> run;
+  // Runs untimed before each timed call, when given.
+  std::function<void()> prepare = nullptr;
 };
 
 struct ContenderResult {
