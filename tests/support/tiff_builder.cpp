@@ -182,7 +182,6 @@ TiffBuilder& TiffBuilder::WithOffset(uint32_t field) {
   auto& e = Current();
   e.value_field = field;
   e.value_field_from_end.reset();
-  e.link.reset();
   return *this;
 }
 
@@ -190,7 +189,6 @@ TiffBuilder& TiffBuilder::WithOffsetFromEnd(int64_t delta) {
   auto& e = Current();
   e.value_field_from_end = delta;
   e.value_field.reset();
-  e.link.reset();
   return *this;
 }
 
