@@ -88,8 +88,7 @@ TEST_P(AppendExifTest, TheThumbnailPositionMovesWithAnInsertion) {
   const std::string in = Write(Source(GetParam()));
   // IFD1's JPEGInterchangeFormat and its length, as the file holds them.
   const auto thumbnail_at = [](const std::string& path, uint16_t tag) {
-    exif::IfdEntry entry;
-    entry.tag = tag;
+    exif::IfdEntry entry{.tag = tag};
     EXPECT_EQ(exif::ExifReader(path.c_str(), 1, 0).FindEntry(exif::kIfd1, &entry), exif::Outcome::kDone) << path;
     return entry.value;
   };
@@ -106,9 +105,8 @@ TEST_P(AppendExifTest, TheThumbnailPositionMovesWithAnInsertion) {
   const uint32_t moved = thumbnail_at(Path("out.jpg"), 513);
   EXPECT_EQ(moved, at + 12);
   EXPECT_EQ(thumbnail_at(Path("out.jpg"), 514), length);
-  exif::ExifReader reader(Path("out.jpg").c_str(), 1, 0);
   std::vector<uint8_t> thumbnail;
-  ASSERT_GT(reader.GetThumbnail(&thumbnail), 0u);
+  ASSERT_GT(exif::ExifReader(Path("out.jpg").c_str(), 1, 0).GetThumbnail(&thumbnail), 0u);
   EXPECT_TRUE(DecodeCleanly(thumbnail)) << "the thumbnail is still a JPEG";
 
   // A record blob that claims 1 GiB over 4 bytes is never read (larger

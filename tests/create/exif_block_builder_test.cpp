@@ -26,8 +26,7 @@ std::vector<uint8_t> Tiff(const std::vector<uint8_t>& segment) {
 // The entries of the directory at `offset` of a built (little-endian) block.
 std::map<uint16_t, edit::BlockEntry> Entries(const std::vector<uint8_t>& tiff, uint32_t offset) {
   std::map<uint16_t, edit::BlockEntry> out;
-  const auto dir = edit::ReadBlockDirectory(tiff, bytes::kLittleEndian, offset);
-  if (dir) {
+  if (const auto dir = edit::ReadBlockDirectory(tiff, bytes::kLittleEndian, offset)) {
     for (const auto& e : dir->entries) out[e.entry.tag] = e;
   }
   return out;

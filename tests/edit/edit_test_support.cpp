@@ -15,8 +15,7 @@ namespace veltora::testing {
 std::optional<std::string> ReadValue(const std::filesystem::path& file, uint32_t code,
                                      uint16_t tag) {
   exif::ExifReader reader(file.string().c_str(), 1, 0);
-  exif::IfdEntry entry;
-  entry.tag = tag;
+  exif::IfdEntry entry{.tag = tag};
   if (!exif::Done(reader.FindEntry(code, &entry))) return std::nullopt;
   std::string out = std::to_string(entry.type) + "/" + std::to_string(entry.count) + ":";
   const uint32_t size = exif::EntryValueSize(&entry);

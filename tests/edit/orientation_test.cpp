@@ -4,6 +4,8 @@
 // GPS), the editor's TIFF layout test and the sub-image output test.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "edit/orientation_edit.h"
 #include "exif/directory.h"
 #include "frame/veltora.h"
@@ -15,8 +17,7 @@ namespace veltora::testing {
 namespace {
 
 uint16_t Orientation(const std::filesystem::path& file, uint32_t which) {
-  exif::ExifReader reader(file.string().c_str(), 0, 0);
-  return reader.GetOrientationTag(which);
+  return exif::ExifReader(file.string().c_str(), 0, 0).GetOrientationTag(which);
 }
 
 std::string DateTime(const std::filesystem::path& file, uint32_t kind) {
@@ -74,8 +75,7 @@ TEST_P(OrientationTest, PatchChangesOnlyTheTwoValuesAndDateTime) {
     if (c.copy) {
       EXPECT_EQ(ReadFile(file), before);
     }
-    EXPECT_EQ(Orientation(out, 0), c.new0);
-    EXPECT_EQ(Orientation(out, 1), c.new1);
+    EXPECT_EQ(std::tuple(Orientation(out, 0), Orientation(out, 1)), std::tuple(c.new0, c.new1));
     EXPECT_LE(Differences(before, after), 2u + 19u);
     EXPECT_NE(DateTime(out, 0), "2001:01:01 00:00:00") << "DateTime is stamped";
     EXPECT_EQ(DateTime(out, 0).size(), 19u);
@@ -94,8 +94,7 @@ TEST_P(OrientationTest, MissingOrInvalidOrientationNeedsTheRebuild) {
     EXPECT_EQ(SetOrientation(file.string().c_str(), file.string().c_str(), 6, 0), E_FAIL);
     EXPECT_EQ(ReadFile(file), before);
     ASSERT_EQ(SetOrientation(file.string().c_str(), file.string().c_str(), 6, 1), S_OK);
-    EXPECT_EQ(Orientation(file, 0), 6);
-    EXPECT_EQ(Orientation(file, 1), 6);
+    EXPECT_EQ(std::tuple(Orientation(file, 0), Orientation(file, 1)), std::tuple(6, 6));
   }
 }
 

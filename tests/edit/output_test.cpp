@@ -126,8 +126,7 @@ TEST_P(OutputTest, MoreSegmentsThanA16BitCountBeforeTheExifAreWalkedAndCopied) {
   builder.Soi();
   for (int i = 0; i < kSegments; ++i) builder.Segment(kCom, {});
   const auto block = CameraBlock(GetParam()).Bytes();
-  builder.App1Exif(block);
-  const size_t app1_end = builder.LastSegmentOffset() + 2 + block.size() + 8;
+  const size_t app1_end = builder.App1Exif(block).Bytes().size();
   const auto file = dir_ / "in.jpg";
   WriteFile(file, builder.ImageSegments(SmallJpeg()).Bytes());
   FileEditor editor(file);

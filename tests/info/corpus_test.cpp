@@ -10,7 +10,6 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -253,12 +252,11 @@ TEST(RecordParserCorpusTest, RecordsBuiltIntoANewBlockParseBackTheSame) {
   if (files.empty()) GTEST_SKIP() << "no corpus";
   std::vector<uint8_t> thumbnail;
   ASSERT_EQ(create::CopyJpegWithoutApp0(testing::SmallJpeg(), &thumbnail), S_OK);
-  std::map<char, size_t> round_trips;  // by the source's byte order
+  size_t from_big_endian = 0;  // round trips of MM files
   for (const fs::path& file : files) {
     testing::RecordList records;
     if (ParseCorpusFile(file, &records) != S_OK) continue;
-    const char source_order =
-        exif::ExifReader(file.c_str(), 0, 0).Order() == bytes::kBigEndian ? 'M' : 'I';
+    const bool big = exif::ExifReader(file.c_str(), 0, 0).Order() == bytes::kBigEndian;
     const auto segment = create::BuildExifSegment(&*records.get(), [&](std::vector<uint8_t>* jpeg) {
       *jpeg = thumbnail;
       return true;
@@ -272,11 +270,9 @@ TEST(RecordParserCorpusTest, RecordsBuiltIntoANewBlockParseBackTheSame) {
     const Json before = Comparable(*records.get());
     const Json after = Comparable(*again.get());
     EXPECT_EQ(after, before) << file.filename() << ": " << Json::diff(before, after).dump();
-    ++round_trips[source_order];
+    from_big_endian += big ? 1 : 0;
   }
-  std::cout << "round trips: " << round_trips['I'] << " from II files, " << round_trips['M']
-            << " from MM files\n";
-  EXPECT_GT(round_trips['M'], 10u);
+  EXPECT_GT(from_big_endian, 10u);
 }
 
 }  // namespace

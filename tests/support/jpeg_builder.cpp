@@ -75,20 +75,17 @@ std::vector<JpegSegment> WalkSegments(const std::vector<uint8_t>& jpeg) {
 }
 
 JpegBuilder& JpegBuilder::Soi() {
-  last_offset_ = out_.size();
   out_.insert(out_.end(), {0xFF, kSoi});
   return *this;
 }
 
 JpegBuilder& JpegBuilder::Eoi() {
-  last_offset_ = out_.size();
   out_.insert(out_.end(), {0xFF, kEoi});
   return *this;
 }
 
 JpegBuilder& JpegBuilder::Segment(uint8_t marker, const std::vector<uint8_t>& payload) {
   if (payload.size() > kMaxPayload) throw std::logic_error("segment payload over 65533 bytes");
-  last_offset_ = out_.size();
   const size_t length = payload.size() + 2;
   out_.insert(out_.end(),
               {0xFF, marker, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)});
@@ -114,25 +111,18 @@ JpegBuilder& JpegBuilder::ImageSegments(const std::vector<uint8_t>& jpeg) {
   while (pos + 4 <= jpeg.size()) {
     const uint8_t marker = jpeg[pos + 1];
     if (marker == kSos) {
-      last_offset_ = out_.size();
       out_.insert(out_.end(), jpeg.begin() + static_cast<ptrdiff_t>(pos), jpeg.end());
       return *this;
     }
     const size_t end = pos + 2 + Be16(jpeg, pos + 2);
     if (end > jpeg.size()) break;
     if (!IsApp(marker) && marker != kCom) {
-      last_offset_ = out_.size();
       out_.insert(out_.end(), jpeg.begin() + static_cast<ptrdiff_t>(pos),
                   jpeg.begin() + static_cast<ptrdiff_t>(end));
     }
     pos = end;
   }
   throw std::logic_error("ImageSegments(): no scan found");
-}
-
-JpegBuilder& JpegBuilder::Raw(const std::vector<uint8_t>& bytes) {
-  out_.insert(out_.end(), bytes.begin(), bytes.end());
-  return *this;
 }
 
 std::vector<uint8_t> RealJpeg(int width, int height, int quality) {
@@ -173,22 +163,18 @@ std::vector<uint8_t> SpliceExif(const std::vector<uint8_t>& jpeg, const std::vec
   if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != kSoi) {
     throw std::logic_error("SpliceExif(): not a JPEG");
   }
-  JpegBuilder builder;
-  builder.Soi();
   size_t pos = 2;
   // Leading APP0 segments are kept or dropped; the EXIF APP1 follows them.
   while (pos + 4 <= jpeg.size() && jpeg[pos] == 0xFF && jpeg[pos + 1] == kApp0) {
     const size_t end = pos + 2 + Be16(jpeg, pos + 2);
     if (end > jpeg.size()) break;
-    if (keep_app0) {
-      builder.Raw(std::vector<uint8_t>(jpeg.begin() + static_cast<ptrdiff_t>(pos),
-                                       jpeg.begin() + static_cast<ptrdiff_t>(end)));
-    }
     pos = end;
   }
-  builder.App1Exif(tiff);
-  builder.Raw(std::vector<uint8_t>(jpeg.begin() + static_cast<ptrdiff_t>(pos), jpeg.end()));
-  return builder.Bytes();
+  const auto app0_end = jpeg.begin() + static_cast<ptrdiff_t>(pos);
+  auto out = JpegBuilder().App1Exif(tiff).Bytes();
+  out.insert(out.begin(), jpeg.begin(), keep_app0 ? app0_end : jpeg.begin() + 2);
+  out.insert(out.end(), app0_end, jpeg.end());
+  return out;
 }
 
 std::optional<DecodedSize> DecodeCleanly(const std::vector<uint8_t>& jpeg) {

@@ -41,8 +41,6 @@ std::vector<JpegSegment> WalkSegments(const std::vector<uint8_t>& jpeg);
 
 class JpegBuilder {
  public:
-  JpegBuilder() = default;
-
   JpegBuilder& Soi();
   JpegBuilder& Eoi();
   // APP0 "JFIF\0", version 1.01, 72 x 72 dots per inch, no thumbnail.
@@ -54,17 +52,10 @@ class JpegBuilder {
   // Every segment of `jpeg` after its SOI except APP0..APP15 and COM: the
   // tables, frame, scan data and EOI of a real picture.
   JpegBuilder& ImageSegments(const std::vector<uint8_t>& jpeg);
-  // Bytes appended verbatim (garbage between markers, raw scan data).
-  JpegBuilder& Raw(const std::vector<uint8_t>& bytes);
-
-  // Offset of the last segment added (of its 0xFF), for tests that compute
-  // expectations.
-  size_t LastSegmentOffset() const { return last_offset_; }
   std::vector<uint8_t> Bytes() const { return out_; }
 
  private:
   std::vector<uint8_t> out_;
-  size_t last_offset_ = 0;
 };
 
 // ---- Real pictures (libturbojpeg).

@@ -49,11 +49,8 @@ bool HaveTool(std::string_view name) {
   const char* path = std::getenv("PATH");
   if (!path) return false;
   std::stringstream dirs(path);
-  std::string dir;
-  while (std::getline(dirs, dir, ':')) {
-    if (dir.empty()) continue;
-    const std::string candidate = dir + "/" + std::string(name);
-    if (access(candidate.c_str(), X_OK) == 0) return true;
+  for (std::string dir; std::getline(dirs, dir, ':');) {
+    if (!dir.empty() && access((dir + "/" + std::string(name)).c_str(), X_OK) == 0) return true;
   }
   return false;
 }
@@ -134,8 +131,7 @@ std::optional<std::map<std::string, nlohmann::json>> ExiftoolJsonEach(
   std::map<std::string, nlohmann::json> objects;
   for (auto& object : parsed) {
     if (!object.is_object() || !object.contains("SourceFile")) continue;
-    const std::string file = object["SourceFile"].get<std::string>();
-    objects[file] = std::move(object);
+    objects.emplace(object["SourceFile"].get<std::string>(), object);
   }
   return objects;
 }
@@ -185,13 +181,9 @@ std::optional<Exiv2Output> Exiv2Values(const std::filesystem::path& file) {
     result.err.replace(at, path.size(), mark);
   }
   std::stringstream text(run->out);
-  std::string line;
-  while (std::getline(text, line)) {
+  for (std::string line; std::getline(text, line);) {
+    // A line without a value is its key alone.
     const size_t space = line.find(' ');
-    if (space == std::string::npos) {
-      result.values.emplace(line, "");
-      continue;
-    }
     const size_t value = line.find_first_not_of(' ', space);
     result.values.emplace(line.substr(0, space),
                           value == std::string::npos ? "" : line.substr(value));

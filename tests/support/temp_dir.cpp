@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -31,9 +32,8 @@ std::string TestLabel() {
   if (const auto* info = ::testing::UnitTest::GetInstance()->current_test_info()) {
     label = std::string(info->test_suite_name()) + "." + info->name();
   }
-  for (char& c : label) {
-    if (c == '/' || c == ' ') c = '_';
-  }
+  std::replace_if(
+      label.begin(), label.end(), [](char c) { return c == '/' || c == ' '; }, '_');
   return label.substr(0, 120);
 }
 
@@ -98,9 +98,8 @@ std::optional<fs::path> CorpusDir() {
 #endif
   }
   std::error_code ec;
-  fs::path corpus = shared / "corpus";
-  if (!fs::is_directory(corpus, ec)) return std::nullopt;
-  return corpus;
+  if (!fs::is_directory(shared / "corpus", ec)) return std::nullopt;
+  return shared / "corpus";
 }
 
 }  // namespace veltora::testing

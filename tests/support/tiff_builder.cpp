@@ -28,27 +28,17 @@ constexpr Dir kDefaultOrder[] = {kIfd0,      kExif, kInterop,       kGps,
 bool IsDataBlock(uint16_t block) { return block == kThumbnailData || block == kStripData; }
 
 // Writes the `n` low bytes of `v` at `pos`, in `order`.
-void PutN(std::vector<uint8_t>& out, size_t pos, uint32_t v, size_t n, Endian order) {
+void PutN(std::vector<uint8_t>& out, size_t pos, uint64_t v, size_t n, Endian order) {
   for (size_t i = 0; i < n; ++i) {
     out[pos + (order == kBig ? n - 1 - i : i)] = static_cast<uint8_t>(v >> (8 * i));
   }
 }
 
-void Put16(std::vector<uint8_t>& out, size_t pos, uint16_t v, Endian order) {
-  PutN(out, pos, v, 2, order);
-}
-
-void Put32(std::vector<uint8_t>& out, size_t pos, uint32_t v, Endian order) {
-  PutN(out, pos, v, 4, order);
-}
-
 // Appends the `n` low bytes of `v`.
-void AppendN(std::vector<uint8_t>& out, uint32_t v, size_t n, Endian order) {
+void AppendN(std::vector<uint8_t>& out, uint64_t v, size_t n, Endian order) {
   out.resize(out.size() + n);
   PutN(out, out.size() - n, v, n, order);
 }
-void Append16(std::vector<uint8_t>& out, uint16_t v, Endian order) { AppendN(out, v, 2, order); }
-void Append32(std::vector<uint8_t>& out, uint32_t v, Endian order) { AppendN(out, v, 4, order); }
 
 uint32_t Align2(uint64_t v) { return static_cast<uint32_t>((v + 1) & ~uint64_t{1}); }
 
@@ -80,10 +70,10 @@ std::vector<uint8_t> PrintImBlock(Endian order,
   std::vector<uint8_t> out = {'P', 'r', 'i', 'n', 't', 'I', 'M', 0};
   for (size_t i = 0; i < 4; ++i) out.push_back(i < version.size() ? uint8_t(version[i]) : 0);
   out.insert(out.end(), {0, 0});
-  Append16(out, static_cast<uint16_t>(entries.size()), order);
+  AppendN(out, static_cast<uint16_t>(entries.size()), 2, order);
   for (auto [tag, value] : entries) {
-    Append16(out, tag, order);
-    Append32(out, value, order);
+    AppendN(out, tag, 2, order);
+    AppendN(out, value, 4, order);
   }
   return out;
 }
@@ -102,41 +92,34 @@ TiffBuilder::Entry& TiffBuilder::Current() {
   return dirs_.at(current_->first).entries.at(current_->second);
 }
 
-TiffBuilder& TiffBuilder::Add(Dir dir, uint16_t tag, uint16_t type, uint32_t count,
+TiffBuilder& TiffBuilder::Raw(Dir dir, uint16_t tag, uint16_t type, uint32_t count,
                               std::vector<uint8_t> value) {
   auto& entries = State(dir).entries;
-  Entry e;
-  e.tag = tag;
-  e.type = type;
-  e.count = count;
-  e.value = std::move(value);
-  entries.push_back(std::move(e));
+  entries.push_back(Entry{.tag = tag, .type = type, .count = count, .value = std::move(value)});
   current_ = {dir, entries.size() - 1};
   return *this;
 }
 
 std::vector<uint8_t> TiffBuilder::U16(std::vector<uint16_t> values) const {
   std::vector<uint8_t> out;
-  for (uint16_t v : values) Append16(out, v, order_);
+  for (uint16_t v : values) AppendN(out, v, 2, order_);
   return out;
 }
 
 std::vector<uint8_t> TiffBuilder::U32(std::vector<uint32_t> values) const {
   std::vector<uint8_t> out;
-  for (uint32_t v : values) Append32(out, v, order_);
+  for (uint32_t v : values) AppendN(out, v, 4, order_);
   return out;
 }
 
 TiffBuilder& TiffBuilder::Byte(Dir dir, uint16_t tag, std::vector<uint8_t> values) {
-  auto n = static_cast<uint32_t>(values.size());
-  return Add(dir, tag, kByte, n, std::move(values));
+  return Raw(dir, tag, kByte, static_cast<uint32_t>(values.size()), values);
 }
 
 TiffBuilder& TiffBuilder::Ascii(Dir dir, uint16_t tag, std::string_view text, bool terminate) {
   std::vector<uint8_t> bytes(text.begin(), text.end());
   if (terminate) bytes.push_back(0);
-  auto n = static_cast<uint32_t>(bytes.size());
-  return Add(dir, tag, kAscii, n, std::move(bytes));
+  return Raw(dir, tag, kAscii, static_cast<uint32_t>(bytes.size()), bytes);
 }
 
 TiffBuilder& TiffBuilder::Short(Dir dir, uint16_t tag, uint16_t value) {
@@ -144,11 +127,11 @@ TiffBuilder& TiffBuilder::Short(Dir dir, uint16_t tag, uint16_t value) {
 }
 
 TiffBuilder& TiffBuilder::Shorts(Dir dir, uint16_t tag, std::vector<uint16_t> values) {
-  return Add(dir, tag, kShort, static_cast<uint32_t>(values.size()), U16(values));
+  return Raw(dir, tag, kShort, static_cast<uint32_t>(values.size()), U16(values));
 }
 
 TiffBuilder& TiffBuilder::Long(Dir dir, uint16_t tag, uint32_t value) {
-  return Add(dir, tag, kLong, 1, U32({value}));
+  return Raw(dir, tag, kLong, 1, U32({value}));
 }
 
 TiffBuilder& TiffBuilder::Rational(Dir dir, uint16_t tag, uint32_t numerator,
@@ -160,10 +143,10 @@ TiffBuilder& TiffBuilder::Rationals(Dir dir, uint16_t tag,
                                     std::vector<std::pair<uint32_t, uint32_t>> values) {
   std::vector<uint8_t> out;
   for (auto [n, d] : values) {
-    Append32(out, n, order_);
-    Append32(out, d, order_);
+    AppendN(out, n, 4, order_);
+    AppendN(out, d, 4, order_);
   }
-  return Add(dir, tag, kRational, static_cast<uint32_t>(values.size()), std::move(out));
+  return Raw(dir, tag, kRational, static_cast<uint32_t>(values.size()), std::move(out));
 }
 
 // The signed types are stored as their two's complement: the unsigned
@@ -182,23 +165,12 @@ TiffBuilder& TiffBuilder::SShort(Dir dir, uint16_t tag, std::vector<int16_t> val
 
 TiffBuilder& TiffBuilder::Double(Dir dir, uint16_t tag, std::vector<double> values) {
   std::vector<uint8_t> out;
-  for (double v : values) {
-    auto bits = std::bit_cast<uint64_t>(v);
-    auto hi = static_cast<uint32_t>(bits >> 32), lo = static_cast<uint32_t>(bits);
-    Append32(out, order_ == kBig ? hi : lo, order_);
-    Append32(out, order_ == kBig ? lo : hi, order_);
-  }
-  return Add(dir, tag, kDouble, static_cast<uint32_t>(values.size()), std::move(out));
+  for (double v : values) AppendN(out, std::bit_cast<uint64_t>(v), 8, order_);
+  return Raw(dir, tag, kDouble, static_cast<uint32_t>(values.size()), std::move(out));
 }
 
 TiffBuilder& TiffBuilder::Undefined(Dir dir, uint16_t tag, std::vector<uint8_t> bytes) {
-  auto n = static_cast<uint32_t>(bytes.size());
-  return Add(dir, tag, kUndefined, n, std::move(bytes));
-}
-
-TiffBuilder& TiffBuilder::Raw(Dir dir, uint16_t tag, uint16_t type, uint32_t count,
-                              std::vector<uint8_t> value) {
-  return Add(dir, tag, type, count, std::move(value));
+  return Raw(dir, tag, kUndefined, static_cast<uint32_t>(bytes.size()), bytes);
 }
 
 TiffBuilder& TiffBuilder::WithCount(uint32_t count) {
@@ -210,7 +182,6 @@ TiffBuilder& TiffBuilder::WithOffset(uint32_t field) {
   auto& e = Current();
   e.value_field = field;
   e.value_field_from_end.reset();
-  e.link.reset();
   return *this;
 }
 
@@ -218,7 +189,6 @@ TiffBuilder& TiffBuilder::WithOffsetFromEnd(int64_t delta) {
   auto& e = Current();
   e.value_field_from_end = delta;
   e.value_field.reset();
-  e.link.reset();
   return *this;
 }
 
@@ -249,7 +219,7 @@ TiffBuilder& TiffBuilder::Pointer(Dir child) {
   }
   // A maker note's count is its size, set at layout.
   const bool note = child == kMakerNote;
-  Add(parent, tag, note ? kUndefined : kLong, note ? 0 : 1, std::vector<uint8_t>(4));
+  Raw(parent, tag, note ? kUndefined : kLong, note ? 0 : 1, std::vector<uint8_t>(4));
   Current().link = child;
   return *this;
 }
@@ -290,10 +260,9 @@ TiffBuilder& TiffBuilder::RawMakerNote(std::vector<uint8_t> bytes) {
 }
 
 TiffBuilder& TiffBuilder::JpegThumbnail(std::vector<uint8_t> jpeg) {
-  auto size = static_cast<uint32_t>(jpeg.size());
-  thumbnail_ = std::move(jpeg);
+  thumbnail_ = jpeg;
   Long(kIfd1, kThumbnailOffsetTag, 0).Current().link = kThumbnailData;
-  return Long(kIfd1, kThumbnailLengthTag, size);
+  return Long(kIfd1, kThumbnailLengthTag, static_cast<uint32_t>(jpeg.size()));
 }
 
 TiffBuilder& TiffBuilder::Strips(Dir dir, std::vector<std::vector<uint8_t>> strips, TiffType type) {
@@ -302,10 +271,10 @@ TiffBuilder& TiffBuilder::Strips(Dir dir, std::vector<std::vector<uint8_t>> stri
   std::vector<uint32_t> counts;
   for (const auto& s : strips) counts.push_back(static_cast<uint32_t>(s.size()));
   State(dir).strips = std::move(strips);
-  Add(dir, kStripOffsetsTag, type, n, std::vector<uint8_t>(n * (type == kShort ? 2 : 4)));
+  Raw(dir, kStripOffsetsTag, type, n, std::vector<uint8_t>(n * (type == kShort ? 2 : 4)));
   Current().strip_offsets = true;
   auto offsets_entry = *current_;
-  Add(dir, kStripByteCountsTag, type, n,
+  Raw(dir, kStripByteCountsTag, type, n,
       type == kShort ? U16({counts.begin(), counts.end()}) : U32(counts));
   current_ = offsets_entry;
   return *this;
@@ -453,38 +422,33 @@ TiffLayout TiffBuilder::Layout() const {
     const Endian order = order_;
     const auto& state = dirs.at(dir);
     const auto& entries = state.entries;
-    Put16(out, at, state.declared_count.value_or(static_cast<uint16_t>(entries.size())), order);
+    PutN(out, at, state.declared_count.value_or(static_cast<uint16_t>(entries.size())), 2, order);
     uint64_t value_pos = at + 2 + 12 * uint64_t{entries.size()} + 4;
     for (size_t i = 0; i < entries.size(); ++i) {
       Entry e = entries[i];
       const uint32_t ep = static_cast<uint32_t>(at + 2 + 12 * i);
       if (e.strip_offsets) {
         e.value.clear();
-        for (uint32_t p : strip_pos[dir]) {
-          if (e.type == kShort) {
-            Append16(e.value, static_cast<uint16_t>(p), order);
-          } else {
-            Append32(e.value, p, order);
-          }
-        }
+        for (uint32_t p : strip_pos[dir]) AppendN(e.value, p, e.type == kShort ? 2 : 4, order);
       }
       uint32_t count = e.count;
       if (e.link == kMakerNote) count = block_size(kMakerNote);
-      Put16(out, ep, e.tag, order);
-      Put16(out, ep + 2, e.type, order);
-      Put32(out, ep + 4, e.count_field.value_or(count), order);
+      PutN(out, ep, e.tag, 2, order);
+      PutN(out, ep + 2, e.type, 2, order);
+      PutN(out, ep + 4, e.count_field.value_or(count), 4, order);
       if (e.value_field) {
-        Put32(out, ep + 8, *e.value_field, order);
+        PutN(out, ep + 8, *e.value_field, 4, order);
       } else if (e.value_field_from_end) {
-        Put32(out, ep + 8,
-              static_cast<uint32_t>(static_cast<int64_t>(total) + *e.value_field_from_end), order);
+        PutN(out, ep + 8,
+             static_cast<uint32_t>(static_cast<int64_t>(total) + *e.value_field_from_end), 4,
+             order);
       } else if (e.link) {
-        Put32(out, ep + 8, offset_of(*e.link), order);
+        PutN(out, ep + 8, offset_of(*e.link), 4, order);
       } else if (e.value.size() <= 4) {
         std::copy(e.value.begin(), e.value.end(), out.begin() + ep + 8);
       } else {
         value_pos = Align2(value_pos);
-        Put32(out, ep + 8, static_cast<uint32_t>(value_pos), order);
+        PutN(out, ep + 8, static_cast<uint32_t>(value_pos), 4, order);
         layout.value_offset.emplace(std::pair{dir, e.tag}, static_cast<uint32_t>(value_pos));
         std::copy(e.value.begin(), e.value.end(), out.begin() + static_cast<ptrdiff_t>(value_pos));
         value_pos += e.value.size();
@@ -496,7 +460,7 @@ TiffLayout TiffBuilder::Layout() const {
     } else if (dir == kIfd0) {
       next = offset_of(kIfd1);
     }
-    Put32(out, at + 2 + 12 * entries.size(), next, order);
+    PutN(out, at + 2 + 12 * entries.size(), next, 4, order);
   };
 
   for (const auto& [block, at] : layout.block_offset) {
@@ -519,8 +483,8 @@ TiffLayout TiffBuilder::Layout() const {
 
   // Header last: nothing above writes into it.
   out[0] = out[1] = order_ == kBig ? 'M' : 'I';
-  Put16(out, 2, 42, order_);
-  Put32(out, 4, offset_of(kIfd0), order_);
+  PutN(out, 2, 42, 2, order_);
+  PutN(out, 4, offset_of(kIfd0), 4, order_);
 
   layout.bytes = std::move(out);
   return layout;

@@ -218,10 +218,10 @@ class TiffBuilder {
     uint16_t type = 0;
     uint32_t count = 0;
     std::vector<uint8_t> value;  // stored bytes, in the directory's byte order
-    std::optional<uint32_t> count_field;
-    std::optional<uint32_t> value_field;
-    std::optional<int64_t> value_field_from_end;
-    std::optional<uint16_t> link;  // value field = offset of this block
+    std::optional<uint32_t> count_field = {};
+    std::optional<uint32_t> value_field = {};
+    std::optional<int64_t> value_field_from_end = {};
+    std::optional<uint16_t> link = {};  // value field = offset of this block
     bool strip_offsets = false;    // value = offsets of this directory's strips
   };
   struct DirState {
@@ -236,8 +236,6 @@ class TiffBuilder {
  private:
   Entry& Current();
   DirState& State(Dir dir);
-  TiffBuilder& Add(Dir dir, uint16_t tag, uint16_t type, uint32_t count,
-                   std::vector<uint8_t> value);
 
   Endian order_;
   std::map<uint16_t, DirState> dirs_;
