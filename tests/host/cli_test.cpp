@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -35,22 +36,6 @@ class HostCliTest : public ::testing::Test {
     if (access(PluginPath().c_str(), R_OK) != 0) GTEST_SKIP() << "no " << PluginPath();
   }
 };
-
-// The subcommand names listed by "veltora --help".
-std::vector<std::string> ListedSubcommands(const std::string& help) {
-  std::vector<std::string> names;
-  bool in_list = false;
-  const std::regex entry(R"(^  ([a-z][a-z-]*)\s)");
-  for (const auto& line : Lines(help)) {
-    if (line.rfind("Subcommands:", 0) == 0) {
-      in_list = true;
-      continue;
-    }
-    std::smatch match;
-    if (in_list && std::regex_search(line, match, entry)) names.push_back(match[1]);
-  }
-  return names;
-}
 
 TEST_F(HostCliTest, FormatsListsTheEightExtensionsByIndex) {
   const HostRun table = RunHost({"formats"});
@@ -105,7 +90,13 @@ TEST_F(HostCliTest, UsageErrorsExitWithTwo) {
 TEST_F(HostCliTest, EverySubcommandHasHelpAndNoSubcommandPrintsIt) {
   const HostRun top = RunHost({});
   ASSERT_EQ(top.exit_status, 0) << top.err;
-  const std::vector<std::string> names = ListedSubcommands(top.out);
+  // The names listed under "Subcommands:".
+  const std::string list = top.out.substr(std::min(top.out.find("Subcommands:"), top.out.size()));
+  const std::regex entry(R"(\n  ([a-z][a-z-]*)\s)");
+  std::vector<std::string> names;
+  for (std::sregex_iterator it(list.begin(), list.end(), entry), end; it != end; ++it) {
+    names.push_back((*it)[1]);
+  }
   EXPECT_THAT(names, ::testing::IsSupersetOf({"version", "formats", "supported"}));
   EXPECT_THAT(RunHost({"help"}).out, Not(HasSubstr("example: (none)")));
   for (const auto& name : names) {
@@ -137,8 +128,7 @@ TEST_F(HostCliTest, AMissingExportStopsTheCommandAndNamesTheExport) {
 
 TEST_F(HostCliTest, PluginChoiceOptionBeatsEnvironmentBeatsDefault) {
   const std::string stub_env = "VELTORA_PLUGIN=" + StubPluginPath();
-  const HostRun from_env = RunHost({"version"}, {stub_env});
-  EXPECT_THAT(from_env.out, HasSubstr(StubPluginPath()));
+  EXPECT_THAT(RunHost({"version"}, {stub_env}).out, HasSubstr(StubPluginPath()));
 
   const HostRun from_option = RunHost({"version", "--json", "--plugin", PluginPath()}, {stub_env});
   ASSERT_EQ(from_option.exit_status, 0) << from_option.err;
@@ -152,8 +142,7 @@ TEST_F(HostCliTest, PluginChoiceOptionBeatsEnvironmentBeatsDefault) {
 
   // A bare file name is a file in the current directory, not a library
   // search: no such file here, so the load fails instead of finding another.
-  const HostRun bare = RunHost({"version", "--plugin", "libc.so.6"});
-  EXPECT_EQ(bare.exit_status, 2);
+  EXPECT_EQ(RunHost({"version", "--plugin", "libc.so.6"}).exit_status, 2);
 }
 
 TEST_F(HostCliTest, ProgressLineOnlyForManyFilesOnATerminal) {
@@ -168,8 +157,7 @@ TEST_F(HostCliTest, ProgressLineOnlyForManyFilesOnATerminal) {
 
   std::vector<std::string> args = {"supported"};
   for (int i = 0; i < 25; ++i) args.push_back("f" + std::to_string(i) + ".jpg");
-  const HostRun piped = RunHost(args);
-  EXPECT_THAT(piped.err, Not(HasSubstr("\r")));
+  EXPECT_THAT(RunHost(args).err, Not(HasSubstr("\r")));
 }
 
 // Commands run on a.jpg, a copy of the sample picture the build makes (a real

@@ -81,9 +81,7 @@ class Canvas {
   uint64_t Digest() {
     uint64_t hash = 0xCBF29CE484222325u;
     for (int y = 0; y < height_; ++y) {
-      for (int x = 0; x < width_; ++x) {
-        hash = (hash ^ At(x, y)) * 0x100000001B3u;
-      }
+      for (int x = 0; x < width_; ++x) hash = (hash ^ At(x, y)) * 0x100000001B3u;
     }
     return hash;
   }

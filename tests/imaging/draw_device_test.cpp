@@ -13,6 +13,7 @@
 #include "imaging/picture_io.h"
 #include "imaging/resample.h"
 #include "tests/imaging/draw_canvas.h"
+#include "tests/imaging/imaging_test_support.h"
 
 namespace veltora::imaging {
 namespace {
@@ -41,23 +42,11 @@ uint32_t CanvasColour(int32_t colour) {
   return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
 }
 
-struct DibHandle {
-  explicit DibHandle(const Bitmap& bitmap) : handle(DibFromBitmap(&bitmap)) {}
-  ~DibHandle() { GlobalFree(handle); }
-  std::vector<uint8_t> Bytes() const {
-    const auto* bytes = static_cast<const uint8_t*>(GlobalLock(handle));
-    std::vector<uint8_t> copy(bytes, bytes + GlobalSize(handle));
-    GlobalUnlock(handle);
-    return copy;
-  }
-  HGLOBAL handle;
-};
-
 TEST(DrawDeviceTest, DrawPaintsOurResamplingOneForOneAndNothingElse) {
   const Bitmap picture = Pattern(37, 23);
-  DibHandle dib(picture);
-  ASSERT_NE(dib.handle, nullptr);
-  const std::vector<uint8_t> host_dib = dib.Bytes();
+  const HGLOBAL dib = DibFromBitmap(&picture);
+  ASSERT_NE(dib, nullptr);
+  const std::vector<uint8_t> host_dib = testing::BlockBytes(dib);
   struct Case {
     RECT target;
     const char* what;
@@ -67,8 +56,7 @@ TEST(DrawDeviceTest, DrawPaintsOurResamplingOneForOneAndNothingElse) {
   };
   for (const Case& c : cases) {
     Canvas canvas(64, 48);
-    ASSERT_EQ(Draw(canvas.dc(), dib.handle, c.target.left, c.target.top, c.target.right,
-                   c.target.bottom),
+    ASSERT_EQ(Draw(canvas.dc(), dib, c.target.left, c.target.top, c.target.right, c.target.bottom),
               S_OK)
         << c.what;
     const int32_t width = c.target.right - c.target.left;
@@ -95,7 +83,8 @@ TEST(DrawDeviceTest, DrawPaintsOurResamplingOneForOneAndNothingElse) {
     std::printf("canvas digest, %s: %016llx\n", c.what,
                 static_cast<unsigned long long>(canvas.Digest()));
   }
-  EXPECT_EQ(dib.Bytes(), host_dib) << "the host's DIB stays as it was";
+  EXPECT_EQ(testing::BlockBytes(dib), host_dib) << "the host's DIB stays as it was";
+  GlobalFree(dib);
 }
 
 }  // namespace

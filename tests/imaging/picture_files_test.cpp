@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 #include <utility>
 
 #include "imaging/dib_memory.h"
@@ -101,9 +102,8 @@ TEST(PictureFilesTest, LoadConvertsToTheRequestedDepthAndFlattensAlphaOverWhite)
   std::memcpy(rgba.pixels.data(), pixels, sizeof pixels);
   const std::vector<uint8_t> bytes = Encoded(rgba, kSavePng, 32);
   const Bitmap flat = Decode(bytes, 24);
-  EXPECT_EQ(flat.bits_per_pixel, 24);
-  EXPECT_EQ(GetPixelColour(flat, 0, 0), 0xFFFFFF);
-  EXPECT_EQ(GetPixelColour(flat, 1, 0), 0x0000FF);
+  EXPECT_EQ(std::tuple(flat.bits_per_pixel, GetPixelColour(flat, 0, 0), GetPixelColour(flat, 1, 0)),
+            std::tuple(24, 0xFFFFFF, 0x0000FF));
   EXPECT_EQ(Decode(bytes, 8).bits_per_pixel, 8);
   Bitmap b;
   EXPECT_EQ(LoadMemory(bytes, &b, 24, 3), kErrorInvalidArgument);

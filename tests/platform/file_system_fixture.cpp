@@ -100,9 +100,7 @@ std::vector<std::string> FileSystemTest::TempLeftovers() const {
   for (const fs::path& dir : {temp_, unprivileged_temp_, root_}) {
     std::error_code ec;
     for (auto& entry : fs::directory_iterator(dir, ec)) {
-      if (entry.path().extension() == ".TMP") {
-        names.push_back(entry.path().string());
-      }
+      if (entry.path().extension() == ".TMP") names.push_back(entry.path().string());
     }
   }
   return names;

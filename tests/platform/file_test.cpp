@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <map>
+#include <tuple>
 
 #include "platform/fault_injection.h"
 #include "platform/local_time.h"
@@ -176,9 +177,8 @@ TEST_F(FileTest, DeleteAndIdentity) {
   EXPECT_EQ(DeleteFile(Path("a").c_str()), 0u);
   EXPECT_EQ(DeleteFile(Path("a").c_str()), kErrorFileNotFound);
   EXPECT_EQ(DeleteFile(root().c_str()), kErrorAccessDenied);
-  EXPECT_EQ(DirectoryOf("photo.jpg"), "./");
-  EXPECT_EQ(DirectoryOf("/a/b.jpg"), "/a/");
-  EXPECT_EQ(DirectoryOf("/b.jpg"), "/");
+  EXPECT_EQ(std::tuple(DirectoryOf("photo.jpg"), DirectoryOf("/a/b.jpg"), DirectoryOf("/b.jpg")),
+            std::tuple("./", "/a/", "/"));
 }
 
 // Root may write any file; the plug-in still honours the mark, and a

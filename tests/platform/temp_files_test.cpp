@@ -51,9 +51,8 @@ TEST_F(TempFilesTest, NamesFollowThePrefixHexPattern) {
   EXPECT_NE(a, b);
   std::regex pattern(".*/~vtPIC-" + std::to_string(::getpid()) + "-[0-9A-F]{1,4}\\.TMP");
   EXPECT_TRUE(std::regex_match(a, pattern)) << a;
-  EXPECT_EQ(fs::file_size(a), 0u);
-  EXPECT_EQ(ModeOf(a), 0600u);
-  EXPECT_EQ(fs::path(a).parent_path(), temp());
+  EXPECT_EQ(std::tuple(fs::file_size(a), ModeOf(a), fs::path(a).parent_path()),
+            std::tuple(0u, 0600u, temp()));
 }
 
 TEST_F(TempFilesTest, NumberingSkipsTakenNamesAndLinksWrapsAfterFFFFAndNeedsTheDirectory) {
@@ -87,8 +86,7 @@ TEST_F(TempFilesTest, LeftoversOfDeadProcessesAreRemovedOncePerProcessBackupsSta
   ::waitpid(child, nullptr, 0);
   const auto dead = static_cast<uint32_t>(child);
   const auto alive = static_cast<uint32_t>(::getpid());
-  EXPECT_FALSE(ProcessIsRunning(dead));
-  EXPECT_TRUE(ProcessIsRunning(alive));
+  EXPECT_EQ(std::pair(ProcessIsRunning(dead), ProcessIsRunning(alive)), std::pair(false, true));
   const std::string dir = root().string() + "/";
   const std::vector<std::string> gone = {TempFileName("CHK", dead, 2), TempFileName("NEW", dead, 1)};
   const std::vector<std::string> kept = {TempFileName("NEW", alive, 3), TempFileName("PIC", dead, 4),

@@ -38,12 +38,6 @@ std::string Text(const std::vector<uint8_t>& bytes) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-std::string FileText(const fs::path& file) {
-  auto bytes = ReadBytes(file);
-  MaskTodaysStamps(bytes);
-  return Text(bytes);
-}
-
 // One export's answer for one input as text: its result and what it wrote
 // (out-parameters, a surface's pixels, or the file it wrote to `out`).
 using Call = std::function<std::string(const std::string& in, const std::string& out)>;
@@ -52,15 +46,6 @@ std::string Painted(const std::function<HRESULT(HDC)>& paint) {
   imaging::testing::Canvas canvas(48, 32);
   const HRESULT result = paint(canvas.dc());
   return BytesOf(result) + BytesOf(canvas.Digest());
-}
-
-RecordList* Records() {
-  static RecordList* const records = [] {
-    auto* list = new RecordList;
-    AddRecords(*list, R"({"TiffMain": {"Orientation": 6}, "Exif": {"ColorSpace": 1}})");
-    return list;
-  }();
-  return records;
 }
 
 // Calls of every export, in groups.
@@ -109,7 +94,10 @@ std::vector<std::pair<const char*, Call>> Calls() {
     calls.emplace_back(path.name, [&path](const std::string& in, const std::string& out) {
       if (path.same_file) fs::copy_file(in, out, fs::copy_options::overwrite_existing);
       const HRESULT result = path.run(out, path.same_file ? out : in);
-      return BytesOf(result) + (fs::exists(out) ? FileText(out) : std::string());
+      if (!fs::exists(out)) return BytesOf(result);
+      auto bytes = ReadBytes(out);
+      MaskTodaysStamps(bytes);  // the call's time stamp
+      return BytesOf(result) + Text(bytes);
     });
   }
   return calls;
@@ -182,6 +170,8 @@ TEST_F(ConcurrencyTest, ProcessesEncodeAndReplaceThumbnailsWithoutCollisions) {
   const auto inputs = Inputs();
   if (inputs.empty()) GTEST_SKIP() << "no corpus";
   constexpr int kProcesses = 4, kRuns = 20;
+  RecordList records;
+  AddRecords(records, R"({"TiffMain": {"Orientation": 6}, "Exif": {"ColorSpace": 1}})");
   std::vector<pid_t> children;
   for (int k = 0; k < kProcesses; ++k) {
     const pid_t pid = ::fork();
@@ -196,7 +186,7 @@ TEST_F(ConcurrencyTest, ProcessesEncodeAndReplaceThumbnailsWithoutCollisions) {
         std::error_code ignored;
         fs::copy_file(inputs[0], thumbed, fs::copy_options::overwrite_existing, ignored);
         const bool ok = Encode(dib, encoded.c_str(), ENCODE_EXIF | ENCODE_EXIF_RECORDS, 90,
-                               Records()->get()) == S_OK &&
+                               records.get()) == S_OK &&
                         Near(MiddleColour(encoded, 0), colour) &&
                         ReplaceThumbImage(thumbed.c_str(), thumbed.c_str(), dib, 90) == S_OK &&
                         Near(MiddleColour(thumbed, DECODE_PREVIEW), colour);

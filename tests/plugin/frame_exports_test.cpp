@@ -82,8 +82,6 @@ std::string PluginPath() {
 }
 
 TEST(SharedLibraryTest, ExportsExactlyTheHeaderNamesAndNothingElse) {
-  std::set<std::string> declared = HeaderExports();
-  ASSERT_EQ(declared.size(), 23u);
   if (!testing::HaveTool("nm")) GTEST_SKIP() << "no nm to read the ELF plug-in (objdump checks the DLL)";
   const auto nm = testing::RunTool({"nm", "-D", "--defined-only", PluginPath()});
   ASSERT_TRUE(nm.has_value() && nm->exit_code == 0) << "nm failed on " << PluginPath();
@@ -92,13 +90,7 @@ TEST(SharedLibraryTest, ExportsExactlyTheHeaderNamesAndNothingElse) {
   for (std::string address, kind, name; lines >> address >> kind >> name;) {
     if (kind != "A") defined.insert(name);
   }
-  for (const std::string& name : defined) {
-    EXPECT_TRUE(declared.count(name)) << name << " leaks from Veltora.pcp";
-  }
-  for (const char* frame : {"GetPluginVersion", "GetNumOfSupportedExtentions",
-                            "GetSupportedExtention", "IsSupported"}) {
-    EXPECT_TRUE(defined.count(frame)) << frame << " is not exported";
-  }
+  EXPECT_EQ(defined, HeaderExports()) << "what Veltora.pcp exports";
 }
 
 }  // namespace

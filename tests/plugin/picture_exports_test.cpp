@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <tuple>
+#include <utility>
 
 #include "frame/veltora.h"
 #include "imaging/dib_memory.h"
@@ -143,10 +145,8 @@ TEST_F(PictureExportsTest, TiffPreviewIsTheStripImageOfIfd1AtTwentyFourBits) {
   ASSERT_EQ(LoadEmbeddedPreview(Path("exif.tif").c_str(), &b, 8), 1);  // 8 asked, 24 given
   ASSERT_EQ(std::tuple(b.bits_per_pixel, b.width, b.height), std::tuple(24, 4, 3));
   // Green is the builder's row gradient (y * 255 / 3): each strip's row is read.
-  std::vector<int> greens;
-  for (int32_t y = 0; y < 3; ++y) greens.push_back(b.Row(y)[1]);
-  std::sort(greens.begin(), greens.end());
-  EXPECT_EQ(greens, (std::vector<int>{0, 85, 170}));
+  EXPECT_EQ((std::multiset<int>{b.Row(0)[1], b.Row(1)[1], b.Row(2)[1]}),
+            (std::multiset<int>{0, 85, 170}));
   HostDib picture(Decode(Path("exif.tif").c_str(), 0));
   ASSERT_NE(picture.get(), nullptr);
   EXPECT_EQ(Header(picture).biWidth, 8);
@@ -278,12 +278,9 @@ TEST_F(PictureExportsTest, EncodeThenDecodeRoundTripsInEveryFormat) {
     } else {
       EXPECT_GE(testing::Psnr(decoded, photo), 40.0);
     }
-    // Independent readers take the file without complaint.
-    if (veltora::testing::HaveTool("identify")) {
-      auto identify = veltora::testing::RunTool({"identify", path});
-      ASSERT_TRUE(identify.has_value());
-      EXPECT_EQ(identify->exit_code, 0) << identify->err;
-      EXPECT_EQ(identify->err, "");
+    // Independent readers (where installed) take the file without complaint.
+    if (const auto identify = veltora::testing::RunTool({"identify", path})) {
+      EXPECT_EQ(std::pair(identify->exit_code, identify->err), std::pair(0, std::string()));
     }
     const auto warnings = veltora::testing::ExiftoolValidate(path);
     if (warnings.has_value()) {

@@ -49,9 +49,8 @@ TEST_P(SingleTagTest, ArgumentFaultsComeFirstAndTouchNothing) {
       {"directory 258", path.c_str(), 258, buffer, 8, false},
   };
   for (const Case& c : cases) {
-    uint32_t size = c.size;
+    uint32_t size = c.size, count = 77;
     uint16_t type = 77;
-    uint32_t count = 77;
     EXPECT_EQ(GetExifValue(c.path, c.directory, 271, c.buffer, c.null_size ? nullptr : &size, &type,
                            &count),
               E_INVALIDARG)
