@@ -75,7 +75,7 @@ TEST_F(ExiftoolValidationTest, FullRecordsReadBackEqualAndValidate) {
   const auto bytes = testing::ReadBytes(out);
   ASSERT_GT(bytes.size(), 4u);
   // No APP0 in front of (or behind) the EXIF block.
-  EXPECT_EQ(std::pair(bytes[2], bytes[3]), std::pair<uint8_t, uint8_t>(0xFF, 0xE1));
+  EXPECT_EQ(std::pair(bytes[2], bytes[3]), std::pair(uint8_t{0xFF}, uint8_t{0xE1}));
   EXPECT_EQ(create::FindJpegMarker(0xFFE0, bytes), -1);
   exif::ExifReader reader(out.c_str(), 1, 0);
   ASSERT_TRUE(reader.IsExifJpeg());
