@@ -18,7 +18,10 @@ struct Room {
   std::atomic<bool> lent{false};
   uint8_t bytes[SourceReader::kHeadSize];
 };
-Room rooms[8];
+// A host asks a few queries at once, one per worker thread; more than this
+// many at once take their rooms from the heap, which is correct, only slower.
+constexpr size_t kRooms = 8;
+Room rooms[kRooms];
 
 // A room lent for as long as the access that reads into it lives.
 class RoomLease {
