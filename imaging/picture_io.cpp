@@ -14,6 +14,7 @@
 #include "imaging/picture_files.h"
 #include "imaging/save_jpeg.h"
 #include "platform/file.h"
+#include "platform/side_by_side.h"
 
 namespace veltora::imaging {
 namespace {
@@ -291,6 +292,21 @@ int32_t EncodeMainImage(uint32_t flags, HGLOBAL dib, int32_t quality, std::vecto
   const int32_t r = EncodeFile(bitmap, kSaveTiff, 24, out);
   FreeBitmap(&bitmap);
   return r > 0 ? S_OK : ResultFromImagingError(r);
+}
+
+int32_t EncodeMainAndThumbnail(uint32_t flags, HGLOBAL dib, int32_t quality,
+                               std::vector<uint8_t>* main, std::vector<uint8_t>* thumbnail) {
+  int32_t main_result = S_OK, thumbnail_result = S_OK;
+  platform::RunSideBySide(
+      [&] { main_result = EncodeMainImage(flags, dib, quality, main); },
+      [&] { thumbnail_result = EncodeThumbnail(flags, dib, quality, thumbnail); },
+      WorthTwoThreads(dib));
+  return main_result < 0 ? main_result : thumbnail_result;
+}
+
+bool WorthTwoThreads(HGLOBAL dib) {
+  constexpr size_t kLargeDibBytes = size_t{256} << 10;
+  return dib != nullptr && GlobalSize(dib) >= kLargeDibBytes;
 }
 
 ThumbnailFit FitThumbnail(int32_t width, int32_t height) {

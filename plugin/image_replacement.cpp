@@ -76,14 +76,10 @@ HRESULT ReplaceImage(const Replacement& r, bool main_image) {
   // Both pictures are encoded into memory and written once, into the new
   // file; the editor reads them there for as long as it lives.
   std::vector<uint8_t> picture, thumbnail;
-  if (main_image) {
-    if (const int32_t saved = imaging::EncodeMainImage(format, r.dib, r.quality, &picture); saved < 0) {
-      return saved;
-    }
-  }
-  if (const int32_t encoded = imaging::EncodeThumbnail(format, r.dib, r.quality, &thumbnail); encoded < 0) {
-    return encoded;
-  }
+  const int32_t encoded =
+      main_image ? imaging::EncodeMainAndThumbnail(format, r.dib, r.quality, &picture, &thumbnail)
+                 : imaging::EncodeThumbnail(format, r.dib, r.quality, &thumbnail);
+  if (encoded < 0) return encoded;
   edit::ExifEditor editor(source);
   if (main_image) {
     if (!Done(edit::ReplaceMainImage(editor, &picture))) return E_FAIL;

@@ -1,5 +1,6 @@
 #include "plugin/jpeg_exif_encode.h"
 
+#include <optional>
 #include <utility>
 
 #include "create/exif_block_builder.h"
@@ -11,6 +12,7 @@
 #include "imaging/resample.h"
 #include "imaging/save_jpeg.h"
 #include "platform/file.h"
+#include "platform/side_by_side.h"
 #include "plugin/exif_writers.h"
 
 namespace veltora {
@@ -113,19 +115,27 @@ HRESULT MakeExifThumbnail(const imaging::DibPicture& picture, std::vector<uint8_
 HRESULT EncodeJpegWithExif(HGLOBAL dib, const char* path, int32_t quality, void* records) {
   if (dib == nullptr || path == nullptr || *path == '\0') return E_INVALIDARG;
   // The stream stays in memory until it is written once, behind the segment.
+  // The segment, with the thumbnail it carries, is built meanwhile.
   std::vector<uint8_t> encoded;
-  if (const HRESULT hr = imaging::EncodeJpegDib(dib, quality, imaging::kJpegModeExif, &encoded);
-      hr < 0) {
-    return hr;
-  }
+  HRESULT encode_result = S_OK;
   // The picture is read where it lies for the thumbnail, not copied.
   const imaging::DibPicture picture(dib);
-  if (picture.status() != S_OK) return E_FAIL;
-  const auto segment = create::BuildExifSegment(
-      static_cast<const ImageInfoList*>(records), [&picture](std::vector<uint8_t>* thumbnail) {
-        return MakeExifThumbnail(picture, thumbnail, create::kExifThumbnailQuality) == S_OK;
-      });
-  if (!segment) return E_FAIL;
+  std::optional<std::vector<uint8_t>> segment;
+  platform::RunSideBySide(
+      [&] {
+        encode_result = imaging::EncodeJpegDib(dib, quality, imaging::kJpegModeExif, &encoded);
+      },
+      [&] {
+        if (picture.status() != S_OK) return;
+        segment = create::BuildExifSegment(
+            static_cast<const ImageInfoList*>(records),
+            [&picture](std::vector<uint8_t>* thumbnail) {
+              return MakeExifThumbnail(picture, thumbnail, create::kExifThumbnailQuality) == S_OK;
+            });
+      },
+      imaging::WorthTwoThreads(dib));
+  if (encode_result < 0) return encode_result;
+  if (picture.status() != S_OK || !segment) return E_FAIL;
 
   const bool exists = platform::GetFileAttributes(path).Valid();
   return ReplaceWithNewFile(path, {exists ? path : nullptr, true, MapWriteError},

@@ -57,9 +57,11 @@ HRESULT EncodeWithExif(const char* path, uint32_t flags, HGLOBAL dib, int32_t qu
   // Both pictures stay in memory: the editor reads the new file's picture
   // and thumbnail there, and the new file is written once.
   std::vector<uint8_t> picture, thumbnail;
-  int32_t saved = imaging::EncodeMainImage(flags, dib, quality, &picture);
-  if (saved >= 0) saved = imaging::EncodeThumbnail(flags, dib, quality, &thumbnail);
-  if (saved < 0) return saved;
+  if (const int32_t saved =
+          imaging::EncodeMainAndThumbnail(flags, dib, quality, &picture, &thumbnail);
+      saved < 0) {
+    return saved;
+  }
 
   const edit::TextInfo info = WorkingCopy(host_info);
   exif::ExifReader source(std::span<const uint8_t>(picture), 0, 0);
