@@ -254,6 +254,9 @@ TEST_F(PictureFileTest, EncodeMainImageGivesJpegOrTiff) {
   ASSERT_EQ(QueryMemory(encoded, &info), 1);
   EXPECT_EQ(info.format, kFormatJpeg);
   EXPECT_EQ(EncodeMainImage(0x04, dib, 90, &encoded), E_FAIL);
+  // Made together, the main image's failure comes first (the thumbnail's is E_INVALIDARG).
+  std::vector<uint8_t> thumbnail;
+  EXPECT_EQ(EncodeMainAndThumbnail(0x04, dib, 90, &encoded, &thumbnail), E_FAIL);
   GlobalFree(dib);
   // A DIB whose depth the library cannot take.
   Bytes bad(40 + 64, 0);
