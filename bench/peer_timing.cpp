@@ -124,6 +124,10 @@ std::vector<std::string> CopiesOf(const std::vector<std::string>& files, const s
       std::filesystem::path p(file);
       std::string target = dir + "/" + std::to_string(i) + "_" + p.filename().string();
       std::filesystem::copy_file(file, target, std::filesystem::copy_options::overwrite_existing);
+      // Writable, as a user's pictures are: the corpus is kept read-only, and
+      // an edit of a read-only file takes the way round its mark.
+      std::filesystem::permissions(target, std::filesystem::perms::owner_write,
+                                   std::filesystem::perm_options::add);
       out.push_back(target);
     }
   }

@@ -4,6 +4,7 @@
 #include "edit/orientation_edit.h"
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,55 @@ HRESULT RebuildOrientation(ExifEditor& editor, const char* output_path, int32_t 
   return WriteEditedFile(editor, output_path);
 }
 
+// Patches the orientation values in a copy of the reader's loaded block and
+// writes it: through `open_file`, the file the reader reads, opened for the
+// write too; else in place when `output_path` names the reader's file, or into
+// a copy. Nullopt when the values cannot be patched where they lie.
+std::optional<HRESULT> PatchOrientation(exif::ExifReader& reader, int32_t orientation,
+                                        const char* output_path, platform::File* open_file) {
+  const uint16_t primary = reader.GetOrientationTag(0);
+  const uint16_t thumbnail = reader.GetOrientationTag(1);
+  const std::span<const uint8_t> loaded = reader.LoadedData();
+  if (loaded.empty() || !IsOrientation(orientation) || !IsOrientation(primary) ||
+      !IsOrientation(thumbnail)) {
+    return std::nullopt;
+  }
+  std::vector<uint8_t> block(loaded.begin(), loaded.end());
+  const bytes::ByteOrder order = reader.Order();
+  if (primary != orientation) {
+    const NoteBytes note = MakerNoteBytes(block, order, reader.Ifd0Offset());
+    const OrientationPair next =
+        NewOrientations(static_cast<uint16_t>(orientation), primary, thumbnail);
+    // Both or neither: a rebuild starts from the loaded block.
+    if (!PatchShortEntry(block, order, reader.Ifd0Offset(), exif::kTagOrientation, next.primary,
+                         note) ||
+        !PatchShortEntry(block, order, reader.ThumbnailImage().ifdOffset, exif::kTagOrientation,
+                         next.thumbnail, note)) {
+      return std::nullopt;
+    }
+  }
+  (void)StampDateTime(block, order, reader.Ifd0Offset(), platform::GetLocalTime());
+  if (open_file != nullptr) return WriteLoadedBlockInPlace(reader, block, open_file);
+  if (platform::IsSameFile(output_path, reader.Path().c_str())) {
+    return WriteLoadedBlockInPlace(reader, block);
+  }
+  return CopyAndPatch(reader, block, output_path);
+}
+
+// A file edited in place that we may write is opened once, for the read and
+// the write. Nullopt when it cannot be opened so (read-only, shared, not
+// there), is no EXIF file or needs more than a patch: the general way then
+// reads it again and gives the answer.
+std::optional<HRESULT> PatchOrientationThroughOneOpen(const char* path, int32_t orientation) {
+  platform::File file;
+  if (platform::File::Open(path, platform::File::Access::kReadWriteExisting, &file) != 0) {
+    return std::nullopt;
+  }
+  exif::ExifReader reader(&file, path, 1, 0);
+  if (!reader.IsExif()) return std::nullopt;
+  return PatchOrientation(reader, orientation, path, &file);
+}
+
 HRESULT SetOrientationBody(const char* output_path, const char* input_path, int32_t orientation,
                            int32_t allow_rebuild) {
   if (output_path == nullptr || input_path == nullptr || *output_path == '\0' ||
@@ -78,36 +128,20 @@ HRESULT SetOrientationBody(const char* output_path, const char* input_path, int3
     return E_INVALIDARG;
   }
   if (!IsEditableFormat(input_path)) return E_FAIL;
+  if (std::strcmp(output_path, input_path) == 0) {
+    if (const auto written = PatchOrientationThroughOneOpen(input_path, orientation)) {
+      return *written;
+    }
+  }
   exif::ExifReader reader(input_path, 1, 0);
   if (!reader.IsExif()) return E_NOTEXIF;
-  const uint16_t primary = reader.GetOrientationTag(0);
-  const uint16_t thumbnail = reader.GetOrientationTag(1);
-
-  const std::span<const uint8_t> loaded = reader.LoadedData();
-  if (!loaded.empty() && IsOrientation(orientation) && IsOrientation(primary) &&
-      IsOrientation(thumbnail)) {
-    std::vector<uint8_t> block(loaded.begin(), loaded.end());
-    const bytes::ByteOrder order = reader.Order();
-    const NoteBytes note = MakerNoteBytes(block, order, reader.Ifd0Offset());
-    bool patched = true;
-    if (primary != orientation) {
-      const OrientationPair next =
-          NewOrientations(static_cast<uint16_t>(orientation), primary, thumbnail);
-      // Both or neither: a rebuild below starts from the loaded block.
-      patched = PatchShortEntry(block, order, reader.Ifd0Offset(), exif::kTagOrientation,
-                                next.primary, note) &&
-                PatchShortEntry(block, order, reader.ThumbnailImage().ifdOffset,
-                                exif::kTagOrientation, next.thumbnail, note);
-    }
-    if (patched) {
-      (void)StampDateTime(block, order, reader.Ifd0Offset(), platform::GetLocalTime());
-      if (platform::IsSameFile(output_path, input_path)) return WriteLoadedBlockInPlace(reader, block);
-      return CopyAndPatch(reader, block, output_path);
-    }
+  if (const auto written = PatchOrientation(reader, orientation, output_path, nullptr)) {
+    return *written;
   }
   ExifEditor editor(reader);
   if (allow_rebuild == 0) return E_FAIL;
-  return RebuildOrientation(editor, output_path, orientation, primary, thumbnail);
+  return RebuildOrientation(editor, output_path, orientation, reader.GetOrientationTag(0),
+                            reader.GetOrientationTag(1));
 }
 
 // Rewrites the DateTimeOriginal text of the loaded block; false when the
@@ -139,7 +173,18 @@ bool PatchCaptureDate(const exif::ExifReader& reader, std::span<uint8_t> block,
 HRESULT SetDateTimeOriginalBody(const char* path, const SYSTEMTIME& date) {
   if (path == nullptr || *path == '\0') return E_INVALIDARG;
   if (!IsEditableFormat(path)) return E_FAIL;
-  exif::ExifReader reader(path, 1, 0);
+  // A file we may write is opened once, for the read and the write; another
+  // (read-only, shared) is read by name and takes the way round its mark.
+  platform::File file;
+  const bool one_open =
+      platform::File::Open(path, platform::File::Access::kReadWriteExisting, &file) == 0;
+  std::optional<exif::ExifReader> opened;
+  if (one_open) {
+    opened.emplace(&file, path, 1, 0);
+  } else {
+    opened.emplace(path, 1, 0);
+  }
+  exif::ExifReader& reader = *opened;
   if (!reader.IsExif()) return E_NOTEXIF;
   if (!platform::IsValidDateTime(date.wYear, date.wMonth, date.wDay, date.wHour, date.wMinute,
                                  date.wSecond)) {
@@ -150,7 +195,7 @@ HRESULT SetDateTimeOriginalBody(const char* path, const SYSTEMTIME& date) {
   std::vector<uint8_t> block(loaded.begin(), loaded.end());
   if (!PatchCaptureDate(reader, block, date)) return E_FAIL;
   (void)StampDateTime(block, reader.Order(), reader.Ifd0Offset(), platform::GetLocalTime());
-  return WriteLoadedBlockInPlace(reader, block);
+  return WriteLoadedBlockInPlace(reader, block, one_open ? &file : nullptr);
 }
 
 }  // namespace

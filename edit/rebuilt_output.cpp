@@ -381,7 +381,8 @@ HRESULT WriteEditedFile(ExifEditor& editor, const char* target) {
   });
 }
 
-HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader, std::span<const uint8_t> patched) {
+HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader, std::span<const uint8_t> patched,
+                                File* open_file) {
   const std::span<const uint8_t> loaded = reader.LoadedData();
   if (loaded.empty() || loaded.size() != patched.size()) return E_FAIL;
   // Compared a run at a time: the changes lie between a thumbnail and a
@@ -400,8 +401,11 @@ HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader, std::span<const 
     from = 0;
     to = 1;
   }
-  return WriteBlockInPlace(reader.Path().c_str(), reader.FileOffset(0) + from, patched.data() + from,
-                           to - from);
+  const char* path = reader.Path().c_str();
+  const uint64_t offset = reader.FileOffset(0) + from;
+  if (open_file != nullptr)
+    return WriteBlockInPlace(open_file, path, offset, patched.data() + from, to - from);
+  return WriteBlockInPlace(path, offset, patched.data() + from, to - from);
 }
 
 HRESULT CopyAndPatch(const exif::ExifReader& reader, std::span<const uint8_t> patched,

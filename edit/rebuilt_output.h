@@ -69,8 +69,10 @@ HRESULT WriteEditedFile(ExifEditor& editor, const char* target);
 // the reader's own file (no backup): the one span from the first to the last
 // byte that differs from the block as it was read, at its place. 0, E_FAIL
 // without a loaded block or when `patched` is not the same size, or
-// WriteBlockInPlace's code.
-HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader, std::span<const uint8_t> patched);
+// WriteBlockInPlace's code. With `open_file`, the file the reader reads
+// through, opened for reading and writing, the write goes through it.
+HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader, std::span<const uint8_t> patched,
+                                platform::File* open_file = nullptr);
 
 // Copies the reader's source file to `target` (backing an existing target up
 // first) and writes `patched` (its block, patched) into the copy. E_FAIL

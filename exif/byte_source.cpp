@@ -74,6 +74,12 @@ void ByteSource::LimitTo(uint64_t end) {
   if (kept_ != nullptr) kept_->limit_ = end;
 }
 
+ByteSource ByteSource::FromOpenFile(platform::File* file, const char* path) {
+  ByteSource s = FromPath(path);
+  s.open_file_ = file;
+  return s;
+}
+
 ByteSource ByteSource::FromMemory(std::span<const uint8_t> file_bytes) {
   ByteSource s;
   s.in_memory_ = true;
@@ -84,6 +90,7 @@ ByteSource ByteSource::FromMemory(std::span<const uint8_t> file_bytes) {
 bool SourceReader::Open(const ByteSource& source) {
   open_ = false;
   kept_ = nullptr;
+  borrowed_ = nullptr;
   window_.clear();
   window_offset_ = 0;
   if (source.kept_ != nullptr) {
@@ -104,6 +111,14 @@ bool SourceReader::Open(const ByteSource& source) {
     return true;
   }
   if (!source.has_path()) return false;
+  if (source.open_file_ != nullptr) {
+    if (source.open_file_->Size(&size_) != 0) return false;
+    borrowed_ = source.open_file_;
+    size_known_ = true;
+    in_memory_ = false;
+    open_ = true;
+    return true;
+  }
   platform::File file;
   if (platform::File::Open(source.path().c_str(), platform::File::Access::kRead, &file) != 0) {
     return false;
@@ -172,7 +187,8 @@ std::span<const uint8_t> SourceReader::Held(uint64_t offset, size_t n) {
 
 size_t SourceReader::ReadFile(uint64_t offset, void* out, size_t n) {
   size_t got = 0;
-  if (file_.ReadAt(offset, out, n, &got) != 0) return 0;
+  platform::File& file = borrowed_ != nullptr ? *borrowed_ : file_;
+  if (file.ReadAt(offset, out, n, &got) != 0) return 0;
   return got;
 }
 
@@ -182,8 +198,12 @@ bool SourceReader::CoverWithWindow(uint64_t offset, size_t n) {
       offset <= window_end) {
     return true;  // already inside
   }
-  // Read a page beyond what is asked, but never past the end of the file.
-  const uint64_t want_end = std::min<uint64_t>(size_, offset + std::max<uint64_t>(n, kReadAheadSize));
+  // Read a page beyond what is asked, but never past the end of the file. The
+  // first read takes what a query's first read takes: the segments up to the
+  // compressed data and the EXIF block of most files, so the load that
+  // follows the walk needs no second read.
+  const size_t ahead = !keeps_head_ && window_.empty() ? kHeadSize : kReadAheadSize;
+  const uint64_t want_end = std::min<uint64_t>(size_, offset + std::max<uint64_t>(n, ahead));
   if (!keeps_head_ && !window_.empty() && offset >= window_offset_ &&
       offset <= window_end + kMaxWindow && want_end - window_offset_ <= kMaxWindow) {
     const size_t old_size = window_.size();

@@ -32,6 +32,10 @@ class ByteSource {
   static ByteSource FromPath(const char* path, bool keep_open = false);
   // The memory must outlive every reader built on the source.
   static ByteSource FromMemory(std::span<const uint8_t> file_bytes);
+  // Reads through `file`, which the caller opened and keeps open for as long
+  // as any reader uses the source (a call that reads a file and then writes
+  // it in place opens it once); `path` names it.
+  static ByteSource FromOpenFile(platform::File* file, const char* path);
 
   bool has_path() const { return has_path_; }
   bool in_memory() const { return in_memory_; }
@@ -48,6 +52,7 @@ class ByteSource {
   bool has_path_ = false;
   bool in_memory_ = false;
   std::span<const uint8_t> memory_;
+  platform::File* open_file_ = nullptr;  // the caller's, for FromOpenFile
   std::shared_ptr<SourceReader> kept_;  // the open access of a source that keeps it
 };
 
@@ -125,6 +130,7 @@ class SourceReader {
   bool in_memory_ = false;
   std::span<const uint8_t> memory_;
   platform::File file_;
+  platform::File* borrowed_ = nullptr;  // read instead of file_ (FromOpenFile)
   uint64_t size_ = 0;
   bool size_known_ = false;
   std::vector<uint8_t> window_;  // file bytes from window_offset_ on

@@ -39,6 +39,12 @@ ExifReader::ExifReader(std::span<const uint8_t> file_bytes, uint32_t load_data,
   Scan(load_data, use_page_allocator);
 }
 
+ExifReader::ExifReader(platform::File* file, const char* path, uint32_t load_data,
+                       uint32_t use_page_allocator)
+    : source_(ByteSource::FromOpenFile(file, path)) {
+  Scan(load_data, use_page_allocator);
+}
+
 ExifReader::~ExifReader() = default;
 
 void ExifReader::DataRelease::operator()(uint8_t* bytes) const {

@@ -63,6 +63,11 @@ class ExifReader {
   // outlive the reader.
   ExifReader(std::span<const uint8_t> file_bytes, uint32_t load_data,
              uint32_t use_page_allocator);
+  // The same through `file`, which the caller opened and keeps open for the
+  // reader's life (ByteSource::FromOpenFile); `path` names it. `load_data` 0
+  // or 1.
+  ExifReader(platform::File* file, const char* path, uint32_t load_data,
+             uint32_t use_page_allocator);
   // A temporary would be gone before the reader's later reads.
   ExifReader(std::vector<uint8_t>&&, uint32_t, uint32_t) = delete;
   virtual ~ExifReader();

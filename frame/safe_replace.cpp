@@ -78,6 +78,12 @@ HRESULT WriteBlockInPlace(const char* path, uint64_t offset, const uint8_t* byte
   return MapWin32Error(error);
 }
 
+HRESULT WriteBlockInPlace(File* file, const char* path, uint64_t offset, const uint8_t* bytes,
+                          size_t length) {
+  if (HRESULT probe = ProbeTargetDirectory(path); probe != S_OK) return probe;
+  return MapWin32Error(WriteAtAndClose(*file, offset, bytes, length));
+}
+
 namespace {
 
 bool IsReadOnly(const FileAttributes& attributes) {

@@ -67,6 +67,12 @@ class TempFile {
 // Returns 0, E_FAIL when the attributes cannot be read, or the mapped Win32
 // error of the open, seek or write.
 HRESULT WriteBlockInPlace(const char* path, uint64_t offset, const uint8_t* bytes, size_t length);
+// The same through `file`, the file at `path` that the caller opened for
+// reading and writing (File::Access::kReadWriteExisting, which a read-only
+// file refuses) to read what it patches: the folder check, then the one
+// write; the file is closed.
+HRESULT WriteBlockInPlace(platform::File* file, const char* path, uint64_t offset,
+                          const uint8_t* bytes, size_t length);
 
 // Writes a new file's bytes into `out`, the open, empty new file, which lives
 // at `out_path` (a writer that saves by path closes `out` first). Returns 0

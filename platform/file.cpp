@@ -122,6 +122,9 @@ uint32_t File::Open(const char* path, Access access, File* out) {
     case Access::kWriteExisting:
       flags |= O_WRONLY;
       break;
+    case Access::kReadWriteExisting:
+      flags |= O_RDWR;
+      break;
     case Access::kCreateAlways:
       flags |= O_WRONLY | O_CREAT | O_TRUNC;
       site = FaultSite::kCreate;
@@ -138,7 +141,9 @@ uint32_t File::Open(const char* path, Access access, File* out) {
   const bool examine = access != Access::kReadExaminedLater;
   if (uint32_t error = OpenRegular(path, flags, mode, examine, &fd, &st)) return error;
   int64_t size_at_open = -1;
-  if (access == Access::kRead) size_at_open = static_cast<int64_t>(st.st_size);
+  if (access == Access::kRead || access == Access::kReadWriteExisting) {
+    size_at_open = static_cast<int64_t>(st.st_size);
+  }
   if (!examine) size_at_open = kExaminedLater;
   *out = File(fd, size_at_open);
   return kErrorSuccess;

@@ -31,14 +31,17 @@ namespace veltora::platform {
 class File {
  public:
   enum class Access : uint8_t {
-    kRead,           // existing file, read only
+    kRead,  // existing file, read only
     // Existing file, read only, opened without examining it: the first Size
     // call examines it, and refuses anything but a regular file with 5 as
     // the open itself does for kRead. Reads of a directory or a FIFO fail.
     kReadExaminedLater,
     kWriteExisting,  // existing file, written in place: neither created nor truncated
-    kCreateAlways,   // created, or truncated when it exists
-    kCreateNew,      // created; fails with 80 when the name exists (links not followed)
+    // Existing file, read and then written in place by one call: examined
+    // and shared as kWriteExisting, sized as kRead.
+    kReadWriteExisting,
+    kCreateAlways,  // created, or truncated when it exists
+    kCreateNew,     // created; fails with 80 when the name exists (links not followed)
   };
 
   File() = default;

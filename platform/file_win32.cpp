@@ -151,6 +151,10 @@ uint32_t File::Open(const char* path, Access access, File* out) {
     case Access::kWriteExisting:
       share = kShareForWriting;
       break;
+    case Access::kReadWriteExisting:
+      rights = GENERIC_READ | GENERIC_WRITE;
+      share = kShareForWriting;
+      break;
     case Access::kCreateAlways:
       disposition = CREATE_ALWAYS;
       site = FaultSite::kCreate;
@@ -168,7 +172,7 @@ uint32_t File::Open(const char* path, Access access, File* out) {
   int64_t size_at_open = -1;
   // The open already refused what is not a file on a disk; a later reader
   // asks the size when it needs it.
-  if (access == Access::kRead) {
+  if (access == Access::kRead || access == Access::kReadWriteExisting) {
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(handle, &size)) {
       const uint32_t error = LastError();
