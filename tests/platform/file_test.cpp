@@ -65,9 +65,17 @@ TEST_F(FileTest, WritesReadsAndPatchesInPlace) {
   }
   {
     File file;
-    ASSERT_EQ(File::Open(Path("f").c_str(), File::Access::kWriteExisting, &file), 0u);
+    // Read, then written in place through the same open.
+    ASSERT_EQ(File::Open(Path("f").c_str(), File::Access::kReadWriteExisting, &file), 0u);
+    uint64_t size = 0;
+    uint8_t patch[2] = {};
+    size_t got = 0;
+    ASSERT_EQ(file.ReadAt(4999, patch, 2, &got), 0u);
+    ASSERT_EQ(file.Size(&size), 0u);
+    EXPECT_EQ(std::tuple(size, got, patch[1]), std::tuple(10000u, 2u, bytes[5000]));
     ASSERT_EQ(file.Seek(5000), 0u);
-    uint8_t patch[2] = {0xAB, 0xCD};
+    patch[0] = 0xAB;
+    patch[1] = 0xCD;
     ASSERT_EQ(file.Write(patch, 2), 0u);
   }
   bytes[5000] = 0xAB;
@@ -94,8 +102,8 @@ TEST_F(FileTest, OnlyRegularFilesOpenAndNothingWaits) {
   WriteBytes(Path("regular"), {1});
   ::alarm(60);  // a hang ends the test run instead of blocking it
   for (const std::string& path : {Path("fifo"), root().string(), std::string("/dev/full")}) {
-    for (auto access :
-         {File::Access::kRead, File::Access::kWriteExisting, File::Access::kCreateAlways}) {
+    for (auto access : {File::Access::kRead, File::Access::kWriteExisting,
+                        File::Access::kReadWriteExisting, File::Access::kCreateAlways}) {
       File file;
       EXPECT_EQ(File::Open(path.c_str(), access, &file), kErrorAccessDenied)
           << path << " access " << static_cast<int>(access);
@@ -192,6 +200,8 @@ TEST_F(FileTest, TheReadOnlyMarkRefusesWritesForEveryUser) {
   File file;
   EXPECT_EQ(File::Open(Path("f").c_str(), File::Access::kCreateAlways, &file), kErrorAccessDenied);
   EXPECT_EQ(File::Open(Path("f").c_str(), File::Access::kWriteExisting, &file), kErrorAccessDenied);
+  EXPECT_EQ(File::Open(Path("f").c_str(), File::Access::kReadWriteExisting, &file),
+            kErrorAccessDenied);
   EXPECT_EQ(CopyFile(Path("src").c_str(), Path("f").c_str(), false), kErrorAccessDenied);
   EXPECT_EQ(ReadBytes(Path("f")), (std::vector<uint8_t>{1, 2, 3}));
   EXPECT_EQ(File::Open(Path("f").c_str(), File::Access::kRead, &file), 0u);

@@ -106,6 +106,8 @@ TEST_F(Win32FileTest, AFileHeldWithoutSharingAnswersSharingViolationAndStaysInta
               kErrorSharingViolation);
     EXPECT_EQ(File::Open(Path("held.jpg").c_str(), File::Access::kWriteExisting, &file),
               kErrorSharingViolation);
+    EXPECT_EQ(File::Open(Path("held.jpg").c_str(), File::Access::kReadWriteExisting, &file),
+              kErrorSharingViolation);
     EXPECT_EQ(File::Open(Path("held.jpg").c_str(), File::Access::kCreateAlways, &file),
               kErrorSharingViolation);
     EXPECT_EQ(CopyFile(Path("other.jpg").c_str(), Path("held.jpg").c_str(), false),
