@@ -109,15 +109,15 @@ std::optional<HRESULT> PatchOrientation(exif::ExifReader& reader, int32_t orient
 
 // A file edited in place that we may write is opened once, for the read and
 // the write. Nullopt when it cannot be opened so (read-only, shared, not
-// there), is no EXIF file or needs more than a patch: the general way then
-// reads it again and gives the answer.
+// there) or needs more than a patch: the general way then reads it again and
+// gives the answer, the rebuild's rename with no handle of ours left open.
 std::optional<HRESULT> PatchOrientationThroughOneOpen(const char* path, int32_t orientation) {
   platform::File file;
   if (platform::File::Open(path, platform::File::Access::kReadWriteExisting, &file) != 0) {
     return std::nullopt;
   }
   exif::ExifReader reader(&file, path, 1, 0);
-  if (!reader.IsExif()) return std::nullopt;
+  if (!reader.IsExif()) return E_NOTEXIF;
   return PatchOrientation(reader, orientation, path, &file);
 }
 
