@@ -401,11 +401,8 @@ HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader, std::span<const 
     from = 0;
     to = 1;
   }
-  const char* path = reader.Path().c_str();
-  const uint64_t offset = reader.FileOffset(0) + from;
-  if (open_file != nullptr)
-    return WriteBlockInPlace(open_file, path, offset, patched.data() + from, to - from);
-  return WriteBlockInPlace(path, offset, patched.data() + from, to - from);
+  return WriteBlockInPlace(reader.Path().c_str(), reader.FileOffset(0) + from,
+                           patched.data() + from, to - from, open_file);
 }
 
 HRESULT CopyAndPatch(const exif::ExifReader& reader, std::span<const uint8_t> patched,

@@ -71,8 +71,9 @@ HRESULT WriteEditedFile(ExifEditor& editor, const char* target);
 // without a loaded block or when `patched` is not the same size, or
 // WriteBlockInPlace's code. With `open_file`, the file the reader reads
 // through, opened for reading and writing, the write goes through it.
-HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader, std::span<const uint8_t> patched,
-                                platform::File* open_file = nullptr);
+[[nodiscard]] HRESULT WriteLoadedBlockInPlace(const exif::ExifReader& reader,
+                                              std::span<const uint8_t> patched,
+                                              platform::File* open_file = nullptr);
 
 // Copies the reader's source file to `target` (backing an existing target up
 // first) and writes `patched` (its block, patched) into the copy. E_FAIL

@@ -57,8 +57,11 @@ uint32_t WriteAtAndClose(File& file, uint64_t offset, const uint8_t* bytes, size
 
 }  // namespace
 
-HRESULT WriteBlockInPlace(const char* path, uint64_t offset, const uint8_t* bytes, size_t length) {
+HRESULT WriteBlockInPlace(const char* path, uint64_t offset, const uint8_t* bytes, size_t length,
+                          File* open_file) {
   if (HRESULT probe = ProbeTargetDirectory(path); probe != S_OK) return probe;
+  if (open_file != nullptr)
+    return MapWin32Error(WriteAtAndClose(*open_file, offset, bytes, length));
   // A writable file is written at once; the open refuses a read-only one,
   // which then takes the long way round its mark.
   File file;
@@ -76,12 +79,6 @@ HRESULT WriteBlockInPlace(const char* path, uint64_t offset, const uint8_t* byte
   // The result is the write's: a mark that cannot be put back does not undo it.
   platform::SetFileAttributes(path, saved);
   return MapWin32Error(error);
-}
-
-HRESULT WriteBlockInPlace(File* file, const char* path, uint64_t offset, const uint8_t* bytes,
-                          size_t length) {
-  if (HRESULT probe = ProbeTargetDirectory(path); probe != S_OK) return probe;
-  return MapWin32Error(WriteAtAndClose(*file, offset, bytes, length));
 }
 
 namespace {

@@ -64,15 +64,14 @@ class TempFile {
 // saved attributes afterwards (also after a failure). No backup is made: the
 // one write of a few bytes at their place leaves the file whole at every
 // instant, as the old bytes or the new ones.
+// With `open_file`, the file at `path` that the caller opened for reading and
+// writing (File::Access::kReadWriteExisting, which a read-only file refuses)
+// to read what it patches, the write goes through it after the folder check,
+// and it is closed.
 // Returns 0, E_FAIL when the attributes cannot be read, or the mapped Win32
 // error of the open, seek or write.
-HRESULT WriteBlockInPlace(const char* path, uint64_t offset, const uint8_t* bytes, size_t length);
-// The same through `file`, the file at `path` that the caller opened for
-// reading and writing (File::Access::kReadWriteExisting, which a read-only
-// file refuses) to read what it patches: the folder check, then the one
-// write; the file is closed.
-HRESULT WriteBlockInPlace(platform::File* file, const char* path, uint64_t offset,
-                          const uint8_t* bytes, size_t length);
+[[nodiscard]] HRESULT WriteBlockInPlace(const char* path, uint64_t offset, const uint8_t* bytes,
+                                        size_t length, platform::File* open_file = nullptr);
 
 // Writes a new file's bytes into `out`, the open, empty new file, which lives
 // at `out_path` (a writer that saves by path closes `out` first). Returns 0

@@ -104,13 +104,14 @@ int32_t EncodeThumbnail(uint32_t flags, HGLOBAL dib, int32_t quality, std::vecto
 // `thumbnail`, made at once on two threads when the picture is large enough
 // to gain by it (WorthTwoThreads). The result is the main image's failure,
 // else the thumbnail's, else S_OK: as when they are made one after the other.
-int32_t EncodeMainAndThumbnail(uint32_t flags, HGLOBAL dib, int32_t quality,
-                               std::vector<uint8_t>* main, std::vector<uint8_t>* thumbnail);
+[[nodiscard]] int32_t EncodeMainAndThumbnail(uint32_t flags, HGLOBAL dib, int32_t quality,
+                                             std::vector<uint8_t>* main,
+                                             std::vector<uint8_t>* thumbnail);
 
 // True when the DIB block is large enough (256 KiB and more, a picture of
 // some 87,000 pixels at 24 bits) that encoding it beside its thumbnail saves
 // more than starting a thread costs.
-bool WorthTwoThreads(HGLOBAL dib);
+[[nodiscard]] bool WorthTwoThreads(HGLOBAL dib);
 
 // The thumbnail's size for a W x H picture and its place on the canvas.
 struct ThumbnailFit {
