@@ -15,17 +15,42 @@ rm -rf "$results"
 mkdir -p "$results"
 start=$SECONDS
 status=0
+# The prefix is made, and everything its first start launches has ended,
+# before any test program runs; then one Wine server serves them all.
+/usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
+/usr/lib/wine/wineserver -w
+/usr/lib/wine/wineserver -p
+trap '/usr/lib/wine/wineserver -k' EXIT
+
+# run_program EXE NAME: one run of a test program, its results in NAME.xml.
+run_program() {
+  rm -f "$results/$2.xml"
+  /usr/lib/wine/wine64 "$1" --gtest_brief=1 ${filter:+--gtest_filter="$filter"} \
+    --gtest_output="xml:Z:$results/$2.xml" >"$results/$2.log" 2>&1
+}
+
+filter=${1:-}
 while IFS= read -r program; do
   name=$(basename "$program" .exe)
-  if ! /usr/lib/wine/wine64 "$program" --gtest_brief=1 ${1:+--gtest_filter="$1"} \
-      --gtest_output="xml:Z:$results/$name.xml" >"$results/$name.log" 2>&1; then
-    echo "test-windows: $name failed:" >&2
-    grep -E '^\[  FAILED  \]|Failure|error' "$results/$name.log" | head -n 20 >&2 || true
-    status=1
+  run_program "$program" "$name" && continue
+  code=$?
+  if [ ! -f "$results/$name.xml" ] && ! grep -q '^\[  FAILED  \]' "$results/$name.log"; then
+    # Ended before its first test reported anything, with no failure of its
+    # own: shown in full, then run once more. Tests that fail, or a program
+    # that dies twice, fail the run.
+    echo "test-windows: $name ended without results (exit $code); its output:" >&2
+    tail -n 30 "$results/$name.log" >&2
+    cp "$results/$name.log" "$results/$name.first.log"
+    if run_program "$program" "$name"; then
+      echo "test-windows: $name passed when run again" >&2
+      continue
+    fi
   fi
-  [ -f "$results/$name.xml" ] || { echo "test-windows: $name wrote no results" >&2; status=1; }
+  echo "test-windows: $name failed:" >&2
+  grep -E '^\[  FAILED  \]|Failure|error' "$results/$name.log" | head -n 20 >&2 || true
+  [ -f "$results/$name.xml" ] || echo "test-windows: $name wrote no results" >&2
+  status=1
 done < <(find "$build/tests" -name '*_test.exe' | sort)
-/usr/lib/wine/wineserver -w
 
 python3 - "$results" "$build/tests/not_built_on_windows.txt" <<'EOF'
 import glob, sys, xml.etree.ElementTree as ET
