@@ -11,6 +11,8 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
+#include <random>
 #include <string>
 
 namespace veltora::bench {
@@ -51,11 +53,19 @@ std::vector<ContenderResult> CompareOnFiles(const std::vector<Contender>& conten
   std::vector<std::vector<std::vector<double>>> samples(
       contenders.size(), std::vector<std::vector<double>>(files.size()));
   std::vector<std::vector<bool>> failed(contenders.size(), std::vector<bool>(files.size()));
+  // Each file meets the contenders in an order drawn afresh, from a fixed
+  // seed so that runs repeat. Whoever runs first on a file pays for the
+  // system's first look at it (its directory entry, its inode) and runs after
+  // the previous file's last contender, whose code and data fill the caches;
+  // an order that only alternated would give that place to the first and last
+  // listed alone and leave the ones between (the floors) always the warm one.
+  std::mt19937 shuffle(20261207);
+  std::vector<size_t> order(contenders.size());
   for (int round = 0; round < rounds; ++round) {
     for (size_t f = 0; f < files.size(); ++f) {
-      for (size_t c = 0; c < contenders.size(); ++c) {
-        // Alternate the order so that no contender always runs first.
-        size_t k = (round % 2 == 0) ? c : contenders.size() - 1 - c;
+      std::iota(order.begin(), order.end(), size_t{0});
+      std::shuffle(order.begin(), order.end(), shuffle);
+      for (size_t k : order) {
         if (contenders[k].prepare) contenders[k].prepare();
         const double start = NowMicroseconds();
         bool ok = contenders[k].run(files[f]);
