@@ -7,14 +7,15 @@ namespace veltora::exif {
 bool FindInTable(bytes::ByteView table, IfdEntry* entry) {
   if (entry == nullptr) return false;
   for (uint64_t pos = 0; table.Contains(pos, kEntrySize); pos += kEntrySize) {
+    // Only the entry asked for is decoded: the others are passed on their tag.
+    const uint8_t* raw = table.data() + pos;
+    if (bytes::Read16(raw, table.order()) != entry->tag) continue;
     IfdEntry decoded;
-    DecodeEntry(table.data() + pos, table.order(), &decoded);
-    if (decoded.tag == entry->tag) {
-      entry->type = decoded.type;
-      entry->count = decoded.count;
-      entry->value = decoded.value;
-      return true;
-    }
+    DecodeEntry(raw, table.order(), &decoded);
+    entry->type = decoded.type;
+    entry->count = decoded.count;
+    entry->value = decoded.value;
+    return true;
   }
   return false;
 }

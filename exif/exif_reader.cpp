@@ -249,8 +249,23 @@ bool ExifReader::ParseImageDirectory(SourceReader* file, uint32_t* ifd_offset,
   if (!ifd) return false;
   uint32_t examined = 0;
   for (int64_t p = 2; p + kEntrySize <= int64_t{span} - 4; p += kEntrySize, ++examined) {
+    const uint8_t* raw = ifd->data() + p;
+    switch (bytes::Read16(raw, byteOrder_)) {
+      case kTagImageWidth:
+      case kTagImageLength:
+      case kTagRowsPerStrip:
+      case kTagSamplesPerPixel:
+      case kTagPlanarConfiguration:
+      case kTagStripOffsets:
+      case kTagExifIfdPointer:
+      case kTagGpsIfdPointer:
+      case kTagPrintIm:
+        break;
+      default:
+        continue;  // not one this walk keeps: not decoded
+    }
     IfdEntry e;
-    DecodeEntry(ifd->data() + p, byteOrder_, &e);
+    DecodeEntry(raw, byteOrder_, &e);
     const bool short_or_long = e.type == kTypeShort || e.type == kTypeLong;
     switch (e.tag) {
       case kTagImageWidth:
