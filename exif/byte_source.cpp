@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "platform/hot_path.h"
+
 namespace veltora::exif {
 namespace {
 
@@ -56,7 +58,7 @@ struct KeptAccess {
 
 }  // namespace
 
-ByteSource ByteSource::FromPath(const char* path, bool keep_open) {
+VELTORA_HOT ByteSource ByteSource::FromPath(const char* path, bool keep_open) {
   ByteSource s;
   if (path != nullptr) {
     s.path_ = path;
@@ -70,7 +72,7 @@ ByteSource ByteSource::FromPath(const char* path, bool keep_open) {
   return s;
 }
 
-void ByteSource::LimitTo(uint64_t end) {
+VELTORA_HOT void ByteSource::LimitTo(uint64_t end) {
   if (kept_ != nullptr) kept_->limit_ = end;
 }
 
@@ -87,7 +89,7 @@ ByteSource ByteSource::FromMemory(std::span<const uint8_t> file_bytes) {
   return s;
 }
 
-bool SourceReader::Open(const ByteSource& source) {
+VELTORA_HOT bool SourceReader::Open(const ByteSource& source) {
   open_ = false;
   kept_ = nullptr;
   borrowed_ = nullptr;
@@ -133,7 +135,7 @@ bool SourceReader::Open(const ByteSource& source) {
   return true;
 }
 
-void SourceReader::OpenKept(const std::string& path) {
+VELTORA_HOT void SourceReader::OpenKept(const std::string& path) {
   if (platform::File::Open(path.c_str(), platform::File::Access::kReadExaminedLater, &file_) !=
       0) {
     return;
@@ -156,7 +158,7 @@ void SourceReader::OpenKept(const std::string& path) {
   open_ = true;
 }
 
-uint64_t SourceReader::size() {
+VELTORA_HOT uint64_t SourceReader::size() {
   if (kept_ != nullptr) return kept_->size();
   if (!size_known_) {
     size_known_ = true;
@@ -170,13 +172,13 @@ uint64_t SourceReader::size() {
   return std::min(size_, limit_);
 }
 
-bool SourceReader::HasBytes(uint64_t end) {
+VELTORA_HOT bool SourceReader::HasBytes(uint64_t end) {
   if (kept_ != nullptr) return kept_->HasBytes(end);
   if (end <= head_size_ && end <= limit_) return true;
   return size() >= end;
 }
 
-std::span<const uint8_t> SourceReader::Held(uint64_t offset, size_t n) {
+VELTORA_HOT std::span<const uint8_t> SourceReader::Held(uint64_t offset, size_t n) {
   if (kept_ != nullptr) return kept_->Held(offset, n);
   if (!open_ || n == 0 || offset + n > limit_) return {};
   if (offset < head_size_ && n <= head_size_ - offset) return {head_ + offset, n};
@@ -185,14 +187,14 @@ std::span<const uint8_t> SourceReader::Held(uint64_t offset, size_t n) {
   return {};
 }
 
-size_t SourceReader::ReadFile(uint64_t offset, void* out, size_t n) {
+VELTORA_HOT size_t SourceReader::ReadFile(uint64_t offset, void* out, size_t n) {
   size_t got = 0;
   platform::File& file = borrowed_ != nullptr ? *borrowed_ : file_;
   if (file.ReadAt(offset, out, n, &got) != 0) return 0;
   return got;
 }
 
-bool SourceReader::CoverWithWindow(uint64_t offset, size_t n) {
+VELTORA_HOT bool SourceReader::CoverWithWindow(uint64_t offset, size_t n) {
   const uint64_t window_end = window_offset_ + window_.size();
   if (offset >= window_offset_ && n <= window_end - std::min(offset, window_end) &&
       offset <= window_end) {
@@ -219,7 +221,7 @@ bool SourceReader::CoverWithWindow(uint64_t offset, size_t n) {
   return true;
 }
 
-size_t SourceReader::ReadAt(uint64_t offset, void* out, size_t n) {
+VELTORA_HOT size_t SourceReader::ReadAt(uint64_t offset, void* out, size_t n) {
   if (kept_ != nullptr) return kept_->ReadAt(offset, out, n);
   if (!open_ || n == 0) return 0;
   // Within the first read: no size needed.

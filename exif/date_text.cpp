@@ -2,11 +2,13 @@
 
 #include <cstdio>
 
+#include "platform/hot_path.h"
+
 namespace veltora::exif {
 namespace {
 
 // Texts end at their first NUL, like the C strings they were stored as.
-std::string_view UpToNul(std::string_view text) {
+VELTORA_HOT std::string_view UpToNul(std::string_view text) {
   const size_t nul = text.find('\0');
   return nul == std::string_view::npos ? text : text.substr(0, nul);
 }
@@ -15,7 +17,7 @@ bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // The number atoi reads from `n` characters at `at`: leading blanks, an
 // optional sign, then decimal digits up to the first other character.
-int NumberAt(std::string_view text, size_t at, size_t n) {
+VELTORA_HOT int NumberAt(std::string_view text, size_t at, size_t n) {
   const std::string_view part = text.substr(at, n);
   size_t i = 0;
   while (i < part.size() && IsBlank(part[i])) ++i;
@@ -32,8 +34,8 @@ uint16_t U16(int v) { return static_cast<uint16_t>(v); }
 
 }  // namespace
 
-bool ParseDateText(std::string_view text, std::string_view sub_second_text,
-                  SYSTEMTIME* date_time) {
+VELTORA_HOT bool ParseDateText(std::string_view text, std::string_view sub_second_text,
+                               SYSTEMTIME* date_time) {
   text = UpToNul(text);
   if (date_time == nullptr || text.size() != kDateTextLength) return false;
   SYSTEMTIME t{};

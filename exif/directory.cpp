@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
+#include "platform/hot_path.h"
+
 namespace veltora::exif {
 
-bool FindInTable(bytes::ByteView table, IfdEntry* entry) {
+VELTORA_HOT bool FindInTable(bytes::ByteView table, IfdEntry* entry) {
   if (entry == nullptr) return false;
   for (uint64_t pos = 0; table.Contains(pos, kEntrySize); pos += kEntrySize) {
     // Only the entry asked for is decoded: the others are passed on their tag.

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "exif/jpeg_segments.h"
+#include "platform/hot_path.h"
 #include "platform/page_memory.h"
 
 namespace veltora::exif {
@@ -22,7 +23,8 @@ uint32_t ClampToU32(uint64_t v) { return static_cast<uint32_t>(std::min<uint64_t
 
 }  // namespace
 
-ExifReader::ExifReader(const char* path_arg, uint32_t load_data, uint32_t use_page_allocator)
+VELTORA_HOT ExifReader::ExifReader(const char* path_arg, uint32_t load_data,
+                                   uint32_t use_page_allocator)
     : source_(ByteSource::FromPath(path_arg, load_data == kReadOnDemand)) {
   if (load_data != kReadOnDemand) {
     Scan(load_data, use_page_allocator);
@@ -45,7 +47,7 @@ ExifReader::ExifReader(platform::File* file, const char* path, uint32_t load_dat
   Scan(load_data, use_page_allocator);
 }
 
-ExifReader::~ExifReader() = default;
+VELTORA_HOT ExifReader::~ExifReader() = default;
 
 void ExifReader::DataRelease::operator()(uint8_t* bytes) const {
   if (pages) {
@@ -75,8 +77,9 @@ bytes::ByteView ExifReader::Data() const {
 
 uint32_t ExifReader::FileOffset(uint32_t relative) const { return tiffHeaderOffset_ + relative; }
 
-std::optional<bytes::ByteView> ExifReader::Fetch(SourceReader* file, uint64_t relative, uint64_t n,
-                                          std::vector<uint8_t>* scratch) const {
+VELTORA_HOT std::optional<bytes::ByteView> ExifReader::Fetch(SourceReader* file, uint64_t relative,
+                                                             uint64_t n,
+                                                             std::vector<uint8_t>* scratch) const {
   if (data_ != nullptr) {
     if (auto v = Data().Sub(relative, n)) return v;
   }
@@ -93,7 +96,7 @@ std::optional<bytes::ByteView> ExifReader::Fetch(SourceReader* file, uint64_t re
   return bytes::ByteView(*scratch, byteOrder_);
 }
 
-void ExifReader::Scan(uint32_t load_data, uint32_t use_page_allocator) {
+VELTORA_HOT void ExifReader::Scan(uint32_t load_data, uint32_t use_page_allocator) {
   valid_ = true;
   SourceReader file;
   uint8_t header[8];
@@ -169,7 +172,7 @@ void ExifReader::Scan(uint32_t load_data, uint32_t use_page_allocator) {
   }
 }
 
-void ExifReader::WalkJpegSegments(SourceReader& file) {
+VELTORA_HOT void ExifReader::WalkJpegSegments(SourceReader& file) {
   const auto read_at = [&file](uint64_t offset, std::span<uint8_t> out) {
     return file.ReadAt(offset, out.data(), out.size());
   };
@@ -227,9 +230,11 @@ void ExifReader::WalkJpegSegments(SourceReader& file) {
   }
 }
 
-bool ExifReader::ParseImageDirectory(SourceReader* file, uint32_t* ifd_offset,
-                                    ImageDescription* description, uint32_t* exif_ifd_offset,
-                                    uint32_t* gps_ifd_offset, PrintImLocation* print_im) {
+VELTORA_HOT bool ExifReader::ParseImageDirectory(SourceReader* file, uint32_t* ifd_offset,
+                                                 ImageDescription* description,
+                                                 uint32_t* exif_ifd_offset,
+                                                 uint32_t* gps_ifd_offset,
+                                                 PrintImLocation* print_im) {
   if ((file != nullptr && !file->is_open()) || ifd_offset == nullptr || *ifd_offset < 8 ||
       description == nullptr) {
     return false;
@@ -353,9 +358,9 @@ ScopedExifData::~ScopedExifData() {
   if (loadedHere_) reader_.FreeExifData();
 }
 
-bool ExifReader::HasExifIfd() const { return exifIfd_.offset > 0; }
-bool ExifReader::IsExif() const { return HasExifIfd() && jpeg_.app0Offset == 0; }
-bool ExifReader::HasTiffDimensions() const {
+VELTORA_HOT bool ExifReader::HasExifIfd() const { return exifIfd_.offset > 0; }
+VELTORA_HOT bool ExifReader::IsExif() const { return HasExifIfd() && jpeg_.app0Offset == 0; }
+VELTORA_HOT bool ExifReader::HasTiffDimensions() const {
   return valid_ && primaryImage_.width != 0 && primaryImage_.length != 0;
 }
 bool ExifReader::HasJpegDimensions() const {

@@ -7,6 +7,7 @@
 
 #include "exif/date_text.h"
 #include "exif/exif_reader.h"
+#include "platform/hot_path.h"
 
 namespace veltora::exif {
 namespace {
@@ -22,7 +23,7 @@ constexpr uint32_t kExifVersion22 = 0x30323230;
 
 }  // namespace
 
-bool ExifReader::GetIfdHeader(uint32_t code, IfdLocation* location) {
+VELTORA_HOT bool ExifReader::GetIfdHeader(uint32_t code, IfdLocation* location) {
   if (location == nullptr) return false;
   *location = IfdLocation{};
   DirectoryRecord record;
@@ -61,8 +62,8 @@ bool ExifReader::GetIfdHeader(uint32_t code, IfdLocation* location) {
   return true;
 }
 
-std::optional<bytes::ByteView> ExifReader::ReadEntryTable(const IfdLocation& location,
-                                                   std::vector<uint8_t>* scratch) {
+VELTORA_HOT std::optional<bytes::ByteView> ExifReader::ReadEntryTable(
+    const IfdLocation& location, std::vector<uint8_t>* scratch) {
   const uint64_t at = uint64_t{location.offset} + 2;
   const uint16_t size = EntryTableSize(location.entryCount);
   if (data_ != nullptr) return Data().Sub(at, size);
@@ -71,7 +72,7 @@ std::optional<bytes::ByteView> ExifReader::ReadEntryTable(const IfdLocation& loc
   return Fetch(&file, at, size, scratch);
 }
 
-Outcome ExifReader::FindEntry(uint32_t code, IfdEntry* entry) {
+VELTORA_HOT Outcome ExifReader::FindEntry(uint32_t code, IfdEntry* entry) {
   IfdLocation location;
   if (entry == nullptr || !GetIfdHeader(code, &location)) return Outcome::kRefused;
   if (location.offset == 0 || location.entryCount == 0) return Outcome::kAbsent;
@@ -94,7 +95,8 @@ Outcome ExifReader::CollectEntries(uint32_t code, std::vector<IfdEntry>* list) {
   return CollectFromTable(*table, list) != 0 ? Outcome::kDone : Outcome::kAbsent;
 }
 
-uint32_t ExifReader::GetEntryValue(const IfdEntry* entry, void* buffer, uint32_t capacity) {
+VELTORA_HOT uint32_t ExifReader::GetEntryValue(const IfdEntry* entry, void* buffer,
+                                               uint32_t capacity) {
   if (entry == nullptr || buffer == nullptr || capacity < TypeSize(entry->type)) return 0;
   const uint32_t size = EntryValueSize(entry);
   if (size <= 4) return CopyInlineValue(*entry, size, buffer, capacity);
@@ -116,7 +118,7 @@ uint32_t ExifReader::GetEntryValue(const IfdEntry* entry, void* buffer, uint32_t
   return DecodeValueBytes(value->data(), needed, entry->type, byteOrder_, buffer, capacity);
 }
 
-uint16_t ExifReader::GetOrientationTag(uint32_t which) {
+VELTORA_HOT uint16_t ExifReader::GetOrientationTag(uint32_t which) {
   if (!HasExifIfd() || which > 1) return 0;
   IfdEntry entry;
   entry.tag = kTagOrientation;
@@ -266,7 +268,7 @@ uint32_t ExifReader::GetThumbnail(std::vector<uint8_t>* thumbnail) {
   return length;
 }
 
-bool ExifReader::GetCaptureTime(SYSTEMTIME* date_time) {
+VELTORA_HOT bool ExifReader::GetCaptureTime(SYSTEMTIME* date_time) {
   if (date_time == nullptr) return false;
   *date_time = SYSTEMTIME{};
   if (!HasExifIfd()) return false;

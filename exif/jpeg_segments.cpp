@@ -2,6 +2,7 @@
 
 #include "bytes/byte_order.h"
 #include "bytes/byte_view.h"
+#include "platform/hot_path.h"
 
 namespace veltora::exif {
 
@@ -12,7 +13,7 @@ std::optional<JpegSegment> JpegSegmentWalker::Next(std::span<const uint8_t> data
   return Step(data.subspan(at, std::min(kHeadSize, data.size() - at)));
 }
 
-std::optional<JpegSegment> JpegSegmentWalker::Step(std::span<const uint8_t> head) {
+VELTORA_HOT std::optional<JpegSegment> JpegSegmentWalker::Step(std::span<const uint8_t> head) {
   const bytes::ByteView view(head, bytes::kBigEndian);
   const auto marker = view.U16(0);
   if (!marker) {

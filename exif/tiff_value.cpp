@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/hot_path.h"
+
 namespace veltora::exif {
 namespace {
 
@@ -36,7 +38,7 @@ uint32_t InlineShorts(const IfdEntry& entry) { return entry.count <= 2 ? entry.c
 
 }  // namespace
 
-uint16_t TypeSize(uint16_t type) {
+VELTORA_HOT uint16_t TypeSize(uint16_t type) {
   switch (type) {
     case kTypeByte:
     case kTypeAscii:
@@ -55,12 +57,12 @@ uint16_t TypeSize(uint16_t type) {
   }
 }
 
-uint32_t EntryValueSize(const IfdEntry* entry) {
+VELTORA_HOT uint32_t EntryValueSize(const IfdEntry* entry) {
   if (entry == nullptr) return 0;
   return uint32_t{TypeSize(entry->type)} * entry->count;
 }
 
-bool DecodeEntry(const uint8_t* raw12, bytes::ByteOrder order, IfdEntry* entry) {
+VELTORA_HOT bool DecodeEntry(const uint8_t* raw12, bytes::ByteOrder order, IfdEntry* entry) {
   if (raw12 == nullptr || entry == nullptr) return false;
   *entry = IfdEntry{};
   entry->tag = bytes::Read16(raw12, order);
@@ -144,8 +146,8 @@ uint32_t CopyInlineValue(const IfdEntry& entry, uint32_t value_size, void* buffe
   return 0;
 }
 
-uint32_t DecodeValueBytes(const uint8_t* source, uint32_t value_size, uint16_t type,
-                          bytes::ByteOrder order, void* buffer, uint32_t capacity) {
+VELTORA_HOT uint32_t DecodeValueBytes(const uint8_t* source, uint32_t value_size, uint16_t type,
+                                      bytes::ByteOrder order, void* buffer, uint32_t capacity) {
   if (buffer == nullptr) return 0;
   auto* out = static_cast<uint8_t*>(buffer);
   std::memset(out, 0, capacity);

@@ -1,8 +1,8 @@
 #include "frame/format_detection.h"
 
-#include <strings.h>
-
 #include <cstring>
+
+#include "platform/hot_path.h"
 
 namespace veltora {
 namespace {
@@ -23,9 +23,20 @@ constexpr ExtensionFormat kFormatsByExtension[] = {
     {"png", ImageFormat::kPng},  {"gif", ImageFormat::kGif},
 };
 
+// Extensions are matched letter by letter in ASCII: the answer strcasecmp gives
+// in the C locale, without its lookups in the locale's tables, and the same
+// whatever locale the host has set.
+bool SameAsciiLetters(const char* text, const char* lower) {
+  for (; *lower != '\0'; ++text, ++lower) {
+    const char c = *text >= 'A' && *text <= 'Z' ? static_cast<char>(*text - 'A' + 'a') : *text;
+    if (c != *lower) return false;
+  }
+  return *text == '\0';
+}
+
 }  // namespace
 
-ImageFormat DetectImageFormat(const char* path) {
+VELTORA_HOT ImageFormat DetectImageFormat(const char* path) {
   if (path == nullptr || *path == '\0') return ImageFormat::kUnknown;
   const char* slash = std::strrchr(path, '/');
   const char* name = slash != nullptr ? slash + 1 : path;
@@ -34,7 +45,7 @@ ImageFormat DetectImageFormat(const char* path) {
   const char* extension = dot + 1;  // the first character goes, whatever it is
   if (std::strlen(dot) >= kExtensionCapacity) return ImageFormat::kUnknown;
   for (const ExtensionFormat& entry : kFormatsByExtension) {
-    if (::strcasecmp(extension, entry.text) == 0) return entry.format;
+    if (SameAsciiLetters(extension, entry.text)) return entry.format;
   }
   return ImageFormat::kUnknown;
 }

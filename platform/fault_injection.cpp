@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdlib>
 
+#include "platform/hot_path.h"
+
 namespace veltora::platform {
 namespace {
 
@@ -74,7 +76,7 @@ void KillThisProcess() {
   std::abort();  // not reached: the kill cannot be caught
 }
 
-uint32_t CheckFault(FaultSite site) {
+VELTORA_HOT uint32_t CheckFault(FaultSite site) {
   FaultState& s = State();
   const uint32_t here = s.counts[static_cast<size_t>(site)].fetch_add(1) + 1;
   const uint32_t any = s.counts[static_cast<size_t>(FaultSite::kAny)].fetch_add(1) + 1;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/fault_injection.h"
+#include "platform/hot_path.h"
 #include "platform/win32_error.h"
 
 namespace veltora::platform {
@@ -56,8 +57,8 @@ uint32_t WriteAll(int fd, const uint8_t* data, size_t size, int64_t offset = -1)
 // from an existing one, a creating open tries an exclusive create first.
 // Without `examine` the descriptor is kept unexamined (a reader that never
 // needs the size then saves the fstat; File::Size examines it later).
-uint32_t OpenRegular(const char* path, int flags, mode_t mode, bool examine, int* fd,
-                     struct stat* st) {
+VELTORA_HOT uint32_t OpenRegular(const char* path, int flags, mode_t mode, bool examine, int* fd,
+                                 struct stat* st) {
   const bool writes = (flags & O_ACCMODE) != O_RDONLY;
   const bool truncate = (flags & O_TRUNC) != 0;
   bool created_new = (flags & O_EXCL) != 0;
@@ -92,7 +93,7 @@ uint32_t OpenRegular(const char* path, int flags, mode_t mode, bool examine, int
 
 }  // namespace
 
-File::~File() {
+VELTORA_HOT File::~File() {
   if (fd_ >= 0) ::close(fd_);
 }
 
@@ -108,7 +109,7 @@ File& File::operator=(File&& other) noexcept {
   return *this;
 }
 
-uint32_t File::Open(const char* path, Access access, File* out) {
+VELTORA_HOT uint32_t File::Open(const char* path, Access access, File* out) {
   if (path == nullptr || *path == '\0' || out == nullptr) return kErrorInvalidParameter;
   out->Close();
   int flags = O_CLOEXEC;
@@ -149,7 +150,7 @@ uint32_t File::Open(const char* path, Access access, File* out) {
   return kErrorSuccess;
 }
 
-uint32_t File::ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) {
+VELTORA_HOT uint32_t File::ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) {
   *got = 0;
   if (fd_ < 0) return kErrorInvalidHandle;
   auto* p = static_cast<uint8_t*>(buffer);
@@ -201,7 +202,7 @@ uint32_t File::Seek(uint64_t offset) {
   return kErrorSuccess;
 }
 
-uint32_t File::Size(uint64_t* size) const {
+VELTORA_HOT uint32_t File::Size(uint64_t* size) const {
   *size = 0;
   if (fd_ < 0) return kErrorInvalidHandle;
   if (size_at_open_ >= 0) {
@@ -224,7 +225,7 @@ uint32_t File::Flush() {
   return kErrorSuccess;
 }
 
-uint32_t File::Close() {
+VELTORA_HOT uint32_t File::Close() {
   if (fd_ < 0) return kErrorSuccess;
   size_at_open_ = -1;
   int rc = ::close(std::exchange(fd_, -1));

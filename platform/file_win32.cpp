@@ -1,5 +1,3 @@
-#include "platform/file.h"
-
 #include <windows.h>
 
 #include <algorithm>
@@ -10,6 +8,8 @@
 
 #include "interface/temp_names.h"
 #include "platform/fault_injection.h"
+#include "platform/file.h"
+#include "platform/hot_path.h"
 #include "platform/temp_files.h"
 #include "platform/win32_error.h"
 
@@ -77,7 +77,8 @@ bool IsMarkedReadOnly(const char* path) {
 // refuses a directory (5), and a device or a pipe ("NUL", "\\.\COM1",
 // "\\.\pipe\x") is refused with the same answer. The read-only attribute is
 // Windows' own: a write open of such a file fails with 5.
-uint32_t OpenRegular(const char* path, DWORD access, DWORD share, DWORD disposition, HANDLE* out) {
+VELTORA_HOT uint32_t OpenRegular(const char* path, DWORD access, DWORD share, DWORD disposition,
+                                 HANDLE* out) {
   *out = nullptr;
   if ((access & GENERIC_WRITE) != 0 && IsMarkedReadOnly(path)) return kErrorAccessDenied;
   *out = ::CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -116,7 +117,7 @@ constexpr DWORD kShareNone = 0;
 
 }  // namespace
 
-File::~File() {
+VELTORA_HOT File::~File() {
   if (handle_ != nullptr) ::CloseHandle(handle_);
 }
 
@@ -135,7 +136,7 @@ File& File::operator=(File&& other) noexcept {
   return *this;
 }
 
-uint32_t File::Open(const char* path, Access access, File* out) {
+VELTORA_HOT uint32_t File::Open(const char* path, Access access, File* out) {
   if (path == nullptr || *path == '\0' || out == nullptr) return kErrorInvalidParameter;
   out->Close();
   DWORD rights = GENERIC_WRITE;
@@ -185,7 +186,7 @@ uint32_t File::Open(const char* path, Access access, File* out) {
   return kErrorSuccess;
 }
 
-uint32_t File::ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) {
+VELTORA_HOT uint32_t File::ReadAt(uint64_t offset, void* buffer, size_t size, size_t* got) {
   *got = 0;
   if (handle_ == nullptr) return kErrorInvalidHandle;
   return ReadFrom(handle_, offset, static_cast<uint8_t*>(buffer), size, got);
@@ -221,7 +222,7 @@ uint32_t File::Seek(uint64_t offset) {
   return kErrorSuccess;
 }
 
-uint32_t File::Size(uint64_t* size) const {
+VELTORA_HOT uint32_t File::Size(uint64_t* size) const {
   *size = 0;
   if (handle_ == nullptr) return kErrorInvalidHandle;
   if (size_at_open_ >= 0) {
@@ -240,7 +241,7 @@ uint32_t File::Flush() {
   return ::FlushFileBuffers(handle_) ? kErrorSuccess : LastError();
 }
 
-uint32_t File::Close() {
+VELTORA_HOT uint32_t File::Close() {
   if (handle_ == nullptr) return kErrorSuccess;
   size_at_open_ = -1;
   position_ = 0;

@@ -7,6 +7,7 @@
 #include "frame/export_guard.h"
 #include "frame/format_detection.h"
 #include "frame/veltora.h"
+#include "platform/hot_path.h"
 #include "query/query_support.h"
 
 VELTORA_API HRESULT IsExifFile(const char* path, uint32_t* is_exif) {
@@ -41,9 +42,10 @@ VELTORA_API HRESULT IsExifEx(const char* path, uint32_t* is_exif, uint32_t* has_
   });
 }
 
-VELTORA_API HRESULT GetOrientation(const char* path, uint32_t* primary_orientation,
-                                   uint32_t* thumbnail_orientation, int32_t allow_tiff) {
-  return veltora::GuardExport([&]() -> HRESULT {
+VELTORA_API VELTORA_HOT HRESULT GetOrientation(const char* path, uint32_t* primary_orientation,
+                                               uint32_t* thumbnail_orientation,
+                                               int32_t allow_tiff) {
+  return veltora::GuardExport([&]() VELTORA_HOT -> HRESULT {
     if (primary_orientation != nullptr) *primary_orientation = 0;
     if (thumbnail_orientation != nullptr) *thumbnail_orientation = 0;
     if (primary_orientation == nullptr && thumbnail_orientation == nullptr) return E_FAIL;
@@ -60,8 +62,8 @@ VELTORA_API HRESULT GetOrientation(const char* path, uint32_t* primary_orientati
   });
 }
 
-VELTORA_API HRESULT GetDateTimeOriginal(const char* path, SYSTEMTIME* date_time) {
-  return veltora::GuardExport([&]() -> HRESULT {
+VELTORA_API VELTORA_HOT HRESULT GetDateTimeOriginal(const char* path, SYSTEMTIME* date_time) {
+  return veltora::GuardExport([&]() VELTORA_HOT -> HRESULT {
     if (date_time == nullptr) return E_FAIL;
     std::memset(date_time, 0, sizeof *date_time);
     if (!veltora::query::IsJpegOrTiffPath(path)) return E_FAIL;

@@ -5,16 +5,17 @@
 #include <vector>
 
 #include "frame/format_detection.h"
+#include "platform/hot_path.h"
 #include "platform/local_time.h"
 
 namespace veltora::query {
 
-bool IsJpegOrTiffPath(const char* path) {
+VELTORA_HOT bool IsJpegOrTiffPath(const char* path) {
   const ImageFormat format = DetectImageFormat(path);
   return format == ImageFormat::kJpeg || format == ImageFormat::kTiff;
 }
 
-bool IsCalendarDateTime(const SYSTEMTIME& t) {
+VELTORA_HOT bool IsCalendarDateTime(const SYSTEMTIME& t) {
   return platform::IsValidDateTime(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
 }
 
