@@ -29,8 +29,9 @@ struct ContenderResult {
   size_t failures = 0;
 };
 
-// Times every contender on every file, `rounds` times, interleaved (in an order drawn afresh for each file and round); the
-// first contender is the reference for the ratios.
+// Times every contender on every file, `rounds` times, interleaved: each file
+// meets the contenders in an order drawn afresh. The first contender is the
+// reference for the ratios.
 std::vector<ContenderResult> CompareOnFiles(const std::vector<Contender>& contenders,
                                             const std::vector<std::string>& files, int rounds);
 

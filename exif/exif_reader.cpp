@@ -254,50 +254,46 @@ VELTORA_HOT bool ExifReader::ParseImageDirectory(SourceReader* file, uint32_t* i
   if (!ifd) return false;
   uint32_t examined = 0;
   for (int64_t p = 2; p + kEntrySize <= int64_t{span} - 4; p += kEntrySize, ++examined) {
+    // Only the entries this walk keeps are decoded; the others are passed on
+    // their tag.
     const uint8_t* raw = ifd->data() + p;
+    IfdEntry e;
+    const auto decode = [&] { DecodeEntry(raw, byteOrder_, &e); };
+    const auto decode_short_or_long = [&] {
+      decode();
+      return e.type == kTypeShort || e.type == kTypeLong;
+    };
     switch (bytes::Read16(raw, byteOrder_)) {
       case kTagImageWidth:
-      case kTagImageLength:
-      case kTagRowsPerStrip:
-      case kTagSamplesPerPixel:
-      case kTagPlanarConfiguration:
-      case kTagStripOffsets:
-      case kTagExifIfdPointer:
-      case kTagGpsIfdPointer:
-      case kTagPrintIm:
-        break;
-      default:
-        continue;  // not one this walk keeps: not decoded
-    }
-    IfdEntry e;
-    DecodeEntry(raw, byteOrder_, &e);
-    const bool short_or_long = e.type == kTypeShort || e.type == kTypeLong;
-    switch (e.tag) {
-      case kTagImageWidth:
-        if (short_or_long) description->width = e.value;
+        if (decode_short_or_long()) description->width = e.value;
         break;
       case kTagImageLength:
-        if (short_or_long) description->length = e.value;
+        if (decode_short_or_long()) description->length = e.value;
         break;
       case kTagRowsPerStrip:
-        if (short_or_long) description->rowsPerStrip = e.value;
+        if (decode_short_or_long()) description->rowsPerStrip = e.value;
         break;
       case kTagSamplesPerPixel:
+        decode();
         if (e.type == kTypeShort) description->samplesPerPixel = e.value;
         break;
       case kTagPlanarConfiguration:
+        decode();
         if (e.type == kTypeShort) description->planarConfiguration = e.value;
         break;
       case kTagStripOffsets:
-        if (short_or_long) ReadFirstStripOffset(file, e, description);
+        if (decode_short_or_long()) ReadFirstStripOffset(file, e, description);
         break;
       case kTagExifIfdPointer:
+        decode();
         if (e.type == kTypeLong && e.count == 1 && exif_ifd_offset) *exif_ifd_offset = e.value;
         break;
       case kTagGpsIfdPointer:
+        decode();
         if (e.type == kTypeLong && e.count == 1 && gps_ifd_offset) *gps_ifd_offset = e.value;
         break;
       case kTagPrintIm:
+        decode();
         if (e.type == kTypeUndefined && print_im != nullptr) {
           print_im->offset = FileOffset(e.value);
           print_im->length = static_cast<uint16_t>(e.count);
