@@ -1,3 +1,5 @@
+#include "platform/file.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 
 #include "interface/temp_names.h"
 #include "platform/fault_injection.h"
-#include "platform/file.h"
 #include "platform/hot_path.h"
 #include "platform/temp_files.h"
 #include "platform/win32_error.h"
