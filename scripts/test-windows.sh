@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the win64 build's test suite under wine64: every test program of
-# build-win64 once (one Wine start per program rather than per test), then
+# build-win64 once (one Wine start per program rather than per test; a
+# program that ends before reporting any test is shown and run once more), then
 # the counts: tests passed of tests run, every skipped test with its reason,
 # and the test programs the Windows build leaves out with theirs
 # (build-win64/tests/not_built_on_windows.txt).
