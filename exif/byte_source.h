@@ -9,8 +9,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/file.h"
@@ -18,6 +20,23 @@
 namespace veltora::exif {
 
 class SourceReader;
+
+// The allocator of a buffer that a read fills at once: growing it leaves the
+// new bytes as they are instead of zeroing what the read then overwrites.
+template <typename T>
+struct FilledByReadAllocator : std::allocator<T> {
+  FilledByReadAllocator() = default;
+  template <typename U>
+  FilledByReadAllocator(const FilledByReadAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* at) noexcept {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  }
+};
 
 // A description of the bytes, cheap to copy; nothing is open, unless the
 // source keeps its file open (see FromPath).
@@ -133,7 +152,9 @@ class SourceReader {
   platform::File* borrowed_ = nullptr;  // read instead of file_ (FromOpenFile)
   uint64_t size_ = 0;
   bool size_known_ = false;
-  std::vector<uint8_t> window_;  // file bytes from window_offset_ on
+  // File bytes from window_offset_ on; every byte of it was read before it
+  // is looked at (a short read shrinks it to what came).
+  std::vector<uint8_t, FilledByReadAllocator<uint8_t>> window_;
   uint64_t window_offset_ = 0;
 };
 
