@@ -60,8 +60,9 @@ uint32_t WriteAtAndClose(File& file, uint64_t offset, const uint8_t* bytes, size
 HRESULT WriteBlockInPlace(const char* path, uint64_t offset, const uint8_t* bytes, size_t length,
                           File* open_file) {
   if (HRESULT probe = ProbeTargetDirectory(path); probe != S_OK) return probe;
-  if (open_file != nullptr)
+  if (open_file != nullptr) {
     return MapWin32Error(WriteAtAndClose(*open_file, offset, bytes, length));
+  }
   // A writable file is written at once; the open refuses a read-only one,
   // which then takes the long way round its mark.
   File file;
